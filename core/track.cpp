@@ -1,0 +1,7 @@
+#include "core/track.h"
+
+void registerTrackMetaTypes()
+{
+    qRegisterMetaType<track>("track");
+    qRegisterMetaType<QList<track>>("QList<track>");
+}

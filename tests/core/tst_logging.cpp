@@ -1,0 +1,111 @@
+#include <QtConcurrent>
+#include <QtTest>
+
+#include "core/logging.h"
+#include "core/shared.h"
+#include "testenv.h"
+
+class TestLogging : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void beforeStartWritesNothing();
+    void lineFormat();
+    void restartKeepsOnlyNewRun();
+    void manyThreadsKeepLinesWhole();
+
+private:
+    static QStringList logLines();
+    QString debugLog;
+};
+
+QStringList TestLogging::logLines()
+{
+    QFile file(shared::dataFolder() + QStringLiteral("/debug.log"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void TestLogging::initTestCase()
+{
+    debugLog = shared::dataFolder() + QStringLiteral("/debug.log");
+}
+
+void TestLogging::beforeStartWritesNothing()
+{
+    // Before the run starts the log has no path: a line is dropped quietly.
+    Logging::getInstance()->WriteLog(QStringLiteral("lost"), QString());
+    QVERIFY(!QFileInfo::exists(debugLog));
+}
+
+void TestLogging::lineFormat()
+{
+    Logging::startRun();
+    Logging *log = Logging::getInstance();
+    log->WriteLog(QStringLiteral("init"), QStringLiteral("Module"));
+    log->WriteLog(QString::number(12), QStringLiteral(" File Copying Done"));
+    log->WriteLog(QString(), QString());
+    log->CloseLog();
+    log->WriteLog(QStringLiteral("after close"), QString());
+
+    const QStringList lines = logLines();
+    QCOMPARE(lines.size(), 5);
+    static const QRegularExpression stamp(
+        QStringLiteral("^[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{1,2} \\d{2}:\\d{2}:\\d{2} \\d{4} - "));
+    for (const QString &line : lines)
+        QVERIFY2(stamp.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(lines.at(0).endsWith(QStringLiteral(" - Start RuVO")));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral(" - initModule")));
+    QVERIFY(lines.at(2).endsWith(QStringLiteral(" - 12 File Copying Done")));
+    QVERIFY(lines.at(3).endsWith(QStringLiteral(" - ")));
+    QVERIFY(lines.at(4).endsWith(QStringLiteral(" - after close")));
+
+    QFile errorLog(log->errorLogPath());
+    QVERIFY(errorLog.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList errorLines = QString::fromLocal8Bit(errorLog.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(errorLines.size(), 1);
+    QVERIFY(errorLines.first().endsWith(QStringLiteral(" : Starting application...")));
+}
+
+void TestLogging::restartKeepsOnlyNewRun()
+{
+    Logging::getInstance()->WriteLog(QStringLiteral("old run"), QString());
+    Logging::startRun();
+    Logging::getInstance()->WriteLog(QStringLiteral("new run"), QString());
+    const QStringList lines = logLines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).endsWith(QStringLiteral("Start RuVO")));
+    QVERIFY(lines.at(1).endsWith(QStringLiteral("new run")));
+}
+
+void TestLogging::manyThreadsKeepLinesWhole()
+{
+    Logging::startRun();
+    constexpr int threads = 8;
+    constexpr int perThread = 200;
+    QList<int> workers(threads);
+    std::iota(workers.begin(), workers.end(), 0);
+    QtConcurrent::blockingMap(workers, [](int worker) {
+        const QString payload = QString(40, QChar(u'a' + worker));
+        for (int i = 0; i < perThread; ++i)
+            Logging::getInstance()->WriteLog(QStringLiteral("w%1 %2 ").arg(worker).arg(i), payload);
+    });
+
+    const QStringList lines = logLines();
+    QCOMPARE(lines.size(), threads * perThread + 1);
+    static const QRegularExpression whole(QStringLiteral(" - w(\\d) (\\d+) ([a-h]{40})$"));
+    QSet<QString> seen;
+    for (int i = 1; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = whole.match(lines.at(i));
+        QVERIFY2(m.hasMatch(), qPrintable(lines.at(i)));
+        QCOMPARE(m.captured(3), QString(40, QChar(u'a' + m.captured(1).toInt())));
+        seen.insert(m.captured(1) + QLatin1Char('/') + m.captured(2));
+    }
+    QCOMPARE(seen.size(), threads * perThread);
+}
+
+CORVANE_TEST_MAIN(TestLogging)
+#include "tst_logging.moc"
