@@ -114,6 +114,10 @@ track shared::initializeTrackObject(const track &record) const
     return reset;
 }
 
+// ---- Mixed-album folders and folder pictures ------------------------------
+
+
+
 bool is_number(const std::string &s)
 {
     if (s.empty())

@@ -32,6 +32,9 @@ public:
     // Reset of a working record: everything cleared but releaseCoverUrl.
     track initializeTrackObject(const track &record) const;
 
+    // ---- Mixed-album folders and folder pictures --------------------------
+
+
     // Relative to the data location: put dataLocation() in front.
     QString artworkPath;
     QString videoArtworkPath;
