@@ -14,6 +14,229 @@
 
 // ---- iTunes library file --------------------------------------------------
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/track_data.h"
+
+Q_LOGGING_CATEGORY(lcItunesLibrary, "corvane.itunes")
+
+namespace {
+
+// The file's kind by suffix, against the scanning module's suffix lists: audio
+// is always accepted, video only while the chosen car system plays it.
+enum class ItunesFileKind { Unsupported, Audio, Video };
+
+ItunesFileKind itunesFileKind(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (track_data::audioFilter.contains(suffix))
+        return ItunesFileKind::Audio;
+    if (track_data::IsVideoSupported && track_data::videoFilter.contains(suffix))
+        return ItunesFileKind::Video;
+    return ItunesFileKind::Unsupported;
+}
+
+// A "Location" value is a file URL: "file://localhost/…" from iTunes itself,
+// "file:///…" from other writers, with UTF-8 percent escapes.  Anything else
+// (another host, another scheme) names nothing on this machine: empty.
+QString itunesLocationPath(const QString &location)
+{
+    const QUrl url(location, QUrl::TolerantMode);
+    if (!url.isValid() || url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0)
+        return QString();
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return QString();
+    return url.path(QUrl::FullyDecoded);
+}
+
+// "2010-01-01T08:00:00Z" -> "01/01/2010"; the zone designator is not applied.
+// Text that doesn't parse gives an empty date ("Unknown" after finalising).
+QString itunesReleaseDate(const QString &text)
+{
+    const QDateTime when =
+        QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd'T'hh:mm:ss"));
+    return when.date().toString(QStringLiteral("MM/dd/yyyy"));
+}
+
+// The value element right after a key, skipping the white space and comments
+// between them.  A value that isn't an integer, string or date (a dict, an
+// array, true, false, data, or nothing) gives "-2", which is how the "Tracks"
+// key, whose value is a dictionary, is recognised.  Leaves the reader on the
+// value's end tag, or on the start tag of a dict or array.
+QString itunesValueText(QXmlStreamReader &xml)
+{
+    xml.readNext();
+    while (xml.isWhitespace() || xml.isComment())
+        xml.readNext();
+    if (xml.isStartElement()) {
+        const QStringView name = xml.name();
+        if (name == QLatin1String("integer") || name == QLatin1String("string") || name == QLatin1String("date"))
+            return xml.readElementText();
+    }
+    return QStringLiteral("-2");
+}
+
+void applyItunesTrackKey(track &record, QStringView key, const QString &value)
+{
+    if (key == QLatin1String("Track ID")) {
+        record.id = value.toInt();
+    } else if (key == QLatin1String("Name")) {
+        record.trackname = value;
+        record.filename = value;
+    } else if (key == QLatin1String("Artist")) {
+        record.artistName = value;
+    } else if (key == QLatin1String("Album")) {
+        record.albumName = value.trimmed();
+    } else if (key == QLatin1String("Genre")) {
+        record.genre = value;
+    } else if (key == QLatin1String("Kind")) {
+        record.codec = value;
+    } else if (key == QLatin1String("Size")) {
+        record.filesize = value.toLongLong();
+    } else if (key == QLatin1String("Total Time")) {
+        record.duration = value.toDouble() / 1000.0;
+    } else if (key == QLatin1String("Track Number")) {
+        record.tracknumber = value.toInt();
+    } else if (key == QLatin1String("Year")) {
+        record.year = value.toInt();
+    } else if (key == QLatin1String("Bit Rate")) {
+        record.bitrate = value.toInt();
+    } else if (key == QLatin1String("Sample Rate")) {
+        record.frequency = value.toLongLong();
+    } else if (key == QLatin1String("Location")) {
+        record.filepath = itunesLocationPath(value);
+    } else if (key == QLatin1String("Release Date")) {
+        if (value.size() >= 19)
+            record.ReleaseDate = itunesReleaseDate(value);
+    }
+}
+
+void setIfEmpty(QString &field, const QString &fallback)
+{
+    if (field.isEmpty())
+        field = fallback;
+}
+
+// Completes the collected record and keeps it in `table` under its Track ID
+// (a later record with the same id replaces the earlier one) when its file
+// exists and is playable.  The record is cleared either way.
+void finaliseItunesTrack(track &record, QHash<int, track> &table)
+{
+    record.isPodcast = false;
+    record.source = 1;
+    record.isHidden = false;
+    if (record.albumName.trimmed().isEmpty())
+        record.albumName = QStringLiteral("Unknown Album");
+    setIfEmpty(record.artistName, QStringLiteral("Unknown Artist"));
+    setIfEmpty(record.codec, QStringLiteral("Unknown Codec"));
+    setIfEmpty(record.trackname, QStringLiteral("Unknown Song"));
+    setIfEmpty(record.filepath, QStringLiteral("Unknown Path"));
+    setIfEmpty(record.genre, QStringLiteral("Unknown Genre"));
+    setIfEmpty(record.ReleaseDate, QStringLiteral("Unknown"));
+    setIfEmpty(record.filename, QStringLiteral("Unknown Filename"));
+
+    if (record.filepath != QLatin1String("Unknown Path") && QFileInfo(record.filepath).isFile()) {
+        switch (itunesFileKind(record.filepath)) {
+        case ItunesFileKind::Audio:
+            record.isVideo = false;
+            table.insert(record.id, record);
+            break;
+        case ItunesFileKind::Video:
+            record.isVideo = true;
+            table.insert(record.id, record);
+            break;
+        case ItunesFileKind::Unsupported:
+            break;
+        }
+    }
+    record = track();
+}
+
+// The playlist's kept tracks in ascending Track ID order, each once.
+iTunedata closeItunesPlaylist(const QString &name, const QSet<int> &pendingIds,
+                              const QHash<int, track> &table)
+{
+    std::vector<int> ids(pendingIds.cbegin(), pendingIds.cend());
+    std::sort(ids.begin(), ids.end());
+    iTunedata playlist;
+    playlist.name = name;
+    playlist.tracks.reserve(static_cast<qsizetype>(ids.size()));
+    for (const int id : ids) {
+        const auto it = table.constFind(id);
+        if (it != table.constEnd())
+            playlist.tracks.append(it.value());
+    }
+    return playlist;
+}
+
+} // namespace
+
+QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
+{
+    QList<iTunedata> result;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCDebug(lcItunesLibrary) << "Load XML File Problem.";
+        return result;
+    }
+
+    QXmlStreamReader xml(&file);
+    QHash<int, track> table;  // kept tracks by their full Track ID
+    track record;
+    bool inTracks = false;
+    bool inPlaylists = false;
+    QString playlistName;  // not cleared between playlists: a nameless one takes the previous name
+    QSet<int> pendingIds;
+
+    while (!xml.atEnd() && !xml.hasError()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.name() == QLatin1String("key")) {
+            const QString key = xml.readElementText();
+            const QString value = itunesValueText(xml);
+            if (key == QLatin1String("Playlists")) {
+                inPlaylists = true;
+            } else if (inPlaylists) {
+                if (key == QLatin1String("Name"))
+                    playlistName = value;
+                else if (key == QLatin1String("Track ID"))
+                    pendingIds.insert(value.toInt());
+            } else if (key == QLatin1String("Tracks")) {
+                if (value == QLatin1String("-2"))
+                    inTracks = true;
+            } else if (inTracks) {
+                applyItunesTrackKey(record, key, value);
+            }
+        }
+        if (xml.hasError())
+            break;
+
+        const bool isTag = xml.isStartElement() || xml.isEndElement();
+        // Each track is one dictionary: at its opening tag the record is still
+        // empty and nothing is kept, at its closing tag the record is complete.
+        if (isTag && inTracks && !inPlaylists && xml.name() == QLatin1String("dict"))
+            finaliseItunesTrack(record, table);
+        // The closing tag of a playlist's item array ends the playlist.
+        if (isTag && inPlaylists && !pendingIds.isEmpty() && xml.name() == QLatin1String("array")) {
+            result.append(closeItunesPlaylist(playlistName, pendingIds, table));
+            pendingIds.clear();
+        }
+    }
+    if (xml.hasError())
+        qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
+                                 << xml.errorString();
+    return result;
+}
 
 
 // ---- iTunes artwork index -------------------------------------------------

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/itunedata.h"
 #include "core/track.h"
 
 // TagLib, playlist and iTunes-file operations.  No data members and no work
@@ -26,7 +27,13 @@ public:
 
 
     // ---- iTunes library file ----------------------------------------------
-
+    // Reads the iTunes library XML file at `path` in one streaming pass and
+    // returns its playlists in file order, each holding the tracks whose file
+    // exists and has an accepted audio suffix (or video suffix while the car
+    // system plays video).  Never writes anything.  A file that can't be
+    // opened gives an empty list; damaged XML ends the reading and gives the
+    // playlists completed before the damage.
+    QList<iTunedata> parseiTunePlaylist(const QString &path) const;
 
     // ---- iTunes artwork index ---------------------------------------------
 

@@ -1,0 +1,19 @@
+#ifndef ITUNEDATA_H
+#define ITUNEDATA_H
+
+#include <QList>
+#include <QString>
+
+#include "core/track.h"
+
+// One playlist of the iTunes library file as the reader returns it: the
+// playlist's name and the records of its playable tracks, in ascending
+// Track ID order, each at most once.  The records are raw (source 1, no
+// library ids, no covers); the iTunes import numbers and completes them.
+struct iTunedata
+{
+    QString name;
+    QList<track> tracks;
+};
+
+#endif // ITUNEDATA_H

@@ -1,0 +1,106 @@
+#include "ituneslibraryxml.h"
+
+#include <QFile>
+#include <QUrl>
+
+namespace testkit {
+
+namespace {
+
+QString keyLine(const QString &indent, const QString &key, const QString &type, const QString &value)
+{
+    if (type == QLatin1String("true") || type == QLatin1String("false"))
+        return QStringLiteral("%1<key>%2</key><%3/>\n").arg(indent, key.toHtmlEscaped(), type);
+    return QStringLiteral("%1<key>%2</key><%3>%4</%3>\n").arg(indent, key.toHtmlEscaped(), type, value.toHtmlEscaped());
+}
+
+} // namespace
+
+void ItunesLibraryXml::addTrack(int trackId, const QList<Entry> &entries)
+{
+    const QString id = QString::number(trackId);
+    m_tracks += QStringLiteral("\t\t<key>%1</key>\n\t\t<dict>\n").arg(id);
+    m_tracks += keyLine(QStringLiteral("\t\t\t"), QStringLiteral("Track ID"), QStringLiteral("integer"), id);
+    for (const Entry &entry : entries)
+        m_tracks += keyLine(QStringLiteral("\t\t\t"), entry.key, entry.type, entry.value);
+    m_tracks += QStringLiteral("\t\t</dict>\n");
+}
+
+void ItunesLibraryXml::addPlaylist(const QString &name, const QList<int> &trackIds)
+{
+    const QString indent = QStringLiteral("\t\t");
+    m_playlists += QStringLiteral("\t\t<dict>\n");
+    if (!name.isNull())
+        m_playlists += keyLine(indent, QStringLiteral("Name"), QStringLiteral("string"), name);
+    m_playlists += keyLine(indent, QStringLiteral("Playlist ID"), QStringLiteral("integer"),
+                           QString::number(m_nextPlaylistId++));
+    m_playlists += keyLine(indent, QStringLiteral("All Items"), QStringLiteral("true"), QString());
+    m_playlists += QStringLiteral("\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n");
+    for (const int id : trackIds) {
+        m_playlists += QStringLiteral("\t\t\t\t<dict>\n");
+        m_playlists += keyLine(QStringLiteral("\t\t\t\t\t"), QStringLiteral("Track ID"), QStringLiteral("integer"),
+                               QString::number(id));
+        m_playlists += QStringLiteral("\t\t\t\t</dict>\n");
+    }
+    m_playlists += QStringLiteral("\t\t\t</array>\n\t\t</dict>\n");
+}
+
+QByteArray ItunesLibraryXml::toXml() const
+{
+    QString xml = QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.0//EN\" "
+        "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n"
+        "<dict>\n"
+        "\t<key>Major Version</key><integer>1</integer>\n"
+        "\t<key>Minor Version</key><integer>1</integer>\n"
+        "\t<key>Date</key><date>2012-05-01T10:00:00Z</date>\n"
+        "\t<key>Application Version</key><string>10.6.1</string>\n"
+        "\t<key>Show Content Ratings</key><true/>\n"
+        "\t<key>Music Folder</key><string>file://localhost/Users/test/Music/iTunes/iTunes%20Media/</string>\n"
+        "\t<key>Library Persistent ID</key><string>0123456789ABCDEF</string>\n"
+        "\t<key>Tracks</key>\n"
+        "\t<dict>\n");
+    xml += m_tracks;
+    xml += QStringLiteral("\t</dict>\n\t<key>Playlists</key>\n\t<array>\n");
+    xml += m_playlists;
+    xml += QStringLiteral("\t</array>\n</dict>\n</plist>\n");
+    return xml.toUtf8();
+}
+
+bool ItunesLibraryXml::write(const QString &path) const
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray bytes = toXml();
+    return file.write(bytes) == bytes.size() && file.flush();
+}
+
+QString ItunesLibraryXml::localhostUrl(const QString &path)
+{
+    return QStringLiteral("file://localhost") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+}
+
+QString ItunesLibraryXml::fileUrl(const QString &path)
+{
+    return QStringLiteral("file://") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+}
+
+ItunesLibraryXml::Entry ItunesLibraryXml::integer(const QString &key, qint64 value)
+{
+    return {key, QStringLiteral("integer"), QString::number(value)};
+}
+
+ItunesLibraryXml::Entry ItunesLibraryXml::string(const QString &key, const QString &value)
+{
+    return {key, QStringLiteral("string"), value};
+}
+
+ItunesLibraryXml::Entry ItunesLibraryXml::date(const QString &key, const QString &value)
+{
+    return {key, QStringLiteral("date"), value};
+}
+
+} // namespace testkit
