@@ -249,6 +249,9 @@ void TestItunesReader::releaseDate_data()
     QTest::addRow("not a date") << "sometime in the summer" << "Unknown";
     QTest::addRow("day only") << "2010-01-01" << "Unknown";
     QTest::addRow("impossible day") << "2010-02-30T08:00:00Z" << "Unknown";
+    QTest::addRow("impossible hour") << "2010-02-03T25:00:00Z" << "Unknown";
+    QTest::addRow("blank instead of T") << "2010-02-03 08:00:00Z" << "Unknown";
+    QTest::addRow("leap day") << "2012-02-29T00:00:00Z" << "02/29/2012";
 }
 
 void TestItunesReader::releaseDate()

@@ -1,0 +1,106 @@
+// Times the iTunes library reader on a generated library of 30,000 tracks
+// (real, empty files in 1,500 album folders) with a "Library" and a "Music"
+// playlist naming every track and twenty playlists of 500 tracks each.
+//
+//   bench_itunes_reader [tracks] [runs]
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "core/taglibbuilder.h"
+#include "ituneslibraryxml.h"
+
+using testkit::ItunesLibraryXml;
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int trackCount = args.size() > 1 ? args.at(1).toInt() : 30000;
+    const int runs = args.size() > 2 ? args.at(2).toInt() : 5;
+    if (trackCount <= 0 || runs <= 0) {
+        std::fprintf(stderr, "usage: bench_itunes_reader [tracks] [runs]\n");
+        return 2;
+    }
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+
+    QElapsedTimer timer;
+    timer.start();
+    ItunesLibraryXml library;
+    QList<int> all;
+    all.reserve(trackCount);
+    const int tracksPerAlbum = 20;
+    for (int i = 0; i < trackCount; ++i) {
+        const int album = i / tracksPerAlbum;
+        const QString folder = dir.filePath(QStringLiteral("Artist %1/Album Café %2").arg(album / 5).arg(album));
+        if (i % tracksPerAlbum == 0)
+            QDir().mkpath(folder);
+        const QString path = folder + QStringLiteral("/%1 Song %2.mp3").arg(i % tracksPerAlbum + 1, 2, 10, QLatin1Char('0')).arg(i);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return 1;
+        const int id = 1000 + 2 * i;  // iTunes ids are sparse and pass 32767 in big libraries
+        all.append(id);
+        library.addTrack(
+            id, {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(i)),
+                 ItunesLibraryXml::string(QStringLiteral("Artist"), QStringLiteral("Artist %1").arg(album / 5)),
+                 ItunesLibraryXml::string(QStringLiteral("Album Artist"), QStringLiteral("Artist %1").arg(album / 5)),
+                 ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Album Café %1").arg(album)),
+                 ItunesLibraryXml::string(QStringLiteral("Genre"), QStringLiteral("Rock")),
+                 ItunesLibraryXml::string(QStringLiteral("Kind"), QStringLiteral("MPEG audio file")),
+                 ItunesLibraryXml::integer(QStringLiteral("Size"), 4200000 + i),
+                 ItunesLibraryXml::integer(QStringLiteral("Total Time"), 215000 + i),
+                 ItunesLibraryXml::integer(QStringLiteral("Track Number"), i % tracksPerAlbum + 1),
+                 ItunesLibraryXml::integer(QStringLiteral("Year"), 1970 + album % 50),
+                 ItunesLibraryXml::date(QStringLiteral("Date Added"), QStringLiteral("2011-03-04T05:06:07Z")),
+                 ItunesLibraryXml::integer(QStringLiteral("Bit Rate"), 256),
+                 ItunesLibraryXml::integer(QStringLiteral("Sample Rate"), 44100),
+                 ItunesLibraryXml::date(QStringLiteral("Release Date"), QStringLiteral("2001-05-06T07:00:00Z")),
+                 ItunesLibraryXml::string(QStringLiteral("Persistent ID"), QStringLiteral("%1").arg(id, 16, 16, QLatin1Char('0'))),
+                 ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
+    }
+    library.addPlaylist(QStringLiteral("Library"), all);
+    QList<int> shuffled = all;
+    std::shuffle(shuffled.begin(), shuffled.end(), *QRandomGenerator::global());
+    library.addPlaylist(QStringLiteral("Music"), shuffled);
+    for (int p = 0; p < 20; ++p)
+        library.addPlaylist(QStringLiteral("Mix %1").arg(p), shuffled.mid(p * 500 % trackCount, 500));
+    const QString xmlPath = dir.filePath(QStringLiteral("iTunes Music Library.xml"));
+    if (!library.write(xmlPath))
+        return 1;
+    const qint64 generateMs = timer.elapsed();
+
+    std::vector<qint64> times;
+    int kept = 0;
+    int playlists = 0;
+    for (int run = 0; run < runs; ++run) {
+        timer.restart();
+        const QList<iTunedata> result = TagLibBuilder().parseiTunePlaylist(xmlPath);
+        times.push_back(timer.elapsed());
+        playlists = static_cast<int>(result.size());
+        kept = 0;
+        for (const iTunedata &playlist : result)
+            kept += static_cast<int>(playlist.tracks.size());
+    }
+    std::sort(times.begin(), times.end());
+
+    QTextStream out(stdout);
+    out << "tracks: " << trackCount << ", library file: " << QFileInfo(xmlPath).size() / 1024 << " KiB"
+        << ", generated in " << generateMs << " ms\n"
+        << "playlists read: " << playlists << ", playlist entries: " << kept << "\n"
+        << "parseiTunePlaylist over " << runs << " runs: min " << times.front() << " ms, median "
+        << times[times.size() / 2] << " ms, max " << times.back() << " ms\n";
+    return 0;
+}
