@@ -28,9 +28,9 @@
 
 #include "core/track_data.h"
 
-Q_LOGGING_CATEGORY(lcItunesLibrary, "corvane.itunes")
-
 namespace {
+
+Q_LOGGING_CATEGORY(lcItunesLibrary, "corvane.itunes")
 
 // The file's kind by suffix, against the scanning module's suffix lists: audio
 // is always accepted, video only while the chosen car system plays it.
