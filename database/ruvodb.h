@@ -2,6 +2,7 @@
 #define RUVODB_H
 
 #include <QObject>
+#include <QSqlDatabase>
 #include <QString>
 
 #include "core/track.h"
@@ -18,7 +19,8 @@ public:
     explicit ruvoDB(QObject *parent = nullptr);
 
     // ---- Library state ----------------------------------------------------
-
+    // True when the library file exists and holds at least one album.
+    static bool isDB();
 
     // ---- Repository staging -----------------------------------------------
 
@@ -27,7 +29,9 @@ public:
 
 
     // ---- Library load, clean-up and deletion ------------------------------
-
+    // True when the library behind `database` (or this thread's connection)
+    // holds at least one album.
+    static bool checkDB(QSqlDatabase database = QSqlDatabase());
 
     // ---- Local tag inference ----------------------------------------------
 

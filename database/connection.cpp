@@ -1,0 +1,141 @@
+#include "database/connection.h"
+
+#include <QAtomicPointer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QThreadStorage>
+#include <QVariant>
+
+Q_LOGGING_CATEGORY(lcDatabase, "corvane.database")
+
+namespace {
+
+QMutex libraryMutex;
+QString libraryFile;                   // guarded by libraryMutex
+QAtomicPointer<QThread> defaultOwner;  // thread that opened the default connection
+
+// Owns one worker thread's connection; QThreadStorage destroys it when the
+// thread ends, which closes and unregisters the connection.
+class ThreadConnection
+{
+public:
+    explicit ThreadConnection(const QString &path)
+        : name(QStringLiteral("corvane-thread-%1").arg(quintptr(QThread::currentThreadId()), 0, 16))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        Connection::prepare(db);
+        if (!db.open()) {
+            qCWarning(lcDatabase) << "- Database -> Failed to open a thread connection:" << db.lastError().text();
+            return;
+        }
+        Connection::configure(db);
+    }
+    ~ThreadConnection()
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+    ThreadConnection(const ThreadConnection &) = delete;
+    ThreadConnection &operator=(const ThreadConnection &) = delete;
+
+    const QString name;
+};
+
+QThreadStorage<ThreadConnection *> threadConnections;
+
+QString boundValuesText(const QSqlQuery &query)
+{
+    QStringList values;
+    const QVariantList bound = query.boundValues();
+    for (const QVariant &value : bound)
+        values << (value.isNull() ? QStringLiteral("NULL") : value.toString().left(80));
+    return values.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+void Connection::setLibrary(const QString &path, const QSqlDatabase &defaultConnection)
+{
+    {
+        QMutexLocker locker(&libraryMutex);
+        libraryFile = path;
+    }
+    defaultOwner.storeRelease(defaultConnection.isValid() ? QThread::currentThread() : nullptr);
+}
+
+QString Connection::libraryPath()
+{
+    QMutexLocker locker(&libraryMutex);
+    return libraryFile;
+}
+
+QSqlDatabase Connection::forThread()
+{
+    if (QThread::currentThread() == defaultOwner.loadAcquire())
+        return QSqlDatabase::database(QSqlDatabase::defaultConnection, true);
+
+    const QString path = libraryPath();
+    if (path.isEmpty())
+        return QSqlDatabase();
+    if (!threadConnections.hasLocalData())
+        threadConnections.setLocalData(new ThreadConnection(path));
+    return QSqlDatabase::database(threadConnections.localData()->name, true);
+}
+
+QSqlDatabase Connection::resolve(const QSqlDatabase &given)
+{
+    if (given.isValid() && given.isOpen()) {
+        const bool ownDefault = given.connectionName() == QLatin1String(QSqlDatabase::defaultConnection)
+                                && QThread::currentThread() == defaultOwner.loadAcquire();
+        const bool ownThread = threadConnections.hasLocalData()
+                               && given.connectionName() == threadConnections.localData()->name;
+        if (ownDefault || ownThread)
+            return given;
+    }
+    return forThread();
+}
+
+void Connection::prepare(QSqlDatabase &db)
+{
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+}
+
+bool Connection::configure(QSqlDatabase &db)
+{
+    // auto_vacuum first: it only takes effect before the first table exists.
+    // WAL with synchronous NORMAL survives a crash of the program or the
+    // machine without corrupting the library, and lets readers run beside
+    // one writer.
+    QSqlQuery query(db);
+    bool ok = runQuery(query, QStringLiteral("PRAGMA auto_vacuum = FULL"));
+    ok = runQuery(query, QStringLiteral("PRAGMA journal_mode = WAL")) && ok;
+    ok = runQuery(query, QStringLiteral("PRAGMA synchronous = NORMAL")) && ok;
+    ok = runQuery(query, QStringLiteral("PRAGMA busy_timeout = %1").arg(busyTimeoutMs)) && ok;
+    return ok;
+}
+
+bool runQuery(QSqlQuery &query)
+{
+    if (query.exec())
+        return true;
+    qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << query.lastQuery() << "["
+                                    << boundValuesText(query) << "]:" << query.lastError().text();
+    return false;
+}
+
+bool runQuery(QSqlQuery &query, const QString &sql)
+{
+    if (!query.prepare(sql)) {
+        qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << sql << ":"
+                                        << query.lastError().text();
+        return false;
+    }
+    return runQuery(query);
+}
