@@ -116,6 +116,93 @@ track shared::initializeTrackObject(const track &record) const
 
 // ---- Mixed-album folders and folder pictures ------------------------------
 
+#include <QFileInfo>
+
+#include "core/noclobberwriter.h"
+
+QMap<QString, QMap<int, int>> shared::mixed_folder_albums_map;
+
+void shared::clearMixedAlbumsFolderMap()
+{
+    mixed_folder_albums_map.clear();
+}
+
+void shared::updateMixedAlbumsFolder(const QString &folder, int albumKey)
+{
+    ++mixed_folder_albums_map[folder][albumKey];
+}
+
+bool shared::checkMixedAlbumsFolderByKey(const QString &folder, int flag) const
+{
+    const auto found = mixed_folder_albums_map.constFind(folder);
+    if (found == mixed_folder_albums_map.constEnd() || found->isEmpty())
+        return false;
+    if (found->size() > 1)
+        return true;
+    if (flag != 0)
+        return false;
+    return found->first() != getFolderFileCount(folder);
+}
+
+int shared::getFolderFileCount(const QString &folder) const
+{
+    // The suffixes of the audio filter; QDir matches name filters in any case.
+    static const QStringList audioPatterns = {
+        QStringLiteral("*.mp3"), QStringLiteral("*.m4a"), QStringLiteral("*.m4b"), QStringLiteral("*.aac"),
+        QStringLiteral("*.wma"), QStringLiteral("*.mpa"), QStringLiteral("*.mp2"), QStringLiteral("*.mpga"),
+        QStringLiteral("*.wav"), QStringLiteral("*.aiff"), QStringLiteral("*.aif"), QStringLiteral("*.aifc"),
+        QStringLiteral("*.flac"), QStringLiteral("*.ogg"), QStringLiteral("*.oga"), QStringLiteral("*.ape")};
+    if (folder.isEmpty())
+        return 0;
+    return int(QDir(folder).entryList(audioPatterns, QDir::Files, QDir::Unsorted).size());
+}
+
+QString shared::folderPicture(const QString &folder)
+{
+    if (folder.isEmpty())
+        return QString();
+    const QDir dir(folder);
+    // "Folder.jpg" is the usual spelling; the exact lower-case name wins when
+    // a case-sensitive file system holds several.
+    for (const QString &name : {QStringLiteral("folder.jpg"), QStringLiteral("folder.png")}) {
+        const QStringList found = dir.entryList({name}, QDir::Files | QDir::Hidden, QDir::Name);
+        if (found.isEmpty())
+            continue;
+        return dir.filePath(found.contains(name) ? name : found.first());
+    }
+    return QString();
+}
+
+QString shared::checkAndUpdateFolderCoverArt(const QString &folder, const QString &dest) const
+{
+    const QString target = dest + QStringLiteral(".png");
+    if (!QFileInfo::exists(target)) {
+        const QString source = folderPicture(folder);
+        // Copied unchanged: a JPEG keeps its content under the ".png" name.
+        if (!source.isEmpty())
+            NoClobberWriter::copyNew(source, target);
+    }
+    return QFileInfo::exists(target) ? target : QString();
+}
+
+TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
+{
+    for (auto it = tracks.begin(); it != tracks.end(); ++it) {
+        track &record = it.value();
+        if (checkMixedAlbumsFolderByKey(record.folderLocation, flag))
+            continue;
+        if (!record.playlist.isEmpty() || record.albumName.contains(unknownText))
+            continue;
+        const QString dest = QDir::fromNativeSeparators(dataLocation() + artworkPath + QLatin1Char('/')
+                                                        + formatSplChar(record.albumName));
+        const QString cover = checkAndUpdateFolderCoverArt(record.folderLocation, dest);
+        if (!cover.isEmpty()) {
+            record.cover = cover;
+            record.hasCover = true;
+        }
+    }
+    return tracks;
+}
 
 
 bool is_number(const std::string &s)

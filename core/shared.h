@@ -33,7 +33,35 @@ public:
     track initializeTrackObject(const track &record) const;
 
     // ---- Mixed-album folders and folder pictures --------------------------
+    // After a folder scan or an iTunes import, the records of a one-album
+    // folder take its "folder.jpg"/"folder.png" as album cover; a folder
+    // holding several albums (mixed) lends its picture to nobody.  Every record
+    // made is counted in a process-wide map folder -> album key -> count.
+    // Album keys and counts are full ints: narrowed keys let distinct albums
+    // collide.  Only one scan or import runs at a time, so the map has no lock.
 
+    // Empties the map; at the start of each folder scan and iTunes import.
+    void clearMixedAlbumsFolderMap();
+    // Counts one more record of albumKey in folder.
+    void updateMixedAlbumsFolder(const QString &folder, int albumKey);
+    // True when folder holds more than one album.  With flag 0 a folder of one
+    // album is also mixed when its count differs from its audio-file count.
+    bool checkMixedAlbumsFolderByKey(const QString &folder, int flag) const;
+    // Number of audio files directly in folder (not hidden, no descent).
+    int getFolderFileCount(const QString &folder) const;
+    // Copies the folder's picture to dest + ".png" unless that exists; returns
+    // the target when it exists after the call, else "".
+    QString checkAndUpdateFolderCoverArt(const QString &folder, const QString &dest) const;
+    // The tracks with the folder picture set as cover on every record of a
+    // non-mixed folder (playlist entries and "Unknown" albums excepted).  The
+    // folder scan passes 1, the iTunes import 0.
+    TrackMap updateFolderCoverArt(TrackMap tracks, int flag) const;
+    // The folder's picture: "folder.jpg" in any letter case, else
+    // "folder.png"; "" when it has neither.
+    static QString folderPicture(const QString &folder);
+
+    // folder -> album key -> number of records counted.
+    static QMap<QString, QMap<int, int>> mixed_folder_albums_map;
 
     // Relative to the data location: put dataLocation() in front.
     QString artworkPath;

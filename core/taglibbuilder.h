@@ -1,6 +1,8 @@
 #ifndef TAGLIBBUILDER_H
 #define TAGLIBBUILDER_H
 
+#include <QDir>
+#include <QFileInfo>
 #include <QList>
 #include <QMap>
 #include <QSet>
@@ -36,6 +38,19 @@ public:
     QList<iTunedata> parseiTunePlaylist(const QString &path) const;
 
     // ---- iTunes artwork index ---------------------------------------------
+    // Which iTunes track's artwork cache file stands for each album.  Built
+    // once at start-up; scans use it to find a cover for a track without one.
+
+    // ids with the persistent id of every artwork cache file (".itc", ".itc2",
+    // any case) below folder appended, in walk order.  The id is the second
+    // part of the file name split at dots, hyphens and tabs.
+    QList<QString> SearchiTineArts(const QDir &folder, QList<QString> ids) const;
+    // Album name (trimmed, cleaned with formatSplChar) -> persistent id of the
+    // last track of that album in the iTunes library file that has a cache
+    // file.  Reading stops at the library's "Playlists" key.
+    QMap<QString, QString> parseiTuneCoverArtStartup() const;
+    // The same, from the given library file and artwork folder.
+    QMap<QString, QString> parseiTuneCoverArt(const QString &libraryFile, const QDir &artworkFolder) const;
 
 };
 
