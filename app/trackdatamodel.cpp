@@ -1,0 +1,137 @@
+#include "app/trackdatamodel.h"
+
+TrackDataModel::TrackDataModel(QObject *parent)
+    : QObject(parent)
+{ }
+
+TrackDataModel::TrackDataModel(const int &albumid, const QString &albumname, const QString &artistname,
+    const QString &genre, const int &year, const bool &selected, const bool &visibility, const QString &coverart,
+    const QList<QObject *> &tracklist, QObject *parent)
+    : QObject(parent)
+    , m_albumid(albumid)
+    , m_albumname(albumname)
+    , m_artistname(artistname)
+    , m_genre(genre)
+    , m_year(year)
+    , m_selected(selected)
+    , m_visibility(visibility)
+    , m_coverart(coverart)
+    , m_tracklist(tracklist)
+{ }
+
+int TrackDataModel::albumid() const
+{
+    return m_albumid;
+}
+
+QString TrackDataModel::albumname() const
+{
+    return m_albumname;
+}
+
+QString TrackDataModel::artistname() const
+{
+    return m_artistname;
+}
+
+QString TrackDataModel::genre() const
+{
+    return m_genre;
+}
+
+int TrackDataModel::year() const
+{
+    return m_year;
+}
+
+bool TrackDataModel::selected() const
+{
+    return m_selected;
+}
+
+bool TrackDataModel::visibility() const
+{
+    return m_visibility;
+}
+
+QString TrackDataModel::coverart() const
+{
+    return m_coverart;
+}
+
+QList<QObject *> TrackDataModel::tracklist() const
+{
+    return m_tracklist;
+}
+
+void TrackDataModel::setAlbumId(const int &albumid)
+{
+    if (m_albumid == albumid)
+        return;
+    m_albumid = albumid;
+    emit albumidChanged();
+}
+
+void TrackDataModel::setAlbumName(const QString &albumname)
+{
+    if (m_albumname == albumname)
+        return;
+    m_albumname = albumname;
+    emit albumnameChanged();
+}
+
+void TrackDataModel::setArtistName(const QString &artistname)
+{
+    if (m_artistname == artistname)
+        return;
+    m_artistname = artistname;
+    emit artistnameChanged();
+}
+
+void TrackDataModel::setGenre(const QString &genre)
+{
+    if (m_genre == genre)
+        return;
+    m_genre = genre;
+    emit genreChanged();
+}
+
+void TrackDataModel::setYear(const int &year)
+{
+    if (m_year == year)
+        return;
+    m_year = year;
+    emit yearChanged();
+}
+
+void TrackDataModel::setSelected(const bool &selected)
+{
+    if (m_selected == selected)
+        return;
+    m_selected = selected;
+    emit selectedChanged();
+}
+
+void TrackDataModel::setVisibility(const bool &visibility)
+{
+    if (m_visibility == visibility)
+        return;
+    m_visibility = visibility;
+    emit visibilityChanged();
+}
+
+void TrackDataModel::setCoverArt(const QString &coverart)
+{
+    if (m_coverart == coverart)
+        return;
+    m_coverart = coverart;
+    emit coverartChanged();
+}
+
+void TrackDataModel::setTrackList(const QList<QObject *> &tracklist)
+{
+    if (m_tracklist == tracklist)
+        return;
+    m_tracklist = tracklist;
+    emit tracklistChanged();
+}

@@ -1,0 +1,74 @@
+#ifndef TRACKDATAMODEL_H
+#define TRACKDATAMODEL_H
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+// One row of a grouped track view: an album, playlist or podcast group is
+// shown as rows of at most six tracks.  The row's TrackList objects are held
+// in `tracklist`; the row does not own them.  Every setter emits only on a
+// change (`tracklist` compares element by element).
+class TrackDataModel : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(int albumid READ albumid WRITE setAlbumId NOTIFY albumidChanged)
+    Q_PROPERTY(QString albumname READ albumname WRITE setAlbumName NOTIFY albumnameChanged)
+    Q_PROPERTY(QString artistname READ artistname WRITE setArtistName NOTIFY artistnameChanged)
+    Q_PROPERTY(QString genre READ genre WRITE setGenre NOTIFY genreChanged)
+    Q_PROPERTY(int year READ year WRITE setYear NOTIFY yearChanged)
+    Q_PROPERTY(bool selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    Q_PROPERTY(bool visibility READ visibility WRITE setVisibility NOTIFY visibilityChanged)
+    Q_PROPERTY(QString coverart READ coverart WRITE setCoverArt NOTIFY coverartChanged)
+    Q_PROPERTY(QList<QObject *> tracklist READ tracklist WRITE setTrackList NOTIFY tracklistChanged)
+
+public:
+    explicit TrackDataModel(QObject *parent = nullptr);
+    TrackDataModel(const int &albumid, const QString &albumname, const QString &artistname, const QString &genre,
+        const int &year, const bool &selected, const bool &visibility, const QString &coverart,
+        const QList<QObject *> &tracklist, QObject *parent = nullptr);
+
+    int albumid() const;
+    QString albumname() const;
+    QString artistname() const;
+    QString genre() const;
+    int year() const;
+    bool selected() const;
+    bool visibility() const;
+    QString coverart() const;
+    QList<QObject *> tracklist() const;
+
+    void setAlbumId(const int &albumid);
+    void setAlbumName(const QString &albumname);
+    void setArtistName(const QString &artistname);
+    void setGenre(const QString &genre);
+    void setYear(const int &year);
+    void setSelected(const bool &selected);
+    void setVisibility(const bool &visibility);
+    void setCoverArt(const QString &coverart);
+    void setTrackList(const QList<QObject *> &tracklist);
+
+signals:
+    void albumidChanged();
+    void albumnameChanged();
+    void genreChanged();
+    void artistnameChanged();
+    void yearChanged();
+    void selectedChanged();
+    void visibilityChanged();
+    void coverartChanged();
+    void tracklistChanged();
+
+private:
+    int m_albumid = 0;
+    QString m_albumname;
+    QString m_artistname;
+    QString m_genre;
+    int m_year = 0;
+    bool m_selected = false;
+    bool m_visibility = true;
+    QString m_coverart;
+    QList<QObject *> m_tracklist;
+};
+
+#endif // TRACKDATAMODEL_H

@@ -1,0 +1,5 @@
+#include "update/cocoainitializer.h"
+
+CocoaInitializer::CocoaInitializer() = default;
+
+CocoaInitializer::~CocoaInitializer() = default;
