@@ -191,7 +191,7 @@ TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
         track &record = it.value();
         if (checkMixedAlbumsFolderByKey(record.folderLocation, flag))
             continue;
-        if (!record.playlist.isEmpty() || record.albumName.contains(unknownText))
+        if (!record.playlist.isEmpty() || isUnknownName(record.albumName))
             continue;
         const QString dest = QDir::fromNativeSeparators(dataLocation() + artworkPath + QLatin1Char('/')
                                                         + formatSplChar(record.albumName));
@@ -214,4 +214,11 @@ bool is_number(const std::string &s)
             return false;
     }
     return true;
+}
+
+// ---- Unknown names --------------------------------------------------------
+
+bool shared::isUnknownName(const QString &name)
+{
+    return name.startsWith(QLatin1String("Unknown"));
 }

@@ -81,6 +81,13 @@ public:
     QString unknownGenre;
     QString unknownPath;
     QString unknownSong;
+
+    // ---- Unknown names ----------------------------------------------------
+    // The one rule for an artist or album name that stands for "no value": it
+    // starts with "Unknown" (exact case), as the tag defaults "Unknown Artist"
+    // and "Unknown Album" do.  Mapping, folder pictures and repository
+    // staging all decide with it, so they never disagree about a name.
+    static bool isUnknownName(const QString &name);
 };
 
 // True when s is non-empty and every byte is an ASCII digit.

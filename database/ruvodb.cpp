@@ -23,6 +23,12 @@ bool ruvoDB::isDB()
 
 // ---- Repository staging ---------------------------------------------------
 
+#include "database/repositorystager.h"
+
+bool ruvoDB::insertDataTrackRepo(track record)
+{
+    return RepositoryStager::stage(record);
+}
 
 
 // ---- Library writes -------------------------------------------------------

@@ -23,6 +23,15 @@ public:
     static bool isDB();
 
     // ---- Repository staging -----------------------------------------------
+    // Stages one scanned record with its folder in the repository tables
+    // (TrackRepo, artistsRepo, albumsRepo) and makes sure its genre and year
+    // exist in `genres` and `years`.  Runs on the calling thread's own
+    // connection, so a scan worker may call it; all of it is one transaction,
+    // rolled back on any failed statement.  The same file under the same
+    // playlist name is staged once.  Artist and genre names match exactly,
+    // album names without regard to ASCII letter case; no character acts as
+    // a wildcard.  False when nothing could be staged.
+    static bool insertDataTrackRepo(track record);
 
 
     // ---- Library writes ---------------------------------------------------

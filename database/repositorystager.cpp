@@ -1,0 +1,160 @@
+#include "database/repositorystager.h"
+
+#include <QFileInfo>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "core/shared.h"
+#include "database/connection.h"
+#include "database/transaction.h"
+
+namespace {
+
+// Absent text is staged as "" (several columns are NOT NULL, and the
+// duplicate test compares the playlist name as text).
+QVariant textValue(const QString &text)
+{
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+// Runs a bound look-up; `id` is the id of the last matching row, 0 when none.
+bool lookUpId(QSqlQuery &query, const QString &sql, const QVariantList &values, qint64 &id)
+{
+    id = 0;
+    query.setForwardOnly(true);
+    if (!query.prepare(sql)) {
+        runQuery(query, sql);  // logs the reason
+        return false;
+    }
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!runQuery(query))
+        return false;
+    while (query.next())
+        id = query.value(0).toLongLong();
+    query.finish();
+    return true;
+}
+
+// Runs a bound statement; `id` is the new row's id.
+bool insertRow(QSqlQuery &query, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
+{
+    if (!query.prepare(sql)) {
+        runQuery(query, sql);
+        return false;
+    }
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!runQuery(query))
+        return false;
+    if (id) {
+        bool ok = false;
+        *id = query.lastInsertId().toLongLong(&ok);
+        if (!ok || *id <= 0)
+            return false;
+    }
+    query.finish();
+    return true;
+}
+
+} // namespace
+
+bool RepositoryStager::stage(const track &record)
+{
+    QSqlDatabase db = Connection::forThread();
+    if (!db.isOpen())
+        return false;
+    Transaction transaction(db);
+    if (!transaction.isActive())
+        return false;
+
+    const shared sha;
+    QSqlQuery query(db);
+    qint64 found = 0;
+
+    // Genre and year of the library tables: their ids are not kept here.
+    const QVariant genre = textValue(record.genre);
+    if (!lookUpId(query, QStringLiteral("SELECT id FROM genres WHERE genre = ?"), {genre}, found))
+        return false;
+    if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO genres(genre) VALUES (?)"), {genre}))
+        return false;
+
+    // Artist: exact, case-sensitive name.
+    const QVariant artistName = textValue(record.artistName);
+    qint64 artistId = 0;
+    if (!lookUpId(query, QStringLiteral("SELECT id FROM artistsRepo WHERE name = ? ORDER BY id"), {artistName},
+                  artistId))
+        return false;
+    if (artistId == 0
+        && !insertRow(query, QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)"), {artistName}, &artistId))
+        return false;
+
+    // Album: one row per name in any ASCII letter case, whoever the artist.
+    const QVariant albumName = textValue(record.albumName);
+    qint64 albumId = 0;
+    if (!lookUpId(query, QStringLiteral("SELECT id FROM albumsRepo WHERE name = ? COLLATE NOCASE ORDER BY id"),
+                  {albumName}, albumId))
+        return false;
+    if (albumId == 0) {
+        // A cover that isn't this album's own picture (another album's, or
+        // none) is not taken as the album's.
+        const QString cover = record.cover.contains(sha.formatSplChar(record.albumName)) ? record.cover
+                                                                                          : sha.noArtworkUrl;
+        if (!insertRow(query, QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?, ?, ?, ?)"),
+                       {albumName, artistId, textValue(cover), record.year}, &albumId))
+            return false;
+    } else if (!record.cover.contains(QLatin1String("no_artwork.png")) && QFileInfo::exists(record.cover)) {
+        // The latest staged track whose picture file exists decides the cover.
+        const QString cover = shared::isUnknownName(record.albumName) ? sha.noArtworkUrl : record.cover;
+        if (!insertRow(query, QStringLiteral("UPDATE albumsRepo SET cover = ? WHERE id = ?"), {cover, albumId}))
+            return false;
+    }
+
+    if (!lookUpId(query, QStringLiteral("SELECT id FROM years WHERE year = ?"), {record.year}, found))
+        return false;
+    if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO years(year) VALUES (?)"), {record.year}))
+        return false;
+
+    // The same file under the same playlist name is staged once; the row
+    // already there stays as it is.
+    const QVariant filepath = textValue(record.sourcePath);
+    const QVariant playlist = textValue(record.playlist);
+    if (!lookUpId(query, QStringLiteral("SELECT ID FROM TrackRepo WHERE filepath = ? AND Playlist = ?"),
+                  {filepath, playlist}, found))
+        return false;
+    if (found == 0) {
+        const QVariantList values = {
+            textValue(record.filename),
+            textValue(record.trackname.trimmed()),
+            filepath,
+            textValue(record.codec),
+            record.filesize,
+            record.frequency,
+            record.bitrate,
+            record.source,
+            record.tracknumber,
+            record.duration,
+            artistId,
+            albumId,
+            genre,
+            record.isPodcast,
+            record.year,
+            record.isAudiobook,
+            textValue(record.ReleaseDate),
+            playlist,
+            record.isVideo,
+            record.isVideo ? textValue(record.cover) : QVariant(QStringLiteral("")),
+            textValue(record.folderLocation),
+        };
+        if (!insertRow(query,
+                       QStringLiteral("INSERT INTO TrackRepo(filename, trackname, filepath, codec, filesize, "
+                                      "frequency, bitrate, source, tracknumber, duration, artist_id, album_id, "
+                                      "genre, IsPodcast, year, isAudiobook, releaseDate, Playlist, isVideo, "
+                                      "VideoImage, folderLocation) "
+                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                       values))
+            return false;
+    }
+
+    return transaction.commit();
+}
