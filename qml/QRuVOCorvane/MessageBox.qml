@@ -20,7 +20,6 @@ Popup {
         open()
     }
 
-    parent: Overlay.overlay
     anchors.centerIn: parent
     width: Math.min(480, (parent ? parent.width : 480) - 40)
     modal: true
@@ -42,7 +41,6 @@ Popup {
         border.color: Theme.border
     }
 
-    Overlay.modal: Rectangle { color: Theme.shade }
 
     contentItem: ColumnLayout {
         spacing: 20

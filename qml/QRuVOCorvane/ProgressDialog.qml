@@ -37,7 +37,6 @@ Popup {
         close()
     }
 
-    parent: Overlay.overlay
     anchors.centerIn: parent
     width: 460
     modal: true
@@ -50,7 +49,6 @@ Popup {
         border.color: Theme.border
     }
 
-    Overlay.modal: Rectangle { color: Theme.shade }
 
     contentItem: ColumnLayout {
         spacing: 14
