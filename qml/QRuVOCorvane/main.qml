@@ -78,6 +78,19 @@ Page {
 
     background: Rectangle { color: Theme.window }
 
+    // The Basic style's controls take their colours from here.
+    palette.window: Theme.window
+    palette.windowText: Theme.text
+    palette.base: Theme.surface
+    palette.text: Theme.text
+    palette.button: "#e8ecf2"
+    palette.buttonText: Theme.text
+    palette.dark: Theme.accent
+    palette.mid: "#c9d1dd"
+    palette.brightText: Theme.accentText
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
+
     header: HeaderBar {
         id: headerBar
         productName: Theme.str(MediaLibrary_txtProductName)
