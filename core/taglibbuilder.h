@@ -23,6 +23,22 @@ public:
 
 
     // ---- Playlist files ---------------------------------------------------
+    // The media paths a playlist names, in file order, duplicates kept and
+    // not tested for existence; empty on any failure.  URL entries are
+    // dropped, relative entries are resolved against the playlist's folder
+    // and every entry is a cleaned path.  Text that isn't valid UTF-8 is read
+    // as Latin-1; a UTF-8 byte-order mark is skipped.
+
+    // Chooses the reader by the lower-cased suffix: "wpl", "pls", "m3u" or
+    // "m3u8"; anything else ("xspf" too) gives an empty list.
+    QList<QString> parsePlaylists(const QFileInfo &playlist) const;
+    // M3U/M3U8: one entry per line; blank lines and "#" lines are comments.
+    QList<QString> readM3UPlaylist(const QString &path) const;
+    // PLS: the trimmed values of the keys beginning with "file", in line order.
+    QList<QString> readPlsPlaylist(const QString &path) const;
+    // WPL: the "src" of every "media" element up to the end or the first XML
+    // error; a leading ".." stands for the user's music folder.
+    QList<QString> parseWplPlaylist(const QString &path) const;
 
 
     // ---- Tag writer -------------------------------------------------------
