@@ -71,6 +71,246 @@ int track_data::takeArtistId()
 
 // ---- Track mapping --------------------------------------------------------
 
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+#include <taglib/tstring.h>
+
+#include "app/manager.h"
+#include "core/itunecoverartextracter.h"
+#include "core/noclobberwriter.h"
+#include "core/shared.h"
+#include "core/taglibbuilder.h"
+#include "core/videometadata.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+
+namespace {
+
+const QString playlistPicture = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+// True when the cleaned, absolute path lies below the data folder, also once
+// symbolic links in its existing folders are followed.
+bool insideDataFolder(const QString &cleanedPath)
+{
+    const QString root = QDir::cleanPath(shared::dataFolder());
+    if (!QDir::isAbsolutePath(cleanedPath) || !cleanedPath.startsWith(root + QLatin1Char('/')))
+        return false;
+    if (!shared::ensureDataFolder())
+        return false;
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    QString folder = QFileInfo(cleanedPath).absolutePath();
+    while (!QFileInfo::exists(folder))
+        folder = QFileInfo(folder).absolutePath();
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return !canonicalRoot.isEmpty()
+           && (canonical == canonicalRoot || canonical.startsWith(canonicalRoot + QLatin1Char('/')));
+}
+
+} // namespace
+
+QStringList track_data::defaultITunesSkipPlaylists()
+{
+    return {QStringLiteral("library"),
+            QStringLiteral("recently added"),
+            QStringLiteral("itunes dj"),
+            QStringLiteral("purchased"),
+            QStringLiteral("90") + QChar(0x2019) + QStringLiteral("s music"),  // typographic apostrophe
+            QStringLiteral("recently played"),
+            QStringLiteral("my top rated"),
+            QStringLiteral("top 25 most played"),
+            QStringLiteral("classical music"),
+            QStringLiteral("Music Videos")};
+}
+
+void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFileInfo &file, bool fromPlaylist,
+                            QString playlistName, bool isVideo, bool isAudio)
+{
+    // A file without a title is named after its file: every ".mp3" (the
+    // suffix in lower case) goes, so "a.mp3.mp3" becomes "a".
+    if (tags.title.isEmpty()) {
+        QString name = file.fileName();
+        name.remove(QLatin1Char('.') + file.suffix().toLower());
+        tags.title = QStringToTString(ConslidateTrack(name));
+    }
+    const QString title = TStringToQString(tags.title);
+    record.hasTitle = !title.isEmpty() && !title.contains(QLatin1String("track"), Qt::CaseInsensitive);
+
+    SetValues(record, tags);
+
+    const int id = takeId(idCounter, true, "track");
+    if (id < 0)
+        return;
+    record.id = id;
+    record.filesize = file.size();
+    record.filename = file.fileName();
+    record.quality = manager::getMediaQuality(record.bitrate);
+    record.source = 0;
+    record.isAudiobook = false;
+    record.isPodcast = false;
+    record.folderLocation = file.absolutePath();
+
+    record.album_id = Save_Map(album_map, fromPlaylist ? playlistName : record.albumName, album_Id);
+    record.artist_id = Save_Map(artist_map, record.artistName, artist_Id);
+    if (record.album_id < 0 || record.artist_id < 0)
+        return;
+    shared sha;
+    sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
+
+    if (isVideo) {
+        VideoMetadata videometa;
+        const track video = videometa.getVideoMetadata(file.absoluteFilePath(), 1);
+        record.duration = video.duration;
+        record.cover = QDir::fromNativeSeparators(video.cover);
+    }
+
+    if (fromPlaylist) {
+        record.cover = playlistPicture;
+        record.albumName = playlistName.trimmed();
+        record.isVideo = false;
+        record.playlist_id = record.album_id;
+        record.playlist = playlistName;
+    } else {
+        record.isVideo = isVideo && !isAudio;
+        record.playlist = QString();
+        record.playlist_id = 0;
+        if (!record.isVideo)
+            Save_Cover(record, file);
+    }
+
+    if (!record.hasTitle || shared::isUnknownName(record.albumName) || shared::isUnknownName(record.artistName)
+        || record.cover.contains(QLatin1String("no_artwork.png")))
+        record.isMissingData = true;
+
+    track_obj_map.insert(record.id, record);
+    ruvoDB::insertDataTrackRepo(record);
+}
+
+void track_data::SetValues(track &record, TagObject tags)
+{
+    record.albumName = TStringToQString(tags.album).trimmed();
+    record.artistName = TStringToQString(tags.artist).trimmed();
+    record.trackname = TStringToQString(tags.title).trimmed();
+    record.comment = TStringToQString(tags.comment);
+    record.genre = TStringToQString(tags.genre);
+    record.bitrate = tags.bitrate;
+    record.channels = tags.channels;
+    record.tracknumber = tags.track;
+    record.year = tags.year;
+    record.duration = double(tags.length);
+    record.frequency = tags.sampleRate;
+    record.hasArtist = !shared::isUnknownName(record.artistName);
+    record.hasAlbum = !shared::isUnknownName(record.albumName);
+}
+
+int track_data::Save_Map(QMap<QString, int> &map, QString name, int &counter)
+{
+    const auto found = map.constFind(name);
+    if (found != map.constEnd())
+        return found.value();
+    const int id = takeId(counter, false, "album or artist");
+    if (id >= 0)
+        map.insert(name, id);
+    return id;
+}
+
+void track_data::Save_Cover(track &record, QFileInfo file)
+{
+    const shared sha;
+    if (shared::isUnknownName(record.albumName)) {
+        // No album, so no album picture to look for.
+        record.cover = sha.noArtworkUrl;
+        record.hasCover = false;
+        record.isMissingData = true;
+        return;
+    }
+
+    const QString name = sha.formatSplChar(record.albumName);
+    const QString folder = shared::dataLocation() + sha.artworkPath;
+    QDir().mkpath(folder);
+    const QString coverPath = folder + QLatin1Char('/') + (name.isEmpty() ? record.filename : name + QStringLiteral(".png"));
+
+    // The first track of the album that carries a picture writes the file;
+    // the album's later tracks find it there.
+    TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+    record.cover = QDir::fromNativeSeparators(coverPath);
+    if (QFileInfo(record.cover).isFile()) {
+        record.hasCover = true;
+        return;
+    }
+
+    const QString itunesCover = ItunesArtPIDCheck(name);
+    if (!itunesCover.isEmpty()) {
+        record.cover = QDir::fromNativeSeparators(itunesCover);
+        record.hasCover = true;
+    } else {
+        record.cover = sha.noArtworkUrl;
+        record.hasCover = false;
+    }
+    record.isMissingData = true;
+}
+
+QString track_data::ItunesArtPIDCheck(QString cleanedAlbum)
+{
+    const auto found = ItuneCoverPIDALbum.constFind(cleanedAlbum);
+    if (found == ItuneCoverPIDALbum.constEnd())
+        return QString();
+    return ItuneCoverArtExtracter().RecurseForSingle(found.value(), cleanedAlbum);
+}
+
+void track_data::SetItunesArtPIDMap(QMap<QString, QString> map)
+{
+    ItuneCoverPIDALbum = map;
+}
+
+bool track_data::IsVideoSearch()
+{
+    Combo combo;
+    IsVideoSupported = combo.getsystemDetail()->videoSupported;
+    return IsVideoSupported;
+}
+
+QString track_data::ConslidateTrack(QString text)
+{
+    return text.trimmed();
+}
+
+QString track_data::convertImageToBase64(QString path)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(file.readAll().toBase64());
+}
+
+void track_data::convertBase64ToImage(QString path, QString data)
+{
+    const QString target = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    const QFileInfo info(target);
+    if (info.exists() || info.isSymLink() || !insideDataFolder(target))
+        return;
+    if (!QDir().mkpath(info.absolutePath()))
+        return;
+
+    QImage picture;
+    if (!picture.loadFromData(QByteArray::fromBase64(data.toLatin1())))
+        return;
+
+    static const QStringList formats = {QStringLiteral("png"), QStringLiteral("jpg"),  QStringLiteral("jpeg"),
+                                        QStringLiteral("bmp"), QStringLiteral("gif"),  QStringLiteral("svg"),
+                                        QStringLiteral("tiff")};
+    const QString suffix = info.suffix().toLower();
+    const QByteArray format = formats.contains(suffix) ? suffix.toLatin1() : QByteArrayLiteral("png");
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, format.constData()))
+        return;  // e.g. a format the image library can't write
+    buffer.close();
+    NoClobberWriter::writeNew(target, bytes);
+}
+
 
 // ---- Folder scan ----------------------------------------------------------
 

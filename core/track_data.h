@@ -1,10 +1,12 @@
 #ifndef TRACK_DATA_H
 #define TRACK_DATA_H
 
+#include <QFileInfo>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 
+#include "core/tagobject.h"
 #include "core/track.h"
 
 // The scanning operations: folder and iTunes scans, file checks and the
@@ -47,6 +49,49 @@ public:
     // ---- File checks and tag reading --------------------------------------
 
     // ---- Track mapping ----------------------------------------------------
+    // Turns one scanned file and its tags into a complete record: title,
+    // artist and album settled, ids handed out, quality class, cover and
+    // completeness flags set.  The record is filed in track_obj_map under
+    // idCounter, staged in the library's repository (on the calling thread's
+    // own connection) and idCounter grows by one.  A playlist entry is filed
+    // under the playlist's name as album, with the playlist picture.  The
+    // caller has set record.filepath and record.sourcePath.  An exhausted id
+    // range refuses the record.
+    void MapToTrack(int &idCounter, track &record, TagObject tags, QFileInfo &file, bool fromPlaylist,
+                    QString playlistName, bool isVideo, bool isAudio);
+    // Copies the tag texts (album, artist and title trimmed) and numbers into
+    // the record and sets hasArtist and hasAlbum.
+    void SetValues(track &record, TagObject tags);
+    // The id of name in map; a new name takes the counter's next value.
+    // -1 when the counter is exhausted.
+    int Save_Map(QMap<QString, int> &map, QString name, int &counter);
+    // The album picture of an audio record: its own embedded picture, written
+    // once per album into the data folder's Artwork folder and shared by the
+    // album's later tracks; else the iTunes artwork; else the placeholder, and
+    // the record counts as missing data.  An "Unknown" album gets the
+    // placeholder without looking.
+    void Save_Cover(track &record, QFileInfo file);
+    // Path of the album's picture from the iTunes artwork cache, or "".
+    QString ItunesArtPIDCheck(QString cleanedAlbum);
+    // Replaces the album -> iTunes persistent id index (set once at start).
+    void SetItunesArtPIDMap(QMap<QString, QString> map);
+    // Takes the chosen car system's video support into IsVideoSupported and
+    // returns it.  GUI thread, before a scan starts.
+    bool IsVideoSearch();
+    // text without surrounding white space.
+    QString ConslidateTrack(QString text);
+    // The file's bytes as Base64 text; "" when there is no file at path.
+    QString convertImageToBase64(QString path);
+    // Recreates a picture file from Base64 text.  Writes only a new file
+    // inside the data folder (judged on the cleaned path, so ".." can't
+    // leave it), complete or not at all; the format follows the suffix
+    // (png, jpg, jpeg, bmp, gif, svg, tiff), else PNG.  A picture that can't
+    // be decoded or written in that format leaves no file.
+    void convertBase64ToImage(QString path, QString data);
+
+    // iTunes playlists the import leaves out (names compared in any case).
+    QStringList iTunesSkipPlaylists = defaultITunesSkipPlaylists();
+    static QStringList defaultITunesSkipPlaylists();
 
     // ---- Folder scan ------------------------------------------------------
 
