@@ -11,6 +11,7 @@
 #include "core/tagobject.h"
 #include "core/track_data.h"
 #include "database/database.h"
+#include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "mediakit.h"
 #include "testenv.h"
