@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <taglib/attachedpictureframe.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/tag.h>
+
 #include "core/track.h"
 
 // TagLib, playlist and iTunes-file operations.  No data members and no work
@@ -17,7 +21,17 @@ public:
     TagLibBuilder() = default;
 
     // ---- Embedded cover art -----------------------------------------------
-
+    // Writes the picture embedded in mediaPath, scaled to fit 110 x 110, as a
+    // PNG at coverPath; an existing file there is left alone.  Always returns
+    // an empty string: the outcome is whether a file now exists.  The file is
+    // written whole or not at all, and bytes that don't decode leave nothing.
+    QString storeCoverArt(QString coverPath, QString mediaPath);
+    // The tag's front-cover picture frame, else its first picture frame;
+    // owned by the tag.  Without one: null, or with `create` a new default
+    // frame added to the tag.
+    TagLib::ID3v2::AttachedPictureFrame *attachedPictureFrame(TagLib::ID3v2::Tag *tag, bool create);
+    // Edge of the square the picture is scaled into.
+    static constexpr int coverSize = 110;
 
     // ---- Playlist files ---------------------------------------------------
 
