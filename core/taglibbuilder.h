@@ -37,7 +37,18 @@ public:
 
 
     // ---- Tag writer -------------------------------------------------------
-
+    // Writes the record's known values into its file (mp3, wma, m4a, m4b,
+    // mp4; anything else is left alone).  An MP3 needs an ID3v2 tag already
+    // and comes out with one ID3v2.3 tag: ID3v1 and APE tags are removed and
+    // whatever only they held moves into it.  The file is rewritten only
+    // when a value changes, and through a copy renamed over it, so a failed
+    // save leaves the file as it was.
+    void setMissingTag(track record);
+    // Sets the record's known values on an open tag without saving: title
+    // and artist when flagged and not empty, album when flagged and not from
+    // a playlist, genre unless empty or "Unknown...", year and track number
+    // unless 0.  Anything else in the tag stays as it is.
+    void SetValues(TagLib::Tag *tag, track record);
 
     // ---- iTunes library file ----------------------------------------------
 
