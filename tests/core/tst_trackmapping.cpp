@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "core/itunecoverartextracter.h"
 #include "core/shared.h"
 #include "core/tagobject.h"
 #include "core/track_data.h"
@@ -100,6 +101,36 @@ QVariant value(const QString &sql, const QVariantList &values = {})
     return query.value(0);
 }
 
+void put32(QByteArray &bytes, quint32 value)
+{
+    const char b[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
+    bytes.append(b, 4);
+}
+
+// An iTunes artwork cache file holding one local PNG image.
+QByteArray artworkCacheFile(const QByteArray &image)
+{
+    QByteArray bytes;
+    put32(bytes, 0x114);
+    bytes.append("itch");
+    bytes.append(QByteArray::fromHex("00000002000000020000000200000000"));
+    bytes.append("artw");
+    bytes.append(0x114 - bytes.size(), '\0');
+    const quint32 headerLength = 208;
+    put32(bytes, headerLength + quint32(image.size()));
+    bytes.append("item");
+    put32(bytes, headerLength);
+    for (quint32 v : {1u, 2u, 1u, 0u})
+        put32(bytes, v);
+    bytes.append(8, '\0');
+    bytes.append(QByteArray::fromHex("6C08B3E9D4D50F3A"));
+    bytes.append("loclPNGf");
+    put32(bytes, 0);
+    put32(bytes, 600);
+    bytes.append(int(0x114 + headerLength) - bytes.size(), '\0');
+    return bytes + image;
+}
+
 QByteArray pngBytes(int width, int height)
 {
     QImage image(width, height, QImage::Format_RGB32);
@@ -132,6 +163,7 @@ private slots:
     void unknownNamesAreJudgedAlike_data();
     void unknownNamesAreJudgedAlike();
     void emptyCleanedAlbumNamesCoverAfterFile();
+    void iTunesArtworkStandsIn();
     void playlistEntry();
     void videoGetsDurationAndThumbnail();
     void idsAcrossScans();
@@ -445,6 +477,30 @@ void TestTrackMapping::emptyCleanedAlbumNamesCoverAfterFile()
     const track record = mapWith(tags, path);
     QCOMPARE(record.cover, artworkFolder() + QStringLiteral("/odd.mp3"));
     QVERIFY(record.hasCover);
+}
+
+void TestTrackMapping::iTunesArtworkStandsIn()
+{
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    QVERIFY(touch(music + QStringLiteral("/iTunes/Album Artwork/Cache/0A1B-1234ABCD1234ABCD.itc2"),
+                  artworkCacheFile(pngBytes(6, 6))));
+    ItuneCoverArtExtracter::resetCacheFileIndex();
+    track_data scanner;
+    scanner.SetItunesArtPIDMap({{QStringLiteral("From iTunes"), QStringLiteral("1234ABCD1234ABCD")}});
+    QCOMPARE(track_data::ItuneCoverPIDALbum.size(), 1);
+
+    const QString path = m_media.filePath(QStringLiteral("itunes.mp3"));
+    QVERIFY(touch(path));
+    const track record = mapWith(makeTags(QStringLiteral("Song"), QStringLiteral("A"), QStringLiteral("From iTunes")),
+                                 path);
+    QCOMPARE(record.cover, ItuneCoverArtExtracter::outputFolder() + QStringLiteral("/From iTunes.png"));
+    QVERIFY(QFileInfo(record.cover).isFile());
+    QVERIFY(record.hasCover);
+    QVERIFY(record.isMissingData); // still worth a lookup
+    QVERIFY(!QFileInfo::exists(artworkFile(QStringLiteral("From iTunes"))));
+
+    // An album the index doesn't know gets the placeholder.
+    QCOMPARE(scanner.ItunesArtPIDCheck(QStringLiteral("Elsewhere")), QString());
 }
 
 void TestTrackMapping::playlistEntry()
