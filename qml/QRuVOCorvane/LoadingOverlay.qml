@@ -1,0 +1,84 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// Covers the window while the application is busy: while the views are
+// rebuilt or a drive is formatted (`loading`), and while files are searched
+// or added (`searching`, with the file in hand).  Input is held back
+// meanwhile.
+Rectangle {
+    id: overlay
+    objectName: "loadingOverlay"
+
+    property bool loading: false
+    property bool searching: false
+    property string message
+    property string fileName
+    property int total: 0
+    property int counter: 0
+
+    // total 0 means "under way, size unknown"; counter reaching a non-zero
+    // total means done.
+    function startSearch(text) {
+        message = text
+        fileName = ""
+        total = 0
+        counter = 0
+        searching = true
+    }
+
+    function updateSearch(newTotal, newCounter, file) {
+        total = newTotal
+        counter = newCounter
+        fileName = file
+        if (newTotal > 0 && newCounter >= newTotal)
+            searching = false
+    }
+
+    visible: loading || searching
+    color: Theme.shade
+
+    MouseArea {
+        anchors.fill: parent
+        hoverEnabled: true
+        acceptedButtons: Qt.AllButtons
+        onWheel: (wheel) => wheel.accepted = true
+    }
+
+    Rectangle {
+        anchors.centerIn: parent
+        width: 320
+        height: column.implicitHeight + 48
+        radius: 12
+        color: Theme.surface
+
+        ColumnLayout {
+            id: column
+            anchors.centerIn: parent
+            width: parent.width - 48
+            spacing: 12
+
+            BusyIndicator {
+                Layout.alignment: Qt.AlignHCenter
+                running: overlay.visible
+            }
+            Label {
+                objectName: "loadingMessage"
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                text: overlay.searching && overlay.message !== "" ? overlay.message : "Loading…"
+                color: Theme.text
+                font.pixelSize: 15
+            }
+            Label {
+                Layout.fillWidth: true
+                visible: overlay.searching && overlay.fileName !== ""
+                horizontalAlignment: Text.AlignHCenter
+                text: overlay.fileName
+                elide: Text.ElideMiddle
+                color: Theme.mutedText
+                font.pixelSize: 12
+            }
+        }
+    }
+}

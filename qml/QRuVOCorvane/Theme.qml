@@ -1,0 +1,74 @@
+pragma Singleton
+import QtQuick
+
+// Colours, sizes and the small conversions every screen shares.  Context
+// properties start as null placeholders, so screens read them through
+// str(), list() and count(), which turn null into "" or an empty list.
+QtObject {
+    readonly property color window: "#f3f5f8"
+    readonly property color surface: "#ffffff"
+    readonly property color surfaceAlt: "#f8fafc"
+    readonly property color header: "#18212f"
+    readonly property color headerText: "#f8fafc"
+    readonly property color headerMuted: "#9aa6b8"
+    readonly property color accent: "#2f6fed"
+    readonly property color accentPressed: "#1f57c8"
+    readonly property color accentText: "#ffffff"
+    readonly property color text: "#111827"
+    readonly property color mutedText: "#667085"
+    readonly property color border: "#e2e6ec"
+    readonly property color shade: "#99101725"
+
+    readonly property int spacing: 12
+    readonly property int radius: 8
+    readonly property int tileWidth: 176
+    readonly property int tileHeight: 236
+    readonly property int trackLineHeight: 30
+
+    readonly property string placeholderCover: "qrc:///resources/photos/no_artwork.png"
+
+    function str(value) {
+        return value === null || value === undefined ? "" : String(value)
+    }
+
+    function list(value) {
+        if (value === null || value === undefined || typeof value === "string")
+            return []
+        return value.length === undefined ? [] : value
+    }
+
+    function count(value) {
+        return list(value).length
+    }
+
+    // Row objects that a search hides keep their place in the list but are
+    // not shown.
+    function shown(value) {
+        const rows = list(value)
+        const result = []
+        for (let i = 0; i < rows.length; ++i) {
+            if (rows[i] && rows[i].visibility !== false)
+                result.push(rows[i])
+        }
+        return result
+    }
+
+    // Cover paths come as plain file paths or as URLs ("qrc:", "file:").
+    // A plain path is made a file URL with each part escaped, so names with
+    // "#" or "?" still load.  Empty and "no" mean no picture.
+    function imageUrl(path) {
+        const p = str(path)
+        if (p === "" || p === "no")
+            return placeholderCover
+        if (p.startsWith("/"))
+            return "file://" + p.split("/").map(encodeURIComponent).join("/")
+        return p
+    }
+
+    function duration(seconds) {
+        const s = Math.max(0, Number(seconds) || 0)
+        const m = Math.floor(s / 60)
+        const r = s % 60
+        return m + ":" + (r < 10 ? "0" : "") + r
+    }
+}

@@ -1,0 +1,223 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// The window's root item and the whole interface to the application:
+// the signals below are connected to the application's slots, and the
+// functions below are called by the application's signals (every argument
+// arrives as a variant, so the functions stay untyped).  The screens are
+// components of their own; this file only places them and passes the
+// contract on to them.
+Page {
+    id: root
+    objectName: "root"
+
+    width: 1280
+    height: 800
+
+    // ---- Signals to the application -----------------------------------
+    signal loadlist()
+    signal loadmain()
+    signal searchMediaSource(string source)
+    signal addToMediaLibrary()
+    signal removeTransfer(string action)
+    signal searchbox(string name)
+    signal sgCancelSearch()
+    signal setlibraryView(int index)
+    signal setbrowserView(int index)
+    signal setdisplayType(int index)
+    signal setsettingsView(int index)
+    signal filterforCheckboxes(int index)
+    signal selectdeselectForBrowser(bool checked)
+    signal selectdeselectForLibrary(bool checked)
+    signal selectdeselectForSettings(bool checked)
+    signal populateAdvancedSettings()
+    signal advancedSettingsContinue()
+    signal advancedSettingsCancel()
+    signal sgAdvancedSettingsLinkTab(int tabIndex)
+    signal sgMediaBrowserClosed()
+    signal sgCancelVideOptimising()
+    signal sgSelectDeselectInTracksView(string albumName, int index, bool checked)
+    signal exeClose()
+    signal transferTomedia(int flag)
+    signal sgProgressStoped(int flagStop)
+    signal continueDrive(string drive, int format, int overwriteall, int overwritenewer, int overwritequality)
+    signal transferandSyncDialog()
+    // the vehicle chooser
+    signal fillYearCombo(string modelName)
+    signal sgCheckMediaLibrary(string vehicle_name, string model_year, int size)
+    signal sgSaveSettingModelIndex(int index, string selectedModel, string modelYearValue, int yearIndex)
+    // the licence agreement, from the header's "License" button
+    signal sgShowLicence()
+
+    // ---- Window state ----------------------------------------------------
+    // "start" (vehicle choice) or "library" (the library panel)
+    property string currentScreen: "start"
+    property string vehicleName: ""
+    // rows published in the seven library views, all together
+    readonly property int librarySize: Theme.count(albumsModel) + Theme.count(artistsModel)
+                                       + Theme.count(tracksModel) + Theme.count(playlistsModel)
+                                       + Theme.count(podcastsModel) + Theme.count(audiobooksModel)
+                                       + Theme.count(videosModel)
+
+    // State kept for the screens that are not built yet (media browser,
+    // transfer dialog, video optimisation, advanced settings).
+    property int browserRevision: 0
+    property bool mediaBrowserVisible: false
+    property bool protectedMediaRequested: false
+    property bool advancedSettingsRequested: false
+    property bool transferBrowserRequested: false
+    property bool videoOptimising: false
+    property string videoApproxTime: ""
+    property string videoProgressFile: ""
+    property int videoProgressTrackId: -1
+    property real videoProgressValue: 0
+    property int transcodedCount: 0
+    property int transcodingTotal: 0
+    property var drivesData: null
+
+    background: Rectangle { color: Theme.window }
+
+    // The Basic style's controls take their colours from here.
+    palette.window: Theme.window
+    palette.windowText: Theme.text
+    palette.base: Theme.surface
+    palette.text: Theme.text
+    palette.button: "#e8ecf2"
+    palette.buttonText: Theme.text
+    palette.dark: Theme.accent
+    palette.mid: "#c9d1dd"
+    palette.brightText: Theme.accentText
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
+
+    header: HeaderBar {
+        id: headerBar
+        productName: Theme.str(MediaLibrary_txtProductName)
+        vehicleName: root.vehicleName
+        canChangeVehicle: root.currentScreen === "library"
+        onLicenceRequested: root.sgShowLicence()
+        onChangeVehicleRequested: root.currentScreen = "start"
+    }
+
+    StackLayout {
+        id: screens
+        objectName: "screens"
+        anchors.fill: parent
+        currentIndex: root.currentScreen === "library" ? 1 : 0
+
+        StartPage {
+            id: startPage
+            models: Theme.list(lstModel)
+            years: Theme.list(lstYear)
+            savedModel: Theme.str(SelectedModelName)
+            savedYear: Theme.str(SelectedModelYearValue)
+            onYearsRequested: (model) => root.fillYearCombo(model)
+            onVehicleChosen: (modelIndex, model, year, yearIndex) => {
+                root.sgSaveSettingModelIndex(modelIndex, model, year, yearIndex)
+                root.sgCheckMediaLibrary(model, year, root.librarySize)
+            }
+            onVehicleRestored: (model, year) => root.sgCheckMediaLibrary(model, year, root.librarySize)
+            onAddMediaRequested: root.openMediaBrowser()
+        }
+
+        LibraryPanel {
+            id: libraryPanel
+            onViewChosen: (index) => {
+                root.setlibraryView(index)
+                root.loadlist()
+            }
+            onSelectAllRequested: (checked) => root.selectdeselectForLibrary(checked)
+            onAddMediaRequested: root.openMediaBrowser()
+            onRemoveRequested: root.removeTransfer("remove")
+            onTransferRequested: root.removeTransfer("transfer")
+        }
+    }
+
+    LoadingOverlay {
+        id: loadingOverlay
+        anchors.fill: parent
+        z: 10
+    }
+
+    ProgressDialog {
+        id: progressDialog
+        onCancelRequested: (mode) => {
+            if (mode === "transfer")
+                root.sgProgressStoped(1)
+            else
+                root.advancedSettingsCancel()
+        }
+    }
+
+    MessageBox {
+        id: messageBox
+    }
+
+    // The window's close (its button, or the engine's quit) ends the run.
+    Connections {
+        target: root.Window.window
+        function onClosing() { root.exeClose() }
+    }
+
+    // The media browser arrives with its own screen; until then asking for
+    // it changes nothing.
+    function openMediaBrowser() {
+        mediaBrowserVisible = true
+    }
+
+    // ---- Functions the application calls --------------------------------
+    function slRefreshBrowser() { browserRevision += 1 }
+    function slShowProtectedMediaDialog() { protectedMediaRequested = true }
+    function slRefreshMain() { libraryPanel.refreshed() }
+    function slShowAdvancedSettings() { advancedSettingsRequested = true }
+
+    function showProgressDialog() { progressDialog.start("progress", "") }
+    function updateProgress(total, counter) { progressDialog.update(total, counter, "") }
+
+    function slShowSearchProgress(message) { loadingOverlay.startSearch(Theme.str(message)) }
+    function slUpdateSearchProgress(total, counter, filename) {
+        loadingOverlay.updateSearch(Number(total) || 0, Number(counter) || 0, Theme.str(filename))
+    }
+
+    function slShowLoading() { loadingOverlay.loading = true }
+    function slHideLoading() { loadingOverlay.loading = false }
+
+    function showmessageBox(message) { messageBox.show(Theme.str(message)) }
+
+    function slShowVideoOptimisation() { videoOptimising = true }
+    function slVideoAproxTime(approxTime) { videoApproxTime = Theme.str(approxTime) }
+    function slUpdateProgressVideo(filePath, trackId, progress) {
+        videoProgressFile = Theme.str(filePath)
+        videoProgressTrackId = Number(trackId)
+        videoProgressValue = Number(progress) || 0
+    }
+    function slCloseOnAllCompleteVideo() { videoOptimising = false }
+    function slHideMediaBrowser() { mediaBrowserVisible = false }
+    function slUpdateTranscodingCounter(count, totalCount) {
+        transcodedCount = Number(count) || 0
+        transcodingTotal = Number(totalCount) || 0
+    }
+    function showtransferBrowser() { transferBrowserRequested = true }
+
+    function slShowTransferProgress() {
+        progressDialog.start("transfer", Theme.str(MediaLibrary_texttransferProgress))
+    }
+    function slUpdateTransferProgress(total, count, file) { progressDialog.update(total, count, Theme.str(file)) }
+    function slhideTransferProgress() { progressDialog.finish() }
+
+    // the vehicle chooser
+    function updateYearCombo(txt) { startPage.setYears(Theme.list(txt)) }
+    function showStartPage(modelName) {
+        vehicleName = Theme.str(modelName)
+        startPage.libraryEmpty = true
+        currentScreen = "start"
+    }
+    function showViewPanel(modelName) {
+        vehicleName = Theme.str(modelName)
+        startPage.libraryEmpty = false
+        currentScreen = "library"
+    }
+    function updateDrivesData(driveData) { drivesData = driveData }
+    function setIndexForModelCombo(ModelComboIndex) { startPage.restoreModel(Number(ModelComboIndex)) }
+}
