@@ -1,5 +1,22 @@
 #include "app/manager.h"
 
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "app/albumdatamodel.h"
+#include "app/artistdatamodel.h"
+#include "app/detaileddatamodel.h"
+#include "app/trackdatamodel.h"
+#include "app/tracklist.h"
+#include "core/shared.h"
+
 // Start-up and controller state
 #include <QCoreApplication>
 #include <QFile>
@@ -39,6 +56,652 @@ int manager::getMediaQuality(int bitrate)
 
 // ---- Library views --------------------------------------------------------
 
+namespace {
+
+const QString noArtworkName = QStringLiteral("no_artwork.png");
+const QString playlistCoverName = QStringLiteral("playlist.png");
+const QString playlistCoverUrl = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+bool isMusic(const track &t)
+{
+    return !t.isVideo && !t.isPodcast && !t.isAudiobook;
+}
+
+// Whole seconds of a duration, the fraction dropped.
+int wholeSeconds(double seconds)
+{
+    return static_cast<int>(seconds);
+}
+
+// Lower case for the text order of the comparers.  Unicode throughout: a
+// non-Latin title keeps its own place instead of folding into "?".
+QString textKey(const QString &text)
+{
+    return text.toLower();
+}
+
+QSet<int> toSet(const QList<int> &ids)
+{
+    return QSet<int>(ids.cbegin(), ids.cend());
+}
+
+bool contains(const QSet<int> &ids, int id)
+{
+    return ids.contains(id);
+}
+
+// Per-build state shared by the builders of one call: the placeholder and
+// download-artwork texts and a cache of download-artwork look-ups, so a
+// build asks the file system at most once per album.
+class CoverRule
+{
+public:
+    CoverRule()
+        : downloadFolder(shared::dataLocation() + helper.downloadArtworkPath + QLatin1Char('/'))
+    {
+    }
+
+    // The cover a row shows for t.  libraryMode looks for downloaded
+    // artwork; exemptVideos keeps a video's own picture (the album view's
+    // rule).
+    QString coverOf(const track &t, bool libraryMode, bool exemptVideos)
+    {
+        const bool video = exemptVideos && t.isVideo;
+        QString cover = t.cover;
+        const QString name = cleanName(t.albumName);
+        if (libraryMode && !video && cover.contains(noArtworkName)) {
+            const QString candidate = downloadFolder + name + QStringLiteral(".png");
+            auto known = downloaded.constFind(candidate);
+            if (known == downloaded.cend())
+                known = downloaded.insert(candidate, QFile::exists(candidate));
+            if (known.value())
+                cover = candidate;
+        }
+        if (cover.isEmpty()
+            || (!cover.contains(name, Qt::CaseInsensitive) && t.playlist.isEmpty()
+                && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive) && !video))
+            cover = helper.noArtworkUrl;
+        return cover;
+    }
+
+private:
+    QString cleanName(const QString &albumName)
+    {
+        auto known = cleaned.constFind(albumName);
+        if (known == cleaned.cend())
+            known = cleaned.insert(albumName, helper.formatSplChar(albumName));
+        return known.value();
+    }
+
+    shared helper;
+    QString downloadFolder;
+    QHash<QString, bool> downloaded;
+    QHash<QString, QString> cleaned;
+};
+
+bool browserClosed(const manager::ViewInput &input)
+{
+    return input.mediaBrowserClosed && input.mediaBrowserClosed->load(std::memory_order_relaxed);
+}
+
+manager::ViewResult startResult()
+{
+    manager::ViewResult result;
+    result.owner = std::make_shared<QObject>();
+    return result;
+}
+
+// Hands the rows to the thread that will use them (moving the owner moves
+// every child with it).
+void finish(manager::ViewResult &result, const manager::ViewInput &input)
+{
+    if (input.rowThread && result.owner->thread() != input.rowThread)
+        result.owner->moveToThread(input.rowThread);
+}
+
+DetailedDataModel *makeDetail(const track &t, QObject *owner)
+{
+    return new DetailedDataModel(false, true, t.id, t.year, t.trackname, t.albumName, t.artistName, t.genre, owner);
+}
+
+DetailedDataModel *makeVideoDetail(const track &t, QObject *owner)
+{
+    return new DetailedDataModel(false, true, t.id, wholeSeconds(t.duration), t.filename, t.albumName, t.artistName,
+                                 t.genre, owner);
+}
+
+// Sorts detail lines by three text keys, computing each row's keys once.
+template <typename KeyOf>
+void sortDetails(QList<QObject *> &details, KeyOf keyOf)
+{
+    using Keys = std::array<QString, 3>;
+    std::vector<std::pair<Keys, QObject *>> decorated;
+    decorated.reserve(details.size());
+    for (QObject *object : std::as_const(details))
+        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
+    std::stable_sort(decorated.begin(), decorated.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (qsizetype i = 0; i < details.size(); ++i)
+        details[i] = decorated[size_t(i)].second;
+}
+
+std::array<QString, 3> albumKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
+}
+
+std::array<QString, 3> artistKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
+}
+
+std::array<QString, 3> titleKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->tracktitle()), textKey(row->albumname()), textKey(row->genre())};
+}
+
+// Whether a track counts for an artist's track and album counts.
+bool countsForTracks(const track &t, bool isMain, int mediaTypeFilter)
+{
+    if (isMain)
+        return t.playlist.isEmpty() && isMusic(t);
+    switch (mediaTypeFilter) {
+    case 0:
+        return isMusic(t) && t.playlist.isEmpty() && t.playlist_id == 0;
+    case 1:
+        return isMusic(t) && !t.playlist.isEmpty() && t.playlist_id != 0;
+    case 2:
+        return t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty() && t.playlist_id == 0;
+    case 3:
+        return t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty() && t.playlist_id == 0;
+    case 4:
+        return t.isVideo;
+    default:
+        return false;
+    }
+}
+
+bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
+{
+    // The library's album count includes the artist's videos.
+    if (isMain)
+        return t.playlist.isEmpty() && !t.isPodcast && !t.isAudiobook;
+    return countsForTracks(t, false, mediaTypeFilter);
+}
+
+// Album and track counts of every artist, in one walk over the map.
+struct ArtistCounts
+{
+    QHash<QString, QSet<QString>> albums;
+    QHash<QString, QSet<QString>> paths;
+
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter)
+    {
+        for (const track &t : tracks) {
+            if (countsForAlbums(t, isMain, mediaTypeFilter))
+                albums[t.artistName].insert(t.albumName.toLower());
+            if (countsForTracks(t, isMain, mediaTypeFilter))
+                paths[t.artistName].insert(t.filepath);
+        }
+    }
+
+    int albumCount(const QString &artist) const { return int(albums.value(artist).size()); }
+    int trackCount(const QString &artist) const { return int(paths.value(artist).size()); }
+};
+
+// The artist's cover list after t: covers of its albums, real pictures in
+// front, placeholders behind; a playlist entry keeps only playlist covers.
+QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, const QString &cover)
+{
+    const QString path = QDir::fromNativeSeparators(cover);
+    const QString key = t.artistName.toLower();
+    auto entry = lists.find(key);
+    if (entry == lists.end())
+        return lists.insert(key, QStringList{path}).value();
+    if (entry->contains(path))
+        return entry.value();
+    QStringList list = entry.value();
+    if (cover.contains(noArtworkName) || cover.contains(playlistCoverName))
+        list.append(path);
+    else
+        list.prepend(path);
+    if (!t.playlist.isEmpty()) {
+        list.removeIf([](const QString &p) { return !p.contains(playlistCoverName) || p.contains(noArtworkName); });
+    } else {
+        list.removeIf([](const QString &p) { return p.contains(playlistCoverName); });
+    }
+    entry.value() = list;
+    return list;
+}
+
+// ---- Grouped track rows ----
+
+enum class GroupKind { Tracks, Playlists, Podcasts };
+
+struct GroupEntry
+{
+    const track *t;
+    bool selected;
+};
+
+struct Group
+{
+    const track *first = nullptr; // lowest id: gives the group its fields
+    QString cover;
+    bool selected = false;        // set by every track added: the last decides
+    std::vector<GroupEntry> entries;
+};
+
+int decimalDigits(int value)
+{
+    return int(QString::number(value).size());
+}
+
+QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
+{
+    const QChar letter = QChar(QLatin1Char('a').unicode() + (row < 100 ? 0 : row / 100));
+    QString number;
+    if (row <= 2)
+        number = QString(digits, QLatin1Char('0')) + QString::number(row);
+    else if (kind == GroupKind::Playlists)
+        number = row <= 9 ? QStringLiteral("0") + QString::number(row) : QString::number(row);
+    else
+        number = QStringLiteral("%1").arg(row, digits + 1, 10, QLatin1Char('0'));
+    return groupKey + letter + number;
+}
+
+// Turns the groups into rows of at most six tracks: row 1 carries the cover,
+// row 2 the artist, genre and year (and exists even for a short group).
+void makeRows(const QMap<QString, Group> &groups, GroupKind kind, manager::ViewResult &result)
+{
+    QObject *owner = result.owner.get();
+    for (auto g = groups.cbegin(); g != groups.cend(); ++g) {
+        const Group &group = g.value();
+        std::vector<GroupEntry> sorted = group.entries;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const GroupEntry &a, const GroupEntry &b) {
+            if (a.t->tracknumber != b.t->tracknumber)
+                return a.t->tracknumber < b.t->tracknumber;
+            return textKey(a.t->trackname) < textKey(b.t->trackname);
+        });
+
+        const track &first = *group.first;
+        const bool playlist = kind == GroupKind::Playlists;
+        const int albumid = playlist ? first.playlist_id : first.album_id;
+        const QString albumname = playlist ? first.playlist : first.albumName;
+        const QString artistname = playlist ? QString() : first.artistName;
+        const int year = playlist ? 0 : first.year;
+
+        const int count = int(sorted.size());
+        const int filled = (count + 5) / 6;
+        const int digits = decimalDigits(filled);
+        const int rows = std::max(filled, 2);
+        for (int row = 1; row <= rows; ++row) {
+            QList<QObject *> tracks;
+            for (int i = (row - 1) * 6; i < std::min(row * 6, count); ++i) {
+                const track &t = *sorted[size_t(i)].t;
+                tracks.append(new TrackList(t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate,
+                                            t.artistName, t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath,
+                                            owner));
+            }
+            const bool second = row == 2;
+            auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
+                                             second ? first.genre : QString(), second ? year : 0, group.selected,
+                                             true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
+            result.models.insert(rowKey(g.key(), row, digits, kind), model);
+        }
+    }
+}
+
+} // namespace
+
+manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, const ViewInput &input)
+{
+    ViewInput library = input;
+    library.artistCoverArt.clear();
+    LibraryViews views;
+    views.albumModels = Get_Albumlist(true, libraryTracks, library);
+    views.artistModels = Get_Artistlist(true, libraryTracks, library);
+    views.ArtistCoverartList = views.artistModels.artistCoverArt;
+    views.trackRowModels = Get_Tracklist(true, libraryTracks, library);
+    views.playlistModels = Get_Playlist(libraryTracks, library);
+    views.podcastModels = Get_Podcastlist(libraryTracks, library);
+    views.audiobookModels = Get_Audiobooklist(libraryTracks, library);
+    views.videoModels = refrechVideoView(libraryTracks, library);
+    return views;
+}
+
+manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    result.seenVideoTitles = input.seenVideoTitles;
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+
+    // The last track of a key gives the row its values: collect, then make
+    // one row per key.
+    QMap<QString, std::pair<const track *, QString>> rows;
+    if (isMain) {
+        const QSet<int> checked = toSet(input.checkedAlbumIds);
+        for (const track &t : tracks) {
+            if (!isMusic(t) || !t.playlist.isEmpty())
+                continue;
+            rows.insert(t.albumName.toLower(), {&t, covers.coverOf(t, true, true)});
+        }
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+            const track &t = *row->first;
+            result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                               contains(checked, t.album_id), true, row->second,
+                                                               owner));
+        }
+        finish(result, input);
+        return result;
+    }
+
+    QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
+    int repeat = 1;
+    for (const track &t : tracks) {
+        if (browserClosed(input))
+            break;
+        if (t.isHidden)
+            continue;
+        bool taken = false;
+        switch (input.mediaTypeFilter) {
+        case 0:
+            taken = isMusic(t) && t.playlist.isEmpty();
+            break;
+        case 1:
+            taken = isMusic(t) && !t.playlist.isEmpty();
+            break;
+        case 2:
+            taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
+            break;
+        case 3:
+            taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
+            break;
+        case 4:
+            if (t.isVideo) {
+                QString key = t.filename;
+                if (seen.contains(t.filename)) {
+                    key += QString::number(repeat++);
+                } else {
+                    seen.insert(t.filename);
+                    result.seenVideoTitles.append(t.filename);
+                }
+                rows.insert(key, {&t, covers.coverOf(t, false, true)});
+                result.details.append(makeVideoDetail(t, owner));
+            }
+            break;
+        default:
+            break;
+        }
+        if (taken) {
+            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
+            result.details.append(makeDetail(t, owner));
+        }
+    }
+    const bool videos = input.mediaTypeFilter == 4;
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row->first;
+        auto *model = videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, row->second, owner)
+                             : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true,
+                                                  row->second, owner);
+        result.models.insert(row.key(), model);
+    }
+    sortDetails(result.details, albumKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    result.artistCoverArt = input.artistCoverArt;
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+    const ArtistCounts counts(tracks, isMain, input.mediaTypeFilter);
+    const QSet<int> checked = toSet(input.checkedArtistIds);
+
+    // Key -> the artist's last qualifying track and its cover list then.
+    QMap<QString, std::pair<const track *, QStringList>> rows;
+    for (const track &t : tracks) {
+        QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
+        if (isMain) {
+            if (isMusic(t) && t.playlist.isEmpty())
+                rows.insert(t.artistName, {&t, coverList});
+            continue;
+        }
+        if (browserClosed(input))
+            break;
+        if (t.isHidden)
+            continue;
+        bool taken = false;
+        switch (input.mediaTypeFilter) {
+        case 0:
+            taken = isMusic(t) && t.playlist.isEmpty() && t.playlist_id == 0;
+            break;
+        case 1:
+            taken = isMusic(t) && !t.playlist.isEmpty();
+            coverList = QStringList{playlistCoverUrl};
+            break;
+        case 2:
+            taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
+            break;
+        case 3:
+            taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
+            break;
+        default:
+            break; // videos have no artist rows
+        }
+        if (taken) {
+            rows.insert(t.artistName, {&t, coverList});
+            result.details.append(makeDetail(t, owner));
+        }
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row->first;
+        const bool selected = isMain && contains(checked, t.artist_id);
+        result.models.insert(row.key(), new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
+                                                            counts.trackCount(t.artistName), t.artistName, t.quality,
+                                                            selected, true, row->second, owner));
+    }
+    sortDetails(result.details, artistKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    QMap<QString, Group> groups;
+    for (const track &t : tracks) {
+        bool taken = false;
+        bool selected = false;
+        if (isMain) {
+            taken = t.playlist.isEmpty() && isMusic(t);
+            selected = contains(checked, t.id);
+        } else {
+            if (browserClosed(input))
+                break;
+            if (t.isHidden)
+                continue;
+            switch (input.mediaTypeFilter) {
+            case 0:
+                taken = isMusic(t) && t.playlist.isEmpty();
+                break;
+            case 1:
+                taken = isMusic(t) && !t.playlist.isEmpty();
+                break;
+            case 2:
+                taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
+                break;
+            case 3:
+                taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
+                break;
+            default:
+                break;
+            }
+        }
+        if (!taken)
+            continue;
+        Group &group = groups[t.albumName.toLower()];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = covers.coverOf(t, isMain, false);
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+        if (!isMain)
+            result.details.append(makeDetail(t, owner));
+    }
+    makeRows(groups, GroupKind::Tracks, result);
+    sortDetails(result.details, titleKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
+    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
+    const bool playlistCategory = input.mediaTypeFilter == 1;
+    QSet<int> tickedArtists; // artists of ticked tracks met so far
+    QMap<QString, Group> groups;
+    for (const track &t : tracks) {
+        if (t.playlist.isEmpty() || t.isVideo)
+            continue;
+        const bool trackTicked = contains(checkedTracks, t.id);
+        if (trackTicked && playlistCategory)
+            tickedArtists.insert(t.artist_id);
+        const bool trackSelected =
+            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
+        Group &group = groups[t.playlist];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = playlistCoverUrl;
+        }
+        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
+        group.entries.push_back({&t, trackSelected});
+    }
+    makeRows(groups, GroupKind::Playlists, result);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    QMap<QString, Group> groups;
+    for (const track &t : tracks) {
+        if (!t.isPodcast || t.isVideo)
+            continue;
+        const bool selected = contains(checked, t.album_id);
+        Group &group = groups[t.albumName];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = t.cover; // a podcast keeps its stored picture
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+    }
+    makeRows(groups, GroupKind::Podcasts, result);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Audiobooklist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    QMap<QString, const track *> rows; // the highest id of an album name wins
+    for (const track &t : tracks) {
+        if (t.isAudiobook && !t.isVideo)
+            rows.insert(t.albumName, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                           contains(checked, t.album_id), true, t.cover,
+                                                           result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Videolist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    QMap<QString, const track *> rows; // the highest id of a file name wins
+    for (const track &t : tracks) {
+        if (t.isVideo)
+            rows.insert(t.filename, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
+                                                           contains(checked, t.id), true, t.cover,
+                                                           result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, const ViewInput &input)
+{
+    return Get_Videolist(libraryTracks, input);
+}
+
+int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
+{
+    QSet<QString> albums;
+    for (const track &t : tracks) {
+        if (t.artistName == artistName && countsForAlbums(t, isMain, mediaTypeFilter))
+            albums.insert(t.albumName.toLower());
+    }
+    return int(albums.size());
+}
+
+int manager::getTrackCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
+{
+    QSet<QString> paths;
+    for (const track &t : tracks) {
+        if (t.artistName == artistName && countsForTracks(t, isMain, mediaTypeFilter))
+            paths.insert(t.filepath);
+    }
+    return int(paths.size());
+}
+
+bool manager::albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return albumKeys(a) < albumKeys(b);
+}
+
+bool manager::artistNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return artistKeys(a) < artistKeys(b);
+}
+
+bool manager::trackTitleDetailComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return titleKeys(a) < titleKeys(b);
+}
+
+bool manager::trackNumberComparer(const TrackList *a, const TrackList *b)
+{
+    if (a->trackno() != b->trackno())
+        return a->trackno() < b->trackno();
+    return textKey(a->tracktitle()) < textKey(b->tracktitle());
+}
+
+bool manager::trackTitleComparer(const TrackList *a, const TrackList *b)
+{
+    return textKey(a->tracktitle()) < textKey(b->tracktitle());
+}
 
 
 // ---- Start-up and controller state ----------------------------------------

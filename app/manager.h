@@ -3,8 +3,15 @@
 
 #include <QObject>
 
+#include <atomic>
+#include <memory>
+
 #include "core/track.h"
 #include "core/track_data.h"
+
+class DetailedDataModel;
+class QThread;
+class TrackList;
 
 // Start-up and controller state
 #include <QFuture>
@@ -36,7 +43,96 @@ public:
 
 
     // ---- Library views ----------------------------------------------------
+    // The seven library views (albums, artists, tracks, playlists, podcasts,
+    // audiobooks, videos) and the media browser's album, artist and track
+    // views.  A builder reads only its arguments: the track map and a copy of
+    // the controller state the view depends on (ViewInput).  It returns fresh
+    // row objects, all children of the result's `owner`, so a view can be
+    // built on a worker and published on the GUI thread; dropping the last
+    // reference to `owner` frees the whole generation.  Results that the
+    // controller keeps between builds (the artist cover lists, the video
+    // titles already used) come back in the result for the caller to store.
 
+    // The controller state a view build reads, copied when the build starts.
+    struct ViewInput
+    {
+        QList<int> checkedArtistIds;
+        QList<int> checkedAlbumIds;
+        QList<int> checkedTrackIds;
+        QList<int> checkedPlaylistIds;
+        int browserView = 0;      // media browser: 0 albums, 1 artists, 2 tracks
+        int mediaTypeFilter = 0;  // 0 music, 1 playlists, 2 podcasts, 3 audiobooks, 4 videos
+        // Set by the GUI thread when the media browser closes; a browser
+        // build reads it once per track and returns what it has so far.
+        const std::atomic<bool> *mediaBrowserClosed = nullptr;
+        // Lower-cased artist name -> cover paths, carried from build to build
+        // (ArtistCoverartList); emptied by the caller before a library rebuild.
+        QMap<QString, QStringList> artistCoverArt;
+        // Video file names already used as keys since the browser was emptied.
+        QStringList seenVideoTitles;
+        // Thread that will use the rows (the GUI thread); nullptr keeps them
+        // in the building thread.
+        QThread *rowThread = nullptr;
+    };
+
+    // One built view.
+    struct ViewResult
+    {
+        QMap<QString, QObject *> models;         // rows; key order is display order
+        QList<QObject *> details;                // browser detail lines, sorted
+        QMap<QString, QStringList> artistCoverArt; // artist builder: the updated cover lists
+        QStringList seenVideoTitles;             // album builder: the updated video titles
+        std::shared_ptr<QObject> owner;          // parent of every object above
+    };
+
+    // All seven library views, named after the controller members that
+    // publish them.
+    struct LibraryViews
+    {
+        ViewResult albumModels;
+        ViewResult artistModels;
+        ViewResult trackRowModels;
+        ViewResult playlistModels;
+        ViewResult podcastModels;
+        ViewResult audiobookModels;
+        ViewResult videoModels;
+        QMap<QString, QStringList> ArtistCoverartList;
+    };
+
+    // Builds the seven library views from the library, starting with empty
+    // artist cover lists.
+    static LibraryViews buildLibraryViews(const TrackMap &libraryTracks, const ViewInput &input);
+
+    // Albums and artists; isMain chooses the library (true) or the media
+    // browser (false).
+    static ViewResult Get_Albumlist(bool isMain, const TrackMap &tracks, const ViewInput &input);
+    static ViewResult Get_Artistlist(bool isMain, const TrackMap &tracks, const ViewInput &input);
+    // Grouped track rows: groups shown as rows of at most six tracks.
+    static ViewResult Get_Tracklist(bool isMain, const TrackMap &tracks, const ViewInput &input);
+    static ViewResult Get_Playlist(const TrackMap &tracks, const ViewInput &input);
+    static ViewResult Get_Podcastlist(const TrackMap &tracks, const ViewInput &input);
+    static ViewResult Get_Audiobooklist(const TrackMap &tracks, const ViewInput &input);
+    static ViewResult Get_Videolist(const TrackMap &tracks, const ViewInput &input);
+    // The video view alone, rebuilt from the library after a video is
+    // optimised; the caller stores it as videoModels and republishes.
+    static ViewResult refrechVideoView(const TrackMap &libraryTracks, const ViewInput &input);
+
+    // The distinct albums (lower-cased names) and tracks (file paths) of one
+    // artist (exact name) that the library view (isMain) or the browser's
+    // category counts.
+    static int getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain,
+                             int mediaTypeFilter = 0);
+    static int getTrackCount(const TrackMap &tracks, const QString &artistName, bool isMain,
+                             int mediaTypeFilter = 0);
+
+    // Orders of the detail lists and of the tracks inside a group.  Texts
+    // compare lower-cased, code unit by code unit.  Strict weak orders: equal
+    // rows give false both ways.
+    static bool albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b);
+    static bool artistNameComparer(const DetailedDataModel *a, const DetailedDataModel *b);
+    static bool trackTitleDetailComparer(const DetailedDataModel *a, const DetailedDataModel *b);
+    static bool trackNumberComparer(const TrackList *a, const TrackList *b);
+    static bool trackTitleComparer(const TrackList *a, const TrackList *b);
 
     // ---- Start-up and controller state ------------------------------------
     // The controller of the application window.  Made once by start-up with

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/tagobject.h"
 #include "core/track.h"
 
 // The scanning operations: folder and iTunes scans, file checks and the
@@ -45,6 +46,21 @@ public:
     static const QStringList playlistFilter;
 
     // ---- File checks and tag reading --------------------------------------
+    // Suffixes are compared lower-cased.  A video suffix counts only while
+    // the chosen car system plays video (IsVideoSupported).
+    static bool checkAudioFile(QString suffix);
+    static bool checkVideoFile(QString suffix);
+    static bool checkPlaylist(QString suffix);
+    // True for an encrypted wma, wmv, mp4 or m4v file, whose path then joins
+    // the protected list.  m4a and m4b files are never reported.
+    bool checkProtected(QString path);
+    QStringList getProtectedTracks() const;
+    void resetProtectedTracks();
+    // Fills `tags` from the file at `path`; true when the file was read.  A
+    // playable file without any tag is read too, with the defaults; a file
+    // TagLib can't make sense of (random bytes, a truncated header, a
+    // picture under an audio name) gives false.
+    static bool ParseTags(TagObject &tags, QString path);
 
     // ---- Track mapping ----------------------------------------------------
 

@@ -17,7 +17,8 @@ Item {
         if (kind === "artist") {
             const albums = Number(row.albumcount) || 0
             const tracks = Number(row.trackcount) || 0
-            return albums + (albums === 1 ? " album · " : " albums · ") + tracks + (tracks === 1 ? " track" : " tracks")
+            return albums + (albums === 1 ? " album · " : " albums · ")
+                    + tracks + (tracks === 1 ? " track" : " tracks")
         }
         if (kind === "video")
             return "Video"

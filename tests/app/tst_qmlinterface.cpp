@@ -378,6 +378,7 @@ private slots:
     void choosingSelectAsksNothing();
     void libraryTabsReportTheView();
     void emptyLibraryText();
+    void hiddenRowsAreNotShown();
     void tickingACoverWritesSelected();
     void tickingAGroupTicksItsTracks();
     void tickingATrackWritesSelected();
@@ -552,7 +553,8 @@ void TestQmlInterface::publish(QQmlContext *context, Fill fill)
 {
     const QVariant null = QVariant::fromValue(nullObject());
     for (const auto &[key, text] : texts)
-        context->setContextProperty(QString::fromLatin1(key), fill == Fill::Nulls ? null : QVariant(QString::fromUtf8(text)));
+        context->setContextProperty(QString::fromLatin1(key),
+                                    fill == Fill::Nulls ? null : QVariant(QString::fromUtf8(text)));
 
     QList<QList<QObject *>> rows(7);
     if (fill == Fill::Rows) {
@@ -753,6 +755,16 @@ void TestQmlInterface::loadsWithoutWarnings()
     }
     QVERIFY(call("showStartPage", {QStringLiteral("Corvane Arrow")}));
     viewer->grabWindow();
+
+    // the real values replace the placeholders while the window is up
+    publish(viewer->rootContext(), Fill::Rows);
+    viewer->grabWindow();
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
+    for (int tab = 0; tab < 7; ++tab) {
+        item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", tab);
+        viewer->grabWindow();
+    }
+    QCOMPARE(item(QStringLiteral("modelCombo"))->property("count").toInt(), 4);
     QVERIFY2(warnings().isEmpty(), qPrintable(warnings().join(QLatin1Char('\n'))));
 }
 
@@ -949,6 +961,21 @@ void TestQmlInterface::emptyLibraryText()
     QVERIFY(makeViewer(Fill::Rows));
     QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
     QVERIFY(!itemIn(item(QStringLiteral("albumsView")), QStringLiteral("emptyLibraryText"))->isVisible());
+}
+
+void TestQmlInterface::hiddenRowsAreNotShown()
+{
+    QVERIFY(makeViewer(Fill::Rows));
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
+    const auto rows = viewer->rootContext()->contextProperty(QStringLiteral("albumsModel")).value<QObjectList>();
+    QQuickItem *grid = item(QStringLiteral("albumsViewGrid"));
+    QVERIFY(grid);
+    QCOMPARE(grid->property("count").toInt(), 3);
+    rows.at(1)->setProperty("visibility", false);
+    QCOMPARE(grid->property("count").toInt(), 2);
+    rows.at(1)->setProperty("visibility", true);
+    QCOMPARE(grid->property("count").toInt(), 3);
+    QVERIFY2(warnings().isEmpty(), qPrintable(warnings().join(QLatin1Char('\n'))));
 }
 
 void TestQmlInterface::tickingACoverWritesSelected()

@@ -1,0 +1,141 @@
+// Builds the seven library views from a generated 20,000-track library and
+// prints the time each view takes and the total.  Run by hand:
+//   build/bin/bench_views [rounds]
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "app/manager.h"
+#include "testenv.h"
+
+namespace {
+
+// 17,000 album tracks (2,000 albums by 500 artists), 1,500 playlist entries
+// in 30 playlists, 800 podcast episodes of 20 shows, 500 audiobook chapters
+// of 25 books and 200 videos: 20,000 records.
+TrackMap generateLibrary()
+{
+    TrackMap tracks;
+    int id = 0;
+    auto add = [&tracks, &id](track t) {
+        t.id = ++id;
+        t.filename = QStringLiteral("file%1.mp3").arg(t.id);
+        t.filepath = QStringLiteral("/data/Music/%1/%2").arg(t.albumName, t.filename);
+        t.duration = 120 + t.id % 400;
+        t.bitrate = 128 + (t.id % 3) * 64;
+        t.quality = manager::getMediaQuality(t.bitrate);
+        t.year = 1960 + t.id % 60;
+        t.genre = QStringLiteral("Genre %1").arg(t.id % 25);
+        tracks.insert(t.id, t);
+    };
+    for (int i = 0; i < 17000; ++i) {
+        track t;
+        const int album = i % 2000;
+        t.album_id = album + 2;
+        t.albumName = QStringLiteral("Album %1").arg(album);
+        t.artist_id = album % 500 + 2;
+        t.artistName = QStringLiteral("Artist %1").arg(album % 500);
+        t.trackname = QStringLiteral("Song %1").arg(i);
+        t.tracknumber = i / 2000 + 1;
+        // One album in ten has no artwork and makes the views look for a download.
+        t.cover = album % 10 == 0 ? QStringLiteral("qrc:///resources/photos/no_artwork.png")
+                                  : QStringLiteral("/data/Artwork/Album %1.jpg").arg(album);
+        add(t);
+    }
+    for (int i = 0; i < 1500; ++i) {
+        track t = tracks.value(1 + (i * 7) % 17000);
+        t.playlist = QStringLiteral("Playlist %1").arg(i % 30);
+        t.album_id = 3000 + i % 30;
+        t.playlist_id = t.album_id;
+        t.cover = QStringLiteral("qrc:///resources/photos/playlist.png");
+        add(t);
+    }
+    for (int i = 0; i < 800; ++i) {
+        track t;
+        t.isPodcast = true;
+        t.album_id = 4000 + i % 20;
+        t.albumName = QStringLiteral("Show %1").arg(i % 20);
+        t.artistName = QStringLiteral("Host %1").arg(i % 20);
+        t.trackname = QStringLiteral("Episode %1").arg(i);
+        t.tracknumber = i / 20 + 1;
+        t.cover = QStringLiteral("/data/Artwork/Show %1.jpg").arg(i % 20);
+        add(t);
+    }
+    for (int i = 0; i < 500; ++i) {
+        track t;
+        t.isAudiobook = true;
+        t.album_id = 5000 + i % 25;
+        t.albumName = QStringLiteral("Book %1").arg(i % 25);
+        t.artistName = QStringLiteral("Author %1").arg(i % 25);
+        t.trackname = QStringLiteral("Chapter %1").arg(i / 25 + 1);
+        t.tracknumber = i / 25 + 1;
+        t.cover = QStringLiteral("/data/Artwork/Book %1.jpg").arg(i % 25);
+        add(t);
+    }
+    for (int i = 0; i < 200; ++i) {
+        track t;
+        t.isVideo = true;
+        t.albumName = QStringLiteral("Videos");
+        t.artistName = QStringLiteral("Director %1").arg(i % 10);
+        t.trackname = QStringLiteral("Clip %1").arg(i);
+        t.cover = QStringLiteral("/data/Artwork/Video/clip%1.png").arg(i);
+        add(t);
+        tracks[id].filename = QStringLiteral("clip%1.mp4").arg(i);
+    }
+    return tracks;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    testkit::isolateUserFolders();
+    QCoreApplication app(argc, argv);
+    const int rounds = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
+
+    const TrackMap library = generateLibrary();
+    const manager::ViewInput input;
+    using Builder = std::function<manager::ViewResult()>;
+    const std::vector<std::pair<const char *, Builder>> views = {
+        {"albums", [&] { return manager::Get_Albumlist(true, library, input); }},
+        {"artists", [&] { return manager::Get_Artistlist(true, library, input); }},
+        {"tracks", [&] { return manager::Get_Tracklist(true, library, input); }},
+        {"playlists", [&] { return manager::Get_Playlist(library, input); }},
+        {"podcasts", [&] { return manager::Get_Podcastlist(library, input); }},
+        {"audiobooks", [&] { return manager::Get_Audiobooklist(library, input); }},
+        {"videos", [&] { return manager::Get_Videolist(library, input); }},
+    };
+
+    QTextStream out(stdout);
+    out << "library: " << library.size() << " tracks; median of " << rounds << " rounds\n";
+    double total = 0;
+    for (const auto &view : views) {
+        std::vector<double> times;
+        int rows = 0;
+        for (int round = 0; round < rounds; ++round) {
+            QElapsedTimer timer;
+            timer.start();
+            const manager::ViewResult result = view.second();
+            times.push_back(timer.nsecsElapsed() / 1e6);
+            rows = int(result.models.size());
+        }
+        std::sort(times.begin(), times.end());
+        const double median = times[times.size() / 2];
+        total += median;
+        out << qSetFieldWidth(12) << Qt::left << view.first << qSetFieldWidth(0) << qSetRealNumberPrecision(1)
+            << Qt::fixed << median << " ms  (" << rows << " rows)\n";
+    }
+    out << qSetFieldWidth(12) << Qt::left << "total" << qSetFieldWidth(0) << total << " ms\n";
+
+    QElapsedTimer whole;
+    whole.start();
+    const manager::LibraryViews all = manager::buildLibraryViews(library, input);
+    out << qSetFieldWidth(12) << Qt::left << "all at once" << qSetFieldWidth(0) << whole.nsecsElapsed() / 1e6
+        << " ms (buildLibraryViews, rows freed afterwards)\n";
+    return 0;
+}

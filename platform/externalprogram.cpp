@@ -1,0 +1,131 @@
+#include "platform/externalprogram.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QStandardPaths>
+
+Q_LOGGING_CATEGORY(lcExternal, "corvane.external")
+
+namespace {
+QMutex overridesMutex;
+QMap<int, QString> &overrides()
+{
+    static QMap<int, QString> map;
+    return map;
+}
+
+// How often a waiting run looks at its stop flag.
+constexpr int pollMs = 100;
+} // namespace
+
+ExternalProgram::ExternalProgram(Tool tool)
+    : m_program(locate(tool))
+{
+}
+
+ExternalProgram::ExternalProgram(const QString &program)
+    : m_program(program)
+{
+}
+
+QString ExternalProgram::relativePath(Tool tool)
+{
+    switch (tool) {
+    case Ffmpeg: return QStringLiteral("ffmpeg/ffmpeg");
+    case Ffprobe: return QStringLiteral("ffmpeg/ffprobe");
+    case Fpcalc: return QStringLiteral("fingerprint/fpcalc");
+    }
+    return QString();
+}
+
+QString ExternalProgram::locate(Tool tool)
+{
+    {
+        QMutexLocker lock(&overridesMutex);
+        const auto it = overrides().constFind(tool);
+        if (it != overrides().constEnd())
+            return it.value();
+    }
+    const QString relative = relativePath(tool);
+    if (QCoreApplication::instance()) {
+        const QFileInfo beside(QCoreApplication::applicationDirPath() + QLatin1Char('/') + relative);
+        if (beside.isFile() && beside.isExecutable())
+            return beside.absoluteFilePath();
+    }
+    return QStandardPaths::findExecutable(QFileInfo(relative).fileName());
+}
+
+void ExternalProgram::setToolPath(Tool tool, const QString &path)
+{
+    QMutexLocker lock(&overridesMutex);
+    if (path.isEmpty())
+        overrides().remove(tool);
+    else
+        overrides().insert(tool, path);
+}
+
+ExternalProgram::Result ExternalProgram::run(const QStringList &arguments, int timeoutMs) const
+{
+    Result result;
+    if (m_program.isEmpty()) {
+        result.errorText = QStringLiteral("program not found");
+        qCDebug(lcExternal) << "not run, program not found; arguments" << arguments;
+        return result;
+    }
+
+    QProcess process;
+    process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(m_program, arguments, QIODevice::ReadOnly);
+    if (!process.waitForStarted(qMax(timeoutMs, 1000))) {
+        result.errorText = process.errorString();
+        qCDebug(lcExternal) << "failed to start" << m_program << result.errorText;
+        return result;
+    }
+    result.started = true;
+
+    QElapsedTimer clock;
+    clock.start();
+    bool done = false;
+    while (!done) {
+        if (m_stop && m_stop->load()) {
+            result.stopped = true;
+            break;
+        }
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (left <= 0) {
+            result.timedOut = true;
+            break;
+        }
+        done = process.waitForFinished(int(qMin<qint64>(left, pollMs)));
+        if (!done && process.state() == QProcess::NotRunning)
+            done = true;
+    }
+    if (!done) {
+        process.kill();
+        process.waitForFinished(5000);
+        if (result.stopped)
+            qCDebug(lcExternal) << m_program << "stopped";
+        else
+            qCDebug(lcExternal) << m_program << "timed out after" << timeoutMs << "ms";
+    }
+
+    result.standardOutput = process.readAllStandardOutput();
+    if (!m_merged)
+        result.standardError = process.readAllStandardError();
+    if (done) {
+        result.crashed = process.exitStatus() == QProcess::CrashExit;
+        result.exitCode = result.crashed ? -1 : process.exitCode();
+        if (result.crashed)
+            qCDebug(lcExternal) << m_program << "crashed";
+        else if (result.exitCode != 0)
+            qCDebug(lcExternal) << m_program << "exited with" << result.exitCode;
+    }
+    return result;
+}

@@ -1,0 +1,75 @@
+#ifndef EXTERNALPROGRAM_H
+#define EXTERNALPROGRAM_H
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+// Runs one of the helper programs the application ships with (ffmpeg,
+// ffprobe, fpcalc) and reports plainly how the run ended.
+//
+// A tool is looked for beside the executable first ("ffmpeg/ffmpeg",
+// "ffmpeg/ffprobe", "fingerprint/fpcalc" below the executable's folder), then
+// on PATH.  Tests may point a tool at a program of their own with
+// setToolPath().
+//
+// Every run takes an argument list (never a shell), a timeout and reads the
+// exit status.  Standard input is closed, so a tool that would ask a question
+// reads end-of-file instead of waiting.  run() blocks the calling thread; it
+// needs no event loop and may be used on any thread.
+class ExternalProgram
+{
+public:
+    enum Tool { Ffmpeg, Ffprobe, Fpcalc };
+
+    // How a run ended.  A failed start, a timeout, a stop, a crash and a
+    // non-zero exit are all distinct and none of them is a success.
+    struct Result
+    {
+        bool started = false;
+        bool timedOut = false;
+        bool stopped = false;   // ended through the stop flag
+        bool crashed = false;
+        int exitCode = -1;
+        QByteArray standardOutput;  // merged with standard error when asked
+        QByteArray standardError;
+        QString errorText;          // why it failed to start, for the debug output
+
+        // Ran to its end by itself: started, not timed out, stopped or crashed.
+        bool finished() const { return started && !timedOut && !stopped && !crashed; }
+        // Finished with exit code 0.
+        bool succeeded() const { return finished() && exitCode == 0; }
+    };
+
+    explicit ExternalProgram(Tool tool);
+    explicit ExternalProgram(const QString &program);
+
+    // Standard error merged into standard output (off by default).
+    void setMergedChannels(bool merged) { m_merged = merged; }
+    // Polled while the program runs: once it turns true the program is killed.
+    void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
+
+    // The program that run() starts; empty when a tool is found nowhere.
+    QString program() const { return m_program; }
+
+    Result run(const QStringList &arguments, int timeoutMs) const;
+
+    // "ffmpeg/ffmpeg" and so on: the tool's place below the executable's folder.
+    static QString relativePath(Tool tool);
+    // The override, else the copy beside the executable, else the one on PATH;
+    // empty when none exists.
+    static QString locate(Tool tool);
+    // Makes locate() return `path` for the tool (even when nothing is there);
+    // an empty path removes the override.  Meant for tests.
+    static void setToolPath(Tool tool, const QString &path);
+
+private:
+    QString m_program;
+    bool m_merged = false;
+    const std::atomic<bool> *m_stop = nullptr;
+};
+
+#endif // EXTERNALPROGRAM_H
