@@ -73,10 +73,21 @@ public:
     static QString programCopyFolder();
 
     // ---- Local tag inference ----------------------------------------------
-
+    // Completes a track's missing title, album, artist, genre and track number
+    // from the staged tracks of its folder; writes nothing.  A value is lent
+    // only when it is known: an empty name or one containing "unknown" never
+    // counts as found.
+    track updatelocalDB(track t);
+    // Lends one matching staged row's values to the record.  Year and
+    // duration don't influence what is filled.
+    void setValueTrack(track &t, QString album, QString artist, QString title, QString genre, long long year,
+                       long long duration, long long tracknumber, QString playlist);
 
     // ---- Lookup results ---------------------------------------------------
-
+    // Writes a looked-up track into the staging repository: its artist and
+    // album rows, then the staged row of the same title and folder (or a new
+    // one), all in one transaction.  False, with nothing written, on failure.
+    bool updateDataFromAPI(track t);
 };
 
 #endif // RUVODB_H
