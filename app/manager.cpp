@@ -743,8 +743,8 @@ QVariant rows(const QMap<QString, QObject *> &models)
 
 } // namespace
 
-manager::manager(QmlApplicationViewer *viewer, QObject *parent)
-    : QObject(parent), viewer(viewer), viewsWatcher(new QFutureWatcher<LibraryViews>(this))
+manager::manager(QmlApplicationViewer *view, QObject *parent)
+    : QObject(parent), viewer(view), viewsWatcher(new QFutureWatcher<LibraryViews>(this))
 {
     logger = Logging::getInstance();
     apiManager = ApiManager::getinstance();
@@ -1052,8 +1052,8 @@ void manager::initializeCheckboxes()
 
 void manager::slCancelSearch()
 {
-    qCDebug(lcController, "slCancelSearch: the running folder scan stops");
-    scanner.isStopSearch = true;
+    // The folder scan is not part of this build: no scan runs to be stopped.
+    qCDebug(lcController, "slCancelSearch: no folder scan runs");
 }
 
 void manager::slMediaBrowserClosed()

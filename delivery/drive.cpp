@@ -13,8 +13,8 @@ void notAvailable(const char *slot)
 
 } // namespace
 
-Drive::Drive(QmlApplicationViewer *viewer, QObject *parent)
-    : QObject(parent), viewer(viewer)
+Drive::Drive(QmlApplicationViewer *view, QObject *parent)
+    : QObject(parent), viewer(view)
 {
 }
 
