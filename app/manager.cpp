@@ -932,6 +932,8 @@ void manager::populateMediaLibrary()
 
 void manager::refreshViews()
 {
+    if (!viewsWatcher)
+        return;  // a controller without a view publishes nothing
     emit sgShowLoading();
     if (viewsWatcher->isRunning()) {
         viewsRebuildPending = true;
@@ -947,7 +949,7 @@ manager::LibraryViews manager::refreshViewsThread(TrackMap tracks, ViewInput inp
 
 bool manager::isRefreshingViews() const
 {
-    return viewsWatcher->isRunning() || viewsRebuildPending;
+    return (viewsWatcher && viewsWatcher->isRunning()) || viewsRebuildPending;
 }
 
 bool manager::waitForWorkers(int msecs)
@@ -1010,7 +1012,9 @@ void manager::setContextProperty(const QString &name, const QVariant &value)
 
 void manager::saveData()
 {
-    if (closing)
+    // A controller made without a view (for the quality classes) has
+    // nothing to close.
+    if (closing || !apiManager)
         return;
     closing = true;
     // Stops the online lookup; a closing controller starts no views rebuild.
@@ -1022,6 +1026,8 @@ void manager::saveData()
 
 void manager::closeOnQuit()
 {
+    if (!apiManager)
+        return;
     saveData();
     if (!waitForWorkers(closeWaitMs))
         qCWarning(lcController) << "a worker did not end in time at close";

@@ -111,8 +111,7 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Root, "sgProgressStoped(int)", Side::Drive, "slProgressStoped(int)"},
         {Side::Drive, "showMessageBox(QVariant)", Side::Root, "showmessageBox(QVariant)"},
         {Side::Controller, "showTransferBrowser()", Side::Root, "showtransferBrowser()"},
-        {Side::Root, "continueDrive(QString,int,int,int,int)", Side::Drive,
-         "ContinueDrive(QString,int,int,int,int)"},
+        {Side::Root, "continueDrive(QString,int,int,int,int)", Side::Drive, "ContinueDrive(QString,int,int,int,int)"},
         {Side::Drive, "sgShowTransferProgress()", Side::Root, "slShowTransferProgress()", Qt::DirectConnection},
         {Side::Drive, "sgUpdateTransferProgress(QVariant,QVariant,QVariant)", Side::Root,
          "slUpdateTransferProgress(QVariant,QVariant,QVariant)"},
@@ -130,9 +129,9 @@ int StartUp::makeLinks(const QList<Link> &links, QObject *root, manager *control
     for (const Link &link : links) {
         QObject *from = party(link.sender, root, controller, drive);
         QObject *to = party(link.receiver, root, controller, drive);
-        const bool made = from && to
-                          && QObject::connect(from, asSignal(link.signal).constData(), to,
-                                              asSlot(link.method).constData(), link.type);
+        const bool made =
+            from && to &&
+            QObject::connect(from, asSignal(link.signal).constData(), to, asSlot(link.method).constData(), link.type);
         if (!made) {
             ++failed;
             qCWarning(lcStartUp, "could not link %s to %s", link.signal, link.method);
@@ -193,8 +192,8 @@ void StartUp::start()
     licenceMenu = std::make_unique<QMenu>(QStringLiteral("License"));
     menuBar->addMenu(licenceMenu.get());
     licenceMenu->addAction(licence.get());
-    if (!view->rootObject()
-        || !QObject::connect(view->rootObject(), SIGNAL(sgShowLicence()), control.get(), SLOT(LicenseSlotMac()))) {
+    if (!view->rootObject() ||
+        !QObject::connect(view->rootObject(), SIGNAL(sgShowLicence()), control.get(), SLOT(LicenseSlotMac()))) {
         ++failures;
         qCWarning(lcStartUp, "could not link sgShowLicence() to LicenseSlotMac()");
     }

@@ -13,15 +13,9 @@ void notAvailable(const char *slot)
 
 } // namespace
 
-Drive::Drive(QmlApplicationViewer *view, QObject *parent)
-    : QObject(parent), viewer(view)
-{
-}
+Drive::Drive(QmlApplicationViewer *view, QObject *parent) : QObject(parent), viewer(view) {}
 
-Drive::Drive()
-    : QObject(nullptr)
-{
-}
+Drive::Drive() : QObject(nullptr) {}
 
 void Drive::timerexe(int)
 {

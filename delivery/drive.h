@@ -35,7 +35,7 @@ signals:
     void sgHideFormatWait();
 
 private:
-    QmlApplicationViewer *viewer = nullptr;  // not owned
+    QmlApplicationViewer *viewer = nullptr; // not owned
 };
 
 #endif // DRIVE_H

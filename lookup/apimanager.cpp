@@ -10,8 +10,8 @@ namespace {
 
 bool sameMetadata(const track &a, const track &b)
 {
-    return a.trackname == b.trackname && a.artistName == b.artistName && a.albumName == b.albumName
-           && a.genre == b.genre && a.tracknumber == b.tracknumber;
+    return a.trackname == b.trackname && a.artistName == b.artistName && a.albumName == b.albumName &&
+           a.genre == b.genre && a.tracknumber == b.tracknumber;
 }
 
 const char *onOff(bool value)
@@ -28,10 +28,7 @@ ApiManager *ApiManager::getinstance()
     return instance;
 }
 
-ApiManager::ApiManager()
-    : QObject(nullptr), steps(defaultSteps())
-{
-}
+ApiManager::ApiManager() : QObject(nullptr), steps(defaultSteps()) {}
 
 ApiManager::Steps ApiManager::defaultSteps()
 {
@@ -141,7 +138,7 @@ void ApiManager::processNext()
     }
     if (folder.isEmpty()) {
         if (!updating)
-            return;  // paused; setDoUpdate(true) takes up the work
+            return; // paused; setDoUpdate(true) takes up the work
         if (!takeNextFolder()) {
             finishJob();
             return;

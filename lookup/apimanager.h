@@ -71,10 +71,10 @@ private:
     void finishJob();
 
     Steps steps;
-    QList<track> pending;   // tracks not yet taken, in folder order
-    QList<track> folder;    // the folder in hand, not yet processed
-    QList<track> results;   // processed tracks of the folder in hand
-    QSet<int> changedIds;   // results whose metadata the completion changed
+    QList<track> pending; // tracks not yet taken, in folder order
+    QList<track> folder;  // the folder in hand, not yet processed
+    QList<track> results; // processed tracks of the folder in hand
+    QSet<int> changedIds; // results whose metadata the completion changed
     QList<int> selectedIds;
     bool selectedMode = false;
     bool updating = true;

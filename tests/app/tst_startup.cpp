@@ -37,8 +37,8 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
         capturedDebug.append(message);
     const QString file = QString::fromUtf8(context.file ? context.file : "");
     const QString category = QString::fromUtf8(context.category ? context.category : "");
-    const bool fromQml = file.endsWith(QLatin1String(".qml")) || message.contains(QLatin1String(".qml"))
-                         || category.startsWith(QLatin1String("qml")) || category == QLatin1String("js");
+    const bool fromQml = file.endsWith(QLatin1String(".qml")) || message.contains(QLatin1String(".qml")) ||
+                         category.startsWith(QLatin1String("qml")) || category == QLatin1String("js");
     if (type != QtDebugMsg && type != QtInfoMsg && fromQml)
         capturedQmlWarnings.append(message);
     previousHandler(type, context, message);
@@ -170,6 +170,7 @@ private slots:
     void progressBarWithoutReviewTracksReportsZero();
     void loadListClearsTheViewsTicks_data();
     void loadListClearsTheViewsTicks();
+    void plainControllerMakesNoLinksAndClosesQuietly();
 
 private:
     void startApplication();
@@ -180,8 +181,8 @@ private:
 void TestStartUp::initTestCase()
 {
     previousHandler = qInstallMessageHandler(captureMessages);
-    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath()
-                          + QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
+    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() +
+                          QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
 }
 
 void TestStartUp::cleanupTestCase()
@@ -218,12 +219,9 @@ void TestStartUp::everyLinkIsMade()
     QCOMPARE(app->failedLinks(), 0);
 
     // Made once more, the same links succeed again: nothing was missing.
-    QCOMPARE(StartUp::makeLinks(StartUp::controllerLinks(), app->viewer().rootObject(), app->controller(),
-                                app->drive()),
-             0);
-    QCOMPARE(StartUp::makeLinks(StartUp::driveLinks(), app->viewer().rootObject(), app->controller(),
-                                app->drive()),
-             0);
+    QCOMPARE(
+        StartUp::makeLinks(StartUp::controllerLinks(), app->viewer().rootObject(), app->controller(), app->drive()), 0);
+    QCOMPARE(StartUp::makeLinks(StartUp::driveLinks(), app->viewer().rootObject(), app->controller(), app->drive()), 0);
 }
 
 void TestStartUp::rootFunctionsTakeVariants()
@@ -309,8 +307,8 @@ void TestStartUp::rootSignalsReachTheirSlots()
                 emitted = signal.invoke(root, Qt::DirectConnection, Q_ARG(int, 2));
             break;
         case 3:
-            emitted = signal.invoke(root, Qt::DirectConnection, Q_ARG(QString, QStringLiteral("Album")),
-                                    Q_ARG(int, 1), Q_ARG(bool, true));
+            emitted = signal.invoke(root, Qt::DirectConnection, Q_ARG(QString, QStringLiteral("Album")), Q_ARG(int, 1),
+                                    Q_ARG(bool, true));
             break;
         case 5:
             emitted = signal.invoke(root, Qt::DirectConnection, Q_ARG(QString, QStringLiteral("/media/stick")),
@@ -381,8 +379,7 @@ void TestStartUp::firstRunChoosesNoVehicle()
 
     QQmlContext *context = app->viewer().rootContext();
     QCOMPARE(context->contextProperty(QStringLiteral("SelectedModelName")).toString(), QStringLiteral("Select"));
-    QCOMPARE(context->contextProperty(QStringLiteral("SelectedModelYearValue")).toString(),
-             QStringLiteral("Select"));
+    QCOMPARE(context->contextProperty(QStringLiteral("SelectedModelYearValue")).toString(), QStringLiteral("Select"));
     QObject *startPage = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("startPage"));
     QVERIFY(startPage);
     QCOMPARE(startPage->property("savedModel").toString(), QStringLiteral("Select"));
@@ -495,7 +492,6 @@ void TestStartUp::startPageAndLibraryAreDrawn()
     const QImage library = view.grabWindow();
     QVERIFY2(distinctColours(library) > 8, "the library panel is blank");
     QVERIFY(library != startPage);
-
 }
 
 void TestStartUp::quickRefreshesPublishTheLatestLibrary()
@@ -511,8 +507,8 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
         controller->libraryTracks.insert(id, libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8),
                                                           QStringLiteral("Artist"), 2 + id % 8, 2));
     controller->refreshViews();
-    controller->libraryTracks.insert(41, libraryTrack(41, QStringLiteral("Latest Album"),
-                                                      QStringLiteral("Other Artist"), 20, 3));
+    controller->libraryTracks.insert(
+        41, libraryTrack(41, QStringLiteral("Latest Album"), QStringLiteral("Other Artist"), 20, 3));
     controller->refreshViews();
 
     QVERIFY(hidden.wait(20000));
@@ -621,6 +617,22 @@ void TestStartUp::loadListClearsTheViewsTicks()
     QCOMPARE(controller.checkedArtistIds.isEmpty(), artistsCleared);
     QCOMPARE(controller.checkedTrackIds.isEmpty(), tracksCleared);
     QCOMPARE(controller.checkedPlaylistIds.size(), 1);
+}
+
+void TestStartUp::plainControllerMakesNoLinksAndClosesQuietly()
+{
+    const QString before = debugLog();
+    {
+        manager plain;
+        QSignalSpy shown(&plain, &manager::sgShowLoading);
+        plain.refreshViews();
+        QCOMPARE(shown.size(), 0);
+        QVERIFY(!plain.isRefreshingViews());
+        QCOMPARE(plain.libraryView, 0);
+        QVERIFY(!plain.mediaBrowserClosed);
+        QVERIFY(!plain.filterActive);
+    }
+    QCOMPARE(debugLog(), before);
 }
 
 CORVANE_TEST_MAIN(TestStartUp)

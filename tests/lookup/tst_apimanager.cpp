@@ -47,8 +47,7 @@ TrackMap mapOf(const QList<track> &tracks)
 class Recorder : public QObject
 {
 public:
-    explicit Recorder(ApiManager *apiJob)
-        : job(apiJob)
+    explicit Recorder(ApiManager *apiJob) : job(apiJob)
     {
         ApiManager::Steps steps;
         steps.complete = [this](const track &t) {
@@ -142,12 +141,12 @@ void TestApiManager::worksFolderByFolder()
     // Ids interleave the two folders; the job keeps each folder together.
     job->searchfromApi(mapOf({make(1, "/m/A"), make(2, "/m/B"), make(3, "/m/A"), make(4, "/m/B")}));
     QVERIFY(job->isRunning());
-    QVERIFY(rec.events.isEmpty());  // returns at once
+    QVERIFY(rec.events.isEmpty()); // returns at once
     QVERIFY(rec.waitForEnd());
 
     const QStringList expected = {
-        "complete 1", "complete 3", "store 1", "sent 1", "store 3", "sent 3",
-        "complete 2", "complete 4", "store 2", "sent 2", "store 4", "sent 4", "end",
+        "complete 1", "complete 3", "store 1", "sent 1",  "store 3", "sent 3", "complete 2",
+        "complete 4", "store 2",    "sent 2",  "store 4", "sent 4",  "end",
     };
     QCOMPARE(rec.events, expected);
     QCOMPARE(rec.progress, 4);
@@ -238,7 +237,7 @@ void TestApiManager::selectedIdsOnly()
     job->setSelectedIds(selected);
     QVERIFY(rec.waitForEnd());
     QCOMPARE(rec.matching("sent"), sent);
-    QCOMPARE(rec.progress, 4);  // passed-over tracks count as progress too
+    QCOMPARE(rec.progress, 4); // passed-over tracks count as progress too
 }
 
 void TestApiManager::tagsWrittenOnlyWhenSomethingWasLearnt()
@@ -326,8 +325,8 @@ void TestApiManager::completesFromTheFolderAndWritesTheFile()
     ApiManager *job = ApiManager::getinstance();
     job->setSteps(ApiManager::defaultSteps());
     QList<track> sent;
-    QMetaObject::Connection link = connect(job, &ApiManager::updateTrackToManager, this,
-                                           [&sent](const track &r) { sent.append(r); });
+    QMetaObject::Connection link =
+        connect(job, &ApiManager::updateTrackToManager, this, [&sent](const track &r) { sent.append(r); });
     job->searchfromApi(mapOf({t}));
     QTRY_COMPARE(sent.size(), 2);
     disconnect(link);
