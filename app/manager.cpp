@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
 #include "core/shared.h"
+#include "database/connection.h"
 
 manager::manager() = default;
 
@@ -30,7 +33,138 @@ int manager::getMediaQuality(int bitrate)
 
 // ---- Library id look-ups --------------------------------------------------
 
+namespace {
 
+// Each look-up is one statement over the stored tracks, as the library is
+// loaded (the getTracks view): one statement reads one consistent state of
+// the library without taking the write lock.  A track outside any playlist
+// has playlist id 0; inside one, its album id.
+const QString artistIdSql = QStringLiteral(
+    "SELECT COALESCE("
+    "(SELECT COALESCE(artist_id, 0) FROM getTracks WHERE COALESCE(artistname, '') = ? ORDER BY id LIMIT 1), "
+    "(SELECT COALESCE(MAX(artist_id), 0) + 1 FROM getTracks))");
+// NOCASE folds ASCII letters only; names with other letters take the scan
+// below so that they fold the Unicode way.
+const QString albumIdSql =
+    QStringLiteral("SELECT COALESCE("
+                   "(SELECT COALESCE(album_id, 0) FROM getTracks WHERE COALESCE(albumname, '') = ? COLLATE NOCASE "
+                   "ORDER BY id LIMIT 1), "
+                   "(SELECT COALESCE(MAX(album_id), 0) + 1 FROM getTracks))");
+const QString albumScanSql =
+    QStringLiteral("SELECT COALESCE(album_id, 0), COALESCE(albumname, '') FROM getTracks ORDER BY id");
+const QString playlistIdSql = QStringLiteral(
+    "SELECT COALESCE("
+    "(SELECT CASE WHEN COALESCE(playlist, '') <> '' THEN COALESCE(album_id, 0) ELSE 0 END "
+    "FROM getTracks WHERE COALESCE(playlist, '') = ? ORDER BY id LIMIT 1), "
+    "(SELECT COALESCE(MAX(CASE WHEN COALESCE(playlist, '') <> '' THEN COALESCE(album_id, 0) ELSE 0 END), 0) + 1 "
+    "FROM getTracks))");
+const QString trackIdSql = QStringLiteral("SELECT COALESCE("
+                                          "(SELECT id FROM getTracks WHERE filepath = ? ORDER BY id LIMIT 1), "
+                                          "(SELECT COALESCE(MAX(id), 0) + 1 FROM getTracks))");
+const QString nextTrackIdSql = QStringLiteral("SELECT COALESCE(MAX(id), 0) + 1 FROM getTracks");
+const QString duplicateSql = QStringLiteral(
+    "SELECT COALESCE("
+    "(SELECT id FROM getTracks WHERE filepath = ? AND COALESCE(playlist, '') = ? ORDER BY id LIMIT 1), 0)");
+
+// An absent text is bound as "": a null QString would bind NULL, which
+// equals nothing.
+QString boundText(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+// Prepares `sql` on the calling thread's connection and runs it with
+// `values`; false (logged) when the library can't be read.
+bool runLookup(QSqlQuery &query, const QString &sql, const QStringList &values)
+{
+    query.setForwardOnly(true);
+    if (!query.prepare(sql)) {
+        qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << sql << ":" << query.lastError().text();
+        return false;
+    }
+    for (const QString &value : values)
+        query.addBindValue(boundText(value));
+    return runQuery(query);
+}
+
+// The single number a look-up statement yields, or `fallback`.
+int lookupNumber(const QString &sql, const QStringList &values, int fallback)
+{
+    QSqlDatabase db = Connection::forThread();
+    if (!db.isOpen())
+        return fallback;
+    QSqlQuery query(db);
+    if (!runLookup(query, sql, values) || !query.next())
+        return fallback;
+    return query.value(0).toInt();
+}
+
+bool isAscii(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Album look-up for a name with non-ASCII letters: the stored names
+// lower-cased the Unicode way, first match in id order.
+int albumIdByScan(const QString &name)
+{
+    QSqlDatabase db = Connection::forThread();
+    if (!db.isOpen())
+        return 1;
+    QSqlQuery query(db);
+    if (!runLookup(query, albumScanSql, {}))
+        return 1;
+    const QString wanted = name.toLower();
+    int largest = 0;
+    while (query.next()) {
+        const int albumId = query.value(0).toInt();
+        if (query.value(1).toString().toLower() == wanted)
+            return albumId;
+        largest = std::max(largest, albumId);
+    }
+    return largest + 1;
+}
+
+} // namespace
+
+int manager::getArtistID(const QString &name)
+{
+    return lookupNumber(artistIdSql, {name}, 1);
+}
+
+int manager::getAlbumID(const QString &name)
+{
+    if (!isAscii(name))
+        return albumIdByScan(name);
+    return lookupNumber(albumIdSql, {name}, 1);
+}
+
+int manager::getPlaylistID(const QString &name)
+{
+    return lookupNumber(playlistIdSql, {name}, 1);
+}
+
+int manager::getTrackID(const QString &path)
+{
+    if (path.isEmpty())
+        return lookupNumber(nextTrackIdSql, {}, 1);
+    return lookupNumber(trackIdSql, {QDir::fromNativeSeparators(path)}, 1);
+}
+
+int manager::getTrackIDVideo(const TrackMap &processingTracks)
+{
+    int largest = 0;
+    for (const track &t : processingTracks)
+        largest = std::max(largest, t.id);
+    return largest + 1;
+}
+
+int manager::getTrack(const QString &path, int playlistId, const QString &playlist, const QString &trackname)
+{
+    Q_UNUSED(trackname)
+    const QString wantedPlaylist = playlistId > 0 ? playlist : QString();
+    return lookupNumber(duplicateSql, {QDir::fromNativeSeparators(path), wantedPlaylist}, 0);
+}
 
 // ---- Library views --------------------------------------------------------
 
