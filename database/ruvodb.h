@@ -3,6 +3,7 @@
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 
 #include "core/track.h"
@@ -26,18 +27,67 @@ public:
 
 
     // ---- Library writes ---------------------------------------------------
+    // Find-or-insert of the name rows a track refers to; the row id, or 0 when
+    // it can neither be found nor made.  `query` only lends its connection.
+    // Genres match exactly; artists ignore ASCII case; albums ignore ASCII
+    // case unless the name holds an apostrophe.  Albums may get a new cover.
+    int genres(QSqlQuery query, QString genre);
+    int artists(QSqlQuery query, QString name);
+    int albums(QSqlQuery query, QString name, QString cover, int year, int artistId);
 
+    // Stores the track as the one row of its file path and playlist (replacing
+    // earlier rows of both), with its genre, artist, album and year rows, in
+    // one transaction.  False, with the library as it was, when any part of
+    // it fails.  The WithItrator form stores `path` as the file path.
+    bool insertDataOne(track t);
+    bool insertDataOneWithItrator(TrackMap::iterator it, QString path);
+
+    // Deletes the tracks row with this id; false when the statement fails.
+    bool DeleteAudio(QSqlDatabase database, int id);
 
     // ---- Library load, clean-up and deletion ------------------------------
     // True when the library behind `database` (or this thread's connection)
     // holds at least one album.
     static bool checkDB(QSqlDatabase database = QSqlDatabase());
 
-    // ---- Local tag inference ----------------------------------------------
+    // The library as a fresh map keyed by track id.  A row whose file is gone
+    // while its folder is still there is deleted; a row whose folder is gone
+    // too (an unplugged drive) is kept and left out of the map.  Then orphans
+    // are cleaned and album pictures recreated from the database.
+    TrackMap loadDB(QSqlDatabase database = QSqlDatabase());
+    // Deletes genres, artists, albums and years no track uses any more.
+    void cleanUpDatabase(QSqlDatabase database = QSqlDatabase());
+    // Writes each album picture kept in the database whose file is missing.
+    bool createArtwork(QSqlDatabase database = QSqlDatabase());
 
+    // Deletes every row of `path`; when the file is one of the program's own
+    // copies (canonically below programCopyFolder(), not a link) deletes it
+    // too, and then its folder if no file is left in it.  True only when a
+    // folder was removed.  Nothing outside the copy folder is ever touched.
+    bool deleteTrack(QSqlDatabase database, QString path);
+    // Removes a folder strictly below programCopyFolder() with everything in
+    // it; links are removed, never followed.  False for any other folder.
+    bool removeDir(QString const &dirName);
+    // "<data folder>/Music/Corvane Media Organiser": where the program keeps
+    // its copies of the library's media, one folder per album.
+    static QString programCopyFolder();
+
+    // ---- Local tag inference ----------------------------------------------
+    // Completes a track's missing title, album, artist, genre and track number
+    // from the staged tracks of its folder; writes nothing.  A value is lent
+    // only when it is known: an empty name or one containing "unknown" never
+    // counts as found.
+    track updatelocalDB(track t);
+    // Lends one matching staged row's values to the record.  Year and
+    // duration don't influence what is filled.
+    void setValueTrack(track &t, QString album, QString artist, QString title, QString genre, long long year,
+                       long long duration, long long tracknumber, QString playlist);
 
     // ---- Lookup results ---------------------------------------------------
-
+    // Writes a looked-up track into the staging repository: its artist and
+    // album rows, then the staged row of the same title and folder (or a new
+    // one), all in one transaction.  False, with nothing written, on failure.
+    bool updateDataFromAPI(track t);
 };
 
 #endif // RUVODB_H
