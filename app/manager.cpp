@@ -4,8 +4,6 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QThread>
 
 #include <algorithm>
@@ -18,7 +16,6 @@
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
 #include "core/shared.h"
-#include "database/connection.h"
 
 manager::manager() = default;
 
@@ -35,120 +32,51 @@ int manager::getMediaQuality(int bitrate)
 
 namespace {
 
-// Each look-up is one statement over the stored tracks, as the library is
-// loaded (the getTracks view): one statement reads one consistent state of
-// the library without taking the write lock.  A track outside any playlist
-// has playlist id 0; inside one, its album id.
-const QString artistIdSql = QStringLiteral(
-    "SELECT COALESCE("
-    "(SELECT COALESCE(artist_id, 0) FROM getTracks WHERE COALESCE(artistname, '') = ? ORDER BY id LIMIT 1), "
-    "(SELECT COALESCE(MAX(artist_id), 0) + 1 FROM getTracks))");
-// NOCASE folds ASCII letters only; names with other letters take the scan
-// below so that they fold the Unicode way.
-const QString albumIdSql =
-    QStringLiteral("SELECT COALESCE("
-                   "(SELECT COALESCE(album_id, 0) FROM getTracks WHERE COALESCE(albumname, '') = ? COLLATE NOCASE "
-                   "ORDER BY id LIMIT 1), "
-                   "(SELECT COALESCE(MAX(album_id), 0) + 1 FROM getTracks))");
-const QString albumScanSql =
-    QStringLiteral("SELECT COALESCE(album_id, 0), COALESCE(albumname, '') FROM getTracks ORDER BY id");
-const QString playlistIdSql = QStringLiteral(
-    "SELECT COALESCE("
-    "(SELECT CASE WHEN COALESCE(playlist, '') <> '' THEN COALESCE(album_id, 0) ELSE 0 END "
-    "FROM getTracks WHERE COALESCE(playlist, '') = ? ORDER BY id LIMIT 1), "
-    "(SELECT COALESCE(MAX(CASE WHEN COALESCE(playlist, '') <> '' THEN COALESCE(album_id, 0) ELSE 0 END), 0) + 1 "
-    "FROM getTracks))");
-const QString trackIdSql = QStringLiteral("SELECT COALESCE("
-                                          "(SELECT id FROM getTracks WHERE filepath = ? ORDER BY id LIMIT 1), "
-                                          "(SELECT COALESCE(MAX(id), 0) + 1 FROM getTracks))");
-const QString nextTrackIdSql = QStringLiteral("SELECT COALESCE(MAX(id), 0) + 1 FROM getTracks");
-const QString duplicateSql = QStringLiteral(
-    "SELECT COALESCE("
-    "(SELECT id FROM getTracks WHERE filepath = ? AND COALESCE(playlist, '') = ? ORDER BY id LIMIT 1), 0)");
-
-// An absent text is bound as "": a null QString would bind NULL, which
-// equals nothing.
-QString boundText(const QString &text)
+// First track (in id order) accepted by `matches` gives its id of the kind
+// `idOf` reads; otherwise the largest such id + 1.
+template <typename Matches, typename IdOf>
+int findOrNextId(const TrackMap &library, Matches matches, IdOf idOf)
 {
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
-// Prepares `sql` on the calling thread's connection and runs it with
-// `values`; false (logged) when the library can't be read.
-bool runLookup(QSqlQuery &query, const QString &sql, const QStringList &values)
-{
-    query.setForwardOnly(true);
-    if (!query.prepare(sql)) {
-        qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << sql << ":" << query.lastError().text();
-        return false;
-    }
-    for (const QString &value : values)
-        query.addBindValue(boundText(value));
-    return runQuery(query);
-}
-
-// The single number a look-up statement yields, or `fallback`.
-int lookupNumber(const QString &sql, const QStringList &values, int fallback)
-{
-    QSqlDatabase db = Connection::forThread();
-    if (!db.isOpen())
-        return fallback;
-    QSqlQuery query(db);
-    if (!runLookup(query, sql, values) || !query.next())
-        return fallback;
-    return query.value(0).toInt();
-}
-
-bool isAscii(const QString &text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
-
-// Album look-up for a name with non-ASCII letters: the stored names
-// lower-cased the Unicode way, first match in id order.
-int albumIdByScan(const QString &name)
-{
-    QSqlDatabase db = Connection::forThread();
-    if (!db.isOpen())
-        return 1;
-    QSqlQuery query(db);
-    if (!runLookup(query, albumScanSql, {}))
-        return 1;
-    const QString wanted = name.toLower();
     int largest = 0;
-    while (query.next()) {
-        const int albumId = query.value(0).toInt();
-        if (query.value(1).toString().toLower() == wanted)
-            return albumId;
-        largest = std::max(largest, albumId);
+    for (const track &t : library) {
+        if (matches(t))
+            return idOf(t);
+        largest = std::max(largest, idOf(t));
     }
     return largest + 1;
 }
 
 } // namespace
 
-int manager::getArtistID(const QString &name)
+int manager::getArtistID(const TrackMap &library, const QString &name)
 {
-    return lookupNumber(artistIdSql, {name}, 1);
+    return findOrNextId(
+        library, [&name](const track &t) { return t.artistName == name; },
+        [](const track &t) { return t.artist_id; });
 }
 
-int manager::getAlbumID(const QString &name)
+int manager::getAlbumID(const TrackMap &library, const QString &name)
 {
-    if (!isAscii(name))
-        return albumIdByScan(name);
-    return lookupNumber(albumIdSql, {name}, 1);
+    const QString wanted = name.toLower();
+    return findOrNextId(
+        library, [&wanted](const track &t) { return t.albumName.toLower() == wanted; },
+        [](const track &t) { return t.album_id; });
 }
 
-int manager::getPlaylistID(const QString &name)
+int manager::getPlaylistID(const TrackMap &library, const QString &name)
 {
-    return lookupNumber(playlistIdSql, {name}, 1);
+    return findOrNextId(
+        library, [&name](const track &t) { return t.playlist == name; },
+        [](const track &t) { return t.playlist_id; });
 }
 
-int manager::getTrackID(const QString &path)
+int manager::getTrackID(const TrackMap &library, const QString &path)
 {
-    if (path.isEmpty())
-        return lookupNumber(nextTrackIdSql, {}, 1);
-    return lookupNumber(trackIdSql, {QDir::fromNativeSeparators(path)}, 1);
+    const QString wanted = QDir::fromNativeSeparators(path);
+    return findOrNextId(
+        library,
+        [&wanted](const track &t) { return !wanted.isEmpty() && QDir::fromNativeSeparators(t.filepath) == wanted; },
+        [](const track &t) { return t.id; });
 }
 
 int manager::getTrackIDVideo(const TrackMap &processingTracks)
@@ -159,11 +87,18 @@ int manager::getTrackIDVideo(const TrackMap &processingTracks)
     return largest + 1;
 }
 
-int manager::getTrack(const QString &path, int playlistId, const QString &playlist, const QString &trackname)
+int manager::getTrack(const TrackMap &library, const QString &path, int playlistId, const QString &playlist,
+                      const QString &trackname)
 {
     Q_UNUSED(trackname)
-    const QString wantedPlaylist = playlistId > 0 ? playlist : QString();
-    return lookupNumber(duplicateSql, {QDir::fromNativeSeparators(path), wantedPlaylist}, 0);
+    const QString wanted = QDir::fromNativeSeparators(path);
+    for (const track &t : library) {
+        if (QDir::fromNativeSeparators(t.filepath) != wanted)
+            continue;
+        if (playlistId > 0 ? t.playlist == playlist : t.playlist.isEmpty())
+            return t.id;
+    }
+    return 0;
 }
 
 // ---- Library views --------------------------------------------------------
@@ -259,7 +194,15 @@ bool browserClosed(const manager::ViewInput &input)
 manager::ViewResult startResult()
 {
     manager::ViewResult result;
-    result.owner = std::make_shared<QObject>();
+    // The last reference may be dropped on a worker (a result copy there
+    // outlives the hand-over): a generation living in another thread is then
+    // deleted by its own thread's event loop, never from under it.
+    result.owner = std::shared_ptr<QObject>(new QObject, [](QObject *owner) {
+        if (owner->thread() == QThread::currentThread())
+            delete owner;
+        else
+            owner->deleteLater();
+    });
     return result;
 }
 

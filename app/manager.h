@@ -27,33 +27,30 @@ public:
     static int getMediaQuality(int bitrate);
 
     // ---- Library id look-ups ----------------------------------------------
-    // The ids under which the library already files a name or a file, else
-    // a new id: the largest stored id of that kind + 1 (1 for an empty
-    // library).  They read the library's stored tracks through the calling
-    // thread's own connection, so any thread may call them; they change
-    // nothing.  Ids are 32-bit: largest + 1 never wraps at 32767.  An
-    // unreadable library counts as empty.
+    // The ids under which the library map already files a name or a file,
+    // else a new id: the largest id of that kind + 1 (1 for an empty map).
+    // They walk the map in ascending id order and only read it, so the add
+    // chain sees the tracks it has just given ids before they are stored.
+    // Ids are 32-bit: largest + 1 never wraps at 32767.
 
-    // Artist id of the first track (in id order) whose artist name equals
-    // `name` exactly, letter case included.
-    static int getArtistID(const QString &name);
-    // Album id of the first track whose album name equals `name` without
-    // regard to letter case.
-    static int getAlbumID(const QString &name);
+    // Artist id of the first track whose artist name equals `name` exactly.
+    static int getArtistID(const TrackMap &library, const QString &name);
+    // Album id of the first track whose album name equals `name`, both sides
+    // lower-cased.
+    static int getAlbumID(const TrackMap &library, const QString &name);
     // Playlist id of the first track whose playlist name equals `name`
-    // exactly.  A track outside any playlist has playlist id 0, so an empty
-    // name gives 0 when such a track exists.
-    static int getPlaylistID(const QString &name);
-    // Id of the first track stored with this file path (case-sensitive);
-    // an empty path never matches.
-    static int getTrackID(const QString &path);
+    // exactly; a track outside any playlist has playlist id 0.
+    static int getPlaylistID(const TrackMap &library, const QString &name);
+    // Id of the first track with this file path (separators normalised,
+    // case-sensitive); an empty path never matches.
+    static int getTrackID(const TrackMap &library, const QString &path);
     // Next free id among the records of a running add: the largest `id`
     // field + 1, or 1 for an empty map.
     static int getTrackIDVideo(const TrackMap &processingTracks);
-    // The duplicate test: id of the first stored track with this file path
-    // and, when playlistId > 0, this playlist name, or, when playlistId <= 0,
-    // no playlist; 0 when none.  The fourth text is accepted and not used.
-    static int getTrack(const QString &path, int playlistId, const QString &playlist,
+    // The duplicate test: id of the first track with this file path and,
+    // when playlistId > 0, this playlist name, or, when playlistId <= 0, no
+    // playlist; 0 when none.  The fourth text is accepted and not used.
+    static int getTrack(const TrackMap &library, const QString &path, int playlistId, const QString &playlist,
                         const QString &trackname = QString());
 
     // ---- Library views ----------------------------------------------------

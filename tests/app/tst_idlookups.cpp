@@ -1,12 +1,6 @@
 #include <QtTest>
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QThread>
-
 #include "app/manager.h"
-#include "database/connection.h"
-#include "database/database.h"
 #include "testenv.h"
 
 namespace {
@@ -20,20 +14,20 @@ struct Row
     QString artist;
     int albumId;
     QString album;
-    QString playlist; // null: outside any playlist, stored as NULL
+    QString playlist; // empty: outside any playlist
 };
 
 enum class Kind { Artist, Album, Playlist };
 
-int lookUp(Kind kind, const QString &name)
+int lookUp(const TrackMap &library, Kind kind, const QString &name)
 {
     switch (kind) {
     case Kind::Artist:
-        return manager::getArtistID(name);
+        return manager::getArtistID(library, name);
     case Kind::Album:
-        return manager::getAlbumID(name);
+        return manager::getAlbumID(library, name);
     case Kind::Playlist:
-        return manager::getPlaylistID(name);
+        return manager::getPlaylistID(library, name);
     }
     return -1;
 }
@@ -47,7 +41,6 @@ class TestIdLookups : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
 
     void emptyLibraryGivesOne();
@@ -58,60 +51,46 @@ private slots:
     void duplicateTest_data();
     void duplicateTest();
     void nextVideoId();
-    void lookUpFromWorkerThread();
 
 private:
     void store(const QList<Row> &rows);
-    void exec(const QString &sql, const QVariantList &values = {});
 
-    Database database;
+    TrackMap library;
 };
 
-void TestIdLookups::exec(const QString &sql, const QVariantList &values)
-{
-    QSqlQuery query(QSqlDatabase::database());
-    QVERIFY2(query.prepare(sql), qPrintable(sql));
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    QVERIFY2(query.exec(), qPrintable(sql));
-}
-
-// Stores the rows with the artist and album rows they refer to.
+// Files the rows in the library map as a library load does: a track inside
+// a playlist carries its album id as playlist id.
 void TestIdLookups::store(const QList<Row> &rows)
 {
     for (const Row &r : rows) {
-        exec(QStringLiteral("INSERT OR IGNORE INTO artists (id, name) VALUES (?, ?)"), {r.artistId, r.artist});
-        exec(QStringLiteral("INSERT OR IGNORE INTO albums (id, name, artist_id, year) VALUES (?, ?, ?, 0)"),
-             {r.albumId, r.album, r.artistId});
-        exec(QStringLiteral("INSERT INTO tracks (id, filename, trackname, filepath, codec, artist_id, album_id, "
-                            "genre_id, year_id, playlist) VALUES (?, 'f', 't', ?, 'mp3', ?, ?, 0, 0, ?)"),
-             {r.id, r.path.isNull() ? QStringLiteral("") : r.path, r.artistId, r.albumId, r.playlist});
+        track t;
+        t.id = r.id;
+        t.filepath = r.path;
+        t.artist_id = r.artistId;
+        t.artistName = r.artist;
+        t.album_id = r.albumId;
+        t.albumName = r.album;
+        t.playlist = r.playlist;
+        t.playlist_id = r.playlist.isEmpty() ? 0 : r.albumId;
+        library.insert(t.id, t);
     }
-}
-
-void TestIdLookups::initTestCase()
-{
-    QVERIFY(database.connect(QStringLiteral("RuvoData"), true));
-    database.create();
 }
 
 void TestIdLookups::init()
 {
-    exec(QStringLiteral("DELETE FROM tracks"));
-    exec(QStringLiteral("DELETE FROM albums"));
-    exec(QStringLiteral("DELETE FROM artists"));
+    library.clear();
 }
 
 void TestIdLookups::emptyLibraryGivesOne()
 {
-    QCOMPARE(manager::getArtistID(QStringLiteral("Anyone")), 1);
-    QCOMPARE(manager::getAlbumID(QStringLiteral("Anything")), 1);
-    QCOMPARE(manager::getAlbumID(QStringLiteral("Ærø")), 1);
-    QCOMPARE(manager::getPlaylistID(QStringLiteral("Road Trip")), 1);
-    QCOMPARE(manager::getPlaylistID(QString()), 1);
-    QCOMPARE(manager::getTrackID(QStringLiteral("/music/a.mp3")), 1);
-    QCOMPARE(manager::getTrackID(QString()), 1);
-    QCOMPARE(manager::getTrack(QStringLiteral("/music/a.mp3"), 0, QString()), 0);
+    QCOMPARE(manager::getArtistID(library, QStringLiteral("Anyone")), 1);
+    QCOMPARE(manager::getAlbumID(library, QStringLiteral("Anything")), 1);
+    QCOMPARE(manager::getAlbumID(library, QStringLiteral("Ærø")), 1);
+    QCOMPARE(manager::getPlaylistID(library, QStringLiteral("Road Trip")), 1);
+    QCOMPARE(manager::getPlaylistID(library, QString()), 1);
+    QCOMPARE(manager::getTrackID(library, QStringLiteral("/music/a.mp3")), 1);
+    QCOMPARE(manager::getTrackID(library, QString()), 1);
+    QCOMPARE(manager::getTrack(library, QStringLiteral("/music/a.mp3"), 0, QString()), 0);
 }
 
 void TestIdLookups::nameMatches_data()
@@ -185,7 +164,7 @@ void TestIdLookups::nameMatches()
            {3, QStringLiteral("/m/3.mp3"), 31, QStringLiteral("Filler B"), 31, QStringLiteral("Filler B"),
             QStringLiteral("Filler B")}});
 
-    QCOMPARE(lookUp(kind, asked), matches ? 12 : 32);
+    QCOMPARE(lookUp(library, kind, asked), matches ? 12 : 32);
 }
 
 void TestIdLookups::idsPastShortRange()
@@ -195,18 +174,18 @@ void TestIdLookups::idsPastShortRange()
            {70000, QStringLiteral("/m/bigger.mp3"), 70000, QStringLiteral("Bigger Artist"), 70000,
             QStringLiteral("Bigger Album"), QString()}});
 
-    QCOMPARE(manager::getArtistID(QStringLiteral("Big Artist")), 40000);
-    QCOMPARE(manager::getAlbumID(QStringLiteral("big album")), 40000);
-    QCOMPARE(manager::getPlaylistID(QStringLiteral("Big List")), 40000);
-    QCOMPARE(manager::getTrackID(QStringLiteral("/m/big.mp3")), 40000);
-    QCOMPARE(manager::getTrack(QStringLiteral("/m/bigger.mp3"), 0, QString()), 70000);
+    QCOMPARE(manager::getArtistID(library, QStringLiteral("Big Artist")), 40000);
+    QCOMPARE(manager::getAlbumID(library, QStringLiteral("big album")), 40000);
+    QCOMPARE(manager::getPlaylistID(library, QStringLiteral("Big List")), 40000);
+    QCOMPARE(manager::getTrackID(library, QStringLiteral("/m/big.mp3")), 40000);
+    QCOMPARE(manager::getTrack(library, QStringLiteral("/m/bigger.mp3"), 0, QString()), 70000);
 
-    QCOMPARE(manager::getArtistID(QStringLiteral("New Artist")), 70001);
-    QCOMPARE(manager::getAlbumID(QStringLiteral("New Album")), 70001);
-    QCOMPARE(manager::getAlbumID(QStringLiteral("Новый альбом")), 70001);
-    QCOMPARE(manager::getTrackID(QString()), 70001);
+    QCOMPARE(manager::getArtistID(library, QStringLiteral("New Artist")), 70001);
+    QCOMPARE(manager::getAlbumID(library, QStringLiteral("New Album")), 70001);
+    QCOMPARE(manager::getAlbumID(library, QStringLiteral("Новый альбом")), 70001);
+    QCOMPARE(manager::getTrackID(library, QString()), 70001);
     // Only tracks inside a playlist carry a playlist id.
-    QCOMPARE(manager::getPlaylistID(QStringLiteral("New List")), 40001);
+    QCOMPARE(manager::getPlaylistID(library, QStringLiteral("New List")), 40001);
 }
 
 void TestIdLookups::trackIdByPath()
@@ -215,13 +194,13 @@ void TestIdLookups::trackIdByPath()
            {9, QString(), 1, QStringLiteral("A"), 1, QStringLiteral("B"), QString()},
            {11, QStringLiteral("/m/other.mp3"), 1, QStringLiteral("A"), 1, QStringLiteral("B"), QString()}});
 
-    QCOMPARE(manager::getTrackID(QStringLiteral("/m/Song.mp3")), 4);
-    QCOMPARE(manager::getTrackID(QStringLiteral("/m/song.mp3")), 12);
+    QCOMPARE(manager::getTrackID(library, QStringLiteral("/m/Song.mp3")), 4);
+    QCOMPARE(manager::getTrackID(library, QStringLiteral("/m/song.mp3")), 12);
     // An empty path never matches, not even a track stored without one.
-    QCOMPARE(manager::getTrackID(QString()), 12);
-    QCOMPARE(manager::getTrackID(QStringLiteral("")), 12);
+    QCOMPARE(manager::getTrackID(library, QString()), 12);
+    QCOMPARE(manager::getTrackID(library, QStringLiteral("")), 12);
     // A track outside any playlist has playlist id 0.
-    QCOMPARE(manager::getPlaylistID(QString()), 0);
+    QCOMPARE(manager::getPlaylistID(library, QString()), 0);
 }
 
 void TestIdLookups::duplicateTest_data()
@@ -258,7 +237,7 @@ void TestIdLookups::duplicateTest()
          {7, QStringLiteral("/m/both.mp3"), 1, QStringLiteral("A"), 3, QStringLiteral("Mix"), QString()},
          {8, QStringLiteral("/m/both.mp3"), 1, QStringLiteral("A"), 3, QStringLiteral("Mix"), QStringLiteral("Mix")}});
 
-    QCOMPARE(manager::getTrack(path, playlistId, playlist, QStringLiteral("not used")), found);
+    QCOMPARE(manager::getTrack(library, path, playlistId, playlist, QStringLiteral("not used")), found);
 }
 
 void TestIdLookups::nextVideoId()
@@ -274,26 +253,6 @@ void TestIdLookups::nextVideoId()
     processing.insert(1, a);
     processing.insert(50000, b);
     QCOMPARE(manager::getTrackIDVideo(processing), 40001);
-}
-
-void TestIdLookups::lookUpFromWorkerThread()
-{
-    store({{40000, QStringLiteral("/m/w.mp3"), 21, QStringLiteral("Worker"), 22, QStringLiteral("Shift"),
-            QStringLiteral("Night")}});
-
-    QList<int> results;
-    std::unique_ptr<QThread> worker(QThread::create([&results] {
-        // A worker must not use the GUI thread's connection.
-        results << int(Connection::forThread().connectionName() != QLatin1String(QSqlDatabase::defaultConnection))
-                << manager::getArtistID(QStringLiteral("Worker")) << manager::getAlbumID(QStringLiteral("SHIFT"))
-                << manager::getPlaylistID(QStringLiteral("Night")) << manager::getTrackID(QStringLiteral("/m/w.mp3"))
-                << manager::getTrackID(QString())
-                << manager::getTrack(QStringLiteral("/m/w.mp3"), 22, QStringLiteral("Night"));
-    }));
-    worker->start();
-    QVERIFY(worker->wait(30000));
-
-    QCOMPARE(results, (QList<int>{1, 21, 22, 22, 40000, 40001, 40000}));
 }
 
 CORVANE_TEST_MAIN(TestIdLookups)
