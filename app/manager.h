@@ -40,7 +40,31 @@ public:
     static int getMediaQuality(int bitrate);
 
     // ---- Library id look-ups ----------------------------------------------
+    // The ids under which the library map already files a name or a file,
+    // else a new id: the largest id of that kind + 1 (1 for an empty map).
+    // They walk the map in ascending id order and only read it, so the add
+    // chain sees the tracks it has just given ids before they are stored.
+    // Ids are 32-bit: largest + 1 never wraps at 32767.
 
+    // Artist id of the first track whose artist name equals `name` exactly.
+    static int getArtistID(const TrackMap &library, const QString &name);
+    // Album id of the first track whose album name equals `name`, both sides
+    // lower-cased.
+    static int getAlbumID(const TrackMap &library, const QString &name);
+    // Playlist id of the first track whose playlist name equals `name`
+    // exactly; a track outside any playlist has playlist id 0.
+    static int getPlaylistID(const TrackMap &library, const QString &name);
+    // Id of the first track with this file path (separators normalised,
+    // case-sensitive); an empty path never matches.
+    static int getTrackID(const TrackMap &library, const QString &path);
+    // Next free id among the records of a running add: the largest `id`
+    // field + 1, or 1 for an empty map.
+    static int getTrackIDVideo(const TrackMap &processingTracks);
+    // The duplicate test: id of the first track with this file path and,
+    // when playlistId > 0, this playlist name, or, when playlistId <= 0, no
+    // playlist; 0 when none.  The fourth text is accepted and not used.
+    static int getTrack(const TrackMap &library, const QString &path, int playlistId, const QString &playlist,
+                        const QString &trackname = QString());
 
     // ---- Library views ----------------------------------------------------
     // The seven library views (albums, artists, tracks, playlists, podcasts,
