@@ -17,6 +17,28 @@
 #include "app/tracklist.h"
 #include "core/shared.h"
 
+// Start-up and controller state
+#include <QCoreApplication>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QQmlContext>
+#include <QQuickItem>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include "app/licence.h"
+#include "app/messagehandler.h"
+#include "app/qmlapplicationviewer.h"
+#include "core/itunecoverartextracter.h"
+#include "core/logging.h"
+#include "core/taglibbuilder.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "delivery/drive.h"
+#include "lookup/apimanager.h"
+
 manager::manager() = default;
 
 // ---- Quality classes ------------------------------------------------------
@@ -30,7 +52,76 @@ int manager::getMediaQuality(int bitrate)
 
 // ---- Library id look-ups --------------------------------------------------
 
+namespace {
 
+// First track (in id order) accepted by `matches` gives its id of the kind
+// `idOf` reads; otherwise the largest such id + 1.
+template <typename Matches, typename IdOf>
+int findOrNextId(const TrackMap &library, Matches matches, IdOf idOf)
+{
+    int largest = 0;
+    for (const track &t : library) {
+        if (matches(t))
+            return idOf(t);
+        largest = std::max(largest, idOf(t));
+    }
+    return largest + 1;
+}
+
+} // namespace
+
+int manager::getArtistID(const TrackMap &library, const QString &name)
+{
+    return findOrNextId(
+        library, [&name](const track &t) { return t.artistName == name; },
+        [](const track &t) { return t.artist_id; });
+}
+
+int manager::getAlbumID(const TrackMap &library, const QString &name)
+{
+    const QString wanted = name.toLower();
+    return findOrNextId(
+        library, [&wanted](const track &t) { return t.albumName.toLower() == wanted; },
+        [](const track &t) { return t.album_id; });
+}
+
+int manager::getPlaylistID(const TrackMap &library, const QString &name)
+{
+    return findOrNextId(
+        library, [&name](const track &t) { return t.playlist == name; },
+        [](const track &t) { return t.playlist_id; });
+}
+
+int manager::getTrackID(const TrackMap &library, const QString &path)
+{
+    const QString wanted = QDir::fromNativeSeparators(path);
+    return findOrNextId(
+        library,
+        [&wanted](const track &t) { return !wanted.isEmpty() && QDir::fromNativeSeparators(t.filepath) == wanted; },
+        [](const track &t) { return t.id; });
+}
+
+int manager::getTrackIDVideo(const TrackMap &processingTracks)
+{
+    int largest = 0;
+    for (const track &t : processingTracks)
+        largest = std::max(largest, t.id);
+    return largest + 1;
+}
+
+int manager::getTrack(const TrackMap &library, const QString &path, int playlistId, const QString &playlist,
+                      const QString &trackname)
+{
+    Q_UNUSED(trackname)
+    const QString wanted = QDir::fromNativeSeparators(path);
+    for (const track &t : library) {
+        if (QDir::fromNativeSeparators(t.filepath) != wanted)
+            continue;
+        if (playlistId > 0 ? t.playlist == playlist : t.playlist.isEmpty())
+            return t.id;
+    }
+    return 0;
+}
 
 // ---- Library views --------------------------------------------------------
 
@@ -125,7 +216,15 @@ bool browserClosed(const manager::ViewInput &input)
 manager::ViewResult startResult()
 {
     manager::ViewResult result;
-    result.owner = std::make_shared<QObject>();
+    // The last reference may be dropped on a worker (a result copy there
+    // outlives the hand-over): a generation living in another thread is then
+    // deleted by its own thread's event loop, never from under it.
+    result.owner = std::shared_ptr<QObject>(new QObject, [](QObject *owner) {
+        if (owner->thread() == QThread::currentThread())
+            delete owner;
+        else
+            owner->deleteLater();
+    });
     return result;
 }
 
@@ -684,3 +783,479 @@ bool manager::trackTitleComparer(const TrackList *a, const TrackList *b)
 
 // ---- Start-up and controller state ----------------------------------------
 
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcController, "corvane.app")
+
+// The vehicle chooser of this module: its lists are shared by every Combo.
+Combo &vehicleChooser()
+{
+    static Combo combo;
+    return combo;
+}
+
+// The sender of the vehicle chooser's drive-list link; it never sends.
+Drive &vehicleDrives()
+{
+    static Drive drive;
+    return drive;
+}
+
+const QString selectText = QStringLiteral("Select");
+
+// How long the close waits for a running views rebuild.
+constexpr int closeWaitMs = 10000;
+
+// The feature a slot belongs to is not part of this build.
+void notAvailable(const char *slot)
+{
+    qCDebug(lcController, "%s: not available in this build", slot);
+}
+
+QVariant rows(const QMap<QString, QObject *> &models)
+{
+    return QVariant::fromValue(models.values());
+}
+
+} // namespace
+
+manager::manager(QmlApplicationViewer *view, QObject *parent)
+    : QObject(parent), viewer(view), viewsWatcher(new QFutureWatcher<LibraryViews>(this))
+{
+    logger = Logging::getInstance();
+    apiManager = ApiManager::getinstance();
+    connect(apiManager, SIGNAL(updateTrackToManager(track)), this, SLOT(updateMainObjectMgr(track)));
+    connect(apiManager, SIGNAL(UpdateProgress()), this, SLOT(UpdateAPIProgress()));
+
+    libraryView = browserView = displayType = settingsView = mediaTypeFilter = 0;
+    mediaBrowserClosed = false;
+    closing = false;
+    initializeCheckboxes();
+
+    setMainValue();
+
+    connect(viewsWatcher, &QFutureWatcherBase::finished, this, &manager::viewsRebuildFinished);
+
+    // The album -> iTunes artwork index the scans use for tracks without a cover.
+    track_data::ItuneCoverPIDALbum = TagLibBuilder().parseiTuneCoverArtStartup();
+
+    licenceViewer = new Licence();
+
+    // Whatever way the run ends, the close sequence runs once before the
+    // objects the workers use are destroyed.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &manager::closeOnQuit);
+}
+
+manager::~manager()
+{
+    closeOnQuit();
+    delete licenceViewer;
+}
+
+void manager::init()
+{
+    try {
+        QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
+        settings.beginGroup(QStringLiteral("MainWindows"));
+        settings.value(QStringLiteral("Model")).toInt();
+        QString modelName = settings.value(QStringLiteral("ModelName")).toString();
+        settings.value(QStringLiteral("ModelYearIndex")).toInt();
+        QString modelYearValue = settings.value(QStringLiteral("ModelYearValue")).toString();
+
+        // A first run, or a model the vehicles table no longer lists: back to
+        // "no vehicle chosen".
+        const QStringList models = vehicleChooser().fillModelCombo();
+        if (modelName.isEmpty() || !models.contains(modelName)) {
+            modelName = selectText;
+            modelYearValue = selectText;
+            settings.setValue(QStringLiteral("Model"), 0);
+            settings.setValue(QStringLiteral("ModelName"), selectText);
+            settings.setValue(QStringLiteral("ModelYearIndex"), 0);
+            settings.setValue(QStringLiteral("ModelYearValue"), selectText);
+        }
+        settings.endGroup();
+
+        if (viewer) {
+            MessageHandler texts(viewer->rootContext(), nullptr);
+            texts.GetAllmsg();
+        }
+        setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
+        setContextProperty(QStringLiteral("defaultFountSze"), 0);
+        setContextProperty(QStringLiteral("SelectedModelName"), modelName);
+        setContextProperty(QStringLiteral("SelectedModelYearValue"), modelYearValue);
+
+        initContextProperties();
+
+        if (viewer) {
+            viewer->setTitle(QStringLiteral("Corvane Media Organiser"));
+            viewer->setOrientation(QmlApplicationViewer::ScreenOrientationAuto);
+            viewer->setMainQmlFile(QStringLiteral("qml/QRuVOCorvane/main.qml"));
+            viewer->setResizeMode(QQuickView::SizeRootObjectToView);
+            viewer->setMinimumSize(QSize(1024, 650));
+            viewer->showMaximized();
+        }
+
+        fillCombo();
+
+        const QString itunesLibrary = QStandardPaths::writableLocation(QStandardPaths::MusicLocation)
+                                      + QStringLiteral("/iTunes/iTunes Music Library.xml");
+        if (QFile::exists(itunesLibrary)) {
+            artworkFuture = QtConcurrent::run([] {
+                ItuneCoverArtExtracter extracter;
+                return extracter.executeCoverScript();
+            });
+        }
+    } catch (...) {
+        logger->WriteLog(QStringLiteral("init"), QStringLiteral("manager"));
+    }
+}
+
+void manager::initContextProperties()
+{
+    try {
+        QObject *none = nullptr;
+        setContextProperty(QStringLiteral("onMac"), 1);
+        setContextProperty(QStringLiteral("screenWidth"), screenHeight);
+        setContextProperty(QStringLiteral("lstModel"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("lstYear"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("driveList"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("missingMediaData"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("poorMediaQuality"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("albumDetailsDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("artistDetailsDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("trackDetailsDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("albumModelDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("artistsModelDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("tracksModelDialog"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("protectedTracksModel"), QString());
+        setContextProperty(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(none));
+        setContextProperty(QStringLiteral("drivedetails"), QStringList{QString()});
+    } catch (...) {
+        logger->WriteLog(QStringLiteral("initContextProperties"), QStringLiteral("manager"));
+    }
+}
+
+void manager::fillCombo()
+{
+    Combo &chooser = vehicleChooser();
+    const QStringList models = chooser.getModelList();
+    const QStringList years = models.isEmpty() ? QStringList() : chooser.fillYearCombo(models.first());
+    setContextProperty(QStringLiteral("lstModel"), models);
+    setContextProperty(QStringLiteral("lstYear"), years);
+
+    if (!viewer || !viewer->rootObject())
+        return;
+    Combo::setDriveListSender(&vehicleDrives());
+    // Lives as long as the window's root object it links to.
+    auto *linked = new Combo(viewer->rootObject());
+    linked->setParent(viewer->rootObject());
+    linked->runForGetSettaing();
+}
+
+void manager::setMainValue()
+{
+    ruvoDB library;
+    libraryTracks = library.loadDB();
+    ViewInput input = viewInput();
+    publishViews(buildLibraryViews(libraryTracks, input));
+}
+
+void manager::refreshMain()
+{
+    setContextProperty(QStringLiteral("albumsModel"), rows(libraryViews.albumModels.models));
+    setContextProperty(QStringLiteral("artistsModel"), rows(libraryViews.artistModels.models));
+    setContextProperty(QStringLiteral("tracksModel"), rows(libraryViews.trackRowModels.models));
+    setContextProperty(QStringLiteral("playlistsModel"), rows(libraryViews.playlistModels.models));
+    setContextProperty(QStringLiteral("podcastsModel"), rows(libraryViews.podcastModels.models));
+    setContextProperty(QStringLiteral("audiobooksModel"), rows(libraryViews.audiobookModels.models));
+    setContextProperty(QStringLiteral("videosModel"), rows(libraryViews.videoModels.models));
+    emit sgRefreshMain();
+}
+
+void manager::populateMediaLibrary()
+{
+    switch (libraryView) {
+    case 0:
+        checkedAlbumIds.clear();
+        setContextProperty(QStringLiteral("albumsModel"), rows(libraryViews.albumModels.models));
+        break;
+    case 1:
+        checkedArtistIds.clear();
+        setContextProperty(QStringLiteral("artistsModel"), rows(libraryViews.artistModels.models));
+        break;
+    case 2:
+        checkedTrackIds.clear();
+        setContextProperty(QStringLiteral("tracksModel"), rows(libraryViews.trackRowModels.models));
+        break;
+    case 3:
+        setContextProperty(QStringLiteral("playlistsModel"), rows(libraryViews.playlistModels.models));
+        break;
+    case 4:
+        setContextProperty(QStringLiteral("podcastsModel"), rows(libraryViews.podcastModels.models));
+        break;
+    case 5:
+        setContextProperty(QStringLiteral("audiobooksModel"), rows(libraryViews.audiobookModels.models));
+        break;
+    case 6:
+        setContextProperty(QStringLiteral("videosModel"), rows(libraryViews.videoModels.models));
+        break;
+    default:
+        break;
+    }
+    emit sgRefreshMain();
+}
+
+void manager::refreshViews()
+{
+    if (!viewsWatcher)
+        return;  // a controller without a view publishes nothing
+    emit sgShowLoading();
+    if (viewsWatcher->isRunning()) {
+        viewsRebuildPending = true;
+        return;
+    }
+    startViewsRebuild();
+}
+
+manager::LibraryViews manager::refreshViewsThread(TrackMap tracks, ViewInput input)
+{
+    return buildLibraryViews(tracks, input);
+}
+
+bool manager::isRefreshingViews() const
+{
+    return (viewsWatcher && viewsWatcher->isRunning()) || viewsRebuildPending;
+}
+
+bool manager::waitForWorkers(int msecs)
+{
+    viewsRebuildPending = false;
+    // The controller's jobs run on the global pool: waiting for the pool
+    // waits for them (and lets no job outlive the objects it reads).
+    return QThreadPool::globalInstance()->waitForDone(msecs);
+}
+
+manager::ViewInput manager::viewInput() const
+{
+    ViewInput input;
+    input.checkedArtistIds = checkedArtistIds;
+    input.checkedAlbumIds = checkedAlbumIds;
+    input.checkedTrackIds = checkedTrackIds;
+    input.checkedPlaylistIds = checkedPlaylistIds;
+    input.browserView = browserView;
+    input.mediaTypeFilter = mediaTypeFilter;
+    input.rowThread = thread();
+    return input;
+}
+
+void manager::startViewsRebuild()
+{
+    viewsRebuildPending = false;
+    // The worker gets copies: the library may change while it builds.
+    viewsWatcher->setFuture(QtConcurrent::run(&manager::refreshViewsThread, libraryTracks, viewInput()));
+}
+
+void manager::viewsRebuildFinished()
+{
+    if (viewsRebuildPending && !closing) {
+        // The library changed while these rows were built: build again
+        // and publish only the newest.
+        startViewsRebuild();
+        return;
+    }
+    QFuture<LibraryViews> done = viewsWatcher->future();
+    if (done.isValid() && done.resultCount() > 0 && !closing)
+        publishViews(done.takeResult());
+    emit sgHideLoading();
+}
+
+void manager::publishViews(LibraryViews views)
+{
+    // QML may still hold rows of the published generation until its bindings
+    // have moved to the new one: free it only at the next publication.
+    retiredViews = std::move(libraryViews);
+    libraryViews = std::move(views);
+    ArtistCoverartList = libraryViews.ArtistCoverartList;
+    refreshMain();
+}
+
+void manager::setContextProperty(const QString &name, const QVariant &value)
+{
+    if (viewer)
+        viewer->rootContext()->setContextProperty(name, value);
+}
+
+void manager::saveData()
+{
+    // A controller made without a view (for the quality classes) has
+    // nothing to close.
+    if (closing || !apiManager)
+        return;
+    closing = true;
+    // Stops the online lookup; a closing controller starts no views rebuild.
+    apiManager->stopOptimisation();
+    logger->WriteLog(QStringLiteral("Closed RuVO"), QString());
+    logger->CloseLog();
+    slCancelSearch();
+}
+
+void manager::closeOnQuit()
+{
+    if (!apiManager)
+        return;
+    saveData();
+    if (!waitForWorkers(closeWaitMs))
+        qCWarning(lcController) << "a worker did not end in time at close";
+}
+
+void manager::setLibraryView(int index)
+{
+    if (libraryView != index)
+        libraryView = index;
+}
+
+void manager::setBrowserView(int index)
+{
+    if (browserView != index)
+        browserView = index;
+}
+
+void manager::setSettingsView(int index)
+{
+    if (settingsView != index)
+        settingsView = index;
+}
+
+void manager::initializeCheckboxes()
+{
+    filterActive = false;
+}
+
+void manager::slCancelSearch()
+{
+    // The folder scan is not part of this build: no scan runs to be stopped.
+    qCDebug(lcController, "slCancelSearch: no folder scan runs");
+}
+
+void manager::slMediaBrowserClosed()
+{
+    mediaBrowserClosed = true;
+}
+
+void manager::UpdateAPIProgress()
+{
+    apiProgressCount += 1;
+    if (apiProgressCount > progressTotal)
+        apiProgressCount = progressTotal;
+    if (progressTotal < 0)
+        return;
+    // The lookup's end mark reports completion, never a progress step.
+    if (apiProgressCount == progressTotal)
+        apiProgressCount -= 1;
+    emit updateProgress(QVariant(progressTotal), QVariant(apiProgressCount));
+}
+
+void manager::updateProgressBar()
+{
+    progressCount += 1;
+    if (reviewTracks.isEmpty()) {
+        progressCount = 0;
+        progressTotal = 0;
+    }
+    if (progressTotal < progressCount)
+        progressCount = progressTotal;
+    if (progressTotal >= 0)
+        emit updateProgress(QVariant(progressTotal), QVariant(progressCount));
+}
+
+void manager::LicenseSlotMac()
+{
+    licenceViewer->showdialog();
+}
+
+void manager::searchInMediaSourceCache(QString)
+{
+    notAvailable("searchInMediaSourceCache");
+}
+
+void manager::addToMainObject()
+{
+    notAvailable("addToMainObject");
+}
+
+void manager::exeRemoveTransfer(QString)
+{
+    notAvailable("exeRemoveTransfer");
+}
+
+void manager::searchBox(QString)
+{
+    notAvailable("searchBox");
+}
+
+void manager::slCancelSearchCopy()
+{
+    notAvailable("slCancelSearchCopy");
+}
+
+void manager::setDisplayType(int)
+{
+    notAvailable("setDisplayType");
+}
+
+void manager::filterForCheckboxes(int)
+{
+    notAvailable("filterForCheckboxes");
+}
+
+void manager::selectDeselectForBrowser(bool)
+{
+    notAvailable("selectDeselectForBrowser");
+}
+
+void manager::selectDeselectForLibrary(bool)
+{
+    notAvailable("selectDeselectForLibrary");
+}
+
+void manager::selectDeselectForSettings(bool)
+{
+    notAvailable("selectDeselectForSettings");
+}
+
+void manager::slPopulateAdvancedSettings()
+{
+    notAvailable("slPopulateAdvancedSettings");
+}
+
+void manager::collectMediaToUpdate()
+{
+    notAvailable("collectMediaToUpdate");
+}
+
+void manager::cancelOptimization()
+{
+    notAvailable("cancelOptimization");
+}
+
+void manager::advancedSettingsLinkTab(int)
+{
+    notAvailable("advancedSettingsLinkTab");
+}
+
+void manager::slCancelVideOptimising()
+{
+    notAvailable("slCancelVideOptimising");
+}
+
+void manager::slSelectDeselectInTracksView(QString, int, bool)
+{
+    notAvailable("slSelectDeselectInTracksView");
+}
+
+void manager::updateMainObjectMgr(track)
+{
+    notAvailable("updateMainObjectMgr");
+}

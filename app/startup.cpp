@@ -1,0 +1,235 @@
+#include "app/startup.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QLoggingCategory>
+#include <QMenu>
+#include <QMenuBar>
+#include <QQuickItem>
+#include <QScreen>
+#include <QSslSocket>
+
+#include "app/manager.h"
+#include "core/logging.h"
+#include "core/track.h"
+#include "database/database.h"
+#include "delivery/drive.h"
+#include "update/cocoainitializer.h"
+#include "update/sparkleautoupdater.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcStartUp, "corvane.app")
+
+using Side = StartUp::Side;
+
+QObject *party(Side side, QObject *root, manager *controller, Drive *drive)
+{
+    switch (side) {
+    case Side::Root:
+        return root;
+    case Side::Controller:
+        return controller;
+    case Side::Drive:
+        return drive;
+    }
+    return nullptr;
+}
+
+// QML functions and C++ slots are both reached as slots; QML root signals
+// as signals (SIGNAL()/SLOT() prefixes).
+QByteArray asSignal(const char *signature)
+{
+    return QByteArray("2") + signature;
+}
+
+QByteArray asSlot(const char *signature)
+{
+    return QByteArray("1") + signature;
+}
+
+} // namespace
+
+const QList<StartUp::Link> &StartUp::controllerLinks()
+{
+    static const QList<Link> links = {
+        {Side::Root, "loadlist()", Side::Controller, "populateMediaLibrary()"},
+        {Side::Root, "loadmain()", Side::Controller, "refreshMain()"},
+        {Side::Root, "searchMediaSource(QString)", Side::Controller, "searchInMediaSourceCache(QString)"},
+        {Side::Controller, "sgRefreshBrowser()", Side::Root, "slRefreshBrowser()"},
+        {Side::Controller, "sgShowProtectedMediaDialog()", Side::Root, "slShowProtectedMediaDialog()"},
+        {Side::Root, "addToMediaLibrary()", Side::Controller, "addToMainObject()"},
+        {Side::Root, "removeTransfer(QString)", Side::Controller, "exeRemoveTransfer(QString)"},
+        {Side::Root, "searchbox(QString)", Side::Controller, "searchBox(QString)"},
+        {Side::Controller, "sgRefreshMain()", Side::Root, "slRefreshMain()"},
+        {Side::Root, "sgCancelSearch()", Side::Controller, "slCancelSearch()"},
+        {Side::Root, "sgCancelSearch()", Side::Controller, "slCancelSearchCopy()"},
+        {Side::Root, "setlibraryView(int)", Side::Controller, "setLibraryView(int)"},
+        {Side::Root, "setbrowserView(int)", Side::Controller, "setBrowserView(int)"},
+        {Side::Root, "setdisplayType(int)", Side::Controller, "setDisplayType(int)"},
+        {Side::Root, "setsettingsView(int)", Side::Controller, "setSettingsView(int)"},
+        {Side::Root, "filterforCheckboxes(int)", Side::Controller, "filterForCheckboxes(int)"},
+        {Side::Root, "selectdeselectForBrowser(bool)", Side::Controller, "selectDeselectForBrowser(bool)"},
+        {Side::Root, "selectdeselectForLibrary(bool)", Side::Controller, "selectDeselectForLibrary(bool)"},
+        {Side::Root, "selectdeselectForSettings(bool)", Side::Controller, "selectDeselectForSettings(bool)"},
+        {Side::Root, "populateAdvancedSettings()", Side::Controller, "slPopulateAdvancedSettings()"},
+        {Side::Controller, "sgShowAdvancedSettings()", Side::Root, "slShowAdvancedSettings()"},
+        {Side::Root, "advancedSettingsContinue()", Side::Controller, "collectMediaToUpdate()"},
+        {Side::Root, "advancedSettingsCancel()", Side::Controller, "cancelOptimization()"},
+        {Side::Root, "sgAdvancedSettingsLinkTab(int)", Side::Controller, "advancedSettingsLinkTab(int)"},
+        {Side::Controller, "showProgressDialog()", Side::Root, "showProgressDialog()"},
+        {Side::Controller, "updateProgress(QVariant,QVariant)", Side::Root, "updateProgress(QVariant,QVariant)"},
+        {Side::Controller, "updateProgressSearch(QVariant,QVariant,QVariant)", Side::Root,
+         "slUpdateSearchProgress(QVariant,QVariant,QVariant)"},
+        {Side::Controller, "sgShowSearchProgress(QVariant)", Side::Root, "slShowSearchProgress(QVariant)"},
+        {Side::Controller, "sgShowLoading()", Side::Root, "slShowLoading()"},
+        {Side::Controller, "sgHideLoading()", Side::Root, "slHideLoading()"},
+        {Side::Controller, "showMessageBox(QVariant)", Side::Root, "showmessageBox(QVariant)"},
+        {Side::Root, "sgMediaBrowserClosed()", Side::Controller, "slMediaBrowserClosed()"},
+        {Side::Controller, "sgShowVideoOptimisation()", Side::Root, "slShowVideoOptimisation()"},
+        {Side::Controller, "sgVideoAproxTime(QVariant)", Side::Root, "slVideoAproxTime(QVariant)"},
+        {Side::Controller, "sgUpdateProgressVideo(QVariant,QVariant,QVariant)", Side::Root,
+         "slUpdateProgressVideo(QVariant,QVariant,QVariant)"},
+        {Side::Root, "sgCancelVideOptimising()", Side::Controller, "slCancelVideOptimising()"},
+        {Side::Controller, "sgAllFileCompleteVideo()", Side::Root, "slCloseOnAllCompleteVideo()"},
+        {Side::Controller, "sgHideMediaBrowser()", Side::Root, "slHideMediaBrowser()"},
+        {Side::Controller, "sgUpdateTranscodingCounter(QVariant,QVariant)", Side::Root,
+         "slUpdateTranscodingCounter(QVariant,QVariant)"},
+        {Side::Root, "sgSelectDeselectInTracksView(QString,int,bool)", Side::Controller,
+         "slSelectDeselectInTracksView(QString,int,bool)"},
+        {Side::Root, "exeClose()", Side::Controller, "saveData()"},
+    };
+    return links;
+}
+
+const QList<StartUp::Link> &StartUp::driveLinks()
+{
+    static const QList<Link> links = {
+        {Side::Root, "transferTomedia(int)", Side::Drive, "timerexe(int)"},
+        {Side::Root, "sgProgressStoped(int)", Side::Drive, "slProgressStoped(int)"},
+        {Side::Drive, "showMessageBox(QVariant)", Side::Root, "showmessageBox(QVariant)"},
+        {Side::Controller, "showTransferBrowser()", Side::Root, "showtransferBrowser()"},
+        {Side::Root, "continueDrive(QString,int,int,int,int)", Side::Drive, "ContinueDrive(QString,int,int,int,int)"},
+        {Side::Drive, "sgShowTransferProgress()", Side::Root, "slShowTransferProgress()", Qt::DirectConnection},
+        {Side::Drive, "sgUpdateTransferProgress(QVariant,QVariant,QVariant)", Side::Root,
+         "slUpdateTransferProgress(QVariant,QVariant,QVariant)"},
+        {Side::Drive, "sgHideTransferProgress()", Side::Root, "slhideTransferProgress()", Qt::DirectConnection},
+        {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowLoading()"},
+        {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideLoading()"},
+        {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
+    };
+    return links;
+}
+
+int StartUp::makeLinks(const QList<Link> &links, QObject *root, manager *controller, Drive *drive)
+{
+    int failed = 0;
+    for (const Link &link : links) {
+        QObject *from = party(link.sender, root, controller, drive);
+        QObject *to = party(link.receiver, root, controller, drive);
+        const bool made =
+            from && to &&
+            QObject::connect(from, asSignal(link.signal).constData(), to, asSlot(link.method).constData(), link.type);
+        if (!made) {
+            ++failed;
+            qCWarning(lcStartUp, "could not link %s to %s", link.signal, link.method);
+        }
+    }
+    return failed;
+}
+
+StartUp::StartUp() = default;
+
+StartUp::~StartUp()
+{
+    // The close handshake first: nothing a worker reads may go before it.
+    control.reset();
+    transfer.reset();
+    licence.reset();
+    licenceMenu.reset();
+    menuBar.reset();
+    updater.reset();
+    cocoa.reset();
+    view.reset();
+    database.reset();
+}
+
+void StartUp::start()
+{
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
+
+    // A fresh "debug.log" for this run, then "Start RuVO".
+    Logging::startRun();
+
+    registerTrackMetaTypes();
+    QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/sans"));
+    QCoreApplication::processEvents();
+
+    view = std::make_unique<QmlApplicationViewer>();
+
+    database = std::make_unique<Database>();
+    QSslSocket::supportsSsl();
+    if (database->connect(QStringLiteral("RuvoData"), true))
+        database->create();
+
+    control = std::make_unique<manager>(view.get(), nullptr);
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect geometry = screen->geometry();
+        control->screenHeight = qint64(geometry.bottom()) + 1 - geometry.top();
+    }
+    control->init();
+
+    failures = makeLinks(controllerLinks(), view->rootObject(), control.get(), nullptr);
+
+    // The licence: a "License" menu where the desktop shows a global menu
+    // bar, and the window's own "License" entry everywhere.
+    menuBar = std::make_unique<QMenuBar>();
+    licence = std::make_unique<QAction>(QStringLiteral("License"));
+    licence->setMenuRole(QAction::ApplicationSpecificRole);
+    QObject::connect(licence.get(), SIGNAL(triggered()), control.get(), SLOT(LicenseSlotMac()));
+    licenceMenu = std::make_unique<QMenu>(QStringLiteral("License"));
+    menuBar->addMenu(licenceMenu.get());
+    licenceMenu->addAction(licence.get());
+    if (!view->rootObject() ||
+        !QObject::connect(view->rootObject(), SIGNAL(sgShowLicence()), control.get(), SLOT(LicenseSlotMac()))) {
+        ++failures;
+        qCWarning(lcStartUp, "could not link sgShowLicence() to LicenseSlotMac()");
+    }
+
+    transfer = std::make_unique<Drive>(view.get(), nullptr);
+    failures += makeLinks(driveLinks(), view->rootObject(), control.get(), transfer.get());
+
+    view->setVisible(true);
+    QCoreApplication::setOrganizationDomain(QStringLiteral("updates.corvane.example"));
+
+    cocoa = std::make_unique<CocoaInitializer>();
+    updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
+    updater->checkForUpdates();
+}
+
+QmlApplicationViewer &StartUp::viewer()
+{
+    return *view;
+}
+
+manager *StartUp::controller() const
+{
+    return control.get();
+}
+
+Drive *StartUp::drive() const
+{
+    return transfer.get();
+}
+
+QAction *StartUp::licenceAction() const
+{
+    return licence.get();
+}
+
+int StartUp::failedLinks() const
+{
+    return failures;
+}

@@ -1,0 +1,79 @@
+#ifndef STARTUP_H
+#define STARTUP_H
+
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+#include "app/qmlapplicationviewer.h"
+
+class AutoUpdater;
+class CocoaInitializer;
+class Database;
+class Drive;
+class QAction;
+class QMenu;
+class QMenuBar;
+class manager;
+
+// Builds the application's long-lived objects in their fixed order, loads
+// the interface and links it to the controller and the transfer dialog.
+// main() makes one after the application object and runs the event loop;
+// tests make one to start the real application offscreen.  Destroying it
+// runs the controller's close sequence and waits (bounded) for its workers
+// before anything they use goes away.
+class StartUp
+{
+public:
+    // One link of the interface contract: a signal of `sender` to a slot or
+    // QML function of `receiver`, both named by signature.
+    enum class Side { Root, Controller, Drive };
+    struct Link
+    {
+        Side sender;
+        const char *signal;
+        Side receiver;
+        const char *method;
+        Qt::ConnectionType type = Qt::AutoConnection;
+    };
+
+    // The links main() makes, in their order: first those of the interface
+    // and the controller, then those that involve the transfer dialog.
+    static const QList<Link> &controllerLinks();
+    static const QList<Link> &driveLinks();
+
+    StartUp();
+    ~StartUp();
+
+    StartUp(const StartUp &) = delete;
+    StartUp &operator=(const StartUp &) = delete;
+
+    // Runs every start-up step up to the event loop.
+    void start();
+
+    QmlApplicationViewer &viewer();
+    manager *controller() const;
+    Drive *drive() const;
+    QAction *licenceAction() const;
+    // Links that could not be made (each also gives a warning); 0 when the
+    // interface offers the whole contract.
+    int failedLinks() const;
+
+    // Makes `links` between the three parties; returns how many failed.
+    static int makeLinks(const QList<Link> &links, QObject *root, manager *controller, Drive *drive);
+
+private:
+    std::unique_ptr<QmlApplicationViewer> view;
+    std::unique_ptr<Database> database;
+    std::unique_ptr<manager> control;
+    std::unique_ptr<QMenuBar> menuBar;
+    std::unique_ptr<QMenu> licenceMenu;
+    std::unique_ptr<QAction> licence;
+    std::unique_ptr<Drive> transfer;
+    std::unique_ptr<CocoaInitializer> cocoa;
+    std::unique_ptr<AutoUpdater> updater;
+    int failures = 0;
+};
+
+#endif // STARTUP_H

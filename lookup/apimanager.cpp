@@ -1,0 +1,196 @@
+#include "lookup/apimanager.h"
+
+#include <QDebug>
+#include <QTimer>
+
+#include "core/taglibbuilder.h"
+#include "database/ruvodb.h"
+
+namespace {
+
+bool sameMetadata(const track &a, const track &b)
+{
+    return a.trackname == b.trackname && a.artistName == b.artistName && a.albumName == b.albumName &&
+           a.genre == b.genre && a.tracknumber == b.tracknumber;
+}
+
+const char *onOff(bool value)
+{
+    return value ? "true" : "false";
+}
+
+} // namespace
+
+ApiManager *ApiManager::getinstance()
+{
+    // Made on first use, in the GUI thread, and kept for the whole run.
+    static ApiManager *instance = new ApiManager();
+    return instance;
+}
+
+ApiManager::ApiManager() : QObject(nullptr), steps(defaultSteps()) {}
+
+ApiManager::Steps ApiManager::defaultSteps()
+{
+    Steps s;
+    s.complete = [](const track &t) {
+        track working = t;
+        working.isFingerprinted = false;
+        return ruvoDB().updatelocalDB(working);
+    };
+    s.storeResult = [](const track &t) { ruvoDB().updateDataFromAPI(t); };
+    s.writeTags = [](const track &t) { TagLibBuilder().setMissingTag(t); };
+    return s;
+}
+
+void ApiManager::setSteps(Steps replacement)
+{
+    steps = std::move(replacement);
+}
+
+void ApiManager::searchfromApi(TrackMap tracks)
+{
+    if (!running)
+        selectedMode = false;
+
+    // A track given again replaces its pending copy.
+    for (auto it = pending.begin(); it != pending.end();) {
+        if (tracks.contains(it->id))
+            it = pending.erase(it);
+        else
+            ++it;
+    }
+    QList<track> all = pending;
+    for (const track &t : std::as_const(tracks))
+        all.append(t);
+
+    // Folder by folder, folders in the order they first appear.
+    QStringList folders;
+    for (const track &t : std::as_const(all)) {
+        if (!folders.contains(t.folderLocation))
+            folders.append(t.folderLocation);
+    }
+    pending.clear();
+    for (const QString &f : std::as_const(folders)) {
+        for (const track &t : std::as_const(all)) {
+            if (t.folderLocation == f)
+                pending.append(t);
+        }
+    }
+
+    continueJob = true;
+    running = true;
+    schedule();
+}
+
+void ApiManager::setDoUpdate(bool on)
+{
+    qDebug() << "do update......." << onOff(updating) << onOff(on);
+    updating = on;
+    if (updating && running)
+        schedule();
+}
+
+void ApiManager::setSelectedIds(QList<int> ids)
+{
+    selectedMode = true;
+    selectedIds = std::move(ids);
+    continueJob = true;
+    running = true;
+    schedule();
+}
+
+void ApiManager::stopOptimisation()
+{
+    continueJob = false;
+    if (running)
+        schedule();
+}
+
+bool ApiManager::isRunning() const
+{
+    return running;
+}
+
+bool ApiManager::doUpdate() const
+{
+    return updating;
+}
+
+void ApiManager::schedule()
+{
+    if (scheduled)
+        return;
+    scheduled = true;
+    QTimer::singleShot(0, this, &ApiManager::processNext);
+}
+
+void ApiManager::processNext()
+{
+    scheduled = false;
+    if (!running)
+        return;
+    if (!continueJob) {
+        // Tracks already completed are not lost: they are stored and sent.
+        finishFolder();
+        finishJob();
+        return;
+    }
+    if (folder.isEmpty()) {
+        if (!updating)
+            return; // paused; setDoUpdate(true) takes up the work
+        if (!takeNextFolder()) {
+            finishJob();
+            return;
+        }
+    }
+
+    const track taken = folder.takeFirst();
+    emit UpdateProgress();
+    if (!selectedMode || selectedIds.contains(taken.id)) {
+        track completed = steps.complete ? steps.complete(taken) : taken;
+        completed.isMissingData = !(completed.hasArtist && completed.hasAlbum && completed.hasTitle);
+        results.append(completed);
+        if (!sameMetadata(taken, completed))
+            changedIds.insert(completed.id);
+    }
+    if (folder.isEmpty())
+        finishFolder();
+    schedule();
+}
+
+bool ApiManager::takeNextFolder()
+{
+    if (pending.isEmpty())
+        return false;
+    const QString location = pending.first().folderLocation;
+    while (!pending.isEmpty() && pending.first().folderLocation == location)
+        folder.append(pending.takeFirst());
+    return true;
+}
+
+void ApiManager::finishFolder()
+{
+    const QList<track> done = std::exchange(results, {});
+    const QSet<int> changed = std::exchange(changedIds, {});
+    for (const track &t : done) {
+        if (steps.storeResult)
+            steps.storeResult(t);
+        // A file is rewritten only when the lookup learnt something new.
+        if (changed.contains(t.id) && steps.writeTags)
+            steps.writeTags(t);
+        emit updateTrackToManager(t);
+    }
+}
+
+void ApiManager::finishJob()
+{
+    pending.clear();
+    folder.clear();
+    running = false;
+    continueJob = false;
+    selectedMode = false;
+    track endMark;
+    endMark.id = endMarkId;
+    emit updateTrackToManager(endMark);
+}

@@ -1,0 +1,86 @@
+#ifndef APIMANAGER_H
+#define APIMANAGER_H
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <functional>
+
+#include "core/track.h"
+
+// The lookup job over tracks whose metadata is incomplete.  It works in the
+// GUI thread, one track per turn of the event loop, through the tracks one
+// folder after another: each track is completed from what the library
+// already knows about its folder; when a folder is done, each of its tracks
+// is written back to the library's staging tables and, when the completion
+// changed something, into the file's tags, and is then sent to the
+// controller.  No web service is asked.
+//
+// Whatever happens - the last folder done, a stop, an empty job - the job
+// ends with one record whose id is -1, the end mark.  The one object of the
+// run comes from getinstance().
+class ApiManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static ApiManager *getinstance();
+
+    // Adds `tracks` to the job and starts it unless it runs; returns at once.
+    void searchfromApi(TrackMap tracks);
+    // The job takes its next folder only while this is on (on at start).
+    void setDoUpdate(bool on);
+    // From now on only these tracks are completed; the others are passed
+    // over (each still counts as progress).  Takes up the pending folders.
+    void setSelectedIds(QList<int> ids);
+    // Ends the job before its next track: pending tracks are dropped and the
+    // end mark is sent.
+    void stopOptimisation();
+
+    bool isRunning() const;
+    bool doUpdate() const;
+
+    // The three stages of one track; tests replace them.  `complete` returns
+    // the completed record, `storeResult` writes it back to the library,
+    // `writeTags` into its file.
+    struct Steps
+    {
+        std::function<track(const track &)> complete;
+        std::function<void(const track &)> storeResult;
+        std::function<void(const track &)> writeTags;
+    };
+    static Steps defaultSteps();
+    void setSteps(Steps steps);
+
+    // Record id of the end mark.
+    static constexpr int endMarkId = -1;
+
+signals:
+    void updateTrackToManager(track t);
+    void UpdateProgress();
+
+private:
+    ApiManager();
+
+    void schedule();
+    void processNext();
+    bool takeNextFolder();
+    void finishFolder();
+    void finishJob();
+
+    Steps steps;
+    QList<track> pending; // tracks not yet taken, in folder order
+    QList<track> folder;  // the folder in hand, not yet processed
+    QList<track> results; // processed tracks of the folder in hand
+    QSet<int> changedIds; // results whose metadata the completion changed
+    QList<int> selectedIds;
+    bool selectedMode = false;
+    bool updating = true;
+    bool continueJob = false;
+    bool running = false;
+    bool scheduled = false;
+};
+
+#endif // APIMANAGER_H
