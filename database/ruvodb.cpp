@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QImage>
-#include <QSaveFile>
 #include <QSqlQuery>
 
 #include <set>
@@ -69,55 +67,40 @@ int insertedId(QSqlQuery &query)
     return query.lastInsertId().toInt();
 }
 
-// The picture file as Base64 text; empty when the file can't be read.
-QString imageFileToBase64(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromLatin1(file.readAll().toBase64());
-}
-
-// Find-or-insert of a name row.  `match` is the WHERE clause for one bound name.
-int findOrInsertName(QSqlQuery &query, const QString &table, const QString &column, const QString &match,
-                     const QString &name)
+// Find-or-insert of a one-column row: the id of the last row `match` (the
+// WHERE clause for one bound value) finds, else of a new row with `value`;
+// 0 when neither works.
+int findOrInsert(QSqlQuery &query, const QString &table, const QString &column, const QString &match,
+                 const QVariant &value)
 {
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT id FROM %1 WHERE %2").arg(table, match));
-    query.addBindValue(boundText(name));
+    query.addBindValue(value);
     const int id = lastRowId(query);
     if (id != 0)
         return qMax(id, 0);
     query.prepare(QStringLiteral("INSERT INTO %1(%2) VALUES (?)").arg(table, column));
-    query.addBindValue(boundText(name));
+    query.addBindValue(value);
     return insertedId(query);
 }
 
 int yearId(QSqlQuery &query, int year)
 {
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT id FROM years WHERE year = ?"));
-    query.addBindValue(year);
-    const int id = lastRowId(query);
-    if (id != 0)
-        return qMax(id, 0);
-    query.prepare(QStringLiteral("INSERT INTO years(year) VALUES (?)"));
-    query.addBindValue(year);
-    return insertedId(query);
+    return findOrInsert(query, QStringLiteral("years"), QStringLiteral("year"), QStringLiteral("year = ?"), year);
 }
 
 } // namespace
 
 int ruvoDB::genres(QSqlQuery query, QString genre)
 {
-    return findOrInsertName(query, QStringLiteral("genres"), QStringLiteral("genre"), QStringLiteral("genre = ?"),
-                            genre);
+    return findOrInsert(query, QStringLiteral("genres"), QStringLiteral("genre"), QStringLiteral("genre = ?"),
+                        boundText(genre));
 }
 
 int ruvoDB::artists(QSqlQuery query, QString name)
 {
-    return findOrInsertName(query, QStringLiteral("artists"), QStringLiteral("name"),
-                            QStringLiteral("name = ? COLLATE NOCASE"), name);
+    return findOrInsert(query, QStringLiteral("artists"), QStringLiteral("name"),
+                        QStringLiteral("name = ? COLLATE NOCASE"), boundText(name));
 }
 
 int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int artistId)
@@ -139,7 +122,7 @@ int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int a
         query.addBindValue(boundText(name));
         query.addBindValue(artistId);
         query.addBindValue(ownPicture ? boundText(cover) : helper.noArtworkUrl);
-        query.addBindValue(ownPicture ? boundText(imageFileToBase64(cover)) : QStringLiteral(""));
+        query.addBindValue(ownPicture ? boundText(convertImageToBase64(cover)) : QStringLiteral(""));
         query.addBindValue(year);
         return insertedId(query);
     }
@@ -150,12 +133,12 @@ int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int a
         return id;
     QString newCover;
     QString newData;
-    if (name.startsWith(QLatin1String("Unknown"))) {
+    if (shared::isUnknownName(name)) {
         newCover = helper.noArtworkUrl;
         newData = QStringLiteral("");
     } else if (cover.contains(cleanedName)) {
         newCover = cover;
-        newData = boundText(imageFileToBase64(cover));
+        newData = boundText(convertImageToBase64(cover));
     } else {
         return id;
     }
@@ -265,34 +248,6 @@ bool isBelowCopyFolder(const QString &canonicalPath)
     if (root.isEmpty() || canonicalPath.isEmpty())
         return false;
     return canonicalPath.startsWith(root + QLatin1Char('/'));
-}
-
-// Writes a picture kept as Base64 text back to its file inside the data
-// folder, unless a file is already there.  Written to a temporary file and
-// renamed, so an interrupted write leaves no half picture.
-void writeBase64Image(const QString &path, const QString &data)
-{
-    if (path.isEmpty() || QFileInfo::exists(path))
-        return;
-    const QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    if (!target.startsWith(shared::dataFolder() + QLatin1Char('/')))
-        return;
-    const QImage image = QImage::fromData(QByteArray::fromBase64(data.toLatin1()));
-    if (image.isNull())
-        return;
-    static const QStringList formats = {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
-                                        QStringLiteral("bmp"), QStringLiteral("gif"), QStringLiteral("svg"),
-                                        QStringLiteral("tiff")};
-    const QString suffix = QFileInfo(target).suffix().toLower();
-    const QByteArray format = formats.contains(suffix) ? suffix.toLatin1() : QByteArrayLiteral("png");
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    if (image.save(&file, format.constData()))
-        file.commit();
-    else
-        file.cancelWriting();
 }
 
 bool removeTree(const QString &dirName)
@@ -415,7 +370,7 @@ bool ruvoDB::createArtwork(QSqlDatabase database)
     while (query.next()) {
         const QString data = query.value(1).toString();
         if (!data.isEmpty())
-            writeBase64Image(query.value(0).toString(), data);
+            convertBase64ToImage(query.value(0).toString(), data);
     }
     return true;
 }
@@ -586,17 +541,10 @@ bool ruvoDB::updateDataFromAPI(track t)
     QSqlQuery query(db);
     query.setForwardOnly(true);
 
-    query.prepare(QStringLiteral("SELECT id FROM artistsRepo WHERE name = ?"));
-    query.addBindValue(boundText(t.artistName));
-    int artistId = lastRowId(query);
-    if (artistId < 0)
+    const int artistId = findOrInsert(query, QStringLiteral("artistsRepo"), QStringLiteral("name"),
+                                      QStringLiteral("name = ?"), boundText(t.artistName));
+    if (artistId <= 0)
         return false;
-    if (artistId == 0) {
-        query.prepare(QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)"));
-        query.addBindValue(boundText(t.artistName));
-        if ((artistId = insertedId(query)) <= 0)
-            return false;
-    }
 
     query.prepare(QStringLiteral("SELECT id FROM albumsRepo WHERE name = ? COLLATE NOCASE"));
     query.addBindValue(boundText(t.albumName));
@@ -613,7 +561,7 @@ bool ruvoDB::updateDataFromAPI(track t)
             return false;
     } else if (!t.cover.contains(QLatin1String("no_artwork.png")) && QFile::exists(t.cover)) {
         query.prepare(QStringLiteral("UPDATE albumsRepo SET cover = ? WHERE id = ?"));
-        query.addBindValue(t.albumName.startsWith(QLatin1String("Unknown")) ? shared().noArtworkUrl : t.cover);
+        query.addBindValue(shared::isUnknownName(t.albumName) ? shared().noArtworkUrl : t.cover);
         query.addBindValue(albumId);
         if (!runQuery(query))
             return false;
