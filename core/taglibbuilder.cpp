@@ -322,6 +322,8 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
 #include <memory>
 #include <unistd.h>
 
+#include "core/shared.h"
+
 Q_LOGGING_CATEGORY(lcTagWriter, "corvane.tagwriter")
 
 namespace {
@@ -386,6 +388,21 @@ WriteKind writeKindOf(const QString &path)
     return WriteKind::None;
 }
 
+// The formats with one tag of their own (ASF, MP4): opens the file, sets
+// the record's values and, when `save`, saves.  Same contract as applyRecord.
+template<typename File>
+bool applyToOwnTag(TagLibBuilder &builder, const QByteArray &name, const track &record, bool save)
+{
+    File file(name.constData(), false);
+    if (!file.isValid() || !file.tag())
+        return false;
+    const WrittenValues before(file.tag());
+    builder.SetValues(file.tag(), record);
+    if (WrittenValues(file.tag()) == before)
+        return false;
+    return !save || file.save();
+}
+
 // Opens `path` as the given kind, sets the record's values and, when
 // `save`, saves.  Returns whether a value changed (and, when saving, whether
 // the save succeeded too).
@@ -411,26 +428,10 @@ bool applyRecord(TagLibBuilder &builder, WriteKind kind, const QString &path, co
             keepStrippedValues(tag, file.APETag());
         return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3);
     }
-    case WriteKind::Asf: {
-        TagLib::ASF::File file(name.constData(), false);
-        if (!file.isValid() || !file.tag())
-            return false;
-        const WrittenValues before(file.tag());
-        builder.SetValues(file.tag(), record);
-        if (WrittenValues(file.tag()) == before)
-            return false;
-        return !save || file.save();
-    }
-    case WriteKind::Mp4: {
-        TagLib::MP4::File file(name.constData(), false);
-        if (!file.isValid() || !file.tag())
-            return false;
-        const WrittenValues before(file.tag());
-        builder.SetValues(file.tag(), record);
-        if (WrittenValues(file.tag()) == before)
-            return false;
-        return !save || file.save();
-    }
+    case WriteKind::Asf:
+        return applyToOwnTag<TagLib::ASF::File>(builder, name, record, save);
+    case WriteKind::Mp4:
+        return applyToOwnTag<TagLib::MP4::File>(builder, name, record, save);
     case WriteKind::None:
         break;
     }
@@ -518,7 +519,7 @@ void TagLibBuilder::SetValues(TagLib::Tag *tag, track record)
     if (record.hasAlbum && record.playlist.isEmpty() && !record.albumName.isEmpty())
         tag->setAlbum(QStringToTString(record.albumName));
     // "Unknown Genre" and its kin are our own placeholders, not the user's data.
-    if (!record.genre.isEmpty() && !record.genre.startsWith(QLatin1String("Unknown")))
+    if (!record.genre.isEmpty() && !shared::isUnknownName(record.genre))
         tag->setGenre(QStringToTString(record.genre));
     if (record.year > 0)
         tag->setYear(static_cast<unsigned int>(record.year));
