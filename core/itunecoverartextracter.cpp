@@ -2,17 +2,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cstdio>
 
+#include "core/artworkcachefiles.h"
 #include "core/noclobberwriter.h"
 #include "core/shared.h"
 #include "platform/artworkscriptrunner.h"
@@ -34,22 +33,12 @@ CacheFileIndex cacheIndex;
 
 void buildIndex(CacheFileIndex &index)
 {
-    static const QRegularExpression separators(QStringLiteral("(\\.|\\-|\\t)"));
     const QString root = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
-    QDirIterator walk(QDir(root).absolutePath(), QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        walk.next();
-        const QFileInfo info = walk.fileInfo();
-        if (info.isDir())
-            continue;
-        const QString suffix = info.suffix().toLower();
-        if (suffix != QLatin1String("itc2") && suffix != QLatin1String("itc"))
-            continue;
-        const QString name = info.fileName();
-        const QStringList parts = name.split(separators);
-        if (parts.size() > 1 && !index.byIdPart.contains(parts.at(1)))
-            index.byIdPart.insert(parts.at(1), int(index.files.size()));
-        index.files.append({name, info.filePath()});
+    const QList<ArtworkCacheFiles::Entry> files = ArtworkCacheFiles::list(root);
+    for (const ArtworkCacheFiles::Entry &file : files) {
+        if (file.hasId && !index.byIdPart.contains(file.id))
+            index.byIdPart.insert(file.id, int(index.files.size()));
+        index.files.append({file.fileName, file.filePath});
     }
     index.built = true;
 }

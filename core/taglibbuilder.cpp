@@ -767,29 +767,19 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
 // ---- iTunes artwork index -------------------------------------------------
 
 #include <QDebug>
-#include <QDirIterator>
 #include <QFile>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 
+#include "core/artworkcachefiles.h"
 #include "core/shared.h"
 
 QList<QString> TagLibBuilder::SearchiTineArts(const QDir &folder, QList<QString> ids) const
 {
-    static const QRegularExpression separators(QStringLiteral("(\\.|\\-|\\t)"));
-    QDirIterator walk(folder.absolutePath(), QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        walk.next();
-        const QFileInfo info = walk.fileInfo();
-        if (info.isDir())
-            continue;
-        const QString suffix = info.suffix().toLower();
-        if (suffix != QLatin1String("itc") && suffix != QLatin1String("itc2"))
-            continue;
-        const QStringList parts = info.fileName().split(separators);
-        if (parts.size() > 1)
-            ids.append(parts.at(1));
+    const QList<ArtworkCacheFiles::Entry> files = ArtworkCacheFiles::list(folder.absolutePath());
+    for (const ArtworkCacheFiles::Entry &file : files) {
+        if (file.hasId)
+            ids.append(file.id);
     }
     return ids;
 }
