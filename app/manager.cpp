@@ -136,6 +136,28 @@ bool isMusic(const track &t)
     return !t.isVideo && !t.isPodcast && !t.isAudiobook;
 }
 
+// The media browser's categories, the values of mediaTypeFilter.
+enum MediaCategory { MediaMusic = 0, MediaPlaylists = 1, MediaPodcasts = 2, MediaAudiobooks = 3, MediaVideos = 4 };
+
+// Whether t belongs to the media browser's category.
+bool inMediaCategory(const track &t, int mediaTypeFilter)
+{
+    switch (mediaTypeFilter) {
+    case MediaMusic:
+        return isMusic(t) && t.playlist.isEmpty();
+    case MediaPlaylists:
+        return isMusic(t) && !t.playlist.isEmpty();
+    case MediaPodcasts:
+        return t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
+    case MediaAudiobooks:
+        return t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
+    case MediaVideos:
+        return t.isVideo;
+    default:
+        return false;
+    }
+}
+
 // Whole seconds of a duration, the fraction dropped.
 int wholeSeconds(double seconds)
 {
@@ -281,21 +303,11 @@ std::array<QString, 3> titleKeys(const DetailedDataModel *row)
 bool countsForTracks(const track &t, bool isMain, int mediaTypeFilter)
 {
     if (isMain)
-        return t.playlist.isEmpty() && isMusic(t);
-    switch (mediaTypeFilter) {
-    case 0:
-        return isMusic(t) && t.playlist.isEmpty() && t.playlist_id == 0;
-    case 1:
-        return isMusic(t) && !t.playlist.isEmpty() && t.playlist_id != 0;
-    case 2:
-        return t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty() && t.playlist_id == 0;
-    case 3:
-        return t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty() && t.playlist_id == 0;
-    case 4:
-        return t.isVideo;
-    default:
+        return inMediaCategory(t, MediaMusic);
+    if (!inMediaCategory(t, mediaTypeFilter))
         return false;
-    }
+    // Counted only where the playlist id agrees with the playlist name.
+    return mediaTypeFilter == MediaVideos || (t.playlist_id != 0) == !t.playlist.isEmpty();
 }
 
 bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
@@ -460,7 +472,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
         for (const track &t : tracks) {
-            if (!isMusic(t) || !t.playlist.isEmpty())
+            if (!inMediaCategory(t, MediaMusic))
                 continue;
             rows.insert(t.albumName.toLower(), {&t, covers.coverOf(t, true, true)});
         }
@@ -474,6 +486,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
         return result;
     }
 
+    const bool videos = input.mediaTypeFilter == MediaVideos;
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
     for (const track &t : tracks) {
@@ -481,42 +494,23 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
             break;
         if (t.isHidden)
             continue;
-        bool taken = false;
-        switch (input.mediaTypeFilter) {
-        case 0:
-            taken = isMusic(t) && t.playlist.isEmpty();
-            break;
-        case 1:
-            taken = isMusic(t) && !t.playlist.isEmpty();
-            break;
-        case 2:
-            taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
-            break;
-        case 3:
-            taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
-            break;
-        case 4:
-            if (t.isVideo) {
-                QString key = t.filename;
-                if (seen.contains(t.filename)) {
-                    key += QString::number(repeat++);
-                } else {
-                    seen.insert(t.filename);
-                    result.seenVideoTitles.append(t.filename);
-                }
-                rows.insert(key, {&t, covers.coverOf(t, false, true)});
-                result.details.append(makeVideoDetail(t, owner));
+        if (!inMediaCategory(t, input.mediaTypeFilter))
+            continue;
+        if (videos) {
+            QString key = t.filename;
+            if (seen.contains(t.filename)) {
+                key += QString::number(repeat++);
+            } else {
+                seen.insert(t.filename);
+                result.seenVideoTitles.append(t.filename);
             }
-            break;
-        default:
-            break;
-        }
-        if (taken) {
+            rows.insert(key, {&t, covers.coverOf(t, false, true)});
+            result.details.append(makeVideoDetail(t, owner));
+        } else {
             rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
             result.details.append(makeDetail(t, owner));
         }
     }
-    const bool videos = input.mediaTypeFilter == 4;
     for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
         const track &t = *row->first;
         auto *model = videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, row->second, owner)
@@ -543,7 +537,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     for (const track &t : tracks) {
         QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
         if (isMain) {
-            if (isMusic(t) && t.playlist.isEmpty())
+            if (inMediaCategory(t, MediaMusic))
                 rows.insert(t.artistName, {&t, coverList});
             continue;
         }
@@ -551,28 +545,14 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
             break;
         if (t.isHidden)
             continue;
-        bool taken = false;
-        switch (input.mediaTypeFilter) {
-        case 0:
-            taken = isMusic(t) && t.playlist.isEmpty() && t.playlist_id == 0;
-            break;
-        case 1:
-            taken = isMusic(t) && !t.playlist.isEmpty();
+        // Videos have no artist rows; a music row must carry no playlist id.
+        const int filter = input.mediaTypeFilter;
+        if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
+            continue;
+        if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
-            break;
-        case 2:
-            taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
-            break;
-        case 3:
-            taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
-            break;
-        default:
-            break; // videos have no artist rows
-        }
-        if (taken) {
-            rows.insert(t.artistName, {&t, coverList});
-            result.details.append(makeDetail(t, owner));
-        }
+        rows.insert(t.artistName, {&t, coverList});
+        result.details.append(makeDetail(t, owner));
     }
     for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
         const track &t = *row->first;
@@ -597,29 +577,15 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         bool taken = false;
         bool selected = false;
         if (isMain) {
-            taken = t.playlist.isEmpty() && isMusic(t);
+            taken = inMediaCategory(t, MediaMusic);
             selected = contains(checked, t.id);
         } else {
             if (browserClosed(input))
                 break;
             if (t.isHidden)
                 continue;
-            switch (input.mediaTypeFilter) {
-            case 0:
-                taken = isMusic(t) && t.playlist.isEmpty();
-                break;
-            case 1:
-                taken = isMusic(t) && !t.playlist.isEmpty();
-                break;
-            case 2:
-                taken = t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
-                break;
-            case 3:
-                taken = t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
-                break;
-            default:
-                break;
-            }
+            // Videos have no track rows.
+            taken = input.mediaTypeFilter != MediaVideos && inMediaCategory(t, input.mediaTypeFilter);
         }
         if (!taken)
             continue;
@@ -644,7 +610,7 @@ manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInpu
     ViewResult result = startResult();
     const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
     const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
-    const bool playlistCategory = input.mediaTypeFilter == 1;
+    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
     QSet<int> tickedArtists; // artists of ticked tracks met so far
     QMap<QString, Group> groups;
     for (const track &t : tracks) {
