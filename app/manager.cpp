@@ -318,15 +318,18 @@ bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
     return countsForTracks(t, false, mediaTypeFilter);
 }
 
-// Album and track counts of every artist, in one walk over the map.
+// Album and track counts of every artist (or of onlyArtist), in one walk
+// over the map.
 struct ArtistCounts
 {
     QHash<QString, QSet<QString>> albums;
     QHash<QString, QSet<QString>> paths;
 
-    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter)
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
     {
         for (const track &t : tracks) {
+            if (onlyArtist && t.artistName != *onlyArtist)
+                continue;
             if (countsForAlbums(t, isMain, mediaTypeFilter))
                 albums[t.artistName].insert(t.albumName.toLower());
             if (countsForTracks(t, isMain, mediaTypeFilter))
@@ -701,22 +704,12 @@ manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, con
 
 int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
 {
-    QSet<QString> albums;
-    for (const track &t : tracks) {
-        if (t.artistName == artistName && countsForAlbums(t, isMain, mediaTypeFilter))
-            albums.insert(t.albumName.toLower());
-    }
-    return int(albums.size());
+    return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).albumCount(artistName);
 }
 
 int manager::getTrackCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
 {
-    QSet<QString> paths;
-    for (const track &t : tracks) {
-        if (t.artistName == artistName && countsForTracks(t, isMain, mediaTypeFilter))
-            paths.insert(t.filepath);
-    }
-    return int(paths.size());
+    return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).trackCount(artistName);
 }
 
 bool manager::albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
