@@ -29,7 +29,7 @@ using testkit::ItunesLibraryXml;
 
 int main(int argc, char *argv[])
 {
-    testkit::isolateUserFolders();  // the import writes artwork and a library
+    testkit::isolateUserFolders(); // the import writes artwork and a library
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int trackCount = args.size() > 1 ? args.at(1).toInt() : 30000;
@@ -119,8 +119,8 @@ int main(int argc, char *argv[])
         const QByteArray emptyTag("ID3\x03\0\0\0\0\0\0", 10);
         for (const track &record : std::as_const(result.front().tracks)) {
             QFile file(record.filepath);
-            if (!file.open(QIODevice::WriteOnly) || file.write(emptyTag) != emptyTag.size()
-                || !file.resize(track_data::iTunesMinimumFileSize + 1))
+            if (!file.open(QIODevice::WriteOnly) || file.write(emptyTag) != emptyTag.size() ||
+                !file.resize(track_data::iTunesMinimumFileSize + 1))
                 return 1;
         }
         Database db;

@@ -461,7 +461,7 @@ struct ItunesPlaylistKind
 {
     bool isPodcast = false;
     bool isAudiobook = false;
-    QString group;  // empty: each record is filed under its own album
+    QString group; // empty: each record is filed under its own album
 };
 
 ItunesPlaylistKind itunesPlaylistKind(const QString &name)
@@ -471,8 +471,8 @@ ItunesPlaylistKind itunesPlaylistKind(const QString &name)
         kind.isPodcast = true;
     else if (name == QLatin1String("Books"))
         kind.isAudiobook = true;
-    else if (!name.isEmpty() && name != QLatin1String("Movies") && name != QLatin1String("Music")
-             && name != QLatin1String("Library"))
+    else if (!name.isEmpty() && name != QLatin1String("Movies") && name != QLatin1String("Music") &&
+             name != QLatin1String("Library"))
         kind.group = name;
     return kind;
 }
@@ -498,7 +498,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
 
         for (const track &entry : playlist.tracks) {
             const QFileInfo file(entry.filepath);
-            const qint64 size = file.size();  // 0 for a file gone since the reading
+            const qint64 size = file.size(); // 0 for a file gone since the reading
             if (size <= iTunesMinimumFileSize)
                 continue;
 
@@ -525,7 +525,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             const QString albumKey = kind.group.isEmpty() ? entry.albumName : kind.group;
             const int id = takeNextTrackId();
             if (id < 0)
-                return sha.updateFolderCoverArt(map, 0);  // no ids left for anything after this
+                return sha.updateFolderCoverArt(map, 0); // no ids left for anything after this
             record.album_id = Save_Map(album_map, albumKey, album_Id);
             record.artist_id = Save_Map(artist_map, entry.artistName, artist_Id);
             if (record.album_id < 0 || record.artist_id < 0)
@@ -570,8 +570,9 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             record.hasArtist = !shared::isUnknownName(entry.artistName);
             record.hasAlbum = !shared::isUnknownName(entry.albumName);
             record.hasTitle = !shared::isUnknownName(entry.trackname);
-            record.isMissingData = shared::isUnknownName(record.albumName) || shared::isUnknownName(record.artistName)
-                                   || record.cover.contains(QLatin1String("no_artwork.png"));
+            record.isMissingData = shared::isUnknownName(record.albumName) ||
+                                   shared::isUnknownName(record.artistName) ||
+                                   record.cover.contains(QLatin1String("no_artwork.png"));
 
             map.insert(record.id, record);
 

@@ -42,7 +42,7 @@ track entry(const QString &path, const QString &album = QStringLiteral("Highway 
     r.albumName = album;
     r.artistName = QStringLiteral("Artist");
     r.genre = QStringLiteral("Rock");
-    r.codec = QStringLiteral("MPEG audio file");  // the reader's "Kind"
+    r.codec = QStringLiteral("MPEG audio file"); // the reader's "Kind"
     r.duration = 3.5;
     r.bitrate = 256;
     r.frequency = 44100;
@@ -50,7 +50,7 @@ track entry(const QString &path, const QString &album = QStringLiteral("Highway 
     r.year = 1999;
     r.ReleaseDate = QStringLiteral("05/06/2001");
     r.source = 1;
-    r.id = 4711;  // the library file's Track ID, replaced by the import
+    r.id = 4711; // the library file's Track ID, replaced by the import
     return r;
 }
 
@@ -132,7 +132,7 @@ QString TestItunesImport::bigFile(const QString &relative, qint64 size)
 
 void TestItunesImport::sizeThreshold_data()
 {
-    QTest::addColumn<qint64>("size");  // -1: no file
+    QTest::addColumn<qint64>("size"); // -1: no file
     QTest::addColumn<bool>("taken");
 
     QTest::addRow("exactly 102400 bytes passed over") << qint64(102400) << false;
@@ -217,14 +217,15 @@ void TestItunesImport::fileInMusicAndInUserPlaylists()
 {
     const QString path = bigFile(QStringLiteral("trip/Highway Song.mp3"));
     ItunesLibraryXml library;
-    library.addTrack(40000, {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Highway Song")),
-                             ItunesLibraryXml::string(QStringLiteral("Artist"), QStringLiteral("Artist")),
-                             ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Highway Songs")),
-                             ItunesLibraryXml::string(QStringLiteral("Kind"), QStringLiteral("MPEG audio file")),
-                             ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
+    library.addTrack(40000,
+                     {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Highway Song")),
+                      ItunesLibraryXml::string(QStringLiteral("Artist"), QStringLiteral("Artist")),
+                      ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Highway Songs")),
+                      ItunesLibraryXml::string(QStringLiteral("Kind"), QStringLiteral("MPEG audio file")),
+                      ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
     library.addPlaylist(QStringLiteral("Music"), {40000});
     library.addPlaylist(QStringLiteral("Road Trip"), {40000});
-    library.addPlaylist(QStringLiteral("Road Trip "), {40000});  // a second playlist, with a trailing blank
+    library.addPlaylist(QStringLiteral("Road Trip "), {40000}); // a second playlist, with a trailing blank
     const QString xml = m_dir.filePath(QStringLiteral("library.xml"));
     QVERIFY(library.write(xml));
 
@@ -266,17 +267,17 @@ void TestItunesImport::covers_data()
     QTest::addColumn<QString>("album");
     QTest::addColumn<bool>("embedded");
     QTest::addColumn<bool>("folderPicture");
-    QTest::addColumn<QString>("coverFileName");  // "" for the placeholder
+    QTest::addColumn<QString>("coverFileName"); // "" for the placeholder
     QTest::addColumn<bool>("hasAlbum");
     QTest::addColumn<bool>("isMissingData");
 
     QTest::addRow("embedded picture") << "Blue Album" << true << false << "Blue Album" << true << false;
     QTest::addRow("Unknown album: no extraction") << "Unknown Album" << true << false << "" << false << true;
     QTest::addRow("no picture anywhere") << "Grey Album" << false << false << "" << true << true;
-    QTest::addRow("album cleaning to nothing names it after the file") << "()" << true << false << "Solo Song"
-                                                                       << true << false;
-    QTest::addRow("folder picture of a one-album folder") << "Green Album" << false << true << "Green Album"
-                                                          << true << true;
+    QTest::addRow("album cleaning to nothing names it after the file")
+        << "()" << true << false << "Solo Song" << true << false;
+    QTest::addRow("folder picture of a one-album folder")
+        << "Green Album" << false << true << "Green Album" << true << true;
 }
 
 void TestItunesImport::covers()
