@@ -548,16 +548,16 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcItunesLibrary, "corvane.itunes")
 
-// The file's kind by suffix, against the scanning module's suffix lists: audio
-// is always accepted, video only while the chosen car system plays it.
+// The file's kind by suffix, with the scanning module's own checks: audio is
+// always accepted, video only while the chosen car system plays it.
 enum class ItunesFileKind { Unsupported, Audio, Video };
 
 ItunesFileKind itunesFileKind(const QString &path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (track_data::audioFilter.contains(suffix))
+    const QString suffix = QFileInfo(path).suffix();
+    if (track_data::checkAudioFile(suffix))
         return ItunesFileKind::Audio;
-    if (track_data::IsVideoSupported && track_data::videoFilter.contains(suffix))
+    if (track_data::checkVideoFile(suffix))
         return ItunesFileKind::Video;
     return ItunesFileKind::Unsupported;
 }

@@ -453,3 +453,138 @@ void track_data::convertBase64ToImage(QString path, QString data)
 
 // ---- iTunes import --------------------------------------------------------
 
+namespace {
+
+// What a playlist's name makes of its records.  Only the exact names below
+// are special; any other name groups its records as an album of that name.
+struct ItunesPlaylistKind
+{
+    bool isPodcast = false;
+    bool isAudiobook = false;
+    QString group; // empty: each record is filed under its own album
+};
+
+ItunesPlaylistKind itunesPlaylistKind(const QString &name)
+{
+    ItunesPlaylistKind kind;
+    if (name == QLatin1String("Podcasts"))
+        kind.isPodcast = true;
+    else if (name == QLatin1String("Books"))
+        kind.isAudiobook = true;
+    else if (!name.isEmpty() && name != QLatin1String("Movies") && name != QLatin1String("Music") &&
+             name != QLatin1String("Library"))
+        kind.group = name;
+    return kind;
+}
+
+} // namespace
+
+TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap map)
+{
+    shared sha;
+    sha.clearMixedAlbumsFolderMap();
+    resetProtectedTracks();
+
+    TagLibBuilder tagBuilder;
+    VideoMetadata videometa;
+    const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
+    // With its parents: on a first run the data folder itself may be missing.
+    QDir().mkpath(artworkFolder);
+
+    for (const iTunedata &playlist : std::as_const(playlists)) {
+        if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
+            continue;
+        const ItunesPlaylistKind kind = itunesPlaylistKind(playlist.name);
+
+        for (const track &entry : playlist.tracks) {
+            const QFileInfo file(entry.filepath);
+            const qint64 size = file.size(); // 0 for a file gone since the reading
+            if (size <= iTunesMinimumFileSize)
+                continue;
+
+            track record = sha.initializeTrackObject(track());
+            record.folderLocation = file.absoluteDir().path();
+            record.filesize = size;
+
+            // The album's picture, named after the cleaned album (or file name).
+            QString coverKey = sha.formatSplChar(entry.albumName);
+            if (coverKey.isEmpty())
+                coverKey = sha.formatSplChar(entry.filename);
+            const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
+            record.cover = QDir::fromNativeSeparators(coverPath);
+            if (!shared::isUnknownName(coverKey))
+                tagBuilder.storeCoverArt(coverPath, entry.filepath);
+            if (QFileInfo::exists(record.cover)) {
+                record.hasCover = true;
+            } else {
+                const QString itunesCover = ItunesArtPIDCheck(coverKey);
+                record.hasCover = !itunesCover.isEmpty();
+                record.cover = record.hasCover ? QDir::fromNativeSeparators(itunesCover) : sha.noArtworkUrl;
+            }
+
+            const QString albumKey = kind.group.isEmpty() ? entry.albumName : kind.group;
+            const int id = takeNextTrackId();
+            if (id < 0)
+                return sha.updateFolderCoverArt(map, 0); // no ids left for anything after this
+            record.album_id = Save_Map(album_map, albumKey, album_Id);
+            record.artist_id = Save_Map(artist_map, entry.artistName, artist_Id);
+            if (record.album_id < 0 || record.artist_id < 0)
+                continue;
+
+            record.albumName = albumKey.trimmed();
+            record.artistName = entry.artistName;
+            record.playlist = kind.group;
+            record.playlist_id = kind.group.isEmpty() ? 0 : record.album_id;
+            record.bitrate = entry.bitrate;
+            if (!kind.group.isEmpty()) {
+                record.cover = playlistPicture;
+                record.hasCover = true;
+            }
+            record.duration = entry.duration;
+            record.filename = entry.filename;
+            record.genre = entry.genre;
+            record.isPodcast = kind.isPodcast;
+            record.isAudiobook = kind.isAudiobook;
+            record.isVideo = entry.isVideo;
+            if (kind.group.isEmpty())
+                sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
+
+            if (entry.isVideo) {
+                // A video shows its own frame, in a playlist too.
+                const track video = videometa.getVideoMetadata(entry.filepath, 0);
+                if (record.duration == 0)
+                    record.duration = video.duration;
+                record.cover = QDir::fromNativeSeparators(video.cover);
+            }
+
+            record.ReleaseDate = entry.ReleaseDate;
+            record.trackname = entry.trackname.trimmed();
+            record.frequency = entry.frequency;
+            record.source = 1;
+            record.tracknumber = entry.tracknumber;
+            record.id = id;
+            record.filepath = entry.filepath;
+            record.sourcePath = entry.filepath;
+            record.year = entry.year;
+            record.isHidden = entry.isHidden;
+            record.hasArtist = !shared::isUnknownName(entry.artistName);
+            record.hasAlbum = !shared::isUnknownName(entry.albumName);
+            record.hasTitle = !shared::isUnknownName(entry.trackname);
+            record.isMissingData = shared::isUnknownName(record.albumName) ||
+                                   shared::isUnknownName(record.artistName) ||
+                                   record.cover.contains(QLatin1String("no_artwork.png"));
+
+            map.insert(record.id, record);
+
+            // The repository files a playlist's entries under no album of
+            // their own: the playlist is not the album they came from.
+            track staged = record;
+            if (staged.albumName == staged.playlist) {
+                staged.hasAlbum = false;
+                staged.albumName = QStringLiteral("Unknown ablum");
+            }
+            ruvoDB::insertDataTrackRepo(staged);
+        }
+    }
+    return sha.updateFolderCoverArt(map, 0);
+}

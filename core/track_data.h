@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/itunedata.h"
 #include "core/tagobject.h"
 #include "core/track.h"
 
@@ -111,6 +112,18 @@ public:
     // ---- Folder scan ------------------------------------------------------
 
     // ---- iTunes import ----------------------------------------------------
+    // Turns the playlists read from the iTunes library file into records,
+    // adds them to `map` and returns it after the folder-picture step.  Each
+    // listing of a file is its own record with its own id, so a file in
+    // "Music" and in a user playlist gives two.  A user playlist is filed as
+    // an album of its name, with the playlist picture; "Podcasts" and "Books"
+    // mark their records.  Playlists of the skip list and files of
+    // iTunesMinimumFileSize bytes or less are left out.  Reads no tags (the
+    // library file's values are taken), every record is staged in the
+    // repository on the calling thread's connection, the cancel flag is not
+    // read and the protected-file list is emptied.  One scan at a time.
+    TrackMap addITunesToTrackObj(QList<iTunedata> playlists, TrackMap map);
+    static constexpr qint64 iTunesMinimumFileSize = 102400;
 
 protected:
     QStringList protectedTracks;  // encrypted files found since the last reset
