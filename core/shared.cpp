@@ -117,6 +117,7 @@ track shared::initializeTrackObject(const track &record) const
 // ---- Mixed-album folders and folder pictures ------------------------------
 
 #include <QFileInfo>
+#include <QHash>
 
 #include "core/noclobberwriter.h"
 
@@ -187,9 +188,16 @@ QString shared::checkAndUpdateFolderCoverArt(const QString &folder, const QStrin
 
 TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
 {
+    // Whether a folder is mixed depends only on the folder: decide it once
+    // per folder, not once per track (it may list the folder).
+    QHash<QString, bool> mixedFolders;
     for (auto it = tracks.begin(); it != tracks.end(); ++it) {
         track &record = it.value();
-        if (checkMixedAlbumsFolderByKey(record.folderLocation, flag))
+        auto mixed = mixedFolders.constFind(record.folderLocation);
+        if (mixed == mixedFolders.constEnd())
+            mixed = mixedFolders.insert(record.folderLocation,
+                                        checkMixedAlbumsFolderByKey(record.folderLocation, flag));
+        if (*mixed)
             continue;
         if (!record.playlist.isEmpty() || isUnknownName(record.albumName))
             continue;

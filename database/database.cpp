@@ -84,6 +84,18 @@ const char createAlbumsRepo[] = "CREATE TABLE IF NOT EXISTS `albumsRepo` ("
                                 "`artist_id` INTEGER NOT NULL, "
                                 "`cover` TEXT, "
                                 "`year` INTEGER NOT NULL)";
+const char *const lookupIndexes[] = {
+    "CREATE INDEX IF NOT EXISTS `genres_genre` ON `genres` (`genre`)",
+    "CREATE INDEX IF NOT EXISTS `artists_name` ON `artists` (`name` COLLATE NOCASE)",
+    "CREATE INDEX IF NOT EXISTS `albums_name` ON `albums` (`name` COLLATE NOCASE)",
+    "CREATE INDEX IF NOT EXISTS `years_year` ON `years` (`year`)",
+    "CREATE INDEX IF NOT EXISTS `tracks_filepath` ON `tracks` (`filepath`)",
+    "CREATE INDEX IF NOT EXISTS `artistsRepo_name` ON `artistsRepo` (`name`)",
+    "CREATE INDEX IF NOT EXISTS `albumsRepo_name` ON `albumsRepo` (`name` COLLATE NOCASE)",
+    "CREATE INDEX IF NOT EXISTS `TrackRepo_filepath` ON `TrackRepo` (`filepath`, `Playlist`)",
+    "CREATE INDEX IF NOT EXISTS `TrackRepo_folder` ON `TrackRepo` (`folderLocation`)",
+};
+
 const char createTrackRepo[] = "CREATE TABLE IF NOT EXISTS `TrackRepo` ("
                                "`ID` INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, "
                                "`filename` TEXT NULL, "
@@ -256,6 +268,11 @@ void Database::create()
     if (!repoHasRows)
         step(query, "DROP TABLE IF EXISTS TrackRepo", "Drop TrackRepo");
     step(query, createTrackRepo, "TrackRepo");
+
+    // Look-up indexes: every write and staging step finds rows by name or
+    // path, and without them a large import slows down with every record.
+    for (const char *const index : lookupIndexes)
+        step(query, index, "index");
 
     step(query, "DROP VIEW IF EXISTS getTracks", "view update");
     step(query, createViewTracks, "getTracks");
