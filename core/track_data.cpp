@@ -447,6 +447,7 @@ void track_data::convertBase64ToImage(QString path, QString data)
     NoClobberWriter::writeNew(target, bytes);
 }
 
+
 // ---- Folder scan ----------------------------------------------------------
 
 #include <QDirIterator>
@@ -556,4 +557,6 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
     }
 }
 
+
 // ---- iTunes import --------------------------------------------------------
+
