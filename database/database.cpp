@@ -256,6 +256,9 @@ void Database::create()
     if (!repoHasRows)
         step(query, "DROP TABLE IF EXISTS TrackRepo", "Drop TrackRepo");
     step(query, createTrackRepo, "TrackRepo");
+    // Staging looks every scanned file up by path and playlist: without an
+    // index each scan grows quadratically with the repository.
+    step(query, "CREATE INDEX IF NOT EXISTS TrackRepo_filepath ON TrackRepo(filepath, Playlist)");
 
     step(query, "DROP VIEW IF EXISTS getTracks", "view update");
     step(query, createViewTracks, "getTracks");
