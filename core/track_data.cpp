@@ -454,6 +454,8 @@ void track_data::convertBase64ToImage(QString path, QString data)
 #include <QTextStream>
 #include <QTime>
 
+#include "database/repositorystager.h"
+
 namespace {
 
 // A path inside the program's own copies or inside an iTunes media folder,
@@ -486,6 +488,9 @@ TrackMap track_data::searchfile(QDir dir)
     sha.clearMixedAlbumsFolderMap();
     protectedTracks.clear();
     printTime("Start Time.....");
+    // The records are staged in groups: one transaction per record would
+    // cost more than reading the files.
+    const RepositoryStager::Batch staging;
 
     // Symbolic links to folders are not followed (no loops); hidden and
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,

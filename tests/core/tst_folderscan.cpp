@@ -10,6 +10,7 @@
 
 #include "core/shared.h"
 #include "core/track_data.h"
+#include "database/connection.h"
 #include "database/database.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -29,6 +30,7 @@ private slots:
     void initTestCase();
     void whichFilesBecomeRecords_data();
     void whichFilesBecomeRecords();
+    void recordsAreCommittedToTheRepository();
     void folderPictureIsAppliedAtTheEnd();
     void videosOnlyWhenTheSystemPlaysVideo_data();
     void videosOnlyWhenTheSystemPlaysVideo();
@@ -191,6 +193,18 @@ void TestFolderScan::whichFilesBecomeRecords()
     // The symbolic link loop is not followed: a walked file appears once.
     QCOMPARE(walkedRecords, walked);
     QCOMPARE(playlists, playlist.isEmpty() ? QStringList() : QStringList{playlist});
+}
+
+void TestFolderScan::recordsAreCommittedToTheRepository()
+{
+    // Counted on another thread's connection: only committed rows show.
+    const int staged = QtConcurrent::run([] {
+                           QSqlQuery query(Connection::forThread());
+                           return query.exec(QStringLiteral("SELECT COUNT(*) FROM TrackRepo")) && query.next()
+                                      ? query.value(0).toInt()
+                                      : -1;
+                       }).result();
+    QCOMPARE(staged, int(m_result.size()));
 }
 
 void TestFolderScan::folderPictureIsAppliedAtTheEnd()
