@@ -1094,8 +1094,9 @@ void manager::initializeCheckboxes()
 
 void manager::slCancelSearch()
 {
-    // The folder scan is not part of this build: no scan runs to be stopped.
-    qCDebug(lcController, "slCancelSearch: no folder scan runs");
+    // The running folder scan sees the flag before its next directory entry.
+    scanner.isStopSearch = true;
+    qCDebug(lcController, "slCancelSearch: the folder scan is asked to stop");
 }
 
 void manager::slMediaBrowserClosed()

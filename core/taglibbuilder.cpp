@@ -6,7 +6,9 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QBuffer>
 #include <QImage>
+#include <QImageReader>
 #include <QLoggingCategory>
 #include <QSaveFile>
 
@@ -51,8 +53,18 @@ public:
                                           << QStringLiteral("\"%1\"").arg(m_path);
             return;
         }
+        // A large picture is decoded straight at about twice the cover's
+        // size (JPEG decodes at a fraction of its size for little cost),
+        // then scaled smoothly the rest of the way.
+        QBuffer buffer;
+        buffer.setData(bytes);
+        QImageReader reader(&buffer);
+        const QSize full = reader.size();
+        const int edge = 2 * TagLibBuilder::coverSize;
+        if (full.width() > edge && full.height() > edge && reader.supportsOption(QImageIOHandler::ScaledSize))
+            reader.setScaledSize(full.scaled(edge, edge, Qt::KeepAspectRatioByExpanding));
         QImage image;
-        if (!image.loadFromData(bytes)) {
+        if (!reader.read(&image)) {
             qCDebug(lcCoverArt) << "embedded picture does not decode, nothing written:" << m_path;
             out.cancelWriting();
             return;

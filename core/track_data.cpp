@@ -450,6 +450,118 @@ void track_data::convertBase64ToImage(QString path, QString data)
 
 // ---- Folder scan ----------------------------------------------------------
 
+#include <QDirIterator>
+#include <QTextStream>
+#include <QTime>
+
+#include "database/repositorystager.h"
+
+namespace {
+
+// A path inside the program's own copies or inside an iTunes media folder,
+// judged on the path as given and, where it exists, on its canonical form,
+// so a symbolic link or a playlist entry can't bring either back in.
+bool isPassedOver(const QFileInfo &file)
+{
+    static const QString ownCopies = QStringLiteral("/Corvane Media Organiser/");
+    static const QString iTunesMedia = QStringLiteral("/iTunes/iTunes Media/");
+    const auto inside = [](const QString &path) {
+        return path.contains(ownCopies, Qt::CaseInsensitive) || path.contains(iTunesMedia, Qt::CaseInsensitive);
+    };
+    if (inside(file.absoluteFilePath()))
+        return true;
+    const QString canonical = file.isSymLink() ? file.canonicalFilePath() : QString();
+    return !canonical.isEmpty() && inside(canonical);
+}
+
+void printTime(const char *label)
+{
+    QTextStream(stdout) << label << QTime::currentTime().toString(Qt::TextDate) << Qt::endl;
+}
+
+} // namespace
+
+TrackMap track_data::searchfile(QDir dir)
+{
+    shared sha;
+    track_obj_map.clear();
+    sha.clearMixedAlbumsFolderMap();
+    protectedTracks.clear();
+    printTime("Start Time.....");
+    // The records are staged in groups: one transaction per record would
+    // cost more than reading the files.
+    const RepositoryStager::Batch staging;
+
+    // Symbolic links to folders are not followed (no loops); hidden and
+    // system entries (FIFOs, sockets, devices, dangling links) are not listed,
+    // and unreadable folders are passed over by the iterator.
+    QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
+    while (entries.hasNext() && !isStopSearch.load(std::memory_order_relaxed)) {
+        obj_track = sha.initializeTrackObject(obj_track);
+        entries.next();
+        QFileInfo file = entries.fileInfo();
+        // A link to something that isn't a regular file could block a reader.
+        if (!file.isFile())
+            continue;
+
+        const QString suffix = file.suffix().toLower();
+        const bool isAudio = checkAudioFile(suffix);
+        const bool isVideo = checkVideoFile(suffix);
+        if (isAudio || isVideo) {
+            if (isPassedOver(file) || file.size() <= minimumMediaSize)
+                continue;
+            const QString path = file.absoluteFilePath();
+            if (checkProtected(path))
+                continue;
+            obj_track.filepath = path;
+            obj_track.sourcePath = path;
+            TagObject tags;
+            if (ParseTags(tags, path))
+                MapToTrack(track_Id, obj_track, tags, file, false, QString(), isVideo, isAudio);
+        } else if (checkPlaylist(suffix)) {
+            if (!file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"), Qt::CaseInsensitive))
+                scanPlaylist(file);
+        }
+    }
+
+    printTime("end search and insertion time...");
+    track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);
+    return track_obj_map;
+}
+
+void track_data::scanPlaylist(const QFileInfo &playlist)
+{
+    const shared sha;
+    const QList<QString> paths = TagLibBuilder().parsePlaylists(playlist);
+    // "Road Trip.m3u" gives "Road Trip"; the removal matches the case of
+    // the lower-cased suffix only, so "Party.M3U" keeps its name.
+    QString name = playlist.fileName();
+    name.remove(QLatin1Char('.') + playlist.suffix().toLower());
+    name = name.trimmed();
+
+    for (const QString &path : paths) {
+        obj_track = sha.initializeTrackObject(obj_track);
+        obj_track.filepath = path;
+        obj_track.sourcePath = path;
+        QFileInfo file(path);
+        // Entries pass the walk's rules too: a playlist naming the program's
+        // own copies or iTunes' files must not bring them in.  A missing
+        // file, a folder or a FIFO is no media file.
+        if (!file.isFile() || isPassedOver(file))
+            continue;
+        const QString suffix = file.suffix().toLower();
+        const bool isAudio = checkAudioFile(suffix);
+        const bool isVideo = !isAudio && checkVideoFile(suffix);
+        // Listed even when too small or of another type.
+        const bool isProtected = checkProtected(path);
+        if (isProtected || file.size() < minimumMediaSize || !(isAudio || isVideo))
+            continue;
+        TagObject tags;
+        if (ParseTags(tags, path))
+            MapToTrack(track_Id, obj_track, tags, file, true, name, isVideo, isAudio);
+    }
+}
+
 
 // ---- iTunes import --------------------------------------------------------
 

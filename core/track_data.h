@@ -1,10 +1,13 @@
 #ifndef TRACK_DATA_H
 #define TRACK_DATA_H
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMap>
 #include <QString>
 #include <QStringList>
+
+#include <atomic>
 
 #include "core/itunedata.h"
 #include "core/tagobject.h"
@@ -110,6 +113,23 @@ public:
     static QStringList defaultITunesSkipPlaylists();
 
     // ---- Folder scan ------------------------------------------------------
+    // Every playable file below dir (hidden entries and symbolic links to
+    // folders left out) and every playable file named by a playlist found
+    // there, as records keyed by new track ids, folder pictures applied.
+    // Skipped silently: the program's own copies, files inside an iTunes
+    // media folder, walked files of 100 KiB or less, playlist entries under
+    // 100 KiB, and files TagLib can't read; encrypted files go to the
+    // protected list instead.  Each record is staged in the repository on
+    // the calling thread's connection.  isStopSearch is read before each
+    // directory entry: once set, the scan ends and returns what it has.
+    // The caller clears the flag before it starts a scan; one scan at a time.
+    TrackMap searchfile(QDir dir);
+    // The cancel flag of this object's folder scan, set from another thread.
+    std::atomic<bool> isStopSearch{false};
+    // Files of this size or smaller are not media worth listing.
+    static constexpr qint64 minimumMediaSize = 102400;
+    // Maps the accepted entries of one playlist file found by the walk.
+    void scanPlaylist(const QFileInfo &playlist);
 
     // ---- iTunes import ----------------------------------------------------
     // Turns the playlists read from the iTunes library file into records,

@@ -1,6 +1,8 @@
 #include "database/repositorystager.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -17,59 +19,173 @@ QVariant textValue(const QString &text)
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
 }
 
+// Where stage() gets its statements: prepared on each use, or, inside a
+// batch, prepared once and kept for the batch's life.
+class Statements
+{
+public:
+    Statements(QSqlDatabase db, QHash<QString, QSqlQuery> *kept) : m_db(db), m_kept(kept), m_query(db) {}
+
+    // The statement ready to bind, or null (logged) when it doesn't prepare.
+    QSqlQuery *prepared(const QString &sql)
+    {
+        if (m_kept) {
+            const auto found = m_kept->find(sql);
+            if (found != m_kept->end())
+                return &found.value();
+        }
+        QSqlQuery query(m_db);
+        query.setForwardOnly(true);
+        if (!query.prepare(sql)) {
+            runQuery(query, sql); // logs the reason
+            return nullptr;
+        }
+        if (!m_kept) {
+            m_query = std::move(query);
+            return &m_query;
+        }
+        return &m_kept->emplace(sql, std::move(query)).value();
+    }
+
+private:
+    QSqlDatabase m_db;
+    QHash<QString, QSqlQuery> *m_kept;
+    QSqlQuery m_query;
+};
+
+bool execute(QSqlQuery *query, const QVariantList &values)
+{
+    if (!query)
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        query->bindValue(i, values.at(i));
+    return runQuery(*query);
+}
+
 // Runs a bound look-up; `id` is the id of the last matching row, 0 when none.
-bool lookUpId(QSqlQuery &query, const QString &sql, const QVariantList &values, qint64 &id)
+bool lookUpId(Statements &statements, const QString &sql, const QVariantList &values, qint64 &id)
 {
     id = 0;
-    query.setForwardOnly(true);
-    if (!query.prepare(sql)) {
-        runQuery(query, sql);  // logs the reason
+    QSqlQuery *query = statements.prepared(sql);
+    if (!execute(query, values))
         return false;
-    }
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (!runQuery(query))
-        return false;
-    while (query.next())
-        id = query.value(0).toLongLong();
-    query.finish();
+    while (query->next())
+        id = query->value(0).toLongLong();
+    query->finish();
     return true;
 }
 
 // Runs a bound statement; `id` is the new row's id.
-bool insertRow(QSqlQuery &query, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
+bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
 {
-    if (!query.prepare(sql)) {
-        runQuery(query, sql);
-        return false;
-    }
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (!runQuery(query))
+    QSqlQuery *query = statements.prepared(sql);
+    if (!execute(query, values))
         return false;
     if (id) {
         bool ok = false;
-        *id = query.lastInsertId().toLongLong(&ok);
+        *id = query->lastInsertId().toLongLong(&ok);
         if (!ok || *id <= 0)
             return false;
     }
-    query.finish();
+    query->finish();
     return true;
 }
 
+bool stageRows(const track &record, Statements &statements);
+
 } // namespace
+
+// The open batch of the calling thread, if any.
+struct RepositoryStager::Batch::State
+{
+    QSqlDatabase db;
+    QHash<QString, QSqlQuery> statements;
+    QElapsedTimer sinceBegin;
+    bool open = false;
+    bool failed = false;
+
+    bool begin()
+    {
+        QSqlQuery query(db);
+        open = runQuery(query, QStringLiteral("BEGIN IMMEDIATE"));
+        failed = !open;
+        sinceBegin.start();
+        return open;
+    }
+
+    void commit()
+    {
+        if (!open)
+            return;
+        QSqlQuery query(db);
+        if (!runQuery(query, QStringLiteral("COMMIT")))
+            runQuery(query, QStringLiteral("ROLLBACK"));
+        open = false;
+    }
+};
+
+namespace {
+thread_local RepositoryStager::Batch::State *openBatch = nullptr;
+// Longest time a batch holds the library's write lock before it commits.
+constexpr qint64 batchCommitMs = 250;
+} // namespace
+
+RepositoryStager::Batch::Batch()
+{
+    if (openBatch)
+        return; // the outer batch goes on
+    m_state = new State;
+    openBatch = m_state;
+}
+
+RepositoryStager::Batch::~Batch()
+{
+    if (!m_state)
+        return;
+    m_state->commit();
+    m_state->statements.clear();
+    openBatch = nullptr;
+    delete m_state;
+}
 
 bool RepositoryStager::stage(const track &record)
 {
     QSqlDatabase db = Connection::forThread();
     if (!db.isOpen())
         return false;
+
+    Batch::State *batch = openBatch;
+    if (batch && !batch->failed && (!batch->db.isValid() || batch->db.connectionName() == db.connectionName())) {
+        // Begun at the first record, so nothing is locked before there is
+        // something to write.
+        batch->db = db;
+        if (batch->open || batch->begin()) {
+            QSqlQuery savepoint(db);
+            if (!runQuery(savepoint, QStringLiteral("SAVEPOINT stage")))
+                return false;
+            Statements statements(db, &batch->statements);
+            const bool staged = stageRows(record, statements);
+            if (!staged)
+                runQuery(savepoint, QStringLiteral("ROLLBACK TO stage"));
+            runQuery(savepoint, QStringLiteral("RELEASE stage"));
+            if (batch->sinceBegin.elapsed() >= batchCommitMs)
+                batch->commit();
+            return staged;
+        }
+    }
+
     Transaction transaction(db);
     if (!transaction.isActive())
         return false;
+    Statements statements(db, nullptr);
+    return stageRows(record, statements) && transaction.commit();
+}
 
+namespace {
+
+bool stageRows(const track &record, Statements &query)
+{
     const shared sha;
-    QSqlQuery query(db);
     qint64 found = 0;
 
     // Genre and year of the library tables: their ids are not kept here.
@@ -156,5 +272,7 @@ bool RepositoryStager::stage(const track &record)
             return false;
     }
 
-    return transaction.commit();
+    return true;
 }
+
+} // namespace

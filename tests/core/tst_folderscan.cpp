@@ -1,0 +1,280 @@
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtConcurrent>
+
+#include <sys/stat.h>
+
+#include "core/shared.h"
+#include "core/track_data.h"
+#include "database/connection.h"
+#include "database/database.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+using testkit::MediaKit;
+using testkit::MediaTags;
+
+// The folder scan over a generated tree holding everything it must take,
+// pass over or survive: playlists good and bad, hidden entries, the
+// program's own copies, iTunes' media folder, a FIFO, a symbolic link loop
+// and an unreadable folder.
+class TestFolderScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void whichFilesBecomeRecords_data();
+    void whichFilesBecomeRecords();
+    void recordsAreCommittedToTheRepository();
+    void folderPictureIsAppliedAtTheEnd();
+    void videosOnlyWhenTheSystemPlaysVideo_data();
+    void videosOnlyWhenTheSystemPlaysVideo();
+    void cancelFromAnotherThreadReturnsAPartialMap();
+    void idsContinueIntoASecondScan();
+    void cleanupTestCase();
+
+private:
+    QString path(const QString &relative) const { return m_root + QLatin1Char('/') + relative; }
+    bool copy(const QString &from, const QString &relative) const;
+    bool write(const QString &relative, const QByteArray &bytes) const;
+
+    QTemporaryDir m_media;
+    Database m_db;
+    QString m_root;
+    QString m_alpha; // a tagged MP3 with a cover, over the size threshold
+    QString m_gamma; // the same for album "Gamma"
+    QString m_video;
+    TrackMap m_result;
+};
+
+namespace {
+
+QString artworkFile(const QString &album)
+{
+    const shared sha;
+    return shared::dataLocation() + sha.artworkPath + QLatin1Char('/') + sha.formatSplChar(album) +
+           QStringLiteral(".png");
+}
+
+} // namespace
+
+bool TestFolderScan::copy(const QString &from, const QString &relative) const
+{
+    return QDir().mkpath(QFileInfo(path(relative)).absolutePath()) && QFile::copy(from, path(relative));
+}
+
+bool TestFolderScan::write(const QString &relative, const QByteArray &bytes) const
+{
+    QDir().mkpath(QFileInfo(path(relative)).absolutePath());
+    QFile file(path(relative));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+void TestFolderScan::initTestCase()
+{
+    QVERIFY(m_media.isValid());
+    QVERIFY(m_db.connect(QStringLiteral("RuvoData"), true));
+    m_db.create();
+    track_data::IsVideoSupported = false;
+
+    MediaKit kit(m_media.filePath(QStringLiteral("sources")));
+    const QString cover = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
+    // 7 s at 128 kbit/s: about 112 000 bytes, over the 102 400 threshold.
+    const auto tags = [](const char *title, const char *album) {
+        MediaTags t;
+        t.title = QString::fromLatin1(title);
+        t.artist = QStringLiteral("Artist");
+        t.album = QString::fromLatin1(album);
+        return t;
+    };
+    m_alpha = kit.mp3(QStringLiteral("alpha.mp3"), tags("One", "Alpha"), cover, 7);
+    m_gamma = kit.mp3(QStringLiteral("gamma.mp3"), tags("Two", "Gamma"), cover, 7);
+    const QString beta = kit.mp3(QStringLiteral("beta.mp3"), tags("Three", "Beta"), QString(), 7);
+    const QString small = kit.mp3(QStringLiteral("small.mp3"), tags("Four", "Alpha"), QString(), 3);
+    m_video = kit.video(QStringLiteral("clip.mp4"), 3);
+    for (const QString &made : {cover, m_alpha, m_gamma, beta, small, m_video})
+        QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
+    QVERIFY(QFileInfo(m_alpha).size() > track_data::minimumMediaSize);
+    QVERIFY(QFileInfo(m_video).size() > track_data::minimumMediaSize);
+
+    QVERIFY(QDir().mkpath(m_media.filePath(QStringLiteral("tree"))));
+    m_root = QDir(m_media.filePath(QStringLiteral("tree"))).canonicalPath();
+    for (const char *name :
+         {"Alpha/01.mp3", "Alpha/02.mp3", "Alpha/03.mp3", "dir.m3u/inner.mp3", "corvane media organiser/own.mp3",
+          "itunes/ITUNES MEDIA/Music/i.mp3", ".hidden.mp3", ".secret/s.mp3", "locked/l.mp3"})
+        QVERIFY(copy(m_alpha, QString::fromLatin1(name)));
+    QVERIFY(copy(beta, QStringLiteral("Beta/b.mp3")));
+    QVERIFY(QFile::copy(cover, path(QStringLiteral("Beta/folder.jpg"))));
+    QVERIFY(copy(small, QStringLiteral("small.mp3")));
+    QVERIFY(copy(small, QStringLiteral("exact.mp3")));
+    QVERIFY(MediaKit::padToSize(path(QStringLiteral("exact.mp3")), track_data::minimumMediaSize));
+    QVERIFY(copy(m_video, QStringLiteral("clip.mp4")));
+
+    // Traps: a link back to the top, a FIFO (a reader would block on it)
+    // reached directly and through a playlist-named link, garbage and broken
+    // playlists, and a folder nobody may read.
+    QVERIFY(QFile::link(m_root, path(QStringLiteral("loop"))));
+    QVERIFY(QFile::link(path(QStringLiteral("corvane media organiser/own.mp3")), path(QStringLiteral("alias.mp3"))));
+    QCOMPARE(::mkfifo(QFile::encodeName(path(QStringLiteral("pipe.wma"))).constData(), 0600), 0);
+    QVERIFY(QFile::link(path(QStringLiteral("pipe.wma")), path(QStringLiteral("pipe-link.m3u"))));
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(char((i * 37) % 256));
+    QVERIFY(write(QStringLiteral("lists/garbage.m3u"), garbage));
+    QVERIFY(write(QStringLiteral("lists/garbage.pls"), garbage));
+    QVERIFY(write(QStringLiteral("lists/broken.wpl"),
+                  QStringLiteral("<?wpl version=\"1.0\"?><smil><body><seq><media src=\"%1\"/><media src=\"%2\"/>"
+                                 "<media <<< broken")
+                      .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
+                      .toUtf8()));
+    const QStringList entries = {
+        QStringLiteral("#EXTM3U"),           QStringLiteral("#EXTINF:7,Artist - One"),
+        QStringLiteral("../Alpha/01.mp3"),   path(QStringLiteral("exact.mp3")),
+        path(QStringLiteral("small.mp3")),   path(QStringLiteral("corvane media organiser/own.mp3")),
+        path(QStringLiteral("alias.mp3")),   path(QStringLiteral("itunes/ITUNES MEDIA/Music/i.mp3")),
+        path(QStringLiteral("missing.mp3")), path(QStringLiteral("pipe.wma")),
+        path(QStringLiteral("dir.m3u")),     QStringLiteral("http://example.com/x.mp3"),
+    };
+    QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
+    QVERIFY(::chmod(QFile::encodeName(path(QStringLiteral("locked"))).constData(), 0) == 0);
+
+    track_data scanner;
+    m_result = scanner.searchfile(QDir(m_root));
+}
+
+void TestFolderScan::cleanupTestCase()
+{
+    ::chmod(QFile::encodeName(path(QStringLiteral("locked"))).constData(), 0700);
+}
+
+void TestFolderScan::whichFilesBecomeRecords_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("walked");
+    QTest::addColumn<QString>("playlist"); // "" when no playlist names it
+
+    QTest::addRow("tagged file walked and listed: two records") << "Alpha/01.mp3" << 1 << "Road Trip";
+    QTest::addRow("WPL entries before the broken XML") << "Alpha/03.mp3" << 1 << "broken";
+    QTest::addRow("exactly 102400 bytes: only through a playlist") << "exact.mp3" << 0 << "Road Trip";
+    QTest::addRow("under the threshold, walked or listed") << "small.mp3" << 0 << "";
+    QTest::addRow("own copies in lower case, walked or listed") << "corvane media organiser/own.mp3" << 0 << "";
+    QTest::addRow("link to an own copy, walked or listed") << "alias.mp3" << 0 << "";
+    QTest::addRow("iTunes media in any case, walked or listed") << "itunes/ITUNES MEDIA/Music/i.mp3" << 0 << "";
+    QTest::addRow("hidden file") << ".hidden.mp3" << 0 << "";
+    QTest::addRow("file in a hidden folder") << ".secret/s.mp3" << 0 << "";
+    QTest::addRow("video while the system plays none") << "clip.mp4" << 0 << "";
+    QTest::addRow("file in a folder named like a playlist") << "dir.m3u/inner.mp3" << 1 << "";
+    QTest::addRow("file not in any playlist") << "Beta/b.mp3" << 1 << "";
+}
+
+void TestFolderScan::whichFilesBecomeRecords()
+{
+    QFETCH(QString, file);
+    QFETCH(int, walked);
+    QFETCH(QString, playlist);
+
+    int walkedRecords = 0;
+    QStringList playlists;
+    for (auto it = m_result.cbegin(); it != m_result.cend(); ++it) {
+        QCOMPARE(it.key(), it->id);
+        if (it->sourcePath != path(file))
+            continue;
+        QCOMPARE(it->filepath, path(file));
+        if (it->playlist.isEmpty())
+            ++walkedRecords;
+        else
+            playlists << it->playlist;
+    }
+    // The symbolic link loop is not followed: a walked file appears once.
+    QCOMPARE(walkedRecords, walked);
+    QCOMPARE(playlists, playlist.isEmpty() ? QStringList() : QStringList{playlist});
+}
+
+void TestFolderScan::recordsAreCommittedToTheRepository()
+{
+    // Counted on another thread's connection: only committed rows show.
+    const int staged = QtConcurrent::run([] {
+                           QSqlQuery query(Connection::forThread());
+                           return query.exec(QStringLiteral("SELECT COUNT(*) FROM TrackRepo")) && query.next()
+                                      ? query.value(0).toInt()
+                                      : -1;
+                       }).result();
+    QCOMPARE(staged, int(m_result.size()));
+}
+
+void TestFolderScan::folderPictureIsAppliedAtTheEnd()
+{
+    // Beta's file has no picture of its own; its one-album folder lends one.
+    const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
+                                   [](const track &t) { return t.albumName == QLatin1String("Beta"); });
+    QVERIFY(beta != m_result.cend());
+    QVERIFY(beta->hasCover);
+    QCOMPARE(beta->cover, artworkFile(QStringLiteral("Beta")));
+    QVERIFY(QFileInfo::exists(beta->cover));
+}
+
+void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo_data()
+{
+    QTest::addColumn<bool>("plays");
+    QTest::addRow("system plays video") << true;
+    QTest::addRow("system plays no video") << false;
+}
+
+void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
+{
+    QFETCH(bool, plays);
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(m_video, folder.filePath(QStringLiteral("clip.mp4"))));
+    track_data::IsVideoSupported = plays;
+    track_data scanner;
+    const TrackMap result = scanner.searchfile(QDir(folder.path()));
+    track_data::IsVideoSupported = false;
+    QCOMPARE(result.size(), plays ? 1 : 0);
+    if (plays)
+        QVERIFY(result.first().isVideo);
+}
+
+void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
+{
+    QTemporaryDir folder;
+    for (int i = 0; i < 20; ++i)
+        QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
+    QFile::remove(artworkFile(QStringLiteral("Gamma")));
+
+    // Holding the library's write lock stalls the scan at its first record
+    // (staged after the album picture is written), so the flag arrives while
+    // that record is in hand.
+    QSqlQuery lock;
+    QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+    track_data scanner;
+    QFuture<TrackMap> scan = QtConcurrent::run(&track_data::searchfile, &scanner, QDir(folder.path()));
+    QTRY_VERIFY(QFileInfo::exists(artworkFile(QStringLiteral("Gamma"))));
+    scanner.isStopSearch = true;
+    QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+
+    const TrackMap result = scan.result();
+    QCOMPARE(result.size(), 1);
+    QCOMPARE(result.first().albumName, QStringLiteral("Gamma"));
+}
+
+void TestFolderScan::idsContinueIntoASecondScan()
+{
+    QTemporaryDir empty;
+    track_data scanner;
+    QVERIFY(scanner.searchfile(QDir(empty.path())).isEmpty());
+
+    const QDir alpha(path(QStringLiteral("Alpha")));
+    const TrackMap first = scanner.searchfile(alpha);
+    const TrackMap second = scanner.searchfile(alpha);
+    QCOMPARE(first.size(), 3);
+    QCOMPARE(second.size(), 3);
+    QVERIFY(second.firstKey() > first.lastKey());
+}
+
+CORVANE_TEST_MAIN(TestFolderScan)
+#include "tst_folderscan.moc"
