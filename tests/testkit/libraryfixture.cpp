@@ -1,0 +1,134 @@
+#include "libraryfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include "core/shared.h"
+#include "database/connection.h"
+#include "database/database.h"
+
+namespace testkit {
+
+namespace {
+
+QSqlQuery run(const QString &sql, const QVariantList &values, bool *ok)
+{
+    QSqlQuery query(Connection::forThread());
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    *ok = query.exec();
+    return query;
+}
+
+// The id of a staged artist or album name, inserted when missing.
+QVariant stagedName(const QString &table, const QString &name)
+{
+    if (name.isNull())
+        return 0;
+    if (const QVariant id = scalar(QStringLiteral("SELECT id FROM %1 WHERE name = ?").arg(table), {name}); id.isValid())
+        return id;
+    const QString insert =
+        table == QLatin1String("albumsRepo")
+            ? QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?,0,'',0)")
+            : QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)");
+    bool ok = false;
+    const QSqlQuery query = run(insert, {name}, &ok);
+    return ok ? query.lastInsertId() : QVariant();
+}
+
+} // namespace
+
+QString libraryFile()
+{
+    return shared::dataFolder() + QStringLiteral("/ruvo.db");
+}
+
+void forgetLibrary()
+{
+    const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
+    if (QSqlDatabase::contains(name)) {
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        QFile::remove(libraryFile() + suffix);
+}
+
+bool openLibrary()
+{
+    forgetLibrary();
+    Database db;
+    if (!db.connect(QStringLiteral("RuvoData"), true))
+        return false;
+    db.create();
+    return true;
+}
+
+bool exec(const QString &sql, const QVariantList &values)
+{
+    bool ok = false;
+    const QSqlQuery query = run(sql, values, &ok);
+    if (!ok)
+        qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+    return ok;
+}
+
+QVariant scalar(const QString &sql, const QVariantList &values)
+{
+    bool ok = false;
+    QSqlQuery query = run(sql, values, &ok);
+    return ok && query.next() ? query.value(0) : QVariant();
+}
+
+int count(const QString &table)
+{
+    return scalar(QStringLiteral("SELECT count(*) FROM ") + table).toInt();
+}
+
+bool touch(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+track makeTrack(const QString &path, const QString &album, const QString &artist)
+{
+    track t;
+    t.filepath = t.sourcePath = path;
+    t.filename = QFileInfo(path).fileName();
+    t.folderLocation = QFileInfo(path).path();
+    t.trackname = QStringLiteral("Song");
+    t.artistName = artist;
+    t.albumName = album;
+    t.genre = QStringLiteral("Rock");
+    t.year = 2001;
+    t.bitrate = 192;
+    t.frequency = 44100;
+    t.duration = 3.5;
+    t.cover = shared().noArtworkUrl;
+    return t;
+}
+
+bool stage(const QString &folder, const QList<StagedRow> &rows)
+{
+    for (const StagedRow &row : rows) {
+        const QString file = row.title + QStringLiteral(".mp3");
+        if (!exec(QStringLiteral("INSERT INTO TrackRepo(filename, trackname, filepath, bitrate, tracknumber, "
+                                 "duration, artist_id, album_id, genre, year, Playlist, folderLocation) "
+                                 "VALUES (?,?,?,?,?,?,?,?,'Rock',2001,?,?)"),
+                  {file, row.title, folder + QLatin1Char('/') + file, row.bitrate, row.tracknumber, row.duration,
+                   stagedName(QStringLiteral("artistsRepo"), row.artist),
+                   stagedName(QStringLiteral("albumsRepo"), row.album), row.playlist, folder}))
+            return false;
+    }
+    return true;
+}
+
+} // namespace testkit
