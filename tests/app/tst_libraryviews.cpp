@@ -101,9 +101,8 @@ private slots:
     void rockAndRock();
     void whereEachKindLands();
     void trackLines();
-    void playlistTicks();
     void browserStopsWhenClosed();
-    void audiobooksAndVideos();
+    void videoView();
     void comparersAreStrictWeakOrders();
     void rowsAreOwnedAndHandedToTheGuiThread();
 };
@@ -357,34 +356,6 @@ void TestLibraryViews::trackLines()
     QCOMPARE(longest->track_path(), list[0].filepath);
 }
 
-void TestLibraryViews::playlistTicks()
-{
-    auto entry = [](int id, int artist) {
-        track t = music(id, QStringLiteral("Any"));
-        t.artist_id = artist;
-        t.playlist = QStringLiteral("Mix");
-        t.playlist_id = 70;
-        return t;
-    };
-    // Track 1 comes before the ticked track 2 of the same artist.
-    const TrackMap tracks = mapOf({entry(1, 5), entry(2, 5), entry(3, 5), entry(4, 6)});
-    manager::ViewInput input;
-    input.checkedTrackIds = {2};
-    input.checkedPlaylistIds = {70};
-    input.mediaTypeFilter = 1;
-    input.browserView = 1;
-    const manager::ViewResult rows = manager::Get_Playlist(tracks, input);
-    const auto *byArtist = row<TrackDataModel>(rows, "Mixa01");
-    QCOMPARE(byArtist->coverart(), QStringLiteral("qrc:///resources/photos/playlist.png"));
-    QVERIFY(!byArtist->selected()); // browserView is not 0
-    QList<bool> ticks;
-    for (QObject *t : byArtist->tracklist())
-        ticks.append(qobject_cast<TrackList *>(t)->selected());
-    QCOMPARE(ticks, (QList<bool>{false, true, true, false}));
-    input.browserView = 0;
-    QVERIFY(row<TrackDataModel>(manager::Get_Playlist(tracks, input), "Mixa01")->selected());
-}
-
 void TestLibraryViews::browserStopsWhenClosed()
 {
     const TrackMap tracks = mapOf({music(1, QStringLiteral("A")), music(2, QStringLiteral("B"))});
@@ -398,23 +369,10 @@ void TestLibraryViews::browserStopsWhenClosed()
     QCOMPARE(manager::Get_Tracklist(false, tracks, input).details.size(), 2);
 }
 
-void TestLibraryViews::audiobooksAndVideos()
+void TestLibraryViews::videoView()
 {
-    auto book = [](int id, const QString &album) {
-        track t = music(id, album);
-        t.isAudiobook = true;
-        return t;
-    };
     manager::ViewInput input;
-    input.checkedAlbumIds = {102};
     input.checkedTrackIds = {4};
-    const manager::ViewResult books = manager::Get_Audiobooklist(
-        mapOf({book(1, QStringLiteral("Rock")), book(2, QStringLiteral("Rock")), book(3, QStringLiteral("rock"))}),
-        input);
-    QCOMPARE(books.models.keys(), (QStringList{QStringLiteral("Rock"), QStringLiteral("rock")}));
-    QCOMPARE(row<AlbumDataModel>(books, QStringLiteral("Rock"))->albumid(), 102);
-    QVERIFY(row<AlbumDataModel>(books, QStringLiteral("Rock"))->selected());
-
     const TrackMap clips = mapOf({video(3, QStringLiteral("clip.mp4"), QStringLiteral("/a")),
                                   video(4, QStringLiteral("clip.mp4"), QStringLiteral("/b"))});
     const manager::ViewResult videos = manager::refrechVideoView(clips, input);
