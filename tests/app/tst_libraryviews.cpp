@@ -21,8 +21,8 @@ namespace {
 
 const QString placeholder = QStringLiteral("qrc:///resources/photos/no_artwork.png");
 
-track music(int id, const QString &album, const QString &artist = QStringLiteral("Artist"),
-            const QString &title = QString(), int number = 0)
+track music(int id, const QString &album, const QString &artist = QStringLiteral("Artist"), int number = 0,
+            const QString &title = QString())
 {
     track t;
     t.id = id;
@@ -59,18 +59,15 @@ TrackMap mapOf(const QList<track> &tracks)
     return map;
 }
 
-template <typename Row>
-Row *row(const manager::ViewResult &result, const QString &key)
+template <typename Row> Row *row(const manager::ViewResult &result, const QString &key)
 {
     return qobject_cast<Row *>(result.models.value(key));
 }
 
-QList<int> trackIdsOf(const QObject *object)
+QList<int> trackIdsOf(const QObject *group)
 {
     QList<int> ids;
-    const auto *group = qobject_cast<const TrackDataModel *>(object);
-    const QList<QObject *> tracks = group->tracklist();
-    for (const QObject *t : tracks)
+    for (const QObject *t : qobject_cast<const TrackDataModel *>(group)->tracklist())
         ids.append(qobject_cast<const TrackList *>(t)->trackid());
     return ids;
 }
@@ -79,8 +76,8 @@ QList<int> trackIdsOf(const QObject *object)
 QSet<int> groupedIds(const manager::ViewResult &result)
 {
     QSet<int> ids;
-    for (const QObject *object : result.models) {
-        const QList<int> rowIds = trackIdsOf(object);
+    for (const QObject *group : result.models) {
+        const QList<int> rowIds = trackIdsOf(group);
         ids.unite(QSet<int>(rowIds.cbegin(), rowIds.cend()));
     }
     return ids;
@@ -93,68 +90,42 @@ class TestLibraryViews : public QObject
     Q_OBJECT
 
 private slots:
-    void emptyMapsGiveEmptyViews();
     void albumNamesDifferingInCase();
     void sameNamedVideosInTheBrowser();
     void coverRule_data();
     void coverRule();
     void downloadedArtworkOnlyInTheLibrary();
     void artistRowsAndCounts();
-    void artistCoverLists();
-    void browserArtistCategories();
     void groupRows_data();
     void groupRows();
     void rockAndRock();
     void whereEachKindLands();
-    void tracksInTrackNumberOrder();
-    void longDurationsDoNotWrap();
-    void playlistSelection();
+    void trackLines();
     void browserStopsWhenClosed();
-    void audiobooksAndVideos();
+    void videoView();
     void comparersAreStrictWeakOrders();
     void rowsAreOwnedAndHandedToTheGuiThread();
 };
-
-void TestLibraryViews::emptyMapsGiveEmptyViews()
-{
-    const manager::LibraryViews views = manager::buildLibraryViews({}, {});
-    for (const manager::ViewResult *view :
-         {&views.albumModels, &views.artistModels, &views.trackRowModels, &views.playlistModels,
-          &views.podcastModels, &views.audiobookModels, &views.videoModels}) {
-        QVERIFY(view->models.isEmpty());
-        QVERIFY(view->details.isEmpty());
-        QVERIFY(view->owner);
-        QVERIFY(view->owner->children().isEmpty());
-    }
-    manager::ViewInput videos;
-    videos.mediaTypeFilter = 4;
-    const TrackMap someMusic = mapOf({music(1, QStringLiteral("A"))});
-    QVERIFY(manager::Get_Tracklist(false, someMusic, videos).models.isEmpty());
-    QVERIFY(manager::Get_Tracklist(false, someMusic, videos).details.isEmpty());
-}
 
 void TestLibraryViews::albumNamesDifferingInCase()
 {
     track lower = music(2, QStringLiteral("blue"), QStringLiteral("Second"));
     lower.quality = 2;
     const TrackMap tracks = mapOf({music(1, QStringLiteral("Blue"), QStringLiteral("First")), lower});
-
     manager::ViewInput input;
     input.checkedAlbumIds = {102};
     const manager::ViewResult library = manager::Get_Albumlist(true, tracks, input);
     QCOMPARE(library.models.keys(), QStringList{QStringLiteral("blue")});
     const auto *album = row<AlbumDataModel>(library, QStringLiteral("blue"));
     QCOMPARE(album->albumid(), 102);
-    QCOMPARE(album->albumname(), QStringLiteral("blue"));
     QCOMPARE(album->artistname(), QStringLiteral("Second"));
     QCOMPARE(album->quality(), 2);
     QVERIFY(album->selected());
-    QVERIFY(library.details.isEmpty());
+    QVERIFY(library.details.isEmpty());            // library mode leaves the browser's lists alone
     QCOMPARE(library.owner->children().size(), 1); // the replaced row was never made
 
     const manager::ViewResult browser = manager::Get_Albumlist(false, tracks, input);
     QCOMPARE(browser.models.keys(), (QStringList{QStringLiteral("Blue"), QStringLiteral("blue")}));
-    QVERIFY(!row<AlbumDataModel>(browser, QStringLiteral("Blue"))->selected());
     QCOMPARE(browser.details.size(), 2);
 }
 
@@ -171,13 +142,8 @@ void TestLibraryViews::sameNamedVideosInTheBrowser()
                                                 QStringLiteral("clip.mp42"), QStringLiteral("other.mp4")}));
     const auto *second = row<AlbumDataModel>(result, QStringLiteral("clip.mp41"));
     QCOMPARE(second->albumid(), 2);
-    QCOMPARE(second->albumname(), QStringLiteral("clip.mp4"));
-    QVERIFY(second->artistname().isEmpty());
     QCOMPARE(second->coverart(), QStringLiteral("/b/thumb.png"));
-    QCOMPARE(result.seenVideoTitles, (QStringList{QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
-    QCOMPARE(result.details.size(), 4);
     QCOMPARE(qobject_cast<DetailedDataModel *>(result.details.first())->year(), 180); // whole seconds
-
     // Titles seen by an earlier build of the same browser count as repeats.
     input.seenVideoTitles = result.seenVideoTitles;
     const manager::ViewResult again =
@@ -190,15 +156,16 @@ void TestLibraryViews::coverRule_data()
     QTest::addColumn<QString>("album");
     QTest::addColumn<QString>("cover");
     QTest::addColumn<QString>("shown");
-    QTest::addRow("empty cover") << "Blue" << "" << placeholder;
-    QTest::addRow("own cover kept") << "Blue" << "/art/blue.jpg" << "/art/blue.jpg";
-    QTest::addRow("unknown album, unrelated cover") << "Unknown Album" << "/art/folder.jpg" << placeholder;
-    QTest::addRow("unknown in any case") << "UNKNOWN" << "/art/folder.jpg" << placeholder;
-    QTest::addRow("unknown album, cover named after it")
-        << "Unknown Album" << "/art/unknown album.png" << "/art/unknown album.png";
-    QTest::addRow("cleaned name matched") << "Unknown: Live!" << "/art/Unknown Live.png" << "/art/Unknown Live.png";
-    QTest::addRow("placeholder stays placeholder")
-        << "Blue" << "qrc:///resources/photos/no_artwork.png" << placeholder;
+    QTest::addRow("empty cover") << "Blue"
+                                 << "" << placeholder;
+    QTest::addRow("own cover kept") << "Blue"
+                                    << "/art/blue.jpg"
+                                    << "/art/blue.jpg";
+    QTest::addRow("unknown album, unrelated cover") << "UNKNOWN"
+                                                    << "/art/folder.jpg" << placeholder;
+    QTest::addRow("unknown album, cover named after it (cleaned)") << "Unknown: Live!"
+                                                                   << "/art/Unknown Live.png"
+                                                                   << "/art/Unknown Live.png";
 }
 
 void TestLibraryViews::coverRule()
@@ -209,12 +176,9 @@ void TestLibraryViews::coverRule()
     track t = music(1, album);
     t.cover = cover;
     const TrackMap tracks = mapOf({t});
-    const manager::ViewResult albums = manager::Get_Albumlist(true, tracks, {});
-    QCOMPARE(row<AlbumDataModel>(albums, album.toLower())->coverart(), shown);
-    const manager::ViewResult rows = manager::Get_Tracklist(true, tracks, {});
-    QCOMPARE(row<TrackDataModel>(rows, album.toLower() + QStringLiteral("a01"))->coverart(), shown);
-    const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, {});
-    QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("Artist"))->coverart(), QStringList{shown});
+    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), album.toLower())->coverart(), shown);
+    QCOMPARE(row<TrackDataModel>(manager::Get_Tracklist(true, tracks, {}), album.toLower() + "a01")->coverart(), shown);
+    QCOMPARE(row<ArtistDataModel>(manager::Get_Artistlist(true, tracks, {}), "Artist")->coverart(), QStringList{shown});
 }
 
 void TestLibraryViews::downloadedArtworkOnlyInTheLibrary()
@@ -223,30 +187,15 @@ void TestLibraryViews::downloadedArtworkOnlyInTheLibrary()
     QVERIFY(QDir().mkpath(folder));
     const QString downloaded = folder + QStringLiteral("/Greatest Hits Vol 2.png");
     QFile file(downloaded);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("png");
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("png") == 3);
     file.close();
-
-    track withDownload = music(1, QStringLiteral("Greatest Hits (Vol. 2)"));
-    withDownload.cover = placeholder;
-    track withoutDownload = music(2, QStringLiteral("Nothing Downloaded"));
-    withoutDownload.cover = placeholder;
-    track podcast = withDownload;
-    podcast.id = 3;
-    podcast.isPodcast = true;
-    const TrackMap tracks = mapOf({withDownload, withoutDownload, podcast});
-
-    const manager::ViewResult albums = manager::Get_Albumlist(true, tracks, {});
-    QCOMPARE(row<AlbumDataModel>(albums, QStringLiteral("greatest hits (vol. 2)"))->coverart(), downloaded);
-    QCOMPARE(row<AlbumDataModel>(albums, QStringLiteral("nothing downloaded"))->coverart(), placeholder);
-    const manager::ViewResult rows = manager::Get_Tracklist(true, tracks, {});
-    QCOMPARE(row<TrackDataModel>(rows, QStringLiteral("greatest hits (vol. 2)a01"))->coverart(), downloaded);
-    // The podcasts view shows the stored cover.
-    const manager::ViewResult podcasts = manager::Get_Podcastlist(tracks, {});
-    QCOMPARE(row<TrackDataModel>(podcasts, QStringLiteral("Greatest Hits (Vol. 2)a01"))->coverart(), placeholder);
-    // The media browser never looks for downloads.
-    const manager::ViewResult browser = manager::Get_Albumlist(false, tracks, {});
-    QCOMPARE(row<AlbumDataModel>(browser, QStringLiteral("Greatest Hits (Vol. 2)"))->coverart(), placeholder);
+    track t = music(1, QStringLiteral("Greatest Hits (Vol. 2)"));
+    t.cover = placeholder;
+    const TrackMap tracks = mapOf({t});
+    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), "greatest hits (vol. 2)")->coverart(),
+             downloaded);
+    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(false, tracks, {}), "Greatest Hits (Vol. 2)")->coverart(),
+             placeholder);
     QVERIFY(QFile::remove(downloaded));
 }
 
@@ -255,185 +204,101 @@ void TestLibraryViews::artistRowsAndCounts()
     track a1 = music(1, QStringLiteral("One"), QStringLiteral("Ann"));
     track a2 = music(2, QStringLiteral("ONE"), QStringLiteral("Ann")); // same album, other case
     track a3 = music(3, QStringLiteral("Two"), QStringLiteral("Ann"));
-    a3.filepath = a1.filepath;                                          // same file twice
+    a3.filepath = a1.filepath; // same file twice
     track clip = video(4, QStringLiteral("clip.mp4"), QStringLiteral("/v"));
     clip.artistName = QStringLiteral("Ann");
-    clip.albumName = QStringLiteral("Live");
     track listed = music(5, QStringLiteral("Mix"), QStringLiteral("Ann"));
     listed.playlist = QStringLiteral("Mix");
-    track other = music(6, QStringLiteral("Three"), QStringLiteral("ann")); // case differs: another artist
-    track podcaster = music(7, QStringLiteral("Cast"), QStringLiteral("Host"));
-    podcaster.isPodcast = true;
-    const TrackMap tracks = mapOf({a1, a2, a3, clip, listed, other, podcaster});
+    track other = music(6, QStringLiteral("Three"), QStringLiteral("ann")); // another artist
+    track host = music(7, QStringLiteral("Cast"), QStringLiteral("Host"));
+    host.isPodcast = true;
+    const TrackMap tracks = mapOf({a1, a2, a3, clip, listed, other, host});
 
     manager::ViewInput input;
     input.checkedArtistIds = {203};
     const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, input);
     QCOMPARE(artists.models.keys(), (QStringList{QStringLiteral("Ann"), QStringLiteral("ann")}));
     const auto *ann = row<ArtistDataModel>(artists, QStringLiteral("Ann"));
-    QCOMPARE(ann->artistid(), 203); // the last music track without playlist
+    QCOMPARE(ann->artistid(), 203); // the last music track outside a playlist
     QVERIFY(ann->selected());
-    QCOMPARE(ann->trackcount(), 2); // distinct paths of music without playlist
+    QCOMPARE(ann->trackcount(), 2); // distinct paths of music outside playlists
     QCOMPARE(ann->albumcount(), 3); // one, two and the video's album
     QCOMPARE(ann->trackcount(), manager::getTrackCount(tracks, QStringLiteral("Ann"), true));
     QCOMPARE(ann->albumcount(), manager::getAlbumCount(tracks, QStringLiteral("Ann"), true));
-    QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("ann"))->trackcount(), 1);
-    QVERIFY(!artists.models.contains(QStringLiteral("Host")));
-    QVERIFY(artists.details.isEmpty());
-}
-
-void TestLibraryViews::artistCoverLists()
-{
-    track first = music(1, QStringLiteral("One"), QStringLiteral("Ann"));
-    track second = music(2, QStringLiteral("Two"), QStringLiteral("ann"));
-    track bare = music(3, QStringLiteral("Three"), QStringLiteral("Ann"));
+    // Covers are gathered per lower-cased name: pictures in front, placeholders behind.
+    track bare = music(8, QStringLiteral("Bare"), QStringLiteral("Ann"));
     bare.cover = placeholder;
-    const TrackMap tracks = mapOf({first, second, bare});
-    const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, {});
-    const QStringList expected = {QStringLiteral("/art/Two.jpg"), QStringLiteral("/art/One.jpg"), placeholder};
-    QCOMPARE(artists.artistCoverArt.value(QStringLiteral("ann")), expected);
-    QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("Ann"))->coverart(), expected);
-    QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("ann"))->coverart(),
-             (QStringList{QStringLiteral("/art/Two.jpg"), QStringLiteral("/art/One.jpg")}));
-
-    // A playlist entry keeps only playlist pictures in the list.
-    track listed = music(4, QStringLiteral("Mix"), QStringLiteral("Ann"));
-    listed.playlist = QStringLiteral("Mix");
-    listed.cover = QStringLiteral("qrc:///resources/photos/playlist.png");
-    manager::ViewInput input;
-    input.artistCoverArt = artists.artistCoverArt;
-    const manager::ViewResult next = manager::Get_Artistlist(true, mapOf({listed}), input);
-    QCOMPARE(next.artistCoverArt.value(QStringLiteral("ann")),
-             QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
-}
-
-void TestLibraryViews::browserArtistCategories()
-{
-    track plain = music(1, QStringLiteral("One"), QStringLiteral("Ann"));
-    track listed = music(2, QStringLiteral("Mix"), QStringLiteral("Bob"));
-    listed.playlist = QStringLiteral("Mix");
-    listed.playlist_id = 9;
-    track hidden = music(3, QStringLiteral("Two"), QStringLiteral("Cy"));
-    hidden.isHidden = true;
-    const TrackMap tracks = mapOf({plain, listed, hidden, video(4, QStringLiteral("v.mp4"), QStringLiteral("/v"))});
-
-    manager::ViewInput input;
-    input.checkedArtistIds = {201};
-    manager::ViewResult music0 = manager::Get_Artistlist(false, tracks, input);
-    QCOMPARE(music0.models.keys(), QStringList{QStringLiteral("Ann")});
-    QVERIFY(!row<ArtistDataModel>(music0, QStringLiteral("Ann"))->selected());
-    QCOMPARE(music0.details.size(), 1);
-
-    input.mediaTypeFilter = 1;
-    manager::ViewResult lists = manager::Get_Artistlist(false, tracks, input);
-    QCOMPARE(lists.models.keys(), QStringList{QStringLiteral("Bob")});
-    QCOMPARE(row<ArtistDataModel>(lists, QStringLiteral("Bob"))->coverart(),
-             QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
-    QCOMPARE(row<ArtistDataModel>(lists, QStringLiteral("Bob"))->trackcount(), 1);
-
-    input.mediaTypeFilter = 4;
-    manager::ViewResult videos = manager::Get_Artistlist(false, tracks, input);
-    QVERIFY(videos.models.isEmpty());
-    QVERIFY(videos.details.isEmpty());
-    // The cover lists still learn every track, hidden ones too.
-    QVERIFY(videos.artistCoverArt.contains(QStringLiteral("cy")));
+    const manager::ViewResult covers = manager::Get_Artistlist(true, mapOf({a1, a3, other, bare}), {});
+    QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
+             (QStringList{QStringLiteral("/art/Three.jpg"), QStringLiteral("/art/Two.jpg"),
+                          QStringLiteral("/art/One.jpg"), placeholder}));
 }
 
 void TestLibraryViews::groupRows_data()
 {
-    QTest::addColumn<int>("kind"); // 0 tracks, 1 playlists, 2 podcasts
+    QTest::addColumn<bool>("playlist");
     QTest::addColumn<int>("count");
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QList<int>>("perRow");
-
-    QTest::addRow("1 track") << 0 << 1 << QStringList{"rocka01", "rocka02"} << QList<int>{1, 0};
-    QTest::addRow("6 tracks") << 0 << 6 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 0};
-    QTest::addRow("7 tracks") << 0 << 7 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 1};
-    QTest::addRow("12 tracks") << 0 << 12 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 6};
-    QTest::addRow("13 tracks") << 0 << 13 << QStringList{"rocka01", "rocka02", "rocka03"} << QList<int>{6, 6, 1};
-    QStringList tens = {"rocka001", "rocka002"};
+    QTest::addRow("1 track") << false << 1 << QStringList{"rocka01", "rocka02"} << QList<int>{1, 0};
+    QTest::addRow("6 tracks") << false << 6 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 0};
+    QTest::addRow("7 tracks") << false << 7 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 1};
+    QTest::addRow("12 tracks") << false << 12 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 6};
+    QTest::addRow("13 tracks") << false << 13 << QStringList{"rocka01", "rocka02", "rocka03"} << QList<int>{6, 6, 1};
+    const QList<int> tenRows = {6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
+    QStringList keys = {"rocka001", "rocka002"};
     for (int r = 3; r <= 10; ++r)
-        tens << QStringLiteral("rocka%1").arg(r, 3, 10, QLatin1Char('0'));
-    QTest::addRow("55 tracks") << 0 << 55 << tens << QList<int>{6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
-    QStringList podcastTens = tens;
-    podcastTens.replaceInStrings(QStringLiteral("rock"), QStringLiteral("Rock"));
-    QTest::addRow("55 podcast episodes") << 2 << 55 << podcastTens << QList<int>{6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
-    QStringList playlistTens = {"Rocka001", "Rocka002"};
-    for (int r = 3; r <= 9; ++r)
-        playlistTens << QStringLiteral("Rocka0%1").arg(r);
-    playlistTens << QStringLiteral("Rocka10");
-    QTest::addRow("55 playlist entries") << 1 << 55 << playlistTens << QList<int>{6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
-    QTest::addRow("13 playlist entries") << 1 << 13 << QStringList{"Rocka01", "Rocka02", "Rocka03"}
-                                         << QList<int>{6, 6, 1};
+        keys << QStringLiteral("rocka%1").arg(r, 3, 10, QLatin1Char('0'));
+    QTest::addRow("55 tracks") << false << 55 << keys << tenRows;
+    keys = QStringList{"Rocka001", "Rocka002", "Rocka03", "Rocka04", "Rocka05",
+                       "Rocka06",  "Rocka07",  "Rocka08", "Rocka09", "Rocka10"};
+    QTest::addRow("55 playlist entries") << true << 55 << keys << tenRows;
 }
 
 void TestLibraryViews::groupRows()
 {
-    QFETCH(int, kind);
+    QFETCH(bool, playlist);
     QFETCH(int, count);
     QFETCH(QStringList, keys);
     QFETCH(QList<int>, perRow);
-
     QList<track> list;
     for (int i = 1; i <= count; ++i) {
-        track t = music(i, QStringLiteral("Rock"), QStringLiteral("Artist"), QString(), i);
+        track t = music(i, QStringLiteral("Rock"), QStringLiteral("Artist"), i);
         t.album_id = 7;
-        if (kind == 1) {
-            t.playlist = QStringLiteral("Rock");
-            t.playlist_id = 7;
-        }
-        t.isPodcast = kind == 2;
+        t.playlist = playlist ? QStringLiteral("Rock") : QString();
+        t.playlist_id = playlist ? 7 : 0;
         list.append(t);
     }
-    const TrackMap tracks = mapOf(list);
-    const manager::ViewResult result = kind == 0   ? manager::Get_Tracklist(true, tracks, {})
-                                       : kind == 1 ? manager::Get_Playlist(tracks, {})
-                                                   : manager::Get_Podcastlist(tracks, {});
+    const manager::ViewResult result =
+        playlist ? manager::Get_Playlist(mapOf(list), {}) : manager::Get_Tracklist(true, mapOf(list), {});
     QCOMPARE(result.models.keys(), keys);
     QList<int> sizes;
-    for (const QObject *object : result.models)
-        sizes.append(int(trackIdsOf(object).size()));
+    for (const QObject *group : result.models)
+        sizes.append(int(trackIdsOf(group).size()));
     QCOMPARE(sizes, perRow);
     QCOMPARE(groupedIds(result).size(), count);
-
+    // Row 1 carries the cover, row 2 artist, genre and year, later rows nothing.
     const auto *first = row<TrackDataModel>(result, keys.at(0));
     const auto *second = row<TrackDataModel>(result, keys.at(1));
     QCOMPARE(first->albumid(), 7);
-    QVERIFY(first->artistname().isEmpty());
-    QVERIFY(first->genre().isEmpty());
-    QCOMPARE(first->year(), 0);
+    QVERIFY(first->artistname().isEmpty() && first->genre().isEmpty() && first->year() == 0);
     QVERIFY(first->coverart() != QLatin1String("no"));
     QCOMPARE(second->coverart(), QStringLiteral("no"));
     QCOMPARE(second->genre(), QStringLiteral("Genre 1"));
-    QCOMPARE(second->artistname(), kind == 1 ? QString() : QStringLiteral("Artist"));
-    QCOMPARE(second->year(), kind == 1 ? 0 : 1991);
-    if (keys.size() > 2) {
-        const auto *third = row<TrackDataModel>(result, keys.at(2));
-        QCOMPARE(third->coverart(), QStringLiteral("no"));
-        QVERIFY(third->artistname().isEmpty());
-        QCOMPARE(third->year(), 0);
-    }
+    QCOMPARE(second->year(), playlist ? 0 : 1991);
+    if (keys.size() > 2)
+        QVERIFY(row<TrackDataModel>(result, keys.at(2))->artistname().isEmpty());
 }
 
 void TestLibraryViews::rockAndRock()
 {
-    track upper = music(1, QStringLiteral("Rock"), QStringLiteral("First"), QStringLiteral("b"), 2);
-    track lower = music(2, QStringLiteral("rock"), QStringLiteral("Second"), QStringLiteral("a"), 1);
-    const TrackMap tracks = mapOf({upper, lower});
-    const manager::ViewResult rows = manager::Get_Tracklist(true, tracks, {});
+    track upper = music(1, QStringLiteral("Rock"), QStringLiteral("First"), 2);
+    track lower = music(2, QStringLiteral("rock"), QStringLiteral("Second"), 1);
+    const manager::ViewResult rows = manager::Get_Tracklist(true, mapOf({upper, lower}), {});
     QCOMPARE(rows.models.keys(), (QStringList{QStringLiteral("rocka01"), QStringLiteral("rocka02")}));
-    const auto *first = row<TrackDataModel>(rows, QStringLiteral("rocka01"));
-    QCOMPARE(first->albumid(), 101);
-    QCOMPARE(first->albumname(), QStringLiteral("Rock"));
-    QCOMPARE(first->coverart(), QStringLiteral("/art/Rock.jpg"));
-    QCOMPARE(trackIdsOf(first), (QList<int>{2, 1}));
-    QCOMPARE(row<TrackDataModel>(rows, QStringLiteral("rocka02"))->artistname(), QStringLiteral("First"));
-
-    track podcastUpper = upper;
-    podcastUpper.isPodcast = true;
-    track podcastLower = lower;
-    podcastLower.isPodcast = true;
-    const manager::ViewResult podcasts = manager::Get_Podcastlist(mapOf({podcastUpper, podcastLower}), {});
+    QCOMPARE(trackIdsOf(rows.models.first()), (QList<int>{2, 1}));
+    upper.isPodcast = lower.isPodcast = true;
+    const manager::ViewResult podcasts = manager::Get_Podcastlist(mapOf({upper, lower}), {});
     QCOMPARE(podcasts.models.keys(), (QStringList{QStringLiteral("Rocka01"), QStringLiteral("Rocka02"),
                                                   QStringLiteral("rocka01"), QStringLiteral("rocka02")}));
 }
@@ -457,138 +322,57 @@ void TestLibraryViews::whereEachKindLands()
     track clip = video(7, QStringLiteral("clip.mp4"), QStringLiteral("/v"));
     track listedClip = video(8, QStringLiteral("other.mp4"), QStringLiteral("/v"));
     listedClip.playlist = QStringLiteral("Road Trip");
-    track bookVideo = video(9, QStringLiteral("book.mp4"), QStringLiteral("/v"));
-    bookVideo.isAudiobook = true;
-    const TrackMap tracks =
-        mapOf({plain, listed, podcast, listedPodcast, audiobook, listedAudiobook, clip, listedClip, bookVideo});
-
-    const manager::LibraryViews views = manager::buildLibraryViews(tracks, {});
+    const manager::LibraryViews views = manager::buildLibraryViews(
+        mapOf({plain, listed, podcast, listedPodcast, audiobook, listedAudiobook, clip, listedClip}), {});
     QCOMPARE(groupedIds(views.trackRowModels), QSet<int>({1}));
     QCOMPARE(groupedIds(views.playlistModels), QSet<int>({2, 4, 6}));
     QCOMPARE(groupedIds(views.podcastModels), QSet<int>({3, 4}));
     QCOMPARE(views.audiobookModels.models.keys(), QStringList{QStringLiteral("Book")});
-    QCOMPARE(views.videoModels.models.keys(),
-             (QStringList{QStringLiteral("book.mp4"), QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
+    QCOMPARE(views.videoModels.models.keys(), (QStringList{QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
     QCOMPARE(views.albumModels.models.keys(), QStringList{QStringLiteral("plain")});
-    QCOMPARE(row<AlbumDataModel>(views.albumModels, QStringLiteral("plain"))->albumid(), 101);
     QCOMPARE(views.artistModels.models.keys(), QStringList{QStringLiteral("Artist")});
-    QCOMPARE(views.ArtistCoverartList, views.artistModels.artistCoverArt);
 }
 
-void TestLibraryViews::tracksInTrackNumberOrder()
+void TestLibraryViews::trackLines()
 {
     QList<track> list;
     const QList<int> numbers = {3, 1, 2, 2, 0};
     const QStringList titles = {"c", "a", "Zed", "beta", "intro"};
-    for (int i = 0; i < numbers.size(); ++i) {
-        track t = music(10 + i, QStringLiteral("Order"), QStringLiteral("A"), titles.at(i), numbers.at(i));
-        list.append(t);
-    }
+    for (int i = 0; i < numbers.size(); ++i)
+        list.append(music(10 + i, QStringLiteral("Order"), QStringLiteral("A"), numbers.at(i), titles.at(i)));
+    list[0].duration = 40000.9; // longer than 9 hours
     manager::ViewInput input;
     input.checkedTrackIds = {14}; // the highest id decides the group's tick
     const manager::ViewResult rows = manager::Get_Tracklist(true, mapOf(list), input);
-    const auto *first = row<TrackDataModel>(rows, QStringLiteral("ordera01"));
+    const auto *group = row<TrackDataModel>(rows, "ordera01");
     // 0 intro, 1 a, 2 beta, 2 Zed (titles compare lower-cased), 3 c
-    QCOMPARE(trackIdsOf(first), (QList<int>{14, 11, 13, 12, 10}));
-    QCOMPARE(first->albumid(), 110);
-    QVERIFY(first->selected());
-    const auto *intro = qobject_cast<TrackList *>(first->tracklist().first());
+    QCOMPARE(trackIdsOf(group), (QList<int>{14, 11, 13, 12, 10}));
+    QVERIFY(group->selected());
+    const auto *intro = qobject_cast<TrackList *>(group->tracklist().first());
     QVERIFY(intro->selected());
-    QVERIFY(!qobject_cast<TrackList *>(first->tracklist().at(1))->selected());
-}
-
-void TestLibraryViews::longDurationsDoNotWrap()
-{
-    track book = music(1, QStringLiteral("Long"));
-    book.duration = 40000.9;
-    const manager::ViewResult rows = manager::Get_Tracklist(true, mapOf({book}), {});
-    const auto *track = qobject_cast<TrackList *>(row<TrackDataModel>(rows, "longa01")->tracklist().first());
-    QCOMPARE(track->duration(), 40000);
-    QCOMPARE(track->track_path(), book.filepath);
-    QCOMPARE(track->releasedate(), book.ReleaseDate);
-    QCOMPARE(track->tracktitle(), book.trackname);
-}
-
-void TestLibraryViews::playlistSelection()
-{
-    auto entry = [](int id, int artist) {
-        track t = music(id, QStringLiteral("Any"));
-        t.artist_id = artist;
-        t.playlist = QStringLiteral("Mix");
-        t.playlist_id = 70;
-        return t;
-    };
-    // Track 1 comes before the ticked track 2 of the same artist.
-    const TrackMap tracks = mapOf({entry(1, 5), entry(2, 5), entry(3, 5), entry(4, 6)});
-    manager::ViewInput input;
-    input.checkedTrackIds = {2};
-    input.checkedPlaylistIds = {70};
-    input.mediaTypeFilter = 1;
-    input.browserView = 1;
-    const manager::ViewResult byArtist = manager::Get_Playlist(tracks, input);
-    const auto *first = row<TrackDataModel>(byArtist, QStringLiteral("Mixa01"));
-    QCOMPARE(first->albumid(), 70);
-    QCOMPARE(first->albumname(), QStringLiteral("Mix"));
-    QCOMPARE(first->coverart(), QStringLiteral("qrc:///resources/photos/playlist.png"));
-    QVERIFY(!first->selected()); // browserView is not 0
-    QList<bool> ticks;
-    for (QObject *t : first->tracklist())
-        ticks.append(qobject_cast<TrackList *>(t)->selected());
-    QCOMPARE(ticks, (QList<bool>{false, true, true, false}));
-
-    input.browserView = 0;
-    const manager::ViewResult byPlaylist = manager::Get_Playlist(tracks, input);
-    QVERIFY(row<TrackDataModel>(byPlaylist, QStringLiteral("Mixa01"))->selected());
-
-    input.mediaTypeFilter = 0;
-    const manager::ViewResult otherCategory = manager::Get_Playlist(tracks, input);
-    QVERIFY(!row<TrackDataModel>(otherCategory, QStringLiteral("Mixa01"))->selected());
+    QVERIFY(!qobject_cast<TrackList *>(group->tracklist().at(1))->selected());
+    const auto *longest = qobject_cast<TrackList *>(group->tracklist().last());
+    QCOMPARE(longest->duration(), 40000);
+    QCOMPARE(longest->track_path(), list[0].filepath);
 }
 
 void TestLibraryViews::browserStopsWhenClosed()
 {
-    QList<track> list;
-    for (int i = 1; i <= 5; ++i)
-        list.append(music(i, QStringLiteral("Album %1").arg(i)));
+    const TrackMap tracks = mapOf({music(1, QStringLiteral("A")), music(2, QStringLiteral("B"))});
     std::atomic<bool> closed{true};
     manager::ViewInput input;
     input.mediaBrowserClosed = &closed;
-    const TrackMap tracks = mapOf(list);
     QVERIFY(manager::Get_Albumlist(false, tracks, input).models.isEmpty());
     QVERIFY(manager::Get_Tracklist(false, tracks, input).models.isEmpty());
-    QVERIFY(manager::Get_Artistlist(false, tracks, input).models.isEmpty());
-    // The library views do not look at the browser's flag.
-    QCOMPARE(manager::Get_Albumlist(true, tracks, input).models.size(), 5);
+    QCOMPARE(manager::Get_Albumlist(true, tracks, input).models.size(), 2); // the library ignores the flag
     closed = false;
-    const manager::ViewResult open = manager::Get_Tracklist(false, tracks, input);
-    QCOMPARE(open.models.size(), 10);
-    QCOMPARE(open.details.size(), 5);
-    const auto *firstDetail = qobject_cast<DetailedDataModel *>(open.details.first());
-    QCOMPARE(firstDetail->tracktitle(), QStringLiteral("Title 1"));
+    QCOMPARE(manager::Get_Tracklist(false, tracks, input).details.size(), 2);
 }
 
-void TestLibraryViews::audiobooksAndVideos()
+void TestLibraryViews::videoView()
 {
-    auto book = [](int id, const QString &album) {
-        track t = music(id, album);
-        t.isAudiobook = true;
-        return t;
-    };
-    track later = book(2, QStringLiteral("Rock"));
-    later.quality = 1;
     manager::ViewInput input;
-    input.checkedAlbumIds = {102};
     input.checkedTrackIds = {4};
-    const manager::ViewResult books =
-        manager::Get_Audiobooklist(mapOf({book(1, QStringLiteral("Rock")), later, book(3, QStringLiteral("rock"))}),
-                                   input);
-    QCOMPARE(books.models.keys(), (QStringList{QStringLiteral("Rock"), QStringLiteral("rock")}));
-    const auto *rock = row<AlbumDataModel>(books, QStringLiteral("Rock"));
-    QCOMPARE(rock->albumid(), 102);
-    QCOMPARE(rock->quality(), 1);
-    QVERIFY(rock->selected());
-    QVERIFY(!row<AlbumDataModel>(books, QStringLiteral("rock"))->selected());
-
     const TrackMap clips = mapOf({video(3, QStringLiteral("clip.mp4"), QStringLiteral("/a")),
                                   video(4, QStringLiteral("clip.mp4"), QStringLiteral("/b"))});
     const manager::ViewResult videos = manager::refrechVideoView(clips, input);
@@ -597,50 +381,38 @@ void TestLibraryViews::audiobooksAndVideos()
     QCOMPARE(clip->albumid(), 4);
     QVERIFY(clip->selected());
     QCOMPARE(clip->coverart(), QStringLiteral("/b/thumb.png"));
-    QVERIFY(manager::refrechVideoView(mapOf({book(5, QStringLiteral("X"))}), input).models.isEmpty());
 }
 
+// Built with CORVANE_DEBUG_STL, std::sort checks each comparer is a strict weak order.
 void TestLibraryViews::comparersAreStrictWeakOrders()
 {
     QObject owner;
-    auto detail = [&owner](const QString &album, const QString &artist, const QString &title, const QString &genre) {
-        return new DetailedDataModel(false, true, 1, 2000, title, album, artist, genre, &owner);
-    };
     QList<DetailedDataModel *> details;
     for (int i = 0; i < 40; ++i) {
-        details.append(detail(QStringLiteral("Same"), QStringLiteral("Same"), QStringLiteral("Same"),
-                              QStringLiteral("Same")));
-        details.append(detail(QStringLiteral("same"), QStringLiteral("SAME"), QStringLiteral("same"),
-                              QStringLiteral("same"))); // equal once lower-cased
-        details.append(detail(QStringLiteral("Album %1").arg(i % 7), QStringLiteral("Artist %1").arg(i % 5),
-                              QStringLiteral("Title %1").arg(i % 3), QString()));
+        const QString same = i % 2 ? QStringLiteral("Same") : QStringLiteral("sAME"); // equal once lower-cased
+        details << new DetailedDataModel(false, true, 1, 2000, same, same, same, same, &owner)
+                << new DetailedDataModel(false, true, 1, 2000, QStringLiteral("Title %1").arg(i % 3),
+                                         QStringLiteral("Album %1").arg(i % 7), QStringLiteral("Artist %1").arg(i % 5),
+                                         QString(), &owner);
     }
-    DetailedDataModel *equal = details.at(0);
-    DetailedDataModel *equalLowerCased = details.at(1);
-    for (auto comparer : {&manager::albumNameComparer, &manager::artistNameComparer,
-                          &manager::trackTitleDetailComparer}) {
-        QVERIFY(!comparer(equal, equal));
-        QVERIFY(!comparer(equal, equalLowerCased));
-        QVERIFY(!comparer(equalLowerCased, equal));
+    DetailedDataModel *const same = details.at(0);
+    DetailedDataModel *const sameLowerCased = details.at(2);
+    for (auto comparer :
+         {&manager::albumNameComparer, &manager::artistNameComparer, &manager::trackTitleDetailComparer}) {
+        QVERIFY(!comparer(same, same));
+        QVERIFY(!comparer(same, sameLowerCased) && !comparer(sameLowerCased, same));
         std::sort(details.begin(), details.end(), comparer);
         QVERIFY(std::is_sorted(details.begin(), details.end(), comparer));
     }
-    std::sort(details.begin(), details.end(), &manager::albumNameComparer);
-    QCOMPARE(details.first()->albumname().toLower(), QStringLiteral("album 0"));
-
     QList<TrackList *> tracks;
-    for (int i = 0; i < 40; ++i) {
-        tracks.append(new TrackList(i, i % 4, 0, i % 2 ? QStringLiteral("Same") : QStringLiteral("same"), {}, {}, {},
-                                    {}, false, {}, &owner));
-    }
-    QVERIFY(!manager::trackNumberComparer(tracks.at(0), tracks.at(0)));
+    for (int i = 0; i < 40; ++i)
+        tracks << new TrackList(i, i % 4, 0, i % 2 ? QStringLiteral("Same") : QStringLiteral("same"), {}, {}, {}, {},
+                                false, {}, &owner);
     QVERIFY(!manager::trackNumberComparer(tracks.at(0), tracks.at(4)));
     QVERIFY(!manager::trackTitleComparer(tracks.at(0), tracks.at(1)));
     std::sort(tracks.begin(), tracks.end(), &manager::trackNumberComparer);
-    QCOMPARE(tracks.first()->trackno(), 0);
     QCOMPARE(tracks.last()->trackno(), 3);
     std::sort(tracks.begin(), tracks.end(), &manager::trackTitleComparer);
-    QVERIFY(std::is_sorted(tracks.begin(), tracks.end(), &manager::trackTitleComparer));
     // Titles outside Latin-1 keep their own order instead of all tying.
     TrackList cyrillic(1, 1, 0, QStringLiteral("Кино"), {}, {}, {}, {}, false, {});
     TrackList greek(2, 1, 0, QStringLiteral("Άλφα"), {}, {}, {}, {}, false, {});
@@ -650,15 +422,13 @@ void TestLibraryViews::comparersAreStrictWeakOrders()
 void TestLibraryViews::rowsAreOwnedAndHandedToTheGuiThread()
 {
 #ifdef _GLIBCXX_DEBUG
-    // QFuture keeps its results in a QMap, which is a std::map: the checked
-    // library's map does not match the one compiled into Qt.
+    // QFuture keeps its results in a std::map that differs from the one compiled into Qt.
     QSKIP("QFuture results cannot cross into Qt under _GLIBCXX_DEBUG");
 #endif
     QList<track> list;
     for (int i = 1; i <= 20; ++i)
         list.append(music(i, QStringLiteral("Album %1").arg(i % 3)));
     const TrackMap tracks = mapOf(list);
-
     manager::ViewInput input;
     input.rowThread = QThread::currentThread();
     QThread *worker = nullptr;
@@ -666,23 +436,21 @@ void TestLibraryViews::rowsAreOwnedAndHandedToTheGuiThread()
         worker = QThread::currentThread();
         return manager::buildLibraryViews(tracks, input);
     });
-    future.waitForFinished();
     manager::LibraryViews views = future.result();
     QVERIFY(worker != QThread::currentThread());
-    QCOMPARE(views.trackRowModels.owner->thread(), QThread::currentThread());
     QObject *anyRow = views.trackRowModels.models.first();
-    QCOMPARE(anyRow->thread(), QThread::currentThread());
     QObject *anyTrack = qobject_cast<TrackDataModel *>(anyRow)->tracklist().first();
+    QCOMPARE(views.trackRowModels.owner->thread(), QThread::currentThread());
+    QCOMPARE(anyRow->thread(), QThread::currentThread());
     QCOMPARE(anyTrack->thread(), QThread::currentThread());
 
-    // Every row and every track object belongs to the generation's owner.
+    // Every row and track object belongs to the generation's owner, freed
+    // in the GUI thread by whoever drops the last reference.
     QPointer<QObject> watchedRow(anyRow);
     QPointer<QObject> watchedTrack(anyTrack);
     QCOMPARE(views.trackRowModels.owner->children().size(), views.trackRowModels.models.size() + 20);
     views.trackRowModels = {};
     future = {};
-    // The worker's own copy may still be on its way out; whoever drops the
-    // last reference, the generation is freed in the GUI thread.
     QTRY_VERIFY(watchedRow.isNull());
     QVERIFY(watchedTrack.isNull());
 }

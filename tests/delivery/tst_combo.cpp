@@ -2,7 +2,6 @@
 
 #include <QQmlComponent>
 #include <QQmlEngine>
-#include <QSettings>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -18,24 +17,12 @@ namespace {
 const QStringList shippedModels = {"Select", "Aster", "Birch", "Cedar", "Dune", "Ember", "Fjord", "Grove"};
 const QStringList allYears = {"Select", "2011", "2012", "2013", "2014"};
 
-QStringList names(const QList<Details> &list)
+QStringList namesOf(const QList<Details> &list, QString Details::*field = &Details::name)
 {
     QStringList out;
     for (const Details &d : list)
-        out << d.name;
+        out << d.*field;
     return out;
-}
-
-QVariant savedChoice(const QString &key)
-{
-    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
-    return settings.value(QStringLiteral("MainWindows/") + key);
-}
-
-void clearSettings()
-{
-    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
-    settings.clear();
 }
 
 // Stands in for the transfer dialog, the sender of the drive list.
@@ -73,277 +60,148 @@ class TestCombo : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void init();
-    void cleanupTestCase();
+    void cleanupTestCase() { init(); }
 
-    void modelListIsSelectPlusSevenModels();
-    void yearLists_data();
-    void yearLists();
-    void yearRanges_data();
-    void yearRanges();
+    void modelsAndYears();
     void shippedProfiles_data();
     void shippedProfiles();
-    void switchingVehicleReplacesProfile();
-    void unknownVehicleLoadsNothing();
+    void profileIsResetAndJobsKeepTheirCopy();
     void malformedResourceGivesEmptyProfile();
-    void jobKeepsItsOwnProfile();
-    void savingChoice();
-    void restoringChoice();
+    void savingAndRestoringTheChoice();
     void checkMediaLibrary();
     void qmlLinks();
-
-private:
-    QTemporaryDir m_dir;
-    QString writeFile(const QString &name, const QByteArray &content);
 };
-
-QString TestCombo::writeFile(const QString &name, const QByteArray &content)
-{
-    const QString path = m_dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    file.write(content);
-    return path;
-}
-
-void TestCombo::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-}
 
 void TestCombo::init()
 {
     Combo::setResourcePaths(Combo::defaultVehiclesPath(), Combo::defaultSystemsPath());
     Combo().fillModelCombo();
     *Combo().getsystemDetail() = SystemDetails();
-    clearSettings();
+    testkit::clearSettings();
 }
 
-void TestCombo::cleanupTestCase()
-{
-    Combo::setResourcePaths(Combo::defaultVehiclesPath(), Combo::defaultSystemsPath());
-}
-
-void TestCombo::modelListIsSelectPlusSevenModels()
+void TestCombo::modelsAndYears()
 {
     Combo combo;
     QCOMPARE(combo.fillModelCombo(), shippedModels);
-    QCOMPARE(combo.fillModelCombo(), shippedModels);  // a second call doesn't duplicate
-    QCOMPARE(combo.getModelList(), shippedModels);
-    QCOMPARE(Combo().getModelList(), shippedModels);  // shared by every Combo
-}
-
-void TestCombo::yearLists_data()
-{
-    QTest::addColumn<QString>("model");
-    QTest::addColumn<QStringList>("years");
-    QTest::addRow("first model") << "Aster" << allYears;
-    QTest::addRow("last model") << "Grove" << allYears;
-    QTest::addRow("unknown model") << "Zeppelin" << QStringList{"Select"};
-    QTest::addRow("Select") << "Select" << QStringList{"Select"};
-    QTest::addRow("case differs") << "aster" << QStringList{"Select"};
-    QTest::addRow("system name is no vehicle") << "System A" << QStringList{"Select"};
-}
-
-void TestCombo::yearLists()
-{
-    QFETCH(QString, model);
-    QFETCH(QStringList, years);
-    QCOMPARE(Combo().fillYearCombo(model), years);
-}
-
-void TestCombo::yearRanges_data()
-{
-    QTest::addColumn<QByteArray>("ranges");
-    QTest::addColumn<QStringList>("years");
-    QTest::addRow("overlapping ranges add each year once")
-        << QByteArray("<Range from=\"2010\" to=\"2012\"/><Range from=\"2011\" to=\"2013\"/>")
-        << QStringList{"Select", "2010", "2011", "2012", "2013"};
-    QTest::addRow("from above to adds nothing") << QByteArray("<Range from=\"2014\" to=\"2011\"/>")
-                                                << QStringList{"Select"};
-    QTest::addRow("empty from and to add one empty entry") << QByteArray("<Range from=\"\" to=\"\"/>")
-                                                           << QStringList{"Select", ""};
-}
-
-void TestCombo::yearRanges()
-{
-    QFETCH(QByteArray, ranges);
-    QFETCH(QStringList, years);
-    const QString path = writeFile("ranges.xml", "<Brand><Vehicle model=\"Test\">" + ranges
-                                                     + "<Url link=\"https://x.example/t\"/></Vehicle>"
-                                                       "<Vehicle model=\"Other\"><Range from=\"1990\" to=\"1991\"/>"
-                                                       "</Vehicle></Brand>");
-    Combo::setResourcePaths(path, Combo::defaultSystemsPath());
-    QCOMPARE(Combo().fillYearCombo("Test"), years);
-    QCOMPARE(Combo::carLink(), QStringLiteral("https://x.example/t"));
+    QCOMPARE(combo.fillModelCombo(), shippedModels); // a second call doesn't duplicate
+    QCOMPARE(Combo().getModelList(), shippedModels); // shared by every Combo
+    QCOMPARE(combo.fillYearCombo("Grove"), allYears);
+    for (const char *unknown : {"Zeppelin", "Select", "aster"})
+        QCOMPARE(combo.fillYearCombo(QString::fromLatin1(unknown)), QStringList{"Select"});
 }
 
 void TestCombo::shippedProfiles_data()
 {
     QTest::addColumn<QString>("vehicle");
     QTest::addColumn<QString>("system");
-    QTest::addColumn<bool>("albumArt");
     QTest::addColumn<QString>("codec");
-    QTest::addColumn<QString>("audioExtension");
+    QTest::addColumn<QString>("extension");
     QTest::addColumn<QStringList>("audioCodecs");
     QTest::addColumn<bool>("video");
-    QTest::addColumn<int>("videoCodecs");
-    QTest::addColumn<bool>("playlists");
-    QTest::addColumn<QStringList>("playlistExtensions");
-
-    const QStringList full = {"aac", "mp3", "wmav1", "wmav2", "wmapro", "wmavoice", "pcm_s16le"};
+    QTest::addColumn<QStringList>("playlists");
     const QStringList wma = {"mp3", "wmav1", "wmav2", "wmapro", "wmavoice"};
-    QTest::addRow("first vehicle, profile 1") << "Aster" << "System A" << true << "aac" << "m4a" << full << false
-                                              << 0 << true << QStringList{"m3u", "pls", "wpl"};
-    QTest::addRow("second vehicle, profile 3 with video") << "Birch" << "System C" << true << "wmav2" << "wma"
-                                                          << wma << true << 1 << false << QStringList();
-    QTest::addRow("third vehicle, profile 2") << "Cedar" << "System B" << false << "wmav2" << "wma" << wma
-                                              << false << 0 << false << QStringList();
-    QTest::addRow("last vehicle, profile 2") << "Grove" << "System B" << false << "wmav2" << "wma" << wma << false
-                                             << 0 << false << QStringList();
+    QTest::addRow("first vehicle, profile 1")
+        << "Aster"
+        << "System A"
+        << "aac"
+        << "m4a" << QStringList{"aac", "mp3", "wmav1", "wmav2", "wmapro", "wmavoice", "pcm_s16le"} << false
+        << QStringList{"m3u", "pls", "wpl"};
+    QTest::addRow("second vehicle, profile 3") << "Birch"
+                                               << "System C"
+                                               << "wmav2"
+                                               << "wma" << wma << true << QStringList();
+    QTest::addRow("last vehicle, profile 2") << "Grove"
+                                             << "System B"
+                                             << "wmav2"
+                                             << "wma" << wma << false << QStringList();
 }
 
 void TestCombo::shippedProfiles()
 {
     QFETCH(QString, vehicle);
     QFETCH(QString, system);
-    QFETCH(bool, albumArt);
     QFETCH(QString, codec);
-    QFETCH(QString, audioExtension);
+    QFETCH(QString, extension);
     QFETCH(QStringList, audioCodecs);
     QFETCH(bool, video);
-    QFETCH(int, videoCodecs);
-    QFETCH(bool, playlists);
-    QFETCH(QStringList, playlistExtensions);
-
+    QFETCH(QStringList, playlists);
     Combo combo;
     combo.readSystemDetails(vehicle);
     const SystemDetails &p = *combo.getsystemDetail();
     QCOMPARE(p.name, system);
     QCOMPARE(p.vehicleName, vehicle);
-    QCOMPARE(p.albumArtSupported, albumArt);
-    QCOMPARE(p.sizeX, albumArt ? 800 : 0);
-    QCOMPARE(p.albumArtFormats.size(), albumArt ? 3 : 1);
     QCOMPARE(p.codec, codec);
-    QCOMPARE(p.audioExtension, audioExtension);
+    QCOMPARE(p.audioExtension, extension);
     QCOMPARE(p.bitrate, 320000);
-    QCOMPARE(p.maxSamplingFrequency, 44100);
-    QCOMPARE(names(p.audioCodecs), audioCodecs);
-    QCOMPARE(p.audioCodecs.first().extension, audioCodecs.first() == "aac" ? QString("m4a,m4b,mp4,aac")
-                                                                           : QString("mp3"));
+    QCOMPARE(namesOf(p.audioCodecs), audioCodecs);
     QCOMPARE(p.videoSupported, video);
-    QCOMPARE(p.videoCodecs.size(), videoCodecs);
+    QCOMPARE(p.videoCodecs.size(), video ? 1 : 0);
     if (video) {
-        const VideoCodecDetails &v = p.videoCodecs.first();
-        QCOMPARE(v.name, QStringLiteral("h264"));
-        QCOMPARE(v.extension, QStringLiteral("mp4"));
-        QCOMPARE(v.profile, QStringLiteral("main"));
-        QCOMPARE(v.level, 2u);
-        QCOMPARE(v.width, 0u);
-        QCOMPARE(v.acodec, QStringLiteral("aac"));
-        QCOMPARE(v.bitrate, 160000);
+        QCOMPARE(p.videoCodecs.first().name, QStringLiteral("h264"));
+        QCOMPARE(p.videoCodecs.first().bitrate, 160000);
     }
     QCOMPARE(p.filingSystem, QStringLiteral("MS-DOS FAT32"));
     QCOMPARE(p.filingSystems.size(), 2);
-    QCOMPARE(p.filingSystems.at(0).name, QStringLiteral("MS-DOS FAT16"));
-    QCOMPARE(p.filingSystems.at(1).maxFiles, 4000);
     QCOMPARE(p.filingSystems.at(1).maxFilesPerFolder, 1000u);
-    QCOMPARE(p.filingSystems.at(1).maxFileSize, 0u);
-    QCOMPARE(p.playlistsSupported, playlists);
-    QStringList extensions;
-    for (const Details &d : p.playlists)
-        extensions << d.extension;
-    QCOMPARE(extensions, playlistExtensions);
+    QCOMPARE(p.playlistsSupported, !playlists.isEmpty());
+    QCOMPARE(namesOf(p.playlists, &Details::extension), playlists);
 }
 
-void TestCombo::switchingVehicleReplacesProfile()
-{
-    Combo combo;
-    combo.readSystemDetails("Aster");
-    QCOMPARE(combo.getsystemDetail()->audioCodecs.size(), 7);
-    QCOMPARE(combo.getsystemDetail()->playlists.size(), 3);
-    combo.readSystemDetails("Cedar");
-    const SystemDetails &p = *combo.getsystemDetail();
-    QCOMPARE(p.codec, QStringLiteral("wmav2"));
-    QCOMPARE(p.audioCodecs.size(), 5);  // not the union of both systems
-    QCOMPARE(p.albumArtFormats.size(), 1);
-    QCOMPARE(p.filingSystems.size(), 2);
-    QVERIFY(p.playlists.isEmpty());
-    QVERIFY(!p.playlistsSupported);
-    QCOMPARE(p.vehicleName, QStringLiteral("Cedar"));
-}
-
-void TestCombo::unknownVehicleLoadsNothing()
-{
-    Combo combo;
-    combo.readSystemDetails("Aster");
-    combo.readSystemDetails("Zeppelin");
-    combo.readSystemDetails("Select");
-    QCOMPARE(combo.getsystemDetail()->vehicleName, QStringLiteral("Aster"));
-    QCOMPARE(combo.getsystemDetail()->audioCodecs.size(), 7);
-}
-
-void TestCombo::malformedResourceGivesEmptyProfile()
-{
-    Combo combo;
-    combo.readSystemDetails("Aster");
-    const QString broken = writeFile("broken.xml", "<Brand><System name=\"System A\"><Audio codec=\"aac\" <<<");
-    Combo::setResourcePaths(Combo::defaultVehiclesPath(), broken);
-    combo.readSystemDetails("Birch");
-    const SystemDetails &p = *combo.getsystemDetail();
-    QVERIFY(p.name.isEmpty());
-    QVERIFY(p.codec.isEmpty());
-    QVERIFY(p.audioCodecs.isEmpty());
-    QVERIFY(!p.videoSupported);
-
-    Combo::setResourcePaths(m_dir.filePath("missing.xml"), m_dir.filePath("missing.xml"));
-    QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
-    QCOMPARE(combo.fillModelCombo(), QStringList{"Select"});
-}
-
-void TestCombo::jobKeepsItsOwnProfile()
+void TestCombo::profileIsResetAndJobsKeepTheirCopy()
 {
     Combo combo;
     combo.readSystemDetails("Aster");
     transferDetail job;
     job.system = *combo.getsystemDetail();
-    transferDetail copy = job;
     combo.readSystemDetails("Cedar");
+    const SystemDetails &p = *combo.getsystemDetail();
+    QCOMPARE(p.audioCodecs.size(), 5); // not the union of both systems
+    QCOMPARE(p.albumArtFormats.size(), 1);
+    QVERIFY(p.playlists.isEmpty());
     QCOMPARE(job.system.codec, QStringLiteral("aac"));
-    QCOMPARE(copy.system.audioCodecs.size(), 7);
-    QCOMPARE(combo.getsystemDetail()->codec, QStringLiteral("wmav2"));
+    QCOMPARE(job.system.audioCodecs.size(), 7);
+    // An unknown vehicle or "Select" leaves the profile as it is.
+    combo.readSystemDetails("Zeppelin");
+    combo.readSystemDetails("Select");
+    QCOMPARE(p.vehicleName, QStringLiteral("Cedar"));
 }
 
-void TestCombo::savingChoice()
+void TestCombo::malformedResourceGivesEmptyProfile()
 {
+    QTemporaryDir dir;
+    QFile broken(dir.filePath("broken.xml"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("<Brand><System name=\"System A\"><Audio codec=\"aac\" <<<");
+    broken.close();
     Combo combo;
-    combo.slSaveSettingModelIndex(2, "Select", "2012", 2);
-    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
-    QVERIFY(settings.allKeys().isEmpty());
-
-    combo.slSaveSettingModelIndex(3, "Cedar", "2013", 3);
-    QCOMPARE(savedChoice("Model").toInt(), 3);
-    QCOMPARE(savedChoice("ModelName").toString(), QStringLiteral("Cedar"));
-    QCOMPARE(savedChoice("ModelYearValue").toString(), QStringLiteral("2013"));
-    QCOMPARE(savedChoice("ModelYearIndex").toInt(), 3);
-    QVERIFY(combo.getsystemDetail()->name.isEmpty());  // saving doesn't load the profile
-}
-
-void TestCombo::restoringChoice()
-{
-    Combo combo;
-    QSignalSpy spy(&combo, &Combo::getSettings);
-    combo.runForGetSettaing();
-    QCOMPARE(spy.size(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), 0);
+    combo.readSystemDetails("Aster");
+    Combo::setResourcePaths(Combo::defaultVehiclesPath(), broken.fileName());
+    combo.readSystemDetails("Birch");
     QVERIFY(combo.getsystemDetail()->name.isEmpty());
+    QVERIFY(combo.getsystemDetail()->audioCodecs.isEmpty());
+
+    Combo::setResourcePaths(dir.filePath("missing.xml"), dir.filePath("missing.xml"));
+    QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
+    QCOMPARE(combo.fillModelCombo(), QStringList{"Select"});
+}
+
+void TestCombo::savingAndRestoringTheChoice()
+{
+    Combo combo;
+    QSignalSpy restored(&combo, &Combo::getSettings);
+    combo.slSaveSettingModelIndex(2, "Select", "2012", 2);
+    QVERIFY(testkit::savedVehicle().isEmpty());
+    combo.runForGetSettaing();
+    QCOMPARE(restored.takeFirst().at(0).toInt(), 0);
 
     combo.slSaveSettingModelIndex(2, "Birch", "2014", 4);
+    QCOMPARE(testkit::savedVehicle(),
+             (QVariantMap{{"Model", 2}, {"ModelName", "Birch"}, {"ModelYearIndex", 4}, {"ModelYearValue", "2014"}}));
+    QVERIFY(combo.getsystemDetail()->name.isEmpty()); // saving doesn't load the profile
     combo.runForGetSettaing();
-    QCOMPARE(spy.size(), 2);
-    QCOMPARE(spy.at(1).at(0).toInt(), 2);
+    QCOMPARE(restored.takeFirst().at(0).toInt(), 2);
     QCOMPARE(combo.getsystemDetail()->name, QStringLiteral("System C"));
 }
 
@@ -352,26 +210,21 @@ void TestCombo::checkMediaLibrary()
     Combo combo;
     QSignalSpy start(&combo, &Combo::sgShowStartPage);
     QSignalSpy library(&combo, &Combo::sgShowMediaLibrary);
-
-    // No library file yet.
-    combo.slCheckMediaLibrary("Aster", "2012", 0);
+    combo.slCheckMediaLibrary("Aster", "2012", 0); // no library file yet
     QCOMPARE(start.size(), 1);
     QCOMPARE(start.at(0).at(0).toString(), QStringLiteral("Aster"));
     QCOMPARE(combo.getsystemDetail()->name, QStringLiteral("System A"));
-    combo.slCheckMediaLibrary("Aster", "2012", 1);
-    QCOMPARE(library.size(), 1);
 
     Database db;
     QVERIFY(db.connect("RuvoData", true));
     db.create();
-    combo.slCheckMediaLibrary("Cedar", "2012", 0);  // an empty library is no library
+    combo.slCheckMediaLibrary("Cedar", "2012", 0); // an empty library is no library
     QCOMPARE(start.size(), 2);
-    QSqlQuery query(Connection::forThread());
-    QVERIFY(query.exec("INSERT INTO albums(name,artist_id,cover,year) VALUES ('Blue',1,'',2001)"));
+    QVERIFY(QSqlQuery(Connection::forThread())
+                .exec("INSERT INTO albums(name,artist_id,cover,year) VALUES ('Blue',1,'',2001)"));
     combo.slCheckMediaLibrary("Cedar", "2012", 0);
-    QCOMPARE(library.size(), 2);
-    QCOMPARE(library.at(1).at(0).toString(), QStringLiteral("Cedar"));
-    QCOMPARE(start.size(), 2);
+    QCOMPARE(library.size(), 1);
+    QCOMPARE(library.at(0).at(0).toString(), QStringLiteral("Cedar"));
 }
 
 void TestCombo::qmlLinks()
@@ -381,7 +234,6 @@ void TestCombo::qmlLinks()
     component.setData(rootQml, QUrl());
     std::unique_ptr<QObject> root(component.create());
     QVERIFY2(root, qPrintable(component.errorString()));
-
     FakeDrives drives;
     Combo::setDriveListSender(&drives);
     QTest::failOnWarning(QRegularExpression(QStringLiteral("QObject::connect")));
@@ -391,24 +243,21 @@ void TestCombo::qmlLinks()
     // V1 and V2: asking for a model's years answers with its year list.
     QVERIFY(QMetaObject::invokeMethod(root.get(), "fillYearCombo", Q_ARG(QString, "Dune")));
     QCOMPARE(root->property("years").toStringList(), allYears);
-    // V3 and V4 (or V5 when an earlier test left a library).
+    // V3, then V4 or V5 by whether a library exists.
     QVERIFY(QMetaObject::invokeMethod(root.get(), "sgCheckMediaLibrary", Q_ARG(QString, "Ember"),
                                       Q_ARG(QString, "2013"), Q_ARG(int, 0)));
     QCOMPARE(root->property(ruvoDB::isDB() ? "viewPanel" : "startPage").toString(), QStringLiteral("Ember"));
-    QCOMPARE(Combo().getsystemDetail()->vehicleName, QStringLiteral("Ember"));
     emit combo.sgShowStartPage(QVariant(QStringLiteral("Dune")));
     QCOMPARE(root->property("startPage").toString(), QStringLiteral("Dune"));
-    // V5: the library view.
     emit combo.sgShowMediaLibrary(QVariant(QStringLiteral("Fjord")));
     QCOMPARE(root->property("viewPanel").toString(), QStringLiteral("Fjord"));
     // V6: the drive list.
     emit drives.showDrivesData(QVariant(QStringList{"/media/usb"}));
     QCOMPARE(root->property("drives").toStringList(), QStringList{"/media/usb"});
-    // V7: saving the choice.
+    // V7 saves the choice; V8 restores it, telling QML the position.
     QVERIFY(QMetaObject::invokeMethod(root.get(), "sgSaveSettingModelIndex", Q_ARG(int, 5), Q_ARG(QString, "Ember"),
                                       Q_ARG(QString, "2013"), Q_ARG(int, 3)));
-    QCOMPARE(savedChoice("ModelName").toString(), QStringLiteral("Ember"));
-    // V8: restoring it tells QML the position.
+    QCOMPARE(testkit::savedVehicle().value("ModelName").toString(), QStringLiteral("Ember"));
     combo.runForGetSettaing();
     QCOMPARE(root->property("modelIndex").toInt(), 5);
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -35,6 +36,31 @@ void isolateUserFolders()
 QString testHome()
 {
     return homeDir ? homeDir->path() : QString();
+}
+
+QVariantMap savedVehicle()
+{
+    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
+    settings.beginGroup(QStringLiteral("MainWindows"));
+    QVariantMap values;
+    for (const QString &key : settings.childKeys())
+        values.insert(key, settings.value(key));
+    return values;
+}
+
+void saveVehicle(int model, const QString &name, int yearIndex, const QString &year)
+{
+    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
+    settings.beginGroup(QStringLiteral("MainWindows"));
+    settings.setValue(QStringLiteral("Model"), model);
+    settings.setValue(QStringLiteral("ModelName"), name);
+    settings.setValue(QStringLiteral("ModelYearIndex"), yearIndex);
+    settings.setValue(QStringLiteral("ModelYearValue"), year);
+}
+
+void clearSettings()
+{
+    QSettings(QStringLiteral("MyComp"), QStringLiteral("MyApp")).clear();
 }
 
 } // namespace testkit

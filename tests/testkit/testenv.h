@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QVariantMap>
 #include <QtTest>
 
 namespace testkit {
@@ -14,6 +15,12 @@ void isolateUserFolders();
 
 // The temporary home folder made by isolateUserFolders().
 QString testHome();
+
+// The vehicle choice kept in the application's settings ("MainWindows":
+// Model, ModelName, ModelYearIndex, ModelYearValue), and emptying them all.
+QVariantMap savedVehicle();
+void saveVehicle(int model, const QString &name, int yearIndex, const QString &year);
+void clearSettings();
 
 } // namespace testkit
 
