@@ -797,7 +797,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     connect(viewsWatcher, &QFutureWatcherBase::finished, this, &manager::viewsRebuildFinished);
 
     // The album -> iTunes artwork index the scans use for tracks without a cover.
-    track_data::ItuneCoverPIDALbum = TagLibBuilder().parseiTuneCoverArtStartup();
+    scanner.SetItunesArtPIDMap(TagLibBuilder().parseiTuneCoverArtStartup());
 
     licenceViewer = new Licence();
 
