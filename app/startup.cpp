@@ -112,10 +112,12 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "showMessageBox(QVariant)", Side::Root, "showmessageBox(QVariant)"},
         {Side::Controller, "showTransferBrowser()", Side::Root, "showtransferBrowser()"},
         {Side::Root, "continueDrive(QString,int,int,int,int)", Side::Drive, "ContinueDrive(QString,int,int,int,int)"},
-        {Side::Drive, "sgShowTransferProgress()", Side::Root, "slShowTransferProgress()", Qt::DirectConnection},
+        // Automatic, not direct: the copy job emits these from a worker, and
+        // QML may only run in the GUI thread.
+        {Side::Drive, "sgShowTransferProgress()", Side::Root, "slShowTransferProgress()"},
         {Side::Drive, "sgUpdateTransferProgress(QVariant,QVariant,QVariant)", Side::Root,
          "slUpdateTransferProgress(QVariant,QVariant,QVariant)"},
-        {Side::Drive, "sgHideTransferProgress()", Side::Root, "slhideTransferProgress()", Qt::DirectConnection},
+        {Side::Drive, "sgHideTransferProgress()", Side::Root, "slhideTransferProgress()"},
         {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowLoading()"},
         {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideLoading()"},
         {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
@@ -131,7 +133,7 @@ int StartUp::makeLinks(const QList<Link> &links, QObject *root, manager *control
         QObject *to = party(link.receiver, root, controller, drive);
         const bool made =
             from && to &&
-            QObject::connect(from, asSignal(link.signal).constData(), to, asSlot(link.method).constData(), link.type);
+            QObject::connect(from, asSignal(link.signal).constData(), to, asSlot(link.method).constData());
         if (!made) {
             ++failed;
             qCWarning(lcStartUp, "could not link %s to %s", link.signal, link.method);

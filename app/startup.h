@@ -35,7 +35,6 @@ public:
         const char *signal;
         Side receiver;
         const char *method;
-        Qt::ConnectionType type = Qt::AutoConnection;
     };
 
     // The links main() makes, in their order: first those of the interface
