@@ -131,15 +131,20 @@ bool isPlayable(const TagLib::AudioProperties *properties)
 
 bool track_data::checkProtected(QString path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    bool encrypted = false;
-    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
-        encrypted = isEncrypted<TagLib::ASF::File>(path);
-    else if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v"))
-        encrypted = isEncrypted<TagLib::MP4::File>(path);
+    const bool encrypted = isEncryptedFile(path);
     if (encrypted)
         protectedTracks.append(path);
     return encrypted;
+}
+
+bool track_data::isEncryptedFile(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
+        return isEncrypted<TagLib::ASF::File>(path);
+    if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v"))
+        return isEncrypted<TagLib::MP4::File>(path);
+    return false;
 }
 
 QStringList track_data::getProtectedTracks() const
@@ -366,11 +371,14 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     const QString name = sha.formatSplChar(record.albumName);
     const QString folder = shared::dataLocation() + sha.artworkPath;
     QDir().mkpath(folder);
-    const QString coverPath = folder + QLatin1Char('/') + (name.isEmpty() ? record.filename : name + QStringLiteral(".png"));
+    const QString coverPath = albumCoverPath(folder, name, record.filename);
 
     // The first track of the album that carries a picture writes the file;
     // the album's later tracks find it there.
-    TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+    if (readAheadCover)
+        TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
+    else
+        TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
     record.cover = QDir::fromNativeSeparators(coverPath);
     if (QFileInfo(record.cover).isFile()) {
         record.hasCover = true;
@@ -451,8 +459,10 @@ void track_data::convertBase64ToImage(QString path, QString data)
 // ---- Folder scan ----------------------------------------------------------
 
 #include <QDirIterator>
+#include <QHash>
 #include <QTextStream>
 #include <QTime>
+#include <QtConcurrent/QtConcurrentMap>
 
 #include "database/repositorystager.h"
 
@@ -479,7 +489,54 @@ void printTime(const char *label)
     QTextStream(stdout) << label << QTime::currentTime().toString(Qt::TextDate) << Qt::endl;
 }
 
+
+// Entries the walk takes in one go.  Their files are read on the thread pool
+// while the scan thread waits, then mapped and staged in walk order.  Large
+// enough to span several albums (their covers decode in parallel), small
+// enough that a stop is noticed quickly.
+constexpr int readAheadEntries = 256;
+
+// One walked entry, judged on the scan thread.
+struct WalkEntry
+{
+    enum Kind { Other, Media, Playlist };
+    Kind kind = Other;
+    QFileInfo file;
+    QString path;
+    bool isAudio = false;
+    bool isVideo = false;
+};
+
+// What a worker read of one media file.  `done` is false when the scan was
+// stopped first; the scan thread then reads the file itself if it goes on.
+struct FileRead
+{
+    bool done = false;
+    bool isProtected = false;
+    bool parsed = false;
+    TagObject tags;
+};
+
+// The files of one album picture that doesn't exist yet, in walk order, and
+// which of them gives the picture: the first whose picture decodes.
+struct CoverJob
+{
+    QList<int> entries;  // batch indexes
+    QStringList paths;
+};
+
+struct CoverFound
+{
+    int tried = 0;  // files of the job read, the giving one included
+    QByteArray png; // empty: none of the tried files has a usable picture
+};
+
 } // namespace
+
+QString track_data::albumCoverPath(const QString &artworkFolder, const QString &cleanedAlbum, const QString &fileName)
+{
+    return artworkFolder + QLatin1Char('/') + (cleanedAlbum.isEmpty() ? fileName : cleanedAlbum + QStringLiteral(".png"));
+}
 
 TrackMap track_data::searchfile(QDir dir)
 {
@@ -491,36 +548,130 @@ TrackMap track_data::searchfile(QDir dir)
     // The records are staged in groups: one transaction per record would
     // cost more than reading the files.
     const RepositoryStager::Batch staging;
+    const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
+    const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
 
     // Symbolic links to folders are not followed (no loops); hidden and
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,
     // and unreadable folders are passed over by the iterator.
     QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
-    while (entries.hasNext() && !isStopSearch.load(std::memory_order_relaxed)) {
-        obj_track = sha.initializeTrackObject(obj_track);
-        entries.next();
-        QFileInfo file = entries.fileInfo();
-        // A link to something that isn't a regular file could block a reader.
-        if (!file.isFile())
-            continue;
+    while (entries.hasNext() && !stopped()) {
+        // Take a batch of entries and judge them by name and size.
+        QList<WalkEntry> batch;
+        QStringList mediaPaths;
+        while (batch.size() < readAheadEntries && entries.hasNext() && !stopped()) {
+            entries.next();
+            WalkEntry entry;
+            entry.file = entries.fileInfo();
+            // A link to something that isn't a regular file could block a reader.
+            if (entry.file.isFile()) {
+                const QString suffix = entry.file.suffix().toLower();
+                entry.isAudio = checkAudioFile(suffix);
+                entry.isVideo = checkVideoFile(suffix);
+                if (entry.isAudio || entry.isVideo) {
+                    if (!isPassedOver(entry.file) && entry.file.size() > minimumMediaSize) {
+                        entry.kind = WalkEntry::Media;
+                        entry.path = entry.file.absoluteFilePath();
+                        mediaPaths.append(entry.path);
+                    }
+                } else if (checkPlaylist(suffix)
+                           && !entry.file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"),
+                                                                       Qt::CaseInsensitive)) {
+                    entry.kind = WalkEntry::Playlist;
+                }
+            }
+            batch.append(entry);
+        }
 
-        const QString suffix = file.suffix().toLower();
-        const bool isAudio = checkAudioFile(suffix);
-        const bool isVideo = checkVideoFile(suffix);
-        if (isAudio || isVideo) {
-            if (isPassedOver(file) || file.size() <= minimumMediaSize)
+        // Read the media files on the pool: workers get paths and return
+        // copies, so nothing shared is written off this thread.
+        const QList<FileRead> reads = QtConcurrent::blockingMapped<QList<FileRead>>(
+            mediaPaths, [&stopped](const QString &path) {
+                FileRead read;
+                if (stopped())
+                    return read;
+                read.done = true;
+                read.isProtected = isEncryptedFile(path);
+                if (!read.isProtected)
+                    read.parsed = ParseTags(read.tags, path);
+                return read;
+            });
+
+        // Album pictures to make: per picture file missing at this point, the
+        // batch's tracks that would look for it, in walk order (see
+        // MapToTrack and Save_Cover: audio records with a known album).
+        QList<std::optional<QByteArray>> covers(batch.size());
+        QHash<QString, int> jobOf; // cover path -> job index, -1: file exists
+        QList<CoverJob> jobs;
+        for (int i = 0, m = 0; i < batch.size(); ++i) {
+            if (batch.at(i).kind != WalkEntry::Media)
                 continue;
-            const QString path = file.absoluteFilePath();
-            if (checkProtected(path))
+            const FileRead &read = reads.at(m++);
+            const bool isVideoRecord = batch.at(i).isVideo && !batch.at(i).isAudio;
+            if (!read.done || read.isProtected || !read.parsed || isVideoRecord)
                 continue;
-            obj_track.filepath = path;
-            obj_track.sourcePath = path;
-            TagObject tags;
-            if (ParseTags(tags, path))
-                MapToTrack(track_Id, obj_track, tags, file, false, QString(), isVideo, isAudio);
-        } else if (checkPlaylist(suffix)) {
-            if (!file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"), Qt::CaseInsensitive))
-                scanPlaylist(file);
+            const QString album = TStringToQString(read.tags.album).trimmed();
+            if (shared::isUnknownName(album))
+                continue;
+            const QString coverPath = albumCoverPath(artworkFolder, sha.formatSplChar(album), batch.at(i).file.fileName());
+            auto job = jobOf.constFind(coverPath);
+            if (job == jobOf.constEnd()) {
+                const bool exists = QFileInfo::exists(coverPath);
+                job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
+                if (!exists)
+                    jobs.append(CoverJob());
+            }
+            if (job.value() >= 0) {
+                jobs[job.value()].entries.append(i);
+                jobs[job.value()].paths.append(batch.at(i).path);
+            }
+        }
+        // Decode each missing picture on the pool.  The tracks up to the one
+        // that gives it are settled; the rest look as before, so a picture
+        // that fails to be written is still sought in the album's next track.
+        const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(
+            jobs, [&stopped](const CoverJob &job) {
+                CoverFound result;
+                for (const QString &path : job.paths) {
+                    if (stopped())
+                        return CoverFound(); // nothing settled
+                    ++result.tried;
+                    result.png = TagLibBuilder::coverArtPng(path);
+                    if (!result.png.isEmpty())
+                        break;
+                }
+                return result;
+            });
+        for (int j = 0; j < jobs.size(); ++j) {
+            for (int k = 0; k < found.at(j).tried; ++k)
+                covers[jobs.at(j).entries.at(k)] = k + 1 == found.at(j).tried ? found.at(j).png : QByteArray();
+        }
+
+        // Map and stage in walk order, as if each file were read here.
+        for (int i = 0, m = 0; i < batch.size(); ++i) {
+            if (stopped())
+                break;
+            obj_track = sha.initializeTrackObject(obj_track);
+            WalkEntry &entry = batch[i];
+            if (entry.kind == WalkEntry::Playlist) {
+                scanPlaylist(entry.file);
+                continue;
+            }
+            if (entry.kind != WalkEntry::Media)
+                continue;
+            const FileRead &read = reads.at(m++);
+            if (read.done ? read.isProtected : isEncryptedFile(entry.path)) {
+                protectedTracks.append(entry.path);
+                continue;
+            }
+            obj_track.filepath = entry.path;
+            obj_track.sourcePath = entry.path;
+            TagObject tags = read.tags;
+            if (read.done ? read.parsed : ParseTags(tags, entry.path)) {
+                readAheadCover = covers.at(i);
+                MapToTrack(track_Id, obj_track, tags, entry.file, false, QString(), entry.isVideo, entry.isAudio);
+                readAheadCover.reset();
+            }
         }
     }
 
