@@ -463,6 +463,7 @@ void track_data::convertBase64ToImage(QString path, QString data)
 #include <QTextStream>
 #include <QTime>
 #include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "database/repositorystager.h"
 
@@ -490,10 +491,10 @@ void printTime(const char *label)
 }
 
 
-// Entries the walk takes in one go.  Their files are read on the thread pool
-// while the scan thread waits, then mapped and staged in walk order.  Large
-// enough to span several albums (their covers decode in parallel), small
-// enough that a stop is noticed quickly.
+// Entries the walk takes in one go.  While the scan thread maps and stages
+// one batch in walk order, the pool reads the files of the next.  Large
+// enough to span several albums (their pictures decode in parallel), small
+// enough that little reading is wasted when a scan stops.
 constexpr int readAheadEntries = 256;
 
 // One walked entry, judged on the scan thread.
@@ -507,6 +508,15 @@ struct WalkEntry
     bool isVideo = false;
 };
 
+// A media file of a batch as the workers get it: plain copies.
+struct MediaFile
+{
+    int entry = 0;           // index in the batch
+    QString path;
+    QString fileName;
+    bool takesAlbumCover = false; // an audio record (videos show their own frame)
+};
+
 // What a worker read of one media file.  `done` is false when the scan was
 // stopped first; the scan thread then reads the file itself if it goes on.
 struct FileRead
@@ -517,19 +527,98 @@ struct FileRead
     TagObject tags;
 };
 
-// The files of one album picture that doesn't exist yet, in walk order, and
-// which of them gives the picture: the first whose picture decodes.
+// The files of one album picture that doesn't exist yet, in walk order.
 struct CoverJob
 {
-    QList<int> entries;  // batch indexes
+    QList<int> entries;
     QStringList paths;
 };
 
 struct CoverFound
 {
-    int tried = 0;  // files of the job read, the giving one included
-    QByteArray png; // empty: none of the tried files has a usable picture
+    int tried = 0;   // files of the job read, the giving one included
+    QByteArray png;  // empty: none of the tried files has a usable picture
 };
+
+struct BatchRead
+{
+    QList<FileRead> files; // one per MediaFile
+    // Per batch entry: the album picture Save_Cover would make of the file
+    // (see track_data::readAheadCover), or nothing when not read ahead.
+    QList<std::optional<QByteArray>> covers;
+};
+
+// Reads the tags of a batch's media files and, for each album picture file
+// still missing, finds the first of the batch's tracks whose embedded picture
+// decodes (what Save_Cover would write, in walk order) and makes its PNG.
+// Runs on the pool; only reads files and returns copies.  The scan thread
+// still decides, record by record, whether a picture is written: one that
+// appears meanwhile is never replaced, and the tracks after the giving one
+// look for themselves, so a picture that fails to be written is still sought
+// in the album's next track.
+BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
+                    const std::atomic<bool> *stop)
+{
+    const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
+    BatchRead read;
+    read.files = QtConcurrent::blockingMapped<QList<FileRead>>(media, [&stopped](const MediaFile &file) {
+        FileRead result;
+        if (stopped())
+            return result;
+        result.done = true;
+        result.isProtected = track_data::isEncryptedFile(file.path);
+        if (!result.isProtected)
+            result.parsed = track_data::ParseTags(result.tags, file.path);
+        return result;
+    });
+
+    // The tracks that would look for each missing picture file (see
+    // MapToTrack and Save_Cover: audio records of a known album).
+    const shared sha;
+    QHash<QString, int> jobOf; // cover path -> job index, -1: the file exists
+    QList<CoverJob> jobs;
+    for (int m = 0; m < media.size(); ++m) {
+        const FileRead &file = read.files.at(m);
+        if (!file.done || file.isProtected || !file.parsed || !media.at(m).takesAlbumCover)
+            continue;
+        const QString album = TStringToQString(file.tags.album).trimmed();
+        if (shared::isUnknownName(album))
+            continue;
+        const QString coverPath =
+            track_data::albumCoverPath(artworkFolder, sha.formatSplChar(album), media.at(m).fileName);
+        auto job = jobOf.constFind(coverPath);
+        if (job == jobOf.constEnd()) {
+            const bool exists = QFileInfo::exists(coverPath);
+            job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
+            if (!exists)
+                jobs.append(CoverJob());
+        }
+        if (job.value() >= 0) {
+            jobs[job.value()].entries.append(media.at(m).entry);
+            jobs[job.value()].paths.append(media.at(m).path);
+        }
+    }
+
+    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(jobs, [&stopped](const CoverJob &job) {
+        CoverFound result;
+        for (const QString &path : job.paths) {
+            if (stopped())
+                return CoverFound(); // nothing settled
+            ++result.tried;
+            result.png = TagLibBuilder::coverArtPng(path);
+            if (!result.png.isEmpty())
+                break;
+        }
+        return result;
+    });
+    read.covers.resize(entries);
+    for (int j = 0; j < jobs.size(); ++j) {
+        const CoverFound &cover = found.at(j);
+        for (int k = 0; k < cover.tried; ++k)
+            read.covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
+    }
+    return read;
+}
 
 } // namespace
 
@@ -555,10 +644,9 @@ TrackMap track_data::searchfile(QDir dir)
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,
     // and unreadable folders are passed over by the iterator.
     QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
-    while (entries.hasNext() && !stopped()) {
-        // Take a batch of entries and judge them by name and size.
+    // The next entries of the walk, judged by name and size.
+    const auto takeBatch = [&] {
         QList<WalkEntry> batch;
-        QStringList mediaPaths;
         while (batch.size() < readAheadEntries && entries.hasNext() && !stopped()) {
             entries.next();
             WalkEntry entry;
@@ -572,7 +660,6 @@ TrackMap track_data::searchfile(QDir dir)
                     if (!isPassedOver(entry.file) && entry.file.size() > minimumMediaSize) {
                         entry.kind = WalkEntry::Media;
                         entry.path = entry.file.absoluteFilePath();
-                        mediaPaths.append(entry.path);
                     }
                 } else if (checkPlaylist(suffix)
                            && !entry.file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"),
@@ -582,75 +669,27 @@ TrackMap track_data::searchfile(QDir dir)
             }
             batch.append(entry);
         }
-
-        // Read the media files on the pool: workers get paths and return
-        // copies, so nothing shared is written off this thread.
-        const QList<FileRead> reads = QtConcurrent::blockingMapped<QList<FileRead>>(
-            mediaPaths, [&stopped](const QString &path) {
-                FileRead read;
-                if (stopped())
-                    return read;
-                read.done = true;
-                read.isProtected = isEncryptedFile(path);
-                if (!read.isProtected)
-                    read.parsed = ParseTags(read.tags, path);
-                return read;
-            });
-
-        // Album pictures to make: per picture file missing at this point, the
-        // batch's tracks that would look for it, in walk order (see
-        // MapToTrack and Save_Cover: audio records with a known album).
-        QList<std::optional<QByteArray>> covers(batch.size());
-        QHash<QString, int> jobOf; // cover path -> job index, -1: file exists
-        QList<CoverJob> jobs;
-        for (int i = 0, m = 0; i < batch.size(); ++i) {
-            if (batch.at(i).kind != WalkEntry::Media)
-                continue;
-            const FileRead &read = reads.at(m++);
-            const bool isVideoRecord = batch.at(i).isVideo && !batch.at(i).isAudio;
-            if (!read.done || read.isProtected || !read.parsed || isVideoRecord)
-                continue;
-            const QString album = TStringToQString(read.tags.album).trimmed();
-            if (shared::isUnknownName(album))
-                continue;
-            const QString coverPath = albumCoverPath(artworkFolder, sha.formatSplChar(album), batch.at(i).file.fileName());
-            auto job = jobOf.constFind(coverPath);
-            if (job == jobOf.constEnd()) {
-                const bool exists = QFileInfo::exists(coverPath);
-                job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
-                if (!exists)
-                    jobs.append(CoverJob());
-            }
-            if (job.value() >= 0) {
-                jobs[job.value()].entries.append(i);
-                jobs[job.value()].paths.append(batch.at(i).path);
-            }
+        return batch;
+    };
+    const auto startReading = [&](const QList<WalkEntry> &batch) {
+        QList<MediaFile> media;
+        for (int i = 0; i < batch.size(); ++i) {
+            const WalkEntry &entry = batch.at(i);
+            if (entry.kind == WalkEntry::Media)
+                media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
         }
-        // Decode each missing picture on the pool.  The tracks up to the one
-        // that gives it are settled; the rest look as before, so a picture
-        // that fails to be written is still sought in the album's next track.
-        const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(
-            jobs, [&stopped](const CoverJob &job) {
-                CoverFound result;
-                for (const QString &path : job.paths) {
-                    if (stopped())
-                        return CoverFound(); // nothing settled
-                    ++result.tried;
-                    result.png = TagLibBuilder::coverArtPng(path);
-                    if (!result.png.isEmpty())
-                        break;
-                }
-                return result;
-            });
-        for (int j = 0; j < jobs.size(); ++j) {
-            for (int k = 0; k < found.at(j).tried; ++k)
-                covers[jobs.at(j).entries.at(k)] = k + 1 == found.at(j).tried ? found.at(j).png : QByteArray();
-        }
+        return QtConcurrent::run(readBatch, media, int(batch.size()), artworkFolder, &isStopSearch);
+    };
+
+    QList<WalkEntry> batch = takeBatch();
+    QFuture<BatchRead> reading = startReading(batch);
+    while (!batch.isEmpty() && !stopped()) {
+        const BatchRead read = reading.result();
+        const QList<WalkEntry> next = takeBatch();
+        reading = startReading(next);
 
         // Map and stage in walk order, as if each file were read here.
-        for (int i = 0, m = 0; i < batch.size(); ++i) {
-            if (stopped())
-                break;
+        for (int i = 0, m = 0; i < batch.size() && !stopped(); ++i) {
             obj_track = sha.initializeTrackObject(obj_track);
             WalkEntry &entry = batch[i];
             if (entry.kind == WalkEntry::Playlist) {
@@ -659,21 +698,24 @@ TrackMap track_data::searchfile(QDir dir)
             }
             if (entry.kind != WalkEntry::Media)
                 continue;
-            const FileRead &read = reads.at(m++);
-            if (read.done ? read.isProtected : isEncryptedFile(entry.path)) {
+            const FileRead &file = read.files.at(m++);
+            if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
                 protectedTracks.append(entry.path);
                 continue;
             }
             obj_track.filepath = entry.path;
             obj_track.sourcePath = entry.path;
-            TagObject tags = read.tags;
-            if (read.done ? read.parsed : ParseTags(tags, entry.path)) {
-                readAheadCover = covers.at(i);
+            TagObject tags = file.tags;
+            if (file.done ? file.parsed : ParseTags(tags, entry.path)) {
+                readAheadCover = read.covers.at(i);
                 MapToTrack(track_Id, obj_track, tags, entry.file, false, QString(), entry.isVideo, entry.isAudio);
                 readAheadCover.reset();
             }
         }
+        batch = next;
     }
+    // The workers read this object's stop flag: let them finish first.
+    reading.waitForFinished();
 
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);

@@ -153,11 +153,14 @@ protected:
     QStringList protectedTracks;  // encrypted files found since the last reset
 
     // ---- Folder scan read-ahead -------------------------------------------
+public:
     // The album picture file of a track: the cleaned album name + ".png" in
     // the artwork folder, or the file's own name when nothing is left of the
     // album name.
     static QString albumCoverPath(const QString &artworkFolder, const QString &cleanedAlbum,
                                   const QString &fileName);
+
+protected:
     // Set by the folder scan while it maps a file whose embedded picture it
     // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
     // the file has no picture that decodes) instead of reading the file again.
