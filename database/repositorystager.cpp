@@ -160,14 +160,14 @@ bool RepositoryStager::stage(const track &record)
         // something to write.
         batch->db = db;
         if (batch->open || batch->begin()) {
-            QSqlQuery savepoint(db);
-            if (!runQuery(savepoint, QStringLiteral("SAVEPOINT stage")))
-                return false;
+            // The savepoint statements run per record too: kept prepared.
             Statements statements(db, &batch->statements);
+            if (!execute(statements.prepared(QStringLiteral("SAVEPOINT stage")), {}))
+                return false;
             const bool staged = stageRows(record, statements);
             if (!staged)
-                runQuery(savepoint, QStringLiteral("ROLLBACK TO stage"));
-            runQuery(savepoint, QStringLiteral("RELEASE stage"));
+                execute(statements.prepared(QStringLiteral("ROLLBACK TO stage")), {});
+            execute(statements.prepared(QStringLiteral("RELEASE stage")), {});
             if (batch->sinceBegin.elapsed() >= batchCommitMs)
                 batch->commit();
             return staged;
