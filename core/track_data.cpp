@@ -370,17 +370,22 @@ void track_data::Save_Cover(track &record, QFileInfo file)
 
     const QString name = sha.formatSplChar(record.albumName);
     const QString folder = shared::dataLocation() + sha.artworkPath;
-    QDir().mkpath(folder);
     const QString coverPath = albumCoverPath(folder, name, record.filename);
 
     // The first track of the album that carries a picture writes the file;
-    // the album's later tracks find it there.
-    if (readAheadCover)
-        TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
-    else
-        TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+    // the album's later tracks find it there, with one look (a scan asks
+    // this for every track).
+    QFileInfo cover(coverPath);
+    if (!cover.exists()) {
+        QDir().mkpath(folder);
+        if (readAheadCover)
+            TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
+        else
+            TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+        cover.refresh();
+    }
     record.cover = QDir::fromNativeSeparators(coverPath);
-    if (QFileInfo(record.cover).isFile()) {
+    if (cover.isFile()) {
         record.hasCover = true;
         return;
     }
