@@ -497,12 +497,14 @@ void printTime(const char *label)
 
 
 // Entries the walk takes in one go.  While the scan thread maps and stages
-// one batch in walk order, the pool reads the files of the next.  Large
+// one batch in walk order, the pool walks on and reads the files of the next.  Large
 // enough to span several albums (their pictures decode in parallel), small
 // enough that little reading is wasted when a scan stops.
 constexpr int readAheadEntries = 256;
+// The first batch is smaller: the scan thread has nothing to map until it is read.
+constexpr int firstBatchEntries = 32;
 
-// One walked entry, judged on the scan thread.
+// One walked entry, judged by name and size.
 struct WalkEntry
 {
     enum Kind { Other, Media, Playlist };
@@ -650,9 +652,9 @@ TrackMap track_data::searchfile(QDir dir)
     // and unreadable folders are passed over by the iterator.
     QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
     // The next entries of the walk, judged by name and size.
-    const auto takeBatch = [&] {
+    const auto takeBatch = [&](int size) {
         QList<WalkEntry> batch;
-        while (batch.size() < readAheadEntries && entries.hasNext() && !stopped()) {
+        while (batch.size() < size && entries.hasNext() && !stopped()) {
             entries.next();
             WalkEntry entry;
             entry.file = entries.fileInfo();
@@ -676,22 +678,35 @@ TrackMap track_data::searchfile(QDir dir)
         }
         return batch;
     };
-    const auto startReading = [&](const QList<WalkEntry> &batch) {
+    // Walks on and reads a batch, on the pool.  Only one such job runs at a
+    // time (the next starts once the scan thread has this one's result), so
+    // the iterator is never used by two threads at once.
+    struct WalkedBatch
+    {
+        QList<WalkEntry> entries;
+        BatchRead read;
+    };
+    const auto walkAndRead = [&](int size) {
+        WalkedBatch batch;
+        batch.entries = takeBatch(size);
         QList<MediaFile> media;
-        for (int i = 0; i < batch.size(); ++i) {
-            const WalkEntry &entry = batch.at(i);
+        for (int i = 0; i < batch.entries.size(); ++i) {
+            const WalkEntry &entry = batch.entries.at(i);
             if (entry.kind == WalkEntry::Media)
                 media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
         }
-        return QtConcurrent::run(readBatch, media, int(batch.size()), artworkFolder, &isStopSearch);
+        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch);
+        return batch;
     };
 
-    QList<WalkEntry> batch = takeBatch();
-    QFuture<BatchRead> reading = startReading(batch);
-    while (!batch.isEmpty() && !stopped()) {
-        const BatchRead read = reading.result();
-        const QList<WalkEntry> next = takeBatch();
-        reading = startReading(next);
+    QFuture<WalkedBatch> reading = QtConcurrent::run(walkAndRead, firstBatchEntries);
+    while (!stopped()) {
+        WalkedBatch walked = reading.result();
+        if (walked.entries.isEmpty())
+            break;
+        reading = QtConcurrent::run(walkAndRead, readAheadEntries);
+        QList<WalkEntry> &batch = walked.entries;
+        const BatchRead &read = walked.read;
 
         // Map and stage in walk order, as if each file were read here.
         for (int i = 0, m = 0; i < batch.size() && !stopped(); ++i) {
@@ -717,7 +732,6 @@ TrackMap track_data::searchfile(QDir dir)
                 readAheadCover.reset();
             }
         }
-        batch = next;
     }
     // The workers read this object's stop flag: let them finish first.
     reading.waitForFinished();
