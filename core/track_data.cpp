@@ -495,11 +495,10 @@ void printTime(const char *label)
     QTextStream(stdout) << label << QTime::currentTime().toString(Qt::TextDate) << Qt::endl;
 }
 
-
 // Entries the walk takes in one go.  While the scan thread maps and stages
-// one batch in walk order, the pool walks on and reads the files of the next.  Large
-// enough to span several albums (their pictures decode in parallel), small
-// enough that little reading is wasted when a scan stops.
+// one batch in walk order, the pool walks on and reads the files of the
+// next.  Large enough to span several albums (their pictures decode in
+// parallel), small enough that little reading is wasted when a scan stops.
 constexpr int readAheadEntries = 256;
 // The first batch is smaller: the scan thread has nothing to map until it is read.
 constexpr int firstBatchEntries = 32;
