@@ -28,59 +28,52 @@ QByteArray toQByteArray(const TagLib::ByteVector &bytes)
     return QByteArray(bytes.data(), int(bytes.size()));
 }
 
-// Writes the covers of one storeCoverArt call.  A "prepared" source (ID3v2,
-// MP4, AIFF) claims the cover file before decoding and never replaces a
-// picture this call has already written; the FLAC, APE and WMA sources
-// replace it.  Every write goes through a temporary file renamed into place.
-class CoverWriter
+// The 110 x 110 PNG of one embedded picture; empty when the bytes don't
+// decode.  A large picture is decoded straight at about twice the cover's
+// size (JPEG decodes at a fraction of its size for little cost), then scaled
+// smoothly the rest of the way.
+QByteArray scaledPng(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize full = reader.size();
+    const int edge = 2 * TagLibBuilder::coverSize;
+    if (full.width() > edge && full.height() > edge && reader.supportsOption(QImageIOHandler::ScaledSize))
+        reader.setScaledSize(full.scaled(edge, edge, Qt::KeepAspectRatioByExpanding));
+    QImage image;
+    if (!reader.read(&image)) {
+        qCDebug(lcCoverArt) << "embedded picture does not decode";
+        return QByteArray();
+    }
+    const QImage scaled = image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
+                                       Qt::SmoothTransformation);
+    QByteArray png;
+    QBuffer out(&png);
+    if (scaled.isNull() || !out.open(QIODevice::WriteOnly) || !scaled.save(&out, "PNG"))
+        return QByteArray();
+    return png;
+}
+
+// Chooses among the pictures of one file.  A "prepared" source (ID3v2, MP4,
+// AIFF) is taken only while nothing has been chosen; the FLAC, APE and WMA
+// sources replace an earlier choice.  Pictures that don't decode are passed
+// over.
+class CoverChoice
 {
 public:
-    explicit CoverWriter(const QString &coverPath)
-        : m_path(coverPath)
+    void offer(const QByteArray &bytes, bool prepared)
     {
+        if (prepared && !m_png.isEmpty())
+            return;
+        const QByteArray png = scaledPng(bytes);
+        if (!png.isEmpty())
+            m_png = png;
     }
-
-    void write(const QByteArray &bytes, bool prepared)
-    {
-        if (prepared && m_written) {
-            qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
-                                          << QStringLiteral("\"%1\"").arg(m_path);
-            return;
-        }
-        QSaveFile out(m_path);
-        if (!out.open(QIODevice::WriteOnly)) {
-            qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
-                                          << QStringLiteral("\"%1\"").arg(m_path);
-            return;
-        }
-        // A large picture is decoded straight at about twice the cover's
-        // size (JPEG decodes at a fraction of its size for little cost),
-        // then scaled smoothly the rest of the way.
-        QBuffer buffer;
-        buffer.setData(bytes);
-        QImageReader reader(&buffer);
-        const QSize full = reader.size();
-        const int edge = 2 * TagLibBuilder::coverSize;
-        if (full.width() > edge && full.height() > edge && reader.supportsOption(QImageIOHandler::ScaledSize))
-            reader.setScaledSize(full.scaled(edge, edge, Qt::KeepAspectRatioByExpanding));
-        QImage image;
-        if (!reader.read(&image)) {
-            qCDebug(lcCoverArt) << "embedded picture does not decode, nothing written:" << m_path;
-            out.cancelWriting();
-            return;
-        }
-        const QImage scaled = image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
-                                           Qt::SmoothTransformation);
-        if (scaled.isNull() || !scaled.save(&out, "PNG") || !out.commit()) {
-            qCDebug(lcCoverArt) << "cover could not be saved:" << m_path;
-            return;
-        }
-        m_written = true;
-    }
+    QByteArray png() const { return m_png; }
 
 private:
-    QString m_path;
-    bool m_written = false;
+    QByteArray m_png;
 };
 } // namespace
 
@@ -88,17 +81,35 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
 {
     if (QFileInfo::exists(coverPath))
         return QString();
+    writeCoverArt(coverPath, coverArtPng(mediaPath));
+    return QString();
+}
 
+bool TagLibBuilder::writeCoverArt(const QString &coverPath, const QByteArray &png)
+{
+    if (png.isEmpty() || QFileInfo::exists(coverPath))
+        return false;
+    QSaveFile out(coverPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
+        qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
+                                      << QStringLiteral("\"%1\"").arg(coverPath);
+        return false;
+    }
+    return true;
+}
+
+QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
+{
     const QString suffix = QFileInfo(mediaPath).suffix().toLower();
     const QByteArray name = QFile::encodeName(mediaPath);
-    CoverWriter writer(coverPath);
+    CoverChoice choice;
 
     {
         TagLib::MPEG::File file(name.constData(), false);
         if (file.isValid() && file.hasID3v2Tag()) {
-            const auto *frame = attachedPictureFrame(file.ID3v2Tag(false), false);
+            const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
             if (frame && !frame->picture().isEmpty())
-                writer.write(toQByteArray(frame->picture()), true);
+                choice.offer(toQByteArray(frame->picture()), true);
         }
     }
 
@@ -107,7 +118,7 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
         if (file.isValid() && file.tag()) {
             const TagLib::MP4::CoverArtList covers = file.tag()->item("covr").toCoverArtList();
             if (!covers.isEmpty() && !covers.front().data().isEmpty())
-                writer.write(toQByteArray(covers.front().data()), true);
+                choice.offer(toQByteArray(covers.front().data()), true);
         }
     }
 
@@ -116,7 +127,7 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
         if (file.isValid()) {
             const TagLib::List<TagLib::FLAC::Picture *> pictures = file.pictureList();
             if (!pictures.isEmpty() && pictures.front())
-                writer.write(toQByteArray(pictures.front()->data()), false);
+                choice.offer(toQByteArray(pictures.front()->data()), false);
         }
     }
 
@@ -130,7 +141,7 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
                 const TagLib::ByteVector raw = it->second.binaryData();
                 const int zero = raw.find('\0');
                 if (zero >= 0)
-                    writer.write(toQByteArray(raw.mid(static_cast<unsigned int>(zero) + 1)), false);
+                    choice.offer(toQByteArray(raw.mid(static_cast<unsigned int>(zero) + 1)), false);
             }
         }
     }
@@ -143,7 +154,7 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
             if (it != attributes.end() && !it->second.isEmpty()) {
                 const TagLib::ASF::Picture picture = it->second.front().toPicture();
                 if (picture.isValid())
-                    writer.write(toQByteArray(picture.picture()), false);
+                    choice.offer(toQByteArray(picture.picture()), false);
             }
         }
     }
@@ -151,13 +162,13 @@ QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
     if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif")) {
         TagLib::RIFF::AIFF::File file(name.constData(), false);
         if (file.isValid() && file.hasID3v2Tag()) {
-            const auto *frame = attachedPictureFrame(file.tag(), false);
+            const auto *frame = TagLibBuilder().attachedPictureFrame(file.tag(), false);
             if (frame && !frame->picture().isEmpty())
-                writer.write(toQByteArray(frame->picture()), true);
+                choice.offer(toQByteArray(frame->picture()), true);
         }
     }
 
-    return QString();
+    return choice.png();
 }
 
 TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib::ID3v2::Tag *tag, bool create)

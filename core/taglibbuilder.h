@@ -29,6 +29,14 @@ public:
     // an empty string: the outcome is whether a file now exists.  The file is
     // written whole or not at all, and bytes that don't decode leave nothing.
     QString storeCoverArt(QString coverPath, QString mediaPath);
+    // storeCoverArt in two halves, so a scan can decode pictures on worker
+    // threads and write them in scan order.  coverArtPng gives the PNG bytes
+    // storeCoverArt would write for mediaPath (empty: no picture that
+    // decodes); it only reads and is safe on any thread.  writeCoverArt
+    // writes them whole at coverPath unless png is empty or a file is
+    // already there; true when it wrote.
+    static QByteArray coverArtPng(const QString &mediaPath);
+    static bool writeCoverArt(const QString &coverPath, const QByteArray &png);
     // The tag's front-cover picture frame, else its first picture frame;
     // owned by the tag.  Without one: null, or with `create` a new default
     // frame added to the tag.

@@ -131,15 +131,20 @@ bool isPlayable(const TagLib::AudioProperties *properties)
 
 bool track_data::checkProtected(QString path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    bool encrypted = false;
-    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
-        encrypted = isEncrypted<TagLib::ASF::File>(path);
-    else if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v"))
-        encrypted = isEncrypted<TagLib::MP4::File>(path);
+    const bool encrypted = isEncryptedFile(path);
     if (encrypted)
         protectedTracks.append(path);
     return encrypted;
+}
+
+bool track_data::isEncryptedFile(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("wma") || suffix == QLatin1String("wmv"))
+        return isEncrypted<TagLib::ASF::File>(path);
+    if (suffix == QLatin1String("mp4") || suffix == QLatin1String("m4v"))
+        return isEncrypted<TagLib::MP4::File>(path);
+    return false;
 }
 
 QStringList track_data::getProtectedTracks() const
@@ -365,14 +370,22 @@ void track_data::Save_Cover(track &record, QFileInfo file)
 
     const QString name = sha.formatSplChar(record.albumName);
     const QString folder = shared::dataLocation() + sha.artworkPath;
-    QDir().mkpath(folder);
-    const QString coverPath = folder + QLatin1Char('/') + (name.isEmpty() ? record.filename : name + QStringLiteral(".png"));
+    const QString coverPath = albumCoverPath(folder, name, record.filename);
 
     // The first track of the album that carries a picture writes the file;
-    // the album's later tracks find it there.
-    TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+    // the album's later tracks find it there, with one look (a scan asks
+    // this for every track).
+    QFileInfo cover(coverPath);
+    if (!cover.exists()) {
+        QDir().mkpath(folder);
+        if (readAheadCover)
+            TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
+        else
+            TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+        cover.refresh();
+    }
     record.cover = QDir::fromNativeSeparators(coverPath);
-    if (QFileInfo(record.cover).isFile()) {
+    if (cover.isFile()) {
         record.hasCover = true;
         return;
     }
@@ -451,8 +464,11 @@ void track_data::convertBase64ToImage(QString path, QString data)
 // ---- Folder scan ----------------------------------------------------------
 
 #include <QDirIterator>
+#include <QHash>
 #include <QTextStream>
 #include <QTime>
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "database/repositorystager.h"
 
@@ -479,7 +495,143 @@ void printTime(const char *label)
     QTextStream(stdout) << label << QTime::currentTime().toString(Qt::TextDate) << Qt::endl;
 }
 
+// Entries the walk takes in one go.  While the scan thread maps and stages
+// one batch in walk order, the pool walks on and reads the files of the
+// next.  Large enough to span several albums (their pictures decode in
+// parallel), small enough that little reading is wasted when a scan stops.
+constexpr int readAheadEntries = 256;
+// The first batch is smaller: the scan thread has nothing to map until it is read.
+constexpr int firstBatchEntries = 32;
+
+// One walked entry, judged by name and size.
+struct WalkEntry
+{
+    enum Kind { Other, Media, Playlist };
+    Kind kind = Other;
+    QFileInfo file;
+    QString path;
+    bool isAudio = false;
+    bool isVideo = false;
+};
+
+// A media file of a batch as the workers get it: plain copies.
+struct MediaFile
+{
+    int entry = 0;           // index in the batch
+    QString path;
+    QString fileName;
+    bool takesAlbumCover = false; // an audio record (videos show their own frame)
+};
+
+// What a worker read of one media file.  `done` is false when the scan was
+// stopped first; the scan thread then reads the file itself if it goes on.
+struct FileRead
+{
+    bool done = false;
+    bool isProtected = false;
+    bool parsed = false;
+    TagObject tags;
+};
+
+// The files of one album picture that doesn't exist yet, in walk order.
+struct CoverJob
+{
+    QList<int> entries;
+    QStringList paths;
+};
+
+struct CoverFound
+{
+    int tried = 0;   // files of the job read, the giving one included
+    QByteArray png;  // empty: none of the tried files has a usable picture
+};
+
+struct BatchRead
+{
+    QList<FileRead> files; // one per MediaFile
+    // Per batch entry: the album picture Save_Cover would make of the file
+    // (see track_data::readAheadCover), or nothing when not read ahead.
+    QList<std::optional<QByteArray>> covers;
+};
+
+// Reads the tags of a batch's media files and, for each album picture file
+// still missing, finds the first of the batch's tracks whose embedded picture
+// decodes (what Save_Cover would write, in walk order) and makes its PNG.
+// Runs on the pool; only reads files and returns copies.  The scan thread
+// still decides, record by record, whether a picture is written: one that
+// appears meanwhile is never replaced, and the tracks after the giving one
+// look for themselves, so a picture that fails to be written is still sought
+// in the album's next track.
+BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
+                    const std::atomic<bool> *stop)
+{
+    const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
+    BatchRead read;
+    read.files = QtConcurrent::blockingMapped<QList<FileRead>>(media, [&stopped](const MediaFile &file) {
+        FileRead result;
+        if (stopped())
+            return result;
+        result.done = true;
+        result.isProtected = track_data::isEncryptedFile(file.path);
+        if (!result.isProtected)
+            result.parsed = track_data::ParseTags(result.tags, file.path);
+        return result;
+    });
+
+    // The tracks that would look for each missing picture file (see
+    // MapToTrack and Save_Cover: audio records of a known album).
+    const shared sha;
+    QHash<QString, int> jobOf; // cover path -> job index, -1: the file exists
+    QList<CoverJob> jobs;
+    for (int m = 0; m < media.size(); ++m) {
+        const FileRead &file = read.files.at(m);
+        if (!file.done || file.isProtected || !file.parsed || !media.at(m).takesAlbumCover)
+            continue;
+        const QString album = TStringToQString(file.tags.album).trimmed();
+        if (shared::isUnknownName(album))
+            continue;
+        const QString coverPath =
+            track_data::albumCoverPath(artworkFolder, sha.formatSplChar(album), media.at(m).fileName);
+        auto job = jobOf.constFind(coverPath);
+        if (job == jobOf.constEnd()) {
+            const bool exists = QFileInfo::exists(coverPath);
+            job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
+            if (!exists)
+                jobs.append(CoverJob());
+        }
+        if (job.value() >= 0) {
+            jobs[job.value()].entries.append(media.at(m).entry);
+            jobs[job.value()].paths.append(media.at(m).path);
+        }
+    }
+
+    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(jobs, [&stopped](const CoverJob &job) {
+        CoverFound result;
+        for (const QString &path : job.paths) {
+            if (stopped())
+                return CoverFound(); // nothing settled
+            ++result.tried;
+            result.png = TagLibBuilder::coverArtPng(path);
+            if (!result.png.isEmpty())
+                break;
+        }
+        return result;
+    });
+    read.covers.resize(entries);
+    for (int j = 0; j < jobs.size(); ++j) {
+        const CoverFound &cover = found.at(j);
+        for (int k = 0; k < cover.tried; ++k)
+            read.covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
+    }
+    return read;
+}
+
 } // namespace
+
+QString track_data::albumCoverPath(const QString &artworkFolder, const QString &cleanedAlbum, const QString &fileName)
+{
+    return artworkFolder + QLatin1Char('/') + (cleanedAlbum.isEmpty() ? fileName : cleanedAlbum + QStringLiteral(".png"));
+}
 
 TrackMap track_data::searchfile(QDir dir)
 {
@@ -491,38 +643,97 @@ TrackMap track_data::searchfile(QDir dir)
     // The records are staged in groups: one transaction per record would
     // cost more than reading the files.
     const RepositoryStager::Batch staging;
+    const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
+    const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
 
     // Symbolic links to folders are not followed (no loops); hidden and
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,
     // and unreadable folders are passed over by the iterator.
     QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
-    while (entries.hasNext() && !isStopSearch.load(std::memory_order_relaxed)) {
-        obj_track = sha.initializeTrackObject(obj_track);
-        entries.next();
-        QFileInfo file = entries.fileInfo();
-        // A link to something that isn't a regular file could block a reader.
-        if (!file.isFile())
-            continue;
+    // The next entries of the walk, judged by name and size.
+    const auto takeBatch = [&](int size) {
+        QList<WalkEntry> batch;
+        while (batch.size() < size && entries.hasNext() && !stopped()) {
+            entries.next();
+            WalkEntry entry;
+            entry.file = entries.fileInfo();
+            // A link to something that isn't a regular file could block a reader.
+            if (entry.file.isFile()) {
+                const QString suffix = entry.file.suffix().toLower();
+                entry.isAudio = checkAudioFile(suffix);
+                entry.isVideo = checkVideoFile(suffix);
+                if (entry.isAudio || entry.isVideo) {
+                    if (!isPassedOver(entry.file) && entry.file.size() > minimumMediaSize) {
+                        entry.kind = WalkEntry::Media;
+                        entry.path = entry.file.absoluteFilePath();
+                    }
+                } else if (checkPlaylist(suffix)
+                           && !entry.file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"),
+                                                                       Qt::CaseInsensitive)) {
+                    entry.kind = WalkEntry::Playlist;
+                }
+            }
+            batch.append(entry);
+        }
+        return batch;
+    };
+    // Walks on and reads a batch, on the pool.  Only one such job runs at a
+    // time (the next starts once the scan thread has this one's result), so
+    // the iterator is never used by two threads at once.
+    struct WalkedBatch
+    {
+        QList<WalkEntry> entries;
+        BatchRead read;
+    };
+    const auto walkAndRead = [&](int size) {
+        WalkedBatch batch;
+        batch.entries = takeBatch(size);
+        QList<MediaFile> media;
+        for (int i = 0; i < batch.entries.size(); ++i) {
+            const WalkEntry &entry = batch.entries.at(i);
+            if (entry.kind == WalkEntry::Media)
+                media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
+        }
+        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch);
+        return batch;
+    };
 
-        const QString suffix = file.suffix().toLower();
-        const bool isAudio = checkAudioFile(suffix);
-        const bool isVideo = checkVideoFile(suffix);
-        if (isAudio || isVideo) {
-            if (isPassedOver(file) || file.size() <= minimumMediaSize)
+    QFuture<WalkedBatch> reading = QtConcurrent::run(walkAndRead, firstBatchEntries);
+    while (!stopped()) {
+        WalkedBatch walked = reading.result();
+        if (walked.entries.isEmpty())
+            break;
+        reading = QtConcurrent::run(walkAndRead, readAheadEntries);
+        QList<WalkEntry> &batch = walked.entries;
+        const BatchRead &read = walked.read;
+
+        // Map and stage in walk order, as if each file were read here.
+        for (int i = 0, m = 0; i < batch.size() && !stopped(); ++i) {
+            obj_track = sha.initializeTrackObject(obj_track);
+            WalkEntry &entry = batch[i];
+            if (entry.kind == WalkEntry::Playlist) {
+                scanPlaylist(entry.file);
                 continue;
-            const QString path = file.absoluteFilePath();
-            if (checkProtected(path))
+            }
+            if (entry.kind != WalkEntry::Media)
                 continue;
-            obj_track.filepath = path;
-            obj_track.sourcePath = path;
-            TagObject tags;
-            if (ParseTags(tags, path))
-                MapToTrack(track_Id, obj_track, tags, file, false, QString(), isVideo, isAudio);
-        } else if (checkPlaylist(suffix)) {
-            if (!file.absoluteFilePath().contains(QLatin1String("/Corvane Media Organiser/"), Qt::CaseInsensitive))
-                scanPlaylist(file);
+            const FileRead &file = read.files.at(m++);
+            if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
+                protectedTracks.append(entry.path);
+                continue;
+            }
+            obj_track.filepath = entry.path;
+            obj_track.sourcePath = entry.path;
+            TagObject tags = file.tags;
+            if (file.done ? file.parsed : ParseTags(tags, entry.path)) {
+                readAheadCover = read.covers.at(i);
+                MapToTrack(track_Id, obj_track, tags, entry.file, false, QString(), entry.isVideo, entry.isAudio);
+                readAheadCover.reset();
+            }
         }
     }
+    // The workers read this object's stop flag: let them finish first.
+    reading.waitForFinished();
 
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <optional>
 
 #include "core/itunedata.h"
 #include "core/tagobject.h"
@@ -59,6 +60,9 @@ public:
     // True for an encrypted wma, wmv, mp4 or m4v file, whose path then joins
     // the protected list.  m4a and m4b files are never reported.
     bool checkProtected(QString path);
+    // The test behind checkProtected, without touching the list: only reads
+    // the file, so any thread may ask.
+    static bool isEncryptedFile(const QString &path);
     QStringList getProtectedTracks() const;
     void resetProtectedTracks();
     // Fills `tags` from the file at `path`; true when the file was read.  A
@@ -147,6 +151,20 @@ public:
 
 protected:
     QStringList protectedTracks;  // encrypted files found since the last reset
+
+    // ---- Folder scan read-ahead -------------------------------------------
+public:
+    // The album picture file of a track: the cleaned album name + ".png" in
+    // the artwork folder, or the file's own name when nothing is left of the
+    // album name.
+    static QString albumCoverPath(const QString &artworkFolder, const QString &cleanedAlbum,
+                                  const QString &fileName);
+
+protected:
+    // Set by the folder scan while it maps a file whose embedded picture it
+    // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
+    // the file has no picture that decodes) instead of reading the file again.
+    std::optional<QByteArray> readAheadCover;
 };
 
 #endif // TRACK_DATA_H

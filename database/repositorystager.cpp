@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -19,12 +20,36 @@ QVariant textValue(const QString &text)
     return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
 }
 
+// Rows a batch knows to be there, so a scan's repeated genres, years and
+// artists skip their look-ups.  Exact names only (albums match in any
+// letter case).  Valid within one transaction, which holds the write lock:
+// emptied at each commit, as other writers may change the tables between
+// transactions, and when a record's savepoint rolls back.
+struct KnownRows
+{
+    QSet<QString> genres;
+    QSet<int> years;
+    QHash<QString, qint64> artists; // name -> id the look-up gives
+
+    void clear()
+    {
+        genres.clear();
+        years.clear();
+        artists.clear();
+    }
+};
+
 // Where stage() gets its statements: prepared on each use, or, inside a
-// batch, prepared once and kept for the batch's life.
+// batch, prepared once and kept for the batch's life, with the rows it knows.
 class Statements
 {
 public:
-    Statements(QSqlDatabase db, QHash<QString, QSqlQuery> *kept) : m_db(db), m_kept(kept), m_query(db) {}
+    Statements(QSqlDatabase db, QHash<QString, QSqlQuery> *kept, KnownRows *known = nullptr)
+        : m_db(db), m_kept(kept), m_known(known), m_query(db)
+    {
+    }
+
+    KnownRows *known() const { return m_known; }
 
     // The statement ready to bind, or null (logged) when it doesn't prepare.
     QSqlQuery *prepared(const QString &sql)
@@ -50,6 +75,7 @@ public:
 private:
     QSqlDatabase m_db;
     QHash<QString, QSqlQuery> *m_kept;
+    KnownRows *m_known;
     QSqlQuery m_query;
 };
 
@@ -100,6 +126,7 @@ struct RepositoryStager::Batch::State
 {
     QSqlDatabase db;
     QHash<QString, QSqlQuery> statements;
+    KnownRows known;
     QElapsedTimer sinceBegin;
     bool open = false;
     bool failed = false;
@@ -115,6 +142,7 @@ struct RepositoryStager::Batch::State
 
     void commit()
     {
+        known.clear();
         if (!open)
             return;
         QSqlQuery query(db);
@@ -160,14 +188,16 @@ bool RepositoryStager::stage(const track &record)
         // something to write.
         batch->db = db;
         if (batch->open || batch->begin()) {
-            QSqlQuery savepoint(db);
-            if (!runQuery(savepoint, QStringLiteral("SAVEPOINT stage")))
+            // The savepoint statements run per record too: kept prepared.
+            Statements statements(db, &batch->statements, &batch->known);
+            if (!execute(statements.prepared(QStringLiteral("SAVEPOINT stage")), {}))
                 return false;
-            Statements statements(db, &batch->statements);
             const bool staged = stageRows(record, statements);
-            if (!staged)
-                runQuery(savepoint, QStringLiteral("ROLLBACK TO stage"));
-            runQuery(savepoint, QStringLiteral("RELEASE stage"));
+            if (!staged) {
+                execute(statements.prepared(QStringLiteral("ROLLBACK TO stage")), {});
+                batch->known.clear();
+            }
+            execute(statements.prepared(QStringLiteral("RELEASE stage")), {});
             if (batch->sinceBegin.elapsed() >= batchCommitMs)
                 batch->commit();
             return staged;
@@ -188,22 +218,32 @@ bool stageRows(const track &record, Statements &query)
     const shared sha;
     qint64 found = 0;
 
+    KnownRows *known = query.known();
+
     // Genre and year of the library tables: their ids are not kept here.
     const QVariant genre = textValue(record.genre);
-    if (!lookUpId(query, QStringLiteral("SELECT id FROM genres WHERE genre = ?"), {genre}, found))
-        return false;
-    if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO genres(genre) VALUES (?)"), {genre}))
-        return false;
+    if (!known || !known->genres.contains(genre.toString())) {
+        if (!lookUpId(query, QStringLiteral("SELECT id FROM genres WHERE genre = ?"), {genre}, found))
+            return false;
+        if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO genres(genre) VALUES (?)"), {genre}))
+            return false;
+        if (known)
+            known->genres.insert(genre.toString());
+    }
 
     // Artist: exact, case-sensitive name.
     const QVariant artistName = textValue(record.artistName);
-    qint64 artistId = 0;
-    if (!lookUpId(query, QStringLiteral("SELECT id FROM artistsRepo WHERE name = ? ORDER BY id"), {artistName},
-                  artistId))
-        return false;
-    if (artistId == 0
-        && !insertRow(query, QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)"), {artistName}, &artistId))
-        return false;
+    qint64 artistId = known ? known->artists.value(artistName.toString()) : 0;
+    if (artistId == 0) {
+        if (!lookUpId(query, QStringLiteral("SELECT id FROM artistsRepo WHERE name = ? ORDER BY id"),
+                      {artistName}, artistId))
+            return false;
+        if (artistId == 0
+            && !insertRow(query, QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)"), {artistName}, &artistId))
+            return false;
+        if (known)
+            known->artists.insert(artistName.toString(), artistId);
+    }
 
     // Album: one row per name in any ASCII letter case, whoever the artist.
     const QVariant albumName = textValue(record.albumName);
@@ -226,10 +266,14 @@ bool stageRows(const track &record, Statements &query)
             return false;
     }
 
-    if (!lookUpId(query, QStringLiteral("SELECT id FROM years WHERE year = ?"), {record.year}, found))
-        return false;
-    if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO years(year) VALUES (?)"), {record.year}))
-        return false;
+    if (!known || !known->years.contains(record.year)) {
+        if (!lookUpId(query, QStringLiteral("SELECT id FROM years WHERE year = ?"), {record.year}, found))
+            return false;
+        if (found == 0 && !insertRow(query, QStringLiteral("INSERT INTO years(year) VALUES (?)"), {record.year}))
+            return false;
+        if (known)
+            known->years.insert(record.year);
+    }
 
     // The same file under the same playlist name is staged once; the row
     // already there stays as it is.

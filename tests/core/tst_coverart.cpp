@@ -28,6 +28,9 @@ private slots:
     void nothingWritten_data();
     void nothingWritten();
     void attachedPictureFrameMadeOnce();
+    void decodeAndWriteHalvesMatch_data();
+    void decodeAndWriteHalvesMatch();
+    void writeCoverArtNeverReplaces();
 
 private:
     QString coverPath(const QString &name) const { return dir.filePath(QStringLiteral("covers/") + name + ".png"); }
@@ -171,6 +174,50 @@ void TestCoverArt::attachedPictureFrameMadeOnce()
     QVERIFY(made);
     QCOMPARE(builder.attachedPictureFrame(&empty, true), made);
     QCOMPARE(empty.frameList("APIC").size(), 1u);
+}
+
+void TestCoverArt::decodeAndWriteHalvesMatch_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addRow("mp3 APIC") << "mp3";
+    QTest::addRow("flac picture") << "flac";
+    QTest::addRow("Upper.M4A covr") << "m4a";
+    QTest::addRow("wma WM/Picture") << "wma";
+    QTest::addRow("mp3 without picture") << "plain";
+    QTest::addRow("garbage APIC frame") << "garbage";
+    QTest::addRow("garbage WM/Picture") << "wmjunk";
+}
+
+// A scan decodes on worker threads and writes later: the two halves must
+// give exactly the file storeCoverArt writes, or none.
+void TestCoverArt::decodeAndWriteHalvesMatch()
+{
+    QFETCH(QString, file);
+    const QString whole = coverPath(QStringLiteral("whole-") + file);
+    const QString halves = coverPath(QStringLiteral("halves-") + file);
+    TagLibBuilder().storeCoverArt(whole, media.value(file));
+    const QByteArray png = TagLibBuilder::coverArtPng(media.value(file));
+    QCOMPARE(TagLibBuilder::writeCoverArt(halves, png), !png.isEmpty());
+    QCOMPARE(QFileInfo::exists(halves), QFileInfo::exists(whole));
+    QFile a(whole);
+    QFile b(halves);
+    if (a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly))
+        QCOMPARE(b.readAll(), a.readAll());
+    QCOMPARE(QFileInfo(halves).permissions(), QFileInfo(whole).permissions());
+}
+
+void TestCoverArt::writeCoverArtNeverReplaces()
+{
+    const QString cover = coverPath(QStringLiteral("kept"));
+    QFile file(cover);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("someone else's picture");
+    file.close();
+    const QByteArray png = TagLibBuilder::coverArtPng(media.value("mp3"));
+    QVERIFY(!png.isEmpty());
+    QVERIFY(!TagLibBuilder::writeCoverArt(cover, png));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("someone else's picture"));
 }
 
 CORVANE_TEST_MAIN(TestCoverArt)

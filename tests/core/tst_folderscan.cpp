@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtConcurrent>
@@ -36,6 +37,8 @@ private slots:
     void videosOnlyWhenTheSystemPlaysVideo();
     void cancelFromAnotherThreadReturnsAPartialMap();
     void idsContinueIntoASecondScan();
+    void albumPictureFromTheFirstTrackWhosePictureDecodes_data();
+    void albumPictureFromTheFirstTrackWhosePictureDecodes();
     void cleanupTestCase();
 
 private:
@@ -274,6 +277,75 @@ void TestFolderScan::idsContinueIntoASecondScan()
     QCOMPARE(first.size(), 3);
     QCOMPARE(second.size(), 3);
     QVERIFY(second.firstKey() > first.lastKey());
+}
+
+void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes_data()
+{
+    QTest::addColumn<int>("plainTracks");
+    QTest::addRow("a few tracks") << 3;
+    QTest::addRow("more tracks than one read-ahead batch") << 300;
+}
+
+// The scan reads files ahead on other threads; the album picture must still
+// come from the first track in walk order whose picture decodes, and all the
+// album's tracks share it.
+void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
+{
+    QFETCH(int, plainTracks);
+    QTemporaryDir folder;
+    MediaKit kit(folder.filePath(QStringLiteral("sources")));
+    MediaTags tags;
+    tags.title = QStringLiteral("Song");
+    tags.artist = QStringLiteral("Artist");
+    tags.album = QStringLiteral("Delta %1").arg(plainTracks);
+    const QString red = kit.picture(QStringLiteral("red.png"), 64, 64, QStringLiteral("red"));
+    const QString blue = kit.picture(QStringLiteral("blue.png"), 64, 64, QStringLiteral("blue"));
+    const QString plain = kit.mp3(QStringLiteral("plain.mp3"), tags, QString(), 7);
+    const QString withRed = kit.mp3(QStringLiteral("red.mp3"), tags, red, 7);
+    const QString withBlue = kit.mp3(QStringLiteral("blue.mp3"), tags, blue, 7);
+    const QString garbled = kit.mp3(QStringLiteral("garbled.mp3"), tags, QString(), 7);
+    for (const QString &made : {red, blue, plain, withRed, withBlue, garbled})
+        QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
+    const QString junk = folder.filePath(QStringLiteral("sources/junk.png"));
+    QFile junkFile(junk);
+    QVERIFY(junkFile.open(QIODevice::WriteOnly));
+    junkFile.write(QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a'));
+    junkFile.close();
+    QVERIFY(MediaKit::addApicFrames(garbled, {{3, junk}}));
+
+    const QString tree = folder.filePath(QStringLiteral("tree"));
+    QVERIFY(QDir().mkpath(tree));
+    for (int i = 0; i < plainTracks; ++i)
+        QVERIFY(QFile::copy(plain, tree + QStringLiteral("/plain%1.mp3").arg(i)));
+    QVERIFY(QFile::copy(garbled, tree + QStringLiteral("/garbled.mp3")));
+    QVERIFY(QFile::copy(withRed, tree + QStringLiteral("/red.mp3")));
+    QVERIFY(QFile::copy(withBlue, tree + QStringLiteral("/blue.mp3")));
+
+    // The walk's order is the directory's: find which picture comes first.
+    QString expected;
+    QDirIterator walk(tree, QDirIterator::Subdirectories);
+    while (expected.isEmpty() && walk.hasNext()) {
+        const QString name = QFileInfo(walk.next()).fileName();
+        if (name == QLatin1String("red.mp3") || name == QLatin1String("blue.mp3"))
+            expected = name.section(QLatin1Char('.'), 0, 0);
+    }
+
+    const QString cover = artworkFile(tags.album);
+    QFile::remove(cover);
+    track_data scanner;
+    const TrackMap result = scanner.searchfile(QDir(tree));
+    QCOMPARE(result.size(), plainTracks + 3);
+    for (const track &record : result) {
+        QCOMPARE(record.cover, cover);
+        QVERIFY(record.hasCover);
+    }
+    const QImage picture(cover, "PNG");
+    QCOMPARE(picture.size(), QSize(110, 110));
+    const QColor got = picture.pixelColor(55, 55);
+    const QColor want(expected);
+    // ffmpeg's colour conversion is off by a step or two.
+    QVERIFY2(qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) + qAbs(got.blue() - want.blue()) < 60,
+             qPrintable(got.name() + QStringLiteral(" instead of ") + expected));
 }
 
 CORVANE_TEST_MAIN(TestFolderScan)
