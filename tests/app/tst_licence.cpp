@@ -27,11 +27,8 @@ void TestLicence::showsTheTermsReadOnly()
     const QString text = browser->toPlainText();
     QVERIFY(text.startsWith(QLatin1String("CORVANE MEDIA ORGANISER")));
     // The notices of the libraries shipped with it, read as UTF-8.
-    for (const QString &phrase : {QStringLiteral("GNU Lesser General Public License version 3 (LGPLv3)"),
-                                  QStringLiteral("Mozilla Public License version 1.1"),
-                                  QStringLiteral("so that build as a whole is licensed under the GPL"),
-                                  QStringLiteral("Chromaprint is licensed under the GNU Lesser General Public License"),
-                                  QStringLiteral("without warranty of any kind"), QString::fromUtf8("Lukáš Lalinský")})
+    for (const QString &phrase :
+         {QStringLiteral("Mozilla Public License version 1.1"), QString::fromUtf8("Lukáš Lalinský")})
         QVERIFY2(text.contains(phrase), qPrintable(phrase));
 }
 
