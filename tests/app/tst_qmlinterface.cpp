@@ -187,17 +187,10 @@ QObjectList TestQmlInterface::rows(const char *model) const
 
 bool TestQmlInterface::call(const char *function, const QVariantList &a)
 {
-    switch (a.size()) {
-    case 0:
-        return QMetaObject::invokeMethod(root(), function);
-    case 1:
-        return QMetaObject::invokeMethod(root(), function, Q_ARG(QVariant, a.at(0)));
-    case 2:
-        return QMetaObject::invokeMethod(root(), function, Q_ARG(QVariant, a.at(0)), Q_ARG(QVariant, a.at(1)));
-    default:
-        return QMetaObject::invokeMethod(root(), function, Q_ARG(QVariant, a.at(0)), Q_ARG(QVariant, a.at(1)),
-                                         Q_ARG(QVariant, a.at(2)));
-    }
+    QGenericArgument arguments[3];
+    for (int i = 0; i < std::min(3, int(a.size())); ++i)
+        arguments[i] = Q_ARG(QVariant, a.at(i));
+    return QMetaObject::invokeMethod(root(), function, arguments[0], arguments[1], arguments[2]);
 }
 
 void TestQmlInterface::click(QQuickItem *target)
