@@ -143,10 +143,9 @@ private slots:
     void olderLayoutGetsMissingColumns_data();
     void olderLayoutGetsMissingColumns();
     void stagingTableKeptWithRowsRebuiltEmpty();
-    void noFileWithoutCreateIfMissing();
+    void noFileWithoutCreateIfMissingAndIsDB();
     void secondConnectKeepsTheConnection();
     void getTracksKeepsTrackWithoutArtist();
-    void isDBNeedsFileAndAlbum();
     void threadsShareTheLibrary();
 };
 
@@ -226,14 +225,20 @@ void TestDatabase::stagingTableKeptWithRowsRebuiltEmpty()
     QCOMPARE(scalar("SELECT filename FROM TrackRepo").toString(), QStringLiteral("staged.mp3"));
 }
 
-void TestDatabase::noFileWithoutCreateIfMissing()
+// isDB needs the file and an album in it.
+void TestDatabase::noFileWithoutCreateIfMissingAndIsDB()
 {
     presetVehicleChoice();
     Database db;
     QVERIFY(!db.connect(QStringLiteral("RuvoData"), false));
+    QVERIFY(!ruvoDB::isDB());
     QVERIFY(!QFile::exists(libraryFile()));
     QVERIFY(!QSqlDatabase::contains(QString::fromLatin1(QSqlDatabase::defaultConnection)));
     QCOMPARE(savedChoice(), QStringLiteral("3|Cedar|2012|2"));
+    QVERIFY(openLibrary());
+    QVERIFY(!ruvoDB::isDB());
+    QVERIFY(exec("INSERT INTO albums(name,artist_id,cover,year) VALUES ('Blue',1,'',2001)"));
+    QVERIFY(ruvoDB::isDB());
 }
 
 void TestDatabase::secondConnectKeepsTheConnection()
@@ -258,16 +263,6 @@ void TestDatabase::getTracksKeepsTrackWithoutArtist()
                             "VALUES ('a.mp3','Song','/m/a.mp3','',1,1,1,1)"})
         QVERIFY(exec(sql));
     QCOMPARE(scalar("SELECT count(*) FROM getTracks WHERE artistname IS NULL AND albumname = 'Blue'").toInt(), 1);
-}
-
-void TestDatabase::isDBNeedsFileAndAlbum()
-{
-    QVERIFY(!ruvoDB::isDB());
-    QVERIFY(!QFile::exists(libraryFile()));
-    QVERIFY(openLibrary());
-    QVERIFY(!ruvoDB::isDB());
-    QVERIFY(exec("INSERT INTO albums(name,artist_id,cover,year) VALUES ('Blue',1,'',2001)"));
-    QVERIFY(ruvoDB::isDB());
 }
 
 void TestDatabase::threadsShareTheLibrary()
