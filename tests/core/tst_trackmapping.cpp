@@ -10,11 +10,13 @@
 #include "core/track_data.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
 using testkit::MediaTags;
+using testkit::touch;
 
 namespace {
 
@@ -34,13 +36,6 @@ TagObject makeTags(const QString &title, const QString &album = QStringLiteral("
     tags.bitrate = bitrate;
     tags.length = 3;
     return tags;
-}
-
-bool touch(const QString &path, const QByteArray &bytes = QByteArrayLiteral("not media"))
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray contents(const QString &path)
