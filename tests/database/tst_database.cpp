@@ -99,12 +99,8 @@ bool openOlderFile(const QStringList &statements)
 
 QString columnsOf(const QString &table)
 {
-    QStringList columns;
-    QSqlQuery query(Connection::forThread());
-    query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table));
-    while (query.next())
-        columns << query.value(1).toString();
-    return columns.join(QLatin1Char(' '));
+    return scalar("SELECT group_concat(name, ' ') FROM (SELECT name FROM pragma_table_info(?) ORDER BY cid)", {table})
+        .toString();
 }
 
 // The four keys of the vehicle choice, in the order they are saved.
