@@ -83,7 +83,8 @@ void TestFolderScan::initTestCase()
     const QString cover = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
     // 7 s at 128 kbit/s: about 112 000 bytes, over the 102 400 threshold.
     const auto tags = [](const char *title, const char *album) {
-        return MediaTags{QString::fromLatin1(title), QStringLiteral("Artist"), QString::fromLatin1(album), {}, {}, 0, 0};
+        return MediaTags{QString::fromLatin1(title), QStringLiteral("Artist"), QString::fromLatin1(album),
+                         {}, {}, 0, 0};
     };
     m_alpha = kit.mp3(QStringLiteral("alpha.mp3"), tags("One", "Alpha"), cover, 7);
     m_gamma = kit.mp3(QStringLiteral("gamma.mp3"), tags("Two", "Gamma"), cover, 7);

@@ -238,7 +238,8 @@ void TestItuneCoverArtExtracter::recurseForSingle()
     capture.finish();
 
     // Cache files are listed once: a file added later is found after a reset.
-    testkit::touch(itunes + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"), cacheFile({image("NEW", 600)}));
+    testkit::touch(itunes + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"),
+                   cacheFile({image("NEW", 600)}));
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
     ItuneCoverArtExtracter::resetCacheFileIndex();
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
