@@ -1,7 +1,10 @@
 #include <QtTest>
 
 #include "core/shared.h"
+#include "libraryfixture.h"
 #include "testenv.h"
+
+using testkit::touch;
 
 // Folder pictures and the mixed-album folder map of `shared`.
 class TestFolderPictures : public QObject
@@ -18,13 +21,6 @@ private slots:
     void updateFolderCoverArt();
 
 private:
-    static void touch(const QString &path, const QByteArray &bytes = QByteArray())
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
     static QByteArray contents(const QString &path)
     {
         QFile file(path);

@@ -13,6 +13,7 @@
 #include "core/track_data.h"
 #include "database/connection.h"
 #include "database/database.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
 
@@ -44,7 +45,7 @@ private slots:
 private:
     QString path(const QString &relative) const { return m_root + QLatin1Char('/') + relative; }
     bool copy(const QString &from, const QString &relative) const;
-    bool write(const QString &relative, const QByteArray &bytes) const;
+    bool write(const QString &relative, const QByteArray &bytes) const { return testkit::touch(path(relative), bytes); }
 
     QTemporaryDir m_media;
     Database m_db;
@@ -71,13 +72,6 @@ bool TestFolderScan::copy(const QString &from, const QString &relative) const
     return QDir().mkpath(QFileInfo(path(relative)).absolutePath()) && QFile::copy(from, path(relative));
 }
 
-bool TestFolderScan::write(const QString &relative, const QByteArray &bytes) const
-{
-    QDir().mkpath(QFileInfo(path(relative)).absolutePath());
-    QFile file(path(relative));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 void TestFolderScan::initTestCase()
 {
     QVERIFY(m_media.isValid());
@@ -89,11 +83,8 @@ void TestFolderScan::initTestCase()
     const QString cover = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
     // 7 s at 128 kbit/s: about 112 000 bytes, over the 102 400 threshold.
     const auto tags = [](const char *title, const char *album) {
-        MediaTags t;
-        t.title = QString::fromLatin1(title);
-        t.artist = QStringLiteral("Artist");
-        t.album = QString::fromLatin1(album);
-        return t;
+        return MediaTags{QString::fromLatin1(title), QStringLiteral("Artist"), QString::fromLatin1(album),
+                         {}, {}, 0, 0};
     };
     m_alpha = kit.mp3(QStringLiteral("alpha.mp3"), tags("One", "Alpha"), cover, 7);
     m_gamma = kit.mp3(QStringLiteral("gamma.mp3"), tags("Two", "Gamma"), cover, 7);

@@ -9,6 +9,7 @@
 #include "core/itunecoverartextracter.h"
 #include "core/logging.h"
 #include "core/shared.h"
+#include "libraryfixture.h"
 #include "testenv.h"
 
 namespace {
@@ -83,14 +84,6 @@ private:
     QTemporaryFile m_file;
     int m_saved = -1;
 };
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-}
 
 QByteArray contents(const QString &path)
 {
@@ -172,7 +165,7 @@ void TestItuneCoverArtExtracter::dump()
     QFETCH(QString, diagnostic);
 
     const QString path = m_dir.filePath(QStringLiteral("0A1B-6C08B3E9D4D50F3A.itc2"));
-    writeFile(path, file);
+    testkit::touch(path, file);
     StdoutCapture capture;
     const QString result = ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Album"));
     const QString printed = capture.finish();
@@ -184,9 +177,9 @@ void TestItuneCoverArtExtracter::dump()
 
 void TestItuneCoverArtExtracter::existingPictureKeptAndLimits()
 {
-    writeFile(pictureOf("Album"), "OLD");
+    testkit::touch(pictureOf("Album"), "OLD");
     const QString path = m_dir.filePath(QStringLiteral("x.itc2"));
-    writeFile(path, cacheFile({image("NEW", 600)}));
+    testkit::touch(path, cacheFile({image("NEW", 600)}));
     QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Album")), pictureOf("Album"));
     QCOMPARE(contents(pictureOf("Album")), QByteArray("OLD"));
 
@@ -219,7 +212,7 @@ void TestItuneCoverArtExtracter::damagedFilesNeverCrash()
             for (int i = 1 + random.bounded(6); i > 0; --i)
                 bytes[random.bounded(random.bounded(4) == 0 ? bytes.size() : 0x114 + 64)] = char(random.bounded(256));
         }
-        writeFile(path, bytes);
+        testkit::touch(path, bytes);
         const QString result = ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Fuzz"));
         QVERIFY(result.isEmpty() || QFileInfo::exists(result));
         QFile::remove(pictureOf("Fuzz"));
@@ -230,9 +223,9 @@ void TestItuneCoverArtExtracter::damagedFilesNeverCrash()
 void TestItuneCoverArtExtracter::recurseForSingle()
 {
     const QString itunes = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
-    writeFile(itunes + QStringLiteral("/Album Artwork/Cache/0A/01/0A1B-6C08B3E9D4D50F3A.itc2"),
+    testkit::touch(itunes + QStringLiteral("/Album Artwork/Cache/0A/01/0A1B-6C08B3E9D4D50F3A.itc2"),
               cacheFile({image("ONE", 600)}));
-    writeFile(itunes + QStringLiteral("/Album Artwork/0A1B-5555666677778888.itc2"),
+    testkit::touch(itunes + QStringLiteral("/Album Artwork/0A1B-5555666677778888.itc2"),
               cacheFile({image("REMOTE", 600, "down")}));
 
     ItuneCoverArtExtracter extracter;
@@ -245,7 +238,8 @@ void TestItuneCoverArtExtracter::recurseForSingle()
     capture.finish();
 
     // Cache files are listed once: a file added later is found after a reset.
-    writeFile(itunes + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"), cacheFile({image("NEW", 600)}));
+    testkit::touch(itunes + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"),
+                   cacheFile({image("NEW", 600)}));
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
     ItuneCoverArtExtracter::resetCacheFileIndex();
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));

@@ -3,6 +3,7 @@
 #include <QStandardPaths>
 
 #include "core/taglibbuilder.h"
+#include "libraryfixture.h"
 #include "testenv.h"
 
 // The iTunes artwork index: album -> persistent id of a track with a cache file.
@@ -25,13 +26,6 @@ private:
             dict += QStringLiteral("<key>Persistent ID</key><string>%1</string>").arg(id);
         return dict + QStringLiteral("</dict>\n");
     }
-    static void writeFile(const QString &path, const QByteArray &bytes)
-    {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
 };
 
 // File names split on the first "-" and "." (and blanks); backups, other
@@ -41,7 +35,7 @@ void TestItunesArtworkIndex::cacheFileIds()
     QTemporaryDir dir;
     for (const char *name : {"11/02/0A1B-6C08B3E9D4D50F3A.itc2", "X-Y.ITC2", "A.B-C.itc", "ABC.itc", "X-Z.itc2.bak",
                              "X-Q.png", ".X-H.itc2"})
-        writeFile(dir.filePath(QLatin1String(name)), "x");
+        QVERIFY(testkit::touch(dir.filePath(QLatin1String(name)), "x"));
     QList<QString> ids = TagLibBuilder().SearchiTineArts(QDir(dir.path()), {QStringLiteral("kept")});
     QCOMPARE(ids.takeFirst(), QStringLiteral("kept"));
     ids.sort(); // the walk's order depends on the file system
@@ -88,10 +82,10 @@ void TestItunesArtworkIndex::index()
                                            "<dict>\n<key>Major Version</key><integer>1</integer>\n"
                                            "<key>Tracks</key>\n<dict>\n%1</dict>\n%2</dict>\n</plist>\n")
                                 .arg(tracks, afterTracks);
-    writeFile(itunes + QStringLiteral("/iTunes Music Library.xml"), library.toUtf8());
+    QVERIFY(testkit::touch(itunes + QStringLiteral("/iTunes Music Library.xml"), library.toUtf8()));
     int n = 0;
     for (const QString &id : cached)
-        writeFile(itunes + QStringLiteral("/Album Artwork/Cache/%1/0F0F-%2.itc2").arg(++n).arg(id), "x");
+        QVERIFY(testkit::touch(itunes + QStringLiteral("/Album Artwork/Cache/%1/0F0F-%2.itc2").arg(++n).arg(id), "x"));
 
     const QMap<QString, QString> index = TagLibBuilder().parseiTuneCoverArtStartup();
     QStringList actual;

@@ -10,11 +10,13 @@
 #include "core/track_data.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
 using testkit::MediaTags;
+using testkit::touch;
 
 namespace {
 
@@ -34,13 +36,6 @@ TagObject makeTags(const QString &title, const QString &album = QStringLiteral("
     tags.bitrate = bitrate;
     tags.length = 3;
     return tags;
-}
-
-bool touch(const QString &path, const QByteArray &bytes = QByteArrayLiteral("not media"))
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray contents(const QString &path)
@@ -73,14 +68,10 @@ track mapWith(const QString &path, TagObject tags = TagObject(), const QString &
     return record;
 }
 
-QStringList rows(const QString &sql)
+// The values of a one-column query, joined by '|'.
+QString rows(const QString &sql)
 {
-    QSqlQuery query;
-    QStringList result;
-    if (query.exec(sql))
-        while (query.next())
-            result << query.value(0).toString();
-    return result;
+    return testkit::scalar(QStringLiteral("SELECT group_concat(v, '|') FROM (%1)").arg(sql)).toString();
 }
 
 } // namespace
@@ -181,10 +172,7 @@ void TestTrackMapping::firstCoverWrittenOnceUnicodeStaged()
 
     const track one = mapWith(first);
     const QString coverFile = shared().coverpath(QStringLiteral("Песни"));
-    QCOMPARE(one.id, 1);
     QCOMPARE(one.album_id, 2); // the first album of a run
-    QCOMPARE(one.trackname, QStringLiteral("Jóga ✓ 東京"));
-    QCOMPARE(one.year, 1999);
     QCOMPARE(one.cover, coverFile);
     QVERIFY(one.hasCover && one.hasTitle && one.hasArtist && one.hasAlbum && !one.isMissingData);
     const QByteArray written = contents(coverFile);
@@ -197,15 +185,9 @@ void TestTrackMapping::firstCoverWrittenOnceUnicodeStaged()
     QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
 
     QCOMPARE(track_data::track_obj_map.value(1).filepath, first);
-    QSqlQuery query;
-    QVERIFY(query.exec(QStringLiteral("SELECT trackname, artistname, albumname, filename, folderLocation "
-                                      "FROM getTracksRepo ORDER BY id")));
-    QVERIFY(query.next());
-    QCOMPARE(query.value(0).toString(), QStringLiteral("Jóga ✓ 東京"));
-    QCOMPARE(query.value(1).toString(), QStringLiteral("Björk Guðmundsdóttir"));
-    QCOMPARE(query.value(2).toString(), QStringLiteral("Песни"));
-    QCOMPARE(query.value(3).toString(), QStringLiteral("Песня №1.mp3"));
-    QCOMPARE(query.value(4).toString(), QFileInfo(first).absolutePath());
+    QCOMPARE(rows(QStringLiteral("SELECT trackname || '|' || artistname || '|' || albumname || '|' || filename || "
+                                 "'|' || folderLocation AS v FROM getTracksRepo ORDER BY id LIMIT 1")),
+             QStringLiteral("Jóga ✓ 東京|Björk Guðmundsdóttir|Песни|Песня №1.mp3|") + QFileInfo(first).absolutePath());
 }
 
 void TestTrackMapping::albumPictureOrPlaceholder_data()
@@ -235,7 +217,7 @@ void TestTrackMapping::albumPictureOrPlaceholder()
     QCOMPARE(record.hasCover, ownPicture);
     QCOMPARE(record.isMissingData, !ownPicture);
     QCOMPARE(QFileInfo::exists(shared().coverpath(album)), ownPicture);
-    QCOMPARE(rows(QStringLiteral("SELECT cover FROM albumsRepo")), QStringList{record.cover});
+    QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")), record.cover);
 }
 
 void TestTrackMapping::unknownNamesAreJudgedAlike_data()
@@ -283,7 +265,7 @@ void TestTrackMapping::unknownNamesAreJudgedAlike()
     staged.sourcePath = QStringLiteral("/m/2.mp3");
     staged.cover = folder.filePath(QStringLiteral("folder.jpg"));
     QVERIFY(ruvoDB::insertDataTrackRepo(staged));
-    QCOMPARE(rows(QStringLiteral("SELECT cover FROM albumsRepo")).value(0) == noArtwork, unknown);
+    QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")).section('|', 0, 0) == noArtwork, unknown);
 }
 
 void TestTrackMapping::playlistEntry()
@@ -304,7 +286,7 @@ void TestTrackMapping::playlistEntry()
     const track plain = mapWith(song);
     QCOMPARE(plain.albumName, QStringLiteral("Real Album"));
     QVERIFY(plain.album_id != entry.album_id);
-    QCOMPARE(rows(QStringLiteral("SELECT Playlist FROM TrackRepo ORDER BY Playlist")), QStringList({"", playlist}));
+    QCOMPARE(rows(QStringLiteral("SELECT Playlist AS v FROM TrackRepo ORDER BY Playlist")), '|' + playlist);
 }
 
 void TestTrackMapping::videoGetsDurationAndThumbnail()
@@ -319,7 +301,7 @@ void TestTrackMapping::videoGetsDurationAndThumbnail()
     QVERIFY(qAbs(record.duration - 2) < 0.5);
     QCOMPARE(record.cover, shared::dataLocation() + shared().videoArtworkPath + QStringLiteral("/clip.png"));
     QCOMPARE(record.trackname, QStringLiteral("clip"));
-    QCOMPARE(rows(QStringLiteral("SELECT VideoImage FROM TrackRepo")), QStringList{record.cover});
+    QCOMPARE(rows(QStringLiteral("SELECT VideoImage AS v FROM TrackRepo")), record.cover);
 }
 
 void TestTrackMapping::idsAcrossScansAndThreads()
@@ -341,7 +323,7 @@ void TestTrackMapping::idsAcrossScansAndThreads()
     QCOMPARE(later.album_id, 2);
     QCOMPARE(later.id, 3);
     QCOMPARE(track_data::track_obj_map.keys(), QList<int>{3});
-    QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM TrackRepo WHERE trackname = '3'")), QStringList{"1"});
+    QCOMPARE(rows(QStringLiteral("SELECT count(*) AS v FROM TrackRepo WHERE trackname = '3'")), QStringLiteral("1"));
 }
 
 void TestTrackMapping::base64()

@@ -78,47 +78,34 @@ void TestLibrary::writingAgainReplacesTheRow()
 
 void TestLibrary::namesMatchExactly_data()
 {
-    QTest::addColumn<QString>("table");
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("second");
+    QTest::addColumn<QStringList>("names"); // table, first name, second name
     QTest::addColumn<int>("rows");
-    QTest::addRow("artist with apostrophe found again") << "artists"
-                                                        << "Guns 'n' Roses"
-                                                        << "Guns 'n' Roses" << 1;
-    QTest::addRow("artist percent is no wildcard") << "artists"
-                                                   << "100%"
-                                                   << "1000" << 2;
-    QTest::addRow("album underscore is no wildcard") << "albums"
-                                                     << "Side_A"
-                                                     << "SideXA" << 2;
-    QTest::addRow("genre with apostrophe found again") << "genres"
-                                                       << "Rock 'n' Roll"
-                                                       << "Rock 'n' Roll" << 1;
-    QTest::addRow("artist differing in case reuses its row") << "artists"
-                                                             << "Artist"
-                                                             << "ARTIST" << 1;
-    QTest::addRow("genre differing in case is another genre") << "genres"
-                                                              << "Rock"
-                                                              << "rock" << 2;
+    QTest::addRow("artist with apostrophe found again")
+        << QStringList{"artists", "Guns 'n' Roses", "Guns 'n' Roses"} << 1;
+    QTest::addRow("artist percent is no wildcard") << QStringList{"artists", "100%", "1000"} << 2;
+    QTest::addRow("album underscore is no wildcard") << QStringList{"albums", "Side_A", "SideXA"} << 2;
+    QTest::addRow("genre with apostrophe found again")
+        << QStringList{"genres", "Rock 'n' Roll", "Rock 'n' Roll"} << 1;
+    QTest::addRow("artist differing in case reuses its row") << QStringList{"artists", "Artist", "ARTIST"} << 1;
+    QTest::addRow("genre differing in case is another genre") << QStringList{"genres", "Rock", "rock"} << 2;
 }
 
 void TestLibrary::namesMatchExactly()
 {
-    QFETCH(QString, table);
-    QFETCH(QString, first);
-    QFETCH(QString, second);
+    QFETCH(QStringList, names);
     QFETCH(int, rows);
+    const QString table = names[0];
     QString track::*name = table == "artists"  ? &track::artistName
                            : table == "albums" ? &track::albumName
                                                : &track::genre;
     track a = makeTrack("/music/a.mp3");
     track b = makeTrack("/music/b.mp3");
-    a.*name = first;
-    b.*name = second;
+    a.*name = names[1];
+    b.*name = names[2];
     QVERIFY(m_library.insertDataOne(a) && m_library.insertDataOne(b));
     QCOMPARE(count(table), rows);
     const QString column = table == "genres" ? "genre" : "name";
-    QCOMPARE(scalar(QStringLiteral("SELECT %1 FROM %2 ORDER BY id").arg(column, table)).toString(), first);
+    QCOMPARE(scalar(QStringLiteral("SELECT %1 FROM %2 ORDER BY id").arg(column, table)).toString(), names[1]);
 }
 
 void TestLibrary::albumTakesOnlyItsOwnPicture()

@@ -83,8 +83,7 @@ void TestLocalTagInference::folderProfile_data()
     QTest::addRow("Unknown Album plus Blue lends Blue, but two albums lend no artist")
         << QList<StagedRow>{row("A", "Unknown Album", "Ann"), row("B", "Blue", "Ann")} << "Blue" << noArtist;
     QTest::addRow("one album lends album and artist")
-        << QList<StagedRow>{row("A", "Blue", "Ann"), row("B", "Blue", "Ann")} << "Blue"
-        << "Ann";
+        << QList<StagedRow>{row("A", "Blue", "Ann"), row("B", "Blue", "Ann")} << "Blue" << QStringLiteral("Ann");
     QTest::addRow("an empty album name lends nothing")
         << QList<StagedRow>{row("A", "", "Ann"), row("B", "Blue", "Ann")} << noAlbum << noArtist;
     QTest::addRow("an empty artist is never lent")
@@ -115,15 +114,9 @@ void TestLocalTagInference::titleFromFileName_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("expected");
-    QTest::addRow("Unknown Song in Intro.mp3") << "Intro.mp3"
-                                               << "Unknown Song"
-                                               << "Intro";
-    QTest::addRow("unknown in any case, only the suffix goes") << "A.B.mp3"
-                                                               << "UNKNOWN"
-                                                               << "A.B";
-    QTest::addRow("Track01.mp3 is no title") << "Track01.mp3"
-                                             << "Unknown Song"
-                                             << "Unknown Song";
+    QTest::addRow("Unknown Song in Intro.mp3") << "Intro.mp3" << QStringLiteral("Unknown Song") << "Intro";
+    QTest::addRow("unknown in any case, only the suffix goes") << "A.B.mp3" << QStringLiteral("UNKNOWN") << "A.B";
+    QTest::addRow("Track01.mp3 is no title") << "Track01.mp3" << QStringLiteral("Unknown Song") << "Unknown Song";
 }
 
 void TestLocalTagInference::titleFromFileName()
@@ -153,31 +146,26 @@ void TestLocalTagInference::matchingRows_data()
     intro.tracknumber = 1;
     track live = incomplete("x.mp3", "intro (live)");
     live.hasTitle = true;
-    QTest::addRow("title contained, any case") << QList<StagedRow>{intro, other} << live << "Blue"
-                                               << "Ann" << 1;
+    QTest::addRow("title contained, any case") << QList<StagedRow>{intro, other} << live << "Blue" << "Ann" << 1;
 
     StagedRow sameLength = row("Same", "Blue", "Ann");
     sameLength.duration = 123;
     track same = incomplete("x.mp3", "Same");
     same.hasTitle = true;
-    QTest::addRow("duration and title") << QList<StagedRow>{sameLength, other} << same << "Blue"
-                                        << "Ann" << 0;
+    QTest::addRow("duration and title") << QList<StagedRow>{sameLength, other} << same << "Blue" << "Ann" << 0;
 
     StagedRow numbered = row("Outro", "Blue", "Ann");
     numbered.tracknumber = 4;
     track byNumber = incomplete("x.mp3", "Outro");
     byNumber.tracknumber = 4;
-    QTest::addRow("number, year and title") << QList<StagedRow>{numbered, other} << byNumber << "Blue"
-                                            << "Ann" << 4;
+    QTest::addRow("number, year and title") << QList<StagedRow>{numbered, other} << byNumber << "Blue" << "Ann" << 4;
 
     StagedRow playlistRow = intro;
     playlistRow.playlist = QStringLiteral("Road Trip");
     QTest::addRow("playlist row lends the artist but not the album")
-        << QList<StagedRow>{playlistRow, other} << live << "Unknown Album"
-        << "Ann" << 1;
+        << QList<StagedRow>{playlistRow, other} << live << "Unknown Album" << "Ann" << 1;
     QTest::addRow("empty album and artist are not lent")
-        << QList<StagedRow>{row("Intro", "", ""), other} << live << "Unknown Album"
-        << "Unknown Artist" << 0;
+        << QList<StagedRow>{row("Intro", "", ""), other} << live << "Unknown Album" << "Unknown Artist" << 0;
 }
 
 void TestLocalTagInference::matchingRows()
@@ -235,10 +223,9 @@ void TestLocalTagInference::albumCover_data()
     QTest::addColumn<QString>("newCover");
     QTest::addColumn<bool>("replaced");
     QTest::addRow("placeholder keeps the old cover") << "Blue" << shared().noArtworkUrl << false;
-    QTest::addRow("missing file keeps the old cover") << "Blue"
-                                                      << "/nowhere/cover.png" << false;
-    QTest::addRow("existing picture replaces it, album matched in any case") << "BLUE"
-                                                                             << "picture" << true;
+    QTest::addRow("missing file keeps the old cover") << "Blue" << QStringLiteral("/nowhere/cover.png") << false;
+    QTest::addRow("existing picture replaces it, album matched in any case") << "BLUE" << QStringLiteral("picture")
+                                                                             << true;
 }
 
 void TestLocalTagInference::albumCover()
