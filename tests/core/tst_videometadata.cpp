@@ -27,21 +27,13 @@ private slots:
     void failedThumbnailLeavesNothing();
 
 private:
-    QString fakeTool(const QString &name, const QString &body);
+    QString fakeTool(const QString &name, const QString &body)
+    {
+        return testkit::MediaKit::fakeTool(dir.path(), name, body);
+    }
     QString videoFolder() const { return shared::dataLocation() + shared().videoArtworkPath; }
     QTemporaryDir dir;
 };
-
-QString TestVideoMetadata::fakeTool(const QString &name, const QString &body)
-{
-    QFile file(dir.filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        return QString();
-    file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-    return file.fileName();
-}
 
 void TestVideoMetadata::initTestCase()
 {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/externalprogram.h"
+#include "mediakit.h"
 #include "testenv.h"
 
 // The external-program layer against fake tools: small shell scripts that
@@ -22,13 +23,7 @@ private slots:
 private:
     QString script(const QString &name, const QString &body)
     {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly))
-            return QString();
-        file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
-        file.close();
-        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-        return file.fileName();
+        return testkit::MediaKit::fakeTool(dir.path(), name, body);
     }
     QTemporaryDir dir;
 };

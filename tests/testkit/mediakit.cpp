@@ -222,6 +222,17 @@ bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath)
     return file.save();
 }
 
+QString MediaKit::fakeTool(const QString &folder, const QString &name, const QString &body)
+{
+    QFile file(QDir(folder).filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write("#!/bin/sh\n" + body.toUtf8() + "\n");
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return file.fileName();
+}
+
 bool MediaKit::padToSize(const QString &path, qint64 bytes)
 {
     QFile file(path);

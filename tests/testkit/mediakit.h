@@ -58,6 +58,10 @@ public:
     // Appends zero bytes until the file is exactly `bytes` long (never shrinks).
     static bool padToSize(const QString &path, qint64 bytes);
 
+    // Writes an executable shell script `name` in `folder` running `body`: a
+    // fake external program for tests.  Returns its path, or "" on failure.
+    static QString fakeTool(const QString &folder, const QString &name, const QString &body);
+
     // Runs ffmpeg with the given arguments (after "-y -v error"); true on exit 0.
     bool ffmpeg(const QStringList &args);
 
