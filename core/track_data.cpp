@@ -469,6 +469,8 @@ void track_data::convertBase64ToImage(QString path, QString data)
 #include <QTime>
 #include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
+#include <QThread>
+#include <QThreadPool>
 
 #include "database/repositorystager.h"
 
@@ -540,6 +542,31 @@ struct CoverJob
     QStringList paths;
 };
 
+// The scan's own pools.  The read-ahead job blocks on its readers, and the
+// scan itself usually runs on the global pool: were the readers queued there
+// too, a machine with one or two cores would have every pool thread waiting
+// on work that never starts.  The read-ahead job gets one thread of its own
+// and the readers a pool that nothing else blocks in.
+QThreadPool *readAheadPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return pool;
+}
+
+QThreadPool *readerPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
 struct CoverFound
 {
     int tried = 0;   // files of the job read, the giving one included
@@ -567,7 +594,7 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
 {
     const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
     BatchRead read;
-    read.files = QtConcurrent::blockingMapped<QList<FileRead>>(media, [&stopped](const MediaFile &file) {
+    read.files = QtConcurrent::blockingMapped<QList<FileRead>>(readerPool(), media, [&stopped](const MediaFile &file) {
         FileRead result;
         if (stopped())
             return result;
@@ -605,7 +632,7 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         }
     }
 
-    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(jobs, [&stopped](const CoverJob &job) {
+    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(readerPool(), jobs, [&stopped](const CoverJob &job) {
         CoverFound result;
         for (const QString &path : job.paths) {
             if (stopped())
@@ -698,12 +725,12 @@ TrackMap track_data::searchfile(QDir dir)
         return batch;
     };
 
-    QFuture<WalkedBatch> reading = QtConcurrent::run(walkAndRead, firstBatchEntries);
+    QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
     while (!stopped()) {
         WalkedBatch walked = reading.result();
         if (walked.entries.isEmpty())
             break;
-        reading = QtConcurrent::run(walkAndRead, readAheadEntries);
+        reading = QtConcurrent::run(readAheadPool(), walkAndRead, readAheadEntries);
         QList<WalkEntry> &batch = walked.entries;
         const BatchRead &read = walked.read;
 
