@@ -26,6 +26,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThreadPool>
+
+#include "app/backgroundjob.h"
 #include <QtConcurrent>
 
 #include "app/licence.h"
@@ -1065,6 +1067,9 @@ void manager::closeOnQuit()
     if (!apiManager)
         return;
     saveData();
+    // The features' own jobs first: each is asked through its own flag.
+    if (!JobRegistry::instance().stopAndWait(closeWaitMs))
+        qCWarning(lcController) << "a job did not end in time at close";
     if (!waitForWorkers(closeWaitMs))
         qCWarning(lcController) << "a worker did not end in time at close";
 }

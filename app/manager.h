@@ -211,6 +211,14 @@ public:
 
     TrackMap libraryTracks;
     TrackMap reviewTracks;
+    // Shared between the features, each of which owns its own jobs and rows:
+    // the last media-source scan, the tracks chosen to add (or the library
+    // tracks chosen to transfer), every track of the last add, and the
+    // copied tracks handed to the lookup.
+    TrackMap browserTracks;
+    TrackMap chosenTracks;
+    TrackMap processingTracks;
+    TrackMap lookupTracks;
     QList<int> checkedArtistIds;
     QList<int> checkedAlbumIds;
     QList<int> checkedTrackIds;

@@ -1,0 +1,41 @@
+#include "app/backgroundjob.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+
+JobRegistry &JobRegistry::instance()
+{
+    static JobRegistry registry;
+    return registry;
+}
+
+void JobRegistry::add(Job *job)
+{
+    jobs.append(job);
+}
+
+void JobRegistry::remove(Job *job)
+{
+    jobs.removeAll(job);
+}
+
+bool JobRegistry::stopAndWait(int msecs)
+{
+    const QList<Job *> running = jobs;
+    for (Job *job : running)
+        job->requestStop();
+    QDeadlineTimer deadline(msecs);
+    bool allEnded = true;
+    for (Job *job : running)
+        allEnded = job->waitFor(int(qMax<qint64>(0, deadline.remainingTime()))) && allEnded;
+    return allEnded;
+}
+
+bool JobRegistry::anyRunning() const
+{
+    for (const Job *job : jobs) {
+        if (job->isRunning())
+            return true;
+    }
+    return false;
+}
