@@ -12,7 +12,13 @@ cmake --build "$build_dir" --parallel "$(nproc)" --target corvane-media-organise
 
 app="$build_dir/bin/corvane-media-organiser"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "run: no display found, starting in a virtual X server (xvfb-run)"
+  cat >&2 <<'MSG'
+run: no display was found (neither DISPLAY nor WAYLAND_DISPLAY is set).
+run: the window will run inside a virtual X server (Xvfb), where nobody can see it.
+run: to see the window, start this script from a desktop session or over "ssh -X";
+run: scripts/screenshots.sh takes pictures of the window without a display.
+run: press Ctrl+C to stop the program.
+MSG
   exec xvfb-run -a "$app" "$@"
 fi
 exec "$app" "$@"
