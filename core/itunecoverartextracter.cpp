@@ -31,6 +31,18 @@ struct CacheFileIndex
 QMutex indexMutex;
 CacheFileIndex cacheIndex;
 
+// Pictures written or found in this process (album -> path), and the id ->
+// album map of the whole-library extraction.  Both under extractionMutex.
+QMutex extractionMutex;
+QMap<QString, QString> albumArtDatabase;
+QMap<QString, QString> idToAlbum;
+
+void recordPicture(const QString &album, const QString &path)
+{
+    QMutexLocker locker(&extractionMutex);
+    albumArtDatabase.insert(album, path);
+}
+
 void buildIndex(CacheFileIndex &index)
 {
     const QString root = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
@@ -120,6 +132,54 @@ QString ItuneCoverArtExtracter::DumpITC2Single(const QString &path, const QStrin
     // The album becomes a file name in the output folder: it must be one.
     if (album.isEmpty() || album.contains(QLatin1Char('/')))
         return QString();
+    return dumpItems(path, [&album](const QString &) { return album; });
+}
+
+QString ItuneCoverArtExtracter::DumpITC2(const QString &path)
+{
+    return dumpItems(path, [this](const QString &idText) {
+        const QString album = ItunesArtCheckAlbum(idText);
+        // A cleaned name may still hold a separator; it must stay one file name.
+        return album.contains(QLatin1Char('/')) ? QString() : album;
+    });
+}
+
+QString ItuneCoverArtExtracter::ItunesArtCheckAlbum(const QString &id)
+{
+    QString album;
+    {
+        QMutexLocker locker(&extractionMutex);
+        album = idToAlbum.value(id);
+    }
+    return album.isEmpty() ? QString() : shared().formatSplChar(album);
+}
+
+void ItuneCoverArtExtracter::ItuneMapPIDAlubmCopy(const QMap<QString, QString> &map)
+{
+    QMutexLocker locker(&extractionMutex);
+    idToAlbum = map;
+}
+
+QMap<QString, QString> ItuneCoverArtExtracter::RecurseForAll()
+{
+    const QString root = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
+    const QList<ArtworkCacheFiles::Entry> files = ArtworkCacheFiles::list(root);
+    for (const ArtworkCacheFiles::Entry &file : files)
+        DumpITC2(file.filePath);
+    QMutexLocker locker(&extractionMutex);
+    return albumArtDatabase;
+}
+
+void ItuneCoverArtExtracter::extract()
+{
+    const quint16 probe = 1;
+    say(*reinterpret_cast<const uchar *>(&probe) == 1 ? "\nLittle-Endian\n" : "Big-Endian\n");
+    RecurseForAll();
+}
+
+QString ItuneCoverArtExtracter::dumpItems(const QString &path,
+                                          const std::function<QString(const QString &idText)> &albumOf)
+{
     QFile file(path);
     if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
         return QString();
@@ -189,14 +249,19 @@ QString ItuneCoverArtExtracter::DumpITC2Single(const QString &path, const QStrin
             if (previousWidth != 0 && previousWidth <= width)
                 break;
             const QString idText = QString::fromLatin1(data.mid(item + 36, 8).toHex().toUpper());
-            const QString folder = outputFolder();
-            QDir().mkpath(folder);
-            targetPath = folder + QLatin1Char('/') + album + QStringLiteral(".png");
-            if (!QFileInfo::exists(targetPath)
-                && !NoClobberWriter::writeNew(targetPath, data.mid(item + headerLength, itemLength - headerLength))) {
-                std::snprintf(line, sizeof line, "\t\t[%2i] unable to create file '%s'\n", n,
-                              idText.toLatin1().constData());
-                say(line);
+            const QString album = albumOf(idText);
+            if (!album.isEmpty()) {
+                const QString folder = outputFolder();
+                QDir().mkpath(folder);
+                targetPath = folder + QLatin1Char('/') + album + QStringLiteral(".png");
+                if (QFileInfo::exists(targetPath)
+                    || NoClobberWriter::writeNew(targetPath, data.mid(item + headerLength, itemLength - headerLength))) {
+                    recordPicture(album, targetPath);
+                } else {
+                    std::snprintf(line, sizeof line, "\t\t[%2i] unable to create file '%s'\n", n,
+                                  idText.toLatin1().constData());
+                    say(line);
+                }
             }
             previousWidth = width;
         }
@@ -215,4 +280,9 @@ bool ItuneCoverArtExtracter::executeCoverScript()
 bool ItuneCoverArtExtracter::iMacScript()
 {
     return ArtworkScriptRunner::run(scriptPath);
+}
+
+bool ItuneCoverArtExtracter::windowsScript()
+{
+    return ArtworkScriptRunner::runWindowsScript(scriptPath);
 }

@@ -1,7 +1,10 @@
 #ifndef ITUNECOVERARTEXTRACTER_H
 #define ITUNECOVERARTEXTRACTER_H
 
+#include <QMap>
 #include <QString>
+
+#include <functional>
 
 // Turns the artwork iTunes keeps in its cache files (".itc2"/".itc" below
 // Music/iTunes) into one PNG per album in the data folder's "iTunes" folder,
@@ -30,10 +33,29 @@ public:
     // the file exists there afterwards, else "".
     QString DumpITC2Single(const QString &path, const QString &album);
 
+    // Whole-library extraction: every cache file below Music/iTunes, each
+    // local image filed under the album that ItuneMapPIDAlubmCopy gave its
+    // persistent id.  Returns every album picture written or found so far in
+    // this process (album -> PNG path).
+    QMap<QString, QString> RecurseForAll();
+    // One cache file of the whole-library extraction; returns the path of the
+    // last picture named, or "".
+    QString DumpITC2(const QString &path);
+    // The cleaned album name filed under a persistent id (16 upper-case hex
+    // digits), or "".
+    QString ItunesArtCheckAlbum(const QString &id);
+    // Replaces the id -> album map the whole-library extraction reads.
+    void ItuneMapPIDAlubmCopy(const QMap<QString, QString> &map);
+    // Prints the machine's byte order, then runs RecurseForAll.
+    void extract();
+
     // Runs the artwork script through the platform's script runner; true when
     // it ran and succeeded.  Started in the background at start-up.
     bool executeCoverScript();
     bool iMacScript();
+    // The same for Windows' script host, which no Linux machine has: the
+    // runner logs that and reports false.
+    bool windowsScript();
 
     // Folder of the extracted pictures: <data folder>/iTunes.
     static QString outputFolder();
@@ -41,6 +63,11 @@ public:
     static void resetCacheFileIndex();
 
     QString scriptPath;
+
+private:
+    // The walk both extractions share; albumOf names the album of an item
+    // from its id text ("" skips the item).
+    QString dumpItems(const QString &path, const std::function<QString(const QString &idText)> &albumOf);
 };
 
 #endif // ITUNECOVERARTEXTRACTER_H

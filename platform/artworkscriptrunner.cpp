@@ -2,7 +2,7 @@
 
 #include "core/logging.h"
 
-#ifdef Q_OS_MACOS
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
 #include <QProcess>
 #endif
 
@@ -23,6 +23,25 @@ bool ArtworkScriptRunner::run(const QString &scriptPath)
     return ok;
 #else
     Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script not run, there is no osascript here: "),
+                                     scriptPath);
+    return false;
+#endif
+}
+
+bool ArtworkScriptRunner::runWindowsScript(const QString &scriptPath)
+{
+#ifdef Q_OS_WIN
+    QProcess cscript;
+    cscript.start(QStringLiteral("cscript"), {scriptPath});
+    const bool ok = cscript.waitForStarted() && cscript.waitForFinished(timeoutMs)
+                    && cscript.exitStatus() == QProcess::NormalExit && cscript.exitCode() == 0;
+    if (!ok) {
+        cscript.kill();
+        Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script failed: "), scriptPath);
+    }
+    return ok;
+#else
+    Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script not run, there is no cscript here: "),
                                      scriptPath);
     return false;
 #endif

@@ -14,6 +14,9 @@ public:
 
     // True when the script ran and exited with status 0.
     static bool run(const QString &scriptPath);
+    // The same through Windows' script host (cscript); on other systems it
+    // logs that there is none and returns false.
+    static bool runWindowsScript(const QString &scriptPath);
 };
 
 #endif // ARTWORKSCRIPTRUNNER_H

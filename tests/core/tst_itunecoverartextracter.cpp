@@ -243,6 +243,19 @@ void TestItuneCoverArtExtracter::recurseForSingle()
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
     ItuneCoverArtExtracter::resetCacheFileIndex();
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
+
+    // The whole-library walk files each local image under the album its id
+    // maps to; an id without an album writes nothing.
+    StdoutCapture wholeCapture;
+    extracter.ItuneMapPIDAlubmCopy({});
+    QVERIFY(!extracter.RecurseForAll().contains(QStringLiteral("Whole")));
+    extracter.ItuneMapPIDAlubmCopy({{QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("Whole")}});
+    QCOMPARE(extracter.ItunesArtCheckAlbum(QStringLiteral("6C08B3E9D4D50F3A")), QStringLiteral("Whole"));
+    const QMap<QString, QString> all = extracter.RecurseForAll();
+    QCOMPARE(all.value(QStringLiteral("Whole")), pictureOf("Whole"));
+    QCOMPARE(all.value(QStringLiteral("One")), pictureOf("One"));
+    QVERIFY(!contents(pictureOf("Whole")).isEmpty());
+    QVERIFY(wholeCapture.finish().contains(QStringLiteral("unknown file location")));
 }
 
 // Only macOS has osascript: here the script fails at once with a log line.
