@@ -28,11 +28,38 @@ Popup {
         open()
     }
 
+    // A tab drawn like the library's: bold and underlined when chosen.
+    component UnderlineTab: TabButton {
+        id: tab
+        width: implicitWidth + 16
+        contentItem: Label {
+            text: tab.text
+            font.pixelSize: 14
+            font.bold: tab.checked
+            color: tab.checked ? Theme.accent : Theme.mutedText
+            horizontalAlignment: Text.AlignHCenter
+            verticalAlignment: Text.AlignVCenter
+        }
+        background: Rectangle {
+            implicitHeight: 40
+            color: "transparent"
+            Rectangle {
+                anchors.bottom: parent.bottom
+                width: parent.width
+                height: 3
+                radius: 1.5
+                color: tab.checked ? Theme.accent : "transparent"
+            }
+        }
+    }
+
     // One list of rows; a republished list keeps its delegates' types.
     component SettingsList: Item {
         property var rows: []
+        readonly property alias count: listView.count
 
         ListView {
+            id: listView
             anchors.fill: parent
             clip: true
             model: Theme.list(parent.rows)
@@ -59,6 +86,19 @@ Popup {
     closePolicy: Popup.NoAutoClose
     padding: 24
 
+    // A popup does not take the window's palette: the same colours here.
+    palette.window: Theme.window
+    palette.windowText: Theme.text
+    palette.base: Theme.surface
+    palette.text: Theme.text
+    palette.button: "#e8ecf2"
+    palette.buttonText: Theme.text
+    palette.dark: Theme.accent
+    palette.mid: "#c9d1dd"
+    palette.brightText: Theme.accentText
+    palette.highlight: Theme.accent
+    palette.highlightedText: Theme.accentText
+
     background: Rectangle {
         radius: 12
         color: Theme.surface
@@ -79,16 +119,16 @@ Popup {
         TabBar {
             id: listTabs
             objectName: "settingsTabs"
-            Layout.fillWidth: true
+            background: Item {}
             onCurrentIndexChanged: {
                 selectAll.checked = false
                 dialog.listChosen(currentIndex)
             }
-            TabButton {
+            UnderlineTab {
                 objectName: "missingDataTab"
                 text: "Missing data (" + Theme.count(dialog.missingRows) + ")"
             }
-            TabButton {
+            UnderlineTab {
                 objectName: "poorQualityTab"
                 text: "Poor quality (" + Theme.count(dialog.poorRows) + ")"
             }
@@ -117,14 +157,14 @@ Popup {
             TabBar {
                 id: linkTabs
                 objectName: "linkTabs"
+                background: Item {}
                 Repeater {
-                    model: ["iTunes Store", "Web shop", "Nowhere"]
-                    TabButton {
+                    model: ["iTunes Store", "Web shop", "Keep as is"]
+                    UnderlineTab {
                         required property string modelData
                         required property int index
                         objectName: "linkTab" + index
                         text: modelData
-                        width: implicitWidth + 16
                         onClicked: dialog.linkTabChosen(index)
                     }
                 }
