@@ -82,10 +82,8 @@ public:
     void advancedSettingsLinkTab(int tabIndex);
     void ituneapi(const QString &albumName);
 
-    // The search queue, first name asked first.
-    QStringList queuedSearches() const { return itunesapisearch; }
+    // True while album names wait for their iTunes search.
     bool isSearching() const { return timer.isActive(); }
-    bool isCollecting() const { return collectJob.isRunning(); }
     // Interval between two searches (one second unless a test shortens it).
     void setSearchInterval(int msecs) { timer.setInterval(msecs); }
 
