@@ -80,8 +80,7 @@ const QString AdvancedSettings::defaultItunesSearchBase = QStringLiteral("https:
 const QString AdvancedSettings::defaultWebShopBase = QStringLiteral("https://www.amazon.com");
 
 AdvancedSettings::AdvancedSettings(manager &owner)
-    : controller(owner),
-      publisher([&owner](const QString &name, const QVariant &value) {
+    : controller(owner), publisher([&owner](const QString &name, const QVariant &value) {
           if (owner.viewer)
               owner.viewer->rootContext()->setContextProperty(name, value);
       })
@@ -173,10 +172,10 @@ void AdvancedSettings::slPopulateAdvancedSettings()
     // The worker reads a copy: the add chain and the lookup may change the
     // review map while it runs.  A second request while one runs is served
     // by the running one.
-    collectJob.start([tracks = controller.reviewTracks](const std::atomic<bool> &stop) {
+    auto work = [tracks = controller.reviewTracks](const std::atomic<bool> &stop) {
         return collectAdvanscettingMedia(tracks, stop);
-    },
-                     [this](TrackMap collected) { slfinishcollectAdvanscettingMedia(collected); });
+    };
+    collectJob.start(work, [this](TrackMap collected) { slfinishcollectAdvanscettingMedia(collected); });
 }
 
 void AdvancedSettings::slfinishcollectAdvanscettingMedia(const TrackMap &collected)

@@ -63,8 +63,7 @@ public:
     // `rows` under the track id (replacing a row with that key) as children
     // of `owner`, in ascending id.
     static QMap<int, QObject *> Get_MediaDataList(const TrackMap &tracks, QMap<int, QObject *> rows, QObject *owner);
-    static QMap<int, QObject *> Get_MediaQualityList(const TrackMap &tracks, QMap<int, QObject *> rows,
-                                                     QObject *owner);
+    static QMap<int, QObject *> Get_MediaQualityList(const TrackMap &tracks, QMap<int, QObject *> rows, QObject *owner);
 
     // The two service URLs for one album name, the name carried as a query
     // value (an "&", "#" or "+" in it stays part of the name).
