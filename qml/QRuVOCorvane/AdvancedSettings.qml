@@ -23,6 +23,7 @@ Popup {
 
     function show() {
         selectAll.checked = false
+        linkTabs.currentIndex = -1 // no search chosen yet
         listTabs.currentIndex = 0
         dialog.listChosen(0)
         open()
@@ -31,12 +32,13 @@ Popup {
     // A tab drawn like the library's: bold and underlined when chosen.
     component UnderlineTab: TabButton {
         id: tab
+        property bool chosen: checked
         width: implicitWidth + 16
         contentItem: Label {
             text: tab.text
             font.pixelSize: 14
-            font.bold: tab.checked
-            color: tab.checked ? Theme.accent : Theme.mutedText
+            font.bold: tab.chosen
+            color: tab.chosen ? Theme.accent : Theme.mutedText
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
         }
@@ -48,7 +50,7 @@ Popup {
                 width: parent.width
                 height: 3
                 radius: 1.5
-                color: tab.checked ? Theme.accent : "transparent"
+                color: tab.chosen ? Theme.accent : "transparent"
             }
         }
     }
@@ -165,6 +167,9 @@ Popup {
                         required property int index
                         objectName: "linkTab" + index
                         text: modelData
+                        // A tab bar keeps its last button checked: none is
+                        // shown chosen until the user picks one.
+                        chosen: linkTabs.currentIndex === index
                         onClicked: dialog.linkTabChosen(index)
                     }
                 }
