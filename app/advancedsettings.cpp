@@ -275,7 +275,7 @@ void AdvancedSettings::ituneslink()
         return;
     const QString album = itunesapisearch.first();
     QNetworkRequest request(itunesSearchUrl(album));
-    request.setTransferTimeout(requestTimeoutMs);
+    request.setTransferTimeout(requestTimeout);
     QNetworkReply *reply = networkManager.get(request);
     reply->setProperty(albumNameProperty, album);
     currentReply = reply;
@@ -290,9 +290,13 @@ void AdvancedSettings::onReply()
     if (!reply)
         return;
     reply->deleteLater();
-    // A reply dropped by an error (or by the close) has been dealt with.
-    if (reply != currentReply || reply->error() != QNetworkReply::NoError)
+    // A reply dropped by its error signal (or by the close) has been dealt with.
+    if (reply != currentReply)
         return;
+    if (reply->error() != QNetworkReply::NoError) {
+        onItunesApiOnlineOffline(reply->error());
+        return;
+    }
     currentReply = nullptr;
 
     const QUrl store = storeUrlFromAnswer(reply->readAll());
@@ -308,7 +312,8 @@ void AdvancedSettings::onReply()
 
 void AdvancedSettings::onItunesApiOnlineOffline(QNetworkReply::NetworkError error)
 {
-    if (sender() && sender() != currentReply)
+    // Only the search in hand speaks for the queue.
+    if (auto *reply = qobject_cast<QNetworkReply *>(sender()); reply && reply != currentReply)
         return;
     qCDebug(lcSettings) << "iTunes search failed, queue dropped:" << error;
     currentReply = nullptr;

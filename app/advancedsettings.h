@@ -46,8 +46,6 @@ public:
     static constexpr int maxAlbumsPerCall = 15;
     // An answer's store URL longer than this is not opened.
     static constexpr int maxUrlLength = 499;
-    // A search that gets no answer in this time counts as a network error.
-    static constexpr int requestTimeoutMs = 15000;
 
     explicit AdvancedSettings(manager &controller);
     ~AdvancedSettings() override;
@@ -85,6 +83,8 @@ public:
     bool isSearching() const { return timer.isActive(); }
     // Interval between two searches (one second unless a test shortens it).
     void setSearchInterval(int msecs) { timer.setInterval(msecs); }
+    // A search that gets no answer in this time counts as a network error.
+    void setRequestTimeout(int msecs) { requestTimeout = msecs; }
 
 public slots:
     void ituneslink();
@@ -104,6 +104,7 @@ private:
     QTimer timer;
     QNetworkAccessManager networkManager;
     QPointer<QNetworkReply> currentReply;
+    int requestTimeout = 15000;
 };
 
 #endif // ADVANCEDSETTINGS_H

@@ -25,7 +25,8 @@ QString formValue(const QUrl &url, const QString &key)
     return QUrl::fromPercentEncoding(raw.replace('+', ' '));
 }
 
-// The iTunes search service: "Unknown" gets an HTTP error, a few names get
+// The iTunes search service: "Unknown" gets an HTTP error, "Silent" no
+// answer at all, a few names get
 // answers that must open nothing, any other name its store page.
 class SearchService : public QTcpServer
 {
@@ -46,6 +47,8 @@ private:
     {
         const QString term = formValue(QUrl(QString::fromLatin1(socket->readAll().split(' ').value(1))), "term");
         asked << term;
+        if (term == "Silent")
+            return;
         const QMap<QString, QString> odd{{"Cover", "https://music.example/art/cover.JPG"},
                                          {"Script", "file:///etc/passwd"},
                                          {"Long", "https://music.example/" + QString(480, 'x')}};
@@ -159,6 +162,7 @@ void TestAdvancedSettings::init()
     viewer = std::make_unique<QmlApplicationViewer>();
     controller = std::make_unique<manager>(viewer.get(), nullptr);
     controller->advancedSettings->setSearchInterval(5);
+    controller->advancedSettings->setRequestTimeout(1500);
     browser.opened.clear();
     service.asked.clear();
     completed.clear();
@@ -297,6 +301,8 @@ void TestAdvancedSettings::linkTab_data()
         << QStringList{"Cover", "Script", "Long", "Empty", "Blue"} << QStringList{"Blue"};
     QTest::addRow("iTunes: an error drops the queue")
         << 0 << QStringList{"Unknown", "Blue"} << QStringList{"Unknown"} << QStringList();
+    QTest::addRow("iTunes: no answer in time drops the queue")
+        << 0 << QStringList{"Silent", "Blue"} << QStringList{"Silent"} << QStringList();
     QTest::addRow("third tab: nothing") << 2 << mixed << QStringList() << QStringList();
 }
 
