@@ -27,6 +27,7 @@
 #include <QStandardPaths>
 #include <QThreadPool>
 
+#include "app/advancedsettings.h"
 #include "app/backgroundjob.h"
 #include <QtConcurrent>
 
@@ -788,6 +789,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     apiManager = ApiManager::getinstance();
     connect(apiManager, SIGNAL(updateTrackToManager(track)), this, SLOT(updateMainObjectMgr(track)));
     connect(apiManager, SIGNAL(UpdateProgress()), this, SLOT(UpdateAPIProgress()));
+    advancedSettings = std::make_unique<AdvancedSettings>(*this);
 
     libraryView = browserView = displayType = settingsView = mediaTypeFilter = 0;
     mediaBrowserClosed = false;
@@ -1056,7 +1058,7 @@ void manager::saveData()
         return;
     closing = true;
     // Stops the online lookup; a closing controller starts no views rebuild.
-    apiManager->stopOptimisation();
+    cancelOptimization();
     logger->WriteLog(QStringLiteral("Closed RuVO"), QString());
     logger->CloseLog();
     slCancelSearch();
@@ -1192,22 +1194,32 @@ void manager::selectDeselectForSettings(bool)
 
 void manager::slPopulateAdvancedSettings()
 {
-    notAvailable("slPopulateAdvancedSettings");
+    if (advancedSettings)
+        advancedSettings->slPopulateAdvancedSettings();
 }
 
 void manager::collectMediaToUpdate()
 {
-    notAvailable("collectMediaToUpdate");
+    if (advancedSettings)
+        advancedSettings->collectMediaToUpdate();
 }
 
 void manager::cancelOptimization()
 {
-    notAvailable("cancelOptimization");
+    if (advancedSettings)
+        advancedSettings->cancelOptimization();
 }
 
-void manager::advancedSettingsLinkTab(int)
+void manager::advancedSettingsLinkTab(int tabIndex)
 {
-    notAvailable("advancedSettingsLinkTab");
+    if (advancedSettings)
+        advancedSettings->advancedSettingsLinkTab(tabIndex);
+}
+
+void manager::populateAdvancedSettings()
+{
+    if (advancedSettings)
+        advancedSettings->populateAdvancedSettings();
 }
 
 void manager::slCancelVideOptimising()

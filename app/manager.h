@@ -21,6 +21,7 @@ class TrackList;
 #include <QStringList>
 #include <QVariant>
 
+class AdvancedSettings;
 class ApiManager;
 class Licence;
 class Logging;
@@ -188,6 +189,8 @@ public:
 
     void initializeCheckboxes();
     void updateProgressBar();
+    // Publishes the two advanced-settings lists as they are (after a tick).
+    void populateAdvancedSettings();
 
     // The primary screen's height in pixels (published as "screenWidth").
     qint64 screenHeight = 0;
@@ -219,6 +222,11 @@ public:
     TrackMap chosenTracks;
     TrackMap processingTracks;
     TrackMap lookupTracks;
+    // The advanced-settings rows, keyed by track id (owned by advancedSettings).
+    QMap<int, QObject *> missingDataModels;
+    QMap<int, QObject *> poorQualityModels;
+    // Declared after the maps it fills, so it goes first.
+    std::unique_ptr<AdvancedSettings> advancedSettings;
     QList<int> checkedArtistIds;
     QList<int> checkedAlbumIds;
     QList<int> checkedTrackIds;

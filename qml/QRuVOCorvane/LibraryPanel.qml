@@ -21,6 +21,7 @@ Item {
     signal addMediaRequested()
     signal removeRequested()
     signal transferRequested()
+    signal advancedSettingsRequested()
 
     // The application republished the views: a fresh list starts unticked.
     function refreshed() {
@@ -101,6 +102,12 @@ Item {
                     text: "REMOVE"
                     flat: true
                     onClicked: panel.removeRequested()
+                }
+                Button {
+                    objectName: "advancedSettingsButton"
+                    text: "ADVANCED SETTINGS"
+                    flat: true
+                    onClicked: panel.advancedSettingsRequested()
                 }
                 Button {
                     objectName: "transferButton"

@@ -61,11 +61,10 @@ Page {
                                        + Theme.count(videosModel)
 
     // State kept for the screens that are not built yet (media browser,
-    // transfer dialog, video optimisation, advanced settings).
+    // transfer dialog, video optimisation).
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
     property bool protectedMediaRequested: false
-    property bool advancedSettingsRequested: false
     property bool transferBrowserRequested: false
     property bool videoOptimising: false
     property string videoApproxTime: ""
@@ -131,6 +130,7 @@ Page {
             onAddMediaRequested: root.openMediaBrowser()
             onRemoveRequested: root.removeTransfer("remove")
             onTransferRequested: root.removeTransfer("transfer")
+            onAdvancedSettingsRequested: root.populateAdvancedSettings()
         }
     }
 
@@ -148,6 +148,17 @@ Page {
             else
                 root.advancedSettingsCancel()
         }
+    }
+
+    AdvancedSettings {
+        id: advancedSettings
+        missingRows: Theme.list(missingMediaData)
+        poorRows: Theme.list(poorMediaQuality)
+        onListChosen: (index) => root.setsettingsView(index)
+        onSelectAllRequested: (checked) => root.selectdeselectForSettings(checked)
+        onLinkTabChosen: (tabIndex) => root.sgAdvancedSettingsLinkTab(tabIndex)
+        onContinueRequested: root.advancedSettingsContinue()
+        onCancelRequested: root.advancedSettingsCancel()
     }
 
     MessageBox {
@@ -170,7 +181,7 @@ Page {
     function slRefreshBrowser() { browserRevision += 1 }
     function slShowProtectedMediaDialog() { protectedMediaRequested = true }
     function slRefreshMain() { libraryPanel.refreshed() }
-    function slShowAdvancedSettings() { advancedSettingsRequested = true }
+    function slShowAdvancedSettings() { advancedSettings.show() }
 
     function showProgressDialog() { progressDialog.start("progress", "") }
     function updateProgress(total, counter) { progressDialog.update(total, counter, "") }

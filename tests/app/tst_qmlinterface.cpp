@@ -6,6 +6,7 @@
 
 #include "app/albumdatamodel.h"
 #include "app/artistdatamodel.h"
+#include "app/detaileddatamodel.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
 #include "app/trackdatamodel.h"
@@ -58,6 +59,7 @@ private slots:
     void ticksAndButtons();
     void messageBoxQueuesMessages();
     void loadingAndProgress();
+    void advancedSettingsDialog();
 
 private:
     enum class Fill { Nulls, StartUp, Rows };
@@ -455,6 +457,50 @@ void TestQmlInterface::loadingAndProgress()
     QCOMPARE(stopped.count(), 1);
     QCOMPARE(lookupCancel.count(), 0);
     QVERIFY(call("slhideTransferProgress"));
+    QTRY_VERIFY(!dialog->property("visible").toBool());
+}
+
+void TestQmlInterface::advancedSettingsDialog()
+{
+    QVERIFY(makeViewer(Fill::Rows));
+    QObjectList missing, poor;
+    for (int id = 1; id <= 3; ++id)
+        missing << new DetailedDataModel(true, true, id, 2011, QStringLiteral("Song %1").arg(id),
+                                         QStringLiteral("Blue Hour"), band, QStringLiteral("Pop"), &rowOwner);
+    poor << new DetailedDataModel(true, true, 4, 0, QStringLiteral("Low"), QStringLiteral("Coastline"), band, {},
+                                  &rowOwner);
+    viewer->rootContext()->setContextProperty(QStringLiteral("missingMediaData"), QVariant::fromValue(missing));
+    viewer->rootContext()->setContextProperty(QStringLiteral("poorMediaQuality"), QVariant::fromValue(poor));
+    QSignalSpy open(root(), SIGNAL(populateAdvancedSettings()));
+    QSignalSpy list(root(), SIGNAL(setsettingsView(int)));
+    QSignalSpy all(root(), SIGNAL(selectdeselectForSettings(bool)));
+    QSignalSpy link(root(), SIGNAL(sgAdvancedSettingsLinkTab(int)));
+    QSignalSpy continued(root(), SIGNAL(advancedSettingsContinue()));
+
+    // The library's button asks for the lists; their arrival opens the dialog on the first list.
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
+    click(item(QStringLiteral("advancedSettingsButton")));
+    QCOMPARE(open.count(), 1);
+    QVERIFY(call("slShowAdvancedSettings"));
+    QObject *dialog = root()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
+    QTRY_VERIFY(dialog->property("opened").toBool());
+    QCOMPARE(list.last().at(0).toInt(), 0);
+    QCOMPARE(item(QStringLiteral("missingDataList"))->property("count").toInt(), 3);
+    QCOMPARE(item(QStringLiteral("poorQualityList"))->property("count").toInt(), 1);
+
+    // A line's box writes its row; select all and the link tabs are reported.
+    click(item(QStringLiteral("settingsLineCheckBox"), item(QStringLiteral("missingDataList"))));
+    QVERIFY(!missing.first()->property("selected").toBool());
+    click(item(QStringLiteral("settingsSelectAll")));
+    QCOMPARE(all.count(), 1);
+    click(item(QStringLiteral("poorQualityTab")));
+    QCOMPARE(list.last().at(0).toInt(), 1);
+    click(item(QStringLiteral("linkTab1")));
+    click(item(QStringLiteral("linkTab1")));
+    click(item(QStringLiteral("linkTab0")));
+    QCOMPARE(QList<QVariantList>(link), (QList<QVariantList>{{1}, {1}, {0}}));
+    click(item(QStringLiteral("advancedSettingsContinue")));
+    QCOMPARE(continued.count(), 1);
     QTRY_VERIFY(!dialog->property("visible").toBool());
 }
 

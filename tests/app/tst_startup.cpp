@@ -17,6 +17,7 @@
 #include "core/shared.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "lookup/apimanager.h"
 #include "testenv.h"
 
 // The application started as main() starts it, offscreen, with the real
@@ -282,6 +283,11 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));
+        } else if (slot == "slPopulateAdvancedSettings" || slot == "collectMediaToUpdate") {
+            // The lookup waits while the dialog is open and goes on after Continue.
+            QCOMPARE(controller->apiManager->doUpdate(), slot == "collectMediaToUpdate");
+        } else if (slot == "cancelOptimization" || slot == "advancedSettingsLinkTab") {
+            QVERIFY2(!capturedDebug.join(QLatin1Char('\n')).contains(QLatin1String("not available")), link.signal);
         } else {
             // A feature this build does not have: its slot says so.
             const QString expected = QString::fromLatin1(slot) + QStringLiteral(": not available in this build");
