@@ -10,12 +10,11 @@
 #include <QRegularExpression>
 
 #include <taglib/fileref.h>
-#include <taglib/tag.h>
 
 #include "core/logging.h"
 #include "core/noclobberwriter.h"
 #include "core/shared.h"
-#include "platform/externalprogram.h"
+#include "delivery/ffmpeghandler.h"
 #include "platform/safefilecopy.h"
 #include "platform/volumes.h"
 
@@ -23,9 +22,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcCopy, "corvane.delivery")
 
-// A conversion has no natural time limit, but every run needs one.
-constexpr int conversionTimeoutMs = 2 * 60 * 60 * 1000;
-constexpr int probeTimeoutMs = 30000;
 constexpr int folderPictureSide = 110;
 
 const QString copyingText = QStringLiteral("Copying ");
@@ -72,56 +68,9 @@ QString sniffCodec(const QString &path)
     return QString();
 }
 
-QString probeCodec(const QString &path)
-{
-    ExternalProgram probe(ExternalProgram::Ffprobe);
-    const ExternalProgram::Result result = probe.run(
-        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"), QStringLiteral("a:0"),
-         QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name"), QStringLiteral("-of"),
-         QStringLiteral("default=nw=1:nk=1"), path},
-        probeTimeoutMs);
-    if (!result.succeeded())
-        return QString();
-    return QString::fromUtf8(result.standardOutput).section(QLatin1Char('\n'), 0, 0).trimmed();
-}
-
-// ffmpeg's encoder for a codec name of the systems table.  Debian's ffmpeg
-// has no libfaac: AAC goes to the native encoder.
-QString encoderFor(const QString &codecName)
-{
-    const QString lower = codecName.toLower();
-    if (lower == QLatin1String("aac"))
-        return QStringLiteral("aac");
-    if (lower == QLatin1String("mp3"))
-        return QStringLiteral("libmp3lame");
-    return codecName;
-}
-
 } // namespace
 
 DriveCopier::DriveCopier(QObject *parent) : QObject(parent) {}
-
-QString DriveCopier::transcodeCacheFolder()
-{
-    return shared::dataFolder() + QStringLiteral("/Music/Corvane Media Organiser/Transcoded Media/");
-}
-
-QString DriveCopier::cleanFolderName(const QString &name)
-{
-    static const QRegularExpression unsafe(QStringLiteral("[!/\\:*?<>|+.]"));
-    QString cleaned = name.trimmed();
-    cleaned.remove(unsafe).remove(QLatin1Char('"'));
-    cleaned = cleaned.trimmed();
-    return cleaned.isEmpty() ? QStringLiteral("Unknown Album") : cleaned;
-}
-
-QString DriveCopier::cleanTitle(const QString &name)
-{
-    static const QRegularExpression unsafe(QStringLiteral("[!/\\:#*?<>|+.]"));
-    QString cleaned = name;
-    cleaned.remove(unsafe).remove(QLatin1Char('"'));
-    return cleaned.trimmed();
-}
 
 QString DriveCopier::fatSafeName(const QString &name)
 {
@@ -142,10 +91,10 @@ QString DriveCopier::driveName(const QString &name) const
     return fatNames ? fatSafeName(name) : name;
 }
 
-QString DriveCopier::askForCodec(const QString &path)
+QString DriveCopier::askForCodec(const QString &path) const
 {
     const QString sniffed = sniffCodec(path);
-    return sniffed.isEmpty() ? probeCodec(path) : sniffed;
+    return sniffed.isEmpty() ? converter.askForCodec(path) : sniffed;
 }
 
 int DriveCopier::GetBitRate(QString path)
@@ -156,23 +105,6 @@ int DriveCopier::GetBitRate(QString path)
     if (file.isNull() || !file.audioProperties())
         return 0;
     return qMax(0, file.audioProperties()->bitrate());
-}
-
-bool DriveCopier::copyTags(const QString &source, const QString &target)
-{
-    const TagLib::FileRef from(QFile::encodeName(source).constData(), true, TagLib::AudioProperties::Average);
-    TagLib::FileRef to(QFile::encodeName(target).constData(), true, TagLib::AudioProperties::Average);
-    if (from.isNull() || !from.tag() || from.tag()->isEmpty() || to.isNull() || !to.tag())
-        return false;
-    TagLib::Tag *in = from.tag();
-    TagLib::Tag *out = to.tag();
-    out->setTitle(in->title());
-    out->setArtist(in->artist());
-    out->setAlbum(in->album());
-    out->setGenre(in->genre());
-    out->setYear(in->year());
-    out->setTrack(in->track());
-    return to.save();
 }
 
 bool DriveCopier::copycover(QString cover, QString target)
@@ -253,17 +185,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     if (work.isEmpty())
         work = list;
 
-    lstCodecDetail = {Details{QStringLiteral("mp3"), QStringLiteral("mp3"), QStringLiteral("mp3")}};
-    for (const Details &codec : std::as_const(detail.system.audioCodecs)) {
-        if (codec.name.isEmpty())
-            continue;
-        const QStringList extensions = codec.extension.split(QLatin1Char(','));
-        for (const QString &extension : extensions)
-            lstCodecDetail.append(Details{codec.name, extension, codec.description});
-    }
-    codecNames.clear();
-    for (const Details &codec : std::as_const(lstCodecDetail))
-        codecNames.append(codec.name);
+    converter.linkStopFlag(&stop);
+    lstCodecDetail = ffmpeghandler::codecListFor(detail.system);
 
     const QString mediaRoot = detail.drivePath + QLatin1Char('/')
                               + driveName(detail.system.vehicleName + QStringLiteral(" Media")) + QLatin1Char('/');
@@ -281,9 +204,9 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
             folder = item.playlist;
             // Named like its folder: a playlist name can't lead out of the
             // media root or hold what the drive can't store.
-            m3uPath = mediaRoot + driveName(cleanFolderName(item.playlist)) + QLatin1Char('.') + playlistExtension;
+            m3uPath = mediaRoot + driveName(ffmpeghandler::cacheAlbumFolder(item.playlist)) + QLatin1Char('.') + playlistExtension;
         }
-        const QString cleanedFolder = driveName(cleanFolderName(folder));
+        const QString cleanedFolder = driveName(ffmpeghandler::cacheAlbumFolder(folder));
         const QString albumFolder = mediaRoot + cleanedFolder;
         if (!m3uPath.isEmpty()) {
             m3uEntry = cleanedFolder;
@@ -302,18 +225,15 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
 
         const QString codec = askForCodec(item.filepath);
         bool goOn = true;
-        if (!item.isVideo && !codecNames.contains(codec)) {
+        if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail)) {
+            // The cache folder is named after the drive folder (album,
+            // playlist or "Unknown Album").
             afterTransCodeDestination = albumFolder;
-            QString title = cleanTitle(item.trackname);
-            if (title.isEmpty())
-                title = cleanTitle(QFileInfo(item.filepath).completeBaseName());
-            if (title.isEmpty())
-                title = QStringLiteral("Unknown");
-            const QString cacheFolder = transcodeCacheFolder() + cleanFolderName(folder);
+            const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/')
+                                   + ffmpeghandler::cacheAlbumFolder(folder) + QLatin1Char('/')
+                                   + ffmpeghandler::cacheFileName(item);
             lstCodecDetailTemp = lstCodecDetail;
-            QDir().mkpath(cacheFolder);
-            goOn = fileTrancodinMethod(item.filepath, cacheFolder + QLatin1Char('/') + title,
-                                       detail.system.codec, detail.system.audioExtension);
+            goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
         } else {
             goOn = CopyFileUSB(item.filepath, albumFolder);
         }
@@ -394,56 +314,23 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
 bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfilePath, QString setCodec,
                                       QString extension)
 {
-    for (;;) {
-        QString encoder = encoderFor(setCodec);
-        const QString lowerSource = sourcefilePath.toLower();
-        if (lowerSource.endsWith(QLatin1String(".avi")) || lowerSource.endsWith(QLatin1String(".ogg")) ||
-            lowerSource.endsWith(QLatin1String(".mp4"))) {
-            encoder = QStringLiteral("libmp3lame");
-            extension = QStringLiteral("mp3");
-        }
-        const QString output = targetfilePath + QLatin1Char('.') + extension;
-        if (QFileInfo::exists(output)) {
-            Transdestinationpath = output;
-            return OnProcessOutputReady();
-        }
-
-        // ffmpeg writes beside the output under a hidden name that keeps the
-        // extension (it picks the container from it); an interrupted run
-        // never leaves a file the cache would take as finished.
-        const QFileInfo outputInfo(output);
-        const QString partial = outputInfo.path() + QStringLiteral("/.part-") + outputInfo.fileName();
-        ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
-        ffmpeg.setStopFlag(stopFlag);
-        const ExternalProgram::Result result = ffmpeg.run(
-            {QStringLiteral("-y"), QStringLiteral("-i"), sourcefilePath, QStringLiteral("-vn"), QStringLiteral("-acodec"),
-             encoder, QStringLiteral("-ab"), QStringLiteral("256k"), QStringLiteral("-ar"), QStringLiteral("44100"),
-             partial},
-            conversionTimeoutMs);
-        qCDebug(lcCopy) << "IS TransCode" << result.exitCode;
-
-        if (result.succeeded()) {
-            copyTags(sourcefilePath, partial);
-            if (QFile::rename(partial, output)) {
-                Transdestinationpath = output;
-                return OnProcessOutputReady();
-            }
-        }
-        QFile::remove(partial);
-        if (result.stopped)
-            return false;
-        if (result.crashed) {
-            report(skipText + sourceName);
-            return true;
-        }
-        if (lstCodecDetailTemp.isEmpty()) {
-            report(skipText + sourceName);
-            return UnableToProcess();
-        }
-        const Details next = lstCodecDetailTemp.takeFirst();
-        setCodec = next.name;
-        extension = next.extension;
+    // The first attempt with the system's codec, then the fall-back queue.
+    const ffmpeghandler::Conversion result =
+        converter.convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
+    lstCodecDetailTemp.clear();
+    qCDebug(lcCopy) << "IS TransCode" << result.outcome;
+    switch (result.outcome) {
+    case ffmpeghandler::Converted:
+    case ffmpeghandler::AlreadyConverted:
+        Transdestinationpath = result.outputPath;
+        return OnProcessOutputReady();
+    case ffmpeghandler::Stopped:
+        return false;
+    case ffmpeghandler::Failed:
+        break;
     }
+    report(skipText + sourceName);
+    return UnableToProcess();
 }
 
 bool DriveCopier::OnProcessOutputReady()

@@ -12,6 +12,7 @@
 #include "core/track.h"
 #include "delivery/createplaylist.h"
 #include "delivery/details.h"
+#include "delivery/ffmpeghandler.h"
 #include "delivery/transferdetail.h"
 
 // The copy of ticked tracks to the car's drive (or a folder): one media root
@@ -46,20 +47,13 @@ public:
     static bool copycover(QString cover, QString target);
 
     // The audio codec of a file, read from its first bytes where that is
-    // certain (MP3, FLAC), else from the prober; "" when unknown.
-    static QString askForCodec(const QString &path);
+    // certain (MP3, FLAC), else from the prober; "" when unknown.  Saves an
+    // ffprobe run per file on a drive of MP3s.
+    QString askForCodec(const QString &path) const;
     // The name a file or folder gets on a drive whose file system can't
     // hold some characters: they are dropped, and so are trailing dots and
     // spaces; "_" when nothing is left.
     static QString fatSafeName(const QString &name);
-    // The folder rule: drops ! / : * ? < > | + . and double quotes, trims;
-    // "Unknown Album" when nothing is left.
-    static QString cleanFolderName(const QString &name);
-    // The rule for names of converted files: the folder rule plus #, without
-    // the fall-back name.
-    static QString cleanTitle(const QString &name);
-    // The folder of the conversion cache.
-    static QString transcodeCacheFolder();
 
 signals:
     void incrementProgress(QString Filename);
@@ -84,7 +78,6 @@ private:
     void haltFor(Halt why);
     bool stopRequested() const;
     QString driveName(const QString &name) const;
-    static bool copyTags(const QString &source, const QString &target);
 
     // ---- per job --------------------------------------------------------
     const std::atomic<bool> *stopFlag = nullptr;
@@ -96,7 +89,6 @@ private:
     QString mountRoot;           // the volume's mount path when the job began
     QList<Details> lstCodecDetail;
     QList<Details> lstCodecDetailTemp;
-    QStringList codecNames;
     QString m3uPath;
     QString currentPlaylist;
     const QString playlistExtension = QStringLiteral("m3u");
@@ -109,6 +101,7 @@ private:
     QString pendingReport;       // held back until the next file, or the flush
     int reported = 0;
     CreatePlaylist createPlaylist;
+    ffmpeghandler converter;  // this job's own: stop flag and codec lists
 };
 
 #endif // DRIVECOPIER_H

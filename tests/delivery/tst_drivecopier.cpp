@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "delivery/drivecopier.h"
+#include "delivery/ffmpeghandler.h"
 #include "platform/externalprogram.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -242,9 +243,9 @@ void TestDriveCopier::convertedOnceThenFromCache()
     const QString first = dir.filePath("cache1");
     QDir().mkpath(first);
     copy(flacOnly, first, true, 1);
-    const QString cached = DriveCopier::transcodeCacheFolder() + "Album One/Lossless Take.m4a";
+    const QString cached = ffmpeghandler::cacheFolder() + "/Album One/Lossless Take.m4a";
     QVERIFY(QFileInfo(cached).isFile());
-    QCOMPARE(DriveCopier::askForCodec(cached), QString("aac"));
+    QCOMPARE(DriveCopier().askForCodec(cached), QString("aac"));
 
     // A second transfer converts nothing: a failing converter changes nothing.
     testkit::MediaKit::fakeTool(dir.path(), "failing-ffmpeg", "exit 1");
