@@ -7,13 +7,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QLoggingCategory>
-#include <QRegularExpression>
 
 #include <taglib/fileref.h>
 
 #include "core/logging.h"
 #include "core/noclobberwriter.h"
-#include "core/shared.h"
 #include "delivery/ffmpeghandler.h"
 #include "platform/safefilecopy.h"
 #include "platform/volumes.h"
