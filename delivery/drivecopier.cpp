@@ -70,6 +70,15 @@ QString sniffCodec(const QString &path)
 
 DriveCopier::DriveCopier(QObject *parent) : QObject(parent) {}
 
+DriveCopier::~DriveCopier() = default;
+
+void DriveCopier::stop()
+{
+    QMutexLocker lock(&converterLock);
+    if (converter)
+        converter->stop();
+}
+
 QString DriveCopier::fatSafeName(const QString &name)
 {
     QString cleaned;
@@ -92,7 +101,10 @@ QString DriveCopier::driveName(const QString &name) const
 QString DriveCopier::askForCodec(const QString &path) const
 {
     const QString sniffed = sniffCodec(path);
-    return sniffed.isEmpty() ? converter.askForCodec(path) : sniffed;
+    if (!sniffed.isEmpty())
+        return sniffed;
+    // The converter changes only in the job's own thread, at its start.
+    return converter ? converter->askForCodec(path) : ffmpeghandler().askForCodec(path);
 }
 
 int DriveCopier::GetBitRate(QString path)
@@ -183,7 +195,13 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     if (work.isEmpty())
         work = list;
 
-    converter.linkStopFlag(&stop);
+    {
+        QMutexLocker lock(&converterLock);
+        converter = std::make_unique<ffmpeghandler>();
+        converter->linkStopFlag(&stop);
+        if (stop)
+            converter->stop();
+    }
     lstCodecDetail = ffmpeghandler::codecListFor(detail.system);
 
     const QString mediaRoot = detail.drivePath + QLatin1Char('/')
@@ -314,7 +332,7 @@ bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfile
 {
     // The first attempt with the system's codec, then the fall-back queue.
     const ffmpeghandler::Conversion result =
-        converter.convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
+        converter->convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
     lstCodecDetailTemp.clear();
     qCDebug(lcCopy) << "IS TransCode" << result.outcome;
     switch (result.outcome) {
