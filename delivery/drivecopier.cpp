@@ -239,7 +239,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
         coverPath = item.albumName.contains(QLatin1String("Unknown")) ? QString() : item.cover;
         sourceName = QFileInfo(item.filepath).fileName();
 
-        const QString codec = askForCodec(item.filepath);
+        // A video is never converted: no need to ask for its codec.
+        const QString codec = item.isVideo ? QString() : askForCodec(item.filepath);
         bool goOn = true;
         if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail)) {
             // The cache folder is named after the drive folder (album,
