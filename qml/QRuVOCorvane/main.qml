@@ -61,17 +61,12 @@ Page {
                                        + Theme.count(videosModel)
 
     // State kept for the screens that are not built yet (media browser,
-    // transfer dialog, video optimisation, advanced settings).
+    // transfer dialog, advanced settings).
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
     property bool protectedMediaRequested: false
     property bool advancedSettingsRequested: false
     property bool transferBrowserRequested: false
-    property bool videoOptimising: false
-    property string videoApproxTime: ""
-    property string videoProgressFile: ""
-    property int videoProgressTrackId: -1
-    property real videoProgressValue: 0
     property int transcodedCount: 0
     property int transcodingTotal: 0
     property var drivesData: null
@@ -150,6 +145,11 @@ Page {
         }
     }
 
+    VideoOptimisationDialog {
+        id: videoDialog
+        onCancelRequested: root.sgCancelVideOptimising()
+    }
+
     MessageBox {
         id: messageBox
     }
@@ -185,14 +185,12 @@ Page {
 
     function showmessageBox(message) { messageBox.show(Theme.str(message)) }
 
-    function slShowVideoOptimisation() { videoOptimising = true }
-    function slVideoAproxTime(approxTime) { videoApproxTime = Theme.str(approxTime) }
+    function slShowVideoOptimisation() { videoDialog.begin() }
+    function slVideoAproxTime(approxTime) { videoDialog.timeLeft = Theme.list(approxTime) }
     function slUpdateProgressVideo(filePath, trackId, progress) {
-        videoProgressFile = Theme.str(filePath)
-        videoProgressTrackId = Number(trackId)
-        videoProgressValue = Number(progress) || 0
+        videoDialog.setProgress(Number(trackId), Number(progress))
     }
-    function slCloseOnAllCompleteVideo() { videoOptimising = false }
+    function slCloseOnAllCompleteVideo() { videoDialog.close() }
     function slHideMediaBrowser() { mediaBrowserVisible = false }
     function slUpdateTranscodingCounter(count, totalCount) {
         transcodedCount = Number(count) || 0

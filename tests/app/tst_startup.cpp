@@ -14,6 +14,7 @@
 #include "app/licence.h"
 #include "app/manager.h"
 #include "app/startup.h"
+#include "app/videooptimisation.h"
 #include "core/shared.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
@@ -279,6 +280,8 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "slCancelSearch") {
             QVERIFY(controller->scanner.isStopSearch);
             controller->scanner.isStopSearch = false;
+        } else if (slot == "slCancelVideOptimising") {
+            QVERIFY(controller->videoOptimisation->videocan);
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));
