@@ -429,7 +429,7 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
     if (fitsCarScreen(facts, source)) {
         produced = copyInto(source, output);
         framesRemaining -= facts.nb_frames;
-    } else if (QFileInfo(output).isFile() && getDuration(output) >= facts.duration - 0.5) {
+    } else if (QFileInfo(output).isFile() && getDuration(output) >= facts.duration - 0.1) {
         // An earlier run already made it in full.
         produced = true;
         framesRemaining -= facts.nb_frames;

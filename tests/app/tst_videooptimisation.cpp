@@ -28,6 +28,7 @@ private slots:
     void timeTexts();
     void finishedAndRefusedVideos();
     void cancelFromTheDialog();
+    void closingStopsTheRun();
     void skippedOutputRemoval_data();
     void skippedOutputRemoval();
 
@@ -154,6 +155,19 @@ void TestVideoOptimisation::cancelFromTheDialog()
     QTRY_VERIFY(!controller()->videoOptimisation->isRunning());
     QCOMPARE(messages(shown), QStringList());
     QCOMPARE(int(controller()->libraryTracks.size()), before);
+    QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestVideoOptimisation::closingStopsTheRun()
+{
+    QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+    controller()->processingTracks = {{1, video(1, longer)}};
+    controller()->startVideoOptimisation();
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    app.reset();
+    QVERIFY2(clock.elapsed() < 8000, "closing waits for a quick stop, not for the whole conversion");
     QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
