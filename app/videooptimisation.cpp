@@ -30,12 +30,10 @@ void removeReviewEntry(TrackMap &review, const track &video)
 } // namespace
 
 VideoOptimisation::VideoOptimisation(manager *owner)
-    : QObject(owner)
-    , controller(owner)
-    , publisher([owner](const QString &name, const QVariant &value) {
-        if (owner->viewer)
-            owner->viewer->rootContext()->setContextProperty(name, value);
-    })
+    : QObject(owner), controller(owner), publisher([owner](const QString &name, const QVariant &value) {
+          if (owner->viewer)
+              owner->viewer->rootContext()->setContextProperty(name, value);
+      })
 {
     JobRegistry::instance().add(&closeJob);
 }
@@ -83,10 +81,8 @@ void VideoOptimisation::start(const TrackMap &videos)
     auto owner = std::make_shared<QObject>();
     optimisationVideoRows.clear();
     for (const track &video : videos) {
-        const QString name =
-            video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
-        optimisationVideoRows.append(
-            new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
+        const QString name = video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
+        optimisationVideoRows.append(new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
     }
     publisher.publish(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(optimisationVideoRows),
                       std::move(owner));

@@ -53,9 +53,9 @@ public:
 
     // The dialog's rows of the current run (children of one owner per run).
     QList<QObject *> optimisationVideoRows;
-    QStringList multiChannelFiles;  // refused for multi-channel audio in this run
-    QStringList skippedFiles;       // failed, missing or cancelled in this run
-    bool videocan = false;          // the user cancelled this run
+    QStringList multiChannelFiles; // refused for multi-channel audio in this run
+    QStringList skippedFiles;      // failed, missing or cancelled in this run
+    bool videocan = false;         // the user cancelled this run
     VideoEncoding videoencode;
 
 private:
@@ -81,7 +81,7 @@ private:
     manager *controller;
     RowPublisher publisher;
     QList<QMetaObject::Connection> links;
-    TrackMap pending;  // videos added while a run goes
+    TrackMap pending; // videos added while a run goes
     CloseJob closeJob{this};
 };
 

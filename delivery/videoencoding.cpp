@@ -62,8 +62,7 @@ void outputSize(const VideoDetails &video, qint64 &w, qint64 &h)
 
 } // namespace
 
-VideoEncoding::VideoEncoding(QObject *parent)
-    : QThread(parent)
+VideoEncoding::VideoEncoding(QObject *parent) : QThread(parent)
 {
     registerTrackMetaTypes();
 }
@@ -81,7 +80,7 @@ VideoEncoding::~VideoEncoding()
 VideoDetails VideoEncoding::parseStreams(const QString &showStreams, const std::function<double()> &durationProbe)
 {
     VideoDetails facts;
-    VideoDetails beforeStream;  // the facts as they were when this stream began
+    VideoDetails beforeStream; // the facts as they were when this stream began
     bool attachedPicture = false;
     QString codecName;
     QString codecType;
@@ -180,9 +179,9 @@ int VideoEncoding::progressPercent(double doneSeconds, double totalSeconds)
 
 bool VideoEncoding::fitsCarScreen(const VideoDetails &video, const QString &sourcePath)
 {
-    return QFileInfo(sourcePath).suffix().toLower() == QLatin1String("mp4")
-           && video.videoCodec.trimmed() == QLatin1String("h264") && video.audioCodec.trimmed() == QLatin1String("aac")
-           && video.width <= boxWidth && video.height <= boxHeight;
+    return QFileInfo(sourcePath).suffix().toLower() == QLatin1String("mp4") &&
+           video.videoCodec.trimmed() == QLatin1String("h264") && video.audioCodec.trimmed() == QLatin1String("aac") &&
+           video.width <= boxWidth && video.height <= boxHeight;
 }
 
 QString VideoEncoding::h264Level(qint64 width, qint64 height, qint64 framesPerSecond)
@@ -190,12 +189,12 @@ QString VideoEncoding::h264Level(qint64 width, qint64 height, qint64 framesPerSe
     struct Level
     {
         const char *name;
-        qint64 frameSize;  // macroblocks per frame
-        qint64 rate;       // macroblocks per second
+        qint64 frameSize; // macroblocks per frame
+        qint64 rate;      // macroblocks per second
     };
-    static const Level levels[] = {{"3.0", 1620, 40500},    {"3.1", 3600, 108000},   {"3.2", 5120, 216000},
-                                   {"4.0", 8192, 245760},   {"4.2", 8704, 522240},   {"5.0", 22080, 589824},
-                                   {"5.1", 36864, 983040},  {"5.2", 36864, 2073600}};
+    static const Level levels[] = {{"3.0", 1620, 40500},   {"3.1", 3600, 108000},  {"3.2", 5120, 216000},
+                                   {"4.0", 8192, 245760},  {"4.2", 8704, 522240},  {"5.0", 22080, 589824},
+                                   {"5.1", 36864, 983040}, {"5.2", 36864, 2073600}};
     const qint64 blocks = ((width + 15) / 16) * ((height + 15) / 16);
     const qint64 fps = framesPerSecond > 0 ? framesPerSecond : 30;
     for (const Level &level : levels) {
@@ -205,8 +204,7 @@ QString VideoEncoding::h264Level(qint64 width, qint64 height, qint64 framesPerSe
     return QStringLiteral("5.2");
 }
 
-QStringList VideoEncoding::conversionArguments(const VideoDetails &video, const QString &source,
-                                               const QString &output)
+QStringList VideoEncoding::conversionArguments(const VideoDetails &video, const QString &source, const QString &output)
 {
     QStringList args{QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-c:v"),
                      QStringLiteral("libx264")};
@@ -220,10 +218,11 @@ QStringList VideoEncoding::conversionArguments(const VideoDetails &video, const 
     outputSize(video, w, h);
     const qint64 fps = video.r_frame_rate > 0 ? video.r_frame_rate : video.avg_frame_rate;
     // Options go before the output name: ffmpeg ignores any after it.
-    args << QStringLiteral("-profile:v") << QStringLiteral("main") << QStringLiteral("-level")
-         << h264Level(w, h, fps) << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p")
-         << QStringLiteral("-c:a") << QStringLiteral("aac") << QStringLiteral("-b:a") << QStringLiteral("160k")
-         << QStringLiteral("-ar") << QStringLiteral("44100") << QStringLiteral("-ac") << QStringLiteral("2")
+    args << QStringLiteral("-profile:v") << QStringLiteral("main") << QStringLiteral("-level") << h264Level(w, h, fps)
+         << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p") << QStringLiteral("-c:a") << QStringLiteral("aac")
+         << QStringLiteral("-b:a") << QStringLiteral("160k") << QStringLiteral("-ar") << QStringLiteral("44100")
+         << QStringLiteral("-ac")
+         << QStringLiteral("2")
          // Subtitle and data streams would make the MP4 muxer fail, and the
          // car shows neither.
          << QStringLiteral("-sn") << QStringLiteral("-dn") << output;
@@ -276,9 +275,8 @@ void VideoEncoding::analizeStreams(QString path)
 {
     ExternalProgram probe(ExternalProgram::Ffprobe);
     probe.setStopFlag(&cancelled);
-    const ExternalProgram::Result result =
-        probe.run({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_streams"), path},
-                  probeTimeoutMs);
+    const ExternalProgram::Result result = probe.run(
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-show_streams"), path}, probeTimeoutMs);
     // Whatever the probe printed before a timeout is still read.
     const VideoDetails facts =
         parseStreams(ProbeOutput::text(result.standardOutput), [this, path] { return getDuration(path); });
@@ -504,16 +502,16 @@ bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, co
     ffmpeg.setStopFlag(&cancelled);
     // Far longer than any conversion takes; it only guards against a hang.
     const qint64 limit = 600000 + qint64(std::max(0.0, facts.duration) * 20000.0);
-    const ExternalProgram::Result result =
-        ffmpeg.runStreaming(conversionArguments(facts, source, partial.fileName()), int(std::min<qint64>(limit, INT_MAX)),
-                            [this](const QByteArray &line) { ffmpeg_progress_Output(line); });
+    const ExternalProgram::Result result = ffmpeg.runStreaming(
+        conversionArguments(facts, source, partial.fileName()), int(std::min<qint64>(limit, INT_MAX)),
+        [this](const QByteArray &line) { ffmpeg_progress_Output(line); });
     if (!result.succeeded() || cancelled || QFileInfo(partial.fileName()).size() <= 0) {
         qCDebug(lcVideo) << "conversion failed or cancelled:" << source << "exit" << result.exitCode
                          << result.errorText;
-        return false;  // the partial file goes with `partial`
+        return false; // the partial file goes with `partial`
     }
-    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                           | QFileDevice::ReadOther);
+    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                           QFileDevice::ReadOther);
     // rename(2) replaces an older output in one step.
     if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
         qCDebug(lcVideo) << "cannot move the conversion to" << target;

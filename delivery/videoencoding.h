@@ -59,9 +59,9 @@ public:
     struct ProgressLine
     {
         bool valid = false;
-        double seconds = 0;  // time done
-        qint64 frame = 0;    // frames done
-        qint64 fps = 0;      // whole frames per second; 0 when unknown
+        double seconds = 0; // time done
+        qint64 frame = 0;   // frames done
+        qint64 fps = 0;     // whole frames per second; 0 when unknown
     };
     static ProgressLine parseProgressLine(const QString &line);
 
@@ -151,20 +151,20 @@ private:
     shared sha;
 
     std::atomic<bool> cancelled{false};
-    mutable QMutex handMutex;       // guards the three below
-    track track_obj_Video;          // the record of the video in hand
+    mutable QMutex handMutex; // guards the three below
+    track track_obj_Video;    // the record of the video in hand
     bool inHand = false;
     bool skipReported = false;
 
     // Progress of the video in hand and estimate of the whole list.
     QString currentOutput;
     qint64 currentId = 0;
-    QString totalduration;          // ffmpeg's duration text of the input
+    QString totalduration; // ffmpeg's duration text of the input
     double analysedDuration = 0;
-    qint64 framesRemaining = 0;     // frames of the list not yet finished
-    qint64 framesProcessed = 0;     // frames ffmpeg has done over the list
-    qint64 lastprocessed = 0;       // frames done of the video in hand
-    qint64 lastFps = 0;             // the last speed ffmpeg reported
+    qint64 framesRemaining = 0; // frames of the list not yet finished
+    qint64 framesProcessed = 0; // frames ffmpeg has done over the list
+    qint64 lastprocessed = 0;   // frames done of the video in hand
+    qint64 lastFps = 0;         // the last speed ffmpeg reported
     int lastPercent = -1;
 };
 

@@ -102,10 +102,8 @@ void TestVideoOptimisation::finishedAndRefusedVideos()
     controller()->processingTracks = {{1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}};
     controller()->startVideoOptimisation();
     QVERIFY(dialog()->property("opened").toBool());
-    const QObjectList rows = app->viewer()
-                                 .rootContext()
-                                 ->contextProperty(QStringLiteral("optimisationVideoModel"))
-                                 .value<QObjectList>();
+    const QObjectList rows =
+        app->viewer().rootContext()->contextProperty(QStringLiteral("optimisationVideoModel")).value<QObjectList>();
     QCOMPARE(rows.size(), 3);
     QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 3);
     QVERIFY(done.wait(60000));
