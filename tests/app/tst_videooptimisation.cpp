@@ -99,23 +99,28 @@ void TestVideoOptimisation::finishedAndRefusedVideos()
 {
     QSignalSpy shown(controller(), &manager::showMessageBox);
     QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
-    controller()->processingTracks = {{1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}};
+    const QString broken = dir.filePath(QStringLiteral("broken.mp4"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a video") > 0);
+    file.close();
+    controller()->processingTracks = {
+        {1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}, {4, video(4, broken)}};
     controller()->startVideoOptimisation();
     QVERIFY(dialog()->property("opened").toBool());
     const QObjectList rows =
         app->viewer().rootContext()->contextProperty(QStringLiteral("optimisationVideoModel")).value<QObjectList>();
-    QCOMPARE(rows.size(), 3);
-    QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 3);
+    QCOMPARE(rows.size(), 4);
+    QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 4);
     QVERIFY(done.wait(60000));
     QTRY_VERIFY(!dialog()->property("opened").toBool());
     QVERIFY(!controller()->videoOptimisation->isRunning());
 
-    // The dialog's rows took the progress: refused ones -1, the copy 100.
+    // The dialog's rows took the progress: refused and skipped ones -1, the copy 100.
     const auto status = [&rows](int i) { return rows.at(i)->property("status").toInt(); };
-    QCOMPARE((QList<int>{status(0), status(1), status(2)}), (QList<int>{-1, 100, -1}));
+    QCOMPARE((QList<int>{status(0), status(1), status(2), status(3)}), (QList<int>{-1, 100, -1, -1}));
 
-    // Text 2 once, however many were refused; nothing was skipped.
-    QCOMPARE(messages(shown), QStringList{MessageHandler().message(2)});
+    // Text 2 once, however many were refused, then text 3 for the skipped one.
+    QCOMPARE(messages(shown), (QStringList{MessageHandler().message(2), MessageHandler().message(3)}));
 
     const QString output = VideoEncoding::outputFolder() + QStringLiteral("/small clip.mp4");
     int id = 0;
