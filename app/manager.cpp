@@ -34,6 +34,7 @@
 #include "app/licence.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
+#include "app/videooptimisation.h"
 #include "core/itunecoverartextracter.h"
 #include "core/logging.h"
 #include "core/taglibbuilder.h"
@@ -804,6 +805,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     scanner.SetItunesArtPIDMap(TagLibBuilder().parseiTuneCoverArtStartup());
 
     licenceViewer = new Licence();
+    videoOptimisation = new VideoOptimisation(this);
 
     // Whatever way the run ends, the close sequence runs once before the
     // objects the workers use are destroyed.
@@ -814,6 +816,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
 manager::~manager()
 {
     closeOnQuit();
+    delete videoOptimisation;  // its run ends before the controller's parts go
     delete licenceViewer;
 }
 
@@ -1224,7 +1227,8 @@ void manager::populateAdvancedSettings()
 
 void manager::slCancelVideOptimising()
 {
-    notAvailable("slCancelVideOptimising");
+    if (videoOptimisation)
+        videoOptimisation->cancel();
 }
 
 void manager::slSelectDeselectInTracksView(QString, int, bool)
@@ -1235,4 +1239,54 @@ void manager::slSelectDeselectInTracksView(QString, int, bool)
 void manager::updateMainObjectMgr(track)
 {
     notAvailable("updateMainObjectMgr");
+}
+
+void manager::startVideoOptimisation()
+{
+    if (videoOptimisation)
+        videoOptimisation->start(processingTracks);
+}
+
+void manager::refreshVideoView()
+{
+    // QML may still hold the rows shown now: they go at the next publication.
+    retiredViews.videoModels = std::move(libraryViews.videoModels);
+    libraryViews.videoModels = refrechVideoView(libraryTracks, viewInput());
+    refreshMain();
+}
+
+void manager::slOnProgressChange(QString filePath, qint64 trackID, qint64 progress)
+{
+    if (videoOptimisation)
+        videoOptimisation->progressChanged(filePath, trackID, progress);
+}
+
+void manager::slVideoAproxTime(qint64 seconds)
+{
+    if (videoOptimisation)
+        videoOptimisation->aproxTimeChanged(seconds);
+}
+
+void manager::slupdateMainObjectVideo(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->fileComplete(updatedTrack);
+}
+
+void manager::slonSkipFile(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->skipFile(updatedTrack);
+}
+
+void manager::slonMultiChannelFile(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->multiChannelFile(updatedTrack);
+}
+
+void manager::slAllFileCompleteVideo()
+{
+    if (videoOptimisation)
+        videoOptimisation->allFilesComplete();
 }

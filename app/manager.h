@@ -12,6 +12,7 @@
 class DetailedDataModel;
 class QThread;
 class TrackList;
+class VideoOptimisation;
 
 // Start-up and controller state
 #include <QFuture>
@@ -192,6 +193,13 @@ public:
     // Publishes the two advanced-settings lists as they are (after a tick).
     void populateAdvancedSettings();
 
+    // Optimises the videos of the last add (processingTracks, keyed by their
+    // ids in the add): the add chain's video hand-off.
+    void startVideoOptimisation();
+    // Rebuilds the video view from the library and republishes the views.
+    void refreshVideoView();
+    VideoOptimisation *videoOptimisation = nullptr;
+
     // The primary screen's height in pixels (published as "screenWidth").
     qint64 screenHeight = 0;
 
@@ -272,6 +280,14 @@ public slots:
     void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
     void updateMainObjectMgr(track updatedTrack);
 
+    // Video optimisation (VideoOptimisation)
+    void slOnProgressChange(QString filePath, qint64 trackID, qint64 progress);
+    void slVideoAproxTime(qint64 seconds);
+    void slupdateMainObjectVideo(track updatedTrack);
+    void slonSkipFile(track updatedTrack);
+    void slonMultiChannelFile(track updatedTrack);
+    void slAllFileCompleteVideo();
+
 signals:
     void sgRefreshBrowser();
     void sgShowProtectedMediaDialog();
@@ -291,6 +307,7 @@ signals:
     void sgHideMediaBrowser();
     void sgUpdateTranscodingCounter(QVariant count, QVariant totalCount);
     void showTransferBrowser();
+    void sgCancelVideOptimising();
 
 private:
     ViewInput viewInput() const;

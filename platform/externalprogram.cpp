@@ -129,3 +129,97 @@ ExternalProgram::Result ExternalProgram::run(const QStringList &arguments, int t
     }
     return result;
 }
+
+ExternalProgram::Result ExternalProgram::runStreaming(const QStringList &arguments, int timeoutMs,
+                                                      const LineHandler &onLine, const QByteArray &quit,
+                                                      int graceMs) const
+{
+    Result result;
+    if (m_program.isEmpty()) {
+        result.errorText = QStringLiteral("program not found");
+        qCDebug(lcExternal) << "not run, program not found; arguments" << arguments;
+        return result;
+    }
+
+    QProcess process;
+    process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
+    process.start(m_program, arguments, QIODevice::ReadWrite);
+    if (!process.waitForStarted(qMax(qMin(timeoutMs, 30000), 1000))) {
+        result.errorText = process.errorString();
+        qCDebug(lcExternal) << "failed to start" << m_program << result.errorText;
+        return result;
+    }
+    result.started = true;
+
+    QByteArray pending;
+    auto deliver = [&pending, &onLine](bool flushAll) {
+        int start = 0;
+        for (int i = 0; i < pending.size(); ++i) {
+            const char c = pending.at(i);
+            if (c != '\n' && c != '\r')
+                continue;
+            if (i > start && onLine)
+                onLine(pending.mid(start, i - start));
+            start = i + 1;
+        }
+        pending.remove(0, start);
+        if (flushAll && !pending.isEmpty()) {
+            if (onLine)
+                onLine(pending);
+            pending.clear();
+        }
+    };
+    auto drain = [&] {
+        pending += process.readAllStandardOutput();
+        if (!m_merged)
+            result.standardError += process.readAllStandardError();
+    };
+
+    // Short waits: a stop is seen within this time.
+    constexpr int streamPollMs = 40;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 killAt = -1;  // elapsed time at which an asked-to-quit program is killed
+    bool killed = false;
+    while (process.state() != QProcess::NotRunning) {
+        if (killAt < 0 && m_stop && m_stop->load()) {
+            result.stopped = true;
+            if (!quit.isEmpty()) {
+                process.write(quit);
+                process.waitForBytesWritten(streamPollMs);
+            }
+            killAt = clock.elapsed() + (quit.isEmpty() ? 0 : graceMs);
+        }
+        if (killAt < 0 && clock.elapsed() >= timeoutMs) {
+            result.timedOut = true;
+            killAt = clock.elapsed();
+        }
+        if (killAt >= 0 && clock.elapsed() >= killAt) {
+            process.kill();
+            killed = true;
+            process.waitForFinished(5000);
+            break;
+        }
+        process.waitForReadyRead(streamPollMs);
+        drain();
+        deliver(false);
+    }
+    process.waitForFinished(killed ? 5000 : 1000);
+    drain();
+    deliver(true);
+
+    if (killed) {
+        qCDebug(lcExternal) << m_program << (result.stopped ? "stopped and killed" : "timed out after")
+                            << timeoutMs << "ms";
+        return result;
+    }
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = result.crashed ? -1 : process.exitCode();
+    if (result.stopped)
+        qCDebug(lcExternal) << m_program << "quit on request";
+    else if (result.crashed)
+        qCDebug(lcExternal) << m_program << "crashed";
+    else if (result.exitCode != 0)
+        qCDebug(lcExternal) << m_program << "exited with" << result.exitCode;
+    return result;
+}

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 
 // Runs one of the helper programs the application ships with (ffmpeg,
 // ffprobe, fpcalc) and reports plainly how the run ended.
@@ -18,8 +19,9 @@
 //
 // Every run takes an argument list (never a shell), a timeout and reads the
 // exit status.  Standard input is closed, so a tool that would ask a question
-// reads end-of-file instead of waiting.  run() blocks the calling thread; it
-// needs no event loop and may be used on any thread.
+// reads end-of-file instead of waiting (runStreaming() keeps it open).
+// run() and runStreaming() block the calling thread; they need no event
+// loop and may be used on any thread.
 class ExternalProgram
 {
 public:
@@ -56,6 +58,17 @@ public:
     QString program() const { return m_program; }
 
     Result run(const QStringList &arguments, int timeoutMs) const;
+
+    // A streaming run, for long conversions.  Standard input stays open;
+    // every line of standard output (ended by "\n" or "\r", as progress
+    // lines are) goes to `onLine` as it arrives, on the calling thread, and
+    // is not kept in the result.  When the stop flag turns true, `quit` is
+    // written to standard input (ffmpeg ends cleanly on "q") and the program
+    // is killed only if it has not ended `graceMs` later.  A run ended that
+    // way reports `stopped`, whatever its exit code.
+    using LineHandler = std::function<void(const QByteArray &line)>;
+    Result runStreaming(const QStringList &arguments, int timeoutMs, const LineHandler &onLine,
+                        const QByteArray &quit = QByteArrayLiteral("q"), int graceMs = 5000) const;
 
     // "ffmpeg/ffmpeg" and so on: the tool's place below the executable's folder.
     static QString relativePath(Tool tool);

@@ -61,16 +61,11 @@ Page {
                                        + Theme.count(videosModel)
 
     // State kept for the screens that are not built yet (media browser,
-    // transfer dialog, video optimisation).
+    // transfer dialog).
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
     property bool protectedMediaRequested: false
     property bool transferBrowserRequested: false
-    property bool videoOptimising: false
-    property string videoApproxTime: ""
-    property string videoProgressFile: ""
-    property int videoProgressTrackId: -1
-    property real videoProgressValue: 0
     property int transcodedCount: 0
     property int transcodingTotal: 0
     property var drivesData: null
@@ -170,6 +165,11 @@ Page {
         onContinueRequested: (drive, format, all, newer, quality) => root.continueDrive(drive, format, all, newer, quality)
     }
 
+    VideoOptimisationDialog {
+        id: videoDialog
+        onCancelRequested: root.sgCancelVideOptimising()
+    }
+
     MessageBox {
         id: messageBox
     }
@@ -205,14 +205,12 @@ Page {
 
     function showmessageBox(message) { messageBox.show(Theme.str(message)) }
 
-    function slShowVideoOptimisation() { videoOptimising = true }
-    function slVideoAproxTime(approxTime) { videoApproxTime = Theme.str(approxTime) }
+    function slShowVideoOptimisation() { videoDialog.begin() }
+    function slVideoAproxTime(approxTime) { videoDialog.timeLeft = Theme.list(approxTime) }
     function slUpdateProgressVideo(filePath, trackId, progress) {
-        videoProgressFile = Theme.str(filePath)
-        videoProgressTrackId = Number(trackId)
-        videoProgressValue = Number(progress) || 0
+        videoDialog.setProgress(Number(trackId), Number(progress))
     }
-    function slCloseOnAllCompleteVideo() { videoOptimising = false }
+    function slCloseOnAllCompleteVideo() { videoDialog.close() }
     function slHideMediaBrowser() { mediaBrowserVisible = false }
     function slUpdateTranscodingCounter(count, totalCount) {
         transcodedCount = Number(count) || 0

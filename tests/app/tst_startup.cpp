@@ -14,6 +14,7 @@
 #include "app/licence.h"
 #include "app/manager.h"
 #include "app/startup.h"
+#include "app/videooptimisation.h"
 #include "core/shared.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
@@ -286,6 +287,8 @@ void TestStartUp::rootSignalsReachTheirSlots()
             QCOMPARE(driveMessages.last().first().toString(), QStringLiteral("Disk is Removed"));
         } else if (slot == "timerexe" || slot == "slProgressStoped" || slot == "openDialog") {
             // flag 2, no job and a cancelled folder dialog: nothing to show
+        } else if (slot == "slCancelVideOptimising") {
+            QVERIFY(controller->videoOptimisation->videocan);
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));

@@ -19,6 +19,8 @@ private slots:
     void argumentsAndChannels();
     void stopFlagEndsRun();
     void missingProgramAndLocate();
+    void streaming_data();
+    void streaming();
 
 private:
     QString script(const QString &name, const QString &body)
@@ -124,6 +126,60 @@ void TestExternalProgram::missingProgramAndLocate()
     qputenv("PATH", oldPath);
     QCOMPARE(found, pathDir.filePath(QStringLiteral("fpcalc")));
     QVERIFY(none.isEmpty());
+}
+
+void TestExternalProgram::streaming_data()
+{
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<bool>("stopped");
+    QTest::addColumn<bool>("timedOut");
+    QTest::addColumn<int>("exitCode");
+
+    // A line that says "ready" sets the stop flag.
+    QTest::addRow("progress lines end in CR or LF; a last line without end")
+        << "printf 'one\\rtwo\\n'; sleep 0.4; printf 'three'" << 5000
+        << QStringList{"one", "two", "three"} << false << false << 0;
+    QTest::addRow("a stop writes q to standard input")
+        << "echo ready; k=$(head -c 1); echo \"quit:$k\"" << 5000 << QStringList{"ready", "quit:q"} << true
+        << false << 0;
+    QTest::addRow("a program deaf to q is killed after the grace period")
+        << "echo ready; exec sleep 30" << 20000 << QStringList{"ready"} << true << false << -1;
+    QTest::addRow("hang ends at the timeout") << "echo started; exec sleep 30" << 400 << QStringList{"started"}
+                                              << false << true << -1;
+}
+
+void TestExternalProgram::streaming()
+{
+    QFETCH(QString, body);
+    QFETCH(int, timeoutMs);
+    const QString tool = script(QStringLiteral("stream-%1").arg(QTest::currentDataTag()).replace(' ', '_'), body);
+    std::atomic<bool> stop{false};
+    ExternalProgram program(tool);
+    program.setStopFlag(&stop);
+    QStringList lines;
+    qint64 firstLineAt = -1;
+    QElapsedTimer clock;
+    clock.start();
+    const ExternalProgram::Result result = program.runStreaming(
+        {}, timeoutMs,
+        [&](const QByteArray &line) {
+            if (firstLineAt < 0)
+                firstLineAt = clock.elapsed();
+            lines << QString::fromUtf8(line);
+            if (line == "ready")
+                stop = true;
+        },
+        "q", 300);
+    QVERIFY2(clock.elapsed() < 10000, "the run must end near its timeout or grace period");
+    // Lines arrive while the program runs, not when it has ended.
+    QVERIFY(firstLineAt >= 0 && firstLineAt <= clock.elapsed() - (stop ? 0 : 200));
+    QTEST(lines, "lines");
+    QTEST(result.stopped, "stopped");
+    QTEST(result.timedOut, "timedOut");
+    QTEST(result.exitCode, "exitCode");
+    QCOMPARE(result.succeeded(), !result.stopped && !result.timedOut && result.exitCode == 0);
 }
 
 CORVANE_TEST_MAIN(TestExternalProgram)

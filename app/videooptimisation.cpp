@@ -1,0 +1,213 @@
+#include "app/videooptimisation.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QQmlContext>
+
+#include "app/manager.h"
+#include "app/messagehandler.h"
+#include "app/qmlapplicationviewer.h"
+#include "app/videooptimisationmodel.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+
+Q_LOGGING_CATEGORY(lcVideoControl, "corvane.app.video")
+
+namespace {
+
+// The add files a video that needs review under its id in the add, which
+// may equal a library id: only that same video's entry may go.
+void removeReviewEntry(TrackMap &review, const track &video)
+{
+    const auto it = review.find(video.id);
+    if (it != review.end() && it->isVideo && it->sourcePath == video.sourcePath)
+        review.erase(it);
+}
+
+} // namespace
+
+VideoOptimisation::VideoOptimisation(manager *owner)
+    : QObject(owner), controller(owner), publisher([owner](const QString &name, const QVariant &value) {
+          if (owner->viewer)
+              owner->viewer->rootContext()->setContextProperty(name, value);
+      })
+{
+    JobRegistry::instance().add(&closeJob);
+}
+
+VideoOptimisation::~VideoOptimisation()
+{
+    JobRegistry::instance().remove(&closeJob);
+    unlink();
+    videoencode.onCanclePressed();
+    videoencode.wait();
+}
+
+void VideoOptimisation::CloseJob::requestStop()
+{
+    owner->videocan = true;
+    owner->pending.clear();
+    owner->videoencode.onCanclePressed();
+}
+
+QStringList VideoOptimisation::timeTexts(qint64 seconds)
+{
+    if (seconds < 1)
+        return {QStringLiteral("00"), QStringLiteral("00")};
+    const qint64 h = seconds / 3600;
+    const qint64 m = (seconds - 3600 * h) / 60;
+    const qint64 r = seconds - 3600 * h - 60 * m;
+    return {QString::number(h), QString::number(m), QString::number(r)};
+}
+
+void VideoOptimisation::start(const TrackMap &videos)
+{
+    if (videos.isEmpty())
+        return;
+    if (isRunning()) {
+        // One run at a time: these follow when the running one ends.
+        int next = pending.isEmpty() ? 1 : pending.lastKey() + 1;
+        for (track video : videos) {
+            video.id = next;
+            pending.insert(next++, video);
+        }
+        emit controller->sgShowVideoOptimisation();
+        return;
+    }
+
+    auto owner = std::make_shared<QObject>();
+    optimisationVideoRows.clear();
+    for (const track &video : videos) {
+        const QString name = video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
+        optimisationVideoRows.append(new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
+    }
+    publisher.publish(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(optimisationVideoRows),
+                      std::move(owner));
+    emit controller->sgShowVideoOptimisation();
+
+    videocan = false;
+    multiChannelFiles.clear();
+    skippedFiles.clear();
+    transferDetail detail;
+    detail.drivePath = QStringLiteral("C:/");
+    detail.system = *Combo().getsystemDetail();
+    videoencode.setArg(videos, detail);
+    link();
+    videoencode.start();
+}
+
+void VideoOptimisation::link()
+{
+    unlink();
+    links << connect(controller, &manager::sgCancelVideOptimising, &videoencode, &VideoEncoding::onCanclePressed)
+          << connect(&videoencode, &VideoEncoding::onAproxTimeChange, controller, &manager::slVideoAproxTime)
+          << connect(&videoencode, &VideoEncoding::onProgressChange, controller, &manager::slOnProgressChange)
+          << connect(&videoencode, &VideoEncoding::onFileComplete, controller, &manager::slupdateMainObjectVideo)
+          << connect(&videoencode, &VideoEncoding::onSkipFile, controller, &manager::slonSkipFile)
+          << connect(&videoencode, &VideoEncoding::onAllFilesCompleate, controller, &manager::slAllFileCompleteVideo)
+          << connect(&videoencode, &VideoEncoding::onMultiChannelsFile, controller, &manager::slonMultiChannelFile);
+}
+
+void VideoOptimisation::unlink()
+{
+    for (const QMetaObject::Connection &connection : std::as_const(links))
+        disconnect(connection);
+    links.clear();
+}
+
+void VideoOptimisation::cancel()
+{
+    videocan = true;
+    pending.clear();
+    // Called directly: the running ffmpeg is asked to quit now.
+    videoencode.onCanclePressed();
+    emit controller->sgCancelVideOptimising();
+    if (!isRunning())
+        emit controller->sgAllFileCompleteVideo();
+}
+
+void VideoOptimisation::progressChanged(const QString &filePath, qint64 trackID, qint64 progress)
+{
+    emit controller->sgUpdateProgressVideo(QVariant(filePath), QVariant(trackID), QVariant(progress));
+}
+
+void VideoOptimisation::aproxTimeChanged(qint64 seconds)
+{
+    emit controller->sgVideoAproxTime(QVariant(timeTexts(seconds)));
+}
+
+void VideoOptimisation::fileComplete(track updatedTrack)
+{
+    if (updatedTrack.id < 1 || videocan || updatedTrack.filesize == -1) {
+        qDebug() << "No file found in Main Object";
+        return;
+    }
+    removeReviewEntry(controller->reviewTracks, updatedTrack);
+    int id = manager::getTrackID(controller->libraryTracks, updatedTrack.filepath);
+    if (id == 0)
+        id = 1;
+    updatedTrack.id = id;
+    controller->libraryTracks.insert(id, updatedTrack);
+    controller->reviewTracks.insert(id, updatedTrack);
+    ruvoDB db;
+    if (!db.insertDataOne(updatedTrack))
+        qCWarning(lcVideoControl) << "the optimised video was not stored:" << updatedTrack.filepath;
+    controller->refreshVideoView();
+}
+
+void VideoOptimisation::skipFile(const track &updatedTrack)
+{
+    if (updatedTrack.id < 1)
+        return;
+    removeReviewEntry(controller->reviewTracks, updatedTrack);
+    skippedFiles.append(updatedTrack.filename);
+    removeUnstoredOutput(updatedTrack.filepath);
+}
+
+void VideoOptimisation::multiChannelFile(const track &updatedTrack)
+{
+    if (updatedTrack.id < 1)
+        return;
+    removeReviewEntry(controller->reviewTracks, updatedTrack);
+    multiChannelFiles.append(updatedTrack.filename);
+}
+
+void VideoOptimisation::allFilesComplete()
+{
+    emit controller->sgAllFileCompleteVideo();
+    const MessageHandler texts;
+    if (!multiChannelFiles.isEmpty() && !videocan)
+        emit controller->showMessageBox(QVariant(texts.message(2)));
+    if (!skippedFiles.isEmpty() && !videocan)
+        emit controller->showMessageBox(QVariant(texts.message(3)));
+    unlink();
+    // The thread is past its last signal; it ends at once.
+    videoencode.wait(QDeadlineTimer(5000));
+    if (!pending.isEmpty()) {
+        const TrackMap next = pending;
+        pending.clear();
+        start(next);
+    }
+}
+
+void VideoOptimisation::removeUnstoredOutput(const QString &path) const
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || info.isSymLink() || !info.isFile())
+        return;
+    const QString root = QDir(ruvoDB::programCopyFolder()).canonicalPath();
+    const QString canonical = info.canonicalFilePath();
+    if (root.isEmpty() || !canonical.startsWith(root + QLatin1Char('/')))
+        return;
+    // An output the library holds (taken over by an earlier run) stays.
+    const QString clean = QDir::cleanPath(path);
+    for (const track &stored : std::as_const(controller->libraryTracks)) {
+        if (QDir::cleanPath(stored.filepath) == clean)
+            return;
+    }
+    if (!QFile::remove(path))
+        qCDebug(lcVideoControl) << "cannot remove the skipped output" << path;
+}

@@ -1,0 +1,88 @@
+#ifndef VIDEOOPTIMISATION_H
+#define VIDEOOPTIMISATION_H
+
+#include <QList>
+#include <QMetaObject>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+#include "app/backgroundjob.h"
+#include "app/rowpublisher.h"
+#include "core/track.h"
+#include "delivery/videoencoding.h"
+
+class manager;
+
+// The controller's side of optimising videos: starts a run of the video
+// conversion thread over the videos of an add, shows one dialog row per
+// video, relays progress and the time left to QML, stores each finished
+// video in the library and the database, and at the end tells the user what
+// was refused or skipped (not after a cancel).
+//
+// Everything here runs in the GUI thread.  The conversion thread ends by
+// itself; closing the program cancels a run and waits for it (the close
+// sequence's job registry).  Videos added while a run goes wait for its end
+// and then run with their own rows.
+class VideoOptimisation : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit VideoOptimisation(manager *controller);
+    ~VideoOptimisation() override;
+
+    // Starts optimising `videos` (keyed by their ids in the add, 1, 2, 3 ...):
+    // publishes optimisationVideoModel and shows the dialog.
+    void start(const TrackMap &videos);
+    bool isRunning() const { return videoencode.isRunning(); }
+
+    // Time left as QML shows it: "00", "00" below one second, else hours,
+    // minutes and seconds as plain decimal texts (3725 s: "1", "2", "5").
+    static QStringList timeTexts(qint64 seconds);
+
+    // The controller's slots forward here.
+    void cancel();
+    void progressChanged(const QString &filePath, qint64 trackID, qint64 progress);
+    void aproxTimeChanged(qint64 seconds);
+    void fileComplete(track updatedTrack);
+    void skipFile(const track &updatedTrack);
+    void multiChannelFile(const track &updatedTrack);
+    void allFilesComplete();
+
+    // The dialog's rows of the current run (children of one owner per run).
+    QList<QObject *> optimisationVideoRows;
+    QStringList multiChannelFiles; // refused for multi-channel audio in this run
+    QStringList skippedFiles;      // failed, missing or cancelled in this run
+    bool videocan = false;         // the user cancelled this run
+    VideoEncoding videoencode;
+
+private:
+    // The run as the close sequence sees it.
+    class CloseJob : public JobRegistry::Job
+    {
+    public:
+        explicit CloseJob(VideoOptimisation *optimisation) : owner(optimisation) {}
+        void requestStop() override;
+        bool isRunning() const override { return owner->isRunning(); }
+        bool waitFor(int msecs) override { return owner->videoencode.wait(QDeadlineTimer(msecs)); }
+
+    private:
+        VideoOptimisation *owner;
+    };
+
+    void link();
+    void unlink();
+    // Deletes a skipped video's output when it is one of the program's own
+    // files that the library does not hold.
+    void removeUnstoredOutput(const QString &path) const;
+
+    manager *controller;
+    RowPublisher publisher;
+    QList<QMetaObject::Connection> links;
+    TrackMap pending; // videos added while a run goes
+    CloseJob closeJob{this};
+};
+
+#endif // VIDEOOPTIMISATION_H

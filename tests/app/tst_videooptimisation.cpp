@@ -1,0 +1,219 @@
+#include <QtTest>
+
+#include <QQmlContext>
+#include <QQuickItem>
+
+#include "app/manager.h"
+#include "app/messagehandler.h"
+#include "app/startup.h"
+#include "app/videooptimisation.h"
+#include "database/ruvodb.h"
+#include "delivery/videoencoding.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+// Adding videos from the window's side: the optimisation dialog, the videos
+// that reach the library, the database and the video view, the messages at
+// the end, cancel, and what a skipped video's output may lose.
+class TestVideoOptimisation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup() { app.reset(); }
+
+    void timeTexts_data();
+    void timeTexts();
+    void finishedAndRefusedVideos();
+    void cancelFromTheDialog();
+    void closingStopsTheRun();
+    void skippedOutputRemoval_data();
+    void skippedOutputRemoval();
+
+private:
+    track video(int id, const QString &path) const
+    {
+        track t;
+        t.id = id;
+        t.isVideo = true;
+        t.sourcePath = t.filepath = path;
+        t.filename = QFileInfo(path).fileName();
+        t.trackname = QFileInfo(path).completeBaseName();
+        return t;
+    }
+    manager *controller() const { return app->controller(); }
+    QObject *dialog() const
+    {
+        return app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("videoOptimisationDialog"));
+    }
+    QStringList messages(const QSignalSpy &spy) const
+    {
+        QStringList texts;
+        for (const QList<QVariant> &call : spy)
+            texts << call.at(0).value<QVariant>().toString();
+        return texts;
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<testkit::MediaKit> kit;
+    std::unique_ptr<StartUp> app;
+    QString small, surround, longer;
+};
+
+void TestVideoOptimisation::initTestCase()
+{
+    kit = std::make_unique<testkit::MediaKit>(dir.path());
+    small = kit->video(QStringLiteral("small clip.mp4"), 2, 640, 480);
+    surround = kit->video(QStringLiteral("surround.mp4"), 2, 640, 480, QStringLiteral("-ac 6"));
+    longer = kit->video(QStringLiteral("long.mkv"), 20, 1280, 720);
+    QVERIFY(!small.isEmpty() && !surround.isEmpty() && !longer.isEmpty());
+}
+
+void TestVideoOptimisation::init()
+{
+    QDir(VideoEncoding::outputFolder()).removeRecursively();
+    app = std::make_unique<StartUp>();
+    app->start();
+    QVERIFY(app->viewer().rootObject());
+}
+
+void TestVideoOptimisation::timeTexts_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addRow("nothing left") << qint64(0) << QStringList{"00", "00"};
+    QTest::addRow("59 s") << qint64(59) << QStringList{"0", "0", "59"};
+    QTest::addRow("one hour") << qint64(3600) << QStringList{"1", "0", "0"};
+    QTest::addRow("3725 s") << qint64(3725) << QStringList{"1", "2", "5"};
+}
+
+void TestVideoOptimisation::timeTexts()
+{
+    QFETCH(qint64, seconds);
+    QTEST(VideoOptimisation::timeTexts(seconds), "texts");
+}
+
+void TestVideoOptimisation::finishedAndRefusedVideos()
+{
+    QSignalSpy shown(controller(), &manager::showMessageBox);
+    QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
+    const QString broken = dir.filePath(QStringLiteral("broken.mp4"));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a video") > 0);
+    file.close();
+    controller()->processingTracks = {
+        {1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}, {4, video(4, broken)}};
+    controller()->startVideoOptimisation();
+    QVERIFY(dialog()->property("opened").toBool());
+    const QObjectList rows =
+        app->viewer().rootContext()->contextProperty(QStringLiteral("optimisationVideoModel")).value<QObjectList>();
+    QCOMPARE(rows.size(), 4);
+    QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 4);
+    QVERIFY(done.wait(60000));
+    QTRY_VERIFY(!dialog()->property("opened").toBool());
+    QVERIFY(!controller()->videoOptimisation->isRunning());
+
+    // The dialog's rows took the progress: refused and skipped ones -1, the copy 100.
+    const auto status = [&rows](int i) { return rows.at(i)->property("status").toInt(); };
+    QCOMPARE((QList<int>{status(0), status(1), status(2), status(3)}), (QList<int>{-1, 100, -1, -1}));
+
+    // Text 2 once, however many were refused, then text 3 for the skipped one.
+    QCOMPARE(messages(shown), (QStringList{MessageHandler().message(2), MessageHandler().message(3)}));
+
+    const QString output = VideoEncoding::outputFolder() + QStringLiteral("/small clip.mp4");
+    int id = 0;
+    for (const track &t : std::as_const(controller()->libraryTracks)) {
+        if (t.filepath == output)
+            id = t.id;
+    }
+    QVERIFY(id > 0);
+    QVERIFY(controller()->reviewTracks.contains(id));
+    const track stored = ruvoDB().loadDB().value(id);
+    QCOMPARE(stored.filepath, output);
+    QVERIFY(stored.isVideo);
+
+    // In the video view at once, with a picture.
+    QObjectList videoRows =
+        app->viewer().rootContext()->contextProperty(QStringLiteral("videosModel")).value<QObjectList>();
+    QCOMPARE(videoRows.size(), 1);
+    QVERIFY(QFileInfo(videoRows.first()->property("coverart").toString()).isFile());
+}
+
+void TestVideoOptimisation::cancelFromTheDialog()
+{
+    QSignalSpy shown(controller(), &manager::showMessageBox);
+    QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
+    QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+    const int before = int(controller()->libraryTracks.size());
+    controller()->processingTracks = {{1, video(1, longer)}, {2, video(2, small)}};
+    controller()->startVideoOptimisation();
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+
+    auto *cancel = app->viewer().rootObject()->findChild<QQuickItem *>(QStringLiteral("videoCancelButton"));
+    QVERIFY(cancel);
+    QVERIFY(QMetaObject::invokeMethod(cancel, "clicked"));
+    QVERIFY(done.wait(10000));
+    QTRY_VERIFY(!controller()->videoOptimisation->isRunning());
+    QCOMPARE(messages(shown), QStringList());
+    QCOMPARE(int(controller()->libraryTracks.size()), before);
+    QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestVideoOptimisation::closingStopsTheRun()
+{
+    QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+    controller()->processingTracks = {{1, video(1, longer)}};
+    controller()->startVideoOptimisation();
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    app.reset();
+    QVERIFY2(clock.elapsed() < 8000, "closing waits for a quick stop, not for the whole conversion");
+    QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestVideoOptimisation::skippedOutputRemoval_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("removed");
+    QTest::addRow("own unstored output") << "own" << true;
+    QTest::addRow("outside the library folder") << "outside" << false;
+    QTest::addRow("an output the library holds") << "stored" << false;
+    QTest::addRow("a link in the library folder") << "link" << false;
+}
+
+void TestVideoOptimisation::skippedOutputRemoval()
+{
+    QFETCH(QString, where);
+    const QString folder = VideoEncoding::outputFolder();
+    QVERIFY(QDir().mkpath(folder));
+    const QString outside = dir.filePath(QStringLiteral("outside.mp4"));
+    QVERIFY(QFile::copy(small, outside) || QFile::exists(outside));
+    QString path = folder + QStringLiteral("/Clip.mp4");
+    if (where == QLatin1String("outside"))
+        path = outside;
+    else if (where == QLatin1String("link"))
+        QVERIFY(QFile::link(outside, path));
+    else
+        QVERIFY(QFile::copy(small, path));
+    if (where == QLatin1String("stored")) {
+        track held = video(900, small);
+        held.filepath = path;
+        controller()->libraryTracks.insert(900, held);
+    }
+    const QFile::Permissions permissions = QFileInfo(outside).permissions();
+
+    track skipped = video(1, small);
+    skipped.filepath = path;
+    skipped.filesize = -1;
+    controller()->slonSkipFile(skipped);
+    QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+    QVERIFY(QFileInfo::exists(outside));
+    QCOMPARE(QFileInfo(outside).permissions(), permissions);
+    QCOMPARE(controller()->videoOptimisation->skippedFiles, QStringList{skipped.filename});
+}
+
+CORVANE_TEST_MAIN(TestVideoOptimisation)
+#include "tst_videooptimisation.moc"
