@@ -176,6 +176,26 @@ QString MediaKit::wma(const QString &name, const MediaTags &tags, const QString 
     return path;
 }
 
+QString MediaKit::audio(const QString &name, const QStringList &args, const MediaTags &tags, int seconds)
+{
+    return encode(name, {}, args, tags, seconds);
+}
+
+QString MediaKit::id3OnlyMp3(const QString &name, const MediaTags &tags, const QString &cover)
+{
+    const QString path = mp3(name, tags, cover);
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadWrite))
+        return QString();
+    const QByteArray header = file.read(10);
+    if (header.size() < 10 || !header.startsWith("ID3"))
+        return QString();
+    qint64 size = 0;
+    for (int i = 6; i < 10; ++i)
+        size = (size << 7) | (header.at(i) & 0x7f); // syncsafe
+    return file.resize(10 + size) ? path : QString();
+}
+
 QString MediaKit::video(const QString &name, int seconds, int width, int height, const QString &suffixFormatArgs)
 {
     const QString path = prepare(name);
@@ -209,16 +229,16 @@ bool MediaKit::addApicFrames(const QString &mp3Path, const QList<QPair<int, QStr
     return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3);
 }
 
-bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath)
+bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath, int type)
 {
     TagLib::ASF::File file(QFile::encodeName(asfPath).constData());
     if (!file.isValid() || !file.tag())
         return false;
     TagLib::ASF::Picture picture;
     picture.setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
-    picture.setType(TagLib::ASF::Picture::FrontCover);
+    picture.setType(static_cast<TagLib::ASF::Picture::Type>(type));
     picture.setPicture(readAll(picturePath));
-    file.tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+    file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
     return file.save();
 }
 
