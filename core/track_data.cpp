@@ -322,6 +322,7 @@ bool track_data::ParseTags(TagObject &tags, QString path)
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
 #include "core/videometadata.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 
@@ -398,6 +399,8 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
     sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
 
     if (isVideo) {
+        // ffmpeg may take long: the library's write lock is not held meanwhile.
+        RepositoryStager::commitOpenBatch();
         VideoMetadata videometa;
         // A time the tag reading already found (through ffprobe for the
         // containers TagLib doesn't read) needs no second probe.
@@ -478,10 +481,12 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     QFileInfo cover(coverPath);
     if (!cover.exists()) {
         QDir().mkpath(folder);
-        if (readAheadCover)
+        if (readAheadCover) {
             TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
-        else
+        } else {
+            RepositoryStager::commitOpenBatch(); // a large picture takes a while to decode
             TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+        }
         cover.refresh();
     }
     record.cover = QDir::fromNativeSeparators(coverPath);
@@ -827,6 +832,9 @@ TrackMap track_data::searchfile(QDir dir)
 
     QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
     while (!stopped()) {
+        // Other writers need not wait while the readers catch up.
+        if (!reading.isFinished())
+            RepositoryStager::commitOpenBatch();
         WalkedBatch walked = reading.result();
         if (walked.entries.isEmpty())
             break;
@@ -877,10 +885,20 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
     name.remove(QLatin1Char('.') + playlist.suffix().toLower());
     name = name.trimmed();
 
+    // The entries that pass the checks, in list order; their tags are read
+    // together on the readers (ffprobe may be among them), with the batch
+    // committed first.
+    struct Entry
+    {
+        QString path;
+        QFileInfo file;
+        bool isAudio = false;
+        bool isVideo = false;
+        TagObject tags;
+        bool parsed = false;
+    };
+    QList<Entry> entries;
     for (const QString &path : paths) {
-        obj_track = sha.initializeTrackObject(obj_track);
-        obj_track.filepath = path;
-        obj_track.sourcePath = path;
         QFileInfo file(path);
         // Entries pass the walk's rules too: a playlist naming the program's
         // own copies or iTunes' files must not bring them in.  A missing
@@ -894,9 +912,19 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         const bool isProtected = checkProtected(path);
         if (isProtected || file.size() < minimumMediaSize || !(isAudio || isVideo))
             continue;
-        TagObject tags;
-        if (ParseTags(tags, path))
-            MapToTrack(track_Id, obj_track, tags, file, true, name, isVideo, isAudio);
+        entries.append({path, file, isAudio, isVideo, TagObject(), false});
+    }
+    RepositoryStager::commitOpenBatch();
+    QtConcurrent::blockingMap(readerPool(), entries, [](Entry &entry) {
+        entry.parsed = ParseTags(entry.tags, entry.path);
+    });
+
+    for (Entry &entry : entries) {
+        obj_track = sha.initializeTrackObject(obj_track);
+        obj_track.filepath = entry.path;
+        obj_track.sourcePath = entry.path;
+        if (entry.parsed)
+            MapToTrack(track_Id, obj_track, entry.tags, entry.file, true, name, entry.isVideo, entry.isAudio);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "database/connection.h"
 #include "database/database.h"
 #include "libraryfixture.h"
+#include "platform/externalprogram.h"
 #include "mediakit.h"
 #include "testenv.h"
 
@@ -37,6 +38,7 @@ private slots:
     void videosOnlyWhenTheSystemPlaysVideo_data();
     void videosOnlyWhenTheSystemPlaysVideo();
     void cancelFromAnotherThreadReturnsAPartialMap();
+    void noWriteLockHeldWhileAToolRuns();
     void idsContinueIntoASecondScan();
     void albumPictureFromTheFirstTrackWhosePictureDecodes_data();
     void albumPictureFromTheFirstTrackWhosePictureDecodes();
@@ -263,6 +265,35 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     const TrackMap result = scan.result();
     QCOMPARE(result.size(), 1);
     QCOMPARE(result.first().albumName, QStringLiteral("Gamma"));
+}
+
+// While ffmpeg makes a thumbnail (here a fake one that sleeps), a write from
+// the GUI thread goes through at once.
+void TestFolderScan::noWriteLockHeldWhileAToolRuns()
+{
+    QTemporaryDir folder;
+    MediaKit kit(folder.filePath(QStringLiteral("media")));
+    const QString video = kit.video(QStringLiteral("a.mkv"), 3);
+    QVERIFY2(!video.isEmpty(), qPrintable(kit.lastError()));
+    QVERIFY(QFile::copy(video, kit.folder() + QStringLiteral("/b.mkv")));
+    const QString runs = folder.filePath(QStringLiteral("runs"));
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
+                                 MediaKit::fakeTool(folder.path(), QStringLiteral("ffmpeg"),
+                                                    QStringLiteral("echo run >> '%1'; sleep 2; exit 1").arg(runs)));
+    track_data::IsVideoSupported = true;
+    track_data scanner;
+    QFuture<TrackMap> scan = QtConcurrent::run(&track_data::searchfile, &scanner, QDir(kit.folder()));
+    // The second thumbnail: the first video's record is staged by now.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(runs).size() >= 8, 20000);
+    QElapsedTimer write;
+    write.start();
+    QVERIFY(testkit::exec(QStringLiteral("INSERT INTO genres(genre) VALUES ('written during a scan')")));
+    const qint64 writeMs = write.elapsed();
+    const TrackMap result = scan.result();
+    track_data::IsVideoSupported = false;
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+    QCOMPARE(result.size(), 2);
+    QVERIFY2(writeMs < 500, qPrintable(QString::number(writeMs)));
 }
 
 void TestFolderScan::idsContinueIntoASecondScan()
