@@ -343,6 +343,7 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/shared.h"
@@ -484,50 +485,60 @@ QTemporaryFile *copyBeside(const QString &source)
         delete copy;
         return nullptr;
     }
-    copy->setPermissions(in.permissions());
+    // The copy takes the file's place: it keeps the file's owner and group
+    // where the process may give them (as root), then every mode bit (a
+    // change of owner clears set-id bits, so the mode comes second).
+    struct stat original;
+    if (::fstat(in.handle(), &original) != 0
+        || (::geteuid() == 0 && ::fchown(copy->handle(), original.st_uid, original.st_gid) != 0)
+        || ::fchmod(copy->handle(), original.st_mode & 07777) != 0) {
+        delete copy;
+        return nullptr;
+    }
     copy->close();
     return copy;
 }
 } // namespace
 
-void TagLibBuilder::setMissingTag(track record)
+bool TagLibBuilder::setMissingTag(track record)
 {
     const WriteKind kind = writeKindOf(record.filepath);
     if (kind == WriteKind::None)
-        return;
+        return true;
     // Through a symbolic link, the file it points at is the one rewritten.
     const QString canonical = QFileInfo(record.filepath).canonicalFilePath();
     if (canonical.isEmpty())
-        return;
+        return false;
     record.filepath = canonical;
     // A dry run on the file itself decides whether it needs writing at all.
     if (!applyRecord(*this, kind, record.filepath, record, false))
-        return;
+        return true;
 
     // The user's file is replaced only by a complete, saved copy.
     std::unique_ptr<QTemporaryFile> copy(copyBeside(record.filepath));
     if (!copy) {
         qCDebug(lcTagWriter) << "cannot copy for writing, tags not written:" << record.filepath;
-        return;
+        return false;
     }
     if (!applyRecord(*this, kind, copy->fileName(), record, true)) {
         qCDebug(lcTagWriter) << "save failed, file left as it was:" << record.filepath;
-        return;
+        return false;
     }
     {
         QFile written(copy->fileName());
         if (!written.open(QIODevice::ReadOnly) || ::fsync(written.handle()) != 0) {
             qCDebug(lcTagWriter) << "cannot flush the written copy, file left as it was:" << record.filepath;
-            return;
+            return false;
         }
     }
     // rename(2) replaces the target in one step; QFile::rename won't replace.
     if (std::rename(QFile::encodeName(copy->fileName()).constData(), QFile::encodeName(record.filepath).constData())
         != 0) {
         qCDebug(lcTagWriter) << "cannot replace" << record.filepath;
-        return;
+        return false;
     }
     copy->setAutoRemove(false);
+    return true;
 }
 
 void TagLibBuilder::SetValues(TagLib::Tag *tag, track record)
