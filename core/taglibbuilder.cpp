@@ -125,9 +125,15 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
     if (suffix == QLatin1String("flac")) {
         TagLib::FLAC::File file(name.constData(), false);
         if (file.isValid()) {
-            const TagLib::List<TagLib::FLAC::Picture *> pictures = file.pictureList();
-            if (!pictures.isEmpty() && pictures.front())
-                choice.offer(toQByteArray(pictures.front()->data()), false);
+            // The front cover, else the first picture.
+            const TagLib::FLAC::Picture *chosen = nullptr;
+            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
+                if (picture && (!chosen || (picture->type() == TagLib::FLAC::Picture::FrontCover
+                                            && chosen->type() != TagLib::FLAC::Picture::FrontCover)))
+                    chosen = picture;
+            }
+            if (chosen)
+                choice.offer(toQByteArray(chosen->data()), false);
         }
     }
 
@@ -151,10 +157,22 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
         if (file.isValid() && file.tag()) {
             const TagLib::ASF::AttributeListMap &attributes = file.tag()->attributeListMap();
             const auto it = attributes.find("WM/Picture");
-            if (it != attributes.end() && !it->second.isEmpty()) {
-                const TagLib::ASF::Picture picture = it->second.front().toPicture();
-                if (picture.isValid())
-                    choice.offer(toQByteArray(picture.picture()), false);
+            if (it != attributes.end()) {
+                // The front cover, else the first picture: a tag save may
+                // have put an artist photo first.
+                // (A default ASF::Picture counts as valid: `found` says whether one was chosen.)
+                TagLib::ASF::Picture chosen;
+                bool found = false;
+                for (const TagLib::ASF::Attribute &attribute : it->second) {
+                    const TagLib::ASF::Picture picture = attribute.toPicture();
+                    if (picture.isValid() && (!found || (picture.type() == TagLib::ASF::Picture::FrontCover
+                                                         && chosen.type() != TagLib::ASF::Picture::FrontCover))) {
+                        chosen = picture;
+                        found = true;
+                    }
+                }
+                if (found)
+                    choice.offer(toQByteArray(chosen.picture()), false);
             }
         }
     }

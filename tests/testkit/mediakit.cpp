@@ -9,6 +9,7 @@
 #include <taglib/asfpicture.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/flacfile.h>
 #include <taglib/mpegfile.h>
 
 namespace testkit {
@@ -227,6 +228,37 @@ bool MediaKit::addApicFrames(const QString &mp3Path, const QList<QPair<int, QStr
         tag->addFrame(frame);
     }
     return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3);
+}
+
+bool MediaKit::addPictures(const QString &path, const QList<QPair<int, QString>> &pictures)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("mp3"))
+        return addApicFrames(path, pictures);
+    if (suffix == QLatin1String("wma")) {
+        TagLib::ASF::File file(QFile::encodeName(path).constData());
+        if (!file.isValid() || !file.tag())
+            return false;
+        for (const auto &[type, picturePath] : pictures) {
+            TagLib::ASF::Picture picture;
+            picture.setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
+            picture.setType(static_cast<TagLib::ASF::Picture::Type>(type));
+            picture.setPicture(readAll(picturePath));
+            file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+        }
+        return file.save();
+    }
+    TagLib::FLAC::File file(QFile::encodeName(path).constData());
+    if (suffix != QLatin1String("flac") || !file.isValid())
+        return false;
+    for (const auto &[type, picturePath] : pictures) {
+        auto *picture = new TagLib::FLAC::Picture;
+        picture->setType(static_cast<TagLib::FLAC::Picture::Type>(type));
+        picture->setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
+        picture->setData(readAll(picturePath));
+        file.addPicture(picture);
+    }
+    return file.save();
 }
 
 bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath, int type)

@@ -58,6 +58,9 @@ public:
     // Adds APIC frames (picture type, picture file) to an MP3's ID3v2 tag and
     // saves it as ID3v2.3.
     static bool addApicFrames(const QString &mp3Path, const QList<QPair<int, QString>> &pictures);
+    // Adds pictures (type, picture file), after any already there, to an MP3
+    // (APIC), WMA (WM/Picture) or FLAC file, chosen by suffix.
+    static bool addPictures(const QString &path, const QList<QPair<int, QString>> &pictures);
     // Adds a WM/Picture attribute (after any already there) to an ASF file.
     static bool addWmPicture(const QString &asfPath, const QString &picturePath, int type = 3);
     // Appends zero bytes until the file is exactly `bytes` long (never shrinks).
