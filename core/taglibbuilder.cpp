@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -19,6 +18,8 @@
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+
+#include "core/noclobberwriter.h"
 
 Q_LOGGING_CATEGORY(lcCoverArt, "corvane.coverart")
 
@@ -89,8 +90,9 @@ bool TagLibBuilder::writeCoverArt(const QString &coverPath, const QByteArray &pn
 {
     if (png.isEmpty() || QFileInfo::exists(coverPath))
         return false;
-    QSaveFile out(coverPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
+    // Never replaces: another scan or the album's earlier track may have
+    // written the picture since the look above.
+    if (!NoClobberWriter::writeNew(coverPath, png)) {
         qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
                                       << QStringLiteral("\"%1\"").arg(coverPath);
         return false;

@@ -200,6 +200,11 @@ void TestCoverArt::existingCoverLeftAlone()
     QVERIFY(!TagLibBuilder::writeCoverArt(cover, png));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("someone else's picture"));
+    // A dangling link is something there too: nothing is written through it.
+    const QString link = coverPath(QStringLiteral("dangling"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere.png")), link));
+    QVERIFY(!TagLibBuilder::writeCoverArt(link, png));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("elsewhere.png"))));
 }
 
 CORVANE_TEST_MAIN(TestCoverArt)
