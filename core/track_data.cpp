@@ -771,6 +771,8 @@ TrackMap track_data::searchfile(QDir dir)
     track_obj_map.clear();
     sha.clearMixedAlbumsFolderMap();
     protectedTracks.clear();
+    // iTunes may have added artwork since the last scan.
+    ItuneCoverArtExtracter::resetCacheFileIndex();
     printTime("Start Time.....");
     // The records are staged in groups: one transaction per record would
     // cost more than reading the files.
@@ -962,6 +964,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     shared sha;
     sha.clearMixedAlbumsFolderMap();
     resetProtectedTracks();
+    ItuneCoverArtExtracter::resetCacheFileIndex(); // artwork added since the last scan counts
 
     TagLibBuilder tagBuilder;
     VideoMetadata videometa;
