@@ -227,6 +227,8 @@ TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib:
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
+#include "core/logging.h"
+
 namespace {
 
 // Playlists are small; anything larger is not read.
@@ -259,17 +261,35 @@ bool readPlaylistLines(const QString &path, QStringList &lines)
     return true;
 }
 
+// A playlist entry as a cleaned path: a relative one is taken from `folder`.
+// Playlists written on Windows use "\": when the entry as written names
+// nothing here, it is read with "/" instead.  A drive-letter path can't
+// exist here and gives "" (with a log line).
+QString resolveEntry(const QString &entry, const QString &folder)
+{
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:[\\\\/]"));
+    if (drive.match(entry).hasMatch()) {
+        Logging::getInstance()->WriteLog(QStringLiteral("Playlist entry on a Windows drive left out: "), entry);
+        return QString();
+    }
+    const auto resolve = [&folder](const QString &path) {
+        return QDir::cleanPath(QDir::isRelativePath(path) ? QDir(folder).absoluteFilePath(path) : path);
+    };
+    const QString asWritten = resolve(entry);
+    if (!entry.contains(QLatin1Char('\\')) || QFileInfo::exists(asWritten))
+        return asWritten;
+    return resolve(QString(entry).replace(QLatin1Char('\\'), QLatin1Char('/')));
+}
+
 // Entry handling shared by M3U and PLS.
 void appendEntry(QList<QString> &entries, const QString &entry, const QString &playlistPath)
 {
     static const QRegularExpression url(QStringLiteral("^[a-z]+://"));
     if (url.match(entry).hasMatch())
         return;
-    const QString converted = QDir::fromNativeSeparators(entry);
-    if (QDir::isRelativePath(converted))
-        entries.append(QDir::cleanPath(QDir(QFileInfo(playlistPath).absolutePath()).absoluteFilePath(converted)));
-    else
-        entries.append(QDir::cleanPath(converted));
+    const QString resolved = resolveEntry(entry, QFileInfo(playlistPath).absolutePath());
+    if (!resolved.isEmpty())
+        entries.append(resolved);
 }
 
 } // namespace
@@ -339,11 +359,23 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
         if (!xml.isStartElement() || xml.name() != QLatin1String("media"))
             continue;
         const QString source = xml.attributes().value(QLatin1String("src")).toString();
-        // Windows Media Player writes entries relative to the music folder.
-        if (source.startsWith(QLatin1String("..")))
-            entries.append(QDir::cleanPath(music + source.mid(2)));
-        else
-            entries.append(QDir::cleanPath(QDir::fromNativeSeparators(source)));
+        // Windows Media Player writes entries relative to the music folder;
+        // other relative entries are relative to the playlist's own folder,
+        // never to the process's working folder.
+        if (source.isEmpty()) {
+            entries.append(source);
+        } else if (source.startsWith(QLatin1String(".."))) {
+            QString rest = source.mid(2);
+            while (rest.startsWith(QLatin1Char('/')) || rest.startsWith(QLatin1Char('\\')))
+                rest.remove(0, 1);
+            const QString resolved = resolveEntry(rest, music);
+            if (!resolved.isEmpty())
+                entries.append(resolved);
+        } else {
+            const QString resolved = resolveEntry(source, QFileInfo(path).absolutePath());
+            if (!resolved.isEmpty())
+                entries.append(resolved);
+        }
     }
     return entries;
 }
