@@ -693,9 +693,58 @@ QString itunesValueText(QXmlStreamReader &xml)
         const QStringView name = xml.name();
         if (name == QLatin1String("integer") || name == QLatin1String("string") || name == QLatin1String("date"))
             return xml.readElementText();
+        if (name == QLatin1String("true") || name == QLatin1String("false")) {
+            const QString flag = name.toString();
+            xml.skipCurrentElement();
+            return flag;
+        }
     }
     return QStringLiteral("-2");
 }
+
+// The keys of a playlist dictionary that tell iTunes' own playlists apart.
+struct ItunesPlaylistMarks
+{
+    bool master = false;
+    int distinguishedKind = 0;
+    QStringList flags; // the keys among the flags below whose value is true
+
+    void take(const QString &key, const QString &value)
+    {
+        static const QStringList flagKeys = {QStringLiteral("Music"),      QStringLiteral("Movies"),
+                                             QStringLiteral("Podcasts"),   QStringLiteral("Audiobooks"),
+                                             QStringLiteral("TV Shows"),   QStringLiteral("Purchased Music")};
+        if (key == QLatin1String("Master"))
+            master = value == QLatin1String("true");
+        else if (key == QLatin1String("Distinguished Kind"))
+            distinguishedKind = value.toInt();
+        else if (value == QLatin1String("true") && flagKeys.contains(key))
+            flags.append(key);
+    }
+
+    iTunedata::Role role() const
+    {
+        using Role = iTunedata::Role;
+        const auto is = [this](const char *flag, int kind) {
+            return flags.contains(QLatin1String(flag)) || distinguishedKind == kind;
+        };
+        if (master)
+            return Role::Library;
+        if (is("Music", 4))
+            return Role::Music;
+        if (is("Movies", 2))
+            return Role::Movies;
+        if (is("Podcasts", 10))
+            return Role::Podcasts;
+        if (is("Audiobooks", 5))
+            return Role::Books;
+        if (is("Purchased Music", 19))
+            return Role::Purchased;
+        if (distinguishedKind != 0 || !flags.isEmpty())
+            return Role::OtherOwn;
+        return Role::User;
+    }
+};
 
 void applyItunesTrackKey(track &record, QStringView key, const QString &value)
 {
@@ -774,13 +823,14 @@ void finaliseItunesTrack(track &record, QHash<int, track> &table)
 }
 
 // The playlist's kept tracks in ascending Track ID order, each once.
-iTunedata closeItunesPlaylist(const QString &name, const QSet<int> &pendingIds,
+iTunedata closeItunesPlaylist(const QString &name, const ItunesPlaylistMarks &marks, const QSet<int> &pendingIds,
                               const QHash<int, track> &table)
 {
     std::vector<int> ids(pendingIds.cbegin(), pendingIds.cend());
     std::sort(ids.begin(), ids.end());
     iTunedata playlist;
     playlist.name = name;
+    playlist.role = marks.role();
     playlist.tracks.reserve(static_cast<qsizetype>(ids.size()));
     for (const int id : ids) {
         const auto it = table.constFind(id);
@@ -809,9 +859,14 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
     bool inPlaylists = false;
     QString playlistName;  // not cleared between playlists: a nameless one takes the previous name
     QSet<int> pendingIds;
+    ItunesPlaylistMarks marks; // of the playlist being read
+    bool inItems = false;      // inside its "Playlist Items"
 
     while (!xml.atEnd() && !xml.hasError()) {
         xml.readNext();
+        // A playlist's own dictionary (not one of its items) starts anew.
+        if (inPlaylists && !inItems && xml.isStartElement() && xml.name() == QLatin1String("dict"))
+            marks = ItunesPlaylistMarks();
         if (xml.isStartElement() && xml.name() == QLatin1String("key")) {
             const QString key = xml.readElementText();
             const QString value = itunesValueText(xml);
@@ -822,6 +877,10 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
                     playlistName = value;
                 else if (key == QLatin1String("Track ID"))
                     pendingIds.insert(value.toInt());
+                else if (key == QLatin1String("Playlist Items"))
+                    inItems = true;
+                else
+                    marks.take(key, value);
             } else if (key == QLatin1String("Tracks")) {
                 if (value == QLatin1String("-2"))
                     inTracks = true;
@@ -839,9 +898,11 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
             finaliseItunesTrack(record, table);
         // The closing tag of a playlist's item array ends the playlist.
         if (isTag && inPlaylists && !pendingIds.isEmpty() && xml.name() == QLatin1String("array")) {
-            result.append(closeItunesPlaylist(playlistName, pendingIds, table));
+            result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
             pendingIds.clear();
         }
+        if (xml.isEndElement() && xml.name() == QLatin1String("array"))
+            inItems = false;
     }
     if (xml.hasError())
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'

@@ -935,8 +935,10 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
 
 namespace {
 
-// What a playlist's name makes of its records.  Only the exact names below
-// are special; any other name groups its records as an album of that name.
+// What a playlist makes of its records.  iTunes' own playlists (told by
+// their keys, or by the exact English names below in a file without them)
+// leave each record under its own album; any other playlist groups its
+// records as an album of its name.
 struct ItunesPlaylistKind
 {
     bool isPodcast = false;
@@ -944,15 +946,17 @@ struct ItunesPlaylistKind
     QString group; // empty: each record is filed under its own album
 };
 
-ItunesPlaylistKind itunesPlaylistKind(const QString &name)
+ItunesPlaylistKind itunesPlaylistKind(const iTunedata &playlist)
 {
+    using Role = iTunedata::Role;
+    const QString &name = playlist.name;
     ItunesPlaylistKind kind;
-    if (name == QLatin1String("Podcasts"))
+    if (playlist.role == Role::Podcasts || (playlist.role == Role::User && name == QLatin1String("Podcasts")))
         kind.isPodcast = true;
-    else if (name == QLatin1String("Books"))
+    else if (playlist.role == Role::Books || (playlist.role == Role::User && name == QLatin1String("Books")))
         kind.isAudiobook = true;
-    else if (!name.isEmpty() && name != QLatin1String("Movies") && name != QLatin1String("Music") &&
-             name != QLatin1String("Library"))
+    else if (playlist.role == Role::User && !name.isEmpty() && name != QLatin1String("Movies")
+             && name != QLatin1String("Music") && name != QLatin1String("Library"))
         kind.group = name;
     return kind;
 }
@@ -973,9 +977,12 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     QDir().mkpath(artworkFolder);
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
-        if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
+        // iTunes' own "Library" and "Purchased" are known by their keys in
+        // any language; the skip list names the others in English.
+        if (playlist.role == iTunedata::Role::Library || playlist.role == iTunedata::Role::Purchased
+            || iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
             continue;
-        const ItunesPlaylistKind kind = itunesPlaylistKind(playlist.name);
+        const ItunesPlaylistKind kind = itunesPlaylistKind(playlist);
 
         for (const track &entry : playlist.tracks) {
             const QFileInfo file(entry.filepath);
