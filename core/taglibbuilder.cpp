@@ -960,14 +960,8 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
         xml.readNext();
         if (xml.name() == QLatin1String("key") && xml.isStartElement()) {
             const QString key = xml.readElementText();
-            QString value = QStringLiteral("-2");
-            // The value element must follow its key directly, as the
-            // library file writes it.
-            xml.readNext();
-            if (xml.isStartElement()
-                && (xml.name() == QLatin1String("integer") || xml.name() == QLatin1String("string")
-                    || xml.name() == QLatin1String("date")))
-                value = xml.readElementText();
+            // The library reader's rules: white space may stand between the two.
+            const QString value = itunesValueText(xml);
             if (key == QLatin1String("Playlists"))
                 break;
             if (key == QLatin1String("Album"))
