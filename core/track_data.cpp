@@ -156,20 +156,21 @@ int averageKbps(qint64 size, qint64 lengthMs)
 
 // Files TagLib can't time that ffprobe can, told by their first bytes so
 // that noise under such a name never reaches ffprobe: raw ADTS (or ADIF)
-// AAC, Ogg (several logical streams are too much for TagLib), RF64/BW64 WAV.
+// AAC or an MP4 under an .aac name, Ogg (several logical streams are too
+// much for TagLib), RF64/BW64 WAV.
 bool needsProbe(const QString &path, const QString &suffix)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray head = file.read(4);
+    const QByteArray head = file.read(8);
     if (suffix == QLatin1String("aac"))
-        return head.startsWith("ADIF") || head.startsWith("ID3")
+        return head.startsWith("ADIF") || head.startsWith("ID3") || head.mid(4) == "ftyp" // an MP4 named .aac
                || (head.size() >= 2 && quint8(head.at(0)) == 0xFF && (quint8(head.at(1)) & 0xF6) == 0xF0);
     if (suffix == QLatin1String("ogg") || suffix == QLatin1String("oga"))
-        return head == "OggS";
+        return head.startsWith("OggS");
     if (suffix == QLatin1String("wav"))
-        return head == "RF64" || head == "BW64";
+        return head.startsWith("RF64") || head.startsWith("BW64");
     return false;
 }
 
