@@ -126,6 +126,11 @@ void ApiManager::stopOptimisation()
         schedule();
 }
 
+bool ApiManager::waitForTagWrites(int msecs)
+{
+    return tagWriterPool()->waitForDone(msecs);
+}
+
 bool ApiManager::isRunning() const
 {
     return running;

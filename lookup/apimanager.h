@@ -42,6 +42,8 @@ public:
     void stopOptimisation();
 
     bool isRunning() const;
+    // Waits up to msecs for the tag writes under way (at close); true when none is left.
+    static bool waitForTagWrites(int msecs);
     bool doUpdate() const;
 
     // The three stages of one track; tests replace them.  `complete` returns
