@@ -1000,7 +1000,7 @@ bool manager::waitForWorkers(int msecs)
     viewsRebuildPending = false;
     // The controller's jobs run on the global pool: waiting for the pool
     // waits for them (and lets no job outlive the objects it reads).
-    return QThreadPool::globalInstance()->waitForDone(msecs);
+    return QThreadPool::globalInstance()->waitForDone(msecs) && ApiManager::waitForTagWrites(msecs);
 }
 
 manager::ViewInput manager::viewInput() const

@@ -14,6 +14,13 @@ struct iTunedata
 {
     QString name;
     QList<track> tracks;
+
+    // What iTunes made the playlist for, from the keys it writes whatever
+    // the library's language: "Master" (the whole library), "Distinguished
+    // Kind" and the "Music", "Movies", "Podcasts", "Audiobooks", "TV Shows"
+    // and "Purchased Music" flags.  User: none of them, a user's playlist.
+    enum class Role { User, Library, Music, Movies, Podcasts, Books, Purchased, OtherOwn };
+    Role role = Role::User;
 };
 
 #endif // ITUNEDATA_H

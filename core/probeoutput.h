@@ -25,6 +25,21 @@ public:
 
     // durationText() in seconds; 0 when it isn't hours:minutes:seconds.
     static double reportDuration(const QString &report);
+
+    // What "-show_streams -show_format" tells about a file's playable
+    // streams: the first audio stream and whether a moving picture (a video
+    // stream that is no attached cover) is there.  Numbers a stream lacks
+    // ("N/A") stay 0; the duration falls back on the format's.
+    struct Streams
+    {
+        bool hasAudio = false;
+        bool hasVideo = false;
+        int sampleRate = 0;   // Hz, of the first audio stream
+        int channels = 0;
+        int bitrate = 0;      // kbit/s: the audio stream's, else the format's
+        double duration = 0;  // seconds: the audio (else video) stream's, else the format's
+    };
+    static Streams streams(const QString &showStreamsAndFormat);
 };
 
 #endif // PROBEOUTPUT_H

@@ -67,10 +67,11 @@ double shared::convertToSec(const QString &text) const
     const QStringList pieces = text.split(QLatin1Char(':'));
     if (pieces.size() < 3)
         return 0;
-    const int hours = pieces.at(0).trimmed().toInt();
-    const int minutes = pieces.at(1).trimmed().toInt();
+    // In double throughout: hours * 3600 overflows an int past 596 523 hours.
+    const double hours = pieces.at(0).trimmed().toLongLong();
+    const double minutes = pieces.at(1).trimmed().toLongLong();
     const double seconds = pieces.at(2).trimmed().toDouble();
-    return (hours * 3600 + minutes * 60) + seconds;
+    return hours * 3600 + minutes * 60 + seconds;
 }
 
 int shared::getTrackNo(const QString &name) const

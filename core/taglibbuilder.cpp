@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -19,6 +18,8 @@
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+
+#include "core/noclobberwriter.h"
 
 Q_LOGGING_CATEGORY(lcCoverArt, "corvane.coverart")
 
@@ -89,8 +90,9 @@ bool TagLibBuilder::writeCoverArt(const QString &coverPath, const QByteArray &pn
 {
     if (png.isEmpty() || QFileInfo::exists(coverPath))
         return false;
-    QSaveFile out(coverPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
+    // Never replaces: another scan or the album's earlier track may have
+    // written the picture since the look above.
+    if (!NoClobberWriter::writeNew(coverPath, png)) {
         qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
                                       << QStringLiteral("\"%1\"").arg(coverPath);
         return false;
@@ -125,9 +127,15 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
     if (suffix == QLatin1String("flac")) {
         TagLib::FLAC::File file(name.constData(), false);
         if (file.isValid()) {
-            const TagLib::List<TagLib::FLAC::Picture *> pictures = file.pictureList();
-            if (!pictures.isEmpty() && pictures.front())
-                choice.offer(toQByteArray(pictures.front()->data()), false);
+            // The front cover, else the first picture.
+            const TagLib::FLAC::Picture *chosen = nullptr;
+            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
+                if (picture && (!chosen || (picture->type() == TagLib::FLAC::Picture::FrontCover
+                                            && chosen->type() != TagLib::FLAC::Picture::FrontCover)))
+                    chosen = picture;
+            }
+            if (chosen)
+                choice.offer(toQByteArray(chosen->data()), false);
         }
     }
 
@@ -151,10 +159,22 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
         if (file.isValid() && file.tag()) {
             const TagLib::ASF::AttributeListMap &attributes = file.tag()->attributeListMap();
             const auto it = attributes.find("WM/Picture");
-            if (it != attributes.end() && !it->second.isEmpty()) {
-                const TagLib::ASF::Picture picture = it->second.front().toPicture();
-                if (picture.isValid())
-                    choice.offer(toQByteArray(picture.picture()), false);
+            if (it != attributes.end()) {
+                // The front cover, else the first picture: a tag save may
+                // have put an artist photo first.
+                // (A default ASF::Picture counts as valid: `found` says whether one was chosen.)
+                TagLib::ASF::Picture chosen;
+                bool found = false;
+                for (const TagLib::ASF::Attribute &attribute : it->second) {
+                    const TagLib::ASF::Picture picture = attribute.toPicture();
+                    if (picture.isValid() && (!found || (picture.type() == TagLib::ASF::Picture::FrontCover
+                                                         && chosen.type() != TagLib::ASF::Picture::FrontCover))) {
+                        chosen = picture;
+                        found = true;
+                    }
+                }
+                if (found)
+                    choice.offer(toQByteArray(chosen.picture()), false);
             }
         }
     }
@@ -207,6 +227,8 @@ TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib:
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
+#include "core/logging.h"
+
 namespace {
 
 // Playlists are small; anything larger is not read.
@@ -239,17 +261,35 @@ bool readPlaylistLines(const QString &path, QStringList &lines)
     return true;
 }
 
+// A playlist entry as a cleaned path: a relative one is taken from `folder`.
+// Playlists written on Windows use "\": when the entry as written names
+// nothing here, it is read with "/" instead.  A drive-letter path can't
+// exist here and gives "" (with a log line).
+QString resolveEntry(const QString &entry, const QString &folder)
+{
+    static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:[\\\\/]"));
+    if (drive.match(entry).hasMatch()) {
+        Logging::getInstance()->WriteLog(QStringLiteral("Playlist entry on a Windows drive left out: "), entry);
+        return QString();
+    }
+    const auto resolve = [&folder](const QString &path) {
+        return QDir::cleanPath(QDir::isRelativePath(path) ? QDir(folder).absoluteFilePath(path) : path);
+    };
+    const QString asWritten = resolve(entry);
+    if (!entry.contains(QLatin1Char('\\')) || QFileInfo::exists(asWritten))
+        return asWritten;
+    return resolve(QString(entry).replace(QLatin1Char('\\'), QLatin1Char('/')));
+}
+
 // Entry handling shared by M3U and PLS.
 void appendEntry(QList<QString> &entries, const QString &entry, const QString &playlistPath)
 {
     static const QRegularExpression url(QStringLiteral("^[a-z]+://"));
     if (url.match(entry).hasMatch())
         return;
-    const QString converted = QDir::fromNativeSeparators(entry);
-    if (QDir::isRelativePath(converted))
-        entries.append(QDir::cleanPath(QDir(QFileInfo(playlistPath).absolutePath()).absoluteFilePath(converted)));
-    else
-        entries.append(QDir::cleanPath(converted));
+    const QString resolved = resolveEntry(entry, QFileInfo(playlistPath).absolutePath());
+    if (!resolved.isEmpty())
+        entries.append(resolved);
 }
 
 } // namespace
@@ -319,11 +359,23 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
         if (!xml.isStartElement() || xml.name() != QLatin1String("media"))
             continue;
         const QString source = xml.attributes().value(QLatin1String("src")).toString();
-        // Windows Media Player writes entries relative to the music folder.
-        if (source.startsWith(QLatin1String("..")))
-            entries.append(QDir::cleanPath(music + source.mid(2)));
-        else
-            entries.append(QDir::cleanPath(QDir::fromNativeSeparators(source)));
+        // Windows Media Player writes entries relative to the music folder;
+        // other relative entries are relative to the playlist's own folder,
+        // never to the process's working folder.
+        if (source.isEmpty()) {
+            entries.append(source);
+        } else if (source.startsWith(QLatin1String(".."))) {
+            QString rest = source.mid(2);
+            while (rest.startsWith(QLatin1Char('/')) || rest.startsWith(QLatin1Char('\\')))
+                rest.remove(0, 1);
+            const QString resolved = resolveEntry(rest, music);
+            if (!resolved.isEmpty())
+                entries.append(resolved);
+        } else {
+            const QString resolved = resolveEntry(source, QFileInfo(path).absolutePath());
+            if (!resolved.isEmpty())
+                entries.append(resolved);
+        }
     }
     return entries;
 }
@@ -343,6 +395,7 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
 
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/shared.h"
@@ -484,50 +537,60 @@ QTemporaryFile *copyBeside(const QString &source)
         delete copy;
         return nullptr;
     }
-    copy->setPermissions(in.permissions());
+    // The copy takes the file's place: it keeps the file's owner and group
+    // where the process may give them (as root), then every mode bit (a
+    // change of owner clears set-id bits, so the mode comes second).
+    struct stat original;
+    if (::fstat(in.handle(), &original) != 0
+        || (::geteuid() == 0 && ::fchown(copy->handle(), original.st_uid, original.st_gid) != 0)
+        || ::fchmod(copy->handle(), original.st_mode & 07777) != 0) {
+        delete copy;
+        return nullptr;
+    }
     copy->close();
     return copy;
 }
 } // namespace
 
-void TagLibBuilder::setMissingTag(track record)
+bool TagLibBuilder::setMissingTag(track record)
 {
     const WriteKind kind = writeKindOf(record.filepath);
     if (kind == WriteKind::None)
-        return;
+        return true;
     // Through a symbolic link, the file it points at is the one rewritten.
     const QString canonical = QFileInfo(record.filepath).canonicalFilePath();
     if (canonical.isEmpty())
-        return;
+        return false;
     record.filepath = canonical;
     // A dry run on the file itself decides whether it needs writing at all.
     if (!applyRecord(*this, kind, record.filepath, record, false))
-        return;
+        return true;
 
     // The user's file is replaced only by a complete, saved copy.
     std::unique_ptr<QTemporaryFile> copy(copyBeside(record.filepath));
     if (!copy) {
         qCDebug(lcTagWriter) << "cannot copy for writing, tags not written:" << record.filepath;
-        return;
+        return false;
     }
     if (!applyRecord(*this, kind, copy->fileName(), record, true)) {
         qCDebug(lcTagWriter) << "save failed, file left as it was:" << record.filepath;
-        return;
+        return false;
     }
     {
         QFile written(copy->fileName());
         if (!written.open(QIODevice::ReadOnly) || ::fsync(written.handle()) != 0) {
             qCDebug(lcTagWriter) << "cannot flush the written copy, file left as it was:" << record.filepath;
-            return;
+            return false;
         }
     }
     // rename(2) replaces the target in one step; QFile::rename won't replace.
     if (std::rename(QFile::encodeName(copy->fileName()).constData(), QFile::encodeName(record.filepath).constData())
         != 0) {
         qCDebug(lcTagWriter) << "cannot replace" << record.filepath;
-        return;
+        return false;
     }
     copy->setAutoRemove(false);
+    return true;
 }
 
 void TagLibBuilder::SetValues(TagLib::Tag *tag, track record)
@@ -630,9 +693,58 @@ QString itunesValueText(QXmlStreamReader &xml)
         const QStringView name = xml.name();
         if (name == QLatin1String("integer") || name == QLatin1String("string") || name == QLatin1String("date"))
             return xml.readElementText();
+        if (name == QLatin1String("true") || name == QLatin1String("false")) {
+            const QString flag = name.toString();
+            xml.skipCurrentElement();
+            return flag;
+        }
     }
     return QStringLiteral("-2");
 }
+
+// The keys of a playlist dictionary that tell iTunes' own playlists apart.
+struct ItunesPlaylistMarks
+{
+    bool master = false;
+    int distinguishedKind = 0;
+    QStringList flags; // the keys among the flags below whose value is true
+
+    void take(const QString &key, const QString &value)
+    {
+        static const QStringList flagKeys = {QStringLiteral("Music"),      QStringLiteral("Movies"),
+                                             QStringLiteral("Podcasts"),   QStringLiteral("Audiobooks"),
+                                             QStringLiteral("TV Shows"),   QStringLiteral("Purchased Music")};
+        if (key == QLatin1String("Master"))
+            master = value == QLatin1String("true");
+        else if (key == QLatin1String("Distinguished Kind"))
+            distinguishedKind = value.toInt();
+        else if (value == QLatin1String("true") && flagKeys.contains(key))
+            flags.append(key);
+    }
+
+    iTunedata::Role role() const
+    {
+        using Role = iTunedata::Role;
+        const auto is = [this](const char *flag, int kind) {
+            return flags.contains(QLatin1String(flag)) || distinguishedKind == kind;
+        };
+        if (master)
+            return Role::Library;
+        if (is("Music", 4))
+            return Role::Music;
+        if (is("Movies", 2))
+            return Role::Movies;
+        if (is("Podcasts", 10))
+            return Role::Podcasts;
+        if (is("Audiobooks", 5))
+            return Role::Books;
+        if (is("Purchased Music", 19))
+            return Role::Purchased;
+        if (distinguishedKind != 0 || !flags.isEmpty())
+            return Role::OtherOwn;
+        return Role::User;
+    }
+};
 
 void applyItunesTrackKey(track &record, QStringView key, const QString &value)
 {
@@ -711,13 +823,14 @@ void finaliseItunesTrack(track &record, QHash<int, track> &table)
 }
 
 // The playlist's kept tracks in ascending Track ID order, each once.
-iTunedata closeItunesPlaylist(const QString &name, const QSet<int> &pendingIds,
+iTunedata closeItunesPlaylist(const QString &name, const ItunesPlaylistMarks &marks, const QSet<int> &pendingIds,
                               const QHash<int, track> &table)
 {
     std::vector<int> ids(pendingIds.cbegin(), pendingIds.cend());
     std::sort(ids.begin(), ids.end());
     iTunedata playlist;
     playlist.name = name;
+    playlist.role = marks.role();
     playlist.tracks.reserve(static_cast<qsizetype>(ids.size()));
     for (const int id : ids) {
         const auto it = table.constFind(id);
@@ -746,9 +859,14 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
     bool inPlaylists = false;
     QString playlistName;  // not cleared between playlists: a nameless one takes the previous name
     QSet<int> pendingIds;
+    ItunesPlaylistMarks marks; // of the playlist being read
+    bool inItems = false;      // inside its "Playlist Items"
 
     while (!xml.atEnd() && !xml.hasError()) {
         xml.readNext();
+        // A playlist's own dictionary (not one of its items) starts anew.
+        if (inPlaylists && !inItems && xml.isStartElement() && xml.name() == QLatin1String("dict"))
+            marks = ItunesPlaylistMarks();
         if (xml.isStartElement() && xml.name() == QLatin1String("key")) {
             const QString key = xml.readElementText();
             const QString value = itunesValueText(xml);
@@ -759,6 +877,10 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
                     playlistName = value;
                 else if (key == QLatin1String("Track ID"))
                     pendingIds.insert(value.toInt());
+                else if (key == QLatin1String("Playlist Items"))
+                    inItems = true;
+                else
+                    marks.take(key, value);
             } else if (key == QLatin1String("Tracks")) {
                 if (value == QLatin1String("-2"))
                     inTracks = true;
@@ -776,9 +898,11 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
             finaliseItunesTrack(record, table);
         // The closing tag of a playlist's item array ends the playlist.
         if (isTag && inPlaylists && !pendingIds.isEmpty() && xml.name() == QLatin1String("array")) {
-            result.append(closeItunesPlaylist(playlistName, pendingIds, table));
+            result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
             pendingIds.clear();
         }
+        if (xml.isEndElement() && xml.name() == QLatin1String("array"))
+            inItems = false;
     }
     if (xml.hasError())
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
@@ -836,14 +960,8 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
         xml.readNext();
         if (xml.name() == QLatin1String("key") && xml.isStartElement()) {
             const QString key = xml.readElementText();
-            QString value = QStringLiteral("-2");
-            // The value element must follow its key directly, as the
-            // library file writes it.
-            xml.readNext();
-            if (xml.isStartElement()
-                && (xml.name() == QLatin1String("integer") || xml.name() == QLatin1String("string")
-                    || xml.name() == QLatin1String("date")))
-                value = xml.readElementText();
+            // The library reader's rules: white space may stand between the two.
+            const QString value = itunesValueText(xml);
             if (key == QLatin1String("Playlists"))
                 break;
             if (key == QLatin1String("Album"))

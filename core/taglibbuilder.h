@@ -69,8 +69,10 @@ public:
     // and comes out with one ID3v2.3 tag: ID3v1 and APE tags are removed and
     // whatever only they held moves into it.  The file is rewritten only
     // when a value changes, and through a copy renamed over it, so a failed
-    // save leaves the file as it was.
-    void setMissingTag(track record);
+    // save leaves the file as it was; the file keeps its mode bits (and, run
+    // as root, its owner).  False when the file needed writing and wasn't
+    // written, or is missing.
+    bool setMissingTag(track record);
     // Sets the record's known values on an open tag without saving: title
     // and artist when flagged and not empty, album when flagged and not from
     // a playlist, genre unless empty or "Unknown...", year and track number

@@ -81,6 +81,10 @@ int track_data::takeArtistId()
 #include <taglib/tag.h>
 #include <taglib/wavfile.h>
 
+#include "core/probeoutput.h"
+#include "core/videometadata.h"
+#include "platform/externalprogram.h"
+
 Q_LOGGING_CATEGORY(lcTagReading, "corvane.tags")
 
 bool track_data::checkAudioFile(QString suffix)
@@ -107,25 +111,80 @@ bool isEncrypted(const QString &path)
     return properties && properties->isEncrypted();
 }
 
-// Opens one of the formats TagLib needs its own class for and reads it when
-// the file is valid and has a tag.
+// How far TagLib got with a file: whether it understood the file as its
+// kind at all (its tag and properties are then in the TagObject), and the
+// playing time it found, in milliseconds.
+struct TagLibRead
+{
+    bool opened = false;
+    qint64 lengthMs = 0;
+};
+
 template<typename File>
-bool parseWith(TagObject &tags, const QString &path)
+TagLibRead readWith(TagObject &tags, const QString &path)
 {
     File file(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
-    if (!file.isValid() || !file.tag()) {
-        qCDebug(lcTagReading) << "not readable:" << path;
-        return false;
-    }
+    TagLibRead read;
+    if (!file.isValid() || !file.tag())
+        return read;
     tags.SetValues(file.tag(), file.audioProperties());
-    return true;
+    read.opened = true;
+    read.lengthMs = file.audioProperties() ? file.audioProperties()->lengthInMilliseconds() : 0;
+    return read;
 }
 
-// A stream TagLib can time: what an untagged but playable file has and
-// random bytes or a picture under an audio name do not.
-bool isPlayable(const TagLib::AudioProperties *properties)
+const QStringList mpegSuffixes = {QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mpa"),
+                                  QStringLiteral("mpga")};
+
+// Largest sample rate any real audio has (DSD aside, which these files don't hold).
+constexpr int maximumSampleRate = 768000;
+
+// Values no real file has: a negative time, a sample rate past any real
+// one, or more than a day of audio in less than 1 kbit/s of bytes.
+bool isImpossible(qint64 lengthMs, int sampleRate, qint64 size)
 {
-    return properties && properties->sampleRate() > 0 && properties->lengthInMilliseconds() > 0;
+    if (lengthMs < 0 || sampleRate < 0 || sampleRate > maximumSampleRate)
+        return true;
+    return lengthMs > 24 * 3600 * 1000LL && size * 8 * 1000 / lengthMs < 1000;
+}
+
+// kbit/s of `size` bytes played in `lengthMs`.
+int averageKbps(qint64 size, qint64 lengthMs)
+{
+    return lengthMs > 0 ? int(qMin<qint64>(size * 8 / lengthMs, std::numeric_limits<int>::max())) : 0;
+}
+
+// Files TagLib can't time that ffprobe can, told by their first bytes so
+// that noise under such a name never reaches ffprobe: raw ADTS (or ADIF)
+// AAC or an MP4 under an .aac name, Ogg (several logical streams are too
+// much for TagLib), RF64/BW64 WAV.
+bool needsProbe(const QString &path, const QString &suffix)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(8);
+    if (suffix == QLatin1String("aac"))
+        return head.startsWith("ADIF") || head.startsWith("ID3") || head.mid(4) == "ftyp" // an MP4 named .aac
+               || (head.size() >= 2 && quint8(head.at(0)) == 0xFF && (quint8(head.at(1)) & 0xF6) == 0xF0);
+    if (suffix == QLatin1String("ogg") || suffix == QLatin1String("oga"))
+        return head.startsWith("OggS");
+    if (suffix == QLatin1String("wav"))
+        return head.startsWith("RF64") || head.startsWith("BW64");
+    return false;
+}
+
+// ffprobe's view of the file: one bounded run.
+ProbeOutput::Streams probeStreams(const QString &path)
+{
+    const ExternalProgram::Result probe = ExternalProgram(ExternalProgram::Ffprobe)
+                                              .run({QStringLiteral("-v"), QStringLiteral("error"),
+                                                    QStringLiteral("-show_streams"), QStringLiteral("-show_format"),
+                                                    path},
+                                                   VideoMetadata::probeTimeoutMs);
+    if (!probe.succeeded())
+        return {};
+    return ProbeOutput::streams(ProbeOutput::text(probe.standardOutput));
 }
 } // namespace
 
@@ -160,52 +219,91 @@ void track_data::resetProtectedTracks()
 bool track_data::ParseTags(TagObject &tags, QString path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4"))
-        return parseWith<TagLib::MP4::File>(tags, path);
-    if (suffix == QLatin1String("wma"))
-        return parseWith<TagLib::ASF::File>(tags, path);
-    if (suffix == QLatin1String("flac"))
-        return parseWith<TagLib::FLAC::File>(tags, path);
-
     const QByteArray name = QFile::encodeName(path);
-    if (suffix == QLatin1String("wav")) {
+    const bool mpeg = mpegSuffixes.contains(suffix);
+    TagLibRead read;
+    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")) {
+        read = readWith<TagLib::MP4::File>(tags, path);
+    } else if (suffix == QLatin1String("wma")) {
+        read = readWith<TagLib::ASF::File>(tags, path);
+    } else if (suffix == QLatin1String("flac")) {
+        read = readWith<TagLib::FLAC::File>(tags, path);
+    } else if (suffix == QLatin1String("wav")) {
         // tag() is only the ID3v2 tag; most tools write a RIFF INFO tag,
         // which fills whatever the ID3v2 tag leaves empty.
         TagLib::RIFF::WAV::File file(name.constData(), true, TagLib::AudioProperties::Average);
-        // TagLib accepts any bytes as a WAV file; a real one has a format chunk.
-        const auto *properties = file.isValid() ? file.audioProperties() : nullptr;
-        if (!file.tag() || !properties || properties->sampleRate() <= 0) {
-            qCDebug(lcTagReading) << "not readable:" << path;
-            return false;
+        if (file.isValid() && file.tag()) {
+            tags.setFrom(file.tag(), file.audioProperties(), file.hasInfoTag() ? file.InfoTag() : nullptr);
+            read = {true, file.audioProperties() ? file.audioProperties()->lengthInMilliseconds() : 0};
         }
-        tags.setFrom(file.tag(), file.audioProperties(), file.hasInfoTag() ? file.InfoTag() : nullptr);
-        return true;
-    }
-
-    const TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Average);
-    if (!ref.isNull() && ref.tag() && !ref.tag()->isEmpty()) {
-        tags.SetValues(ref);
-        return true;
-    }
-
-    {
-        // An MP3 whose only tag is an empty ID3v2 tag is still read.  TagLib
-        // calls an MPEG file valid whatever its bytes, so the ID3v2 tag must
-        // really be there (hasID3v2Tag, not ID3v2Tag(false), which is never null).
+    } else if (mpeg) {
+        // TagLib calls any bytes valid MPEG: only a first frame makes it audio
+        // (an ID3v2 tag alone, a picture under an MP3 name, is none).
         TagLib::MPEG::File file(name.constData(), true, TagLib::AudioProperties::Average);
-        if (file.isValid() && file.hasID3v2Tag() && file.tag()) {
+        if (file.isValid() && file.tag()) {
             tags.SetValues(file.tag(), file.audioProperties());
-            return true;
+            read.opened = true;
+            if (file.firstFrameOffset() >= 0 && file.audioProperties())
+                read.lengthMs = file.audioProperties()->lengthInMilliseconds();
+        }
+    } else {
+        // Every other kind keeps the properties its own reader gives (an AIFF
+        // or APE file with an ID3 chunk is no MP3).
+        const TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Average);
+        if (!ref.isNull()) {
+            tags.SetValues(ref);
+            read = {true, ref.audioProperties() ? ref.audioProperties()->lengthInMilliseconds() : 0};
         }
     }
 
-    // No tag at all: a playable file is read with the defaults (its title
-    // comes from the file name later) instead of being dropped silently.
-    if (!ref.isNull() && isPlayable(ref.audioProperties())) {
-        tags.SetValues(ref);
+    const qint64 size = QFileInfo(path).size();
+    const bool impossible = read.opened && isImpossible(read.lengthMs, tags.sampleRate, size);
+    if (read.opened && !impossible && read.lengthMs > 0 && tags.sampleRate > 0) {
+        if (tags.bitrate <= 0)
+            tags.bitrate = averageKbps(size, read.lengthMs);
         return true;
     }
-    qCDebug(lcTagReading) << "no tags and no playable stream:" << path;
+    // No audio: an MPEG file without frames, or a file TagLib understood with
+    // neither time nor sample rate (random bytes pass as a WAV file).
+    const bool video = videoFilter.contains(suffix);
+    const bool silent = read.opened && !impossible
+                        && (mpeg ? read.lengthMs <= 0 : read.lengthMs <= 0 && tags.sampleRate <= 0);
+    if (!video && (silent || !read.opened) && !needsProbe(path, suffix)) {
+        qCDebug(lcTagReading) << "no playable audio:" << path;
+        return false;
+    }
+
+    // ffprobe, once, for what TagLib can't tell: a video in a container
+    // TagLib doesn't read, a missing sample rate or time, impossible values.
+    const ProbeOutput::Streams streams = probeStreams(path);
+    const qint64 probedMs = qint64(streams.duration * 1000);
+    const bool probedAudio = streams.hasAudio && streams.sampleRate > 0 && probedMs > 0
+                             && !isImpossible(probedMs, streams.sampleRate, size);
+    if (!read.opened && (probedAudio || (video && streams.hasVideo)))
+        tags.setFrom(nullptr, nullptr); // the defaults; the title comes from the file name
+    if (probedAudio || (video && streams.hasVideo && probedMs > 0)) {
+        tags.length = int(streams.duration);
+        tags.sampleRate = streams.sampleRate;
+        if (streams.channels > 0)
+            tags.channels = streams.channels;
+        tags.bitrate = streams.bitrate > 0 ? streams.bitrate : averageKbps(size, probedMs);
+        return true;
+    }
+    if (video && streams.hasVideo) {
+        // Its time comes from the video metadata step.
+        tags.length = 0;
+        tags.sampleRate = 0;
+        return true;
+    }
+    // TagLib's time without a sample rate still plays.
+    if (read.opened && !impossible && read.lengthMs > 0) {
+        if (tags.bitrate <= 0)
+            tags.bitrate = averageKbps(size, read.lengthMs);
+        return true;
+    }
+    if (impossible)
+        Logging::getInstance()->WriteLog(QStringLiteral("Impossible audio values, file refused: "), path);
+    qCDebug(lcTagReading) << "not readable:" << path;
     return false;
 }
 
@@ -225,6 +323,7 @@ bool track_data::ParseTags(TagObject &tags, QString path)
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
 #include "core/videometadata.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 
@@ -301,9 +400,14 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
     sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
 
     if (isVideo) {
+        // ffmpeg may take long: the library's write lock is not held meanwhile.
+        RepositoryStager::commitOpenBatch();
         VideoMetadata videometa;
-        const track video = videometa.getVideoMetadata(file.absoluteFilePath(), 1);
-        record.duration = video.duration;
+        // A time the tag reading already found (through ffprobe for the
+        // containers TagLib doesn't read) needs no second probe.
+        const track video = videometa.getVideoMetadata(file.absoluteFilePath(), record.duration > 0 ? 0 : 1);
+        if (video.duration > 0)
+            record.duration = video.duration;
         record.cover = QDir::fromNativeSeparators(video.cover);
     }
 
@@ -378,10 +482,12 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     QFileInfo cover(coverPath);
     if (!cover.exists()) {
         QDir().mkpath(folder);
-        if (readAheadCover)
+        if (readAheadCover) {
             TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
-        else
+        } else {
+            RepositoryStager::commitOpenBatch(); // a large picture takes a while to decode
             TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+        }
         cover.refresh();
     }
     record.cover = QDir::fromNativeSeparators(coverPath);
@@ -666,6 +772,8 @@ TrackMap track_data::searchfile(QDir dir)
     track_obj_map.clear();
     sha.clearMixedAlbumsFolderMap();
     protectedTracks.clear();
+    // iTunes may have added artwork since the last scan.
+    ItuneCoverArtExtracter::resetCacheFileIndex();
     printTime("Start Time.....");
     // The records are staged in groups: one transaction per record would
     // cost more than reading the files.
@@ -727,6 +835,9 @@ TrackMap track_data::searchfile(QDir dir)
 
     QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
     while (!stopped()) {
+        // Other writers need not wait while the readers catch up.
+        if (!reading.isFinished())
+            RepositoryStager::commitOpenBatch();
         WalkedBatch walked = reading.result();
         if (walked.entries.isEmpty())
             break;
@@ -777,10 +888,20 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
     name.remove(QLatin1Char('.') + playlist.suffix().toLower());
     name = name.trimmed();
 
+    // The entries that pass the checks, in list order; their tags are read
+    // together on the readers (ffprobe may be among them), with the batch
+    // committed first.
+    struct Entry
+    {
+        QString path;
+        QFileInfo file;
+        bool isAudio = false;
+        bool isVideo = false;
+        TagObject tags;
+        bool parsed = false;
+    };
+    QList<Entry> entries;
     for (const QString &path : paths) {
-        obj_track = sha.initializeTrackObject(obj_track);
-        obj_track.filepath = path;
-        obj_track.sourcePath = path;
         QFileInfo file(path);
         // Entries pass the walk's rules too: a playlist naming the program's
         // own copies or iTunes' files must not bring them in.  A missing
@@ -794,9 +915,19 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         const bool isProtected = checkProtected(path);
         if (isProtected || file.size() < minimumMediaSize || !(isAudio || isVideo))
             continue;
-        TagObject tags;
-        if (ParseTags(tags, path))
-            MapToTrack(track_Id, obj_track, tags, file, true, name, isVideo, isAudio);
+        entries.append({path, file, isAudio, isVideo, TagObject(), false});
+    }
+    RepositoryStager::commitOpenBatch();
+    QtConcurrent::blockingMap(readerPool(), entries, [](Entry &entry) {
+        entry.parsed = ParseTags(entry.tags, entry.path);
+    });
+
+    for (Entry &entry : entries) {
+        obj_track = sha.initializeTrackObject(obj_track);
+        obj_track.filepath = entry.path;
+        obj_track.sourcePath = entry.path;
+        if (entry.parsed)
+            MapToTrack(track_Id, obj_track, entry.tags, entry.file, true, name, entry.isVideo, entry.isAudio);
     }
 }
 
@@ -805,8 +936,10 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
 
 namespace {
 
-// What a playlist's name makes of its records.  Only the exact names below
-// are special; any other name groups its records as an album of that name.
+// What a playlist makes of its records.  iTunes' own playlists (told by
+// their keys, or by the exact English names below in a file without them)
+// leave each record under its own album; any other playlist groups its
+// records as an album of its name.
 struct ItunesPlaylistKind
 {
     bool isPodcast = false;
@@ -814,15 +947,17 @@ struct ItunesPlaylistKind
     QString group; // empty: each record is filed under its own album
 };
 
-ItunesPlaylistKind itunesPlaylistKind(const QString &name)
+ItunesPlaylistKind itunesPlaylistKind(const iTunedata &playlist)
 {
+    using Role = iTunedata::Role;
+    const QString &name = playlist.name;
     ItunesPlaylistKind kind;
-    if (name == QLatin1String("Podcasts"))
+    if (playlist.role == Role::Podcasts || (playlist.role == Role::User && name == QLatin1String("Podcasts")))
         kind.isPodcast = true;
-    else if (name == QLatin1String("Books"))
+    else if (playlist.role == Role::Books || (playlist.role == Role::User && name == QLatin1String("Books")))
         kind.isAudiobook = true;
-    else if (!name.isEmpty() && name != QLatin1String("Movies") && name != QLatin1String("Music") &&
-             name != QLatin1String("Library"))
+    else if (playlist.role == Role::User && !name.isEmpty() && name != QLatin1String("Movies")
+             && name != QLatin1String("Music") && name != QLatin1String("Library"))
         kind.group = name;
     return kind;
 }
@@ -834,6 +969,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     shared sha;
     sha.clearMixedAlbumsFolderMap();
     resetProtectedTracks();
+    ItuneCoverArtExtracter::resetCacheFileIndex(); // artwork added since the last scan counts
 
     TagLibBuilder tagBuilder;
     VideoMetadata videometa;
@@ -842,9 +978,12 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     QDir().mkpath(artworkFolder);
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
-        if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
+        // iTunes' own "Library" and "Purchased" are known by their keys in
+        // any language; the skip list names the others in English.
+        if (playlist.role == iTunedata::Role::Library || playlist.role == iTunedata::Role::Purchased
+            || iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
             continue;
-        const ItunesPlaylistKind kind = itunesPlaylistKind(playlist.name);
+        const ItunesPlaylistKind kind = itunesPlaylistKind(playlist);
 
         for (const track &entry : playlist.tracks) {
             const QFileInfo file(entry.filepath);

@@ -65,10 +65,15 @@ public:
     static bool isEncryptedFile(const QString &path);
     QStringList getProtectedTracks() const;
     void resetProtectedTracks();
-    // Fills `tags` from the file at `path`; true when the file was read.  A
-    // playable file without any tag is read too, with the defaults; a file
-    // TagLib can't make sense of (random bytes, a truncated header, a
-    // picture under an audio name) gives false.
+    // Fills `tags` from the file at `path`; true when the file is a track:
+    // it holds audio that plays (a time or a sample rate that TagLib, or
+    // ffprobe where TagLib can't tell, finds), or, under a video suffix, a
+    // video stream.  A playable file without any tag is read with the
+    // defaults.  Not tracks: random bytes, a picture under an audio name, an
+    // MP3 that is only an ID3v2 tag, values no real file has (logged).
+    // ffprobe runs at most once, and only for files TagLib can't time (raw
+    // ADTS, multi-stream Ogg, RF64, videos it doesn't read, a missing sample
+    // rate, impossible values).  A bit rate of 0 is computed from size and time.
     static bool ParseTags(TagObject &tags, QString path);
 
     // ---- Track mapping ----------------------------------------------------
@@ -122,9 +127,11 @@ public:
     // there, as records keyed by new track ids, folder pictures applied.
     // Skipped silently: the program's own copies, files inside an iTunes
     // media folder, walked files of 100 KiB or less, playlist entries under
-    // 100 KiB, and files TagLib can't read; encrypted files go to the
-    // protected list instead.  Each record is staged in the repository on
-    // the calling thread's connection.  isStopSearch is read before each
+    // 100 KiB, and files that are no track (ParseTags); encrypted files go
+    // to the protected list instead.  Each record is staged in the
+    // repository on the calling thread's connection; the library's write
+    // lock is never held while the scan waits on something slow (a tool, a
+    // picture to decode, its readers).  isStopSearch is read before each
     // directory entry: once set, the scan ends and returns what it has.
     // The caller clears the flag before it starts a scan; one scan at a time.
     TrackMap searchfile(QDir dir);

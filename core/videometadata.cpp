@@ -1,5 +1,6 @@
 #include "core/videometadata.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -126,5 +127,9 @@ QString VideoMetadata::thumbnailPathFor(const QString &videoPath, const QString 
     const QString suffix = info.suffix();
     if (!suffix.isEmpty())
         name.remove(QLatin1Char('.') + suffix, Qt::CaseSensitive);
-    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
+    // Videos of the same name in different folders each get their own.
+    const QByteArray where = QCryptographicHash::hash(QDir::cleanPath(info.absoluteFilePath()).toUtf8(),
+                                                      QCryptographicHash::Sha1);
+    return folder + QLatin1Char('/') + name + QLatin1Char('-') + QString::fromLatin1(where.toHex().left(10))
+           + QStringLiteral(".png");
 }

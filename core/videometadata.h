@@ -12,7 +12,7 @@
 // playing time and a picture for it.  The time comes from TagLib for wmv, mp4
 // and m4v, otherwise from ffprobe and, failing that, from ffmpeg's input
 // report; the picture is one frame that ffmpeg writes as a PNG into the data
-// folder's video artwork folder, made once per file name and then reused.
+// folder's video artwork folder, made once per video file and then reused.
 //
 // Everything runs synchronously on the calling thread (the scan's worker);
 // every external run has a timeout, so a broken tool or file costs bounded
@@ -36,7 +36,8 @@ public:
     QString getCoverArt(QString videoPath, QString thumbnailPath, QString folder);
 
     // Where the thumbnail of a video goes: its file name without ".suffix"
-    // (every occurrence, in the name's own case) plus ".png" in `folder`.
+    // (every occurrence, in the name's own case), "-", a short hash of its
+    // absolute path and ".png", in `folder`.
     static QString thumbnailPathFor(const QString &videoPath, const QString &folder);
 
     // Time limits of the external runs.

@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include "core/logging.h"
 #include "core/shared.h"
 #include "database/connection.h"
 #include "database/transaction.h"
@@ -130,6 +131,8 @@ struct RepositoryStager::Batch::State
     QElapsedTimer sinceBegin;
     bool open = false;
     bool failed = false;
+    QStringList inTransaction; // source paths staged since the transaction began
+    QStringList lost;          // staged, but their commit failed
 
     bool begin()
     {
@@ -140,15 +143,22 @@ struct RepositoryStager::Batch::State
         return open;
     }
 
-    void commit()
+    bool commit()
     {
         known.clear();
         if (!open)
-            return;
+            return true;
         QSqlQuery query(db);
-        if (!runQuery(query, QStringLiteral("COMMIT")))
+        const bool committed = runQuery(query, QStringLiteral("COMMIT"));
+        if (!committed) {
             runQuery(query, QStringLiteral("ROLLBACK"));
+            for (const QString &path : std::as_const(inTransaction))
+                Logging::getInstance()->WriteLog(QStringLiteral("Library write failed, not staged: "), path);
+            lost += inTransaction;
+        }
+        inTransaction.clear();
         open = false;
+        return committed;
     }
 };
 
@@ -176,6 +186,16 @@ RepositoryStager::Batch::~Batch()
     delete m_state;
 }
 
+QStringList RepositoryStager::Batch::notStaged() const
+{
+    return m_state ? m_state->lost : (openBatch ? openBatch->lost : QStringList());
+}
+
+bool RepositoryStager::commitOpenBatch()
+{
+    return !openBatch || openBatch->commit();
+}
+
 bool RepositoryStager::stage(const track &record)
 {
     QSqlDatabase db = Connection::forThread();
@@ -198,8 +218,10 @@ bool RepositoryStager::stage(const track &record)
                 batch->known.clear();
             }
             execute(statements.prepared(QStringLiteral("RELEASE stage")), {});
-            if (batch->sinceBegin.elapsed() >= batchCommitMs)
-                batch->commit();
+            if (staged)
+                batch->inTransaction.append(record.sourcePath);
+            if (batch->sinceBegin.elapsed() >= batchCommitMs && !batch->commit())
+                return false;
             return staged;
         }
     }

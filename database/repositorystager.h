@@ -1,6 +1,8 @@
 #ifndef REPOSITORYSTAGER_H
 #define REPOSITORYSTAGER_H
 
+#include <QStringList>
+
 #include "core/track.h"
 
 // Writes scanned records into the staging repository of the library: one flat
@@ -22,10 +24,11 @@ public:
     static bool stage(const track &record);
 
     // Groups the stagings of one scan on the calling thread while it lives:
-    // they share a transaction, begun at the first record and committed at
-    // least every quarter second and at the end, so other writers wait
-    // briefly, and their statements are prepared once.  Each record still
-    // stages whole or not at all.  Nested batches join the outer one.
+    // they share a transaction, begun at the first record and committed
+    // once a quarter second has passed at the next record, before each slow
+    // step of the scan (commitOpenBatch) and at the end, so other writers
+    // wait briefly, and their statements are prepared once.  Each record
+    // still stages whole or not at all.  Nested batches join the outer one.
     class Batch
     {
     public:
@@ -34,11 +37,22 @@ public:
         Batch(const Batch &) = delete;
         Batch &operator=(const Batch &) = delete;
 
+        // Source paths of records stage() accepted whose transaction then
+        // failed to commit: none of them is in the repository.  Each is also
+        // written to the process log.
+        QStringList notStaged() const;
+
         struct State;
 
     private:
         State *m_state = nullptr;
     };
+
+    // Commits the calling thread's open batch now.  A scan calls it before
+    // anything slow (an external program, a picture to decode, waiting on
+    // other threads), so that it never holds the library's write lock while
+    // it waits.  False when the commit failed; true without an open batch.
+    static bool commitOpenBatch();
 };
 
 #endif // REPOSITORYSTAGER_H

@@ -387,13 +387,18 @@ bool ruvoDB::deleteTrack(QSqlDatabase database, QString path)
     if (file.exists() && file.isFile() && !file.isSymLink() && isBelowCopyFolder(file.canonicalFilePath()))
         QFile::remove(file.canonicalFilePath());
 
+    // Then the folders the removal emptied, bottom-up, each only while it is
+    // empty: a disc folder or another album below is never taken along.
     const QFileInfo folder(file.absolutePath());
-    const QString canonicalFolder = folder.canonicalFilePath();
-    if (folder.isSymLink() || !isBelowCopyFolder(canonicalFolder))
+    if (folder.isSymLink())
         return false;
-    if (!QDir(canonicalFolder).entryList({QStringLiteral("*")}, QDir::Files | QDir::NoSymLinks).isEmpty())
-        return false;
-    return removeDir(canonicalFolder);
+    QString current = folder.canonicalFilePath();
+    bool removedOwnFolder = false;
+    while (isBelowCopyFolder(current) && QDir().rmdir(current)) {
+        removedOwnFolder = true;
+        current = QFileInfo(current).absolutePath();
+    }
+    return removedOwnFolder;
 }
 
 bool ruvoDB::removeDir(QString const &dirName)

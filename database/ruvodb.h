@@ -71,8 +71,9 @@ public:
 
     // Deletes every row of `path`; when the file is one of the program's own
     // copies (canonically below programCopyFolder(), not a link) deletes it
-    // too, and then its folder if no file is left in it.  True only when a
-    // folder was removed.  Nothing outside the copy folder is ever touched.
+    // too, and then its folder and the folders above it that this leaves
+    // empty, one by one (never anything they still hold).  True only when
+    // the file's folder was removed.  Nothing outside the copy folder is ever touched.
     bool deleteTrack(QSqlDatabase database, QString path);
     // Removes a folder strictly below programCopyFolder() with everything in
     // it; links are removed, never followed.  False for any other folder.

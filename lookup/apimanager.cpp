@@ -1,8 +1,11 @@
 #include "lookup/apimanager.h"
 
 #include <QDebug>
+#include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
+#include "core/logging.h"
 #include "core/taglibbuilder.h"
 #include "database/ruvodb.h"
 
@@ -12,6 +15,17 @@ bool sameMetadata(const track &a, const track &b)
 {
     return a.trackname == b.trackname && a.artistName == b.artistName && a.albumName == b.albumName &&
            a.genre == b.genre && a.tracknumber == b.tracknumber;
+}
+
+// One writer at a time, on a pool nothing else waits in.
+QThreadPool *tagWriterPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return pool;
 }
 
 const char *onOff(bool value)
@@ -39,7 +53,12 @@ ApiManager::Steps ApiManager::defaultSteps()
         return ruvoDB().updatelocalDB(working);
     };
     s.storeResult = [](const track &t) { ruvoDB().updateDataFromAPI(t); };
-    s.writeTags = [](const track &t) { TagLibBuilder().setMissingTag(t); };
+    s.writeTags = [](const track &t) {
+        const bool written = TagLibBuilder().setMissingTag(t);
+        if (!written)
+            Logging::getInstance()->WriteLog(QStringLiteral("Tags not written: "), t.filepath);
+        return written;
+    };
     return s;
 }
 
@@ -107,6 +126,11 @@ void ApiManager::stopOptimisation()
         schedule();
 }
 
+bool ApiManager::waitForTagWrites(int msecs)
+{
+    return tagWriterPool()->waitForDone(msecs);
+}
+
 bool ApiManager::isRunning() const
 {
     return running;
@@ -128,12 +152,13 @@ void ApiManager::schedule()
 void ApiManager::processNext()
 {
     scheduled = false;
-    if (!running)
-        return;
+    if (!running || writing)
+        return; // the end of the writes schedules the next step
     if (!continueJob) {
         // Tracks already completed are not lost: they are stored and sent.
         finishFolder();
-        finishJob();
+        if (!writing)
+            finishJob();
         return;
     }
     if (folder.isEmpty()) {
@@ -173,14 +198,30 @@ void ApiManager::finishFolder()
 {
     const QList<track> done = std::exchange(results, {});
     const QSet<int> changed = std::exchange(changedIds, {});
+    // A file is rewritten only when the lookup learnt something new.
+    QList<track> toWrite;
+    for (const track &t : done) {
+        if (changed.contains(t.id) && steps.writeTags)
+            toWrite.append(t);
+    }
     for (const track &t : done) {
         if (steps.storeResult)
             steps.storeResult(t);
-        // A file is rewritten only when the lookup learnt something new.
-        if (changed.contains(t.id) && steps.writeTags)
-            steps.writeTags(t);
-        emit updateTrackToManager(t);
+        if (toWrite.isEmpty())
+            emit updateTrackToManager(t);
     }
+    if (toWrite.isEmpty())
+        return;
+    writing = true;
+    QtConcurrent::run(tagWriterPool(), [write = steps.writeTags, toWrite] {
+        for (const track &t : toWrite)
+            write(t);
+    }).then(this, [this, done] {
+        writing = false;
+        for (const track &t : done)
+            emit updateTrackToManager(t);
+        schedule();
+    });
 }
 
 void ApiManager::finishJob()

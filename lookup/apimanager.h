@@ -16,7 +16,9 @@
 // already knows about its folder; when a folder is done, each of its tracks
 // is written back to the library's staging tables and, when the completion
 // changed something, into the file's tags, and is then sent to the
-// controller.  No web service is asked.
+// controller.  No web service is asked.  The tag writes of a folder run on a
+// worker thread (a large file takes a while); the folder's tracks are sent
+// once they are done.
 //
 // Whatever happens - the last folder done, a stop, an empty job - the job
 // ends with one record whose id is -1, the end mark.  The one object of the
@@ -40,16 +42,18 @@ public:
     void stopOptimisation();
 
     bool isRunning() const;
+    // Waits up to msecs for the tag writes under way (at close); true when none is left.
+    static bool waitForTagWrites(int msecs);
     bool doUpdate() const;
 
     // The three stages of one track; tests replace them.  `complete` returns
     // the completed record, `storeResult` writes it back to the library,
-    // `writeTags` into its file.
+    // `writeTags` into its file (on a worker thread; false: not written).
     struct Steps
     {
         std::function<track(const track &)> complete;
         std::function<void(const track &)> storeResult;
-        std::function<void(const track &)> writeTags;
+        std::function<bool(const track &)> writeTags;
     };
     static Steps defaultSteps();
     void setSteps(Steps steps);
@@ -81,6 +85,7 @@ private:
     bool continueJob = false;
     bool running = false;
     bool scheduled = false;
+    bool writing = false; // a folder's tag writes run; its tracks wait to be sent
 };
 
 #endif // APIMANAGER_H

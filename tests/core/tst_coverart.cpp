@@ -73,28 +73,41 @@ void TestCoverArt::initTestCase()
 
 void TestCoverArt::frontCoverPreferred_data()
 {
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QList<int>>("types");
     QTest::addColumn<QStringList>("colours");
     QTest::addColumn<QString>("expected");
-    QTest::addRow("other, back, front") << QList<int>{0, 4, 3} << QStringList{"red", "green", "blue"} << "blue";
-    QTest::addRow("no front: the first") << QList<int>{4, 0} << QStringList{"green", "red"} << "green";
+    for (const char *kind : {"mp3", "wma", "flac"}) {
+        // 8: an artist photo, which a tag save can put before the cover.
+        const QString name = QString::fromLatin1(kind);
+        QTest::newRow(qPrintable(name + ": artist, back, front"))
+            << name << QList<int>{8, 4, 3} << QStringList{"red", "green", "blue"} << "blue";
+        // (TagLib lists WM/Picture attributes in an order of its own.)
+        const bool wma = name == QLatin1String("wma");
+        QTest::newRow(qPrintable(name + ": no front, the first"))
+            << name << (wma ? QList<int>{4} : QList<int>{4, 0}) << QStringList{"green", "red"} << "green";
+    }
 }
 
 void TestCoverArt::frontCoverPreferred()
 {
+    QFETCH(QString, kind);
     QFETCH(QList<int>, types);
     QFETCH(QStringList, colours);
-    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_'));
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[^a-z]"), "_");
     MediaKit kit(dir.filePath(QStringLiteral("apic")));
-    const QString mp3 = kit.mp3(tag + QStringLiteral(".mp3"), {QStringLiteral("S"), {}, {}, {}, {}, 0, 0});
-    QVERIFY(!mp3.isEmpty());
+    const MediaTags tags{QStringLiteral("S"), {}, {}, {}, {}, 0, 0};
+    const QString file = kind == QLatin1String("mp3")   ? kit.mp3(tag + QStringLiteral(".mp3"), tags)
+                         : kind == QLatin1String("wma") ? kit.wma(tag + QStringLiteral(".wma"), tags)
+                                                        : kit.flac(tag + QStringLiteral(".flac"), tags);
+    QVERIFY(!file.isEmpty());
     QList<QPair<int, QString>> frames;
     for (int i = 0; i < types.size(); ++i)
         frames.append({types.at(i), pictures.value(colours.at(i))});
-    QVERIFY(MediaKit::addApicFrames(mp3, frames));
+    QVERIFY(MediaKit::addPictures(file, frames));
 
     const QString cover = coverPath(QStringLiteral("apic-") + tag);
-    TagLibBuilder().storeCoverArt(cover, mp3);
+    TagLibBuilder().storeCoverArt(cover, file);
     const QImage image(cover, "PNG");
     QVERIFY(!image.isNull());
     const QColor got = image.pixelColor(55, 55);
@@ -187,6 +200,11 @@ void TestCoverArt::existingCoverLeftAlone()
     QVERIFY(!TagLibBuilder::writeCoverArt(cover, png));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("someone else's picture"));
+    // A dangling link is something there too: nothing is written through it.
+    const QString link = coverPath(QStringLiteral("dangling"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("elsewhere.png")), link));
+    QVERIFY(!TagLibBuilder::writeCoverArt(link, png));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("elsewhere.png"))));
 }
 
 CORVANE_TEST_MAIN(TestCoverArt)

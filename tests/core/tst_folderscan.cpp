@@ -14,6 +14,7 @@
 #include "database/connection.h"
 #include "database/database.h"
 #include "libraryfixture.h"
+#include "platform/externalprogram.h"
 #include "mediakit.h"
 #include "testenv.h"
 
@@ -37,6 +38,7 @@ private slots:
     void videosOnlyWhenTheSystemPlaysVideo_data();
     void videosOnlyWhenTheSystemPlaysVideo();
     void cancelFromAnotherThreadReturnsAPartialMap();
+    void noWriteLockHeldWhileAToolRuns();
     void idsContinueIntoASecondScan();
     void albumPictureFromTheFirstTrackWhosePictureDecodes_data();
     void albumPictureFromTheFirstTrackWhosePictureDecodes();
@@ -222,15 +224,24 @@ void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo_data()
 void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
 {
     QFETCH(bool, plays);
+    // One video of each suffix, TagLib reading only some of them.
     QTemporaryDir folder;
-    QVERIFY(QFile::copy(m_video, folder.filePath(QStringLiteral("clip.mp4"))));
+    MediaKit kit(folder.path());
+    const QString mpeg = QStringLiteral("-c:v mpeg2video -b:v 1M -c:a mp2 -f mpeg");
+    const QList<QPair<QString, QString>> videos = {
+        {"mp4", ""}, {"m4v", "-f mp4"}, {"mov", ""}, {"mkv", ""}, {"avi", ""}, {"flv", ""},
+        {"mpg", mpeg}, {"mpeg", mpeg}, {"wmv", "-c:v wmv2 -b:v 1M -c:a wmav2"}};
+    for (const auto &[suffix, args] : videos)
+        QVERIFY2(!kit.video(QStringLiteral("clip.") + suffix, 3, 640, 480, args).isEmpty(), qPrintable(kit.lastError()));
     track_data::IsVideoSupported = plays;
     track_data scanner;
     const TrackMap result = scanner.searchfile(QDir(folder.path()));
     track_data::IsVideoSupported = false;
-    QCOMPARE(result.size(), plays ? 1 : 0);
-    if (plays)
-        QVERIFY(result.first().isVideo);
+    QCOMPARE(result.size(), plays ? videos.size() : 0);
+    for (const track &record : result) {
+        QVERIFY2(record.isVideo && record.duration >= 2, qPrintable(record.filename));
+        QVERIFY2(QFileInfo(record.cover).size() > 0, qPrintable(record.filename));
+    }
 }
 
 void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
@@ -254,6 +265,35 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     const TrackMap result = scan.result();
     QCOMPARE(result.size(), 1);
     QCOMPARE(result.first().albumName, QStringLiteral("Gamma"));
+}
+
+// While ffmpeg makes a thumbnail (here a fake one that sleeps), a write from
+// the GUI thread goes through at once.
+void TestFolderScan::noWriteLockHeldWhileAToolRuns()
+{
+    QTemporaryDir folder;
+    MediaKit kit(folder.filePath(QStringLiteral("media")));
+    const QString video = kit.video(QStringLiteral("a.mkv"), 3);
+    QVERIFY2(!video.isEmpty(), qPrintable(kit.lastError()));
+    QVERIFY(QFile::copy(video, kit.folder() + QStringLiteral("/b.mkv")));
+    const QString runs = folder.filePath(QStringLiteral("runs"));
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
+                                 MediaKit::fakeTool(folder.path(), QStringLiteral("ffmpeg"),
+                                                    QStringLiteral("echo run >> '%1'; sleep 2; exit 1").arg(runs)));
+    track_data::IsVideoSupported = true;
+    track_data scanner;
+    QFuture<TrackMap> scan = QtConcurrent::run(&track_data::searchfile, &scanner, QDir(kit.folder()));
+    // The second thumbnail: the first video's record is staged by now.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile(runs).size() >= 8, 20000);
+    QElapsedTimer write;
+    write.start();
+    QVERIFY(testkit::exec(QStringLiteral("INSERT INTO genres(genre) VALUES ('written during a scan')")));
+    const qint64 writeMs = write.elapsed();
+    const TrackMap result = scan.result();
+    track_data::IsVideoSupported = false;
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+    QCOMPARE(result.size(), 2);
+    QVERIFY2(writeMs < 500, qPrintable(QString::number(writeMs)));
 }
 
 void TestFolderScan::idsContinueIntoASecondScan()

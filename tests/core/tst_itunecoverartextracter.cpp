@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "core/itunecoverartextracter.h"
+#include "core/track_data.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "libraryfixture.h"
@@ -237,11 +238,12 @@ void TestItuneCoverArtExtracter::recurseForSingle()
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("NOSUCHID"), QStringLiteral("None")), QString());
     capture.finish();
 
-    // Cache files are listed once: a file added later is found after a reset.
+    // Cache files are listed once per scan: a file added later is found by the next scan.
     testkit::touch(itunes + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"),
                    cacheFile({image("NEW", 600)}));
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
-    ItuneCoverArtExtracter::resetCacheFileIndex();
+    QTemporaryDir nothing;
+    track_data().searchfile(QDir(nothing.path()));
     QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
 
     // The whole-library walk files each local image under the album its id

@@ -53,6 +53,7 @@ private slots:
     void playlistNames_data();
     void playlistNames();
     void fileInMusicAndInARoadTrip();
+    void ownPlaylistsInAnotherLanguage();
     void covers_data();
     void covers();
 
@@ -170,6 +171,37 @@ void TestItunesImport::fileInMusicAndInARoadTrip()
                              {path})
                  .toString(),
              QStringLiteral("Highway Songs|Unknown ablum"));
+}
+
+// A German library: iTunes' own playlists are known by their keys, so a
+// track comes in once, under its own album.
+void TestItunesImport::ownPlaylistsInAnotherLanguage()
+{
+    const QString song = bigFile(QStringLiteral("de/Lied.mp3"));
+    const QString book = bigFile(QStringLiteral("de/Buch.mp3"));
+    ItunesLibraryXml library;
+    const auto add = [&library](int id, const QString &path) {
+        library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")),
+                              ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
+    };
+    add(1, song);
+    add(2, book);
+    library.addPlaylist(QStringLiteral("Mediathek"), {1, 2}, {ItunesLibraryXml::flag(QStringLiteral("Master"))});
+    library.addPlaylist(QStringLiteral("Musik"), {1},
+                        {ItunesLibraryXml::integer(QStringLiteral("Distinguished Kind"), 4),
+                         ItunesLibraryXml::flag(QStringLiteral("Music"))});
+    library.addPlaylist(QStringLiteral("Gekauft"), {1}, {ItunesLibraryXml::integer(QStringLiteral("Distinguished Kind"), 19)});
+    library.addPlaylist(QStringLiteral("Hörbücher"), {2}, {ItunesLibraryXml::flag(QStringLiteral("Audiobooks"))});
+    const QString xml = m_dir.filePath(QStringLiteral("mediathek.xml"));
+    QVERIFY(library.write(xml));
+
+    const TrackMap map = import(TagLibBuilder().parseiTunePlaylist(xml));
+    QCOMPARE(map.size(), 2);
+    for (const track &record : map) {
+        QCOMPARE(record.albumName, QStringLiteral("Eigenes Album"));
+        QVERIFY(record.playlist.isEmpty());
+        QCOMPARE(record.isAudiobook, record.filepath == book);
+    }
 }
 
 void TestItunesImport::covers_data()

@@ -52,6 +52,7 @@ void TestShared::convertToSec_data()
     QTest::addRow("two pieces") << "02:03" << 0.0;
     QTest::addRow("letters") << "aa:bb:cc" << 0.0;
     QTest::addRow("ffmpeg duration") << "00:03:25.47" << 205.47;
+    QTest::addRow("hours past the int range in seconds") << "600000:00:00" << 2160000000.0;
 }
 
 void TestShared::convertToSec()

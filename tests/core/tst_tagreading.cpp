@@ -22,6 +22,8 @@ private slots:
     void readsGeneratedFiles_data();
     void readsGeneratedFiles();
     void untaggedFileReadWithDefaults();
+    void whatIsATrack_data();
+    void whatIsATrack();
     void badInput_data();
     void badInput();
     void protectedMp4NotM4a();
@@ -56,8 +58,37 @@ void TestTagReading::initTestCase()
     files["japanese"] = kit.flac(QStringLiteral("ja.flac"), {QStringLiteral("夜に駆ける"), QStringLiteral("YOASOBI"),
                                                             QStringLiteral("THE BOOK"), {}, {}, 0, 0});
     files["untagged"] = kit.untaggedMp3(QStringLiteral("untagged.mp3"));
+    const auto audio = [&kit](const char *name, const char *args) {
+        return kit.audio(QString::fromLatin1(name), QString::fromLatin1(args).split(QLatin1Char(' ')), {}, 3);
+    };
+    files["id3only"] = kit.id3OnlyMp3(QStringLiteral("id3only.mp3"), full, cover);
+    files["adts"] = audio("t.aac", "-c:a aac -f adts");
+    files["ogg2"] = audio("two.ogg", "-f lavfi -i sine=frequency=880:d=3 -map 0:a -map 1:a -c:a libvorbis");
+    files["rf64"] = audio("rf.wav", "-c:a pcm_s16le -rf64 always");
+    files["flacm4a"] = audio("flac.m4a", "-c:a flac -f mp4 -strict -2");
+    files["alac"] = audio("alac.m4a", "-c:a alac");
+    files["lowrate"] = audio("low.wav", "-ar 1000 -c:a pcm_s16le");
+    files["aiff"] = audio("id3.aiff", "-c:a pcm_s16be -map_metadata -1 -fflags +bitexact");
+    files["hugerate"] = audio("huge.wav", "-c:a pcm_s16le -map_metadata -1 -fflags +bitexact");
+    files["mkv"] = kit.video(QStringLiteral("v.mkv"), 2, 160, 120);
+    files["avi"] = kit.video(QStringLiteral("v.avi"), 2, 160, 120);
+    files["flv"] = kit.video(QStringLiteral("v.flv"), 2, 160, 120);
+    files["mpg"] = kit.video(QStringLiteral("v.mpg"), 2, 160, 120, QStringLiteral("-c:v mpeg2video -c:a mp2 -f mpeg"));
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         QVERIFY2(!it.value().isEmpty(), qPrintable(it.key() + ": " + kit.lastError()));
+    {
+        // An AIFF carrying an empty ID3 chunk.
+        QFile aiff(files["aiff"]);
+        QVERIFY(aiff.open(QIODevice::ReadWrite));
+        QByteArray bytes = aiff.readAll() + QByteArray("ID3 \0\0\0\x0a" "ID3\x04\0\0\0\0\0\0", 18);
+        qToBigEndian(quint32(bytes.size() - 8), bytes.data() + 4);
+        QVERIFY(aiff.seek(0) && aiff.write(bytes) == bytes.size());
+        // A WAV whose format chunk claims 2 MHz.
+        QFile wav(files["hugerate"]);
+        QVERIFY(wav.open(QIODevice::ReadWrite) && wav.seek(24));
+        const quint32 rate = 2000000;
+        QVERIFY(wav.write(reinterpret_cast<const char *>(&rate), 4) == 4);
+    }
 }
 
 void TestTagReading::suffixChecks()
@@ -121,6 +152,43 @@ void TestTagReading::untaggedFileReadWithDefaults()
     QCOMPARE(TStringToQString(tags.genre), QStringLiteral("Unknown genre"));
     QCOMPARE(tags.length, 3);
     QVERIFY(qAbs(tags.bitrate - 192) <= 3);
+}
+
+// A file is a track when it holds audio that plays (or, under a video name,
+// a video): TagLib's values where they make sense, else ffprobe's.
+void TestTagReading::whatIsATrack_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<bool>("track");
+    QTest::addColumn<int>("sampleRate");
+    QTest::addColumn<int>("minimumKbps");
+    QTest::addRow("ID3v2 tag with title and picture, no frames") << "id3only" << false << 0 << 0;
+    QTest::addRow("raw ADTS aac") << "adts" << true << 44100 << 1;
+    QTest::addRow("Ogg with two logical streams") << "ogg2" << true << 44100 << 1;
+    QTest::addRow("RF64 wav") << "rf64" << true << 44100 << 700;
+    QTest::addRow("FLAC in m4a: rate and bit rate found") << "flacm4a" << true << 44100 << 50;
+    QTest::addRow("ALAC in m4a") << "alac" << true << 44100 << 50;
+    QTest::addRow("AIFF with an empty ID3 chunk keeps its own reader") << "aiff" << true << 44100 << 700;
+    QTest::addRow("odd but real 1000 Hz wav") << "lowrate" << true << 1000 << 16;
+    QTest::addRow("sample rate above 768 kHz refused") << "hugerate" << false << 0 << 0;
+    QTest::addRow("mkv video") << "mkv" << true << 44100 << 1;
+    QTest::addRow("avi video") << "avi" << true << 44100 << 1;
+    QTest::addRow("flv video") << "flv" << true << 44100 << 1;
+    QTest::addRow("mpg video") << "mpg" << true << 44100 << 1;
+}
+
+void TestTagReading::whatIsATrack()
+{
+    QFETCH(QString, file);
+    QFETCH(bool, track);
+    TagObject tags;
+    QCOMPARE(track_data::ParseTags(tags, files.value(file)), track);
+    if (!track)
+        return;
+    QVERIFY2(tags.length >= 2 && tags.length <= 3, qPrintable(QString::number(tags.length)));
+    QTEST(tags.sampleRate, "sampleRate");
+    QFETCH(int, minimumKbps);
+    QVERIFY2(tags.bitrate >= minimumKbps, qPrintable(QString::number(tags.bitrate)));
 }
 
 void TestTagReading::badInput_data()

@@ -7,6 +7,9 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "core/taglibbuilder.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -30,6 +33,7 @@ private slots:
     void unicodeWrittenTwice();
     void untouchedFiles_data();
     void untouchedFiles();
+    void keepsModeAndOwnerAndReports();
 
 private:
     QString copyOf(const QString &key, const QString &name);
@@ -232,6 +236,25 @@ void TestTagWriter::untouchedFiles()
     const QByteArray before = bytesOf(path);
     TagLibBuilder().setMissingTag(fullRecord(path));
     QCOMPARE(bytesOf(path), before);
+}
+
+// The rewritten file keeps its mode bits (and, as root, owner and group), and
+// the caller hears whether it worked.
+void TestTagWriter::keepsModeAndOwnerAndReports()
+{
+    const QString path = copyOf("mp3", QStringLiteral("owned.mp3"));
+    const QByteArray name = QFile::encodeName(path);
+    const bool root = ::geteuid() == 0;
+    QVERIFY(!root || ::chown(name.constData(), 1234, 2345) == 0);
+    QVERIFY(::chmod(name.constData(), 02640) == 0);
+    QVERIFY(TagLibBuilder().setMissingTag(fullRecord(path)));
+    struct stat after;
+    QVERIFY(::stat(name.constData(), &after) == 0);
+    QCOMPARE(after.st_mode & 07777, mode_t(02640));
+    if (root)
+        QVERIFY(after.st_uid == 1234 && after.st_gid == 2345);
+    QCOMPARE(TStringToQString(TagLib::FileRef(name.constData()).tag()->title()), QStringLiteral("New Title"));
+    QVERIFY(!TagLibBuilder().setMissingTag(fullRecord(dir.filePath(QStringLiteral("gone.mp3")))));
 }
 
 CORVANE_TEST_MAIN(TestTagWriter)

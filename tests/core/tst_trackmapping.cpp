@@ -8,6 +8,7 @@
 #include "core/shared.h"
 #include "core/tagobject.h"
 #include "core/track_data.h"
+#include "core/videometadata.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
@@ -299,7 +300,7 @@ void TestTrackMapping::videoGetsDurationAndThumbnail()
     const track record = mapWith(clip, tags, QString(), true);
     QVERIFY(record.isVideo);
     QVERIFY(qAbs(record.duration - 2) < 0.5);
-    QCOMPARE(record.cover, shared::dataLocation() + shared().videoArtworkPath + QStringLiteral("/clip.png"));
+    QCOMPARE(record.cover, VideoMetadata::thumbnailPathFor(clip, shared::dataLocation() + shared().videoArtworkPath));
     QCOMPARE(record.trackname, QStringLiteral("clip"));
     QCOMPARE(rows(QStringLiteral("SELECT VideoImage AS v FROM TrackRepo")), record.cover);
 }

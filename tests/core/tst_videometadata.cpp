@@ -20,6 +20,7 @@ private slots:
     void initTestCase();
     void cleanup();
     void twentySecondClip();
+    void sameNameInTwoFolders();
     void mkvThroughTheReport();
     void fallbacks_data();
     void fallbacks();
@@ -54,10 +55,25 @@ void TestVideoMetadata::twentySecondClip()
     QVERIFY2(!clip.isEmpty(), qPrintable(kit.lastError()));
     const track record = VideoMetadata().getVideoMetadata(clip, 1);
     QCOMPARE(record.duration, 20.0);
-    QCOMPARE(record.cover, videoFolder() + QStringLiteral("/twenty.png"));
+    QCOMPARE(record.cover, VideoMetadata::thumbnailPathFor(clip, videoFolder()));
+    QVERIFY(QFileInfo(record.cover).fileName().startsWith(QLatin1String("twenty-")));
     QCOMPARE(QImage(record.cover, "PNG").size(), QSize(160, 120));
     // No temporary file stays behind.
     QCOMPARE(QDir(videoFolder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// The second of two videos of one name doesn't take the first one's picture.
+void TestVideoMetadata::sameNameInTwoFolders()
+{
+    MediaKit kit(dir.path());
+    const QString first = kit.video(QStringLiteral("a/same.mp4"), 1, 160, 120);
+    const QString second = kit.video(QStringLiteral("b/same.mp4"), 1, 320, 240);
+    QVERIFY2(!first.isEmpty() && !second.isEmpty(), qPrintable(kit.lastError()));
+    const QString one = VideoMetadata().getVideoMetadata(first, 1).cover;
+    const QString two = VideoMetadata().getVideoMetadata(second, 1).cover;
+    QVERIFY(one != two);
+    QCOMPARE(QImage(one, "PNG").size(), QSize(160, 120));
+    QCOMPARE(QImage(two, "PNG").size(), QSize(320, 240));
 }
 
 // Matroska keeps no per-stream duration: ffprobe says nothing and ffmpeg's

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "core/shared.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
 #include "testenv.h"
@@ -22,6 +23,7 @@ private slots:
     void sameFileOncePerPlaylist();
     void albumCover();
     void failedStatementRollsBackEverything();
+    void failedBatchCommitReportsEveryRecord();
 
 private:
     QTemporaryDir m_pictures;
@@ -134,6 +136,25 @@ void TestRepositoryStaging::failedStatementRollsBackEverything()
     QVERIFY(exec("DROP TRIGGER refuse"));
     QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/x.mp3")));
     QCOMPARE(count("TrackRepo"), 1);
+}
+
+// A commit can fail after each record's statements went through (here a
+// deferred foreign key): then none of the batch's records was staged.
+void TestRepositoryStaging::failedBatchCommitReportsEveryRecord()
+{
+    QVERIFY(exec("PRAGMA foreign_keys = ON"));
+    QVERIFY(exec("CREATE TEMP TABLE owner(id INTEGER PRIMARY KEY)"));
+    QVERIFY(exec("CREATE TEMP TABLE needs(owner REFERENCES owner(id) DEFERRABLE INITIALLY DEFERRED)"));
+    QVERIFY(exec("CREATE TEMP TRIGGER dangling AFTER INSERT ON TrackRepo BEGIN INSERT INTO needs VALUES (7); END"));
+    {
+        RepositoryStager::Batch batch;
+        QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/a.mp3")));
+        QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/b.mp3")));
+        QVERIFY(!RepositoryStager::commitOpenBatch());
+        QCOMPARE(batch.notStaged(), QStringList({"/m/a.mp3", "/m/b.mp3"}));
+    }
+    QVERIFY(exec("DROP TRIGGER dangling") && exec("PRAGMA foreign_keys = OFF"));
+    QCOMPARE(count("TrackRepo"), 0);
 }
 
 CORVANE_TEST_MAIN(TestRepositoryStaging)

@@ -26,7 +26,7 @@ void ItunesLibraryXml::addTrack(int trackId, const QList<Entry> &entries)
     m_tracks += QStringLiteral("\t\t</dict>\n");
 }
 
-void ItunesLibraryXml::addPlaylist(const QString &name, const QList<int> &trackIds)
+void ItunesLibraryXml::addPlaylist(const QString &name, const QList<int> &trackIds, const QList<Entry> &marks)
 {
     const QString indent = QStringLiteral("\t\t");
     m_playlists += QStringLiteral("\t\t<dict>\n");
@@ -34,6 +34,8 @@ void ItunesLibraryXml::addPlaylist(const QString &name, const QList<int> &trackI
         m_playlists += keyLine(indent, QStringLiteral("Name"), QStringLiteral("string"), name);
     m_playlists += keyLine(indent, QStringLiteral("Playlist ID"), QStringLiteral("integer"),
                            QString::number(m_nextPlaylistId++));
+    for (const Entry &mark : marks)
+        m_playlists += keyLine(indent, mark.key, mark.type, mark.value);
     m_playlists += keyLine(indent, QStringLiteral("All Items"), QStringLiteral("true"), QString());
     m_playlists += QStringLiteral("\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n");
     for (const int id : trackIds) {

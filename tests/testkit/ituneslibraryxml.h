@@ -26,8 +26,10 @@ public:
     // A track dictionary: "Track ID" first, then the entries in order.
     void addTrack(int trackId, const QList<Entry> &entries);
     // A playlist dictionary naming the given Track IDs in the given order;
-    // without a name the playlist has no "Name" key.
-    void addPlaylist(const QString &name, const QList<int> &trackIds);
+    // without a name the playlist has no "Name" key.  `marks` follow the
+    // "Playlist ID" (iTunes' "Master", "Distinguished Kind", "Music" …).
+    void addPlaylist(const QString &name, const QList<int> &trackIds, const QList<Entry> &marks = {});
+    static Entry flag(const QString &key) { return {key, QStringLiteral("true"), QString()}; }
 
     QByteArray toXml() const;
     // Writes toXml() to path; false when the file can't be written.

@@ -9,6 +9,7 @@
 #include <taglib/asfpicture.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/flacfile.h>
 #include <taglib/mpegfile.h>
 
 namespace testkit {
@@ -176,6 +177,26 @@ QString MediaKit::wma(const QString &name, const MediaTags &tags, const QString 
     return path;
 }
 
+QString MediaKit::audio(const QString &name, const QStringList &args, const MediaTags &tags, int seconds)
+{
+    return encode(name, {}, args, tags, seconds);
+}
+
+QString MediaKit::id3OnlyMp3(const QString &name, const MediaTags &tags, const QString &cover)
+{
+    const QString path = mp3(name, tags, cover);
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadWrite))
+        return QString();
+    const QByteArray header = file.read(10);
+    if (header.size() < 10 || !header.startsWith("ID3"))
+        return QString();
+    qint64 size = 0;
+    for (int i = 6; i < 10; ++i)
+        size = (size << 7) | (header.at(i) & 0x7f); // syncsafe
+    return file.resize(10 + size) ? path : QString();
+}
+
 QString MediaKit::video(const QString &name, int seconds, int width, int height, const QString &suffixFormatArgs)
 {
     const QString path = prepare(name);
@@ -209,16 +230,47 @@ bool MediaKit::addApicFrames(const QString &mp3Path, const QList<QPair<int, QStr
     return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v3);
 }
 
-bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath)
+bool MediaKit::addPictures(const QString &path, const QList<QPair<int, QString>> &pictures)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("mp3"))
+        return addApicFrames(path, pictures);
+    if (suffix == QLatin1String("wma")) {
+        TagLib::ASF::File file(QFile::encodeName(path).constData());
+        if (!file.isValid() || !file.tag())
+            return false;
+        for (const auto &[type, picturePath] : pictures) {
+            TagLib::ASF::Picture picture;
+            picture.setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
+            picture.setType(static_cast<TagLib::ASF::Picture::Type>(type));
+            picture.setPicture(readAll(picturePath));
+            file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+        }
+        return file.save();
+    }
+    TagLib::FLAC::File file(QFile::encodeName(path).constData());
+    if (suffix != QLatin1String("flac") || !file.isValid())
+        return false;
+    for (const auto &[type, picturePath] : pictures) {
+        auto *picture = new TagLib::FLAC::Picture;
+        picture->setType(static_cast<TagLib::FLAC::Picture::Type>(type));
+        picture->setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
+        picture->setData(readAll(picturePath));
+        file.addPicture(picture);
+    }
+    return file.save();
+}
+
+bool MediaKit::addWmPicture(const QString &asfPath, const QString &picturePath, int type)
 {
     TagLib::ASF::File file(QFile::encodeName(asfPath).constData());
     if (!file.isValid() || !file.tag())
         return false;
     TagLib::ASF::Picture picture;
     picture.setMimeType(TagLib::String(mimeOf(picturePath).toStdString()));
-    picture.setType(TagLib::ASF::Picture::FrontCover);
+    picture.setType(static_cast<TagLib::ASF::Picture::Type>(type));
     picture.setPicture(readAll(picturePath));
-    file.tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+    file.tag()->addAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
     return file.save();
 }
 

@@ -46,6 +46,11 @@ public:
     QString wav(const QString &name, const MediaTags &tags, int seconds = 3);
     // WMA (ASF); a cover is added as WM/Picture with TagLib.
     QString wma(const QString &name, const MediaTags &tags, const QString &cover = QString(), int seconds = 3);
+    // A 440 Hz tone encoded with the given ffmpeg output options (codec,
+    // muxer, extra inputs and maps: "-f lavfi -i sine=d=3" is input 0).
+    QString audio(const QString &name, const QStringList &args, const MediaTags &tags = {}, int seconds = 3);
+    // An MP3 that is only its ID3v2 tag (the tags and the cover), no frames.
+    QString id3OnlyMp3(const QString &name, const MediaTags &tags, const QString &cover);
     // H.264/AAC video.
     QString video(const QString &name, int seconds = 2, int width = 640, int height = 480,
                   const QString &suffixFormatArgs = QString());
@@ -53,8 +58,11 @@ public:
     // Adds APIC frames (picture type, picture file) to an MP3's ID3v2 tag and
     // saves it as ID3v2.3.
     static bool addApicFrames(const QString &mp3Path, const QList<QPair<int, QString>> &pictures);
-    // Adds a WM/Picture attribute to an ASF file.
-    static bool addWmPicture(const QString &asfPath, const QString &picturePath);
+    // Adds pictures (type, picture file), after any already there, to an MP3
+    // (APIC), WMA (WM/Picture) or FLAC file, chosen by suffix.
+    static bool addPictures(const QString &path, const QList<QPair<int, QString>> &pictures);
+    // Adds a WM/Picture attribute (after any already there) to an ASF file.
+    static bool addWmPicture(const QString &asfPath, const QString &picturePath, int type = 3);
     // Appends zero bytes until the file is exactly `bytes` long (never shrinks).
     static bool padToSize(const QString &path, qint64 bytes);
 
