@@ -31,6 +31,8 @@
 #include <QtConcurrent>
 
 #include "app/licence.h"
+#include "app/mediabrowser.h"
+#include "app/rowselection.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
 #include "core/itunecoverartextracter.h"
@@ -802,6 +804,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     scanner.SetItunesArtPIDMap(TagLibBuilder().parseiTuneCoverArtStartup());
 
     licenceViewer = new Licence();
+    mediaBrowser = std::make_unique<MediaBrowser>(*this);
 
     // Whatever way the run ends, the close sequence runs once before the
     // objects the workers use are destroyed.
@@ -1107,6 +1110,8 @@ void manager::slCancelSearch()
 void manager::slMediaBrowserClosed()
 {
     mediaBrowserClosed = true;
+    if (mediaBrowser)
+        mediaBrowser->slMediaBrowserClosed();
 }
 
 void manager::UpdateAPIProgress()
@@ -1140,9 +1145,84 @@ void manager::LicenseSlotMac()
     licenceViewer->showdialog();
 }
 
-void manager::searchInMediaSourceCache(QString)
+void manager::searchInMediaSourceCache(QString source)
 {
-    notAvailable("searchInMediaSourceCache");
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSourceCache(source);
+}
+
+void manager::searchInMediaSource(QString source)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSource(source);
+}
+
+qint64 manager::CalulateDirSize(QString dirpath)
+{
+    return MediaBrowser::CalulateDirSize(dirpath);
+}
+
+void manager::setTempValue()
+{
+    if (mediaBrowser)
+        mediaBrowser->setTempValue();
+}
+
+void manager::populateMediaBrowser()
+{
+    if (mediaBrowser)
+        mediaBrowser->populateMediaBrowser();
+}
+
+void manager::searchBox(QString name)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchBox(name);
+}
+
+void manager::setDisplayType(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->setDisplayType(index);
+}
+
+void manager::filterForCheckboxes(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->filterForCheckboxes(index);
+}
+
+void manager::selectDeselectForBrowser(bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->selectDeselectForBrowser(checked);
+}
+
+void manager::slSelectDeselectInTracksView(QString albumName, int index, bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->slSelectDeselectInTracksView(albumName, index, checked);
+}
+
+void manager::selectDeselectForLibrary(bool checked)
+{
+    const std::array<const ViewResult *, 7> tabs{
+        &libraryViews.albumModels,   &libraryViews.artistModels,    &libraryViews.trackRowModels,
+        &libraryViews.playlistModels, &libraryViews.podcastModels, &libraryViews.audiobookModels,
+        &libraryViews.videoModels};
+    if (libraryView >= 0 && libraryView < int(tabs.size()))
+        RowSelection::setRows(tabs[size_t(libraryView)]->models, checked);
+    populateMediaLibrary();
+}
+
+void manager::selectDeselectForSettings(bool checked)
+{
+    if (settingsView == 0)
+        RowSelection::setRows(missingDataModels, checked);
+    else if (settingsView == 1)
+        RowSelection::setRows(poorQualityModels, checked);
+    setContextProperty(QStringLiteral("missingMediaData"), QVariant::fromValue(missingDataModels.values()));
+    setContextProperty(QStringLiteral("poorMediaQuality"), QVariant::fromValue(poorQualityModels.values()));
 }
 
 void manager::addToMainObject()
@@ -1155,39 +1235,9 @@ void manager::exeRemoveTransfer(QString)
     notAvailable("exeRemoveTransfer");
 }
 
-void manager::searchBox(QString)
-{
-    notAvailable("searchBox");
-}
-
 void manager::slCancelSearchCopy()
 {
     notAvailable("slCancelSearchCopy");
-}
-
-void manager::setDisplayType(int)
-{
-    notAvailable("setDisplayType");
-}
-
-void manager::filterForCheckboxes(int)
-{
-    notAvailable("filterForCheckboxes");
-}
-
-void manager::selectDeselectForBrowser(bool)
-{
-    notAvailable("selectDeselectForBrowser");
-}
-
-void manager::selectDeselectForLibrary(bool)
-{
-    notAvailable("selectDeselectForLibrary");
-}
-
-void manager::selectDeselectForSettings(bool)
-{
-    notAvailable("selectDeselectForSettings");
 }
 
 void manager::slPopulateAdvancedSettings()
@@ -1213,11 +1263,6 @@ void manager::advancedSettingsLinkTab(int)
 void manager::slCancelVideOptimising()
 {
     notAvailable("slCancelVideOptimising");
-}
-
-void manager::slSelectDeselectInTracksView(QString, int, bool)
-{
-    notAvailable("slSelectDeselectInTracksView");
 }
 
 void manager::updateMainObjectMgr(track)

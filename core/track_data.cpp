@@ -726,6 +726,7 @@ TrackMap track_data::searchfile(QDir dir)
     };
 
     QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
+    int filesRead = 0;
     while (!stopped()) {
         WalkedBatch walked = reading.result();
         if (walked.entries.isEmpty())
@@ -745,6 +746,8 @@ TrackMap track_data::searchfile(QDir dir)
             if (entry.kind != WalkEntry::Media)
                 continue;
             const FileRead &file = read.files.at(m++);
+            if (fileReadHook)
+                fileReadHook(++filesRead, entry.path);
             if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
                 protectedTracks.append(entry.path);
                 continue;
@@ -840,6 +843,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     // With its parents: on a first run the data folder itself may be missing.
     QDir().mkpath(artworkFolder);
+    int filesRead = 0;
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
         if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
@@ -851,6 +855,8 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             const qint64 size = file.size(); // 0 for a file gone since the reading
             if (size <= iTunesMinimumFileSize)
                 continue;
+            if (fileReadHook)
+                fileReadHook(++filesRead, entry.filepath);
 
             track record = sha.initializeTrackObject(track());
             record.folderLocation = file.absoluteDir().path();

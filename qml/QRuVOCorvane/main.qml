@@ -60,11 +60,10 @@ Page {
                                        + Theme.count(podcastsModel) + Theme.count(audiobooksModel)
                                        + Theme.count(videosModel)
 
-    // State kept for the screens that are not built yet (media browser,
-    // transfer dialog, video optimisation, advanced settings).
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
-    property bool protectedMediaRequested: false
+    // State kept for the screens that are not built yet (transfer dialog,
+    // video optimisation, advanced settings).
     property bool advancedSettingsRequested: false
     property bool transferBrowserRequested: false
     property bool videoOptimising: false
@@ -134,10 +133,41 @@ Page {
         }
     }
 
+    MediaBrowser {
+        id: mediaBrowser
+        anchors.fill: parent
+        z: 5
+        visible: root.mediaBrowserVisible
+        onSourceChosen: (key) => root.searchMediaSource(key)
+        onViewChosen: (index) => {
+            // The views are rebuilt in the current category for the new view.
+            root.setbrowserView(index)
+            root.filterforCheckboxes(mediaBrowser.category)
+        }
+        onDisplayChosen: (index) => root.setdisplayType(index)
+        onCategoryChosen: (index) => {
+            root.setbrowserView(mediaBrowser.view)
+            root.filterforCheckboxes(index)
+        }
+        onSearchChanged: (text) => root.searchbox(text)
+        onSelectAllRequested: (checked) => root.selectdeselectForBrowser(checked)
+        onAddRequested: root.addToMediaLibrary()
+        onCloseRequested: {
+            root.mediaBrowserVisible = false
+            root.sgMediaBrowserClosed()
+        }
+    }
+
+    ProtectedMediaDialog {
+        id: protectedMediaDialog
+        files: Theme.list(protectedTracksModel)
+    }
+
     LoadingOverlay {
         id: loadingOverlay
         anchors.fill: parent
         z: 10
+        onCancelRequested: root.sgCancelSearch()
     }
 
     ProgressDialog {
@@ -160,15 +190,13 @@ Page {
         function onClosing() { root.exeClose() }
     }
 
-    // The media browser arrives with its own screen; until then asking for
-    // it changes nothing.
     function openMediaBrowser() {
         mediaBrowserVisible = true
     }
 
     // ---- Functions the application calls --------------------------------
     function slRefreshBrowser() { browserRevision += 1 }
-    function slShowProtectedMediaDialog() { protectedMediaRequested = true }
+    function slShowProtectedMediaDialog() { protectedMediaDialog.open() }
     function slRefreshMain() { libraryPanel.refreshed() }
     function slShowAdvancedSettings() { advancedSettingsRequested = true }
 
