@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QQmlContext>
 #include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "app/qmlapplicationviewer.h"
 #include "app/rowselection.h"
@@ -260,7 +261,7 @@ void MediaBrowser::browsethread(ScanResult result)
     lastScanProtected = result.protectedFiles;
     emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
     startBuild();
-    emit controller.sgShowLoading();
+    showLoading();
     emit controller.updateProgressSearch(QVariant(0), QVariant(1), QVariant(QString()));
 }
 
@@ -284,23 +285,40 @@ manager::ViewInput MediaBrowser::browserInput(const std::atomic<bool> *stop) con
     return input;
 }
 
+QThreadPool *MediaBrowser::viewPool()
+{
+    // The views are built side by side on a pool of their own: the job that
+    // waits for them runs on the global pool.
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
 MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input)
 {
     BuiltViews views;
     input.seenVideoTitles.clear();
-    views.albums = manager::Get_Albumlist(false, tracks, input);
     // The videos category has album rows only.
-    if (input.mediaTypeFilter != videosCategory) {
-        views.artists = manager::Get_Artistlist(false, tracks, input);
-        views.tracks = manager::Get_Tracklist(false, tracks, input);
+    if (input.mediaTypeFilter == videosCategory) {
+        views.albums = manager::Get_Albumlist(false, tracks, input);
+        return views;
     }
+    QFuture<manager::ViewResult> artists =
+        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Artistlist(false, tracks, input); });
+    QFuture<manager::ViewResult> groups =
+        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); });
+    views.albums = manager::Get_Albumlist(false, tracks, input);
+    views.artists = artists.result();
+    views.tracks = groups.result();
     return views;
 }
 
 void MediaBrowser::setTempValue()
 {
-    ++buildGeneration; // a build still running would publish older rows
-    takeViews(buildViews(controller.browserTracks, browserInput(&closed)));
+    startBuild();
 }
 
 void MediaBrowser::startBuild()
@@ -334,17 +352,25 @@ void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
     }
     if (generation == buildGeneration)
         takeViews(std::move(views));
-    slLoadingFnish();
-}
-
-void MediaBrowser::slLoadingFnish()
-{
-    emit controller.sgHideLoading();
+    if (loadingShown)
+        slLoadingFnish();
     if (pendingSearch) {
         const QString text = *pendingSearch;
         pendingSearch.reset();
         searchBox(text);
     }
+}
+
+void MediaBrowser::slLoadingFnish()
+{
+    loadingShown = false;
+    emit controller.sgHideLoading();
+}
+
+void MediaBrowser::showLoading()
+{
+    loadingShown = true;
+    emit controller.sgShowLoading();
 }
 
 void MediaBrowser::takeViews(BuiltViews views)
@@ -412,7 +438,7 @@ void MediaBrowser::filterForCheckboxes(int index)
     controller.mediaTypeFilter = index;
     controller.filterActive = true;
     startBuild();
-    emit controller.sgShowLoading();
+    showLoading();
 }
 
 // ---- Search -------------------------------------------------------------------

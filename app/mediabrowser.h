@@ -57,12 +57,14 @@ public:
     // Bytes of every file below dirpath, hidden ones included; symbolic links
     // are neither counted nor followed.  0 for anything but a folder.
     static qint64 CalulateDirSize(const QString &dirpath);
-    // Builds the views from browserTracks here and now and publishes them.
+    // Builds the views from browserTracks on a worker and publishes them;
+    // a build still running then publishes nothing.  Shows no loading state
+    // (a cache hit, an empty browser): the callers that want it show it.
     void setTempValue();
     // The scan job has ended: its result goes into browserTracks and the
     // views are built on a worker.
     void browsethread(ScanResult result);
-    // The views build has ended.
+    // Hides the loading state shown for a build.
     void slLoadingFnish();
     void slMediaBrowserClosed();
 
@@ -124,6 +126,8 @@ private:
     void buildFinished(BuiltViews views, quint64 generation);
     void takeViews(BuiltViews views);
     static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input);
+    static QThreadPool *viewPool();
+    void showLoading();
     void reportScanProgress(int filesRead, const QString &path);
     void setContextProperty(const QString &name, const QVariant &value);
     static void logLine(const QString &text, const QString &source);
@@ -143,6 +147,7 @@ private:
     BackgroundJob<BuiltViews> buildJob;
     quint64 buildGeneration = 0;  // grows with every change a running build would miss
     bool buildPending = false;    // build again when the running one ends
+    bool loadingShown = false;    // sgShowLoading() was sent for the build under way
     std::optional<QString> pendingSearch;  // a search typed while the views were being built
     QElapsedTimer progressClock;  // scan thread only
 };
