@@ -95,6 +95,7 @@ Rectangle {
                         checkable: true
                         checked: browser.source === modelData.key
                         onClicked: {
+                            checked = Qt.binding(() => browser.source === modelData.key)
                             browser.source = modelData.key
                             browser.resetFilters()
                             browser.sourceChosen(modelData.key)
@@ -131,26 +132,24 @@ Rectangle {
                 font.pixelSize: 12
                 font.bold: true
             }
-            TabBar {
-                id: viewTabs
-                objectName: "browserViewTabs"
-                currentIndex: browser.view
-                Repeater {
-                    model: ["Albums", "Artists", "Tracks"]
-                    TabButton {
-                        required property string modelData
-                        required property int index
-                        objectName: "browserViewTab" + index
-                        text: modelData
-                        width: implicitWidth + 12
-                        enabled: index === 0 || browser.category !== 4
-                        onClicked: {
-                            if (browser.view === index)
-                                return
-                            browser.view = index
-                            browser.resetFilters()
-                            browser.viewChosen(index)
-                        }
+            Repeater {
+                model: ["Albums", "Artists", "Tracks"]
+                Button {
+                    required property string modelData
+                    required property int index
+                    objectName: "browserViewTab" + index
+                    text: modelData
+                    checkable: true
+                    checked: browser.view === index
+                    // videos are shown as albums only
+                    enabled: index === 0 || browser.category !== 4
+                    onClicked: {
+                        checked = Qt.binding(() => browser.view === index)
+                        if (browser.view === index)
+                            return
+                        browser.view = index
+                        browser.resetFilters()
+                        browser.viewChosen(index)
                     }
                 }
             }
@@ -171,6 +170,7 @@ Rectangle {
                     checkable: true
                     checked: browser.display === index
                     onClicked: {
+                        checked = Qt.binding(() => browser.display === index)
                         browser.display = index
                         selectAll.checked = false
                         browser.displayChosen(index)

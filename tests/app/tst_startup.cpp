@@ -18,6 +18,7 @@
 #include "core/shared.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "mediakit.h"
 #include "testenv.h"
 
 // The application started as main() starts it, offscreen, with the real
@@ -130,6 +131,7 @@ private slots:
     void loadListClearsTheViewsTicks_data();
     void loadListClearsTheViewsTicks();
     void plainControllerMakesNoLinksAndClosesQuietly();
+    void addMediaShowsTheMusicFolder();
 
 private:
     void startApplication();
@@ -542,6 +544,52 @@ void TestStartUp::plainControllerMakesNoLinksAndClosesQuietly()
         QVERIFY(!plain.isRefreshingViews());
     }
     QCOMPARE(debugLog(), before);
+}
+
+void TestStartUp::addMediaShowsTheMusicFolder()
+{
+    // Two albums of kit media in the home's Music folder (8 s: past the
+    // scan's size threshold).
+    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    testkit::MediaTags tags;
+    tags.artist = QStringLiteral("Band");
+    for (const char *album : {"Blue Hour", "Coastline"}) {
+        tags.album = tags.title = QString::fromLatin1(album);
+        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(), qPrintable(kit.lastError()));
+    }
+    startApplication();
+    QmlApplicationViewer &view = app->viewer();
+    view.showNormal();
+    view.resize(1280, 800);
+    QQuickItem *root = view.rootObject();
+    // Rows of a Repeater are items of the scene, not children of the root object.
+    std::function<QQuickItem *(QQuickItem *, const QString &)> find = [&find](QQuickItem *in, const QString &name) {
+        if (in->objectName() == name)
+            return in;
+        const QList<QQuickItem *> children = in->childItems();
+        for (QQuickItem *child : children) {
+            if (QQuickItem *found = find(child, name))
+                return found;
+        }
+        return static_cast<QQuickItem *>(nullptr);
+    };
+    auto click = [&view, &find](const char *name) {
+        QQuickItem *target = find(view.contentItem(), QString::fromLatin1(name));
+        QVERIFY2(target && target->isVisible(), name);
+        view.grabWindow(); // a frame first: the layouts settle
+        QTest::mouseClick(&view, Qt::LeftButton, Qt::NoModifier,
+                          target->mapToScene(QPointF(target->width() / 2, target->height() / 2)).toPoint());
+    };
+    QVERIFY(QMetaObject::invokeMethod(root, "showStartPage", Q_ARG(QVariant, QVariant(QStringLiteral("Model")))));
+
+    click("startAddMediaButton");
+    QTRY_VERIFY(find(root, QStringLiteral("mediaBrowser"))->isVisible());
+    click("source_mymusic");
+    QQuickItem *albums = find(root, QStringLiteral("browserAlbumsGrid"));
+    QTRY_COMPARE_WITH_TIMEOUT(albums->property("count").toInt(), 2, 30000);
+    QTRY_VERIFY(!find(root, QStringLiteral("loadingOverlay"))->isVisible());
+    if (qEnvironmentVariableIsSet("CORVANE_SCREENSHOT"))
+        view.grabWindow().save(qEnvironmentVariable("CORVANE_SCREENSHOT"));
 }
 
 CORVANE_TEST_MAIN(TestStartUp)
