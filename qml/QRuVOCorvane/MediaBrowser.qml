@@ -21,6 +21,7 @@ Rectangle {
     readonly property var categoryNames: ["Music", "Playlists", "Podcasts", "Audiobooks", "Videos"]
 
     property string source: ""
+    readonly property alias searchText: search.text
     property int view: 0        // 0 albums, 1 artists, 2 tracks
     property int display: 0     // 0 thumbnails, 1 list
     property int category: 0    // 0 music … 4 videos
@@ -41,8 +42,8 @@ Rectangle {
         return Theme.list(view === 0 ? albumModelDialog : view === 1 ? artistsModelDialog : tracksModelDialog)
     }
 
-    // A new location, view, category or display starts with nothing ticked
-    // by the select-all box and no search text.
+    // A new location starts with the select-all box unticked and no search
+    // text.
     function resetFilters() {
         selectAll.checked = false
         search.text = ""
@@ -148,7 +149,7 @@ Rectangle {
                         if (browser.view === index)
                             return
                         browser.view = index
-                        browser.resetFilters()
+                        selectAll.checked = false
                         browser.viewChosen(index)
                     }
                 }
@@ -184,10 +185,14 @@ Rectangle {
                 model: browser.categoryNames
                 currentIndex: browser.category
                 onActivated: (index) => {
+                    // The search marks stay among the audio categories; to
+                    // and from videos they are lifted.
+                    if ((index === 4) !== (browser.category === 4))
+                        search.text = ""
                     browser.category = index
                     if (index === 4 && browser.view !== 0)
                         browser.view = 0
-                    browser.resetFilters()
+                    selectAll.checked = false
                     browser.categoryChosen(index)
                 }
             }

@@ -140,9 +140,13 @@ Page {
         visible: root.mediaBrowserVisible
         onSourceChosen: (key) => root.searchMediaSource(key)
         onViewChosen: (index) => {
-            // The views are rebuilt in the current category for the new view.
+            // The new view is built: filtered by the search text when there
+            // is one, else all of the current category.
             root.setbrowserView(index)
-            root.filterforCheckboxes(mediaBrowser.category)
+            if (mediaBrowser.searchText !== "")
+                root.searchbox(mediaBrowser.searchText)
+            else
+                root.filterforCheckboxes(mediaBrowser.category)
         }
         onDisplayChosen: (index) => root.setdisplayType(index)
         onCategoryChosen: (index) => {
