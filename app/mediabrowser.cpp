@@ -108,6 +108,7 @@ void MediaBrowser::searchInMediaSourceCache(const QString &source)
     saveBrowserModels = true;
     controller.mediaBrowserClosed = false;
     closed = false;
+    pendingSearch.reset(); // typed for the source shown before
 
     if (source == itunesSource) {
         // A missing file has no time and never counts as newer.
