@@ -52,7 +52,14 @@ public:
     ~MediaBrowser() override;
 
     // ---- Sources, scans and caches ----------------------------------------
+    // "itunes" is served from its cache while the library file is not newer
+    // than at the last iTunes scan, "mymusic" while the Music folder's size is
+    // unchanged and the last scan was not cancelled (measured on the worker);
+    // anything else scans.  One scan at a time: a request that comes while a
+    // scan runs is dropped and changes nothing.
     void searchInMediaSourceCache(const QString &source);
+    // Scans the source (the folder of "browse" comes from chooseFolder);
+    // progress goes out as files read and the current file's path.
     void searchInMediaSource(const QString &source);
     // Bytes of every file below dirpath, hidden ones included; symbolic links
     // are neither counted nor followed.  0 for anything but a folder.
@@ -69,8 +76,15 @@ public:
     void slMediaBrowserClosed();
 
     // ---- Models, categories, search ---------------------------------------
+    // Refreshes the source's cache and publishes the current view in the
+    // current display, then sgRefreshBrowser().
     void populateMediaBrowser();
+    // Category 0 music … 4 videos: rebuilds every view on a worker.
     void filterForCheckboxes(int index);
+    // Hides the tracks whose field of the current view doesn't contain the
+    // text (Unicode, lower-cased) and rebuilds that view; an empty text
+    // brings back the saved models.  While views are being built, the last
+    // text waits for them.
     void searchBox(const QString &name);
 
     // ---- Selection ---------------------------------------------------------
