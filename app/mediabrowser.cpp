@@ -222,11 +222,11 @@ void MediaBrowser::reportScanProgress(int filesRead, const QString &path)
     if (progressClock.isValid() && progressClock.elapsed() < progressIntervalMs)
         return;
     progressClock.start();
+    // Posted before the scan's end is, so it always arrives before it.
     QMetaObject::invokeMethod(
         this,
         [this, filesRead, path] {
-            if (scanJob.isRunning())
-                emit controller.updateProgressSearch(QVariant(0), QVariant(filesRead), QVariant(path));
+            emit controller.updateProgressSearch(QVariant(0), QVariant(filesRead), QVariant(path));
         },
         Qt::QueuedConnection);
 }

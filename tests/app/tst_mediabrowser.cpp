@@ -173,11 +173,19 @@ void TestMediaBrowser::secondRequestScansOrServesTheCache()
     QVERIFY(xml.write(library));
     browser->chooseFolder = [this] { return music; };
 
-    // The first request scans (a first iTunes request too).
+    // The first request scans (a first iTunes request too) and reports the
+    // files it reads.
     QSignalSpy progress(controller.get(), &manager::sgShowSearchProgress);
     QSignalSpy loading(controller.get(), &manager::sgShowLoading);
+    QSignalSpy files(controller.get(), &manager::updateProgressSearch);
     request(source);
     QCOMPARE(progress.size(), 1);
+    const auto fileRead = [](const QList<QVariant> &report) {
+        return report.at(0).value<QVariant>().toInt() == 0 && report.at(1).value<QVariant>().toInt() >= 1
+               && report.at(2).value<QVariant>().toString().startsWith(QStandardPaths::writableLocation(
+                   QStandardPaths::MusicLocation));
+    };
+    QVERIFY(std::any_of(files.cbegin(), files.cend(), fileRead));
     QCOMPARE(controller->browserTracks.size(), 2);
 
     if (change == QLatin1String("touch library")) {
