@@ -32,6 +32,8 @@
 #include <QtConcurrent>
 
 #include "app/licence.h"
+#include "app/mediabrowser.h"
+#include "app/rowselection.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
 #include "app/videooptimisation.h"
@@ -203,18 +205,18 @@ public:
     {
         const bool video = exemptVideos && t.isVideo;
         QString cover = t.cover;
-        const QString name = cleanName(t.albumName);
         if (libraryMode && !video && cover.contains(noArtworkName)) {
-            const QString candidate = downloadFolder + name + QStringLiteral(".png");
+            const QString candidate = downloadFolder + cleanName(t.albumName) + QStringLiteral(".png");
             auto known = downloaded.constFind(candidate);
             if (known == downloaded.cend())
                 known = downloaded.insert(candidate, QFile::exists(candidate));
             if (known.value())
                 cover = candidate;
         }
+        // Cheapest tests first: most tracks stop at the playlist or album test.
         if (cover.isEmpty()
-            || (!cover.contains(name, Qt::CaseInsensitive) && t.playlist.isEmpty()
-                && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive) && !video))
+            || (t.playlist.isEmpty() && !video && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive)
+                && !cover.contains(cleanName(t.albumName), Qt::CaseInsensitive)))
             cover = helper.noArtworkUrl;
         return cover;
     }
@@ -280,12 +282,29 @@ void sortDetails(QList<QObject *> &details, KeyOf keyOf)
     using Keys = std::array<QString, 3>;
     std::vector<std::pair<Keys, QObject *>> decorated;
     decorated.reserve(details.size());
-    for (QObject *object : std::as_const(details))
-        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
+    // Lines come in track order, so neighbours often share an album, artist
+    // or genre: lower-case a text only when it differs from the line before.
+    Keys originals, lowered;
+    for (QObject *object : std::as_const(details)) {
+        const Keys texts = keyOf(static_cast<const DetailedDataModel *>(object));
+        for (size_t k = 0; k < texts.size(); ++k) {
+            if (texts[k] != originals[k] || (originals[k].isNull() && !texts[k].isNull())) {
+                originals[k] = texts[k];
+                lowered[k] = textKey(texts[k]);
+            }
+        }
+        decorated.emplace_back(lowered, object);
+    }
     std::stable_sort(decorated.begin(), decorated.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (qsizetype i = 0; i < details.size(); ++i)
         details[i] = decorated[size_t(i)].second;
+}
+
+// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
+std::array<QString, 3> albumKeysText(const DetailedDataModel *row)
+{
+    return {row->albumname(), row->tracktitle(), row->genre()};
 }
 
 std::array<QString, 3> albumKeys(const DetailedDataModel *row)
@@ -293,9 +312,21 @@ std::array<QString, 3> albumKeys(const DetailedDataModel *row)
     return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
 }
 
+// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
+std::array<QString, 3> artistKeysText(const DetailedDataModel *row)
+{
+    return {row->artistname(), row->tracktitle(), row->genre()};
+}
+
 std::array<QString, 3> artistKeys(const DetailedDataModel *row)
 {
     return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
+}
+
+// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
+std::array<QString, 3> titleKeysText(const DetailedDataModel *row)
+{
+    return {row->tracktitle(), row->albumname(), row->genre()};
 }
 
 std::array<QString, 3> titleKeys(const DetailedDataModel *row)
@@ -329,15 +360,41 @@ struct ArtistCounts
     QHash<QString, QSet<QString>> albums;
     QHash<QString, QSet<QString>> paths;
 
-    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
+    // onlyArtist, onlyArtists: count just these artists.
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr,
+                 const QSet<QString> *onlyArtists = nullptr)
     {
+        // Tracks come album by album: the artist and album of the track
+        // before are looked up and lower-cased once.
+        const QString *artist = nullptr;
+        bool wanted = false;
+        QSet<QString> *albumSet = nullptr;
+        QSet<QString> *pathSet = nullptr;
+        QString album;
+        QString albumKey;
         for (const track &t : tracks) {
-            if (onlyArtist && t.artistName != *onlyArtist)
+            if (!artist || t.artistName != *artist) {
+                artist = &t.artistName;
+                wanted = (!onlyArtist || t.artistName == *onlyArtist)
+                         && (!onlyArtists || onlyArtists->contains(t.artistName));
+                albumSet = pathSet = nullptr; // other keys may go in before the next use
+            }
+            if (!wanted)
                 continue;
-            if (countsForAlbums(t, isMain, mediaTypeFilter))
-                albums[t.artistName].insert(t.albumName.toLower());
-            if (countsForTracks(t, isMain, mediaTypeFilter))
-                paths[t.artistName].insert(t.filepath);
+            if (countsForAlbums(t, isMain, mediaTypeFilter)) {
+                if (t.albumName != album || albumKey.isNull()) {
+                    album = t.albumName;
+                    albumKey = t.albumName.toLower();
+                }
+                if (!albumSet)
+                    albumSet = &albums[t.artistName];
+                albumSet->insert(albumKey);
+            }
+            if (countsForTracks(t, isMain, mediaTypeFilter)) {
+                if (!pathSet)
+                    pathSet = &paths[t.artistName];
+                pathSet->insert(t.filepath);
+            }
         }
     }
 
@@ -350,7 +407,14 @@ struct ArtistCounts
 QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, const QString &cover)
 {
     const QString path = QDir::fromNativeSeparators(cover);
-    const QString key = t.artistName.toLower();
+    // Tracks come album by album: an artist usually repeats from one to the next.
+    thread_local QString lastArtist;
+    thread_local QString lastKey;
+    if (t.artistName != lastArtist || lastKey.isNull()) {
+        lastArtist = t.artistName;
+        lastKey = t.artistName.toLower();
+    }
+    const QString key = lastKey;
     auto entry = lists.find(key);
     if (entry == lists.end())
         return lists.insert(key, QStringList{path}).value();
@@ -368,6 +432,18 @@ QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, c
     }
     entry.value() = list;
     return list;
+}
+
+// Files `value` under `key` in `rows`, as QMap::insert does; `last` keeps
+// the entry filed before, so a run of tracks with one key (an album's
+// tracks) looks the key up once.
+template <typename Map, typename Value>
+void insertRow(Map &rows, typename Map::iterator &last, const QString &key, Value &&value)
+{
+    if (last == rows.end() || last.key() != key)
+        last = rows.insert(key, std::forward<Value>(value));
+    else
+        last.value() = std::forward<Value>(value);
 }
 
 // ---- Grouped track rows ----
@@ -496,6 +572,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     const bool videos = input.mediaTypeFilter == MediaVideos;
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
+    auto lastRow = rows.end();
     for (const track &t : tracks) {
         if (browserClosed(input))
             break;
@@ -514,7 +591,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
             rows.insert(key, {&t, covers.coverOf(t, false, true)});
             result.details.append(makeVideoDetail(t, owner));
         } else {
-            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
+            insertRow(rows, lastRow, t.albumName, std::pair<const track *, QString>(&t, covers.coverOf(t, false, true)));
             result.details.append(makeDetail(t, owner));
         }
     }
@@ -525,7 +602,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
                                                   row->second, owner);
         result.models.insert(row.key(), model);
     }
-    sortDetails(result.details, albumKeys);
+    sortDetails(result.details, albumKeysText);
     finish(result, input);
     return result;
 }
@@ -536,11 +613,11 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
     CoverRule covers;
-    const ArtistCounts counts(tracks, isMain, input.mediaTypeFilter);
     const QSet<int> checked = toSet(input.checkedArtistIds);
 
     // Key -> the artist's last qualifying track and its cover list then.
     QMap<QString, std::pair<const track *, QStringList>> rows;
+    auto lastRow = rows.end();
     for (const track &t : tracks) {
         QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
         if (isMain) {
@@ -558,9 +635,16 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
             continue;
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
-        rows.insert(t.artistName, {&t, coverList});
+        insertRow(rows, lastRow, t.artistName, std::pair<const track *, QStringList>(&t, coverList));
         result.details.append(makeDetail(t, owner));
     }
+    // The browser counts only the artists it shows (a search may hide most).
+    QSet<QString> shown;
+    if (!isMain) {
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            shown.insert(row.key());
+    }
+    const ArtistCounts counts(tracks, isMain, input.mediaTypeFilter, nullptr, isMain ? nullptr : &shown);
     for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
@@ -568,7 +652,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
                                                             counts.trackCount(t.artistName), t.artistName, t.quality,
                                                             selected, true, row->second, owner));
     }
-    sortDetails(result.details, artistKeys);
+    sortDetails(result.details, artistKeysText);
     finish(result, input);
     return result;
 }
@@ -607,7 +691,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
             result.details.append(makeDetail(t, owner));
     }
     makeRows(groups, GroupKind::Tracks, result);
-    sortDetails(result.details, titleKeys);
+    sortDetails(result.details, titleKeysText);
     finish(result, input);
     return result;
 }
@@ -806,6 +890,7 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
 
     licenceViewer = new Licence();
     videoOptimisation = new VideoOptimisation(this);
+    mediaBrowser = std::make_unique<MediaBrowser>(*this);
 
     // Whatever way the run ends, the close sequence runs once before the
     // objects the workers use are destroyed.
@@ -1112,6 +1197,8 @@ void manager::slCancelSearch()
 void manager::slMediaBrowserClosed()
 {
     mediaBrowserClosed = true;
+    if (mediaBrowser)
+        mediaBrowser->slMediaBrowserClosed();
 }
 
 void manager::UpdateAPIProgress()
@@ -1145,9 +1232,83 @@ void manager::LicenseSlotMac()
     licenceViewer->showdialog();
 }
 
-void manager::searchInMediaSourceCache(QString)
+void manager::searchInMediaSourceCache(QString source)
 {
-    notAvailable("searchInMediaSourceCache");
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSourceCache(source);
+}
+
+void manager::searchInMediaSource(QString source)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSource(source);
+}
+
+qint64 manager::CalulateDirSize(QString dirpath)
+{
+    return MediaBrowser::CalulateDirSize(dirpath);
+}
+
+void manager::setTempValue()
+{
+    if (mediaBrowser)
+        mediaBrowser->setTempValue();
+}
+
+void manager::populateMediaBrowser()
+{
+    if (mediaBrowser)
+        mediaBrowser->populateMediaBrowser();
+}
+
+void manager::searchBox(QString name)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchBox(name);
+}
+
+void manager::setDisplayType(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->setDisplayType(index);
+}
+
+void manager::filterForCheckboxes(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->filterForCheckboxes(index);
+}
+
+void manager::selectDeselectForBrowser(bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->selectDeselectForBrowser(checked);
+}
+
+void manager::slSelectDeselectInTracksView(QString albumName, int index, bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->slSelectDeselectInTracksView(albumName, index, checked);
+}
+
+void manager::selectDeselectForLibrary(bool checked)
+{
+    const std::array<const ViewResult *, 7> tabs{
+        &libraryViews.albumModels,   &libraryViews.artistModels,    &libraryViews.trackRowModels,
+        &libraryViews.playlistModels, &libraryViews.podcastModels, &libraryViews.audiobookModels,
+        &libraryViews.videoModels};
+    if (libraryView >= 0 && libraryView < int(tabs.size()))
+        RowSelection::setRows(tabs[size_t(libraryView)]->models, checked);
+    populateMediaLibrary();
+}
+
+void manager::selectDeselectForSettings(bool checked)
+{
+    if (settingsView == 0)
+        RowSelection::setRows(missingDataModels, checked);
+    else if (settingsView == 1)
+        RowSelection::setRows(poorQualityModels, checked);
+    populateAdvancedSettings();
 }
 
 void manager::addToMainObject()
@@ -1160,39 +1321,9 @@ void manager::exeRemoveTransfer(QString)
     notAvailable("exeRemoveTransfer");
 }
 
-void manager::searchBox(QString)
-{
-    notAvailable("searchBox");
-}
-
 void manager::slCancelSearchCopy()
 {
     notAvailable("slCancelSearchCopy");
-}
-
-void manager::setDisplayType(int)
-{
-    notAvailable("setDisplayType");
-}
-
-void manager::filterForCheckboxes(int)
-{
-    notAvailable("filterForCheckboxes");
-}
-
-void manager::selectDeselectForBrowser(bool)
-{
-    notAvailable("selectDeselectForBrowser");
-}
-
-void manager::selectDeselectForLibrary(bool)
-{
-    notAvailable("selectDeselectForLibrary");
-}
-
-void manager::selectDeselectForSettings(bool)
-{
-    notAvailable("selectDeselectForSettings");
 }
 
 void manager::slPopulateAdvancedSettings()
@@ -1229,11 +1360,6 @@ void manager::slCancelVideOptimising()
 {
     if (videoOptimisation)
         videoOptimisation->cancel();
-}
-
-void manager::slSelectDeselectInTracksView(QString, int, bool)
-{
-    notAvailable("slSelectDeselectInTracksView");
 }
 
 void manager::updateMainObjectMgr(track)

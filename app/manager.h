@@ -10,6 +10,7 @@
 #include "core/track_data.h"
 
 class DetailedDataModel;
+class MediaBrowser;
 class QThread;
 class TrackList;
 class VideoOptimisation;
@@ -199,6 +200,9 @@ public:
     // Rebuilds the video view from the library and republishes the views.
     void refreshVideoView();
     VideoOptimisation *videoOptimisation = nullptr;
+    // The media browser's builds and publication (see MediaBrowser).
+    void setTempValue();
+    void populateMediaBrowser();
 
     // The primary screen's height in pixels (published as "screenWidth").
     qint64 screenHeight = 0;
@@ -235,6 +239,9 @@ public:
     QMap<int, QObject *> poorQualityModels;
     // Declared after the maps it fills, so it goes first.
     std::unique_ptr<AdvancedSettings> advancedSettings;
+    // The media browser (sources, scans, caches, views, search and ticks);
+    // its rows are read through browserAlbumModels() and the like.
+    std::unique_ptr<MediaBrowser> mediaBrowser;
     QList<int> checkedArtistIds;
     QList<int> checkedAlbumIds;
     QList<int> checkedTrackIds;
@@ -261,23 +268,27 @@ public slots:
     void UpdateAPIProgress();
     void LicenseSlotMac();
 
-    // Features this build does not have: present so the interface's links hold.
+    // The media browser and the select-all boxes.
     void searchInMediaSourceCache(QString source);
-    void addToMainObject();
-    void exeRemoveTransfer(QString action);
+    void searchInMediaSource(QString source);
+    qint64 CalulateDirSize(QString dirpath);
     void searchBox(QString name);
-    void slCancelSearchCopy();
     void setDisplayType(int index);
     void filterForCheckboxes(int index);
     void selectDeselectForBrowser(bool checked);
     void selectDeselectForLibrary(bool checked);
     void selectDeselectForSettings(bool checked);
+    void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
+
+    // Features this build does not have: present so the interface's links hold.
+    void addToMainObject();
+    void exeRemoveTransfer(QString action);
+    void slCancelSearchCopy();
     void slPopulateAdvancedSettings();
     void collectMediaToUpdate();
     void cancelOptimization();
     void advancedSettingsLinkTab(int tabIndex);
     void slCancelVideOptimising();
-    void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
     void updateMainObjectMgr(track updatedTrack);
 
     // Video optimisation (VideoOptimisation)

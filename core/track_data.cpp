@@ -834,6 +834,7 @@ TrackMap track_data::searchfile(QDir dir)
     };
 
     QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
+    int filesRead = 0;
     while (!stopped()) {
         // Other writers need not wait while the readers catch up.
         if (!reading.isFinished())
@@ -856,6 +857,8 @@ TrackMap track_data::searchfile(QDir dir)
             if (entry.kind != WalkEntry::Media)
                 continue;
             const FileRead &file = read.files.at(m++);
+            if (fileReadHook)
+                fileReadHook(++filesRead, entry.path);
             if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
                 protectedTracks.append(entry.path);
                 continue;
@@ -976,6 +979,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     // With its parents: on a first run the data folder itself may be missing.
     QDir().mkpath(artworkFolder);
+    int filesRead = 0;
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
         // iTunes' own "Library" and "Purchased" are known by their keys in
@@ -990,6 +994,8 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             const qint64 size = file.size(); // 0 for a file gone since the reading
             if (size <= iTunesMinimumFileSize)
                 continue;
+            if (fileReadHook)
+                fileReadHook(++filesRead, entry.filepath);
 
             track record = sha.initializeTrackObject(track());
             record.folderLocation = file.absoluteDir().path();

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 #include "core/itunedata.h"
@@ -137,6 +138,10 @@ public:
     TrackMap searchfile(QDir dir);
     // The cancel flag of this object's folder scan, set from another thread.
     std::atomic<bool> isStopSearch{false};
+    // Called on the scanning thread after each media file a scan has taken
+    // up, with the number taken so far and the file's path.  Optional; the
+    // callee must be quick and thread-safe.
+    std::function<void(int filesRead, const QString &path)> fileReadHook;
     // Files of this size or smaller are not media worth listing.
     static constexpr qint64 minimumMediaSize = 102400;
     // Maps the accepted entries of one playlist file found by the walk.

@@ -17,6 +17,8 @@ Rectangle {
     property int total: 0
     property int counter: 0
 
+    signal cancelRequested()
+
     // total 0 means "under way, size unknown"; counter reaching a non-zero
     // total means done.
     function startSearch(text) {
@@ -71,6 +73,16 @@ Rectangle {
                 font.pixelSize: 15
             }
             Label {
+                objectName: "loadingCount"
+                Layout.fillWidth: true
+                // while a search runs, the counter is the number of files read
+                visible: overlay.searching && overlay.total === 0 && overlay.fileName !== ""
+                horizontalAlignment: Text.AlignHCenter
+                text: overlay.counter + (overlay.counter === 1 ? " file read" : " files read")
+                color: Theme.text
+                font.pixelSize: 13
+            }
+            Label {
                 Layout.fillWidth: true
                 visible: overlay.searching && overlay.fileName !== ""
                 horizontalAlignment: Text.AlignHCenter
@@ -78,6 +90,13 @@ Rectangle {
                 elide: Text.ElideMiddle
                 color: Theme.mutedText
                 font.pixelSize: 12
+            }
+            Button {
+                objectName: "searchCancelButton"
+                Layout.alignment: Qt.AlignHCenter
+                visible: overlay.searching
+                text: "Cancel"
+                onClicked: overlay.cancelRequested()
             }
         }
     }

@@ -60,11 +60,9 @@ Page {
                                        + Theme.count(podcastsModel) + Theme.count(audiobooksModel)
                                        + Theme.count(videosModel)
 
-    // State kept for the screens that are not built yet (media browser,
-    // transfer dialog).
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
-    property bool protectedMediaRequested: false
+    // State kept for the screens that are not built yet (transfer dialog).
     property bool transferBrowserRequested: false
     property int transcodedCount: 0
     property int transcodingTotal: 0
@@ -129,10 +127,45 @@ Page {
         }
     }
 
+    MediaBrowser {
+        id: mediaBrowser
+        anchors.fill: parent
+        z: 5
+        visible: root.mediaBrowserVisible
+        onSourceChosen: (key) => root.searchMediaSource(key)
+        onViewChosen: (index) => {
+            // The new view is built: filtered by the search text when there
+            // is one, else all of the current category.
+            root.setbrowserView(index)
+            if (mediaBrowser.searchText !== "")
+                root.searchbox(mediaBrowser.searchText)
+            else
+                root.filterforCheckboxes(mediaBrowser.category)
+        }
+        onDisplayChosen: (index) => root.setdisplayType(index)
+        onCategoryChosen: (index) => {
+            root.setbrowserView(mediaBrowser.view)
+            root.filterforCheckboxes(index)
+        }
+        onSearchChanged: (text) => root.searchbox(text)
+        onSelectAllRequested: (checked) => root.selectdeselectForBrowser(checked)
+        onAddRequested: root.addToMediaLibrary()
+        onCloseRequested: {
+            root.mediaBrowserVisible = false
+            root.sgMediaBrowserClosed()
+        }
+    }
+
+    ProtectedMediaDialog {
+        id: protectedMediaDialog
+        files: Theme.list(protectedTracksModel)
+    }
+
     LoadingOverlay {
         id: loadingOverlay
         anchors.fill: parent
         z: 10
+        onCancelRequested: root.sgCancelSearch()
     }
 
     ProgressDialog {
@@ -180,15 +213,13 @@ Page {
         function onClosing() { root.exeClose() }
     }
 
-    // The media browser arrives with its own screen; until then asking for
-    // it changes nothing.
     function openMediaBrowser() {
         mediaBrowserVisible = true
     }
 
     // ---- Functions the application calls --------------------------------
     function slRefreshBrowser() { browserRevision += 1 }
-    function slShowProtectedMediaDialog() { protectedMediaRequested = true }
+    function slShowProtectedMediaDialog() { protectedMediaDialog.open() }
     function slRefreshMain() { libraryPanel.refreshed() }
     function slShowAdvancedSettings() { advancedSettings.show() }
 

@@ -1,0 +1,557 @@
+#include "app/mediabrowser.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QQmlContext>
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include "app/qmlapplicationviewer.h"
+#include "app/rowselection.h"
+#include "core/logging.h"
+#include "core/taglibbuilder.h"
+
+namespace {
+
+constexpr int videosCategory = 4;
+// Scan progress reaches QML at most this often.
+constexpr int progressIntervalMs = 100;
+
+const QString itunesSource = QStringLiteral("itunes");
+const QString myMusicSource = QStringLiteral("mymusic");
+
+template <typename Rows>
+QVariant rowList(const Rows &rows)
+{
+    return QVariant::fromValue(QList<QObject *>(rows.cbegin(), rows.cend()));
+}
+
+bool crossesVideos(int from, int to)
+{
+    return (from < videosCategory && to == videosCategory) || (from == videosCategory && to < videosCategory);
+}
+
+// The field the search box compares in each view.
+const QString &searchedField(const track &t, int view, bool videos)
+{
+    switch (view) {
+    case 1:
+        return t.artistName;
+    case 2:
+        return t.trackname;
+    default:
+        return videos && t.isVideo ? t.filename : t.albumName;
+    }
+}
+
+} // namespace
+
+MediaBrowser::MediaBrowser(manager &owner)
+    : controller(owner), publisher([this](const QString &name, const QVariant &value) { setContextProperty(name, value); })
+{
+    chooseFolder = [] {
+        return QFileDialog::getExistingDirectory(nullptr, MediaBrowser::tr("Open Directory"),
+                                                 QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+                                                 QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    };
+    controller.scanner.fileReadHook = [this](int filesRead, const QString &path) {
+        reportScanProgress(filesRead, path);
+    };
+}
+
+MediaBrowser::~MediaBrowser()
+{
+    // The workers use this object and the controller's scanner: end them first.
+    controller.scanner.isStopSearch = true;
+    closed = true;
+    buildJob.requestStop();
+    scanJob.futureWatcher()->waitForFinished();
+    buildJob.futureWatcher()->waitForFinished();
+    controller.scanner.fileReadHook = nullptr;
+}
+
+QString MediaBrowser::itunesLibraryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation)
+           + QStringLiteral("/iTunes/iTunes Music Library.xml");
+}
+
+QString MediaBrowser::musicFolder() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+}
+
+void MediaBrowser::logLine(const QString &text, const QString &source)
+{
+    Logging::getInstance()->WriteLog(text + source, QString());
+}
+
+void MediaBrowser::setContextProperty(const QString &name, const QVariant &value)
+{
+    if (controller.viewer)
+        controller.viewer->rootContext()->setContextProperty(name, value);
+}
+
+// ---- Sources, scans and caches ----------------------------------------------
+
+void MediaBrowser::searchInMediaSourceCache(const QString &source)
+{
+    if (scanJob.isRunning()) {
+        // One scan at a time: the running scan keeps its source, and its
+        // result is cached under that source only.
+        logLine(QStringLiteral("Finding MUSIC files, "), source);
+        logLine(QStringLiteral("Find Completed, "), source);
+        return;
+    }
+    mediasource = source;
+    saveBrowserModels = true;
+    controller.mediaBrowserClosed = false;
+    closed = false;
+    pendingSearch.reset(); // typed for the source shown before
+
+    if (source == itunesSource) {
+        // A missing file has no time and never counts as newer.
+        const QFileInfo library(itunesLibraryPath());
+        const bool newer = library.exists()
+                           && (ItuneXmlModified.isNull() || ItuneXmlModified.msecsTo(library.lastModified()) >= 1);
+        if (!newer) {
+            controller.browserTracks = itunesBrowserCache;
+            setTempValue();
+            return;
+        }
+    }
+    // "mymusic" measures the folder on the worker and scans only when its
+    // size changed or the last scan was cancelled.
+    requestScan(source, source == myMusicSource);
+}
+
+void MediaBrowser::searchInMediaSource(const QString &source)
+{
+    requestScan(source, false);
+}
+
+void MediaBrowser::requestScan(const QString &source, bool mayUseMusicCache)
+{
+    logLine(QStringLiteral("Finding MUSIC files, "), source);
+    if (scanJob.isRunning()) {
+        logLine(QStringLiteral("Find Completed, "), source);
+        return;
+    }
+    track_data().IsVideoSearch();
+    // The cache may serve "mymusic" only when the last scan ran to its end.
+    const bool lastScanCancelled = controller.scanner.isStopSearch;
+    controller.browserTracks.clear();
+    controller.scanner.resetProtectedTracks();
+    artistCoverArt.clear();
+    controller.scanner.isStopSearch = false;
+
+    if (source == itunesSource) {
+        const QString library = itunesLibraryPath();
+        if (!QFileInfo::exists(library)) {
+            setTempValue();
+        } else {
+            ItuneXmlModified = QFileInfo(library).lastModified();
+            startScan(source, library, ScanKind::Itunes);
+            showSearchProgress();
+        }
+    } else {
+        QString folder;
+        if (source == myMusicSource)
+            folder = musicFolder();
+        else if (source == QLatin1String("myvideos"))
+            folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        else if (source == QLatin1String("mypictures"))
+            folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+        else
+            folder = chooseFolder ? chooseFolder() : QString();
+
+        if (folder.isEmpty()) {
+            if (source == QLatin1String("browse")) {
+                // The dialog was cancelled: an empty browser.
+                lastScanProtected.clear();
+                setTempValue();
+            }
+        } else if (source == myMusicSource && mayUseMusicCache) {
+            startScan(source, folder, ScanKind::MusicFolder, lastScanCancelled);
+        } else {
+            startScan(source, folder, ScanKind::Folder);
+            showSearchProgress();
+        }
+    }
+    logLine(QStringLiteral("Find Completed, "), source);
+}
+
+void MediaBrowser::showSearchProgress()
+{
+    emit controller.sgShowSearchProgress(QVariant(QStringLiteral("Searching Files")));
+    emit controller.updateProgressSearch(QVariant(0), QVariant(1), QVariant(QString()));
+}
+
+void MediaBrowser::startScan(const QString &source, const QString &path, ScanKind kind, bool lastScanCancelled)
+{
+    track_data *scanner = &controller.scanner;
+    const qint64 knownSize = MyMusicDirSize;
+    scanJob.start(
+        [this, scanner, source, path, kind, knownSize, lastScanCancelled](const std::atomic<bool> &) {
+            ScanResult result;
+            result.source = source;
+            progressClock.invalidate();
+            if (kind == ScanKind::MusicFolder) {
+                result.measured = true;
+                result.folderSize = CalulateDirSize(path);
+                if (result.folderSize == knownSize && !lastScanCancelled) {
+                    result.cacheHit = true;
+                    return result;
+                }
+                QMetaObject::invokeMethod(this, [this] { showSearchProgress(); }, Qt::QueuedConnection);
+            }
+            if (kind == ScanKind::Itunes)
+                result.tracks = scanner->addITunesToTrackObj(TagLibBuilder().parseiTunePlaylist(path), TrackMap());
+            else
+                result.tracks = scanner->searchfile(QDir(path));
+            result.protectedFiles = scanner->getProtectedTracks();
+            return result;
+        },
+        [this](ScanResult result) { browsethread(std::move(result)); });
+}
+
+void MediaBrowser::reportScanProgress(int filesRead, const QString &path)
+{
+    // Scan thread: at most one report per interval crosses to the GUI thread.
+    if (progressClock.isValid() && progressClock.elapsed() < progressIntervalMs)
+        return;
+    progressClock.start();
+    // Posted before the scan's end is, so it always arrives before it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, filesRead, path] {
+            emit controller.updateProgressSearch(QVariant(0), QVariant(filesRead), QVariant(path));
+        },
+        Qt::QueuedConnection);
+}
+
+qint64 MediaBrowser::CalulateDirSize(const QString &dirpath)
+{
+    const QFileInfo folder(dirpath);
+    if (!folder.isDir())
+        return 0;
+    qint64 total = 0;
+    const QFileInfoList entries =
+        QDir(dirpath).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoSymLinks | QDir::Hidden | QDir::NoDotAndDotDot,
+                                    QDir::NoSort);
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir())
+            total += CalulateDirSize(entry.absoluteFilePath());
+        else
+            total += entry.size();
+    }
+    return total;
+}
+
+void MediaBrowser::browsethread(ScanResult result)
+{
+    if (result.cacheHit) {
+        controller.browserTracks = myMusicBrowserCache;
+        setTempValue();
+        return;
+    }
+    if (result.measured)
+        MyMusicDirSize = result.folderSize;
+    controller.browserTracks = std::move(result.tracks);
+    lastScanProtected = result.protectedFiles;
+    emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
+    startBuild();
+    showLoading();
+    emit controller.updateProgressSearch(QVariant(0), QVariant(1), QVariant(QString()));
+}
+
+void MediaBrowser::slMediaBrowserClosed()
+{
+    closed = true;
+    buildJob.requestStop();
+}
+
+// ---- Building and publishing the views ---------------------------------------
+
+manager::ViewInput MediaBrowser::browserInput(const std::atomic<bool> *stop) const
+{
+    manager::ViewInput input;
+    input.browserView = controller.browserView;
+    input.mediaTypeFilter = controller.mediaTypeFilter;
+    input.mediaBrowserClosed = stop;
+    input.artistCoverArt = artistCoverArt;
+    input.seenVideoTitles = seenVideoTitles;
+    input.rowThread = thread();
+    return input;
+}
+
+QThreadPool *MediaBrowser::viewPool()
+{
+    // The views are built side by side on a pool of their own: the job that
+    // waits for them runs on the global pool.
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
+MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input)
+{
+    BuiltViews views;
+    input.seenVideoTitles.clear();
+    // The videos category has album rows only.
+    if (input.mediaTypeFilter == videosCategory) {
+        views.albums = manager::Get_Albumlist(false, tracks, input);
+        return views;
+    }
+    QFuture<manager::ViewResult> artists =
+        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Artistlist(false, tracks, input); });
+    QFuture<manager::ViewResult> groups =
+        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); });
+    views.albums = manager::Get_Albumlist(false, tracks, input);
+    views.artists = artists.result();
+    views.tracks = groups.result();
+    return views;
+}
+
+void MediaBrowser::setTempValue()
+{
+    startBuild();
+}
+
+void MediaBrowser::startBuild()
+{
+    ++buildGeneration;
+    if (buildJob.isRunning()) {
+        // The running build reads an older state: stop it and build again
+        // when it has ended.
+        buildPending = true;
+        buildJob.requestStop();
+        return;
+    }
+    buildPending = false;
+    const quint64 generation = buildGeneration;
+    const TrackMap tracks = controller.browserTracks;
+    manager::ViewInput input = browserInput(nullptr);
+    const std::atomic<bool> *browserClosed = &closed;
+    buildJob.start(
+        [tracks, input, browserClosed](const std::atomic<bool> &stop) mutable {
+            input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
+            return buildViews(tracks, input);
+        },
+        [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
+}
+
+void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
+{
+    if (buildPending) {
+        startBuild();
+        return;
+    }
+    if (generation == buildGeneration)
+        takeViews(std::move(views));
+    if (loadingShown)
+        slLoadingFnish();
+    if (pendingSearch) {
+        const QString text = *pendingSearch;
+        pendingSearch.reset();
+        searchBox(text);
+    }
+}
+
+void MediaBrowser::slLoadingFnish()
+{
+    loadingShown = false;
+    emit controller.sgHideLoading();
+}
+
+void MediaBrowser::showLoading()
+{
+    loadingShown = true;
+    emit controller.sgShowLoading();
+}
+
+void MediaBrowser::takeViews(BuiltViews views)
+{
+    protectedTracks = lastScanProtected;
+    seenVideoTitles = views.albums.seenVideoTitles;
+    const bool videos = controller.mediaTypeFilter == videosCategory;
+    if (!videos)
+        artistCoverArt = views.artists.artistCoverArt;
+    albumView = std::move(views.albums);
+    artistView = std::move(views.artists);
+    trackView = std::move(views.tracks);
+
+    populateMediaBrowser();
+    if (!protectedTracks.isEmpty() && !controller.filterActive)
+        emit controller.sgShowProtectedMediaDialog();
+    if (saveBrowserModels) {
+        savedBrowserModels.albums = albumView;
+        if (!videos) {
+            savedBrowserModels.artists = artistView;
+            savedBrowserModels.tracks = trackView;
+        }
+        saveBrowserModels = false;
+    }
+    controller.filterActive = false;
+}
+
+void MediaBrowser::populateMediaBrowser()
+{
+    if (mediasource == itunesSource)
+        itunesBrowserCache = controller.browserTracks;
+    else if (mediasource == myMusicSource && !controller.filterActive)
+        myMusicBrowserCache = controller.browserTracks;
+
+    setContextProperty(QStringLiteral("protectedTracksModel"), protectedTracks);
+    const bool thumbnails = controller.displayType == 0;
+    if (controller.displayType == 0 || controller.displayType == 1) {
+        switch (controller.browserView) {
+        case 0:
+            publisher.publish(thumbnails ? QStringLiteral("albumModelDialog") : QStringLiteral("albumDetailsDialog"),
+                              thumbnails ? rowList(albumView.models) : rowList(albumView.details), albumView.owner);
+            break;
+        case 1:
+            publisher.publish(thumbnails ? QStringLiteral("artistsModelDialog") : QStringLiteral("artistDetailsDialog"),
+                              thumbnails ? rowList(artistView.models) : rowList(artistView.details), artistView.owner);
+            break;
+        case 2:
+            publisher.publish(thumbnails ? QStringLiteral("tracksModelDialog") : QStringLiteral("trackDetailsDialog"),
+                              thumbnails ? rowList(trackView.models) : rowList(trackView.details), trackView.owner);
+            break;
+        default:
+            break;
+        }
+    }
+    emit controller.sgRefreshBrowser();
+}
+
+void MediaBrowser::filterForCheckboxes(int index)
+{
+    if (crossesVideos(controller.mediaTypeFilter, index)) {
+        for (track &t : controller.browserTracks)
+            t.isHidden = false;
+        saveBrowserModels = true;
+    }
+    controller.mediaTypeFilter = index;
+    controller.filterActive = true;
+    startBuild();
+    showLoading();
+}
+
+// ---- Search -------------------------------------------------------------------
+
+void MediaBrowser::searchBox(const QString &name)
+{
+    if (isBuilding()) {
+        // The views are being rebuilt (QML shows the loading state): the
+        // last text typed meanwhile is applied to the new views.
+        pendingSearch = name;
+        return;
+    }
+    controller.filterActive = true;
+    const int view = controller.browserView;
+    const bool videos = controller.mediaTypeFilter == videosCategory;
+    if (view < 0 || view > 2) {
+        if (name.isEmpty()) {
+            for (track &t : controller.browserTracks)
+                t.isHidden = false;
+        }
+        populateMediaBrowser();
+        return;
+    }
+
+    if (name.isEmpty()) {
+        for (track &t : controller.browserTracks)
+            t.isHidden = false;
+    } else {
+        // Unicode lower case on both sides: different letters never meet.
+        const QString text = name.toLower();
+        for (track &t : controller.browserTracks)
+            t.isHidden = !searchedField(t, view, videos).toLower().contains(text);
+    }
+
+    ++buildGeneration;
+    const manager::ViewInput input = browserInput(&closed);
+    if (view == 1 && name.isEmpty()) {
+        artistView = savedBrowserModels.artists;
+    } else if (view == 2 && name.isEmpty()) {
+        trackView = savedBrowserModels.tracks;
+    } else if (view == 0) {
+        albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
+        seenVideoTitles = albumView.seenVideoTitles;
+    } else if (view == 1) {
+        artistView = manager::Get_Artistlist(false, controller.browserTracks, input);
+        artistCoverArt = artistView.artistCoverArt;
+    } else {
+        trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
+    }
+    populateMediaBrowser();
+}
+
+// ---- Selection ------------------------------------------------------------------
+
+void MediaBrowser::selectDeselectForBrowser(bool checked)
+{
+    if (controller.displayType == 0)
+        selectDeselectForThumbs(checked);
+    else if (controller.displayType == 1)
+        selectDeselectForDetails(checked);
+}
+
+void MediaBrowser::selectDeselectForThumbs(bool checked)
+{
+    switch (controller.browserView) {
+    case 0:
+        RowSelection::setRows(albumView.models, checked);
+        break;
+    case 1:
+        RowSelection::setRows(artistView.models, checked);
+        break;
+    case 2:
+        RowSelection::setRows(trackView.models, checked);
+        break;
+    default:
+        break;
+    }
+    populateMediaBrowser();
+}
+
+void MediaBrowser::selectDeselectForDetails(bool checked)
+{
+    switch (controller.browserView) {
+    case 0:
+        RowSelection::setRows(albumView.details, checked);
+        break;
+    case 1:
+        RowSelection::setRows(artistView.details, checked);
+        break;
+    case 2:
+        RowSelection::setRows(trackView.details, checked);
+        break;
+    default:
+        break;
+    }
+    populateMediaBrowser();
+}
+
+void MediaBrowser::slSelectDeselectInTracksView(const QString &albumName, int index, bool checked)
+{
+    Q_UNUSED(index) // the whole group of the row is set
+    QObject *row = trackView.models.value(albumName);
+    if (!row)
+        return; // not a shown row: nothing to set
+    RowSelection::setRow(row, checked);
+    populateMediaBrowser();
+}
+
+void MediaBrowser::setDisplayType(int index)
+{
+    if (index == controller.displayType)
+        return;
+    controller.displayType = index;
+    populateMediaBrowser();
+}

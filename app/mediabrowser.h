@@ -1,0 +1,169 @@
+#ifndef MEDIABROWSER_H
+#define MEDIABROWSER_H
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+#include "app/backgroundjob.h"
+#include "app/manager.h"
+#include "app/rowpublisher.h"
+
+// The media browser: which source the user picked, the scan of it (or the
+// cached result of an earlier scan), the album, artist and track views built
+// from the scanned tracks, the category and search filters, and the ticks.
+//
+// It works on the controller's shared members (browserTracks, the scanner,
+// browserView, displayType, mediaTypeFilter, filterActive) and speaks to QML
+// through the controller's signals; everything else is its own.  All calls
+// come from the GUI thread.  Scans and model builds run on workers that get
+// copies and return plain results; rows are taken over and published here.
+class MediaBrowser : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Result of a source job: a folder-size check, maybe followed by a scan.
+    struct ScanResult
+    {
+        QString source;
+        bool measured = false;  // "mymusic": the Music folder's size was measured
+        bool cacheHit = false;  // ... and was unchanged: nothing scanned
+        qint64 folderSize = 0;
+        TrackMap tracks;
+        QStringList protectedFiles;
+    };
+
+    // The three views, built together.
+    struct BuiltViews
+    {
+        manager::ViewResult albums;
+        manager::ViewResult artists;
+        manager::ViewResult tracks;
+    };
+
+    explicit MediaBrowser(manager &controller);
+    ~MediaBrowser() override;
+
+    // ---- Sources, scans and caches ----------------------------------------
+    // "itunes" is served from its cache while the library file is not newer
+    // than at the last iTunes scan, "mymusic" while the Music folder's size is
+    // unchanged and the last scan was not cancelled (measured on the worker);
+    // anything else scans.  One scan at a time: a request that comes while a
+    // scan runs is dropped and changes nothing.
+    void searchInMediaSourceCache(const QString &source);
+    // Scans the source (the folder of "browse" comes from chooseFolder);
+    // progress goes out as files read and the current file's path.
+    void searchInMediaSource(const QString &source);
+    // Bytes of every file below dirpath, hidden ones included; symbolic links
+    // are neither counted nor followed.  0 for anything but a folder.
+    static qint64 CalulateDirSize(const QString &dirpath);
+    // Builds the views from browserTracks on a worker and publishes them;
+    // a build still running then publishes nothing.  Shows no loading state
+    // (a cache hit, an empty browser): the callers that want it show it.
+    void setTempValue();
+    // The scan job has ended: its result goes into browserTracks and the
+    // views are built on a worker.
+    void browsethread(ScanResult result);
+    // Hides the loading state shown for a build.
+    void slLoadingFnish();
+    void slMediaBrowserClosed();
+
+    // ---- Models, categories, search ---------------------------------------
+    // Refreshes the source's cache and publishes the current view in the
+    // current display, then sgRefreshBrowser().
+    void populateMediaBrowser();
+    // Category 0 music … 4 videos: rebuilds every view on a worker.
+    void filterForCheckboxes(int index);
+    // Hides the tracks whose field of the current view doesn't contain the
+    // text (Unicode, lower-cased) and rebuilds that view; an empty text
+    // brings back the saved models.  While views are being built, the last
+    // text waits for them.
+    void searchBox(const QString &name);
+
+    // ---- Selection ---------------------------------------------------------
+    void selectDeselectForBrowser(bool checked);
+    void selectDeselectForThumbs(bool checked);
+    void selectDeselectForDetails(bool checked);
+    void slSelectDeselectInTracksView(const QString &albumName, int index, bool checked);
+    void setDisplayType(int index);
+
+    // The folder a "browse" request scans; "" when the user cancels.  A real
+    // directory dialog unless replaced (tests do).
+    std::function<QString()> chooseFolder;
+
+    // The iTunes library file in the Music folder.
+    static QString itunesLibraryPath();
+
+    bool isScanning() const { return scanJob.isRunning(); }
+    bool isBuilding() const { return buildJob.isRunning() || buildPending; }
+
+    // What is shown and ticked.  A row counts as the user's choice when its
+    // `selected` and `visibility` are both true.
+    const QMap<QString, QObject *> &browserAlbumModels() const { return albumView.models; }
+    const QMap<QString, QObject *> &browserArtistModels() const { return artistView.models; }
+    const QMap<QString, QObject *> &browserTrackModels() const { return trackView.models; }
+    const QList<QObject *> &browserAlbumDetails() const { return albumView.details; }
+    const QList<QObject *> &browserArtistDetails() const { return artistView.details; }
+    const QList<QObject *> &browserTrackDetails() const { return trackView.details; }
+
+    // State the tests and the add chain read.
+    QString mediasource;                // key of the source last asked for
+    QDateTime ItuneXmlModified;         // iTunes library file time at the last iTunes scan
+    qint64 MyMusicDirSize = 0;          // Music folder size at the last "mymusic" scan
+    TrackMap itunesBrowserCache;
+    TrackMap myMusicBrowserCache;
+    QStringList protectedTracks;        // published as "protectedTracksModel"
+    QStringList seenVideoTitles;
+    bool saveBrowserModels = false;
+    // The unfiltered views saved after a source request or a change across
+    // the videos category; an empty search text brings them back.
+    BuiltViews savedBrowserModels;
+
+private:
+    enum class ScanKind { Itunes, Folder, MusicFolder };
+
+    QString musicFolder() const;
+    manager::ViewInput browserInput(const std::atomic<bool> *stop) const;
+    void requestScan(const QString &source, bool mayUseMusicCache);
+    // MusicFolder measures the folder first and scans only when its size
+    // changed or the last scan was cancelled.
+    void startScan(const QString &source, const QString &path, ScanKind kind, bool lastScanCancelled = false);
+    void showSearchProgress();
+    void startBuild();
+    void buildFinished(BuiltViews views, quint64 generation);
+    void takeViews(BuiltViews views);
+    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input);
+    static QThreadPool *viewPool();
+    void showLoading();
+    void reportScanProgress(int filesRead, const QString &path);
+    void setContextProperty(const QString &name, const QVariant &value);
+    static void logLine(const QString &text, const QString &source);
+
+    manager &controller;
+
+    manager::ViewResult albumView;
+    manager::ViewResult artistView;
+    manager::ViewResult trackView;
+    QMap<QString, QStringList> artistCoverArt;  // artist covers, emptied with each scan
+    QStringList lastScanProtected;              // protected files of the last scan
+
+    RowPublisher publisher;
+    std::atomic<bool> closed{false};            // the browser window is closed
+
+    BackgroundJob<ScanResult> scanJob;
+    BackgroundJob<BuiltViews> buildJob;
+    quint64 buildGeneration = 0;  // grows with every change a running build would miss
+    bool buildPending = false;    // build again when the running one ends
+    bool loadingShown = false;    // sgShowLoading() was sent for the build under way
+    std::optional<QString> pendingSearch;  // a search typed while the views were being built
+    QElapsedTimer progressClock;  // scan thread only
+};
+
+#endif // MEDIABROWSER_H

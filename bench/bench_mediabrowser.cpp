@@ -1,0 +1,244 @@
+// Times the media browser on 20,000 scanned tracks: one search keystroke
+// (searchBox to the published rows) in each view, a category change (to the
+// rows published and the loading state hidden), a cache hit of the "itunes"
+// source (to the published rows); then a "mymusic" request on a 2,000-file Music folder (until its
+// rows are published) against the bare folder scan of the same tree.
+// Prints the median of each.  Run by hand:
+//   bench_mediabrowser [music-folder|-|none] [rounds]
+// Without a folder it generates 2,000 tagged MP3 files (100 albums of 20)
+// in the temporary home's Music folder; a given folder is linked there;
+// "none" skips the folder part.
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include <taglib/id3v2tag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tag.h>
+
+#include "app/mediabrowser.h"
+#include "core/shared.h"
+#include "database/database.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+namespace {
+
+TrackMap browserTracks()
+{
+    static const QStringList words{"Blue", "Night", "Drive", "Coast", "Summer", "Rain", "Echo", "Gold", "Straße",
+                                   "Ночь"};
+    TrackMap tracks;
+    int id = 0;
+    auto add = [&tracks, &id](track t) {
+        t.id = ++id;
+        t.filename = QStringLiteral("file%1.mp3").arg(t.id);
+        t.filepath = QStringLiteral("/media/Music/%1/%2").arg(t.albumName, t.filename);
+        t.duration = 120 + t.id % 400;
+        t.bitrate = 128 + (t.id % 3) * 64;
+        t.year = 1960 + t.id % 60;
+        t.genre = QStringLiteral("Genre %1").arg(t.id % 25);
+        t.cover = QStringLiteral("/media/Artwork/%1.png").arg(t.albumName);
+        tracks.insert(t.id, t);
+    };
+    // A scan walks folder by folder: an album's tracks follow each other.
+    for (int i = 0; i < 17000; ++i) {
+        track t;
+        const int album = int(qint64(i) * 2000 / 17000);
+        t.album_id = album + 2;
+        t.albumName = QStringLiteral("%1 %2 %3").arg(words.at(album % 10), words.at(album / 10 % 10)).arg(album);
+        t.artist_id = album % 500 + 2;
+        t.artistName = QStringLiteral("%1 Band %2").arg(words.at(album % 7)).arg(album % 500);
+        t.trackname = QStringLiteral("%1 Song %2").arg(words.at(i % 10)).arg(i);
+        t.tracknumber = i % 9 + 1;
+        add(t);
+    }
+    for (int i = 0; i < 1500; ++i) {
+        track t = tracks.value(1 + (i * 7) % 17000);
+        t.playlist = QStringLiteral("Playlist %1").arg(i % 30);
+        t.album_id = t.playlist_id = 3000 + i % 30;
+        t.albumName = t.playlist;
+        add(t);
+    }
+    for (int i = 0; i < 1300; ++i) {
+        track t;
+        t.isPodcast = i < 800;
+        t.isAudiobook = i >= 800;
+        t.album_id = 4000 + i % 45;
+        t.albumName = QStringLiteral("Show %1").arg(i % 45);
+        t.artistName = QStringLiteral("Host %1").arg(i % 45);
+        t.trackname = QStringLiteral("Episode %1").arg(i);
+        add(t);
+    }
+    for (int i = 0; i < 200; ++i) {
+        track t;
+        t.isVideo = true;
+        t.albumName = QStringLiteral("Videos");
+        t.trackname = QStringLiteral("Clip %1").arg(i);
+        add(t);
+    }
+    return tracks;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
+}
+
+double timeMs(const std::function<void()> &work)
+{
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+// Runs until `signal` of the controller comes.
+template <typename Signal>
+void waitFor(manager &controller, Signal signal)
+{
+    QEventLoop loop;
+    QObject::connect(&controller, signal, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool generate(const QString &root)
+{
+    testkit::MediaKit kit(root + QStringLiteral("/.sources"));
+    for (int a = 0; a < 100; ++a) {
+        const QString cover = kit.picture(QStringLiteral("cover%1.jpg").arg(a), 300, 300,
+                                          QStringLiteral("0x%1").arg((a * 2654435761u) & 0xFFFFFF, 6, 16, QLatin1Char('0')));
+        testkit::MediaTags tags;
+        tags.artist = QStringLiteral("Artist %1").arg(a / 4);
+        tags.album = QStringLiteral("Album %1").arg(a);
+        tags.title = QStringLiteral("Song");
+        const QString first = kit.mp3(QStringLiteral("album%1.mp3").arg(a), tags, cover, 8);
+        if (first.isEmpty())
+            return false;
+        const QString folder = root + QStringLiteral("/Artist %1/Album %2").arg(a / 4).arg(a);
+        QDir().mkpath(folder);
+        for (int t = 1; t <= 20; ++t) {
+            const QString path = folder + QStringLiteral("/%1 Song.mp3").arg(t, 2, 10, QLatin1Char('0'));
+            if (!QFile::copy(first, path))
+                return false;
+            TagLib::MPEG::File file(QFile::encodeName(path).constData());
+            file.tag()->setTitle(QStringToTString(QStringLiteral("Song %1").arg(t)));
+            file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, TagLib::ID3v2::v3);
+        }
+    }
+    return QDir(root + QStringLiteral("/.sources")).removeRecursively();
+}
+
+// A fresh library: empty repository, no album pictures, no name maps.
+void freshLibrary()
+{
+    QSqlQuery query;
+    for (const char *table : {"TrackRepo", "artistsRepo", "albumsRepo", "genres", "years"})
+        query.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)));
+    QDir(shared::dataLocation() + shared().artworkPath).removeRecursively();
+    track_data::album_map.clear();
+    track_data::artist_map.clear();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    testkit::isolateUserFolders();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const int rounds = args.size() > 2 ? std::max(1, args.at(2).toInt()) : 5;
+    QTextStream out(stdout);
+
+    Database db;
+    if (!db.connect(QStringLiteral("RuvoData"), true))
+        return 1;
+    db.create();
+    manager controller(nullptr, nullptr);
+    MediaBrowser &browser = *controller.mediaBrowser;
+
+    // ---- 20,000 browser tracks ----
+    const TrackMap tracks = browserTracks();
+    browser.itunesBrowserCache = tracks;
+    std::vector<double> cacheHits;
+    for (int r = 0; r < rounds; ++r)
+        cacheHits.push_back(timeMs([&] {
+            browser.searchInMediaSourceCache(QStringLiteral("itunes"));
+            waitFor(controller, &manager::sgRefreshBrowser);
+        }));
+    out << "browser tracks: " << tracks.size() << "; median of " << rounds << " rounds\n"
+        << "cache hit (\"itunes\"):        " << median(cacheHits) << " ms (target < 100)\n";
+
+    const QStringList keystrokes{"b", "bl", "blu", "blue", "blue n", "", "ночь", "str"};
+    for (int view = 0; view < 3; ++view) {
+        controller.setBrowserView(view);
+        std::vector<double> times;
+        for (int r = 0; r < rounds; ++r) {
+            for (const QString &text : keystrokes)
+                times.push_back(timeMs([&] { controller.searchBox(text); }));
+        }
+        out << "search keystroke, view " << view << ":     " << median(times) << " ms, slowest "
+            << *std::max_element(times.begin(), times.end()) << " ms (target < 50)\n";
+    }
+    controller.setBrowserView(0);
+    std::vector<double> categories;
+    for (int r = 0; r < rounds; ++r) {
+        for (int category : {1, 0}) {
+            categories.push_back(timeMs([&] {
+                controller.filterForCheckboxes(category);
+                waitFor(controller, &manager::sgHideLoading);
+            }));
+        }
+    }
+    out << "category change:             " << median(categories) << " ms (target < 150)\n";
+
+    // ---- a 2,000-file Music folder ----
+    if (args.size() > 1 && args.at(1) == QLatin1String("none"))
+        return 0;
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    const bool given = args.size() > 1 && args.at(1) != QLatin1String("-");
+    if (given) {
+        QFile::link(QDir(args.at(1)).absolutePath(), music);
+    } else {
+        QElapsedTimer timer;
+        timer.start();
+        if (!generate(music))
+            return 1;
+        std::fprintf(stderr, "generated 2,000 files in %lld ms\n", timer.elapsed());
+    }
+    std::vector<double> bare, requested;
+    int bareCount = 0;
+    for (int r = 0; r < rounds + 1; ++r) {
+        freshLibrary();
+        track_data scanner;
+        const double b = timeMs([&] { bareCount = int(scanner.searchfile(QDir(music)).size()); });
+        freshLibrary();
+        browser.MyMusicDirSize = -1; // the folder "changed": scan
+        const double m = timeMs([&] {
+            controller.searchInMediaSourceCache(QStringLiteral("mymusic"));
+            waitFor(controller, &manager::sgHideLoading);
+        });
+        if (r == 0)
+            continue; // the first round warms the file cache
+        bare.push_back(b);
+        requested.push_back(m);
+    }
+    out << "bare folder scan:            " << median(bare) << " ms, " << bareCount << " records\n"
+        << "\"mymusic\" to published rows: " << median(requested) << " ms, "
+        << controller.browserTracks.size() << " tracks; ratio " << median(requested) / median(bare)
+        << " (target < 1.3)\n";
+    return 0;
+}
