@@ -1,6 +1,8 @@
 #include "core/shared.h"
 
 #include <QDir>
+#include <QEventLoop>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -230,4 +232,11 @@ bool is_number(const std::string &s)
 bool shared::isUnknownName(const QString &name)
 {
     return name.startsWith(QLatin1String("Unknown"));
+}
+
+void delay()
+{
+    QEventLoop loop;
+    QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+    loop.exec();
 }

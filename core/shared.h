@@ -93,4 +93,9 @@ public:
 // True when s is non-empty and every byte is an ASCII digit.
 bool is_number(const std::string &s);
 
+// Returns after about one second, having kept the calling thread's events
+// flowing meanwhile.  It sleeps in the thread's event loop, not in a busy
+// wait.
+void delay();
+
 #endif // SHARED_H

@@ -394,6 +394,7 @@ QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
 #include <taglib/mpegfile.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -552,6 +553,49 @@ QTemporaryFile *copyBeside(const QString &source)
 }
 } // namespace
 
+namespace {
+// Rewrites the user's file through a complete, saved copy: `edit` changes
+// the copy, which is flushed and renamed over the file.  A failure at any
+// point leaves the file as it was.
+bool rewriteThroughCopy(const QString &path, const std::function<bool(const QString &copyPath)> &edit)
+{
+    std::unique_ptr<QTemporaryFile> copy(copyBeside(path));
+    if (!copy) {
+        qCDebug(lcTagWriter) << "cannot copy for writing, file left as it was:" << path;
+        return false;
+    }
+    if (!edit(copy->fileName())) {
+        qCDebug(lcTagWriter) << "save failed, file left as it was:" << path;
+        return false;
+    }
+    {
+        QFile written(copy->fileName());
+        if (!written.open(QIODevice::ReadOnly) || ::fsync(written.handle()) != 0) {
+            qCDebug(lcTagWriter) << "cannot flush the written copy, file left as it was:" << path;
+            return false;
+        }
+    }
+    // rename(2) replaces the target in one step; QFile::rename won't replace.
+    if (std::rename(QFile::encodeName(copy->fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        qCDebug(lcTagWriter) << "cannot replace" << path;
+        return false;
+    }
+    copy->setAutoRemove(false);
+    return true;
+}
+
+// The MIME type of a picture, from its bytes; "" when it is none Qt reads.
+QString pictureMimeType(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray format = QImageReader::imageFormat(&buffer);
+    return format.isEmpty() ? QString() : QStringLiteral("image/") + QString::fromLatin1(format == "jpg" ? "jpeg" : format);
+}
+} // namespace
+
 bool TagLibBuilder::setMissingTag(track record)
 {
     const WriteKind kind = writeKindOf(record.filepath);
@@ -565,32 +609,59 @@ bool TagLibBuilder::setMissingTag(track record)
     // A dry run on the file itself decides whether it needs writing at all.
     if (!applyRecord(*this, kind, record.filepath, record, false))
         return true;
+    return rewriteThroughCopy(record.filepath, [&](const QString &copyPath) {
+        return applyRecord(*this, kind, copyPath, record, true);
+    });
+}
 
-    // The user's file is replaced only by a complete, saved copy.
-    std::unique_ptr<QTemporaryFile> copy(copyBeside(record.filepath));
-    if (!copy) {
-        qCDebug(lcTagWriter) << "cannot copy for writing, tags not written:" << record.filepath;
+void TagLibBuilder::setCoverArt(TagLib::ID3v2::Tag *tag, QString)
+{
+    if (tag && tag->frameList("APIC").isEmpty())
+        tag->addFrame(new TagLib::ID3v2::AttachedPictureFrame);
+}
+
+bool TagLibBuilder::embedcoverart(QString mediaPath, QString imagePath)
+{
+    if (!mediaPath.right(3).toUpper().endsWith(QLatin1String("MP3")))
         return false;
-    }
-    if (!applyRecord(*this, kind, copy->fileName(), record, true)) {
-        qCDebug(lcTagWriter) << "save failed, file left as it was:" << record.filepath;
+    const QString canonical = QFileInfo(mediaPath).canonicalFilePath();
+    if (canonical.isEmpty())
         return false;
-    }
-    {
-        QFile written(copy->fileName());
-        if (!written.open(QIODevice::ReadOnly) || ::fsync(written.handle()) != 0) {
-            qCDebug(lcTagWriter) << "cannot flush the written copy, file left as it was:" << record.filepath;
+    ImageFile image(QFile::encodeName(imagePath).constData());
+    if (!image.isOpen() || image.length() <= 0 || image.length() > maxEmbeddedPictureSize)
+        return false;
+    const TagLib::ByteVector picture = image.readBlock(static_cast<size_t>(image.length()));
+    // The frame names the picture's real format: a JPEG filed as PNG is
+    // shown by no player that trusts the type.
+    const QString mimeType = pictureMimeType(toQByteArray(picture));
+    if (mimeType.isEmpty())
+        return false;
+    return rewriteThroughCopy(canonical, [&](const QString &copyPath) {
+        TagLib::MPEG::File file(QFile::encodeName(copyPath).constData(), true, TagLib::AudioProperties::Average);
+        if (!file.isValid())
             return false;
-        }
-    }
-    // rename(2) replaces the target in one step; QFile::rename won't replace.
-    if (std::rename(QFile::encodeName(copy->fileName()).constData(), QFile::encodeName(record.filepath).constData())
-        != 0) {
-        qCDebug(lcTagWriter) << "cannot replace" << record.filepath;
-        return false;
-    }
-    copy->setAutoRemove(false);
-    return true;
+        TagLib::ID3v2::AttachedPictureFrame *frame = attachedPictureFrame(file.ID3v2Tag(true), true);
+        frame->setPicture(picture);
+        frame->setMimeType(QStringToTString(mimeType));
+        return file.save();
+    });
+}
+
+ImageFile::ImageFile(TagLib::FileName file) : TagLib::File(file) {}
+
+TagLib::Tag *ImageFile::tag() const
+{
+    return nullptr;
+}
+
+TagLib::AudioProperties *ImageFile::audioProperties() const
+{
+    return nullptr;
+}
+
+bool ImageFile::save()
+{
+    return false;
 }
 
 void TagLibBuilder::SetValues(TagLib::Tag *tag, track record)

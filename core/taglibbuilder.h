@@ -12,12 +12,24 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tag.h>
+#include <taglib/tfile.h>
 
 #include "core/itunedata.h"
 #include "core/track.h"
 
 // TagLib, playlist and iTunes-file operations.  No data members and no work
 // in the constructor: any module may make its own instance.
+// Any file opened through TagLib only to read its bytes (length(),
+// readBlock()); it is no media file: no tag, no properties, never saved.
+class ImageFile : public TagLib::File
+{
+public:
+    explicit ImageFile(TagLib::FileName file);
+    TagLib::Tag *tag() const override;
+    TagLib::AudioProperties *audioProperties() const override;
+    bool save() override;
+};
+
 class TagLibBuilder
 {
 public:
@@ -78,6 +90,15 @@ public:
     // a playlist, genre unless empty or "Unknown...", year and track number
     // unless 0.  Anything else in the tag stays as it is.
     void SetValues(TagLib::Tag *tag, track record);
+    // Makes sure the tag holds a picture frame (a new one with TagLib's
+    // defaults when it has none).  The path is not used.
+    void setCoverArt(TagLib::ID3v2::Tag *tag, QString path);
+    // Embeds the picture at imagePath into the MP3 at mediaPath, in its front
+    // picture frame (or a new one), with the picture's own MIME type.
+    // Written through a copy as setMissingTag is; true when saved.
+    bool embedcoverart(QString mediaPath, QString imagePath);
+    // Largest picture embedcoverart takes.
+    static constexpr long maxEmbeddedPictureSize = 16L * 1024 * 1024;
 
     // ---- iTunes library file ----------------------------------------------
     // Reads the iTunes library XML file at `path` in one streaming pass and

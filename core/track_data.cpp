@@ -2,6 +2,9 @@
 
 #include <limits>
 
+#include <QMutex>
+#include <QMutexLocker>
+
 #include "core/logging.h"
 
 int track_data::track_Id = 1;
@@ -879,6 +882,28 @@ TrackMap track_data::searchfile(QDir dir)
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);
     return track_obj_map;
+}
+
+TrackMap track_data::track_get_data(QString folder)
+{
+    return searchfile(QDir(folder));
+}
+
+namespace {
+QMutex searchedFilesMutex;
+QStringList searchedFilePaths;
+} // namespace
+
+void track_data::setsearchedFiles(QStringList paths)
+{
+    QMutexLocker locker(&searchedFilesMutex);
+    searchedFilePaths += paths;
+}
+
+QStringList track_data::searchedFiles()
+{
+    QMutexLocker locker(&searchedFilesMutex);
+    return searchedFilePaths;
 }
 
 void track_data::scanPlaylist(const QFileInfo &playlist)

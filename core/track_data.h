@@ -136,6 +136,12 @@ public:
     // directory entry: once set, the scan ends and returns what it has.
     // The caller clears the flag before it starts a scan; one scan at a time.
     TrackMap searchfile(QDir dir);
+    // The folder scan of `folder`, returning a copy of its records.
+    TrackMap track_get_data(QString folder);
+    // Adds paths to the list of files searched so far in this process
+    // (searchedFiles()); nothing in the program reads it to decide anything.
+    void setsearchedFiles(QStringList paths);
+    static QStringList searchedFiles();
     // The cancel flag of this object's folder scan, set from another thread.
     std::atomic<bool> isStopSearch{false};
     // Called on the scanning thread after each media file a scan has taken

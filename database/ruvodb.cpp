@@ -215,6 +215,24 @@ bool ruvoDB::insertDataOneWithItrator(TrackMap::iterator it, QString path)
     return storeTrack(*this, it.value(), path);
 }
 
+bool ruvoDB::insertData(QSqlDatabase, TrackMap map)
+{
+    if (map.isEmpty()) {
+        qDebug() << "No Values to save...." << map.size();
+        return false;
+    }
+    bool allStored = true;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        allStored = insertDataOneWithItrator(it, it.value().filepath) && allStored;
+    return allStored;
+}
+
+void ruvoDB::saveDB(TrackMap map)
+{
+    if (Connection::forThread().isOpen())
+        insertData(QSqlDatabase(), map);
+}
+
 bool ruvoDB::DeleteAudio(QSqlDatabase database, int id)
 {
     QSqlQuery query(Connection::resolve(database));

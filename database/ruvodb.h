@@ -50,6 +50,11 @@ public:
     // it fails.  The WithItrator form stores `path` as the file path.
     bool insertDataOne(track t);
     bool insertDataOneWithItrator(TrackMap::iterator it, QString path);
+    // Stores every record of the map in key order, each as insertDataOne
+    // does (one transaction per record), on this thread's connection.  False
+    // for an empty map or when any record could not be stored; the records
+    // stored stay stored.  The handle is not used.
+    bool insertData(QSqlDatabase database, TrackMap map);
 
     // Deletes the tracks row with this id; false when the statement fails.
     bool DeleteAudio(QSqlDatabase database, int id);
@@ -98,6 +103,10 @@ public:
     // album rows, then the staged row of the same title and folder (or a new
     // one), all in one transaction.  False, with nothing written, on failure.
     bool updateDataFromAPI(track t);
+public slots:
+    // Stores the map through insertData when the library opens on this
+    // thread; nothing connects to it.
+    void saveDB(TrackMap map);
 };
 
 #endif // RUVODB_H

@@ -22,6 +22,7 @@ private slots:
     void pathsAndNames();
     void resetKeepsOnlyReleaseCoverUrl();
     void countersAcrossTwoScans();
+    void delayKeepsEventsFlowing();
     void idsNeverWrap();
 };
 
@@ -141,6 +142,17 @@ void TestShared::idsNeverWrap()
     QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(log.readAll().contains("Id range exhausted, record refused: track"));
+}
+
+void TestShared::delayKeepsEventsFlowing()
+{
+    bool delivered = false;
+    QTimer::singleShot(50, this, [&] { delivered = true; });
+    QElapsedTimer timer;
+    timer.start();
+    delay();
+    QVERIFY(delivered);
+    QVERIFY(timer.elapsed() >= 990 && timer.elapsed() < 3000);
 }
 
 CORVANE_TEST_MAIN(TestShared)

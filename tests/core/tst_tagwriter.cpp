@@ -34,6 +34,7 @@ private slots:
     void untouchedFiles_data();
     void untouchedFiles();
     void keepsModeAndOwnerAndReports();
+    void embedsAPictureUnderItsOwnType();
 
 private:
     QString copyOf(const QString &key, const QString &name);
@@ -255,6 +256,35 @@ void TestTagWriter::keepsModeAndOwnerAndReports()
         QVERIFY(after.st_uid == 1234 && after.st_gid == 2345);
     QCOMPARE(TStringToQString(TagLib::FileRef(name.constData()).tag()->title()), QStringLiteral("New Title"));
     QVERIFY(!TagLibBuilder().setMissingTag(fullRecord(dir.filePath(QStringLiteral("gone.mp3")))));
+}
+
+// The embedded picture is the file's bytes under their real MIME type; the
+// audio is untouched, and what is no picture or no MP3 is refused.
+void TestTagWriter::embedsAPictureUnderItsOwnType()
+{
+    MediaKit kit(dir.filePath(QStringLiteral("embed")));
+    const QString jpeg = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
+    const QString path = copyOf("mp3", QStringLiteral("embed.mp3"));
+    const QByteArray audio = audioMd5(path);
+    QVERIFY(TagLibBuilder().embedcoverart(path, jpeg));
+    QCOMPARE(audioMd5(path), audio);
+    {
+        TagLib::MPEG::File file(QFile::encodeName(path).constData());
+        TagLib::ID3v2::AttachedPictureFrame *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(), false);
+        QVERIFY(frame);
+        QCOMPARE(TStringToQString(frame->mimeType()), QStringLiteral("image/jpeg"));
+        QCOMPARE(QByteArray(frame->picture().data(), int(frame->picture().size())), bytesOf(jpeg));
+        // A tag that has a picture frame keeps it as the only one.
+        TagLibBuilder().setCoverArt(file.ID3v2Tag(), QString());
+        QCOMPARE(file.ID3v2Tag()->frameList("APIC").size(), 1u);
+        TagLib::ID3v2::Tag empty;
+        TagLibBuilder().setCoverArt(&empty, QString());
+        QCOMPARE(empty.frameList("APIC").size(), 1u);
+    }
+    const QByteArray before = bytesOf(path);
+    QVERIFY(!TagLibBuilder().embedcoverart(path, originals.value("wav")));
+    QVERIFY(!TagLibBuilder().embedcoverart(copyOf("flac", QStringLiteral("embed.flac")), jpeg));
+    QCOMPARE(bytesOf(path), before);
 }
 
 CORVANE_TEST_MAIN(TestTagWriter)

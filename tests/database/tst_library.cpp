@@ -143,6 +143,16 @@ void TestLibrary::failedInsertKeepsOldRow()
     QVERIFY(!m_library.insertDataOne(t));
     QCOMPARE(scalar("SELECT group_concat(trackname) FROM tracks").toString(), QStringLiteral("Song"));
     QCOMPARE(count("artists"), 1); // the new artist row went with the rollback
+
+    // A whole map reports the record that failed, not success.
+    QVERIFY(exec("DROP TRIGGER refuse"));
+    QVERIFY(exec("CREATE TRIGGER refuse BEFORE INSERT ON tracks WHEN NEW.filepath = '/music/c.mp3' "
+                 "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    TrackMap map{{1, makeTrack("/music/b.mp3")}, {2, makeTrack("/music/c.mp3")}};
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Statement failed.*refused"));
+    QVERIFY(!m_library.insertData(QSqlDatabase(), map));
+    QCOMPARE(scalar("SELECT count(*) FROM tracks WHERE filepath = '/music/b.mp3'").toInt(), 1);
+    QVERIFY(!m_library.insertData(QSqlDatabase(), TrackMap()));
 }
 
 void TestLibrary::missingFileGoesMissingFolderStays()
