@@ -30,6 +30,7 @@
 #include "app/backgroundjob.h"
 #include <QtConcurrent>
 
+#include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
@@ -41,7 +42,10 @@
 #include "delivery/drive.h"
 #include "lookup/apimanager.h"
 
-manager::manager() = default;
+manager::manager()
+    : libraryAdder(std::make_unique<LibraryAdder>(*this))
+{
+}
 
 // ---- Quality classes ------------------------------------------------------
 
@@ -782,7 +786,8 @@ QVariant rows(const QMap<QString, QObject *> &models)
 } // namespace
 
 manager::manager(QmlApplicationViewer *view, QObject *parent)
-    : QObject(parent), viewer(view), viewsWatcher(new QFutureWatcher<LibraryViews>(this))
+    : QObject(parent), viewer(view), libraryAdder(std::make_unique<LibraryAdder>(*this)),
+      viewsWatcher(new QFutureWatcher<LibraryViews>(this))
 {
     logger = Logging::getInstance();
     apiManager = ApiManager::getinstance();
@@ -1147,7 +1152,7 @@ void manager::searchInMediaSourceCache(QString)
 
 void manager::addToMainObject()
 {
-    notAvailable("addToMainObject");
+    libraryAdder->addToMainObject();
 }
 
 void manager::exeRemoveTransfer(QString)
@@ -1162,7 +1167,8 @@ void manager::searchBox(QString)
 
 void manager::slCancelSearchCopy()
 {
-    notAvailable("slCancelSearchCopy");
+    qCDebug(lcController, "slCancelSearchCopy: the add is asked to stop");
+    libraryAdder->slCancelSearchCopy();
 }
 
 void manager::setDisplayType(int)
@@ -1220,7 +1226,37 @@ void manager::slSelectDeselectInTracksView(QString, int, bool)
     notAvailable("slSelectDeselectInTracksView");
 }
 
-void manager::updateMainObjectMgr(track)
+void manager::updateMainObjectMgr(track updatedTrack)
 {
-    notAvailable("updateMainObjectMgr");
+    libraryAdder->updateMainObjectMgr(updatedTrack);
+}
+
+void manager::collectSearchDialogValues()
+{
+    libraryAdder->collectSearchDialogValues();
+}
+
+QString manager::GenerateCopyPath(QString album, QString path)
+{
+    return LibraryAdder::GenerateCopyPath(album, path);
+}
+
+QString manager::createCopy(QString album, QString path)
+{
+    return LibraryAdder::createCopy(album, path);
+}
+
+void manager::slUpdateTranscodingCount(QString updatedTrack)
+{
+    libraryAdder->slUpdateTranscodingCount(updatedTrack);
+}
+
+void manager::slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag)
+{
+    libraryAdder->slRemoveFileAudio(filepath, trackID, flag);
+}
+
+void manager::slUpdateObjectTranscoding(QList<track>)
+{
+    // The converter reports each file through slRemoveFileAudio instead.
 }

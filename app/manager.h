@@ -10,6 +10,7 @@
 #include "core/track_data.h"
 
 class DetailedDataModel;
+class LibraryAdder;
 class QThread;
 class TrackList;
 
@@ -231,6 +232,8 @@ public:
     Logging *logger = nullptr;
     ApiManager *apiManager = nullptr;
     bool mediaBrowserClosed = false;
+    // The add chain (choice, ids and duplicates, conversion, copy, completion).
+    std::unique_ptr<LibraryAdder> libraryAdder;
 
 public slots:
     void setMainValue();
@@ -262,7 +265,15 @@ public slots:
     void advancedSettingsLinkTab(int tabIndex);
     void slCancelVideOptimising();
     void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
+
+    // The add chain (see LibraryAdder).
     void updateMainObjectMgr(track updatedTrack);
+    void collectSearchDialogValues();
+    QString GenerateCopyPath(QString album, QString path);
+    QString createCopy(QString album, QString path);
+    void slUpdateTranscodingCount(QString updatedTrack);
+    void slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag);
+    void slUpdateObjectTranscoding(QList<track> updatedTrack);
 
 signals:
     void sgRefreshBrowser();

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/manager.h"
 #include "app/startup.h"
@@ -279,6 +280,13 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "slCancelSearch") {
             QVERIFY(controller->scanner.isStopSearch);
             controller->scanner.isStopSearch = false;
+        } else if (slot == "addToMainObject") {
+            // Nothing ticked: the add says so.
+            QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"));
+            QTRY_COMPARE(box->property("message").toString(),
+                         QStringLiteral("Please select at least one item to add in Media Library."));
+        } else if (slot == "slCancelSearchCopy") {
+            QVERIFY(controller->libraryAdder->isStopCopy);
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));
