@@ -710,7 +710,6 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     qDebug() << "CopyPath";
     CopyResult result;
     Logging *log = Logging::getInstance();
-    const QString libraryFolder = ruvoDB::programCopyFolder();
     ruvoDB db;
     int done = 0;
     for (const CopyItem &item : items) {
@@ -718,12 +717,13 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             break;
         // Room on the data folder's volume first: a copy that can't fit is
         // not begun.
-        const qint64 before = availableBytes(libraryFolder);
+        const QString folder = QFileInfo(item.target).absolutePath();
+        const qint64 before = availableBytes(folder);
         if (before >= 0 && before < item.size) {
             result.diskFull = true;
             break;
         }
-        QDir().mkpath(QFileInfo(item.target).absolutePath());
+        QDir().mkpath(folder);
         log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
         ++result.copies;
         if (copyIntoPlace(item.source, item.target)) {
@@ -736,7 +736,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             const int error = errno;
             qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(error);
             result.failedTargets.append(item.target);
-            const qint64 after = availableBytes(libraryFolder);
+            const qint64 after = availableBytes(folder);
             if (error == ENOSPC || error == EDQUOT || (after >= 0 && after < item.size)) {
                 result.diskFull = true;
                 break;
