@@ -140,6 +140,17 @@ Page {
         z: 10
     }
 
+    AddProgress {
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 48
+        z: 11
+        running: loadingOverlay.searching
+        count: root.transcodedCount
+        total: root.transcodingTotal
+        onCancelRequested: root.sgCancelSearch()
+    }
+
     ProgressDialog {
         id: progressDialog
         onCancelRequested: (mode) => {
