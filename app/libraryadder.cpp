@@ -296,7 +296,15 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
 
     QElapsedTimer clock;
     clock.start();
-    TrackMap &library = input.libraryTracks;
+    // The library is only read; what this add changes of it is kept aside.
+    const TrackMap &library = input.libraryTracks;
+    QHash<int, track> changed;
+    auto stored = [&](int id) -> track & {
+        auto it = changed.find(id);
+        if (it == changed.end())
+            it = changed.insert(id, library.value(id));
+        return it.value();
+    };
     LibraryIndex &idx = plan.index;
     idx.rebuild(library);
     QHash<int, int> addedAt; // library id -> position in addedLibraryTracks
@@ -327,7 +335,7 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
         record.sourcePath = chosen.filepath;
         const QString target = GenerateCopyPath(chosen.albumName, chosen.filepath);
         record.filepath = target;
-        const int stored = idx.duplicate(target, playlistId, chosen.playlist);
+        const int storedId = idx.duplicate(target, playlistId, chosen.playlist);
 
         auto addRecord = [&](bool asVideo) {
             setTrackMap(record, chosen, newId, artistId, albumId, playlistId);
@@ -343,7 +351,7 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
             }
             if (review)
                 plan.reviewTracks.insert(newId, record);
-            library.insert(newId, record);
+            changed.insert(newId, record);
             idx.add(record);
             addedAt.insert(newId, plan.addedLibraryTracks.size());
             plan.addedLibraryTracks.append(record);
@@ -356,31 +364,31 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
             plan.targetTrackIds.insert(target, newId);
         };
 
-        if (stored <= 0) {
+        if (storedId <= 0) {
             addRecord(chosen.isVideo);
             continue;
         }
 
-        track &storedTrack = library[stored];
+        track &storedTrack = stored(storedId);
         if (chosen.playlist.isEmpty() && storedTrack.cover.contains(noArtworkName)
             && !chosen.cover.contains(noArtworkName)) {
             storedTrack.cover = chosen.cover;
-            plan.coverUpdates.append({stored, chosen.cover});
-            if (addedAt.contains(stored))
-                plan.addedLibraryTracks[addedAt.value(stored)].cover = chosen.cover;
+            plan.coverUpdates.append({storedId, chosen.cover});
+            if (addedAt.contains(storedId))
+                plan.addedLibraryTracks[addedAt.value(storedId)].cover = chosen.cover;
         }
         if (storedTrack.bitrate >= chosen.bitrate)
             continue;
         // The better copy takes the stored one's place.
         const track replaced = storedTrack;
         idx.remove(replaced);
-        library.remove(stored);
-        if (addedAt.contains(stored)) {
+        changed.remove(storedId);
+        if (addedAt.contains(storedId)) {
             // A track of this very add: it never reaches the library, and
             // its target is copied once, from the file that stays.
-            plan.addedLibraryTracks[addedAt.take(stored)].id = 0;
-            plan.processingTracks.remove(stored);
-            plan.reviewTracks.remove(stored);
+            plan.addedLibraryTracks[addedAt.take(storedId)].id = 0;
+            plan.processingTracks.remove(storedId);
+            plan.reviewTracks.remove(storedId);
         } else {
             plan.removedLibraryTracks.append(replaced);
         }

@@ -2,6 +2,22 @@
 
 #include <QDir>
 
+#include <algorithm>
+
+namespace {
+
+// Paths compare with "/" separators; on Linux they have no others.
+inline QString normalised(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QDir::fromNativeSeparators(path);
+#else
+    return path;
+#endif
+}
+
+} // namespace
+
 void LibraryIndex::clear()
 {
     *this = LibraryIndex();
@@ -17,10 +33,31 @@ void LibraryIndex::rebuild(const TrackMap &library)
         add(t);
 }
 
+template <typename Entries, typename Value>
+void LibraryIndex::insertSorted(Entries &entries, int trackId, Value value)
+{
+    if (entries.empty() || entries.back().first < trackId) {
+        entries.push_back({trackId, std::move(value)});
+        return;
+    }
+    auto at = std::lower_bound(entries.begin(), entries.end(), trackId,
+                               [](const auto &entry, int id) { return entry.first < id; });
+    entries.insert(at, {trackId, std::move(value)});
+}
+
+template <typename Entries>
+void LibraryIndex::eraseId(Entries &entries, int trackId)
+{
+    auto at = std::lower_bound(entries.begin(), entries.end(), trackId,
+                               [](const auto &entry, int id) { return entry.first < id; });
+    if (at != entries.end() && at->first == trackId)
+        entries.erase(at);
+}
+
 void LibraryIndex::addTo(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key, int trackId,
                          int kindId)
 {
-    byName[key].insert(trackId, kindId);
+    insertSorted(byName[key], trackId, kindId);
     ++counts[kindId];
 }
 
@@ -29,8 +66,8 @@ void LibraryIndex::removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &c
 {
     auto it = byName.find(key);
     if (it != byName.end()) {
-        it->remove(trackId);
-        if (it->isEmpty())
+        eraseId(*it, trackId);
+        if (it->empty())
             byName.erase(it);
     }
     auto count = counts.find(kindId);
@@ -41,8 +78,8 @@ void LibraryIndex::removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &c
 int LibraryIndex::lookup(const QHash<QString, Ids> &byName, const std::map<int, int> &counts, const QString &key)
 {
     const auto it = byName.constFind(key);
-    if (it != byName.constEnd() && !it->isEmpty())
-        return it->first();
+    if (it != byName.constEnd() && !it->empty())
+        return it->front().second;
     return counts.empty() ? 1 : counts.rbegin()->first + 1;
 }
 
@@ -51,34 +88,38 @@ void LibraryIndex::add(const track &t)
     addTo(artists, artistIds, t.artistName, t.id, t.artist_id);
     addTo(albums, albumIds, t.albumName.toLower(), t.id, t.album_id);
     addTo(playlists, playlistIds, t.playlist, t.id, t.playlist_id);
-    paths[QDir::fromNativeSeparators(t.filepath)].insert(t.id, {t.playlist});
-    ++trackIds[t.id];
+    insertSorted(paths[normalised(t.filepath)], t.id, t.playlist);
+    largestTrackId = std::max(largestTrackId, t.id);
     ++tracks;
 }
 
 void LibraryIndex::remove(const track &t)
 {
-    auto id = trackIds.find(t.id);
-    if (id == trackIds.end())
+    const QString path = normalised(t.filepath);
+    auto it = paths.find(path);
+    if (it == paths.end())
         return;
-    if (--id->second <= 0)
-        trackIds.erase(id);
+    const auto before = it->size();
+    eraseId(*it, t.id);
+    if (it->size() == before)
+        return; // not indexed
+    if (it->empty())
+        paths.erase(it);
     --tracks;
+    if (t.id == largestTrackId) {
+        largestTrackId = 0;
+        for (const PathEntries &entries : std::as_const(paths))
+            for (const auto &entry : entries)
+                largestTrackId = std::max(largestTrackId, entry.first);
+    }
     removeFrom(artists, artistIds, t.artistName, t.id, t.artist_id);
     removeFrom(albums, albumIds, t.albumName.toLower(), t.id, t.album_id);
     removeFrom(playlists, playlistIds, t.playlist, t.id, t.playlist_id);
-    const QString path = QDir::fromNativeSeparators(t.filepath);
-    auto it = paths.find(path);
-    if (it != paths.end()) {
-        it->remove(t.id);
-        if (it->isEmpty())
-            paths.erase(it);
-    }
 }
 
 int LibraryIndex::nextTrackId() const
 {
-    return trackIds.empty() ? 1 : trackIds.rbegin()->first + 1;
+    return largestTrackId + 1;
 }
 
 int LibraryIndex::artistId(const QString &name) const
@@ -100,24 +141,29 @@ int LibraryIndex::trackIdByPath(const QString &path) const
 {
     if (path.isEmpty())
         return 0;
-    const auto it = paths.constFind(QDir::fromNativeSeparators(path));
-    return it == paths.constEnd() || it->isEmpty() ? 0 : it->firstKey();
+    const auto it = paths.constFind(normalised(path));
+    return it == paths.constEnd() || it->empty() ? 0 : it->front().first;
 }
 
 QList<int> LibraryIndex::idsByPath(const QString &path) const
 {
-    const auto it = paths.constFind(QDir::fromNativeSeparators(path));
-    return it == paths.constEnd() ? QList<int>() : it->keys();
+    QList<int> ids;
+    const auto it = paths.constFind(normalised(path));
+    if (it != paths.constEnd()) {
+        for (const auto &entry : *it)
+            ids.append(entry.first);
+    }
+    return ids;
 }
 
 int LibraryIndex::duplicate(const QString &path, int playlistId, const QString &playlist) const
 {
-    const auto it = paths.constFind(QDir::fromNativeSeparators(path));
+    const auto it = paths.constFind(normalised(path));
     if (it == paths.constEnd())
         return 0;
-    for (auto entry = it->constBegin(); entry != it->constEnd(); ++entry) {
-        if (playlistId > 0 ? entry->playlist == playlist : entry->playlist.isEmpty())
-            return entry.key();
+    for (const auto &entry : *it) {
+        if (playlistId > 0 ? entry.second == playlist : entry.second.isEmpty())
+            return entry.first;
     }
     return 0;
 }

@@ -4,8 +4,11 @@
 #include <QHash>
 #include <QMap>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "core/track.h"
 
@@ -46,10 +49,17 @@ public:
     QList<int> idsByPath(const QString &path) const;
 
 private:
-    // Track id -> the kind's id (or, for paths, the track's playlist name).
-    using Ids = QMap<int, int>;
-    struct PathEntry { QString playlist; };
+    // (track id, the kind's id) in ascending track id order: tracks mostly
+    // enter with the largest id, so adding is an append.
+    using Ids = std::vector<std::pair<int, int>>;
+    // (track id, playlist name) of the tracks filed under one path: nearly
+    // always one, kept without a heap allocation.
+    using PathEntries = QVarLengthArray<std::pair<int, QString>, 1>;
 
+    template <typename Entries, typename Value>
+    static void insertSorted(Entries &entries, int trackId, Value value);
+    template <typename Entries>
+    static void eraseId(Entries &entries, int trackId);
     static void addTo(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key, int trackId,
                       int kindId);
     static void removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key,
@@ -59,13 +69,13 @@ private:
     QHash<QString, Ids> artists;
     QHash<QString, Ids> albums;
     QHash<QString, Ids> playlists;
-    QHash<QString, QMap<int, PathEntry>> paths;
+    QHash<QString, PathEntries> paths;
     // How many tracks carry each id of a kind: the largest is the last key.
     std::map<int, int> artistIds;
     std::map<int, int> albumIds;
     std::map<int, int> playlistIds;
-    std::map<int, int> trackIds;
     int tracks = 0;
+    int largestTrackId = 0;  // recounted when the largest leaves
 };
 
 #endif // LIBRARYINDEX_H
