@@ -14,11 +14,15 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
+#include <QThread>
+#include <QThreadPool>
 #include <QTime>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -719,41 +723,111 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     CopyResult result;
     Logging *log = Logging::getInstance();
     ruvoDB db;
+
+    // A few files are copied at once on a pool of the job's own (the job
+    // runs on the global pool and must not wait there for work queued behind
+    // it); their rows are written here, in the list's order, each once its
+    // file is in place, while the next files are being copied.
+    struct Outcome
+    {
+        bool ok = false;
+        int error = 0;
+    };
+    QThreadPool pool;
+    const int window = std::clamp(QThread::idealThreadCount(), 1, 4);
+    pool.setMaxThreadCount(window);
+    struct InFlight
+    {
+        int index;
+        QFuture<Outcome> future;
+    };
+    std::deque<InFlight> inFlight;
+    constexpr int rowBatch = 64;
+    qint64 reserved = 0; // bytes of the copies under way
+    bool stopStarting = false;
+    int next = 0;
     int done = 0;
-    for (const CopyItem &item : items) {
-        if (stop.load())
-            break;
-        // Room on the data folder's volume first: a copy that can't fit is
-        // not begun.
-        const QString folder = QFileInfo(item.target).absolutePath();
-        const qint64 before = availableBytes(folder);
-        if (before >= 0 && before < item.size) {
-            result.diskFull = true;
-            break;
-        }
-        QDir().mkpath(folder);
-        log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
-        ++result.copies;
-        if (copyIntoPlace(item.source, item.target)) {
-            // The row only once the file is in place.
-            if (db.insertDataOne(item.record))
+
+    // Rows go in in small batches, one transaction each: a row per
+    // transaction would cost more than the copy of a small file.
+    QList<int> pendingRows;
+    auto flushRows = [&] {
+        if (pendingRows.isEmpty())
+            return;
+        QList<track> records;
+        records.reserve(pendingRows.size());
+        for (int index : std::as_const(pendingRows))
+            records.append(items.at(index).record);
+        const bool batchStored = db.insertTracks(records);
+        for (int index : std::as_const(pendingRows)) {
+            const CopyItem &item = items.at(index);
+            if (batchStored || db.insertDataOne(item.record))
                 result.copiedTargets.append(item.target);
             else
                 qCWarning(lcAdd) << "the copy is in place but its row could not be written" << item.target;
+        }
+        pendingRows.clear();
+    };
+
+    auto finishOldest = [&] {
+        InFlight oldest = std::move(inFlight.front());
+        inFlight.pop_front();
+        const Outcome outcome = oldest.future.result();
+        const CopyItem &item = items.at(oldest.index);
+        reserved -= item.size;
+        if (outcome.ok) {
+            // The row only once the file is in place.
+            pendingRows.append(oldest.index);
+            if (pendingRows.size() >= rowBatch)
+                flushRows();
         } else {
-            const int error = errno;
-            qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(error);
+            qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(outcome.error);
             result.failedTargets.append(item.target);
-            const qint64 after = availableBytes(folder);
-            if (error == ENOSPC || error == EDQUOT || (after >= 0 && after < item.size)) {
+            const qint64 after = availableBytes(QFileInfo(item.target).absolutePath());
+            if (outcome.error == ENOSPC || outcome.error == EDQUOT || (after >= 0 && after < item.size)) {
                 result.diskFull = true;
-                break;
+                stopStarting = true;
             }
         }
         ++done;
         if (progress)
             progress(done, item.target);
+    };
+
+    while (next < items.size() || !inFlight.empty()) {
+        if (stop.load())
+            stopStarting = true;
+        if (!stopStarting && next < items.size() && int(inFlight.size()) < window) {
+            const CopyItem &item = items.at(next);
+            // Room on the target's volume first (less what the copies under
+            // way will take): a copy that can't fit is not begun.
+            const QString folder = QFileInfo(item.target).absolutePath();
+            const qint64 available = availableBytes(folder);
+            if (available >= 0 && available - reserved < item.size) {
+                result.diskFull = true;
+                stopStarting = true;
+                continue;
+            }
+            log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
+            ++result.copies;
+            reserved += item.size;
+            const QString source = item.source;
+            const QString target = item.target;
+            inFlight.push_back({next, QtConcurrent::run(&pool, [source, target, folder] {
+                                    QDir().mkpath(folder);
+                                    Outcome outcome;
+                                    outcome.ok = copyIntoPlace(source, target);
+                                    outcome.error = outcome.ok ? 0 : errno;
+                                    return outcome;
+                                })});
+            ++next;
+            continue;
+        }
+        if (inFlight.empty())
+            break;
+        finishOldest();
     }
+    flushRows();
 
     if (!result.diskFull && !stop.load()) {
         for (auto it = reviewTracks.cbegin(); it != reviewTracks.cend(); ++it) {

@@ -17,6 +17,8 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <algorithm>
+
 #include "app/libraryadder.h"
 #include "app/manager.h"
 #include "database/database.h"
@@ -104,18 +106,37 @@ void benchCopy(const QString &work)
     }
     const double megabytes = double(files) * content.size() / (1 << 20);
 
-    QElapsedTimer clock;
-    clock.start();
-    QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, work + QStringLiteral("/copy-cp")});
-    const double cpSeconds = clock.nsecsElapsed() / 1e9;
+    QProcess::execute(QStringLiteral("sync"), {});
 
-    std::atomic<bool> stop{false};
-    clock.restart();
-    const auto result = LibraryAdder::CopyPath(items, {}, {}, stop);
-    const double ourSeconds = clock.nsecsElapsed() / 1e9;
+    // Side by side, three times each in turns; the best run of each counts,
+    // so a burst of load on a shared machine hits neither alone.
+    double cpSeconds = 1e9;
+    double ourSeconds = 1e9;
+    int rows = 0;
+    for (int round = 0; round < 3; ++round) {
+        const QString cpTarget = work + QStringLiteral("/copy-cp%1").arg(round);
+        QElapsedTimer clock;
+        clock.start();
+        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, cpTarget});
+        cpSeconds = std::min(cpSeconds, clock.nsecsElapsed() / 1e9);
+        QProcess::execute(QStringLiteral("sync"), {});
+
+        // Fresh album folders each round, as cp gets a fresh folder.
+        QList<LibraryAdder::CopyItem> roundItems = items;
+        for (auto &item : roundItems) {
+            item.target.replace(QStringLiteral("/Bench "), QStringLiteral("/Bench%1 ").arg(round));
+            item.record.filepath = item.target;
+        }
+        std::atomic<bool> stop{false};
+        clock.restart();
+        const auto result = LibraryAdder::CopyPath(roundItems, {}, {}, stop);
+        ourSeconds = std::min(ourSeconds, clock.nsecsElapsed() / 1e9);
+        rows = int(result.copiedTargets.size());
+        QProcess::execute(QStringLiteral("sync"), {});
+    }
     out << "copy: " << files << " files, " << megabytes << " MiB: cp " << megabytes / cpSeconds << " MiB/s ("
-        << cpSeconds << " s), add " << megabytes / ourSeconds << " MiB/s (" << ourSeconds << " s, "
-        << result.copiedTargets.size() << " rows); ratio " << cpSeconds / ourSeconds << "\n";
+        << cpSeconds << " s), add " << megabytes / ourSeconds << " MiB/s (" << ourSeconds << " s, " << rows
+        << " rows); ratio " << cpSeconds / ourSeconds << "\n";
 }
 
 void benchConvert(const QString &work)

@@ -50,6 +50,8 @@ public:
     // it fails.  The WithItrator form stores `path` as the file path.
     bool insertDataOne(track t);
     bool insertDataOneWithItrator(TrackMap::iterator it, QString path);
+    // insertDataOne for each track, all in one transaction: all or none.
+    bool insertTracks(const QList<track> &tracks);
 
     // Deletes the tracks row with this id; false when the statement fails.
     bool DeleteAudio(QSqlDatabase database, int id);
