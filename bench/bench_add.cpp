@@ -159,18 +159,6 @@ void benchConvert(const QString &work)
                                       "-metadata title=Noise -c:a flac {} < '%2'")
                            .arg(nproc, names.fileName())});
 
-    // Reference: the same conversions, one per core.
-    const QString ref = work + QStringLiteral("/ref");
-    QDir().mkpath(ref);
-    QElapsedTimer clock;
-    clock.start();
-    QProcess::execute(QStringLiteral("sh"),
-                      {QStringLiteral("-c"),
-                       QStringLiteral("xargs -P %1 -I{} sh -c 'ffmpeg -v error -y -i \"$1\" -vn -acodec aac -ab 256k "
-                                      "-ar 44100 \"%2/$(basename \"$1\" .flac).m4a\"' _ {} < '%3'")
-                           .arg(nproc, ref, names.fileName())});
-    const double refSeconds = clock.nsecsElapsed() / 1e9;
-
     TrackMap tracks;
     for (int i = 0; i < files; ++i) {
         track t = makeTrack(i + 1, LibraryAdder::GenerateCopyPath(QStringLiteral("Bench"), list[i]),
@@ -185,12 +173,37 @@ void benchConvert(const QString &work)
     detail.system.audioExtension = QStringLiteral("m4a");
     detail.system.audioCodecs = {{QStringLiteral("aac"), QStringLiteral("m4a"), QString()},
                                  {QStringLiteral("mp3"), QStringLiteral("mp3"), QString()}};
-    ffmpeghandler converter;
-    clock.restart();
-    const QList<track> converted = converter.TranscodeOnOK(tracks, detail);
-    const double ourSeconds = clock.nsecsElapsed() / 1e9;
+
+    // Reference: the same conversions, one per core.  Reference and library
+    // job run in turns (reference, job, job, reference); the better run of
+    // each counts.
+    const QString ref = work + QStringLiteral("/ref");
+    QDir().mkpath(ref);
+    double refSeconds = 1e9;
+    double ourSeconds = 1e9;
+    int stored = 0;
+    for (int run = 0; run < 4; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        if (run == 0 || run == 3) {
+            QProcess::execute(
+                QStringLiteral("sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("xargs -P %1 -I{} sh -c 'ffmpeg -v error -y -i \"$1\" -vn -acodec aac -ab 256k "
+                                "-ar 44100 \"%2/$(basename \"$1\" .flac).m4a\"' _ {} < '%3'")
+                     .arg(nproc, ref, names.fileName())});
+            refSeconds = std::min(refSeconds, clock.nsecsElapsed() / 1e9);
+        } else {
+            // Nothing in the cache: every file is converted.
+            QDir(ffmpeghandler::cacheFolder()).removeRecursively();
+            ffmpeghandler converter;
+            clock.restart();
+            stored = int(converter.TranscodeOnOK(tracks, detail).size());
+            ourSeconds = std::min(ourSeconds, clock.nsecsElapsed() / 1e9);
+        }
+    }
     out << "convert: " << files << " FLAC of 30 s on " << nproc << " cores: xargs -P " << refSeconds
-        << " s, library job " << ourSeconds << " s (" << converted.size() << " stored); ratio "
+        << " s, library job " << ourSeconds << " s (" << stored << " stored); ratio "
         << ourSeconds / refSeconds << "\n";
 }
 
