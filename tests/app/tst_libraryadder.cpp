@@ -36,6 +36,9 @@ private slots:
     void fullTmpfsVolume();
     void killedCopyLeavesNoRowForAnIncompleteFile();
     void addMp3AndFlacAlbumsEndToEnd();
+    void converterOutcomes_data();
+    void converterOutcomes();
+    void lookupResults();
 
 private:
     QTemporaryDir dir;
@@ -436,6 +439,58 @@ void TestLibraryAdder::addMp3AndFlacAlbumsEndToEnd()
                 QFile::remove(libFolder() + "/Unknown Album/" + QLatin1String(mp3));
         }
     }
+}
+
+void TestLibraryAdder::converterOutcomes_data()
+{
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<bool>("inLibrary");
+    QTest::addColumn<bool>("inReview");
+    QTest::addRow("no codec could convert it: neither stored nor copied") << 1 << false << false;
+    QTest::addRow("cached conversion: kept for the merge") << 2 << true << false;
+    QTest::addRow("converted now: the merge brings it back") << 3 << false << true;
+    QTest::addRow("another flag changes nothing") << 7 << true << true;
+}
+
+void TestLibraryAdder::converterOutcomes()
+{
+    QFETCH(int, flag);
+    manager controller;
+    const track t = parse("4|L/A/a.mp3|A|128");
+    controller.libraryTracks.insert(4, t);
+    controller.reviewTracks.insert(4, t);
+    controller.slRemoveFileAudio(t.filepath, 4, flag);
+    QTEST(controller.libraryTracks.contains(4), "inLibrary");
+    QTEST(controller.reviewTracks.contains(4), "inReview");
+    // A 16-bit key would wrap this id onto another track.
+    controller.slRemoveFileAudio(t.filepath, 4 + 65536, 1);
+    QTEST(controller.libraryTracks.contains(4), "inLibrary");
+}
+
+void TestLibraryAdder::lookupResults()
+{
+    QVERIFY(testkit::openLibrary());
+    manager controller;
+    controller.libraryTracks = mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192"});
+    controller.reviewTracks = mapOf({"2|/m/b.mp3|Other|192"});
+    controller.progressTotal = 1;
+    track result = controller.libraryTracks.value(2);
+    result.albumName = "Found Album";
+    result.trackname = "Found";
+    controller.updateMainObjectMgr(result);
+    // An album no track carries: the largest album id + 1.
+    QCOMPARE(controller.libraryTracks.value(2).album_id, 103);
+    QCOMPARE(controller.libraryTracks.value(2).trackname, QStringLiteral("Found"));
+    QVERIFY(controller.reviewTracks.isEmpty());
+    QVERIFY(controller.checkedAlbumIds.contains(103) && controller.checkedTrackIds.contains(2));
+    QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {"/m/b.mp3"}).toInt(), 1);
+    // The end mark resets the lookup's progress.
+    QSignalSpy progress(&controller, &manager::updateProgress);
+    track end;
+    end.id = -1;
+    controller.updateMainObjectMgr(end);
+    QCOMPARE(controller.progressTotal, 0);
+    QVERIFY(!progress.isEmpty());
 }
 
 // The child of killedCopyLeavesNoRowForAnIncompleteFile: copies the files of
