@@ -23,8 +23,8 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <limits>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,10 +97,7 @@ QString messageText(int number)
 
 } // namespace
 
-LibraryAdder::LibraryAdder(manager &controller)
-    : mgr(controller)
-{
-}
+LibraryAdder::LibraryAdder(manager &controller) : mgr(controller) {}
 
 LibraryAdder::~LibraryAdder()
 {
@@ -167,12 +164,23 @@ TrackMap LibraryAdder::chooseTracks(const TrackMap &browserTracks, const QList<i
             continue;
         bool take = false;
         switch (mediaTypeFilter) {
-        case 0: take = !t.isPodcast && !t.isAudiobook && t.playlist.isEmpty() && !t.isVideo; break;
-        case 1: take = !t.isPodcast && !t.isAudiobook && !t.playlist.isEmpty() && !t.isVideo; break;
-        case 2: take = t.isPodcast && !t.isAudiobook && t.playlist.isEmpty() && !t.isVideo; break;
-        case 3: take = t.isAudiobook && !t.isPodcast && t.playlist.isEmpty() && !t.isVideo; break;
-        case 4: take = t.isVideo; break;
-        default: break;
+        case 0:
+            take = !t.isPodcast && !t.isAudiobook && t.playlist.isEmpty() && !t.isVideo;
+            break;
+        case 1:
+            take = !t.isPodcast && !t.isAudiobook && !t.playlist.isEmpty() && !t.isVideo;
+            break;
+        case 2:
+            take = t.isPodcast && !t.isAudiobook && t.playlist.isEmpty() && !t.isVideo;
+            break;
+        case 3:
+            take = t.isAudiobook && !t.isPodcast && t.playlist.isEmpty() && !t.isVideo;
+            break;
+        case 4:
+            take = t.isVideo;
+            break;
+        default:
+            break;
         }
         if (take)
             chosen.insert(it.key(), t);
@@ -217,15 +225,15 @@ void LibraryAdder::collectSearchDialogValues()
                     appendOnce(ids, row->property("albumid").toInt());
         }
     } else {
-        const QList<QObject *> &details = mgr.browserView == 1 ? rows.artistDetails
+        const QList<QObject *> &details = mgr.browserView == 1   ? rows.artistDetails
                                           : mgr.browserView == 2 ? rows.trackDetails
                                                                  : rows.albumDetails;
         for (const QObject *row : details)
             if (counts(row))
                 appendOnce(mgr.checkedTrackIds, row->property("trackid").toInt());
     }
-    mgr.chosenTracks = chooseTracks(mgr.browserTracks, mgr.checkedArtistIds, mgr.checkedAlbumIds,
-                                    mgr.checkedTrackIds, mgr.mediaTypeFilter);
+    mgr.chosenTracks = chooseTracks(mgr.browserTracks, mgr.checkedArtistIds, mgr.checkedAlbumIds, mgr.checkedTrackIds,
+                                    mgr.mediaTypeFilter);
 }
 
 // ---- Plan -------------------------------------------------------------------
@@ -245,8 +253,8 @@ QString LibraryAdder::GenerateCopyPath(const QString &album, const QString &path
     if (folder.isEmpty())
         folder = unknownAlbum;
     const QString fileName = QFileInfo(QDir::fromNativeSeparators(path)).fileName();
-    return QDir::fromNativeSeparators(ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/')
-                                      + fileName);
+    return QDir::fromNativeSeparators(ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/') +
+                                      fileName);
 }
 
 track LibraryAdder::setTrackMap(track &tmpTrack, const track &chosen, int trkID, int artID, int albID, int pltID)
@@ -374,8 +382,8 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
         }
 
         track &storedTrack = stored(storedId);
-        if (chosen.playlist.isEmpty() && storedTrack.cover.contains(noArtworkName)
-            && !chosen.cover.contains(noArtworkName)) {
+        if (chosen.playlist.isEmpty() && storedTrack.cover.contains(noArtworkName) &&
+            !chosen.cover.contains(noArtworkName)) {
             storedTrack.cover = chosen.cover;
             plan.coverUpdates.append({storedId, chosen.cover});
             if (addedAt.contains(storedId))
@@ -485,8 +493,8 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     if (index.size() != mgr.libraryTracks.size())
         index.rebuild(mgr.libraryTracks); // the library changed while the plan was made
     optimisationVideoRows = plan.videoRows;
-    qCDebug(lcAdd) << "ids and duplicates of" << plan.chosenTracks.size() << "tracks took"
-                   << plan.lookupNs / 1000000.0 << "ms";
+    qCDebug(lcAdd) << "ids and duplicates of" << plan.chosenTracks.size() << "tracks took" << plan.lookupNs / 1000000.0
+                   << "ms";
 
     if (mgr.processingTracks.isEmpty()) {
         emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
@@ -495,6 +503,12 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     }
     if (mgr.mediaTypeFilter == 4) {
         startVideoOptimisation();
+        return;
+    }
+    if (isStopCopy) {
+        // Cancelled while planning: nothing is converted or copied, and the
+        // completion takes out what has no file.
+        startCopy();
         return;
     }
 
@@ -522,8 +536,7 @@ void LibraryAdder::startVideoOptimisation()
     // The video optimisation takes over from here with processingTracks and
     // videoRows(); until it exists the videos stop at this point.
     Logging::getInstance()->WriteLog(
-        QStringLiteral("Video optimisation is not available: %1 video(s) not added")
-            .arg(mgr.processingTracks.size()),
+        QStringLiteral("Video optimisation is not available: %1 video(s) not added").arg(mgr.processingTracks.size()),
         QString());
     emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
 }
@@ -631,18 +644,17 @@ void LibraryAdder::startCopy()
             },
             Qt::QueuedConnection);
     };
-    copyJob.start(
-        [items, review, addedPaths, progress](const std::atomic<bool> &stop) {
-            return CopyPath(items, review, addedPaths, stop, progress);
-        },
-        [this](CopyResult result) { Copyfinished(std::move(result)); });
+    copyJob.start([items, review, addedPaths, progress](
+                      const std::atomic<bool> &stop) { return CopyPath(items, review, addedPaths, stop, progress); },
+                  [this](CopyResult result) { Copyfinished(std::move(result)); });
 }
 
 bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
 {
     const QFileInfo targetInfo(target);
-    const QString partial = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
-        + QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    const QString partial =
+        targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
+        QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QByteArray sourceName = QFile::encodeName(source);
     const QByteArray partialName = QFile::encodeName(partial);
 
@@ -670,8 +682,8 @@ bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
         ssize_t n = -1;
         if (kernelCopy) {
             n = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, 1 << 30)), 0);
-            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
-                && left == info.st_size) {
+            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) &&
+                left == info.st_size) {
                 kernelCopy = false; // not between these file systems: plain reads and writes
                 continue;
             }
@@ -715,8 +727,7 @@ bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
 }
 
 LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
-                                                const QMap<int, QString> &addedPaths,
-                                                const std::atomic<bool> &stop,
+                                                const QMap<int, QString> &addedPaths, const std::atomic<bool> &stop,
                                                 const std::function<void(int, const QString &)> &progress)
 {
     qDebug() << "CopyPath";
@@ -987,8 +998,8 @@ QString LibraryAdder::createCopy(const QString &album, const QString &path)
     QString folder = album;
     folder.remove(folderChars);
     folder.remove(QLatin1Char('"'));
-    const QString target = ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/')
-        + QFileInfo(path).fileName();
+    const QString target =
+        ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/') + QFileInfo(path).fileName();
     QDir().mkpath(QFileInfo(target).absolutePath());
     if (!QFileInfo::exists(target) && !copyIntoPlace(path, target))
         return QStringLiteral("False");

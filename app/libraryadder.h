@@ -57,7 +57,7 @@ public:
     struct VideoRow
     {
         int trackid = 0;
-        int duration = 0;  // whole seconds
+        int duration = 0; // whole seconds
         QString trackname;
     };
 
@@ -70,23 +70,23 @@ public:
         QList<int> checkedAlbumIds;
         QList<int> checkedTrackIds;
         QList<int> checkedPlaylistIds;
-        QList<track> removedLibraryTracks;     // replaced by a better copy
+        QList<track> removedLibraryTracks;       // replaced by a better copy
         QList<QPair<int, QString>> coverUpdates; // library id -> cover taken over
-        QList<track> addedLibraryTracks;       // in the order they were added
+        QList<track> addedLibraryTracks;         // in the order they were added
         TrackMap reviewTracks;
         TrackMap processingTracks;
         QList<VideoRow> videoRows;
-        QStringList copyTargets;               // each target once, in add order
-        QHash<QString, int> copyOwners;        // target -> chosen key whose file goes there
-        QHash<QString, int> targetTrackIds;    // target -> library id of the track stored there
-        LibraryIndex index;                    // the library after the plan
-        qint64 lookupNs = 0;                   // time spent on ids and duplicates
+        QStringList copyTargets;            // each target once, in add order
+        QHash<QString, int> copyOwners;     // target -> chosen key whose file goes there
+        QHash<QString, int> targetTrackIds; // target -> library id of the track stored there
+        LibraryIndex index;                 // the library after the plan
+        qint64 lookupNs = 0;                // time spent on ids and duplicates
     };
 
     // One copy of the copy job.
     struct CopyItem
     {
-        track record;      // stored with filepath = target
+        track record; // stored with filepath = target
         QString source;
         QString target;
         qint64 size = 0;
@@ -99,7 +99,7 @@ public:
         QStringList copiedTargets;
         QStringList failedTargets;
         TrackMap lookupTracks;
-        QList<int> missingIds;   // tracks of this add whose file is not there
+        QList<int> missingIds; // tracks of this add whose file is not there
     };
 
     explicit LibraryAdder(manager &controller);
@@ -136,8 +136,8 @@ public:
     // The add loop over copies.
     static AddPlan addToMainObjectthread(PlanInput input, const std::atomic<bool> &stop);
     // The tracks of `browserTracks` the check lists and the category choose.
-    static TrackMap chooseTracks(const TrackMap &browserTracks, const QList<int> &artistIds,
-                                 const QList<int> &albumIds, const QList<int> &trackIds, int mediaTypeFilter);
+    static TrackMap chooseTracks(const TrackMap &browserTracks, const QList<int> &artistIds, const QList<int> &albumIds,
+                                 const QList<int> &trackIds, int mediaTypeFilter);
     static QString cleanAlbumName(const QString &album);
     static QString GenerateCopyPath(const QString &album, const QString &path);
     static track setTrackMap(track &tmpTrack, const track &chosen, int trkID, int artID, int albID, int pltID);
@@ -184,7 +184,7 @@ private:
     QStringList copypathList;
     QHash<QString, int> copyOwners;
     QHash<QString, int> targetTrackIds;
-    QHash<QString, track> replacedTracks;   // target -> the stored track a better copy replaces
+    QHash<QString, track> replacedTracks; // target -> the stored track a better copy replaces
     QList<int> addedIds;
     QList<VideoRow> optimisationVideoRows;
     int doneCount = 0;

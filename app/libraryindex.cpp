@@ -33,8 +33,7 @@ void LibraryIndex::rebuild(const TrackMap &library)
         add(t);
 }
 
-template <typename Entries, typename Value>
-void LibraryIndex::insertSorted(Entries &entries, int trackId, Value value)
+template <typename Entries, typename Value> void LibraryIndex::insertSorted(Entries &entries, int trackId, Value value)
 {
     if (entries.empty() || entries.back().first < trackId) {
         entries.push_back({trackId, std::move(value)});
@@ -45,8 +44,7 @@ void LibraryIndex::insertSorted(Entries &entries, int trackId, Value value)
     entries.insert(at, {trackId, std::move(value)});
 }
 
-template <typename Entries>
-void LibraryIndex::eraseId(Entries &entries, int trackId)
+template <typename Entries> void LibraryIndex::eraseId(Entries &entries, int trackId)
 {
     auto at = std::lower_bound(entries.begin(), entries.end(), trackId,
                                [](const auto &entry, int id) { return entry.first < id; });
@@ -61,8 +59,8 @@ void LibraryIndex::addTo(QHash<QString, Ids> &byName, std::map<int, int> &counts
     ++counts[kindId];
 }
 
-void LibraryIndex::removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key,
-                              int trackId, int kindId)
+void LibraryIndex::removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key, int trackId,
+                              int kindId)
 {
     auto it = byName.find(key);
     if (it != byName.end()) {

@@ -56,14 +56,12 @@ private:
     // always one, kept without a heap allocation.
     using PathEntries = QVarLengthArray<std::pair<int, QString>, 1>;
 
-    template <typename Entries, typename Value>
-    static void insertSorted(Entries &entries, int trackId, Value value);
-    template <typename Entries>
-    static void eraseId(Entries &entries, int trackId);
+    template <typename Entries, typename Value> static void insertSorted(Entries &entries, int trackId, Value value);
+    template <typename Entries> static void eraseId(Entries &entries, int trackId);
     static void addTo(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key, int trackId,
                       int kindId);
-    static void removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key,
-                           int trackId, int kindId);
+    static void removeFrom(QHash<QString, Ids> &byName, std::map<int, int> &counts, const QString &key, int trackId,
+                           int kindId);
     static int lookup(const QHash<QString, Ids> &byName, const std::map<int, int> &counts, const QString &key);
 
     QHash<QString, Ids> artists;
@@ -75,7 +73,7 @@ private:
     std::map<int, int> albumIds;
     std::map<int, int> playlistIds;
     int tracks = 0;
-    int largestTrackId = 0;  // recounted when the largest leaves
+    int largestTrackId = 0; // recounted when the largest leaves
 };
 
 #endif // LIBRARYINDEX_H

@@ -79,9 +79,9 @@ void benchPlan()
     clock.start();
     const auto plan = LibraryAdder::addToMainObjectthread(input, stop);
     const qint64 wall = clock.nsecsElapsed();
-    out << "plan: 1000 chosen into 20000: ids and duplicates " << plan.lookupNs / 1e6 << " ms (worker "
-        << wall / 1e6 << " ms); added " << plan.addedLibraryTracks.size() << ", replaced "
-        << plan.removedLibraryTracks.size() << "\n";
+    out << "plan: 1000 chosen into 20000: ids and duplicates " << plan.lookupNs / 1e6 << " ms (worker " << wall / 1e6
+        << " ms); added " << plan.addedLibraryTracks.size() << ", replaced " << plan.removedLibraryTracks.size()
+        << "\n";
 }
 
 void benchCopy(const QString &work)
@@ -153,11 +153,11 @@ void benchConvert(const QString &work)
     names.write(list.join('\n').toUtf8() + '\n');
     names.close();
     const QString nproc = QString::number(QThread::idealThreadCount());
-    QProcess::execute(QStringLiteral("sh"),
-                      {QStringLiteral("-c"),
-                       QStringLiteral("xargs -P %1 -I{} ffmpeg -v error -y -f lavfi -i anoisesrc=d=30:a=0.3 "
-                                      "-metadata title=Noise -c:a flac {} < '%2'")
-                           .arg(nproc, names.fileName())});
+    QProcess::execute(
+        QStringLiteral("sh"),
+        {QStringLiteral("-c"), QStringLiteral("xargs -P %1 -I{} ffmpeg -v error -y -f lavfi -i anoisesrc=d=30:a=0.3 "
+                                              "-metadata title=Noise -c:a flac {} < '%2'")
+                                   .arg(nproc, names.fileName())});
 
     TrackMap tracks;
     for (int i = 0; i < files; ++i) {
@@ -203,8 +203,8 @@ void benchConvert(const QString &work)
         }
     }
     out << "convert: " << files << " FLAC of 30 s on " << nproc << " cores: xargs -P " << refSeconds
-        << " s, library job " << ourSeconds << " s (" << stored << " stored); ratio "
-        << ourSeconds / refSeconds << "\n";
+        << " s, library job " << ourSeconds << " s (" << stored << " stored); ratio " << ourSeconds / refSeconds
+        << "\n";
 }
 
 } // namespace

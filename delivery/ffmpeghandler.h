@@ -61,9 +61,9 @@ public:
     struct Conversion
     {
         Outcome outcome = Failed;
-        QString outputPath;   // the converted file (Converted, AlreadyConverted)
-        QString codecName;    // codec of the output ("mp3", "aac", ...)
-        int attempts = 0;     // ffmpeg runs made
+        QString outputPath; // the converted file (Converted, AlreadyConverted)
+        QString codecName;  // codec of the output ("mp3", "aac", ...)
+        int attempts = 0;   // ffmpeg runs made
     };
 
     explicit ffmpeghandler(QObject *parent = nullptr);

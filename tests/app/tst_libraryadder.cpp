@@ -111,23 +111,22 @@ void TestLibraryAdder::plan_data()
     QTest::addColumn<QStringList>("library");
     QTest::addColumn<QStringList>("chosen");
     QTest::addColumn<int>("filter");
-    QTest::addColumn<QStringList>("expected");    // the library afterwards
+    QTest::addColumn<QStringList>("expected"); // the library afterwards
     QTest::addColumn<QList<int>>("processing");
-    QTest::addColumn<int>("copies");              // targets to copy
+    QTest::addColumn<int>("copies"); // targets to copy
     QTest::addColumn<QList<int>>("checkedTracks");
 
     QTest::addRow("an empty library gives id 1") << QStringList() << QStringList{"5|/src/a.mp3|A|192"} << 0
-                                                 << QStringList{"1:L/A/a.mp3:"} << QList<int>{1} << 1
-                                                 << QList<int>{1};
+                                                 << QStringList{"1:L/A/a.mp3:"} << QList<int>{1} << 1 << QList<int>{1};
     QTest::addRow("a file already in the library is skipped, its new id still ticked")
-        << QStringList{"1|/src/a.mp3|A|192"} << QStringList{"5|/src/a.mp3|A|192"} << 0
-        << QStringList{"1:/src/a.mp3:"} << QList<int>() << 0 << QList<int>{2};
+        << QStringList{"1|/src/a.mp3|A|192"} << QStringList{"5|/src/a.mp3|A|192"} << 0 << QStringList{"1:/src/a.mp3:"}
+        << QList<int>() << 0 << QList<int>{2};
     QTest::addRow("a higher bit rate at the same target replaces")
-        << QStringList{"1|L/A/a.mp3|A|128"} << QStringList{"5|/new/a.mp3|A|320"} << 0
-        << QStringList{"2:L/A/a.mp3:"} << QList<int>{2} << 1 << QList<int>{2};
+        << QStringList{"1|L/A/a.mp3|A|128"} << QStringList{"5|/new/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
+        << QList<int>{2} << 1 << QList<int>{2};
     QTest::addRow("an equal bit rate never replaces")
-        << QStringList{"1|L/A/a.mp3|A|192"} << QStringList{"5|/new/a.mp3|A|192"} << 0
-        << QStringList{"1:L/A/a.mp3:"} << QList<int>() << 0 << QList<int>{2};
+        << QStringList{"1|L/A/a.mp3|A|192"} << QStringList{"5|/new/a.mp3|A|192"} << 0 << QStringList{"1:L/A/a.mp3:"}
+        << QList<int>() << 0 << QList<int>{2};
     QTest::addRow("the placeholder cover is taken over by a skipped track")
         << QStringList{"1|L/A/a.mp3|A|320|qrc:/no_artwork.png"} << QStringList{"5|/new/a.mp3|A|128|/c.jpg"} << 0
         << QStringList{"1:L/A/a.mp3:/c.jpg"} << QList<int>() << 0 << QList<int>{2};
@@ -135,8 +134,8 @@ void TestLibraryAdder::plan_data()
         << QStringList() << QStringList{"5|/src/a.mp3| ?.: |192"} << 0 << QStringList{"1:L/Unknown Album/a.mp3:"}
         << QList<int>{1} << 1 << QList<int>{1};
     QTest::addRow("two chosen with one target: the better stays and is copied once")
-        << QStringList() << QStringList{"1|/x/a.mp3|A|128", "2|/y/a.mp3|A|320"} << 0
-        << QStringList{"2:L/A/a.mp3:"} << QList<int>{2} << 1 << QList<int>{1, 2};
+        << QStringList() << QStringList{"1|/x/a.mp3|A|128", "2|/y/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
+        << QList<int>{2} << 1 << QList<int>{1, 2};
     QTest::addRow("videos get processing ids and stay out of the library")
         << QStringList{"9|/m/z.mp3|Z|128"} << QStringList{"7|/v/a.mp4|A|500|||v", "8|/v/b.mp4|B|500|||v"} << 4
         << QStringList{"9:/m/z.mp3:"} << QList<int>{1, 2} << 0 << QList<int>{10, 8};
@@ -219,10 +218,10 @@ void TestLibraryAdder::indexAnswersLikeTheWalk()
 
 void TestLibraryAdder::copy_data()
 {
-    QTest::addColumn<qint64>("available");   // -1: the volume as it is
+    QTest::addColumn<qint64>("available"); // -1: the volume as it is
     QTest::addColumn<bool>("missingSource");
     QTest::addColumn<bool>("stopAfterFirst");
-    QTest::addColumn<int>("stored");   // -1: some, not all
+    QTest::addColumn<int>("stored"); // -1: some, not all
     QTest::addColumn<bool>("diskFull");
     QTest::addRow("each file copied, then its row") << qint64(-1) << false << false << 12 << false;
     QTest::addRow("a volume without room stops before the copy") << qint64(1000) << false << false << 0 << true;
@@ -343,7 +342,7 @@ void TestLibraryAdder::killedCopyLeavesNoRowForAnIncompleteFile()
     child.setProcessEnvironment(env); // the same (isolated) home as this test
     child.start(QCoreApplication::applicationFilePath(), {"--copy-child", dir.filePath("kill")});
     QVERIFY(child.waitForStarted());
-    QVERIFY(child.waitForReadyRead(20000));  // "copying" once under way
+    QVERIFY(child.waitForReadyRead(20000)); // "copying" once under way
     QTest::qWait(60);
     child.kill();
     child.waitForFinished();
@@ -426,9 +425,9 @@ void TestLibraryAdder::addMp3AndFlacAlbumsEndToEnd()
             places << QString(t.filepath).replace(libFolder() + '/', "L/");
         }
         places.sort();
-        QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a",
-                                      "L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3",
-                                      "L/Unknown Album/1.mp3"}));
+        QCOMPARE(places,
+                 (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a", "L/Transcoded Media/Flac Album/Song 3.m4a",
+                              "L/Unknown Album/0.mp3", "L/Unknown Album/1.mp3"}));
         QCOMPARE(lookup.size(), 1); // the track with missing data goes on to the lookup
         QCOMPARE(controller.lookupTracks.size(), 1);
         // A reload shows them all again.
