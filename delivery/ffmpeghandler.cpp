@@ -56,7 +56,10 @@ TagLib::String toTString(const QString &text)
 
 } // namespace
 
-ffmpeghandler::ffmpeghandler(QObject *parent) : QObject(parent) {}
+ffmpeghandler::ffmpeghandler(QObject *parent)
+    : QObject(parent)
+{
+}
 
 ffmpeghandler::~ffmpeghandler() = default;
 
@@ -162,7 +165,8 @@ QString ffmpeghandler::cacheFileName(const track &t)
     static const QRegularExpression fileChars(QStringLiteral("[!/\\:#*?<>|+.]"));
     QString name = removeChars(t.trackname, fileChars);
     if (name.isEmpty()) // a title-less track must not become a hidden ".mp3"
-        name = removeChars(QFileInfo(t.sourcePath.isEmpty() ? t.filepath : t.sourcePath).completeBaseName(), fileChars);
+        name = removeChars(QFileInfo(t.sourcePath.isEmpty() ? t.filepath : t.sourcePath).completeBaseName(),
+                           fileChars);
     return name.isEmpty() ? QStringLiteral("Unknown Song") : name;
 }
 
@@ -177,11 +181,11 @@ QString ffmpeghandler::cacheTarget(const track &t)
 }
 
 ffmpeghandler::Encoding ffmpeghandler::encodingFor(const QString &codecName, const QString &extension,
-                                                   const QString &sourcePath)
+                                                    const QString &sourcePath)
 {
     const QString lower = sourcePath.toLower();
-    if (lower.endsWith(QLatin1String(".avi")) || lower.endsWith(QLatin1String(".ogg")) ||
-        lower.endsWith(QLatin1String(".mp4")))
+    if (lower.endsWith(QLatin1String(".avi")) || lower.endsWith(QLatin1String(".ogg"))
+        || lower.endsWith(QLatin1String(".mp4")))
         return {QStringLiteral("libmp3lame"), QStringLiteral("mp3"), QStringLiteral("mp3")};
 
     const QString name = codecName.toLower();
@@ -196,16 +200,8 @@ ffmpeghandler::Encoding ffmpeghandler::encodingFor(const QString &codecName, con
 
 QStringList ffmpeghandler::conversionArguments(const QString &source, const QString &encoder, const QString &output)
 {
-    return {QStringLiteral("-y"),
-            QStringLiteral("-i"),
-            source,
-            QStringLiteral("-vn"),
-            QStringLiteral("-acodec"),
-            encoder,
-            QStringLiteral("-ab"),
-            bitrateKbps + QLatin1Char('k'),
-            QStringLiteral("-ar"),
-            sampleRateHz,
+    return {QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-vn"), QStringLiteral("-acodec"),
+            encoder, QStringLiteral("-ab"), bitrateKbps + QLatin1Char('k'), QStringLiteral("-ar"), sampleRateHz,
             output};
 }
 
@@ -221,8 +217,8 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
         qCWarning(lcConverter) << "cannot create" << targetInfo.absolutePath();
         return conversion;
     }
-    const int timeoutMs = conversionBaseTimeoutMs +
-                          int(qMin<qint64>(4 * QFileInfo(source).size() / 1024, 3600000)); // ~4 ms per KiB, bounded
+    const int timeoutMs = conversionBaseTimeoutMs
+        + int(qMin<qint64>(4 * QFileInfo(source).size() / 1024, 3600000)); // ~4 ms per KiB, bounded
 
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setStopFlag(&diskfull);
@@ -246,10 +242,9 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
         // A hidden partial file of the same extension (ffmpeg picks the
         // container from it), unique per run so that parallel files with one
         // title never write into each other.
-        const QString partial =
-            targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
-            QStringLiteral(".%1.part.").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0')) +
-            encoding.extension;
+        const QString partial = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
+            + QStringLiteral(".%1.part.").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+            + encoding.extension;
         ++conversion.attempts;
         const ExternalProgram::Result run =
             ffmpeg.run(conversionArguments(source, encoding.encoder, partial), timeoutMs);
@@ -273,8 +268,8 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
             conversion.outcome = Stopped;
             return conversion;
         }
-        qCDebug(lcConverter) << "attempt with" << encoding.encoder << "failed for" << source << "exit" << run.exitCode
-                             << (run.started ? "" : "(not started)");
+        qCDebug(lcConverter) << "attempt with" << encoding.encoder << "failed for" << source << "exit"
+                             << run.exitCode << (run.started ? "" : "(not started)");
     }
     conversion.outcome = Failed;
     return conversion;
@@ -349,8 +344,8 @@ void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) cons
     if (!work.convert)
         return;
     Logging::getInstance()->WriteLog(QStringLiteral("Transcoding File..") + work.record.sourcePath, QString());
-    work.result =
-        convert(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension, lstCodecDetail);
+    work.result = convert(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension,
+                          lstCodecDetail);
 }
 
 QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail)
@@ -392,7 +387,8 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
     }
     pool.waitForDone();
 
-    Logging::getInstance()->WriteLog(QString::number(attempted) + QStringLiteral(" File Transcoding Done"), QString());
+    Logging::getInstance()->WriteLog(QString::number(attempted) + QStringLiteral(" File Transcoding Done"),
+                                     QString());
     return transcodedTracks;
 }
 
@@ -436,6 +432,7 @@ void ffmpeghandler::OnProcessOutputReadyUpdatePath()
     }
     transcodedTracks.append(workingTrack);
     emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
-    Logging::getInstance()->WriteLog(
-        QStringLiteral("Transcoded File.. ") + QDir::fromNativeSeparators(lastConversion.outputPath), QString());
+    Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
+                                         + QDir::fromNativeSeparators(lastConversion.outputPath),
+                                     QString());
 }
