@@ -61,8 +61,9 @@ void TestFfmpegHandler::codecList_data()
     QTest::addColumn<QString>("system");
     QTest::addColumn<QStringList>("expected");
     QTest::addRow("mp3 first, one entry per extension, table order")
-        << "System B" << QStringList{"mp3/mp3",   "mp3/mp3",   "wmav1/wma",  "wmav1/asf",
-                                     "wmav2/wma", "wmav2/asf", "wmapro/wma", "wmavoice/wma"};
+        << "System B"
+        << QStringList{"mp3/mp3", "mp3/mp3", "wmav1/wma", "wmav1/asf", "wmav2/wma", "wmav2/asf", "wmapro/wma",
+                       "wmavoice/wma"};
     QTest::addRow("unknown system plays mp3 alone") << "No Such System" << QStringList{"mp3/mp3"};
 }
 
@@ -77,8 +78,8 @@ void TestFfmpegHandler::codecList()
     profile.name = system;
     if (system == QLatin1String("System B")) {
         // The chooser's profile of a vehicle with that system.
-        profile.audioCodecs = {{"mp3", "mp3", ""},    {"wmav1", "wma,asf", ""}, {"wmav2", "wma,asf", ""},
-                               {"wmapro", "wma", ""}, {"wmavoice", "wma", ""},  {"", "", ""}};
+        profile.audioCodecs = {{"mp3", "mp3", ""}, {"wmav1", "wma,asf", ""}, {"wmav2", "wma,asf", ""},
+                               {"wmapro", "wma", ""}, {"wmavoice", "wma", ""}, {"", "", ""}};
     }
     QCOMPARE(pairs(ffmpeghandler::codecListFor(profile)), expected);
 }
@@ -112,41 +113,13 @@ void TestFfmpegHandler::encoding_data()
     QTest::addColumn<QString>("encoder");
     QTest::addColumn<QString>("extension");
     QTest::addColumn<QString>("stored");
-    QTest::addRow("aac is the native encoder") << "aac"
-                                               << "a.flac"
-                                               << "aac"
-                                               << "m4a"
-                                               << "aac";
-    QTest::addRow("libfaac maps to aac") << "libfaac"
-                                         << "a.flac"
-                                         << "aac"
-                                         << "m4a"
-                                         << "aac";
-    QTest::addRow("libvo_aacenc maps to aac") << "libvo_aacenc"
-                                              << "a.flac"
-                                              << "aac"
-                                              << "m4a"
-                                              << "aac";
-    QTest::addRow("mp3 is lame") << "MP3"
-                                 << "a.flac"
-                                 << "libmp3lame"
-                                 << "m4a"
-                                 << "mp3";
-    QTest::addRow("other names pass unchanged") << "wmav2"
-                                                << "a.flac"
-                                                << "wmav2"
-                                                << "m4a"
-                                                << "wmav2";
-    QTest::addRow("ogg source always mp3") << "wmav2"
-                                           << "x/A.OGG"
-                                           << "libmp3lame"
-                                           << "mp3"
-                                           << "mp3";
-    QTest::addRow("mp4 source always mp3") << "aac"
-                                           << "x/a.mp4"
-                                           << "libmp3lame"
-                                           << "mp3"
-                                           << "mp3";
+    QTest::addRow("aac is the native encoder") << "aac" << "a.flac" << "aac" << "m4a" << "aac";
+    QTest::addRow("libfaac maps to aac") << "libfaac" << "a.flac" << "aac" << "m4a" << "aac";
+    QTest::addRow("libvo_aacenc maps to aac") << "libvo_aacenc" << "a.flac" << "aac" << "m4a" << "aac";
+    QTest::addRow("mp3 is lame") << "MP3" << "a.flac" << "libmp3lame" << "m4a" << "mp3";
+    QTest::addRow("other names pass unchanged") << "wmav2" << "a.flac" << "wmav2" << "m4a" << "wmav2";
+    QTest::addRow("ogg source always mp3") << "wmav2" << "x/A.OGG" << "libmp3lame" << "mp3" << "mp3";
+    QTest::addRow("mp4 source always mp3") << "aac" << "x/a.mp4" << "libmp3lame" << "mp3" << "mp3";
 }
 
 void TestFfmpegHandler::encoding()
@@ -169,26 +142,11 @@ void TestFfmpegHandler::names_data()
     QTest::addColumn<QString>("album");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("folder");
-    QTest::addRow("reserved characters vanish") << "A/B: Live?"
-                                                << " Best.Of \"Hits\" "
-                                                << "AB Live"
-                                                << "BestOf Hits";
-    QTest::addRow("number sign only in file names") << "#1 Song"
-                                                    << "#1 Album"
-                                                    << "1 Song"
-                                                    << "#1 Album";
-    QTest::addRow("album of dots is Unknown Album") << "Song"
-                                                    << "..."
-                                                    << "Song"
-                                                    << "Unknown Album";
-    QTest::addRow("empty title takes the source's name") << ""
-                                                         << ""
-                                                         << "03 Track"
-                                                         << "Unknown Album";
-    QTest::addRow("unicode stays") << "Ça ira — 東京"
-                                   << "Été"
-                                   << "Ça ira — 東京"
-                                   << "Été";
+    QTest::addRow("reserved characters vanish") << "A/B: Live?" << " Best.Of \"Hits\" " << "AB Live" << "BestOf Hits";
+    QTest::addRow("number sign only in file names") << "#1 Song" << "#1 Album" << "1 Song" << "#1 Album";
+    QTest::addRow("album of dots is Unknown Album") << "Song" << "..." << "Song" << "Unknown Album";
+    QTest::addRow("empty title takes the source's name") << "" << "" << "03 Track" << "Unknown Album";
+    QTest::addRow("unicode stays") << "Ça ira — 東京" << "Été" << "Ça ira — 東京" << "Été";
 }
 
 void TestFfmpegHandler::names()
@@ -214,7 +172,8 @@ void TestFfmpegHandler::fallbackChain_data()
     QTest::addColumn<int>("runs");
     QTest::addRow("first attempt converts") << "" << false << 3 << "wma" << 1;
     QTest::addRow("mp3 fall-back after a failure") << "wmav2" << false << 3 << "mp3" << 2;
-    QTest::addRow("every codec failing is flag 1") << "wmav2 libmp3lame wmav1 wmapro wmavoice" << false << 1 << "" << 9;
+    QTest::addRow("every codec failing is flag 1") << "wmav2 libmp3lame wmav1 wmapro wmavoice" << false << 1 << ""
+                                                   << 9;
     QTest::addRow("output in the cache is flag 2, no run") << "" << true << 2 << "wma" << 0;
 }
 
@@ -227,12 +186,12 @@ void TestFfmpegHandler::fallbackChain()
     const QString work = dir.filePath("chain-" + tag);
     QVERIFY(QDir().mkpath(work));
     const QString log = work + "/runs.log";
-    const QString fake =
-        testkit::MediaKit::fakeTool(work, "ffmpeg",
-                                    QStringLiteral("echo \"$6\" >> '%1'\n"
-                                                   "for f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done\n"
-                                                   "eval last=\\${$#}; echo converted > \"$last\"")
-                                        .arg(log, failing));
+    const QString fake = testkit::MediaKit::fakeTool(
+        work, "ffmpeg",
+        QStringLiteral("echo \"$6\" >> '%1'\n"
+                       "for f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done\n"
+                       "eval last=\\${$#}; echo converted > \"$last\"")
+            .arg(log, failing));
     ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, fake);
     const QString source = work + "/song.flac";
     QVERIFY(testkit::touch(source));
