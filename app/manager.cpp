@@ -31,6 +31,7 @@
 #include "app/backgroundjob.h"
 #include <QtConcurrent>
 
+#include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/mediabrowser.h"
 #include "app/rowselection.h"
@@ -45,7 +46,10 @@
 #include "delivery/drive.h"
 #include "lookup/apimanager.h"
 
-manager::manager() = default;
+manager::manager()
+    : libraryAdder(std::make_unique<LibraryAdder>(*this))
+{
+}
 
 // ---- Quality classes ------------------------------------------------------
 
@@ -868,7 +872,8 @@ QVariant rows(const QMap<QString, QObject *> &models)
 } // namespace
 
 manager::manager(QmlApplicationViewer *view, QObject *parent)
-    : QObject(parent), viewer(view), viewsWatcher(new QFutureWatcher<LibraryViews>(this))
+    : QObject(parent), viewer(view), libraryAdder(std::make_unique<LibraryAdder>(*this)),
+      viewsWatcher(new QFutureWatcher<LibraryViews>(this))
 {
     logger = Logging::getInstance();
     apiManager = ApiManager::getinstance();
@@ -891,6 +896,17 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     licenceViewer = new Licence();
     videoOptimisation = new VideoOptimisation(this);
     mediaBrowser = std::make_unique<MediaBrowser>(*this);
+    // The add reads what the user ticked in the browser's rows.
+    libraryAdder->setBrowserRowsProvider([this] {
+        LibraryAdder::BrowserRows rows;
+        rows.albumModels = mediaBrowser->browserAlbumModels();
+        rows.artistModels = mediaBrowser->browserArtistModels();
+        rows.trackModels = mediaBrowser->browserTrackModels();
+        rows.albumDetails = mediaBrowser->browserAlbumDetails();
+        rows.artistDetails = mediaBrowser->browserArtistDetails();
+        rows.trackDetails = mediaBrowser->browserTrackDetails();
+        return rows;
+    });
 
     // Whatever way the run ends, the close sequence runs once before the
     // objects the workers use are destroyed.
@@ -1313,7 +1329,7 @@ void manager::selectDeselectForSettings(bool checked)
 
 void manager::addToMainObject()
 {
-    notAvailable("addToMainObject");
+    libraryAdder->addToMainObject();
 }
 
 void manager::exeRemoveTransfer(QString)
@@ -1323,7 +1339,8 @@ void manager::exeRemoveTransfer(QString)
 
 void manager::slCancelSearchCopy()
 {
-    notAvailable("slCancelSearchCopy");
+    qCDebug(lcController, "slCancelSearchCopy: the add is asked to stop");
+    libraryAdder->slCancelSearchCopy();
 }
 
 void manager::slPopulateAdvancedSettings()
@@ -1362,9 +1379,39 @@ void manager::slCancelVideOptimising()
         videoOptimisation->cancel();
 }
 
-void manager::updateMainObjectMgr(track)
+void manager::updateMainObjectMgr(track updatedTrack)
 {
-    notAvailable("updateMainObjectMgr");
+    libraryAdder->updateMainObjectMgr(updatedTrack);
+}
+
+void manager::collectSearchDialogValues()
+{
+    libraryAdder->collectSearchDialogValues();
+}
+
+QString manager::GenerateCopyPath(QString album, QString path)
+{
+    return LibraryAdder::GenerateCopyPath(album, path);
+}
+
+QString manager::createCopy(QString album, QString path)
+{
+    return LibraryAdder::createCopy(album, path);
+}
+
+void manager::slUpdateTranscodingCount(QString updatedTrack)
+{
+    libraryAdder->slUpdateTranscodingCount(updatedTrack);
+}
+
+void manager::slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag)
+{
+    libraryAdder->slRemoveFileAudio(filepath, trackID, flag);
+}
+
+void manager::slUpdateObjectTranscoding(QList<track>)
+{
+    // The converter reports each file through slRemoveFileAudio instead.
 }
 
 void manager::startVideoOptimisation()

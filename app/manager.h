@@ -11,6 +11,7 @@
 
 class DetailedDataModel;
 class MediaBrowser;
+class LibraryAdder;
 class QThread;
 class TrackList;
 class VideoOptimisation;
@@ -254,6 +255,8 @@ public:
     Logging *logger = nullptr;
     ApiManager *apiManager = nullptr;
     bool mediaBrowserClosed = false;
+    // The add chain (choice, ids and duplicates, conversion, copy, completion).
+    std::unique_ptr<LibraryAdder> libraryAdder;
 
 public slots:
     void setMainValue();
@@ -289,7 +292,15 @@ public slots:
     void cancelOptimization();
     void advancedSettingsLinkTab(int tabIndex);
     void slCancelVideOptimising();
+
+    // The add chain (see LibraryAdder).
     void updateMainObjectMgr(track updatedTrack);
+    void collectSearchDialogValues();
+    QString GenerateCopyPath(QString album, QString path);
+    QString createCopy(QString album, QString path);
+    void slUpdateTranscodingCount(QString updatedTrack);
+    void slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag);
+    void slUpdateObjectTranscoding(QList<track> updatedTrack);
 
     // Video optimisation (VideoOptimisation)
     void slOnProgressChange(QString filePath, qint64 trackID, qint64 progress);

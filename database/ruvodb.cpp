@@ -151,12 +151,9 @@ int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int a
 
 namespace {
 
-bool storeTrack(ruvoDB &library, const track &t, const QString &path)
+// One track's row inside the caller's transaction.
+bool storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QString &path)
 {
-    QSqlDatabase db = Connection::forThread();
-    Transaction transaction(db);
-    if (!transaction.isActive())
-        return false;
     const int genreId = library.genres(QSqlQuery(db), t.genre);
     const int artistId = library.artists(QSqlQuery(db), t.artistName);
     const int albumId = artistId > 0 ? library.albums(QSqlQuery(db), t.albumName, t.cover, t.year, artistId) : 0;
@@ -198,7 +195,14 @@ bool storeTrack(ruvoDB &library, const track &t, const QString &path)
     query.addBindValue(boundText(path));
     query.addBindValue(boundText(t.playlist));
     query.addBindValue(newId);
-    if (!runQuery(query))
+    return runQuery(query);
+}
+
+bool storeTrack(ruvoDB &library, const track &t, const QString &path)
+{
+    QSqlDatabase db = Connection::forThread();
+    Transaction transaction(db);
+    if (!transaction.isActive() || !storeTrackRow(library, db, t, path))
         return false;
     return transaction.commit();
 }
@@ -231,6 +235,19 @@ void ruvoDB::saveDB(TrackMap map)
 {
     if (Connection::forThread().isOpen())
         insertData(QSqlDatabase(), map);
+}
+
+bool ruvoDB::insertTracks(const QList<track> &tracks)
+{
+    QSqlDatabase db = Connection::forThread();
+    Transaction transaction(db);
+    if (!transaction.isActive())
+        return false;
+    for (const track &t : tracks) {
+        if (!storeTrackRow(*this, db, t, t.filepath))
+            return false;
+    }
+    return transaction.commit();
 }
 
 bool ruvoDB::DeleteAudio(QSqlDatabase database, int id)

@@ -55,6 +55,8 @@ public:
     // for an empty map or when any record could not be stored; the records
     // stored stay stored.  The handle is not used.
     bool insertData(QSqlDatabase database, TrackMap map);
+    // insertDataOne for each track, all in one transaction: all or none.
+    bool insertTracks(const QList<track> &tracks);
 
     // Deletes the tracks row with this id; false when the statement fails.
     bool DeleteAudio(QSqlDatabase database, int id);

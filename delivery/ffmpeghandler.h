@@ -141,7 +141,9 @@ public:
     // ended and its partial output removed.
     void stop();
     bool isStopped() const;
-    // A second flag (e.g. the running job's own) that stops this instance too.
+    // A second flag (e.g. the running job's own) that stops this instance too:
+    // between attempts and files, and within TranscodeOnOK also a running
+    // ffmpeg.  A caller of convert() that must end a running ffmpeg calls stop().
     void linkStopFlag(const std::atomic<bool> *flag) { linkedStop = flag; }
 
     // How many files run at once (default: the ideal thread count).

@@ -168,6 +168,17 @@ Page {
         onCancelRequested: root.sgCancelSearch()
     }
 
+    AddProgress {
+        anchors.horizontalCenter: parent.horizontalCenter
+        anchors.bottom: parent.bottom
+        anchors.bottomMargin: 48
+        z: 11
+        running: loadingOverlay.searching
+        count: root.transcodedCount
+        total: root.transcodingTotal
+        onCancelRequested: root.sgCancelSearch()
+    }
+
     ProgressDialog {
         id: progressDialog
         onCancelRequested: (mode) => {

@@ -435,8 +435,16 @@ void TestQmlInterface::loadingAndProgress()
     QVERIFY(call("slUpdateSearchProgress", {0, 1, QString()}));
     QCOMPARE(item(QStringLiteral("loadingMessage"), overlay)->property("text").toString(),
              QStringLiteral("Searching Files"));
+    // An add shows its counter and Cancel while it runs.
+    QSignalSpy cancel(root(), SIGNAL(sgCancelSearch()));
+    QVERIFY(call("slUpdateTranscodingCounter", {2, 5}));
+    QCOMPARE(item(QStringLiteral("addProgressCount"))->property("text").toString(), QStringLiteral("2 / 5"));
+    QVERIFY(item(QStringLiteral("addProgress"))->isVisible());
+    click(item(QStringLiteral("addCancelButton")));
+    QCOMPARE(cancel.count(), 1);
     QVERIFY(call("slUpdateSearchProgress", {1, 1, QString()}));
     QVERIFY(!overlay->isVisible());
+    QVERIFY(!item(QStringLiteral("addProgress"))->isVisible());
 
     // The lookup's dialog stays up until its end mark (0, 0).
     QObject *dialog = root()->findChild<QObject *>(QStringLiteral("progressDialog"));

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/mediabrowser.h"
 #include "app/manager.h"
@@ -295,6 +296,13 @@ void TestStartUp::rootSignalsReachTheirSlots()
             // flag 2, no job and a cancelled folder dialog: nothing to show
         } else if (slot == "slCancelVideOptimising") {
             QVERIFY(controller->videoOptimisation->videocan);
+        } else if (slot == "addToMainObject") {
+            // Nothing ticked: the add says so.
+            QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"));
+            QTRY_COMPARE(box->property("message").toString(),
+                         QStringLiteral("Please select at least one item to add in Media Library."));
+        } else if (slot == "slCancelSearchCopy") {
+            QVERIFY(controller->libraryAdder->isStopCopy);
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));

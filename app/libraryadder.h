@@ -1,0 +1,200 @@
+#ifndef LIBRARYADDER_H
+#define LIBRARYADDER_H
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "app/backgroundjob.h"
+#include "app/libraryindex.h"
+#include "core/track.h"
+#include "delivery/transferdetail.h"
+
+class ffmpeghandler;
+class manager;
+
+// The add chain: the ticked media of the media browser become library
+// tracks.  One add passes
+//   plan (worker) -> hand-off -> conversion (worker) -> copy (worker)
+//   -> completion -> online lookup (optional, results one by one).
+//
+// Workers get copies and return plain results; the GUI thread applies them
+// to the controller's maps (libraryTracks, reviewTracks, processingTracks,
+// lookupTracks, chosenTracks, the check lists).  Each stage is a job of its
+// own with its own stop flag; cancel and close stop the running one.
+//
+// Files are never lost: a copy goes to a hidden temporary file beside its
+// target and is renamed over it only when complete; the database row is
+// written after the file is in place, and a copy that fails writes no row.
+// Before each copy the volume holding the data folder must have room for the
+// file; when it doesn't, the add stops with "Drive is Full".
+class LibraryAdder : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The media browser's rows the choice is read from (GUI thread).
+    struct BrowserRows
+    {
+        QMap<QString, QObject *> albumModels;
+        QMap<QString, QObject *> artistModels;
+        QMap<QString, QObject *> trackModels;
+        QList<QObject *> albumDetails;
+        QList<QObject *> artistDetails;
+        QList<QObject *> trackDetails;
+    };
+    using BrowserRowsProvider = std::function<BrowserRows()>;
+
+    // One video of an add, as the optimisation list shows it.
+    struct VideoRow
+    {
+        int trackid = 0;
+        int duration = 0; // whole seconds
+        QString trackname;
+    };
+
+    // What the plan worker decided; applied by the GUI thread.
+    struct AddPlan
+    {
+        bool nothingChosen = false;
+        TrackMap chosenTracks;
+        QList<int> checkedArtistIds;
+        QList<int> checkedAlbumIds;
+        QList<int> checkedTrackIds;
+        QList<int> checkedPlaylistIds;
+        QList<track> removedLibraryTracks;       // replaced by a better copy
+        QList<QPair<int, QString>> coverUpdates; // library id -> cover taken over
+        QList<track> addedLibraryTracks;         // in the order they were added
+        TrackMap reviewTracks;
+        TrackMap processingTracks;
+        QList<VideoRow> videoRows;
+        QStringList copyTargets;            // each target once, in add order
+        QHash<QString, int> copyOwners;     // target -> chosen key whose file goes there
+        QHash<QString, int> targetTrackIds; // target -> library id of the track stored there
+        LibraryIndex index;                 // the library after the plan
+        qint64 lookupNs = 0;                // time spent on ids and duplicates
+    };
+
+    // One copy of the copy job.
+    struct CopyItem
+    {
+        track record; // stored with filepath = target
+        QString source;
+        QString target;
+        qint64 size = 0;
+    };
+
+    struct CopyResult
+    {
+        int copies = 0;
+        bool diskFull = false;
+        QStringList copiedTargets;
+        QStringList failedTargets;
+        TrackMap lookupTracks;
+        QList<int> missingIds; // tracks of this add whose file is not there
+    };
+
+    explicit LibraryAdder(manager &controller);
+    ~LibraryAdder() override;
+
+    void setBrowserRowsProvider(BrowserRowsProvider provider) { browserRows = std::move(provider); }
+
+    // ---- The chain (GUI thread) -------------------------------------------
+    void addToMainObject();
+    void collectSearchDialogValues();
+    void addToMainObjectThreadFinished(AddPlan plan);
+    void Transcodingfinished(QList<track> transcoded);
+    void Copyfinished(CopyResult result);
+    void updateMainObjectMgr(track updatedTrack);
+    void slUpdateTranscodingCount(const QString &updatedTrack);
+    void slRemoveFileAudio(const QString &filepath, qint64 trackID, qint64 flag);
+    void slCancelSearchCopy();
+
+    // Where videos leave this chain: the video optimisation takes the
+    // processing tracks and the rows from here.
+    void startVideoOptimisation();
+
+    // ---- Pure steps (any thread) -----------------------------------------
+    struct PlanInput
+    {
+        TrackMap chosenTracks;
+        TrackMap libraryTracks;
+        QList<int> checkedArtistIds;
+        QList<int> checkedAlbumIds;
+        QList<int> checkedTrackIds;
+        QList<int> checkedPlaylistIds;
+        int mediaTypeFilter = 0;
+    };
+    // The add loop over copies.
+    static AddPlan addToMainObjectthread(PlanInput input, const std::atomic<bool> &stop);
+    // The tracks of `browserTracks` the check lists and the category choose.
+    static TrackMap chooseTracks(const TrackMap &browserTracks, const QList<int> &artistIds, const QList<int> &albumIds,
+                                 const QList<int> &trackIds, int mediaTypeFilter);
+    static QString cleanAlbumName(const QString &album);
+    static QString GenerateCopyPath(const QString &album, const QString &path);
+    static track setTrackMap(track &tmpTrack, const track &chosen, int trkID, int artID, int albID, int pltID);
+    // Copies the items in order until the stop flag, a full volume or the end;
+    // writes each row after its file is in place.  `progress` is called after
+    // each file with the number done and the target (any thread).
+    static CopyResult CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
+                               const QMap<int, QString> &addedPaths, const std::atomic<bool> &stop,
+                               const std::function<void(int, const QString &)> &progress = {});
+    // One file: temporary file beside the target, renamed over it when
+    // complete.  False (and nothing left behind) on failure.
+    static bool copyIntoPlace(const QString &source, const QString &target);
+    // Copies `path` into the album's folder of the library unless a file is
+    // there; the target, or "False" when the copy failed.
+    static QString createCopy(const QString &album, const QString &path);
+
+    // ---- Environment (tests may replace) ---------------------------------
+    // Bytes available to the program on the volume holding `path`.
+    using AvailableBytes = std::function<qint64(const QString &path)>;
+    static void setAvailableBytesFunction(AvailableBytes function);
+    static qint64 availableBytes(const QString &path);
+    // Whether the lookup may go on-line; unknown counts as on-line.  A set
+    // override answers instead of the system.
+    static void setOnlineOverride(std::optional<bool> online);
+    static bool isOnline();
+
+    // State the controller and the tests read.
+    const QStringList &pendingCopies() const { return copypathList; }
+    const QList<VideoRow> &videoRows() const { return optimisationVideoRows; }
+    bool isBusy() const;
+    bool isStopCopy = false;
+    bool isdiskfull = false;
+
+private:
+    void startCopy();
+    void takeOffCopyList(const QString &path);
+    void removeLibraryTrack(int id);
+    void insertLibraryTrack(const track &t);
+    transferDetail transcodingDetail() const;
+
+    manager &mgr;
+    BrowserRowsProvider browserRows;
+    LibraryIndex index;
+    QStringList copypathList;
+    QHash<QString, int> copyOwners;
+    QHash<QString, int> targetTrackIds;
+    QHash<QString, track> replacedTracks; // target -> the stored track a better copy replaces
+    QList<int> addedIds;
+    QList<VideoRow> optimisationVideoRows;
+    int doneCount = 0;
+
+    // Declared before the jobs: a job that still runs is waited for before
+    // the converter it uses goes.
+    std::unique_ptr<ffmpeghandler> fmm;
+    BackgroundJob<AddPlan> planJob;
+    BackgroundJob<QList<track>> transcodeJob;
+    BackgroundJob<CopyResult> copyJob;
+};
+
+#endif // LIBRARYADDER_H

@@ -1,0 +1,532 @@
+#include <QtTest>
+
+#include <QProcess>
+#include <QSqlQuery>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "app/albumdatamodel.h"
+#include "app/libraryadder.h"
+#include "app/libraryindex.h"
+#include "app/manager.h"
+#include "core/shared.h"
+#include "database/database.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "libraryfixture.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+// The add chain: the plan (ids, duplicates, targets), the copies with their
+// rows, full volumes, cancel, a killed copy, and a whole add with real media.
+class TestLibraryAdder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void plan_data();
+    void plan();
+    void indexAnswersLikeTheWalk();
+    void copy_data();
+    void copy();
+    void fullTmpfsVolume_data();
+    void fullTmpfsVolume();
+    void killedCopyLeavesNoRowForAnIncompleteFile();
+    void addMp3AndFlacAlbumsEndToEnd();
+    void converterOutcomes_data();
+    void converterOutcomes();
+    void lookupResults();
+
+private:
+    QTemporaryDir dir;
+};
+
+namespace {
+
+// The library folder (after the user folders are isolated).
+QString libFolder()
+{
+    return ruvoDB::programCopyFolder();
+}
+
+// "id|path|album|bitrate|cover|playlist|video": a track of the library
+// or, with the browser key as id, of the choice.  "L" stands for the library
+// folder in paths.
+track parse(const QString &spec)
+{
+    const QStringList f = spec.split('|');
+    track t;
+    t.id = f.value(0).toInt();
+    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), libFolder() + '/');
+    t.albumName = f.value(2);
+    t.bitrate = f.value(3).toInt();
+    t.cover = f.value(4);
+    t.playlist = f.value(5);
+    t.isVideo = f.value(6) == QLatin1String("v");
+    t.artistName = QStringLiteral("Artist");
+    t.album_id = t.artist_id = 100 + t.id;
+    t.filename = QFileInfo(t.filepath).fileName();
+    t.trackname = t.filename;
+    t.duration = 61.7;
+    return t;
+}
+
+TrackMap mapOf(const QStringList &specs)
+{
+    TrackMap map;
+    for (const QString &s : specs) {
+        const track t = parse(s);
+        map.insert(t.id, t);
+    }
+    return map;
+}
+
+QStringList summary(const TrackMap &library)
+{
+    QStringList out;
+    for (const track &t : library)
+        out << QStringLiteral("%1:%2:%3").arg(t.id).arg(QString(t.filepath).replace(libFolder() + '/', "L/"), t.cover);
+    return out;
+}
+
+} // namespace
+
+void TestLibraryAdder::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(testkit::openLibrary());
+    LibraryAdder::setOnlineOverride(false);
+}
+
+void TestLibraryAdder::cleanup()
+{
+    LibraryAdder::setAvailableBytesFunction({});
+}
+
+void TestLibraryAdder::plan_data()
+{
+    QTest::addColumn<QStringList>("library");
+    QTest::addColumn<QStringList>("chosen");
+    QTest::addColumn<int>("filter");
+    QTest::addColumn<QStringList>("expected"); // the library afterwards
+    QTest::addColumn<QList<int>>("processing");
+    QTest::addColumn<int>("copies"); // targets to copy
+    QTest::addColumn<QList<int>>("checkedTracks");
+
+    QTest::addRow("an empty library gives id 1") << QStringList() << QStringList{"5|/src/a.mp3|A|192"} << 0
+                                                 << QStringList{"1:L/A/a.mp3:"} << QList<int>{1} << 1 << QList<int>{1};
+    QTest::addRow("a file already in the library is skipped, its new id still ticked")
+        << QStringList{"1|/src/a.mp3|A|192"} << QStringList{"5|/src/a.mp3|A|192"} << 0 << QStringList{"1:/src/a.mp3:"}
+        << QList<int>() << 0 << QList<int>{2};
+    QTest::addRow("a higher bit rate at the same target replaces")
+        << QStringList{"1|L/A/a.mp3|A|128"} << QStringList{"5|/new/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
+        << QList<int>{2} << 1 << QList<int>{2};
+    QTest::addRow("an equal bit rate never replaces")
+        << QStringList{"1|L/A/a.mp3|A|192"} << QStringList{"5|/new/a.mp3|A|192"} << 0 << QStringList{"1:L/A/a.mp3:"}
+        << QList<int>() << 0 << QList<int>{2};
+    QTest::addRow("the placeholder cover is taken over by a skipped track")
+        << QStringList{"1|L/A/a.mp3|A|320|qrc:/no_artwork.png"} << QStringList{"5|/new/a.mp3|A|128|/c.jpg"} << 0
+        << QStringList{"1:L/A/a.mp3:/c.jpg"} << QList<int>() << 0 << QList<int>{2};
+    QTest::addRow("an album of reserved characters goes to Unknown Album")
+        << QStringList() << QStringList{"5|/src/a.mp3| ?.: |192"} << 0 << QStringList{"1:L/Unknown Album/a.mp3:"}
+        << QList<int>{1} << 1 << QList<int>{1};
+    QTest::addRow("two chosen with one target: the better stays and is copied once")
+        << QStringList() << QStringList{"1|/x/a.mp3|A|128", "2|/y/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
+        << QList<int>{2} << 1 << QList<int>{1, 2};
+    QTest::addRow("videos get processing ids and stay out of the library")
+        << QStringList{"9|/m/z.mp3|Z|128"} << QStringList{"7|/v/a.mp4|A|500|||v", "8|/v/b.mp4|B|500|||v"} << 4
+        << QStringList{"9:/m/z.mp3:"} << QList<int>{1, 2} << 0 << QList<int>{10, 8};
+}
+
+void TestLibraryAdder::plan()
+{
+    QFETCH(QStringList, library);
+    QFETCH(QStringList, chosen);
+    QFETCH(int, filter);
+    LibraryAdder::PlanInput input;
+    input.libraryTracks = mapOf(library);
+    input.chosenTracks = mapOf(chosen);
+    input.mediaTypeFilter = filter;
+    input.checkedTrackIds = input.chosenTracks.keys();
+    std::atomic<bool> stop{false};
+    const LibraryAdder::AddPlan plan = LibraryAdder::addToMainObjectthread(input, stop);
+
+    TrackMap after = input.libraryTracks;
+    for (const track &t : plan.removedLibraryTracks)
+        after.remove(t.id);
+    for (const auto &cover : plan.coverUpdates)
+        after[cover.first].cover = cover.second;
+    for (const track &t : plan.addedLibraryTracks)
+        after.insert(t.id, t);
+    QTEST(summary(after), "expected");
+    QTEST(plan.processingTracks.keys(), "processing");
+    QTEST(int(plan.copyTargets.size()), "copies");
+    QTEST(plan.checkedTrackIds, "checkedTracks");
+    // The one that stays owns its target; a video gets a row of whole seconds.
+    for (const QString &target : plan.copyTargets)
+        QCOMPARE(plan.copyOwners.value(target), input.chosenTracks.lastKey());
+    for (const auto &row : plan.videoRows)
+        QCOMPARE(row.duration, 61);
+    QCOMPARE(plan.videoRows.size(), filter == 4 ? 2 : 0);
+}
+
+void TestLibraryAdder::indexAnswersLikeTheWalk()
+{
+    // Ids past 16 bits, shared and distinct names, playlists, removals.
+    TrackMap library;
+    for (int i = 0; i < 60; ++i) {
+        track t;
+        t.id = 40000 + i * 7;
+        t.artist_id = 33000 + i % 5;
+        t.album_id = 70000 + i % 9;
+        t.artistName = QStringLiteral("Artist %1").arg(i % 5);
+        t.albumName = QString::fromLatin1(i % 2 ? "Album %1" : "ALBUM %1").arg(i % 9);
+        t.playlist = i % 4 ? QString() : QStringLiteral("P%1").arg(i % 3);
+        t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
+        t.filepath = QStringLiteral("/m/%1.mp3").arg(i % 20);
+        library.insert(t.id, t);
+    }
+    LibraryIndex index(library);
+    for (int round = 0; round < 2; ++round) {
+        for (const char *name : {"Artist 3", "Artist 9", "album 4", "Album 8", "P1", "", "P7"}) {
+            QCOMPARE(index.artistId(name), manager::getArtistID(library, name));
+            QCOMPARE(index.albumId(name), manager::getAlbumID(library, name));
+            QCOMPARE(index.playlistId(name), manager::getPlaylistID(library, name));
+        }
+        for (const char *path : {"/m/3.mp3", "/m/4.mp3", "/m/99.mp3"}) {
+            for (int playlistId : {0, 1}) {
+                for (const char *playlist : {"", "P1", "P2"})
+                    QCOMPARE(index.duplicate(path, playlistId, playlist),
+                             manager::getTrack(library, path, playlistId, playlist));
+            }
+        }
+        QCOMPARE(index.nextTrackId(), manager::getTrackID(library, QString()));
+        // Take out every third track, the largest among them.
+        for (auto it = library.begin(); it != library.end();) {
+            if ((it.key() / 7) % 3 == 0 || it.key() == library.lastKey()) {
+                index.remove(it.value());
+                it = library.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+}
+
+void TestLibraryAdder::copy_data()
+{
+    QTest::addColumn<qint64>("available"); // -1: the volume as it is
+    QTest::addColumn<bool>("missingSource");
+    QTest::addColumn<bool>("stopAfterFirst");
+    QTest::addColumn<int>("stored"); // -1: some, not all
+    QTest::addColumn<bool>("diskFull");
+    QTest::addRow("each file copied, then its row") << qint64(-1) << false << false << 12 << false;
+    QTest::addRow("a volume without room stops before the copy") << qint64(1000) << false << false << 0 << true;
+    QTest::addRow("a failed copy writes no row and goes on") << qint64(-1) << true << false << 11 << false;
+    QTest::addRow("cancel stops after the files in hand") << qint64(-1) << false << true << -1 << false;
+}
+
+void TestLibraryAdder::copy()
+{
+    QFETCH(qint64, available);
+    QFETCH(bool, missingSource);
+    QFETCH(bool, stopAfterFirst);
+    const QString tag = QString(QTest::currentDataTag()).left(12).replace(' ', '_');
+    if (available >= 0)
+        LibraryAdder::setAvailableBytesFunction([available](const QString &) { return available; });
+    QList<LibraryAdder::CopyItem> items;
+    for (int i = 0; i < 12; ++i) {
+        LibraryAdder::CopyItem item;
+        item.source = dir.filePath(QStringLiteral("src-%1/%2.mp3").arg(tag).arg(i));
+        if (!(missingSource && i == 0))
+            QVERIFY(testkit::touch(item.source, QByteArray(20000, 'a' + i)));
+        item.target = LibraryAdder::GenerateCopyPath("Copy " + tag, item.source);
+        item.record = testkit::makeTrack(item.target, "Copy " + tag);
+        item.size = 20000;
+        items << item;
+    }
+    // An older copy at the second target is replaced only by a complete one.
+    QVERIFY(testkit::touch(items[1].target, "old"));
+    std::atomic<bool> stop{false};
+    const auto result = LibraryAdder::CopyPath(items, {}, {}, stop, [&](int, const QString &) {
+        if (stopAfterFirst)
+            stop = true;
+    });
+    QTEST(result.diskFull, "diskFull");
+    QFETCH(int, stored);
+    if (stored >= 0)
+        QCOMPARE(int(result.copiedTargets.size()), stored);
+    else
+        QVERIFY(!result.copiedTargets.isEmpty() && result.copiedTargets.size() < items.size());
+    const QString folder = QFileInfo(items[0].target).absolutePath();
+    for (const auto &item : items) {
+        const bool copied = result.copiedTargets.contains(item.target);
+        const int rows = testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {item.target}).toInt();
+        QCOMPARE(rows, copied ? 1 : 0);
+        if (copied)
+            QCOMPARE(QFileInfo(item.target).size(), 20000);
+    }
+    QCOMPARE(QFileInfo(items[1].target).size(), result.copiedTargets.contains(items[1].target) ? 20000 : 3);
+    // No partial file is ever left beside the targets.
+    QCOMPARE(QDir(folder).entryList({".*part"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestLibraryAdder::fullTmpfsVolume_data()
+{
+    QTest::addColumn<bool>("volumeMisreports");
+    QTest::addRow("the volume's free space stops the add") << false;
+    // The volume claims room it hasn't got: the write fails on its own.
+    QTest::addRow("a write that runs out of space stops the add") << true;
+}
+
+void TestLibraryAdder::fullTmpfsVolume()
+{
+    QFETCH(bool, volumeMisreports);
+    if (geteuid() != 0)
+        QSKIP("mounting a small volume needs root");
+    const QString mountPoint = libFolder() + "/Full";
+    QVERIFY(QDir().mkpath(mountPoint));
+    QVERIFY(::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") == 0);
+    auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
+    QVERIFY(testkit::exec("DELETE FROM tracks")); // the rows of the row before
+    if (volumeMisreports)
+        LibraryAdder::setAvailableBytesFunction([](const QString &) { return qint64(1) << 40; });
+    QList<LibraryAdder::CopyItem> items;
+    for (int i = 0; i < 2; ++i) {
+        LibraryAdder::CopyItem item;
+        item.source = dir.filePath(QStringLiteral("big/%1.mp3").arg(i));
+        QVERIFY(testkit::touch(item.source, QByteArray(700 * 1024, 'x')));
+        item.target = LibraryAdder::GenerateCopyPath("Full", item.source);
+        item.record = testkit::makeTrack(item.target, "Full");
+        item.size = 700 * 1024;
+        items << item;
+    }
+    // The data folder's volume is the one asked, not any other mounted one.
+    std::atomic<bool> stop{false};
+    const auto result = LibraryAdder::CopyPath(items, {}, {}, stop);
+    QVERIFY(result.diskFull);
+    // What is on the volume is whole and has its row; nothing else is there.
+    QStringList present;
+    for (const auto &item : items) {
+        const bool copied = result.copiedTargets.contains(item.target);
+        QCOMPARE(QFileInfo::exists(item.target), copied);
+        QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {item.target}).toInt(),
+                 copied ? 1 : 0);
+        if (copied)
+            present << QFileInfo(item.target).fileName();
+    }
+    QCOMPARE(QDir(mountPoint).entryList(QDir::Files | QDir::Hidden), present);
+    if (!volumeMisreports) // room for the first file only
+        QCOMPARE(present, QStringList{"0.mp3"});
+
+    // The completion tells the user and stops the add.
+    manager controller;
+    QSignalSpy message(&controller, &manager::showMessageBox);
+    controller.libraryAdder->Copyfinished(result);
+    QCOMPARE(message.size(), 1);
+    QCOMPARE(message.first().first().toString(), QStringLiteral("Drive is Full"));
+    QVERIFY(controller.libraryAdder->isStopCopy);
+}
+
+void TestLibraryAdder::killedCopyLeavesNoRowForAnIncompleteFile()
+{
+    const int files = 24;
+    const qint64 size = 6 * 1024 * 1024;
+    for (int i = 0; i < files; ++i)
+        QVERIFY(testkit::touch(dir.filePath(QStringLiteral("kill/%1.mp3").arg(i)), QByteArray(size, char('0' + i))));
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    child.setProcessEnvironment(env); // the same (isolated) home as this test
+    child.start(QCoreApplication::applicationFilePath(), {"--copy-child", dir.filePath("kill")});
+    QVERIFY(child.waitForStarted());
+    QVERIFY(child.waitForReadyRead(20000)); // "copying" once under way
+    QTest::qWait(60);
+    child.kill();
+    child.waitForFinished();
+
+    QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+    QSqlQuery rows;
+    QVERIFY(rows.exec("SELECT filepath FROM tracks WHERE filepath LIKE '%/Killed/%'"));
+    int stored = 0;
+    while (rows.next()) {
+        ++stored;
+        QCOMPARE(QFileInfo(rows.value(0).toString()).size(), size);
+    }
+    QVERIFY(stored <= files);
+}
+
+void TestLibraryAdder::addMp3AndFlacAlbumsEndToEnd()
+{
+    QVERIFY(testkit::openLibrary());
+    testkit::MediaKit kit(dir.filePath("e2e"));
+    TrackMap browser;
+    for (int i = 0; i < 4; ++i) {
+        const bool flac = i >= 2;
+        const QString album = flac ? QStringLiteral("Flac Album") : QString();
+        const testkit::MediaTags tags{QStringLiteral("Song %1").arg(i), "Artist", album, "Rock", "", 2001, i + 1};
+        const QString name = QStringLiteral("%1/%2.%3").arg(flac ? "flac" : "mp3").arg(i).arg(flac ? "flac" : "mp3");
+        const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
+        QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
+        track t;
+        t.id = 50 + i;
+        t.album_id = flac ? 7 : 8;
+        t.artist_id = 3;
+        t.filepath = path;
+        t.filename = QFileInfo(path).fileName();
+        t.albumName = album;
+        t.artistName = "Artist";
+        t.trackname = tags.title;
+        t.bitrate = flac ? 900 : 192;
+        t.isMissingData = i == 1;
+        t.cover = "qrc:///resources/photos/no_artwork.png";
+        browser.insert(t.id, t);
+    }
+    // A profile that plays aac and mp3, not flac.
+    SystemDetails &profile = *Combo().getsystemDetail();
+    profile = SystemDetails();
+    profile.name = "System A";
+    profile.codec = "aac";
+    profile.audioExtension = "m4a";
+    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
+
+    for (int round = 0; round < 2; ++round) {
+        manager controller;
+        QSignalSpy done(&controller, &manager::updateProgressSearch);
+        QSignalSpy lookup(&controller, &manager::showProgressDialog);
+        controller.browserTracks = browser;
+        QList<QObject *> rows;
+        for (int albumId : {7, 8}) {
+            auto *row = new AlbumDataModel(&controller);
+            row->setAlbumId(albumId);
+            row->setSelected(true);
+            row->setVisibility(true);
+            rows << row;
+        }
+        controller.libraryAdder->setBrowserRowsProvider([rows] {
+            LibraryAdder::BrowserRows r;
+            r.albumModels.insert("a", rows[0]);
+            r.albumModels.insert("b", rows[1]);
+            return r;
+        });
+        controller.addToMainObject();
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);
+        QCOMPARE(done.last().at(0).toInt(), 1);
+        QVERIFY(!controller.libraryAdder->isBusy());
+
+        // MP3s copied into "Unknown Album", FLACs converted into the cache;
+        // on the second round the cached conversions are taken as they are.
+        QCOMPARE(controller.libraryTracks.size(), 4);
+        QStringList places;
+        for (const track &t : std::as_const(controller.libraryTracks)) {
+            QVERIFY2(QFileInfo(t.filepath).isFile(), qPrintable(t.filepath));
+            places << QString(t.filepath).replace(libFolder() + '/', "L/");
+        }
+        places.sort();
+        QCOMPARE(places,
+                 (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a", "L/Transcoded Media/Flac Album/Song 3.m4a",
+                              "L/Unknown Album/0.mp3", "L/Unknown Album/1.mp3"}));
+        QCOMPARE(lookup.size(), 1); // the track with missing data goes on to the lookup
+        QCOMPARE(controller.lookupTracks.size(), 1);
+        // A reload shows them all again.
+        QCOMPARE(ruvoDB().loadDB().size(), 4);
+        if (round == 0) { // start the second round from an empty library
+            QVERIFY(testkit::exec("DELETE FROM tracks"));
+            for (const char *mp3 : {"0.mp3", "1.mp3"})
+                QFile::remove(libFolder() + "/Unknown Album/" + QLatin1String(mp3));
+        }
+    }
+}
+
+void TestLibraryAdder::converterOutcomes_data()
+{
+    QTest::addColumn<int>("flag");
+    QTest::addColumn<bool>("inLibrary");
+    QTest::addColumn<bool>("inReview");
+    QTest::addRow("no codec could convert it: neither stored nor copied") << 1 << false << false;
+    QTest::addRow("cached conversion: kept for the merge") << 2 << true << false;
+    QTest::addRow("converted now: the merge brings it back") << 3 << false << true;
+    QTest::addRow("another flag changes nothing") << 7 << true << true;
+}
+
+void TestLibraryAdder::converterOutcomes()
+{
+    QFETCH(int, flag);
+    manager controller;
+    const track t = parse("4|L/A/a.mp3|A|128");
+    controller.libraryTracks.insert(4, t);
+    controller.reviewTracks.insert(4, t);
+    controller.slRemoveFileAudio(t.filepath, 4, flag);
+    QTEST(controller.libraryTracks.contains(4), "inLibrary");
+    QTEST(controller.reviewTracks.contains(4), "inReview");
+    // A 16-bit key would wrap this id onto another track.
+    controller.slRemoveFileAudio(t.filepath, 4 + 65536, 1);
+    QTEST(controller.libraryTracks.contains(4), "inLibrary");
+}
+
+void TestLibraryAdder::lookupResults()
+{
+    QVERIFY(testkit::openLibrary());
+    manager controller;
+    controller.libraryTracks = mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192"});
+    controller.reviewTracks = mapOf({"2|/m/b.mp3|Other|192"});
+    controller.progressTotal = 1;
+    track result = controller.libraryTracks.value(2);
+    result.albumName = "Found Album";
+    result.trackname = "Found";
+    controller.updateMainObjectMgr(result);
+    // An album no track carries: the largest album id + 1.
+    QCOMPARE(controller.libraryTracks.value(2).album_id, 103);
+    QCOMPARE(controller.libraryTracks.value(2).trackname, QStringLiteral("Found"));
+    QVERIFY(controller.reviewTracks.isEmpty());
+    QVERIFY(controller.checkedAlbumIds.contains(103) && controller.checkedTrackIds.contains(2));
+    QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {"/m/b.mp3"}).toInt(), 1);
+    // The end mark resets the lookup's progress.
+    QSignalSpy progress(&controller, &manager::updateProgress);
+    track end;
+    end.id = -1;
+    controller.updateMainObjectMgr(end);
+    QCOMPARE(controller.progressTotal, 0);
+    QVERIFY(!progress.isEmpty());
+}
+
+// The child of killedCopyLeavesNoRowForAnIncompleteFile: copies the files of
+// a folder into the library until it is killed.
+static int copyChild(const QString &folder)
+{
+    Database db;
+    if (!db.connect(QStringLiteral("RuvoData"), false))
+        return 2;
+    QList<LibraryAdder::CopyItem> items;
+    const QStringList names = QDir(folder).entryList(QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        LibraryAdder::CopyItem item;
+        item.source = folder + '/' + name;
+        item.target = LibraryAdder::GenerateCopyPath("Killed", item.source);
+        item.record = testkit::makeTrack(item.target, "Killed");
+        item.size = QFileInfo(item.source).size();
+        items << item;
+    }
+    std::atomic<bool> stop{false};
+    fputs("copying\n", stdout);
+    fflush(stdout);
+    for (;;) // each round replaces the copies of the one before, until killed
+        LibraryAdder::CopyPath(items, {}, {}, stop);
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--copy-child") == 0) {
+        QCoreApplication app(argc, argv);
+        return copyChild(QString::fromLocal8Bit(argv[2]));
+    }
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    TestLibraryAdder tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_libraryadder.moc"
