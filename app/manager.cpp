@@ -1076,8 +1076,10 @@ void manager::populateMediaLibrary()
 
 void manager::refreshViews()
 {
-    if (!viewsWatcher)
-        return;  // a controller without a view publishes nothing
+    // A controller without a view publishes nothing, and a closing one has
+    // no window left to show the views in.
+    if (!viewsWatcher || closing)
+        return;
     emit sgShowLoading();
     if (viewsWatcher->isRunning()) {
         viewsRebuildPending = true;

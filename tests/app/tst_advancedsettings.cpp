@@ -272,8 +272,15 @@ void TestAdvancedSettings::cancel()
         controller->cancelOptimization();
     QTRY_VERIFY(!lookup->isRunning());
     QVERIFY(completed.isEmpty());
-    QCOMPARE(loading.count(), closing ? 0 : 1);
-    QTRY_COMPARE(refreshed.count(), closing ? 0 : 1);
+    // The lookup's end mark rebuilds the views too; at close nothing does.
+    if (closing) {
+        QCOMPARE(loading.count(), 0);
+        QTest::qWait(100);
+        QCOMPARE(refreshed.count(), 0);
+    } else {
+        QVERIFY(loading.count() >= 1);
+        QTRY_VERIFY(refreshed.count() >= 1);
+    }
     lookup->setDoUpdate(true);
 }
 
