@@ -231,7 +231,12 @@ Page {
     // ---- Functions the application calls --------------------------------
     function slRefreshBrowser() { browserRevision += 1 }
     function slShowProtectedMediaDialog() { protectedMediaDialog.open() }
-    function slRefreshMain() { libraryPanel.refreshed() }
+    function slRefreshMain() {
+        libraryPanel.refreshed()
+        // The first media added from the start page: the library takes over.
+        if (currentScreen === "start" && librarySize > 0 && vehicleName !== "")
+            showViewPanel(vehicleName)
+    }
     function slShowAdvancedSettings() { advancedSettings.show() }
 
     function showProgressDialog() { progressDialog.start("progress", "") }

@@ -134,7 +134,7 @@ private slots:
     void loadListClearsTheViewsTicks_data();
     void loadListClearsTheViewsTicks();
     void plainControllerMakesNoLinksAndClosesQuietly();
-    void addMediaShowsTheMusicFolder();
+    void addMediaFromTheMusicFolderIntoTheLibrary();
 
 private:
     void startApplication();
@@ -567,7 +567,7 @@ void TestStartUp::plainControllerMakesNoLinksAndClosesQuietly()
     QCOMPARE(debugLog(), before);
 }
 
-void TestStartUp::addMediaShowsTheMusicFolder()
+void TestStartUp::addMediaFromTheMusicFolderIntoTheLibrary()
 {
     // Two albums of kit media in the home's Music folder (8 s: past the
     // scan's size threshold).
@@ -611,6 +611,17 @@ void TestStartUp::addMediaShowsTheMusicFolder()
     QTRY_VERIFY(!find(root, QStringLiteral("loadingOverlay"))->isVisible());
     if (qEnvironmentVariableIsSet("CORVANE_SCREENSHOT"))
         view.grabWindow().save(qEnvironmentVariable("CORVANE_SCREENSHOT"));
+
+    // Both ticked and added: copied into the library folder, stored, shown.
+    click("browserSelectAll");
+    click("browserAddButton");
+    manager *controller = app->controller();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->libraryTracks.size(), 2, 30000);
+    QTRY_VERIFY(find(root, QStringLiteral("libraryPanel"))->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(find(root, QStringLiteral("albumsViewGrid"))->property("count").toInt(), 2, 30000);
+    const QString libraryFolder = shared::dataFolder() + QStringLiteral("/Music/Corvane Media Organiser/");
+    for (const track &added : std::as_const(controller->libraryTracks))
+        QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath), qPrintable(added.filepath));
 }
 
 CORVANE_TEST_MAIN(TestStartUp)
