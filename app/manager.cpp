@@ -25,6 +25,8 @@
 #include <QQuickItem>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QThreadPool>
 
 #include "app/advancedsettings.h"
@@ -1101,9 +1103,18 @@ bool manager::isRefreshingViews() const
 bool manager::waitForWorkers(int msecs)
 {
     viewsRebuildPending = false;
-    // The controller's jobs run on the global pool: waiting for the pool
-    // waits for them (and lets no job outlive the objects it reads).
-    return QThreadPool::globalInstance()->waitForDone(msecs) && ApiManager::waitForTagWrites(msecs);
+    // The controller's own workers, not the whole global pool: a job of
+    // someone else's there is not ours to wait for.
+    QDeadlineTimer deadline(msecs);
+    const auto ended = [&deadline](QFuture<void> future) {
+        while (future.isRunning() && !deadline.hasExpired())
+            QThread::msleep(5);
+        return !future.isRunning();
+    };
+    const bool viewsEnded = ended(viewsWatcher ? QFuture<void>(viewsWatcher->future()) : QFuture<void>());
+    const bool artworkEnded = ended(QFuture<void>(artworkFuture));
+    return viewsEnded && artworkEnded
+           && ApiManager::waitForTagWrites(int(qMax<qint64>(0, deadline.remainingTime())));
 }
 
 manager::ViewInput manager::viewInput() const

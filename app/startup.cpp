@@ -118,8 +118,10 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "sgUpdateTransferProgress(QVariant,QVariant,QVariant)", Side::Root,
          "slUpdateTransferProgress(QVariant,QVariant,QVariant)"},
         {Side::Drive, "sgHideTransferProgress()", Side::Root, "slhideTransferProgress()"},
-        {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowLoading()"},
-        {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideLoading()"},
+        // The format wait has a state of its own: a views rebuild ending
+        // meanwhile must not take it off the screen.
+        {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowFormatWait()"},
+        {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideFormatWait()"},
         {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
     };
     return links;

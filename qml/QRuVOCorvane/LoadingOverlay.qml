@@ -11,6 +11,7 @@ Rectangle {
     objectName: "loadingOverlay"
 
     property bool loading: false
+    property bool formatting: false
     property bool searching: false
     property string message
     property string fileName
@@ -37,7 +38,7 @@ Rectangle {
             searching = false
     }
 
-    visible: loading || searching
+    visible: loading || searching || formatting
     color: Theme.shade
 
     MouseArea {

@@ -249,6 +249,8 @@ Page {
 
     function slShowLoading() { loadingOverlay.loading = true }
     function slHideLoading() { loadingOverlay.loading = false }
+    function slShowFormatWait() { loadingOverlay.formatting = true }
+    function slHideFormatWait() { loadingOverlay.formatting = false }
 
     function showmessageBox(message) { messageBox.show(Theme.str(message)) }
 

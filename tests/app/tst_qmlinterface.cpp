@@ -430,6 +430,11 @@ void TestQmlInterface::loadingAndProgress()
     QVERIFY(overlay->isVisible());
     QVERIFY(call("slHideLoading"));
     QVERIFY(!overlay->isVisible());
+    // A views rebuild ending during a format leaves the format wait shown.
+    QVERIFY(call("slShowFormatWait") && call("slShowLoading") && call("slHideLoading"));
+    QVERIFY(overlay->isVisible());
+    QVERIFY(call("slHideFormatWait"));
+    QVERIFY(!overlay->isVisible());
     // A search shows its message and ends when the counter reaches the total.
     QVERIFY(call("slShowSearchProgress", {QStringLiteral("Searching Files")}));
     QVERIFY(call("slUpdateSearchProgress", {0, 1, QString()}));

@@ -220,8 +220,11 @@ void TestStartUp::rootFunctionsTakeVariants()
     QVERIFY(overlay);
     emit app->controller()->sgShowLoading();
     QTRY_VERIFY(overlay->property("loading").toBool());
+    emit app->drive()->sgShowFormatWait();
+    QTRY_VERIFY(overlay->property("formatting").toBool());
+    emit app->controller()->sgHideLoading();
     emit app->drive()->sgHideFormatWait();
-    QTRY_VERIFY(!overlay->property("loading").toBool());
+    QTRY_VERIFY(!overlay->property("loading").toBool() && !overlay->property("formatting").toBool());
 }
 
 void TestStartUp::rootSignalsReachTheirSlots()
