@@ -42,6 +42,7 @@
 #include "app/videooptimisation.h"
 #include "core/itunecoverartextracter.h"
 #include "core/logging.h"
+#include "core/mediaquality.h"
 #include "core/taglibbuilder.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
@@ -57,9 +58,7 @@ manager::manager()
 
 int manager::getMediaQuality(int bitrate)
 {
-    if (bitrate <= 128)
-        return 0;
-    return bitrate <= 255 ? 1 : 2;
+    return mediaQualityClass(bitrate);
 }
 
 // ---- Library id look-ups --------------------------------------------------
@@ -898,6 +897,8 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     licenceViewer = new Licence();
     videoOptimisation = new VideoOptimisation(this);
     mediaBrowser = std::make_unique<MediaBrowser>(*this);
+    // The scan learns from the chosen car system whether videos count.
+    track_data::setVideoSupportProvider([] { return Combo().getsystemDetail()->videoSupported; });
     // The add reads what the user ticked in the browser's rows.
     libraryAdder->setBrowserRowsProvider([this] {
         LibraryAdder::BrowserRows rows;

@@ -320,7 +320,7 @@ bool track_data::ParseTags(TagObject &tags, QString path)
 
 #include <taglib/tstring.h>
 
-#include "app/manager.h"
+#include "core/mediaquality.h"
 #include "core/itunecoverartextracter.h"
 #include "core/noclobberwriter.h"
 #include "core/shared.h"
@@ -328,7 +328,6 @@ bool track_data::ParseTags(TagObject &tags, QString path)
 #include "core/videometadata.h"
 #include "database/repositorystager.h"
 #include "database/ruvodb.h"
-#include "delivery/combo.h"
 
 namespace {
 
@@ -389,7 +388,7 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
     record.id = id;
     record.filesize = file.size();
     record.filename = file.fileName();
-    record.quality = manager::getMediaQuality(record.bitrate);
+    record.quality = mediaQualityClass(record.bitrate);
     record.source = 0;
     record.isAudiobook = false;
     record.isPodcast = false;
@@ -523,10 +522,23 @@ void track_data::SetItunesArtPIDMap(QMap<QString, QString> map)
     ItuneCoverPIDALbum = map;
 }
 
+namespace {
+std::function<bool()> &videoSupportProvider()
+{
+    static std::function<bool()> provider;
+    return provider;
+}
+} // namespace
+
+void track_data::setVideoSupportProvider(std::function<bool()> provider)
+{
+    videoSupportProvider() = std::move(provider);
+}
+
 bool track_data::IsVideoSearch()
 {
-    Combo combo;
-    IsVideoSupported = combo.getsystemDetail()->videoSupported;
+    if (const std::function<bool()> &provider = videoSupportProvider())
+        IsVideoSupported = provider();
     return IsVideoSupported;
 }
 

@@ -107,6 +107,9 @@ public:
     // Takes the chosen car system's video support into IsVideoSupported and
     // returns it.  GUI thread, before a scan starts.
     bool IsVideoSearch();
+    // Where IsVideoSearch learns the chosen car system's video support; the
+    // application installs it (the core knows nothing of car profiles).
+    static void setVideoSupportProvider(std::function<bool()> provider);
     // text without surrounding white space.
     QString ConslidateTrack(QString text);
     // The file's bytes as Base64 text; "" when there is no file at path.

@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "app/manager.h"
+#include "core/mediaquality.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "database/connection.h"
@@ -355,7 +355,7 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
             if (t.isVideo)
                 t.cover = query.value(QStringLiteral("VideoImage")).toString();
             t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
-            t.quality = manager::getMediaQuality(t.bitrate);
+            t.quality = mediaQualityClass(t.bitrate);
             library.insert(t.id, t);
         }
     }

@@ -1,6 +1,8 @@
 #include "platform/artworkscriptrunner.h"
 
-#include "core/logging.h"
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcArtworkScript, "corvane.platform.artworkscript")
 
 #if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
 #include <QProcess>
@@ -14,16 +16,15 @@ bool ArtworkScriptRunner::run(const QString &scriptPath)
     if (!osascript.waitForStarted() || !osascript.waitForFinished(timeoutMs)) {
         osascript.kill();
         osascript.waitForFinished();
-        Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script failed: "), scriptPath);
+        qCWarning(lcArtworkScript) << "iTunes artwork script failed: " << scriptPath;
         return false;
     }
     const bool ok = osascript.exitStatus() == QProcess::NormalExit && osascript.exitCode() == 0;
     if (!ok)
-        Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script failed: "), scriptPath);
+        qCWarning(lcArtworkScript) << "iTunes artwork script failed: " << scriptPath;
     return ok;
 #else
-    Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script not run, there is no osascript here: "),
-                                     scriptPath);
+    qCInfo(lcArtworkScript) << "iTunes artwork script not run, there is no osascript here: " << scriptPath;
     return false;
 #endif
 }
@@ -37,12 +38,11 @@ bool ArtworkScriptRunner::runWindowsScript(const QString &scriptPath)
                     && cscript.exitStatus() == QProcess::NormalExit && cscript.exitCode() == 0;
     if (!ok) {
         cscript.kill();
-        Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script failed: "), scriptPath);
+        qCWarning(lcArtworkScript) << "iTunes artwork script failed: " << scriptPath;
     }
     return ok;
 #else
-    Logging::getInstance()->WriteLog(QStringLiteral("iTunes artwork script not run, there is no cscript here: "),
-                                     scriptPath);
+    qCInfo(lcArtworkScript) << "iTunes artwork script not run, there is no cscript here: " << scriptPath;
     return false;
 #endif
 }

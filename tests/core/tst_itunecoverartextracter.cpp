@@ -263,16 +263,11 @@ void TestItuneCoverArtExtracter::recurseForSingle()
 // Only macOS has osascript: here the script fails at once with a log line.
 void TestItuneCoverArtExtracter::scriptRunsNowhereHere()
 {
-    Logging::startRun();
     QElapsedTimer timer;
     timer.start();
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression("there is no osascript.*iTunesArtworkExtractor.applescript"));
     QVERIFY(!ItuneCoverArtExtracter().executeCoverScript());
     QVERIFY(timer.elapsed() < 5000);
-    QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QString text = QString::fromUtf8(log.readAll());
-    QVERIFY2(text.contains(QStringLiteral("there is no osascript")), qPrintable(text));
-    QVERIFY(text.contains(QStringLiteral("iTunesArtworkExtractor.applescript")));
 }
 
 CORVANE_TEST_MAIN(TestItuneCoverArtExtracter)
