@@ -178,7 +178,7 @@ Rectangle {
                     }
                 }
             }
-            ComboBox {
+            ChoiceBox {
                 id: categories
                 objectName: "browserCategory"
                 Layout.leftMargin: 8

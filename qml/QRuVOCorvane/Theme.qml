@@ -53,6 +53,23 @@ QtObject {
         return result
     }
 
+    // The groups of a grouped track view, each as { rows }: a run of rows
+    // that starts with the row carrying the cover (the others' cover is
+    // "no").  A group whose first row is hidden is left out.
+    function groups(value) {
+        const rows = list(value)
+        const result = []
+        for (let i = 0; i < rows.length; ++i) {
+            if (!rows[i])
+                continue
+            if (result.length === 0 || str(rows[i].coverart) !== "no")
+                result.push({ rows: [rows[i]] })
+            else
+                result[result.length - 1].rows.push(rows[i])
+        }
+        return result.filter((group) => group.rows[0].visibility !== false)
+    }
+
     // Cover paths come as plain file paths or as URLs ("qrc:", "file:").
     // A plain path is made a file URL with each part escaped, so names with
     // "#" or "?" still load.  Empty and "no" mean no picture.

@@ -322,6 +322,17 @@ void TestQmlInterface::libraryPanel()
     }
     QCOMPARE(load.count(), 3);
 
+    // At the window's minimum size every tab and action of the header is whole.
+    viewer->resize(1024, 650);
+    QTRY_COMPARE(root()->property("width").toInt(), 1024);
+    viewer->grabWindow();
+    for (const char *name : {"libraryTab6", "selectAllCheckBox", "addMediaButton", "removeButton",
+                             "advancedSettingsButton", "transferButton"}) {
+        QQuickItem *control = item(QString::fromLatin1(name));
+        const QRectF area = control->mapRectToScene(control->boundingRect());
+        QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, name);
+    }
+
     // A row whose visibility is off is not shown.
     QQuickItem *grid = item(QStringLiteral("albumsViewGrid"));
     QCOMPARE(grid->property("count").toInt(), 3);

@@ -88,7 +88,7 @@ bool fillLibrary()
             cover = kit.folder() + QStringLiteral("/covers/") + helper.formatSplChar(name) + QStringLiteral(".jpg");
             QDir().mkpath(QFileInfo(cover).path());
             if (!kit.ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("gradients=s=300x300:c0=%1:c1=%2:x0=0:y0=0:x1=300:y1=300:nb_colors=2")
+                             QStringLiteral("gradients=s=300x300:c0=%1:c1=%2:x0=0:y0=0:x1=300:y1=300:nb_colors=2:seed=1")
                                  .arg(colours.at(0), colours.at(1)),
                              QStringLiteral("-frames:v"), QStringLiteral("1"), cover}))
                 return false;
@@ -105,11 +105,11 @@ bool fillLibrary()
             const QString file = store(t, name + QLatin1Char('/') + t.trackname + QStringLiteral(".mp3"), cover);
             if (file.isEmpty())
                 return false;
-            if (i == 0)
+            if (i < 2)
                 roadTrip.append(file);
         }
     }
-    // A playlist of the first track of each album, and a podcast.
+    // A playlist of the first two tracks of each album, and a podcast.
     for (const QString &file : std::as_const(roadTrip)) {
         track t;
         t.playlist = QStringLiteral("Road Trip");
