@@ -46,6 +46,10 @@ const QList<Album> albums{
     {"Tidal", "Harbour Lights", "Folk", 2018, "0x00b2ca:0x1d3557", {"Low Water", "Salt Air"}},
     {"Demo Sessions", "The Mileposts", "Rock", 2014, nullptr, {"Take One", "Take Two"}},
     {"Slow Orbit", "Aurora Fields", "Ambient", 2022, "0x3a0ca3:0xf72585", {"Perigee", "Apogee"}},
+    {"Paper Planes", "Neon Avenue", "Synthpop", 2020, "0xffbe0b:0xfb5607", {"Fold", "Glide"}},
+    {"Long Way Home", "Harbour Lights", "Folk", 2015, "0x606c38:0xdda15e", {"Crossing", "Lantern"}},
+    {"Summer Static", "The Mileposts", "Rock", 2023, "0xef476f:0xffd166", {"Radio Song", "Heatwave"}},
+    {"Quiet Hours", "Aurora Fields", "Ambient", 2017, "0x14213d:0x8d99ae", {"Dusk", "Dawn"}},
 };
 
 // The library, written through the program's own database code: the albums
