@@ -333,8 +333,22 @@ void TestQmlInterface::libraryPanel()
         QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, name);
     }
 
-    // A row whose visibility is off is not shown.
+    // A tile without a picture, or whose picture can't be loaded, shows the no-artwork mark.
     QQuickItem *grid = item(QStringLiteral("albumsViewGrid"));
+    auto marks = [this, grid] {
+        int shown = 0;
+        for (QQuickItem *tile : grid->property("contentItem").value<QQuickItem *>()->childItems()) {
+            QQuickItem *mark = item(QStringLiteral("noArtworkMark"), tile);
+            shown += mark && mark->isVisible();
+        }
+        return shown;
+    };
+    QTRY_COMPARE(marks(), 2);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Cannot open: .*cover.png.gone")));
+    rows("albumsModel").at(0)->setProperty("coverart", coverPath + QStringLiteral(".gone"));
+    QTRY_COMPARE(marks(), 3);
+
+    // A row whose visibility is off is not shown.
     QCOMPARE(grid->property("count").toInt(), 3);
     rows("albumsModel").at(1)->setProperty("visibility", false);
     QCOMPARE(grid->property("count").toInt(), 2);

@@ -91,10 +91,11 @@ bool fillLibrary()
             const QStringList colours = QString::fromLatin1(album.colours).split(QLatin1Char(':'));
             cover = kit.folder() + QStringLiteral("/covers/") + helper.formatSplChar(name) + QStringLiteral(".jpg");
             QDir().mkpath(QFileInfo(cover).path());
-            if (!kit.ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                             QStringLiteral("gradients=s=300x300:c0=%1:c1=%2:x0=0:y0=0:x1=300:y1=300:nb_colors=2:seed=1")
-                                 .arg(colours.at(0), colours.at(1)),
-                             QStringLiteral("-frames:v"), QStringLiteral("1"), cover}))
+            if (!kit.ffmpeg(
+                    {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                     QStringLiteral("gradients=s=300x300:c0=%1:c1=%2:x0=0:y0=0:x1=300:y1=300:nb_colors=2:seed=1")
+                         .arg(colours.at(0), colours.at(1)),
+                     QStringLiteral("-frames:v"), QStringLiteral("1"), cover}))
                 return false;
         }
         for (int i = 0; i < album.titles.size(); ++i) {
