@@ -322,16 +322,23 @@ void TestQmlInterface::libraryPanel()
     }
     QCOMPARE(load.count(), 3);
 
-    // At the window's minimum size every tab and action of the header is whole.
+    // At the window's minimum size every tab and action of the library's
+    // header, and the media browser's last controls, are whole.
     viewer->resize(1024, 650);
     QTRY_COMPARE(root()->property("width").toInt(), 1024);
-    viewer->grabWindow();
-    for (const char *name : {"libraryTab6", "selectAllCheckBox", "addMediaButton", "removeButton",
-                             "advancedSettingsButton", "transferButton"}) {
-        QQuickItem *control = item(QString::fromLatin1(name));
-        const QRectF area = control->mapRectToScene(control->boundingRect());
-        QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, name);
-    }
+    auto whole = [this](const QStringList &controls) {
+        viewer->grabWindow();
+        for (const QString &name : controls) {
+            QQuickItem *control = item(name);
+            const QRectF area = control->mapRectToScene(control->boundingRect());
+            QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, qPrintable(name));
+        }
+    };
+    whole({"libraryTab6", "selectAllCheckBox", "addMediaButton", "removeButton", "advancedSettingsButton",
+           "transferButton"});
+    QVERIFY(call("openMediaBrowser"));
+    whole({"browserCloseButton", "browserSelectAll", "browserAddButton"});
+    root()->setProperty("mediaBrowserVisible", false);
 
     // A tile without a picture, or whose picture can't be loaded, shows the no-artwork mark.
     QQuickItem *grid = item(QStringLiteral("albumsViewGrid"));

@@ -241,6 +241,12 @@ int main(int argc, char **argv)
         panel->setProperty("currentView", 0);
         view.resize(1024, 650);
         ok = shoot(view, out.filePath(QStringLiteral("library-1024x650.png"))) && ok;
+        emit startUp.controller()->showTransferBrowser();
+        ok = shoot(view, out.filePath(QStringLiteral("transfer-1024x650.png"))) && ok;
+        QMetaObject::invokeMethod(dialog, "close");
+        QMetaObject::invokeMethod(root, "openMediaBrowser");
+        ok = shoot(view, out.filePath(QStringLiteral("browser-1024x650.png"))) && ok;
+        root->setProperty("mediaBrowserVisible", false);
         view.resize(1280, 800);
 
         root->setProperty("currentScreen", QStringLiteral("start"));
