@@ -16,6 +16,7 @@ QtObject {
     readonly property color accentText: "#ffffff"
     readonly property color text: "#111827"
     readonly property color mutedText: "#667085"
+    readonly property color disabledText: "#a3abb8"
     readonly property color border: "#e2e6ec"
     readonly property color shade: "#99101725"
 
@@ -26,6 +27,21 @@ QtObject {
     readonly property int trackLineHeight: 30
 
     readonly property string placeholderCover: "qrc:///resources/photos/no_artwork.png"
+
+    // Gives a control palette's disabled state faded colours.  A palette's
+    // colours set in QML apply to every state, and they are applied after
+    // any set for one state, so this runs once they are in.
+    function fadeDisabled(palette) {
+        const faded = palette.disabled
+        faded.windowText = disabledText
+        faded.buttonText = disabledText
+        faded.text = disabledText
+        faded.brightText = "#eef3fd"
+        faded.button = "#eef0f4"
+        faded.dark = "#a9c0f2"
+        faded.base = surfaceAlt
+        faded.mid = "#dde2e9"
+    }
 
     function str(value) {
         return value === null || value === undefined ? "" : String(value)

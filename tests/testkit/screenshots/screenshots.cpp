@@ -244,6 +244,9 @@ int main(int argc, char **argv)
         emit startUp.controller()->showTransferBrowser();
         ok = shoot(view, out.filePath(QStringLiteral("transfer-1024x650.png"))) && ok;
         QMetaObject::invokeMethod(dialog, "close");
+        QMetaObject::invokeMethod(root, "slShowAdvancedSettings");
+        ok = shoot(view, out.filePath(QStringLiteral("settings-1024x650.png"))) && ok;
+        QMetaObject::invokeMethod(root->findChild<QObject *>(QStringLiteral("advancedSettingsDialog")), "close");
         QMetaObject::invokeMethod(root, "openMediaBrowser");
         ok = shoot(view, out.filePath(QStringLiteral("browser-1024x650.png"))) && ok;
         root->setProperty("mediaBrowserVisible", false);
