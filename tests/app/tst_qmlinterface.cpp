@@ -403,6 +403,7 @@ void TestQmlInterface::ticksAndButtons()
     // A group's box ticks every track of its rows, and no other group's.
     item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 2);
     const QObjectList groups = rows("tracksModel"); // Summer: rows 0-1, Winter: rows 2-3
+    QCOMPARE(item(QStringLiteral("tracksViewList"))->property("count").toInt(), 2); // a card each
     click(item(QStringLiteral("groupCheckBox"), item(QStringLiteral("tracksView"))));
     for (int r = 0; r < 4; ++r) {
         QCOMPARE(selected(groups.at(r)), r < 2);
