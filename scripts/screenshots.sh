@@ -8,8 +8,9 @@
 #   ./scripts/screenshots.sh [folder] [--check]
 #
 # folder: where the pictures go (docs/screenshots by default); --check also
-# pictures the vehicle lists open, the Tracks, Playlists and Podcasts views
-# and the library at the window's minimum size.  JOBS sets the build's
+# pictures the vehicle lists open, the Tracks, Playlists and Podcasts views,
+# and the library, the transfer and advanced settings dialogs and the media
+# browser at the window's minimum size (1024x650).  JOBS sets the build's
 # parallel jobs (all processors by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -22,8 +22,8 @@
 // Takes the README's pictures of the window from kit media made here, in a
 // temporary home: the library with a few albums, and the "Transfer and Sync"
 // dialog.  With --check it also takes the states worth a look after a change
-// of the interface: the vehicle lists open, the grouped track views and the
-// library at the window's minimum size.
+// of the interface: the vehicle lists open, the grouped track views, and the
+// library, two dialogs and the media browser at the window's minimum size.
 //
 //   corvane-screenshots <folder> [--check]
 
@@ -220,15 +220,21 @@ int main(int argc, char **argv)
     QDir().mkpath(stick);
     Drive::setFolderChooser([stick] { return stick; });
     Drive::getInstance()->TransferDetails(startUp.controller()->libraryTracks);
-    emit startUp.controller()->showTransferBrowser();
     QObject *dialog = root->findChild<QObject *>(QStringLiteral("transferDialog"));
-    const bool opened = QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 5000);
-    startUp.drive()->openDialog();
-    const bool chosen =
-        QTest::qWaitFor([dialog, stick] { return dialog->property("selectedPath").toString() == stick; }, 5000);
-    if (!opened || !chosen)
-        qWarning("the transfer dialog did not open with its target");
-    ok = opened && chosen && shoot(view, out.filePath(QStringLiteral("transfer.png"))) && ok;
+    if (!dialog)
+        return 1;
+    // The folder is chosen once the dialog is open: opening starts a fresh poll.
+    auto openTransfer = [&startUp, dialog, stick] {
+        emit startUp.controller()->showTransferBrowser();
+        const bool opened = QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 5000);
+        startUp.drive()->openDialog();
+        const bool chosen =
+            QTest::qWaitFor([dialog, stick] { return dialog->property("selectedPath").toString() == stick; }, 5000);
+        if (!opened || !chosen)
+            qWarning("the transfer dialog did not open with its target");
+        return opened && chosen;
+    };
+    ok = openTransfer() && shoot(view, out.filePath(QStringLiteral("transfer.png"))) && ok;
     QMetaObject::invokeMethod(dialog, "close");
 
     if (check) {
@@ -241,8 +247,7 @@ int main(int argc, char **argv)
         panel->setProperty("currentView", 0);
         view.resize(1024, 650);
         ok = shoot(view, out.filePath(QStringLiteral("library-1024x650.png"))) && ok;
-        emit startUp.controller()->showTransferBrowser();
-        ok = shoot(view, out.filePath(QStringLiteral("transfer-1024x650.png"))) && ok;
+        ok = openTransfer() && shoot(view, out.filePath(QStringLiteral("transfer-1024x650.png"))) && ok;
         QMetaObject::invokeMethod(dialog, "close");
         QMetaObject::invokeMethod(root, "slShowAdvancedSettings");
         ok = shoot(view, out.filePath(QStringLiteral("settings-1024x650.png"))) && ok;
