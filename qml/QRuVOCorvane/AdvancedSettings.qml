@@ -6,7 +6,7 @@ import QtQuick.Layouts
 // of poor quality, each list in a tab.  Continue sends the ticked
 // missing-data files to the lookup, Cancel stops it; the link tabs of the
 // poor-quality list look for better copies of the ticked albums.
-Popup {
+ThemedPopup {
     id: dialog
     objectName: "advancedSettingsDialog"
 
@@ -87,19 +87,6 @@ Popup {
     modal: true
     closePolicy: Popup.NoAutoClose
     padding: 24
-
-    // A popup does not take the window's palette: the same colours here.
-    palette.window: Theme.window
-    palette.windowText: Theme.text
-    palette.base: Theme.surface
-    palette.text: Theme.text
-    palette.button: "#e8ecf2"
-    palette.buttonText: Theme.text
-    palette.dark: Theme.accent
-    palette.mid: "#c9d1dd"
-    palette.brightText: Theme.accentText
-    palette.highlight: Theme.accent
-    palette.highlightedText: Theme.accentText
 
     background: Rectangle {
         radius: 12

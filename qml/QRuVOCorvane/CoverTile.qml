@@ -51,20 +51,11 @@ Item {
             anchors.margins: 8
             spacing: 6
 
-            Rectangle {
+            CoverArt {
                 Layout.fillWidth: true
                 Layout.preferredHeight: width
-                radius: Theme.radius - 2
-                color: Theme.surfaceAlt
-                clip: true
-
-                Image {
-                    anchors.fill: parent
-                    source: Theme.imageUrl(tile.cover)
-                    fillMode: tile.kind === "video" ? Image.PreserveAspectFit : Image.PreserveAspectCrop
-                    sourceSize.width: 320
-                    asynchronous: true
-                }
+                cover: tile.cover
+                fillMode: tile.kind === "video" ? Image.PreserveAspectFit : Image.PreserveAspectCrop
             }
 
             Label {

@@ -34,18 +34,30 @@ Item {
 
         Rectangle {
             Layout.fillWidth: true
-            implicitHeight: 56
+            implicitHeight: header.implicitHeight
             color: Theme.surface
 
-            RowLayout {
-                anchors.fill: parent
+            // Tabs and actions share one line where it is wide enough; in a
+            // narrower window (down to its minimum width) the actions get a
+            // line of their own above the tabs.
+            GridLayout {
+                id: header
+                readonly property bool oneLine: tabs.implicitWidth + actions.implicitWidth + columnSpacing + 32
+                                                <= panel.width
+                anchors.left: parent.left
+                anchors.right: parent.right
                 anchors.leftMargin: 16
                 anchors.rightMargin: 16
-                spacing: Theme.spacing
+                columns: oneLine ? 2 : 1
+                columnSpacing: Theme.spacing
+                rowSpacing: 0
 
                 TabBar {
                     id: tabs
                     objectName: "libraryTabs"
+                    Layout.row: header.oneLine ? 0 : 1
+                    Layout.column: 0
+                    Layout.topMargin: header.oneLine ? 12 : 0
                     Layout.alignment: Qt.AlignBottom
                     background: Item {}
                     onCurrentIndexChanged: panel.viewChosen(currentIndex)
@@ -82,37 +94,46 @@ Item {
                     }
                 }
 
-                Item { Layout.fillWidth: true }
+                RowLayout {
+                    id: actions
+                    Layout.row: 0
+                    Layout.column: header.oneLine ? 1 : 0
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 56
+                    spacing: 8
 
-                CheckBox {
-                    id: selectAll
-                    objectName: "selectAllCheckBox"
-                    text: "Select all"
-                    onToggled: panel.selectAllRequested(checked)
-                }
+                    Item { Layout.fillWidth: true }
 
-                Button {
-                    objectName: "addMediaButton"
-                    text: "ADD MEDIA"
-                    highlighted: true
-                    onClicked: panel.addMediaRequested()
-                }
-                Button {
-                    objectName: "removeButton"
-                    text: "REMOVE"
-                    flat: true
-                    onClicked: panel.removeRequested()
-                }
-                Button {
-                    objectName: "advancedSettingsButton"
-                    text: "ADVANCED SETTINGS"
-                    flat: true
-                    onClicked: panel.advancedSettingsRequested()
-                }
-                Button {
-                    objectName: "transferButton"
-                    text: "TRANSFER"
-                    onClicked: panel.transferRequested()
+                    CheckBox {
+                        id: selectAll
+                        objectName: "selectAllCheckBox"
+                        text: "Select all"
+                        onToggled: panel.selectAllRequested(checked)
+                    }
+
+                    Button {
+                        objectName: "addMediaButton"
+                        text: "ADD MEDIA"
+                        highlighted: true
+                        onClicked: panel.addMediaRequested()
+                    }
+                    Button {
+                        objectName: "removeButton"
+                        text: "REMOVE"
+                        flat: true
+                        onClicked: panel.removeRequested()
+                    }
+                    Button {
+                        objectName: "advancedSettingsButton"
+                        text: "ADVANCED SETTINGS"
+                        flat: true
+                        onClicked: panel.advancedSettingsRequested()
+                    }
+                    Button {
+                        objectName: "transferButton"
+                        text: "TRANSFER"
+                        onClicked: panel.transferRequested()
+                    }
                 }
             }
 

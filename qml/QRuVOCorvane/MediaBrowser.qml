@@ -120,95 +120,114 @@ Rectangle {
         }
 
         // ---- View, display, category, search, select all ---------------
-        RowLayout {
+        // One line where it is wide enough; in a narrower window (down to
+        // its minimum width) the search and select-all get a line of their own.
+        GridLayout {
+            id: filters
+            readonly property bool oneLine: choices.implicitWidth + finders.implicitWidth + columnSpacing + 32
+                                            <= browser.width
             Layout.fillWidth: true
             Layout.leftMargin: 16
             Layout.rightMargin: 16
             Layout.topMargin: 8
-            spacing: Theme.spacing
+            columns: oneLine ? 2 : 1
+            columnSpacing: Theme.spacing
+            rowSpacing: 4
 
-            Label {
-                text: Theme.str(MediaBrowser_txtView)
-                color: Theme.mutedText
-                font.pixelSize: 12
-                font.bold: true
-            }
-            Repeater {
-                model: ["Albums", "Artists", "Tracks"]
-                Button {
-                    required property string modelData
-                    required property int index
-                    objectName: "browserViewTab" + index
-                    text: modelData
-                    checkable: true
-                    checked: browser.view === index
-                    // videos are shown as albums only
-                    enabled: index === 0 || browser.category !== 4
-                    onClicked: {
-                        checked = Qt.binding(() => browser.view === index)
-                        if (browser.view === index)
-                            return
-                        browser.view = index
+            RowLayout {
+                id: choices
+                spacing: Theme.spacing
+
+                Label {
+                    text: Theme.str(MediaBrowser_txtView)
+                    color: Theme.mutedText
+                    font.pixelSize: 12
+                    font.bold: true
+                }
+                Repeater {
+                    model: ["Albums", "Artists", "Tracks"]
+                    Button {
+                        required property string modelData
+                        required property int index
+                        objectName: "browserViewTab" + index
+                        text: modelData
+                        checkable: true
+                        checked: browser.view === index
+                        // videos are shown as albums only
+                        enabled: index === 0 || browser.category !== 4
+                        onClicked: {
+                            checked = Qt.binding(() => browser.view === index)
+                            if (browser.view === index)
+                                return
+                            browser.view = index
+                            selectAll.checked = false
+                            browser.viewChosen(index)
+                        }
+                    }
+                }
+                Label {
+                    Layout.leftMargin: 8
+                    text: Theme.str(MediaBrowser_txtDisplay)
+                    color: Theme.mutedText
+                    font.pixelSize: 12
+                    font.bold: true
+                }
+                Repeater {
+                    model: ["Thumbnails", "List"]
+                    Button {
+                        required property string modelData
+                        required property int index
+                        objectName: "browserDisplay" + index
+                        text: modelData
+                        checkable: true
+                        checked: browser.display === index
+                        onClicked: {
+                            checked = Qt.binding(() => browser.display === index)
+                            browser.display = index
+                            selectAll.checked = false
+                            browser.displayChosen(index)
+                        }
+                    }
+                }
+                ChoiceBox {
+                    id: categories
+                    objectName: "browserCategory"
+                    Layout.leftMargin: 8
+                    model: browser.categoryNames
+                    currentIndex: browser.category
+                    onActivated: (index) => {
+                        // The search marks stay among the audio categories; to
+                        // and from videos they are lifted.
+                        if ((index === 4) !== (browser.category === 4))
+                            search.text = ""
+                        browser.category = index
+                        if (index === 4 && browser.view !== 0)
+                            browser.view = 0
                         selectAll.checked = false
-                        browser.viewChosen(index)
+                        browser.categoryChosen(index)
                     }
                 }
             }
-            Label {
-                Layout.leftMargin: 8
-                text: Theme.str(MediaBrowser_txtDisplay)
-                color: Theme.mutedText
-                font.pixelSize: 12
-                font.bold: true
-            }
-            Repeater {
-                model: ["Thumbnails", "List"]
-                Button {
-                    required property string modelData
-                    required property int index
-                    objectName: "browserDisplay" + index
-                    text: modelData
-                    checkable: true
-                    checked: browser.display === index
-                    onClicked: {
-                        checked = Qt.binding(() => browser.display === index)
-                        browser.display = index
-                        selectAll.checked = false
-                        browser.displayChosen(index)
-                    }
+
+            RowLayout {
+                id: finders
+                Layout.fillWidth: true
+                spacing: Theme.spacing
+
+                Item { Layout.fillWidth: true }
+                TextField {
+                    id: search
+                    objectName: "browserSearch"
+                    Layout.preferredWidth: 220
+                    placeholderText: "Search"
+                    onTextEdited: browser.searchChanged(text)
                 }
-            }
-            ComboBox {
-                id: categories
-                objectName: "browserCategory"
-                Layout.leftMargin: 8
-                model: browser.categoryNames
-                currentIndex: browser.category
-                onActivated: (index) => {
-                    // The search marks stay among the audio categories; to
-                    // and from videos they are lifted.
-                    if ((index === 4) !== (browser.category === 4))
-                        search.text = ""
-                    browser.category = index
-                    if (index === 4 && browser.view !== 0)
-                        browser.view = 0
-                    selectAll.checked = false
-                    browser.categoryChosen(index)
+                CheckBox {
+                    id: selectAll
+                    objectName: "browserSelectAll"
+                    text: "Select all"
+                    onToggled: browser.selectAllRequested(checked)
                 }
-            }
-            Item { Layout.fillWidth: true }
-            TextField {
-                id: search
-                objectName: "browserSearch"
-                Layout.preferredWidth: 220
-                placeholderText: "Search"
-                onTextEdited: browser.searchChanged(text)
-            }
-            CheckBox {
-                id: selectAll
-                objectName: "browserSelectAll"
-                text: "Select all"
-                onToggled: browser.selectAllRequested(checked)
             }
         }
 

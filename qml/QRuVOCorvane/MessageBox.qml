@@ -4,7 +4,7 @@ import QtQuick.Layouts
 
 // A modal message with an OK button.  Messages that arrive while one is
 // shown wait their turn.
-Popup {
+ThemedPopup {
     id: box
     objectName: "messageBox"
 

@@ -4,7 +4,7 @@ import QtQuick.Layouts
 
 // Progress of a long job: the online lookup after an add, or a transfer to
 // the car's drive.  It closes itself when the counter reaches the total.
-Popup {
+ThemedPopup {
     id: dialog
     objectName: "progressDialog"
 

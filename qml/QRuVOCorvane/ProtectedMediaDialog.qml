@@ -3,7 +3,7 @@ import QtQuick.Controls.Basic
 import QtQuick.Layouts
 
 // Lists the copy-protected files the last scan found; they can't be added.
-Popup {
+ThemedPopup {
     id: dialog
     objectName: "protectedMediaDialog"
 

@@ -134,7 +134,7 @@ Item {
                     font.letterSpacing: 1
                 }
 
-                ComboBox {
+                ChoiceBox {
                     id: modelCombo
                     objectName: "modelCombo"
                     Layout.fillWidth: true
@@ -153,7 +153,7 @@ Item {
                     }
                 }
 
-                ComboBox {
+                ChoiceBox {
                     id: yearCombo
                     objectName: "yearCombo"
                     Layout.fillWidth: true

@@ -16,6 +16,7 @@ QtObject {
     readonly property color accentText: "#ffffff"
     readonly property color text: "#111827"
     readonly property color mutedText: "#667085"
+    readonly property color disabledText: "#a3abb8"
     readonly property color border: "#e2e6ec"
     readonly property color shade: "#99101725"
 
@@ -26,6 +27,21 @@ QtObject {
     readonly property int trackLineHeight: 30
 
     readonly property string placeholderCover: "qrc:///resources/photos/no_artwork.png"
+
+    // Gives a control palette's disabled state faded colours.  A palette's
+    // colours set in QML apply to every state, and they are applied after
+    // any set for one state, so this runs once they are in.
+    function fadeDisabled(palette) {
+        const faded = palette.disabled
+        faded.windowText = disabledText
+        faded.buttonText = disabledText
+        faded.text = disabledText
+        faded.brightText = "#eef3fd"
+        faded.button = "#eef0f4"
+        faded.dark = "#a9c0f2"
+        faded.base = surfaceAlt
+        faded.mid = "#dde2e9"
+    }
 
     function str(value) {
         return value === null || value === undefined ? "" : String(value)
@@ -51,6 +67,23 @@ QtObject {
                 result.push(rows[i])
         }
         return result
+    }
+
+    // The groups of a grouped track view, each as { rows }: a run of rows
+    // that starts with the row carrying the cover (the others' cover is
+    // "no").  A group whose first row is hidden is left out.
+    function groups(value) {
+        const rows = list(value)
+        const result = []
+        for (let i = 0; i < rows.length; ++i) {
+            if (!rows[i])
+                continue
+            if (result.length === 0 || str(rows[i].coverart) !== "no")
+                result.push({ rows: [rows[i]] })
+            else
+                result[result.length - 1].rows.push(rows[i])
+        }
+        return result.filter((group) => group.rows[0].visibility !== false)
     }
 
     // Cover paths come as plain file paths or as URLs ("qrc:", "file:").

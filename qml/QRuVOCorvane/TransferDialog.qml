@@ -6,7 +6,7 @@ import QtQuick.Layouts
 // from the targets the application publishes each second, chooses whether
 // to format it first and how to treat files already there, and continues.
 // While open, the application polls the mounted volumes.
-Popup {
+ThemedPopup {
     id: dialog
     objectName: "transferDialog"
 

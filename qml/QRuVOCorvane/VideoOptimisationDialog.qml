@@ -7,7 +7,7 @@ import QtQuick.Layouts
 // optimisationVideoModel objects; a video's progress is kept in its row's
 // `status` (0 to 100, -1 when it was refused or skipped), so one update
 // redraws one row.
-Popup {
+ThemedPopup {
     id: dialog
     objectName: "videoOptimisationDialog"
 

@@ -82,6 +82,8 @@ Page {
     palette.brightText: Theme.accentText
     palette.highlight: Theme.accent
     palette.highlightedText: Theme.accentText
+    // The colours above apply to disabled controls too, until these fade them.
+    Component.onCompleted: Theme.fadeDisabled(palette)
 
     header: HeaderBar {
         id: headerBar

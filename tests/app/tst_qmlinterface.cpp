@@ -322,8 +322,40 @@ void TestQmlInterface::libraryPanel()
     }
     QCOMPARE(load.count(), 3);
 
-    // A row whose visibility is off is not shown.
+    // At the window's minimum size every tab and action of the library's
+    // header, and the media browser's last controls, are whole.
+    viewer->resize(1024, 650);
+    QTRY_COMPARE(root()->property("width").toInt(), 1024);
+    auto whole = [this](const QStringList &controls) {
+        viewer->grabWindow();
+        for (const QString &name : controls) {
+            QQuickItem *control = item(name);
+            const QRectF area = control->mapRectToScene(control->boundingRect());
+            QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, qPrintable(name));
+        }
+    };
+    whole({"libraryTab6", "selectAllCheckBox", "addMediaButton", "removeButton", "advancedSettingsButton",
+           "transferButton"});
+    QVERIFY(call("openMediaBrowser"));
+    whole({"browserCloseButton", "browserSelectAll", "browserAddButton"});
+    root()->setProperty("mediaBrowserVisible", false);
+
+    // A tile without a picture, or whose picture can't be loaded, shows the no-artwork mark.
     QQuickItem *grid = item(QStringLiteral("albumsViewGrid"));
+    auto marks = [this, grid] {
+        int shown = 0;
+        for (QQuickItem *tile : grid->property("contentItem").value<QQuickItem *>()->childItems()) {
+            QQuickItem *mark = item(QStringLiteral("noArtworkMark"), tile);
+            shown += mark && mark->isVisible();
+        }
+        return shown;
+    };
+    QTRY_COMPARE(marks(), 2);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("Cannot open: .*cover.png.gone")));
+    rows("albumsModel").at(0)->setProperty("coverart", coverPath + QStringLiteral(".gone"));
+    QTRY_COMPARE(marks(), 3);
+
+    // A row whose visibility is off is not shown.
     QCOMPARE(grid->property("count").toInt(), 3);
     rows("albumsModel").at(1)->setProperty("visibility", false);
     QCOMPARE(grid->property("count").toInt(), 2);
@@ -371,6 +403,7 @@ void TestQmlInterface::ticksAndButtons()
     // A group's box ticks every track of its rows, and no other group's.
     item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 2);
     const QObjectList groups = rows("tracksModel"); // Summer: rows 0-1, Winter: rows 2-3
+    QCOMPARE(item(QStringLiteral("tracksViewList"))->property("count").toInt(), 2); // a card each
     click(item(QStringLiteral("groupCheckBox"), item(QStringLiteral("tracksView"))));
     for (int r = 0; r < 4; ++r) {
         QCOMPARE(selected(groups.at(r)), r < 2);

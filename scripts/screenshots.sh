@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the window: docs/screenshots/library.png (a
+# library of a few albums) and docs/screenshots/transfer.png (the "Transfer
+# and Sync" dialog).  The media is made at run time with ffmpeg in a temporary
+# home, so no file of the user is read or written, and the window is drawn
+# offscreen, so no display is needed.
+#
+#   ./scripts/screenshots.sh [folder] [--check]
+#
+# folder: where the pictures go (docs/screenshots by default); --check also
+# pictures the vehicle lists open, the Tracks, Playlists and Podcasts views,
+# and the library, the transfer and advanced settings dialogs and the media
+# browser at the window's minimum size (1024x650).  JOBS sets the build's
+# parallel jobs (all processors by default).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out=docs/screenshots
+if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
+  out=$1
+  shift
+fi
+
+./scripts/install-deps.sh
+
+build_dir=build
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=ON
+cmake --build "$build_dir" --parallel "${JOBS:-$(nproc)}" --target corvane-screenshots
+
+QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software "$build_dir/bin/corvane-screenshots" "$out" "$@"

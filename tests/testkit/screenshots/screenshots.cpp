@@ -1,0 +1,273 @@
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QImage>
+#include <QQuickItem>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <functional>
+
+#include "app/manager.h"
+#include "app/startup.h"
+#include "core/shared.h"
+#include "database/database.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "delivery/drive.h"
+#include "mediakit.h"
+#include "platform/volumes.h"
+#include "testenv.h"
+
+// Takes the README's pictures of the window from kit media made here, in a
+// temporary home: the library with a few albums, and the "Transfer and Sync"
+// dialog.  With --check it also takes the states worth a look after a change
+// of the interface: the vehicle lists open, the grouped track views, and the
+// library, two dialogs and the media browser at the window's minimum size.
+//
+//   corvane-screenshots <folder> [--check]
+
+namespace {
+
+struct Album
+{
+    const char *name;
+    const char *artist;
+    const char *genre;
+    int year;
+    const char *colours; // two gradient colours; none: the album has no picture
+    QStringList titles;
+};
+
+const QList<Album> albums{
+    {"Northern Lights", "Aurora Fields", "Ambient", 2019, "0x1d4e89:0x7dcfb6", {"First Snow", "Polar Night", "Thaw"}},
+    {"City After Dark", "Neon Avenue", "Synthpop", 2021, "0x2b1055:0xd53369", {"Skyline", "Last Train"}},
+    {"Open Road", "The Mileposts", "Rock", 2016, "0xf79256:0xfbd1a2", {"Highway One", "Gravel", "Rest Stop"}},
+    {"Tidal", "Harbour Lights", "Folk", 2018, "0x00b2ca:0x1d3557", {"Low Water", "Salt Air"}},
+    {"Demo Sessions", "The Mileposts", "Rock", 2014, nullptr, {"Take One", "Take Two"}},
+    {"Slow Orbit", "Aurora Fields", "Ambient", 2022, "0x3a0ca3:0xf72585", {"Perigee", "Apogee"}},
+    {"Paper Planes", "Neon Avenue", "Synthpop", 2020, "0xffbe0b:0xfb5607", {"Fold", "Glide"}},
+    {"Long Way Home", "Harbour Lights", "Folk", 2015, "0x606c38:0xdda15e", {"Crossing", "Lantern"}},
+    {"Summer Static", "The Mileposts", "Rock", 2023, "0xef476f:0xffd166", {"Radio Song", "Heatwave"}},
+    {"Quiet Hours", "Aurora Fields", "Ambient", 2017, "0x14213d:0x8d99ae", {"Dusk", "Dawn"}},
+};
+
+// The library, written through the program's own database code: the albums
+// above (each track a short MP3 of the kit), a playlist and a podcast.
+bool fillLibrary()
+{
+    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    Database database;
+    if (!database.connect(QStringLiteral("RuvoData"), true))
+        return false;
+    database.create();
+    ruvoDB library;
+    const shared helper;
+    auto store = [&](track t, const QString &file, const QString &cover) {
+        testkit::MediaTags tags;
+        tags.title = t.trackname;
+        tags.artist = t.artistName;
+        tags.album = t.albumName;
+        t.filepath = t.sourcePath = QDir::isAbsolutePath(file) ? file : kit.mp3(file, tags, QString(), 1);
+        if (t.filepath.isEmpty()) {
+            qWarning("%s", qPrintable(kit.lastError()));
+            return QString();
+        }
+        t.filename = QFileInfo(t.filepath).fileName();
+        t.folderLocation = QFileInfo(t.filepath).path();
+        t.filesize = QFileInfo(t.filepath).size();
+        t.codec = QStringLiteral("mp3");
+        t.bitrate = 128;
+        t.frequency = 44100;
+        t.cover = cover.isEmpty() ? helper.noArtworkUrl : cover;
+        return library.insertDataOne(t) ? t.filepath : QString();
+    };
+
+    QStringList roadTrip;
+    for (const Album &album : albums) {
+        const QString name = QString::fromLatin1(album.name);
+        QString cover;
+        if (album.colours) {
+            const QStringList colours = QString::fromLatin1(album.colours).split(QLatin1Char(':'));
+            cover = kit.folder() + QStringLiteral("/covers/") + helper.formatSplChar(name) + QStringLiteral(".jpg");
+            QDir().mkpath(QFileInfo(cover).path());
+            if (!kit.ffmpeg(
+                    {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                     QStringLiteral("gradients=s=300x300:c0=%1:c1=%2:x0=0:y0=0:x1=300:y1=300:nb_colors=2:seed=1")
+                         .arg(colours.at(0), colours.at(1)),
+                     QStringLiteral("-frames:v"), QStringLiteral("1"), cover}))
+                return false;
+        }
+        for (int i = 0; i < album.titles.size(); ++i) {
+            track t;
+            t.trackname = album.titles.at(i);
+            t.tracknumber = i + 1;
+            t.albumName = name;
+            t.artistName = QString::fromLatin1(album.artist);
+            t.genre = QString::fromLatin1(album.genre);
+            t.year = album.year;
+            t.duration = 150 + 37 * i;
+            const QString file = store(t, name + QLatin1Char('/') + t.trackname + QStringLiteral(".mp3"), cover);
+            if (file.isEmpty())
+                return false;
+            if (i < 2)
+                roadTrip.append(file);
+        }
+    }
+    // A playlist of the first two tracks of each album, and a podcast.
+    for (const QString &file : std::as_const(roadTrip)) {
+        track t;
+        t.playlist = QStringLiteral("Road Trip");
+        t.trackname = QFileInfo(file).completeBaseName();
+        t.albumName = QFileInfo(file).dir().dirName();
+        t.artistName = QStringLiteral("Various");
+        t.genre = QStringLiteral("Rock");
+        t.year = 2020;
+        t.duration = 180;
+        if (store(t, file, QString()).isEmpty())
+            return false;
+    }
+    for (int episode = 1; episode <= 3; ++episode) {
+        track t;
+        t.isPodcast = true;
+        t.trackname = QStringLiteral("Episode %1").arg(episode);
+        t.tracknumber = episode;
+        t.albumName = QStringLiteral("The Weekly Drive");
+        t.artistName = QStringLiteral("Radio Mileposts");
+        t.genre = QStringLiteral("Podcast");
+        t.year = 2023;
+        t.duration = 1500 + 60 * episode;
+        if (store(t, QStringLiteral("Podcasts/") + t.trackname + QStringLiteral(".mp3"), QString()).isEmpty())
+            return false;
+    }
+    // A vehicle is chosen; its library opens at start.
+    const QString model = Combo().fillModelCombo().value(1);
+    const QStringList years = Combo().fillYearCombo(model);
+    testkit::saveVehicle(1, model, 1, years.value(1));
+    return true;
+}
+
+QQuickItem *findItem(QQuickItem *in, const QString &name)
+{
+    if (in->objectName() == name)
+        return in;
+    const QList<QQuickItem *> children = in->childItems();
+    for (QQuickItem *child : children) {
+        if (QQuickItem *found = findItem(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+// Lets the window settle (layouts, asynchronous pictures) and saves it.
+bool shoot(QQuickWindow &window, const QString &file)
+{
+    for (int i = 0; i < 5; ++i) {
+        window.grabWindow();
+        QTest::qWait(150);
+    }
+    const QImage image = window.grabWindow();
+    if (image.isNull() || !image.save(file)) {
+        qWarning("could not write %s", qPrintable(file));
+        return false;
+    }
+    qInfo("wrote %s", qPrintable(file));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 2 || args.at(1).startsWith(QLatin1Char('-'))) {
+        qWarning("usage: %s <folder> [--check]", argv[0]);
+        return 2;
+    }
+    const QDir out(args.at(1));
+    QDir().mkpath(out.path());
+    const bool check = args.contains(QStringLiteral("--check"));
+    if (!fillLibrary())
+        return 1;
+    // No real volume of this machine shows up in the dialog.
+    const QString noVolumes = testkit::testHome() + QStringLiteral("/media");
+    QDir().mkpath(noVolumes);
+    Volumes::setRoots({noVolumes});
+
+    StartUp startUp;
+    startUp.start();
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    if (!root)
+        return 1;
+    view.showNormal();
+    view.resize(1280, 800);
+    bool ok = QTest::qWaitFor([root] { return root->property("currentScreen").toString() == QLatin1String("library"); },
+                              20000);
+    QQuickItem *albumsGrid = findItem(root, QStringLiteral("albumsViewGrid"));
+    ok = ok && albumsGrid &&
+         QTest::qWaitFor([albumsGrid] { return albumsGrid->property("count").toInt() == int(albums.size()); }, 20000);
+    if (!ok) {
+        qWarning("the library did not open");
+        return 1;
+    }
+    ok = shoot(view, out.filePath(QStringLiteral("library.png")));
+
+    // The dialog as the controller opens it, with a folder of the computer chosen as the target.
+    const QString stick = testkit::testHome() + QStringLiteral("/Car stick");
+    QDir().mkpath(stick);
+    Drive::setFolderChooser([stick] { return stick; });
+    Drive::getInstance()->TransferDetails(startUp.controller()->libraryTracks);
+    QObject *dialog = root->findChild<QObject *>(QStringLiteral("transferDialog"));
+    if (!dialog)
+        return 1;
+    // The folder is chosen once the dialog is open: opening starts a fresh poll.
+    auto openTransfer = [&startUp, dialog, stick] {
+        emit startUp.controller()->showTransferBrowser();
+        const bool opened = QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 5000);
+        startUp.drive()->openDialog();
+        const bool chosen =
+            QTest::qWaitFor([dialog, stick] { return dialog->property("selectedPath").toString() == stick; }, 5000);
+        if (!opened || !chosen)
+            qWarning("the transfer dialog did not open with its target");
+        return opened && chosen;
+    };
+    ok = openTransfer() && shoot(view, out.filePath(QStringLiteral("transfer.png"))) && ok;
+    QMetaObject::invokeMethod(dialog, "close");
+
+    if (check) {
+        QObject *panel = root->findChild<QObject *>(QStringLiteral("libraryPanel"));
+        const QStringList views{QStringLiteral("tracks"), QStringLiteral("playlists"), QStringLiteral("podcasts")};
+        for (int i = 0; i < views.size(); ++i) {
+            panel->setProperty("currentView", 2 + i);
+            ok = shoot(view, out.filePath(views.at(i) + QStringLiteral(".png"))) && ok;
+        }
+        panel->setProperty("currentView", 0);
+        view.resize(1024, 650);
+        ok = shoot(view, out.filePath(QStringLiteral("library-1024x650.png"))) && ok;
+        ok = openTransfer() && shoot(view, out.filePath(QStringLiteral("transfer-1024x650.png"))) && ok;
+        QMetaObject::invokeMethod(dialog, "close");
+        QMetaObject::invokeMethod(root, "slShowAdvancedSettings");
+        ok = shoot(view, out.filePath(QStringLiteral("settings-1024x650.png"))) && ok;
+        QMetaObject::invokeMethod(root->findChild<QObject *>(QStringLiteral("advancedSettingsDialog")), "close");
+        QMetaObject::invokeMethod(root, "openMediaBrowser");
+        ok = shoot(view, out.filePath(QStringLiteral("browser-1024x650.png"))) && ok;
+        root->setProperty("mediaBrowserVisible", false);
+        view.resize(1280, 800);
+
+        root->setProperty("currentScreen", QStringLiteral("start"));
+        for (const char *name : {"modelCombo", "yearCombo"}) {
+            QQuickItem *combo = findItem(root, QString::fromLatin1(name));
+            QObject *popup = combo ? combo->property("popup").value<QObject *>() : nullptr;
+            if (!popup)
+                return 1;
+            QMetaObject::invokeMethod(popup, "open");
+            ok = shoot(view, out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"))) && ok;
+            QMetaObject::invokeMethod(popup, "close");
+        }
+    }
+    Drive::setFolderChooser({});
+    return ok ? 0 : 1;
+}
