@@ -62,8 +62,8 @@ private slots:
     void matchingRows();
     void walkStopsOnceComplete();
 
-    void titleAndFolderUpdateStagedRow();
-    void differentTitleOrFolderAddsRow();
+    void lookupWriteBack_data();
+    void lookupWriteBack();
     void albumCover_data();
     void albumCover();
     void lookedUpNamesMatchExactly();
@@ -195,26 +195,33 @@ void TestLocalTagInference::walkStopsOnceComplete()
     QCOMPARE(result.tracknumber, 0); // the second row was never read
 }
 
-void TestLocalTagInference::titleAndFolderUpdateStagedRow()
+void TestLocalTagInference::lookupWriteBack_data()
 {
-    // Staged by a scan under another path; the looked-up title is matched trimmed.
-    QVERIFY(stage(folder, {row("Intro", QString(), QString())}));
-    QVERIFY(exec("UPDATE TrackRepo SET filepath = '/elsewhere/old.mp3', genre = 'Unknown Genre'"));
-    QVERIFY(m_library.updateDataFromAPI(lookedUp(QStringLiteral("  Intro "))));
-    QCOMPARE(count("TrackRepo"), 1);
-    QCOMPARE(scalar("SELECT filepath || '|' || genre || '|' || filesize || '|' || artistname || '|' || albumname "
-                    "FROM getTracksRepo")
-                 .toString(),
-             folder + QStringLiteral("/01.mp3|Rock|5000000000|Ann|Blue"));
+    QTest::addColumn<track>("result");
+    QTest::addColumn<int>("rows");
+    QTest::addRow("trimmed title in the same folder updates the staged row") << lookedUp("  Intro ") << 1;
+    track converted = lookedUp();
+    converted.filepath = QStringLiteral("/cache/Blue/Intro.m4a");
+    QTest::addRow("a converted track is staged under its original file") << converted << 1;
+    QTest::addRow("another title adds a row") << lookedUp("Introduction") << 2;
+    track elsewhere = lookedUp();
+    elsewhere.folderLocation = QStringLiteral("/music/Green");
+    QTest::addRow("another folder adds a row") << elsewhere << 2;
 }
 
-void TestLocalTagInference::differentTitleOrFolderAddsRow()
+void TestLocalTagInference::lookupWriteBack()
 {
-    track elsewhere = lookedUp(QStringLiteral("Intro"));
-    elsewhere.folderLocation = QStringLiteral("/music/Green");
-    for (const track &t : {lookedUp(QStringLiteral("Intro")), lookedUp(QStringLiteral("Introduction")), elsewhere})
-        QVERIFY(m_library.updateDataFromAPI(t));
-    QCOMPARE(count("TrackRepo"), 3);
+    QFETCH(track, result);
+    // Staged by a scan under another path, with nothing known yet.
+    QVERIFY(stage(folder, {row("Intro", QString(), QString())}));
+    QVERIFY(exec("UPDATE TrackRepo SET filepath = '/elsewhere/old.mp3', genre = 'Unknown Genre'"));
+    QVERIFY(m_library.updateDataFromAPI(result));
+    QTEST(count("TrackRepo"), "rows");
+    QCOMPARE(scalar("SELECT filepath || '|' || genre || '|' || filesize || '|' || artistname || '|' || albumname "
+                    "FROM getTracksRepo WHERE trackname = ? AND folderLocation = ?",
+                    {result.trackname.trimmed(), result.folderLocation})
+                 .toString(),
+             folder + QStringLiteral("/01.mp3|Rock|5000000000|Ann|Blue"));
 }
 
 void TestLocalTagInference::albumCover_data()
