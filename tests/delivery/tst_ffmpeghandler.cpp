@@ -167,7 +167,8 @@ private slots:
         const QString work = dir.filePath("chain-" + QString(QTest::currentDataTag()).replace(' ', '_'));
         QVERIFY(QDir().mkpath(work));
         const QString log = work + "/runs.log";
-        const QString script = QStringLiteral("echo \"$6\" >> '%1'\nfor f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done\n"
+        const QString script = QStringLiteral("echo \"$6\" >> '%1'\n"
+                                              "for f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done\n"
                                               "eval last=\\${$#}; echo converted > \"$last\"")
                                    .arg(log, failing);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, testkit::MediaKit::fakeTool(work, "ffmpeg", script));

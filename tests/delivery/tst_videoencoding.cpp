@@ -278,7 +278,8 @@ private slots:
 
     void missingSourceIsSkippedInStep()
     {
-        const TrackMap list{{1, videoTrack(1, dir.filePath("gone.mp4"), "Gone")}, {2, videoTrack(2, media["640x480"], "Here")}};
+        const TrackMap list{{1, videoTrack(1, dir.filePath("gone.mp4"), "Gone")},
+                            {2, videoTrack(2, media["640x480"], "Here")}};
         const Run run = runList(list);
         QVERIFY(run.skipped.size() == 1 && run.skipped.first().id == 1);
         QVERIFY(run.complete.size() == 1 && run.complete.first().id == 2);
