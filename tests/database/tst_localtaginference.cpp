@@ -13,10 +13,11 @@ namespace {
 const QString folder = QStringLiteral("/music/Blue");
 
 // A track of the folder with nothing known but its file.
-track incomplete(const QString &file, const QString &title = QStringLiteral("Unknown Song"))
+track incomplete(const QString &file, const QString &title = QStringLiteral("Unknown Song"), bool titleKnown = false)
 {
     track t = makeTrack(folder + QLatin1Char('/') + file, "Unknown Album", "Unknown Artist");
     t.trackname = title;
+    t.hasTitle = titleKnown;
     t.genre = QStringLiteral("Unknown Genre");
     t.duration = 123;
     return t;
@@ -62,8 +63,7 @@ private slots:
             << QList<StagedRow>{{"A", "Blue", ""}, {"B", "Blue", ""}} << "Blue" << noArtist;
         QTest::addRow("Greatest Compilation lends no artist")
             << QList<StagedRow>{{"A", "Greatest Compilation", "Ann"}} << "Greatest Compilation" << noArtist;
-        StagedRow fast{"B", "Blue", "Ann"};
-        fast.bitrate = 320;
+        const StagedRow fast{"B", "Blue", "Ann", 320};
         QTest::addRow("two bit rates lend nothing")
             << QList<StagedRow>{{"A", "Blue", "Ann"}, fast} << noAlbum << noArtist;
     }
@@ -111,30 +111,21 @@ private slots:
         QTest::addColumn<int>("tracknumber");
 
         // A second bit rate in the folder keeps its profile out: only matching rows lend.
-        StagedRow other{"Outro", "Green", "Bob"};
-        other.bitrate = 320;
-        other.tracknumber = 9;
-        StagedRow intro{"Intro", "Blue", "Ann"};
-        intro.tracknumber = 1;
-        track live = incomplete("x.mp3", "intro (live)");
-        live.hasTitle = true;
+        const StagedRow other{"Outro", "Green", "Bob", 320, 200, 9}; // title, album, artist, rate, length, number
+        const StagedRow intro{"Intro", "Blue", "Ann", 192, 200, 1};
+        const track live = incomplete("x.mp3", "intro (live)", true);
         QTest::addRow("title contained, any case") << QList<StagedRow>{intro, other} << live << "Blue" << "Ann" << 1;
 
-        StagedRow sameLength{"Same", "Blue", "Ann"};
-        sameLength.duration = 123;
-        track same = incomplete("x.mp3", "Same");
-        same.hasTitle = true;
-        QTest::addRow("duration and title") << QList<StagedRow>{sameLength, other} << same << "Blue" << "Ann" << 0;
+        QTest::addRow("duration and title") << QList<StagedRow>{{"Same", "Blue", "Ann", 192, 123}, other}
+                                            << incomplete("x.mp3", "Same", true) << "Blue" << "Ann" << 0;
 
-        StagedRow numbered{"Outro", "Blue", "Ann"};
-        numbered.tracknumber = 4;
+        const StagedRow numbered{"Outro", "Blue", "Ann", 192, 200, 4};
         track byNumber = incomplete("x.mp3", "Outro");
         byNumber.tracknumber = 4;
         QTest::addRow("number, year and title")
             << QList<StagedRow>{numbered, other} << byNumber << "Blue" << "Ann" << 4;
 
-        StagedRow playlistRow = intro;
-        playlistRow.playlist = QStringLiteral("Road Trip");
+        const StagedRow playlistRow{"Intro", "Blue", "Ann", 192, 200, 1, "Road Trip"};
         QTest::addRow("playlist row lends the artist but not the album")
             << QList<StagedRow>{playlistRow, other} << live << "Unknown Album" << "Ann" << 1;
         QTest::addRow("empty album and artist are not lent")
@@ -159,9 +150,7 @@ private slots:
 
     void walkStopsOnceComplete()
     {
-        StagedRow second{"Intro", "Blue", "Ann"};
-        second.tracknumber = 7;
-        second.bitrate = 320; // keeps the folder profile out of it
+        const StagedRow second{"Intro", "Blue", "Ann", 320, 200, 7}; // the second rate keeps the folder profile out
         QVERIFY(stage(folder, {{"Intro", "Blue", "Ann"}, second}));
         const track result = m_library.updatelocalDB(incomplete("x.mp3", "Intro"));
         QVERIFY(result.hasTitle && result.hasAlbum && result.hasArtist);
