@@ -125,6 +125,8 @@ private slots:
         QCOMPARE(count("TrackRepo"), 1);
     }
 
+    // A commit can fail after each record's statements went through (here a
+    // deferred foreign key): then none of the batch's records was staged.
     void failedBatchCommitReportsEveryRecord()
     {
         QVERIFY(exec("PRAGMA foreign_keys = ON"));
@@ -146,7 +148,5 @@ private:
     QTemporaryDir m_pictures;
 };
 
-// A commit can fail after each record's statements went through (here a
-// deferred foreign key): then none of the batch's records was staged.
 CORVANE_TEST_MAIN(TestRepositoryStaging)
 #include "tst_repositorystaging.moc"

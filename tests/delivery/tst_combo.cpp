@@ -219,10 +219,10 @@ private slots:
         Combo combo(root.get());
         Combo::setDriveListSender(nullptr);
 
-        // V1 and V2: asking for a model's years answers with its year list.
+        // Asking for a model's years answers with its year list.
         QVERIFY(QMetaObject::invokeMethod(root.get(), "fillYearCombo", Q_ARG(QString, "Dune")));
         QCOMPARE(root->property("years").toStringList(), allYears);
-        // V3, then V4 or V5 by whether a library exists.
+        // Checking the library, then the start page or the library view by whether one exists.
         QVERIFY(QMetaObject::invokeMethod(root.get(), "sgCheckMediaLibrary", Q_ARG(QString, "Ember"),
                                           Q_ARG(QString, "2013"), Q_ARG(int, 0)));
         QCOMPARE(root->property(ruvoDB::isDB() ? "viewPanel" : "startPage").toString(), QStringLiteral("Ember"));
@@ -230,10 +230,10 @@ private slots:
         QCOMPARE(root->property("startPage").toString(), QStringLiteral("Dune"));
         emit combo.sgShowMediaLibrary(QVariant(QStringLiteral("Fjord")));
         QCOMPARE(root->property("viewPanel").toString(), QStringLiteral("Fjord"));
-        // V6: the drive list.
+        // The drive list.
         emit drives.showDrivesData(QVariant(QStringList{"/media/usb"}));
         QCOMPARE(root->property("drives").toStringList(), QStringList{"/media/usb"});
-        // V7 saves the choice; V8 restores it, telling QML the position.
+        // Saving the choice, then restoring it, tells QML the position.
         QVERIFY(QMetaObject::invokeMethod(root.get(), "sgSaveSettingModelIndex", Q_ARG(int, 5), Q_ARG(QString, "Ember"),
                                           Q_ARG(QString, "2013"), Q_ARG(int, 3)));
         QCOMPARE(testkit::savedVehicle().value("ModelName").toString(), QStringLiteral("Ember"));
