@@ -144,11 +144,10 @@ private slots:
         job.system = *combo.getsystemDetail();
         combo.readSystemDetails("Cedar");
         const SystemDetails &p = *combo.getsystemDetail();
-        QCOMPARE(p.audioCodecs.size(), 5); // not the union of both systems
-        QCOMPARE(p.albumArtFormats.size(), 1);
-        QVERIFY(p.playlists.isEmpty());
-        QCOMPARE(job.system.codec, QStringLiteral("aac"));
-        QCOMPARE(job.system.audioCodecs.size(), 7);
+        // Not the union of both systems; the job's copy is still the first.
+        QCOMPARE(QList<qsizetype>({p.audioCodecs.size(), p.albumArtFormats.size(), p.playlists.size()}),
+                 QList<qsizetype>({5, 1, 0}));
+        QCOMPARE(job.system.codec + ' ' + QString::number(job.system.audioCodecs.size()), QStringLiteral("aac 7"));
         // An unknown vehicle or "Select" leaves the profile as it is.
         combo.readSystemDetails("Zeppelin");
         combo.readSystemDetails("Select");
@@ -166,7 +165,6 @@ private slots:
         QVERIFY(combo.getsystemDetail()->name.isEmpty() && combo.getsystemDetail()->audioCodecs.isEmpty());
 
         Combo::setResourcePaths(dir.filePath("missing.xml"), dir.filePath("missing.xml"));
-        QTest::ignoreMessage(QtDebugMsg, "Load XML File Problem.");
         QCOMPARE(combo.fillModelCombo(), QStringList{"Select"});
     }
 

@@ -41,6 +41,7 @@ public:
         if (!loop.isEmpty())
             run("losetup", {"-d", loop});
     }
+
     bool ok() const { return mounted; }
     bool detach() { return run("umount", {"-l", path}) && !(mounted = false); }
     static bool run(const QString &program, const QStringList &args)
@@ -214,8 +215,7 @@ private slots:
         const QString existing = kit.mp3("Sång.mp3", tags("Sång"), QString(), 2, existingKbps);
         testkit::MediaKit sources(target + "-src");
         const QString source = sources.mp3("Sång.mp3", tags("Sång"), QString(), 3, 256);
-        QVERIFY(!existing.isEmpty() && !source.isEmpty());
-        QVERIFY(DriveCopier::GetBitRate(existing) > 0);
+        QVERIFY(!source.isEmpty() && DriveCopier::GetBitRate(existing) > 0);
         const QByteArray before = contents(existing);
 
         const Run run = copy({{1, song(1, source, "Ålbum")}}, target, false, 1 << 30, all, quality);
@@ -277,8 +277,7 @@ private slots:
             QObject::connect(&c, &DriveCopier::incrementProgress, &c, [&drive] { drive.detach(); },
                              Qt::SingleShotConnection);
         });
-        QCOMPARE(run.removed, 1);
-        QCOMPARE(run.diskFull, 0);
+        QVERIFY(run.removed == 1 && run.diskFull == 0);
         QVERIFY(run.progress.size() < tracks.size());
         QVERIFY(!QFileInfo::exists(drive.path + "/Aster Media"));
     }
