@@ -30,7 +30,6 @@ private slots:
 
     void missingFileGoesMissingFolderStays();
     void loadedRecords();
-    void qualityClasses();
     void coverWrittenBackOnlyWhenMissing();
 
     void lastCopyGoesWithItsFolder();
@@ -82,8 +81,7 @@ void TestLibrary::namesMatchExactly_data()
     QTest::addColumn<int>("rows");
     QTest::addRow("artist with apostrophe found again")
         << QStringList{"artists", "Guns 'n' Roses", "Guns 'n' Roses"} << 1;
-    QTest::addRow("artist percent is no wildcard") << QStringList{"artists", "100%", "1000"} << 2;
-    QTest::addRow("album underscore is no wildcard") << QStringList{"albums", "Side_A", "SideXA"} << 2;
+    QTest::addRow("album differing in case reuses its row") << QStringList{"albums", "Side A", "SIDE a"} << 1;
     QTest::addRow("genre with apostrophe found again")
         << QStringList{"genres", "Rock 'n' Roll", "Rock 'n' Roll"} << 1;
     QTest::addRow("artist differing in case reuses its row") << QStringList{"artists", "Artist", "ARTIST"} << 1;
@@ -199,28 +197,14 @@ void TestLibrary::loadedRecords()
     const TrackMap loaded = m_library.loadDB();
     QCOMPARE(loaded.size(), 2);
     const track v = loaded.first();
-    QVERIFY(v.isVideo);
+    QVERIFY(v.isVideo && v.album_id > 0 && v.playlist_id == v.album_id);
     QCOMPARE(v.cover, QStringLiteral("/thumbs/clip.png"));
     QCOMPARE(v.filesize, Q_INT64_C(3221225472));
-    QVERIFY(v.album_id > 0);
-    QCOMPARE(v.playlist_id, v.album_id);
     const track a = loaded.last();
     QCOMPARE(a.cover, shared().noArtworkUrl); // an audio track's cover is its album's
     QCOMPARE(a.playlist_id, 0);
+    QCOMPARE(a.quality, 1); // 192 kbit/s: the class is set at load
     QCOMPARE(a.artistName + '|' + a.albumName + '|' + a.genre, QStringLiteral("Artist|Clips|Rock"));
-}
-
-void TestLibrary::qualityClasses()
-{
-    QStringList classes;
-    for (const int bitrate : {128, 129, 255, 256}) {
-        track t = makeTrack(m_dir.filePath(QStringLiteral("%1.mp3").arg(bitrate)));
-        t.bitrate = bitrate;
-        QVERIFY(touch(t.filepath) && m_library.insertDataOne(t));
-    }
-    for (const track &t : m_library.loadDB())
-        classes << QStringLiteral("%1:%2").arg(t.bitrate).arg(t.quality);
-    QCOMPARE(classes.join(' '), QStringLiteral("128:0 129:1 255:1 256:2"));
 }
 
 void TestLibrary::coverWrittenBackOnlyWhenMissing()
@@ -239,10 +223,8 @@ void TestLibrary::coverWrittenBackOnlyWhenMissing()
     QVERIFY(m_library.createArtwork());
     QCOMPARE(QImage(lost), QImage(m_artwork));
     QFile file(present);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("not rewritten"));
-    QVERIFY(!QFile::exists(outside));
-    QVERIFY(!QFile::exists(climbing));
+    QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "not rewritten");
+    QVERIFY(!QFile::exists(outside) && !QFile::exists(climbing));
 }
 
 void TestLibrary::lastCopyGoesWithItsFolder()
@@ -281,8 +263,7 @@ void TestLibrary::filesOutsideCopyFolderNeverTouched()
     QDir().mkpath(ruvoDB::programCopyFolder());
     QVERIFY(m_library.insertDataOne(makeTrack(path)));
     QVERIFY(!m_library.deleteTrack(QSqlDatabase(), path));
-    QVERIFY(QFile::exists(path));
-    QVERIFY(QFileInfo(path).isWritable());
+    QVERIFY(QFileInfo(path).isWritable()); // still there, untouched
     QCOMPARE(count("tracks"), 0); // the row goes; the file stays
 }
 

@@ -1,7 +1,6 @@
 #include "ituneslibraryxml.h"
 
 #include <QFile>
-#include <QUrl>
 
 namespace testkit {
 
@@ -32,18 +31,14 @@ void ItunesLibraryXml::addPlaylist(const QString &name, const QList<int> &trackI
     m_playlists += QStringLiteral("\t\t<dict>\n");
     if (!name.isNull())
         m_playlists += keyLine(indent, QStringLiteral("Name"), QStringLiteral("string"), name);
-    m_playlists += keyLine(indent, QStringLiteral("Playlist ID"), QStringLiteral("integer"),
-                           QString::number(m_nextPlaylistId++));
+    m_playlists += keyLine(indent, "Playlist ID", "integer", QString::number(m_nextPlaylistId++));
     for (const Entry &mark : marks)
         m_playlists += keyLine(indent, mark.key, mark.type, mark.value);
     m_playlists += keyLine(indent, QStringLiteral("All Items"), QStringLiteral("true"), QString());
     m_playlists += QStringLiteral("\t\t\t<key>Playlist Items</key>\n\t\t\t<array>\n");
-    for (const int id : trackIds) {
-        m_playlists += QStringLiteral("\t\t\t\t<dict>\n");
-        m_playlists += keyLine(QStringLiteral("\t\t\t\t\t"), QStringLiteral("Track ID"), QStringLiteral("integer"),
-                               QString::number(id));
-        m_playlists += QStringLiteral("\t\t\t\t</dict>\n");
-    }
+    for (const int id : trackIds)
+        m_playlists += QStringLiteral("\t\t\t\t<dict>\n") +
+                       keyLine("\t\t\t\t\t", "Track ID", "integer", QString::number(id)) + "\t\t\t\t</dict>\n";
     m_playlists += QStringLiteral("\t\t\t</array>\n\t\t</dict>\n");
 }
 
@@ -74,35 +69,8 @@ QByteArray ItunesLibraryXml::toXml() const
 bool ItunesLibraryXml::write(const QString &path) const
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
     const QByteArray bytes = toXml();
-    return file.write(bytes) == bytes.size() && file.flush();
-}
-
-QString ItunesLibraryXml::localhostUrl(const QString &path)
-{
-    return QStringLiteral("file://localhost") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
-}
-
-QString ItunesLibraryXml::fileUrl(const QString &path)
-{
-    return QStringLiteral("file://") + QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
-}
-
-ItunesLibraryXml::Entry ItunesLibraryXml::integer(const QString &key, qint64 value)
-{
-    return {key, QStringLiteral("integer"), QString::number(value)};
-}
-
-ItunesLibraryXml::Entry ItunesLibraryXml::string(const QString &key, const QString &value)
-{
-    return {key, QStringLiteral("string"), value};
-}
-
-ItunesLibraryXml::Entry ItunesLibraryXml::date(const QString &key, const QString &value)
-{
-    return {key, QStringLiteral("date"), value};
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
 }
 
 } // namespace testkit

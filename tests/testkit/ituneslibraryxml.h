@@ -1,9 +1,7 @@
 #ifndef ITUNESLIBRARYXML_H
 #define ITUNESLIBRARYXML_H
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
+#include <QUrl>
 
 namespace testkit {
 
@@ -37,14 +35,15 @@ public:
 
     // Location values for a local file: "file://localhost/…" as iTunes writes
     // it, or "file:///…"; the path is percent-encoded as UTF-8.
-    static QString localhostUrl(const QString &path);
-    static QString fileUrl(const QString &path);
+    static QString localhostUrl(const QString &path) { return QStringLiteral("file://localhost") + encoded(path); }
+    static QString fileUrl(const QString &path) { return QStringLiteral("file://") + encoded(path); }
 
-    static Entry integer(const QString &key, qint64 value);
-    static Entry string(const QString &key, const QString &value);
-    static Entry date(const QString &key, const QString &value);
+    static Entry integer(const QString &key, qint64 value) { return {key, "integer", QString::number(value)}; }
+    static Entry string(const QString &key, const QString &value) { return {key, "string", value}; }
+    static Entry date(const QString &key, const QString &value) { return {key, "date", value}; }
 
 private:
+    static QString encoded(const QString &path) { return QString::fromLatin1(QUrl::toPercentEncoding(path, "/")); }
     QString m_tracks;
     QString m_playlists;
     int m_nextPlaylistId = 1000;

@@ -1,9 +1,5 @@
 #include "libraryfixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
@@ -33,12 +29,11 @@ QVariant stagedName(const QString &table, const QString &name)
         return 0;
     if (const QVariant id = scalar(QStringLiteral("SELECT id FROM %1 WHERE name = ?").arg(table), {name}); id.isValid())
         return id;
-    const QString insert =
-        table == QLatin1String("albumsRepo")
-            ? QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?,0,'',0)")
-            : QStringLiteral("INSERT INTO artistsRepo(name) VALUES (?)");
     bool ok = false;
-    const QSqlQuery query = run(insert, {name}, &ok);
+    const QSqlQuery query = run(table == QLatin1String("albumsRepo")
+                                    ? "INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?,0,'',0)"
+                                    : "INSERT INTO artistsRepo(name) VALUES (?)",
+                                {name}, &ok);
     return ok ? query.lastInsertId() : QVariant();
 }
 
@@ -51,10 +46,9 @@ QString libraryFile()
 
 void forgetLibrary()
 {
-    const QString name = QString::fromLatin1(QSqlDatabase::defaultConnection);
-    if (QSqlDatabase::contains(name)) {
-        QSqlDatabase::database(name, false).close();
-        QSqlDatabase::removeDatabase(name);
+    if (QSqlDatabase::contains(QSqlDatabase::defaultConnection)) {
+        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        QSqlDatabase::removeDatabase(QSqlDatabase::defaultConnection);
     }
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         QFile::remove(libraryFile() + suffix);
@@ -64,10 +58,7 @@ bool openLibrary()
 {
     forgetLibrary();
     Database db;
-    if (!db.connect(QStringLiteral("RuvoData"), true))
-        return false;
-    db.create();
-    return true;
+    return db.connect(QStringLiteral("RuvoData"), true) && (db.create(), true);
 }
 
 bool exec(const QString &sql, const QVariantList &values)

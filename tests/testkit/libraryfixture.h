@@ -1,9 +1,6 @@
 #ifndef LIBRARYFIXTURE_H
 #define LIBRARYFIXTURE_H
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
 #include <QVariant>
 
 #include "core/track.h"

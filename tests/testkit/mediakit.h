@@ -1,9 +1,6 @@
 #ifndef MEDIAKIT_H
 #define MEDIAKIT_H
 
-#include <QList>
-#include <QPair>
-#include <QString>
 #include <QStringList>
 
 namespace testkit {
@@ -61,8 +58,6 @@ public:
     // Adds pictures (type, picture file), after any already there, to an MP3
     // (APIC), WMA (WM/Picture) or FLAC file, chosen by suffix.
     static bool addPictures(const QString &path, const QList<QPair<int, QString>> &pictures);
-    // Adds a WM/Picture attribute (after any already there) to an ASF file.
-    static bool addWmPicture(const QString &asfPath, const QString &picturePath, int type = 3);
     // Appends zero bytes until the file is exactly `bytes` long (never shrinks).
     static bool padToSize(const QString &path, qint64 bytes);
 
@@ -76,7 +71,7 @@ public:
 private:
     QString prepare(const QString &name);
     static QStringList metadataArgs(const MediaTags &tags);
-    QString encode(const QString &name, const QStringList &inputs, const QStringList &codecArgs,
+    QString encode(const QString &name, const QString &cover, const QStringList &codecArgs,
                    const MediaTags &tags, int seconds);
 
     QString m_folder;

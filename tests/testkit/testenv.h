@@ -2,8 +2,6 @@
 #define TESTENV_H
 
 #include <QApplication>
-#include <QString>
-#include <QVariantMap>
 #include <QtTest>
 
 namespace testkit {

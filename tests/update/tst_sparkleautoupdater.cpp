@@ -1,10 +1,5 @@
-#include <QApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <memory>
 
 #include "testenv.h"
 #include "update/sparkleautoupdater.h"
@@ -16,58 +11,49 @@ class TestSparkleAutoUpdater : public QObject
     Q_OBJECT
 
 private slots:
-    void offlineCheckReturnsAtOnceAndEndsQuietly();
-    void silentServerNeverBlocks();
-    void fetchesTheFeedInTheBackground();
+    void offlineCheckReturnsAtOnceAndEndsQuietly()
+    {
+        // Port 1 on the loopback interface: nothing listens, the connection is refused.
+        SparkleAutoUpdater updater(QStringLiteral("http://127.0.0.1:1/update/mac/updatemac.xml"));
+        QVERIFY(!updater.automaticallyChecksForUpdates());
+        QElapsedTimer timer;
+        timer.start();
+        updater.checkForUpdates();
+        QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(updater.automaticallyChecksForUpdates() && updater.isChecking());
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 15000);
+        QVERIFY(updater.lastFeed().isEmpty());
+        QVERIFY(QApplication::topLevelWidgets().isEmpty()); // nothing shown
+    }
+
+    void silentServerNeverBlocks()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        auto updater = std::make_unique<SparkleAutoUpdater>(
+            QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(server.serverPort()));
+        QElapsedTimer timer;
+        timer.start();
+        updater->checkForUpdates();
+        updater->checkForUpdates(); // a second call while one runs starts nothing new
+        QVERIFY(timer.elapsed() < 500);
+        QVERIFY(server.waitForNewConnection(5000) && updater->isChecking());
+        updater.reset(); // going away in the middle of a check is safe
+        QTest::qWait(50);
+    }
+
+    void fetchesTheFeedInTheBackground()
+    {
+        QTemporaryDir dir;
+        const QByteArray feed = "<?xml version=\"1.0\"?><rss><channel><item><title>2.0</title></item></channel></rss>";
+        QFile file(dir.filePath(QStringLiteral("updatemac.xml")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(feed) == feed.size() && file.flush());
+        SparkleAutoUpdater updater(QUrl::fromLocalFile(file.fileName()).toString());
+        updater.checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 10000);
+        QCOMPARE(updater.lastFeed(), feed);
+    }
 };
-
-void TestSparkleAutoUpdater::offlineCheckReturnsAtOnceAndEndsQuietly()
-{
-    // Port 1 on the loopback interface: nothing listens, the connection is refused.
-    SparkleAutoUpdater updater(QStringLiteral("http://127.0.0.1:1/update/mac/updatemac.xml"));
-    QVERIFY(!updater.automaticallyChecksForUpdates());
-    QElapsedTimer timer;
-    timer.start();
-    updater.checkForUpdates();
-    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(updater.automaticallyChecksForUpdates());
-    QVERIFY(updater.isChecking());
-    QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 15000);
-    QVERIFY(updater.lastFeed().isEmpty());
-    QVERIFY(QApplication::topLevelWidgets().isEmpty()); // nothing shown
-}
-
-void TestSparkleAutoUpdater::silentServerNeverBlocks()
-{
-    QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost));
-    auto updater = std::make_unique<SparkleAutoUpdater>(
-        QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(server.serverPort()));
-    QElapsedTimer timer;
-    timer.start();
-    updater->checkForUpdates();
-    updater->checkForUpdates(); // a second call while one runs starts nothing new
-    QVERIFY(timer.elapsed() < 500);
-    QVERIFY(server.waitForNewConnection(5000));
-    QVERIFY(updater->isChecking());
-    updater.reset(); // going away in the middle of a check is safe
-    QTest::qWait(50);
-}
-
-void TestSparkleAutoUpdater::fetchesTheFeedInTheBackground()
-{
-    QTemporaryDir dir;
-    const QByteArray feed = "<?xml version=\"1.0\"?><rss><channel><item><title>2.0</title></item></channel></rss>";
-    QFile file(dir.filePath(QStringLiteral("updatemac.xml")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(feed) == feed.size());
-    file.close();
-    const QString url = QUrl::fromLocalFile(file.fileName()).toString();
-    SparkleAutoUpdater updater(url);
-    QCOMPARE(updater.feedUrl(), QUrl(url));
-    updater.checkForUpdates();
-    QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 10000);
-    QCOMPARE(updater.lastFeed(), feed);
-}
 
 CORVANE_TEST_MAIN(TestSparkleAutoUpdater)
 #include "tst_sparkleautoupdater.moc"
