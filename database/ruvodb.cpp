@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlQuery>
 
 #include <set>
@@ -279,46 +280,68 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
     TrackMap library;
     QList<int> missing;
 
+    // Each album's picture data is read once and shared by all its tracks
+    // (the text is implicitly shared): a copy per track would hold the
+    // same picture thousands of times.
+    QHash<int, QString> coverData;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (runQuery(query, QStringLiteral("SELECT * FROM getTracks"))) {
+    if (runQuery(query, QStringLiteral("SELECT id, coverdata FROM albums"))) {
+        while (query.next())
+            coverData.insert(query.value(0).toInt(), query.value(1).toString());
+    }
+    query.finish();
+
+    // Columns by position, in this order.
+    enum Column {
+        Id, Filename, Trackname, Filepath, Codec, Filesize, Frequency, Bitrate, Source, Tracknumber, Duration,
+        ArtistId, Artistname, AlbumId, Albumname, Cover, Genre, Year, IsAudiobook, IsVideo, IsPodcast,
+        ReleaseDate, Playlist, VideoImage
+    };
+    if (runQuery(query, QStringLiteral("SELECT id, filename, trackname, Filepath, codec, filesize, frequency, "
+                                       "bitrate, source, tracknumber, duration, artist_id, artistname, album_id, "
+                                       "albumname, cover, genre, year, isAudiobook, isVideo, isPodcast, "
+                                       "ReleaseDate, playlist, VideoImage FROM getTracks"))) {
         while (query.next()) {
-            const QString path = query.value(QStringLiteral("Filepath")).toString();
+            const QString path = query.value(Filepath).toString();
             if (!QFileInfo::exists(path)) {
                 // A file gone from a folder that is still there was deleted;
                 // a missing folder is more likely an unplugged drive.
                 if (QFileInfo(path).absoluteDir().exists())
-                    missing << query.value(QStringLiteral("id")).toInt();
+                    missing << query.value(Id).toInt();
                 continue;
             }
             track t;
-            t.id = query.value(QStringLiteral("id")).toInt();
-            t.filename = query.value(QStringLiteral("filename")).toString();
-            t.trackname = query.value(QStringLiteral("trackname")).toString();
+            t.id = query.value(Id).toInt();
+            t.filename = query.value(Filename).toString();
+            t.trackname = query.value(Trackname).toString();
             t.filepath = path;
-            t.codec = query.value(QStringLiteral("codec")).toString();
-            t.filesize = query.value(QStringLiteral("filesize")).toLongLong();
-            t.frequency = query.value(QStringLiteral("frequency")).toLongLong();
+            t.codec = query.value(Codec).toString();
+            t.filesize = query.value(Filesize).toLongLong();
+            t.frequency = query.value(Frequency).toLongLong();
             t.frequencyShort = int(t.frequency);
-            t.bitrate = query.value(QStringLiteral("bitrate")).toInt();
-            t.source = query.value(QStringLiteral("source")).toInt();
-            t.tracknumber = query.value(QStringLiteral("tracknumber")).toInt();
-            t.duration = query.value(QStringLiteral("duration")).toDouble();
-            t.artist_id = query.value(QStringLiteral("artist_id")).toInt();
-            t.artistName = query.value(QStringLiteral("artistname")).toString();
-            t.album_id = query.value(QStringLiteral("album_id")).toInt();
-            t.albumName = query.value(QStringLiteral("albumname")).toString();
-            t.cover = query.value(QStringLiteral("cover")).toString();
-            t.coverdata = query.value(QStringLiteral("coverdata")).toString();
-            t.genre = query.value(QStringLiteral("genre")).toString();
-            t.year = query.value(QStringLiteral("year")).toInt();
-            t.isAudiobook = query.value(QStringLiteral("isAudiobook")).toBool();
-            t.isVideo = query.value(QStringLiteral("isVideo")).toBool();
-            t.isPodcast = query.value(QStringLiteral("isPodcast")).toBool();
-            t.ReleaseDate = query.value(QStringLiteral("ReleaseDate")).toString();
-            t.playlist = query.value(QStringLiteral("playlist")).toString();
+            t.bitrate = query.value(Bitrate).toInt();
+            t.source = query.value(Source).toInt();
+            t.tracknumber = query.value(Tracknumber).toInt();
+            t.duration = query.value(Duration).toDouble();
+            t.artist_id = query.value(ArtistId).toInt();
+            t.artistName = query.value(Artistname).toString();
+            const QVariant albumId = query.value(AlbumId);
+            t.album_id = albumId.toInt();
+            t.albumName = query.value(Albumname).toString();
+            t.cover = query.value(Cover).toString();
+            // No album row behind the track (a null id) has no picture data.
+            if (!albumId.isNull())
+                t.coverdata = coverData.value(t.album_id);
+            t.genre = query.value(Genre).toString();
+            t.year = query.value(Year).toInt();
+            t.isAudiobook = query.value(IsAudiobook).toBool();
+            t.isVideo = query.value(IsVideo).toBool();
+            t.isPodcast = query.value(IsPodcast).toBool();
+            t.ReleaseDate = query.value(ReleaseDate).toString();
+            t.playlist = query.value(Playlist).toString();
             if (t.isVideo)
-                t.cover = query.value(QStringLiteral("VideoImage")).toString();
+                t.cover = query.value(VideoImage).toString();
             t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
             t.quality = manager::getMediaQuality(t.bitrate);
             library.insert(t.id, t);
