@@ -386,14 +386,26 @@ void ruvoDB::cleanUpDatabase(QSqlDatabase database)
 
 bool ruvoDB::createArtwork(QSqlDatabase database)
 {
-    QSqlQuery query(Connection::resolve(database));
+    // Normally every picture is still there: its data is read only for the
+    // pictures that are missing.
+    QSqlDatabase db = Connection::resolve(database);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!runQuery(query, QStringLiteral("SELECT cover,coverdata FROM albums")))
+    if (!runQuery(query, QStringLiteral("SELECT id, cover FROM albums WHERE coverdata <> ''")))
         return true;
+    QList<std::pair<int, QString>> missing;
     while (query.next()) {
-        const QString data = query.value(1).toString();
-        if (!data.isEmpty())
-            convertBase64ToImage(query.value(0).toString(), data);
+        const QString cover = query.value(1).toString();
+        if (!QFileInfo::exists(QDir::cleanPath(QDir::fromNativeSeparators(cover))))
+            missing.append({query.value(0).toInt(), cover});
+    }
+    query.finish();
+    for (const auto &[id, cover] : std::as_const(missing)) {
+        query.prepare(QStringLiteral("SELECT coverdata FROM albums WHERE id = ?"));
+        query.addBindValue(id);
+        if (runQuery(query) && query.next())
+            convertBase64ToImage(cover, query.value(0).toString());
+        query.finish();
     }
     return true;
 }
