@@ -465,6 +465,7 @@ void track_data::convertBase64ToImage(QString path, QString data)
 
 #include <QDirIterator>
 #include <QHash>
+#include <QSet>
 #include <QTextStream>
 #include <QTime>
 #include <QtConcurrent/QtConcurrentMap>
@@ -835,11 +836,16 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     sha.clearMixedAlbumsFolderMap();
     resetProtectedTracks();
 
-    TagLibBuilder tagBuilder;
     VideoMetadata videometa;
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     // With its parents: on a first run the data folder itself may be missing.
     QDir().mkpath(artworkFolder);
+    // Staged in groups, as the folder scan does: a transaction per record
+    // would cost more than everything else the import does.
+    const RepositoryStager::Batch staging;
+    // Files already read for a picture they turned out not to have: a file
+    // listed in several playlists is not opened again for it.
+    QSet<QString> withoutPicture;
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
         if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
@@ -862,8 +868,14 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                 coverKey = sha.formatSplChar(entry.filename);
             const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
             record.cover = QDir::fromNativeSeparators(coverPath);
-            if (!shared::isUnknownName(coverKey))
-                tagBuilder.storeCoverArt(coverPath, entry.filepath);
+            if (!shared::isUnknownName(coverKey) && !withoutPicture.contains(entry.filepath)
+                && !QFileInfo::exists(coverPath)) {
+                const QByteArray png = TagLibBuilder::coverArtPng(entry.filepath);
+                if (png.isEmpty())
+                    withoutPicture.insert(entry.filepath);
+                else
+                    TagLibBuilder::writeCoverArt(coverPath, png);
+            }
             if (QFileInfo::exists(record.cover)) {
                 record.hasCover = true;
             } else {
