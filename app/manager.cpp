@@ -1,3 +1,5 @@
+#include <QElapsedTimer>
+#include <cstdio>
 #include "app/manager.h"
 
 #include <QDir>
@@ -916,9 +918,14 @@ void manager::fillCombo()
 void manager::setMainValue()
 {
     ruvoDB library;
+    QElapsedTimer tt; tt.start();
     libraryTracks = library.loadDB();
+    fprintf(stderr, "T loadDB %lld\n", tt.elapsed());
     ViewInput input = viewInput();
-    publishViews(buildLibraryViews(libraryTracks, input));
+    auto v = buildLibraryViews(libraryTracks, input);
+    fprintf(stderr, "T build %lld\n", tt.elapsed());
+    publishViews(std::move(v));
+    fprintf(stderr, "T publish %lld\n", tt.elapsed());
 }
 
 void manager::refreshMain()

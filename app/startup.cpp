@@ -1,3 +1,5 @@
+#include <QElapsedTimer>
+#include <cstdio>
 #include "app/startup.h"
 
 #include <QAction>
@@ -160,6 +162,7 @@ StartUp::~StartUp()
 
 void StartUp::start()
 {
+    QElapsedTimer tt; tt.start();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
@@ -176,12 +179,15 @@ void StartUp::start()
     if (database->connect(QStringLiteral("RuvoData"), true))
         database->create();
 
+    fprintf(stderr, "T before manager %lld\n", tt.elapsed());
     control = std::make_unique<manager>(view.get(), nullptr);
+    fprintf(stderr, "T after manager %lld\n", tt.elapsed());
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect geometry = screen->geometry();
         control->screenHeight = qint64(geometry.bottom()) + 1 - geometry.top();
     }
     control->init();
+    fprintf(stderr, "T after init %lld\n", tt.elapsed());
 
     failures = makeLinks(controllerLinks(), view->rootObject(), control.get(), nullptr);
 
@@ -209,6 +215,7 @@ void StartUp::start()
     cocoa = std::make_unique<CocoaInitializer>();
     updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
     updater->checkForUpdates();
+    fprintf(stderr, "T end %lld\n", tt.elapsed());
 }
 
 QmlApplicationViewer &StartUp::viewer()
