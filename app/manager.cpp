@@ -368,6 +368,29 @@ QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, c
     return list;
 }
 
+// Rows collected by key, then visited in key order (the order a QMap would
+// give): one hash look-up per track, and sorting only the distinct keys.
+template <typename Value>
+class KeyedRows
+{
+public:
+    Value &operator[](const QString &key) { return rows[key]; }
+    void insert(const QString &key, const Value &value) { rows.insert(key, value); }
+
+    std::vector<std::pair<const QString *, const Value *>> sorted() const
+    {
+        std::vector<std::pair<const QString *, const Value *>> ordered;
+        ordered.reserve(size_t(rows.size()));
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            ordered.emplace_back(&row.key(), &row.value());
+        std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return *a.first < *b.first; });
+        return ordered;
+    }
+
+private:
+    QHash<QString, Value> rows;
+};
+
 // ---- Grouped track rows ----
 
 enum class GroupKind { Tracks, Playlists, Podcasts };
@@ -406,11 +429,11 @@ QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
 
 // Turns the groups into rows of at most six tracks: row 1 carries the cover,
 // row 2 the artist, genre and year (and exists even for a short group).
-void makeRows(const QMap<QString, Group> &groups, GroupKind kind, manager::ViewResult &result)
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
 {
     QObject *owner = result.owner.get();
-    for (auto g = groups.cbegin(); g != groups.cend(); ++g) {
-        const Group &group = g.value();
+    for (const auto &[groupKey, groupValue] : groups.sorted()) {
+        const Group &group = *groupValue;
         std::vector<GroupEntry> sorted = group.entries;
         std::stable_sort(sorted.begin(), sorted.end(), [](const GroupEntry &a, const GroupEntry &b) {
             if (a.t->tracknumber != b.t->tracknumber)
@@ -441,7 +464,7 @@ void makeRows(const QMap<QString, Group> &groups, GroupKind kind, manager::ViewR
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
                                              second ? first.genre : QString(), second ? year : 0, group.selected,
                                              true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
-            result.models.insert(rowKey(g.key(), row, digits, kind), model);
+            result.models.insert(rowKey(*groupKey, row, digits, kind), model);
         }
     }
 }
@@ -473,25 +496,27 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
 
     // The last track of a key gives the row its values: collect, then make
     // one row per key.
-    QMap<QString, std::pair<const track *, QString>> rows;
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
+        KeyedRows<const track *> rows;
         for (const track &t : tracks) {
             if (!inMediaCategory(t, MediaMusic))
                 continue;
-            rows.insert(t.albumName.toLower(), {&t, covers.coverOf(t, true, true)});
+            rows.insert(t.albumName.toLower(), &t);
         }
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            const track &t = *row->first;
-            result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
-                                                               contains(checked, t.album_id), true, row->second,
-                                                               owner));
+        for (const auto &[key, row] : rows.sorted()) {
+            const track &t = **row;
+            result.models.insert(result.models.cend(), *key,
+                                 new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                    contains(checked, t.album_id), true, covers.coverOf(t, true, true),
+                                                    owner));
         }
         finish(result, input);
         return result;
     }
 
     const bool videos = input.mediaTypeFilter == MediaVideos;
+    QMap<QString, std::pair<const track *, QString>> rows;
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
     for (const track &t : tracks) {
@@ -538,7 +563,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     const QSet<int> checked = toSet(input.checkedArtistIds);
 
     // Key -> the artist's last qualifying track and its cover list then.
-    QMap<QString, std::pair<const track *, QStringList>> rows;
+    KeyedRows<std::pair<const track *, QStringList>> rows;
     for (const track &t : tracks) {
         QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
         if (isMain) {
@@ -559,12 +584,13 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         rows.insert(t.artistName, {&t, coverList});
         result.details.append(makeDetail(t, owner));
     }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+    for (const auto &[key, row] : rows.sorted()) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
-        result.models.insert(row.key(), new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
-                                                            counts.trackCount(t.artistName), t.artistName, t.quality,
-                                                            selected, true, row->second, owner));
+        result.models.insert(result.models.cend(), *key,
+                             new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
+                                                 counts.trackCount(t.artistName), t.artistName, t.quality, selected,
+                                                 true, row->second, owner));
     }
     sortDetails(result.details, artistKeys);
     finish(result, input);
@@ -577,7 +603,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     QObject *owner = result.owner.get();
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
     for (const track &t : tracks) {
         bool taken = false;
         bool selected = false;
@@ -617,7 +643,7 @@ manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInpu
     const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
     const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
     QSet<int> tickedArtists; // artists of ticked tracks met so far
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
     for (const track &t : tracks) {
         if (t.playlist.isEmpty() || t.isVideo)
             continue;
@@ -643,7 +669,7 @@ manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewI
 {
     ViewResult result = startResult();
     const QSet<int> checked = toSet(input.checkedAlbumIds);
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
     for (const track &t : tracks) {
         if (!t.isPodcast || t.isVideo)
             continue;
