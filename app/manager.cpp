@@ -480,10 +480,28 @@ manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, 
     views.artistModels = Get_Artistlist(true, libraryTracks, library);
     views.ArtistCoverartList = views.artistModels.artistCoverArt;
     views.trackRowModels = Get_Tracklist(true, libraryTracks, library);
-    views.playlistModels = Get_Playlist(libraryTracks, library);
-    views.podcastModels = Get_Podcastlist(libraryTracks, library);
-    views.audiobookModels = Get_Audiobooklist(libraryTracks, library);
-    views.videoModels = refrechVideoView(libraryTracks, library);
+
+    // The playlist, podcast, audiobook and video builders each take only a
+    // few of the tracks: one walk sorts those out for them (in id order, as
+    // the whole map would give them) instead of a walk of the whole map each.
+    TrackMap playlists, podcasts, audiobooks, videos;
+    for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
+        const track &t = it.value();
+        if (t.isVideo) {
+            videos.insert(videos.cend(), it.key(), t);
+            continue;
+        }
+        if (!t.playlist.isEmpty())
+            playlists.insert(playlists.cend(), it.key(), t);
+        if (t.isPodcast)
+            podcasts.insert(podcasts.cend(), it.key(), t);
+        if (t.isAudiobook)
+            audiobooks.insert(audiobooks.cend(), it.key(), t);
+    }
+    views.playlistModels = Get_Playlist(playlists, library);
+    views.podcastModels = Get_Podcastlist(podcasts, library);
+    views.audiobookModels = Get_Audiobooklist(audiobooks, library);
+    views.videoModels = refrechVideoView(videos, library);
     return views;
 }
 
