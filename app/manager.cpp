@@ -201,9 +201,9 @@ public:
     {
         const bool video = exemptVideos && t.isVideo;
         QString cover = t.cover;
-        const QString name = cleanName(t.albumName);
+        // The cleaned album name is needed only for the rarer cases below.
         if (libraryMode && !video && cover.contains(noArtworkName)) {
-            const QString candidate = downloadFolder + name + QStringLiteral(".png");
+            const QString candidate = downloadFolder + cleanName(t.albumName) + QStringLiteral(".png");
             auto known = downloaded.constFind(candidate);
             if (known == downloaded.cend())
                 known = downloaded.insert(candidate, QFile::exists(candidate));
@@ -211,8 +211,8 @@ public:
                 cover = candidate;
         }
         if (cover.isEmpty()
-            || (!cover.contains(name, Qt::CaseInsensitive) && t.playlist.isEmpty()
-                && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive) && !video))
+            || (!video && t.playlist.isEmpty() && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive)
+                && !cover.contains(cleanName(t.albumName), Qt::CaseInsensitive)))
             cover = helper.noArtworkUrl;
         return cover;
     }
@@ -327,16 +327,21 @@ struct ArtistCounts
     QHash<QString, QSet<QString>> albums;
     QHash<QString, QSet<QString>> paths;
 
+    ArtistCounts() = default;
     ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
     {
         for (const track &t : tracks) {
-            if (onlyArtist && t.artistName != *onlyArtist)
-                continue;
-            if (countsForAlbums(t, isMain, mediaTypeFilter))
-                albums[t.artistName].insert(t.albumName.toLower());
-            if (countsForTracks(t, isMain, mediaTypeFilter))
-                paths[t.artistName].insert(t.filepath);
+            if (!onlyArtist || t.artistName == *onlyArtist)
+                add(t, isMain, mediaTypeFilter);
         }
+    }
+
+    void add(const track &t, bool isMain, int mediaTypeFilter)
+    {
+        if (countsForAlbums(t, isMain, mediaTypeFilter))
+            albums[t.artistName].insert(t.albumName.toLower());
+        if (countsForTracks(t, isMain, mediaTypeFilter))
+            paths[t.artistName].insert(t.filepath);
     }
 
     int albumCount(const QString &artist) const { return int(albums.value(artist).size()); }
@@ -345,13 +350,28 @@ struct ArtistCounts
 
 // The artist's cover list after t: covers of its albums, real pictures in
 // front, placeholders behind; a playlist entry keeps only playlist covers.
-QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, const QString &cover)
+using CoverLists = QMap<QString, QStringList>;
+
+// The artists' entries in the cover lists already looked up, by the artist's
+// name as the tracks spell it: the lists' keys are lower case, and lowering
+// and finding it for every track costs more than the rest of the update.
+// Entries of a QMap stay where they are while others are added.
+using CoverListEntries = QHash<QString, CoverLists::iterator>;
+
+QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const track &t, const QString &cover)
 {
     const QString path = QDir::fromNativeSeparators(cover);
-    const QString key = t.artistName.toLower();
-    auto entry = lists.find(key);
-    if (entry == lists.end())
-        return lists.insert(key, QStringList{path}).value();
+    auto known = entries.constFind(t.artistName);
+    if (known == entries.cend()) {
+        const QString key = t.artistName.toLower();
+        auto found = lists.find(key);
+        if (found == lists.end()) {
+            entries.insert(t.artistName, lists.insert(key, QStringList{path}));
+            return QStringList{path};
+        }
+        known = entries.insert(t.artistName, found);
+    }
+    const CoverLists::iterator entry = known.value();
     if (entry->contains(path))
         return entry.value();
     QStringList list = entry.value();
@@ -577,13 +597,19 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
     CoverRule covers;
-    const ArtistCounts counts(tracks, isMain, input.mediaTypeFilter);
+    // The library's counts are taken in the same walk as the rows; the
+    // browser's, which a closed browser cuts short, in a walk of their own.
+    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, input.mediaTypeFilter);
     const QSet<int> checked = toSet(input.checkedArtistIds);
+    CoverListEntries coverEntries;
 
     // Key -> the artist's last qualifying track and its cover list then.
     KeyedRows<std::pair<const track *, QStringList>> rows;
     for (const track &t : tracks) {
-        QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
+        if (isMain)
+            counts.add(t, isMain, input.mediaTypeFilter);
+        QStringList coverList =
+            updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
         if (isMain) {
             if (inMediaCategory(t, MediaMusic))
                 rows.insert(t.artistName, {&t, coverList});
