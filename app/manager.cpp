@@ -173,6 +173,23 @@ QString textKey(const QString &text)
     return text.toLower();
 }
 
+// Lower-cased names, each worked out once per build: a library has far fewer
+// album names than tracks.
+class LowerCase
+{
+public:
+    const QString &of(const QString &text)
+    {
+        auto found = lowered.constFind(text);
+        if (found == lowered.cend())
+            found = lowered.insert(text, textKey(text));
+        return found.value();
+    }
+
+private:
+    QHash<QString, QString> lowered;
+};
+
 QSet<int> toSet(const QList<int> &ids)
 {
     return QSet<int>(ids.cbegin(), ids.cend());
@@ -324,8 +341,13 @@ bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
 // over the map.
 struct ArtistCounts
 {
-    QHash<QString, QSet<QString>> albums;
-    QHash<QString, QSet<QString>> paths;
+    struct Counted
+    {
+        QSet<QString> albums; // lower case
+        QSet<QString> paths;
+    };
+    QHash<QString, Counted> artists;
+    LowerCase lowered;
 
     ArtistCounts() = default;
     ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
@@ -338,14 +360,27 @@ struct ArtistCounts
 
     void add(const track &t, bool isMain, int mediaTypeFilter)
     {
-        if (countsForAlbums(t, isMain, mediaTypeFilter))
-            albums[t.artistName].insert(t.albumName.toLower());
-        if (countsForTracks(t, isMain, mediaTypeFilter))
-            paths[t.artistName].insert(t.filepath);
+        const bool album = countsForAlbums(t, isMain, mediaTypeFilter);
+        const bool path = countsForTracks(t, isMain, mediaTypeFilter);
+        if (!album && !path)
+            return;
+        Counted &counted = artists[t.artistName];
+        if (album)
+            counted.albums.insert(lowered.of(t.albumName));
+        if (path)
+            counted.paths.insert(t.filepath);
     }
 
-    int albumCount(const QString &artist) const { return int(albums.value(artist).size()); }
-    int trackCount(const QString &artist) const { return int(paths.value(artist).size()); }
+    int albumCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->albums.size());
+    }
+    int trackCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->paths.size());
+    }
 };
 
 // The artist's cover list after t: covers of its albums, real pictures in
@@ -491,37 +526,77 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
 
 } // namespace
 
+namespace {
+
+// The library views are built side by side on a pool of their own: a
+// rebuild itself runs on the global pool, and must never wait there for work
+// queued behind it.  The builders only read the track map.
+QThreadPool *viewsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+struct SmallViews
+{
+    manager::ViewResult playlists, podcasts, audiobooks, videos;
+};
+
+} // namespace
+
 manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, const ViewInput &input)
 {
     ViewInput library = input;
     library.artistCoverArt.clear();
+    // Rows made on the pool are handed to the thread that asks (or the one it names).
+    if (!library.rowThread)
+        library.rowThread = QThread::currentThread();
+
+    QFuture<ViewResult> artists =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Artistlist(true, libraryTracks, library); });
+    QFuture<ViewResult> trackRows =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Tracklist(true, libraryTracks, library); });
+    QFuture<SmallViews> small = QtConcurrent::run(viewsPool(), [&] {
+        // The playlist, podcast, audiobook and video builders each take only
+        // a few of the tracks: one walk sorts those out for them (in id
+        // order, as the whole map would give them) instead of a walk of the
+        // whole map each.
+        TrackMap playlists, podcasts, audiobooks, videos;
+        for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
+            const track &t = it.value();
+            if (t.isVideo) {
+                videos.insert(videos.cend(), it.key(), t);
+                continue;
+            }
+            if (!t.playlist.isEmpty())
+                playlists.insert(playlists.cend(), it.key(), t);
+            if (t.isPodcast)
+                podcasts.insert(podcasts.cend(), it.key(), t);
+            if (t.isAudiobook)
+                audiobooks.insert(audiobooks.cend(), it.key(), t);
+        }
+        SmallViews views;
+        views.playlists = Get_Playlist(playlists, library);
+        views.podcasts = Get_Podcastlist(podcasts, library);
+        views.audiobooks = Get_Audiobooklist(audiobooks, library);
+        views.videos = refrechVideoView(videos, library);
+        return views;
+    });
+
     LibraryViews views;
     views.albumModels = Get_Albumlist(true, libraryTracks, library);
-    views.artistModels = Get_Artistlist(true, libraryTracks, library);
+    views.artistModels = artists.result();
     views.ArtistCoverartList = views.artistModels.artistCoverArt;
-    views.trackRowModels = Get_Tracklist(true, libraryTracks, library);
-
-    // The playlist, podcast, audiobook and video builders each take only a
-    // few of the tracks: one walk sorts those out for them (in id order, as
-    // the whole map would give them) instead of a walk of the whole map each.
-    TrackMap playlists, podcasts, audiobooks, videos;
-    for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
-        const track &t = it.value();
-        if (t.isVideo) {
-            videos.insert(videos.cend(), it.key(), t);
-            continue;
-        }
-        if (!t.playlist.isEmpty())
-            playlists.insert(playlists.cend(), it.key(), t);
-        if (t.isPodcast)
-            podcasts.insert(podcasts.cend(), it.key(), t);
-        if (t.isAudiobook)
-            audiobooks.insert(audiobooks.cend(), it.key(), t);
-    }
-    views.playlistModels = Get_Playlist(playlists, library);
-    views.podcastModels = Get_Podcastlist(podcasts, library);
-    views.audiobookModels = Get_Audiobooklist(audiobooks, library);
-    views.videoModels = refrechVideoView(videos, library);
+    views.trackRowModels = trackRows.result();
+    SmallViews rest = small.result();
+    views.playlistModels = std::move(rest.playlists);
+    views.podcastModels = std::move(rest.podcasts);
+    views.audiobookModels = std::move(rest.audiobooks);
+    views.videoModels = std::move(rest.videos);
     return views;
 }
 
@@ -537,10 +612,11 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
         KeyedRows<const track *> rows;
+        LowerCase lowered;
         for (const track &t : tracks) {
             if (!inMediaCategory(t, MediaMusic))
                 continue;
-            rows.insert(t.albumName.toLower(), &t);
+            rows.insert(lowered.of(t.albumName), &t);
         }
         for (const auto &[key, row] : rows.sorted()) {
             const track &t = **row;
@@ -648,6 +724,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
     KeyedRows<Group> groups;
+    LowerCase lowered;
     for (const track &t : tracks) {
         bool taken = false;
         bool selected = false;
@@ -664,7 +741,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         }
         if (!taken)
             continue;
-        Group &group = groups[t.albumName.toLower()];
+        Group &group = groups[lowered.of(t.albumName)];
         if (!group.first) {
             group.first = &t;
             group.cover = covers.coverOf(t, isMain, false);
