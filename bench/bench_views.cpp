@@ -143,10 +143,16 @@ int main(int argc, char *argv[])
     }
     out << qSetFieldWidth(12) << Qt::left << "total" << qSetFieldWidth(0) << total << " ms\n";
 
-    QElapsedTimer whole;
-    whole.start();
-    const manager::LibraryViews all = manager::buildLibraryViews(library, input);
-    out << qSetFieldWidth(12) << Qt::left << "all at once" << qSetFieldWidth(0) << whole.nsecsElapsed() / 1e6
-        << " ms (buildLibraryViews, rows freed afterwards)\n";
+    // What the program runs: all seven built together, median of the rounds.
+    std::vector<double> wholeTimes;
+    for (int round = 0; round < rounds; ++round) {
+        QElapsedTimer whole;
+        whole.start();
+        const manager::LibraryViews all = manager::buildLibraryViews(library, input);
+        wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
+    }
+    std::sort(wholeTimes.begin(), wholeTimes.end());
+    out << qSetFieldWidth(12) << Qt::left << "all at once" << qSetFieldWidth(0) << wholeTimes[wholeTimes.size() / 2]
+        << " ms (buildLibraryViews, median; target < 250 ms at 100,000 tracks)\n";
     return 0;
 }
