@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <set>
@@ -292,6 +293,20 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
     }
     query.finish();
 
+    // Names, pictures and dates repeat across an album's or artist's tracks:
+    // one copy of each text, shared by the tracks that carry it.
+    QSet<QString> texts;
+    const auto sharedText = [&texts](const QVariant &value) {
+        const QString text = value.toString();
+        if (text.isEmpty()) // null and empty stay as they are
+            return text;
+        const auto known = texts.constFind(text);
+        if (known != texts.cend())
+            return *known;
+        texts.insert(text);
+        return text;
+    };
+
     // Columns by position, in this order.
     enum Column {
         Id, Filename, Trackname, Filepath, Codec, Filesize, Frequency, Bitrate, Source, Tracknumber, Duration,
@@ -316,7 +331,7 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
             t.filename = query.value(Filename).toString();
             t.trackname = query.value(Trackname).toString();
             t.filepath = path;
-            t.codec = query.value(Codec).toString();
+            t.codec = sharedText(query.value(Codec));
             t.filesize = query.value(Filesize).toLongLong();
             t.frequency = query.value(Frequency).toLongLong();
             t.frequencyShort = int(t.frequency);
@@ -325,21 +340,21 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
             t.tracknumber = query.value(Tracknumber).toInt();
             t.duration = query.value(Duration).toDouble();
             t.artist_id = query.value(ArtistId).toInt();
-            t.artistName = query.value(Artistname).toString();
+            t.artistName = sharedText(query.value(Artistname));
             const QVariant albumId = query.value(AlbumId);
             t.album_id = albumId.toInt();
-            t.albumName = query.value(Albumname).toString();
-            t.cover = query.value(Cover).toString();
+            t.albumName = sharedText(query.value(Albumname));
+            t.cover = sharedText(query.value(Cover));
             // No album row behind the track (a null id) has no picture data.
             if (!albumId.isNull())
                 t.coverdata = coverData.value(t.album_id);
-            t.genre = query.value(Genre).toString();
+            t.genre = sharedText(query.value(Genre));
             t.year = query.value(Year).toInt();
             t.isAudiobook = query.value(IsAudiobook).toBool();
             t.isVideo = query.value(IsVideo).toBool();
             t.isPodcast = query.value(IsPodcast).toBool();
-            t.ReleaseDate = query.value(ReleaseDate).toString();
-            t.playlist = query.value(Playlist).toString();
+            t.ReleaseDate = sharedText(query.value(ReleaseDate));
+            t.playlist = sharedText(query.value(Playlist));
             if (t.isVideo)
                 t.cover = query.value(VideoImage).toString();
             t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
