@@ -5,8 +5,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QThread>
 #include <QSqlQuery>
 
+#include <memory>
 #include <set>
 
 #include "app/manager.h"
@@ -283,15 +285,28 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
 
     // Each album's picture data is read once and shared by all its tracks
     // (the text is implicitly shared): a copy per track would hold the
-    // same picture thousands of times.
+    // same picture thousands of times.  The pictures are most of the bytes
+    // the load reads, so a thread of its own (with its own connection,
+    // closed when it ends) reads them while this one reads the tracks.
     QHash<int, QString> coverData;
+    const auto readCoverData = [&coverData](const QSqlDatabase &connection) {
+        QSqlQuery covers(connection);
+        covers.setForwardOnly(true);
+        if (runQuery(covers, QStringLiteral("SELECT id, coverdata FROM albums"))) {
+            while (covers.next())
+                coverData.insert(covers.value(0).toInt(), covers.value(1).toString());
+        }
+    };
+    std::unique_ptr<QThread> coverReader;
+    if (db.databaseName() == Connection::libraryPath()) {
+        coverReader.reset(QThread::create([readCoverData] { readCoverData(Connection::forThread()); }));
+        coverReader->start();
+    } else {
+        readCoverData(db);
+    }
+    QList<std::pair<int, int>> albumOfTrack; // track id, album id
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (runQuery(query, QStringLiteral("SELECT id, coverdata FROM albums"))) {
-        while (query.next())
-            coverData.insert(query.value(0).toInt(), query.value(1).toString());
-    }
-    query.finish();
 
     // Names, pictures and dates repeat across an album's or artist's tracks:
     // one copy of each text, shared by the tracks that carry it.
@@ -347,7 +362,7 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
             t.cover = sharedText(query.value(Cover));
             // No album row behind the track (a null id) has no picture data.
             if (!albumId.isNull())
-                t.coverdata = coverData.value(t.album_id);
+                albumOfTrack.append({t.id, t.album_id});
             t.genre = sharedText(query.value(Genre));
             t.year = query.value(Year).toInt();
             t.isAudiobook = query.value(IsAudiobook).toBool();
@@ -363,6 +378,10 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
         }
     }
     query.finish();
+    if (coverReader)
+        coverReader->wait();
+    for (const auto &[trackId, albumId] : std::as_const(albumOfTrack))
+        library[trackId].coverdata = coverData.value(albumId);
 
     if (!missing.isEmpty()) {
         Transaction transaction(db);
