@@ -1,5 +1,7 @@
 #include "core/taglibbuilder.h"
 
+#include "core/noclobberwriter.h"
+
 // ---- Embedded cover art ---------------------------------------------------
 
 #include <QByteArray>
@@ -10,7 +12,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QSaveFile>
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -92,8 +93,9 @@ bool TagLibBuilder::writeCoverArt(const QString &coverPath, const QByteArray &pn
 {
     if (png.isEmpty() || QFileInfo::exists(coverPath))
         return false;
-    QSaveFile out(coverPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(png) != png.size() || !out.commit()) {
+    // Complete or not at all and never over another picture, but not synced
+    // to disk one by one: the pictures are a cache the program can make again.
+    if (!NoClobberWriter::writeNew(coverPath, png)) {
         qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
                                       << QStringLiteral("\"%1\"").arg(coverPath);
         return false;
