@@ -374,7 +374,12 @@ void track_data::Save_Cover(track &record, QFileInfo file)
 
     // The first track of the album that carries a picture writes the file;
     // the album's later tracks find it there, with one look (a scan asks
-    // this for every track).
+    // this for every track, and remembers the pictures it found).
+    if (albumPicturesFound.contains(coverPath)) {
+        record.cover = QDir::fromNativeSeparators(coverPath);
+        record.hasCover = true;
+        return;
+    }
     QFileInfo cover(coverPath);
     if (!cover.exists()) {
         QDir().mkpath(folder);
@@ -387,6 +392,8 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     record.cover = QDir::fromNativeSeparators(coverPath);
     if (cover.isFile()) {
         record.hasCover = true;
+        if (rememberAlbumPictures)
+            albumPicturesFound.insert(coverPath);
         return;
     }
 
@@ -663,6 +670,22 @@ QString track_data::albumCoverPath(const QString &artworkFolder, const QString &
 
 TrackMap track_data::searchfile(QDir dir)
 {
+    // Pictures found are remembered for this scan only: between scans a
+    // picture may go.
+    struct PictureMemory
+    {
+        track_data &scan;
+        explicit PictureMemory(track_data &s) : scan(s)
+        {
+            scan.albumPicturesFound.clear();
+            scan.rememberAlbumPictures = true;
+        }
+        ~PictureMemory()
+        {
+            scan.rememberAlbumPictures = false;
+            scan.albumPicturesFound.clear();
+        }
+    } pictureMemory(*this);
     shared sha;
     track_obj_map.clear();
     sha.clearMixedAlbumsFolderMap();

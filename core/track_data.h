@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -165,6 +166,10 @@ protected:
     // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
     // the file has no picture that decodes) instead of reading the file again.
     std::optional<QByteArray> readAheadCover;
+    // During a folder scan (and only then): album picture files already
+    // found there, which the album's later tracks take without looking again.
+    QSet<QString> albumPicturesFound;
+    bool rememberAlbumPictures = false;
 };
 
 #endif // TRACK_DATA_H
