@@ -546,6 +546,7 @@ struct FileRead
 // The files of one album picture that doesn't exist yet, in walk order.
 struct CoverJob
 {
+    QString coverPath;
     QList<int> entries;
     QStringList paths;
 };
@@ -597,8 +598,12 @@ struct BatchRead
 // appears meanwhile is never replaced, and the tracks after the giving one
 // look for themselves, so a picture that fails to be written is still sought
 // in the album's next track.
+//
+// `decoded` holds the picture files an earlier batch of the scan already
+// made a picture for: the scan thread writes those before it maps this
+// batch, so an album that spans two batches is not decoded twice.
 BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
-                    const std::atomic<bool> *stop)
+                    const std::atomic<bool> *stop, QSet<QString> *decoded)
 {
     const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
     BatchRead read;
@@ -629,10 +634,10 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
             track_data::albumCoverPath(artworkFolder, sha.formatSplChar(album), media.at(m).fileName);
         auto job = jobOf.constFind(coverPath);
         if (job == jobOf.constEnd()) {
-            const bool exists = QFileInfo::exists(coverPath);
+            const bool exists = decoded->contains(coverPath) || QFileInfo::exists(coverPath);
             job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
             if (!exists)
-                jobs.append(CoverJob());
+                jobs.append(CoverJob{coverPath, {}, {}});
         }
         if (job.value() >= 0) {
             jobs[job.value()].entries.append(media.at(m).entry);
@@ -655,6 +660,8 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
     read.covers.resize(entries);
     for (int j = 0; j < jobs.size(); ++j) {
         const CoverFound &cover = found.at(j);
+        if (!cover.png.isEmpty())
+            decoded->insert(jobs.at(j).coverPath);
         for (int k = 0; k < cover.tried; ++k)
             read.covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
     }
@@ -736,6 +743,8 @@ TrackMap track_data::searchfile(QDir dir)
         QList<WalkEntry> entries;
         BatchRead read;
     };
+    // Read only by the read-ahead job, one batch after the other.
+    QSet<QString> decodedPictures;
     const auto walkAndRead = [&](int size) {
         WalkedBatch batch;
         batch.entries = takeBatch(size);
@@ -745,7 +754,7 @@ TrackMap track_data::searchfile(QDir dir)
             if (entry.kind == WalkEntry::Media)
                 media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
         }
-        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch);
+        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch, &decodedPictures);
         return batch;
     };
 
