@@ -326,7 +326,7 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
         record.isMissingData = true;
 
     track_obj_map.insert(record.id, record);
-    ruvoDB::insertDataTrackRepo(record);
+    stage(record);
 }
 
 void track_data::SetValues(track &record, TagObject tags)
@@ -481,6 +481,87 @@ void track_data::convertBase64ToImage(QString path, QString data)
 #include <QThreadPool>
 
 #include "database/repositorystager.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QWaitCondition>
+
+#include <memory>
+
+// Stages a folder scan's records, in the order they are mapped, on a thread
+// of its own (with its own connection, closed when the thread ends), so the
+// scan thread only maps.  A few records wait at most: the scan thread waits
+// when the stager falls behind (another writer holds the library).  All
+// records handed over are staged before finish() returns.
+class track_data::ScanStaging
+{
+public:
+    ScanStaging()
+        : thread(QThread::create([this] { run(); }))
+    {
+        thread->start();
+    }
+    ~ScanStaging() { finish(); }
+    ScanStaging(const ScanStaging &) = delete;
+    ScanStaging &operator=(const ScanStaging &) = delete;
+
+    void add(const track &record)
+    {
+        QMutexLocker locker(&mutex);
+        while (queue.size() >= waitingLimit)
+            taken.wait(&mutex);
+        queue.append(record);
+        added.wakeOne();
+    }
+
+    void finish()
+    {
+        {
+            const QMutexLocker locker(&mutex);
+            done = true;
+            added.wakeOne();
+        }
+        thread->wait();
+    }
+
+private:
+    static constexpr qsizetype waitingLimit = 64;
+
+    void run()
+    {
+        // One batch for the whole scan, as on the scan thread before.
+        const RepositoryStager::Batch batch;
+        for (;;) {
+            QList<track> records;
+            {
+                QMutexLocker locker(&mutex);
+                while (queue.isEmpty() && !done)
+                    added.wait(&mutex);
+                if (queue.isEmpty())
+                    return;
+                records.swap(queue);
+                taken.wakeAll();
+            }
+            for (const track &record : std::as_const(records))
+                ruvoDB::insertDataTrackRepo(record);
+        }
+    }
+
+    QMutex mutex;
+    QWaitCondition added;
+    QWaitCondition taken;
+    QList<track> queue; // guarded by mutex
+    bool done = false;  // guarded by mutex
+    std::unique_ptr<QThread> thread;
+};
+
+void track_data::stage(const track &record)
+{
+    if (scanStaging)
+        scanStaging->add(record);
+    else
+        ruvoDB::insertDataTrackRepo(record);
+}
 
 namespace {
 
@@ -698,9 +779,16 @@ TrackMap track_data::searchfile(QDir dir)
     sha.clearMixedAlbumsFolderMap();
     protectedTracks.clear();
     printTime("Start Time.....");
-    // The records are staged in groups: one transaction per record would
-    // cost more than reading the files.
-    const RepositoryStager::Batch staging;
+    // The records are staged in groups (one transaction per record would
+    // cost more than reading the files), on a thread of their own; all are
+    // staged before the scan returns.
+    ScanStaging staging;
+    scanStaging = &staging;
+    struct StagingDetach
+    {
+        track_data &scan;
+        ~StagingDetach() { scan.scanStaging = nullptr; }
+    } stagingDetach{*this};
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
 

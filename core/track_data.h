@@ -124,8 +124,9 @@ public:
     // Skipped silently: the program's own copies, files inside an iTunes
     // media folder, walked files of 100 KiB or less, playlist entries under
     // 100 KiB, and files TagLib can't read; encrypted files go to the
-    // protected list instead.  Each record is staged in the repository on
-    // the calling thread's connection.  isStopSearch is read before each
+    // protected list instead.  Each record is staged in the repository, in
+    // walk order, by a thread of the scan's own (with its own connection);
+    // all are staged when the scan returns.  isStopSearch is read before each
     // directory entry: once set, the scan ends and returns what it has.
     // The caller clears the flag before it starts a scan; one scan at a time.
     TrackMap searchfile(QDir dir);
@@ -170,6 +171,12 @@ protected:
     // found there, which the album's later tracks take without looking again.
     QSet<QString> albumPicturesFound;
     bool rememberAlbumPictures = false;
+    // During a folder scan: the thread that stages the mapped records.
+    class ScanStaging;
+    ScanStaging *scanStaging = nullptr;
+    // Stages a mapped record: handed to the scan's staging thread during a
+    // folder scan, else staged on the calling thread's connection.
+    void stage(const track &record);
 };
 
 #endif // TRACK_DATA_H
