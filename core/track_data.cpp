@@ -668,7 +668,24 @@ struct BatchRead
     QList<FileRead> files; // one per MediaFile
     // Per batch entry: the album picture Save_Cover would make of the file
     // (see track_data::readAheadCover), or nothing when not read ahead.
+    // Filled by settleCovers().
     QList<std::optional<QByteArray>> covers;
+
+    // The pictures still being made while the next batch is read.
+    QList<CoverJob> jobs;
+    QFuture<CoverFound> found;
+
+    void settleCovers()
+    {
+        found.waitForFinished();
+        for (int j = 0; j < jobs.size(); ++j) {
+            const CoverFound cover = found.resultAt(j);
+            for (int k = 0; k < cover.tried; ++k)
+                covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
+        }
+        jobs.clear();
+        found = QFuture<CoverFound>();
+    }
 };
 
 // Reads the tags of a batch's media files and, for each album picture file
@@ -681,8 +698,10 @@ struct BatchRead
 // in the album's next track.
 //
 // `decoded` holds the picture files an earlier batch of the scan already
-// made a picture for: the scan thread writes those before it maps this
-// batch, so an album that spans two batches is not decoded twice.
+// sought: the scan thread settles those before it maps this batch, so an
+// album that spans two batches is not decoded twice.  (Where that batch's
+// tracks had no picture, the later tracks look for themselves, as without
+// reading ahead.)
 BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
                     const std::atomic<bool> *stop, QSet<QString> *decoded)
 {
@@ -717,8 +736,10 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         if (job == jobOf.constEnd()) {
             const bool exists = decoded->contains(coverPath) || QFileInfo::exists(coverPath);
             job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
-            if (!exists)
+            if (!exists) {
                 jobs.append(CoverJob{coverPath, {}, {}});
+                decoded->insert(coverPath);
+            }
         }
         if (job.value() >= 0) {
             jobs[job.value()].entries.append(media.at(m).entry);
@@ -726,10 +747,14 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         }
     }
 
-    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(readerPool(), jobs, [&stopped](const CoverJob &job) {
+    // The pictures are made while the next batch is walked and read; the
+    // scan thread waits for them (settleCovers) before it maps this batch.
+    read.covers.resize(entries);
+    read.jobs = jobs;
+    read.found = QtConcurrent::mapped(readerPool(), jobs, [stop](const CoverJob &job) {
         CoverFound result;
         for (const QString &path : job.paths) {
-            if (stopped())
+            if (stop->load(std::memory_order_relaxed))
                 return CoverFound(); // nothing settled
             ++result.tried;
             result.png = TagLibBuilder::coverArtPng(path);
@@ -738,14 +763,6 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         }
         return result;
     });
-    read.covers.resize(entries);
-    for (int j = 0; j < jobs.size(); ++j) {
-        const CoverFound &cover = found.at(j);
-        if (!cover.png.isEmpty())
-            decoded->insert(jobs.at(j).coverPath);
-        for (int k = 0; k < cover.tried; ++k)
-            read.covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
-    }
     return read;
 }
 
@@ -852,6 +869,7 @@ TrackMap track_data::searchfile(QDir dir)
         if (walked.entries.isEmpty())
             break;
         reading = QtConcurrent::run(readAheadPool(), walkAndRead, readAheadEntries);
+        walked.read.settleCovers();
         QList<WalkEntry> &batch = walked.entries;
         const BatchRead &read = walked.read;
 
@@ -882,6 +900,7 @@ TrackMap track_data::searchfile(QDir dir)
     }
     // The workers read this object's stop flag: let them finish first.
     reading.waitForFinished();
+    reading.result().read.found.waitForFinished();
 
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);
