@@ -986,6 +986,52 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     // listed in several playlists is not opened again for it.
     QSet<QString> withoutPicture;
 
+    // The pictures the records below will look for, read beforehand on the
+    // reader pool: per missing album picture, its files in listing order up
+    // to the first that has a picture (what the records' own look-ups would
+    // read, one after the other).  The records still decide in order; a
+    // file not read here is read when its record asks.
+    QHash<QString, QByteArray> readAhead; // file -> its picture, "" for none
+    {
+        QHash<QString, int> jobOf; // picture file -> job
+        QList<QStringList> jobs;   // the files of each picture, each once
+        for (const iTunedata &playlist : std::as_const(playlists)) {
+            if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
+                continue;
+            for (const track &entry : playlist.tracks) {
+                QString coverKey = sha.formatSplChar(entry.albumName);
+                if (coverKey.isEmpty())
+                    coverKey = sha.formatSplChar(entry.filename);
+                if (shared::isUnknownName(coverKey) || QFileInfo(entry.filepath).size() <= iTunesMinimumFileSize)
+                    continue;
+                const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
+                auto job = jobOf.constFind(coverPath);
+                if (job == jobOf.cend()) {
+                    if (QFileInfo::exists(coverPath))
+                        continue;
+                    job = jobOf.insert(coverPath, int(jobs.size()));
+                    jobs.append(QStringList());
+                }
+                if (!jobs[job.value()].contains(entry.filepath))
+                    jobs[job.value()].append(entry.filepath);
+            }
+        }
+        const QList<QList<QByteArray>> found =
+            QtConcurrent::blockingMapped<QList<QList<QByteArray>>>(readerPool(), jobs, [](const QStringList &files) {
+                QList<QByteArray> pictures;
+                for (const QString &file : files) {
+                    pictures.append(TagLibBuilder::coverArtPng(file));
+                    if (!pictures.last().isEmpty())
+                        break;
+                }
+                return pictures;
+            });
+        for (int j = 0; j < jobs.size(); ++j) {
+            for (int k = 0; k < found.at(j).size(); ++k)
+                readAhead.insert(jobs.at(j).at(k), found.at(j).at(k));
+        }
+    }
+
     for (const iTunedata &playlist : std::as_const(playlists)) {
         if (iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
             continue;
@@ -1009,7 +1055,9 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             record.cover = QDir::fromNativeSeparators(coverPath);
             if (!shared::isUnknownName(coverKey) && !withoutPicture.contains(entry.filepath)
                 && !QFileInfo::exists(coverPath)) {
-                const QByteArray png = TagLibBuilder::coverArtPng(entry.filepath);
+                const auto known = readAhead.constFind(entry.filepath);
+                const QByteArray png =
+                    known != readAhead.cend() ? known.value() : TagLibBuilder::coverArtPng(entry.filepath);
                 if (png.isEmpty())
                     withoutPicture.insert(entry.filepath);
                 else
