@@ -541,6 +541,18 @@ QThreadPool *viewsPool()
     return pool;
 }
 
+// The library artist view's counts are taken here while its rows are
+// built (on the views pool, which must not wait for work queued to itself).
+QThreadPool *countsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
 struct SmallViews
 {
     manager::ViewResult playlists, podcasts, audiobooks, videos;
@@ -673,17 +685,19 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
     CoverRule covers;
-    // The library's counts are taken in the same walk as the rows; the
-    // browser's, which a closed browser cuts short, in a walk of their own.
-    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, input.mediaTypeFilter);
+    // The library's counts are taken on a thread of their own meanwhile;
+    // the browser's (a closed browser cuts its walk short) before the rows.
+    const int filter = input.mediaTypeFilter;
+    QFuture<ArtistCounts> libraryCounts;
+    if (isMain)
+        libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
+    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, filter);
     const QSet<int> checked = toSet(input.checkedArtistIds);
     CoverListEntries coverEntries;
 
     // Key -> the artist's last qualifying track and its cover list then.
     KeyedRows<std::pair<const track *, QStringList>> rows;
     for (const track &t : tracks) {
-        if (isMain)
-            counts.add(t, isMain, input.mediaTypeFilter);
         QStringList coverList =
             updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
         if (isMain) {
@@ -696,7 +710,6 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         if (t.isHidden)
             continue;
         // Videos have no artist rows; a music row must carry no playlist id.
-        const int filter = input.mediaTypeFilter;
         if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
             continue;
         if (filter == MediaPlaylists)
@@ -704,6 +717,8 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         rows.insert(t.artistName, {&t, coverList});
         result.details.append(makeDetail(t, owner));
     }
+    if (isMain)
+        counts = libraryCounts.result();
     for (const auto &[key, row] : rows.sorted()) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
