@@ -1,5 +1,3 @@
-#include <QElapsedTimer>
-#include <cstdio>
 #include "app/manager.h"
 
 #include <QDir>
@@ -1080,14 +1078,9 @@ void manager::fillCombo()
 void manager::setMainValue()
 {
     ruvoDB library;
-    QElapsedTimer tt; tt.start();
     libraryTracks = library.loadDB();
-    fprintf(stderr, "T loadDB %lld\n", tt.elapsed());
     ViewInput input = viewInput();
-    auto v = buildLibraryViews(libraryTracks, input);
-    fprintf(stderr, "T build %lld\n", tt.elapsed());
-    publishViews(std::move(v));
-    fprintf(stderr, "T publish %lld\n", tt.elapsed());
+    publishViews(buildLibraryViews(libraryTracks, input));
 }
 
 void manager::refreshMain()

@@ -1,5 +1,3 @@
-#include <QElapsedTimer>
-#include <cstdio>
 #include "app/startup.h"
 
 #include <QAction>
@@ -162,7 +160,6 @@ StartUp::~StartUp()
 
 void StartUp::start()
 {
-    QElapsedTimer tt; tt.start();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
@@ -179,15 +176,12 @@ void StartUp::start()
     if (database->connect(QStringLiteral("RuvoData"), true))
         database->create();
 
-    fprintf(stderr, "T before manager %lld\n", tt.elapsed());
     control = std::make_unique<manager>(view.get(), nullptr);
-    fprintf(stderr, "T after manager %lld\n", tt.elapsed());
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect geometry = screen->geometry();
         control->screenHeight = qint64(geometry.bottom()) + 1 - geometry.top();
     }
     control->init();
-    fprintf(stderr, "T after init %lld\n", tt.elapsed());
 
     failures = makeLinks(controllerLinks(), view->rootObject(), control.get(), nullptr);
 
@@ -215,7 +209,6 @@ void StartUp::start()
     cocoa = std::make_unique<CocoaInitializer>();
     updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
     updater->checkForUpdates();
-    fprintf(stderr, "T end %lld\n", tt.elapsed());
 }
 
 QmlApplicationViewer &StartUp::viewer()
