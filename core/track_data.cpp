@@ -979,9 +979,16 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     // With its parents: on a first run the data folder itself may be missing.
     QDir().mkpath(artworkFolder);
-    // Staged in groups, as the folder scan does: a transaction per record
-    // would cost more than everything else the import does.
-    const RepositoryStager::Batch staging;
+    // Staged in groups on a thread of their own, as the folder scan does: a
+    // transaction per record would cost more than everything else the import
+    // does.  All are staged before the import returns.
+    ScanStaging staging;
+    scanStaging = &staging;
+    struct StagingDetach
+    {
+        track_data &scan;
+        ~StagingDetach() { scan.scanStaging = nullptr; }
+    } stagingDetach{*this};
     // Files already read for a picture they turned out not to have: a file
     // listed in several playlists is not opened again for it.
     QSet<QString> withoutPicture;
@@ -1132,7 +1139,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                 staged.hasAlbum = false;
                 staged.albumName = QStringLiteral("Unknown ablum");
             }
-            ruvoDB::insertDataTrackRepo(staged);
+            stage(staged);
         }
     }
     return sha.updateFolderCoverArt(map, 0);

@@ -76,8 +76,8 @@ public:
     // Turns one scanned file and its tags into a complete record: title,
     // artist and album settled, ids handed out, quality class, cover and
     // completeness flags set.  The record is filed in track_obj_map under
-    // idCounter, staged in the library's repository (on the calling thread's
-    // own connection) and idCounter grows by one.  A playlist entry is filed
+    // idCounter, staged in the library's repository (see stage()) and
+    // idCounter grows by one.  A playlist entry is filed
     // under the playlist's name as album, with the playlist picture.  The
     // caller has set record.filepath and record.sourcePath.  An exhausted id
     // range refuses the record.
@@ -146,8 +146,9 @@ public:
     // mark their records.  Playlists of the skip list and files of
     // iTunesMinimumFileSize bytes or less are left out.  Reads no tags (the
     // library file's values are taken), every record is staged in the
-    // repository on the calling thread's connection, the cancel flag is not
-    // read and the protected-file list is emptied.  One scan at a time.
+    // repository (by a thread of the import's own; all are staged when it
+    // returns), the cancel flag is not read and the protected-file list is
+    // emptied.  One scan at a time.
     TrackMap addITunesToTrackObj(QList<iTunedata> playlists, TrackMap map);
     static constexpr qint64 iTunesMinimumFileSize = 102400;
 
@@ -174,8 +175,8 @@ protected:
     // During a folder scan: the thread that stages the mapped records.
     class ScanStaging;
     ScanStaging *scanStaging = nullptr;
-    // Stages a mapped record: handed to the scan's staging thread during a
-    // folder scan, else staged on the calling thread's connection.
+    // Stages a mapped record: handed to the staging thread during a folder
+    // scan or an iTunes import, else staged on the calling thread's connection.
     void stage(const track &record);
 };
 
