@@ -182,6 +182,23 @@ QString textKey(const QString &text)
     return text.toLower();
 }
 
+// Lower-cased names, each worked out once per build: a library has far fewer
+// album names than tracks.
+class LowerCase
+{
+public:
+    const QString &of(const QString &text)
+    {
+        auto found = lowered.constFind(text);
+        if (found == lowered.cend())
+            found = lowered.insert(text, textKey(text));
+        return found.value();
+    }
+
+private:
+    QHash<QString, QString> lowered;
+};
+
 QSet<int> toSet(const QList<int> &ids)
 {
     return QSet<int>(ids.cbegin(), ids.cend());
@@ -210,6 +227,7 @@ public:
     {
         const bool video = exemptVideos && t.isVideo;
         QString cover = t.cover;
+        // The cleaned album name is needed only for the rarer cases below.
         if (libraryMode && !video && cover.contains(noArtworkName)) {
             const QString candidate = downloadFolder + cleanName(t.albumName) + QStringLiteral(".png");
             auto known = downloaded.constFind(candidate);
@@ -218,9 +236,8 @@ public:
             if (known.value())
                 cover = candidate;
         }
-        // Cheapest tests first: most tracks stop at the playlist or album test.
         if (cover.isEmpty()
-            || (t.playlist.isEmpty() && !video && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive)
+            || (!video && t.playlist.isEmpty() && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive)
                 && !cover.contains(cleanName(t.albumName), Qt::CaseInsensitive)))
             cover = helper.noArtworkUrl;
         return cover;
@@ -287,29 +304,12 @@ void sortDetails(QList<QObject *> &details, KeyOf keyOf)
     using Keys = std::array<QString, 3>;
     std::vector<std::pair<Keys, QObject *>> decorated;
     decorated.reserve(details.size());
-    // Lines come in track order, so neighbours often share an album, artist
-    // or genre: lower-case a text only when it differs from the line before.
-    Keys originals, lowered;
-    for (QObject *object : std::as_const(details)) {
-        const Keys texts = keyOf(static_cast<const DetailedDataModel *>(object));
-        for (size_t k = 0; k < texts.size(); ++k) {
-            if (texts[k] != originals[k] || (originals[k].isNull() && !texts[k].isNull())) {
-                originals[k] = texts[k];
-                lowered[k] = textKey(texts[k]);
-            }
-        }
-        decorated.emplace_back(lowered, object);
-    }
+    for (QObject *object : std::as_const(details))
+        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
     std::stable_sort(decorated.begin(), decorated.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
     for (qsizetype i = 0; i < details.size(); ++i)
         details[i] = decorated[size_t(i)].second;
-}
-
-// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
-std::array<QString, 3> albumKeysText(const DetailedDataModel *row)
-{
-    return {row->albumname(), row->tracktitle(), row->genre()};
 }
 
 std::array<QString, 3> albumKeys(const DetailedDataModel *row)
@@ -317,21 +317,9 @@ std::array<QString, 3> albumKeys(const DetailedDataModel *row)
     return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
 }
 
-// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
-std::array<QString, 3> artistKeysText(const DetailedDataModel *row)
-{
-    return {row->artistname(), row->tracktitle(), row->genre()};
-}
-
 std::array<QString, 3> artistKeys(const DetailedDataModel *row)
 {
     return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
-}
-
-// The texts a detail list is sorted by, as shown (sortDetails lower-cases them).
-std::array<QString, 3> titleKeysText(const DetailedDataModel *row)
-{
-    return {row->tracktitle(), row->albumname(), row->genre()};
 }
 
 std::array<QString, 3> titleKeys(const DetailedDataModel *row)
@@ -362,67 +350,72 @@ bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
 // over the map.
 struct ArtistCounts
 {
-    QHash<QString, QSet<QString>> albums;
-    QHash<QString, QSet<QString>> paths;
-
-    // onlyArtist, onlyArtists: count just these artists.
-    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr,
-                 const QSet<QString> *onlyArtists = nullptr)
+    struct Counted
     {
-        // Tracks come album by album: the artist and album of the track
-        // before are looked up and lower-cased once.
-        const QString *artist = nullptr;
-        bool wanted = false;
-        QSet<QString> *albumSet = nullptr;
-        QSet<QString> *pathSet = nullptr;
-        QString album;
-        QString albumKey;
+        QSet<QString> albums; // lower case
+        QSet<QString> paths;
+    };
+    QHash<QString, Counted> artists;
+    LowerCase lowered;
+
+    ArtistCounts() = default;
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
+    {
         for (const track &t : tracks) {
-            if (!artist || t.artistName != *artist) {
-                artist = &t.artistName;
-                wanted = (!onlyArtist || t.artistName == *onlyArtist)
-                         && (!onlyArtists || onlyArtists->contains(t.artistName));
-                albumSet = pathSet = nullptr; // other keys may go in before the next use
-            }
-            if (!wanted)
-                continue;
-            if (countsForAlbums(t, isMain, mediaTypeFilter)) {
-                if (t.albumName != album || albumKey.isNull()) {
-                    album = t.albumName;
-                    albumKey = t.albumName.toLower();
-                }
-                if (!albumSet)
-                    albumSet = &albums[t.artistName];
-                albumSet->insert(albumKey);
-            }
-            if (countsForTracks(t, isMain, mediaTypeFilter)) {
-                if (!pathSet)
-                    pathSet = &paths[t.artistName];
-                pathSet->insert(t.filepath);
-            }
+            if (!onlyArtist || t.artistName == *onlyArtist)
+                add(t, isMain, mediaTypeFilter);
         }
     }
 
-    int albumCount(const QString &artist) const { return int(albums.value(artist).size()); }
-    int trackCount(const QString &artist) const { return int(paths.value(artist).size()); }
+    void add(const track &t, bool isMain, int mediaTypeFilter)
+    {
+        const bool album = countsForAlbums(t, isMain, mediaTypeFilter);
+        const bool path = countsForTracks(t, isMain, mediaTypeFilter);
+        if (!album && !path)
+            return;
+        Counted &counted = artists[t.artistName];
+        if (album)
+            counted.albums.insert(lowered.of(t.albumName));
+        if (path)
+            counted.paths.insert(t.filepath);
+    }
+
+    int albumCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->albums.size());
+    }
+    int trackCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->paths.size());
+    }
 };
 
 // The artist's cover list after t: covers of its albums, real pictures in
 // front, placeholders behind; a playlist entry keeps only playlist covers.
-QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, const QString &cover)
+using CoverLists = QMap<QString, QStringList>;
+
+// The artists' entries in the cover lists already looked up, by the artist's
+// name as the tracks spell it: the lists' keys are lower case, and lowering
+// and finding it for every track costs more than the rest of the update.
+// Entries of a QMap stay where they are while others are added.
+using CoverListEntries = QHash<QString, CoverLists::iterator>;
+
+QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const track &t, const QString &cover)
 {
     const QString path = QDir::fromNativeSeparators(cover);
-    // Tracks come album by album: an artist usually repeats from one to the next.
-    thread_local QString lastArtist;
-    thread_local QString lastKey;
-    if (t.artistName != lastArtist || lastKey.isNull()) {
-        lastArtist = t.artistName;
-        lastKey = t.artistName.toLower();
+    auto known = entries.constFind(t.artistName);
+    if (known == entries.cend()) {
+        const QString key = t.artistName.toLower();
+        auto found = lists.find(key);
+        if (found == lists.end()) {
+            entries.insert(t.artistName, lists.insert(key, QStringList{path}));
+            return QStringList{path};
+        }
+        known = entries.insert(t.artistName, found);
     }
-    const QString key = lastKey;
-    auto entry = lists.find(key);
-    if (entry == lists.end())
-        return lists.insert(key, QStringList{path}).value();
+    const CoverLists::iterator entry = known.value();
     if (entry->contains(path))
         return entry.value();
     QStringList list = entry.value();
@@ -439,17 +432,28 @@ QStringList updateCoverList(QMap<QString, QStringList> &lists, const track &t, c
     return list;
 }
 
-// Files `value` under `key` in `rows`, as QMap::insert does; `last` keeps
-// the entry filed before, so a run of tracks with one key (an album's
-// tracks) looks the key up once.
-template <typename Map, typename Value>
-void insertRow(Map &rows, typename Map::iterator &last, const QString &key, Value &&value)
+// Rows collected by key, then visited in key order (the order a QMap would
+// give): one hash look-up per track, and sorting only the distinct keys.
+template <typename Value>
+class KeyedRows
 {
-    if (last == rows.end() || last.key() != key)
-        last = rows.insert(key, std::forward<Value>(value));
-    else
-        last.value() = std::forward<Value>(value);
-}
+public:
+    Value &operator[](const QString &key) { return rows[key]; }
+    void insert(const QString &key, const Value &value) { rows.insert(key, value); }
+
+    std::vector<std::pair<const QString *, const Value *>> sorted() const
+    {
+        std::vector<std::pair<const QString *, const Value *>> ordered;
+        ordered.reserve(size_t(rows.size()));
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            ordered.emplace_back(&row.key(), &row.value());
+        std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return *a.first < *b.first; });
+        return ordered;
+    }
+
+private:
+    QHash<QString, Value> rows;
+};
 
 // ---- Grouped track rows ----
 
@@ -489,11 +493,11 @@ QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
 
 // Turns the groups into rows of at most six tracks: row 1 carries the cover,
 // row 2 the artist, genre and year (and exists even for a short group).
-void makeRows(const QMap<QString, Group> &groups, GroupKind kind, manager::ViewResult &result)
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
 {
     QObject *owner = result.owner.get();
-    for (auto g = groups.cbegin(); g != groups.cend(); ++g) {
-        const Group &group = g.value();
+    for (const auto &[groupKey, groupValue] : groups.sorted()) {
+        const Group &group = *groupValue;
         std::vector<GroupEntry> sorted = group.entries;
         std::stable_sort(sorted.begin(), sorted.end(), [](const GroupEntry &a, const GroupEntry &b) {
             if (a.t->tracknumber != b.t->tracknumber)
@@ -524,10 +528,44 @@ void makeRows(const QMap<QString, Group> &groups, GroupKind kind, manager::ViewR
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
                                              second ? first.genre : QString(), second ? year : 0, group.selected,
                                              true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
-            result.models.insert(rowKey(g.key(), row, digits, kind), model);
+            result.models.insert(rowKey(*groupKey, row, digits, kind), model);
         }
     }
 }
+
+} // namespace
+
+namespace {
+
+// The library views are built side by side on a pool of their own: a
+// rebuild itself runs on the global pool, and must never wait there for work
+// queued behind it.  The builders only read the track map.
+QThreadPool *viewsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+// The library artist view's counts are taken here while its rows are
+// built (on the views pool, which must not wait for work queued to itself).
+QThreadPool *countsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+struct SmallViews
+{
+    manager::ViewResult playlists, podcasts, audiobooks, videos;
+};
 
 } // namespace
 
@@ -535,15 +573,51 @@ manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, 
 {
     ViewInput library = input;
     library.artistCoverArt.clear();
+    // Rows made on the pool are handed to the thread that asks (or the one it names).
+    if (!library.rowThread)
+        library.rowThread = QThread::currentThread();
+
+    QFuture<ViewResult> artists =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Artistlist(true, libraryTracks, library); });
+    QFuture<ViewResult> trackRows =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Tracklist(true, libraryTracks, library); });
+    QFuture<SmallViews> small = QtConcurrent::run(viewsPool(), [&] {
+        // The playlist, podcast, audiobook and video builders each take only
+        // a few of the tracks: one walk sorts those out for them (in id
+        // order, as the whole map would give them) instead of a walk of the
+        // whole map each.
+        TrackMap playlists, podcasts, audiobooks, videos;
+        for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
+            const track &t = it.value();
+            if (t.isVideo) {
+                videos.insert(videos.cend(), it.key(), t);
+                continue;
+            }
+            if (!t.playlist.isEmpty())
+                playlists.insert(playlists.cend(), it.key(), t);
+            if (t.isPodcast)
+                podcasts.insert(podcasts.cend(), it.key(), t);
+            if (t.isAudiobook)
+                audiobooks.insert(audiobooks.cend(), it.key(), t);
+        }
+        SmallViews views;
+        views.playlists = Get_Playlist(playlists, library);
+        views.podcasts = Get_Podcastlist(podcasts, library);
+        views.audiobooks = Get_Audiobooklist(audiobooks, library);
+        views.videos = refrechVideoView(videos, library);
+        return views;
+    });
+
     LibraryViews views;
     views.albumModels = Get_Albumlist(true, libraryTracks, library);
-    views.artistModels = Get_Artistlist(true, libraryTracks, library);
+    views.artistModels = artists.result();
     views.ArtistCoverartList = views.artistModels.artistCoverArt;
-    views.trackRowModels = Get_Tracklist(true, libraryTracks, library);
-    views.playlistModels = Get_Playlist(libraryTracks, library);
-    views.podcastModels = Get_Podcastlist(libraryTracks, library);
-    views.audiobookModels = Get_Audiobooklist(libraryTracks, library);
-    views.videoModels = refrechVideoView(libraryTracks, library);
+    views.trackRowModels = trackRows.result();
+    SmallViews rest = small.result();
+    views.playlistModels = std::move(rest.playlists);
+    views.podcastModels = std::move(rest.podcasts);
+    views.audiobookModels = std::move(rest.audiobooks);
+    views.videoModels = std::move(rest.videos);
     return views;
 }
 
@@ -556,28 +630,30 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
 
     // The last track of a key gives the row its values: collect, then make
     // one row per key.
-    QMap<QString, std::pair<const track *, QString>> rows;
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
+        KeyedRows<const track *> rows;
+        LowerCase lowered;
         for (const track &t : tracks) {
             if (!inMediaCategory(t, MediaMusic))
                 continue;
-            rows.insert(t.albumName.toLower(), {&t, covers.coverOf(t, true, true)});
+            rows.insert(lowered.of(t.albumName), &t);
         }
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            const track &t = *row->first;
-            result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
-                                                               contains(checked, t.album_id), true, row->second,
-                                                               owner));
+        for (const auto &[key, row] : rows.sorted()) {
+            const track &t = **row;
+            result.models.insert(result.models.cend(), *key,
+                                 new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                    contains(checked, t.album_id), true, covers.coverOf(t, true, true),
+                                                    owner));
         }
         finish(result, input);
         return result;
     }
 
     const bool videos = input.mediaTypeFilter == MediaVideos;
+    QMap<QString, std::pair<const track *, QString>> rows;
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
-    auto lastRow = rows.end();
     for (const track &t : tracks) {
         if (browserClosed(input))
             break;
@@ -596,7 +672,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
             rows.insert(key, {&t, covers.coverOf(t, false, true)});
             result.details.append(makeVideoDetail(t, owner));
         } else {
-            insertRow(rows, lastRow, t.albumName, std::pair<const track *, QString>(&t, covers.coverOf(t, false, true)));
+            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
             result.details.append(makeDetail(t, owner));
         }
     }
@@ -607,7 +683,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
                                                   row->second, owner);
         result.models.insert(row.key(), model);
     }
-    sortDetails(result.details, albumKeysText);
+    sortDetails(result.details, albumKeys);
     finish(result, input);
     return result;
 }
@@ -618,13 +694,21 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
     CoverRule covers;
+    // The library's counts are taken on a thread of their own meanwhile;
+    // the browser's (a closed browser cuts its walk short) before the rows.
+    const int filter = input.mediaTypeFilter;
+    QFuture<ArtistCounts> libraryCounts;
+    if (isMain)
+        libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
+    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, filter);
     const QSet<int> checked = toSet(input.checkedArtistIds);
+    CoverListEntries coverEntries;
 
     // Key -> the artist's last qualifying track and its cover list then.
-    QMap<QString, std::pair<const track *, QStringList>> rows;
-    auto lastRow = rows.end();
+    KeyedRows<std::pair<const track *, QStringList>> rows;
     for (const track &t : tracks) {
-        QStringList coverList = updateCoverList(result.artistCoverArt, t, covers.coverOf(t, isMain, false));
+        QStringList coverList =
+            updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
         if (isMain) {
             if (inMediaCategory(t, MediaMusic))
                 rows.insert(t.artistName, {&t, coverList});
@@ -635,29 +719,24 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         if (t.isHidden)
             continue;
         // Videos have no artist rows; a music row must carry no playlist id.
-        const int filter = input.mediaTypeFilter;
         if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
             continue;
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
-        insertRow(rows, lastRow, t.artistName, std::pair<const track *, QStringList>(&t, coverList));
+        rows.insert(t.artistName, {&t, coverList});
         result.details.append(makeDetail(t, owner));
     }
-    // The browser counts only the artists it shows (a search may hide most).
-    QSet<QString> shown;
-    if (!isMain) {
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
-            shown.insert(row.key());
-    }
-    const ArtistCounts counts(tracks, isMain, input.mediaTypeFilter, nullptr, isMain ? nullptr : &shown);
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+    if (isMain)
+        counts = libraryCounts.result();
+    for (const auto &[key, row] : rows.sorted()) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
-        result.models.insert(row.key(), new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
-                                                            counts.trackCount(t.artistName), t.artistName, t.quality,
-                                                            selected, true, row->second, owner));
+        result.models.insert(result.models.cend(), *key,
+                             new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
+                                                 counts.trackCount(t.artistName), t.artistName, t.quality, selected,
+                                                 true, row->second, owner));
     }
-    sortDetails(result.details, artistKeysText);
+    sortDetails(result.details, artistKeys);
     finish(result, input);
     return result;
 }
@@ -668,7 +747,8 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     QObject *owner = result.owner.get();
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
+    LowerCase lowered;
     for (const track &t : tracks) {
         bool taken = false;
         bool selected = false;
@@ -685,7 +765,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         }
         if (!taken)
             continue;
-        Group &group = groups[t.albumName.toLower()];
+        Group &group = groups[lowered.of(t.albumName)];
         if (!group.first) {
             group.first = &t;
             group.cover = covers.coverOf(t, isMain, false);
@@ -696,7 +776,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
             result.details.append(makeDetail(t, owner));
     }
     makeRows(groups, GroupKind::Tracks, result);
-    sortDetails(result.details, titleKeysText);
+    sortDetails(result.details, titleKeys);
     finish(result, input);
     return result;
 }
@@ -708,7 +788,7 @@ manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInpu
     const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
     const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
     QSet<int> tickedArtists; // artists of ticked tracks met so far
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
     for (const track &t : tracks) {
         if (t.playlist.isEmpty() || t.isVideo)
             continue;
@@ -734,7 +814,7 @@ manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewI
 {
     ViewResult result = startResult();
     const QSet<int> checked = toSet(input.checkedAlbumIds);
-    QMap<QString, Group> groups;
+    KeyedRows<Group> groups;
     for (const track &t : tracks) {
         if (!t.isPodcast || t.isVideo)
             continue;

@@ -1,28 +1,44 @@
 // Times the folder scan against bare TagLib reading of the same files.
 //
-//   bench_scan [folder] [runs]
+//   bench_scan [folder] [runs] [cpus]
 //
 // Without a folder (or with "-") it generates 2,000 tagged MP3 files in a
 // temporary folder: 100 album folders of 20 tracks, each file carrying its
-// album's cover; a folder that doesn't exist yet is generated and kept.  Every
-// run first reads all files once (warm cache), then times (a) opening each
-// file with TagLib and reading its tag and audio properties, and (b)
+// album's cover, a 500 x 500 JPEG of 50-150 KB (a test pattern under noise,
+// which compresses like a photograph); a folder that doesn't exist yet is
+// generated and kept.  Every run first reads all files once (warm cache),
+// then times (a) walking the folder and opening each media file with TagLib
+// on one thread, reading its tag and audio properties, and (b)
 // track_data::searchfile on the folder into a fresh library (empty
-// repository, album pictures and name maps).  Prints the best run of each
-// in files per second and their ratio.  User folders are isolated, so the
+// repository, album pictures and name maps).  Prints the median run of each
+// in files per second, their ratio and the CPU time of each.
+//
+// Without `cpus` the benchmark measures twice, each in a process of its own:
+// pinned to two cores (CPUs 0 and 1) and on all cores.  `cpus` ("0,1" or
+// "all") measures once in this process.  User folders are isolated, so the
 // real library is never touched.
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include <sched.h>
 
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>
@@ -41,12 +57,41 @@ namespace {
 constexpr int albums = 100;
 constexpr int tracksPerAlbum = 20;
 
+// A cover that decodes and compresses like real album art: a test pattern
+// of gradients and shapes under per-pixel noise, as a 500 x 500 JPEG.
+QString makeCover(const QString &path, int album)
+{
+    QImage image(500, 500, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, 500, 500);
+    gradient.setColorAt(0, QColor::fromHsv(album * 37 % 360, 200, 230));
+    gradient.setColorAt(1, QColor::fromHsv(album * 91 % 360, 160, 50));
+    painter.fillRect(image.rect(), gradient);
+    for (int i = 0; i < 6; ++i) {
+        painter.setBrush(QColor::fromHsv((album * 53 + i * 60) % 360, 150, 240));
+        painter.drawEllipse(QPoint(60 + i * 75, 100 + (album * 13 + i * 41) % 300), 40 + i * 5, 30 + album % 30);
+    }
+    painter.end();
+    QRandomGenerator random(quint32(album + 1));
+    const int noise = 12 + album % 3 * 5; // spreads the sizes over the range
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const auto jitter = [&](int value) { return qBound(0, value + int(random.bounded(2 * noise + 1)) - noise, 255); };
+            line[x] = qRgb(jitter(qRed(line[x])), jitter(qGreen(line[x])), jitter(qBlue(line[x])));
+        }
+    }
+    return image.save(path, "JPEG", 85) ? path : QString();
+}
+
 bool generate(const QString &root)
 {
     testkit::MediaKit kit(root + QStringLiteral("/.sources"));
+    QDir().mkpath(root + QStringLiteral("/.sources"));
+    qint64 coverBytes = 0;
     for (int a = 0; a < albums; ++a) {
-        const QString colour = QStringLiteral("0x%1").arg((a * 2654435761u) & 0xFFFFFF, 6, 16, QLatin1Char('0'));
-        const QString cover = kit.picture(QStringLiteral("cover%1.jpg").arg(a), 500, 500, colour);
+        const QString cover = makeCover(root + QStringLiteral("/.sources/cover%1.jpg").arg(a), a);
+        coverBytes += QFileInfo(cover).size();
         testkit::MediaTags tags;
         tags.title = QStringLiteral("Song");
         tags.artist = QStringLiteral("Artist %1").arg(a / 4);
@@ -72,6 +117,7 @@ bool generate(const QString &root)
                 return false;
         }
     }
+    std::fprintf(stderr, "covers: %lld KB on average\n", coverBytes / albums / 1000);
     return QDir(root + QStringLiteral("/.sources")).removeRecursively();
 }
 
@@ -96,12 +142,12 @@ qint64 readAllBytes(const QStringList &files)
     return total;
 }
 
-// What any tag reader must do: open the file, read the tag and the audio
-// properties.
-int bareTagLib(const QStringList &files)
+// What any tag reader must do: find the files, open each, read the tag and
+// the audio properties.
+int bareTagLib(const QString &root)
 {
     int read = 0;
-    for (const QString &path : files) {
+    for (const QString &path : mediaFiles(root)) {
         const TagLib::FileRef ref(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
         if (ref.isNull() || !ref.tag() || !ref.audioProperties())
             continue;
@@ -127,66 +173,124 @@ void freshLibrary()
     track_data::artist_map.clear();
 }
 
-} // namespace
 
-int main(int argc, char *argv[])
+double cpuSeconds()
 {
-    testkit::isolateUserFolders();
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const bool given = args.size() > 1 && args.at(1) != QLatin1String("-");
-    const int runs = args.size() > 2 ? args.at(2).toInt() : 3;
-    if (runs <= 0) {
-        std::fprintf(stderr, "usage: bench_scan [folder|-] [runs]\n");
-        return 2;
-    }
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec / 1e9;
+}
 
-    QTemporaryDir generated;
-    QString root;
-    QElapsedTimer timer;
-    root = given ? QDir(args.at(1)).absolutePath() : generated.path();
-    if (!given || !QFileInfo::exists(root)) {
-        timer.start();
-        if (!generate(root))
-            return 1;
-        std::fprintf(stderr, "generated %d files in %lld ms\n", albums * tracksPerAlbum, timer.elapsed());
-    }
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
+// Restricts this process, before any thread exists, to the CPUs listed.
+bool pinTo(const QString &cpus)
+{
+    if (cpus == QLatin1String("all"))
+        return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const QString &cpu : cpus.split(QLatin1Char(',')))
+        CPU_SET(cpu.toInt(), &set);
+    return sched_setaffinity(0, sizeof(set), &set) == 0;
+}
+
+// Times both sides in this process; prints one summary line.
+int measure(const QString &root, int runs, const QString &cpus)
+{
     Database db;
     if (!db.connect(QStringLiteral("RuvoData"), true))
         return 1;
     db.create();
 
     const QStringList files = mediaFiles(root);
-    qint64 bestBare = -1;
-    qint64 bestScan = -1;
+    std::vector<double> bareTimes, scanTimes, bareCpu, scanCpu;
     int bareCount = 0;
     int scanCount = 0;
+    QElapsedTimer timer;
     for (int run = 0; run < runs; ++run) {
         readAllBytes(files); // warm cache
 
-        timer.restart();
-        bareCount = bareTagLib(files);
-        const qint64 bare = timer.nsecsElapsed();
+        double cpu = cpuSeconds();
+        timer.start();
+        bareCount = bareTagLib(root);
+        bareTimes.push_back(timer.nsecsElapsed() / 1e9);
+        bareCpu.push_back(cpuSeconds() - cpu);
 
         freshLibrary();
         track_data scanner;
+        cpu = cpuSeconds();
         timer.restart();
         scanCount = int(scanner.searchfile(QDir(root)).size());
-        const qint64 scan = timer.nsecsElapsed();
-
-        bestBare = bestBare < 0 ? bare : std::min(bestBare, bare);
-        bestScan = bestScan < 0 ? scan : std::min(bestScan, scan);
+        scanTimes.push_back(timer.nsecsElapsed() / 1e9);
+        scanCpu.push_back(cpuSeconds() - cpu);
     }
 
-    const double bareRate = bareCount * 1e9 / double(bestBare);
-    const double scanRate = scanCount * 1e9 / double(bestScan);
+    const double bare = median(bareTimes);
+    const double scan = median(scanTimes);
+    const double bareRate = bareCount / bare;
+    const double scanRate = scanCount / scan;
+    const double cpuRatio = median(scanCpu) / median(bareCpu);
     QTextStream out(stdout);
-    out << "folder: " << root << ", media files: " << files.size() << ", best of " << runs << " runs\n"
-        << "bare TagLib: " << bareCount << " files in " << bestBare / 1000000 << " ms, "
-        << QString::number(bareRate, 'f', 0) << " files/s\n"
-        << "searchfile:  " << scanCount << " records in " << bestScan / 1000000 << " ms, "
-        << QString::number(scanRate, 'f', 0) << " files/s\n"
-        << "ratio (scan / bare): " << QString::number(scanRate / bareRate, 'f', 2) << " (target >= 0.50)\n";
+    out << "cpus " << cpus << " (" << QThread::idealThreadCount() << " threads), median of " << runs
+        << " runs: bare TagLib " << bareCount << " files in " << qRound(bare * 1000) << " ms ("
+        << qRound(bareRate) << " files/s, CPU " << qRound(median(bareCpu) * 1000) << " ms); searchfile "
+        << scanCount << " records in " << qRound(scan * 1000) << " ms (" << qRound(scanRate) << " files/s, CPU "
+        << qRound(median(scanCpu) * 1000) << " ms); speed ratio " << QString::number(scanRate / bareRate, 'f', 2)
+        << ", CPU ratio " << QString::number(cpuRatio, 'f', 2) << "\n";
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Pinned before the application object, so that every thread (and the
+    // pools' sizes) follows the CPUs given.
+    const QString cpus = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    if (!cpus.isEmpty() && !pinTo(cpus)) {
+        std::fprintf(stderr, "cannot pin to CPUs %s\n", argv[3]);
+        return 2;
+    }
+    testkit::isolateUserFolders();
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool given = args.size() > 1 && args.at(1) != QLatin1String("-");
+    const int runs = args.size() > 2 ? args.at(2).toInt() : 5;
+    if (runs <= 0) {
+        std::fprintf(stderr, "usage: bench_scan [folder|-] [runs] [cpus: 0,1 | all]\n");
+        return 2;
+    }
+
+    QTemporaryDir generated;
+    const QString root = given ? QDir(args.at(1)).absolutePath() : generated.path();
+    if (!given || !QFileInfo::exists(root)) {
+        QElapsedTimer timer;
+        timer.start();
+        if (!generate(root))
+            return 1;
+        std::fprintf(stderr, "generated %d files in %lld ms\n", albums * tracksPerAlbum, timer.elapsed());
+    }
+    if (!cpus.isEmpty())
+        return measure(root, runs, cpus);
+
+    // Each setting in a process of its own: a pool's size is fixed when it is made.
+    QTextStream out(stdout);
+    out << "folder: " << root << ", target: speed ratio >= 0.50 on two cores, >= 0.80 on all, CPU ratio <= 3\n";
+    out.flush();
+    for (const QString &setting : {QStringLiteral("0,1"), QStringLiteral("all")}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.*=false"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {root, QString::number(runs), setting});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            return 1;
+    }
     return 0;
 }

@@ -166,13 +166,18 @@ QString shared::folderPicture(const QString &folder)
     if (folder.isEmpty())
         return QString();
     const QDir dir(folder);
-    // "Folder.jpg" is the usual spelling; the exact lower-case name wins when
-    // a case-sensitive file system holds several.
+    // One listing for both names.  "Folder.jpg" is the usual spelling and
+    // wins over a PNG; the exact lower-case name wins when a case-sensitive
+    // file system holds several spellings.
+    const QStringList found = dir.entryList({QStringLiteral("folder.jpg"), QStringLiteral("folder.png")},
+                                            QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString &name : {QStringLiteral("folder.jpg"), QStringLiteral("folder.png")}) {
-        const QStringList found = dir.entryList({name}, QDir::Files | QDir::Hidden, QDir::Name);
-        if (found.isEmpty())
-            continue;
-        return dir.filePath(found.contains(name) ? name : found.first());
+        if (found.contains(name))
+            return dir.filePath(name);
+        for (const QString &file : found) {
+            if (file.compare(name, Qt::CaseInsensitive) == 0)
+                return dir.filePath(file);
+        }
     }
     return QString();
 }
@@ -191,9 +196,11 @@ QString shared::checkAndUpdateFolderCoverArt(const QString &folder, const QStrin
 
 TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
 {
-    // Whether a folder is mixed depends only on the folder: decide it once
-    // per folder, not once per track (it may list the folder).
+    // Whether a folder is mixed, and which picture it holds, depend only on
+    // the folder: decide each once per folder, not once per track (both list
+    // the folder).
     QHash<QString, bool> mixedFolders;
+    QHash<QString, QString> pictures; // folder -> its folder picture, "" for none
     for (auto it = tracks.begin(); it != tracks.end(); ++it) {
         track &record = it.value();
         auto mixed = mixedFolders.constFind(record.folderLocation);
@@ -204,13 +211,21 @@ TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
             continue;
         if (!record.playlist.isEmpty() || isUnknownName(record.albumName))
             continue;
-        const QString dest = QDir::fromNativeSeparators(dataLocation() + artworkPath + QLatin1Char('/')
-                                                        + formatSplChar(record.albumName));
-        const QString cover = checkAndUpdateFolderCoverArt(record.folderLocation, dest);
-        if (!cover.isEmpty()) {
-            record.cover = cover;
-            record.hasCover = true;
+        const QString target = QDir::fromNativeSeparators(dataLocation() + artworkPath + QLatin1Char('/')
+                                                          + formatSplChar(record.albumName))
+                               + QStringLiteral(".png");
+        if (!QFileInfo::exists(target)) {
+            auto picture = pictures.constFind(record.folderLocation);
+            if (picture == pictures.constEnd())
+                picture = pictures.insert(record.folderLocation, folderPicture(record.folderLocation));
+            // Copied unchanged: a JPEG keeps its content under the ".png" name.
+            if (!picture->isEmpty())
+                NoClobberWriter::copyNew(*picture, target);
+            if (!QFileInfo::exists(target))
+                continue;
         }
+        record.cover = target;
+        record.hasCover = true;
     }
     return tracks;
 }

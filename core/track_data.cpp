@@ -432,7 +432,7 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
         record.isMissingData = true;
 
     track_obj_map.insert(record.id, record);
-    ruvoDB::insertDataTrackRepo(record);
+    stage(record);
 }
 
 void track_data::SetValues(track &record, TagObject tags)
@@ -480,7 +480,12 @@ void track_data::Save_Cover(track &record, QFileInfo file)
 
     // The first track of the album that carries a picture writes the file;
     // the album's later tracks find it there, with one look (a scan asks
-    // this for every track).
+    // this for every track, and remembers the pictures it found).
+    if (albumPicturesFound.contains(coverPath)) {
+        record.cover = QDir::fromNativeSeparators(coverPath);
+        record.hasCover = true;
+        return;
+    }
     QFileInfo cover(coverPath);
     if (!cover.exists()) {
         QDir().mkpath(folder);
@@ -495,6 +500,8 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     record.cover = QDir::fromNativeSeparators(coverPath);
     if (cover.isFile()) {
         record.hasCover = true;
+        if (rememberAlbumPictures)
+            albumPicturesFound.insert(coverPath);
         return;
     }
 
@@ -586,6 +593,7 @@ void track_data::convertBase64ToImage(QString path, QString data)
 
 #include <QDirIterator>
 #include <QHash>
+#include <QSet>
 #include <QTextStream>
 #include <QTime>
 #include <QtConcurrent/QtConcurrentMap>
@@ -594,6 +602,98 @@ void track_data::convertBase64ToImage(QString path, QString data)
 #include <QThreadPool>
 
 #include "database/repositorystager.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QWaitCondition>
+
+#include <memory>
+
+#include <QDeadlineTimer>
+
+// Stages a folder scan's records, in the order they are mapped, on a thread
+// of its own (with its own connection, closed when the thread ends), so the
+// scan thread only maps.  A few records wait at most: the scan thread waits
+// when the stager falls behind (another writer holds the library).  All
+// records handed over are staged before finish() returns.
+class track_data::ScanStaging
+{
+public:
+    ScanStaging()
+        : thread(QThread::create([this] { run(); }))
+    {
+        thread->start();
+    }
+    ~ScanStaging() { finish(); }
+    ScanStaging(const ScanStaging &) = delete;
+    ScanStaging &operator=(const ScanStaging &) = delete;
+
+    void add(const track &record)
+    {
+        QMutexLocker locker(&mutex);
+        while (queue.size() >= waitingLimit)
+            taken.wait(&mutex);
+        queue.append(record);
+        added.wakeOne();
+    }
+
+    void finish()
+    {
+        {
+            const QMutexLocker locker(&mutex);
+            done = true;
+            added.wakeOne();
+        }
+        thread->wait();
+    }
+
+private:
+    static constexpr qsizetype waitingLimit = 64;
+    static constexpr int idleCommitMs = 20;
+
+    void run()
+    {
+        // One batch for the whole scan, as on the scan thread before.
+        const RepositoryStager::Batch batch;
+        for (;;) {
+            QList<track> records;
+            {
+                QMutexLocker locker(&mutex);
+                // Nothing to stage for a moment: the scan is busy with
+                // something slow (a tool, a picture, its readers), and other
+                // writers of the library must not wait for it meanwhile.
+                if (queue.isEmpty() && !done && !added.wait(&mutex, QDeadlineTimer(idleCommitMs))) {
+                    locker.unlock();
+                    RepositoryStager::commitOpenBatch();
+                    locker.relock();
+                }
+                while (queue.isEmpty() && !done)
+                    added.wait(&mutex);
+                if (queue.isEmpty())
+                    return;
+                records.swap(queue);
+                taken.wakeAll();
+            }
+            for (const track &record : std::as_const(records))
+                ruvoDB::insertDataTrackRepo(record);
+        }
+    }
+
+    QMutex mutex;
+    QWaitCondition added;
+    QWaitCondition taken;
+    QList<track> queue; // guarded by mutex
+    bool done = false;  // guarded by mutex
+    std::unique_ptr<QThread> thread;
+};
+
+void track_data::stage(const track &record)
+{
+    if (scanStaging)
+        scanStaging->add(record);
+    else
+        ruvoDB::insertDataTrackRepo(record);
+}
 
 namespace {
 
@@ -659,6 +759,7 @@ struct FileRead
 // The files of one album picture that doesn't exist yet, in walk order.
 struct CoverJob
 {
+    QString coverPath;
     QList<int> entries;
     QStringList paths;
 };
@@ -699,7 +800,24 @@ struct BatchRead
     QList<FileRead> files; // one per MediaFile
     // Per batch entry: the album picture Save_Cover would make of the file
     // (see track_data::readAheadCover), or nothing when not read ahead.
+    // Filled by settleCovers().
     QList<std::optional<QByteArray>> covers;
+
+    // The pictures still being made while the next batch is read.
+    QList<CoverJob> jobs;
+    QFuture<CoverFound> found;
+
+    void settleCovers()
+    {
+        found.waitForFinished();
+        for (int j = 0; j < jobs.size(); ++j) {
+            const CoverFound cover = found.resultAt(j);
+            for (int k = 0; k < cover.tried; ++k)
+                covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
+        }
+        jobs.clear();
+        found = QFuture<CoverFound>();
+    }
 };
 
 // Reads the tags of a batch's media files and, for each album picture file
@@ -710,8 +828,14 @@ struct BatchRead
 // appears meanwhile is never replaced, and the tracks after the giving one
 // look for themselves, so a picture that fails to be written is still sought
 // in the album's next track.
+//
+// `decoded` holds the picture files an earlier batch of the scan already
+// sought: the scan thread settles those before it maps this batch, so an
+// album that spans two batches is not decoded twice.  (Where that batch's
+// tracks had no picture, the later tracks look for themselves, as without
+// reading ahead.)
 BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
-                    const std::atomic<bool> *stop)
+                    const std::atomic<bool> *stop, QSet<QString> *decoded)
 {
     const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
     BatchRead read;
@@ -742,10 +866,12 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
             track_data::albumCoverPath(artworkFolder, sha.formatSplChar(album), media.at(m).fileName);
         auto job = jobOf.constFind(coverPath);
         if (job == jobOf.constEnd()) {
-            const bool exists = QFileInfo::exists(coverPath);
+            const bool exists = decoded->contains(coverPath) || QFileInfo::exists(coverPath);
             job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
-            if (!exists)
-                jobs.append(CoverJob());
+            if (!exists) {
+                jobs.append(CoverJob{coverPath, {}, {}});
+                decoded->insert(coverPath);
+            }
         }
         if (job.value() >= 0) {
             jobs[job.value()].entries.append(media.at(m).entry);
@@ -753,10 +879,14 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         }
     }
 
-    const QList<CoverFound> found = QtConcurrent::blockingMapped<QList<CoverFound>>(readerPool(), jobs, [&stopped](const CoverJob &job) {
+    // The pictures are made while the next batch is walked and read; the
+    // scan thread waits for them (settleCovers) before it maps this batch.
+    read.covers.resize(entries);
+    read.jobs = jobs;
+    read.found = QtConcurrent::mapped(readerPool(), jobs, [stop](const CoverJob &job) {
         CoverFound result;
         for (const QString &path : job.paths) {
-            if (stopped())
+            if (stop->load(std::memory_order_relaxed))
                 return CoverFound(); // nothing settled
             ++result.tried;
             result.png = TagLibBuilder::coverArtPng(path);
@@ -765,12 +895,6 @@ BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &a
         }
         return result;
     });
-    read.covers.resize(entries);
-    for (int j = 0; j < jobs.size(); ++j) {
-        const CoverFound &cover = found.at(j);
-        for (int k = 0; k < cover.tried; ++k)
-            read.covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
-    }
     return read;
 }
 
@@ -783,6 +907,22 @@ QString track_data::albumCoverPath(const QString &artworkFolder, const QString &
 
 TrackMap track_data::searchfile(QDir dir)
 {
+    // Pictures found are remembered for this scan only: between scans a
+    // picture may go.
+    struct PictureMemory
+    {
+        track_data &scan;
+        explicit PictureMemory(track_data &s) : scan(s)
+        {
+            scan.albumPicturesFound.clear();
+            scan.rememberAlbumPictures = true;
+        }
+        ~PictureMemory()
+        {
+            scan.rememberAlbumPictures = false;
+            scan.albumPicturesFound.clear();
+        }
+    } pictureMemory(*this);
     shared sha;
     track_obj_map.clear();
     sha.clearMixedAlbumsFolderMap();
@@ -790,9 +930,16 @@ TrackMap track_data::searchfile(QDir dir)
     // iTunes may have added artwork since the last scan.
     ItuneCoverArtExtracter::resetCacheFileIndex();
     printTime("Start Time.....");
-    // The records are staged in groups: one transaction per record would
-    // cost more than reading the files.
-    const RepositoryStager::Batch staging;
+    // The records are staged in groups (one transaction per record would
+    // cost more than reading the files), on a thread of their own; all are
+    // staged before the scan returns.
+    ScanStaging staging;
+    scanStaging = &staging;
+    struct StagingDetach
+    {
+        track_data &scan;
+        ~StagingDetach() { scan.scanStaging = nullptr; }
+    } stagingDetach{*this};
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
 
@@ -835,6 +982,8 @@ TrackMap track_data::searchfile(QDir dir)
         QList<WalkEntry> entries;
         BatchRead read;
     };
+    // Read only by the read-ahead job, one batch after the other.
+    QSet<QString> decodedPictures;
     const auto walkAndRead = [&](int size) {
         WalkedBatch batch;
         batch.entries = takeBatch(size);
@@ -844,7 +993,7 @@ TrackMap track_data::searchfile(QDir dir)
             if (entry.kind == WalkEntry::Media)
                 media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
         }
-        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch);
+        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch, &decodedPictures);
         return batch;
     };
 
@@ -858,6 +1007,7 @@ TrackMap track_data::searchfile(QDir dir)
         if (walked.entries.isEmpty())
             break;
         reading = QtConcurrent::run(readAheadPool(), walkAndRead, readAheadEntries);
+        walked.read.settleCovers();
         QList<WalkEntry> &batch = walked.entries;
         const BatchRead &read = walked.read;
 
@@ -890,6 +1040,7 @@ TrackMap track_data::searchfile(QDir dir)
     }
     // The workers read this object's stop flag: let them finish first.
     reading.waitForFinished();
+    reading.result().read.found.waitForFinished();
 
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);
@@ -1011,12 +1162,71 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     resetProtectedTracks();
     ItuneCoverArtExtracter::resetCacheFileIndex(); // artwork added since the last scan counts
 
-    TagLibBuilder tagBuilder;
     VideoMetadata videometa;
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     // With its parents: on a first run the data folder itself may be missing.
     QDir().mkpath(artworkFolder);
     int filesRead = 0;
+    // Staged in groups on a thread of their own, as the folder scan does: a
+    // transaction per record would cost more than everything else the import
+    // does.  All are staged before the import returns.
+    ScanStaging staging;
+    scanStaging = &staging;
+    struct StagingDetach
+    {
+        track_data &scan;
+        ~StagingDetach() { scan.scanStaging = nullptr; }
+    } stagingDetach{*this};
+    // Files already read for a picture they turned out not to have: a file
+    // listed in several playlists is not opened again for it.
+    QSet<QString> withoutPicture;
+
+    // The pictures the records below will look for, read beforehand on the
+    // reader pool: per missing album picture, its files in listing order up
+    // to the first that has a picture (what the records' own look-ups would
+    // read, one after the other).  The records still decide in order; a
+    // file not read here is read when its record asks.
+    QHash<QString, QByteArray> readAhead; // file -> its picture, "" for none
+    {
+        QHash<QString, int> jobOf; // picture file -> job
+        QList<QStringList> jobs;   // the files of each picture, each once
+        for (const iTunedata &playlist : std::as_const(playlists)) {
+            if (playlist.role == iTunedata::Role::Library || playlist.role == iTunedata::Role::Purchased
+                || iTunesSkipPlaylists.contains(playlist.name, Qt::CaseInsensitive))
+                continue;
+            for (const track &entry : playlist.tracks) {
+                QString coverKey = sha.formatSplChar(entry.albumName);
+                if (coverKey.isEmpty())
+                    coverKey = sha.formatSplChar(entry.filename);
+                if (shared::isUnknownName(coverKey) || QFileInfo(entry.filepath).size() <= iTunesMinimumFileSize)
+                    continue;
+                const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
+                auto job = jobOf.constFind(coverPath);
+                if (job == jobOf.cend()) {
+                    if (QFileInfo::exists(coverPath))
+                        continue;
+                    job = jobOf.insert(coverPath, int(jobs.size()));
+                    jobs.append(QStringList());
+                }
+                if (!jobs[job.value()].contains(entry.filepath))
+                    jobs[job.value()].append(entry.filepath);
+            }
+        }
+        const QList<QList<QByteArray>> found =
+            QtConcurrent::blockingMapped<QList<QList<QByteArray>>>(readerPool(), jobs, [](const QStringList &files) {
+                QList<QByteArray> pictures;
+                for (const QString &file : files) {
+                    pictures.append(TagLibBuilder::coverArtPng(file));
+                    if (!pictures.last().isEmpty())
+                        break;
+                }
+                return pictures;
+            });
+        for (int j = 0; j < jobs.size(); ++j) {
+            for (int k = 0; k < found.at(j).size(); ++k)
+                readAhead.insert(jobs.at(j).at(k), found.at(j).at(k));
+        }
+    }
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
         // iTunes' own "Library" and "Purchased" are known by their keys in
@@ -1044,8 +1254,16 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                 coverKey = sha.formatSplChar(entry.filename);
             const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
             record.cover = QDir::fromNativeSeparators(coverPath);
-            if (!shared::isUnknownName(coverKey))
-                tagBuilder.storeCoverArt(coverPath, entry.filepath);
+            if (!shared::isUnknownName(coverKey) && !withoutPicture.contains(entry.filepath)
+                && !QFileInfo::exists(coverPath)) {
+                const auto known = readAhead.constFind(entry.filepath);
+                const QByteArray png =
+                    known != readAhead.cend() ? known.value() : TagLibBuilder::coverArtPng(entry.filepath);
+                if (png.isEmpty())
+                    withoutPicture.insert(entry.filepath);
+                else
+                    TagLibBuilder::writeCoverArt(coverPath, png);
+            }
             if (QFileInfo::exists(record.cover)) {
                 record.hasCover = true;
             } else {
@@ -1115,7 +1333,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                 staged.hasAlbum = false;
                 staged.albumName = QStringLiteral("Unknown ablum");
             }
-            ruvoDB::insertDataTrackRepo(staged);
+            stage(staged);
         }
     }
     return sha.updateFolderCoverArt(map, 0);

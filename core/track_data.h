@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -81,8 +82,8 @@ public:
     // Turns one scanned file and its tags into a complete record: title,
     // artist and album settled, ids handed out, quality class, cover and
     // completeness flags set.  The record is filed in track_obj_map under
-    // idCounter, staged in the library's repository (on the calling thread's
-    // own connection) and idCounter grows by one.  A playlist entry is filed
+    // idCounter, staged in the library's repository (see stage()) and
+    // idCounter grows by one.  A playlist entry is filed
     // under the playlist's name as album, with the playlist picture.  The
     // caller has set record.filepath and record.sourcePath.  An exhausted id
     // range refuses the record.
@@ -133,9 +134,10 @@ public:
     // media folder, walked files of 100 KiB or less, playlist entries under
     // 100 KiB, and files that are no track (ParseTags); encrypted files go
     // to the protected list instead.  Each record is staged in the
-    // repository on the calling thread's connection; the library's write
-    // lock is never held while the scan waits on something slow (a tool, a
-    // picture to decode, its readers).  isStopSearch is read before each
+    // repository, in walk order, by a thread of the scan's own (with its own
+    // connection); all are staged when the scan returns, and the library's
+    // write lock is never held while the scan waits on something slow (a
+    // tool, a picture to decode, its readers).  isStopSearch is read before each
     // directory entry: once set, the scan ends and returns what it has.
     // The caller clears the flag before it starts a scan; one scan at a time.
     TrackMap searchfile(QDir dir);
@@ -165,8 +167,9 @@ public:
     // mark their records.  Playlists of the skip list and files of
     // iTunesMinimumFileSize bytes or less are left out.  Reads no tags (the
     // library file's values are taken), every record is staged in the
-    // repository on the calling thread's connection, the cancel flag is not
-    // read and the protected-file list is emptied.  One scan at a time.
+    // repository (by a thread of the import's own; all are staged when it
+    // returns), the cancel flag is not read and the protected-file list is
+    // emptied.  One scan at a time.
     TrackMap addITunesToTrackObj(QList<iTunedata> playlists, TrackMap map);
     static constexpr qint64 iTunesMinimumFileSize = 102400;
 
@@ -186,6 +189,16 @@ protected:
     // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
     // the file has no picture that decodes) instead of reading the file again.
     std::optional<QByteArray> readAheadCover;
+    // During a folder scan (and only then): album picture files already
+    // found there, which the album's later tracks take without looking again.
+    QSet<QString> albumPicturesFound;
+    bool rememberAlbumPictures = false;
+    // During a folder scan: the thread that stages the mapped records.
+    class ScanStaging;
+    ScanStaging *scanStaging = nullptr;
+    // Stages a mapped record: handed to the staging thread during a folder
+    // scan or an iTunes import, else staged on the calling thread's connection.
+    void stage(const track &record);
 };
 
 #endif // TRACK_DATA_H

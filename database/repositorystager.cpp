@@ -31,14 +31,36 @@ struct KnownRows
     QSet<QString> genres;
     QSet<int> years;
     QHash<QString, qint64> artists; // name -> id the look-up gives
+    // An album's row, by its name with ASCII letters lowered (the look-up's
+    // NOCASE), and the picture file this batch last found and set as its
+    // cover: the album's next tracks with that picture need neither.
+    struct Album
+    {
+        qint64 id = 0;
+        QString checkedCover; // the picture file found
+        QString cover;        // the cover then set
+    };
+    QHash<QString, Album> albums;
 
     void clear()
     {
         genres.clear();
         years.clear();
         artists.clear();
+        albums.clear();
     }
 };
+
+// The name as SQLite's NOCASE compares it: ASCII letters lowered, nothing else.
+QString nocaseKey(const QString &name)
+{
+    QString key = name;
+    for (QChar &c : key) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return key;
+}
 
 // Where stage() gets its statements: prepared on each use, or, inside a
 // batch, prepared once and kept for the batch's life, with the rows it knows.
@@ -269,9 +291,17 @@ bool stageRows(const track &record, Statements &query)
 
     // Album: one row per name in any ASCII letter case, whoever the artist.
     const QVariant albumName = textValue(record.albumName);
-    qint64 albumId = 0;
-    if (!lookUpId(query, QStringLiteral("SELECT id FROM albumsRepo WHERE name = ? COLLATE NOCASE ORDER BY id"),
-                  {albumName}, albumId))
+    const QString albumKey = known ? nocaseKey(albumName.toString()) : QString();
+    KnownRows::Album *knownAlbum = nullptr;
+    if (known) {
+        const auto cached = known->albums.find(albumKey);
+        if (cached != known->albums.end())
+            knownAlbum = &cached.value();
+    }
+    qint64 albumId = knownAlbum ? knownAlbum->id : 0;
+    if (!knownAlbum
+        && !lookUpId(query, QStringLiteral("SELECT id FROM albumsRepo WHERE name = ? COLLATE NOCASE ORDER BY id"),
+                     {albumName}, albumId))
         return false;
     if (albumId == 0) {
         // A cover that isn't this album's own picture (another album's, or
@@ -281,11 +311,23 @@ bool stageRows(const track &record, Statements &query)
         if (!insertRow(query, QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?, ?, ?, ?)"),
                        {albumName, artistId, textValue(cover), record.year}, &albumId))
             return false;
-    } else if (!record.cover.contains(QLatin1String("no_artwork.png")) && QFileInfo::exists(record.cover)) {
+        if (known)
+            known->albums.insert(albumKey, {albumId, QString(), QString()});
+    } else if (!record.cover.contains(QLatin1String("no_artwork.png"))) {
         // The latest staged track whose picture file exists decides the cover.
         const QString cover = shared::isUnknownName(record.albumName) ? sha.noArtworkUrl : record.cover;
-        if (!insertRow(query, QStringLiteral("UPDATE albumsRepo SET cover = ? WHERE id = ?"), {cover, albumId}))
-            return false;
+        const bool alreadySet =
+            knownAlbum && knownAlbum->checkedCover == record.cover && knownAlbum->cover == cover;
+        if (!alreadySet && QFileInfo::exists(record.cover)) {
+            if (!insertRow(query, QStringLiteral("UPDATE albumsRepo SET cover = ? WHERE id = ?"), {cover, albumId}))
+                return false;
+            if (known)
+                known->albums.insert(albumKey, {albumId, record.cover, cover});
+        } else if (known && !knownAlbum) {
+            known->albums.insert(albumKey, {albumId, QString(), QString()});
+        }
+    } else if (known && !knownAlbum) {
+        known->albums.insert(albumKey, {albumId, QString(), QString()});
     }
 
     if (!known || !known->years.contains(record.year)) {

@@ -3,8 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <QThread>
 #include <QSqlQuery>
 
+#include <memory>
 #include <set>
 
 #include "core/mediaquality.h"
@@ -314,52 +318,105 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
     TrackMap library;
     QList<int> missing;
 
+    // Each album's picture data is read once and shared by all its tracks
+    // (the text is implicitly shared): a copy per track would hold the
+    // same picture thousands of times.  The pictures are most of the bytes
+    // the load reads, so a thread of its own (with its own connection,
+    // closed when it ends) reads them while this one reads the tracks.
+    QHash<int, QString> coverData;
+    const auto readCoverData = [&coverData](const QSqlDatabase &connection) {
+        QSqlQuery covers(connection);
+        covers.setForwardOnly(true);
+        if (runQuery(covers, QStringLiteral("SELECT id, coverdata FROM albums"))) {
+            while (covers.next())
+                coverData.insert(covers.value(0).toInt(), covers.value(1).toString());
+        }
+    };
+    std::unique_ptr<QThread> coverReader;
+    if (db.databaseName() == Connection::libraryPath()) {
+        coverReader.reset(QThread::create([readCoverData] { readCoverData(Connection::forThread()); }));
+        coverReader->start();
+    } else {
+        readCoverData(db);
+    }
+    QList<std::pair<int, int>> albumOfTrack; // track id, album id
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (runQuery(query, QStringLiteral("SELECT * FROM getTracks"))) {
+
+    // Names, pictures and dates repeat across an album's or artist's tracks:
+    // one copy of each text, shared by the tracks that carry it.
+    QSet<QString> texts;
+    const auto sharedText = [&texts](const QVariant &value) {
+        const QString text = value.toString();
+        if (text.isEmpty()) // null and empty stay as they are
+            return text;
+        const auto known = texts.constFind(text);
+        if (known != texts.cend())
+            return *known;
+        texts.insert(text);
+        return text;
+    };
+
+    // Columns by position, in this order.
+    enum Column {
+        Id, Filename, Trackname, Filepath, Codec, Filesize, Frequency, Bitrate, Source, Tracknumber, Duration,
+        ArtistId, Artistname, AlbumId, Albumname, Cover, Genre, Year, IsAudiobook, IsVideo, IsPodcast,
+        ReleaseDate, Playlist, VideoImage
+    };
+    if (runQuery(query, QStringLiteral("SELECT id, filename, trackname, Filepath, codec, filesize, frequency, "
+                                       "bitrate, source, tracknumber, duration, artist_id, artistname, album_id, "
+                                       "albumname, cover, genre, year, isAudiobook, isVideo, isPodcast, "
+                                       "ReleaseDate, playlist, VideoImage FROM getTracks"))) {
         while (query.next()) {
-            const QString path = query.value(QStringLiteral("Filepath")).toString();
+            const QString path = query.value(Filepath).toString();
             if (!QFileInfo::exists(path)) {
                 // A file gone from a folder that is still there was deleted;
                 // a missing folder is more likely an unplugged drive.
                 if (QFileInfo(path).absoluteDir().exists())
-                    missing << query.value(QStringLiteral("id")).toInt();
+                    missing << query.value(Id).toInt();
                 continue;
             }
             track t;
-            t.id = query.value(QStringLiteral("id")).toInt();
-            t.filename = query.value(QStringLiteral("filename")).toString();
-            t.trackname = query.value(QStringLiteral("trackname")).toString();
+            t.id = query.value(Id).toInt();
+            t.filename = query.value(Filename).toString();
+            t.trackname = query.value(Trackname).toString();
             t.filepath = path;
-            t.codec = query.value(QStringLiteral("codec")).toString();
-            t.filesize = query.value(QStringLiteral("filesize")).toLongLong();
-            t.frequency = query.value(QStringLiteral("frequency")).toLongLong();
+            t.codec = sharedText(query.value(Codec));
+            t.filesize = query.value(Filesize).toLongLong();
+            t.frequency = query.value(Frequency).toLongLong();
             t.frequencyShort = int(t.frequency);
-            t.bitrate = query.value(QStringLiteral("bitrate")).toInt();
-            t.source = query.value(QStringLiteral("source")).toInt();
-            t.tracknumber = query.value(QStringLiteral("tracknumber")).toInt();
-            t.duration = query.value(QStringLiteral("duration")).toDouble();
-            t.artist_id = query.value(QStringLiteral("artist_id")).toInt();
-            t.artistName = query.value(QStringLiteral("artistname")).toString();
-            t.album_id = query.value(QStringLiteral("album_id")).toInt();
-            t.albumName = query.value(QStringLiteral("albumname")).toString();
-            t.cover = query.value(QStringLiteral("cover")).toString();
-            t.coverdata = query.value(QStringLiteral("coverdata")).toString();
-            t.genre = query.value(QStringLiteral("genre")).toString();
-            t.year = query.value(QStringLiteral("year")).toInt();
-            t.isAudiobook = query.value(QStringLiteral("isAudiobook")).toBool();
-            t.isVideo = query.value(QStringLiteral("isVideo")).toBool();
-            t.isPodcast = query.value(QStringLiteral("isPodcast")).toBool();
-            t.ReleaseDate = query.value(QStringLiteral("ReleaseDate")).toString();
-            t.playlist = query.value(QStringLiteral("playlist")).toString();
+            t.bitrate = query.value(Bitrate).toInt();
+            t.source = query.value(Source).toInt();
+            t.tracknumber = query.value(Tracknumber).toInt();
+            t.duration = query.value(Duration).toDouble();
+            t.artist_id = query.value(ArtistId).toInt();
+            t.artistName = sharedText(query.value(Artistname));
+            const QVariant albumId = query.value(AlbumId);
+            t.album_id = albumId.toInt();
+            t.albumName = sharedText(query.value(Albumname));
+            t.cover = sharedText(query.value(Cover));
+            // No album row behind the track (a null id) has no picture data.
+            if (!albumId.isNull())
+                albumOfTrack.append({t.id, t.album_id});
+            t.genre = sharedText(query.value(Genre));
+            t.year = query.value(Year).toInt();
+            t.isAudiobook = query.value(IsAudiobook).toBool();
+            t.isVideo = query.value(IsVideo).toBool();
+            t.isPodcast = query.value(IsPodcast).toBool();
+            t.ReleaseDate = sharedText(query.value(ReleaseDate));
+            t.playlist = sharedText(query.value(Playlist));
             if (t.isVideo)
-                t.cover = query.value(QStringLiteral("VideoImage")).toString();
+                t.cover = query.value(VideoImage).toString();
             t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
             t.quality = mediaQualityClass(t.bitrate);
             library.insert(t.id, t);
         }
     }
     query.finish();
+    if (coverReader)
+        coverReader->wait();
+    for (const auto &[trackId, albumId] : std::as_const(albumOfTrack))
+        library[trackId].coverdata = coverData.value(albumId);
 
     if (!missing.isEmpty()) {
         Transaction transaction(db);
@@ -398,14 +455,26 @@ void ruvoDB::cleanUpDatabase(QSqlDatabase database)
 
 bool ruvoDB::createArtwork(QSqlDatabase database)
 {
-    QSqlQuery query(Connection::resolve(database));
+    // Normally every picture is still there: its data is read only for the
+    // pictures that are missing.
+    QSqlDatabase db = Connection::resolve(database);
+    QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!runQuery(query, QStringLiteral("SELECT cover,coverdata FROM albums")))
+    if (!runQuery(query, QStringLiteral("SELECT id, cover FROM albums WHERE coverdata <> ''")))
         return true;
+    QList<std::pair<int, QString>> missing;
     while (query.next()) {
-        const QString data = query.value(1).toString();
-        if (!data.isEmpty())
-            convertBase64ToImage(query.value(0).toString(), data);
+        const QString cover = query.value(1).toString();
+        if (!QFileInfo::exists(QDir::cleanPath(QDir::fromNativeSeparators(cover))))
+            missing.append({query.value(0).toInt(), cover});
+    }
+    query.finish();
+    for (const auto &[id, cover] : std::as_const(missing)) {
+        query.prepare(QStringLiteral("SELECT coverdata FROM albums WHERE id = ?"));
+        query.addBindValue(id);
+        if (runQuery(query) && query.next())
+            convertBase64ToImage(cover, query.value(0).toString());
+        query.finish();
     }
     return true;
 }

@@ -322,8 +322,13 @@ void TestLibraryViews::whereEachKindLands()
     track clip = video(7, QStringLiteral("clip.mp4"), QStringLiteral("/v"));
     track listedClip = video(8, QStringLiteral("other.mp4"), QStringLiteral("/v"));
     listedClip.playlist = QStringLiteral("Road Trip");
-    const manager::LibraryViews views = manager::buildLibraryViews(
-        mapOf({plain, listed, podcast, listedPodcast, audiobook, listedAudiobook, clip, listedClip}), {});
+    const TrackMap all = mapOf({plain, listed, podcast, listedPodcast, audiobook, listedAudiobook, clip, listedClip});
+    const manager::LibraryViews views = manager::buildLibraryViews(all, {});
+    // The views built together give what each builder gives from the whole map.
+    QCOMPARE(groupedIds(views.playlistModels), groupedIds(manager::Get_Playlist(all, {})));
+    QCOMPARE(groupedIds(views.podcastModels), groupedIds(manager::Get_Podcastlist(all, {})));
+    QCOMPARE(views.audiobookModels.models.keys(), manager::Get_Audiobooklist(all, {}).models.keys());
+    QCOMPARE(views.videoModels.models.keys(), manager::Get_Videolist(all, {}).models.keys());
     QCOMPARE(groupedIds(views.trackRowModels), QSet<int>({1}));
     QCOMPARE(groupedIds(views.playlistModels), QSet<int>({2, 4, 6}));
     QCOMPARE(groupedIds(views.podcastModels), QSet<int>({3, 4}));

@@ -247,13 +247,14 @@ void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
 void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
 {
     QTemporaryDir folder;
-    for (int i = 0; i < 20; ++i)
+    constexpr int files = 200;
+    for (int i = 0; i < files; ++i)
         QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
     QFile::remove(artworkFile(QStringLiteral("Gamma")));
 
-    // Holding the library's write lock stalls the scan at its first record
-    // (staged after the album picture is written), so the flag arrives while
-    // that record is in hand.
+    // Holding the library's write lock stalls the staging of the first
+    // record (mapped after the album picture is written), and the scan a few
+    // records later, so the flag arrives long before the last file.
     QSqlQuery lock;
     QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
     track_data scanner;
@@ -263,7 +264,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
 
     const TrackMap result = scan.result();
-    QCOMPARE(result.size(), 1);
+    QVERIFY2(!result.isEmpty() && result.size() < files, qPrintable(QString::number(result.size())));
     QCOMPARE(result.first().albumName, QStringLiteral("Gamma"));
 }
 

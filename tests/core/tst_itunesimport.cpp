@@ -56,6 +56,7 @@ private slots:
     void ownPlaylistsInAnotherLanguage();
     void covers_data();
     void covers();
+    void albumPictureFromALaterTrack();
 
 private:
     QString bigFile(const QString &relative, qint64 size = 200000);
@@ -238,6 +239,27 @@ void TestItunesImport::covers()
     if (hasCover)
         QVERIFY(QFileInfo(record.cover).size() > 0);
     QTEST(record.isMissingData, "isMissingData");
+}
+
+// A file read once without a picture is not read again when listed again,
+// but the album's other files still are.
+void TestItunesImport::albumPictureFromALaterTrack()
+{
+    MediaKit kit(m_dir.filePath(QStringLiteral("later")));
+    const QString picture = kit.picture(QStringLiteral("pic.jpg"), 64, 64);
+    const QString bare = kit.mp3(QStringLiteral("album/1.mp3"), {}, QString(), 8);
+    const QString pictured = kit.mp3(QStringLiteral("album/2.mp3"), {}, picture, 8);
+    QVERIFY2(!bare.isEmpty() && !pictured.isEmpty(), qPrintable(kit.lastError()));
+    const QString album = QStringLiteral("Twin Album");
+
+    const TrackMap map = import({{QStringLiteral("Mix"), {entry(bare, album)}},
+                                 {QStringLiteral("Music"), {entry(bare, album), entry(pictured, album)}}});
+    QCOMPARE(map.size(), 3);
+    QVERIFY(QFileInfo(shared().coverpath(album)).size() > 0);
+    for (const track &record : map) {
+        if (record.playlist.isEmpty())
+            QVERIFY2(record.hasCover && record.cover == shared().coverpath(album), qPrintable(record.filepath));
+    }
 }
 
 CORVANE_TEST_MAIN(TestItunesImport)

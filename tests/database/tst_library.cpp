@@ -193,6 +193,7 @@ void TestLibrary::loadedRecords()
     video.playlist = QStringLiteral("Road Trip");
     QVERIFY(m_library.insertDataOne(video) && m_library.insertDataOne(makeTrack(audioPath, "Clips")));
     QVERIFY(exec("UPDATE tracks SET VideoImage = '/thumbs/stray.png' WHERE isVideo = 0"));
+    QVERIFY(exec("UPDATE albums SET coverdata = 'QUJD' WHERE name = 'Clips'"));
 
     const TrackMap loaded = m_library.loadDB();
     QCOMPARE(loaded.size(), 2);
@@ -205,6 +206,9 @@ void TestLibrary::loadedRecords()
     QCOMPARE(a.playlist_id, 0);
     QCOMPARE(a.quality, 1); // 192 kbit/s: the class is set at load
     QCOMPARE(a.artistName + '|' + a.albumName + '|' + a.genre, QStringLiteral("Artist|Clips|Rock"));
+    // The album's picture data, held once and shared by its tracks.
+    QCOMPARE(a.coverdata, QStringLiteral("QUJD"));
+    QCOMPARE(v.coverdata.constData(), a.coverdata.constData());
 }
 
 void TestLibrary::coverWrittenBackOnlyWhenMissing()
