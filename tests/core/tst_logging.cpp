@@ -11,7 +11,6 @@ class TestLogging : public QObject
 
 private slots:
     void lineFormatAndErrorLog();
-    void restartKeepsOnlyNewRun();
     void manyThreadsKeepLinesWhole();
 
 private:
@@ -38,30 +37,22 @@ void TestLogging::lineFormatAndErrorLog()
     static const QRegularExpression stamp(
         QStringLiteral("^[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{1,2} \\d{2}:\\d{2}:\\d{2} \\d{4} - "));
     QVERIFY2(stamp.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
-    QVERIFY(lines.at(0).endsWith(QStringLiteral(" - Start RuVO")));
-    QVERIFY(lines.at(1).endsWith(QStringLiteral(" - 12 File Copying Done")));
+    QVERIFY(lines.at(0).endsWith(" - Start RuVO") && lines.at(1).endsWith(" - 12 File Copying Done"));
 
     QFile errorLog(log->errorLogPath());
     QVERIFY(errorLog.open(QIODevice::ReadOnly | QIODevice::Text));
     QVERIFY(errorLog.readAll().trimmed().endsWith(" : Starting application..."));
-}
-
-void TestLogging::restartKeepsOnlyNewRun()
-{
-    Logging::getInstance()->WriteLog(QStringLiteral("old run"), QString());
+    // A new run keeps only its own lines.
     Logging::startRun();
-    Logging::getInstance()->WriteLog(QStringLiteral("new run"), QString());
-    const QStringList lines = logLines();
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(lines.at(0).endsWith(QStringLiteral("Start RuVO")));
-    QVERIFY(lines.at(1).endsWith(QStringLiteral("new run")));
+    log->WriteLog(QStringLiteral("new run"), QString());
+    QCOMPARE(logLines().size(), 2);
+    QVERIFY(logLines().at(0).endsWith(QStringLiteral("Start RuVO")) && logLines().at(1).endsWith("new run"));
 }
 
 void TestLogging::manyThreadsKeepLinesWhole()
 {
     Logging::startRun();
-    constexpr int threads = 8;
-    constexpr int perThread = 200;
+    constexpr int threads = 8, perThread = 200;
     QList<int> workers(threads);
     std::iota(workers.begin(), workers.end(), 0);
     QtConcurrent::blockingMap(workers, [](int worker) {

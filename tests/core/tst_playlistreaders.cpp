@@ -4,6 +4,7 @@
 #include <QStandardPaths>
 
 #include "core/taglibbuilder.h"
+#include "libraryfixture.h"
 #include "testenv.h"
 
 // The playlist readers behind the folder scan: M3U/M3U8, PLS and WPL.
@@ -12,7 +13,7 @@ class TestPlaylistReaders : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase() { QVERIFY(m_dir.isValid() && QDir().mkpath(m_folder = m_dir.filePath(QStringLiteral("Lists")))); }
     void read_data();
     void read();
     void badInputNeverCrashes_data();
@@ -22,13 +23,6 @@ private:
     QTemporaryDir m_dir;
     QString m_folder; // where each playlist is written
 };
-
-void TestPlaylistReaders::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_folder = m_dir.filePath(QStringLiteral("Lists"));
-    QVERIFY(QDir().mkpath(m_folder));
-}
 
 void TestPlaylistReaders::read_data()
 {
@@ -49,6 +43,9 @@ void TestPlaylistReaders::read_data()
                                                     << QStringList{"/Music/Кино/Группа.mp3"};
     QTest::addRow("m3u Latin-1 bytes") << "a.m3u" << QByteArray("/Music/Bj\xF6rk/J\xF3ga.mp3\n")
                                        << QStringList{"/Music/Björk/Jóga.mp3"};
+    QTest::addRow("m3u Latin-1 after a UTF-8 byte-order mark keeps its first entry")
+        << "a.m3u" << QByteArray("\xEF\xBB\xBF/Music/a.mp3\n/Music/Bj\xF6rk.mp3\n")
+        << QStringList{"/Music/a.mp3", "/Music/Björk.mp3"};
     QTest::addRow("upper-case .M3U dispatched") << "Mix.M3U" << QByteArray("/Music/a.mp3\n")
                                                 << QStringList{"/Music/a.mp3"};
     QTest::addRow(".xspf gives nothing")
@@ -88,11 +85,7 @@ void TestPlaylistReaders::read()
     QFETCH(QStringList, expected);
 
     const QString path = m_folder + QLatin1Char('/') + name;
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(content);
-    file.close();
-
+    QVERIFY(testkit::touch(path, content));
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     for (QString &entry : expected)
         entry = QDir::cleanPath(entry.replace(QStringLiteral("%P"), m_folder).replace(QStringLiteral("%M"), music));
@@ -126,10 +119,7 @@ void TestPlaylistReaders::badInputNeverCrashes()
         const bool lines = !name.endsWith(QLatin1String("wpl"));
         if (round % 2 && lines)
             bytes.prepend("/a.mp3\nFile1=/a.mp3\n");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-        file.close();
+        QVERIFY(testkit::touch(path, bytes));
         const QList<QString> entries = TagLibBuilder().parsePlaylists(QFileInfo(path));
         for (const QString &entry : entries)
             QCOMPARE(entry, QDir::cleanPath(entry));
