@@ -95,9 +95,7 @@ void TestTagWriter::initTestCase()
     originals["flac"] = kit.flac(QStringLiteral("t.flac"), oldTags);
     originals["wav"] = kit.wav(QStringLiteral("t.wav"), oldTags);
     originals["untagged"] = kit.untaggedMp3(QStringLiteral("untagged.mp3"));
-    originals["ogg"] = kit.folder() + QStringLiteral("/t.ogg");
-    QVERIFY(kit.ffmpeg({"-f", "lavfi", "-i", "sine=duration=3", "-c:a", "libvorbis", "-metadata", "title=Old Title",
-                        originals["ogg"]}));
+    originals["ogg"] = kit.audio(QStringLiteral("t.ogg"), {"-c:a", "libvorbis"}, oldTags);
 
     // ID3v2.4 plus ID3v1, and an APE tag holding what the others lack.
     const QString v24 = kit.folder() + QStringLiteral("/v24.mp3");
@@ -131,11 +129,9 @@ void TestTagWriter::mp3BecomesOneId3v23Tag()
     QVERIFY(file.hasID3v2Tag() && !file.hasID3v1Tag() && !file.hasAPETag());
     TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
     QCOMPARE(tag->header()->majorVersion(), 3u);
-    QCOMPARE(TStringToQString(tag->title()), QStringLiteral("New Title"));
-    QCOMPARE(TStringToQString(tag->artist()), QStringLiteral("Old Artist"));
     // What only the removed tags held is kept.
-    QCOMPARE(TStringToQString(tag->comment()), QStringLiteral("from ID3v1"));
-    QCOMPARE(TStringToQString(tag->genre()), QStringLiteral("Ska"));
+    QCOMPARE(TStringToQString((tag->title() + "|" + tag->artist() + "|" + tag->comment() + "|" + tag->genre())),
+             QStringLiteral("New Title|Old Artist|from ID3v1|Ska"));
     QCOMPARE(audioMd5(path), audio);
 }
 
@@ -172,9 +168,9 @@ void TestTagWriter::guardsKeepFileValues()
         record.tracknumber = 0;
     TagLibBuilder().setMissingTag(record);
 
-    TagLib::FileRef file(QFile::encodeName(path).constData());
-    QVERIFY(!file.isNull() && file.tag());
+    const TagLib::FileRef file(QFile::encodeName(path).constData());
     const TagLib::Tag *tag = file.tag();
+    QVERIFY(tag);
     QCOMPARE(TStringToQString(tag->title()), guard.contains("title") ? oldTags.title : QStringLiteral("New Title"));
     QCOMPARE(TStringToQString(tag->artist()), guard.contains("artist") ? oldTags.artist : QStringLiteral("New Artist"));
     QCOMPARE(TStringToQString(tag->album()), guard.contains("album") ? oldTags.album : QStringLiteral("New Album"));
@@ -186,9 +182,8 @@ void TestTagWriter::guardsKeepFileValues()
 void TestTagWriter::unicodeWrittenTwice_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addRow("mp3") << "mp3";
-    QTest::addRow("wma") << "wma";
-    QTest::addRow("m4a") << "m4a";
+    for (const char *kind : {"mp3", "wma", "m4a"})
+        QTest::newRow(kind) << QString::fromLatin1(kind);
 }
 
 void TestTagWriter::unicodeWrittenTwice()
@@ -196,7 +191,6 @@ void TestTagWriter::unicodeWrittenTwice()
     QFETCH(QString, kind);
     const QString path = copyOf(kind, QStringLiteral("%1/unicode.%1").arg(kind));
     const QByteArray audio = audioMd5(path);
-    QVERIFY(!audio.isEmpty());
     TagLibBuilder builder;
     track record = fullRecord(path);
     record.trackname = QStringLiteral("夜に駆ける");
@@ -204,8 +198,7 @@ void TestTagWriter::unicodeWrittenTwice()
     builder.setMissingTag(record);
     TagLib::FileRef file(QFile::encodeName(path).constData());
     QVERIFY(!file.isNull() && file.tag());
-    QCOMPARE(TStringToQString(file.tag()->title()), record.trackname);
-    QCOMPARE(TStringToQString(file.tag()->artist()), record.artistName);
+    QCOMPARE(TStringToQString((file.tag()->title() + "|" + file.tag()->artist())), record.trackname + "|" + record.artistName);
     QCOMPARE(audioMd5(path), audio);
 
     // What the file already holds changes nothing; a longer title moves the audio.
@@ -223,10 +216,8 @@ void TestTagWriter::unicodeWrittenTwice()
 void TestTagWriter::untouchedFiles_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::addRow("flac") << "flac";
-    QTest::addRow("wav") << "wav";
-    QTest::addRow("ogg") << "ogg";
-    QTest::addRow("mp3 without an ID3v2 tag") << "untagged";
+    for (const char *kind : {"flac", "wav", "ogg", "untagged"})
+        QTest::newRow(kind) << QString::fromLatin1(kind); // untagged: an mp3 without an ID3v2 tag
 }
 
 void TestTagWriter::untouchedFiles()
@@ -239,16 +230,18 @@ void TestTagWriter::untouchedFiles()
     QCOMPARE(bytesOf(path), before);
 }
 
-// The rewritten file keeps its mode bits (and, as root, owner and group), and
-// the caller hears whether it worked.
+// Written through a symbolic link, the file it points at is rewritten and
+// keeps its mode bits (and, as root, owner and group); the link stays a
+// link, and the caller hears whether it worked.
 void TestTagWriter::keepsModeAndOwnerAndReports()
 {
-    const QString path = copyOf("mp3", QStringLiteral("owned.mp3"));
+    const QString path = copyOf("mp3", QStringLiteral("owned.mp3")), link = dir.filePath(QStringLiteral("link.mp3"));
     const QByteArray name = QFile::encodeName(path);
     const bool root = ::geteuid() == 0;
     QVERIFY(!root || ::chown(name.constData(), 1234, 2345) == 0);
-    QVERIFY(::chmod(name.constData(), 02640) == 0);
-    QVERIFY(TagLibBuilder().setMissingTag(fullRecord(path)));
+    QVERIFY(::chmod(name.constData(), 02640) == 0 && QFile::link(path, link));
+    QVERIFY(TagLibBuilder().setMissingTag(fullRecord(link)));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), path);
     struct stat after;
     QVERIFY(::stat(name.constData(), &after) == 0);
     QCOMPARE(after.st_mode & 07777, mode_t(02640));
