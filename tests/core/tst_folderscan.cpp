@@ -42,6 +42,7 @@ private slots:
     void idsContinueIntoASecondScan();
     void albumPictureFromTheFirstTrackWhosePictureDecodes_data();
     void albumPictureFromTheFirstTrackWhosePictureDecodes();
+    void aRefusedTrackLeavesNoNamesBehind();
     void cleanupTestCase();
 
 private:
@@ -208,8 +209,7 @@ void TestFolderScan::folderPictureIsAppliedAtTheEnd()
     // Beta's file has no picture of its own; its one-album folder lends one.
     const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
                                    [](const track &t) { return t.albumName == QLatin1String("Beta"); });
-    QVERIFY(beta != m_result.cend());
-    QVERIFY(beta->hasCover);
+    QVERIFY(beta != m_result.cend() && beta->hasCover);
     QCOMPARE(beta->cover, artworkFile(QStringLiteral("Beta")));
     QVERIFY(QFileInfo::exists(beta->cover));
 }
@@ -238,10 +238,8 @@ void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
     const TrackMap result = scanner.searchfile(QDir(folder.path()));
     track_data::IsVideoSupported = false;
     QCOMPARE(result.size(), plays ? videos.size() : 0);
-    for (const track &record : result) {
-        QVERIFY2(record.isVideo && record.duration >= 2, qPrintable(record.filename));
-        QVERIFY2(QFileInfo(record.cover).size() > 0, qPrintable(record.filename));
-    }
+    for (const track &record : result)
+        QVERIFY2(record.isVideo && record.duration >= 2 && QFileInfo(record.cover).size() > 0, qPrintable(record.filename));
 }
 
 void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
@@ -263,8 +261,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
 
     const TrackMap result = scan.result();
-    QCOMPARE(result.size(), 1);
-    QCOMPARE(result.first().albumName, QStringLiteral("Gamma"));
+    QVERIFY(result.size() == 1 && result.first().albumName == QLatin1String("Gamma"));
 }
 
 // While ffmpeg makes a thumbnail (here a fake one that sleeps), a write from
@@ -314,9 +311,7 @@ void TestFolderScan::idsContinueIntoASecondScan()
     QVERIFY(QTest::qWaitFor([&] { return onWorker.isFinished(); }, 30000));
     global->setMaxThreadCount(threads);
     const TrackMap second = onWorker.result();
-    QCOMPARE(first.size(), 3);
-    QCOMPARE(second.size(), 3);
-    QVERIFY(second.firstKey() > first.lastKey());
+    QVERIFY(first.size() == 3 && second.size() == 3 && second.firstKey() > first.lastKey());
 }
 
 void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes_data()
@@ -334,10 +329,8 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
     QFETCH(int, plainTracks);
     QTemporaryDir folder;
     MediaKit kit(folder.filePath(QStringLiteral("sources")));
-    MediaTags tags;
-    tags.title = QStringLiteral("Song");
-    tags.artist = QStringLiteral("Artist");
-    tags.album = QStringLiteral("Delta %1").arg(plainTracks);
+    const MediaTags tags{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Delta %1").arg(plainTracks),
+                         {}, {}, 0, 0};
     const QString red = kit.picture(QStringLiteral("red.png"), 64, 64, QStringLiteral("red"));
     const QString blue = kit.picture(QStringLiteral("blue.png"), 64, 64, QStringLiteral("blue"));
     const QString plain = kit.mp3(QStringLiteral("plain.mp3"), tags, QString(), 7);
@@ -347,19 +340,15 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
     for (const QString &made : {red, blue, plain, withRed, withBlue, garbled})
         QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
     const QString junk = folder.filePath(QStringLiteral("sources/junk.png"));
-    QFile junkFile(junk);
-    QVERIFY(junkFile.open(QIODevice::WriteOnly));
-    junkFile.write(QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a'));
-    junkFile.close();
+    QVERIFY(testkit::touch(junk, QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a')));
     QVERIFY(MediaKit::addApicFrames(garbled, {{3, junk}}));
 
     const QString tree = folder.filePath(QStringLiteral("tree"));
     QVERIFY(QDir().mkpath(tree));
     for (int i = 0; i < plainTracks; ++i)
         QVERIFY(QFile::copy(plain, tree + QStringLiteral("/plain%1.mp3").arg(i)));
-    QVERIFY(QFile::copy(garbled, tree + QStringLiteral("/garbled.mp3")));
-    QVERIFY(QFile::copy(withRed, tree + QStringLiteral("/red.mp3")));
-    QVERIFY(QFile::copy(withBlue, tree + QStringLiteral("/blue.mp3")));
+    for (const QString &file : {garbled, withRed, withBlue})
+        QVERIFY(QFile::copy(file, tree + QLatin1Char('/') + QFileInfo(file).fileName()));
 
     // The walk's order is the directory's: find which picture comes first.
     QString expected;
@@ -375,10 +364,8 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
     track_data scanner;
     const TrackMap result = scanner.searchfile(QDir(tree));
     QCOMPARE(result.size(), plainTracks + 3);
-    for (const track &record : result) {
-        QCOMPARE(record.cover, cover);
-        QVERIFY(record.hasCover);
-    }
+    for (const track &record : result)
+        QVERIFY(record.cover == cover && record.hasCover);
     const QImage picture(cover, "PNG");
     QCOMPARE(picture.size(), QSize(110, 110));
     const QColor got = picture.pixelColor(55, 55);
@@ -386,6 +373,30 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
     // ffmpeg's colour conversion is off by a step or two.
     QVERIFY2(qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) + qAbs(got.blue() - want.blue()) < 60,
              qPrintable(got.name() + QStringLiteral(" instead of ") + expected));
+}
+
+// A track the library refuses (here by a trigger) inside the scan's batch
+// takes its new genre, artist and album rows with it; the others stay.
+void TestFolderScan::aRefusedTrackLeavesNoNamesBehind()
+{
+    QTemporaryDir folder;
+    MediaKit kit(folder.path());
+    const QString refused = kit.mp3(QStringLiteral("refused.mp3"), {QStringLiteral("Refused"), QStringLiteral("Lost Artist"),
+                                    QStringLiteral("Lost Album"), QStringLiteral("Lost Genre"), {}, 0, 0}, QString(), 7);
+    QVERIFY2(!refused.isEmpty(), qPrintable(kit.lastError()));
+    QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("kept.mp3"))));
+    QVERIFY(testkit::exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TrackRepo WHEN NEW.trackname = "
+                                         "'Refused' BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+    track_data scanner;
+    scanner.searchfile(QDir(folder.path()));
+    QVERIFY(testkit::exec(QStringLiteral("DROP TRIGGER refuse")));
+    QCOMPARE(testkit::scalar(QStringLiteral("SELECT (SELECT COUNT(*) FROM artistsRepo WHERE name = 'Lost Artist') || "
+                                            "(SELECT COUNT(*) FROM albumsRepo WHERE name = 'Lost Album') || "
+                                            "(SELECT COUNT(*) FROM genres WHERE genre = 'Lost Genre') || "
+                                            "(SELECT COUNT(*) FROM TrackRepo WHERE filepath = ?)"),
+                             {folder.path() + QStringLiteral("/kept.mp3")})
+                 .toString(),
+             QStringLiteral("0001"));
 }
 
 CORVANE_TEST_MAIN(TestFolderScan)

@@ -206,23 +206,27 @@ void TestItunesImport::ownPlaylistsInAnotherLanguage()
 
 void TestItunesImport::covers_data()
 {
+    QTest::addColumn<QString>("playlist");
     QTest::addColumn<QString>("album");
     QTest::addColumn<bool>("embedded");
     QTest::addColumn<bool>("folderPicture");
-    QTest::addColumn<bool>("hasCover");
+    QTest::addColumn<QString>("cover"); // "own", "none" or "playlist"
     QTest::addColumn<bool>("isMissingData");
-    QTest::addRow("embedded picture") << "Blue Album" << true << false << true << false;
-    QTest::addRow("Unknown album: no extraction") << "Unknown Album" << true << false << false << true;
-    QTest::addRow("no picture anywhere") << "Grey Album" << false << false << false << true;
-    QTest::addRow("folder picture of a one-album folder") << "Green Album" << false << true << true << true;
+    QTest::addRow("embedded picture") << "Music" << "Blue Album" << true << false << "own" << false;
+    QTest::addRow("Unknown album: no extraction") << "Music" << "Unknown Album" << true << false << "none" << true;
+    QTest::addRow("no picture anywhere") << "Music" << "Grey Album" << false << false << "none" << true;
+    QTest::addRow("folder picture of a one-album folder") << "Music" << "Green Album" << false << true << "own" << true;
+    QTest::addRow("playlist entry beside folder.jpg keeps the playlist icon")
+        << "Road Trip" << "Red Album" << false << true << "playlist" << false;
 }
 
 void TestItunesImport::covers()
 {
+    QFETCH(QString, playlist);
     QFETCH(QString, album);
     QFETCH(bool, embedded);
     QFETCH(bool, folderPicture);
-    QFETCH(bool, hasCover);
+    QFETCH(QString, cover);
     MediaKit kit(m_dir.filePath(QStringLiteral("covers/%1").arg(QTest::currentDataTag())));
     const QString picture = kit.picture(QStringLiteral("pic.jpg"), 64, 64);
     const QString song = kit.mp3(QStringLiteral("album/song.mp3"), {}, embedded ? picture : QString(), 8);
@@ -230,12 +234,15 @@ void TestItunesImport::covers()
     if (folderPicture)
         QVERIFY(QFile::copy(picture, kit.folder() + QStringLiteral("/album/folder.jpg")));
 
-    const TrackMap map = import({{QStringLiteral("Music"), {entry(song, album)}}});
+    const TrackMap map = import({{playlist, {entry(song, album)}}});
     QCOMPARE(map.size(), 1);
     const track record = map.first();
-    QCOMPARE(record.hasCover, hasCover);
-    QCOMPARE(record.cover, hasCover ? shared().coverpath(album) : noArtwork);
-    if (hasCover)
+    const bool own = cover == QLatin1String("own");
+    QCOMPARE(record.cover, own                               ? shared().coverpath(album)
+                           : cover == QLatin1String("none") ? noArtwork
+                                                            : QStringLiteral("qrc:///resources/photos/playlist.png"));
+    QCOMPARE(record.hasCover, cover != QLatin1String("none"));
+    if (own)
         QVERIFY(QFileInfo(record.cover).size() > 0);
     QTEST(record.isMissingData, "isMissingData");
 }
