@@ -3,6 +3,7 @@
 #include "core/taglibbuilder.h"
 #include "core/track_data.h"
 #include "ituneslibraryxml.h"
+#include "libraryfixture.h"
 #include "testenv.h"
 
 using Xml = testkit::ItunesLibraryXml;
@@ -15,7 +16,11 @@ class TestItunesReader : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
+    void initTestCase()
+    {
+        track_data::IsVideoSupported = false;
+        QVERIFY(!(m_song = touch(QStringLiteral("Café Music/My Song.mp3"))).isEmpty());
+    }
     void locationDecoding_data();
     void locationDecoding();
     void trackFieldsAndDefaults();
@@ -24,8 +29,12 @@ private slots:
     void damagedFile();
 
 private:
-    QString touch(const QString &relative);
-    QList<iTunedata> read(const QByteArray &xml);
+    QString touch(const QString &relative) { return testkit::touch(m_dir.filePath(relative), {}) ? m_dir.filePath(relative) : QString(); }
+    QList<iTunedata> read(const QByteArray &xml)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("library-%1.xml").arg(++m_libraries));
+        return testkit::touch(path, xml) ? TagLibBuilder().parseiTunePlaylist(path) : QList<iTunedata>();
+    }
     static Xml::Entry location(const QString &path) { return Xml::string(QStringLiteral("Location"), Xml::localhostUrl(path)); }
     static QList<int> ids(const iTunedata &playlist);
 
@@ -33,31 +42,6 @@ private:
     QString m_song; // "Café Music/My Song.mp3"
     int m_libraries = 0;
 };
-
-void TestItunesReader::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    track_data::IsVideoSupported = false;
-    m_song = touch(QStringLiteral("Café Music/My Song.mp3"));
-}
-
-QString TestItunesReader::touch(const QString &relative)
-{
-    const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) ? path : QString();
-}
-
-QList<iTunedata> TestItunesReader::read(const QByteArray &xml)
-{
-    const QString path = m_dir.filePath(QStringLiteral("library-%1.xml").arg(++m_libraries));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size())
-        return {};
-    file.close();
-    return TagLibBuilder().parseiTunePlaylist(path);
-}
 
 QList<int> TestItunesReader::ids(const iTunedata &playlist)
 {
@@ -86,8 +70,7 @@ void TestItunesReader::locationDecoding()
     library.addTrack(7, {Xml::string(QStringLiteral("Location"), location)});
     library.addPlaylist(QStringLiteral("Library"), {7});
     const QList<iTunedata> playlists = read(library.toXml());
-    QCOMPARE(playlists.size(), 1);
-    QCOMPARE(playlists.first().tracks.size(), kept ? 1 : 0);
+    QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == (kept ? 1 : 0));
     if (kept)
         QCOMPARE(playlists.first().tracks.first().filepath, m_song);
 }
@@ -107,22 +90,14 @@ void TestItunesReader::trackFieldsAndDefaults()
                           location(m_song)});
     library.addPlaylist(QStringLiteral("Library"), {12, 13});
     const QList<iTunedata> playlists = read(library.toXml());
-    QCOMPARE(playlists.size(), 1);
-    QCOMPARE(playlists.first().tracks.size(), 2);
-
-    const track t = playlists.first().tracks.at(0);
-    QCOMPARE(t.albumName, QStringLiteral("Blue Train"));
-    QCOMPARE(t.filesize, Q_INT64_C(5000000000));
-    QCOMPARE(t.duration, 1.5);
-    QCOMPARE(t.tracknumber, 3);
-    QCOMPARE(t.year, 1957);
-    QCOMPARE(t.ReleaseDate, QStringLiteral("09/15/1957"));
-
-    const track bare = playlists.first().tracks.at(1);
-    QCOMPARE(bare.albumName, QStringLiteral("Unknown Album"));
-    QCOMPARE(bare.artistName, QStringLiteral("Unknown Artist"));
-    QCOMPARE(bare.trackname, QStringLiteral("Unknown Song"));
-    QCOMPARE(bare.ReleaseDate, QStringLiteral("Unknown")); // an impossible day
+    QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == 2);
+    QStringList got;
+    for (const track &t : playlists.first().tracks)
+        got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8").arg(t.trackname, t.artistName, t.albumName).arg(t.filesize)
+                   .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate);
+    // The second has an impossible day.
+    QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957",
+                               "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown"}));
 }
 
 // Items in ascending order, each once; dropped tracks leave their playlists;
@@ -141,13 +116,12 @@ void TestItunesReader::playlists()
     const QList<iTunedata> playlists = read(library.toXml());
 
     QCOMPARE(playlists.size(), 3);
-    QCOMPARE(playlists.at(0).name, QStringLiteral("Road Trip"));
+    QVERIFY(playlists.at(0).name == QLatin1String("Road Trip") && playlists.at(1).name == QLatin1String("Nothing Playable"));
     QCOMPARE(ids(playlists.at(0)), QList<int>({10, 20, 30}));
-    QCOMPARE(playlists.at(1).name, QStringLiteral("Nothing Playable"));
     QVERIFY(playlists.at(1).tracks.isEmpty());
     QCOMPARE(ids(playlists.at(2)), QList<int>({40000, 105536}));
-    QVERIFY(playlists.at(2).tracks.at(0).filepath.endsWith(QStringLiteral("/40000.mp3")));
-    QVERIFY(playlists.at(2).tracks.at(1).filepath.endsWith(QStringLiteral("/105536.mp3")));
+    QVERIFY(playlists.at(2).tracks.at(0).filepath.endsWith("/40000.mp3")
+            && playlists.at(2).tracks.at(1).filepath.endsWith("/105536.mp3"));
 }
 
 void TestItunesReader::damagedFile_data()
