@@ -21,12 +21,109 @@ private slots:
         track_data::IsVideoSupported = false;
         QVERIFY(!(m_song = touch(QStringLiteral("Café Music/My Song.mp3"))).isEmpty());
     }
-    void locationDecoding_data();
-    void locationDecoding();
-    void trackFieldsAndDefaults();
-    void playlists();
-    void damagedFile_data();
-    void damagedFile();
+    void locationDecoding_data()
+    {
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<bool>("kept");
+        const QString path = m_dir.filePath(QStringLiteral("Café Music/My Song.mp3"));
+        QTest::addRow("localhost URL with %%20 and %%C3%%A9") << Xml::localhostUrl(path) << true;
+        QTest::addRow("file:/// URL") << Xml::fileUrl(path) << true;
+        QTest::addRow("another host") << Xml::localhostUrl(path).replace("localhost", "server") << false;
+    }
+    void locationDecoding()
+    {
+        QFETCH(QString, location);
+        QFETCH(bool, kept);
+        QVERIFY2(location.contains(QStringLiteral("Caf%C3%A9%20Music/My%20Song.mp3")), qPrintable(location));
+        Xml library;
+        library.addTrack(7, {Xml::string(QStringLiteral("Location"), location)});
+        library.addPlaylist(QStringLiteral("Library"), {7});
+        const QList<iTunedata> playlists = read(library.toXml());
+        QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == (kept ? 1 : 0));
+        if (kept)
+            QCOMPARE(playlists.first().tracks.first().filepath, m_song);
+    }
+    void trackFieldsAndDefaults()
+    {
+        Xml library;
+        library.addTrack(12, {Xml::string(QStringLiteral("Name"), QStringLiteral("Blue Train")),
+                              Xml::string(QStringLiteral("Album"), QStringLiteral("  Blue Train  ")),
+                              Xml::integer(QStringLiteral("Size"), Q_INT64_C(5000000000)),
+                              Xml::integer(QStringLiteral("Total Time"), 1500),
+                              Xml::integer(QStringLiteral("Track Number"), 3), // doesn't touch the year
+                              Xml::integer(QStringLiteral("Year"), 1957),
+                              Xml::date(QStringLiteral("Release Date"), QStringLiteral("1957-09-15T12:00:00Z")),
+                              location(m_song)});
+        library.addTrack(13, {Xml::date(QStringLiteral("Release Date"), QStringLiteral("2010-02-30T08:00:00Z")),
+                              location(m_song)});
+        library.addPlaylist(QStringLiteral("Library"), {12, 13});
+        const QList<iTunedata> playlists = read(library.toXml());
+        QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == 2);
+        QStringList got;
+        for (const track &t : playlists.first().tracks)
+            got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8").arg(t.trackname, t.artistName, t.albumName).arg(t.filesize)
+                       .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate);
+        // The second has an impossible day.
+        QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957",
+                                   "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown"}));
+    }
+    // Items in ascending order, each once; dropped tracks leave their playlists;
+    // Track IDs 16 bits apart stay apart.
+    void playlists()
+    {
+        Xml library;
+        for (const int id : {10, 20, 30, 40000, 105536})
+            library.addTrack(id, {location(touch(QStringLiteral("ids/%1.mp3").arg(id)))});
+        library.addTrack(2, {location(m_dir.filePath(QStringLiteral("gone/a.mp3")))});
+        library.addTrack(3, {location(touch(QStringLiteral("dropped/b.pdf")))});
+        library.addTrack(4, {location(touch(QStringLiteral("dropped/Clip.mp4")))}); // no video support
+        library.addPlaylist(QStringLiteral("Road Trip"), {30, 10, 20, 10, 30});
+        library.addPlaylist(QStringLiteral("Nothing Playable"), {2, 3, 4, 99});
+        library.addPlaylist(QStringLiteral("Wide"), {105536, 40000});
+        const QList<iTunedata> playlists = read(library.toXml());
+
+        QCOMPARE(playlists.size(), 3);
+        QVERIFY(playlists.at(0).name == QLatin1String("Road Trip") && playlists.at(1).name == QLatin1String("Nothing Playable"));
+        QCOMPARE(ids(playlists.at(0)), QList<int>({10, 20, 30}));
+        QVERIFY(playlists.at(1).tracks.isEmpty());
+        QCOMPARE(ids(playlists.at(2)), QList<int>({40000, 105536}));
+        QVERIFY(playlists.at(2).tracks.at(0).filepath.endsWith("/40000.mp3")
+                && playlists.at(2).tracks.at(1).filepath.endsWith("/105536.mp3"));
+    }
+    void damagedFile_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QStringList>("names");
+        QTest::addRow("cut inside the second playlist") << "cut" << QStringList({"First"});
+        QTest::addRow("mismatched tag in the second playlist") << "break" << QStringList({"First"});
+        QTest::addRow("binary junk") << "junk" << QStringList();
+        QTest::addRow("missing file") << "missing" << QStringList();
+    }
+    // What was read before the damage is kept; nothing crashes.
+    void damagedFile()
+    {
+        QFETCH(QString, damage);
+        Xml library;
+        library.addTrack(1, {location(m_song)});
+        library.addPlaylist(QStringLiteral("First"), {1});
+        library.addPlaylist(QStringLiteral("Second"), {1});
+        QByteArray xml = library.toXml();
+        const qsizetype second = xml.indexOf("Second");
+        QVERIFY(second > 0);
+        if (damage == QLatin1String("cut"))
+            xml.truncate(second + 6);
+        else if (damage == QLatin1String("break"))
+            xml.insert(second, "<b></i>");
+        else
+            xml = QByteArray("\x00\xff\xfe<<&&\x01", 8).repeated(100);
+        const QList<iTunedata> playlists = damage == QLatin1String("missing")
+                                               ? TagLibBuilder().parseiTunePlaylist(m_dir.filePath(QStringLiteral("none.xml")))
+                                               : read(xml);
+        QStringList got;
+        for (const iTunedata &playlist : playlists)
+            got.append(playlist.name);
+        QTEST(got, "names");
+    }
 
 private:
     QString touch(const QString &relative) { return testkit::touch(m_dir.filePath(relative), {}) ? m_dir.filePath(relative) : QString(); }
@@ -49,115 +146,6 @@ QList<int> TestItunesReader::ids(const iTunedata &playlist)
     for (const track &t : playlist.tracks)
         result.append(t.id);
     return result;
-}
-
-void TestItunesReader::locationDecoding_data()
-{
-    QTest::addColumn<QString>("location");
-    QTest::addColumn<bool>("kept");
-    const QString path = m_dir.filePath(QStringLiteral("Café Music/My Song.mp3"));
-    QTest::addRow("localhost URL with %%20 and %%C3%%A9") << Xml::localhostUrl(path) << true;
-    QTest::addRow("file:/// URL") << Xml::fileUrl(path) << true;
-    QTest::addRow("another host") << Xml::localhostUrl(path).replace("localhost", "server") << false;
-}
-
-void TestItunesReader::locationDecoding()
-{
-    QFETCH(QString, location);
-    QFETCH(bool, kept);
-    QVERIFY2(location.contains(QStringLiteral("Caf%C3%A9%20Music/My%20Song.mp3")), qPrintable(location));
-    Xml library;
-    library.addTrack(7, {Xml::string(QStringLiteral("Location"), location)});
-    library.addPlaylist(QStringLiteral("Library"), {7});
-    const QList<iTunedata> playlists = read(library.toXml());
-    QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == (kept ? 1 : 0));
-    if (kept)
-        QCOMPARE(playlists.first().tracks.first().filepath, m_song);
-}
-
-void TestItunesReader::trackFieldsAndDefaults()
-{
-    Xml library;
-    library.addTrack(12, {Xml::string(QStringLiteral("Name"), QStringLiteral("Blue Train")),
-                          Xml::string(QStringLiteral("Album"), QStringLiteral("  Blue Train  ")),
-                          Xml::integer(QStringLiteral("Size"), Q_INT64_C(5000000000)),
-                          Xml::integer(QStringLiteral("Total Time"), 1500),
-                          Xml::integer(QStringLiteral("Track Number"), 3), // doesn't touch the year
-                          Xml::integer(QStringLiteral("Year"), 1957),
-                          Xml::date(QStringLiteral("Release Date"), QStringLiteral("1957-09-15T12:00:00Z")),
-                          location(m_song)});
-    library.addTrack(13, {Xml::date(QStringLiteral("Release Date"), QStringLiteral("2010-02-30T08:00:00Z")),
-                          location(m_song)});
-    library.addPlaylist(QStringLiteral("Library"), {12, 13});
-    const QList<iTunedata> playlists = read(library.toXml());
-    QVERIFY(playlists.size() == 1 && playlists.first().tracks.size() == 2);
-    QStringList got;
-    for (const track &t : playlists.first().tracks)
-        got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8").arg(t.trackname, t.artistName, t.albumName).arg(t.filesize)
-                   .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate);
-    // The second has an impossible day.
-    QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957",
-                               "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown"}));
-}
-
-// Items in ascending order, each once; dropped tracks leave their playlists;
-// Track IDs 16 bits apart stay apart.
-void TestItunesReader::playlists()
-{
-    Xml library;
-    for (const int id : {10, 20, 30, 40000, 105536})
-        library.addTrack(id, {location(touch(QStringLiteral("ids/%1.mp3").arg(id)))});
-    library.addTrack(2, {location(m_dir.filePath(QStringLiteral("gone/a.mp3")))});
-    library.addTrack(3, {location(touch(QStringLiteral("dropped/b.pdf")))});
-    library.addTrack(4, {location(touch(QStringLiteral("dropped/Clip.mp4")))}); // no video support
-    library.addPlaylist(QStringLiteral("Road Trip"), {30, 10, 20, 10, 30});
-    library.addPlaylist(QStringLiteral("Nothing Playable"), {2, 3, 4, 99});
-    library.addPlaylist(QStringLiteral("Wide"), {105536, 40000});
-    const QList<iTunedata> playlists = read(library.toXml());
-
-    QCOMPARE(playlists.size(), 3);
-    QVERIFY(playlists.at(0).name == QLatin1String("Road Trip") && playlists.at(1).name == QLatin1String("Nothing Playable"));
-    QCOMPARE(ids(playlists.at(0)), QList<int>({10, 20, 30}));
-    QVERIFY(playlists.at(1).tracks.isEmpty());
-    QCOMPARE(ids(playlists.at(2)), QList<int>({40000, 105536}));
-    QVERIFY(playlists.at(2).tracks.at(0).filepath.endsWith("/40000.mp3")
-            && playlists.at(2).tracks.at(1).filepath.endsWith("/105536.mp3"));
-}
-
-void TestItunesReader::damagedFile_data()
-{
-    QTest::addColumn<QString>("damage");
-    QTest::addColumn<QStringList>("names");
-    QTest::addRow("cut inside the second playlist") << "cut" << QStringList({"First"});
-    QTest::addRow("mismatched tag in the second playlist") << "break" << QStringList({"First"});
-    QTest::addRow("binary junk") << "junk" << QStringList();
-    QTest::addRow("missing file") << "missing" << QStringList();
-}
-
-// What was read before the damage is kept; nothing crashes.
-void TestItunesReader::damagedFile()
-{
-    QFETCH(QString, damage);
-    Xml library;
-    library.addTrack(1, {location(m_song)});
-    library.addPlaylist(QStringLiteral("First"), {1});
-    library.addPlaylist(QStringLiteral("Second"), {1});
-    QByteArray xml = library.toXml();
-    const qsizetype second = xml.indexOf("Second");
-    QVERIFY(second > 0);
-    if (damage == QLatin1String("cut"))
-        xml.truncate(second + 6);
-    else if (damage == QLatin1String("break"))
-        xml.insert(second, "<b></i>");
-    else
-        xml = QByteArray("\x00\xff\xfe<<&&\x01", 8).repeated(100);
-    const QList<iTunedata> playlists = damage == QLatin1String("missing")
-                                           ? TagLibBuilder().parseiTunePlaylist(m_dir.filePath(QStringLiteral("none.xml")))
-                                           : read(xml);
-    QStringList got;
-    for (const iTunedata &playlist : playlists)
-        got.append(playlist.name);
-    QTEST(got, "names");
 }
 
 CORVANE_TEST_MAIN(TestItunesReader)
