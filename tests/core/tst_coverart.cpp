@@ -7,6 +7,7 @@
 #include "core/taglibbuilder.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
@@ -48,6 +49,7 @@ private slots:
         for (auto it = media.cbegin(); it != media.cend(); ++it)
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key() + ": " + kit.lastError()));
     }
+
     void pictureChosen_data()
     {
         QTest::addColumn<QString>("kind");
@@ -67,6 +69,7 @@ private slots:
         QTest::newRow("flac behind a stray ID3v2 tag: its own picture, not the tag's")
             << "flac+id3" << QList<int>{3} << QStringList{"blue"} << "blue";
     }
+
     void pictureChosen()
     {
         QFETCH(QString, kind);
@@ -92,13 +95,10 @@ private slots:
         }
         const QImage image = QImage::fromData(TagLibBuilder::coverArtPng(file), "PNG");
         QVERIFY(!image.isNull());
-        const QColor got = image.pixelColor(55, 55);
         QFETCH(QString, expected);
-        const QColor want(expected);
-        // ffmpeg's colour conversion is off by a step or two.
-        QVERIFY2(qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) + qAbs(got.blue() - want.blue()) < 60,
-                 qPrintable(got.name()));
+        QVERIFY2(testkit::closeColour(image.pixelColor(55, 55), QColor(expected)), qPrintable(image.pixelColor(55, 55).name()));
     }
+
     void coverWritten_data()
     {
         QTest::addColumn<QString>("file");
@@ -115,6 +115,7 @@ private slots:
         QTest::addRow("garbage WM/Picture") << "wmjunk" << "covers" << QSize(0, 0);
         QTest::addRow("missing cover folder") << "mp3" << "no/such/folder" << QSize(0, 0);
     }
+
     // A scan decodes on worker threads (coverArtPng) and writes later
     // (writeCoverArt); storeCoverArt does both at once.
     void coverWritten()
@@ -135,6 +136,7 @@ private slots:
         QCOMPARE(QDir(QFileInfo(whole).absolutePath()).entryList({"*-" + file + "*"}, QDir::Files | QDir::Hidden).size(),
                  size.isEmpty() ? 0 : 2);
     }
+
     // Neither the whole nor the write half replaces a picture already there.
     void existingCoverLeftAlone()
     {

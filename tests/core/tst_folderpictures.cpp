@@ -2,6 +2,7 @@
 
 #include "core/shared.h"
 #include "libraryfixture.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::touch;
@@ -24,6 +25,7 @@ private slots:
             touch(dir.filePath(QStringLiteral("t%1.mp3").arg(i)));
         QCOMPARE(shared().getFolderFileCount(dir.path()), 256);
     }
+
     void mixed_data()
     {
         QTest::addColumn<QList<int>>("recordKeys"); // one album key per record counted
@@ -37,6 +39,7 @@ private slots:
         QTest::addRow("one album, flag 0, 12 records of 12 files") << QList<int>(12, 5) << 12 << 0 << false;
         QTest::addRow("one album, flag 0, 256 records, no files") << QList<int>(256, 7) << 0 << 0 << true;
     }
+
     void mixed()
     {
         QFETCH(QList<int>, recordKeys);
@@ -50,6 +53,7 @@ private slots:
             sha.updateMixedAlbumsFolder(dir.path(), key);
         QTEST(sha.checkMixedAlbumsFolderByKey(dir.path(), flag), "expected");
     }
+
     void folderPictureChoice_data()
     {
         QTest::addColumn<QStringList>("pictures");
@@ -59,6 +63,7 @@ private slots:
         QTest::addRow("jpg before png") << QStringList{"folder.png", "Folder.jpg"} << "Folder.jpg";
         QTest::addRow("no picture") << QStringList{"cover.jpg"} << "";
     }
+
     void folderPictureChoice()
     {
         QFETCH(QStringList, pictures);
@@ -76,8 +81,9 @@ private slots:
         // An existing picture is kept.
         touch(folder + QStringLiteral("/folder.jpg"), "other");
         shared().checkAndUpdateFolderCoverArt(folder, artwork + QStringLiteral("/Album"));
-        QCOMPARE(contents(artwork + QStringLiteral("/Album.png")), expectedSource.toUtf8());
+        QCOMPARE(testkit::fileBytes(artwork + QStringLiteral("/Album.png")), expectedSource.toUtf8());
     }
+
     void updateFolderCoverArt()
     {
         shared sha;
@@ -106,20 +112,13 @@ private slots:
         const TrackMap result = sha.updateFolderCoverArt(tracks, 1);
         const QString alpha = sha.coverpath(QStringLiteral("Alpha (Deluxe)"));
         QVERIFY(result.value(1).cover == alpha && result.value(1).hasCover);
-        QCOMPARE(contents(alpha), QByteArray("one"));
+        QCOMPARE(testkit::fileBytes(alpha), QByteArray("one"));
         // A folder of two albums lends its picture to neither.
         QVERIFY(!result.value(2).hasCover && !result.value(3).hasCover && !QFileInfo::exists(sha.coverpath("Beta")));
         // A folder without a picture gets the album's existing picture.
         QCOMPARE(result.value(4).cover, alpha);
         // An "Unknown" album never takes a folder picture.
         QVERIFY(!result.value(5).hasCover && !QFileInfo::exists(sha.coverpath("Unknown Album")));
-    }
-
-private:
-    static QByteArray contents(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 };
 

@@ -16,6 +16,7 @@
 #include "libraryfixture.h"
 #include "platform/externalprogram.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
@@ -368,11 +369,7 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
         QVERIFY(record.cover == cover && record.hasCover);
     const QImage picture(cover, "PNG");
     QCOMPARE(picture.size(), QSize(110, 110));
-    const QColor got = picture.pixelColor(55, 55);
-    const QColor want(expected);
-    // ffmpeg's colour conversion is off by a step or two.
-    QVERIFY2(qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) + qAbs(got.blue() - want.blue()) < 60,
-             qPrintable(got.name() + QStringLiteral(" instead of ") + expected));
+    QVERIFY2(testkit::closeColour(picture.pixelColor(55, 55), QColor(expected)), qPrintable(expected));
 }
 
 // A track the library refuses (here by a trigger) inside the scan's batch

@@ -11,6 +11,7 @@
 #include "core/logging.h"
 #include "core/shared.h"
 #include "libraryfixture.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 namespace {
@@ -86,12 +87,6 @@ private:
     int m_saved = -1;
 };
 
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 QString pictureOf(const QString &album)
 {
     return ItuneCoverArtExtracter::outputFolder() + QLatin1Char('/') + album + QStringLiteral(".png");
@@ -113,6 +108,7 @@ private slots:
         QDir(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)).removeRecursively();
         ItuneCoverArtExtracter::resetCacheFileIndex();
     }
+
     void dump_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -140,6 +136,7 @@ private slots:
         QTest::addRow("truncated inside the item fields") << cacheFile({image(big, 600)}).left(0x114 + 40) << QByteArray()
                                                           << "";
     }
+
     void dump()
     {
         QFETCH(QByteArray, file);
@@ -152,16 +149,17 @@ private slots:
         const QString printed = capture.finish();
 
         QCOMPARE(result, written.isEmpty() ? QString() : pictureOf("Album"));
-        QCOMPARE(contents(pictureOf("Album")), written);
+        QCOMPARE(testkit::fileBytes(pictureOf("Album")), written);
         QVERIFY2(printed.contains(diagnostic), qPrintable(printed));
     }
+
     void existingPictureKeptAndLimits()
     {
         testkit::touch(pictureOf("Album"), "OLD");
         const QString path = m_dir.filePath(QStringLiteral("x.itc2"));
         testkit::touch(path, cacheFile({image("NEW", 600)}));
         QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Album")), pictureOf("Album"));
-        QCOMPARE(contents(pictureOf("Album")), QByteArray("OLD"));
+        QCOMPARE(testkit::fileBytes(pictureOf("Album")), QByteArray("OLD"));
 
         // The album names a file inside the output folder, nothing else.
         QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("../escape")), QString());
@@ -174,6 +172,7 @@ private slots:
         QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Big")), QString());
         QVERIFY(capture.finish().contains(QStringLiteral("too large")) && !QFileInfo::exists(pictureOf("Big")));
     }
+
     // Truncations and byte changes of a valid file all end cleanly.
     void damagedFilesNeverCrash()
     {
@@ -196,6 +195,7 @@ private slots:
         }
         capture.finish();
     }
+
     void recurseForSingle()
     {
         const QString itunes = QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
@@ -207,7 +207,7 @@ private slots:
         ItuneCoverArtExtracter extracter;
         StdoutCapture capture;
         QCOMPARE(extracter.RecurseForSingle(QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("One")), pictureOf("One"));
-        QCOMPARE(contents(pictureOf("One")), QByteArray("ONE"));
+        QCOMPARE(testkit::fileBytes(pictureOf("One")), QByteArray("ONE"));
         // A path is returned only when a picture exists there.
         QVERIFY(extracter.RecurseForSingle(QStringLiteral("5555666677778888"), QStringLiteral("Remote")).isEmpty()
                 && extracter.RecurseForSingle(QStringLiteral("NOSUCHID"), QStringLiteral("None")).isEmpty());
@@ -230,9 +230,10 @@ private slots:
         QCOMPARE(extracter.ItunesArtCheckAlbum(QStringLiteral("6C08B3E9D4D50F3A")), QStringLiteral("Whole"));
         const QMap<QString, QString> all = extracter.RecurseForAll();
         QVERIFY(all.value(QStringLiteral("Whole")) == pictureOf("Whole") && all.value(QStringLiteral("One")) == pictureOf("One"));
-        QVERIFY(!contents(pictureOf("Whole")).isEmpty());
+        QVERIFY(!testkit::fileBytes(pictureOf("Whole")).isEmpty());
         QVERIFY(wholeCapture.finish().contains(QStringLiteral("unknown file location")));
     }
+
     // Only macOS has osascript: here the script fails at once with a log line.
     void scriptRunsNowhereHere()
     {
@@ -240,7 +241,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QVERIFY(!ItuneCoverArtExtracter().executeCoverScript() && timer.elapsed() < 5000);
-        const QString text = QString::fromUtf8(contents(shared::dataFolder() + QStringLiteral("/debug.log")));
+        const QString text = QString::fromUtf8(testkit::fileBytes(shared::dataFolder() + QStringLiteral("/debug.log")));
         QVERIFY2(text.contains("there is no osascript") && text.contains("iTunesArtworkExtractor.applescript"), qPrintable(text));
     }
 

@@ -25,6 +25,7 @@ private slots:
         ids.sort(); // the walk's order depends on the file system
         QCOMPARE(QStringList(ids), QStringList({"6C08B3E9D4D50F3A", "B", "Y", "itc"}));
     }
+
     void index_data()
     {
         QTest::addColumn<QString>("tracks");      // the body of the "Tracks" dictionary
@@ -55,6 +56,7 @@ private slots:
             << trackDict("Alpha", "G1") + "<key>2</key><dict><key>Album</key><string>Beta</strin></dict>"
             << "" << QStringList{"G1"} << QStringList{"Alpha=G1"};
     }
+
     void index()
     {
         QFETCH(QString, tracks);

@@ -9,6 +9,7 @@
 #include "ituneslibraryxml.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::ItunesLibraryXml;
@@ -72,13 +73,7 @@ void TestItunesImport::initTestCase()
 
 void TestItunesImport::init()
 {
-    track_data::track_Id = track_data::album_Id = track_data::artist_Id = 1;
-    track_data::album_map.clear();
-    track_data::artist_map.clear();
-    QVERIFY(QDir(shared::dataLocation() + shared().artworkPath).removeRecursively());
-    QSqlQuery query;
-    for (const char *table : {"TrackRepo", "artistsRepo", "albumsRepo", "genres", "years"})
-        QVERIFY(query.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table))));
+    QVERIFY(testkit::resetScanState());
 }
 
 // A file of zero bytes of the given size (no tags, no picture).

@@ -21,6 +21,7 @@ private slots:
         track_data::IsVideoSupported = false;
         QVERIFY(!(m_song = touch(QStringLiteral("Café Music/My Song.mp3"))).isEmpty());
     }
+
     void locationDecoding_data()
     {
         QTest::addColumn<QString>("location");
@@ -30,6 +31,7 @@ private slots:
         QTest::addRow("file:/// URL") << Xml::fileUrl(path) << true;
         QTest::addRow("another host") << Xml::localhostUrl(path).replace("localhost", "server") << false;
     }
+
     void locationDecoding()
     {
         QFETCH(QString, location);
@@ -43,6 +45,7 @@ private slots:
         if (kept)
             QCOMPARE(playlists.first().tracks.first().filepath, m_song);
     }
+
     void trackFieldsAndDefaults()
     {
         Xml library;
@@ -67,6 +70,7 @@ private slots:
         QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957",
                                    "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown"}));
     }
+
     // Items in ascending order, each once; dropped tracks leave their playlists;
     // Track IDs 16 bits apart stay apart.
     void playlists()
@@ -90,6 +94,7 @@ private slots:
         QVERIFY(playlists.at(2).tracks.at(0).filepath.endsWith("/40000.mp3")
                 && playlists.at(2).tracks.at(1).filepath.endsWith("/105536.mp3"));
     }
+
     void damagedFile_data()
     {
         QTest::addColumn<QString>("damage");
@@ -99,6 +104,7 @@ private slots:
         QTest::addRow("binary junk") << "junk" << QStringList();
         QTest::addRow("missing file") << "missing" << QStringList();
     }
+
     // What was read before the damage is kept; nothing crashes.
     void damagedFile()
     {

@@ -35,6 +35,7 @@ private slots:
         QCOMPARE(logLines().size(), 2);
         QVERIFY(logLines().at(0).endsWith(QStringLiteral("Start RuVO")) && logLines().at(1).endsWith("new run"));
     }
+
     void manyThreadsKeepLinesWhole()
     {
         Logging::startRun();

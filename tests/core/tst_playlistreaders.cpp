@@ -67,6 +67,7 @@ private slots:
             << "a.wpl" << wplHead + "<media src=\"/a.mp3\"/><media src=\"/b.mp3\"/><media src=\"/c.mp3\"></seq><media/>"
             << QStringList{"/a.mp3", "/b.mp3", "/c.mp3"};
     }
+
     void read()
     {
         QFETCH(QString, name);
@@ -85,6 +86,7 @@ private slots:
         QCOMPARE(QStringList(TagLibBuilder().parsePlaylists(QFileInfo(name))), expected);
         QFile::remove(path);
     }
+
     void badInputNeverCrashes_data()
     {
         QTest::addColumn<QString>("name");
@@ -92,6 +94,7 @@ private slots:
         QTest::addRow("pls") << "g.pls";
         QTest::addRow("wpl") << "g.wpl";
     }
+
     // Garbage bytes, a missing file and a directory named like a playlist.
     void badInputNeverCrashes()
     {

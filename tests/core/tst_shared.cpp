@@ -36,6 +36,7 @@ private slots:
         QTest::addRow("track first piece not digits") << "track" << "07-Song Title.mp3" << "0";
         QTest::addRow("track huge number") << "track" << "99999999999999999999 x" << "0";
     }
+
     void text()
     {
         QFETCH(QString, function);
@@ -46,6 +47,7 @@ private slots:
                                                                : QString::number(sh.getTrackNo(input));
         QTEST(got, "expected");
     }
+
     void pathsAndNames()
     {
         const shared sh;
@@ -57,6 +59,7 @@ private slots:
         QVERIFY(sh.getApiNameByValue(5).isNull());
         QVERIFY(!is_number("-1") && !is_number("") && is_number("0042"));
     }
+
     void resetKeepsOnlyReleaseCoverUrl()
     {
         track record;
@@ -69,6 +72,7 @@ private slots:
         QCOMPARE(reset.releaseCoverUrl, record.releaseCoverUrl);
         QVERIFY(!reset.isVideo && !reset.hasCover && reset.id == 0 && reset.duration == 0.0 && reset.trackname.isEmpty());
     }
+
     void idsContinueAndNeverWrap()
     {
         registerTrackMetaTypes();
@@ -93,6 +97,7 @@ private slots:
         QVERIFY(log.open(QIODevice::ReadOnly));
         QVERIFY(log.readAll().contains("Id range exhausted, record refused: track"));
     }
+
     void delayKeepsEventsFlowing()
     {
         bool delivered = false;

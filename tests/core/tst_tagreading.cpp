@@ -67,6 +67,7 @@ private slots:
             QVERIFY(wav.write(reinterpret_cast<const char *>(&rate), 4) == 4);
         }
     }
+
     void suffixChecks()
     {
         QVERIFY(track_data::checkAudioFile(QStringLiteral("Flac")) && !track_data::checkAudioFile(QStringLiteral("mp4")));
@@ -75,6 +76,7 @@ private slots:
         QVERIFY(track_data::checkVideoFile(QStringLiteral("MP4")) && !track_data::checkVideoFile(QStringLiteral("mp3")));
         track_data::IsVideoSupported = saved; // without video support: the folder scan's test
     }
+
     // A file is a track when it holds audio that plays (or, under a video name,
     // a video): TagLib's values where they make sense, else ffprobe's.
     void reads_data()
@@ -111,6 +113,7 @@ private slots:
         for (const char *video : {"mkv", "avi", "flv", "mpg"})
             QTest::addRow("%s video", video) << video << true << "" << 44100 << 1 << 9999;
     }
+
     void reads()
     {
         QFETCH(QString, file);
@@ -130,6 +133,7 @@ private slots:
         QFETCH(int, maximumKbps);
         QVERIFY2(t.bitrate >= minimumKbps && t.bitrate <= maximumKbps, qPrintable(QString::number(t.bitrate)));
     }
+
     void badInput_data()
     {
         QTest::addColumn<QString>("name");
@@ -153,6 +157,7 @@ private slots:
         QTest::addRow("truncated m4a") << "cut.m4a" << m4a.read(1500) << false;
         QTest::addRow("lone ID3 header") << "header.mp3" << QByteArray("ID3\x03\x00\x00\x00\x00\x7f\x7f", 10) << false;
     }
+
     void badInput()
     {
         QFETCH(QString, name);
@@ -171,6 +176,7 @@ private slots:
         for (const QString &other : {dir.filePath(QStringLiteral("absent.mp3")), dir.filePath(QStringLiteral("folder.mp3"))})
             QVERIFY(!track_data::ParseTags(tags, other));
     }
+
     // An MP4 whose "mp4a" is patched to "drms" is protected as .mp4/.m4v, while
     // .m4a files are never tested.
     void protectedMp4NotM4a()

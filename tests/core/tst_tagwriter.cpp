@@ -14,6 +14,7 @@
 
 #include "core/taglibbuilder.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
@@ -52,8 +53,9 @@ private slots:
         originals["v24"] = v24;
         for (auto it = originals.cbegin(); it != originals.cend(); ++it)
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key() + ": " + kit.lastError()));
-        QVERIFY(bytesOf(v24).startsWith("ID3\x04"));
+        QVERIFY(testkit::fileBytes(v24).startsWith("ID3\x04"));
     }
+
     void mp3BecomesOneId3v23Tag()
     {
         const QString path = copyOf("v24", QStringLiteral("v24.mp3"));
@@ -74,6 +76,7 @@ private slots:
                  QStringLiteral("New Title|Old Artist|from ID3v1|Ska"));
         QCOMPARE(audioMd5(path), audio);
     }
+
     void guardsKeepFileValues_data()
     {
         QTest::addColumn<int>("kept"); // the field whose file value stays: title, artist, album, genre, year, track
@@ -90,6 +93,7 @@ private slots:
         QTest::newRow("year 0") << 4 << Change([](track &r) { r.year = 0; });
         QTest::newRow("track number 0") << 5 << Change([](track &r) { r.tracknumber = 0; });
     }
+
     // Each guard leaves the file's own value and lets the others through.
     void guardsKeepFileValues()
     {
@@ -109,12 +113,14 @@ private slots:
         want[kept] = QStringList{"Old Title", "Old Artist", "Old Album", "Blues", "1999", "2"}.at(kept);
         QCOMPARE(got, want);
     }
+
     void unicodeWrittenTwice_data()
     {
         QTest::addColumn<QString>("kind");
         for (const char *kind : {"mp3", "wma", "m4a"})
             QTest::newRow(kind) << QString::fromLatin1(kind);
     }
+
     void unicodeWrittenTwice()
     {
         QFETCH(QString, kind);
@@ -131,9 +137,9 @@ private slots:
         QCOMPARE(audioMd5(path), audio);
 
         // What the file already holds changes nothing; a longer title moves the audio.
-        const QByteArray once = bytesOf(path);
+        const QByteArray once = testkit::fileBytes(path);
         builder.setMissingTag(record);
-        QCOMPARE(bytesOf(path), once);
+        QCOMPARE(testkit::fileBytes(path), once);
         record.trackname = QStringLiteral("Third Title, a good deal longer than the first to move the audio");
         builder.setMissingTag(record);
         QCOMPARE(TStringToQString(TagLib::FileRef(QFile::encodeName(path).constData()).tag()->title()), record.trackname);
@@ -141,21 +147,24 @@ private slots:
         // No working copy stays behind.
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
+
     void untouchedFiles_data()
     {
         QTest::addColumn<QString>("kind");
         for (const char *kind : {"flac", "wav", "ogg", "untagged"})
             QTest::newRow(kind) << QString::fromLatin1(kind); // untagged: an mp3 without an ID3v2 tag
     }
+
     void untouchedFiles()
     {
         QFETCH(QString, kind);
         const QString path = copyOf(kind, QFileInfo(originals.value(kind)).fileName());
         QVERIFY(!path.isEmpty());
-        const QByteArray before = bytesOf(path);
+        const QByteArray before = testkit::fileBytes(path);
         TagLibBuilder().setMissingTag(fullRecord(path));
-        QCOMPARE(bytesOf(path), before);
+        QCOMPARE(testkit::fileBytes(path), before);
     }
+
     // Written through a symbolic link, the file it points at is rewritten and
     // keeps its mode bits (and, as root, owner and group); the link stays a
     // link, and the caller hears whether it worked.
@@ -174,6 +183,7 @@ private slots:
         QCOMPARE(TStringToQString(TagLib::FileRef(name.constData()).tag()->title()), QStringLiteral("New Title"));
         QVERIFY(!TagLibBuilder().setMissingTag(fullRecord(dir.filePath(QStringLiteral("gone.mp3")))));
     }
+
     // The embedded picture is the file's bytes under their real MIME type; the
     // audio is untouched, and what is no picture or no MP3 is refused.
     void embedsAPictureUnderItsOwnType()
@@ -188,22 +198,21 @@ private slots:
             TagLib::MPEG::File file(QFile::encodeName(path).constData());
             TagLib::ID3v2::AttachedPictureFrame *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(), false);
             QVERIFY(frame && frame->mimeType() == "image/jpeg");
-            QCOMPARE(QByteArray(frame->picture().data(), int(frame->picture().size())), bytesOf(jpeg));
+            QCOMPARE(QByteArray(frame->picture().data(), int(frame->picture().size())), testkit::fileBytes(jpeg));
             // A tag that has a picture frame keeps it as the only one.
             TagLib::ID3v2::Tag empty;
             TagLibBuilder().setCoverArt(file.ID3v2Tag(), QString());
             TagLibBuilder().setCoverArt(&empty, QString());
             QVERIFY(file.ID3v2Tag()->frameList("APIC").size() == 1 && empty.frameList("APIC").size() == 1);
         }
-        const QByteArray before = bytesOf(path);
+        const QByteArray before = testkit::fileBytes(path);
         QVERIFY(!TagLibBuilder().embedcoverart(path, originals.value("wav")));
         QVERIFY(!TagLibBuilder().embedcoverart(copyOf("flac", QStringLiteral("embed.flac")), jpeg));
-        QCOMPARE(bytesOf(path), before);
+        QCOMPARE(testkit::fileBytes(path), before);
     }
 
 private:
     QString copyOf(const QString &key, const QString &name);
-    static QByteArray bytesOf(const QString &path);
     static QByteArray audioMd5(const QString &path);
     static track fullRecord(const QString &path);
 
@@ -212,12 +221,6 @@ private:
     const MediaTags oldTags{QStringLiteral("Old Title"), QStringLiteral("Old Artist"), QStringLiteral("Old Album"),
                             QStringLiteral("Blues"), QString(), 1999, 2};
 };
-
-QByteArray TestTagWriter::bytesOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QByteArray TestTagWriter::audioMd5(const QString &path)
 {

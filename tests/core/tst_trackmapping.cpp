@@ -12,6 +12,7 @@
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::MediaKit;
@@ -32,12 +33,6 @@ TagObject makeTags(const QString &title, const QString &album = QStringLiteral("
     tags.album = QStringToTString(album);
     std::tie(tags.bitrate, tags.length) = std::make_pair(bitrate, 3);
     return tags;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // Maps `path` as the folder scan does; with no tags given, reads the file's.
@@ -68,17 +63,8 @@ class TestTrackMapping : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(m_media.isValid() && m_db.connect(QStringLiteral("RuvoData"), true)); m_db.create(); }
-    void init()
-    {
-        track_data::track_Id = track_data::album_Id = track_data::artist_Id = 1;
-        track_data::album_map.clear();
-        track_data::artist_map.clear();
-        track_data::track_obj_map.clear();
-        shared().clearMixedAlbumsFolderMap();
-        QVERIFY(QDir(artworkFolder()).removeRecursively());
-        for (const char *table : {"TrackRepo", "artistsRepo", "albumsRepo", "genres", "years"})
-            QVERIFY(testkit::exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table))));
-    }
+    void init() { QVERIFY(testkit::resetScanState()); }
+
     void titlesAndQuality_data()
     {
         QTest::addColumn<QString>("fileName");
@@ -92,6 +78,7 @@ private slots:
         QTest::addRow("file name Track 01, 256 kbit/s") << "Track 01.mp3" << "" << 256 << "Track 01" << false << 2;
         QTest::addRow("title tag kept, trimmed") << "x.mp3" << "  Hello " << 192 << "Hello" << true << 1;
     }
+
     void titlesAndQuality()
     {
         QFETCH(QString, fileName);
@@ -107,6 +94,7 @@ private slots:
         QVERIFY(record.hasTitle == hasTitle && record.isMissingData == !hasTitle);
         QTEST(record.quality, "quality");
     }
+
     // The first track's picture becomes the album's cover; the second track's own
     // picture doesn't replace it.  Unicode names survive into the staged row.
     void firstCoverWrittenOnceUnicodeStaged()
@@ -124,17 +112,18 @@ private slots:
         QCOMPARE(one.album_id, 2); // the first album of a run
         QCOMPARE(one.cover, coverFile);
         QVERIFY(one.hasCover && one.hasTitle && one.hasArtist && one.hasAlbum && !one.isMissingData);
-        const QByteArray written = contents(coverFile);
+        const QByteArray written = testkit::fileBytes(coverFile);
         QVERIFY(QImage::fromData(written).pixelColor(5, 5).red() > 200);
         const track two = mapWith(second);
         QVERIFY(two.cover == coverFile && two.album_id == one.album_id);
-        QCOMPARE(contents(coverFile), written);
+        QCOMPARE(testkit::fileBytes(coverFile), written);
         QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
         QCOMPARE(track_data::track_obj_map.value(1).filepath, first);
         QCOMPARE(rows(QStringLiteral("SELECT trackname || '|' || artistname || '|' || albumname || '|' || filename || "
                                      "'|' || folderLocation AS v FROM getTracksRepo ORDER BY id LIMIT 1")),
                  QStringLiteral("Jóga ✓ 東京|Björk Guðmundsdóttir|Песни|Песня №1.mp3|") + QFileInfo(first).absolutePath());
     }
+
     void albumPictureOrPlaceholder_data()
     {
         QTest::addColumn<QString>("album");
@@ -145,6 +134,7 @@ private slots:
         QTest::addRow("unknown inside, no picture") << "The Unknown Soldier" << false << false;
         QTest::addRow("unknown inside, with picture") << "The Unknown Soldier" << true << true;
     }
+
     // Never a path at which no file exists.
     void albumPictureOrPlaceholder()
     {
@@ -162,6 +152,7 @@ private slots:
         QCOMPARE(QFileInfo::exists(shared().coverpath(album)), ownPicture);
         QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")), record.cover);
     }
+
     void unknownNamesAreJudgedAlike_data()
     {
         QTest::addColumn<QString>("name");
@@ -171,6 +162,7 @@ private slots:
         QTest::addRow("The Unknown Soldier") << "The Unknown Soldier" << false;
         QTest::addRow("lower case") << "unknown album" << false;
     }
+
     // Mapping, folder pictures and staging decide "no value" by the same rule.
     void unknownNamesAreJudgedAlike()
     {
@@ -199,6 +191,7 @@ private slots:
         QVERIFY(ruvoDB::insertDataTrackRepo(record));
         QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")).section('|', 0, 0) == noArtwork, unknown);
     }
+
     void playlistEntry()
     {
         MediaKit kit(m_media.filePath(QStringLiteral("playlist")));
@@ -216,6 +209,7 @@ private slots:
         QVERIFY(plain.albumName == QLatin1String("Real Album") && plain.album_id != entry.album_id);
         QCOMPARE(rows(QStringLiteral("SELECT Playlist AS v FROM TrackRepo ORDER BY Playlist")), '|' + playlist);
     }
+
     void videoGetsDurationAndThumbnail()
     {
         const QString clip = MediaKit(m_media.filePath(QStringLiteral("video"))).video(QStringLiteral("clip.mp4"), 2, 160, 120);
@@ -227,6 +221,7 @@ private slots:
         QCOMPARE(record.cover, VideoMetadata::thumbnailPathFor(clip, shared::dataLocation() + shared().videoArtworkPath));
         QCOMPARE(rows(QStringLiteral("SELECT VideoImage AS v FROM TrackRepo")), record.cover);
     }
+
     void idsAcrossScansAndThreads()
     {
         const QString path = m_media.filePath(QStringLiteral("ids.mp3")), other = m_media.filePath("worker.mp3");
@@ -245,12 +240,13 @@ private slots:
         QCOMPARE(track_data::track_obj_map.keys(), QList<int>{3});
         QCOMPARE(rows(QStringLiteral("SELECT count(*) AS v FROM TrackRepo WHERE trackname = '3'")), QStringLiteral("1"));
     }
+
     void base64()
     {
         track_data scanner;
         const QString source = MediaKit(m_media.path()).picture(QStringLiteral("source.png"), 12, 6);
         const QString text = scanner.convertImageToBase64(source);
-        QCOMPARE(QByteArray::fromBase64(text.toLatin1()), contents(source));
+        QCOMPARE(QByteArray::fromBase64(text.toLatin1()), testkit::fileBytes(source));
         const QString target = artworkFolder() + QStringLiteral("/New/Album.JPG");
         scanner.convertBase64ToImage(target, text);
         QImageReader reader(target);

@@ -23,6 +23,7 @@ private slots:
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
     }
+
     // Two videos of one name don't share a picture; Matroska keeps no
     // per-stream duration, so ffmpeg's report gives its time.
     void realClips()
@@ -45,6 +46,7 @@ private slots:
         const double duration = VideoMetadata().getVideoMetadata(mkv, 1).duration;
         QVERIFY2(qAbs(duration - 3.0) < 0.2, qPrintable(QString::number(duration)));
     }
+
     void fallbacks_data()
     {
         QTest::addColumn<QString>("probeOutput"); // "-": no tools at all
@@ -64,6 +66,7 @@ private slots:
         QTest::addRow("nothing anywhere") << "" << "garbage" << 0.0;
         QTest::addRow("no tools at all") << "-" << "-" << 0.0;
     }
+
     void fallbacks()
     {
         QFETCH(QString, probeOutput);
@@ -81,6 +84,7 @@ private slots:
         QFETCH(double, expected);
         QVERIFY(qAbs(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")) - expected) < 1e-9);
     }
+
     void iTunesImportDoesNotProbe()
     {
         const QString log = dir.filePath(QStringLiteral("probe-called"));
@@ -91,6 +95,7 @@ private slots:
         QCOMPARE(VideoMetadata().getVideoMetadata(path, 0).duration, 0.0);
         QVERIFY(!QFileInfo::exists(log));
     }
+
     // ffmpeg writing half a picture and then failing: nothing may stay, or the
     // half picture would be reused by every later scan.
     void failedThumbnailLeavesNothing()
