@@ -49,8 +49,6 @@ class TestItunesImport : public QObject
 private slots:
     void initTestCase();
     void init();
-    void sizeThreshold_data();
-    void sizeThreshold();
     void playlistNames_data();
     void playlistNames();
     void fileInMusicAndInARoadTrip();
@@ -66,8 +64,7 @@ private:
 
 void TestItunesImport::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    QVERIFY(m_db.connect(QStringLiteral("RuvoData"), true));
+    QVERIFY(m_dir.isValid() && m_db.connect(QStringLiteral("RuvoData"), true));
     m_db.create();
 }
 
@@ -80,53 +77,38 @@ void TestItunesImport::init()
 QString TestItunesImport::bigFile(const QString &relative, qint64 size)
 {
     const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.resize(size) ? path : QString();
-}
-
-void TestItunesImport::sizeThreshold_data()
-{
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<bool>("taken");
-    QTest::addRow("exactly 102400 bytes passed over") << qint64(102400) << false;
-    QTest::addRow("102401 bytes taken") << qint64(102401) << true;
-}
-
-void TestItunesImport::sizeThreshold()
-{
-    QFETCH(qint64, size);
-    QFETCH(bool, taken);
-    const QString path = bigFile(QStringLiteral("size-%1/song.mp3").arg(size), size);
-    const TrackMap map = import({{QStringLiteral("Music"), {entry(path)}}});
-    QCOMPARE(map.size(), taken ? 1 : 0);
-    // A passed-over file uses no id.
-    QCOMPARE(track_data::track_Id, taken ? 2 : 1);
+    return testkit::touch(path, {}) && QFile::resize(path, size) ? path : QString();
 }
 
 void TestItunesImport::playlistNames_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("taken");
     QTest::addColumn<bool>("isPodcast");
     QTest::addColumn<bool>("isAudiobook");
     QTest::addColumn<QString>("group");
-
-    QTest::addRow("skip list in capitals") << "PURCHASED" << false << false << false << "";
-    QTest::addRow("skip list with U+2019") << QStringLiteral("90\u2019s Music") << false << false << false << "";
-    QTest::addRow("ASCII apostrophe is a user playlist") << "90's Music" << true << false << false << "90's Music";
-    QTest::addRow("Podcasts") << "Podcasts" << true << true << false << "";
-    QTest::addRow("Books") << "Books" << true << false << true << "";
-    QTest::addRow("Music") << "Music" << true << false << false << "";
+    QTest::addRow("exactly 102400 bytes passed over") << "Music" << qint64(102400) << false << false << false << "";
+    QTest::addRow("102401 bytes taken") << "Music" << qint64(102401) << true << false << false << "";
+    QTest::addRow("skip list in capitals") << "PURCHASED" << qint64(200000) << false << false << false << "";
+    QTest::addRow("skip list with U+2019") << QStringLiteral("90\u2019s Music") << qint64(200000) << false << false
+                                           << false << "";
+    QTest::addRow("ASCII apostrophe is a user playlist") << "90's Music" << qint64(200000) << true << false << false
+                                                         << "90's Music";
+    QTest::addRow("Podcasts") << "Podcasts" << qint64(200000) << true << true << false << "";
+    QTest::addRow("Books") << "Books" << qint64(200000) << true << false << true << "";
 }
 
 void TestItunesImport::playlistNames()
 {
     QFETCH(QString, name);
+    QFETCH(qint64, size);
     QFETCH(bool, taken);
-    const QString path = bigFile(QStringLiteral("names/song.mp3"));
+    const QString path = bigFile(QStringLiteral("names-%1/song.mp3").arg(size), size);
     const TrackMap map = import({{name, {entry(path)}}});
     QCOMPARE(map.size(), taken ? 1 : 0);
+    // A passed-over file uses no id.
+    QCOMPARE(track_data::track_Id, taken ? 2 : 1);
     if (!taken)
         return;
     const track record = map.first();
@@ -152,12 +134,9 @@ void TestItunesImport::fileInMusicAndInARoadTrip()
 
     const TrackMap map = import(TagLibBuilder().parseiTunePlaylist(xml));
     QCOMPARE(map.keys(), (QList<int>{2, 3}));
-    const track music = map.value(2);
-    const track trip = map.value(3);
-    QCOMPARE(music.albumName, QStringLiteral("Highway Songs"));
-    QCOMPARE(music.playlist_id, 0);
-    QCOMPARE(trip.albumName, QStringLiteral("Road Trip"));
-    QCOMPARE(trip.playlist_id, trip.album_id);
+    const track music = map.value(2), trip = map.value(3);
+    QVERIFY(music.albumName == QLatin1String("Highway Songs") && music.playlist_id == 0);
+    QVERIFY(trip.albumName == QLatin1String("Road Trip") && trip.playlist_id == trip.album_id);
     QVERIFY(trip.album_id != music.album_id);
     QCOMPARE(trip.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
 
@@ -172,8 +151,7 @@ void TestItunesImport::fileInMusicAndInARoadTrip()
 // track comes in once, under its own album.
 void TestItunesImport::ownPlaylistsInAnotherLanguage()
 {
-    const QString song = bigFile(QStringLiteral("de/Lied.mp3"));
-    const QString book = bigFile(QStringLiteral("de/Buch.mp3"));
+    const QString song = bigFile(QStringLiteral("de/Lied.mp3")), book = bigFile(QStringLiteral("de/Buch.mp3"));
     ItunesLibraryXml library;
     const auto add = [&library](int id, const QString &path) {
         library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")),
@@ -192,11 +170,9 @@ void TestItunesImport::ownPlaylistsInAnotherLanguage()
 
     const TrackMap map = import(TagLibBuilder().parseiTunePlaylist(xml));
     QCOMPARE(map.size(), 2);
-    for (const track &record : map) {
-        QCOMPARE(record.albumName, QStringLiteral("Eigenes Album"));
-        QVERIFY(record.playlist.isEmpty());
-        QCOMPARE(record.isAudiobook, record.filepath == book);
-    }
+    for (const track &record : map)
+        QVERIFY(record.albumName == QLatin1String("Eigenes Album") && record.playlist.isEmpty()
+                && record.isAudiobook == (record.filepath == book));
 }
 
 void TestItunesImport::covers_data()
