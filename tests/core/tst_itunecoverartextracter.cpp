@@ -22,8 +22,7 @@ struct CacheItem
     QByteArray image;
     qint32 width = 600;
     QByteArray location = "locl";
-    qint64 length = -1; // -1: header length + image size
-    quint32 headerLength = 208;
+    qint64 length = -1; // -1: header length (208) + image size
 };
 
 void put32(QByteArray &bytes, quint32 value)
@@ -47,17 +46,15 @@ QByteArray cacheFile(const QList<CacheItem> &items, const QByteArray &itch = "it
     bytes.append(0x114 - bytes.size(), '\0');
     for (const CacheItem &item : items) {
         QByteArray entry;
-        put32(entry, item.length < 0 ? item.headerLength + quint32(item.image.size()) : quint32(item.length));
+        put32(entry, item.length < 0 ? 208 + quint32(item.image.size()) : quint32(item.length));
         entry.append("item");
-        for (quint32 v : {item.headerLength, 1u, 2u, 1u, 0u})
+        for (quint32 v : {208u, 1u, 2u, 1u, 0u})
             put32(entry, v);
         entry.append(8, '\0');
         entry.append(QByteArray::fromHex("6C08B3E9D4D50F3A") + item.location + "PNGf"); // persistent id
         put32(entry, 0);
         put32(entry, quint32(item.width));
-        if (item.headerLength > quint32(entry.size()) && item.headerLength < 4096)
-            entry.append(int(item.headerLength) - entry.size(), '\0');
-        bytes.append(entry + item.image);
+        bytes.append(entry + QByteArray(208 - entry.size(), '\0') + item.image);
     }
     return bytes;
 }
