@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QSqlQuery>
 
 #include "core/shared.h"
 #include "core/taglibbuilder.h"

@@ -3,6 +3,7 @@
 
 #include "core/logging.h"
 #include "core/shared.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 class TestLogging : public QObject
@@ -64,10 +65,7 @@ private slots:
 private:
     static QStringList logLines()
     {
-        QFile file(shared::dataFolder() + QStringLiteral("/debug.log"));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return QString::fromUtf8(testkit::fileBytes(shared::dataFolder() + "/debug.log")).split('\n', Qt::SkipEmptyParts);
     }
 };
 

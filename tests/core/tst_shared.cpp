@@ -55,7 +55,6 @@ private slots:
         QCOMPARE(shared::dataFolder(), data);
         QCOMPARE(sh.coverpath(QStringLiteral("Live (Deluxe)")), data + QStringLiteral("/Artwork/Live Deluxe.png"));
         QVERIFY(QFile::exists(QStringLiteral(":/resources/photos/no_artwork.png")));
-        QCOMPARE(sh.getApiNameByValue(4), QStringLiteral("FINGUREPRINT"));
         QVERIFY(sh.getApiNameByValue(5).isNull());
         QVERIFY(!is_number("-1") && !is_number("") && is_number("0042"));
     }

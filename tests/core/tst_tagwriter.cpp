@@ -192,7 +192,9 @@ private slots:
         const QString jpeg = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
         const QString path = copyOf("mp3", QStringLiteral("embed.mp3"));
         const QByteArray audio = audioMd5(path);
-        QVERIFY(TagLibBuilder().embedcoverart(path, jpeg));
+        // Embedding again replaces the picture rather than adding a frame.
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(TagLibBuilder().embedcoverart(path, jpeg));
         QCOMPARE(audioMd5(path), audio);
         {
             TagLib::MPEG::File file(QFile::encodeName(path).constData());

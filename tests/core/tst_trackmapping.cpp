@@ -2,7 +2,6 @@
 
 #include <QImage>
 #include <QImageReader>
-#include <QSqlQuery>
 
 #include "core/shared.h"
 #include "core/tagobject.h"
