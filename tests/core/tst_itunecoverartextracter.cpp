@@ -3,86 +3,21 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
-#include <cstdio>
-#include <unistd.h>
-
 #include "core/itunecoverartextracter.h"
 #include "core/track_data.h"
 #include "core/logging.h"
 #include "core/shared.h"
+#include "artworkcachefile.h"
 #include "libraryfixture.h"
 #include "scanfixture.h"
+#include "stdoutcapture.h"
 #include "testenv.h"
 
+using testkit::StdoutCapture;
+using testkit::cacheFile;
+using testkit::image;
+
 namespace {
-
-// One item of a synthetic artwork cache file.
-struct CacheItem
-{
-    QByteArray image;
-    qint32 width = 600;
-    QByteArray location = "locl";
-    qint64 length = -1; // -1: header length (208) + image size
-};
-
-void put32(QByteArray &bytes, quint32 value)
-{
-    const char b[4] = {char(value >> 24), char(value >> 16), char(value >> 8), char(value)};
-    bytes.append(b, 4);
-}
-
-CacheItem image(const QByteArray &bytes, qint32 width, const QByteArray &location = "locl", qint64 length = -1)
-{
-    return CacheItem{bytes, width, location, length};
-}
-
-// A cache file as iTunes writes it: a 0x114-byte header, then the items.
-QByteArray cacheFile(const QList<CacheItem> &items, const QByteArray &itch = "itch", const QByteArray &artw = "artw",
-                     quint32 headerLength = 0x114)
-{
-    QByteArray bytes;
-    put32(bytes, headerLength);
-    bytes.append(itch + QByteArray::fromHex("00000002000000020000000200000000") + artw);
-    bytes.append(0x114 - bytes.size(), '\0');
-    for (const CacheItem &item : items) {
-        QByteArray entry;
-        put32(entry, item.length < 0 ? 208 + quint32(item.image.size()) : quint32(item.length));
-        entry.append("item");
-        for (quint32 v : {208u, 1u, 2u, 1u, 0u})
-            put32(entry, v);
-        entry.append(8, '\0');
-        entry.append(QByteArray::fromHex("6C08B3E9D4D50F3A") + item.location + "PNGf"); // persistent id
-        put32(entry, 0);
-        put32(entry, quint32(item.width));
-        bytes.append(entry + QByteArray(208 - entry.size(), '\0') + item.image);
-    }
-    return bytes;
-}
-
-// Collects what the code under test prints on standard output.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        m_file.open();
-        m_saved = dup(STDOUT_FILENO);
-        dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    QString finish()
-    {
-        std::fflush(stdout);
-        dup2(m_saved, STDOUT_FILENO);
-        close(m_saved);
-        m_file.seek(0);
-        return QString::fromLatin1(m_file.readAll());
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
-};
 
 QString pictureOf(const QString &album)
 {

@@ -59,7 +59,7 @@ private slots:
     void mp3BecomesOneId3v23Tag()
     {
         const QString path = copyOf("v24", QStringLiteral("v24.mp3"));
-        const QByteArray audio = audioMd5(path);
+        const QByteArray audio = testkit::audioMd5(path);
         QVERIFY(!audio.isEmpty());
         track record = fullRecord(path);
         record.hasArtist = record.hasAlbum = false;
@@ -74,7 +74,7 @@ private slots:
         // What only the removed tags held is kept.
         QCOMPARE(TStringToQString((tag->title() + "|" + tag->artist() + "|" + tag->comment() + "|" + tag->genre())),
                  QStringLiteral("New Title|Old Artist|from ID3v1|Ska"));
-        QCOMPARE(audioMd5(path), audio);
+        QCOMPARE(testkit::audioMd5(path), audio);
     }
 
     void guardsKeepFileValues_data()
@@ -125,7 +125,7 @@ private slots:
     {
         QFETCH(QString, kind);
         const QString path = copyOf(kind, QStringLiteral("%1/unicode.%1").arg(kind));
-        const QByteArray audio = audioMd5(path);
+        const QByteArray audio = testkit::audioMd5(path);
         TagLibBuilder builder;
         track record = fullRecord(path);
         record.trackname = QStringLiteral("夜に駆ける");
@@ -134,7 +134,7 @@ private slots:
         TagLib::FileRef file(QFile::encodeName(path).constData());
         QVERIFY(!file.isNull() && file.tag());
         QCOMPARE(TStringToQString((file.tag()->title() + "|" + file.tag()->artist())), record.trackname + "|" + record.artistName);
-        QCOMPARE(audioMd5(path), audio);
+        QCOMPARE(testkit::audioMd5(path), audio);
 
         // What the file already holds changes nothing; a longer title moves the audio.
         const QByteArray once = testkit::fileBytes(path);
@@ -143,7 +143,7 @@ private slots:
         record.trackname = QStringLiteral("Third Title, a good deal longer than the first to move the audio");
         builder.setMissingTag(record);
         QCOMPARE(TStringToQString(TagLib::FileRef(QFile::encodeName(path).constData()).tag()->title()), record.trackname);
-        QCOMPARE(audioMd5(path), audio);
+        QCOMPARE(testkit::audioMd5(path), audio);
         // No working copy stays behind.
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
@@ -191,11 +191,11 @@ private slots:
         MediaKit kit(dir.filePath(QStringLiteral("embed")));
         const QString jpeg = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
         const QString path = copyOf("mp3", QStringLiteral("embed.mp3"));
-        const QByteArray audio = audioMd5(path);
+        const QByteArray audio = testkit::audioMd5(path);
         // Embedding again replaces the picture rather than adding a frame.
         for (int i = 0; i < 2; ++i)
             QVERIFY(TagLibBuilder().embedcoverart(path, jpeg));
-        QCOMPARE(audioMd5(path), audio);
+        QCOMPARE(testkit::audioMd5(path), audio);
         {
             TagLib::MPEG::File file(QFile::encodeName(path).constData());
             TagLib::ID3v2::AttachedPictureFrame *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(), false);
@@ -215,7 +215,6 @@ private slots:
 
 private:
     QString copyOf(const QString &key, const QString &name);
-    static QByteArray audioMd5(const QString &path);
     static track fullRecord(const QString &path);
 
     QTemporaryDir dir;
@@ -223,15 +222,6 @@ private:
     const MediaTags oldTags{QStringLiteral("Old Title"), QStringLiteral("Old Artist"), QStringLiteral("Old Album"),
                             QStringLiteral("Blues"), QString(), 1999, 2};
 };
-
-QByteArray TestTagWriter::audioMd5(const QString &path)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-nostdin", "-i", path, "-map", "0:a:0", "-f", "md5", "-"});
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0)
-        return QByteArray();
-    return ffmpeg.readAllStandardOutput().trimmed();
-}
 
 QString TestTagWriter::copyOf(const QString &key, const QString &name)
 {

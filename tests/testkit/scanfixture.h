@@ -18,6 +18,10 @@ bool resetScanState();
 // A file's bytes, or empty when it can't be read.
 QByteArray fileBytes(const QString &path);
 
+// The MD5 of a file's first audio stream decoded by ffmpeg, or empty when
+// ffmpeg fails: the same after a tag save means the audio was untouched.
+QByteArray audioMd5(const QString &path);
+
 // Whether a picture's colour is `want` within ffmpeg's conversion error.
 bool closeColour(const QColor &got, const QColor &want);
 
