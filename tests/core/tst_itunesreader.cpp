@@ -215,7 +215,10 @@ private:
             dict += QStringLiteral("<key>Persistent ID</key><string>%1</string>").arg(id);
         return dict + QStringLiteral("</dict>\n");
     }
-    QString touch(const QString &relative) { return testkit::touch(m_dir.filePath(relative), {}) ? m_dir.filePath(relative) : QString(); }
+    QString touch(const QString &relative)
+    {
+        return testkit::touch(m_dir.filePath(relative), {}) ? m_dir.filePath(relative) : QString();
+    }
     QList<iTunedata> read(const QByteArray &xml)
     {
         const QString path = m_dir.filePath(QStringLiteral("library-%1.xml").arg(++m_libraries));

@@ -194,7 +194,7 @@ private slots:
     void playlistEntry()
     {
         MediaKit kit(m_media.filePath(QStringLiteral("playlist")));
-        const QString song = kit.mp3(QStringLiteral("song.mp3"), {QStringLiteral("Song"), {}, QStringLiteral("Real Album"), {}, {}, 0, 0},
+        const QString song = kit.mp3(QStringLiteral("song.mp3"), {"Song", {}, QStringLiteral("Real Album"), {}, {}, 0, 0},
                                      kit.picture(QStringLiteral("c.png"), 8, 8));
         QVERIFY(!song.isEmpty());
         const QString playlist = QStringLiteral("  Road Trip ");

@@ -79,7 +79,8 @@ private slots:
                                          fakeTool(QStringLiteral("ffprobe"), QStringLiteral("printf '%1\\n'").arg(probeOutput)));
             // The real ffmpeg exits 1 when given only an input: so does the fake.
             ExternalProgram::setToolPath(
-                ExternalProgram::Ffmpeg, fakeTool(QStringLiteral("ffmpeg"), QStringLiteral("printf '%1\\n' >&2; exit 1").arg(report)));
+                ExternalProgram::Ffmpeg,
+                fakeTool(QStringLiteral("ffmpeg"), QStringLiteral("printf '%1\\n' >&2; exit 1").arg(report)));
         }
         QFETCH(double, expected);
         QVERIFY(qAbs(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")) - expected) < 1e-9);
