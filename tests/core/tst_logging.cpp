@@ -27,9 +27,7 @@ private slots:
         QVERIFY2(stamp.match(lines.at(1)).hasMatch(), qPrintable(lines.at(1)));
         QVERIFY(lines.at(0).endsWith(" - Start RuVO") && lines.at(1).endsWith(" - 12 File Copying Done"));
 
-        QFile errorLog(log->errorLogPath());
-        QVERIFY(errorLog.open(QIODevice::ReadOnly | QIODevice::Text));
-        QVERIFY(errorLog.readAll().trimmed().endsWith(" : Starting application..."));
+        QVERIFY(testkit::fileBytes(log->errorLogPath()).trimmed().endsWith(" : Starting application..."));
         // A new run keeps only its own lines.
         Logging::startRun();
         log->WriteLog(QStringLiteral("new run"), QString());

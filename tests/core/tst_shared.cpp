@@ -99,9 +99,7 @@ private slots:
         track_data::album_Id = std::numeric_limits<int>::max() - 1;
         QCOMPARE(track_data::takeAlbumId(), std::numeric_limits<int>::max());
         QCOMPARE(track_data::takeAlbumId(), -1);
-        QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        QVERIFY(log.readAll().contains("Id range exhausted, record refused: track"));
+        QVERIFY(testkit::fileBytes(shared::dataFolder() + "/debug.log").contains("Id range exhausted, record refused: track"));
     }
 
     void delayKeepsEventsFlowing()
