@@ -64,9 +64,7 @@ namespace {
 
 QString artworkFile(const QString &album)
 {
-    const shared sha;
-    return shared::dataLocation() + sha.artworkPath + QLatin1Char('/') + sha.formatSplChar(album) +
-           QStringLiteral(".png");
+    return shared().coverpath(album);
 }
 
 } // namespace

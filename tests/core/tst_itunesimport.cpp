@@ -21,12 +21,7 @@ const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png
 // A record as the iTunes library reader hands it over.
 track entry(const QString &path, const QString &album = QStringLiteral("Highway Songs"))
 {
-    track r;
-    r.filepath = path;
-    r.filename = r.trackname = QStringLiteral("Solo Song");
-    r.albumName = album;
-    r.artistName = QStringLiteral("Artist");
-    r.duration = 3.5;
+    track r = testkit::makeTrack(path, album, QStringLiteral("Artist"));
     r.source = 1;
     r.id = 4711; // the library file's Track ID, replaced by the import
     return r;
