@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <QSqlQuery>
 
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
@@ -9,6 +8,7 @@
 #include "ituneslibraryxml.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::ItunesLibraryXml;
@@ -21,12 +21,7 @@ const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png
 // A record as the iTunes library reader hands it over.
 track entry(const QString &path, const QString &album = QStringLiteral("Highway Songs"))
 {
-    track r;
-    r.filepath = path;
-    r.filename = r.trackname = QStringLiteral("Solo Song");
-    r.albumName = album;
-    r.artistName = QStringLiteral("Artist");
-    r.duration = 3.5;
+    track r = testkit::makeTrack(path, album, QStringLiteral("Artist"));
     r.source = 1;
     r.id = 4711; // the library file's Track ID, replaced by the import
     return r;
@@ -48,8 +43,6 @@ class TestItunesImport : public QObject
 private slots:
     void initTestCase();
     void init();
-    void sizeThreshold_data();
-    void sizeThreshold();
     void playlistNames_data();
     void playlistNames();
     void fileInMusicAndInARoadTrip();
@@ -66,73 +59,51 @@ private:
 
 void TestItunesImport::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    QVERIFY(m_db.connect(QStringLiteral("RuvoData"), true));
+    QVERIFY(m_dir.isValid() && m_db.connect(QStringLiteral("RuvoData"), true));
     m_db.create();
 }
 
 void TestItunesImport::init()
 {
-    track_data::track_Id = track_data::album_Id = track_data::artist_Id = 1;
-    track_data::album_map.clear();
-    track_data::artist_map.clear();
-    QVERIFY(QDir(shared::dataLocation() + shared().artworkPath).removeRecursively());
-    QSqlQuery query;
-    for (const char *table : {"TrackRepo", "artistsRepo", "albumsRepo", "genres", "years"})
-        QVERIFY(query.exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table))));
+    QVERIFY(testkit::resetScanState());
 }
 
 // A file of zero bytes of the given size (no tags, no picture).
 QString TestItunesImport::bigFile(const QString &relative, qint64 size)
 {
     const QString path = m_dir.filePath(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.resize(size) ? path : QString();
-}
-
-void TestItunesImport::sizeThreshold_data()
-{
-    QTest::addColumn<qint64>("size");
-    QTest::addColumn<bool>("taken");
-    QTest::addRow("exactly 102400 bytes passed over") << qint64(102400) << false;
-    QTest::addRow("102401 bytes taken") << qint64(102401) << true;
-}
-
-void TestItunesImport::sizeThreshold()
-{
-    QFETCH(qint64, size);
-    QFETCH(bool, taken);
-    const QString path = bigFile(QStringLiteral("size-%1/song.mp3").arg(size), size);
-    const TrackMap map = import({{QStringLiteral("Music"), {entry(path)}}});
-    QCOMPARE(map.size(), taken ? 1 : 0);
-    // A passed-over file uses no id.
-    QCOMPARE(track_data::track_Id, taken ? 2 : 1);
+    return testkit::touch(path, {}) && QFile::resize(path, size) ? path : QString();
 }
 
 void TestItunesImport::playlistNames_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("taken");
     QTest::addColumn<bool>("isPodcast");
     QTest::addColumn<bool>("isAudiobook");
     QTest::addColumn<QString>("group");
-
-    QTest::addRow("skip list in capitals") << "PURCHASED" << false << false << false << "";
-    QTest::addRow("skip list with U+2019") << QStringLiteral("90\u2019s Music") << false << false << false << "";
-    QTest::addRow("ASCII apostrophe is a user playlist") << "90's Music" << true << false << false << "90's Music";
-    QTest::addRow("Podcasts") << "Podcasts" << true << true << false << "";
-    QTest::addRow("Books") << "Books" << true << false << true << "";
-    QTest::addRow("Music") << "Music" << true << false << false << "";
+    QTest::addRow("exactly 102400 bytes passed over") << "Music" << qint64(102400) << false << false << false << "";
+    QTest::addRow("102401 bytes taken") << "Music" << qint64(102401) << true << false << false << "";
+    QTest::addRow("skip list in capitals") << "PURCHASED" << qint64(200000) << false << false << false << "";
+    QTest::addRow("skip list with U+2019") << QStringLiteral("90\u2019s Music") << qint64(200000) << false << false
+                                           << false << "";
+    QTest::addRow("ASCII apostrophe is a user playlist") << "90's Music" << qint64(200000) << true << false << false
+                                                         << "90's Music";
+    QTest::addRow("Podcasts") << "Podcasts" << qint64(200000) << true << true << false << "";
+    QTest::addRow("Books") << "Books" << qint64(200000) << true << false << true << "";
 }
 
 void TestItunesImport::playlistNames()
 {
     QFETCH(QString, name);
+    QFETCH(qint64, size);
     QFETCH(bool, taken);
-    const QString path = bigFile(QStringLiteral("names/song.mp3"));
+    const QString path = bigFile(QStringLiteral("names-%1/song.mp3").arg(size), size);
     const TrackMap map = import({{name, {entry(path)}}});
     QCOMPARE(map.size(), taken ? 1 : 0);
+    // A passed-over file uses no id.
+    QCOMPARE(track_data::track_Id, taken ? 2 : 1);
     if (!taken)
         return;
     const track record = map.first();
@@ -158,12 +129,9 @@ void TestItunesImport::fileInMusicAndInARoadTrip()
 
     const TrackMap map = import(TagLibBuilder().parseiTunePlaylist(xml));
     QCOMPARE(map.keys(), (QList<int>{2, 3}));
-    const track music = map.value(2);
-    const track trip = map.value(3);
-    QCOMPARE(music.albumName, QStringLiteral("Highway Songs"));
-    QCOMPARE(music.playlist_id, 0);
-    QCOMPARE(trip.albumName, QStringLiteral("Road Trip"));
-    QCOMPARE(trip.playlist_id, trip.album_id);
+    const track music = map.value(2), trip = map.value(3);
+    QVERIFY(music.albumName == QLatin1String("Highway Songs") && music.playlist_id == 0);
+    QVERIFY(trip.albumName == QLatin1String("Road Trip") && trip.playlist_id == trip.album_id);
     QVERIFY(trip.album_id != music.album_id);
     QCOMPARE(trip.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
 
@@ -178,8 +146,7 @@ void TestItunesImport::fileInMusicAndInARoadTrip()
 // track comes in once, under its own album.
 void TestItunesImport::ownPlaylistsInAnotherLanguage()
 {
-    const QString song = bigFile(QStringLiteral("de/Lied.mp3"));
-    const QString book = bigFile(QStringLiteral("de/Buch.mp3"));
+    const QString song = bigFile(QStringLiteral("de/Lied.mp3")), book = bigFile(QStringLiteral("de/Buch.mp3"));
     ItunesLibraryXml library;
     const auto add = [&library](int id, const QString &path) {
         library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")),
@@ -198,32 +165,34 @@ void TestItunesImport::ownPlaylistsInAnotherLanguage()
 
     const TrackMap map = import(TagLibBuilder().parseiTunePlaylist(xml));
     QCOMPARE(map.size(), 2);
-    for (const track &record : map) {
-        QCOMPARE(record.albumName, QStringLiteral("Eigenes Album"));
-        QVERIFY(record.playlist.isEmpty());
-        QCOMPARE(record.isAudiobook, record.filepath == book);
-    }
+    for (const track &record : map)
+        QVERIFY(record.albumName == QLatin1String("Eigenes Album") && record.playlist.isEmpty()
+                && record.isAudiobook == (record.filepath == book));
 }
 
 void TestItunesImport::covers_data()
 {
+    QTest::addColumn<QString>("playlist");
     QTest::addColumn<QString>("album");
     QTest::addColumn<bool>("embedded");
     QTest::addColumn<bool>("folderPicture");
-    QTest::addColumn<bool>("hasCover");
+    QTest::addColumn<QString>("cover"); // "own", "none" or "playlist"
     QTest::addColumn<bool>("isMissingData");
-    QTest::addRow("embedded picture") << "Blue Album" << true << false << true << false;
-    QTest::addRow("Unknown album: no extraction") << "Unknown Album" << true << false << false << true;
-    QTest::addRow("no picture anywhere") << "Grey Album" << false << false << false << true;
-    QTest::addRow("folder picture of a one-album folder") << "Green Album" << false << true << true << true;
+    QTest::addRow("embedded picture") << "Music" << "Blue Album" << true << false << "own" << false;
+    QTest::addRow("Unknown album: no extraction") << "Music" << "Unknown Album" << true << false << "none" << true;
+    QTest::addRow("no picture anywhere") << "Music" << "Grey Album" << false << false << "none" << true;
+    QTest::addRow("folder picture of a one-album folder") << "Music" << "Green Album" << false << true << "own" << true;
+    QTest::addRow("playlist entry beside folder.jpg keeps the playlist icon")
+        << "Road Trip" << "Red Album" << false << true << "playlist" << false;
 }
 
 void TestItunesImport::covers()
 {
+    QFETCH(QString, playlist);
     QFETCH(QString, album);
     QFETCH(bool, embedded);
     QFETCH(bool, folderPicture);
-    QFETCH(bool, hasCover);
+    QFETCH(QString, cover);
     MediaKit kit(m_dir.filePath(QStringLiteral("covers/%1").arg(QTest::currentDataTag())));
     const QString picture = kit.picture(QStringLiteral("pic.jpg"), 64, 64);
     const QString song = kit.mp3(QStringLiteral("album/song.mp3"), {}, embedded ? picture : QString(), 8);
@@ -231,12 +200,15 @@ void TestItunesImport::covers()
     if (folderPicture)
         QVERIFY(QFile::copy(picture, kit.folder() + QStringLiteral("/album/folder.jpg")));
 
-    const TrackMap map = import({{QStringLiteral("Music"), {entry(song, album)}}});
+    const TrackMap map = import({{playlist, {entry(song, album)}}});
     QCOMPARE(map.size(), 1);
     const track record = map.first();
-    QCOMPARE(record.hasCover, hasCover);
-    QCOMPARE(record.cover, hasCover ? shared().coverpath(album) : noArtwork);
-    if (hasCover)
+    const bool own = cover == QLatin1String("own");
+    QCOMPARE(record.cover, own                               ? shared().coverpath(album)
+                           : cover == QLatin1String("none") ? noArtwork
+                                                            : QStringLiteral("qrc:///resources/photos/playlist.png"));
+    QCOMPARE(record.hasCover, cover != QLatin1String("none"));
+    if (own)
         QVERIFY(QFileInfo(record.cover).size() > 0);
     QTEST(record.isMissingData, "isMissingData");
 }
