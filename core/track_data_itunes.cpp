@@ -84,7 +84,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                 QString coverKey = sha.formatSplChar(entry.albumName);
                 if (coverKey.isEmpty())
                     coverKey = sha.formatSplChar(entry.filename);
-                if (shared::isUnknownName(coverKey) || QFileInfo(entry.filepath).size() <= iTunesMinimumFileSize)
+                if (shared::isUnknownName(coverKey) || QFileInfo(entry.filepath).size() <= minimumMediaSize)
                     continue;
                 const QString coverPath = artworkFolder + QLatin1Char('/') + coverKey + QStringLiteral(".png");
                 auto job = jobOf.constFind(coverPath);
@@ -125,7 +125,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
         for (const track &entry : playlist.tracks) {
             const QFileInfo file(entry.filepath);
             const qint64 size = file.size(); // 0 for a file gone since the reading
-            if (size <= iTunesMinimumFileSize)
+            if (size <= minimumMediaSize)
                 continue;
             if (fileReadHook)
                 fileReadHook(++filesRead, entry.filepath);

@@ -5,6 +5,7 @@
 
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb_p.h"
 #include "database/transaction.h"
 
@@ -30,7 +31,7 @@ bool ruvoDB::updateDataFromAPI(track t)
     if (albumId < 0)
         return false;
     if (albumId == 0) {
-        query.prepare(QStringLiteral("INSERT INTO albumsRepo(name,artist_id,cover,year) VALUES (?, ?, ?, ?)"));
+        query.prepare(RepositoryStager::albumInsertSql());
         query.addBindValue(boundText(t.albumName));
         query.addBindValue(artistId);
         query.addBindValue(boundText(t.cover));
@@ -51,37 +52,11 @@ bool ruvoDB::updateDataFromAPI(track t)
     const int rowId = lastRowId(query);
     if (rowId < 0)
         return false;
-    query.prepare(rowId > 0
-                      ? QStringLiteral("UPDATE TrackRepo SET filename = ?, trackname = ?, filepath = ?, codec = ?, "
-                                       "filesize = ?, frequency = ?, bitrate = ?, source = ?, tracknumber = ?, "
-                                       "duration = ?, artist_id = ?, album_id = ?, genre = ?, IsPodcast = ?, "
-                                       "year = ?, isAudiobook = ?, releaseDate = ?, Playlist = ?, isVideo = ?, "
-                                       "VideoImage = ?, folderLocation = ? WHERE ID = ?")
-                      : QStringLiteral("INSERT INTO TrackRepo(filename, trackname, filepath, codec, filesize, "
-                                       "frequency, bitrate, source, tracknumber, duration, artist_id, album_id, "
-                                       "genre, IsPodcast, year, isAudiobook, releaseDate, Playlist, isVideo, "
-                                       "VideoImage, folderLocation) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    query.addBindValue(boundText(t.filename));
-    query.addBindValue(boundText(t.trackname.trimmed()));
-    query.addBindValue(boundText(t.sourcePath));
-    query.addBindValue(boundText(t.codec));
-    query.addBindValue(t.filesize);
-    query.addBindValue(t.frequency);
-    query.addBindValue(t.bitrate);
-    query.addBindValue(t.source);
-    query.addBindValue(t.tracknumber);
-    query.addBindValue(t.duration);
-    query.addBindValue(artistId);
-    query.addBindValue(albumId);
-    query.addBindValue(boundText(t.genre));
-    query.addBindValue(t.isPodcast);
-    query.addBindValue(t.year);
-    query.addBindValue(t.isAudiobook);
-    query.addBindValue(boundText(t.ReleaseDate));
-    query.addBindValue(boundText(t.playlist));
-    query.addBindValue(t.isVideo);
-    query.addBindValue(boundText(t.cover));
-    query.addBindValue(boundText(t.folderLocation));
+    query.prepare(rowId > 0 ? QStringLiteral("UPDATE TrackRepo SET %1 = ? WHERE ID = ?")
+                                  .arg(RepositoryStager::trackColumns.join(QStringLiteral(" = ?, ")))
+                            : RepositoryStager::trackInsertSql());
+    for (const QVariant &value : RepositoryStager::trackValues(t, artistId, albumId, t.cover))
+        query.addBindValue(value);
     if (rowId > 0)
         query.addBindValue(rowId);
     if (!runQuery(query))
