@@ -1,34 +1,31 @@
 #ifndef MANAGER_H
 #define MANAGER_H
 
-#include <QObject>
-
 #include <atomic>
 #include <memory>
 
-#include "core/track.h"
-#include "core/track_data.h"
-
-class DetailedDataModel;
-class MediaBrowser;
-class LibraryAdder;
-class QThread;
-class TrackList;
-class VideoOptimisation;
-
-// Start-up and controller state
 #include <QFuture>
 #include <QFutureWatcher>
 #include <QList>
 #include <QMap>
+#include <QObject>
 #include <QStringList>
 #include <QVariant>
 
+#include "core/track.h"
+#include "core/track_data.h"
+
 class AdvancedSettings;
 class ApiManager;
+class DetailedDataModel;
+class LibraryAdder;
 class Licence;
 class Logging;
+class MediaBrowser;
 class QmlApplicationViewer;
+class QThread;
+class TrackList;
+class VideoOptimisation;
 
 // The controller the QML user interface talks to.  Built in steps: its
 // operations are grouped below by area.

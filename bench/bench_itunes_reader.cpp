@@ -120,7 +120,7 @@ int main(int argc, char *argv[])
         for (const track &record : std::as_const(result.front().tracks)) {
             QFile file(record.filepath);
             if (!file.open(QIODevice::WriteOnly) || file.write(emptyTag) != emptyTag.size() ||
-                !file.resize(track_data::iTunesMinimumFileSize + 1))
+                !file.resize(track_data::minimumMediaSize + 1))
                 return 1;
         }
         Database db;

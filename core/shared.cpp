@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include "core/track_data.h"
+
 namespace {
 const QString dataFolderName = QStringLiteral("/Corvane-Media-Organiser");
 }
@@ -151,11 +153,12 @@ bool shared::checkMixedAlbumsFolderByKey(const QString &folder, int flag) const
 int shared::getFolderFileCount(const QString &folder) const
 {
     // The suffixes of the audio filter; QDir matches name filters in any case.
-    static const QStringList audioPatterns = {
-        QStringLiteral("*.mp3"), QStringLiteral("*.m4a"), QStringLiteral("*.m4b"), QStringLiteral("*.aac"),
-        QStringLiteral("*.wma"), QStringLiteral("*.mpa"), QStringLiteral("*.mp2"), QStringLiteral("*.mpga"),
-        QStringLiteral("*.wav"), QStringLiteral("*.aiff"), QStringLiteral("*.aif"), QStringLiteral("*.aifc"),
-        QStringLiteral("*.flac"), QStringLiteral("*.ogg"), QStringLiteral("*.oga"), QStringLiteral("*.ape")};
+    static const QStringList audioPatterns = [] {
+        QStringList patterns;
+        for (const QString &suffix : track_data::audioFilter)
+            patterns.append(QStringLiteral("*.") + suffix);
+        return patterns;
+    }();
     if (folder.isEmpty())
         return 0;
     return int(QDir(folder).entryList(audioPatterns, QDir::Files, QDir::Unsorted).size());

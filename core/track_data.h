@@ -153,7 +153,8 @@ public:
     // up, with the number taken so far and the file's path.  Optional; the
     // callee must be quick and thread-safe.
     std::function<void(int filesRead, const QString &path)> fileReadHook;
-    // Files of this size or smaller are not media worth listing.
+    // Files of this size (100 KiB) or smaller are not media worth listing:
+    // the folder scan and the iTunes import both leave them out.
     static constexpr qint64 minimumMediaSize = 102400;
     // Maps the accepted entries of one playlist file found by the walk.
     void scanPlaylist(const QFileInfo &playlist);
@@ -165,13 +166,12 @@ public:
     // "Music" and in a user playlist gives two.  A user playlist is filed as
     // an album of its name, with the playlist picture; "Podcasts" and "Books"
     // mark their records.  Playlists of the skip list and files of
-    // iTunesMinimumFileSize bytes or less are left out.  Reads no tags (the
+    // minimumMediaSize bytes or less are left out.  Reads no tags (the
     // library file's values are taken), every record is staged in the
     // repository (by a thread of the import's own; all are staged when it
     // returns), the cancel flag is not read and the protected-file list is
     // emptied.  One scan at a time.
     TrackMap addITunesToTrackObj(QList<iTunedata> playlists, TrackMap map);
-    static constexpr qint64 iTunesMinimumFileSize = 102400;
 
 protected:
     QStringList protectedTracks;  // encrypted files found since the last reset

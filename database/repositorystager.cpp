@@ -308,8 +308,8 @@ bool stageRows(const track &record, Statements &query)
         // none) is not taken as the album's.
         const QString cover = record.cover.contains(sha.formatSplChar(record.albumName)) ? record.cover
                                                                                           : sha.noArtworkUrl;
-        if (!insertRow(query, QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?, ?, ?, ?)"),
-                       {albumName, artistId, textValue(cover), record.year}, &albumId))
+        if (!insertRow(query, RepositoryStager::albumInsertSql(), {albumName, artistId, textValue(cover), record.year},
+                       &albumId))
             return false;
         if (known)
             known->albums.insert(albumKey, {albumId, QString(), QString()});
@@ -347,36 +347,9 @@ bool stageRows(const track &record, Statements &query)
                   {filepath, playlist}, found))
         return false;
     if (found == 0) {
-        const QVariantList values = {
-            textValue(record.filename),
-            textValue(record.trackname.trimmed()),
-            filepath,
-            textValue(record.codec),
-            record.filesize,
-            record.frequency,
-            record.bitrate,
-            record.source,
-            record.tracknumber,
-            record.duration,
-            artistId,
-            albumId,
-            genre,
-            record.isPodcast,
-            record.year,
-            record.isAudiobook,
-            textValue(record.ReleaseDate),
-            playlist,
-            record.isVideo,
-            record.isVideo ? textValue(record.cover) : QVariant(QStringLiteral("")),
-            textValue(record.folderLocation),
-        };
-        if (!insertRow(query,
-                       QStringLiteral("INSERT INTO TrackRepo(filename, trackname, filepath, codec, filesize, "
-                                      "frequency, bitrate, source, tracknumber, duration, artist_id, album_id, "
-                                      "genre, IsPodcast, year, isAudiobook, releaseDate, Playlist, isVideo, "
-                                      "VideoImage, folderLocation) "
-                                      "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-                       values))
+        const QVariantList values = RepositoryStager::trackValues(record, artistId, albumId,
+                                                                  record.isVideo ? record.cover : QString());
+        if (!insertRow(query, RepositoryStager::trackInsertSql(), values))
             return false;
     }
 
@@ -384,3 +357,58 @@ bool stageRows(const track &record, Statements &query)
 }
 
 } // namespace
+
+const QStringList RepositoryStager::trackColumns = {
+    QStringLiteral("filename"),    QStringLiteral("trackname"),    QStringLiteral("filepath"),
+    QStringLiteral("codec"),       QStringLiteral("filesize"),     QStringLiteral("frequency"),
+    QStringLiteral("bitrate"),     QStringLiteral("source"),       QStringLiteral("tracknumber"),
+    QStringLiteral("duration"),    QStringLiteral("artist_id"),    QStringLiteral("album_id"),
+    QStringLiteral("genre"),       QStringLiteral("IsPodcast"),    QStringLiteral("year"),
+    QStringLiteral("isAudiobook"), QStringLiteral("releaseDate"),  QStringLiteral("Playlist"),
+    QStringLiteral("isVideo"),     QStringLiteral("VideoImage"),   QStringLiteral("folderLocation")};
+
+QVariantList RepositoryStager::trackValues(const track &record, qint64 artistId, qint64 albumId,
+                                           const QString &videoImage)
+{
+    return {
+        textValue(record.filename),
+        textValue(record.trackname.trimmed()),
+        textValue(record.sourcePath),
+        textValue(record.codec),
+        record.filesize,
+        record.frequency,
+        record.bitrate,
+        record.source,
+        record.tracknumber,
+        record.duration,
+        artistId,
+        albumId,
+        textValue(record.genre),
+        record.isPodcast,
+        record.year,
+        record.isAudiobook,
+        textValue(record.ReleaseDate),
+        textValue(record.playlist),
+        record.isVideo,
+        textValue(videoImage),
+        textValue(record.folderLocation),
+    };
+}
+
+QString RepositoryStager::trackInsertSql()
+{
+    // Built once: the staging runs it for every record.
+    static const QString sql = [] {
+        QStringList marks;
+        for (qsizetype i = 0; i < trackColumns.size(); ++i)
+            marks.append(QStringLiteral("?"));
+        return QStringLiteral("INSERT INTO TrackRepo(%1) VALUES (%2)")
+            .arg(trackColumns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", ")));
+    }();
+    return sql;
+}
+
+QString RepositoryStager::albumInsertSql()
+{
+    return QStringLiteral("INSERT INTO albumsRepo(name, artist_id, cover, year) VALUES (?, ?, ?, ?)");
+}

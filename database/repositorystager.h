@@ -2,6 +2,7 @@
 #define REPOSITORYSTAGER_H
 
 #include <QStringList>
+#include <QVariantList>
 
 #include "core/track.h"
 
@@ -53,6 +54,15 @@ public:
     // other threads), so that it never holds the library's write lock while
     // it waits.  False when the commit failed; true without an open batch.
     static bool commitOpenBatch();
+
+    // The repository's rows as every writer of TrackRepo and albumsRepo
+    // writes them (the lookup results update staged tracks too): the track
+    // columns, the values of `record` in that order under the given artist
+    // and album rows (VideoImage takes `videoImage`), and the inserts.
+    static const QStringList trackColumns;
+    static QVariantList trackValues(const track &record, qint64 artistId, qint64 albumId, const QString &videoImage);
+    static QString trackInsertSql();
+    static QString albumInsertSql(); // name, artist_id, cover, year
 };
 
 #endif // REPOSITORYSTAGER_H

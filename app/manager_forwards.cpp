@@ -1,0 +1,238 @@
+#include "app/manager.h"
+
+#include <array>
+
+#include <QLoggingCategory>
+
+#include "app/advancedsettings.h"
+#include "app/libraryadder.h"
+#include "app/manager_p.h"
+#include "app/mediabrowser.h"
+#include "app/rowselection.h"
+#include "app/videooptimisation.h"
+
+namespace {
+
+// The feature a slot belongs to is not part of this build.
+void notAvailable(const char *slot)
+{
+    qCDebug(lcController, "%s: not available in this build", slot);
+}
+
+} // namespace
+
+void manager::searchInMediaSourceCache(QString source)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSourceCache(source);
+}
+
+void manager::searchInMediaSource(QString source)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchInMediaSource(source);
+}
+
+qint64 manager::CalulateDirSize(QString dirpath)
+{
+    return MediaBrowser::CalulateDirSize(dirpath);
+}
+
+void manager::setTempValue()
+{
+    if (mediaBrowser)
+        mediaBrowser->setTempValue();
+}
+
+void manager::populateMediaBrowser()
+{
+    if (mediaBrowser)
+        mediaBrowser->populateMediaBrowser();
+}
+
+void manager::searchBox(QString name)
+{
+    if (mediaBrowser)
+        mediaBrowser->searchBox(name);
+}
+
+void manager::setDisplayType(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->setDisplayType(index);
+}
+
+void manager::filterForCheckboxes(int index)
+{
+    if (mediaBrowser)
+        mediaBrowser->filterForCheckboxes(index);
+}
+
+void manager::selectDeselectForBrowser(bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->selectDeselectForBrowser(checked);
+}
+
+void manager::slSelectDeselectInTracksView(QString albumName, int index, bool checked)
+{
+    if (mediaBrowser)
+        mediaBrowser->slSelectDeselectInTracksView(albumName, index, checked);
+}
+
+void manager::selectDeselectForLibrary(bool checked)
+{
+    const std::array<const ViewResult *, 7> tabs{
+        &libraryViews.albumModels,   &libraryViews.artistModels,    &libraryViews.trackRowModels,
+        &libraryViews.playlistModels, &libraryViews.podcastModels, &libraryViews.audiobookModels,
+        &libraryViews.videoModels};
+    if (libraryView >= 0 && libraryView < int(tabs.size()))
+        RowSelection::setRows(tabs[size_t(libraryView)]->models, checked);
+    populateMediaLibrary();
+}
+
+void manager::selectDeselectForSettings(bool checked)
+{
+    if (settingsView == 0)
+        RowSelection::setRows(missingDataModels, checked);
+    else if (settingsView == 1)
+        RowSelection::setRows(poorQualityModels, checked);
+    populateAdvancedSettings();
+}
+
+void manager::addToMainObject()
+{
+    libraryAdder->addToMainObject();
+}
+
+void manager::exeRemoveTransfer(QString)
+{
+    notAvailable("exeRemoveTransfer");
+}
+
+void manager::slCancelSearchCopy()
+{
+    qCDebug(lcController, "slCancelSearchCopy: the add is asked to stop");
+    libraryAdder->slCancelSearchCopy();
+}
+
+void manager::slPopulateAdvancedSettings()
+{
+    if (advancedSettings)
+        advancedSettings->slPopulateAdvancedSettings();
+}
+
+void manager::collectMediaToUpdate()
+{
+    if (advancedSettings)
+        advancedSettings->collectMediaToUpdate();
+}
+
+void manager::cancelOptimization()
+{
+    if (advancedSettings)
+        advancedSettings->cancelOptimization();
+}
+
+void manager::advancedSettingsLinkTab(int tabIndex)
+{
+    if (advancedSettings)
+        advancedSettings->advancedSettingsLinkTab(tabIndex);
+}
+
+void manager::populateAdvancedSettings()
+{
+    if (advancedSettings)
+        advancedSettings->populateAdvancedSettings();
+}
+
+void manager::slCancelVideOptimising()
+{
+    if (videoOptimisation)
+        videoOptimisation->cancel();
+}
+
+void manager::updateMainObjectMgr(track updatedTrack)
+{
+    libraryAdder->updateMainObjectMgr(updatedTrack);
+}
+
+void manager::collectSearchDialogValues()
+{
+    libraryAdder->collectSearchDialogValues();
+}
+
+QString manager::GenerateCopyPath(QString album, QString path)
+{
+    return LibraryAdder::GenerateCopyPath(album, path);
+}
+
+QString manager::createCopy(QString album, QString path)
+{
+    return LibraryAdder::createCopy(album, path);
+}
+
+void manager::slUpdateTranscodingCount(QString updatedTrack)
+{
+    libraryAdder->slUpdateTranscodingCount(updatedTrack);
+}
+
+void manager::slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag)
+{
+    libraryAdder->slRemoveFileAudio(filepath, trackID, flag);
+}
+
+void manager::slUpdateObjectTranscoding(QList<track>)
+{
+    // The converter reports each file through slRemoveFileAudio instead.
+}
+
+void manager::startVideoOptimisation()
+{
+    if (videoOptimisation)
+        videoOptimisation->start(processingTracks);
+}
+
+void manager::refreshVideoView()
+{
+    // QML may still hold the rows shown now: they go at the next publication.
+    retiredViews.videoModels = std::move(libraryViews.videoModels);
+    libraryViews.videoModels = refrechVideoView(libraryTracks, viewInput());
+    refreshMain();
+}
+
+void manager::slOnProgressChange(QString filePath, qint64 trackID, qint64 progress)
+{
+    if (videoOptimisation)
+        videoOptimisation->progressChanged(filePath, trackID, progress);
+}
+
+void manager::slVideoAproxTime(qint64 seconds)
+{
+    if (videoOptimisation)
+        videoOptimisation->aproxTimeChanged(seconds);
+}
+
+void manager::slupdateMainObjectVideo(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->fileComplete(updatedTrack);
+}
+
+void manager::slonSkipFile(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->skipFile(updatedTrack);
+}
+
+void manager::slonMultiChannelFile(track updatedTrack)
+{
+    if (videoOptimisation)
+        videoOptimisation->multiChannelFile(updatedTrack);
+}
+
+void manager::slAllFileCompleteVideo()
+{
+    if (videoOptimisation)
+        videoOptimisation->allFilesComplete();
+}

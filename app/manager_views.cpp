@@ -1,0 +1,794 @@
+#include "app/manager.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QSet>
+#include <QtConcurrent>
+#include <QThread>
+#include <QThreadPool>
+
+#include "app/albumdatamodel.h"
+#include "app/artistdatamodel.h"
+#include "app/detaileddatamodel.h"
+#include "app/trackdatamodel.h"
+#include "app/tracklist.h"
+#include "core/shared.h"
+
+namespace {
+
+const QString noArtworkName = QStringLiteral("no_artwork.png");
+const QString playlistCoverName = QStringLiteral("playlist.png");
+const QString playlistCoverUrl = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+bool isMusic(const track &t)
+{
+    return !t.isVideo && !t.isPodcast && !t.isAudiobook;
+}
+
+// The media browser's categories, the values of mediaTypeFilter.
+enum MediaCategory { MediaMusic = 0, MediaPlaylists = 1, MediaPodcasts = 2, MediaAudiobooks = 3, MediaVideos = 4 };
+
+// Whether t belongs to the media browser's category.
+bool inMediaCategory(const track &t, int mediaTypeFilter)
+{
+    switch (mediaTypeFilter) {
+    case MediaMusic:
+        return isMusic(t) && t.playlist.isEmpty();
+    case MediaPlaylists:
+        return isMusic(t) && !t.playlist.isEmpty();
+    case MediaPodcasts:
+        return t.isPodcast && !t.isVideo && !t.isAudiobook && t.playlist.isEmpty();
+    case MediaAudiobooks:
+        return t.isAudiobook && !t.isVideo && !t.isPodcast && t.playlist.isEmpty();
+    case MediaVideos:
+        return t.isVideo;
+    default:
+        return false;
+    }
+}
+
+// Whole seconds of a duration, the fraction dropped.
+int wholeSeconds(double seconds)
+{
+    return static_cast<int>(seconds);
+}
+
+// Lower case for the text order of the comparers.  Unicode throughout: a
+// non-Latin title keeps its own place instead of folding into "?".
+QString textKey(const QString &text)
+{
+    return text.toLower();
+}
+
+// Lower-cased names, each worked out once per build: a library has far fewer
+// album names than tracks.
+class LowerCase
+{
+public:
+    const QString &of(const QString &text)
+    {
+        auto found = lowered.constFind(text);
+        if (found == lowered.cend())
+            found = lowered.insert(text, textKey(text));
+        return found.value();
+    }
+
+private:
+    QHash<QString, QString> lowered;
+};
+
+QSet<int> toSet(const QList<int> &ids)
+{
+    return QSet<int>(ids.cbegin(), ids.cend());
+}
+
+bool contains(const QSet<int> &ids, int id)
+{
+    return ids.contains(id);
+}
+
+// Per-build state shared by the builders of one call: the placeholder and
+// download-artwork texts and a cache of download-artwork look-ups, so a
+// build asks the file system at most once per album.
+class CoverRule
+{
+public:
+    CoverRule()
+        : downloadFolder(shared::dataLocation() + helper.downloadArtworkPath + QLatin1Char('/'))
+    {
+    }
+
+    // The cover a row shows for t.  libraryMode looks for downloaded
+    // artwork; exemptVideos keeps a video's own picture (the album view's
+    // rule).
+    QString coverOf(const track &t, bool libraryMode, bool exemptVideos)
+    {
+        const bool video = exemptVideos && t.isVideo;
+        QString cover = t.cover;
+        // The cleaned album name is needed only for the rarer cases below.
+        if (libraryMode && !video && cover.contains(noArtworkName)) {
+            const QString candidate = downloadFolder + cleanName(t.albumName) + QStringLiteral(".png");
+            auto known = downloaded.constFind(candidate);
+            if (known == downloaded.cend())
+                known = downloaded.insert(candidate, QFile::exists(candidate));
+            if (known.value())
+                cover = candidate;
+        }
+        if (cover.isEmpty()
+            || (!video && t.playlist.isEmpty() && t.albumName.contains(helper.unknownText, Qt::CaseInsensitive)
+                && !cover.contains(cleanName(t.albumName), Qt::CaseInsensitive)))
+            cover = helper.noArtworkUrl;
+        return cover;
+    }
+
+private:
+    QString cleanName(const QString &albumName)
+    {
+        auto known = cleaned.constFind(albumName);
+        if (known == cleaned.cend())
+            known = cleaned.insert(albumName, helper.formatSplChar(albumName));
+        return known.value();
+    }
+
+    shared helper;
+    QString downloadFolder;
+    QHash<QString, bool> downloaded;
+    QHash<QString, QString> cleaned;
+};
+
+bool browserClosed(const manager::ViewInput &input)
+{
+    return input.mediaBrowserClosed && input.mediaBrowserClosed->load(std::memory_order_relaxed);
+}
+
+manager::ViewResult startResult()
+{
+    manager::ViewResult result;
+    // The last reference may be dropped on a worker (a result copy there
+    // outlives the hand-over): a generation living in another thread is then
+    // deleted by its own thread's event loop, never from under it.
+    result.owner = std::shared_ptr<QObject>(new QObject, [](QObject *owner) {
+        if (owner->thread() == QThread::currentThread())
+            delete owner;
+        else
+            owner->deleteLater();
+    });
+    return result;
+}
+
+// Hands the rows to the thread that will use them (moving the owner moves
+// every child with it).
+void finish(manager::ViewResult &result, const manager::ViewInput &input)
+{
+    if (input.rowThread && result.owner->thread() != input.rowThread)
+        result.owner->moveToThread(input.rowThread);
+}
+
+DetailedDataModel *makeDetail(const track &t, QObject *owner)
+{
+    return new DetailedDataModel(false, true, t.id, t.year, t.trackname, t.albumName, t.artistName, t.genre, owner);
+}
+
+DetailedDataModel *makeVideoDetail(const track &t, QObject *owner)
+{
+    return new DetailedDataModel(false, true, t.id, wholeSeconds(t.duration), t.filename, t.albumName, t.artistName,
+                                 t.genre, owner);
+}
+
+// Sorts detail lines by three text keys, computing each row's keys once.
+template <typename KeyOf>
+void sortDetails(QList<QObject *> &details, KeyOf keyOf)
+{
+    using Keys = std::array<QString, 3>;
+    std::vector<std::pair<Keys, QObject *>> decorated;
+    decorated.reserve(details.size());
+    for (QObject *object : std::as_const(details))
+        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
+    std::stable_sort(decorated.begin(), decorated.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    for (qsizetype i = 0; i < details.size(); ++i)
+        details[i] = decorated[size_t(i)].second;
+}
+
+std::array<QString, 3> albumKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
+}
+
+std::array<QString, 3> artistKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
+}
+
+std::array<QString, 3> titleKeys(const DetailedDataModel *row)
+{
+    return {textKey(row->tracktitle()), textKey(row->albumname()), textKey(row->genre())};
+}
+
+// Whether a track counts for an artist's track and album counts.
+bool countsForTracks(const track &t, bool isMain, int mediaTypeFilter)
+{
+    if (isMain)
+        return inMediaCategory(t, MediaMusic);
+    if (!inMediaCategory(t, mediaTypeFilter))
+        return false;
+    // Counted only where the playlist id agrees with the playlist name.
+    return mediaTypeFilter == MediaVideos || (t.playlist_id != 0) == !t.playlist.isEmpty();
+}
+
+bool countsForAlbums(const track &t, bool isMain, int mediaTypeFilter)
+{
+    // The library's album count includes the artist's videos.
+    if (isMain)
+        return t.playlist.isEmpty() && !t.isPodcast && !t.isAudiobook;
+    return countsForTracks(t, false, mediaTypeFilter);
+}
+
+// Album and track counts of every artist (or of onlyArtist), in one walk
+// over the map.
+struct ArtistCounts
+{
+    struct Counted
+    {
+        QSet<QString> albums; // lower case
+        QSet<QString> paths;
+    };
+    QHash<QString, Counted> artists;
+    LowerCase lowered;
+
+    ArtistCounts() = default;
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QString *onlyArtist = nullptr)
+    {
+        for (const track &t : tracks) {
+            if (!onlyArtist || t.artistName == *onlyArtist)
+                add(t, isMain, mediaTypeFilter);
+        }
+    }
+
+    void add(const track &t, bool isMain, int mediaTypeFilter)
+    {
+        const bool album = countsForAlbums(t, isMain, mediaTypeFilter);
+        const bool path = countsForTracks(t, isMain, mediaTypeFilter);
+        if (!album && !path)
+            return;
+        Counted &counted = artists[t.artistName];
+        if (album)
+            counted.albums.insert(lowered.of(t.albumName));
+        if (path)
+            counted.paths.insert(t.filepath);
+    }
+
+    int albumCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->albums.size());
+    }
+    int trackCount(const QString &artist) const
+    {
+        const auto found = artists.constFind(artist);
+        return found == artists.cend() ? 0 : int(found->paths.size());
+    }
+};
+
+// The artist's cover list after t: covers of its albums, real pictures in
+// front, placeholders behind; a playlist entry keeps only playlist covers.
+using CoverLists = QMap<QString, QStringList>;
+
+// The artists' entries in the cover lists already looked up, by the artist's
+// name as the tracks spell it: the lists' keys are lower case, and lowering
+// and finding it for every track costs more than the rest of the update.
+// Entries of a QMap stay where they are while others are added.
+using CoverListEntries = QHash<QString, CoverLists::iterator>;
+
+QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const track &t, const QString &cover)
+{
+    const QString path = QDir::fromNativeSeparators(cover);
+    auto known = entries.constFind(t.artistName);
+    if (known == entries.cend()) {
+        const QString key = t.artistName.toLower();
+        auto found = lists.find(key);
+        if (found == lists.end()) {
+            entries.insert(t.artistName, lists.insert(key, QStringList{path}));
+            return QStringList{path};
+        }
+        known = entries.insert(t.artistName, found);
+    }
+    const CoverLists::iterator entry = known.value();
+    if (entry->contains(path))
+        return entry.value();
+    QStringList list = entry.value();
+    if (cover.contains(noArtworkName) || cover.contains(playlistCoverName))
+        list.append(path);
+    else
+        list.prepend(path);
+    if (!t.playlist.isEmpty()) {
+        list.removeIf([](const QString &p) { return !p.contains(playlistCoverName) || p.contains(noArtworkName); });
+    } else {
+        list.removeIf([](const QString &p) { return p.contains(playlistCoverName); });
+    }
+    entry.value() = list;
+    return list;
+}
+
+// Rows collected by key, then visited in key order (the order a QMap would
+// give): one hash look-up per track, and sorting only the distinct keys.
+template <typename Value>
+class KeyedRows
+{
+public:
+    Value &operator[](const QString &key) { return rows[key]; }
+    void insert(const QString &key, const Value &value) { rows.insert(key, value); }
+
+    std::vector<std::pair<const QString *, const Value *>> sorted() const
+    {
+        std::vector<std::pair<const QString *, const Value *>> ordered;
+        ordered.reserve(size_t(rows.size()));
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
+            ordered.emplace_back(&row.key(), &row.value());
+        std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return *a.first < *b.first; });
+        return ordered;
+    }
+
+private:
+    QHash<QString, Value> rows;
+};
+
+enum class GroupKind { Tracks, Playlists, Podcasts };
+
+struct GroupEntry
+{
+    const track *t;
+    bool selected;
+};
+
+struct Group
+{
+    const track *first = nullptr; // lowest id: gives the group its fields
+    QString cover;
+    bool selected = false;        // set by every track added: the last decides
+    std::vector<GroupEntry> entries;
+};
+
+int decimalDigits(int value)
+{
+    return int(QString::number(value).size());
+}
+
+QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
+{
+    const QChar letter = QChar(QLatin1Char('a').unicode() + (row < 100 ? 0 : row / 100));
+    QString number;
+    if (row <= 2)
+        number = QString(digits, QLatin1Char('0')) + QString::number(row);
+    else if (kind == GroupKind::Playlists)
+        number = row <= 9 ? QStringLiteral("0") + QString::number(row) : QString::number(row);
+    else
+        number = QStringLiteral("%1").arg(row, digits + 1, 10, QLatin1Char('0'));
+    return groupKey + letter + number;
+}
+
+// Turns the groups into rows of at most six tracks: row 1 carries the cover,
+// row 2 the artist, genre and year (and exists even for a short group).
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+{
+    QObject *owner = result.owner.get();
+    for (const auto &[groupKey, groupValue] : groups.sorted()) {
+        const Group &group = *groupValue;
+        std::vector<GroupEntry> sorted = group.entries;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const GroupEntry &a, const GroupEntry &b) {
+            if (a.t->tracknumber != b.t->tracknumber)
+                return a.t->tracknumber < b.t->tracknumber;
+            return textKey(a.t->trackname) < textKey(b.t->trackname);
+        });
+
+        const track &first = *group.first;
+        const bool playlist = kind == GroupKind::Playlists;
+        const int albumid = playlist ? first.playlist_id : first.album_id;
+        const QString albumname = playlist ? first.playlist : first.albumName;
+        const QString artistname = playlist ? QString() : first.artistName;
+        const int year = playlist ? 0 : first.year;
+
+        const int count = int(sorted.size());
+        const int filled = (count + 5) / 6;
+        const int digits = decimalDigits(filled);
+        const int rows = std::max(filled, 2);
+        for (int row = 1; row <= rows; ++row) {
+            QList<QObject *> tracks;
+            for (int i = (row - 1) * 6; i < std::min(row * 6, count); ++i) {
+                const track &t = *sorted[size_t(i)].t;
+                tracks.append(new TrackList(t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate,
+                                            t.artistName, t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath,
+                                            owner));
+            }
+            const bool second = row == 2;
+            auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
+                                             second ? first.genre : QString(), second ? year : 0, group.selected,
+                                             true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
+            result.models.insert(rowKey(*groupKey, row, digits, kind), model);
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The library views are built side by side on a pool of their own: a
+// rebuild itself runs on the global pool, and must never wait there for work
+// queued behind it.  The builders only read the track map.
+QThreadPool *viewsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+// The library artist view's counts are taken here while its rows are
+// built (on the views pool, which must not wait for work queued to itself).
+QThreadPool *countsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+struct SmallViews
+{
+    manager::ViewResult playlists, podcasts, audiobooks, videos;
+};
+
+} // namespace
+
+manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, const ViewInput &input)
+{
+    ViewInput library = input;
+    library.artistCoverArt.clear();
+    // Rows made on the pool are handed to the thread that asks (or the one it names).
+    if (!library.rowThread)
+        library.rowThread = QThread::currentThread();
+
+    QFuture<ViewResult> artists =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Artistlist(true, libraryTracks, library); });
+    QFuture<ViewResult> trackRows =
+        QtConcurrent::run(viewsPool(), [&] { return Get_Tracklist(true, libraryTracks, library); });
+    QFuture<SmallViews> small = QtConcurrent::run(viewsPool(), [&] {
+        // The playlist, podcast, audiobook and video builders each take only
+        // a few of the tracks: one walk sorts those out for them (in id
+        // order, as the whole map would give them) instead of a walk of the
+        // whole map each.
+        TrackMap playlists, podcasts, audiobooks, videos;
+        for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
+            const track &t = it.value();
+            if (t.isVideo) {
+                videos.insert(videos.cend(), it.key(), t);
+                continue;
+            }
+            if (!t.playlist.isEmpty())
+                playlists.insert(playlists.cend(), it.key(), t);
+            if (t.isPodcast)
+                podcasts.insert(podcasts.cend(), it.key(), t);
+            if (t.isAudiobook)
+                audiobooks.insert(audiobooks.cend(), it.key(), t);
+        }
+        SmallViews views;
+        views.playlists = Get_Playlist(playlists, library);
+        views.podcasts = Get_Podcastlist(podcasts, library);
+        views.audiobooks = Get_Audiobooklist(audiobooks, library);
+        views.videos = refrechVideoView(videos, library);
+        return views;
+    });
+
+    LibraryViews views;
+    views.albumModels = Get_Albumlist(true, libraryTracks, library);
+    views.artistModels = artists.result();
+    views.ArtistCoverartList = views.artistModels.artistCoverArt;
+    views.trackRowModels = trackRows.result();
+    SmallViews rest = small.result();
+    views.playlistModels = std::move(rest.playlists);
+    views.podcastModels = std::move(rest.podcasts);
+    views.audiobookModels = std::move(rest.audiobooks);
+    views.videoModels = std::move(rest.videos);
+    return views;
+}
+
+manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    result.seenVideoTitles = input.seenVideoTitles;
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+
+    // The last track of a key gives the row its values: collect, then make
+    // one row per key.
+    if (isMain) {
+        const QSet<int> checked = toSet(input.checkedAlbumIds);
+        KeyedRows<const track *> rows;
+        LowerCase lowered;
+        for (const track &t : tracks) {
+            if (!inMediaCategory(t, MediaMusic))
+                continue;
+            rows.insert(lowered.of(t.albumName), &t);
+        }
+        for (const auto &[key, row] : rows.sorted()) {
+            const track &t = **row;
+            result.models.insert(result.models.cend(), *key,
+                                 new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                    contains(checked, t.album_id), true, covers.coverOf(t, true, true),
+                                                    owner));
+        }
+        finish(result, input);
+        return result;
+    }
+
+    const bool videos = input.mediaTypeFilter == MediaVideos;
+    QMap<QString, std::pair<const track *, QString>> rows;
+    QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
+    int repeat = 1;
+    for (const track &t : tracks) {
+        if (browserClosed(input))
+            break;
+        if (t.isHidden)
+            continue;
+        if (!inMediaCategory(t, input.mediaTypeFilter))
+            continue;
+        if (videos) {
+            QString key = t.filename;
+            if (seen.contains(t.filename)) {
+                key += QString::number(repeat++);
+            } else {
+                seen.insert(t.filename);
+                result.seenVideoTitles.append(t.filename);
+            }
+            rows.insert(key, {&t, covers.coverOf(t, false, true)});
+            result.details.append(makeVideoDetail(t, owner));
+        } else {
+            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
+            result.details.append(makeDetail(t, owner));
+        }
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row->first;
+        auto *model = videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, row->second, owner)
+                             : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true,
+                                                  row->second, owner);
+        result.models.insert(row.key(), model);
+    }
+    sortDetails(result.details, albumKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    result.artistCoverArt = input.artistCoverArt;
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+    // The library's counts are taken on a thread of their own meanwhile;
+    // the browser's (a closed browser cuts its walk short) before the rows.
+    const int filter = input.mediaTypeFilter;
+    QFuture<ArtistCounts> libraryCounts;
+    if (isMain)
+        libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
+    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, filter);
+    const QSet<int> checked = toSet(input.checkedArtistIds);
+    CoverListEntries coverEntries;
+
+    // Key -> the artist's last qualifying track and its cover list then.
+    KeyedRows<std::pair<const track *, QStringList>> rows;
+    for (const track &t : tracks) {
+        QStringList coverList =
+            updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
+        if (isMain) {
+            if (inMediaCategory(t, MediaMusic))
+                rows.insert(t.artistName, {&t, coverList});
+            continue;
+        }
+        if (browserClosed(input))
+            break;
+        if (t.isHidden)
+            continue;
+        // Videos have no artist rows; a music row must carry no playlist id.
+        if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
+            continue;
+        if (filter == MediaPlaylists)
+            coverList = QStringList{playlistCoverUrl};
+        rows.insert(t.artistName, {&t, coverList});
+        result.details.append(makeDetail(t, owner));
+    }
+    if (isMain)
+        counts = libraryCounts.result();
+    for (const auto &[key, row] : rows.sorted()) {
+        const track &t = *row->first;
+        const bool selected = isMain && contains(checked, t.artist_id);
+        result.models.insert(result.models.cend(), *key,
+                             new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
+                                                 counts.trackCount(t.artistName), t.artistName, t.quality, selected,
+                                                 true, row->second, owner));
+    }
+    sortDetails(result.details, artistKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    QObject *owner = result.owner.get();
+    CoverRule covers;
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    KeyedRows<Group> groups;
+    LowerCase lowered;
+    for (const track &t : tracks) {
+        bool taken = false;
+        bool selected = false;
+        if (isMain) {
+            taken = inMediaCategory(t, MediaMusic);
+            selected = contains(checked, t.id);
+        } else {
+            if (browserClosed(input))
+                break;
+            if (t.isHidden)
+                continue;
+            // Videos have no track rows.
+            taken = input.mediaTypeFilter != MediaVideos && inMediaCategory(t, input.mediaTypeFilter);
+        }
+        if (!taken)
+            continue;
+        Group &group = groups[lowered.of(t.albumName)];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = covers.coverOf(t, isMain, false);
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+        if (!isMain)
+            result.details.append(makeDetail(t, owner));
+    }
+    makeRows(groups, GroupKind::Tracks, result);
+    sortDetails(result.details, titleKeys);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
+    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
+    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
+    QSet<int> tickedArtists; // artists of ticked tracks met so far
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (t.playlist.isEmpty() || t.isVideo)
+            continue;
+        const bool trackTicked = contains(checkedTracks, t.id);
+        if (trackTicked && playlistCategory)
+            tickedArtists.insert(t.artist_id);
+        const bool trackSelected =
+            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
+        Group &group = groups[t.playlist];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = playlistCoverUrl;
+        }
+        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
+        group.entries.push_back({&t, trackSelected});
+    }
+    makeRows(groups, GroupKind::Playlists, result);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (!t.isPodcast || t.isVideo)
+            continue;
+        const bool selected = contains(checked, t.album_id);
+        Group &group = groups[t.albumName];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = t.cover; // a podcast keeps its stored picture
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+    }
+    makeRows(groups, GroupKind::Podcasts, result);
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Audiobooklist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    QMap<QString, const track *> rows; // the highest id of an album name wins
+    for (const track &t : tracks) {
+        if (t.isAudiobook && !t.isVideo)
+            rows.insert(t.albumName, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                           contains(checked, t.album_id), true, t.cover,
+                                                           result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::Get_Videolist(const TrackMap &tracks, const ViewInput &input)
+{
+    ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    QMap<QString, const track *> rows; // the highest id of a file name wins
+    for (const track &t : tracks) {
+        if (t.isVideo)
+            rows.insert(t.filename, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
+                                                           contains(checked, t.id), true, t.cover,
+                                                           result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, const ViewInput &input)
+{
+    return Get_Videolist(libraryTracks, input);
+}
+
+int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
+{
+    return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).albumCount(artistName);
+}
+
+int manager::getTrackCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
+{
+    return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).trackCount(artistName);
+}
+
+bool manager::albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return albumKeys(a) < albumKeys(b);
+}
+
+bool manager::artistNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return artistKeys(a) < artistKeys(b);
+}
+
+bool manager::trackTitleDetailComparer(const DetailedDataModel *a, const DetailedDataModel *b)
+{
+    return titleKeys(a) < titleKeys(b);
+}
+
+bool manager::trackNumberComparer(const TrackList *a, const TrackList *b)
+{
+    if (a->trackno() != b->trackno())
+        return a->trackno() < b->trackno();
+    return textKey(a->tracktitle()) < textKey(b->tracktitle());
+}
+
+bool manager::trackTitleComparer(const TrackList *a, const TrackList *b)
+{
+    return textKey(a->tracktitle()) < textKey(b->tracktitle());
+}

@@ -1,0 +1,217 @@
+#include "core/taglibbuilder.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QLoggingCategory>
+
+#include <taglib/aifffile.h>
+#include <taglib/apefile.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/flacfile.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+
+#include "core/noclobberwriter.h"
+#include "core/taglibbuilder_p.h"
+
+using namespace TagLibBuilderInternal;
+
+Q_LOGGING_CATEGORY(lcCoverArt, "corvane.coverart")
+
+namespace {
+// The 110 x 110 PNG of one embedded picture; empty when the bytes don't
+// decode.  A large picture is decoded straight at about twice the cover's
+// size (JPEG decodes at a fraction of its size for little cost), then scaled
+// smoothly the rest of the way.
+QByteArray scaledPng(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    QImageReader reader(&buffer);
+    const QSize full = reader.size();
+    const int edge = 2 * TagLibBuilder::coverSize;
+    if (full.width() > edge && full.height() > edge && reader.supportsOption(QImageIOHandler::ScaledSize))
+        reader.setScaledSize(full.scaled(edge, edge, Qt::KeepAspectRatioByExpanding));
+    QImage image;
+    if (!reader.read(&image)) {
+        qCDebug(lcCoverArt) << "embedded picture does not decode";
+        return QByteArray();
+    }
+    const QImage scaled = image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
+                                       Qt::SmoothTransformation);
+    QByteArray png;
+    QBuffer out(&png);
+    // Light compression (zlib level 1): a cover of this size then takes a
+    // fraction of the time to encode, for a few more bytes in the cache.
+    constexpr int lightCompression = 85;
+    if (scaled.isNull() || !out.open(QIODevice::WriteOnly) || !scaled.save(&out, "PNG", lightCompression))
+        return QByteArray();
+    return png;
+}
+
+// Chooses among the pictures of one file.  A "prepared" source (ID3v2, MP4,
+// AIFF) is taken only while nothing has been chosen; the FLAC, APE and WMA
+// sources replace an earlier choice.  Pictures that don't decode are passed
+// over.
+class CoverChoice
+{
+public:
+    void offer(const QByteArray &bytes, bool prepared)
+    {
+        if (prepared && !m_png.isEmpty())
+            return;
+        const QByteArray png = scaledPng(bytes);
+        if (!png.isEmpty())
+            m_png = png;
+    }
+    QByteArray png() const { return m_png; }
+
+private:
+    QByteArray m_png;
+};
+} // namespace
+
+QString TagLibBuilder::storeCoverArt(QString coverPath, QString mediaPath)
+{
+    if (QFileInfo::exists(coverPath))
+        return QString();
+    writeCoverArt(coverPath, coverArtPng(mediaPath));
+    return QString();
+}
+
+bool TagLibBuilder::writeCoverArt(const QString &coverPath, const QByteArray &png)
+{
+    if (png.isEmpty() || QFileInfo::exists(coverPath))
+        return false;
+    // Complete or not at all and never over another picture, but not synced
+    // to disk one by one: the pictures are a cache the program can make again.
+    if (!NoClobberWriter::writeNew(coverPath, png)) {
+        qCDebug(lcCoverArt).noquote() << "- TagLibBuilder Error opening file for writing"
+                                      << QStringLiteral("\"%1\"").arg(coverPath);
+        return false;
+    }
+    return true;
+}
+
+QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
+{
+    const QString suffix = QFileInfo(mediaPath).suffix().toLower();
+    const QByteArray name = QFile::encodeName(mediaPath);
+    CoverChoice choice;
+
+    {
+        TagLib::MPEG::File file(name.constData(), false);
+        if (file.isValid() && file.hasID3v2Tag()) {
+            const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
+            if (frame && !frame->picture().isEmpty())
+                choice.offer(toQByteArray(frame->picture()), true);
+        }
+    }
+
+    if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")) {
+        TagLib::MP4::File file(name.constData(), false);
+        if (file.isValid() && file.tag()) {
+            const TagLib::MP4::CoverArtList covers = file.tag()->item("covr").toCoverArtList();
+            if (!covers.isEmpty() && !covers.front().data().isEmpty())
+                choice.offer(toQByteArray(covers.front().data()), true);
+        }
+    }
+
+    if (suffix == QLatin1String("flac")) {
+        TagLib::FLAC::File file(name.constData(), false);
+        if (file.isValid()) {
+            // The front cover, else the first picture.
+            const TagLib::FLAC::Picture *chosen = nullptr;
+            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
+                if (picture && (!chosen || (picture->type() == TagLib::FLAC::Picture::FrontCover
+                                            && chosen->type() != TagLib::FLAC::Picture::FrontCover)))
+                    chosen = picture;
+            }
+            if (chosen)
+                choice.offer(toQByteArray(chosen->data()), false);
+        }
+    }
+
+    if (suffix == QLatin1String("ape")) {
+        TagLib::APE::File file(name.constData(), false);
+        if (file.isValid() && file.hasAPETag()) {
+            const TagLib::APE::ItemListMap &items = file.APETag(false)->itemListMap();
+            const auto it = items.find("COVER ART (FRONT)");
+            if (it != items.end()) {
+                // A description, a zero byte, then the image.
+                const TagLib::ByteVector raw = it->second.binaryData();
+                const int zero = raw.find('\0');
+                if (zero >= 0)
+                    choice.offer(toQByteArray(raw.mid(static_cast<unsigned int>(zero) + 1)), false);
+            }
+        }
+    }
+
+    if (suffix == QLatin1String("wma")) {
+        TagLib::ASF::File file(name.constData(), false);
+        if (file.isValid() && file.tag()) {
+            const TagLib::ASF::AttributeListMap &attributes = file.tag()->attributeListMap();
+            const auto it = attributes.find("WM/Picture");
+            if (it != attributes.end()) {
+                // The front cover, else the first picture: a tag save may
+                // have put an artist photo first.
+                // (A default ASF::Picture counts as valid: `found` says whether one was chosen.)
+                TagLib::ASF::Picture chosen;
+                bool found = false;
+                for (const TagLib::ASF::Attribute &attribute : it->second) {
+                    const TagLib::ASF::Picture picture = attribute.toPicture();
+                    if (picture.isValid() && (!found || (picture.type() == TagLib::ASF::Picture::FrontCover
+                                                         && chosen.type() != TagLib::ASF::Picture::FrontCover))) {
+                        chosen = picture;
+                        found = true;
+                    }
+                }
+                if (found)
+                    choice.offer(toQByteArray(chosen.picture()), false);
+            }
+        }
+    }
+
+    if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif")) {
+        TagLib::RIFF::AIFF::File file(name.constData(), false);
+        if (file.isValid() && file.hasID3v2Tag()) {
+            const auto *frame = TagLibBuilder().attachedPictureFrame(file.tag(), false);
+            if (frame && !frame->picture().isEmpty())
+                choice.offer(toQByteArray(frame->picture()), true);
+        }
+    }
+
+    return choice.png();
+}
+
+TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib::ID3v2::Tag *tag, bool create)
+{
+    if (!tag)
+        return nullptr;
+    using Picture = TagLib::ID3v2::AttachedPictureFrame;
+    const TagLib::ID3v2::FrameList frames = tag->frameList("APIC");
+    if (!frames.isEmpty()) {
+        if (frames.size() > 1) {
+            for (TagLib::ID3v2::Frame *frame : frames) {
+                auto *picture = dynamic_cast<Picture *>(frame);
+                if (!picture)
+                    break;
+                if (picture->type() == Picture::FrontCover)
+                    return picture;
+            }
+        }
+        if (auto *first = dynamic_cast<Picture *>(frames.front()))
+            return first;
+    }
+    if (!create)
+        return nullptr;
+    auto *frame = new Picture;
+    tag->addFrame(frame);
+    return frame;
+}

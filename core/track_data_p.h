@@ -1,0 +1,111 @@
+#pragma once
+
+// Shared by the source files of track_data only: the folder scan and the
+// iTunes import stage through the same thread and read on the same pool.
+
+#include <memory>
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+#include <QThread>
+#include <QThreadPool>
+#include <QWaitCondition>
+
+#include "core/track_data.h"
+#include "database/repositorystager.h"
+#include "database/ruvodb.h"
+
+namespace TrackDataInternal {
+
+inline const QString playlistPicture = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+// Readers of the scan and the import; nothing else blocks in it.
+inline QThreadPool *readerPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+} // namespace TrackDataInternal
+
+// Stages a folder scan's records, in the order they are mapped, on a thread
+// of its own (with its own connection, closed when the thread ends), so the
+// scan thread only maps.  A few records wait at most: the scan thread waits
+// when the stager falls behind (another writer holds the library).  All
+// records handed over are staged before finish() returns.
+class track_data::ScanStaging
+{
+public:
+    ScanStaging()
+        : thread(QThread::create([this] { run(); }))
+    {
+        thread->start();
+    }
+    ~ScanStaging() { finish(); }
+    ScanStaging(const ScanStaging &) = delete;
+    ScanStaging &operator=(const ScanStaging &) = delete;
+
+    void add(const track &record)
+    {
+        QMutexLocker locker(&mutex);
+        while (queue.size() >= waitingLimit)
+            taken.wait(&mutex);
+        queue.append(record);
+        added.wakeOne();
+    }
+
+    void finish()
+    {
+        {
+            const QMutexLocker locker(&mutex);
+            done = true;
+            added.wakeOne();
+        }
+        thread->wait();
+    }
+
+private:
+    static constexpr qsizetype waitingLimit = 64;
+    static constexpr int idleCommitMs = 20;
+
+    void run()
+    {
+        // One batch for the whole scan, as on the scan thread before.
+        const RepositoryStager::Batch batch;
+        for (;;) {
+            QList<track> records;
+            {
+                QMutexLocker locker(&mutex);
+                // Nothing to stage for a moment: the scan is busy with
+                // something slow (a tool, a picture, its readers), and other
+                // writers of the library must not wait for it meanwhile.
+                if (queue.isEmpty() && !done && !added.wait(&mutex, QDeadlineTimer(idleCommitMs))) {
+                    locker.unlock();
+                    RepositoryStager::commitOpenBatch();
+                    locker.relock();
+                }
+                while (queue.isEmpty() && !done)
+                    added.wait(&mutex);
+                if (queue.isEmpty())
+                    return;
+                records.swap(queue);
+                taken.wakeAll();
+            }
+            for (const track &record : std::as_const(records))
+                ruvoDB::insertDataTrackRepo(record);
+        }
+    }
+
+    QMutex mutex;
+    QWaitCondition added;
+    QWaitCondition taken;
+    QList<track> queue; // guarded by mutex
+    bool done = false;  // guarded by mutex
+    std::unique_ptr<QThread> thread;
+};
