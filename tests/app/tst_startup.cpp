@@ -60,16 +60,15 @@ int argumentCount(const char *signature)
     return inside.isEmpty() ? 0 : int(inside.count(',')) + 1;
 }
 
-track libraryTrack(int id, const QString &album, const QString &artist, int albumId, int artistId)
+track libraryTrack(int id, const QString &album, int albumId)
 {
     track t;
-    t.id = id;
+    t.id = t.tracknumber = id;
     t.album_id = albumId;
-    t.artist_id = artistId;
+    t.artist_id = albumId < 20 ? 2 : 3;
     t.albumName = album;
-    t.artistName = artist;
+    t.artistName = QStringLiteral("Artist %1").arg(t.artist_id);
     t.trackname = QStringLiteral("Song %1").arg(id);
-    t.tracknumber = id;
     t.filepath = QStringLiteral("/nowhere/%1/%2.mp3").arg(album).arg(id);
     return t;
 }
@@ -120,8 +119,6 @@ private:
 void TestStartUp::initTestCase()
 {
     previousHandler = qInstallMessageHandler(captureMessages);
-    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() +
-                          QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
 }
 
 void TestStartUp::cleanupTestCase()
@@ -343,19 +340,16 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
     QSignalSpy refreshed(controller, &manager::sgRefreshMain);
 
     for (int id = 1; id <= 40; ++id)
-        controller->libraryTracks.insert(id, libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8),
-                                                          QStringLiteral("Artist"), 2 + id % 8, 2));
+        controller->libraryTracks.insert(id, libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8), 2 + id % 8));
     controller->refreshViews();
-    controller->libraryTracks.insert(
-        41, libraryTrack(41, QStringLiteral("Latest Album"), QStringLiteral("Other Artist"), 20, 3));
+    controller->libraryTracks.insert(41, libraryTrack(41, QStringLiteral("Latest Album"), 20));
     controller->refreshViews();
 
     QVERIFY(hidden.wait(20000));
     QTest::qWait(100);
     QCOMPARE(shown.size(), 2);
     QCOMPARE(hidden.size(), 1);
-    QVERIFY(!controller->isRefreshingViews());
-    QVERIFY(refreshed.size() >= 1);
+    QVERIFY(!controller->isRefreshingViews() && refreshed.size() >= 1);
 
     const QStringList albums = albumNames(context->contextProperty(QStringLiteral("albumsModel")));
     QVERIFY2(albums.contains(QStringLiteral("Latest Album")), qPrintable(albums.join(QLatin1String(", "))));
@@ -410,18 +404,13 @@ void TestStartUp::progressBarWithoutReviewTracksReportsZero()
 {
     manager controller(nullptr, nullptr);
     QSignalSpy progress(&controller, &manager::updateProgress);
-    const auto last = [&progress] {
-        return QList<int>{progress.last().at(0).value<QVariant>().toInt(),
-                          progress.last().at(1).value<QVariant>().toInt()};
-    };
     controller.progressTotal = 7;
     controller.progressCount = 3;
     controller.updateProgressBar();
-    QCOMPARE(last(), (QList<int>{0, 0}));
     controller.reviewTracks.insert(1, track());
     controller.progressTotal = controller.progressCount = 2;
     controller.updateProgressBar();
-    QCOMPARE(last(), (QList<int>{2, 2}));
+    QCOMPARE(QList<QVariantList>(progress), (QList<QVariantList>{{0, 0}, {2, 2}}));
 }
 
 void TestStartUp::loadListClearsTheViewsTicks_data()
