@@ -390,7 +390,8 @@ void TestLibraryViews::comparersAreStrictWeakOrders()
         details << new DetailedDataModel(false, true, 1, 2000, same, same, same, same, &owner);
         tracks << new TrackList(i, i % 4, 0, same, {}, {}, {}, {}, false, {}, &owner);
     }
-    for (auto comparer : {&manager::albumNameComparer, &manager::artistNameComparer, &manager::trackTitleDetailComparer})
+    for (auto comparer :
+         {&manager::albumNameComparer, &manager::artistNameComparer, &manager::trackTitleDetailComparer})
         std::sort(details.begin(), details.end(), comparer);
     std::sort(tracks.begin(), tracks.end(), &manager::trackTitleComparer);
     std::sort(tracks.begin(), tracks.end(), &manager::trackNumberComparer);
@@ -418,7 +419,8 @@ void TestLibraryViews::detailListsSortByTheirKeys()
     QCOMPARE(ids(details), (QList<int>{3, 2, 1}));
     std::reverse(details.begin(), details.end());
     std::sort(details.begin(), details.end(), [](QObject *a, QObject *b) {
-        return manager::trackTitleDetailComparer(qobject_cast<DetailedDataModel *>(a), qobject_cast<DetailedDataModel *>(b));
+        return manager::trackTitleDetailComparer(qobject_cast<DetailedDataModel *>(a),
+                                                 qobject_cast<DetailedDataModel *>(b));
     });
     QCOMPARE(ids(details), (QList<int>{3, 2, 1}));
     const manager::ViewResult albums = manager::Get_Albumlist(false, tracks, {});

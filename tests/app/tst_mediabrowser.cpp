@@ -189,7 +189,8 @@ void TestMediaBrowser::secondRequestScansOrServesTheCache()
     request(source);
     QCOMPARE(progress.size(), 1);
     QVERIFY(std::any_of(files.cbegin(), files.cend(), [this](const QList<QVariant> &report) {
-        return report.at(1).value<QVariant>().toInt() >= 1 && report.at(2).value<QVariant>().toString().startsWith(music);
+        return report.at(1).value<QVariant>().toInt() >= 1 &&
+               report.at(2).value<QVariant>().toString().startsWith(music);
     }));
     QCOMPARE(controller->browserTracks.size(), 2);
 
@@ -443,7 +444,7 @@ void TestMediaBrowser::selectAll()
 void TestMediaBrowser::dirSize()
 {
     // Hidden files and subfolders count; a link to a folder, a file and a missing folder do not.
-    QVERIFY(testkit::touch(music + "/.hidden", QByteArray(10, 'x')) && testkit::touch(music + "/sub/deeper/f", "1234567"));
+    QVERIFY(testkit::touch(music + "/.hidden", "1234567890") && testkit::touch(music + "/sub/deeper/f", "1234567"));
     QVERIFY(QFile::link(music + QStringLiteral("/sub"), music + QStringLiteral("/link")));
     const qint64 songs = QFileInfo(music + QStringLiteral("/a.mp3")).size() + QFileInfo(music + "/b.mp3").size();
     QCOMPARE(controller->CalulateDirSize(music), songs + 17);

@@ -34,11 +34,6 @@ const QStringList otherProperties =
 const QString band = QStringLiteral("The Example Band");
 const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png");
 
-QString resourcesDir()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/");
-}
-
 } // namespace
 
 class TestQmlInterface : public QObject
@@ -215,7 +210,8 @@ void TestQmlInterface::viewerRunsTheBuiltCopy()
 {
     // A relative main file is found beside bin/; the engine's quit closes the window.
     QVERIFY(makeViewer(Fill::StartUp));
-    QCOMPARE(viewer->source(), QUrl::fromLocalFile(resourcesDir() + QStringLiteral("qml/QRuVOCorvane/main.qml")));
+    QCOMPARE(viewer->source(), QUrl::fromLocalFile(QCoreApplication::applicationDirPath() +
+                                                   QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
     QSignalSpy closing(root(), SIGNAL(exeClose()));
     emit viewer->engine()->quit();
     QVERIFY(!viewer->isVisible());
@@ -271,7 +267,8 @@ void TestQmlInterface::vehicleChoice()
     QVERIFY(call("updateYearCombo", {QStringList{"Select", "2011", "2012"}}));
     QCOMPARE(check.count(), 0);
     activate(yearBox, 2);
-    QCOMPARE(QList<QVariantList>(save), (QList<QVariantList>{{3, QStringLiteral("Corvane Coupe"), QStringLiteral("2012"), 2}}));
+    QCOMPARE(QList<QVariantList>(save),
+             (QList<QVariantList>{{3, QStringLiteral("Corvane Coupe"), QStringLiteral("2012"), 2}}));
     QCOMPARE(check.count(), 1);
     QCOMPARE(check.at(0).mid(0, 2), (QVariantList{QStringLiteral("Corvane Coupe"), QStringLiteral("2012")}));
 

@@ -13,8 +13,8 @@
 
 #include "app/libraryadder.h"
 #include "app/licence.h"
-#include "app/mediabrowser.h"
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/startup.h"
 #include "app/videooptimisation.h"
 #include "core/shared.h"
@@ -51,13 +51,6 @@ QString debugLog()
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll());
-}
-
-int argumentCount(const char *signature)
-{
-    const QByteArray s(signature);
-    const QByteArray inside = s.mid(s.indexOf('(') + 1, s.lastIndexOf(')') - s.indexOf('(') - 1);
-    return inside.isEmpty() ? 0 : int(inside.count(',')) + 1;
 }
 
 track libraryTrack(int id, const QString &album, int albumId)
@@ -161,7 +154,7 @@ void TestStartUp::rootFunctionsTakeVariants()
         const QMetaMethod function = root->metaObject()->method(index);
         // Text first when there is one or three arguments, then numbers.
         const QVariant text(QStringLiteral("Album")), number(3);
-        const int count = argumentCount(link.method);
+        const int count = function.parameterCount();
         QVERIFY2(count <= 3, link.method);
         QGenericArgument arguments[3];
         for (int i = 0; i < count; ++i)
@@ -340,7 +333,8 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
     QSignalSpy refreshed(controller, &manager::sgRefreshMain);
 
     for (int id = 1; id <= 40; ++id)
-        controller->libraryTracks.insert(id, libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8), 2 + id % 8));
+        controller->libraryTracks.insert(id,
+                                         libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8), 2 + id % 8));
     controller->refreshViews();
     controller->libraryTracks.insert(41, libraryTrack(41, QStringLiteral("Latest Album"), 20));
     controller->refreshViews();
@@ -361,7 +355,8 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
 
     // A third rebuild replaces the rows again; the old ones stay readable
     // until the next publication.
-    QPointer<QObject> previous = context->contextProperty(QStringLiteral("albumsModel")).value<QList<QObject *>>().first();
+    QPointer<QObject> previous =
+        context->contextProperty(QStringLiteral("albumsModel")).value<QList<QObject *>>().first();
     controller->libraryTracks.remove(41);
     controller->refreshViews();
     QVERIFY(hidden.wait(20000));
@@ -470,7 +465,8 @@ void TestStartUp::addMediaFromTheMusicFolderIntoTheLibrary()
     tags.artist = QStringLiteral("Band");
     for (const char *album : {"Blue Hour", "Coastline"}) {
         tags.album = tags.title = QString::fromLatin1(album);
-        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(), qPrintable(kit.lastError()));
+        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(),
+                 qPrintable(kit.lastError()));
     }
     startApplication();
     QmlApplicationViewer &view = app->viewer();
@@ -515,7 +511,8 @@ void TestStartUp::addMediaFromTheMusicFolderIntoTheLibrary()
     QTRY_COMPARE_WITH_TIMEOUT(find(root, QStringLiteral("albumsViewGrid"))->property("count").toInt(), 2, 30000);
     const QString libraryFolder = shared::dataFolder() + QStringLiteral("/Music/Corvane Media Organiser/");
     for (const track &added : std::as_const(controller->libraryTracks))
-        QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath), qPrintable(added.filepath));
+        QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath),
+                 qPrintable(added.filepath));
 }
 
 CORVANE_TEST_MAIN(TestStartUp)
