@@ -457,7 +457,7 @@ void TestQmlInterface::loadingAndProgress()
     QObject *dialog = root()->findChild<QObject *>(QStringLiteral("progressDialog"));
     QVERIFY(call("showProgressDialog"));
     QVERIFY(call("updateProgress", {10, 9}));
-    QVERIFY(dialog->property("visible").toBool());
+    QVERIFY(dialog->property("visible").toBool() && dialog->property("counter").toInt() == 9);
     QVERIFY(call("updateProgress", {0, 0}));
     QTRY_VERIFY(!dialog->property("visible").toBool());
 
