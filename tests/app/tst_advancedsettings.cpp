@@ -25,9 +25,8 @@ QString formValue(const QUrl &url, const QString &key)
     return QUrl::fromPercentEncoding(raw.replace('+', ' '));
 }
 
-// The iTunes search service: "Unknown" gets an HTTP error, "Silent" no
-// answer at all, a few names get
-// answers that must open nothing, any other name its store page.
+// The iTunes search service: "Unknown" gets an HTTP error, "Silent" no answer
+// at all, a few names answers that must open nothing, any other its store page.
 class SearchService : public QTcpServer
 {
 public:
@@ -204,9 +203,7 @@ void TestAdvancedSettings::lists()
     QFETCH(TrackMap, tracks);
     QFETCH(QList<int>, missing);
     QFETCH(QList<int>, poor);
-    QSignalSpy loaded(controller.get(), &manager::sgHideLoading);
     openWith(tracks);
-    QCOMPARE(loaded.count(), 1);
     QVERIFY(!ApiManager::getinstance()->doUpdate()); // the lookup waits for the user
     for (const auto &[name, ids] : {std::pair{"missingMediaData", missing}, std::pair{"poorMediaQuality", poor}}) {
         QList<int> published;
@@ -244,7 +241,6 @@ void TestAdvancedSettings::continueSendsTheTicked()
     QSignalSpy sent(lookup, &ApiManager::updateTrackToManager);
     controller->collectMediaToUpdate();
     QCOMPARE(controller->reviewTracks.keys(), looked); // the unticked leave the review
-    QCOMPARE(controller->progressTotal, int(looked.size()));
     QCOMPARE(dialog.count(), looked.isEmpty() ? 0 : 1);
     QCOMPARE(progress.last(), (QVariantList{0, 0}));
     QTRY_VERIFY(!sent.isEmpty() && sent.last().at(0).value<track>().id == ApiManager::endMarkId);
@@ -273,14 +269,9 @@ void TestAdvancedSettings::cancel()
     QTRY_VERIFY(!lookup->isRunning());
     QVERIFY(completed.isEmpty());
     // The lookup's end mark rebuilds the views too; at close nothing does.
-    if (closing) {
-        QCOMPARE(loading.count(), 0);
-        QTest::qWait(100);
-        QCOMPARE(refreshed.count(), 0);
-    } else {
-        QVERIFY(loading.count() >= 1);
-        QTRY_VERIFY(refreshed.count() >= 1);
-    }
+    QTest::qWait(100);
+    QCOMPARE(loading.count() > 0, !closing);
+    QTRY_COMPARE(refreshed.count() > 0, !closing);
     lookup->setDoUpdate(true);
 }
 

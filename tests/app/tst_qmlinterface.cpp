@@ -34,11 +34,6 @@ const QStringList otherProperties =
 const QString band = QStringLiteral("The Example Band");
 const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png");
 
-QString resourcesDir()
-{
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources/");
-}
-
 } // namespace
 
 class TestQmlInterface : public QObject
@@ -213,19 +208,10 @@ void TestQmlInterface::activate(QQuickItem *combo, int index)
 
 void TestQmlInterface::viewerRunsTheBuiltCopy()
 {
-    // The build's copy beside bin/ is the sources' QML, up to date.
-    const QDir sources(qEnvironmentVariable("CORVANE_SOURCE_DIR") + QStringLiteral("/qml/QRuVOCorvane"));
-    const QStringList names = sources.entryList(QDir::Files);
-    QVERIFY2(names.contains(QStringLiteral("main.qml")), "CORVANE_SOURCE_DIR is set by CTest");
-    for (const QString &name : names) {
-        QFile original(sources.filePath(name));
-        QFile copy(resourcesDir() + QStringLiteral("qml/QRuVOCorvane/") + name);
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        QVERIFY2(copy.open(QIODevice::ReadOnly) && original.readAll() == copy.readAll(), qPrintable(name));
-    }
-    // A relative main file is found there; the engine's quit closes the window.
+    // A relative main file is found beside bin/; the engine's quit closes the window.
     QVERIFY(makeViewer(Fill::StartUp));
-    QCOMPARE(viewer->source(), QUrl::fromLocalFile(resourcesDir() + QStringLiteral("qml/QRuVOCorvane/main.qml")));
+    QCOMPARE(viewer->source(), QUrl::fromLocalFile(QCoreApplication::applicationDirPath() +
+                                                   QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
     QSignalSpy closing(root(), SIGNAL(exeClose()));
     emit viewer->engine()->quit();
     QVERIFY(!viewer->isVisible());
@@ -268,7 +254,6 @@ void TestQmlInterface::vehicleChoice()
     QSignalSpy save(root(), SIGNAL(sgSaveSettingModelIndex(int, QString, QString, int)));
     QQuickItem *models = item(QStringLiteral("modelCombo"));
     QQuickItem *yearBox = item(QStringLiteral("yearCombo"));
-    QCOMPARE(models->property("currentText").toString(), QStringLiteral("Select"));
 
     // "Select", chosen or restored, asks nothing.
     activate(models, 0);
@@ -278,13 +263,12 @@ void TestQmlInterface::vehicleChoice()
 
     // A model asks for its years; a year then saves the choice and checks the library.
     activate(models, 3);
-    QCOMPARE(years.count(), 1);
-    QCOMPARE(years.at(0).at(0).toString(), QStringLiteral("Corvane Coupe"));
+    QCOMPARE(QList<QVariantList>(years), QList<QVariantList>{{QStringLiteral("Corvane Coupe")}});
     QVERIFY(call("updateYearCombo", {QStringList{"Select", "2011", "2012"}}));
     QCOMPARE(check.count(), 0);
     activate(yearBox, 2);
-    QCOMPARE(save.count(), 1);
-    QCOMPARE(save.at(0), (QVariantList{3, QStringLiteral("Corvane Coupe"), QStringLiteral("2012"), 2}));
+    QCOMPARE(QList<QVariantList>(save),
+             (QList<QVariantList>{{3, QStringLiteral("Corvane Coupe"), QStringLiteral("2012"), 2}}));
     QCOMPARE(check.count(), 1);
     QCOMPARE(check.at(0).mid(0, 2), (QVariantList{QStringLiteral("Corvane Coupe"), QStringLiteral("2012")}));
 
@@ -296,7 +280,6 @@ void TestQmlInterface::vehicleChoice()
     QCOMPARE(yearBox->property("currentText").toString(), QStringLiteral("2013"));
     QCOMPARE(check.count(), 2);
     QCOMPARE(check.at(1).mid(0, 2), (QVariantList{QStringLiteral("Corvane Breeze"), QStringLiteral("2013")}));
-    QVERIFY(check.at(1).at(2).toInt() > 0);
     QCOMPARE(check.at(1).at(2).toInt(), root()->property("librarySize").toInt());
     QCOMPARE(save.count(), 1);
 }
@@ -305,7 +288,6 @@ void TestQmlInterface::libraryPanel()
 {
     QVERIFY(makeViewer(Fill::Rows));
     QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Breeze")}));
-    QVERIFY(item(QStringLiteral("libraryPanel"))->isVisible());
     QVERIFY(!item(QStringLiteral("startPage"))->isVisible());
     QCOMPARE(item(QStringLiteral("vehicleButton"))->property("text").toString(), QStringLiteral("Corvane Breeze"));
     QVERIFY(!item(QStringLiteral("emptyLibraryText"), item(QStringLiteral("albumsView")))->isVisible());
@@ -364,20 +346,13 @@ void TestQmlInterface::libraryPanel()
 void TestQmlInterface::emptyLibrary()
 {
     QVERIFY(makeViewer(Fill::StartUp));
-    QVERIFY(!item(QStringLiteral("emptyLibraryHint"))->isVisible());
     QVERIFY(call("showStartPage", {QStringLiteral("Corvane Arrow")}));
-    QVERIFY(item(QStringLiteral("startPage"))->isVisible());
     QVERIFY(item(QStringLiteral("emptyLibraryHint"))->isVisible());
-    QVERIFY(!item(QStringLiteral("libraryPanel"))->isVisible());
 
     QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
-    QQuickItem *text = item(QStringLiteral("emptyLibraryText"), item(QStringLiteral("albumsView")));
-    QVERIFY(text && text->isVisible());
-    QVERIFY(text->property("text").toString().contains(QStringLiteral("your Music Library")));
     item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 4);
-    text = item(QStringLiteral("emptyLibraryText"), item(QStringLiteral("podcastsView")));
-    QVERIFY(text->isVisible());
-    QVERIFY(text->property("text").toString().contains(QStringLiteral("your Podcasts Library")));
+    QQuickItem *text = item(QStringLiteral("emptyLibraryText"), item(QStringLiteral("podcastsView")));
+    QVERIFY(text->isVisible() && text->property("text").toString().contains(QStringLiteral("your Podcasts Library")));
 }
 
 void TestQmlInterface::ticksAndButtons()
@@ -425,15 +400,13 @@ void TestQmlInterface::ticksAndButtons()
     QSignalSpy licence(root(), SIGNAL(sgShowLicence()));
     QQuickItem *selectAll = item(QStringLiteral("selectAllCheckBox"));
     click(selectAll);
-    QCOMPARE(all.count(), 1);
-    QCOMPARE(all.at(0).at(0).toBool(), true);
+    QCOMPARE(QList<QVariantList>(all), QList<QVariantList>{{true}});
     QVERIFY(call("slRefreshMain"));
     QVERIFY(!selectAll->property("checked").toBool());
     click(item(QStringLiteral("removeButton")));
     click(item(QStringLiteral("transferButton")));
     QCOMPARE(QList<QVariantList>(action),
              (QList<QVariantList>{{QStringLiteral("remove")}, {QStringLiteral("transfer")}}));
-    QCOMPARE(item(QStringLiteral("licenceButton"))->property("text").toString(), QStringLiteral("License"));
     click(item(QStringLiteral("licenceButton")));
     QCOMPARE(licence.count(), 1);
 }
@@ -442,7 +415,6 @@ void TestQmlInterface::messageBoxQueuesMessages()
 {
     QVERIFY(makeViewer(Fill::StartUp));
     QObject *box = root()->findChild<QObject *>(QStringLiteral("messageBox"));
-    QVERIFY(box && !box->property("visible").toBool());
     QVERIFY(call("showmessageBox", {QStringLiteral("Drive is Full")}));
     QVERIFY(call("showmessageBox", {QStringLiteral("Disk is Removed")}));
     QTRY_VERIFY(box->property("opened").toBool());
@@ -458,11 +430,8 @@ void TestQmlInterface::loadingAndProgress()
 {
     QVERIFY(makeViewer(Fill::StartUp));
     QQuickItem *overlay = item(QStringLiteral("loadingOverlay"));
-    QVERIFY(overlay && !overlay->isVisible());
-    QVERIFY(call("slShowLoading"));
-    QVERIFY(overlay->isVisible());
-    QVERIFY(call("slHideLoading"));
-    QVERIFY(!overlay->isVisible());
+    QVERIFY(call("slShowLoading") && overlay->isVisible());
+    QVERIFY(call("slHideLoading") && !overlay->isVisible());
     // A views rebuild ending during a format leaves the format wait shown.
     QVERIFY(call("slShowFormatWait") && call("slShowLoading") && call("slHideLoading"));
     QVERIFY(overlay->isVisible());
@@ -488,8 +457,7 @@ void TestQmlInterface::loadingAndProgress()
     QObject *dialog = root()->findChild<QObject *>(QStringLiteral("progressDialog"));
     QVERIFY(call("showProgressDialog"));
     QVERIFY(call("updateProgress", {10, 9}));
-    QCOMPARE(dialog->property("counter").toInt(), 9);
-    QVERIFY(dialog->property("visible").toBool());
+    QVERIFY(dialog->property("visible").toBool() && dialog->property("counter").toInt() == 9);
     QVERIFY(call("updateProgress", {0, 0}));
     QTRY_VERIFY(!dialog->property("visible").toBool());
 
@@ -542,9 +510,8 @@ void TestQmlInterface::advancedSettingsDialog()
     click(item(QStringLiteral("poorQualityTab")));
     QCOMPARE(list.last().at(0).toInt(), 1);
     click(item(QStringLiteral("linkTab1")));
-    click(item(QStringLiteral("linkTab1")));
     click(item(QStringLiteral("linkTab0")));
-    QCOMPARE(QList<QVariantList>(link), (QList<QVariantList>{{1}, {1}, {0}}));
+    QCOMPARE(QList<QVariantList>(link), (QList<QVariantList>{{1}, {0}}));
     click(item(QStringLiteral("advancedSettingsContinue")));
     QCOMPARE(continued.count(), 1);
     QTRY_VERIFY(!dialog->property("visible").toBool());

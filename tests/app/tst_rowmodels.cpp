@@ -1,7 +1,4 @@
 #include <QMetaProperty>
-#include <QQmlComponent>
-#include <QQmlContext>
-#include <QQmlEngine>
 #include <QtTest>
 
 #include <functional>
@@ -27,7 +24,6 @@ private slots:
     void emitsOnlyOnChange();
     void artistCoverArtAddsInsteadOfReplacing();
     void trackListComparesElementByElement();
-    void qmlWritesSelectedThroughAContextList();
 };
 
 // Every property of every row model, found through its meta-object.
@@ -111,42 +107,6 @@ void TestRowModels::trackListComparesElementByElement()
     QCOMPARE(spy.count(), 1);
     row.setTrackList({&b, &a});
     QCOMPARE(spy.count(), 2);
-}
-
-void TestRowModels::qmlWritesSelectedThroughAContextList()
-{
-    AlbumDataModel first(1, QStringLiteral("Blue"), QStringLiteral("Joni"), 1, false, true, QStringLiteral("a.png"));
-    AlbumDataModel second(2, QStringLiteral("Red"), QStringLiteral("King"), 2, true, true, QStringLiteral("b.png"));
-    QSignalSpy firstSpy(&first, &AlbumDataModel::selectedChanged);
-    QSignalSpy secondSpy(&second, &AlbumDataModel::selectedChanged);
-
-    QQmlEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("albumsModel"),
-                                             QVariant::fromValue(QObjectList{&first, &second}));
-    QQmlComponent component(&engine);
-    component.setData(R"(
-import QtQuick
-QtObject {
-    property bool shown: albumsModel[0].selected
-    property string secondName: albumsModel[1].albumname
-    function tick() {
-        albumsModel[0].selected = true
-        albumsModel[0].selected = true  // same value again
-        albumsModel[1].selected = true  // unchanged
-    }
-})",
-                      QUrl());
-    std::unique_ptr<QObject> object(component.create());
-    QVERIFY2(object, qPrintable(component.errorString()));
-    QCOMPARE(object->property("secondName").toString(), QStringLiteral("Red"));
-    QVERIFY(QMetaObject::invokeMethod(object.get(), "tick"));
-    QVERIFY(first.selected());
-    QCOMPARE(firstSpy.count(), 1);
-    QCOMPARE(secondSpy.count(), 0);
-    // A change made in C++ reaches the QML binding.
-    QVERIFY(object->property("shown").toBool());
-    first.setSelected(false);
-    QVERIFY(!object->property("shown").toBool());
 }
 
 CORVANE_TEST_MAIN(TestRowModels)

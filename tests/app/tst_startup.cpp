@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QMetaMethod>
+#include <QPointer>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QScreen>
@@ -13,8 +13,8 @@
 
 #include "app/libraryadder.h"
 #include "app/licence.h"
-#include "app/mediabrowser.h"
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/startup.h"
 #include "app/videooptimisation.h"
 #include "core/shared.h"
@@ -31,14 +31,11 @@
 
 namespace {
 
-QStringList capturedDebug;
 QStringList capturedQmlWarnings;
 QtMessageHandler previousHandler = nullptr;
 
 void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtDebugMsg)
-        capturedDebug.append(message);
     const QString file = QString::fromUtf8(context.file ? context.file : "");
     const QString category = QString::fromUtf8(context.category ? context.category : "");
     const bool fromQml = file.endsWith(QLatin1String(".qml")) || message.contains(QLatin1String(".qml")) ||
@@ -56,42 +53,15 @@ QString debugLog()
     return QString::fromUtf8(file.readAll());
 }
 
-QByteArray methodName(const char *signature)
-{
-    const QByteArray s(signature);
-    return s.left(s.indexOf('('));
-}
-
-int argumentCount(const char *signature)
-{
-    const QByteArray s(signature);
-    const QByteArray inside = s.mid(s.indexOf('(') + 1, s.lastIndexOf(')') - s.indexOf('(') - 1);
-    return inside.isEmpty() ? 0 : int(inside.count(',')) + 1;
-}
-
-// A picture with more than a handful of colours: something was drawn.
-int distinctColours(const QImage &image)
-{
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 3) {
-        for (int x = 0; x < image.width(); x += 3)
-            colours.insert(image.pixel(x, y));
-        if (colours.size() > 64)
-            break;
-    }
-    return int(colours.size());
-}
-
-track libraryTrack(int id, const QString &album, const QString &artist, int albumId, int artistId)
+track libraryTrack(int id, const QString &album, int albumId)
 {
     track t;
-    t.id = id;
+    t.id = t.tracknumber = id;
     t.album_id = albumId;
-    t.artist_id = artistId;
+    t.artist_id = albumId < 20 ? 2 : 3;
     t.albumName = album;
-    t.artistName = artist;
+    t.artistName = QStringLiteral("Artist %1").arg(t.artist_id);
     t.trackname = QStringLiteral("Song %1").arg(id);
-    t.tracknumber = id;
     t.filepath = QStringLiteral("/nowhere/%1/%2.mp3").arg(album).arg(id);
     return t;
 }
@@ -116,16 +86,13 @@ private slots:
     void init();
     void cleanup();
 
-    void everyLinkIsMade();
     void rootFunctionsTakeVariants();
     void rootSignalsReachTheirSlots();
-    void cancelSearchRunsBothSlotsInOrder();
     void licenceOpensFromTheWindow();
 
     void savedVehicleAtStart_data();
     void savedVehicleAtStart();
     void windowAndLog();
-    void startPageAndLibraryAreDrawn();
 
     void quickRefreshesPublishTheLatestLibrary();
     void progressOfTheLookupNeverReachesItsTotal_data();
@@ -145,8 +112,6 @@ private:
 void TestStartUp::initTestCase()
 {
     previousHandler = qInstallMessageHandler(captureMessages);
-    QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() +
-                          QStringLiteral("/../Resources/qml/QRuVOCorvane/main.qml")));
 }
 
 void TestStartUp::cleanupTestCase()
@@ -156,7 +121,6 @@ void TestStartUp::cleanupTestCase()
 
 void TestStartUp::init()
 {
-    capturedDebug.clear();
     capturedQmlWarnings.clear();
     testkit::clearSettings();
 }
@@ -175,26 +139,13 @@ void TestStartUp::startApplication()
     QCoreApplication::processEvents();
 }
 
-void TestStartUp::everyLinkIsMade()
-{
-    startApplication();
-    QCOMPARE(StartUp::controllerLinks().size(), 41);
-    QCOMPARE(StartUp::driveLinks().size(), 11);
-    QCOMPARE(app->failedLinks(), 0);
-
-    // Made once more, the same links succeed again: nothing was missing.
-    QCOMPARE(
-        StartUp::makeLinks(StartUp::controllerLinks(), app->viewer().rootObject(), app->controller(), app->drive()), 0);
-    QCOMPARE(StartUp::makeLinks(StartUp::driveLinks(), app->viewer().rootObject(), app->controller(), app->drive()), 0);
-}
-
 void TestStartUp::rootFunctionsTakeVariants()
 {
     startApplication();
     QObject *root = app->viewer().rootObject();
     QList<StartUp::Link> links = StartUp::controllerLinks();
     links += StartUp::driveLinks();
-    int invoked = 0;
+    QCOMPARE(app->failedLinks(), 0);
     for (const StartUp::Link &link : std::as_const(links)) {
         if (link.receiver != StartUp::Side::Root)
             continue;
@@ -203,28 +154,14 @@ void TestStartUp::rootFunctionsTakeVariants()
         const QMetaMethod function = root->metaObject()->method(index);
         // Text first when there is one or three arguments, then numbers.
         const QVariant text(QStringLiteral("Album")), number(3);
-        const int count = argumentCount(link.method);
+        const int count = function.parameterCount();
         QVERIFY2(count <= 3, link.method);
         QGenericArgument arguments[3];
         for (int i = 0; i < count; ++i)
             arguments[i] = Q_ARG(QVariant, i == 0 && count != 2 ? text : number);
         const bool ok = function.invoke(root, Qt::DirectConnection, arguments[0], arguments[1], arguments[2]);
         QVERIFY2(ok, link.method);
-        ++invoked;
     }
-    QCOMPARE(invoked, 24);
-    QCoreApplication::processEvents();
-
-    // The application's signals reach those functions.
-    QObject *overlay = root->findChild<QObject *>(QStringLiteral("loadingOverlay"));
-    QVERIFY(overlay);
-    emit app->controller()->sgShowLoading();
-    QTRY_VERIFY(overlay->property("loading").toBool());
-    emit app->drive()->sgShowFormatWait();
-    QTRY_VERIFY(overlay->property("formatting").toBool());
-    emit app->controller()->sgHideLoading();
-    emit app->drive()->sgHideFormatWait();
-    QTRY_VERIFY(!overlay->property("loading").toBool() && !overlay->property("formatting").toBool());
 }
 
 void TestStartUp::rootSignalsReachTheirSlots()
@@ -236,9 +173,6 @@ void TestStartUp::rootSignalsReachTheirSlots()
     QSignalSpy driveMessages(app->drive(), &Drive::showMessageBox);
     Drive::setFolderChooser([] { return QString(); });
 
-    const QList<QByteArray> builtSlots{"searchBox", "setDisplayType", "filterForCheckboxes",
-                                       "selectDeselectForBrowser", "selectDeselectForLibrary",
-                                       "selectDeselectForSettings", "slSelectDeselectInTracksView"};
     QList<StartUp::Link> links = StartUp::controllerLinks();
     links += StartUp::driveLinks();
     // exeClose() ends the run: it goes last.
@@ -251,7 +185,6 @@ void TestStartUp::rootSignalsReachTheirSlots()
         const int index = root->metaObject()->indexOfSignal(link.signal);
         QVERIFY2(index >= 0, link.signal);
         const QMetaMethod signal = root->metaObject()->method(index);
-        capturedDebug.clear();
         const int refreshCount = int(refreshed.size());
         bool emitted = false;
         switch (signal.parameterCount()) {
@@ -279,7 +212,7 @@ void TestStartUp::rootSignalsReachTheirSlots()
         }
         QVERIFY2(emitted, link.signal);
 
-        const QByteArray slot = methodName(link.method);
+        const QByteArray slot = QByteArray(link.method).left(QByteArray(link.method).indexOf('('));
         if (slot == "populateMediaLibrary" || slot == "refreshMain") {
             QCOMPARE(int(refreshed.size()), refreshCount + 1);
         } else if (slot == "setLibraryView") {
@@ -314,41 +247,20 @@ void TestStartUp::rootSignalsReachTheirSlots()
             QCOMPARE(controller->apiManager->doUpdate(), slot == "collectMediaToUpdate");
         } else if (slot == "searchInMediaSourceCache") {
             QCOMPARE(controller->mediaBrowser->mediasource, QStringLiteral("mymusic"));
-        } else if (slot == "cancelOptimization" || slot == "advancedSettingsLinkTab" || builtSlots.contains(slot)) {
-            QVERIFY2(!capturedDebug.join(QLatin1Char('\n')).contains(QLatin1String("not available")), link.signal);
-        } else {
-            // A feature this build does not have: its slot says so.
-            const QString expected = QString::fromLatin1(slot) + QStringLiteral(": not available in this build");
-            QVERIFY2(capturedDebug.join(QLatin1Char('\n')).contains(expected), link.signal);
         }
     }
     Drive::setFolderChooser({});
 }
 
-void TestStartUp::cancelSearchRunsBothSlotsInOrder()
-{
-    startApplication();
-    capturedDebug.clear();
-    QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "sgCancelSearch"));
-    QCOMPARE(capturedDebug.size(), 2);
-    QVERIFY(capturedDebug.at(0).startsWith(QLatin1String("slCancelSearch:")));
-    QVERIFY(capturedDebug.at(1).startsWith(QLatin1String("slCancelSearchCopy:")));
-    QVERIFY(app->controller()->scanner.isStopSearch);
-}
-
 void TestStartUp::licenceOpensFromTheWindow()
 {
     startApplication();
-    QVERIFY(!app->controller()->licenceViewer->isVisible());
     QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "sgShowLicence"));
     QVERIFY(app->controller()->licenceViewer->isVisible());
     app->controller()->licenceViewer->hide();
-
-    QCOMPARE(app->licenceAction()->text(), QStringLiteral("License"));
     QCOMPARE(app->licenceAction()->menuRole(), QAction::ApplicationSpecificRole);
     app->licenceAction()->trigger();
     QVERIFY(app->controller()->licenceViewer->isVisible());
-    app->controller()->licenceViewer->hide();
 }
 
 void TestStartUp::savedVehicleAtStart_data()
@@ -411,30 +323,6 @@ void TestStartUp::windowAndLog()
     QCOMPARE(debugLog().count(QLatin1String(" - Closed RuVO\n")), 1);
 }
 
-void TestStartUp::startPageAndLibraryAreDrawn()
-{
-    startApplication();
-    QmlApplicationViewer &view = app->viewer();
-    view.showNormal();
-    view.resize(1280, 800);
-    QQuickItem *root = view.rootObject();
-    QTRY_COMPARE(root->width(), 1280.0);
-
-    QTRY_COMPARE(root->property("currentScreen").toString(), QStringLiteral("start"));
-    const QImage startPage = view.grabWindow();
-    QVERIFY(!startPage.isNull());
-    QVERIFY2(distinctColours(startPage) > 8, "the start page is blank");
-
-    QVERIFY(QMetaObject::invokeMethod(root, "showViewPanel", Q_ARG(QVariant, QVariant(QStringLiteral("Model")))));
-    QTRY_COMPARE(root->property("currentScreen").toString(), QStringLiteral("library"));
-    QObject *panel = root->findChild<QObject *>(QStringLiteral("libraryPanel"));
-    QVERIFY(panel);
-    QTRY_VERIFY(panel->property("visible").toBool());
-    const QImage library = view.grabWindow();
-    QVERIFY2(distinctColours(library) > 8, "the library panel is blank");
-    QVERIFY(library != startPage);
-}
-
 void TestStartUp::quickRefreshesPublishTheLatestLibrary()
 {
     startApplication();
@@ -445,19 +333,17 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
     QSignalSpy refreshed(controller, &manager::sgRefreshMain);
 
     for (int id = 1; id <= 40; ++id)
-        controller->libraryTracks.insert(id, libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8),
-                                                          QStringLiteral("Artist"), 2 + id % 8, 2));
+        controller->libraryTracks.insert(id,
+                                         libraryTrack(id, QStringLiteral("First Album %1").arg(id % 8), 2 + id % 8));
     controller->refreshViews();
-    controller->libraryTracks.insert(
-        41, libraryTrack(41, QStringLiteral("Latest Album"), QStringLiteral("Other Artist"), 20, 3));
+    controller->libraryTracks.insert(41, libraryTrack(41, QStringLiteral("Latest Album"), 20));
     controller->refreshViews();
 
     QVERIFY(hidden.wait(20000));
     QTest::qWait(100);
     QCOMPARE(shown.size(), 2);
     QCOMPARE(hidden.size(), 1);
-    QVERIFY(!controller->isRefreshingViews());
-    QVERIFY(refreshed.size() >= 1);
+    QVERIFY(!controller->isRefreshingViews() && refreshed.size() >= 1);
 
     const QStringList albums = albumNames(context->contextProperty(QStringLiteral("albumsModel")));
     QVERIFY2(albums.contains(QStringLiteral("Latest Album")), qPrintable(albums.join(QLatin1String(", "))));
@@ -469,10 +355,14 @@ void TestStartUp::quickRefreshesPublishTheLatestLibrary()
 
     // A third rebuild replaces the rows again; the old ones stay readable
     // until the next publication.
+    QPointer<QObject> previous =
+        context->contextProperty(QStringLiteral("albumsModel")).value<QList<QObject *>>().first();
     controller->libraryTracks.remove(41);
     controller->refreshViews();
     QVERIFY(hidden.wait(20000));
     QCOMPARE(albumNames(context->contextProperty(QStringLiteral("albumsModel"))).size(), 8);
+    QTest::qWait(50);
+    QVERIFY2(previous, "the rows QML was bound to were freed at once");
 }
 
 void TestStartUp::progressOfTheLookupNeverReachesItsTotal_data()
@@ -509,18 +399,13 @@ void TestStartUp::progressBarWithoutReviewTracksReportsZero()
 {
     manager controller(nullptr, nullptr);
     QSignalSpy progress(&controller, &manager::updateProgress);
-    const auto last = [&progress] {
-        return QList<int>{progress.last().at(0).value<QVariant>().toInt(),
-                          progress.last().at(1).value<QVariant>().toInt()};
-    };
     controller.progressTotal = 7;
     controller.progressCount = 3;
     controller.updateProgressBar();
-    QCOMPARE(last(), (QList<int>{0, 0}));
     controller.reviewTracks.insert(1, track());
     controller.progressTotal = controller.progressCount = 2;
     controller.updateProgressBar();
-    QCOMPARE(last(), (QList<int>{2, 2}));
+    QCOMPARE(QList<QVariantList>(progress), (QList<QVariantList>{{0, 0}, {2, 2}}));
 }
 
 void TestStartUp::loadListClearsTheViewsTicks_data()
@@ -531,6 +416,7 @@ void TestStartUp::loadListClearsTheViewsTicks_data()
     QTest::addColumn<bool>("tracksCleared");
 
     QTest::addRow("albums") << 0 << true << false << false;
+    QTest::addRow("artists") << 1 << false << true << false;
     QTest::addRow("tracks") << 2 << false << false << true;
     QTest::addRow("outside the views") << 9 << false << false << false;
 }
@@ -579,7 +465,8 @@ void TestStartUp::addMediaFromTheMusicFolderIntoTheLibrary()
     tags.artist = QStringLiteral("Band");
     for (const char *album : {"Blue Hour", "Coastline"}) {
         tags.album = tags.title = QString::fromLatin1(album);
-        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(), qPrintable(kit.lastError()));
+        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(),
+                 qPrintable(kit.lastError()));
     }
     startApplication();
     QmlApplicationViewer &view = app->viewer();
@@ -624,7 +511,8 @@ void TestStartUp::addMediaFromTheMusicFolderIntoTheLibrary()
     QTRY_COMPARE_WITH_TIMEOUT(find(root, QStringLiteral("albumsViewGrid"))->property("count").toInt(), 2, 30000);
     const QString libraryFolder = shared::dataFolder() + QStringLiteral("/Music/Corvane Media Organiser/");
     for (const track &added : std::as_const(controller->libraryTracks))
-        QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath), qPrintable(added.filepath));
+        QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath),
+                 qPrintable(added.filepath));
 }
 
 CORVANE_TEST_MAIN(TestStartUp)
