@@ -30,6 +30,7 @@
 #include "app/backgroundjob.h"
 #include <QtConcurrent>
 
+#include "app/libraryremover.h"
 #include "app/licence.h"
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
@@ -1150,9 +1151,32 @@ void manager::addToMainObject()
     notAvailable("addToMainObject");
 }
 
-void manager::exeRemoveTransfer(QString)
+void manager::exeRemoveTransfer(QString action)
 {
-    notAvailable("exeRemoveTransfer");
+    libraryRemover().exeRemoveTransfer(action);
+}
+
+void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds,
+                        QList<int> lstVideoIds)
+{
+    libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
+}
+
+void manager::slRemoveAllFnish()
+{
+    libraryRemover().removeAllFinished();
+}
+
+void manager::transferToCar()
+{
+    refreshViews();
+}
+
+LibraryRemover &manager::libraryRemover()
+{
+    if (!remover)
+        remover = std::make_unique<LibraryRemover>(*this);
+    return *remover;
 }
 
 void manager::searchBox(QString)

@@ -22,6 +22,7 @@ class TrackList;
 #include <QVariant>
 
 class ApiManager;
+class LibraryRemover;
 class Licence;
 class Logging;
 class QmlApplicationViewer;
@@ -264,6 +265,11 @@ public slots:
     void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
     void updateMainObjectMgr(track updatedTrack);
 
+    // Removal and transfer of ticked library items (LibraryRemover).
+    void removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds);
+    void slRemoveAllFnish();
+    void transferToCar();
+
 signals:
     void sgRefreshBrowser();
     void sgShowProtectedMediaDialog();
@@ -295,6 +301,12 @@ private:
     QFutureWatcher<LibraryViews> *viewsWatcher = nullptr;
     bool viewsRebuildPending = false;
     QFuture<bool> artworkFuture;
+
+public:
+    LibraryRemover &libraryRemover();
+
+private:
+    std::unique_ptr<LibraryRemover> remover;
 };
 
 #endif // MANAGER_H
