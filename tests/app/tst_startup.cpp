@@ -279,6 +279,9 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "slCancelSearch") {
             QVERIFY(controller->scanner.isStopSearch);
             controller->scanner.isStopSearch = false;
+        } else if (slot == "exeRemoveTransfer") {
+            // An action other than "remove" or "transfer" only empties the chosen tracks.
+            QVERIFY(controller->chosenTracks.isEmpty());
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));
