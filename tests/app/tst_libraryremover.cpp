@@ -20,130 +20,126 @@ class TestLibraryRemover : public QObject
 private slots:
     void init();
     void cleanupTestCase() { forgetLibrary(); }
-    void removalPerView_data();
-    void removalPerView();
+    void perView_data();
+    void perView();
     void foldersAndLinks();
-    void removeFromTheWindow();
-    void transferPerView_data();
-    void transferPerView();
     void actionsOnTheRows_data();
     void actionsOnTheRows();
 
 private:
     QString lib(const QString &relative) const { return ruvoDB::programCopyFolder() + QLatin1Char('/') + relative; }
     QString outside(const QString &relative) const { return testHome() + QStringLiteral("/Own/") + relative; }
-    void store(const QString &name, track t);
+    LibraryRemover::Ticks ticksOf(const QString &kind, const QStringList &names)
+    {
+        LibraryRemover::Ticks ticks;
+        for (const QString &name : names) {
+            const track &t = library[ids[name]];
+            if (kind == QLatin1String("album"))
+                ticks.albumIds << t.album_id;
+            else if (kind == QLatin1String("artist"))
+                ticks.artistIds << t.artist_id;
+            else
+                (kind == QLatin1String("track") ? ticks.trackIds : ticks.videoIds) << t.id;
+        }
+        return ticks;
+    }
     TrackMap library;
     QMap<QString, int> ids;       // fixture name -> track id
-    QMap<QString, track> byName;
+    QMap<QString, QString> paths; // fixture name -> file
 };
 
-void TestLibraryRemover::store(const QString &name, track t)
-{
-    QVERIFY(touch(t.filepath));
-    QVERIFY(ruvoDB().insertDataOne(t));
-    byName.insert(name, t);
-}
-
-// Seven entries: two songs of "Album", a podcast and an audiobook sharing its
-// album, a song outside the library folder, a video, and a playlist entry
-// that uses the second song's file.
 void TestLibraryRemover::init()
 {
     QVERIFY(openLibrary());
     QDir(ruvoDB::programCopyFolder()).removeRecursively();
     QDir(outside(QString())).removeRecursively();
-    byName.clear();
-    auto make = [](const QString &path, const QString &album, const QString &artist) {
-        return makeTrack(path, album, artist);
-    };
-    store(QStringLiteral("a1"), make(lib("Album/a1.mp3"), "Album", "Artist"));
-    store(QStringLiteral("a2"), make(lib("Album/a2.mp3"), "Album", "Artist"));
-    track pod = make(lib("Album/pod.mp3"), "Album", "Host");
-    pod.isPodcast = true;
-    store(QStringLiteral("pod"), pod);
-    track book = make(lib("Album/book.mp3"), "Album", "Reader");
-    book.isAudiobook = true;
-    store(QStringLiteral("book"), book);
-    store(QStringLiteral("b1"), make(outside("b1.mp3"), "Other", "Artist"));
-    track video = make(lib("Videos/v1.mp4"), "Clips", "Artist");
-    video.isVideo = true;
-    store(QStringLiteral("v1"), video);
-    track entry = make(lib("Album/a2.mp3"), "Road Trip", "DJ");
-    entry.playlist = QStringLiteral("Road Trip");
-    store(QStringLiteral("p1"), entry);
-
+    // Two songs of "Album", a podcast, an audiobook and a video sharing its
+    // album, a song outside the library folder, and a playlist entry that
+    // uses the second song's file.
+    const QList<QStringList> entries{{"a1", lib("Album/a1.mp3"), "Album", "Artist", ""},
+                                     {"a2", lib("Album/a2.mp3"), "Album", "Artist", ""},
+                                     {"pod", lib("Album/pod.mp3"), "Album", "Host", "podcast"},
+                                     {"book", lib("Album/book.mp3"), "Album", "Reader", "audiobook"},
+                                     {"b1", outside("b1.mp3"), "Other", "Artist", ""},
+                                     {"v1", lib("Videos/v1.mp4"), "Album", "Artist", "video"},
+                                     {"p1", lib("Album/a2.mp3"), "Road Trip", "DJ", "playlist"}};
+    QStringList names;
+    for (const QStringList &e : entries) {
+        track t = makeTrack(e[1], e[2], e[3]);
+        t.isPodcast = e[4] == QLatin1String("podcast");
+        t.isAudiobook = e[4] == QLatin1String("audiobook");
+        t.isVideo = e[4] == QLatin1String("video");
+        t.playlist = e[4] == QLatin1String("playlist") ? e[2] : QString();
+        QVERIFY(touch(t.filepath) && ruvoDB().insertDataOne(t));
+        names << e[0];
+        paths[e[0]] = e[1];
+    }
     library = ruvoDB().loadDB();
     QCOMPARE(library.size(), 7);
-    ids.clear();
-    for (const track &t : std::as_const(library)) {
-        for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
-            if (it->filepath == t.filepath && it->playlist == t.playlist && it->artistName == t.artistName)
-                ids.insert(it.key(), t.id);
-        }
-    }
-    QCOMPARE(ids.size(), 7);
+    // Rows come back in the order they were stored.
+    for (int i = 0; i < names.size(); ++i)
+        ids[names[i]] = library.keys().at(i);
 }
 
-void TestLibraryRemover::removalPerView_data()
+void TestLibraryRemover::perView_data()
 {
     QTest::addColumn<int>("view");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QStringList>("ticked");
     QTest::addColumn<QStringList>("removed");
     QTest::addColumn<QStringList>("filesGone");
+    QTest::addColumn<QStringList>("handed");
 
-    QTest::addRow("album view keeps the album's podcast and audiobook; a file a playlist uses stays")
-        << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2"} << QStringList{"a1"};
-    QTest::addRow("artist view removes all of the artist but podcasts and audiobooks")
-        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1"} << QStringList{"a1", "v1"};
-    QTest::addRow("a file outside the library keeps its file and loses its row")
-        << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList();
-    QTest::addRow("playlist view removes the entry, the album's song keeps the file")
-        << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList();
-    QTest::addRow("podcast view removes only podcasts")
-        << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"} << QStringList{"pod"};
-    QTest::addRow("audiobook view removes only audiobooks of the album")
-        << 5 << "album" << QStringList{"book"} << QStringList{"book"} << QStringList{"book"};
-    QTest::addRow("video view removes the video and its emptied folder")
-        << 6 << "video" << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"};
+    QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
+        << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2", "v1"} << QStringList{"a1", "v1"}
+        << QStringList{"a1", "a2"};
+    QTest::addRow("artist: all of the artist but podcasts and audiobooks; songs handed")
+        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1"} << QStringList{"a1", "v1"}
+        << QStringList{"a1", "a2", "b1"};
+    QTest::addRow("track: a file outside the library keeps its file and loses its row")
+        << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
+    QTest::addRow("playlist: the entry goes, the album's song keeps the file")
+        << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
+    QTest::addRow("podcast: only podcasts") << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"}
+                                            << QStringList{"pod"} << QStringList{"pod"};
+    QTest::addRow("audiobook: only audiobooks of the album") << 5 << "album" << QStringList{"book"}
+                                                             << QStringList{"book"} << QStringList{"book"}
+                                                             << QStringList{"book"};
+    QTest::addRow("video: the video and its emptied folder") << 6 << "video" << QStringList{"v1"}
+                                                             << QStringList{"v1"} << QStringList{"v1"}
+                                                             << QStringList{"v1"};
 }
 
-void TestLibraryRemover::removalPerView()
+void TestLibraryRemover::perView()
 {
     QFETCH(int, view);
     QFETCH(QString, kind);
     QFETCH(QStringList, ticked);
     QFETCH(QStringList, removed);
     QFETCH(QStringList, filesGone);
+    QFETCH(QStringList, handed);
 
-    LibraryRemover::Ticks ticks;
-    for (const QString &name : ticked) {
-        const track &t = library[ids[name]];
-        if (kind == QLatin1String("album"))
-            ticks.albumIds << t.album_id;
-        else if (kind == QLatin1String("artist"))
-            ticks.artistIds << t.artist_id;
-        else if (kind == QLatin1String("track"))
-            ticks.trackIds << t.id;
-        else
-            ticks.videoIds << t.id;
-    }
+    QStringList names;
+    for (int id : LibraryRemover::tracksToTransfer(library, ticksOf(kind, ticked), view).keys())
+        names << ids.key(id);
+    names.sort();
+    handed.sort();
+    QCOMPARE(names, handed);
+
     const std::atomic<bool> stop{false};
     const LibraryRemover::Result result =
-        LibraryRemover::removeTracks(library, ticks, view, ruvoDB::programCopyFolder(), stop);
+        LibraryRemover::removeTracks(library, ticksOf(kind, ticked), view, ruvoDB::programCopyFolder(), stop);
     QVERIFY(result.ok);
-
-    QStringList removedNames;
+    names.clear();
     for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
         const bool rowGone = scalar(QStringLiteral("SELECT count(*) FROM tracks WHERE id = ?"), {it.value()}).toInt() == 0;
         QCOMPARE(result.removedIds.contains(it.value()), rowGone);
         if (rowGone)
-            removedNames << it.key();
-        QVERIFY2(QFile::exists(byName[it.key()].filepath) != filesGone.contains(it.key()), qPrintable(it.key()));
+            names << it.key();
+        QVERIFY2(QFile::exists(paths[it.key()]) != filesGone.contains(it.key()), qPrintable(it.key()));
     }
     removed.sort();
-    QCOMPARE(removedNames, removed);
+    QCOMPARE(names, removed);
     QCOMPARE(QFileInfo::exists(lib("Videos")), !filesGone.contains(QStringLiteral("v1")));
     QVERIFY(QFileInfo::exists(lib("Album")));
 }
@@ -182,75 +178,6 @@ void TestLibraryRemover::foldersAndLinks()
     QVERIFY(QFileInfo::exists(ruvoDB::programCopyFolder()));    // the library folder itself stays
 }
 
-void TestLibraryRemover::removeFromTheWindow()
-{
-    manager controller;
-    controller.libraryTracks = library;
-    controller.libraryView = 0;
-    controller.libraryViews = manager::buildLibraryViews(library, {});
-    controller.checkedAlbumIds << 1;
-    bool ticked = false;
-    for (QObject *object : std::as_const(controller.libraryViews.albumModels.models)) {
-        auto *row = qobject_cast<AlbumDataModel *>(object);
-        if (row->albumid() == library[ids["a1"]].album_id) {
-            row->setSelected(true);
-            ticked = true;
-        }
-    }
-    QVERIFY(ticked);
-    QSignalSpy shown(&controller, &manager::sgShowLoading);
-    QSignalSpy hidden(&controller, &manager::sgHideLoading);
-    controller.exeRemoveTransfer(QStringLiteral("remove"));
-    QCOMPARE(shown.size(), 1);
-    QVERIFY(hidden.wait(10000));
-    QVERIFY(!controller.libraryTracks.contains(ids["a1"]));
-    QVERIFY(!controller.libraryTracks.contains(ids["a2"]));
-    QCOMPARE(controller.libraryTracks.size(), 5);
-    QVERIFY(controller.checkedAlbumIds.isEmpty());
-}
-
-void TestLibraryRemover::transferPerView_data()
-{
-    QTest::addColumn<int>("view");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("ticked");
-    QTest::addColumn<QStringList>("handed");
-
-    QTest::addRow("album: its songs, not its podcast, audiobook or video")
-        << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2"};
-    QTest::addRow("artist: songs only, no playlist entry, no video")
-        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1"};
-    QTest::addRow("playlist: the entry") << 3 << "track" << QStringList{"p1", "a1"} << QStringList{"p1"};
-    QTest::addRow("podcast") << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"};
-    QTest::addRow("audiobook") << 5 << "album" << QStringList{"book"} << QStringList{"book"};
-    QTest::addRow("video: only the ticked video") << 6 << "video" << QStringList{"v1"} << QStringList{"v1"};
-    QTest::addRow("videos never come through album ids") << 6 << "album" << QStringList{"v1"} << QStringList();
-}
-
-void TestLibraryRemover::transferPerView()
-{
-    QFETCH(int, view);
-    QFETCH(QString, kind);
-    QFETCH(QStringList, ticked);
-    QFETCH(QStringList, handed);
-    LibraryRemover::Ticks ticks;
-    for (const QString &name : ticked) {
-        const track &t = library[ids[name]];
-        (kind == QLatin1String("album") ? ticks.albumIds
-         : kind == QLatin1String("artist") ? ticks.artistIds
-         : kind == QLatin1String("track") ? ticks.trackIds
-                                          : ticks.videoIds)
-            << (kind == QLatin1String("album") ? t.album_id : kind == QLatin1String("artist") ? t.artist_id : t.id);
-    }
-    QStringList names;
-    const TrackMap chosen = LibraryRemover::tracksToTransfer(library, ticks, view);
-    for (int id : chosen.keys())
-        names << ids.key(id);
-    names.sort();
-    handed.sort();
-    QCOMPARE(names, handed);
-}
-
 void TestLibraryRemover::actionsOnTheRows_data()
 {
     QTest::addColumn<QString>("action");
@@ -264,6 +191,7 @@ void TestLibraryRemover::actionsOnTheRows_data()
     QTest::addRow("a ticked row the search hides is not ticked") << "transfer" << true << true << 6 << 0;
     QTest::addRow("transfer hands the ticked album over and opens the dialog")
         << "transfer" << true << false << 0 << 2;
+    QTest::addRow("remove takes the ticked album's songs out of the library") << "remove" << true << false << 0 << 0;
 }
 
 void TestLibraryRemover::actionsOnTheRows()
@@ -297,7 +225,16 @@ void TestLibraryRemover::actionsOnTheRows()
     QCOMPARE(dialog.size(), handed ? 1 : 0);
     QCOMPARE(handedOver.size(), handed);
     QCOMPARE(controller.chosenTracks.size(), handed);
-    QCOMPARE(loading.size(), 0);
+    const bool removing = action == QLatin1String("remove") && !message;
+    QCOMPARE(loading.size(), removing ? 1 : 0);
+    if (removing) {
+        controller.checkedAlbumIds << 1;
+        QSignalSpy hidden(&controller, &manager::sgHideLoading);
+        QVERIFY(hidden.wait(10000));
+        QCOMPARE(controller.libraryTracks.size(), 4); // a1, a2 and the video of the album
+        QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
+        QVERIFY(controller.checkedAlbumIds.isEmpty());
+    }
 }
 
 CORVANE_TEST_MAIN(TestLibraryRemover)
