@@ -22,7 +22,6 @@ private slots:
     void cleanupTestCase() { forgetLibrary(); }
     void perView_data();
     void perView();
-    void foldersAndLinks();
     void actionsOnTheRows_data();
     void actionsOnTheRows();
 
@@ -58,11 +57,17 @@ void TestLibraryRemover::init()
     // uses the second song's file.
     const QList<QStringList> entries{{"a1", lib("Album/a1.mp3"), "Album", "Artist", ""},
                                      {"a2", lib("Album/a2.mp3"), "Album", "Artist", ""},
-                                     {"pod", lib("Album/pod.mp3"), "Album", "Host", "podcast"},
+                                     {"pod", lib("Podcasts/pod.mp3"), "Album", "Host", "podcast"},
                                      {"book", lib("Album/book.mp3"), "Album", "Reader", "audiobook"},
                                      {"b1", outside("b1.mp3"), "Other", "Artist", ""},
                                      {"v1", lib("Videos/v1.mp4"), "Album", "Artist", "video"},
-                                     {"p1", lib("Album/a2.mp3"), "Road Trip", "DJ", "playlist"}};
+                                     {"p1", lib("Album/a2.mp3"), "Road Trip", "DJ", "playlist"},
+                                     {"x2", lib("Link/x2.mp3"), "Linked", "Artist", ""}};
+    // x2 is reached through a link to the user's own folder; beside the
+    // video lies a nested folder with a file no row knows; and there are
+    // empty folders.
+    QVERIFY(touch(outside("Linked/x2.mp3")) && QDir().mkpath(lib(".")) && QDir().mkpath(lib("Empty/Deeper")));
+    QVERIFY(QFile::link(outside("Linked"), lib("Link")) && touch(lib("Videos/Inner/keep.mp3")));
     QStringList names;
     for (const QStringList &e : entries) {
         track t = makeTrack(e[1], e[2], e[3]);
@@ -75,7 +80,7 @@ void TestLibraryRemover::init()
         paths[e[0]] = e[1];
     }
     library = ruvoDB().loadDB();
-    QCOMPARE(library.size(), 7);
+    QCOMPARE(library.size(), 8);
     // Rows come back in the order they were stored.
     for (int i = 0; i < names.size(); ++i)
         ids[names[i]] = library.keys().at(i);
@@ -93,19 +98,19 @@ void TestLibraryRemover::perView_data()
     QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
         << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2", "v1"} << QStringList{"a1", "v1"}
         << QStringList{"a1", "a2"};
-    QTest::addRow("artist: all of the artist but podcasts and audiobooks; songs handed")
-        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1"} << QStringList{"a1", "v1"}
-        << QStringList{"a1", "a2", "b1"};
+    QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
+        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1", "x2"} << QStringList{"a1", "v1"}
+        << QStringList{"a1", "a2", "b1", "x2"};
     QTest::addRow("track: a file outside the library keeps its file and loses its row")
         << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
     QTest::addRow("playlist: the entry goes, the album's song keeps the file")
         << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
-    QTest::addRow("podcast: only podcasts") << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"}
+    QTest::addRow("podcast: only podcasts, and the emptied folder") << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"}
                                             << QStringList{"pod"} << QStringList{"pod"};
     QTest::addRow("audiobook: only audiobooks of the album") << 5 << "album" << QStringList{"book"}
                                                              << QStringList{"book"} << QStringList{"book"}
                                                              << QStringList{"book"};
-    QTest::addRow("video: the video and its emptied folder") << 6 << "video" << QStringList{"v1"}
+    QTest::addRow("video: the video, not the nested file beside it") << 6 << "video" << QStringList{"v1"}
                                                              << QStringList{"v1"} << QStringList{"v1"}
                                                              << QStringList{"v1"};
 }
@@ -140,42 +145,10 @@ void TestLibraryRemover::perView()
     }
     removed.sort();
     QCOMPARE(names, removed);
-    QCOMPARE(QFileInfo::exists(lib("Videos")), !filesGone.contains(QStringLiteral("v1")));
-    QVERIFY(QFileInfo::exists(lib("Album")));
-}
-
-void TestLibraryRemover::foldersAndLinks()
-{
-    QVERIFY(openLibrary());
-    QDir(ruvoDB::programCopyFolder()).removeRecursively();
-    // A song of its own album beside a nested folder with a file no row
-    // knows, a song reached through a link to the user's folder, and empty
-    // folders.
-    const track solo = makeTrack(lib("Solo/x1.mp3"), "Solo", "Solo Artist");
-    QVERIFY(touch(solo.filepath));
-    QVERIFY(touch(outside("Linked/x2.mp3")));
-    QVERIFY(QFile::link(outside("Linked"), lib("Link")));
-    const track linked = makeTrack(lib("Link/x2.mp3"), "Linked", "Solo Artist");
-    QVERIFY(touch(lib("Solo/Inner/keep.mp3")));
-    QVERIFY(QDir().mkpath(lib("Empty/Deeper")));
-    QVERIFY(ruvoDB().insertDataOne(solo));
-    QVERIFY(ruvoDB().insertDataOne(linked));
-    const TrackMap tracks = ruvoDB().loadDB();
-    QCOMPARE(tracks.size(), 2);
-
-    LibraryRemover::Ticks ticks;
-    ticks.artistIds << tracks.first().artist_id;
-    const std::atomic<bool> stop{false};
-    const LibraryRemover::Result result =
-        LibraryRemover::removeTracks(tracks, ticks, 1, ruvoDB::programCopyFolder(), stop);
-    QCOMPARE(result.removedIds.size(), 2);
-    QCOMPARE(count(QStringLiteral("tracks")), 0);
-    QVERIFY(QFile::exists(outside("Linked/x2.mp3")));           // never through a link
-    QVERIFY(QFileInfo(lib("Link")).isSymLink());
-    QVERIFY(!QFileInfo::exists(lib("Solo/x1.mp3")));
-    QVERIFY(QFile::exists(lib("Solo/Inner/keep.mp3")));         // a nested file is safe
-    QVERIFY(!QFileInfo::exists(lib("Empty")));                  // empty at any depth: gone
-    QVERIFY(QFileInfo::exists(ruvoDB::programCopyFolder()));    // the library folder itself stays
+    // Emptied folders go, at any depth; a nested file and the link stay.
+    QCOMPARE(QFileInfo::exists(lib("Podcasts")), !filesGone.contains(QStringLiteral("pod")));
+    QVERIFY(!QFileInfo::exists(lib("Empty")));
+    QVERIFY(QFile::exists(lib("Videos/Inner/keep.mp3")) && QFileInfo(lib("Link")).isSymLink());
 }
 
 void TestLibraryRemover::actionsOnTheRows_data()
@@ -231,7 +204,7 @@ void TestLibraryRemover::actionsOnTheRows()
         controller.checkedAlbumIds << 1;
         QSignalSpy hidden(&controller, &manager::sgHideLoading);
         QVERIFY(hidden.wait(10000));
-        QCOMPARE(controller.libraryTracks.size(), 4); // a1, a2 and the video of the album
+        QCOMPARE(controller.libraryTracks.size(), 5); // a1, a2 and the album's video went
         QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
         QVERIFY(controller.checkedAlbumIds.isEmpty());
     }
