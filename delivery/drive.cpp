@@ -1,38 +1,390 @@
 #include "delivery/drive.h"
 
+#include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLoggingCategory>
+#include <QQmlContext>
+#include <QSet>
+#include <QStandardPaths>
+
+#include "app/messagehandler.h"
+#include "app/qmlapplicationviewer.h"
+#include "core/logging.h"
+#include "delivery/combo.h"
+#include "delivery/drivecopier.h"
+#include "delivery/drivedata.h"
+#include "delivery/transferdetail.h"
+#include "platform/volumes.h"
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcDrive, "corvane.delivery")
 
-void notAvailable(const char *slot)
+const QString noDrive = QStringLiteral("No Drive");
+
+// The dialog's state, shared by every Drive object; GUI thread only.
+struct DriveState
 {
-    qCDebug(lcDrive, "%s: not available in this build", slot);
+    TrackMap trackMap;
+    QMap<int, DriveData *> DriveList;        // listed targets by key
+    QMap<int, DriveData *> DriveListSystem;  // the folder chosen last
+    QStringList dataList;                    // listed paths, published as "driveList"
+    QString searchLocation;
+    int id = 1;
+    int counterfile = 0;
+    int totalfiles = 0;
+    bool jobHalted = false;  // the copy reported a full or removed drive
+    // Rows that left the lists: QML may read them until the next
+    // publication, so they are freed one publication later.
+    QList<DriveData *> retiredNow;
+    QList<DriveData *> retiredShown;
+};
+
+DriveState &state()
+{
+    static DriveState s;
+    return s;
+}
+
+std::function<QString()> &folderChooser()
+{
+    static std::function<QString()> chooser;
+    return chooser;
+}
+
+QString userText(int number)
+{
+    static MessageHandler *texts = new MessageHandler();
+    return texts->message(number);
+}
+
+// GiB with two decimals of the real value.
+QString gib(qint64 bytes)
+{
+    return QString::number(double(bytes) / double(Q_INT64_C(1) << 30), 'f', 2);
+}
+
+void showSizes(DriveData *row, const Volumes::Volume &volume)
+{
+    row->setTotalSpace(gib(volume.totalBytes));
+    row->setFreeSpace(gib(volume.availableBytes));
+    row->setUsedSpace(gib(volume.totalBytes - volume.freeBytes));
+    row->setFreeSpace1(volume.availableBytes);
 }
 
 } // namespace
 
-Drive::Drive(QmlApplicationViewer *view, QObject *parent) : QObject(parent), viewer(view) {}
+Drive::Drive(QmlApplicationViewer *view, QObject *parent)
+    : QObject(parent), viewer(view), timmer(std::make_unique<QTimer>()), fm(std::make_unique<DriveCopier>()),
+      formatJob(std::make_unique<BackgroundJob<bool>>()), transferJob(std::make_unique<BackgroundJob<int>>())
+{
+    timmer->setInterval(1000);
+    connect(timmer.get(), &QTimer::timeout, this, &Drive::GetDriveDetail);
+    connect(fm.get(), &DriveCopier::incrementProgress, this, &Drive::slOneFileCopyed, Qt::QueuedConnection);
+    connect(fm.get(), &DriveCopier::sgFiletranscoded, this, &Drive::slOneFileTranscoded, Qt::QueuedConnection);
+    connect(fm.get(), &DriveCopier::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
+    connect(fm.get(), &DriveCopier::sgDriveRemoved, this, &Drive::slDriveRemoved, Qt::QueuedConnection);
+}
 
 Drive::Drive() : QObject(nullptr) {}
 
-void Drive::timerexe(int)
+Drive::~Drive()
 {
-    notAvailable("Drive::timerexe");
+    // The jobs go first: they use the copier.
+    transferJob.reset();
+    formatJob.reset();
 }
 
-void Drive::ContinueDrive(QString, int, int, int, int)
+Drive *Drive::getInstance()
 {
-    notAvailable("Drive::ContinueDrive");
+    static Drive *instance = new Drive();
+    return instance;
+}
+
+void Drive::TransferDetails(TrackMap map)
+{
+    state().trackMap = map;
+}
+
+void Drive::setFolderChooser(std::function<QString()> chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+void Drive::retire(DriveData *row)
+{
+    state().retiredNow.append(row);
+}
+
+void Drive::clearLists()
+{
+    DriveState &s = state();
+    for (DriveData *row : std::as_const(s.DriveList))
+        retire(row);
+    s.DriveList.clear();
+    s.dataList.clear();
+}
+
+void Drive::publish()
+{
+    DriveState &s = state();
+    if (viewer) {
+        QList<QObject *> rows;
+        for (DriveData *row : std::as_const(s.DriveList))
+            rows.append(row);
+        viewer->rootContext()->setContextProperty(QStringLiteral("driveList"), QVariant::fromValue(s.dataList));
+        viewer->rootContext()->setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(rows));
+    }
+    qDeleteAll(s.retiredShown);
+    s.retiredShown = s.retiredNow;
+    s.retiredNow.clear();
+}
+
+void Drive::timerexe(int flag)
+{
+    if (!timmer)
+        return;
+    DriveState &s = state();
+    if (flag == 1) {
+        s.id = 1;
+        Logging::getInstance()->WriteLog(QStringLiteral("Launching Transfer and Sync Dialog"), QString());
+        clearLists();
+        s.searchLocation.clear();
+        timmer->start();
+    } else if (flag == 0) {
+        timmer->stop();
+        clearLists();
+        publish();
+    }
+}
+
+void Drive::GetDriveDetail()
+{
+    DriveState &s = state();
+    const QList<Volumes::Volume> volumes = Volumes::removableVolumes();
+    QSet<QString> mounted;
+    for (const Volumes::Volume &volume : volumes)
+        mounted.insert(volume.mountPath);
+
+    // 1. Targets that went away; a drive's mount folder can outlive it.
+    const QStringList listed = s.dataList;
+    for (const QString &path : listed) {
+        bool gone = path == noDrive || !QFileInfo::exists(path);
+        QList<int> keys;
+        for (auto it = s.DriveList.cbegin(); it != s.DriveList.cend(); ++it) {
+            if (it.value()->driveletter() != path)
+                continue;
+            keys.append(it.key());
+            if (it.value()->isSystem() == 0 && !mounted.contains(path))
+                gone = true;
+        }
+        if (!gone)
+            continue;
+        for (int key : std::as_const(keys))
+            retire(s.DriveList.take(key));
+        s.dataList.removeAll(path);
+    }
+
+    // 2. Volumes, new ones listed and listed ones measured again.
+    for (const Volumes::Volume &volume : volumes) {
+        if (s.dataList.contains(volume.mountPath)) {
+            for (DriveData *row : std::as_const(s.DriveList)) {
+                if (row->driveletter() == volume.mountPath && row->isSystem() == 0)
+                    showSizes(row, volume);
+            }
+            continue;
+        }
+        auto *row = new DriveData(QString(), QString(), 0, 0, QString(), volume.mountPath, volume.device,
+                                  volume.mountPath);
+        showSizes(row, volume);
+        s.dataList.append(volume.mountPath);
+        s.DriveList.insert(s.id++, row);
+    }
+
+    // 3. The chosen folder.
+    if (!s.searchLocation.isEmpty() && !s.dataList.contains(s.searchLocation)) {
+        s.dataList.append(s.searchLocation);
+        qCDebug(lcDrive) << s.searchLocation << "...";
+        for (DriveData *chosen : std::as_const(s.DriveListSystem)) {
+            s.DriveList.insert(s.id++, new DriveData(chosen->totalspace(), chosen->freespace(), chosen->isSystem(),
+                                                     chosen->freespace1(), chosen->usedspace(), chosen->driveletter(),
+                                                     chosen->filesystem(), chosen->drivename()));
+        }
+    }
+
+    // 4. and 5.
+    if (s.dataList.isEmpty())
+        s.dataList.append(noDrive);
+    publish();
+}
+
+QString Drive::createDriveName(QString Name)
+{
+    const QStringList &listed = state().dataList;
+    if (listed.indexOf(Name) > 1)
+        return createDriveName(Name + QLatin1Char('1'));
+    return Name;
 }
 
 void Drive::openDialog()
 {
-    notAvailable("Drive::openDialog");
+    DriveState &s = state();
+    s.searchLocation.clear();
+    qDeleteAll(s.DriveListSystem);
+    s.DriveListSystem.clear();
+    if (folderChooser()) {
+        s.searchLocation = folderChooser()();
+    } else {
+        s.searchLocation = QFileDialog::getExistingDirectory(
+            nullptr, tr("Open Directory"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
+            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    }
+    if (s.searchLocation.isEmpty())
+        return;
+    s.DriveListSystem.insert(int(s.DriveList.size()) + 1,
+                             new DriveData(QString(), QString(), 1, 0, QString(), s.searchLocation, QString(),
+                                           s.searchLocation));
+}
+
+void Drive::count() {}
+
+void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overwriteNewer, int overwriteQuality)
+{
+    state().searchLocation.clear();
+    drivePath = drive;
+    overwriteall = overwriteAll;
+    overwritenewer = overwriteNewer;
+    overwritequality = overwriteQuality;
+    if (drive == noDrive || drive.isEmpty() || !formatJob)
+        return;
+    if (!QFileInfo::exists(drive)) {
+        emit showMessageBox(userText(7));
+        return;
+    }
+    emit sgShowFormatWait();
+    const bool wanted = format != 0;
+    if (!formatJob->start([this, drive, wanted](const std::atomic<bool> &) {
+            formatDrive(drive, wanted);
+            return true;
+        }, [this](bool) { finishFormatDrive(); }))
+        emit sgHideFormatWait();
+}
+
+void Drive::formatDrive(QString drive, bool format)
+{
+    Combo profile;
+    system = profile.getsystemDetail();
+    if (!format)
+        return;
+    // Erasing the drive is not part of this build: the copy goes to the
+    // drive as it is.
+    qCDebug(lcDrive) << "format of" << drive << "not available";
+}
+
+void Drive::finishFormatDrive()
+{
+    emit sgHideFormatWait();
+    DriveState &s = state();
+    qCDebug(lcDrive) << "Selected Drive" << drivePath;
+    qCDebug(lcDrive) << "trackMap....." << s.trackMap.size();
+
+    qint64 sum = 0;
+    for (const track &item : std::as_const(s.trackMap))
+        sum += item.filesize;
+
+    qint64 budget = 0;
+    bool folder = false;
+    for (DriveData *row : std::as_const(s.DriveList)) {
+        if (row->driveletter() != drivePath)
+            continue;
+        if (row->isSystem() == 1) {
+            budget = sum + 1;
+            folder = true;
+        } else {
+            // The budget is what the volume has available now, not what the
+            // poll saw.
+            const Volumes::Volume volume = Volumes::volumeOf(drivePath);
+            budget = volume.mountPath == drivePath ? volume.availableBytes : 0;
+            folder = false;
+        }
+    }
+
+    transferDetail detail;
+    detail.drivePath = drivePath;
+    detail.freeSpace = budget;
+    detail.isSystem = folder;
+    detail.overwriteall = overwriteall != 0;
+    detail.overwritenewer = overwritenewer != 0;
+    detail.overwritequality = overwritequality != 0;
+    if (system)
+        detail.system = *system;
+
+    if (drivePath.isEmpty() || budget == 0 || !transferJob || transferJob->isRunning()) {
+        qCDebug(lcDrive) << "Drive Not Selected";
+        emit showMessageBox(userText(8));
+        return;
+    }
+    s.counterfile = 0;
+    s.totalfiles = int(s.trackMap.size());
+    s.jobHalted = false;
+    emit sgShowTransferProgress();
+    DriveCopier *copier = fm.get();
+    const TrackMap tracks = s.trackMap;
+    transferJob->start([copier, tracks, detail](const std::atomic<bool> &stop) {
+        return copier->copyFilesToDrive(tracks, detail, QList<track>(), stop);
+    }, [this](int reported) { copyEnded(reported); });
+}
+
+void Drive::copyEnded(int)
+{
+    DriveState &s = state();
+    if (s.jobHalted)
+        return;
+    if (transferJob->stopRequested()) {
+        emit sgHideTransferProgress();
+        timerexe(0);
+        return;
+    }
+    // Tracks whose file had gone were never reported: the dialog still
+    // reaches its end.
+    if (s.counterfile < s.totalfiles) {
+        s.counterfile = s.totalfiles;
+        emit sgUpdateTransferProgress(s.totalfiles, s.counterfile, QString());
+        timerexe(0);
+    }
+}
+
+void Drive::slOneFileCopyed(QString fileName)
+{
+    DriveState &s = state();
+    s.counterfile += 1;
+    emit sgUpdateTransferProgress(s.totalfiles, s.counterfile, fileName);
+    if (s.counterfile == s.totalfiles)
+        timerexe(0);
+}
+
+void Drive::slOneFileTranscoded(QString fileName)
+{
+    qCDebug(lcDrive) << fileName << "File Transcodec";
+}
+
+void Drive::slDiskFull()
+{
+    state().jobHalted = true;
+    emit sgUpdateTransferProgress(1, 1, QString());
+    emit showMessageBox(userText(1));
+}
+
+void Drive::slDriveRemoved()
+{
+    state().jobHalted = true;
+    emit sgHideTransferProgress();
+    emit showMessageBox(userText(7));
 }
 
 void Drive::slProgressStoped(int)
 {
-    notAvailable("Drive::slProgressStoped");
+    if (transferJob)
+        transferJob->requestStop();
 }

@@ -1,16 +1,35 @@
 #ifndef DRIVE_H
 #define DRIVE_H
 
+#include <QList>
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 #include <QVariant>
 
+#include <functional>
+#include <memory>
+
+#include "app/backgroundjob.h"
+#include "core/track.h"
+#include "delivery/systemdetails.h"
+
+class DriveCopier;
+class DriveData;
 class QmlApplicationViewer;
 
-// The application side of the "Transfer and Sync" dialog: the drive list,
-// the format step and the copy to the car drive.  This build carries only
-// its links to the interface; the dialog's work is not part of it, so its
-// slots write one debug line and its signals are never emitted.
+// The application side of the "Transfer and Sync" dialog.  While the dialog
+// is open it polls the mounted volumes once a second and publishes them as
+// "driveList" (paths) and "drivedetails" (DriveData rows), with a folder the
+// user chose as an extra target; on confirmation it runs the format step and
+// then the copy of the handed-over tracks on workers, and turns the copy's
+// per-file reports into progress and messages for QML.
+//
+// The target lists and the handed-over tracks are shared by every Drive;
+// only the object made with the view polls, publishes and runs jobs.  All of
+// it runs in the GUI thread but formatDrive and the copy.
 class Drive : public QObject
 {
     Q_OBJECT
@@ -18,12 +37,34 @@ class Drive : public QObject
 public:
     Drive(QmlApplicationViewer *viewer, QObject *parent);
     Drive();
+    ~Drive() override;
+
+    // The object the controller hands the ticked tracks to.
+    static Drive *getInstance();
+
+    // Replaces the tracks the next transfer copies.
+    void TransferDetails(TrackMap map);
+
+    // The format step, run on a worker when the user confirms; always takes
+    // the vehicle's profile, and formats the drive only when `format` is set.
+    void formatDrive(QString drive, bool format);
+
+    // Tests answer the folder dialog themselves.
+    static void setFolderChooser(std::function<QString()> chooser);
 
 public slots:
     void timerexe(int flag);
+    void GetDriveDetail();
+    QString createDriveName(QString Name);
     void ContinueDrive(QString drive, int format, int overwriteall, int overwritenewer, int overwritequality);
     void openDialog();
+    void count();
+    void slOneFileCopyed(QString fileName);
+    void slOneFileTranscoded(QString fileName);
+    void slDiskFull();
     void slProgressStoped(int flagStop);
+    void slDriveRemoved();
+    void finishFormatDrive();
 
 signals:
     void showDrivesData(QVariant driveData);
@@ -35,7 +76,23 @@ signals:
     void sgHideFormatWait();
 
 private:
+    void publish();
+    void clearLists();
+    void retire(DriveData *row);
+    void copyEnded(int reportedFiles);
+
     QmlApplicationViewer *viewer = nullptr; // not owned
+    QString drivePath;
+    int overwriteall = 0;
+    int overwritenewer = 0;
+    int overwritequality = 0;
+    SystemDetails *system = nullptr; // the shared profile; not owned
+
+    // Only the object with the view has these.
+    std::unique_ptr<QTimer> timmer;
+    std::unique_ptr<DriveCopier> fm;
+    std::unique_ptr<BackgroundJob<bool>> formatJob;
+    std::unique_ptr<BackgroundJob<int>> transferJob;
 };
 
 #endif // DRIVE_H

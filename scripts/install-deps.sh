@@ -10,7 +10,7 @@ packages=(
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtqml-workerscript
   libtag1-dev ffmpeg libchromaprint-tools
   xvfb xauth libgl1-mesa-dri fonts-dejavu-core
-  dosfstools exfatprogs mtools fdisk
+  dosfstools exfatprogs exfat-fuse mtools fdisk
 )
 
 missing=()

@@ -150,6 +150,15 @@ Page {
         }
     }
 
+    TransferDialog {
+        id: transferDialog
+        drives: Theme.list(drivedetails)
+        paths: Theme.list(driveList)
+        onPollRequested: (flag) => root.transferTomedia(flag)
+        onFolderRequested: root.transferandSyncDialog()
+        onContinueRequested: (drive, format, all, newer, quality) => root.continueDrive(drive, format, all, newer, quality)
+    }
+
     MessageBox {
         id: messageBox
     }
@@ -198,7 +207,10 @@ Page {
         transcodedCount = Number(count) || 0
         transcodingTotal = Number(totalCount) || 0
     }
-    function showtransferBrowser() { transferBrowserRequested = true }
+    function showtransferBrowser() {
+        transferBrowserRequested = true
+        transferDialog.show()
+    }
 
     function slShowTransferProgress() {
         progressDialog.start("transfer", Theme.str(MediaLibrary_texttransferProgress))

@@ -224,6 +224,8 @@ void TestStartUp::rootSignalsReachTheirSlots()
     QObject *root = app->viewer().rootObject();
     manager *controller = app->controller();
     QSignalSpy refreshed(controller, &manager::sgRefreshMain);
+    QSignalSpy driveMessages(app->drive(), &Drive::showMessageBox);
+    Drive::setFolderChooser([] { return QString(); });
 
     QList<StartUp::Link> links = StartUp::controllerLinks();
     links += StartUp::driveLinks();
@@ -282,6 +284,10 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "exeRemoveTransfer") {
             // An action other than "remove" or "transfer" only empties the chosen tracks.
             QVERIFY(controller->chosenTracks.isEmpty());
+        } else if (slot == "ContinueDrive") {
+            QCOMPARE(driveMessages.last().first().toString(), QStringLiteral("Disk is Removed"));
+        } else if (slot == "timerexe" || slot == "slProgressStoped" || slot == "openDialog") {
+            // flag 2, no job and a cancelled folder dialog: nothing to show
         } else if (slot == "saveData") {
             QVERIFY(controller->closing);
             QVERIFY(debugLog().contains(QLatin1String(" - Closed RuVO\n")));
@@ -291,6 +297,7 @@ void TestStartUp::rootSignalsReachTheirSlots()
             QVERIFY2(capturedDebug.join(QLatin1Char('\n')).contains(expected), link.signal);
         }
     }
+    Drive::setFolderChooser({});
 }
 
 void TestStartUp::cancelSearchRunsBothSlotsInOrder()

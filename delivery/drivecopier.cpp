@@ -1,0 +1,345 @@
+#include "delivery/drivecopier.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QLoggingCategory>
+
+#include <taglib/fileref.h>
+
+#include "core/logging.h"
+#include "core/noclobberwriter.h"
+#include "delivery/ffmpeghandler.h"
+#include "platform/safefilecopy.h"
+#include "platform/volumes.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcCopy, "corvane.delivery")
+
+constexpr int folderPictureSide = 110;
+
+const QString copyingText = QStringLiteral("Copying ");
+const QString skipText = QStringLiteral("Skip File ");
+
+// Length of an ID3v2 tag at the start of `head`, 0 when there is none.
+qint64 id3Length(const QByteArray &head)
+{
+    if (head.size() < 10 || !head.startsWith("ID3"))
+        return 0;
+    const auto b = [&head](int i) { return qint64(quint8(head.at(i))) & 0x7f; };
+    const qint64 body = (b(6) << 21) | (b(7) << 14) | (b(8) << 7) | b(9);
+    const bool footer = quint8(head.at(5)) & 0x10;
+    return 10 + body + (footer ? 10 : 0);
+}
+
+bool isMpegLayer3Frame(const QByteArray &bytes)
+{
+    if (bytes.size() < 4)
+        return false;
+    const quint8 b0 = quint8(bytes.at(0)), b1 = quint8(bytes.at(1)), b2 = quint8(bytes.at(2));
+    return b0 == 0xff && (b1 & 0xe0) == 0xe0  // frame sync
+           && ((b1 >> 3) & 3) != 1            // version not reserved
+           && ((b1 >> 1) & 3) == 1            // layer III
+           && (b2 >> 4) != 0x0f && (b2 >> 4) != 0  // bit-rate index valid, not free format
+           && ((b2 >> 2) & 3) != 3;           // sampling rate valid
+}
+
+// The codec where the first bytes settle it; "" for anything else.
+QString sniffCodec(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray head = file.read(10);
+    const qint64 start = id3Length(head);
+    if (start > 0 && !file.seek(start))
+        return QString();
+    const QByteArray frame = start > 0 ? file.read(4) : head.left(4);
+    if (frame.startsWith("fLaC"))
+        return QStringLiteral("flac");
+    if (isMpegLayer3Frame(frame))
+        return QStringLiteral("mp3");
+    return QString();
+}
+
+} // namespace
+
+DriveCopier::DriveCopier(QObject *parent) : QObject(parent) {}
+
+QString DriveCopier::fatSafeName(const QString &name)
+{
+    QString cleaned;
+    cleaned.reserve(name.size());
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || QStringView(u"\"*/:<>?\\|").contains(c))
+            continue;
+        cleaned.append(c);
+    }
+    while (cleaned.endsWith(QLatin1Char('.')) || cleaned.endsWith(QLatin1Char(' ')))
+        cleaned.chop(1);
+    return cleaned.isEmpty() ? QStringLiteral("_") : cleaned;
+}
+
+QString DriveCopier::driveName(const QString &name) const
+{
+    return fatNames ? fatSafeName(name) : name;
+}
+
+QString DriveCopier::askForCodec(const QString &path) const
+{
+    const QString sniffed = sniffCodec(path);
+    return sniffed.isEmpty() ? converter.askForCodec(path) : sniffed;
+}
+
+int DriveCopier::GetBitRate(QString path)
+{
+    if (!QFileInfo(path).isFile())
+        return 0;
+    const TagLib::FileRef file(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
+    if (file.isNull() || !file.audioProperties())
+        return 0;
+    return qMax(0, file.audioProperties()->bitrate());
+}
+
+bool DriveCopier::copycover(QString cover, QString target)
+{
+    if (QFileInfo::exists(target) || cover.isEmpty() || !QFileInfo(cover).isFile())
+        return true;
+    QImage image;
+    if (!image.load(cover, "PNG") && !image.load(cover, "JPEG"))
+        return false;
+    const QImage small = image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio,
+                                      Qt::FastTransformation);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!small.save(&buffer, "PNG"))
+        return false;
+    return NoClobberWriter::writeNew(target, png);
+}
+
+QList<track> DriveCopier::checkSystemCompatibility(TrackMap tracks, transferDetail)
+{
+    QList<track> existing;
+    for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
+        if (stopRequested())
+            break;
+        if (QFileInfo(it->filepath).isFile())
+            existing.append(it.value());
+    }
+    return existing;
+}
+
+bool DriveCopier::stopRequested() const
+{
+    return halt != Halt::None || (stopFlag && stopFlag->load());
+}
+
+void DriveCopier::haltFor(Halt why)
+{
+    if (halt == Halt::None)
+        halt = why;
+}
+
+bool DriveCopier::driveStillThere() const
+{
+    const QString root = temp_TransferDetail.drivePath;
+    if (!QFileInfo(root).isDir())
+        return false;
+    // An unmounted drive can leave its empty mount folder behind.
+    return issystem || Volumes::volumeOf(root).mountPath == mountRoot;
+}
+
+void DriveCopier::report(const QString &text)
+{
+    if (!pendingReport.isEmpty())
+        emit incrementProgress(pendingReport);
+    pendingReport = text;
+    ++reported;
+}
+
+int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
+                                  const std::atomic<bool> &stop)
+{
+    stopFlag = &stop;
+    halt = Halt::None;
+    reported = 0;
+    pendingReport.clear();
+    startedPlaylists.clear();
+    currentPlaylist.clear();
+
+    temp_TransferDetail = detail;
+    issystem = detail.isSystem;
+    frespaceremain = detail.freeSpace;
+    const Volumes::Volume volume = Volumes::volumeOf(detail.drivePath);
+    mountRoot = volume.mountPath;
+    fatNames = Volumes::hasFatNames(volume.fileSystemType);
+
+    QList<track> work = checkSystemCompatibility(tracks, detail);
+    if (work.isEmpty())
+        work = list;
+
+    converter.linkStopFlag(&stop);
+    lstCodecDetail = ffmpeghandler::codecListFor(detail.system);
+
+    const QString mediaRoot = detail.drivePath + QLatin1Char('/')
+                              + driveName(detail.system.vehicleName + QStringLiteral(" Media")) + QLatin1Char('/');
+    for (const track &item : std::as_const(work)) {
+        if (stopRequested())
+            break;
+        if (!driveStillThere() || !QDir().mkpath(mediaRoot)) {
+            haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
+            break;
+        }
+
+        QString folder = item.isVideo ? QStringLiteral("Videos") : item.albumName.trimmed();
+        m3uPath.clear();
+        if (!item.playlist.isEmpty()) {
+            folder = item.playlist;
+            // Named like its folder: a playlist name can't lead out of the
+            // media root or hold what the drive can't store.
+            m3uPath = mediaRoot + driveName(ffmpeghandler::cacheAlbumFolder(item.playlist)) + QLatin1Char('.') + playlistExtension;
+        }
+        const QString cleanedFolder = driveName(ffmpeghandler::cacheAlbumFolder(folder));
+        const QString albumFolder = mediaRoot + cleanedFolder;
+        if (!m3uPath.isEmpty()) {
+            m3uEntry = cleanedFolder;
+            currentPlaylist = item.playlist;
+            // Started once per job, so a playlist whose tracks come in
+            // several runs keeps all its entries.
+            if (!startedPlaylists.contains(m3uPath)) {
+                startedPlaylists.insert(m3uPath);
+                createPlaylist.openM3U(m3uPath);
+            }
+        }
+
+        Transdestinationpath = item.filepath;
+        coverPath = item.albumName.contains(QLatin1String("Unknown")) ? QString() : item.cover;
+        sourceName = QFileInfo(item.filepath).fileName();
+
+        const QString codec = askForCodec(item.filepath);
+        bool goOn = true;
+        if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail)) {
+            // The cache folder is named after the drive folder (album,
+            // playlist or "Unknown Album").
+            afterTransCodeDestination = albumFolder;
+            const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/')
+                                   + ffmpeghandler::cacheAlbumFolder(folder) + QLatin1Char('/')
+                                   + ffmpeghandler::cacheFileName(item);
+            lstCodecDetailTemp = lstCodecDetail;
+            goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
+        } else {
+            goOn = CopyFileUSB(item.filepath, albumFolder);
+        }
+        if (!goOn)
+            break;
+    }
+
+    // What is reported done must be on the drive: flush before the last
+    // report goes out.
+    if (halt != Halt::Removed && reported > 0 && !Volumes::flush(detail.drivePath) && !driveStillThere())
+        halt = Halt::Removed;
+    if (halt == Halt::Removed) {
+        pendingReport.clear();
+        emit sgDriveRemoved();
+    } else {
+        if (!pendingReport.isEmpty())
+            emit incrementProgress(pendingReport);
+        pendingReport.clear();
+        if (halt == Halt::Full)
+            emit sgDiskFull();
+    }
+    Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. Completed"), QString());
+    stopFlag = nullptr;
+    return reported;
+}
+
+bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
+{
+    const QString name = driveName(QFileInfo(source).fileName());
+    const QString target = folder + QLatin1Char('/') + name;
+    const QFileInfo existing(target);
+    const qint64 size = QFileInfo(source).size();
+
+    bool keep = false;
+    qint64 returned = 0;  // bytes the replaced file gives back once the new one is in place
+    if (existing.exists()) {
+        if (temp_TransferDetail.overwriteall)
+            returned = existing.size();
+        else if (temp_TransferDetail.overwritequality && GetBitRate(target) < GetBitRate(source))
+            returned = existing.size();
+        else
+            keep = true;
+    }
+
+    if (!keep) {
+        if (size >= frespaceremain + returned && !issystem) {
+            haltFor(Halt::Full);
+            return false;
+        }
+        if (!QDir().mkpath(folder)) {
+            haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
+            return false;
+        }
+        Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. "), target);
+        switch (SafeFileCopy::copy(source, target)) {
+        case SafeFileCopy::Copied:
+            frespaceremain += returned - size;
+            break;
+        case SafeFileCopy::SourceUnreadable:
+            qCDebug(lcCopy) << "cannot read" << source;
+            report(skipText + name);
+            return true;
+        case SafeFileCopy::VolumeFull:
+        case SafeFileCopy::WriteFailed:
+            haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
+            return false;
+        }
+    }
+
+    if (QFileInfo(source).suffix() != QLatin1String("mp4"))
+        copycover(coverPath, folder + QStringLiteral("/Folder.png"));
+    if (!m3uPath.isEmpty())
+        createPlaylist.saveM3U({m3uPath, m3uEntry + QLatin1Char('/') + name});
+    report((keep ? skipText : copyingText) + name);
+    return true;
+}
+
+bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfilePath, QString setCodec,
+                                      QString extension)
+{
+    // The first attempt with the system's codec, then the fall-back queue.
+    const ffmpeghandler::Conversion result =
+        converter.convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
+    lstCodecDetailTemp.clear();
+    qCDebug(lcCopy) << "IS TransCode" << result.outcome;
+    switch (result.outcome) {
+    case ffmpeghandler::Converted:
+    case ffmpeghandler::AlreadyConverted:
+        Transdestinationpath = result.outputPath;
+        return OnProcessOutputReady();
+    case ffmpeghandler::Stopped:
+        return false;
+    case ffmpeghandler::Failed:
+        break;
+    }
+    report(skipText + sourceName);
+    return UnableToProcess();
+}
+
+bool DriveCopier::OnProcessOutputReady()
+{
+    emit sgFiletranscoded(QFileInfo(Transdestinationpath).fileName());
+    return CopyFileUSB(Transdestinationpath, afterTransCodeDestination);
+}
+
+bool DriveCopier::UnableToProcess()
+{
+    qCDebug(lcCopy) << "Unable to process this file..";
+    haltFor(Halt::Full);
+    return false;
+}

@@ -1,0 +1,107 @@
+#ifndef DRIVECOPIER_H
+#define DRIVECOPIER_H
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+#include "core/track.h"
+#include "delivery/createplaylist.h"
+#include "delivery/details.h"
+#include "delivery/ffmpeghandler.h"
+#include "delivery/transferdetail.h"
+
+// The copy of ticked tracks to the car's drive (or a folder): one media root
+// "<vehicle> Media" with a folder per album, per playlist and for videos, a
+// folder picture, an M3U file per playlist, and audio the car can't play
+// converted on the way into the conversion cache and copied from there.
+//
+// One job at a time runs copyFilesToDrive on a worker; it reads only its own
+// copies (tracks, settings, codec lists) and its own stop flag, and reports
+// through queued signals: exactly one incrementProgress per file it takes
+// on, the last one only after the drive is flushed, or sgDiskFull /
+// sgDriveRemoved when it stops early.
+class DriveCopier : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit DriveCopier(QObject *parent = nullptr);
+
+    // The job.  `stop` is the job's own cancel flag.  Returns the number of
+    // files reported.
+    int copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
+                         const std::atomic<bool> &stop);
+
+    // The tracks, in key order, whose file exists.
+    QList<track> checkSystemCompatibility(TrackMap tracks, transferDetail detail);
+
+    // The file's audio bit rate in kbit/s; 0 when it can't be read.
+    static int GetBitRate(QString path);
+    // Writes the folder picture (the cover fitted into 110 x 110, as PNG) at
+    // target unless one is there.  False when nothing could be written.
+    static bool copycover(QString cover, QString target);
+
+    // The audio codec of a file, read from its first bytes where that is
+    // certain (MP3, FLAC), else from the prober; "" when unknown.  Saves an
+    // ffprobe run per file on a drive of MP3s.
+    QString askForCodec(const QString &path) const;
+    // The name a file or folder gets on a drive whose file system can't
+    // hold some characters: they are dropped, and so are trailing dots and
+    // spaces; "_" when nothing is left.
+    static QString fatSafeName(const QString &name);
+
+signals:
+    void incrementProgress(QString Filename);
+    void sgFiletranscoded(QString Filename);
+    void sgDiskFull();
+    void sgDriveRemoved();
+
+public:
+    // One file of the job; the three below are its steps.  Each returns
+    // false when the whole job must stop.
+    bool CopyFileUSB(QString source, QString folder, int unused = 0);
+    bool fileTrancodinMethod(QString sourcefilePath, QString targetfilePath, QString setCodec,
+                             QString extension);
+    bool OnProcessOutputReady();
+    bool UnableToProcess();
+
+private:
+    enum class Halt { None, Full, Removed };
+
+    bool driveStillThere() const;
+    void report(const QString &text);
+    void haltFor(Halt why);
+    bool stopRequested() const;
+    QString driveName(const QString &name) const;
+
+    // ---- per job --------------------------------------------------------
+    const std::atomic<bool> *stopFlag = nullptr;
+    Halt halt = Halt::None;
+    transferDetail temp_TransferDetail;
+    qint64 frespaceremain = 0;
+    bool issystem = false;
+    bool fatNames = false;
+    QString mountRoot;           // the volume's mount path when the job began
+    QList<Details> lstCodecDetail;
+    QList<Details> lstCodecDetailTemp;
+    QString m3uPath;
+    QString currentPlaylist;
+    const QString playlistExtension = QStringLiteral("m3u");
+    QString m3uEntry;
+    QSet<QString> startedPlaylists;
+    QString Transdestinationpath;
+    QString afterTransCodeDestination;
+    QString coverPath;
+    QString sourceName;          // the file name the current report names
+    QString pendingReport;       // held back until the next file, or the flush
+    int reported = 0;
+    CreatePlaylist createPlaylist;
+    ffmpeghandler converter;  // this job's own: stop flag and codec lists
+};
+
+#endif // DRIVECOPIER_H

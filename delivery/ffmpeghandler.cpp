@@ -1,0 +1,438 @@
+#include "delivery/ffmpeghandler.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
+#include <QThreadPool>
+#include <QXmlStreamReader>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+#include <taglib/tstring.h>
+
+#include <vector>
+
+#include "core/logging.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "platform/externalprogram.h"
+
+Q_LOGGING_CATEGORY(lcConverter, "corvane.delivery.converter")
+
+namespace {
+
+// Fixed output settings of every conversion.
+const QString bitrateKbps = QStringLiteral("256");
+const QString sampleRateHz = QStringLiteral("44100");
+
+QString removeChars(QString text, const QRegularExpression &set)
+{
+    text.remove(set);
+    text.remove(QLatin1Char('"'));
+    return text.trimmed();
+}
+
+QString textOf(const QXmlStreamAttributes &attributes, const char *name)
+{
+    return attributes.value(QLatin1String(name)).toString();
+}
+
+QString toQString(const TagLib::String &text)
+{
+    return QString::fromStdWString(text.toWString());
+}
+
+TagLib::String toTString(const QString &text)
+{
+    return TagLib::String(text.toStdWString());
+}
+
+} // namespace
+
+ffmpeghandler::ffmpeghandler(QObject *parent)
+    : QObject(parent)
+{
+}
+
+ffmpeghandler::~ffmpeghandler() = default;
+
+// ---- Codec list -------------------------------------------------------------
+
+QList<Details> ffmpeghandler::readSystemCodecs(const QString &systemName, const QString &systemsXml)
+{
+    QList<Details> codecs{{QStringLiteral("mp3"), QStringLiteral("mp3"), QStringLiteral("mp3")}};
+
+    QFile file(systemsXml.isEmpty() ? Combo::defaultSystemsPath() : systemsXml);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        qDebug() << "Load XML File Problem.";
+
+    QXmlStreamReader reader(&file);
+    bool systemFound = false;
+    bool inAudio = false;
+    while (file.isOpen() && !reader.atEnd() && !reader.hasError()) {
+        const auto token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement && inAudio && reader.name() == QLatin1String("Audio"))
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const auto attributes = reader.attributes();
+        if (reader.name() == QLatin1String("System")) {
+            if (systemFound)
+                break; // the next system: the named one had no audio block
+            systemFound = textOf(attributes, "name") == systemName;
+        } else if (systemFound && reader.name() == QLatin1String("Audio")) {
+            inAudio = true;
+        } else if (inAudio && reader.name() == QLatin1String("Codec")) {
+            const QString name = textOf(attributes, "name");
+            if (name.isEmpty())
+                continue;
+            const QString description = textOf(attributes, "description");
+            const QStringList extensions = textOf(attributes, "extension").split(QLatin1Char(','));
+            for (const QString &extension : extensions)
+                codecs.append({name, extension, description});
+        }
+    }
+    lstCodecDetail = codecs;
+    return codecs;
+}
+
+QList<Details> ffmpeghandler::codecListFor(const SystemDetails &system)
+{
+    QList<Details> codecs{{QStringLiteral("mp3"), QStringLiteral("mp3"), QStringLiteral("mp3")}};
+    for (const Details &codec : system.audioCodecs) {
+        if (codec.name.isEmpty())
+            continue;
+        const QStringList extensions = codec.extension.split(QLatin1Char(','));
+        for (const QString &extension : extensions)
+            codecs.append({codec.name, extension, codec.description});
+    }
+    return codecs;
+}
+
+// ---- Probe and decision -------------------------------------------------------
+
+QString ffmpeghandler::askForCodec(const QString &path) const
+{
+    ExternalProgram probe(ExternalProgram::Ffprobe);
+    probe.setStopFlag(&diskfull);
+    const ExternalProgram::Result result =
+        probe.run({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
+                   QStringLiteral("a:0"), QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name"),
+                   QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), path},
+                  probeTimeoutMs);
+    if (!result.succeeded())
+        return QString();
+    QByteArray output = result.standardOutput.trimmed();
+    const int nul = output.indexOf('\0');
+    if (nul >= 0)
+        output.truncate(nul);
+    // One stream was asked for; keep the first line should ffprobe print more.
+    const int newline = output.indexOf('\n');
+    if (newline >= 0)
+        output.truncate(newline);
+    return QString::fromLatin1(output.trimmed());
+}
+
+bool ffmpeghandler::needsTranscode(const QString &probedCodec, bool isVideo, const QList<Details> &codecs)
+{
+    if (isVideo)
+        return false;
+    for (const Details &codec : codecs) {
+        if (codec.name == probedCodec)
+            return false;
+    }
+    return true;
+}
+
+// ---- Names and command line -------------------------------------------------
+
+QString ffmpeghandler::cacheAlbumFolder(const QString &albumName)
+{
+    static const QRegularExpression folderChars(QStringLiteral("[!/\\:*?<>|+.]"));
+    const QString folder = removeChars(albumName.trimmed(), folderChars);
+    return folder.isEmpty() ? QStringLiteral("Unknown Album") : folder;
+}
+
+QString ffmpeghandler::cacheFileName(const track &t)
+{
+    static const QRegularExpression fileChars(QStringLiteral("[!/\\:#*?<>|+.]"));
+    QString name = removeChars(t.trackname, fileChars);
+    if (name.isEmpty()) // a title-less track must not become a hidden ".mp3"
+        name = removeChars(QFileInfo(t.sourcePath.isEmpty() ? t.filepath : t.sourcePath).completeBaseName(),
+                           fileChars);
+    return name.isEmpty() ? QStringLiteral("Unknown Song") : name;
+}
+
+QString ffmpeghandler::cacheFolder()
+{
+    return ruvoDB::programCopyFolder() + QStringLiteral("/Transcoded Media");
+}
+
+QString ffmpeghandler::cacheTarget(const track &t)
+{
+    return cacheFolder() + QLatin1Char('/') + cacheAlbumFolder(t.albumName) + QLatin1Char('/') + cacheFileName(t);
+}
+
+ffmpeghandler::Encoding ffmpeghandler::encodingFor(const QString &codecName, const QString &extension,
+                                                    const QString &sourcePath)
+{
+    const QString lower = sourcePath.toLower();
+    if (lower.endsWith(QLatin1String(".avi")) || lower.endsWith(QLatin1String(".ogg"))
+        || lower.endsWith(QLatin1String(".mp4")))
+        return {QStringLiteral("libmp3lame"), QStringLiteral("mp3"), QStringLiteral("mp3")};
+
+    const QString name = codecName.toLower();
+    // Debian's ffmpeg has neither libfaac nor libvo_aacenc: its own aac
+    // encoder takes their place.
+    if (name == QLatin1String("aac") || name == QLatin1String("libfaac") || name == QLatin1String("libvo_aacenc"))
+        return {QStringLiteral("aac"), extension, QStringLiteral("aac")};
+    if (name == QLatin1String("mp3") || name == QLatin1String("libmp3lame"))
+        return {QStringLiteral("libmp3lame"), extension, QStringLiteral("mp3")};
+    return {codecName, extension, codecName};
+}
+
+QStringList ffmpeghandler::conversionArguments(const QString &source, const QString &encoder, const QString &output)
+{
+    return {QStringLiteral("-y"), QStringLiteral("-i"), source, QStringLiteral("-vn"), QStringLiteral("-acodec"),
+            encoder, QStringLiteral("-ab"), bitrateKbps + QLatin1Char('k'), QStringLiteral("-ar"), sampleRateHz,
+            output};
+}
+
+// ---- Conversion -------------------------------------------------------------
+
+ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QString &targetBase,
+                                                 const QString &codecName, const QString &extension,
+                                                 const QList<Details> &fallbacks) const
+{
+    Conversion conversion;
+    const QFileInfo targetInfo(targetBase);
+    if (!CreateDir(targetInfo.absolutePath())) {
+        qCWarning(lcConverter) << "cannot create" << targetInfo.absolutePath();
+        return conversion;
+    }
+    const int timeoutMs = conversionBaseTimeoutMs
+        + int(qMin<qint64>(4 * QFileInfo(source).size() / 1024, 3600000)); // ~4 ms per KiB, bounded
+
+    ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
+    ffmpeg.setStopFlag(&diskfull);
+
+    // First the system's own codec, then the fall-back list in order.
+    QList<Details> attempts{{codecName, extension, QString()}};
+    attempts += fallbacks;
+    for (const Details &attempt : attempts) {
+        if (stopRequested()) {
+            conversion.outcome = Stopped;
+            return conversion;
+        }
+        const Encoding encoding = encodingFor(attempt.name, attempt.extension, source);
+        const QString output = targetBase + QLatin1Char('.') + encoding.extension;
+        if (QFileInfo(output).isFile()) {
+            conversion.outcome = AlreadyConverted;
+            conversion.outputPath = output;
+            conversion.codecName = encoding.codecName;
+            return conversion;
+        }
+        // A hidden partial file of the same extension (ffmpeg picks the
+        // container from it), unique per run so that parallel files with one
+        // title never write into each other.
+        const QString partial = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
+            + QStringLiteral(".%1.part.").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
+            + encoding.extension;
+        ++conversion.attempts;
+        const ExternalProgram::Result run =
+            ffmpeg.run(conversionArguments(source, encoding.encoder, partial), timeoutMs);
+        if (run.succeeded() && QFileInfo(partial).size() > 0) {
+            UpdateTag(source, partial);
+            if (QFile::rename(partial, output)) {
+                conversion.outcome = Converted;
+            } else {
+                // Another file of this job put the same output in place first.
+                QFile::remove(partial);
+                if (!QFileInfo(output).isFile())
+                    continue;
+                conversion.outcome = AlreadyConverted;
+            }
+            conversion.outputPath = output;
+            conversion.codecName = encoding.codecName;
+            return conversion;
+        }
+        QFile::remove(partial);
+        if (run.stopped) {
+            conversion.outcome = Stopped;
+            return conversion;
+        }
+        qCDebug(lcConverter) << "attempt with" << encoding.encoder << "failed for" << source << "exit"
+                             << run.exitCode << (run.started ? "" : "(not started)");
+    }
+    conversion.outcome = Failed;
+    return conversion;
+}
+
+bool ffmpeghandler::UpdateTag(const QString &sourcefilePath, const QString &targetfilePath)
+{
+    const QByteArray sourceName = QFile::encodeName(sourcefilePath);
+    const QByteArray targetName = QFile::encodeName(targetfilePath);
+    TagLib::FileRef source(sourceName.constData(), true, TagLib::AudioProperties::Average);
+    if (source.isNull() || !source.tag() || source.tag()->isEmpty())
+        return false;
+    TagLib::FileRef target(targetName.constData(), true, TagLib::AudioProperties::Average);
+    if (target.isNull() || !target.tag())
+        return false;
+    const TagLib::Tag *from = source.tag();
+    TagLib::Tag *to = target.tag();
+    to->setTitle(toTString(toQString(from->title())));
+    to->setArtist(toTString(toQString(from->artist())));
+    to->setAlbum(toTString(toQString(from->album())));
+    to->setGenre(toTString(toQString(from->genre())));
+    to->setYear(from->year());
+    to->setTrack(from->track());
+    return target.save();
+}
+
+bool ffmpeghandler::CreateDir(const QString &path)
+{
+    return QDir().mkpath(path) && QFileInfo(path).isDir();
+}
+
+// ---- Stop -------------------------------------------------------------------
+
+void ffmpeghandler::stop()
+{
+    diskfull = true;
+}
+
+bool ffmpeghandler::isStopped() const
+{
+    return stopRequested();
+}
+
+bool ffmpeghandler::stopRequested() const
+{
+    return diskfull.load() || (linkedStop && linkedStop->load());
+}
+
+// ---- Library job ------------------------------------------------------------
+
+QList<track> ffmpeghandler::checkSystemCompatibilityOnOk(TrackMap tracks, transferDetail detail) const
+{
+    Q_UNUSED(detail)
+    QList<track> work;
+    for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
+        if (stopRequested())
+            break;
+        if (QFileInfo(it->sourcePath).isFile())
+            work.append(it.value());
+    }
+    return work;
+}
+
+void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) const
+{
+    if (stopRequested()) {
+        work.result.outcome = Stopped;
+        return;
+    }
+    const QString codec = askForCodec(work.record.sourcePath);
+    work.convert = needsTranscode(codec, work.record.isVideo, lstCodecDetail);
+    if (!work.convert)
+        return;
+    Logging::getInstance()->WriteLog(QStringLiteral("Transcoding File..") + work.record.sourcePath, QString());
+    work.result = convert(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension,
+                          lstCodecDetail);
+}
+
+QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail)
+{
+    qDebug() << "TranscodeOnOK...called";
+    transcodedTracks.clear();
+    diskfull = false;
+
+    const QList<track> work = checkSystemCompatibilityOnOk(tracks, detail);
+    lstCodecDetail = codecListFor(detail.system);
+
+    // A pool of the job's own: the job itself runs on the global pool and
+    // must not wait there for work queued behind it.
+    QThreadPool pool;
+    pool.setMaxThreadCount(maxParallel > 0 ? maxParallel : qMax(1, QThread::idealThreadCount()));
+
+    std::vector<FileWork> files(size_t(work.size()));
+    std::vector<QFuture<void>> futures;
+    futures.reserve(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        files[i].record = work.at(int(i));
+        FileWork *file = &files[i];
+        const SystemDetails *system = &detail.system;
+        futures.push_back(QtConcurrent::run(&pool, [this, file, system] { workOnFile(*file, *system); }));
+    }
+
+    // Results are taken in the work list's order, so rows, signals and the
+    // returned list keep it whatever order the files finish in.
+    int attempted = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        while (!futures[i].isFinished()) {
+            if (linkedStop && linkedStop->load())
+                diskfull = true;
+            QThread::msleep(10);
+        }
+        if (files[i].convert && files[i].result.outcome != Stopped)
+            ++attempted;
+        finishFile(files[i]);
+    }
+    pool.waitForDone();
+
+    Logging::getInstance()->WriteLog(QString::number(attempted) + QStringLiteral(" File Transcoding Done"),
+                                     QString());
+    return transcodedTracks;
+}
+
+void ffmpeghandler::finishFile(const FileWork &work)
+{
+    if (!work.convert || work.result.outcome == Stopped)
+        return;
+    workingTrack = work.record;
+    lastConversion = work.result;
+    emit sgRemoveFile(workingTrack.filepath, workingTrack.id, work.result.outcome);
+    if (work.result.outcome == Converted || work.result.outcome == AlreadyConverted)
+        OnProcessOutputReadyUpdatePath();
+}
+
+int ffmpeghandler::fileTranscodeOnOk(QString sourcefilePath, QString targetfilePath, QString setCodec,
+                                     QString extension)
+{
+    FileWork work;
+    work.record = workingTrack;
+    work.convert = true;
+    work.result = convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetail);
+    finishFile(work);
+    return work.result.outcome;
+}
+
+void ffmpeghandler::OnProcessOutputReadyUpdatePath()
+{
+    if (lastConversion.outputPath.isEmpty())
+        return;
+    workingTrack.codec = lastConversion.codecName;
+    workingTrack.sourcePath = workingTrack.filepath;
+    workingTrack.filepath = lastConversion.outputPath;
+    const QFileInfo output(lastConversion.outputPath);
+    workingTrack.filesize = output.size();
+    ruvoDB db;
+    if (!db.insertDataOne(workingTrack)) {
+        // Without its row the track would vanish at the next start: leave it
+        // out of the result, so the add doesn't show what isn't stored.
+        qCWarning(lcConverter) << "storing the converted track failed" << lastConversion.outputPath;
+        return;
+    }
+    transcodedTracks.append(workingTrack);
+    emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
+    Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
+                                         + QDir::fromNativeSeparators(lastConversion.outputPath),
+                                     QString());
+}

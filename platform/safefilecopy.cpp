@@ -1,0 +1,144 @@
+#include "platform/safefilecopy.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+class Fd
+{
+public:
+    explicit Fd(int fd) : value(fd) {}
+    ~Fd()
+    {
+        if (value >= 0)
+            ::close(value);
+    }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return value; }
+    // Closes now and reports a failure: some file systems report a failed
+    // write-back only here.
+    bool close()
+    {
+        const int fd = value;
+        value = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int value;
+};
+
+SafeFileCopy::Outcome writeFailure(int error)
+{
+    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SafeFileCopy::VolumeFull
+                                                                   : SafeFileCopy::WriteFailed;
+}
+
+// In-kernel copy; false (with nothing decided) when the pair of file
+// systems doesn't support it, so the caller falls back to read/write.
+bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bool &unsupported)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                              errno == EOPNOTSUPP || errno == EBADF)) {
+                unsupported = true;
+                return false;
+            }
+            outcome = writeFailure(errno);
+            if (outcome == SafeFileCopy::WriteFailed) {
+                // The in-kernel copy can't say which side failed: let the
+                // read/write path decide from the start.
+                unsupported = true;
+            }
+            return false;
+        }
+        if (n == 0)
+            break;  // the source shrank meanwhile
+        done += n;
+    }
+    return true;
+}
+
+SafeFileCopy::Outcome streamCopy(int in, int out)
+{
+    constexpr size_t chunk = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[chunk]);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.get(), chunk);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return SafeFileCopy::SourceUnreadable;
+        }
+        if (got == 0)
+            return SafeFileCopy::Copied;
+        ssize_t put = 0;
+        while (put < got) {
+            const ssize_t n = ::write(out, buffer.get() + put, size_t(got - put));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return writeFailure(errno);
+            }
+            put += n;
+        }
+    }
+}
+
+} // namespace
+
+QString SafeFileCopy::temporaryPath(const QString &target)
+{
+    const QFileInfo info(target);
+    return info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
+}
+
+SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target)
+{
+    Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return SourceUnreadable;
+
+    const QByteArray temp = QFile::encodeName(temporaryPath(target));
+    ::unlink(temp.constData());  // a leftover of an interrupted run
+    Fd out(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0)
+        return writeFailure(errno);
+
+    Outcome outcome = Copied;
+    bool unsupported = false;
+    if (!kernelCopy(in.get(), out.get(), qint64(st.st_size), outcome, unsupported)) {
+        if (unsupported) {
+            if (::lseek(in.get(), 0, SEEK_SET) != 0 || ::lseek(out.get(), 0, SEEK_SET) != 0 ||
+                ::ftruncate(out.get(), 0) != 0)
+                outcome = WriteFailed;
+            else
+                outcome = streamCopy(in.get(), out.get());
+        }
+    }
+    if (outcome == Copied && !out.close())
+        outcome = writeFailure(errno);
+    if (outcome == Copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0)
+        outcome = writeFailure(errno);
+    if (outcome != Copied) {
+        out.close();
+        ::unlink(temp.constData());
+    }
+    return outcome;
+}

@@ -1,0 +1,27 @@
+#ifndef SAFEFILECOPY_H
+#define SAFEFILECOPY_H
+
+#include <QString>
+
+// Copies one file onto a drive without ever leaving a partial file under its
+// final name: the bytes go to a hidden temporary file in the target's folder,
+// which is renamed over the target only once complete.  An existing target
+// stays untouched until that rename, so a failed copy loses nothing.
+// Nothing is flushed here: the caller flushes the volume once, at the end.
+class SafeFileCopy
+{
+public:
+    enum Outcome {
+        Copied,
+        SourceUnreadable,  // the source can't be opened or read: nothing written
+        VolumeFull,        // no space left (ENOSPC, EDQUOT, EFBIG)
+        WriteFailed,       // any other failure on the target's side
+    };
+
+    static Outcome copy(const QString &source, const QString &target);
+
+    // The temporary name a copy to `target` is written under.
+    static QString temporaryPath(const QString &target);
+};
+
+#endif // SAFEFILECOPY_H

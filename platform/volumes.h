@@ -1,0 +1,47 @@
+#ifndef VOLUMES_H
+#define VOLUMES_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The mounted file systems a transfer can write to: the removable volumes
+// mounted below the usual roots (/media, /run/media, /Volumes), with their
+// sizes.  Sizes are measured each time they are asked for, never cached.
+class Volumes
+{
+public:
+    struct Volume
+    {
+        QString mountPath;      // where it is mounted
+        QString device;         // what it is mounted from, e.g. /dev/sdb1
+        QString fileSystemType; // as the kernel names it: vfat, exfat, fuseblk, ext4 …
+        qint64 totalBytes = 0;
+        qint64 freeBytes = 0;
+        qint64 availableBytes = 0;  // what an ordinary write may still use
+    };
+
+    // The mounted, writable volumes whose mount path lies below one of the
+    // roots, in the order the system lists its mounts.
+    static QList<Volume> removableVolumes();
+
+    // The volume that holds `path` (a mount path or any file below one),
+    // measured now; an empty mountPath when the path doesn't exist.
+    static Volume volumeOf(const QString &path);
+
+    // True when the file system can't hold the characters " * : < > ? \ |
+    // or a trailing dot or space in a name (FAT, exFAT, NTFS and the FUSE
+    // block-device mounts that serve them).
+    static bool hasFatNames(const QString &fileSystemType);
+
+    // Writes everything cached for the file system holding `path` to its
+    // device.  False when that fails (for instance the device is gone).
+    static bool flush(const QString &path);
+
+    // The roots looked below; tests point them at folders of their own.  An
+    // empty list restores the defaults.
+    static QStringList roots();
+    static void setRoots(const QStringList &roots);
+};
+
+#endif // VOLUMES_H

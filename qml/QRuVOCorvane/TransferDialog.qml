@@ -1,0 +1,186 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+
+// "Transfer and Sync": the user picks a drive (or a folder of the computer)
+// from the targets the application publishes each second, chooses whether
+// to format it first and how to treat files already there, and continues.
+// While open, the application polls the mounted volumes.
+Popup {
+    id: dialog
+    objectName: "transferDialog"
+
+    // Rows of "drivedetails" (DriveData) and the paths of "driveList".
+    property var drives: []
+    property var paths: []
+    property string selectedPath: ""
+    property bool continued: false
+
+    signal pollRequested(int flag)
+    signal folderRequested()
+    signal continueRequested(string drive, int format, int overwriteall, int overwritenewer, int overwritequality)
+
+    readonly property var selectedRow: {
+        for (let i = 0; i < drives.length; ++i) {
+            if (drives[i] && drives[i].driveletter === selectedPath)
+                return drives[i]
+        }
+        return null
+    }
+
+    function show() {
+        continued = false
+        selectedPath = ""
+        formatBox.checked = false
+        overwriteAll.checked = false
+        overwriteNewer.checked = false
+        overwriteQuality.checked = false
+        open()
+    }
+
+    // Keeps the choice while its target stays listed; a lone target is
+    // chosen for the user.
+    onDrivesChanged: {
+        if (selectedRow === null)
+            selectedPath = drives.length === 1 && drives[0] ? drives[0].driveletter : ""
+    }
+    onOpened: pollRequested(1)
+    onClosed: {
+        if (!continued)
+            pollRequested(0)
+    }
+
+    anchors.centerIn: parent
+    width: Math.min(620, (parent ? parent.width : 620) - 40)
+    modal: true
+    closePolicy: Popup.CloseOnEscape
+    padding: 24
+
+    background: Rectangle {
+        radius: 12
+        color: Theme.surface
+        border.color: Theme.border
+    }
+
+    contentItem: ColumnLayout {
+        spacing: 12
+
+        Label {
+            Layout.fillWidth: true
+            text: Theme.str(TransferandSync_txtHeaderSYNC)
+            color: Theme.text
+            font.pixelSize: 17
+            font.bold: true
+        }
+
+        Label {
+            Layout.fillWidth: true
+            text: Theme.str(TransferandSync_txtSelectDrive)
+            color: Theme.mutedText
+            wrapMode: Text.WordWrap
+        }
+
+        ListView {
+            id: targets
+            objectName: "transferTargets"
+            Layout.fillWidth: true
+            Layout.preferredHeight: 180
+            clip: true
+            model: dialog.drives
+            spacing: 4
+
+            delegate: RadioButton {
+                id: target
+                required property var modelData
+                width: targets.width
+                checked: modelData && modelData.driveletter === dialog.selectedPath
+                onClicked: dialog.selectedPath = modelData.driveletter
+                contentItem: ColumnLayout {
+                    anchors.left: target.indicator.right
+                    anchors.leftMargin: 8
+                    anchors.right: parent.right
+                    spacing: 2
+                    Label {
+                        Layout.fillWidth: true
+                        text: target.modelData ? target.modelData.drivename : ""
+                        elide: Text.ElideMiddle
+                        color: Theme.text
+                    }
+                    Label {
+                        visible: target.modelData && target.modelData.isSystem === 0
+                        text: target.modelData
+                              ? Theme.str(TransferandSync_txtTotal) + " " + target.modelData.totalspace + " GB   "
+                                + Theme.str(TransferandSync_txtUsed) + " " + target.modelData.usedspace + " GB   "
+                                + Theme.str(TransferandSync_txtFree) + " " + target.modelData.freespace + " GB"
+                              : ""
+                        color: Theme.mutedText
+                        font.pixelSize: 12
+                    }
+                }
+            }
+
+            Label {
+                anchors.centerIn: parent
+                visible: targets.count === 0
+                text: dialog.paths.length > 0 ? Theme.str(dialog.paths[0]) : ""
+                color: Theme.mutedText
+            }
+        }
+
+        Button {
+            objectName: "chooseFolderButton"
+            text: "Choose Folder"
+            onClicked: dialog.folderRequested()
+        }
+
+        CheckBox {
+            id: formatBox
+            objectName: "formatCheckBox"
+            text: Theme.str(TransferandSync_formatdrive)
+            enabled: dialog.selectedRow !== null && dialog.selectedRow.isSystem === 0
+        }
+
+        // At most one of the three; none keeps every file already there.
+        CheckBox {
+            id: overwriteAll
+            objectName: "overwriteAllCheckBox"
+            text: Theme.str(TransferandSync_overwriteall)
+            onToggled: if (checked) { overwriteNewer.checked = false; overwriteQuality.checked = false }
+        }
+        CheckBox {
+            id: overwriteNewer
+            objectName: "overwriteNewerCheckBox"
+            text: Theme.str(TransferandSync_overwritenew)
+            onToggled: if (checked) { overwriteAll.checked = false; overwriteQuality.checked = false }
+        }
+        CheckBox {
+            id: overwriteQuality
+            objectName: "overwriteQualityCheckBox"
+            text: Theme.str(TransferandSync_overwritehq)
+            onToggled: if (checked) { overwriteAll.checked = false; overwriteNewer.checked = false }
+        }
+
+        RowLayout {
+            Layout.alignment: Qt.AlignRight
+            spacing: 10
+            Button {
+                objectName: "transferCancelButton"
+                text: "Cancel"
+                onClicked: dialog.close()
+            }
+            Button {
+                objectName: "transferContinueButton"
+                text: "Continue"
+                highlighted: true
+                enabled: dialog.selectedRow !== null
+                onClicked: {
+                    dialog.continued = true
+                    dialog.continueRequested(dialog.selectedPath, formatBox.checked && formatBox.enabled ? 1 : 0,
+                                             overwriteAll.checked ? 1 : 0, overwriteNewer.checked ? 1 : 0,
+                                             overwriteQuality.checked ? 1 : 0)
+                    dialog.close()
+                }
+            }
+        }
+    }
+}

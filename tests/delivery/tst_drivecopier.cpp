@@ -1,0 +1,373 @@
+#include <QtTest>
+
+#include <QDirIterator>
+
+#include <atomic>
+
+#include "delivery/drivecopier.h"
+#include "delivery/ffmpeghandler.h"
+#include "platform/externalprogram.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+namespace {
+
+// A file system mounted for one test in a folder of its own (needs root),
+// unmounted and detached again when it goes.
+class TestMount
+{
+public:
+    // tmpfs of `size` ("256k"), or an exFAT image of `size` through FUSE.
+    TestMount(const QString &dir, const QString &type, const QString &size) : path(dir)
+    {
+        QDir().mkpath(path);
+        if (type == QLatin1String("tmpfs")) {
+            mounted = run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path});
+        } else {
+            const QString image = path + ".img";
+            if (!run("truncate", {"-s", size, image}) || !run("mkfs.exfat", {image}))
+                return;
+            QProcess losetup;
+            losetup.start("losetup", {"-f", "--show", image});
+            losetup.waitForFinished();
+            loop = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+            mounted = !loop.isEmpty() && run("mount.exfat-fuse", {loop, path});
+        }
+    }
+    ~TestMount()
+    {
+        if (mounted && !run("umount", {path}))
+            run("umount", {"-l", path});
+        if (!loop.isEmpty())
+            run("losetup", {"-d", loop});
+    }
+    bool ok() const { return mounted; }
+    bool detach() { return run("umount", {"-l", path}) && !(mounted = false); }
+    static bool run(const QString &program, const QStringList &args)
+    {
+        QProcess p;
+        p.start(program, args);
+        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
+    QString path;
+
+private:
+    QString loop;
+    bool mounted = false;
+};
+
+testkit::MediaTags tags(const QString &title, const QString &artist = QString(), const QString &album = QString())
+{
+    testkit::MediaTags t;
+    t.title = title;
+    t.artist = artist;
+    t.album = album;
+    return t;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Files whose name marks an unfinished write.
+QStringList partialFiles(const QString &root)
+{
+    QStringList found;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString name = QFileInfo(it.next()).fileName();
+        if (name.endsWith(".part") || name.startsWith(".part-"))
+            found << name;
+    }
+    return found;
+}
+
+} // namespace
+
+// The copy to the car's drive: layout, playlists, conversion and its cache,
+// overwrite choices, the byte budget, full and removed drives, FAT names.
+class TestDriveCopier : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void layout_data();
+    void layout();
+    void convertedOnceThenFromCache();
+    void overwrite_data();
+    void overwrite();
+    void budget_data();
+    void budget();
+    void fullVolumeLeavesNoPartialFile();
+    void removedDriveStops();
+    void fatNamesCleaned();
+
+private:
+    struct Run
+    {
+        int reported = 0;
+        QStringList progress;
+        int diskFull = 0;
+        int removed = 0;
+    };
+    Run copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget,
+             bool all = false, bool quality = false, std::function<void(DriveCopier &)> hook = {});
+    track song(int id, const QString &path, const QString &album, const QString &playlist = QString(),
+               const QString &title = QString());
+    transferDetail job(const QString &target, bool folder, qint64 budget) const;
+
+    QTemporaryDir dir;
+    QString media;
+    TrackMap library;
+    SystemDetails profile;
+};
+
+void TestDriveCopier::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    media = dir.filePath("media");
+    testkit::MediaKit kit(media);
+    const QString cover = kit.picture("cover.jpg", 300, 200);
+    QVERIFY(!cover.isEmpty());
+    // Ids interleave the playlist with an album, so its tracks come in two runs.
+    library.insert(1, song(1, kit.mp3("a/01 One.mp3", tags("One", "Artist", "Album One")), "Album One"));
+    library[1].cover = cover;
+    library.insert(2, song(2, kit.mp3("p/Drive.mp3", tags("Drive")), "Mix", "Road Trip."));
+    library.insert(3, song(3, kit.mp3("a/02 Two.mp3", tags("Two", "Artist", "Album One")), "Album One"));
+    library[3].cover = cover;
+    library.insert(4, song(4, kit.mp3("p/Home.mp3", tags("Home")), "Mix", "Road Trip."));
+    library.insert(5, song(5, kit.video("v/clip.mp4"), QString()));
+    library[5].isVideo = true;
+    library.insert(6, song(6, kit.mp3("x/Esc.mp3", tags("Esc")), "Mix", "../../x"));
+    library.insert(7, song(7, kit.flac("f/lossless.flac", tags("Lossless: Take?", "Artist", "Album One")), "Album One",
+                           QString(), "Lossless: Take?"));
+    for (const track &t : std::as_const(library))
+        QVERIFY2(QFileInfo(t.filepath).isFile(), qPrintable(kit.lastError()));
+
+    profile.name = "System A";
+    profile.vehicleName = "Aster";
+    profile.codec = "aac";
+    profile.audioExtension = "m4a";
+    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", "AAC"}, {"mp3", "mp3", "MP3"}};
+}
+
+track TestDriveCopier::song(int id, const QString &path, const QString &album, const QString &playlist,
+                            const QString &title)
+{
+    track t;
+    t.id = id;
+    t.filepath = path;
+    t.albumName = album;
+    t.playlist = playlist;
+    t.trackname = title.isEmpty() ? QFileInfo(path).completeBaseName() : title;
+    t.filesize = QFileInfo(path).size();
+    return t;
+}
+
+transferDetail TestDriveCopier::job(const QString &target, bool folder, qint64 budget) const
+{
+    transferDetail d;
+    d.drivePath = target;
+    d.freeSpace = budget;
+    d.isSystem = folder;
+    d.system = profile;
+    return d;
+}
+
+TestDriveCopier::Run TestDriveCopier::copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget,
+                                           bool all, bool quality, std::function<void(DriveCopier &)> hook)
+{
+    DriveCopier copier;
+    Run run;
+    connect(&copier, &DriveCopier::incrementProgress, [&run](const QString &f) { run.progress << f; });
+    connect(&copier, &DriveCopier::sgDiskFull, [&run] { ++run.diskFull; });
+    connect(&copier, &DriveCopier::sgDriveRemoved, [&run] { ++run.removed; });
+    if (hook)
+        hook(copier);
+    transferDetail d = job(target, folder, budget);
+    d.overwriteall = all;
+    d.overwritequality = quality;
+    std::atomic<bool> stop{false};
+    run.reported = copier.copyFilesToDrive(tracks, d, {}, stop);
+    return run;
+}
+
+void TestDriveCopier::layout_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("content");  // empty: only that it exists
+
+    QTest::addRow("album folder") << "Aster Media/Album One/01 One.mp3" << QByteArray();
+    QTest::addRow("folder picture fitted to 110") << "Aster Media/Album One/Folder.png" << QByteArray("110x73");
+    QTest::addRow("playlist folder named without the dot") << "Aster Media/Road Trip/Home.mp3" << QByteArray();
+    QTest::addRow("playlist file keeps both runs, in id order")
+        << "Aster Media/Road Trip.m3u" << QByteArray("#EXTM3U:\n#EXTINF:\nRoad Trip/Drive.mp3\n#EXTINF:\nRoad Trip/Home.mp3\n");
+    QTest::addRow("playlist name can't climb out of the media root")
+        << "Aster Media/x.m3u" << QByteArray("#EXTM3U:\n#EXTINF:\nx/Esc.mp3\n");
+    QTest::addRow("video folder") << "Aster Media/Videos/clip.mp4" << QByteArray();
+    QTest::addRow("FLAC converted for a profile without it") << "Aster Media/Album One/Lossless Take.m4a" << QByteArray();
+}
+
+void TestDriveCopier::layout()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, content);
+    static QString target;
+    static Run run;
+    if (target.isEmpty()) {
+        target = dir.filePath("layout");
+        QDir().mkpath(target);
+        run = copy(library, target, true, 1);
+    }
+    QCOMPARE(run.reported, library.size());
+    QCOMPARE(run.progress.size(), library.size());
+    QCOMPARE(run.diskFull + run.removed, 0);
+    QVERIFY2(QFileInfo(target + "/" + path).isFile(), qPrintable(path));
+    if (content.contains('x') && path.endsWith(".png")) {
+        const QImage picture(target + "/" + path);
+        QCOMPARE(QString("%1x%2").arg(picture.width()).arg(picture.height()).toUtf8(), content);
+    } else if (!content.isEmpty()) {
+        QCOMPARE(contents(target + "/" + path), content);
+    }
+    QVERIFY(!QFileInfo::exists(dir.filePath("x.m3u")));
+    QVERIFY(partialFiles(target).isEmpty());
+}
+
+void TestDriveCopier::convertedOnceThenFromCache()
+{
+    const TrackMap flacOnly{{7, library.value(7)}};
+    const QString first = dir.filePath("cache1");
+    QDir().mkpath(first);
+    copy(flacOnly, first, true, 1);
+    const QString cached = ffmpeghandler::cacheFolder() + "/Album One/Lossless Take.m4a";
+    QVERIFY(QFileInfo(cached).isFile());
+    QCOMPARE(DriveCopier().askForCodec(cached), QString("aac"));
+
+    // A second transfer converts nothing: a failing converter changes nothing.
+    testkit::MediaKit::fakeTool(dir.path(), "failing-ffmpeg", "exit 1");
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, dir.filePath("failing-ffmpeg"));
+    const QString second = dir.filePath("cache2");
+    QDir().mkpath(second);
+    const Run run = copy(flacOnly, second, true, 1);
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+    QCOMPARE(run.progress, QStringList{"Copying Lossless Take.m4a"});
+    QCOMPARE(contents(second + "/Aster Media/Album One/Lossless Take.m4a"), contents(cached));
+}
+
+void TestDriveCopier::overwrite_data()
+{
+    QTest::addColumn<int>("existingKbps");
+    QTest::addColumn<bool>("all");
+    QTest::addColumn<bool>("quality");
+    QTest::addColumn<bool>("replaced");
+
+    QTest::addRow("overwrite all replaces") << 256 << true << false << true;
+    QTest::addRow("by quality replaces a lower bit rate") << 128 << false << true << true;
+    QTest::addRow("by quality keeps an equal bit rate") << 256 << false << true << false;
+    QTest::addRow("no choice keeps the file") << 128 << false << false << false;
+}
+
+void TestDriveCopier::overwrite()
+{
+    QFETCH(int, existingKbps);
+    QFETCH(bool, all);
+    QFETCH(bool, quality);
+    QFETCH(bool, replaced);
+    // Non-ASCII names: the bit rates must still be read.
+    const QString target = dir.filePath(QString("over-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
+    testkit::MediaKit kit(target + "/Aster Media/Ålbum");
+    const QString existing = kit.mp3("Sång.mp3", tags("Sång"), QString(), 2, existingKbps);
+    testkit::MediaKit sources(target + "-src");
+    const QString source = sources.mp3("Sång.mp3", tags("Sång"), QString(), 3, 256);
+    QVERIFY(!existing.isEmpty() && !source.isEmpty());
+    QCOMPARE(DriveCopier::GetBitRate(existing) > 0, true);
+    const QByteArray before = contents(existing);
+
+    const Run run = copy({{1, song(1, source, "Ålbum")}}, target, false, 1 << 30, all, quality);
+    QCOMPARE(run.progress.size(), 1);
+    QCOMPARE(contents(existing), replaced ? contents(source) : before);
+}
+
+void TestDriveCopier::budget_data()
+{
+    QTest::addColumn<bool>("folder");
+    QTest::addColumn<bool>("copied");
+
+    QTest::addRow("a drive's budget of exactly the file's size stops") << false << false;
+    QTest::addRow("a folder goes on past its budget") << true << true;
+}
+
+void TestDriveCopier::budget()
+{
+    QFETCH(bool, folder);
+    QFETCH(bool, copied);
+    const QString target = dir.filePath(QString("budget-%1").arg(folder));
+    QDir().mkpath(target);
+    const track one = library.value(1);
+    const Run run = copy({{1, one}}, target, folder, one.filesize);
+    QCOMPARE(QFileInfo::exists(target + "/Aster Media/Album One/01 One.mp3"), copied);
+    QCOMPARE(run.diskFull, copied ? 0 : 1);
+    QCOMPARE(run.progress.size(), copied ? 1 : 0);
+}
+
+void TestDriveCopier::fullVolumeLeavesNoPartialFile()
+{
+    TestMount drive(dir.filePath("full"), "tmpfs", "200k");
+    if (!drive.ok())
+        QSKIP("mounting tmpfs needs root");
+    testkit::MediaKit kit(dir.filePath("big"));
+    TrackMap tracks;
+    for (int i = 1; i <= 4; ++i)
+        tracks.insert(i, song(i, kit.mp3(QString("big%1.mp3").arg(i), tags("Big"), QString(), 6, 128), "Big"));
+    // The budget claims more than the volume holds: the write itself fails.
+    const Run run = copy(tracks, drive.path, false, qint64(1) << 40);
+    QCOMPARE(run.diskFull, 1);
+    QVERIFY(run.progress.size() < tracks.size());
+    for (const track &t : std::as_const(tracks)) {
+        const QFileInfo onDrive(drive.path + "/Aster Media/Big/" + QFileInfo(t.filepath).fileName());
+        QVERIFY(!onDrive.exists() || onDrive.size() == t.filesize);
+    }
+    QVERIFY(partialFiles(drive.path).isEmpty());
+}
+
+void TestDriveCopier::removedDriveStops()
+{
+    TestMount drive(dir.filePath("pulled"), "tmpfs", "16m");
+    if (!drive.ok())
+        QSKIP("mounting tmpfs needs root");
+    TrackMap tracks;
+    for (int i = 1; i <= 6; ++i)
+        tracks.insert(i, song(i, library.value(1).filepath, QString("Album %1").arg(i)));
+    // The stick is pulled when the first file is reported.
+    const Run run = copy(tracks, drive.path, false, qint64(1) << 30, false, false, [&drive](DriveCopier &c) {
+        QObject::connect(&c, &DriveCopier::incrementProgress, &c, [&drive] { drive.detach(); },
+                         Qt::SingleShotConnection);
+    });
+    QCOMPARE(run.removed, 1);
+    QCOMPARE(run.diskFull, 0);
+    QVERIFY(run.progress.size() < tracks.size());
+    QVERIFY(!QFileInfo::exists(drive.path + "/Aster Media"));
+}
+
+void TestDriveCopier::fatNamesCleaned()
+{
+    TestMount drive(dir.filePath("exfat"), "exfat", "8M");
+    if (!drive.ok())
+        QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
+    testkit::MediaKit kit(dir.filePath("fatsrc"));
+    const TrackMap tracks{{1, song(1, kit.mp3("What?.mp3", tags("What")), "Mix", "Road: Trip")},
+                          {2, song(2, kit.mp3("Time: Now .mp3", tags("Time")), "Mix", "Road: Trip")}};
+    const Run run = copy(tracks, drive.path, false, qint64(1) << 30);
+    QCOMPARE(run.progress, (QStringList{"Copying What.mp3", "Copying Time Now .mp3"}));
+    QVERIFY(QFileInfo(drive.path + "/Aster Media/Road Trip/What.mp3").isFile());
+    QVERIFY(QFileInfo(drive.path + "/Aster Media/Road Trip/Time Now .mp3").isFile());
+    QCOMPARE(contents(drive.path + "/Aster Media/Road Trip.m3u"),
+             QByteArray("#EXTM3U:\n#EXTINF:\nRoad Trip/What.mp3\n#EXTINF:\nRoad Trip/Time Now .mp3\n"));
+}
+
+CORVANE_TEST_MAIN(TestDriveCopier)
+#include "tst_drivecopier.moc"
