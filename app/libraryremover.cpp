@@ -19,6 +19,7 @@
 #include "database/connection.h"
 #include "database/ruvodb.h"
 #include "database/transaction.h"
+#include "delivery/drive.h"
 
 Q_LOGGING_CATEGORY(lcRemoval, "corvane.removal")
 
@@ -241,6 +242,8 @@ void LibraryRemover::exeRemoveTransfer(const QString &action)
         }
         if (transferHandOver)
             transferHandOver(owner.chosenTracks);
+        else
+            Drive::getInstance()->TransferDetails(owner.chosenTracks);
         emit owner.showTransferBrowser();
     }
 }

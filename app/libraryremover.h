@@ -47,7 +47,8 @@ public:
         int foldersRemoved = 0;
     };
 
-    // Where the chosen tracks of a transfer go (the transfer dialog's module).
+    // Where the chosen tracks of a transfer go: the transfer dialog
+    // (Drive::TransferDetails) unless a test says otherwise.
     using HandOver = std::function<void(const TrackMap &)>;
 
     explicit LibraryRemover(manager &controller);

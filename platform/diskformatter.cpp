@@ -74,6 +74,12 @@ QString lastLine(const QByteArray &text)
     return lines.isEmpty() ? QString() : QString::fromLocal8Bit(lines.last().trimmed());
 }
 
+std::function<void(DiskFormatter &)> &testHook()
+{
+    static std::function<void(DiskFormatter &)> hook;
+    return hook;
+}
+
 bool isBelow(const QString &folder, const QString &mountPath)
 {
     if (mountPath == QLatin1String("/"))
@@ -89,6 +95,13 @@ DiskFormatter::DiskFormatter()
       mountTable(QStringLiteral("/proc/self/mounts")),
       protectedFolders({QStringLiteral("/"), QDir::homePath(), shared::dataFolder()})
 {
+    if (testHook())
+        testHook()(*this);
+}
+
+void DiskFormatter::setTestHook(std::function<void(DiskFormatter &)> hook)
+{
+    testHook() = std::move(hook);
 }
 
 QString DiskFormatter::fatLabel(const QString &name)
@@ -218,7 +231,7 @@ QString DiskFormatter::refusal(const QString &volumeDevice) const
     const QString disk = wholeDisk(volumeDevice);
     if (disk.isEmpty())
         return QCoreApplication::translate("DiskFormatter", "The drive of %1 was not found, so it was not formatted.")
-            .arg(volumeDevice);
+            .arg(volumeDevice.isEmpty() ? QCoreApplication::translate("DiskFormatter", "this volume") : volumeDevice);
     const QString diskDevice = deviceRoot + QLatin1Char('/') + disk;
     if (readFirstLine(blockDir(disk) + QStringLiteral("/removable")) != QLatin1String("1"))
         return QCoreApplication::translate("DiskFormatter", "%1 is not a removable drive; it was not formatted.")

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 // Erases the whole removable disk that holds a mounted volume and gives it
@@ -58,6 +59,9 @@ public:
     void setProgram(Program program, const QString &path) { programs[program] = path; }
     void setMountWaitMs(int msecs) { mountWaitMs = msecs; }
     void setStopFlag(const std::atomic<bool> *stop) { stopFlag = stop; }
+    // Tests adjust every formatter made from now on (fake tools, a fake
+    // sysfs) through this; an empty hook ends that.
+    static void setTestHook(std::function<void(DiskFormatter &)> hook);
 
     // The volume name as FAT and exFAT accept it: ASCII (accents dropped,
     // other characters "_"), upper case, spaces and the characters mkfs
