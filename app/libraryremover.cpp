@@ -37,14 +37,22 @@ const QMap<QString, QObject *> &rowsOf(const manager &controller)
     static const QMap<QString, QObject *> none;
     const manager::LibraryViews &views = controller.libraryViews;
     switch (controller.libraryView) {
-    case Albums: return views.albumModels.models;
-    case Artists: return views.artistModels.models;
-    case Tracks: return views.trackRowModels.models;
-    case Playlists: return views.playlistModels.models;
-    case Podcasts: return views.podcastModels.models;
-    case Audiobooks: return views.audiobookModels.models;
-    case Videos: return views.videoModels.models;
-    default: return none;
+    case Albums:
+        return views.albumModels.models;
+    case Artists:
+        return views.artistModels.models;
+    case Tracks:
+        return views.trackRowModels.models;
+    case Playlists:
+        return views.playlistModels.models;
+    case Podcasts:
+        return views.podcastModels.models;
+    case Audiobooks:
+        return views.audiobookModels.models;
+    case Videos:
+        return views.videoModels.models;
+    default:
+        return none;
     }
 }
 
@@ -58,8 +66,7 @@ int removeEmptyFolders(const QString &root)
                     QDirIterator::Subdirectories);
     while (it.hasNext())
         folders.append(it.next());
-    std::sort(folders.begin(), folders.end(),
-              [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
     int removed = 0;
     for (const QString &folder : std::as_const(folders)) {
         if (QDir().rmdir(folder))
@@ -135,17 +142,26 @@ TrackMap LibraryRemover::tracksToTransfer(const TrackMap &library, const Ticks &
         bool taken = false;
         if (libraryView == Videos) {
             taken = t.isVideo && videos.contains(t.id);
-        } else if (!t.isVideo
-                   && (albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id))) {
+        } else if (!t.isVideo &&
+                   (albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id))) {
             const bool plain = !t.isAudiobook && !t.isPodcast;
             switch (libraryView) {
             case Albums:
             case Artists:
-            case Tracks: taken = plain && t.playlist.isEmpty(); break;
-            case Playlists: taken = plain && !t.playlist.isEmpty(); break;
-            case Podcasts: taken = t.isPodcast && t.playlist.isEmpty(); break;
-            case Audiobooks: taken = t.isAudiobook && t.playlist.isEmpty(); break;
-            default: break;
+            case Tracks:
+                taken = plain && t.playlist.isEmpty();
+                break;
+            case Playlists:
+                taken = plain && !t.playlist.isEmpty();
+                break;
+            case Podcasts:
+                taken = t.isPodcast && t.playlist.isEmpty();
+                break;
+            case Audiobooks:
+                taken = t.isAudiobook && t.playlist.isEmpty();
+                break;
+            default:
+                break;
             }
         }
         if (taken)
@@ -163,8 +179,8 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
     QList<track> removed;
     QSet<QString> keptPaths;
     for (const track &t : library) {
-        const bool matches = albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id)
-                             || videos.contains(t.id);
+        const bool matches = albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id) ||
+                             videos.contains(t.id);
         if (matches && removedInView(t, libraryView))
             removed.append(t);
         else
@@ -253,14 +269,13 @@ void LibraryRemover::removeAll(const Ticks &ticks)
     const TrackMap library = owner.libraryTracks;
     const int view = owner.libraryView;
     const QString folder = ruvoDB::programCopyFolder();
-    const bool started = job.start(
-        [library, ticks, view, folder](const std::atomic<bool> &stop) {
-            return removeTracks(library, ticks, view, folder, stop);
-        },
-        [this](Result result) {
-            lastResult = std::move(result);
-            owner.slRemoveAllFnish();
-        });
+    const bool started =
+        job.start([library, ticks, view,
+                   folder](const std::atomic<bool> &stop) { return removeTracks(library, ticks, view, folder, stop); },
+                  [this](Result result) {
+                      lastResult = std::move(result);
+                      owner.slRemoveAllFnish();
+                  });
     if (!started) {
         qCDebug(lcRemoval) << "a removal is still running; this one is not started";
         return;

@@ -41,8 +41,8 @@ public:
 
     struct Result
     {
-        bool ok = true;          // false: nothing was removed
-        QList<int> removedIds;   // library entries whose rows are gone
+        bool ok = true;        // false: nothing was removed
+        QList<int> removedIds; // library entries whose rows are gone
         int filesDeleted = 0;
         int foldersRemoved = 0;
     };

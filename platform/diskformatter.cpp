@@ -26,16 +26,22 @@ constexpr int partitionWaitMs = 10 * 1000;
 constexpr int pollMs = 200;
 constexpr int labelLength = 11;
 
-const QString forbiddenLabelCharacters = QStringLiteral("*?.,;:/\\|+=<>[]\"");
+// Characters mkfs.vfat refuses in a label.
+constexpr QStringView forbiddenLabelCharacters = u"*?.,;:/\\|+=<>[]\"";
 
 QString toolName(DiskFormatter::Program program)
 {
     switch (program) {
-    case DiskFormatter::Sfdisk: return QStringLiteral("sfdisk");
-    case DiskFormatter::MkfsVfat: return QStringLiteral("mkfs.vfat");
-    case DiskFormatter::MkfsExfat: return QStringLiteral("mkfs.exfat");
-    case DiskFormatter::Umount: return QStringLiteral("umount");
-    case DiskFormatter::Udisksctl: return QStringLiteral("udisksctl");
+    case DiskFormatter::Sfdisk:
+        return QStringLiteral("sfdisk");
+    case DiskFormatter::MkfsVfat:
+        return QStringLiteral("mkfs.vfat");
+    case DiskFormatter::MkfsExfat:
+        return QStringLiteral("mkfs.exfat");
+    case DiskFormatter::Umount:
+        return QStringLiteral("umount");
+    case DiskFormatter::Udisksctl:
+        return QStringLiteral("udisksctl");
     }
     return QString();
 }
@@ -90,8 +96,7 @@ bool isBelow(const QString &folder, const QString &mountPath)
 } // namespace
 
 DiskFormatter::DiskFormatter()
-    : sysfsRoot(QStringLiteral("/sys")),
-      deviceRoot(QStringLiteral("/dev")),
+    : sysfsRoot(QStringLiteral("/sys")), deviceRoot(QStringLiteral("/dev")),
       mountTable(QStringLiteral("/proc/self/mounts")),
       protectedFolders({QStringLiteral("/"), QDir::homePath(), shared::dataFolder()})
 {
@@ -119,9 +124,9 @@ QString DiskFormatter::fatLabel(const QString &name)
                 label.append(QLatin1Char('_'));
             else
                 label.append(c.toUpper());
-        } else if (c.category() == QChar::Mark_NonSpacing || c.category() == QChar::Mark_SpacingCombining
-                   || c.category() == QChar::Mark_Enclosing) {
-            continue;  // the accent of a decomposed letter
+        } else if (c.category() == QChar::Mark_NonSpacing || c.category() == QChar::Mark_SpacingCombining ||
+                   c.category() == QChar::Mark_Enclosing) {
+            continue; // the accent of a decomposed letter
         } else {
             label.append(QLatin1Char('_'));
         }
@@ -312,8 +317,8 @@ QString DiskFormatter::partitionOf(const QString &disk) const
         const QString dir = blockDir(disk);
         const QStringList children = QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
         for (const QString &child : children) {
-            if (readFirstLine(dir + QLatin1Char('/') + child + QStringLiteral("/partition")) == QLatin1String("1")
-                && QFileInfo::exists(deviceRoot + QLatin1Char('/') + child))
+            if (readFirstLine(dir + QLatin1Char('/') + child + QStringLiteral("/partition")) == QLatin1String("1") &&
+                QFileInfo::exists(deviceRoot + QLatin1Char('/') + child))
                 return deviceRoot + QLatin1Char('/') + child;
         }
         if (stopped())
@@ -333,9 +338,9 @@ DiskFormatter::Outcome DiskFormatter::writeDisk(const QString &target, FileSyste
     }
 
     // One primary partition from 1 MiB to the end: type 0c (FAT32 LBA) or 07 (exFAT).
-    const QByteArray script = QByteArrayLiteral("label: dos\nstart=")
-                              + QByteArray::number(partitionStartSector) + QByteArrayLiteral(", type=")
-                              + (fileSystem == FileSystem::Fat32 ? "c" : "7") + QByteArrayLiteral("\n");
+    const QByteArray script = QByteArrayLiteral("label: dos\nstart=") + QByteArray::number(partitionStartSector) +
+                              QByteArrayLiteral(", type=") + (fileSystem == FileSystem::Fat32 ? "c" : "7") +
+                              QByteArrayLiteral("\n");
     QString why;
     if (!run(Sfdisk, {QStringLiteral("--wipe"), QStringLiteral("always"), target}, sfdiskTimeoutMs, &why, script)) {
         outcome.message =
@@ -348,9 +353,10 @@ DiskFormatter::Outcome DiskFormatter::writeDisk(const QString &target, FileSyste
     if (!image) {
         partition = partitionOf(deviceName(target));
         if (partition.isEmpty()) {
-            outcome.message = QCoreApplication::translate(
-                "DiskFormatter", "The new partition of %1 did not appear; the drive was not formatted.")
-                                  .arg(target);
+            outcome.message =
+                QCoreApplication::translate("DiskFormatter",
+                                            "The new partition of %1 did not appear; the drive was not formatted.")
+                    .arg(target);
             return outcome;
         }
     }
@@ -386,9 +392,10 @@ DiskFormatter::Outcome DiskFormatter::format(const QString &volumeDevice, const 
     Outcome outcome;
     const std::optional<FileSystem> fileSystem = fileSystemFor(filingSystem);
     if (!fileSystem) {
-        outcome.message = QCoreApplication::translate(
-            "DiskFormatter", "The filing system \"%1\" cannot be made here; the drive was not formatted.")
-                              .arg(filingSystem);
+        outcome.message =
+            QCoreApplication::translate("DiskFormatter",
+                                        "The filing system \"%1\" cannot be made here; the drive was not formatted.")
+                .arg(filingSystem);
         return outcome;
     }
     outcome.message = refusal(volumeDevice);
@@ -408,7 +415,7 @@ DiskFormatter::Outcome DiskFormatter::format(const QString &volumeDevice, const 
     for (const Mount &m : std::as_const(onDisk)) {
         if (!run(Umount, {m.path}, umountTimeoutMs, &why)) {
             outcome.message = QCoreApplication::translate(
-                "DiskFormatter", "The drive could not be unmounted (%1); it was not formatted.")
+                                  "DiskFormatter", "The drive could not be unmounted (%1); it was not formatted.")
                                   .arg(why);
             return outcome;
         }
@@ -442,8 +449,8 @@ DiskFormatter::Outcome DiskFormatter::format(const QString &volumeDevice, const 
         QThread::msleep(pollMs);
     } while (!deadline.hasExpired());
     outcome.ok = false;
-    outcome.message = QCoreApplication::translate("DiskFormatter",
-                                                  "The drive was formatted, but its new volume was not mounted. "
-                                                  "Plug the drive in again and start the transfer again.");
+    outcome.message =
+        QCoreApplication::translate("DiskFormatter", "The drive was formatted, but its new volume was not mounted. "
+                                                     "Plug the drive in again and start the transfer again.");
     return outcome;
 }

@@ -34,10 +34,10 @@ public:
     struct Outcome
     {
         bool ok = false;
-        bool erased = false;   // the partition table was rewritten
-        QString message;       // why it failed, for the user
-        QString device;        // the new volume's device
-        QString volumePath;    // where the new volume is mounted
+        bool erased = false; // the partition table was rewritten
+        QString message;     // why it failed, for the user
+        QString device;      // the new volume's device
+        QString volumePath;  // where the new volume is mounted
     };
 
     struct Mount

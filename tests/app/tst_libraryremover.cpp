@@ -105,14 +105,12 @@ void TestLibraryRemover::perView_data()
         << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
     QTest::addRow("playlist: the entry goes, the album's song keeps the file")
         << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
-    QTest::addRow("podcast: only podcasts, and the emptied folder") << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"}
-                                            << QStringList{"pod"} << QStringList{"pod"};
-    QTest::addRow("audiobook: only audiobooks of the album") << 5 << "album" << QStringList{"book"}
-                                                             << QStringList{"book"} << QStringList{"book"}
-                                                             << QStringList{"book"};
-    QTest::addRow("video: the video, not the nested file beside it") << 6 << "video" << QStringList{"v1"}
-                                                             << QStringList{"v1"} << QStringList{"v1"}
-                                                             << QStringList{"v1"};
+    QTest::addRow("podcast: only podcasts, and the emptied folder")
+        << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"} << QStringList{"pod"} << QStringList{"pod"};
+    QTest::addRow("audiobook: only audiobooks of the album")
+        << 5 << "album" << QStringList{"book"} << QStringList{"book"} << QStringList{"book"} << QStringList{"book"};
+    QTest::addRow("video: the video, not the nested file beside it")
+        << 6 << "video" << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"};
 }
 
 void TestLibraryRemover::perView()
@@ -137,7 +135,8 @@ void TestLibraryRemover::perView()
     QVERIFY(result.ok);
     names.clear();
     for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
-        const bool rowGone = scalar(QStringLiteral("SELECT count(*) FROM tracks WHERE id = ?"), {it.value()}).toInt() == 0;
+        const bool rowGone =
+            scalar(QStringLiteral("SELECT count(*) FROM tracks WHERE id = ?"), {it.value()}).toInt() == 0;
         QCOMPARE(result.removedIds.contains(it.value()), rowGone);
         if (rowGone)
             names << it.key();
@@ -162,8 +161,7 @@ void TestLibraryRemover::actionsOnTheRows_data()
     QTest::addRow("remove with nothing ticked") << "remove" << false << false << 5 << 0;
     QTest::addRow("transfer with nothing ticked") << "transfer" << false << false << 6 << 0;
     QTest::addRow("a ticked row the search hides is not ticked") << "transfer" << true << true << 6 << 0;
-    QTest::addRow("transfer hands the ticked album over and opens the dialog")
-        << "transfer" << true << false << 0 << 2;
+    QTest::addRow("transfer hands the ticked album over and opens the dialog") << "transfer" << true << false << 0 << 2;
     QTest::addRow("remove takes the ticked album's songs out of the library") << "remove" << true << false << 0 << 0;
 }
 

@@ -3,9 +3,9 @@
 #include "app/startup.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "mediakit.h"
 #include "platform/diskformatter.h"
 #include "platform/volumes.h"
-#include "mediakit.h"
 #include "testenv.h"
 
 // The format step of the transfer dialog: when it formats nothing, when it
@@ -97,7 +97,7 @@ void TestDriveFormat::confirmation()
     if (!message.isEmpty())
         QVERIFY(messages.first().first().toString().contains(message));
     else
-        QTRY_COMPARE(progress.size(), 1);  // the copy ends before the window goes
+        QTRY_COMPARE(progress.size(), 1); // the copy ends before the window goes
     QVERIFY(!QFile::exists(dir.filePath("calls.log")));
     drive->timerexe(0);
 }

@@ -1,8 +1,8 @@
 #include <QtTest>
 
-#include "platform/diskformatter.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "platform/diskformatter.h"
 #include "testenv.h"
 
 // The formatting layer: volume names, the disk found and refused through a
@@ -43,17 +43,27 @@ void TestDiskFormatter::initTestCase()
 {
     // Disks hold a "removable" file, partitions a "partition" file; each is
     // listed in class/block.  dm-0 lives on the stick's second partition.
-    const QStringList blocks{"usb/sdq=1", "usb/sdq/sdq1", "usb/sdq/sdq2", "usb/sdq/sdq10", "ata/sdr=0",
-                             "ata/sdr/sdr1", "usb2/sdt=1", "usb2/sdt/sdt1", "usb2/sdt/sdt2", "pci/nvme0n1=1",
-                             "pci/nvme0n1/nvme0n1p1", "virtual/dm-0=0"};
+    const QStringList blocks{"usb/sdq=1",
+                             "usb/sdq/sdq1",
+                             "usb/sdq/sdq2",
+                             "usb/sdq/sdq10",
+                             "ata/sdr=0",
+                             "ata/sdr/sdr1",
+                             "usb2/sdt=1",
+                             "usb2/sdt/sdt1",
+                             "usb2/sdt/sdt2",
+                             "pci/nvme0n1=1",
+                             "pci/nvme0n1/nvme0n1p1",
+                             "virtual/dm-0=0"};
     QVERIFY(QDir().mkpath(path(QStringLiteral("sys/class/block"))));
     for (const QString &entry : blocks) {
         const QString folder = path(QStringLiteral("sys/devices/") + entry.section(QLatin1Char('='), 0, 0));
         const QString name = QFileInfo(folder).fileName();
-        QVERIFY(entry.contains(QLatin1Char('='))
-                    ? testkit::touch(folder + QStringLiteral("/removable"), entry.section(QLatin1Char('='), 1).toLatin1())
-                    : testkit::touch(folder + QStringLiteral("/partition"),
-                                     name.mid(name.lastIndexOf(QRegularExpression(QStringLiteral("\\D"))) + 1).toLatin1()));
+        QVERIFY(
+            entry.contains(QLatin1Char('='))
+                ? testkit::touch(folder + QStringLiteral("/removable"), entry.section(QLatin1Char('='), 1).toLatin1())
+                : testkit::touch(folder + QStringLiteral("/partition"),
+                                 name.mid(name.lastIndexOf(QRegularExpression(QStringLiteral("\\D"))) + 1).toLatin1()));
         QVERIFY(QFile::link(folder, path(QStringLiteral("sys/class/block/") + name)));
     }
     QVERIFY(QDir().mkpath(path(QStringLiteral("sys/devices/virtual/dm-0/slaves"))));
@@ -92,16 +102,22 @@ void TestDiskFormatter::refusal_data()
 
     const QString root = QStringLiteral("/dev/vdz / ext4 rw 0 0");
     const QString stick = QStringLiteral("/dev/sdt1 /media/u/S vfat rw 0 0");
-    QTest::addRow("a stick with one volume") << "/dev/sdq1" << QStringList{root, "/dev/sdq1 /media/u/A\\040B vfat rw"}
-                                             << "sdq" << "";
-    QTest::addRow("two-digit partition") << "/dev/sdq10" << QStringList{root} << "sdq" << "";
-    QTest::addRow("nvme partition") << "/dev/nvme0n1p1" << QStringList{root} << "nvme0n1" << "";
-    QTest::addRow("unknown to sysfs") << "/dev/sdz1" << QStringList{root} << "" << "was not found";
-    QTest::addRow("not removable") << "/dev/sdr1" << QStringList{root} << "sdr" << "not a removable drive";
+    QTest::addRow("a stick with one volume")
+        << "/dev/sdq1" << QStringList{root, "/dev/sdq1 /media/u/A\\040B vfat rw"} << "sdq"
+        << "";
+    QTest::addRow("two-digit partition") << "/dev/sdq10" << QStringList{root} << "sdq"
+                                         << "";
+    QTest::addRow("nvme partition") << "/dev/nvme0n1p1" << QStringList{root} << "nvme0n1"
+                                    << "";
+    QTest::addRow("unknown to sysfs") << "/dev/sdz1" << QStringList{root} << ""
+                                      << "was not found";
+    QTest::addRow("not removable") << "/dev/sdr1" << QStringList{root} << "sdr"
+                                   << "not a removable drive";
     QTest::addRow("holds the system") << "/dev/sdt1" << QStringList{"/dev/sdt2 / ext4 rw", stick} << "sdt"
                                       << "holds the system, home or data folder";
-    QTest::addRow("holds the home folder") << "/dev/sdt1" << QStringList{root, "/dev/sdt2 " + QDir::homePath(), stick}
-                                           << "sdt" << "holds the system, home or data folder";
+    QTest::addRow("holds the home folder")
+        << "/dev/sdt1" << QStringList{root, "/dev/sdt2 " + QDir::homePath(), stick} << "sdt"
+        << "holds the system, home or data folder";
     QTest::addRow("holds another volume") << "/dev/sdq1" << QStringList{root, "/dev/sdq2 /media/u/B vfat"} << "sdq"
                                           << "another mounted volume (/media/u/B)";
     QTest::addRow("another volume through device mapper")
@@ -134,14 +150,18 @@ void TestDiskFormatter::sequence_data()
         << "MS-DOS FAT32" << mounts << "" << start + QStringList{"mkfs.vfat -F 32 -n MY_STICK DEV/sdq1"};
     QTest::addRow("exFAT") << "ExFAT" << mounts << "" << start + QStringList{"mkfs.exfat -L MY_STICK DEV/sdq1"};
     QTest::addRow("failing mkfs is reported")
-        << "MS-DOS FAT32" << "echo 'mkfs.fat: cannot open' >&2; exit 1"
+        << "MS-DOS FAT32"
+        << "echo 'mkfs.fat: cannot open' >&2; exit 1"
         << "The file system could not be made (mkfs.vfat failed with exit status 1: mkfs.fat: cannot open)."
         << start + QStringList{"mkfs.vfat -F 32 -n MY_STICK DEV/sdq1"};
     QTest::addRow("a volume never mounted again is a failure")
-        << "MS-DOS FAT32" << "true" << "was not mounted"
-        << start + QStringList{"mkfs.vfat -F 32 -n MY_STICK DEV/sdq1", "udisksctl mount --no-user-interaction -b DEV/sdq1"};
-    QTest::addRow("unknown filing system starts nothing") << "MS-DOS FAT16" << mounts << "cannot be made here"
-                                                          << QStringList();
+        << "MS-DOS FAT32"
+        << "true"
+        << "was not mounted"
+        << start +
+               QStringList{"mkfs.vfat -F 32 -n MY_STICK DEV/sdq1", "udisksctl mount --no-user-interaction -b DEV/sdq1"};
+    QTest::addRow("unknown filing system starts nothing")
+        << "MS-DOS FAT16" << mounts << "cannot be made here" << QStringList();
 }
 
 void TestDiskFormatter::sequence()
@@ -152,8 +172,9 @@ void TestDiskFormatter::sequence()
     QFile::remove(log);
     DiskFormatter formatter = fake({"/dev/vdz / ext4 rw 0 0", "/dev/sdq1 /media/u/my\\040stick vfat rw 0 0"});
     // Each fake tool logs its call (with the device folder as DEV) and acts on the mount table.
-    const QString head = QStringLiteral("DEV='%1'; TABLE='%2'; echo \"$(basename \"$0\") $*\" | sed \"s#$DEV#DEV#g\" >> '%3'; ")
-                             .arg(path(QStringLiteral("dev")), path(QStringLiteral("mounts%1").arg(tables)), log);
+    const QString head =
+        QStringLiteral("DEV='%1'; TABLE='%2'; echo \"$(basename \"$0\") $*\" | sed \"s#$DEV#DEV#g\" >> '%3'; ")
+            .arg(path(QStringLiteral("dev")), path(QStringLiteral("mounts%1").arg(tables)), log);
     const QList<QPair<DiskFormatter::Program, QString>> tools{
         {DiskFormatter::Umount, QStringLiteral("umount=sed -i '/sdq1/d' \"$TABLE\"")},
         {DiskFormatter::Sfdisk, QStringLiteral("sfdisk=cat >/dev/null")},
