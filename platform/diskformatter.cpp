@@ -162,9 +162,10 @@ QList<DiskFormatter::Mount> DiskFormatter::mounts() const
     QFile file(mountTable);
     if (!file.open(QIODevice::ReadOnly))
         return table;
-    // /proc files report size 0: read line by line until the end.
-    while (!file.atEnd()) {
-        const QList<QByteArray> fields = file.readLine().simplified().split(' ');
+    // readAll() reads to the end even though /proc files report size 0.
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
         if (fields.size() < 2)
             continue;
         table.append({unescapeMountField(fields[0]), unescapeMountField(fields[1])});

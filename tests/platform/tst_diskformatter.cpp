@@ -18,6 +18,7 @@ private slots:
     void labels();
     void refusal_data();
     void refusal();
+    void thisMachinesSystemDiskIsRefused();
     void sequence_data();
     void sequence();
     void imageGetsTableAndFat32();
@@ -134,6 +135,17 @@ void TestDiskFormatter::refusal()
     QTEST(formatter.wholeDisk(device), "disk");
     const QString message = formatter.refusal(device);
     QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
+}
+
+void TestDiskFormatter::thisMachinesSystemDiskIsRefused()
+{
+    const DiskFormatter real;
+    const QList<DiskFormatter::Mount> mounts = real.mounts();
+    QVERIFY(!mounts.isEmpty());
+    for (const DiskFormatter::Mount &m : mounts) {
+        if (m.path == QLatin1String("/"))
+            QVERIFY2(!real.refusal(m.device).isEmpty(), qPrintable(m.device));
+    }
 }
 
 void TestDiskFormatter::sequence_data()
