@@ -74,11 +74,27 @@ void showSizes(DriveData *row, const Volumes::Volume &volume)
     row->setFreeSpace1(volume.availableBytes);
 }
 
+// The copy job: a stop (the user's cancel or the close sequence) also ends
+// a running conversion at once.
+class TransferJob : public BackgroundJob<int>
+{
+public:
+    explicit TransferJob(DriveCopier *copierOfJob) : copier(copierOfJob) {}
+    void requestStop() override
+    {
+        BackgroundJob<int>::requestStop();
+        copier->stop();
+    }
+
+private:
+    DriveCopier *copier;
+};
+
 } // namespace
 
 Drive::Drive(QmlApplicationViewer *view, QObject *parent)
     : QObject(parent), viewer(view), timmer(std::make_unique<QTimer>()), fm(std::make_unique<DriveCopier>()),
-      formatJob(std::make_unique<BackgroundJob<bool>>()), transferJob(std::make_unique<BackgroundJob<int>>())
+      formatJob(std::make_unique<BackgroundJob<bool>>()), transferJob(std::make_unique<TransferJob>(fm.get()))
 {
     timmer->setInterval(1000);
     connect(timmer.get(), &QTimer::timeout, this, &Drive::GetDriveDetail);
@@ -414,6 +430,7 @@ void Drive::slDriveRemoved()
 
 void Drive::slProgressStoped(int)
 {
-    if (transferJob)
-        transferJob->requestStop();
+    if (!transferJob)
+        return;
+    transferJob->requestStop();
 }

@@ -70,6 +70,15 @@ QString sniffCodec(const QString &path)
 
 DriveCopier::DriveCopier(QObject *parent) : QObject(parent) {}
 
+DriveCopier::~DriveCopier() = default;
+
+void DriveCopier::stop()
+{
+    QMutexLocker lock(&converterLock);
+    if (converter)
+        converter->stop();
+}
+
 QString DriveCopier::fatSafeName(const QString &name)
 {
     QString cleaned;
@@ -92,7 +101,10 @@ QString DriveCopier::driveName(const QString &name) const
 QString DriveCopier::askForCodec(const QString &path) const
 {
     const QString sniffed = sniffCodec(path);
-    return sniffed.isEmpty() ? converter.askForCodec(path) : sniffed;
+    if (!sniffed.isEmpty())
+        return sniffed;
+    // The converter changes only in the job's own thread, at its start.
+    return converter ? converter->askForCodec(path) : ffmpeghandler().askForCodec(path);
 }
 
 int DriveCopier::GetBitRate(QString path)
@@ -183,7 +195,13 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     if (work.isEmpty())
         work = list;
 
-    converter.linkStopFlag(&stop);
+    {
+        QMutexLocker lock(&converterLock);
+        converter = std::make_unique<ffmpeghandler>();
+        converter->linkStopFlag(&stop);
+        if (stop)
+            converter->stop();
+    }
     lstCodecDetail = ffmpeghandler::codecListFor(detail.system);
 
     const QString mediaRoot = detail.drivePath + QLatin1Char('/')
@@ -221,7 +239,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
         coverPath = item.albumName.contains(QLatin1String("Unknown")) ? QString() : item.cover;
         sourceName = QFileInfo(item.filepath).fileName();
 
-        const QString codec = askForCodec(item.filepath);
+        // A video is never converted: no need to ask for its codec.
+        const QString codec = item.isVideo ? QString() : askForCodec(item.filepath);
         bool goOn = true;
         if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail)) {
             // The cache folder is named after the drive folder (album,
@@ -314,7 +333,7 @@ bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfile
 {
     // The first attempt with the system's codec, then the fall-back queue.
     const ffmpeghandler::Conversion result =
-        converter.convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
+        converter->convert(sourcefilePath, targetfilePath, setCodec, extension, lstCodecDetailTemp);
     lstCodecDetailTemp.clear();
     qCDebug(lcCopy) << "IS TransCode" << result.outcome;
     switch (result.outcome) {

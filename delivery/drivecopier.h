@@ -2,12 +2,14 @@
 #define DRIVECOPIER_H
 
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 
 #include "core/track.h"
 #include "delivery/createplaylist.h"
@@ -31,11 +33,16 @@ class DriveCopier : public QObject
 
 public:
     explicit DriveCopier(QObject *parent = nullptr);
+    ~DriveCopier() override;
 
     // The job.  `stop` is the job's own cancel flag.  Returns the number of
     // files reported.
     int copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
                          const std::atomic<bool> &stop);
+
+    // Ends a running conversion at once (the job's own flag, set by the
+    // caller, ends the job before the next file).  Any thread.
+    void stop();
 
     // The tracks, in key order, whose file exists.
     QList<track> checkSystemCompatibility(TrackMap tracks, transferDetail detail);
@@ -101,7 +108,9 @@ private:
     QString pendingReport;       // held back until the next file, or the flush
     int reported = 0;
     CreatePlaylist createPlaylist;
-    ffmpeghandler converter;  // this job's own: stop flag and codec lists
+    // The running job's converter, made afresh per job: its stop is final.
+    std::unique_ptr<ffmpeghandler> converter;
+    QMutex converterLock;  // stop() comes from the GUI thread
 };
 
 #endif // DRIVECOPIER_H

@@ -89,32 +89,46 @@ Popup {
             model: dialog.drives
             spacing: 4
 
-            delegate: RadioButton {
+            delegate: Item {
                 id: target
                 required property var modelData
+                readonly property bool isDrive: modelData ? modelData.isSystem === 0 : false
                 width: targets.width
-                checked: modelData && modelData.driveletter === dialog.selectedPath
-                onClicked: dialog.selectedPath = modelData.driveletter
-                contentItem: ColumnLayout {
-                    anchors.left: target.indicator.right
-                    anchors.leftMargin: 8
+                height: line.implicitHeight + 6
+
+                function choose() { if (modelData) dialog.selectedPath = modelData.driveletter }
+
+                TapHandler { onTapped: target.choose() }
+
+                RowLayout {
+                    id: line
+                    anchors.left: parent.left
                     anchors.right: parent.right
-                    spacing: 2
-                    Label {
-                        Layout.fillWidth: true
-                        text: target.modelData ? target.modelData.drivename : ""
-                        elide: Text.ElideMiddle
-                        color: Theme.text
+                    anchors.verticalCenter: parent.verticalCenter
+                    spacing: 6
+                    RadioButton {
+                        checked: target.modelData ? target.modelData.driveletter === dialog.selectedPath : false
+                        onClicked: target.choose()
                     }
-                    Label {
-                        visible: target.modelData && target.modelData.isSystem === 0
-                        text: target.modelData
-                              ? Theme.str(TransferandSync_txtTotal) + " " + target.modelData.totalspace + " GB   "
-                                + Theme.str(TransferandSync_txtUsed) + " " + target.modelData.usedspace + " GB   "
-                                + Theme.str(TransferandSync_txtFree) + " " + target.modelData.freespace + " GB"
-                              : ""
-                        color: Theme.mutedText
-                        font.pixelSize: 12
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 2
+                        Label {
+                            Layout.fillWidth: true
+                            text: target.modelData ? target.modelData.drivename : ""
+                            elide: Text.ElideMiddle
+                            color: Theme.text
+                        }
+                        Label {
+                            visible: target.isDrive
+                            text: target.isDrive
+                                  ? Theme.str(TransferandSync_txtTotal) + " " + target.modelData.totalspace + " GB   "
+                                    + Theme.str(TransferandSync_txtUsed) + " " + target.modelData.usedspace + " GB   "
+                                    + Theme.str(TransferandSync_txtFree) + " " + target.modelData.freespace + " GB"
+                                  : ""
+                            color: Theme.mutedText
+                            font.pixelSize: 12
+                        }
                     }
                 }
             }

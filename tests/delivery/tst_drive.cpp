@@ -8,6 +8,7 @@
 #include "delivery/combo.h"
 #include "delivery/drive.h"
 #include "delivery/drivedata.h"
+#include "platform/externalprogram.h"
 #include "platform/volumes.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -49,6 +50,7 @@ private slots:
     void confirmationWithoutATarget_data();
     void confirmationWithoutATarget();
     void transferFromTheWindow();
+    void cancelEndsAConversionAndTheDialog();
 
 private:
     QVariant property(const char *name) const
@@ -215,6 +217,42 @@ void TestDrive::transferFromTheWindow()
     // The end closes the poll: both lists are published empty.
     QTRY_VERIFY(property("driveList").toStringList().isEmpty());
     QVERIFY(rows().isEmpty());
+    Drive::setFolderChooser({});
+}
+
+void TestDrive::cancelEndsAConversionAndTheDialog()
+{
+    testkit::MediaKit kit(dir.filePath("lossless"));
+    track t;
+    t.id = 1;
+    t.albumName = "Slow";
+    t.trackname = "Slow";
+    t.filepath = kit.flac("slow.flac", testkit::MediaTags());
+    t.filesize = QFileInfo(t.filepath).size();
+    Drive::getInstance()->TransferDetails({{1, t}});
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
+                                 testkit::MediaKit::fakeTool(dir.path(), "slow-ffmpeg", "exec sleep 60"));
+
+    const QString folder = dir.filePath("cancelled");
+    QDir().mkpath(folder);
+    Drive::setFolderChooser([folder] { return folder; });
+    Drive *drive = app->drive();
+    drive->timerexe(1);
+    drive->openDialog();
+    drive->GetDriveDetail();
+    QSignalSpy shown(drive, &Drive::sgShowTransferProgress);
+    QSignalSpy hidden(drive, &Drive::sgHideTransferProgress);
+    drive->ContinueDrive(folder, 0, 0, 0, 0);
+    QTRY_COMPARE(shown.size(), 1);
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    drive->slProgressStoped(1);
+    QTRY_COMPARE(hidden.size(), 1);
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(property("driveList").toStringList().isEmpty());
+    QVERIFY(!QFileInfo::exists(folder + "/Aster Media/Slow/Slow.m4a"));
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
     Drive::setFolderChooser({});
 }
 
