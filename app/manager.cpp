@@ -14,6 +14,7 @@
 #include "app/advancedsettings.h"
 #include "app/backgroundjob.h"
 #include "app/libraryadder.h"
+#include "app/libraryremover.h"
 #include "app/licence.h"
 #include "app/manager_p.h"
 #include "app/mediabrowser.h"

@@ -19,6 +19,7 @@ class AdvancedSettings;
 class ApiManager;
 class DetailedDataModel;
 class LibraryAdder;
+class LibraryRemover;
 class Licence;
 class Logging;
 class MediaBrowser;
@@ -307,6 +308,11 @@ public slots:
     void slonMultiChannelFile(track updatedTrack);
     void slAllFileCompleteVideo();
 
+    // Removal and transfer of ticked library items (LibraryRemover).
+    void removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds);
+    void slRemoveAllFnish();
+    void transferToCar();
+
 signals:
     void sgRefreshBrowser();
     void sgShowProtectedMediaDialog();
@@ -339,6 +345,12 @@ private:
     QFutureWatcher<LibraryViews> *viewsWatcher = nullptr;
     bool viewsRebuildPending = false;
     QFuture<bool> artworkFuture;
+
+public:
+    LibraryRemover &libraryRemover();
+
+private:
+    std::unique_ptr<LibraryRemover> remover;
 };
 
 #endif // MANAGER_H

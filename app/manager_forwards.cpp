@@ -6,20 +6,11 @@
 
 #include "app/advancedsettings.h"
 #include "app/libraryadder.h"
+#include "app/libraryremover.h"
 #include "app/manager_p.h"
 #include "app/mediabrowser.h"
 #include "app/rowselection.h"
 #include "app/videooptimisation.h"
-
-namespace {
-
-// The feature a slot belongs to is not part of this build.
-void notAvailable(const char *slot)
-{
-    qCDebug(lcController, "%s: not available in this build", slot);
-}
-
-} // namespace
 
 void manager::searchInMediaSourceCache(QString source)
 {
@@ -105,9 +96,32 @@ void manager::addToMainObject()
     libraryAdder->addToMainObject();
 }
 
-void manager::exeRemoveTransfer(QString)
+void manager::exeRemoveTransfer(QString action)
 {
-    notAvailable("exeRemoveTransfer");
+    libraryRemover().exeRemoveTransfer(action);
+}
+
+void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds,
+                        QList<int> lstVideoIds)
+{
+    libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
+}
+
+void manager::slRemoveAllFnish()
+{
+    libraryRemover().removeAllFinished();
+}
+
+void manager::transferToCar()
+{
+    refreshViews();
+}
+
+LibraryRemover &manager::libraryRemover()
+{
+    if (!remover)
+        remover = std::make_unique<LibraryRemover>(*this);
+    return *remover;
 }
 
 void manager::slCancelSearchCopy()

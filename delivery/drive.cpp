@@ -15,6 +15,7 @@
 #include "delivery/drivecopier.h"
 #include "delivery/drivedata.h"
 #include "delivery/transferdetail.h"
+#include "platform/diskformatter.h"
 #include "platform/volumes.h"
 
 namespace {
@@ -237,10 +238,14 @@ void Drive::GetDriveDetail()
 
 QString Drive::createDriveName(QString Name)
 {
-    const QStringList &listed = state().dataList;
-    if (listed.indexOf(Name) > 1)
-        return createDriveName(Name + QLatin1Char('1'));
-    return Name;
+    // FAT-safe, and not the name of another listed target: a number is
+    // added until it is free.  The target being formatted keeps its name.
+    QStringList taken;
+    for (const QString &path : std::as_const(state().dataList)) {
+        if (path != drivePath)
+            taken << QFileInfo(path).fileName();
+    }
+    return DiskFormatter::uniqueLabel(DiskFormatter::fatLabel(Name), taken);
 }
 
 void Drive::openDialog()
@@ -278,6 +283,14 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
         emit showMessageBox(userText(7));
         return;
     }
+    formatTarget = FormatTarget();
+    for (DriveData *row : std::as_const(state().DriveList)) {
+        if (row->drivename() == drive) {
+            formatTarget.isFolder = row->isSystem() != 0;
+            formatTarget.device = row->filesystem();
+        }
+    }
+    formatTarget.label = createDriveName(QFileInfo(drive).fileName());
     emit sgShowFormatWait();
     const bool wanted = format != 0;
     if (!formatJob->start([this, drive, wanted](const std::atomic<bool> &) {
@@ -291,16 +304,32 @@ void Drive::formatDrive(QString drive, bool format)
 {
     Combo profile;
     system = profile.getsystemDetail();
-    if (!format)
+    formatFailure.clear();
+    if (!format || formatTarget.isFolder)
         return;
-    // Erasing the drive is not part of this build: the copy goes to the
-    // drive as it is.
-    qCDebug(lcDrive) << "format of" << drive << "not available";
+    qCDebug(lcDrive) << "formatting drive" << drive << "on" << formatTarget.device;
+    DiskFormatter formatter;
+    const DiskFormatter::Outcome outcome =
+        formatter.format(formatTarget.device, system ? system->filingSystem : QString(), formatTarget.label);
+    formatTarget.formatted = outcome.ok;
+    if (outcome.ok)
+        drivePath = outcome.volumePath;
+    else
+        formatFailure = outcome.message;
+    qCDebug(lcDrive) << "format completed" << outcome.ok << outcome.volumePath;
 }
 
 void Drive::finishFormatDrive()
 {
     emit sgHideFormatWait();
+    if (!formatFailure.isEmpty()) {
+        // A failed format starts no copy.
+        emit showMessageBox(std::exchange(formatFailure, QString()));
+        return;
+    }
+    // A formatted drive is mounted anew: list it now rather than at the next tick.
+    if (timmer && timmer->isActive() && std::exchange(formatTarget.formatted, false))
+        GetDriveDetail();
     DriveState &s = state();
     qCDebug(lcDrive) << "Selected Drive" << drivePath;
     qCDebug(lcDrive) << "trackMap....." << s.trackMap.size();

@@ -88,6 +88,18 @@ private:
     int overwritequality = 0;
     SystemDetails *system = nullptr; // the shared profile; not owned
 
+    // What the format step needs of its target, copied in the GUI thread at
+    // confirmation, so the job reads no list the poll may change.
+    struct FormatTarget
+    {
+        bool isFolder = false;
+        QString device;
+        QString label;
+        bool formatted = false;  // set by the job
+    };
+    FormatTarget formatTarget;
+    QString formatFailure;  // written by the format job, read once it has ended
+
     // Only the object with the view has these.
     std::unique_ptr<QTimer> timmer;
     std::unique_ptr<DriveCopier> fm;

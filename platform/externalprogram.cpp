@@ -81,14 +81,19 @@ ExternalProgram::Result ExternalProgram::run(const QStringList &arguments, int t
 
     QProcess process;
     process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.start(m_program, arguments, QIODevice::ReadOnly);
+    if (m_input.isEmpty())
+        process.setStandardInputFile(QProcess::nullDevice());
+    process.start(m_program, arguments, m_input.isEmpty() ? QIODevice::ReadOnly : QIODevice::ReadWrite);
     if (!process.waitForStarted(qMax(timeoutMs, 1000))) {
         result.errorText = process.errorString();
         qCDebug(lcExternal) << "failed to start" << m_program << result.errorText;
         return result;
     }
     result.started = true;
+    if (!m_input.isEmpty()) {
+        process.write(m_input);
+        process.closeWriteChannel();
+    }
 
     QElapsedTimer clock;
     clock.start();

@@ -18,10 +18,11 @@
 // setToolPath().
 //
 // Every run takes an argument list (never a shell), a timeout and reads the
-// exit status.  Standard input is closed, so a tool that would ask a question
-// reads end-of-file instead of waiting (runStreaming() keeps it open).
-// run() and runStreaming() block the calling thread; they need no event
-// loop and may be used on any thread.
+// exit status.  Standard input is closed (after the bytes given with
+// setStandardInput(), if any), so a tool that would ask a question reads
+// end-of-file instead of waiting (runStreaming() keeps it open).  run() and
+// runStreaming() block the calling thread; they need no event loop and may
+// be used on any thread.
 class ExternalProgram
 {
 public:
@@ -51,6 +52,8 @@ public:
 
     // Standard error merged into standard output (off by default).
     void setMergedChannels(bool merged) { m_merged = merged; }
+    // Written to the program's standard input before it is closed.
+    void setStandardInput(const QByteArray &input) { m_input = input; }
     // Polled while the program runs: once it turns true the program is killed.
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
 
@@ -82,6 +85,7 @@ public:
 private:
     QString m_program;
     bool m_merged = false;
+    QByteArray m_input;
     const std::atomic<bool> *m_stop = nullptr;
 };
 

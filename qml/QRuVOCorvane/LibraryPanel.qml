@@ -15,6 +15,9 @@ Item {
     // the library named in each view's empty text
     readonly property var libraryNames: ["Music", "Music", "Music", "Playlists", "Podcasts", "Audiobooks", "Videos"]
     property alias currentView: tabs.currentIndex
+    // the shown rows of the current view, which select-all governs
+    readonly property var currentRows: Theme.shown([albumsModel, artistsModel, tracksModel, playlistsModel,
+                                                    podcastsModel, audiobooksModel, videosModel][tabs.currentIndex])
 
     signal viewChosen(int index)
     signal selectAllRequested(bool checked)
@@ -23,9 +26,18 @@ Item {
     signal transferRequested()
     signal advancedSettingsRequested()
 
-    // The application republished the views: a fresh list starts unticked.
+    // The application republished the views; select-all follows the new rows
+    // through its binding.
     function refreshed() {
-        selectAll.checked = false
+    }
+
+    // True when the view shows rows and every one of them is ticked.
+    function allTicked(rows) {
+        for (let i = 0; i < rows.length; ++i) {
+            if (!rows[i].selected)
+                return false
+        }
+        return rows.length > 0
     }
 
     ColumnLayout {
@@ -108,7 +120,12 @@ Item {
                         id: selectAll
                         objectName: "selectAllCheckBox"
                         text: "Select all"
-                        onToggled: panel.selectAllRequested(checked)
+                        checked: panel.allTicked(panel.currentRows)
+                        onToggled: {
+                            panel.selectAllRequested(checked)
+                            // The click set the box; from now on the rows say again.
+                            checked = Qt.binding(() => panel.allTicked(panel.currentRows))
+                        }
                     }
 
                     Button {

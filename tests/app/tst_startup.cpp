@@ -226,6 +226,9 @@ void TestStartUp::rootSignalsReachTheirSlots()
         } else if (slot == "slCancelSearch") {
             QVERIFY(controller->scanner.isStopSearch);
             controller->scanner.isStopSearch = false;
+        } else if (slot == "exeRemoveTransfer") {
+            // An action other than "remove" or "transfer" only empties the chosen tracks.
+            QVERIFY(controller->chosenTracks.isEmpty());
         } else if (slot == "ContinueDrive") {
             QCOMPARE(driveMessages.last().first().toString(), QStringLiteral("Disk is Removed"));
         } else if (slot == "timerexe" || slot == "slProgressStoped" || slot == "openDialog") {

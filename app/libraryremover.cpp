@@ -1,0 +1,300 @@
+#include "app/libraryremover.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QSqlQuery>
+
+#include <algorithm>
+
+#include "app/albumdatamodel.h"
+#include "app/artistdatamodel.h"
+#include "app/manager.h"
+#include "app/messagehandler.h"
+#include "app/trackdatamodel.h"
+#include "app/tracklist.h"
+#include "database/connection.h"
+#include "database/ruvodb.h"
+#include "database/transaction.h"
+#include "delivery/drive.h"
+
+Q_LOGGING_CATEGORY(lcRemoval, "corvane.removal")
+
+namespace {
+
+enum LibraryView { Albums = 0, Artists, Tracks, Playlists, Podcasts, Audiobooks, Videos };
+
+QSet<int> toSet(const QList<int> &ids)
+{
+    return QSet<int>(ids.cbegin(), ids.cend());
+}
+
+const QMap<QString, QObject *> &rowsOf(const manager &controller)
+{
+    static const QMap<QString, QObject *> none;
+    const manager::LibraryViews &views = controller.libraryViews;
+    switch (controller.libraryView) {
+    case Albums:
+        return views.albumModels.models;
+    case Artists:
+        return views.artistModels.models;
+    case Tracks:
+        return views.trackRowModels.models;
+    case Playlists:
+        return views.playlistModels.models;
+    case Podcasts:
+        return views.podcastModels.models;
+    case Audiobooks:
+        return views.audiobookModels.models;
+    case Videos:
+        return views.videoModels.models;
+    default:
+        return none;
+    }
+}
+
+// Removes every folder strictly below `root` that is empty, deepest first;
+// a folder that still holds anything (a file, a link, a hidden file) stays
+// because rmdir refuses it.  Links to folders are never entered.
+int removeEmptyFolders(const QString &root)
+{
+    QStringList folders;
+    QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        folders.append(it.next());
+    std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    int removed = 0;
+    for (const QString &folder : std::as_const(folders)) {
+        if (QDir().rmdir(folder))
+            ++removed;
+    }
+    return removed;
+}
+
+} // namespace
+
+LibraryRemover::LibraryRemover(manager &controller) : owner(controller) {}
+
+LibraryRemover::Ticks LibraryRemover::readTicks(int libraryView, const QMap<QString, QObject *> &rows)
+{
+    Ticks ticks;
+    for (QObject *object : rows) {
+        switch (libraryView) {
+        case Albums:
+        case Audiobooks:
+        case Videos:
+            if (auto *row = qobject_cast<AlbumDataModel *>(object); row && row->selected() && row->visibility())
+                (libraryView == Videos ? ticks.videoIds : ticks.albumIds).append(row->albumid());
+            break;
+        case Artists:
+            if (auto *row = qobject_cast<ArtistDataModel *>(object); row && row->selected() && row->visibility())
+                ticks.artistIds.append(row->artistid());
+            break;
+        case Tracks:
+        case Playlists:
+        case Podcasts:
+            if (auto *row = qobject_cast<TrackDataModel *>(object); row && row->visibility()) {
+                for (QObject *entry : row->tracklist()) {
+                    if (auto *t = qobject_cast<TrackList *>(entry); t && t->selected())
+                        ticks.trackIds.append(t->trackid());
+                }
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    return ticks;
+}
+
+bool LibraryRemover::removedInView(const track &t, int libraryView)
+{
+    switch (libraryView) {
+    case Albums:
+    case Artists:
+    case Tracks:
+        return !t.isPodcast && !t.isAudiobook;
+    case Playlists:
+    case Videos:
+        return true;
+    case Podcasts:
+        return t.isPodcast;
+    case Audiobooks:
+        return t.isAudiobook;
+    default:
+        return false;
+    }
+}
+
+TrackMap LibraryRemover::tracksToTransfer(const TrackMap &library, const Ticks &ticks, int libraryView)
+{
+    TrackMap chosen;
+    if (ticks.isEmpty())
+        return chosen;
+    const QSet<int> artists = toSet(ticks.artistIds), albums = toSet(ticks.albumIds), tracks = toSet(ticks.trackIds),
+                    videos = toSet(ticks.videoIds);
+    for (auto it = library.cbegin(); it != library.cend(); ++it) {
+        const track &t = it.value();
+        bool taken = false;
+        if (libraryView == Videos) {
+            taken = t.isVideo && videos.contains(t.id);
+        } else if (!t.isVideo &&
+                   (albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id))) {
+            const bool plain = !t.isAudiobook && !t.isPodcast;
+            switch (libraryView) {
+            case Albums:
+            case Artists:
+            case Tracks:
+                taken = plain && t.playlist.isEmpty();
+                break;
+            case Playlists:
+                taken = plain && !t.playlist.isEmpty();
+                break;
+            case Podcasts:
+                taken = t.isPodcast && t.playlist.isEmpty();
+                break;
+            case Audiobooks:
+                taken = t.isAudiobook && t.playlist.isEmpty();
+                break;
+            default:
+                break;
+            }
+        }
+        if (taken)
+            chosen.insert(it.key(), t);
+    }
+    return chosen;
+}
+
+LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, const Ticks &ticks, int libraryView,
+                                                    const QString &libraryFolder, const std::atomic<bool> &stop)
+{
+    Result result;
+    const QSet<int> artists = toSet(ticks.artistIds), albums = toSet(ticks.albumIds), tracks = toSet(ticks.trackIds),
+                    videos = toSet(ticks.videoIds);
+    QList<track> removed;
+    QSet<QString> keptPaths;
+    for (const track &t : library) {
+        const bool matches = albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id) ||
+                             videos.contains(t.id);
+        if (matches && removedInView(t, libraryView))
+            removed.append(t);
+        else
+            keptPaths.insert(t.filepath);
+    }
+    if (removed.isEmpty())
+        return result;
+
+    // All rows or none: a failed statement leaves the library as it was and
+    // touches no file.
+    {
+        QSqlDatabase db = Connection::forThread();
+        Transaction transaction(db);
+        if (!transaction.isActive()) {
+            result.ok = false;
+            return result;
+        }
+        QSqlQuery query(db);
+        query.prepare(QStringLiteral("DELETE FROM tracks WHERE id = ?"));
+        for (const track &t : std::as_const(removed)) {
+            query.bindValue(0, t.id);
+            if (!runQuery(query)) {
+                result.ok = false;
+                return result;
+            }
+        }
+        if (stop.load() || !transaction.commit()) {
+            result.ok = false;
+            return result;
+        }
+    }
+    for (const track &t : std::as_const(removed))
+        result.removedIds.append(t.id);
+
+    // Only the library's own copies go, checked on the canonical path; a file
+    // that a remaining entry (a playlist) still uses stays.
+    const QString root = QDir(libraryFolder).canonicalPath();
+    if (root.isEmpty())
+        return result;
+    QSet<QString> done;
+    for (const track &t : std::as_const(removed)) {
+        if (keptPaths.contains(t.filepath) || done.contains(t.filepath))
+            continue;
+        done.insert(t.filepath);
+        const QFileInfo file(t.filepath);
+        if (!file.exists() || file.isSymLink() || !file.isFile())
+            continue;
+        const QString canonical = file.canonicalFilePath();
+        if (!canonical.startsWith(root + QLatin1Char('/')))
+            continue;
+        if (QFile::remove(canonical))
+            ++result.filesDeleted;
+        else
+            qCWarning(lcRemoval) << "not deleted:" << canonical;
+    }
+    result.foldersRemoved = removeEmptyFolders(root);
+    return result;
+}
+
+void LibraryRemover::exeRemoveTransfer(const QString &action)
+{
+    owner.chosenTracks.clear();
+    const Ticks ticks = readTicks(owner.libraryView, rowsOf(owner));
+    if (action == QLatin1String("remove")) {
+        if (ticks.isEmpty()) {
+            emit owner.showMessageBox(MessageHandler().message(5));
+            return;
+        }
+        owner.removeAll(ticks.artistIds, ticks.albumIds, ticks.trackIds, ticks.videoIds);
+    } else if (action == QLatin1String("transfer")) {
+        owner.chosenTracks = tracksToTransfer(owner.libraryTracks, ticks, owner.libraryView);
+        if (owner.chosenTracks.isEmpty()) {
+            emit owner.showMessageBox(MessageHandler().message(6));
+            return;
+        }
+        if (transferHandOver)
+            transferHandOver(owner.chosenTracks);
+        else
+            Drive::getInstance()->TransferDetails(owner.chosenTracks);
+        emit owner.showTransferBrowser();
+    }
+}
+
+void LibraryRemover::removeAll(const Ticks &ticks)
+{
+    const TrackMap library = owner.libraryTracks;
+    const int view = owner.libraryView;
+    const QString folder = ruvoDB::programCopyFolder();
+    const bool started =
+        job.start([library, ticks, view,
+                   folder](const std::atomic<bool> &stop) { return removeTracks(library, ticks, view, folder, stop); },
+                  [this](Result result) {
+                      lastResult = std::move(result);
+                      owner.slRemoveAllFnish();
+                  });
+    if (!started) {
+        qCDebug(lcRemoval) << "a removal is still running; this one is not started";
+        return;
+    }
+    emit owner.sgShowLoading();
+    emit owner.updateProgressSearch(0, 1, QString());
+}
+
+void LibraryRemover::removeAllFinished()
+{
+    const Result result = std::exchange(lastResult, Result());
+    for (int id : result.removedIds)
+        owner.libraryTracks.remove(id);
+    owner.checkedArtistIds.clear();
+    owner.checkedAlbumIds.clear();
+    owner.checkedTrackIds.clear();
+    owner.checkedPlaylistIds.clear();
+    emit owner.sgHideLoading();
+    if (!result.ok)
+        emit owner.showMessageBox(QStringLiteral("The ticked media could not be removed from the library."));
+    owner.refreshViews();
+}
