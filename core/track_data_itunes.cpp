@@ -56,13 +56,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     // Staged in groups on a thread of their own, as the folder scan does: a
     // transaction per record would cost more than everything else the import
     // does.  All are staged before the import returns.
-    ScanStaging staging;
-    scanStaging = &staging;
-    struct StagingDetach
-    {
-        track_data &scan;
-        ~StagingDetach() { scan.scanStaging = nullptr; }
-    } stagingDetach{*this};
+    const ScanStaging staging(scanStaging);
     // Files already read for a picture they turned out not to have: a file
     // listed in several playlists is not opened again for it.
     QSet<QString> withoutPicture;

@@ -42,12 +42,18 @@ inline QThreadPool *readerPool()
 class track_data::ScanStaging
 {
 public:
-    ScanStaging()
-        : thread(QThread::create([this] { run(); }))
+    // Stages through `attachedTo` (the scan's scanStaging) while it lives.
+    explicit ScanStaging(ScanStaging *&attachedTo)
+        : attached(attachedTo), thread(QThread::create([this] { run(); }))
     {
         thread->start();
+        attached = this;
     }
-    ~ScanStaging() { finish(); }
+    ~ScanStaging()
+    {
+        attached = nullptr;
+        finish();
+    }
     ScanStaging(const ScanStaging &) = delete;
     ScanStaging &operator=(const ScanStaging &) = delete;
 
@@ -107,5 +113,6 @@ private:
     QWaitCondition taken;
     QList<track> queue; // guarded by mutex
     bool done = false;  // guarded by mutex
+    ScanStaging *&attached;
     std::unique_ptr<QThread> thread;
 };

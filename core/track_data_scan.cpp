@@ -262,13 +262,7 @@ TrackMap track_data::searchfile(QDir dir)
     // The records are staged in groups (one transaction per record would
     // cost more than reading the files), on a thread of their own; all are
     // staged before the scan returns.
-    ScanStaging staging;
-    scanStaging = &staging;
-    struct StagingDetach
-    {
-        track_data &scan;
-        ~StagingDetach() { scan.scanStaging = nullptr; }
-    } stagingDetach{*this};
+    const ScanStaging staging(scanStaging);
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
 
