@@ -39,3 +39,15 @@ bool JobRegistry::anyRunning() const
     }
     return false;
 }
+
+QThreadPool *JobRegistry::pool()
+{
+    // A handful of long jobs at most (one per feature); never fewer threads
+    // than jobs that may run at once.
+    static QThreadPool *jobs = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(16);
+        return p;
+    }();
+    return jobs;
+}

@@ -37,6 +37,11 @@ public:
     // them to end.  True when none runs any more.
     bool stopAndWait(int msecs);
     bool anyRunning() const;
+    // The pool the jobs run on.  Not the global pool: Qt itself uses that
+    // one (the raster painter splits large fills over it), so a job blocked
+    // for minutes on an external program there would freeze the window of
+    // a machine with one or two cores.
+    static QThreadPool *pool();
 
 private:
     QList<Job *> jobs; // GUI thread only
@@ -45,7 +50,7 @@ private:
 // One worker with the shape every job of the program shares: a future and
 // its watcher, a stop flag of its own (cancelling one job never stops
 // another), a callback in the GUI thread when the work ends, and membership
-// of the close sequence.  The work runs on the global pool and gets the stop
+// of the close sequence.  The work runs on the jobs' own pool and gets the stop
 // flag; it must return a copy of what it made, never touch QML or rows.
 //
 //   BackgroundJob<Result> job;
@@ -86,7 +91,7 @@ public:
                 done(watcher.future().result());
             });
         }
-        QThreadPool *pool = threadPool ? threadPool : QThreadPool::globalInstance();
+        QThreadPool *pool = threadPool ? threadPool : JobRegistry::pool();
         watcher.setFuture(QtConcurrent::run(pool, [this, work] { return work(stop); }));
         return true;
     }

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QThread>
+#include <QtConcurrent>
 
 #include "app/backgroundjob.h"
 #include "app/rowpublisher.h"
@@ -15,6 +16,7 @@ class TestBackgroundJob : public QObject
 private slots:
     void resultArrivesInTheOwningThread();
     void stopReachesOnlyItsOwnJob();
+    void aLongJobLeavesTheGlobalPoolFree();
     void previousRowsLiveUntilTheNextPublication();
 };
 
@@ -56,6 +58,27 @@ void TestBackgroundJob::stopReachesOnlyItsOwnJob()
     QVERIFY(stopped.start(spin));
     QVERIFY(JobRegistry::instance().stopAndWait(5000));
     QVERIFY(!JobRegistry::instance().anyRunning());
+}
+
+// Qt paints with the global pool: on a one-core machine a job blocked there
+// would freeze the window.
+void TestBackgroundJob::aLongJobLeavesTheGlobalPoolFree()
+{
+    QThreadPool *global = QThreadPool::globalInstance();
+    const int threads = global->maxThreadCount();
+    global->setMaxThreadCount(1);
+    BackgroundJob<int> job;
+    QVERIFY(job.start([](const std::atomic<bool> &stop) {
+        while (!stop)
+            QThread::msleep(5);
+        return 0;
+    }));
+    QFuture<int> other = QtConcurrent::run([] { return 1; });
+    const bool ran = QTest::qWaitFor([&] { return other.isFinished(); }, 5000);
+    job.requestStop();
+    QVERIFY(job.waitFor(5000));
+    global->setMaxThreadCount(threads);
+    QVERIFY(ran);
 }
 
 void TestBackgroundJob::previousRowsLiveUntilTheNextPublication()
