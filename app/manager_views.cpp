@@ -249,6 +249,15 @@ struct ArtistCounts
                 add(t, isMain, mediaTypeFilter);
         }
     }
+    // Only the artists named: a search shows few, and counting the others
+    // is most of a keystroke's work.
+    ArtistCounts(const TrackMap &tracks, bool isMain, int mediaTypeFilter, const QSet<QString> &onlyArtists)
+    {
+        for (const track &t : tracks) {
+            if (onlyArtists.contains(t.artistName))
+                add(t, isMain, mediaTypeFilter);
+        }
+    }
 
     void add(const track &t, bool isMain, int mediaTypeFilter)
     {
@@ -581,7 +590,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     QFuture<ArtistCounts> libraryCounts;
     if (isMain)
         libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
-    ArtistCounts counts = isMain ? ArtistCounts() : ArtistCounts(tracks, isMain, filter);
+    ArtistCounts counts;
     const QSet<int> checked = toSet(input.checkedArtistIds);
     CoverListEntries coverEntries;
 
@@ -607,9 +616,16 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         rows.insert(t.artistName, {&t, coverList});
         result.details.append(makeDetail(t, owner));
     }
-    if (isMain)
+    const auto sortedRows = rows.sorted();
+    if (isMain) {
         counts = libraryCounts.result();
-    for (const auto &[key, row] : rows.sorted()) {
+    } else {
+        QSet<QString> shown;
+        for (const auto &[key, row] : sortedRows)
+            shown.insert(row->first->artistName);
+        counts = ArtistCounts(tracks, isMain, filter, shown);
+    }
+    for (const auto &[key, row] : sortedRows) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
         result.models.insert(result.models.cend(), *key,
