@@ -70,26 +70,34 @@ void ExternalProgram::setToolPath(Tool tool, const QString &path)
         overrides().insert(tool, path);
 }
 
-ExternalProgram::Result ExternalProgram::run(const QStringList &arguments, int timeoutMs) const
+bool ExternalProgram::start(QProcess &process, const QStringList &arguments, QIODevice::OpenMode mode,
+                            int startTimeoutMs, Result &result) const
 {
-    Result result;
     if (m_program.isEmpty()) {
         result.errorText = QStringLiteral("program not found");
         qCDebug(lcExternal) << "not run, program not found; arguments" << arguments;
-        return result;
+        return false;
     }
-
-    QProcess process;
     process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
-    if (m_input.isEmpty())
-        process.setStandardInputFile(QProcess::nullDevice());
-    process.start(m_program, arguments, m_input.isEmpty() ? QIODevice::ReadOnly : QIODevice::ReadWrite);
-    if (!process.waitForStarted(qMax(timeoutMs, 1000))) {
+    process.start(m_program, arguments, mode);
+    if (!process.waitForStarted(startTimeoutMs)) {
         result.errorText = process.errorString();
         qCDebug(lcExternal) << "failed to start" << m_program << result.errorText;
-        return result;
+        return false;
     }
     result.started = true;
+    return true;
+}
+
+ExternalProgram::Result ExternalProgram::run(const QStringList &arguments, int timeoutMs) const
+{
+    Result result;
+    QProcess process;
+    if (m_input.isEmpty())
+        process.setStandardInputFile(QProcess::nullDevice());
+    if (!start(process, arguments, m_input.isEmpty() ? QIODevice::ReadOnly : QIODevice::ReadWrite,
+               qMax(timeoutMs, 1000), result))
+        return result;
     if (!m_input.isEmpty()) {
         process.write(m_input);
         process.closeWriteChannel();
@@ -140,21 +148,9 @@ ExternalProgram::Result ExternalProgram::runStreaming(const QStringList &argumen
                                                       int graceMs) const
 {
     Result result;
-    if (m_program.isEmpty()) {
-        result.errorText = QStringLiteral("program not found");
-        qCDebug(lcExternal) << "not run, program not found; arguments" << arguments;
-        return result;
-    }
-
     QProcess process;
-    process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
-    process.start(m_program, arguments, QIODevice::ReadWrite);
-    if (!process.waitForStarted(qMax(qMin(timeoutMs, 30000), 1000))) {
-        result.errorText = process.errorString();
-        qCDebug(lcExternal) << "failed to start" << m_program << result.errorText;
+    if (!start(process, arguments, QIODevice::ReadWrite, qMax(qMin(timeoutMs, 30000), 1000), result))
         return result;
-    }
-    result.started = true;
 
     QByteArray pending;
     auto deliver = [&pending, &onLine](bool flushAll) {

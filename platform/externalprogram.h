@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QMap>
 #include <QString>
+#include <QIODevice>
 #include <QStringList>
 
 #include <atomic>
@@ -23,6 +24,8 @@
 // end-of-file instead of waiting (runStreaming() keeps it open).  run() and
 // runStreaming() block the calling thread; they need no event loop and may
 // be used on any thread.
+class QProcess;
+
 class ExternalProgram
 {
 public:
@@ -83,6 +86,10 @@ public:
     static void setToolPath(Tool tool, const QString &path);
 
 private:
+    // Starts the program in `process`; false, with result's error text set,
+    // when it is missing or doesn't start.
+    bool start(QProcess &process, const QStringList &arguments, QIODevice::OpenMode mode, int startTimeoutMs,
+               Result &result) const;
     QString m_program;
     bool m_merged = false;
     QByteArray m_input;
