@@ -1,10 +1,7 @@
 #include <QFile>
-#include <QMetaProperty>
 #include <QtTest>
 
 #include <atomic>
-#include <functional>
-#include <memory>
 
 #include "app/albumdatamodel.h"
 #include "app/artistdatamodel.h"
@@ -12,12 +9,8 @@
 #include "app/manager.h"
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
-#include "app/videooptimisationmodel.h"
 #include "core/shared.h"
 #include "testenv.h"
-
-using RowFactory = std::function<QObject *()>;
-Q_DECLARE_METATYPE(RowFactory)
 
 namespace {
 
@@ -121,8 +114,6 @@ private slots:
     void playlistGroupTick_data();
     void playlistGroupTick();
     void browserArtists();
-    void rowsEmitOnlyOnChange_data();
-    void rowsEmitOnlyOnChange();
     void artistCoverArtAddsInsteadOfReplacing();
     void qualityClasses();
 };
@@ -416,57 +407,6 @@ void TestLibraryViews::browserArtists()
     const manager::ViewResult listed = manager::Get_Artistlist(false, mapOf({plain}), input);
     QCOMPARE(row<ArtistDataModel>(listed, "Ann")->coverart(),
              QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
-}
-
-// Every property of every row model, found through its meta-object.
-void TestLibraryViews::rowsEmitOnlyOnChange_data()
-{
-    QTest::addColumn<RowFactory>("make");
-    QTest::addColumn<QByteArray>("property");
-    const QList<RowFactory> factories = {
-        [] { return new ArtistDataModel; },   [] { return new AlbumDataModel; },
-        [] { return new TrackDataModel; },    [] { return new TrackList; },
-        [] { return new DetailedDataModel; }, [] { return new VideoOptimisationModel; },
-    };
-    for (const RowFactory &make : factories) {
-        std::unique_ptr<QObject> sample(make());
-        const QMetaObject *meta = sample->metaObject();
-        for (int i = meta->propertyOffset(); i < meta->propertyCount(); ++i) {
-            const QByteArray name = meta->property(i).name();
-            if (!(meta == &ArtistDataModel::staticMetaObject && name == "coverart")) // adds: tested below
-                QTest::addRow("%s.%s", meta->className(), name.constData()) << make << name;
-        }
-    }
-}
-
-void TestLibraryViews::rowsEmitOnlyOnChange()
-{
-    QFETCH(RowFactory, make);
-    QFETCH(QByteArray, property);
-    std::unique_ptr<QObject> row(make());
-    const QMetaProperty prop = row->metaObject()->property(row->metaObject()->indexOfProperty(property));
-    QSignalSpy spy(row.get(), prop.notifySignal());
-    const QVariant initial = prop.read(row.get());
-    QVariant changed;
-    switch (initial.metaType().id()) {
-    case QMetaType::Int:
-        changed = 40000; // past 16 bits on purpose
-        break;
-    case QMetaType::Bool:
-        changed = !initial.toBool();
-        break;
-    case QMetaType::QString:
-        changed = QStringLiteral("changed");
-        break;
-    default: // a list of rows compares element by element
-        QVERIFY(prop.write(row.get(), QVariant::fromValue(QObjectList{row.get(), nullptr})));
-        changed = QVariant::fromValue(QObjectList{nullptr, row.get()});
-    }
-    spy.clear();
-    QVERIFY(prop.write(row.get(), changed));
-    QVERIFY(prop.write(row.get(), changed));
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(prop.read(row.get()), changed);
 }
 
 void TestLibraryViews::artistCoverArtAddsInsteadOfReplacing()

@@ -25,8 +25,6 @@ private slots:
     void init();
     void cleanup() { app.reset(); }
 
-    void timeTexts_data();
-    void timeTexts();
     void finishedAndRefusedVideos();
     void cancelFromTheDialog();
     void closingStopsTheRun();
@@ -78,22 +76,6 @@ void TestVideoOptimisation::init()
     app = std::make_unique<StartUp>();
     app->start();
     QVERIFY(app->viewer().rootObject());
-}
-
-void TestVideoOptimisation::timeTexts_data()
-{
-    QTest::addColumn<qint64>("seconds");
-    QTest::addColumn<QStringList>("texts");
-    QTest::addRow("nothing left") << qint64(0) << QStringList{"00", "00"};
-    QTest::addRow("59 s") << qint64(59) << QStringList{"0", "0", "59"};
-    QTest::addRow("one hour") << qint64(3600) << QStringList{"1", "0", "0"};
-    QTest::addRow("3725 s") << qint64(3725) << QStringList{"1", "2", "5"};
-}
-
-void TestVideoOptimisation::timeTexts()
-{
-    QFETCH(qint64, seconds);
-    QTEST(VideoOptimisation::timeTexts(seconds), "texts");
 }
 
 void TestVideoOptimisation::finishedAndRefusedVideos()
