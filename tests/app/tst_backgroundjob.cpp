@@ -14,85 +14,73 @@ class TestBackgroundJob : public QObject
     Q_OBJECT
 
 private slots:
-    void resultArrivesInTheOwningThread();
-    void stopReachesOnlyItsOwnJob();
-    void aLongJobLeavesTheGlobalPoolFree();
-    void previousRowsLiveUntilTheNextPublication();
+    // A stop reaches only its own job; the other's result arrives in this thread.
+    void stopReachesOnlyItsOwnJob()
+    {
+        const auto spin = [](const std::atomic<bool> &stop) {
+            int rounds = 0;
+            while (!stop && rounds < 2000) {
+                QThread::msleep(5);
+                ++rounds;
+            }
+            return rounds;
+        };
+        const auto slow = [](const std::atomic<bool> &stop) {
+            QThread::msleep(200);
+            return stop ? -2 : 1;
+        };
+        BackgroundJob<int> stopped;
+        BackgroundJob<int> other;
+        int otherResult = -1;
+        QThread *doneIn = nullptr;
+        QVERIFY(stopped.start(spin));
+        QVERIFY(other.start(slow, [&](int value) {
+            otherResult = value;
+            doneIn = QThread::currentThread();
+        }));
+        QVERIFY(!stopped.start(spin)); // one run at a time
+        stopped.requestStop();
+        QVERIFY(stopped.waitFor(5000));
+        QTRY_COMPARE(otherResult, 1);
+        QCOMPARE(doneIn, QThread::currentThread());
+
+        QVERIFY(stopped.start(spin));
+        QVERIFY(JobRegistry::instance().stopAndWait(5000));
+        QVERIFY(!JobRegistry::instance().anyRunning());
+    }
+
+    void aLongJobLeavesTheGlobalPoolFree()
+    {
+        QThreadPool *global = QThreadPool::globalInstance();
+        const int threads = global->maxThreadCount();
+        global->setMaxThreadCount(1);
+        BackgroundJob<int> job;
+        QVERIFY(job.start([](const std::atomic<bool> &stop) {
+            while (!stop)
+                QThread::msleep(5);
+            return 0;
+        }));
+        QFuture<int> other = QtConcurrent::run([] { return 1; });
+        const bool ran = QTest::qWaitFor([&] { return other.isFinished(); }, 5000);
+        job.requestStop();
+        QVERIFY(job.waitFor(5000));
+        global->setMaxThreadCount(threads);
+        QVERIFY(ran);
+    }
+
+    void previousRowsLiveUntilTheNextPublication()
+    {
+        QStringList published;
+        RowPublisher publisher([&](const QString &name, const QVariant &) { published.append(name); });
+        QPointer<QObject> first = new QObject;
+        publisher.publish(QStringLiteral("rows"), QVariant(), std::shared_ptr<QObject>(first.data()));
+        publisher.publish(QStringLiteral("rows"), QVariant(), std::make_shared<QObject>());
+        QVERIFY(first); // QML may still hold a row of the generation just replaced
+        publisher.publish(QStringLiteral("rows"), QVariant(), std::make_shared<QObject>());
+        QVERIFY(!first);
+        QCOMPARE(published.size(), 3);
+    }
 };
-
-void TestBackgroundJob::resultArrivesInTheOwningThread()
-{
-    BackgroundJob<int> job;
-    QThread *doneIn = nullptr;
-    int result = 0;
-    QVERIFY(job.start([](const std::atomic<bool> &) { return 42; },
-                      [&](int value) {
-                          result = value;
-                          doneIn = QThread::currentThread();
-                      }));
-    QTRY_COMPARE(result, 42);
-    QCOMPARE(doneIn, QThread::currentThread());
-}
-
-void TestBackgroundJob::stopReachesOnlyItsOwnJob()
-{
-    const auto spin = [](const std::atomic<bool> &stop) {
-        int rounds = 0;
-        while (!stop && rounds < 2000) {
-            QThread::msleep(5);
-            ++rounds;
-        }
-        return rounds;
-    };
-    BackgroundJob<int> stopped;
-    BackgroundJob<int> other;
-    int otherRounds = -1;
-    QVERIFY(stopped.start(spin));
-    QVERIFY(other.start([](const std::atomic<bool> &stop) { QThread::msleep(200); return stop ? -2 : 1; },
-                        [&](int value) { otherRounds = value; }));
-    QVERIFY(!stopped.start(spin)); // one run at a time
-    stopped.requestStop();
-    QVERIFY(stopped.waitFor(5000));
-    QTRY_COMPARE(otherRounds, 1);
-
-    QVERIFY(stopped.start(spin));
-    QVERIFY(JobRegistry::instance().stopAndWait(5000));
-    QVERIFY(!JobRegistry::instance().anyRunning());
-}
-
-// Qt paints with the global pool: on a one-core machine a job blocked there
-// would freeze the window.
-void TestBackgroundJob::aLongJobLeavesTheGlobalPoolFree()
-{
-    QThreadPool *global = QThreadPool::globalInstance();
-    const int threads = global->maxThreadCount();
-    global->setMaxThreadCount(1);
-    BackgroundJob<int> job;
-    QVERIFY(job.start([](const std::atomic<bool> &stop) {
-        while (!stop)
-            QThread::msleep(5);
-        return 0;
-    }));
-    QFuture<int> other = QtConcurrent::run([] { return 1; });
-    const bool ran = QTest::qWaitFor([&] { return other.isFinished(); }, 5000);
-    job.requestStop();
-    QVERIFY(job.waitFor(5000));
-    global->setMaxThreadCount(threads);
-    QVERIFY(ran);
-}
-
-void TestBackgroundJob::previousRowsLiveUntilTheNextPublication()
-{
-    QStringList published;
-    RowPublisher publisher([&](const QString &name, const QVariant &) { published.append(name); });
-    QPointer<QObject> first = new QObject;
-    publisher.publish(QStringLiteral("rows"), QVariant(), std::shared_ptr<QObject>(first.data()));
-    publisher.publish(QStringLiteral("rows"), QVariant(), std::make_shared<QObject>());
-    QVERIFY(first); // QML may still hold a row of the generation just replaced
-    publisher.publish(QStringLiteral("rows"), QVariant(), std::make_shared<QObject>());
-    QVERIFY(!first);
-    QCOMPARE(published.size(), 3);
-}
 
 CORVANE_TEST_MAIN(TestBackgroundJob)
 #include "tst_backgroundjob.moc"

@@ -18,12 +18,170 @@ class TestLibraryRemover : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void cleanupTestCase() { forgetLibrary(); }
-    void perView_data();
-    void perView();
-    void actionsOnTheRows_data();
-    void actionsOnTheRows();
+    void init()
+    {
+        QVERIFY(openLibrary());
+        QDir(ruvoDB::programCopyFolder()).removeRecursively();
+        QDir(outside(QString())).removeRecursively();
+        // Two songs of "Album", a podcast, an audiobook and a video sharing its
+        // album, a song outside the library folder, and a playlist entry that
+        // uses the second song's file.
+        const QList<QStringList> entries{{"a1", lib("Album/a1.mp3"), "Album", "Artist", ""},
+                                         {"a2", lib("Album/a2.mp3"), "Album", "Artist", ""},
+                                         {"pod", lib("Podcasts/pod.mp3"), "Album", "Host", "podcast"},
+                                         {"book", lib("Album/book.mp3"), "Album", "Reader", "audiobook"},
+                                         {"b1", outside("b1.mp3"), "Other", "Artist", ""},
+                                         {"v1", lib("Videos/v1.mp4"), "Album", "Artist", "video"},
+                                         {"p1", lib("Album/a2.mp3"), "Road Trip", "DJ", "playlist"},
+                                         {"x2", lib("Link/x2.mp3"), "Linked", "Artist", ""}};
+        // x2 is reached through a link to the user's own folder; beside the
+        // video lies a nested folder with a file no row knows; and there are
+        // empty folders.
+        QVERIFY(touch(outside("Linked/x2.mp3")) && QDir().mkpath(lib(".")) && QDir().mkpath(lib("Empty/Deeper")));
+        QVERIFY(QFile::link(outside("Linked"), lib("Link")) && touch(lib("Videos/Inner/keep.mp3")));
+        QStringList names;
+        for (const QStringList &e : entries) {
+            track t = makeTrack(e[1], e[2], e[3]);
+            t.isPodcast = e[4] == QLatin1String("podcast");
+            t.isAudiobook = e[4] == QLatin1String("audiobook");
+            t.isVideo = e[4] == QLatin1String("video");
+            t.playlist = e[4] == QLatin1String("playlist") ? e[2] : QString();
+            QVERIFY(touch(t.filepath) && ruvoDB().insertDataOne(t));
+            names << e[0];
+            paths[e[0]] = e[1];
+        }
+        library = ruvoDB().loadDB();
+        QCOMPARE(library.size(), 8);
+        // Rows come back in the order they were stored.
+        for (int i = 0; i < names.size(); ++i)
+            ids[names[i]] = library.keys().at(i);
+    }
+
+    void perView_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QStringList>("ticked");
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QStringList>("filesGone");
+        QTest::addColumn<QStringList>("handed");
+
+        QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
+            << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2", "v1"} << QStringList{"a1", "v1"}
+            << QStringList{"a1", "a2"};
+        QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
+            << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1", "x2"}
+            << QStringList{"a1", "v1"} << QStringList{"a1", "a2", "b1", "x2"};
+        QTest::addRow("track: a file outside the library keeps its file and loses its row")
+            << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
+        QTest::addRow("playlist: the entry goes, the album's song keeps the file")
+            << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
+        QTest::addRow("podcast: only podcasts, and the emptied folder")
+            << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"} << QStringList{"pod"}
+            << QStringList{"pod"};
+        QTest::addRow("audiobook: only audiobooks of the album")
+            << 5 << "album" << QStringList{"book"} << QStringList{"book"} << QStringList{"book"} << QStringList{"book"};
+        QTest::addRow("video: the video, not the nested file beside it")
+            << 6 << "video" << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"};
+    }
+
+    void perView()
+    {
+        QFETCH(int, view);
+        QFETCH(QString, kind);
+        QFETCH(QStringList, ticked);
+        QFETCH(QStringList, removed);
+        QFETCH(QStringList, filesGone);
+        QFETCH(QStringList, handed);
+
+        QStringList names;
+        for (int id : LibraryRemover::tracksToTransfer(library, ticksOf(kind, ticked), view).keys())
+            names << ids.key(id);
+        names.sort();
+        handed.sort();
+        QCOMPARE(names, handed);
+
+        const std::atomic<bool> stop{false};
+        const LibraryRemover::Result result =
+            LibraryRemover::removeTracks(library, ticksOf(kind, ticked), view, ruvoDB::programCopyFolder(), stop);
+        QVERIFY(result.ok);
+        names.clear();
+        for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
+            const bool rowGone =
+                scalar(QStringLiteral("SELECT count(*) FROM tracks WHERE id = ?"), {it.value()}).toInt() == 0;
+            QCOMPARE(result.removedIds.contains(it.value()), rowGone);
+            if (rowGone)
+                names << it.key();
+            QVERIFY2(QFile::exists(paths[it.key()]) != filesGone.contains(it.key()), qPrintable(it.key()));
+        }
+        removed.sort();
+        QCOMPARE(names, removed);
+        // Emptied folders go, at any depth; a nested file and the link stay.
+        QCOMPARE(QFileInfo::exists(lib("Podcasts")), !filesGone.contains(QStringLiteral("pod")));
+        QVERIFY(!QFileInfo::exists(lib("Empty")));
+        QVERIFY(QFile::exists(lib("Videos/Inner/keep.mp3")) && QFileInfo(lib("Link")).isSymLink());
+    }
+
+    void actionsOnTheRows_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<bool>("hide");
+        QTest::addColumn<int>("message");
+        QTest::addColumn<int>("handed");
+
+        QTest::addRow("remove with nothing ticked") << "remove" << false << false << 5 << 0;
+        QTest::addRow("transfer with nothing ticked") << "transfer" << false << false << 6 << 0;
+        QTest::addRow("a ticked row the search hides is not ticked") << "transfer" << true << true << 6 << 0;
+        QTest::addRow("transfer hands the ticked album over and opens the dialog")
+            << "transfer" << true << false << 0 << 2;
+        QTest::addRow("remove takes the ticked album's songs out of the library")
+            << "remove" << true << false << 0 << 0;
+    }
+
+    void actionsOnTheRows()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, tick);
+        QFETCH(bool, hide);
+        QFETCH(int, message);
+        QFETCH(int, handed);
+
+        manager controller;
+        controller.libraryTracks = library;
+        controller.libraryViews = manager::buildLibraryViews(library, {});
+        for (QObject *object : std::as_const(controller.libraryViews.albumModels.models)) {
+            auto *row = qobject_cast<AlbumDataModel *>(object);
+            if (row->albumid() == library[ids["a1"]].album_id) {
+                row->setSelected(tick);
+                row->setVisibility(!hide);
+            }
+        }
+        TrackMap handedOver;
+        controller.libraryRemover().setHandOver([&handedOver](const TrackMap &map) { handedOver = map; });
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        QSignalSpy dialog(&controller, &manager::showTransferBrowser);
+        QSignalSpy loading(&controller, &manager::sgShowLoading);
+        controller.exeRemoveTransfer(action);
+
+        QCOMPARE(messages.size(), message ? 1 : 0);
+        if (message)
+            QCOMPARE(messages.first().first().value<QString>(), MessageHandler().message(message));
+        QCOMPARE(dialog.size(), handed ? 1 : 0);
+        QCOMPARE(handedOver.size(), handed);
+        QCOMPARE(controller.chosenTracks.size(), handed);
+        const bool removing = action == QLatin1String("remove") && !message;
+        QCOMPARE(loading.size(), removing ? 1 : 0);
+        if (removing) {
+            controller.checkedAlbumIds << 1;
+            QSignalSpy hidden(&controller, &manager::sgHideLoading);
+            QVERIFY(hidden.wait(10000));
+            QCOMPARE(controller.libraryTracks.size(), 5); // a1, a2 and the album's video went
+            QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
+            QVERIFY(controller.checkedAlbumIds.isEmpty());
+        }
+    }
 
 private:
     QString lib(const QString &relative) const { return ruvoDB::programCopyFolder() + QLatin1Char('/') + relative; }
@@ -46,167 +204,6 @@ private:
     QMap<QString, int> ids;       // fixture name -> track id
     QMap<QString, QString> paths; // fixture name -> file
 };
-
-void TestLibraryRemover::init()
-{
-    QVERIFY(openLibrary());
-    QDir(ruvoDB::programCopyFolder()).removeRecursively();
-    QDir(outside(QString())).removeRecursively();
-    // Two songs of "Album", a podcast, an audiobook and a video sharing its
-    // album, a song outside the library folder, and a playlist entry that
-    // uses the second song's file.
-    const QList<QStringList> entries{{"a1", lib("Album/a1.mp3"), "Album", "Artist", ""},
-                                     {"a2", lib("Album/a2.mp3"), "Album", "Artist", ""},
-                                     {"pod", lib("Podcasts/pod.mp3"), "Album", "Host", "podcast"},
-                                     {"book", lib("Album/book.mp3"), "Album", "Reader", "audiobook"},
-                                     {"b1", outside("b1.mp3"), "Other", "Artist", ""},
-                                     {"v1", lib("Videos/v1.mp4"), "Album", "Artist", "video"},
-                                     {"p1", lib("Album/a2.mp3"), "Road Trip", "DJ", "playlist"},
-                                     {"x2", lib("Link/x2.mp3"), "Linked", "Artist", ""}};
-    // x2 is reached through a link to the user's own folder; beside the
-    // video lies a nested folder with a file no row knows; and there are
-    // empty folders.
-    QVERIFY(touch(outside("Linked/x2.mp3")) && QDir().mkpath(lib(".")) && QDir().mkpath(lib("Empty/Deeper")));
-    QVERIFY(QFile::link(outside("Linked"), lib("Link")) && touch(lib("Videos/Inner/keep.mp3")));
-    QStringList names;
-    for (const QStringList &e : entries) {
-        track t = makeTrack(e[1], e[2], e[3]);
-        t.isPodcast = e[4] == QLatin1String("podcast");
-        t.isAudiobook = e[4] == QLatin1String("audiobook");
-        t.isVideo = e[4] == QLatin1String("video");
-        t.playlist = e[4] == QLatin1String("playlist") ? e[2] : QString();
-        QVERIFY(touch(t.filepath) && ruvoDB().insertDataOne(t));
-        names << e[0];
-        paths[e[0]] = e[1];
-    }
-    library = ruvoDB().loadDB();
-    QCOMPARE(library.size(), 8);
-    // Rows come back in the order they were stored.
-    for (int i = 0; i < names.size(); ++i)
-        ids[names[i]] = library.keys().at(i);
-}
-
-void TestLibraryRemover::perView_data()
-{
-    QTest::addColumn<int>("view");
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QStringList>("ticked");
-    QTest::addColumn<QStringList>("removed");
-    QTest::addColumn<QStringList>("filesGone");
-    QTest::addColumn<QStringList>("handed");
-
-    QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
-        << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2", "v1"} << QStringList{"a1", "v1"}
-        << QStringList{"a1", "a2"};
-    QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
-        << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1", "x2"} << QStringList{"a1", "v1"}
-        << QStringList{"a1", "a2", "b1", "x2"};
-    QTest::addRow("track: a file outside the library keeps its file and loses its row")
-        << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
-    QTest::addRow("playlist: the entry goes, the album's song keeps the file")
-        << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
-    QTest::addRow("podcast: only podcasts, and the emptied folder")
-        << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"} << QStringList{"pod"} << QStringList{"pod"};
-    QTest::addRow("audiobook: only audiobooks of the album")
-        << 5 << "album" << QStringList{"book"} << QStringList{"book"} << QStringList{"book"} << QStringList{"book"};
-    QTest::addRow("video: the video, not the nested file beside it")
-        << 6 << "video" << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"};
-}
-
-void TestLibraryRemover::perView()
-{
-    QFETCH(int, view);
-    QFETCH(QString, kind);
-    QFETCH(QStringList, ticked);
-    QFETCH(QStringList, removed);
-    QFETCH(QStringList, filesGone);
-    QFETCH(QStringList, handed);
-
-    QStringList names;
-    for (int id : LibraryRemover::tracksToTransfer(library, ticksOf(kind, ticked), view).keys())
-        names << ids.key(id);
-    names.sort();
-    handed.sort();
-    QCOMPARE(names, handed);
-
-    const std::atomic<bool> stop{false};
-    const LibraryRemover::Result result =
-        LibraryRemover::removeTracks(library, ticksOf(kind, ticked), view, ruvoDB::programCopyFolder(), stop);
-    QVERIFY(result.ok);
-    names.clear();
-    for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
-        const bool rowGone =
-            scalar(QStringLiteral("SELECT count(*) FROM tracks WHERE id = ?"), {it.value()}).toInt() == 0;
-        QCOMPARE(result.removedIds.contains(it.value()), rowGone);
-        if (rowGone)
-            names << it.key();
-        QVERIFY2(QFile::exists(paths[it.key()]) != filesGone.contains(it.key()), qPrintable(it.key()));
-    }
-    removed.sort();
-    QCOMPARE(names, removed);
-    // Emptied folders go, at any depth; a nested file and the link stay.
-    QCOMPARE(QFileInfo::exists(lib("Podcasts")), !filesGone.contains(QStringLiteral("pod")));
-    QVERIFY(!QFileInfo::exists(lib("Empty")));
-    QVERIFY(QFile::exists(lib("Videos/Inner/keep.mp3")) && QFileInfo(lib("Link")).isSymLink());
-}
-
-void TestLibraryRemover::actionsOnTheRows_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("tick");
-    QTest::addColumn<bool>("hide");
-    QTest::addColumn<int>("message");
-    QTest::addColumn<int>("handed");
-
-    QTest::addRow("remove with nothing ticked") << "remove" << false << false << 5 << 0;
-    QTest::addRow("transfer with nothing ticked") << "transfer" << false << false << 6 << 0;
-    QTest::addRow("a ticked row the search hides is not ticked") << "transfer" << true << true << 6 << 0;
-    QTest::addRow("transfer hands the ticked album over and opens the dialog") << "transfer" << true << false << 0 << 2;
-    QTest::addRow("remove takes the ticked album's songs out of the library") << "remove" << true << false << 0 << 0;
-}
-
-void TestLibraryRemover::actionsOnTheRows()
-{
-    QFETCH(QString, action);
-    QFETCH(bool, tick);
-    QFETCH(bool, hide);
-    QFETCH(int, message);
-    QFETCH(int, handed);
-
-    manager controller;
-    controller.libraryTracks = library;
-    controller.libraryViews = manager::buildLibraryViews(library, {});
-    for (QObject *object : std::as_const(controller.libraryViews.albumModels.models)) {
-        auto *row = qobject_cast<AlbumDataModel *>(object);
-        if (row->albumid() == library[ids["a1"]].album_id) {
-            row->setSelected(tick);
-            row->setVisibility(!hide);
-        }
-    }
-    TrackMap handedOver;
-    controller.libraryRemover().setHandOver([&handedOver](const TrackMap &map) { handedOver = map; });
-    QSignalSpy messages(&controller, &manager::showMessageBox);
-    QSignalSpy dialog(&controller, &manager::showTransferBrowser);
-    QSignalSpy loading(&controller, &manager::sgShowLoading);
-    controller.exeRemoveTransfer(action);
-
-    QCOMPARE(messages.size(), message ? 1 : 0);
-    if (message)
-        QCOMPARE(messages.first().first().value<QString>(), MessageHandler().message(message));
-    QCOMPARE(dialog.size(), handed ? 1 : 0);
-    QCOMPARE(handedOver.size(), handed);
-    QCOMPARE(controller.chosenTracks.size(), handed);
-    const bool removing = action == QLatin1String("remove") && !message;
-    QCOMPARE(loading.size(), removing ? 1 : 0);
-    if (removing) {
-        controller.checkedAlbumIds << 1;
-        QSignalSpy hidden(&controller, &manager::sgHideLoading);
-        QVERIFY(hidden.wait(10000));
-        QCOMPARE(controller.libraryTracks.size(), 5); // a1, a2 and the album's video went
-        QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
-        QVERIFY(controller.checkedAlbumIds.isEmpty());
-    }
-}
 
 CORVANE_TEST_MAIN(TestLibraryRemover)
 #include "tst_libraryremover.moc"

@@ -99,338 +99,312 @@ class TestLibraryViews : public QObject
     Q_OBJECT
 
 private slots:
-    void albumNamesDifferingInCase();
-    void videoRows();
-    void coverRule_data();
-    void coverRule();
-    void downloadedArtworkOnlyInTheLibrary();
-    void artistRowsAndCounts();
-    void groupRows_data();
-    void groupRows();
-    void whereEachKindLands();
-    void trackLines();
-    void browserStopsWhenClosed();
-    void detailListsSortByTheirKeys();
-    void playlistGroupTick_data();
-    void playlistGroupTick();
-    void browserArtists();
-    void artistCoverArtAddsInsteadOfReplacing();
-    void qualityClasses();
-};
+    void albumNamesDifferingInCase()
+    {
+        track lower = parse("2|blue|Second");
+        lower.quality = 2;
+        const TrackMap tracks = mapOf({parse("1|Blue|First"), lower});
+        manager::ViewInput input;
+        input.checkedAlbumIds = {102};
+        const manager::ViewResult library = manager::Get_Albumlist(true, tracks, input);
+        QCOMPARE(library.models.keys(), QStringList{QStringLiteral("blue")});
+        const auto *album = row<AlbumDataModel>(library, QStringLiteral("blue"));
+        QCOMPARE(album->albumid(), 102);
+        QCOMPARE(album->artistname(), QStringLiteral("Second"));
+        QCOMPARE(album->quality(), 2);
+        QVERIFY(album->selected());
+        QVERIFY(library.details.isEmpty());            // library mode leaves the browser's lists alone
+        QCOMPARE(library.owner->children().size(), 1); // the replaced row was never made
 
-void TestLibraryViews::albumNamesDifferingInCase()
-{
-    track lower = parse("2|blue|Second");
-    lower.quality = 2;
-    const TrackMap tracks = mapOf({parse("1|Blue|First"), lower});
-    manager::ViewInput input;
-    input.checkedAlbumIds = {102};
-    const manager::ViewResult library = manager::Get_Albumlist(true, tracks, input);
-    QCOMPARE(library.models.keys(), QStringList{QStringLiteral("blue")});
-    const auto *album = row<AlbumDataModel>(library, QStringLiteral("blue"));
-    QCOMPARE(album->albumid(), 102);
-    QCOMPARE(album->artistname(), QStringLiteral("Second"));
-    QCOMPARE(album->quality(), 2);
-    QVERIFY(album->selected());
-    QVERIFY(library.details.isEmpty());            // library mode leaves the browser's lists alone
-    QCOMPARE(library.owner->children().size(), 1); // the replaced row was never made
-
-    const manager::ViewResult browser = manager::Get_Albumlist(false, tracks, input);
-    QCOMPARE(browser.models.keys(), (QStringList{QStringLiteral("Blue"), QStringLiteral("blue")}));
-    QCOMPARE(browser.details.size(), 2);
-}
-
-// The browser numbers repeated video file names; the library's video view
-// keeps one row per name, the last one's.
-void TestLibraryViews::videoRows()
-{
-    const TrackMap clips =
-        tracksOf({"1|||0|clip.mp4||v", "2|||0|clip.mp4||v", "3|||0|other.mp4||v", "4|||0|clip.mp4||v"});
-    manager::ViewInput input;
-    input.mediaTypeFilter = 4;
-    const manager::ViewResult result = manager::Get_Albumlist(false, clips, input);
-    QCOMPARE(result.models.keys(), (QStringList{"clip.mp4", "clip.mp41", "clip.mp42", "other.mp4"}));
-    const auto *second = row<AlbumDataModel>(result, QStringLiteral("clip.mp41"));
-    QCOMPARE(second->albumid(), 2);
-    QCOMPARE(second->coverart(), QStringLiteral("/lib/v2/thumb.png"));
-    QCOMPARE(qobject_cast<DetailedDataModel *>(result.details.first())->year(), 180); // whole seconds
-    // Titles seen by an earlier build of the same browser count as repeats.
-    input.seenVideoTitles = result.seenVideoTitles;
-    const manager::ViewResult again = manager::Get_Albumlist(false, tracksOf({"5|||0|other.mp4||v"}), input);
-    QCOMPARE(again.models.keys(), QStringList{QStringLiteral("other.mp41")});
-
-    input.checkedTrackIds = {2};
-    const manager::ViewResult videos =
-        manager::refrechVideoView(tracksOf({"1|||0|clip.mp4||v", "2|||0|clip.mp4||v"}), input);
-    QCOMPARE(videos.models.keys(), QStringList{QStringLiteral("clip.mp4")});
-    const auto *clip = row<AlbumDataModel>(videos, QStringLiteral("clip.mp4"));
-    QCOMPARE(clip->albumid(), 2);
-    QVERIFY(clip->selected());
-    QCOMPARE(clip->coverart(), QStringLiteral("/lib/v2/thumb.png"));
-}
-
-void TestLibraryViews::coverRule_data()
-{
-    QTest::addColumn<QString>("album");
-    QTest::addColumn<QString>("cover");
-    QTest::addColumn<QString>("shown");
-    QTest::addRow("empty cover") << "Blue"
-                                 << "" << placeholder;
-    QTest::addRow("own cover kept") << "Blue"
-                                    << "/art/blue.jpg"
-                                    << "/art/blue.jpg";
-    QTest::addRow("unknown album, unrelated cover") << "UNKNOWN"
-                                                    << "/art/folder.jpg" << placeholder;
-    QTest::addRow("unknown album, cover named after it (cleaned)") << "Unknown: Live!"
-                                                                   << "/art/Unknown Live.png"
-                                                                   << "/art/Unknown Live.png";
-}
-
-void TestLibraryViews::coverRule()
-{
-    QFETCH(QString, album);
-    QFETCH(QString, shown);
-    track t = parse("1|" + album);
-    QFETCH(QString, cover);
-    t.cover = cover;
-    const TrackMap tracks = mapOf({t});
-    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), album.toLower())->coverart(), shown);
-    QCOMPARE(row<TrackDataModel>(manager::Get_Tracklist(true, tracks, {}), album.toLower() + "a01")->coverart(), shown);
-    QCOMPARE(row<ArtistDataModel>(manager::Get_Artistlist(true, tracks, {}), "Artist")->coverart(), QStringList{shown});
-}
-
-void TestLibraryViews::downloadedArtworkOnlyInTheLibrary()
-{
-    const QString folder = shared::dataLocation() + QStringLiteral("/Corvane-Media-Organiser/Artwork/Download");
-    const QString downloaded = folder + QStringLiteral("/Greatest Hits Vol 2.png");
-    QVERIFY(QDir().mkpath(folder));
-    QFile file(downloaded);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("png") == 3);
-    file.close();
-    track t = parse("1|Greatest Hits (Vol. 2)");
-    t.cover = placeholder;
-    const TrackMap tracks = mapOf({t});
-    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), "greatest hits (vol. 2)")->coverart(),
-             downloaded);
-    QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(false, tracks, {}), "Greatest Hits (Vol. 2)")->coverart(),
-             placeholder);
-    QVERIFY(QFile::remove(downloaded));
-}
-
-void TestLibraryViews::artistRowsAndCounts()
-{
-    // Same album in another case, the same file twice, a video, a playlist
-    // entry, another artist by case, a podcast.
-    track a3 = parse("3|Two|Ann");
-    a3.filepath = parse("1|One").filepath;
-    const TrackMap tracks = mapOf({parse("1|One|Ann"), parse("2|ONE|Ann"), a3, parse("4|Clips|Ann|0|clip.mp4||v"),
-                                   parse("5|Mix|Ann|0||Mix"), parse("6|Three|ann"), parse("7|Cast|Host|0|||p")});
-    manager::ViewInput input;
-    input.checkedArtistIds = {203};
-    const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, input);
-    QCOMPARE(artists.models.keys(), (QStringList{QStringLiteral("Ann"), QStringLiteral("ann")}));
-    const auto *ann = row<ArtistDataModel>(artists, QStringLiteral("Ann"));
-    QCOMPARE(ann->artistid(), 203); // the last music track outside a playlist
-    QVERIFY(ann->selected());
-    QCOMPARE(ann->trackcount(), 2); // distinct paths of music outside playlists
-    QCOMPARE(ann->albumcount(), 3); // one, two and the video's album
-    // Covers are gathered per lower-cased name: pictures in front, placeholders behind.
-    track bare = parse("8|Bare|Ann");
-    bare.cover = placeholder;
-    const manager::ViewResult covers = manager::Get_Artistlist(true, mapOf({tracks[1], a3, tracks[6], bare}), {});
-    QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
-             (QStringList{"/art/Three.jpg", "/art/Two.jpg", "/art/One.jpg", placeholder}));
-}
-
-void TestLibraryViews::groupRows_data()
-{
-    QTest::addColumn<bool>("playlist");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QStringList>("keys");
-    QTest::addColumn<QList<int>>("perRow");
-    QTest::addRow("1 track") << false << 1 << QStringList{"rocka01", "rocka02"} << QList<int>{1, 0};
-    QTest::addRow("7 tracks") << false << 7 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 1};
-    QTest::addRow("13 tracks") << false << 13 << QStringList{"rocka01", "rocka02", "rocka03"} << QList<int>{6, 6, 1};
-    const QList<int> tenRows = {6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
-    QStringList keys = {"rocka001", "rocka002"};
-    for (int r = 3; r <= 10; ++r)
-        keys << QStringLiteral("rocka%1").arg(r, 3, 10, QLatin1Char('0'));
-    QTest::addRow("55 tracks") << false << 55 << keys << tenRows;
-    keys = QStringList{"Rocka001", "Rocka002", "Rocka03", "Rocka04", "Rocka05",
-                       "Rocka06",  "Rocka07",  "Rocka08", "Rocka09", "Rocka10"};
-    QTest::addRow("55 playlist entries") << true << 55 << keys << tenRows;
-    keys.clear();
-    for (int r = 1; r <= 100; ++r) // row 100 takes the next letter
-        keys << QStringLiteral("rock%1%2").arg(QLatin1Char(r < 100 ? 'a' : 'b')).arg(r, 4, 10, QLatin1Char('0'));
-    QTest::addRow("600 tracks") << false << 600 << keys << QList<int>(100, 6);
-}
-
-void TestLibraryViews::groupRows()
-{
-    QFETCH(bool, playlist);
-    QFETCH(int, count);
-    QFETCH(QStringList, keys);
-    QList<track> list;
-    for (int i = 1; i <= count; ++i) {
-        track t = parse(QStringLiteral("%1|Rock|Artist|%1").arg(i));
-        t.album_id = 7;
-        t.playlist = playlist ? QStringLiteral("Rock") : QString();
-        t.playlist_id = playlist ? 7 : 0;
-        list.append(t);
+        const manager::ViewResult browser = manager::Get_Albumlist(false, tracks, input);
+        QCOMPARE(browser.models.keys(), (QStringList{QStringLiteral("Blue"), QStringLiteral("blue")}));
+        QCOMPARE(browser.details.size(), 2);
     }
-    const manager::ViewResult result =
-        playlist ? manager::Get_Playlist(mapOf(list), {}) : manager::Get_Tracklist(true, mapOf(list), {});
-    QCOMPARE(result.models.keys(), keys);
-    QList<int> sizes;
-    for (const QObject *group : result.models)
-        sizes.append(int(trackIdsOf(group).size()));
-    QTEST(sizes, "perRow");
-    QCOMPARE(groupedIds(result).size(), count);
-    // Row 1 carries the cover, row 2 artist, genre and year, later rows nothing.
-    const auto *first = row<TrackDataModel>(result, keys.at(0));
-    const auto *second = row<TrackDataModel>(result, keys.at(1));
-    QCOMPARE(first->albumid(), 7);
-    QVERIFY(first->artistname().isEmpty() && first->genre().isEmpty() && first->year() == 0);
-    QVERIFY(first->coverart() != QLatin1String("no"));
-    QCOMPARE(second->coverart(), QStringLiteral("no"));
-    QCOMPARE(second->genre(), QStringLiteral("Genre 1"));
-    QCOMPARE(second->year(), playlist ? 0 : 1991);
-    if (keys.size() > 2)
-        QVERIFY(row<TrackDataModel>(result, keys.at(2))->artistname().isEmpty());
-}
 
-void TestLibraryViews::whereEachKindLands()
-{
-    const TrackMap all = tracksOf({"1|Plain", "2|Plain|Artist|0||Road Trip", "3|Cast|Artist|0|||p",
-                                   "4|Cast|Artist|0||Road Trip|p", "5|Book|Artist|0|||b",
-                                   "6|Book|Artist|0||Road Trip|b", "7|||0|clip.mp4||v", "8|||0|other.mp4|Road Trip|v"});
-    const manager::LibraryViews views = manager::buildLibraryViews(all, {});
-    QCOMPARE(groupedIds(views.trackRowModels), QSet<int>({1}));
-    QCOMPARE(groupedIds(views.playlistModels), QSet<int>({2, 4, 6}));
-    QCOMPARE(groupedIds(views.podcastModels), QSet<int>({3, 4}));
-    QCOMPARE(views.audiobookModels.models.keys(), QStringList{QStringLiteral("Book")});
-    QCOMPARE(views.videoModels.models.keys(), (QStringList{QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
-    QCOMPARE(views.albumModels.models.keys(), QStringList{QStringLiteral("plain")});
-    QCOMPARE(views.artistModels.models.keys(), QStringList{QStringLiteral("Artist")});
+    // The browser numbers repeated video file names; the library's video view
+    // keeps one row per name, the last one's.
+    void videoRows()
+    {
+        const TrackMap clips =
+            tracksOf({"1|||0|clip.mp4||v", "2|||0|clip.mp4||v", "3|||0|other.mp4||v", "4|||0|clip.mp4||v"});
+        manager::ViewInput input;
+        input.mediaTypeFilter = 4;
+        const manager::ViewResult result = manager::Get_Albumlist(false, clips, input);
+        QCOMPARE(result.models.keys(), (QStringList{"clip.mp4", "clip.mp41", "clip.mp42", "other.mp4"}));
+        const auto *second = row<AlbumDataModel>(result, QStringLiteral("clip.mp41"));
+        QCOMPARE(second->albumid(), 2);
+        QCOMPARE(second->coverart(), QStringLiteral("/lib/v2/thumb.png"));
+        QCOMPARE(qobject_cast<DetailedDataModel *>(result.details.first())->year(), 180); // whole seconds
+        // Titles seen by an earlier build of the same browser count as repeats.
+        input.seenVideoTitles = result.seenVideoTitles;
+        const manager::ViewResult again = manager::Get_Albumlist(false, tracksOf({"5|||0|other.mp4||v"}), input);
+        QCOMPARE(again.models.keys(), QStringList{QStringLiteral("other.mp41")});
 
-    // Track rows group albums by their lower-cased name, podcasts by the name as it is.
-    const TrackMap rock = tracksOf({"1|Rock|First|2|||p", "2|rock|Second|1|||p"});
-    TrackMap music = rock;
-    music[1].isPodcast = music[2].isPodcast = false;
-    const manager::ViewResult rows = manager::Get_Tracklist(true, music, {});
-    QCOMPARE(rows.models.keys(), (QStringList{QStringLiteral("rocka01"), QStringLiteral("rocka02")}));
-    QCOMPARE(trackIdsOf(rows.models.first()), (QList<int>{2, 1}));
-    QCOMPARE(manager::Get_Podcastlist(rock, {}).models.keys(),
-             (QStringList{"Rocka01", "Rocka02", "rocka01", "rocka02"}));
-}
+        input.checkedTrackIds = {2};
+        const manager::ViewResult videos =
+            manager::refrechVideoView(tracksOf({"1|||0|clip.mp4||v", "2|||0|clip.mp4||v"}), input);
+        QCOMPARE(videos.models.keys(), QStringList{QStringLiteral("clip.mp4")});
+        const auto *clip = row<AlbumDataModel>(videos, QStringLiteral("clip.mp4"));
+        QCOMPARE(clip->albumid(), 2);
+        QVERIFY(clip->selected());
+        QCOMPARE(clip->coverart(), QStringLiteral("/lib/v2/thumb.png"));
+    }
 
-void TestLibraryViews::trackLines()
-{
-    TrackMap list =
-        tracksOf({"10|Order|A|3|c", "11|Order|A|1|a", "12|Order|A|2|Zed", "13|Order|A|2|beta", "14|Order|A|0|intro"});
-    list[10].duration = 40000.9; // longer than 9 hours
-    manager::ViewInput input;
-    input.checkedTrackIds = {14}; // the highest id decides the group's tick
-    const manager::ViewResult rows = manager::Get_Tracklist(true, list, input);
-    const auto *group = row<TrackDataModel>(rows, "ordera01");
-    // 0 intro, 1 a, 2 beta, 2 Zed (titles compare lower-cased), 3 c
-    QCOMPARE(trackIdsOf(group), (QList<int>{14, 11, 13, 12, 10}));
-    QVERIFY(group->selected());
-    QVERIFY(qobject_cast<TrackList *>(group->tracklist().first())->selected());
-    QVERIFY(!qobject_cast<TrackList *>(group->tracklist().at(1))->selected());
-    const auto *longest = qobject_cast<TrackList *>(group->tracklist().last());
-    QCOMPARE(longest->duration(), 40000);
-    QCOMPARE(longest->track_path(), list[10].filepath);
-}
+    void coverRule_data()
+    {
+        QTest::addColumn<QString>("album");
+        QTest::addColumn<QString>("cover");
+        QTest::addColumn<QString>("shown");
+        QTest::addRow("empty cover") << "Blue"
+                                     << "" << placeholder;
+        QTest::addRow("own cover kept") << "Blue"
+                                        << "/art/blue.jpg"
+                                        << "/art/blue.jpg";
+        QTest::addRow("unknown album, unrelated cover") << "UNKNOWN"
+                                                        << "/art/folder.jpg" << placeholder;
+        QTest::addRow("unknown album, cover named after it (cleaned)") << "Unknown: Live!"
+                                                                       << "/art/Unknown Live.png"
+                                                                       << "/art/Unknown Live.png";
+    }
 
-void TestLibraryViews::browserStopsWhenClosed()
-{
-    const TrackMap tracks = tracksOf({"1|A", "2|B"});
-    std::atomic<bool> closed{true};
-    manager::ViewInput input;
-    input.mediaBrowserClosed = &closed;
-    QVERIFY(manager::Get_Albumlist(false, tracks, input).models.isEmpty());
-    QVERIFY(manager::Get_Tracklist(false, tracks, input).models.isEmpty());
-    QCOMPARE(manager::Get_Albumlist(true, tracks, input).models.size(), 2); // the library ignores the flag
-    closed = false;
-    QCOMPARE(manager::Get_Tracklist(false, tracks, input).details.size(), 2);
-}
+    void coverRule()
+    {
+        QFETCH(QString, album);
+        QFETCH(QString, shown);
+        track t = parse("1|" + album);
+        QFETCH(QString, cover);
+        t.cover = cover;
+        const TrackMap tracks = mapOf({t});
+        QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), album.toLower())->coverart(), shown);
+        QCOMPARE(row<TrackDataModel>(manager::Get_Tracklist(true, tracks, {}), album.toLower() + "a01")->coverart(),
+                 shown);
+        QCOMPARE(row<ArtistDataModel>(manager::Get_Artistlist(true, tracks, {}), "Artist")->coverart(),
+                 QStringList{shown});
+    }
 
-// The browser's track list sorts by title, then album; its album list by
-// album, then title.  Titles outside Latin-1 keep their own order.
-void TestLibraryViews::detailListsSortByTheirKeys()
-{
-    const TrackMap tracks = tracksOf({"1|X|A|0|b", "2|z|A|0|A", "3|Y|A|0|a", "4|A|A|0|Кино", "5|B|A|0|Άλφα"});
-    QCOMPARE(detailIds(manager::Get_Tracklist(false, tracks, {}).details), (QList<int>{3, 2, 1, 5, 4}));
-    QCOMPARE(detailIds(manager::Get_Albumlist(false, tracks, {}).details), (QList<int>{4, 5, 1, 3, 2}));
-}
+    void downloadedArtworkOnlyInTheLibrary()
+    {
+        const QString folder = shared::dataLocation() + QStringLiteral("/Corvane-Media-Organiser/Artwork/Download");
+        const QString downloaded = folder + QStringLiteral("/Greatest Hits Vol 2.png");
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(downloaded);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("png") == 3);
+        file.close();
+        track t = parse("1|Greatest Hits (Vol. 2)");
+        t.cover = placeholder;
+        const TrackMap tracks = mapOf({t});
+        QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), "greatest hits (vol. 2)")->coverart(),
+                 downloaded);
+        QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(false, tracks, {}), "Greatest Hits (Vol. 2)")->coverart(),
+                 placeholder);
+        QVERIFY(QFile::remove(downloaded));
+    }
 
-// A playlist group is ticked only in the playlists category's albums view.
-void TestLibraryViews::playlistGroupTick_data()
-{
-    QTest::addColumn<int>("category");
-    QTest::addColumn<int>("browserView");
-    QTest::addColumn<bool>("ticked");
-    QTest::addRow("playlists, albums view") << 1 << 0 << true;
-    QTest::addRow("music category") << 0 << 0 << false;
-    QTest::addRow("playlists, artists view") << 1 << 1 << false;
-}
+    void artistRowsAndCounts()
+    {
+        // Same album in another case, the same file twice, a video, a playlist
+        // entry, another artist by case, a podcast.
+        track a3 = parse("3|Two|Ann");
+        a3.filepath = parse("1|One").filepath;
+        const TrackMap tracks = mapOf({parse("1|One|Ann"), parse("2|ONE|Ann"), a3, parse("4|Clips|Ann|0|clip.mp4||v"),
+                                       parse("5|Mix|Ann|0||Mix"), parse("6|Three|ann"), parse("7|Cast|Host|0|||p")});
+        manager::ViewInput input;
+        input.checkedArtistIds = {203};
+        const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, input);
+        QCOMPARE(artists.models.keys(), (QStringList{QStringLiteral("Ann"), QStringLiteral("ann")}));
+        const auto *ann = row<ArtistDataModel>(artists, QStringLiteral("Ann"));
+        QCOMPARE(ann->artistid(), 203); // the last music track outside a playlist
+        QVERIFY(ann->selected());
+        QCOMPARE(ann->trackcount(), 2); // distinct paths of music outside playlists
+        QCOMPARE(ann->albumcount(), 3); // one, two and the video's album
+        // Covers are gathered per lower-cased name: pictures in front, placeholders behind.
+        track bare = parse("8|Bare|Ann");
+        bare.cover = placeholder;
+        const manager::ViewResult covers = manager::Get_Artistlist(true, mapOf({tracks[1], a3, tracks[6], bare}), {});
+        QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
+                 (QStringList{"/art/Three.jpg", "/art/Two.jpg", "/art/One.jpg", placeholder}));
+    }
 
-void TestLibraryViews::playlistGroupTick()
-{
-    track listed = parse("1|Mix|Artist|0||Mix");
-    listed.playlist_id = 9;
-    manager::ViewInput input;
-    input.checkedPlaylistIds = {9};
-    QFETCH(int, category);
-    QFETCH(int, browserView);
-    input.mediaTypeFilter = category;
-    input.browserView = browserView;
-    const manager::ViewResult rows = manager::Get_Playlist(mapOf({listed}), input);
-    QTEST(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), "ticked");
-}
+    void groupRows_data()
+    {
+        QTest::addColumn<bool>("playlist");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QList<int>>("perRow");
+        QTest::addRow("1 track") << false << 1 << QStringList{"rocka01", "rocka02"} << QList<int>{1, 0};
+        QTest::addRow("7 tracks") << false << 7 << QStringList{"rocka01", "rocka02"} << QList<int>{6, 1};
+        QTest::addRow("13 tracks") << false << 13 << QStringList{"rocka01", "rocka02", "rocka03"}
+                                   << QList<int>{6, 6, 1};
+        const QList<int> tenRows = {6, 6, 6, 6, 6, 6, 6, 6, 6, 1};
+        QStringList keys = {"rocka001", "rocka002"};
+        for (int r = 3; r <= 10; ++r)
+            keys << QStringLiteral("rocka%1").arg(r, 3, 10, QLatin1Char('0'));
+        QTest::addRow("55 tracks") << false << 55 << keys << tenRows;
+        keys = QStringList{"Rocka001", "Rocka002", "Rocka03", "Rocka04", "Rocka05",
+                           "Rocka06",  "Rocka07",  "Rocka08", "Rocka09", "Rocka10"};
+        QTest::addRow("55 playlist entries") << true << 55 << keys << tenRows;
+        keys.clear();
+        for (int r = 1; r <= 100; ++r) // row 100 takes the next letter
+            keys << QStringLiteral("rock%1%2").arg(QLatin1Char(r < 100 ? 'a' : 'b')).arg(r, 4, 10, QLatin1Char('0'));
+        QTest::addRow("600 tracks") << false << 600 << keys << QList<int>(100, 6);
+    }
 
-// The browser's artists: music with a playlist id is neither shown nor
-// counted; in the playlists category every artist shows the playlist picture.
-void TestLibraryViews::browserArtists()
-{
-    track plain = parse("1|One|Ann");
-    track stray = parse("2|Two|Ann");
-    stray.playlist_id = 5;
-    manager::ViewInput input;
-    const manager::ViewResult artists = manager::Get_Artistlist(false, mapOf({plain, stray}), input);
-    QCOMPARE(artists.details.size(), 1);
-    QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("Ann"))->trackcount(), 1);
-    plain.playlist = QStringLiteral("Mix");
-    plain.playlist_id = 5;
-    input.mediaTypeFilter = 1;
-    const manager::ViewResult listed = manager::Get_Artistlist(false, mapOf({plain}), input);
-    QCOMPARE(row<ArtistDataModel>(listed, "Ann")->coverart(),
-             QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
-}
+    void groupRows()
+    {
+        QFETCH(bool, playlist);
+        QFETCH(int, count);
+        QFETCH(QStringList, keys);
+        QList<track> list;
+        for (int i = 1; i <= count; ++i) {
+            track t = parse(QStringLiteral("%1|Rock|Artist|%1").arg(i));
+            t.album_id = 7;
+            t.playlist = playlist ? QStringLiteral("Rock") : QString();
+            t.playlist_id = playlist ? 7 : 0;
+            list.append(t);
+        }
+        const manager::ViewResult result =
+            playlist ? manager::Get_Playlist(mapOf(list), {}) : manager::Get_Tracklist(true, mapOf(list), {});
+        QCOMPARE(result.models.keys(), keys);
+        QList<int> sizes;
+        for (const QObject *group : result.models)
+            sizes.append(int(trackIdsOf(group).size()));
+        QTEST(sizes, "perRow");
+        QCOMPARE(groupedIds(result).size(), count);
+        // Row 1 carries the cover, row 2 artist, genre and year, later rows nothing.
+        const auto *first = row<TrackDataModel>(result, keys.at(0));
+        const auto *second = row<TrackDataModel>(result, keys.at(1));
+        QCOMPARE(first->albumid(), 7);
+        QVERIFY(first->artistname().isEmpty() && first->genre().isEmpty() && first->year() == 0);
+        QVERIFY(first->coverart() != QLatin1String("no"));
+        QCOMPARE(second->coverart(), QStringLiteral("no"));
+        QCOMPARE(second->genre(), QStringLiteral("Genre 1"));
+        QCOMPARE(second->year(), playlist ? 0 : 1991);
+        if (keys.size() > 2)
+            QVERIFY(row<TrackDataModel>(result, keys.at(2))->artistname().isEmpty());
+    }
 
-void TestLibraryViews::artistCoverArtAddsInsteadOfReplacing()
-{
-    ArtistDataModel artist(1, 1, 1, QStringLiteral("A"), 0, false, true, {QStringLiteral("/one.png")});
-    QSignalSpy spy(&artist, &ArtistDataModel::coverartChanged);
-    artist.setCoverArt({});
-    artist.setCoverArt({QStringLiteral("/one.png"), QStringLiteral("/two.png")}); // first one known
-    QCOMPARE(spy.count(), 0);
-    QCOMPARE(artist.coverart(), QStringList{QStringLiteral("/one.png")});
-    artist.setCoverArt({QStringLiteral("/three.png"), QStringLiteral("/one.png")});
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(artist.coverart(), (QStringList{"/one.png", "/three.png", "/one.png"}));
-}
+    void whereEachKindLands()
+    {
+        const TrackMap all =
+            tracksOf({"1|Plain", "2|Plain|Artist|0||Road Trip", "3|Cast|Artist|0|||p", "4|Cast|Artist|0||Road Trip|p",
+                      "5|Book|Artist|0|||b", "6|Book|Artist|0||Road Trip|b", "7|||0|clip.mp4||v",
+                      "8|||0|other.mp4|Road Trip|v"});
+        const manager::LibraryViews views = manager::buildLibraryViews(all, {});
+        QCOMPARE(groupedIds(views.trackRowModels), QSet<int>({1}));
+        QCOMPARE(groupedIds(views.playlistModels), QSet<int>({2, 4, 6}));
+        QCOMPARE(groupedIds(views.podcastModels), QSet<int>({3, 4}));
+        QCOMPARE(views.audiobookModels.models.keys(), QStringList{QStringLiteral("Book")});
+        QCOMPARE(views.videoModels.models.keys(),
+                 (QStringList{QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
+        QCOMPARE(views.albumModels.models.keys(), QStringList{QStringLiteral("plain")});
+        QCOMPARE(views.artistModels.models.keys(), QStringList{QStringLiteral("Artist")});
 
-// 128 kbit/s is still poor, 129 is what TagLib reports for a 128k MP3, and a
-// rate past 16 bits is not read as 64.
-void TestLibraryViews::qualityClasses()
-{
-    QList<int> classes;
-    for (int bitrate : {128, 129, 255, 256, 65600})
-        classes << manager::getMediaQuality(bitrate);
-    QCOMPARE(classes, (QList<int>{0, 1, 1, 2, 2}));
-}
+        // Track rows group albums by their lower-cased name, podcasts by the name as it is.
+        const TrackMap rock = tracksOf({"1|Rock|First|2|||p", "2|rock|Second|1|||p"});
+        TrackMap music = rock;
+        music[1].isPodcast = music[2].isPodcast = false;
+        const manager::ViewResult rows = manager::Get_Tracklist(true, music, {});
+        QCOMPARE(rows.models.keys(), (QStringList{QStringLiteral("rocka01"), QStringLiteral("rocka02")}));
+        QCOMPARE(trackIdsOf(rows.models.first()), (QList<int>{2, 1}));
+        QCOMPARE(manager::Get_Podcastlist(rock, {}).models.keys(),
+                 (QStringList{"Rocka01", "Rocka02", "rocka01", "rocka02"}));
+    }
+
+    void trackLines()
+    {
+        TrackMap list = tracksOf(
+            {"10|Order|A|3|c", "11|Order|A|1|a", "12|Order|A|2|Zed", "13|Order|A|2|beta", "14|Order|A|0|intro"});
+        list[10].duration = 40000.9; // longer than 9 hours
+        manager::ViewInput input;
+        input.checkedTrackIds = {14}; // the highest id decides the group's tick
+        const manager::ViewResult rows = manager::Get_Tracklist(true, list, input);
+        const auto *group = row<TrackDataModel>(rows, "ordera01");
+        // 0 intro, 1 a, 2 beta, 2 Zed (titles compare lower-cased), 3 c
+        QCOMPARE(trackIdsOf(group), (QList<int>{14, 11, 13, 12, 10}));
+        QVERIFY(group->selected());
+        QVERIFY(qobject_cast<TrackList *>(group->tracklist().first())->selected());
+        QVERIFY(!qobject_cast<TrackList *>(group->tracklist().at(1))->selected());
+        const auto *longest = qobject_cast<TrackList *>(group->tracklist().last());
+        QCOMPARE(longest->duration(), 40000);
+        QCOMPARE(longest->track_path(), list[10].filepath);
+    }
+
+    void browserStopsWhenClosed()
+    {
+        const TrackMap tracks = tracksOf({"1|A", "2|B"});
+        std::atomic<bool> closed{true};
+        manager::ViewInput input;
+        input.mediaBrowserClosed = &closed;
+        QVERIFY(manager::Get_Albumlist(false, tracks, input).models.isEmpty());
+        QVERIFY(manager::Get_Tracklist(false, tracks, input).models.isEmpty());
+        QCOMPARE(manager::Get_Albumlist(true, tracks, input).models.size(), 2); // the library ignores the flag
+        closed = false;
+        QCOMPARE(manager::Get_Tracklist(false, tracks, input).details.size(), 2);
+    }
+
+    // The browser's track list sorts by title, then album; its album list by
+    // album, then title.  Titles outside Latin-1 keep their own order.
+    void detailListsSortByTheirKeys()
+    {
+        const TrackMap tracks = tracksOf({"1|X|A|0|b", "2|z|A|0|A", "3|Y|A|0|a", "4|A|A|0|Кино", "5|B|A|0|Άλφα"});
+        QCOMPARE(detailIds(manager::Get_Tracklist(false, tracks, {}).details), (QList<int>{3, 2, 1, 5, 4}));
+        QCOMPARE(detailIds(manager::Get_Albumlist(false, tracks, {}).details), (QList<int>{4, 5, 1, 3, 2}));
+    }
+
+    // A playlist group is ticked only in the playlists category's albums view.
+    void playlistGroupTick_data()
+    {
+        QTest::addColumn<int>("category");
+        QTest::addColumn<int>("browserView");
+        QTest::addColumn<bool>("ticked");
+        QTest::addRow("playlists, albums view") << 1 << 0 << true;
+        QTest::addRow("music category") << 0 << 0 << false;
+        QTest::addRow("playlists, artists view") << 1 << 1 << false;
+    }
+
+    void playlistGroupTick()
+    {
+        track listed = parse("1|Mix|Artist|0||Mix");
+        listed.playlist_id = 9;
+        manager::ViewInput input;
+        input.checkedPlaylistIds = {9};
+        QFETCH(int, category);
+        QFETCH(int, browserView);
+        input.mediaTypeFilter = category;
+        input.browserView = browserView;
+        const manager::ViewResult rows = manager::Get_Playlist(mapOf({listed}), input);
+        QTEST(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), "ticked");
+    }
+
+    // The browser's artists: music with a playlist id is neither shown nor
+    // counted; in the playlists category every artist shows the playlist picture.
+    void browserArtists()
+    {
+        track plain = parse("1|One|Ann");
+        track stray = parse("2|Two|Ann");
+        stray.playlist_id = 5;
+        manager::ViewInput input;
+        const manager::ViewResult artists = manager::Get_Artistlist(false, mapOf({plain, stray}), input);
+        QCOMPARE(artists.details.size(), 1);
+        QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("Ann"))->trackcount(), 1);
+        plain.playlist = QStringLiteral("Mix");
+        plain.playlist_id = 5;
+        input.mediaTypeFilter = 1;
+        const manager::ViewResult listed = manager::Get_Artistlist(false, mapOf({plain}), input);
+        QCOMPARE(row<ArtistDataModel>(listed, "Ann")->coverart(),
+                 QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
+    }
+
+    // 128 kbit/s is still poor, 129 is what TagLib reports for a 128k MP3, and a
+    // rate past 16 bits is not read as 64.
+    void qualityClasses()
+    {
+        QList<int> classes;
+        for (int bitrate : {128, 129, 255, 256, 65600})
+            classes << manager::getMediaQuality(bitrate);
+        QCOMPARE(classes, (QList<int>{0, 1, 1, 2, 2}));
+    }
+};
 
 CORVANE_TEST_MAIN(TestLibraryViews)
 #include "tst_libraryviews.moc"

@@ -52,395 +52,379 @@ class TestMediaBrowser : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY(db.connect(QStringLiteral("RuvoData"), true));
+        db.create();
+        kit = testkit::testHome() + QStringLiteral("/kit");
+        testkit::MediaKit make(kit);
+        // 8 s at 128 kbit/s: past the scans' 100 KiB threshold.
+        const QString cover = make.picture(QStringLiteral("cover.jpg"), 64, 64);
+        testkit::MediaTags tags;
+        tags.title = QStringLiteral("Song");
+        tags.artist = QStringLiteral("Band");
+        tags.album = QStringLiteral("Blue Hour");
+        QVERIFY2(!make.mp3(QStringLiteral("a.mp3"), tags, cover, 8).isEmpty(), qPrintable(make.lastError()));
+        tags.album = QStringLiteral("Coastline");
+        QVERIFY(!make.mp3(QStringLiteral("b.mp3"), tags, QString(), 8).isEmpty());
+        QVERIFY(!make.m4a(QStringLiteral("c.m4a"), tags, QString(), 10).isEmpty());
+        music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    }
 
-    void secondRequestScansOrServesTheCache_data();
-    void secondRequestScansOrServesTheCache();
-    void requestDuringAScanIsDroppedAndCancelKeepsWhatWasFound();
-    void protectedFilesRaiseTheDialogOnlyWithoutAFilter();
-    void categoryChanges();
-    void search_data();
-    void search();
-    void emptySearchBringsBackTheSavedModels();
-    void selectAll_data();
-    void selectAll();
-    void dirSize();
+    void init()
+    {
+        QDir(music).removeRecursively();
+        QVERIFY(QDir().mkpath(music));
+        for (const char *name : {"/a.mp3", "/b.mp3"})
+            QVERIFY(QFile::copy(kit + QLatin1String(name), music + QLatin1String(name)));
+        controller = std::make_unique<manager>(nullptr, nullptr);
+        browser = controller->mediaBrowser.get();
+    }
+
+    void cleanup() { controller.reset(); }
+
+    void secondRequestScansOrServesTheCache_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("change"); // what happens between the two requests
+        QTest::addColumn<bool>("scansAgain");
+        QTest::addColumn<int>("tracks"); // shown after the second request
+
+        QTest::addRow("itunes, library unchanged") << "itunes"
+                                                   << "" << false << 2;
+        QTest::addRow("itunes, library touched") << "itunes"
+                                                 << "touch library" << true << 2;
+        QTest::addRow("mymusic, folder unchanged") << "mymusic"
+                                                   << "" << false << 2;
+        QTest::addRow("mymusic, file added") << "mymusic"
+                                             << "add file" << true << 3;
+        QTest::addRow("mymusic, last scan cancelled") << "mymusic"
+                                                      << "cancel" << true << 2;
+        QTest::addRow("browse, dialog cancelled") << "browse"
+                                                  << "cancel dialog" << false << 0;
+    }
+
+    void secondRequestScansOrServesTheCache()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, change);
+        QFETCH(bool, scansAgain);
+        QFETCH(int, tracks);
+
+        const QString library = MediaBrowser::itunesLibraryPath();
+        ItunesLibraryXml xml;
+        for (int id : {1, 2}) {
+            const QString path = music + (id == 1 ? QStringLiteral("/a.mp3") : QStringLiteral("/b.mp3"));
+            xml.addTrack(id,
+                         {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(id)),
+                          ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
+        }
+        xml.addPlaylist(QStringLiteral("Music"), {1, 2});
+        QVERIFY(QDir().mkpath(QFileInfo(library).absolutePath()));
+        QVERIFY(xml.write(library));
+        browser->chooseFolder = [this] { return music; };
+
+        // The first request scans (a first iTunes request too) and reports the
+        // files it reads.
+        QSignalSpy progress(controller.get(), &manager::sgShowSearchProgress);
+        QSignalSpy loading(controller.get(), &manager::sgShowLoading);
+        QSignalSpy files(controller.get(), &manager::updateProgressSearch);
+        request(source);
+        QCOMPARE(progress.size(), 1);
+        QVERIFY(std::any_of(files.cbegin(), files.cend(), [this](const QList<QVariant> &report) {
+            return report.at(1).value<QVariant>().toInt() >= 1 &&
+                   report.at(2).value<QVariant>().toString().startsWith(music);
+        }));
+        QCOMPARE(controller->browserTracks.size(), 2);
+
+        if (change == QLatin1String("touch library")) {
+            QFile file(library);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QFileInfo(library).lastModified().addSecs(5), QFileDevice::FileModificationTime));
+        } else if (change == QLatin1String("add file")) {
+            QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
+        } else if (change == QLatin1String("cancel")) {
+            controller->slCancelSearch(); // a cancel leaves the flag set until the next scan
+        } else if (change == QLatin1String("cancel dialog")) {
+            browser->chooseFolder = [] { return QString(); };
+        }
+        progress.clear();
+        loading.clear();
+        request(source);
+        QCOMPARE(progress.size(), scansAgain ? 1 : 0);
+        QCOMPARE(loading.size(), scansAgain ? 1 : 0);
+        QCOMPARE(controller->browserTracks.size(), tracks);
+        QCOMPARE(browser->browserAlbumDetails().size(), tracks);
+        QVERIFY(!controller->scanner.isStopSearch);
+    }
+
+    void requestDuringAScanIsDroppedAndCancelKeepsWhatWasFound()
+    {
+        QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
+        // The scan waits after its first file until the test lets it go on.
+        QSemaphore reached, resume;
+        controller->scanner.fileReadHook = [&](int, const QString &) {
+            reached.release();
+            resume.acquire();
+        };
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->searchInMediaSourceCache(QStringLiteral("mymusic"));
+        QVERIFY(reached.tryAcquire(1, 30000));
+
+        // Another source meanwhile changes nothing and scans nothing.
+        controller->searchInMediaSourceCache(QStringLiteral("myvideos"));
+        controller->searchInMediaSourceCache(QStringLiteral("itunes"));
+        QCOMPARE(browser->mediasource, QStringLiteral("mymusic"));
+        QCOMPARE(browser->MyMusicDirSize, 0);
+
+        // Cancelled after one file: that file is shown and cached.
+        controller->slCancelSearch();
+        resume.release(10);
+        QTRY_VERIFY_WITH_TIMEOUT(published.size() == 1, 30000);
+        QCOMPARE(controller->browserTracks.size(), 1);
+        QCOMPARE(browser->myMusicBrowserCache.size(), 1);
+        QCOMPARE(browser->browserAlbumModels().size(), 1);
+        QCOMPARE(browser->MyMusicDirSize, MediaBrowser::CalulateDirSize(music));
+    }
+
+    void protectedFilesRaiseTheDialogOnlyWithoutAFilter()
+    {
+        // An MP4 whose audio is marked encrypted, named by a playlist.
+        const QString folder = testkit::testHome() + QStringLiteral("/locked");
+        QFile source(kit + QStringLiteral("/c.m4a"));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QByteArray bytes = source.readAll();
+        bytes.replace(int(bytes.indexOf("mp4a", bytes.indexOf("stsd"))), 4, "drms");
+        QVERIFY(testkit::touch(folder + QStringLiteral("/locked.mp4"), bytes));
+        QVERIFY(testkit::touch(folder + QStringLiteral("/list.m3u"), QFile::encodeName(folder + "/locked.mp4")));
+        browser->chooseFolder = [folder] { return folder; };
+
+        QSignalSpy dialog(controller.get(), &manager::sgShowProtectedMediaDialog);
+        request(QStringLiteral("browse"));
+        QCOMPARE(browser->protectedTracks, QStringList{folder + QStringLiteral("/locked.mp4")});
+        QCOMPARE(dialog.size(), 1);
+        // A category change is a filter: the same list, no dialog.
+        filter(2);
+        QCOMPARE(browser->protectedTracks.size(), 1);
+        QCOMPARE(dialog.size(), 1);
+        QVERIFY(!controller->filterActive);
+    }
+
+    void categoryChanges()
+    {
+        TrackMap tracks;
+        for (int id = 1; id <= 6; ++id) {
+            tracks.insert(id, scanned(id, QStringLiteral("Album %1").arg(id % 2), QStringLiteral("Artist"),
+                                      QStringLiteral("Song %1").arg(id)));
+        }
+        tracks[5].isVideo = tracks[6].isVideo = true;
+        tracks[4].isPodcast = true;
+        useTracks(tracks);
+        QCOMPARE(browser->browserTrackDetails().size(), 3);
+        const auto savedArtists = browser->savedBrowserModels.artists.owner;
+        // Among music, playlists, podcasts and audiobooks the search marks stay.
+        controller->browserTracks[4].isHidden = true;
+        filter(2);
+        QVERIFY(controller->browserTracks.value(4).isHidden);
+        QCOMPARE(browser->browserTrackDetails().size(), 0);
+
+        // Videos: every mark lifted, album rows only, and only they are saved.
+        filter(4);
+        QVERIFY(!controller->browserTracks.value(4).isHidden);
+        QCOMPARE(names(browser->browserAlbumModels().values(), "albumname"), (QStringList{"Song 5.mp4", "Song 6.mp4"}));
+        QVERIFY(browser->browserArtistModels().isEmpty() && browser->browserTrackDetails().isEmpty());
+        QCOMPARE(browser->savedBrowserModels.artists.owner, savedArtists);
+        QCOMPARE(browser->savedBrowserModels.albums.models, browser->browserAlbumModels());
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<int>("category");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("shown"); // album, artist or track names
+
+        QTest::addRow("albums, start of name") << 0 << 0 << "blue" << QStringList{"Blue Hour"};
+        QTest::addRow("albums, other letter case") << 0 << 0 << "BLUE h" << QStringList{"Blue Hour"};
+        QTest::addRow("albums, end of name") << 0 << 0 << "line" << QStringList{"Coastline"};
+        QTest::addRow("artists, middle of name") << 1 << 0 << "och" << QStringList{"Hochwald Ночь"};
+        QTest::addRow("artists, other Cyrillic letter") << 1 << 0 << "ш" << QStringList{};
+        QTest::addRow("tracks, Cyrillic letter case") << 2 << 0 << "ЖАР" << QStringList{"жара"};
+        QTest::addRow("tracks, nothing") << 2 << 0 << "zzz" << QStringList{};
+        QTest::addRow("videos by file name") << 0 << 4 << "clip" << QStringList{"clip.mp4"};
+    }
+
+    void search()
+    {
+        QFETCH(int, view);
+        QFETCH(int, category);
+        QFETCH(QString, text);
+        QFETCH(QStringList, shown);
+
+        TrackMap tracks;
+        tracks.insert(1,
+                      scanned(1, QStringLiteral("Blue Hour"), QStringLiteral("Hochwald Ночь"), QStringLiteral("жара")));
+        tracks.insert(2, scanned(2, QStringLiteral("Coastline"), QStringLiteral("Band"), QStringLiteral("Rain")));
+        tracks.insert(3, scanned(3, QStringLiteral("Videos"), QString(), QStringLiteral("clip")));
+        tracks[3].isVideo = true;
+        useTracks(tracks);
+        if (category != 0)
+            filter(category);
+        controller->setBrowserView(view);
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->searchBox(text);
+        QCOMPARE(published.size(), 1);
+        QVERIFY(controller->filterActive);
+
+        QStringList found;
+        if (view == 0)
+            found = names(browser->browserAlbumModels().values(), "albumname");
+        else if (view == 1)
+            found = names(browser->browserArtistModels().values(), "artistname");
+        else
+            found = names(browser->browserTrackDetails(), "tracktitle");
+        QCOMPARE(found, shown);
+    }
+
+    void emptySearchBringsBackTheSavedModels()
+    {
+        TrackMap tracks;
+        tracks.insert(1, scanned(1, QStringLiteral("Blue Hour"), QStringLiteral("Band"), QStringLiteral("One")));
+        tracks.insert(2, scanned(2, QStringLiteral("Coastline"), QStringLiteral("Crew"), QStringLiteral("Two")));
+        useTracks(tracks);
+        const auto saved = browser->savedBrowserModels;
+
+        controller->setBrowserView(1);
+        controller->searchBox(QStringLiteral("crew"));
+        QCOMPARE(browser->browserArtistModels().size(), 1);
+        filter(1); // a category change keeps the saved models
+        controller->searchBox(QString());
+        QCOMPARE(browser->browserArtistModels(), saved.artists.models);
+        QVERIFY(!controller->browserTracks.value(1).isHidden);
+
+        // The albums view is rebuilt in the current category instead.
+        controller->setBrowserView(0);
+        controller->searchBox(QString());
+        QVERIFY(browser->browserAlbumModels().isEmpty());
+    }
+
+    void selectAll_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("view");    // library tab or browser view
+        QTest::addColumn<int>("display"); // browser: 0 thumbnails, 1 list
+        QTest::addColumn<bool>("changes");
+
+        QTest::addRow("library tracks") << "library" << 2 << 0 << true;
+        QTest::addRow("library albums") << "library" << 0 << 0 << true;
+        QTest::addRow("browser album thumbnails") << "browser" << 0 << 0 << true;
+        QTest::addRow("browser track list") << "browser" << 2 << 1 << true;
+        QTest::addRow("browser track group") << "group" << 2 << 0 << true;
+        QTest::addRow("browser, display outside 0 and 1") << "browser" << 0 << 2 << false;
+    }
+
+    void selectAll()
+    {
+        QFETCH(QString, where);
+        QFETCH(int, view);
+        QFETCH(int, display);
+        QFETCH(bool, changes);
+
+        TrackMap tracks;
+        for (int id = 1; id <= 8; ++id)
+            tracks.insert(id, scanned(id, QStringLiteral("Album %1").arg(id / 5), QStringLiteral("Artist"),
+                                      QStringLiteral("Song %1").arg(id)));
+        useTracks(tracks);
+        controller->libraryTracks = tracks; // library rows of the same tracks
+        QSignalSpy rebuilt(controller.get(), &manager::sgHideLoading);
+        controller->refreshViews();
+        QTRY_VERIFY(rebuilt.size() == 1);
+        controller->checkedAlbumIds = controller->checkedTrackIds = {1};
+
+        QList<QObject *> rows, untouched;
+        if (where == QLatin1String("library")) {
+            controller->setLibraryView(view);
+            controller->selectDeselectForLibrary(true);
+            const manager::ViewResult &tab =
+                view == 0 ? controller->libraryViews.albumModels : controller->libraryViews.trackRowModels;
+            rows = tab.models.values();
+            untouched = controller->libraryViews.artistModels.models.values();
+            QVERIFY((view == 0 ? controller->checkedAlbumIds : controller->checkedTrackIds).isEmpty());
+        } else {
+            controller->setBrowserView(view);
+            controller->setDisplayType(display);
+            QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+            controller->setDisplayType(display); // the same value publishes nothing
+            QCOMPARE(published.size(), 0);
+            if (where == QLatin1String("group")) {
+                const QString key = browser->browserTrackModels().firstKey();
+                controller->slSelectDeselectInTracksView(key, 99, true);
+                rows = {browser->browserTrackModels().value(key)};
+                untouched = browser->browserTrackModels().values().mid(2); // the other album's rows
+            } else {
+                controller->selectDeselectForBrowser(true);
+                rows = display == 1 ? browser->browserTrackDetails() : browser->browserAlbumModels().values();
+                untouched = display == 1 ? browser->browserTrackModels().values() : browser->browserAlbumDetails();
+            }
+            QCOMPARE(published.size(), changes ? 1 : 0);
+            if (!changes)
+                rows = browser->browserAlbumModels().values() + browser->browserAlbumDetails();
+        }
+        for (QObject *row : std::as_const(rows)) {
+            QCOMPARE(row->property("selected").toBool(), changes);
+            if (auto *group = qobject_cast<TrackDataModel *>(row)) {
+                for (QObject *line : group->tracklist())
+                    QCOMPARE(line->property("selected").toBool(), changes);
+            }
+        }
+        for (QObject *row : std::as_const(untouched))
+            QVERIFY(!row->property("selected").toBool());
+    }
+
+    void dirSize()
+    {
+        // Hidden files and subfolders count; a link to a folder, a file and a missing folder do not.
+        QVERIFY(testkit::touch(music + "/.hidden", "1234567890") && testkit::touch(music + "/sub/deeper/f", "1234567"));
+        QVERIFY(QFile::link(music + QStringLiteral("/sub"), music + QStringLiteral("/link")));
+        const qint64 songs = QFileInfo(music + QStringLiteral("/a.mp3")).size() + QFileInfo(music + "/b.mp3").size();
+        QCOMPARE(controller->CalulateDirSize(music), songs + 17);
+        QCOMPARE(controller->CalulateDirSize(music + "/a.mp3") + controller->CalulateDirSize(music + "/missing"), 0);
+    }
 
 private:
-    void request(const QString &source);
-    void useTracks(const TrackMap &tracks);
-    void filter(int category);
+    // Asks for a source and waits until its rows are published.
+    void request(const QString &source)
+    {
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->searchInMediaSourceCache(source);
+        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1, 30000);
+    }
+
+    // Changes the category and waits for the rebuild.
+    void filter(int category)
+    {
+        QSignalSpy hidden(controller.get(), &manager::sgHideLoading);
+        controller->filterForCheckboxes(category);
+        QTRY_VERIFY(hidden.size() == 1);
+    }
+
+    // Shows `tracks` as a scan result would be shown.
+    void useTracks(const TrackMap &tracks)
+    {
+        browser->mediasource = QStringLiteral("browse");
+        browser->saveBrowserModels = true;
+        controller->browserTracks = tracks;
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->setTempValue();
+        QTRY_VERIFY(published.size() == 1);
+    }
 
     Database db;
-    QString kit;      // generated media
-    QString music;    // the home's Music folder
+    QString kit;   // generated media
+    QString music; // the home's Music folder
     std::unique_ptr<manager> controller;
     MediaBrowser *browser = nullptr;
 };
-
-void TestMediaBrowser::initTestCase()
-{
-    QVERIFY(db.connect(QStringLiteral("RuvoData"), true));
-    db.create();
-    kit = testkit::testHome() + QStringLiteral("/kit");
-    testkit::MediaKit make(kit);
-    // 8 s at 128 kbit/s: past the scans' 100 KiB threshold.
-    const QString cover = make.picture(QStringLiteral("cover.jpg"), 64, 64);
-    testkit::MediaTags tags;
-    tags.title = QStringLiteral("Song");
-    tags.artist = QStringLiteral("Band");
-    tags.album = QStringLiteral("Blue Hour");
-    QVERIFY2(!make.mp3(QStringLiteral("a.mp3"), tags, cover, 8).isEmpty(), qPrintable(make.lastError()));
-    tags.album = QStringLiteral("Coastline");
-    QVERIFY(!make.mp3(QStringLiteral("b.mp3"), tags, QString(), 8).isEmpty());
-    QVERIFY(!make.m4a(QStringLiteral("c.m4a"), tags, QString(), 10).isEmpty());
-    music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-}
-
-void TestMediaBrowser::init()
-{
-    QDir(music).removeRecursively();
-    QVERIFY(QDir().mkpath(music));
-    for (const char *name : {"/a.mp3", "/b.mp3"})
-        QVERIFY(QFile::copy(kit + QLatin1String(name), music + QLatin1String(name)));
-    controller = std::make_unique<manager>(nullptr, nullptr);
-    browser = controller->mediaBrowser.get();
-}
-
-void TestMediaBrowser::cleanup()
-{
-    controller.reset();
-}
-
-// Asks for a source and waits until its rows are published.
-void TestMediaBrowser::request(const QString &source)
-{
-    QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-    controller->searchInMediaSourceCache(source);
-    QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1, 30000);
-}
-
-// Changes the category and waits for the rebuild.
-void TestMediaBrowser::filter(int category)
-{
-    QSignalSpy hidden(controller.get(), &manager::sgHideLoading);
-    controller->filterForCheckboxes(category);
-    QTRY_VERIFY(hidden.size() == 1);
-}
-
-// Shows `tracks` as a scan result would be shown.
-void TestMediaBrowser::useTracks(const TrackMap &tracks)
-{
-    browser->mediasource = QStringLiteral("browse");
-    browser->saveBrowserModels = true;
-    controller->browserTracks = tracks;
-    QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-    controller->setTempValue();
-    QTRY_VERIFY(published.size() == 1);
-}
-
-void TestMediaBrowser::secondRequestScansOrServesTheCache_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("change"); // what happens between the two requests
-    QTest::addColumn<bool>("scansAgain");
-    QTest::addColumn<int>("tracks");     // shown after the second request
-
-    QTest::addRow("itunes, library unchanged") << "itunes" << "" << false << 2;
-    QTest::addRow("itunes, library touched") << "itunes" << "touch library" << true << 2;
-    QTest::addRow("mymusic, folder unchanged") << "mymusic" << "" << false << 2;
-    QTest::addRow("mymusic, file added") << "mymusic" << "add file" << true << 3;
-    QTest::addRow("mymusic, last scan cancelled") << "mymusic" << "cancel" << true << 2;
-    QTest::addRow("browse, dialog cancelled") << "browse" << "cancel dialog" << false << 0;
-}
-
-void TestMediaBrowser::secondRequestScansOrServesTheCache()
-{
-    QFETCH(QString, source);
-    QFETCH(QString, change);
-    QFETCH(bool, scansAgain);
-    QFETCH(int, tracks);
-
-    const QString library = MediaBrowser::itunesLibraryPath();
-    ItunesLibraryXml xml;
-    for (int id : {1, 2}) {
-        const QString path = music + (id == 1 ? QStringLiteral("/a.mp3") : QStringLiteral("/b.mp3"));
-        xml.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(id)),
-                          ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
-    }
-    xml.addPlaylist(QStringLiteral("Music"), {1, 2});
-    QVERIFY(QDir().mkpath(QFileInfo(library).absolutePath()));
-    QVERIFY(xml.write(library));
-    browser->chooseFolder = [this] { return music; };
-
-    // The first request scans (a first iTunes request too) and reports the
-    // files it reads.
-    QSignalSpy progress(controller.get(), &manager::sgShowSearchProgress);
-    QSignalSpy loading(controller.get(), &manager::sgShowLoading);
-    QSignalSpy files(controller.get(), &manager::updateProgressSearch);
-    request(source);
-    QCOMPARE(progress.size(), 1);
-    QVERIFY(std::any_of(files.cbegin(), files.cend(), [this](const QList<QVariant> &report) {
-        return report.at(1).value<QVariant>().toInt() >= 1 &&
-               report.at(2).value<QVariant>().toString().startsWith(music);
-    }));
-    QCOMPARE(controller->browserTracks.size(), 2);
-
-    if (change == QLatin1String("touch library")) {
-        QFile file(library);
-        QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(QFileInfo(library).lastModified().addSecs(5), QFileDevice::FileModificationTime));
-    } else if (change == QLatin1String("add file")) {
-        QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
-    } else if (change == QLatin1String("cancel")) {
-        controller->slCancelSearch(); // a cancel leaves the flag set until the next scan
-    } else if (change == QLatin1String("cancel dialog")) {
-        browser->chooseFolder = [] { return QString(); };
-    }
-    progress.clear();
-    loading.clear();
-    request(source);
-    QCOMPARE(progress.size(), scansAgain ? 1 : 0);
-    QCOMPARE(loading.size(), scansAgain ? 1 : 0);
-    QCOMPARE(controller->browserTracks.size(), tracks);
-    QCOMPARE(browser->browserAlbumDetails().size(), tracks);
-    QVERIFY(!controller->scanner.isStopSearch);
-}
-
-void TestMediaBrowser::requestDuringAScanIsDroppedAndCancelKeepsWhatWasFound()
-{
-    QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
-    // The scan waits after its first file until the test lets it go on.
-    QSemaphore reached, resume;
-    controller->scanner.fileReadHook = [&](int, const QString &) {
-        reached.release();
-        resume.acquire();
-    };
-    QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-    controller->searchInMediaSourceCache(QStringLiteral("mymusic"));
-    QVERIFY(reached.tryAcquire(1, 30000));
-
-    // Another source meanwhile changes nothing and scans nothing.
-    controller->searchInMediaSourceCache(QStringLiteral("myvideos"));
-    controller->searchInMediaSourceCache(QStringLiteral("itunes"));
-    QCOMPARE(browser->mediasource, QStringLiteral("mymusic"));
-    QCOMPARE(browser->MyMusicDirSize, 0);
-
-    // Cancelled after one file: that file is shown and cached.
-    controller->slCancelSearch();
-    resume.release(10);
-    QTRY_VERIFY_WITH_TIMEOUT(published.size() == 1, 30000);
-    QCOMPARE(controller->browserTracks.size(), 1);
-    QCOMPARE(browser->myMusicBrowserCache.size(), 1);
-    QCOMPARE(browser->browserAlbumModels().size(), 1);
-    QCOMPARE(browser->MyMusicDirSize, MediaBrowser::CalulateDirSize(music));
-}
-
-void TestMediaBrowser::protectedFilesRaiseTheDialogOnlyWithoutAFilter()
-{
-    // An MP4 whose audio is marked encrypted, named by a playlist.
-    const QString folder = testkit::testHome() + QStringLiteral("/locked");
-    QFile source(kit + QStringLiteral("/c.m4a"));
-    QVERIFY(source.open(QIODevice::ReadOnly));
-    QByteArray bytes = source.readAll();
-    bytes.replace(int(bytes.indexOf("mp4a", bytes.indexOf("stsd"))), 4, "drms");
-    QVERIFY(testkit::touch(folder + QStringLiteral("/locked.mp4"), bytes));
-    QVERIFY(testkit::touch(folder + QStringLiteral("/list.m3u"), QFile::encodeName(folder + "/locked.mp4")));
-    browser->chooseFolder = [folder] { return folder; };
-
-    QSignalSpy dialog(controller.get(), &manager::sgShowProtectedMediaDialog);
-    request(QStringLiteral("browse"));
-    QCOMPARE(browser->protectedTracks, QStringList{folder + QStringLiteral("/locked.mp4")});
-    QCOMPARE(dialog.size(), 1);
-    // A category change is a filter: the same list, no dialog.
-    filter(2);
-    QCOMPARE(browser->protectedTracks.size(), 1);
-    QCOMPARE(dialog.size(), 1);
-    QVERIFY(!controller->filterActive);
-}
-
-void TestMediaBrowser::categoryChanges()
-{
-    TrackMap tracks;
-    for (int id = 1; id <= 6; ++id) {
-        tracks.insert(id, scanned(id, QStringLiteral("Album %1").arg(id % 2), QStringLiteral("Artist"),
-                                  QStringLiteral("Song %1").arg(id)));
-    }
-    tracks[5].isVideo = tracks[6].isVideo = true;
-    tracks[4].isPodcast = true;
-    useTracks(tracks);
-    QCOMPARE(browser->browserTrackDetails().size(), 3);
-    const auto savedArtists = browser->savedBrowserModels.artists.owner;
-    // Among music, playlists, podcasts and audiobooks the search marks stay.
-    controller->browserTracks[4].isHidden = true;
-    filter(2);
-    QVERIFY(controller->browserTracks.value(4).isHidden);
-    QCOMPARE(browser->browserTrackDetails().size(), 0);
-
-    // Videos: every mark lifted, album rows only, and only they are saved.
-    filter(4);
-    QVERIFY(!controller->browserTracks.value(4).isHidden);
-    QCOMPARE(names(browser->browserAlbumModels().values(), "albumname"),
-             (QStringList{"Song 5.mp4", "Song 6.mp4"}));
-    QVERIFY(browser->browserArtistModels().isEmpty() && browser->browserTrackDetails().isEmpty());
-    QCOMPARE(browser->savedBrowserModels.artists.owner, savedArtists);
-    QCOMPARE(browser->savedBrowserModels.albums.models, browser->browserAlbumModels());
-}
-
-void TestMediaBrowser::search_data()
-{
-    QTest::addColumn<int>("view");
-    QTest::addColumn<int>("category");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("shown"); // album, artist or track names
-
-    QTest::addRow("albums, start of name") << 0 << 0 << "blue" << QStringList{"Blue Hour"};
-    QTest::addRow("albums, other letter case") << 0 << 0 << "BLUE h" << QStringList{"Blue Hour"};
-    QTest::addRow("albums, end of name") << 0 << 0 << "line" << QStringList{"Coastline"};
-    QTest::addRow("artists, middle of name") << 1 << 0 << "och" << QStringList{"Hochwald Ночь"};
-    QTest::addRow("artists, other Cyrillic letter") << 1 << 0 << "ш" << QStringList{};
-    QTest::addRow("tracks, Cyrillic letter case") << 2 << 0 << "ЖАР" << QStringList{"жара"};
-    QTest::addRow("tracks, nothing") << 2 << 0 << "zzz" << QStringList{};
-    QTest::addRow("videos by file name") << 0 << 4 << "clip" << QStringList{"clip.mp4"};
-}
-
-void TestMediaBrowser::search()
-{
-    QFETCH(int, view);
-    QFETCH(int, category);
-    QFETCH(QString, text);
-    QFETCH(QStringList, shown);
-
-    TrackMap tracks;
-    tracks.insert(1, scanned(1, QStringLiteral("Blue Hour"), QStringLiteral("Hochwald Ночь"), QStringLiteral("жара")));
-    tracks.insert(2, scanned(2, QStringLiteral("Coastline"), QStringLiteral("Band"), QStringLiteral("Rain")));
-    tracks.insert(3, scanned(3, QStringLiteral("Videos"), QString(), QStringLiteral("clip")));
-    tracks[3].isVideo = true;
-    useTracks(tracks);
-    if (category != 0)
-        filter(category);
-    controller->setBrowserView(view);
-    QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-    controller->searchBox(text);
-    QCOMPARE(published.size(), 1);
-    QVERIFY(controller->filterActive);
-
-    QStringList found;
-    if (view == 0)
-        found = names(browser->browserAlbumModels().values(), "albumname");
-    else if (view == 1)
-        found = names(browser->browserArtistModels().values(), "artistname");
-    else
-        found = names(browser->browserTrackDetails(), "tracktitle");
-    QCOMPARE(found, shown);
-}
-
-void TestMediaBrowser::emptySearchBringsBackTheSavedModels()
-{
-    TrackMap tracks;
-    tracks.insert(1, scanned(1, QStringLiteral("Blue Hour"), QStringLiteral("Band"), QStringLiteral("One")));
-    tracks.insert(2, scanned(2, QStringLiteral("Coastline"), QStringLiteral("Crew"), QStringLiteral("Two")));
-    useTracks(tracks);
-    const auto saved = browser->savedBrowserModels;
-
-    controller->setBrowserView(1);
-    controller->searchBox(QStringLiteral("crew"));
-    QCOMPARE(browser->browserArtistModels().size(), 1);
-    filter(1); // a category change keeps the saved models
-    controller->searchBox(QString());
-    QCOMPARE(browser->browserArtistModels(), saved.artists.models);
-    QVERIFY(!controller->browserTracks.value(1).isHidden);
-
-    // The albums view is rebuilt in the current category instead.
-    controller->setBrowserView(0);
-    controller->searchBox(QString());
-    QVERIFY(browser->browserAlbumModels().isEmpty());
-}
-
-void TestMediaBrowser::selectAll_data()
-{
-    QTest::addColumn<QString>("where");
-    QTest::addColumn<int>("view");     // library tab or browser view
-    QTest::addColumn<int>("display");  // browser: 0 thumbnails, 1 list
-    QTest::addColumn<bool>("changes");
-
-    QTest::addRow("library tracks") << "library" << 2 << 0 << true;
-    QTest::addRow("library albums") << "library" << 0 << 0 << true;
-    QTest::addRow("browser album thumbnails") << "browser" << 0 << 0 << true;
-    QTest::addRow("browser track list") << "browser" << 2 << 1 << true;
-    QTest::addRow("browser track group") << "group" << 2 << 0 << true;
-    QTest::addRow("browser, display outside 0 and 1") << "browser" << 0 << 2 << false;
-}
-
-void TestMediaBrowser::selectAll()
-{
-    QFETCH(QString, where);
-    QFETCH(int, view);
-    QFETCH(int, display);
-    QFETCH(bool, changes);
-
-    TrackMap tracks;
-    for (int id = 1; id <= 8; ++id)
-        tracks.insert(id, scanned(id, QStringLiteral("Album %1").arg(id / 5), QStringLiteral("Artist"),
-                                  QStringLiteral("Song %1").arg(id)));
-    useTracks(tracks);
-    controller->libraryTracks = tracks; // library rows of the same tracks
-    QSignalSpy rebuilt(controller.get(), &manager::sgHideLoading);
-    controller->refreshViews();
-    QTRY_VERIFY(rebuilt.size() == 1);
-    controller->checkedAlbumIds = controller->checkedTrackIds = {1};
-
-    QList<QObject *> rows, untouched;
-    if (where == QLatin1String("library")) {
-        controller->setLibraryView(view);
-        controller->selectDeselectForLibrary(true);
-        const manager::ViewResult &tab =
-            view == 0 ? controller->libraryViews.albumModels : controller->libraryViews.trackRowModels;
-        rows = tab.models.values();
-        untouched = controller->libraryViews.artistModels.models.values();
-        QVERIFY((view == 0 ? controller->checkedAlbumIds : controller->checkedTrackIds).isEmpty());
-    } else {
-        controller->setBrowserView(view);
-        controller->setDisplayType(display);
-        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-        controller->setDisplayType(display); // the same value publishes nothing
-        QCOMPARE(published.size(), 0);
-        if (where == QLatin1String("group")) {
-            const QString key = browser->browserTrackModels().firstKey();
-            controller->slSelectDeselectInTracksView(key, 99, true);
-            rows = {browser->browserTrackModels().value(key)};
-            untouched = browser->browserTrackModels().values().mid(2); // the other album's rows
-        } else {
-            controller->selectDeselectForBrowser(true);
-            rows = display == 1 ? browser->browserTrackDetails() : browser->browserAlbumModels().values();
-            untouched = display == 1 ? browser->browserTrackModels().values() : browser->browserAlbumDetails();
-        }
-        QCOMPARE(published.size(), changes ? 1 : 0);
-        if (!changes)
-            rows = browser->browserAlbumModels().values() + browser->browserAlbumDetails();
-    }
-    for (QObject *row : std::as_const(rows)) {
-        QCOMPARE(row->property("selected").toBool(), changes);
-        if (auto *group = qobject_cast<TrackDataModel *>(row)) {
-            for (QObject *line : group->tracklist())
-                QCOMPARE(line->property("selected").toBool(), changes);
-        }
-    }
-    for (QObject *row : std::as_const(untouched))
-        QVERIFY(!row->property("selected").toBool());
-}
-
-void TestMediaBrowser::dirSize()
-{
-    // Hidden files and subfolders count; a link to a folder, a file and a missing folder do not.
-    QVERIFY(testkit::touch(music + "/.hidden", "1234567890") && testkit::touch(music + "/sub/deeper/f", "1234567"));
-    QVERIFY(QFile::link(music + QStringLiteral("/sub"), music + QStringLiteral("/link")));
-    const qint64 songs = QFileInfo(music + QStringLiteral("/a.mp3")).size() + QFileInfo(music + "/b.mp3").size();
-    QCOMPARE(controller->CalulateDirSize(music), songs + 17);
-    QCOMPARE(controller->CalulateDirSize(music + "/a.mp3") + controller->CalulateDirSize(music + "/missing"), 0);
-}
 
 CORVANE_TEST_MAIN(TestMediaBrowser)
 #include "tst_mediabrowser.moc"

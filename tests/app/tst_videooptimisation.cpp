@@ -21,15 +21,135 @@ class TestVideoOptimisation : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
     void cleanup() { app.reset(); }
+    void initTestCase()
+    {
+        kit = std::make_unique<testkit::MediaKit>(dir.path());
+        small = kit->video(QStringLiteral("small clip.mp4"), 2, 640, 480);
+        surround = kit->video(QStringLiteral("surround.mp4"), 2, 640, 480, QStringLiteral("-ac 6"));
+        longer = kit->video(QStringLiteral("long.mkv"), 20, 1280, 720);
+        QVERIFY(!small.isEmpty() && !surround.isEmpty() && !longer.isEmpty());
+    }
 
-    void finishedAndRefusedVideos();
-    void cancelFromTheDialog();
-    void closingStopsTheRun();
-    void skippedOutputRemoval_data();
-    void skippedOutputRemoval();
+    void init()
+    {
+        QDir(VideoEncoding::outputFolder()).removeRecursively();
+        app = std::make_unique<StartUp>();
+        app->start();
+        QVERIFY(app->viewer().rootObject());
+    }
+
+    void finishedAndRefusedVideos()
+    {
+        QSignalSpy shown(controller(), &manager::showMessageBox);
+        QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
+        const QString broken = dir.filePath(QStringLiteral("broken.mp4"));
+        QVERIFY(testkit::touch(broken, "not a video"));
+        controller()->processingTracks = {
+            {1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}, {4, video(4, broken)}};
+        controller()->startVideoOptimisation();
+        QVERIFY(dialog()->property("opened").toBool());
+        const QObjectList rows =
+            app->viewer().rootContext()->contextProperty(QStringLiteral("optimisationVideoModel")).value<QObjectList>();
+        QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 4);
+        QVERIFY(done.wait(60000));
+        QTRY_VERIFY(!dialog()->property("opened").toBool());
+        QVERIFY(!controller()->videoOptimisation->isRunning());
+
+        // The dialog's rows took the progress: refused and skipped ones -1, the copy 100.
+        const auto status = [&rows](int i) { return rows.at(i)->property("status").toInt(); };
+        QCOMPARE((QList<int>{status(0), status(1), status(2), status(3)}), (QList<int>{-1, 100, -1, -1}));
+
+        // Text 2 once, however many were refused, then text 3 for the skipped one.
+        QCOMPARE(messages(shown), (QStringList{MessageHandler().message(2), MessageHandler().message(3)}));
+
+        // The copy is in the library, the review list and the database.
+        const QString output = VideoEncoding::outputFolder() + QStringLiteral("/small clip.mp4");
+        const TrackMap stored = ruvoDB().loadDB();
+        QCOMPARE(stored.size(), 1);
+        QVERIFY(stored.first().filepath == output && stored.first().isVideo);
+        QCOMPARE(controller()->libraryTracks.value(stored.firstKey()).filepath, output);
+        QVERIFY(controller()->reviewTracks.contains(stored.firstKey()));
+
+        // In the video view at once, with a picture.
+        const QObjectList videoRows =
+            app->viewer().rootContext()->contextProperty(QStringLiteral("videosModel")).value<QObjectList>();
+        QCOMPARE(videoRows.size(), 1);
+        QVERIFY(QFileInfo(videoRows.first()->property("coverart").toString()).isFile());
+    }
+
+    void cancelFromTheDialog()
+    {
+        QSignalSpy shown(controller(), &manager::showMessageBox);
+        QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
+        QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+        const int before = int(controller()->libraryTracks.size());
+        controller()->processingTracks = {{1, video(1, longer)}, {2, video(2, small)}};
+        controller()->startVideoOptimisation();
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+
+        QVERIFY(QMetaObject::invokeMethod(
+            app->viewer().rootObject()->findChild<QQuickItem *>(QStringLiteral("videoCancelButton")), "clicked"));
+        QVERIFY(done.wait(10000));
+        QTRY_VERIFY(!controller()->videoOptimisation->isRunning());
+        QCOMPARE(messages(shown), QStringList());
+        QCOMPARE(int(controller()->libraryTracks.size()), before);
+        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void closingStopsTheRun()
+    {
+        QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+        controller()->processingTracks = {{1, video(1, longer)}};
+        controller()->startVideoOptimisation();
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+        QElapsedTimer clock;
+        clock.start();
+        app.reset();
+        QVERIFY2(clock.elapsed() < 8000, "closing waits for a quick stop, not for the whole conversion");
+        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void skippedOutputRemoval_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<bool>("removed");
+        QTest::addRow("own unstored output") << "own" << true;
+        QTest::addRow("outside the library folder") << "outside" << false;
+        QTest::addRow("an output the library holds") << "stored" << false;
+        QTest::addRow("a link in the library folder") << "link" << false;
+    }
+
+    void skippedOutputRemoval()
+    {
+        QFETCH(QString, where);
+        const QString folder = VideoEncoding::outputFolder();
+        QVERIFY(QDir().mkpath(folder));
+        const QString outside = dir.filePath(QStringLiteral("outside.mp4"));
+        QVERIFY(QFile::copy(small, outside) || QFile::exists(outside));
+        QString path = folder + QStringLiteral("/Clip.mp4");
+        if (where == QLatin1String("outside"))
+            path = outside;
+        else if (where == QLatin1String("link"))
+            QVERIFY(QFile::link(outside, path));
+        else
+            QVERIFY(QFile::copy(small, path));
+        if (where == QLatin1String("stored")) {
+            track held = video(900, small);
+            held.filepath = path;
+            controller()->libraryTracks.insert(900, held);
+        }
+        const QFile::Permissions permissions = QFileInfo(outside).permissions();
+
+        track skipped = video(1, small);
+        skipped.filepath = path;
+        skipped.filesize = -1;
+        controller()->slonSkipFile(skipped);
+        QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
+        QVERIFY(QFileInfo::exists(outside));
+        QCOMPARE(QFileInfo(outside).permissions(), permissions);
+        QCOMPARE(controller()->videoOptimisation->skippedFiles, QStringList{skipped.filename});
+    }
 
 private:
     track video(int id, const QString &path) const
@@ -54,141 +174,11 @@ private:
             texts << call.at(0).value<QVariant>().toString();
         return texts;
     }
-
     QTemporaryDir dir;
     std::unique_ptr<testkit::MediaKit> kit;
     std::unique_ptr<StartUp> app;
     QString small, surround, longer;
 };
-
-void TestVideoOptimisation::initTestCase()
-{
-    kit = std::make_unique<testkit::MediaKit>(dir.path());
-    small = kit->video(QStringLiteral("small clip.mp4"), 2, 640, 480);
-    surround = kit->video(QStringLiteral("surround.mp4"), 2, 640, 480, QStringLiteral("-ac 6"));
-    longer = kit->video(QStringLiteral("long.mkv"), 20, 1280, 720);
-    QVERIFY(!small.isEmpty() && !surround.isEmpty() && !longer.isEmpty());
-}
-
-void TestVideoOptimisation::init()
-{
-    QDir(VideoEncoding::outputFolder()).removeRecursively();
-    app = std::make_unique<StartUp>();
-    app->start();
-    QVERIFY(app->viewer().rootObject());
-}
-
-void TestVideoOptimisation::finishedAndRefusedVideos()
-{
-    QSignalSpy shown(controller(), &manager::showMessageBox);
-    QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
-    const QString broken = dir.filePath(QStringLiteral("broken.mp4"));
-    QVERIFY(testkit::touch(broken, "not a video"));
-    controller()->processingTracks = {
-        {1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}, {4, video(4, broken)}};
-    controller()->startVideoOptimisation();
-    QVERIFY(dialog()->property("opened").toBool());
-    const QObjectList rows =
-        app->viewer().rootContext()->contextProperty(QStringLiteral("optimisationVideoModel")).value<QObjectList>();
-    QTRY_COMPARE(dialog()->findChild<QObject *>(QStringLiteral("videoRows"))->property("count").toInt(), 4);
-    QVERIFY(done.wait(60000));
-    QTRY_VERIFY(!dialog()->property("opened").toBool());
-    QVERIFY(!controller()->videoOptimisation->isRunning());
-
-    // The dialog's rows took the progress: refused and skipped ones -1, the copy 100.
-    const auto status = [&rows](int i) { return rows.at(i)->property("status").toInt(); };
-    QCOMPARE((QList<int>{status(0), status(1), status(2), status(3)}), (QList<int>{-1, 100, -1, -1}));
-
-    // Text 2 once, however many were refused, then text 3 for the skipped one.
-    QCOMPARE(messages(shown), (QStringList{MessageHandler().message(2), MessageHandler().message(3)}));
-
-    // The copy is in the library, the review list and the database.
-    const QString output = VideoEncoding::outputFolder() + QStringLiteral("/small clip.mp4");
-    const TrackMap stored = ruvoDB().loadDB();
-    QCOMPARE(stored.size(), 1);
-    QVERIFY(stored.first().filepath == output && stored.first().isVideo);
-    QCOMPARE(controller()->libraryTracks.value(stored.firstKey()).filepath, output);
-    QVERIFY(controller()->reviewTracks.contains(stored.firstKey()));
-
-    // In the video view at once, with a picture.
-    const QObjectList videoRows =
-        app->viewer().rootContext()->contextProperty(QStringLiteral("videosModel")).value<QObjectList>();
-    QCOMPARE(videoRows.size(), 1);
-    QVERIFY(QFileInfo(videoRows.first()->property("coverart").toString()).isFile());
-}
-
-void TestVideoOptimisation::cancelFromTheDialog()
-{
-    QSignalSpy shown(controller(), &manager::showMessageBox);
-    QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
-    QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
-    const int before = int(controller()->libraryTracks.size());
-    controller()->processingTracks = {{1, video(1, longer)}, {2, video(2, small)}};
-    controller()->startVideoOptimisation();
-    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
-
-    QVERIFY(QMetaObject::invokeMethod(
-        app->viewer().rootObject()->findChild<QQuickItem *>(QStringLiteral("videoCancelButton")), "clicked"));
-    QVERIFY(done.wait(10000));
-    QTRY_VERIFY(!controller()->videoOptimisation->isRunning());
-    QCOMPARE(messages(shown), QStringList());
-    QCOMPARE(int(controller()->libraryTracks.size()), before);
-    QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
-}
-
-void TestVideoOptimisation::closingStopsTheRun()
-{
-    QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
-    controller()->processingTracks = {{1, video(1, longer)}};
-    controller()->startVideoOptimisation();
-    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
-    QElapsedTimer clock;
-    clock.start();
-    app.reset();
-    QVERIFY2(clock.elapsed() < 8000, "closing waits for a quick stop, not for the whole conversion");
-    QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
-}
-
-void TestVideoOptimisation::skippedOutputRemoval_data()
-{
-    QTest::addColumn<QString>("where");
-    QTest::addColumn<bool>("removed");
-    QTest::addRow("own unstored output") << "own" << true;
-    QTest::addRow("outside the library folder") << "outside" << false;
-    QTest::addRow("an output the library holds") << "stored" << false;
-    QTest::addRow("a link in the library folder") << "link" << false;
-}
-
-void TestVideoOptimisation::skippedOutputRemoval()
-{
-    QFETCH(QString, where);
-    const QString folder = VideoEncoding::outputFolder();
-    QVERIFY(QDir().mkpath(folder));
-    const QString outside = dir.filePath(QStringLiteral("outside.mp4"));
-    QVERIFY(QFile::copy(small, outside) || QFile::exists(outside));
-    QString path = folder + QStringLiteral("/Clip.mp4");
-    if (where == QLatin1String("outside"))
-        path = outside;
-    else if (where == QLatin1String("link"))
-        QVERIFY(QFile::link(outside, path));
-    else
-        QVERIFY(QFile::copy(small, path));
-    if (where == QLatin1String("stored")) {
-        track held = video(900, small);
-        held.filepath = path;
-        controller()->libraryTracks.insert(900, held);
-    }
-    const QFile::Permissions permissions = QFileInfo(outside).permissions();
-
-    track skipped = video(1, small);
-    skipped.filepath = path;
-    skipped.filesize = -1;
-    controller()->slonSkipFile(skipped);
-    QTEST(!QFileInfo(path).exists() && !QFileInfo(path).isSymLink(), "removed");
-    QVERIFY(QFileInfo::exists(outside));
-    QCOMPARE(QFileInfo(outside).permissions(), permissions);
-    QCOMPARE(controller()->videoOptimisation->skippedFiles, QStringList{skipped.filename});
-}
 
 CORVANE_TEST_MAIN(TestVideoOptimisation)
 #include "tst_videooptimisation.moc"
