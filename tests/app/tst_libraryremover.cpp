@@ -58,53 +58,38 @@ private slots:
             ids[names[i]] = library.keys().at(i);
     }
 
+    // "view kind ticked | rows removed | files deleted | tracks handed over", names of the fixture.
     void perView_data()
     {
-        QTest::addColumn<int>("view");
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QStringList>("ticked");
-        QTest::addColumn<QStringList>("removed");
-        QTest::addColumn<QStringList>("filesGone");
-        QTest::addColumn<QStringList>("handed");
-
+        QTest::addColumn<QString>("spec");
         QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
-            << 0 << "album" << QStringList{"a1"} << QStringList{"a1", "a2", "v1"} << QStringList{"a1", "v1"}
-            << QStringList{"a1", "a2"};
+            << "0 album a1 | a1 a2 v1 | a1 v1 | a1 a2";
         QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
-            << 1 << "artist" << QStringList{"a1"} << QStringList{"a1", "a2", "b1", "v1", "x2"}
-            << QStringList{"a1", "v1"} << QStringList{"a1", "a2", "b1", "x2"};
-        QTest::addRow("track: a file outside the library keeps its file and loses its row")
-            << 2 << "track" << QStringList{"b1"} << QStringList{"b1"} << QStringList() << QStringList{"b1"};
-        QTest::addRow("playlist: the entry goes, the album's song keeps the file")
-            << 3 << "track" << QStringList{"p1"} << QStringList{"p1"} << QStringList() << QStringList{"p1"};
-        QTest::addRow("podcast: only podcasts, and the emptied folder")
-            << 4 << "track" << QStringList{"pod", "a1"} << QStringList{"pod"} << QStringList{"pod"}
-            << QStringList{"pod"};
-        QTest::addRow("audiobook: only audiobooks of the album")
-            << 5 << "album" << QStringList{"book"} << QStringList{"book"} << QStringList{"book"} << QStringList{"book"};
-        QTest::addRow("video: the video, not the nested file beside it")
-            << 6 << "video" << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"} << QStringList{"v1"};
+            << "1 artist a1 | a1 a2 b1 v1 x2 | a1 v1 | a1 a2 b1 x2";
+        QTest::addRow("track: a file outside the library keeps its file and loses its row") << "2 track b1 | b1 | | b1";
+        QTest::addRow("playlist: the entry goes, the album's song keeps the file") << "3 track p1 | p1 | | p1";
+        QTest::addRow("podcast: only podcasts, and the emptied folder") << "4 track pod a1 | pod | pod | pod";
+        QTest::addRow("audiobook: only audiobooks of the album") << "5 album book | book | book | book";
+        QTest::addRow("video: the video, not the nested file beside it") << "6 video v1 | v1 | v1 | v1";
     }
 
     void perView()
     {
-        QFETCH(int, view);
-        QFETCH(QString, kind);
-        QFETCH(QStringList, ticked);
-        QFETCH(QStringList, removed);
-        QFETCH(QStringList, filesGone);
-        QFETCH(QStringList, handed);
-
+        QFETCH(QString, spec);
+        QList<QStringList> f;
+        for (const QString &part : spec.split('|'))
+            f << part.split(' ', Qt::SkipEmptyParts);
+        const int view = f[0].takeFirst().toInt();
+        const LibraryRemover::Ticks ticks = ticksOf(f[0].takeFirst(), f[0]);
         QStringList names;
-        for (int id : LibraryRemover::tracksToTransfer(library, ticksOf(kind, ticked), view).keys())
+        for (int id : LibraryRemover::tracksToTransfer(library, ticks, view).keys())
             names << ids.key(id);
         names.sort();
-        handed.sort();
-        QCOMPARE(names, handed);
+        QCOMPARE(names, f[3]);
 
         const std::atomic<bool> stop{false};
         const LibraryRemover::Result result =
-            LibraryRemover::removeTracks(library, ticksOf(kind, ticked), view, ruvoDB::programCopyFolder(), stop);
+            LibraryRemover::removeTracks(library, ticks, view, ruvoDB::programCopyFolder(), stop);
         QVERIFY(result.ok);
         names.clear();
         for (auto it = ids.cbegin(); it != ids.cend(); ++it) {
@@ -113,12 +98,11 @@ private slots:
             QCOMPARE(result.removedIds.contains(it.value()), rowGone);
             if (rowGone)
                 names << it.key();
-            QVERIFY2(QFile::exists(paths[it.key()]) != filesGone.contains(it.key()), qPrintable(it.key()));
+            QVERIFY2(QFile::exists(paths[it.key()]) != f[2].contains(it.key()), qPrintable(it.key()));
         }
-        removed.sort();
-        QCOMPARE(names, removed);
+        QCOMPARE(names, f[1]);
         // Emptied folders go, at any depth; a nested file and the link stay.
-        QCOMPARE(QFileInfo::exists(lib("Podcasts")), !filesGone.contains(QStringLiteral("pod")));
+        QCOMPARE(QFileInfo::exists(lib("Podcasts")), !f[2].contains(QStringLiteral("pod")));
         QVERIFY(!QFileInfo::exists(lib("Empty")));
         QVERIFY(QFile::exists(lib("Videos/Inner/keep.mp3")) && QFileInfo(lib("Link")).isSymLink());
     }
