@@ -100,51 +100,44 @@ private slots:
 
     void cleanup() { LibraryAdder::setAvailableBytesFunction({}); }
 
+    // "library; chosen; the library afterwards; processing ids; copies; ticked ids",
+    // lists separated by commas; chosen videos make it a videos add.
     void plan_data()
     {
-        QTest::addColumn<QStringList>("library");
-        QTest::addColumn<QStringList>("chosen");
-        QTest::addColumn<int>("filter");
-        QTest::addColumn<QStringList>("expected"); // the library afterwards
-        QTest::addColumn<QList<int>>("processing");
-        QTest::addColumn<int>("copies"); // targets to copy
-        QTest::addColumn<QList<int>>("checkedTracks");
-
-        QTest::addRow("an empty library gives id 1")
-            << QStringList() << QStringList{"5|/src/a.mp3|A|192"} << 0 << QStringList{"1:L/A/a.mp3:"} << QList<int>{1}
-            << 1 << QList<int>{1};
+        QTest::addColumn<QString>("spec");
+        QTest::addRow("an empty library gives id 1") << "; 5|/src/a.mp3|A|192; 1:L/A/a.mp3:; 1; 1; 1";
         QTest::addRow("a file already in the library is skipped, its new id still ticked")
-            << QStringList{"1|/src/a.mp3|A|192"} << QStringList{"5|/src/a.mp3|A|192"} << 0
-            << QStringList{"1:/src/a.mp3:"} << QList<int>() << 0 << QList<int>{2};
+            << "1|/src/a.mp3|A|192; 5|/src/a.mp3|A|192; 1:/src/a.mp3:; ; 0; 2";
         QTest::addRow("a higher bit rate at the same target replaces")
-            << QStringList{"1|L/A/a.mp3|A|128"} << QStringList{"5|/new/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
-            << QList<int>{2} << 1 << QList<int>{2};
+            << "1|L/A/a.mp3|A|128; 5|/new/a.mp3|A|320; 2:L/A/a.mp3:; 2; 1; 2";
         QTest::addRow("an equal bit rate never replaces")
-            << QStringList{"1|L/A/a.mp3|A|192"} << QStringList{"5|/new/a.mp3|A|192"} << 0 << QStringList{"1:L/A/a.mp3:"}
-            << QList<int>() << 0 << QList<int>{2};
+            << "1|L/A/a.mp3|A|192; 5|/new/a.mp3|A|192; 1:L/A/a.mp3:; ; 0; 2";
         QTest::addRow("the placeholder cover is taken over by a skipped track")
-            << QStringList{"1|L/A/a.mp3|A|320|qrc:/no_artwork.png"} << QStringList{"5|/new/a.mp3|A|128|/c.jpg"} << 0
-            << QStringList{"1:L/A/a.mp3:/c.jpg"} << QList<int>() << 0 << QList<int>{2};
+            << "1|L/A/a.mp3|A|320|qrc:/no_artwork.png; 5|/new/a.mp3|A|128|/c.jpg; 1:L/A/a.mp3:/c.jpg; ; 0; 2";
         QTest::addRow("an album of reserved characters goes to Unknown Album")
-            << QStringList() << QStringList{"5|/src/a.mp3| ?.: |192"} << 0 << QStringList{"1:L/Unknown Album/a.mp3:"}
-            << QList<int>{1} << 1 << QList<int>{1};
+            << "; 5|/src/a.mp3| ?.: |192; 1:L/Unknown Album/a.mp3:; 1; 1; 1";
         QTest::addRow("two chosen with one target: the better stays and is copied once")
-            << QStringList() << QStringList{"1|/x/a.mp3|A|128", "2|/y/a.mp3|A|320"} << 0 << QStringList{"2:L/A/a.mp3:"}
-            << QList<int>{2} << 1 << QList<int>{1, 2};
+            << "; 1|/x/a.mp3|A|128, 2|/y/a.mp3|A|320; 2:L/A/a.mp3:; 2; 1; 1, 2";
         QTest::addRow("videos get processing ids and stay out of the library")
-            << QStringList{"9|/m/z.mp3|Z|128"} << QStringList{"7|/v/a.mp4|A|500|||v", "8|/v/b.mp4|B|500|||v"} << 4
-            << QStringList{"9:/m/z.mp3:"} << QList<int>{1, 2} << 0 << QList<int>{10, 8};
+            << "9|/m/z.mp3|Z|128; 7|/v/a.mp4|A|500|||v, 8|/v/b.mp4|B|500|||v; 9:/m/z.mp3:; 1, 2; 0; 10, 8";
     }
 
     void plan()
     {
-        QFETCH(QStringList, library);
-        QFETCH(QStringList, chosen);
-        QFETCH(int, filter);
+        QFETCH(QString, spec);
+        QList<QStringList> f;
+        QList<QList<int>> ids;
+        for (const QString &part : spec.split(';')) {
+            f << part.trimmed().split(',', Qt::SkipEmptyParts);
+            ids << QList<int>();
+            for (QString &item : f.last())
+                ids.last() << (item = item.trimmed()).toInt();
+        }
         LibraryAdder::PlanInput input;
-        input.libraryTracks = mapOf(library);
-        input.chosenTracks = mapOf(chosen);
-        input.mediaTypeFilter = filter;
+        input.libraryTracks = mapOf(f[0]);
+        input.chosenTracks = mapOf(f[1]);
+        const bool videos = spec.contains(QLatin1String("|v"));
+        input.mediaTypeFilter = videos ? 4 : 0;
         input.checkedTrackIds = input.chosenTracks.keys();
         std::atomic<bool> stop{false};
         const LibraryAdder::AddPlan plan = LibraryAdder::addToMainObjectthread(input, stop);
@@ -156,16 +149,16 @@ private slots:
             after[cover.first].cover = cover.second;
         for (const track &t : plan.addedLibraryTracks)
             after.insert(t.id, t);
-        QTEST(summary(after), "expected");
-        QTEST(plan.processingTracks.keys(), "processing");
-        QTEST(int(plan.copyTargets.size()), "copies");
-        QTEST(plan.checkedTrackIds, "checkedTracks");
+        QCOMPARE(summary(after), f[2]);
+        QCOMPARE(plan.processingTracks.keys(), ids[3]);
+        QCOMPARE(int(plan.copyTargets.size()), ids[4].value(0));
+        QCOMPARE(plan.checkedTrackIds, ids[5]);
         // The one that stays owns its target; a video gets a row of whole seconds.
         for (const QString &target : plan.copyTargets)
             QCOMPARE(plan.copyOwners.value(target), input.chosenTracks.lastKey());
         for (const auto &row : plan.videoRows)
             QCOMPARE(row.duration, 61);
-        QCOMPARE(plan.videoRows.size(), filter == 4 ? 2 : 0);
+        QCOMPARE(plan.videoRows.size(), videos ? 2 : 0);
     }
 
     // "kind|asked|expected": ids by a(rtist), b (album) and p(laylist) name, t(rack)
