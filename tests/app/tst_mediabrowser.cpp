@@ -291,28 +291,10 @@ private slots:
         QVERIFY(browser->browserAlbumModels().isEmpty());
     }
 
-    void selectAll_data()
-    {
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<int>("view");    // library tab or browser view
-        QTest::addColumn<int>("display"); // browser: 0 thumbnails, 1 list
-        QTest::addColumn<bool>("changes");
-
-        QTest::addRow("library tracks") << "library" << 2 << 0 << true;
-        QTest::addRow("library albums") << "library" << 0 << 0 << true;
-        QTest::addRow("browser album thumbnails") << "browser" << 0 << 0 << true;
-        QTest::addRow("browser track list") << "browser" << 2 << 1 << true;
-        QTest::addRow("browser track group") << "group" << 2 << 0 << true;
-        QTest::addRow("browser, display outside 0 and 1") << "browser" << 0 << 2 << false;
-    }
-
+    // Select all in the library's tabs and in the browser's views, and a
+    // browser track group's box: each ticks its own rows (and a group's lines) only.
     void selectAll()
     {
-        QFETCH(QString, where);
-        QFETCH(int, view);
-        QFETCH(int, display);
-        QFETCH(bool, changes);
-
         QStringList specs;
         for (int id = 1; id <= 8; ++id)
             specs << QStringLiteral("Album %1|Artist|Song %2").arg(id / 5).arg(id);
@@ -321,46 +303,43 @@ private slots:
         QSignalSpy rebuilt(controller.get(), &manager::sgHideLoading);
         controller->refreshViews();
         QTRY_VERIFY(rebuilt.size() == 1);
-        controller->checkedAlbumIds = controller->checkedTrackIds = {1};
-
-        QList<QObject *> rows, untouched;
-        if (where == QLatin1String("library")) {
+        const auto ticked = [](const QList<QObject *> &rows, bool all) {
+            for (QObject *row : rows) {
+                QCOMPARE(row->property("selected").toBool(), all);
+                if (auto *group = qobject_cast<TrackDataModel *>(row)) {
+                    for (QObject *line : group->tracklist())
+                        QCOMPARE(line->property("selected").toBool(), all);
+                }
+            }
+        };
+        const manager::LibraryViews &library = controller->libraryViews;
+        for (int view : {0, 2}) {
+            controller->checkedAlbumIds = controller->checkedTrackIds = {1};
             controller->setLibraryView(view);
             controller->selectDeselectForLibrary(true);
-            const manager::ViewResult &tab =
-                view == 0 ? controller->libraryViews.albumModels : controller->libraryViews.trackRowModels;
-            rows = tab.models.values();
-            untouched = controller->libraryViews.artistModels.models.values();
+            ticked((view == 0 ? library.albumModels : library.trackRowModels).models.values(), true);
             QVERIFY((view == 0 ? controller->checkedAlbumIds : controller->checkedTrackIds).isEmpty());
-        } else {
-            controller->setBrowserView(view);
-            controller->setDisplayType(display);
-            QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-            controller->setDisplayType(display); // the same value publishes nothing
-            QCOMPARE(published.size(), 0);
-            if (where == QLatin1String("group")) {
-                const QString key = browser->browserTrackModels().firstKey();
-                controller->slSelectDeselectInTracksView(key, 99, true);
-                rows = {browser->browserTrackModels().value(key)};
-                untouched = browser->browserTrackModels().values().mid(2); // the other album's rows
-            } else {
-                controller->selectDeselectForBrowser(true);
-                rows = display == 1 ? browser->browserTrackDetails() : browser->browserAlbumModels().values();
-                untouched = display == 1 ? browser->browserTrackModels().values() : browser->browserAlbumDetails();
-            }
-            QCOMPARE(published.size(), changes ? 1 : 0);
-            if (!changes)
-                rows = browser->browserAlbumModels().values() + browser->browserAlbumDetails();
         }
-        for (QObject *row : std::as_const(rows)) {
-            QCOMPARE(row->property("selected").toBool(), changes);
-            if (auto *group = qobject_cast<TrackDataModel *>(row)) {
-                for (QObject *line : group->tracklist())
-                    QCOMPARE(line->property("selected").toBool(), changes);
-            }
-        }
-        for (QObject *row : std::as_const(untouched))
-            QVERIFY(!row->property("selected").toBool());
+        ticked(library.artistModels.models.values(), false);
+
+        controller->setDisplayType(2); // neither thumbnails nor list: nothing to tick or publish
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->selectDeselectForBrowser(true);
+        QVERIFY(published.isEmpty());
+        ticked(browser->browserAlbumModels().values() + browser->browserAlbumDetails(), false);
+        controller->setDisplayType(0);
+        controller->selectDeselectForBrowser(true);
+        ticked(browser->browserAlbumModels().values(), true);
+        ticked(browser->browserAlbumDetails(), false);
+        controller->setBrowserView(2);
+        controller->setDisplayType(1);
+        controller->selectDeselectForBrowser(true);
+        ticked(browser->browserTrackDetails(), true);
+        ticked(browser->browserTrackModels().values(), false);
+        const QString key = browser->browserTrackModels().firstKey();
+        controller->slSelectDeselectInTracksView(key, 99, true);
+        ticked({browser->browserTrackModels().value(key)}, true);
+        ticked(browser->browserTrackModels().values().mid(2), false); // the other album's rows
     }
 
     void dirSize()
