@@ -162,9 +162,9 @@ private slots:
     }
 
     // "kind|asked|expected": ids by a(rtist), b (album) and p(laylist) name, t(rack)
-    // id by path, d(uplicate) "path|playlist id|playlist", n(ext) track id.  The
-    // walks over the map and the index answer alike; the index is built through
-    // adds in falling id order and removes of tracks that would answer first.
+    // id by path, d(uplicate) "path|playlist id|playlist", n(ext) track id, from
+    // the library index built through adds in falling id order and removes of
+    // tracks that would answer first.
     void lookups_data()
     {
         QTest::addColumn<QString>("row");
@@ -214,29 +214,25 @@ private slots:
         switch (f[0][0].toLatin1()) {
         case 'a':
             QCOMPARE(index.artistId(asked), expected);
-            QCOMPARE(manager::getArtistID(library, asked), expected);
             break;
         case 'b':
             QCOMPARE(index.albumId(asked), expected);
-            QCOMPARE(manager::getAlbumID(library, asked), expected);
             break;
         case 'p':
             QCOMPARE(index.playlistId(asked), expected);
-            QCOMPARE(manager::getPlaylistID(library, asked), expected);
             break;
-        case 't': // the walk gives the next id for a path it hasn't got
+        case 't': // the map walk gives the next id for a path it hasn't got
             QCOMPARE(index.trackIdByPath(asked), expected == 70001 ? 0 : expected);
             QCOMPARE(manager::getTrackID(library, asked), expected);
             break;
         case 'd':
             QCOMPARE(index.duplicate(asked, f[2].toInt(), f[3]), expected);
-            QCOMPARE(manager::getTrack(library, asked, f[2].toInt(), f[3]), expected);
             break;
         default:
             QCOMPARE(index.nextTrackId(), expected);
             QCOMPARE(manager::getTrackID(library, QString()), expected);
             // An empty library starts at 1; the processing list counts its ids, not its keys.
-            QCOMPARE(LibraryIndex().nextTrackId() + LibraryIndex().artistId("A") + manager::getAlbumID({}, "A"), 3);
+            QCOMPARE(LibraryIndex().nextTrackId() + LibraryIndex().artistId("A") + LibraryIndex().albumId("A"), 3);
             TrackMap processing;
             processing[1].id = 40000;
             processing[50000].id = 3;
