@@ -1,9 +1,14 @@
+#include <QtConcurrent>
 #include <QtTest>
+
+#include <QRandomGenerator>
+#include <QStandardPaths>
 
 #include <limits>
 
 #include "core/logging.h"
 #include "core/shared.h"
+#include "core/taglibbuilder.h"
 #include "core/track_data.h"
 #include "libraryfixture.h"
 #include "scanfixture.h"
@@ -11,14 +16,44 @@
 
 using testkit::touch;
 
-// The text helpers, data-folder paths, folder pictures, the track record and
-// the id counters.
+// The text helpers, the log, the id counters, folder pictures and the
+// playlist readers behind the folder scan (M3U/M3U8, PLS and WPL).
 class TestShared : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid() && QDir().mkpath(m_lists = m_dir.filePath(QStringLiteral("Lists")))); }
     void init() { shared().clearMixedAlbumsFolderMap(); }
+
+    // First, while no run has started.  Each run starts its own log; lines
+    // written from many threads at once stay whole.
+    void logging()
+    {
+        Logging::getInstance()->WriteLog(QStringLiteral("lost"), QString());
+        QVERIFY(!QFileInfo::exists(shared::dataFolder() + QStringLiteral("/debug.log")));
+        Logging::startRun();
+        QVERIFY(testkit::fileBytes(Logging::getInstance()->errorLogPath()).trimmed().endsWith(" : Starting application..."));
+        Logging::getInstance()->WriteLog(QStringLiteral("old run"), QString());
+        Logging::startRun();
+        QList<int> workers(8);
+        std::iota(workers.begin(), workers.end(), 0);
+        QtConcurrent::blockingMap(workers, [](int worker) {
+            for (int i = 0; i < 200; ++i)
+                Logging::getInstance()->WriteLog(QStringLiteral("w%1 %2 ").arg(worker).arg(i), QString(40, QChar(u'a' + worker)));
+        });
+        const QStringList lines = logLines();
+        QVERIFY(lines.size() == 8 * 200 + 1 && lines.first().endsWith(" - Start RuVO"));
+        static const QRegularExpression whole(
+            QStringLiteral("^[A-Z][a-z]{2} [A-Z][a-z]{2} \\d{1,2} \\d{2}:\\d{2}:\\d{2} \\d{4} - w(\\d) (\\d+) ([a-h]{40})$"));
+        QSet<QString> seen;
+        for (const QString &line : lines.mid(1)) {
+            const QRegularExpressionMatch m = whole.match(line);
+            QVERIFY2(m.hasMatch() && m.captured(3) == QString(40, QChar(u'a' + m.captured(1).toInt())), qPrintable(line));
+            seen.insert(m.captured(1) + QLatin1Char('/') + m.captured(2));
+        }
+        QCOMPARE(seen.size(), 8 * 200);
+    }
 
     void text_data()
     {
@@ -26,20 +61,15 @@ private slots:
         QTest::addColumn<QString>("input");
         QTest::addColumn<QString>("expected");
         QTest::addRow("slash, colon, point, brackets") << "name" << "AC/DC: Live (Vol. 2)!" << "ACDC Live Vol 2";
-        QTest::addRow("underscore goes, hyphen stays") << "name" << "A-ha_Best" << "A-haBest";
-        QTest::addRow("backslash kept") << "name" << "Back\\Slash" << "Back\\Slash";
-        QTest::addRow("double quotes removed") << "name" << "\"Quoted\"" << "Quoted";
-        QTest::addRow("ampersand leaves two blanks") << "name" << "Rock & Roll" << "Rock  Roll";
-        QTest::addRow("blanks only") << "name" << "   " << "";
+        QTest::addRow("underscore, quotes, ampersand go; hyphen, backslash stay")
+            << "name" << "A-ha_Best \"Q\" Back\\Slash Rock & Roll " << "A-haBest Q Back\\Slash Rock  Roll";
         QTest::addRow("non-Latin letters") << "name" << "Кино: Группа крови" << "Кино Группа крови";
         QTest::addRow("h:m:s") << "sec" << "1:02:03" << "3723";
         QTest::addRow("two pieces") << "sec" << "02:03" << "0";
-        QTest::addRow("letters") << "sec" << "aa:bb:cc" << "0";
         QTest::addRow("ffmpeg duration") << "sec" << "00:03:25.47" << "205.47";
         QTest::addRow("hours past the int range in seconds") << "sec" << "600000:00:00" << "2160000000";
-        QTest::addRow("track fifty") << "track" << "50 Song.mp3" << "50";
+        QTest::addRow("track fifty, leading zeros") << "track" << "050 Song.mp3" << "50";
         QTest::addRow("track fifty-one") << "track" << "51 Song.mp3" << "0";
-        QTest::addRow("track leading zeros") << "track" << "007 x" << "7";
         QTest::addRow("track first piece not digits") << "track" << "07-Song Title.mp3" << "0";
         QTest::addRow("track huge number") << "track" << "99999999999999999999 x" << "0";
     }
@@ -53,30 +83,6 @@ private slots:
                             : function == QLatin1String("sec") ? QString::number(sh.convertToSec(input), 'g', 12)
                                                                : QString::number(sh.getTrackNo(input));
         QTEST(got, "expected");
-    }
-
-    void pathsAndNames()
-    {
-        const shared sh;
-        const QString data = testkit::testHome() + QStringLiteral("/.local/share/Corvane-Media-Organiser");
-        QCOMPARE(shared::dataFolder(), data);
-        QCOMPARE(sh.coverpath(QStringLiteral("Live (Deluxe)")), data + QStringLiteral("/Artwork/Live Deluxe.png"));
-        QVERIFY(QFile::exists(QStringLiteral(":/resources/photos/no_artwork.png")));
-        QVERIFY(sh.getApiNameByValue(5).isNull());
-        QVERIFY(!is_number("-1") && !is_number("") && is_number("0042"));
-    }
-
-    void resetKeepsOnlyReleaseCoverUrl()
-    {
-        track record;
-        record.isVideo = record.hasCover = true;
-        record.id = 40000;
-        record.duration = 12.5;
-        record.trackname = QStringLiteral("Song");
-        record.releaseCoverUrl = QStringLiteral("http://example.invalid/front.jpg");
-        const track reset = shared().initializeTrackObject(record);
-        QCOMPARE(reset.releaseCoverUrl, record.releaseCoverUrl);
-        QVERIFY(!reset.isVideo && !reset.hasCover && reset.id == 0 && reset.duration == 0.0 && reset.trackname.isEmpty());
     }
 
     void idsContinueAndNeverWrap()
@@ -99,30 +105,7 @@ private slots:
         track_data::album_Id = std::numeric_limits<int>::max() - 1;
         QCOMPARE(track_data::takeAlbumId(), std::numeric_limits<int>::max());
         QCOMPARE(track_data::takeAlbumId(), -1);
-        QVERIFY(testkit::fileBytes(shared::dataFolder() + "/debug.log").contains("Id range exhausted, record refused: track"));
-    }
-
-    void delayKeepsEventsFlowing()
-    {
-        bool delivered = false;
-        QTimer::singleShot(50, this, [&] { delivered = true; });
-        QElapsedTimer timer;
-        timer.start();
-        delay();
-        QVERIFY(delivered && timer.elapsed() >= 990 && timer.elapsed() < 3000);
-    }
-
-    // Folder pictures and the mixed-album folder map.
-    void fileCount()
-    {
-        QTemporaryDir dir;
-        for (const char *name : {"a.MP3", "b.Flac", "v.mp4", "p.m3u", "folder.jpg", ".hidden.mp3", "sub/c.mp3"})
-            touch(dir.filePath(QLatin1String(name)));
-        QCOMPARE(shared().getFolderFileCount(dir.path()), 2);
-        // Counts are full integers: 256 files are not 0.
-        for (int i = 0; i < 254; ++i)
-            touch(dir.filePath(QStringLiteral("t%1.mp3").arg(i)));
-        QCOMPARE(shared().getFolderFileCount(dir.path()), 256);
+        QVERIFY(logLines().join('\n').contains("Id range exhausted, record refused: track"));
     }
 
     void mixed_data()
@@ -136,9 +119,12 @@ private slots:
         QTest::addRow("one album, flag 1, counts differ") << QList<int>(10, 5) << 12 << 1 << false;
         QTest::addRow("one album, flag 0, 10 records of 12 files") << QList<int>(10, 5) << 12 << 0 << true;
         QTest::addRow("one album, flag 0, 12 records of 12 files") << QList<int>(12, 5) << 12 << 0 << false;
+        QTest::addRow("one album, flag 0, 256 records of 256 files") << QList<int>(256, 7) << 256 << 0 << false;
         QTest::addRow("one album, flag 0, 256 records, no files") << QList<int>(256, 7) << 0 << 0 << true;
     }
 
+    // Audio files are counted in any case of suffix; videos, playlists,
+    // pictures, hidden files and sub-folders are not.
     void mixed()
     {
         QFETCH(QList<int>, recordKeys);
@@ -146,7 +132,9 @@ private slots:
         QFETCH(int, flag);
         QTemporaryDir dir;
         for (int i = 0; i < audioFiles; ++i)
-            touch(dir.filePath(QStringLiteral("%1.mp3").arg(i)));
+            touch(dir.filePath(QStringLiteral("%1.%2").arg(i).arg(i % 2 ? "MP3" : "Flac")));
+        for (const char *name : {"v.mp4", "p.m3u", "folder.jpg", ".hidden.mp3", "sub/c.mp3"})
+            touch(dir.filePath(QLatin1String(name)));
         shared sha;
         for (const int key : std::as_const(recordKeys))
             sha.updateMixedAlbumsFolder(dir.path(), key);
@@ -220,6 +208,103 @@ private slots:
         QVERIFY(!result.value(5).hasCover && !QFileInfo::exists(sha.coverpath("Unknown Album")));
     }
 
+    void playlists_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("expected"); // %P: the playlist's folder, %M: the music folder
+
+        QTest::addRow("m3u absolute, cleaned; relative") << "a.m3u" << QByteArray("/Music//Artist/../a.mp3\n./sub/c.flac\n")
+                                                         << QStringList{"/Music/a.mp3", "%P/sub/c.flac"};
+        QTest::addRow("m3u URLs dropped") << "a.m3u" << QByteArray("file:///Music/c.mp3\nhttp://radio.example/s\nb.mp3\n")
+                                          << QStringList{"%P/b.mp3"};
+        QTest::addRow("m3u blank lines, #EXTINF and comments")
+            << "a.m3u8" << QByteArray("#EXTM3U\n\n   \n#EXTINF:123,Artist - Title\n/Music/a.mp3\r\n# note\n")
+            << QStringList{"/Music/a.mp3"};
+        QTest::addRow("m3u8 byte-order mark and UTF-8") << "a.m3u8" << QByteArray("\xEF\xBB\xBF/Music/Кино/Группа.mp3\n")
+                                                        << QStringList{"/Music/Кино/Группа.mp3"};
+        QTest::addRow("m3u Latin-1 after a UTF-8 byte-order mark keeps its first entry")
+            << "a.m3u" << QByteArray("\xEF\xBB\xBF/Music/a.mp3\n/Music/Bj\xF6rk/J\xF3ga.mp3\n")
+            << QStringList{"/Music/a.mp3", "/Music/Björk/Jóga.mp3"};
+        QTest::addRow("upper-case .M3U, Windows separators read as /") << "Mix.M3U" << QByteArray("..\\Album\\03 Song.mp3\r\n")
+                                                                       << QStringList{"%P/../Album/03 Song.mp3"};
+        QTest::addRow(".xspf gives nothing")
+            << "Mix.xspf" << QByteArray("<playlist><trackList><track><location>/Music/a.mp3</location></track></trackList>")
+            << QStringList();
+        QTest::addRow("pls File2 before File1")
+            << "a.pls" << QByteArray("[playlist]\nNumberOfEntries=2\nFile2=/Music/second.mp3\nFile1=/Music/first.mp3\n")
+            << QStringList{"/Music/second.mp3", "/Music/first.mp3"};
+        QTest::addRow("pls keys in any case, values trimmed, URL and drive letter dropped")
+            << "a.PLS" << QByteArray("[playlist]\r\nFILE1 = /Music/a.mp3\r\nfile2=b.mp3\r\nFile3=http://radio.example/s\n"
+                                     "File4=X:\\Music\\a.mp3\n")
+            << QStringList{"/Music/a.mp3", "%P/b.mp3"};
+
+        const QByteArray wplHead = "<?wpl version=\"1.0\"?>\n<smil><head><title>Mix</title></head><body><seq>\n";
+        QTest::addRow("wpl entries") << "a.wpl"
+                                     << wplHead + "<media src=\"../Artist/a.mp3\"/><media src=\"/Rock &amp; Roll.mp3\"/>"
+                                                  "</seq></body></smil>"
+                                     << QStringList{"%M/Artist/a.mp3", "/Rock & Roll.mp3"};
+        QTest::addRow("wpl relative to its own folder, Windows separators")
+            << "a.wpl" << wplHead + "<media src=\"Album\\b.mp3\"/><media src=\"..\\Artist\\c.mp3\"/></seq></body></smil>"
+            << QStringList{"%P/Album/b.mp3", "%M/Artist/c.mp3"};
+        QTest::addRow("wpl missing src gives an empty entry; broken XML keeps what came before")
+            << "a.wpl" << wplHead + "<media tid=\"{1}\"/><media src=\"/a.mp3\"/><media src=\"/c.mp3\"></seq><media/>"
+            << QStringList{"", "/a.mp3", "/c.mp3"};
+    }
+
+    void playlists()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, expected);
+        const QString path = m_lists + QLatin1Char('/') + name;
+        QVERIFY(touch(path, content));
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        for (QString &entry : expected)
+            entry = QDir::cleanPath(entry.replace(QStringLiteral("%P"), m_lists).replace(QStringLiteral("%M"), music));
+        QDir::setCurrent(m_dir.path()); // never the playlist's folder by chance
+        QCOMPARE(QStringList(TagLibBuilder().parsePlaylists(QFileInfo(path))), expected);
+        // The scan hands over the file as it met it: through a relative path too.
+        QDir::setCurrent(m_lists);
+        QCOMPARE(QStringList(TagLibBuilder().parsePlaylists(QFileInfo(name))), expected);
+        QFile::remove(path);
+    }
+
+    // Garbage bytes, a missing file and a directory named like a playlist.
+    void badPlaylistsNeverCrash()
+    {
+        QRandomGenerator random(7);
+        for (const QString suffix : {"m3u", "pls", "wpl"}) {
+            const QString path = m_lists + QStringLiteral("/g.") + suffix;
+            for (int round = 0; round < 4; ++round) {
+                QByteArray bytes(1 + random.bounded(20000), Qt::Uninitialized);
+                for (char &b : bytes)
+                    b = char(random.bounded(256));
+                // Line formats keep a good line among the garbage.
+                const bool good = round % 2 && suffix != QLatin1String("wpl");
+                if (good)
+                    bytes.prepend("/a.mp3\nFile1=/a.mp3\n");
+                QVERIFY(touch(path, bytes));
+                const QList<QString> entries = TagLibBuilder().parsePlaylists(QFileInfo(path));
+                for (const QString &entry : entries)
+                    QCOMPARE(entry, QDir::cleanPath(entry));
+                QVERIFY(!good || entries.contains(QStringLiteral("/a.mp3")));
+            }
+            QFile::remove(path);
+            QVERIFY(TagLibBuilder().parsePlaylists(QFileInfo(path)).isEmpty());
+            const QString folder = m_dir.filePath(QStringLiteral("x.") + suffix);
+            QVERIFY(QDir().mkpath(folder + QStringLiteral("/inside.mp3")));
+            QVERIFY(TagLibBuilder().parsePlaylists(QFileInfo(folder)).isEmpty());
+        }
+    }
+
+private:
+    static QStringList logLines()
+    {
+        return QString::fromUtf8(testkit::fileBytes(shared::dataFolder() + "/debug.log")).split('\n', Qt::SkipEmptyParts);
+    }
+    QTemporaryDir m_dir;
+    QString m_lists; // where each playlist is written
 };
 
 CORVANE_TEST_MAIN(TestShared)
