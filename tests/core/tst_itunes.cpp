@@ -1,0 +1,508 @@
+#include <QtTest>
+
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include "core/itunecoverartextracter.h"
+#include "core/shared.h"
+#include "core/taglibbuilder.h"
+#include "core/track_data.h"
+#include "database/database.h"
+#include "artworkcachefile.h"
+#include "ituneslibraryxml.h"
+#include "libraryfixture.h"
+#include "mediakit.h"
+#include "scanfixture.h"
+#include "stdoutcapture.h"
+#include "testenv.h"
+
+using testkit::MediaKit;
+using testkit::StdoutCapture;
+using testkit::cacheFile;
+using testkit::image;
+using Xml = testkit::ItunesLibraryXml;
+
+namespace {
+
+const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png");
+const QString playlistPicture = QStringLiteral("qrc:///resources/photos/playlist.png");
+
+// A record as the iTunes library reader hands it over.
+track entry(const QString &path, const QString &album = QStringLiteral("Highway Songs"))
+{
+    track r = testkit::makeTrack(path, album, QStringLiteral("Artist"));
+    r.source = 1;
+    r.id = 4711; // the library file's Track ID, replaced by the import
+    return r;
+}
+
+TrackMap import(const QList<iTunedata> &playlists)
+{
+    return track_data().addITunesToTrackObj(playlists, TrackMap());
+}
+
+QString itunesFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation) + QStringLiteral("/iTunes");
+}
+
+QString pictureOf(const QString &album)
+{
+    return ItuneCoverArtExtracter::outputFolder() + QLatin1Char('/') + album + QStringLiteral(".png");
+}
+
+Xml::Entry location(const QString &path) { return Xml::string(QStringLiteral("Location"), Xml::localhostUrl(path)); }
+
+} // namespace
+
+// The iTunes library reader, the import of what it reads into the library,
+// and the artwork cache files.  The reader looks only at a file's existence
+// and suffix; the import takes files over 102 400 bytes.
+class TestItunes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && m_db.connect(QStringLiteral("RuvoData"), true));
+        m_db.create();
+        track_data::IsVideoSupported = false;
+        QVERIFY(!(m_song = bigFile(QStringLiteral("Café Music/My Song.mp3"))).isEmpty());
+    }
+    void init()
+    {
+        QVERIFY(testkit::resetScanState());
+        QDir(ItuneCoverArtExtracter::outputFolder()).removeRecursively();
+        QDir(QStandardPaths::writableLocation(QStandardPaths::MusicLocation)).removeRecursively();
+        ItuneCoverArtExtracter::resetCacheFileIndex();
+    }
+
+    // Items in ascending order, each once; dropped tracks leave their
+    // playlists; Track IDs 16 bits apart stay apart.
+    void libraryRead()
+    {
+        Xml library;
+        library.addTrack(12, {Xml::string(QStringLiteral("Name"), QStringLiteral("Blue Train")),
+                              Xml::string(QStringLiteral("Album"), QStringLiteral("  Blue Train  ")),
+                              Xml::integer(QStringLiteral("Size"), Q_INT64_C(5000000000)),
+                              Xml::integer(QStringLiteral("Total Time"), 1500),
+                              Xml::integer(QStringLiteral("Track Number"), 3), // doesn't touch the year
+                              Xml::integer(QStringLiteral("Year"), 1957),
+                              Xml::date(QStringLiteral("Release Date"), QStringLiteral("1957-09-15T12:00:00Z")),
+                              location(m_song)});
+        // An impossible day; a file:/// URL; another host.
+        library.addTrack(13, {Xml::date(QStringLiteral("Release Date"), QStringLiteral("2010-02-30T08:00:00Z")),
+                              Xml::string(QStringLiteral("Location"), Xml::fileUrl(m_song))});
+        library.addTrack(14, {Xml::string(QStringLiteral("Location"), Xml::localhostUrl(m_song).replace("localhost", "server"))});
+        for (const int id : {10, 20, 30, 40000, 105536})
+            library.addTrack(id, {location(bigFile(QStringLiteral("ids/%1.mp3").arg(id)))});
+        library.addTrack(2, {location(m_dir.filePath(QStringLiteral("gone/a.mp3")))});
+        library.addTrack(3, {location(bigFile(QStringLiteral("dropped/b.pdf")))});
+        library.addTrack(4, {location(bigFile(QStringLiteral("dropped/Clip.mp4")))}); // no video support
+        library.addPlaylist(QStringLiteral("Library"), {12, 13, 14});
+        library.addPlaylist(QStringLiteral("Road Trip"), {30, 10, 20, 10, 30});
+        library.addPlaylist(QStringLiteral("Nothing Playable"), {2, 3, 4, 99});
+        library.addPlaylist(QStringLiteral("Wide"), {105536, 40000});
+        const QList<iTunedata> playlists = read(library.toXml());
+
+        QCOMPARE(playlists.size(), 4);
+        QStringList got;
+        for (const track &t : playlists.at(0).tracks)
+            got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9").arg(t.trackname, t.artistName, t.albumName).arg(t.filesize)
+                       .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate, t.filepath);
+        QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957|" + m_song,
+                                   "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown|" + m_song}));
+        QVERIFY(playlists.at(1).name == QLatin1String("Road Trip") && playlists.at(2).name == QLatin1String("Nothing Playable"));
+        QCOMPARE(ids(playlists.at(1)), QList<int>({10, 20, 30}));
+        QVERIFY(playlists.at(2).tracks.isEmpty());
+        QCOMPARE(ids(playlists.at(3)), QList<int>({40000, 105536}));
+        QVERIFY(playlists.at(3).tracks.at(0).filepath.endsWith("/40000.mp3")
+                && playlists.at(3).tracks.at(1).filepath.endsWith("/105536.mp3"));
+    }
+
+    void damagedLibrary_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QStringList>("names");
+        QTest::addRow("cut inside the second playlist") << "cut" << QStringList({"First"});
+        QTest::addRow("mismatched tag in the second playlist") << "break" << QStringList({"First"});
+        QTest::addRow("binary junk") << "junk" << QStringList();
+        QTest::addRow("missing file") << "missing" << QStringList();
+    }
+
+    // What was read before the damage is kept; nothing crashes.
+    void damagedLibrary()
+    {
+        QFETCH(QString, damage);
+        Xml library;
+        library.addTrack(1, {location(m_song)});
+        library.addPlaylist(QStringLiteral("First"), {1});
+        library.addPlaylist(QStringLiteral("Second"), {1});
+        QByteArray xml = library.toXml();
+        const qsizetype second = xml.indexOf("Second");
+        if (damage == QLatin1String("cut"))
+            xml.truncate(second + 6);
+        else if (damage == QLatin1String("break"))
+            xml.insert(second, "<b></i>");
+        else
+            xml = QByteArray("\x00\xff\xfe<<&&\x01", 8).repeated(100);
+        const QList<iTunedata> playlists = damage == QLatin1String("missing")
+                                               ? TagLibBuilder().parseiTunePlaylist(m_dir.filePath(QStringLiteral("none.xml")))
+                                               : read(xml);
+        QStringList got;
+        for (const iTunedata &playlist : playlists)
+            got.append(playlist.name);
+        QTEST(got, "names");
+    }
+
+    void playlistNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("isPodcast");
+        QTest::addColumn<bool>("isAudiobook");
+        QTest::addColumn<QString>("group");
+        QTest::addRow("exactly 102400 bytes passed over") << "Music" << qint64(102400) << false << false << false << "";
+        QTest::addRow("102401 bytes taken") << "Music" << qint64(102401) << true << false << false << "";
+        QTest::addRow("skip list in capitals") << "PURCHASED" << qint64(200000) << false << false << false << "";
+        QTest::addRow("skip list with U+2019") << QStringLiteral("90\u2019s Music") << qint64(200000) << false << false
+                                               << false << "";
+        QTest::addRow("ASCII apostrophe is a user playlist") << "90's Music" << qint64(200000) << true << false << false
+                                                             << "90's Music";
+        QTest::addRow("Podcasts") << "Podcasts" << qint64(200000) << true << true << false << "";
+        QTest::addRow("Books") << "Books" << qint64(200000) << true << false << true << "";
+    }
+
+    void playlistNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(qint64, size);
+        QFETCH(bool, taken);
+        const TrackMap map = import({{name, {entry(bigFile(QStringLiteral("names-%1/song.mp3").arg(size), size))}}});
+        QCOMPARE(map.size(), taken ? 1 : 0);
+        // A passed-over file uses no id.
+        QCOMPARE(track_data::track_Id, taken ? 2 : 1);
+        if (!taken)
+            return;
+        const track record = map.first();
+        QTEST(record.isPodcast, "isPodcast");
+        QTEST(record.isAudiobook, "isAudiobook");
+        QTEST(record.playlist, "group");
+        QCOMPARE(record.playlist_id, record.playlist.isEmpty() ? 0 : record.album_id);
+    }
+
+    // From the library file through the reader to the repository.  A German
+    // library: iTunes' own playlists are known by their keys, so a track they
+    // list comes in once, under its own album; a user playlist is filed as an
+    // album of its own name, beside the track's own record.
+    void libraryImported()
+    {
+        const QString song = bigFile(QStringLiteral("de/Lied.mp3")), book = bigFile(QStringLiteral("de/Buch.mp3"));
+        Xml library;
+        for (const QString &path : {song, book})
+            library.addTrack(path == song ? 1 : 2, {Xml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")),
+                                                    location(path)});
+        library.addPlaylist(QStringLiteral("Mediathek"), {1, 2}, {Xml::flag(QStringLiteral("Master"))});
+        library.addPlaylist(QStringLiteral("Musik"), {1},
+                            {Xml::integer(QStringLiteral("Distinguished Kind"), 4), Xml::flag(QStringLiteral("Music"))});
+        library.addPlaylist(QStringLiteral("Gekauft"), {1}, {Xml::integer(QStringLiteral("Distinguished Kind"), 19)});
+        library.addPlaylist(QStringLiteral("Hörbücher"), {2}, {Xml::flag(QStringLiteral("Audiobooks"))});
+        library.addPlaylist(QStringLiteral("Road Trip"), {1});
+        const TrackMap map = import(read(library.toXml()));
+        QCOMPARE(map.keys(), (QList<int>{2, 3, 4}));
+        const track lied = map.value(2), buch = map.value(3), trip = map.value(4);
+        QVERIFY(lied.filepath == song && lied.albumName == QLatin1String("Eigenes Album") && lied.playlist_id == 0);
+        QVERIFY(buch.filepath == book && buch.isAudiobook && !lied.isAudiobook && buch.playlist.isEmpty());
+        QVERIFY(trip.albumName == QLatin1String("Road Trip") && trip.playlist_id == trip.album_id);
+        QVERIFY(trip.album_id != lied.album_id && trip.cover == playlistPicture);
+        QCOMPARE(testkit::scalar("SELECT group_concat(name, '|') FROM (SELECT a.name FROM TrackRepo t JOIN albumsRepo a "
+                                 "ON a.id = t.album_id WHERE t.filepath = ? ORDER BY t.Playlist)",
+                                 {song})
+                     .toString(),
+                 QStringLiteral("Eigenes Album|Unknown ablum"));
+    }
+
+    void covers_data()
+    {
+        QTest::addColumn<QString>("playlist");
+        QTest::addColumn<QString>("album");
+        QTest::addColumn<bool>("embedded");
+        QTest::addColumn<bool>("folderPicture");
+        QTest::addColumn<QString>("cover"); // "own", "none" or "playlist"
+        QTest::addColumn<bool>("isMissingData");
+        QTest::addRow("embedded picture") << "Music" << "Blue Album" << true << false << "own" << false;
+        QTest::addRow("Unknown album: no extraction") << "Music" << "Unknown Album" << true << false << "none" << true;
+        QTest::addRow("no picture anywhere") << "Music" << "Grey Album" << false << false << "none" << true;
+        QTest::addRow("folder picture of a one-album folder") << "Music" << "Green Album" << false << true << "own" << true;
+        QTest::addRow("playlist entry beside folder.jpg keeps the playlist icon")
+            << "Road Trip" << "Red Album" << false << true << "playlist" << false;
+    }
+
+    void covers()
+    {
+        QFETCH(QString, playlist);
+        QFETCH(QString, album);
+        QFETCH(bool, embedded);
+        QFETCH(bool, folderPicture);
+        QFETCH(QString, cover);
+        MediaKit kit(m_dir.filePath(QStringLiteral("covers/%1").arg(QTest::currentDataTag())));
+        const QString picture = kit.picture(QStringLiteral("pic.jpg"), 64, 64);
+        const QString song = kit.mp3(QStringLiteral("album/song.mp3"), {}, embedded ? picture : QString(), 8);
+        QVERIFY2(!song.isEmpty(), qPrintable(kit.lastError()));
+        if (folderPicture)
+            QVERIFY(QFile::copy(picture, kit.folder() + QStringLiteral("/album/folder.jpg")));
+
+        const TrackMap map = import({{playlist, {entry(song, album)}}});
+        QCOMPARE(map.size(), 1);
+        const track record = map.first();
+        const bool own = cover == QLatin1String("own");
+        QCOMPARE(record.cover, own ? shared().coverpath(album) : cover == QLatin1String("none") ? noArtwork : playlistPicture);
+        QCOMPARE(record.hasCover, cover != QLatin1String("none"));
+        QVERIFY(!own || QFileInfo(record.cover).size() > 0);
+        QTEST(record.isMissingData, "isMissingData");
+    }
+
+    // A file read once without a picture is not read again when listed again,
+    // but the album's other files still are.
+    void albumPictureFromALaterTrack()
+    {
+        MediaKit kit(m_dir.filePath(QStringLiteral("later")));
+        const QString picture = kit.picture(QStringLiteral("pic.jpg"), 64, 64);
+        const QString bare = kit.mp3(QStringLiteral("album/1.mp3"), {}, QString(), 8);
+        const QString pictured = kit.mp3(QStringLiteral("album/2.mp3"), {}, picture, 8);
+        QVERIFY2(!bare.isEmpty() && !pictured.isEmpty(), qPrintable(kit.lastError()));
+        const QString album = QStringLiteral("Twin Album");
+        const TrackMap map = import({{QStringLiteral("Mix"), {entry(bare, album)}},
+                                     {QStringLiteral("Music"), {entry(bare, album), entry(pictured, album)}}});
+        QCOMPARE(map.size(), 3);
+        QVERIFY(QFileInfo(shared().coverpath(album)).size() > 0);
+        for (const track &record : map)
+            QVERIFY2(!record.playlist.isEmpty() || (record.hasCover && record.cover == shared().coverpath(album)),
+                     qPrintable(record.filepath));
+    }
+
+    // The artwork index: album -> persistent id of a track with a cache file.
+    // File names split on the first "-" and "." (and blanks); backups, other
+    // files and hidden files are not cache files.
+    void cacheFileIds()
+    {
+        QTemporaryDir dir;
+        for (const char *name : {"11/02/0A1B-6C08B3E9D4D50F3A.itc2", "X-Y.ITC2", "A.B-C.itc", "ABC.itc", "X-Z.itc2.bak",
+                                 "X-Q.png", ".X-H.itc2"})
+            QVERIFY(testkit::touch(dir.filePath(QLatin1String(name)), "x"));
+        QList<QString> ids = TagLibBuilder().SearchiTineArts(QDir(dir.path()), {QStringLiteral("kept")});
+        QCOMPARE(ids.takeFirst(), QStringLiteral("kept"));
+        ids.sort(); // the walk's order depends on the file system
+        QCOMPARE(QStringList(ids), QStringList({"6C08B3E9D4D50F3A", "B", "Y", "itc"}));
+    }
+
+    void index_data()
+    {
+        QTest::addColumn<QString>("tracks");      // the body of the "Tracks" dictionary
+        QTest::addColumn<QString>("afterTracks"); // what follows it in the top dictionary
+        QTest::addColumn<QStringList>("cached");  // ids with a cache file
+        QTest::addColumn<QStringList>("expected"); // "album=id", sorted by album
+
+        QTest::addRow("later id of an album wins")
+            << trackDict("Alpha", "AAA1") + trackDict("Alpha", "AAA2") << "" << QStringList{"AAA1", "AAA2"}
+            << QStringList{"Alpha=AAA2"};
+        QTest::addRow("track without cache file never replaces")
+            << trackDict("Alpha", "AAA1") + trackDict("Alpha", "AAA2") << "" << QStringList{"AAA1"}
+            << QStringList{"Alpha=AAA1"};
+        QTest::addRow("name cleaned") << trackDict("  Greatest Hits (Live) ", "B1") + trackDict("(...)", "C1") << ""
+                                      << QStringList{"B1", "C1"} << QStringList{"Greatest Hits Live=B1"};
+        QTest::addRow("values do not leak into the next track")
+            << trackDict("Alpha", QString()) + trackDict(QString(), "D1") << "" << QStringList{"D1"} << QStringList();
+        QTest::addRow("keys after Playlists ignored")
+            << trackDict("Alpha", "E1")
+            << "<key>Playlists</key><array><dict><key>Album</key><string>Late</string>"
+               "<key>Persistent ID</key><string>E2</string></dict></array>"
+            << QStringList{"E1", "E2"} << QStringList{"Alpha=E1"};
+        QTest::addRow("pretty-printed: white space between key and value")
+            << "<key>1</key>\n<dict>\n\t<key>Album</key>\n\t<string>Alpha</string>\n\t<key>Persistent ID</key>\n"
+               "\t<string>P1</string>\n</dict>\n"
+            << "" << QStringList{"P1"} << QStringList{"Alpha=P1"};
+        QTest::addRow("broken XML keeps what came before")
+            << trackDict("Alpha", "G1") + "<key>2</key><dict><key>Album</key><string>Beta</strin></dict>"
+            << "" << QStringList{"G1"} << QStringList{"Alpha=G1"};
+    }
+
+    void index()
+    {
+        QFETCH(QString, tracks);
+        QFETCH(QString, afterTracks);
+        QFETCH(QStringList, cached);
+        QVERIFY(itunesFolder().startsWith(testkit::testHome()));
+        const QString library = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n"
+                                               "<dict>\n<key>Major Version</key><integer>1</integer>\n"
+                                               "<key>Tracks</key>\n<dict>\n%1</dict>\n%2</dict>\n</plist>\n")
+                                    .arg(tracks, afterTracks);
+        QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/iTunes Music Library.xml"), library.toUtf8()));
+        int n = 0;
+        for (const QString &id : cached)
+            QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/Cache/%1/0F0F-%2.itc2").arg(++n).arg(id), "x"));
+        const QMap<QString, QString> index = TagLibBuilder().parseiTuneCoverArtStartup();
+        QStringList actual;
+        for (auto it = index.cbegin(); it != index.cend(); ++it)
+            actual << it.key() + QLatin1Char('=') + it.value();
+        QTEST(actual, "expected");
+    }
+
+    void dump_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("written");   // the picture's bytes; empty: no picture
+        QTest::addColumn<QString>("diagnostic");   // a line expected on standard output
+
+        const QByteArray big = "PNG-600", mid = "PNG-300", small = "PNG-200";
+        QTest::addRow("widths 600, 300, 200 write the first")
+            << cacheFile({image(big, 600), image(mid, 300), image(small, 200)}) << big << "";
+        QTest::addRow("non-locl then locl writes the second")
+            << cacheFile({image("REMOTE", 600, "down"), image(mid, 300)}) << mid << "[ 1] unknown file location 646F776E";
+        QTest::addRow("missing itch") << cacheFile({image(big, 600)}, "itcx") << QByteArray() << "isn't a ITC2 file";
+        QTest::addRow("missing artw") << cacheFile({image(big, 600)}, "itch", "artx") << QByteArray()
+                                      << "doesn't contain artwork";
+        QTest::addRow("header cut after itch") << cacheFile({}).left(12) << QByteArray() << "doesn't contain artwork";
+        QTest::addRow("header length past the end")
+            << cacheFile({image(big, 600)}, "itch", "artw", 0xFFFFFFF0u) << QByteArray() << "";
+        QTest::addRow("item length 0 after a good item")
+            << cacheFile({image(mid, 300), image(big, 600, "locl", 0)}) << mid << "[ 2] damaged item";
+        QTest::addRow("image past the end") << cacheFile({image(big, 600, "locl", 1208)}) << QByteArray() << "damaged item";
+        QTest::addRow("negative item length") << cacheFile({image(big, 600, "locl", 0xFFFFFF00u)}) << QByteArray()
+                                              << "damaged item";
+        QTest::addRow("header longer than the item") << cacheFile({image(big, 600, "locl", 120)}) << QByteArray()
+                                                     << "damaged item";
+        QTest::addRow("truncated inside the item fields") << cacheFile({image(big, 600)}).left(0x114 + 40) << QByteArray()
+                                                          << "";
+    }
+
+    // The artwork cache reader treats its input as untrusted; run under the
+    // sanitizer build, the damaged files also show that nothing is read
+    // outside the data.
+    void dump()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, diagnostic);
+        const QString path = m_dir.filePath(QStringLiteral("0A1B-6C08B3E9D4D50F3A.itc2"));
+        testkit::touch(path, file);
+        StdoutCapture capture;
+        const QString result = ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Album"));
+        const QString printed = capture.finish();
+        QCOMPARE(result, written.isEmpty() ? QString() : pictureOf("Album"));
+        QCOMPARE(testkit::fileBytes(pictureOf("Album")), written);
+        QVERIFY2(printed.contains(diagnostic), qPrintable(printed));
+    }
+
+    void existingPictureKeptAndLimits()
+    {
+        testkit::touch(pictureOf("Album"), "OLD");
+        const QString path = m_dir.filePath(QStringLiteral("x.itc2"));
+        testkit::touch(path, cacheFile({image("NEW", 600)}));
+        QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Album")), pictureOf("Album"));
+        QCOMPARE(testkit::fileBytes(pictureOf("Album")), QByteArray("OLD"));
+        // The album names a file inside the output folder, nothing else.
+        QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("../escape")), QString());
+        QVERIFY(!QFileInfo::exists(shared::dataFolder() + QStringLiteral("/escape.png")));
+        // Past 64 MiB a file is refused unread (sparse: costs no disk).
+        QFile file(path);
+        QVERIFY(file.resize(ItuneCoverArtExtracter::maxCacheFileSize + 1));
+        StdoutCapture capture;
+        QCOMPARE(ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Big")), QString());
+        QVERIFY(capture.finish().contains(QStringLiteral("too large")) && !QFileInfo::exists(pictureOf("Big")));
+    }
+
+    // Truncations and byte changes of a valid file all end cleanly.
+    void damagedCacheFilesNeverCrash()
+    {
+        const QByteArray valid = cacheFile({image(QByteArray(300, 'a'), 600), image(QByteArray(200, 'b'), 300)});
+        const QString path = m_dir.filePath(QStringLiteral("fuzz.itc2"));
+        QRandomGenerator random(20261206);
+        StdoutCapture capture;
+        for (int round = 0; round < 300; ++round) {
+            QByteArray bytes = valid;
+            if (round % 3 == 0) {
+                bytes.truncate(random.bounded(bytes.size()));
+            } else {
+                // Favour the header and the item fields, where lengths live.
+                for (int i = 1 + random.bounded(6); i > 0; --i)
+                    bytes[random.bounded(random.bounded(4) == 0 ? bytes.size() : 0x114 + 64)] = char(random.bounded(256));
+            }
+            testkit::touch(path, bytes);
+            const QString result = ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Fuzz"));
+            QVERIFY(result.isEmpty() || QFile::remove(result));
+        }
+        capture.finish();
+    }
+
+    // A path is returned only when a picture exists there.  Cache files are
+    // listed once per scan: a file added later is found by the next scan.
+    void recurseForSingle()
+    {
+        testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/Cache/0A/01/0A1B-6C08B3E9D4D50F3A.itc2"),
+                       cacheFile({image("ONE", 600)}));
+        testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/0A1B-5555666677778888.itc2"),
+                       cacheFile({image("REMOTE", 600, "down")}));
+        ItuneCoverArtExtracter extracter;
+        StdoutCapture capture;
+        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("One")), pictureOf("One"));
+        QCOMPARE(testkit::fileBytes(pictureOf("One")), QByteArray("ONE"));
+        QVERIFY(extracter.RecurseForSingle(QStringLiteral("5555666677778888"), QStringLiteral("Remote")).isEmpty()
+                && extracter.RecurseForSingle(QStringLiteral("NOSUCHID"), QStringLiteral("None")).isEmpty());
+        testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"),
+                       cacheFile({image("NEW", 600)}));
+        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
+        QTemporaryDir nothing;
+        track_data().searchfile(QDir(nothing.path()));
+        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
+        capture.finish();
+    }
+
+    // Only macOS has osascript: here the script fails at once with a log line.
+    void scriptRunsNowhereHere()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("there is no osascript.*iTunesArtworkExtractor.applescript"));
+        QVERIFY(!ItuneCoverArtExtracter().executeCoverScript() && timer.elapsed() < 5000);
+    }
+
+private:
+    static QString trackDict(const QString &album, const QString &id)
+    {
+        QString dict = QStringLiteral("<key>1</key><dict><key>Track ID</key><integer>1</integer>");
+        if (!album.isNull())
+            dict += QStringLiteral("<key>Album</key><string>%1</string>").arg(album.toHtmlEscaped());
+        if (!id.isNull())
+            dict += QStringLiteral("<key>Persistent ID</key><string>%1</string>").arg(id);
+        return dict + QStringLiteral("</dict>\n");
+    }
+    // A file of zero bytes of the given size (no tags, no picture).
+    QString bigFile(const QString &relative, qint64 size = 200000)
+    {
+        const QString path = m_dir.filePath(relative);
+        return testkit::touch(path, {}) && QFile::resize(path, size) ? path : QString();
+    }
+    QList<iTunedata> read(const QByteArray &xml)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("library-%1.xml").arg(++m_libraries));
+        return testkit::touch(path, xml) ? TagLibBuilder().parseiTunePlaylist(path) : QList<iTunedata>();
+    }
+    static QList<int> ids(const iTunedata &playlist)
+    {
+        QList<int> result;
+        for (const track &t : playlist.tracks)
+            result.append(t.id);
+        return result;
+    }
+
+    QTemporaryDir m_dir;
+    Database m_db;
+    QString m_song; // "Café Music/My Song.mp3"
+    int m_libraries = 0;
+};
+
+CORVANE_TEST_MAIN(TestItunes)
+#include "tst_itunes.moc"
