@@ -1,7 +1,6 @@
 #include <QtConcurrent>
 #include <QtTest>
 
-#include <QRandomGenerator>
 #include <QStandardPaths>
 
 #include <limits>
@@ -141,53 +140,30 @@ private slots:
         QTEST(sha.checkMixedAlbumsFolderByKey(dir.path(), flag), "expected");
     }
 
-    void folderPictureChoice_data()
-    {
-        QTest::addColumn<QStringList>("pictures");
-        QTest::addColumn<QString>("expectedSource"); // "" when nothing is copied
-        QTest::addRow("Folder.JPG found") << QStringList{"Folder.JPG"} << "Folder.JPG";
-        QTest::addRow("FOLDER.PNG found") << QStringList{"FOLDER.PNG"} << "FOLDER.PNG";
-        QTest::addRow("jpg before png") << QStringList{"folder.png", "Folder.jpg"} << "Folder.jpg";
-        QTest::addRow("no picture") << QStringList{"cover.jpg"} << "";
-    }
-
-    void folderPictureChoice()
-    {
-        QFETCH(QStringList, pictures);
-        QFETCH(QString, expectedSource);
-        QTemporaryDir dir;
-        const QString folder = dir.filePath(QStringLiteral("Album")), artwork = dir.filePath(QStringLiteral("Artwork"));
-        for (const QString &name : pictures)
-            touch(folder + QLatin1Char('/') + name, name.toUtf8());
-        QDir().mkpath(artwork);
-        const QString result = shared().checkAndUpdateFolderCoverArt(folder, artwork + QStringLiteral("/Album"));
-        QCOMPARE(result, expectedSource.isEmpty() ? QString() : artwork + QStringLiteral("/Album.png"));
-        QCOMPARE(QDir(artwork).entryList(QDir::Files | QDir::Hidden).size(), expectedSource.isEmpty() ? 0 : 1);
-        if (expectedSource.isEmpty())
-            return;
-        // An existing picture is kept.
-        touch(folder + QStringLiteral("/folder.jpg"), "other");
-        shared().checkAndUpdateFolderCoverArt(folder, artwork + QStringLiteral("/Album"));
-        QCOMPARE(testkit::fileBytes(artwork + QStringLiteral("/Album.png")), expectedSource.toUtf8());
-    }
-
     void updateFolderCoverArt()
     {
         shared sha;
         QDir().mkpath(shared::dataLocation() + sha.artworkPath);
         QTemporaryDir dir;
-        // One: one album with a picture; Two: two albums with a picture; Same:
-        // One's album, no picture; Unk: an "Unknown" album with a picture.
+        // One: one album, Folder.JPG before folder.png; Two: two albums with a
+        // picture; Same: One's album, no picture; Unk: an "Unknown" album with
+        // a picture; Png: FOLDER.PNG; None: cover.jpg is no folder picture.
         const QString one = dir.filePath("One"), two = dir.filePath("Two"), same = dir.filePath("Same"),
-                      unknown = dir.filePath("Unk");
-        touch(one + "/folder.jpg", "one");
+                      unknown = dir.filePath("Unk"), png = dir.filePath("Png"), none = dir.filePath("None");
+        touch(one + "/folder.png", "png");
+        touch(one + "/Folder.JPG", "one");
         touch(two + "/Folder.jpg", "two");
         touch(unknown + "/folder.png", "unk");
+        touch(png + "/FOLDER.PNG", "png");
+        touch(none + "/cover.jpg", "none");
         QDir().mkpath(same);
+        touch(dir.filePath("Kept/folder.jpg"), "new");
+        touch(sha.coverpath(QStringLiteral("Kept")), "kept"); // an existing picture stays
 
         TrackMap tracks;
-        const QList<QPair<QString, QString>> records = {
-            {one, "Alpha (Deluxe)"}, {two, "Beta"}, {two, "Gamma"}, {same, "Alpha (Deluxe)"}, {unknown, "Unknown Album"}};
+        const QList<QPair<QString, QString>> records = {{one, "Alpha (Deluxe)"}, {two, "Beta"},    {two, "Gamma"},
+                                                        {same, "Alpha (Deluxe)"}, {unknown, "Unknown Album"},
+                                                        {png, "Delta"},           {none, "Epsilon"}, {dir.filePath("Kept"), "Kept"}};
         for (int id = 1; id <= records.size(); ++id) {
             track &record = tracks[id];
             record.id = id;
@@ -206,6 +182,9 @@ private slots:
         QCOMPARE(result.value(4).cover, alpha);
         // An "Unknown" album never takes a folder picture.
         QVERIFY(!result.value(5).hasCover && !QFileInfo::exists(sha.coverpath("Unknown Album")));
+        QVERIFY(result.value(6).hasCover && testkit::fileBytes(sha.coverpath("Delta")) == "png");
+        QVERIFY(!result.value(7).hasCover && !QFileInfo::exists(sha.coverpath("Epsilon")));
+        QVERIFY(result.value(8).hasCover && testkit::fileBytes(sha.coverpath("Kept")) == "kept");
     }
 
     void playlists_data()
@@ -268,34 +247,6 @@ private slots:
         QDir::setCurrent(m_lists);
         QCOMPARE(QStringList(TagLibBuilder().parsePlaylists(QFileInfo(name))), expected);
         QFile::remove(path);
-    }
-
-    // Garbage bytes, a missing file and a directory named like a playlist.
-    void badPlaylistsNeverCrash()
-    {
-        QRandomGenerator random(7);
-        for (const QString suffix : {"m3u", "pls", "wpl"}) {
-            const QString path = m_lists + QStringLiteral("/g.") + suffix;
-            for (int round = 0; round < 4; ++round) {
-                QByteArray bytes(1 + random.bounded(20000), Qt::Uninitialized);
-                for (char &b : bytes)
-                    b = char(random.bounded(256));
-                // Line formats keep a good line among the garbage.
-                const bool good = round % 2 && suffix != QLatin1String("wpl");
-                if (good)
-                    bytes.prepend("/a.mp3\nFile1=/a.mp3\n");
-                QVERIFY(touch(path, bytes));
-                const QList<QString> entries = TagLibBuilder().parsePlaylists(QFileInfo(path));
-                for (const QString &entry : entries)
-                    QCOMPARE(entry, QDir::cleanPath(entry));
-                QVERIFY(!good || entries.contains(QStringLiteral("/a.mp3")));
-            }
-            QFile::remove(path);
-            QVERIFY(TagLibBuilder().parsePlaylists(QFileInfo(path)).isEmpty());
-            const QString folder = m_dir.filePath(QStringLiteral("x.") + suffix);
-            QVERIFY(QDir().mkpath(folder + QStringLiteral("/inside.mp3")));
-            QVERIFY(TagLibBuilder().parsePlaylists(QFileInfo(folder)).isEmpty());
-        }
     }
 
 private:
