@@ -117,14 +117,10 @@ void TestFolderScan::initTestCase()
                                  "<media <<< broken")
                       .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
                       .toUtf8()));
-    const QStringList entries = {
-        QStringLiteral("#EXTM3U"),           QStringLiteral("#EXTINF:7,Artist - One"),
-        QStringLiteral("../Alpha/01.mp3"),   path(QStringLiteral("exact.mp3")),
-        path(QStringLiteral("small.mp3")),   path(QStringLiteral("corvane media organiser/own.mp3")),
-        path(QStringLiteral("alias.mp3")),   path(QStringLiteral("itunes/ITUNES MEDIA/Music/i.mp3")),
-        path(QStringLiteral("missing.mp3")), path(QStringLiteral("pipe.wma")),
-        path(QStringLiteral("dir.m3u")),     QStringLiteral("http://example.com/x.mp3"),
-    };
+    QStringList entries = {"#EXTM3U", "#EXTINF:7,Artist - One", "../Alpha/01.mp3", "http://example.com/x.mp3"};
+    for (const char *name : {"exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
+                             "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
+        entries << path(QString::fromLatin1(name));
     QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
     QVERIFY(::chmod(QFile::encodeName(path(QStringLiteral("locked"))).constData(), 0) == 0);
 
@@ -169,10 +165,14 @@ void TestFolderScan::whichFilesBecomeRecords()
         if (it->sourcePath != path(file))
             continue;
         QCOMPARE(it->filepath, path(file));
-        if (it->playlist.isEmpty())
+        if (it->playlist.isEmpty()) {
             ++walkedRecords;
-        else
+        } else {
+            // A playlist entry is filed as an album of the playlist's name, under the playlist icon.
+            QVERIFY(it->albumName == it->playlist && it->playlist_id == it->album_id);
+            QCOMPARE(it->cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
             playlists << it->playlist;
+        }
     }
     // The symbolic link loop is not followed: a walked file appears once.
     QCOMPARE(walkedRecords, walked);
@@ -295,41 +295,32 @@ void TestFolderScan::idsContinueIntoASecondScan()
 // track in walk order whose picture decodes, and all the album's tracks share it.
 void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
 {
-    constexpr int plainTracks = 300;
     QTemporaryDir folder;
-    MediaKit kit(folder.filePath(QStringLiteral("sources")));
-    const MediaTags tags{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Delta"),
-                         {}, {}, 0, 0};
-    const QString red = kit.picture(QStringLiteral("red.png"), 64, 64, "red"), blue = kit.picture("blue.png", 64, 64, "blue");
-    const QString plain = kit.mp3(QStringLiteral("plain.mp3"), tags, QString(), 7), garbled = kit.mp3("garbled.mp3", tags, {}, 7);
-    const QString withRed = kit.mp3(QStringLiteral("red.mp3"), tags, red, 7), withBlue = kit.mp3("blue.mp3", tags, blue, 7);
-    for (const QString &made : {red, blue, plain, withRed, withBlue, garbled})
-        QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
-    const QString junk = folder.filePath(QStringLiteral("sources/junk.png"));
+    MediaKit kit(folder.filePath(QStringLiteral("tree")));
+    const MediaTags tags{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Delta"), {}, {}, 0, 0};
+    const QString plain = kit.mp3(QStringLiteral("plain0.mp3"), tags, QString(), 7);
+    QVERIFY2(!plain.isEmpty(), qPrintable(kit.lastError()));
+    for (int i = 1; i < 300; ++i)
+        QVERIFY(QFile::copy(plain, kit.folder() + QStringLiteral("/plain%1.mp3").arg(i)));
+    const QString junk = folder.filePath(QStringLiteral("junk.png"));
     QVERIFY(testkit::touch(junk, QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a')));
-    QVERIFY(MediaKit::addApicFrames(garbled, {{3, junk}}));
-
-    const QString tree = folder.filePath(QStringLiteral("tree"));
-    QVERIFY(QDir().mkpath(tree));
-    for (int i = 0; i < plainTracks; ++i)
-        QVERIFY(QFile::copy(plain, tree + QStringLiteral("/plain%1.mp3").arg(i)));
-    for (const QString &file : {garbled, withRed, withBlue})
-        QVERIFY(QFile::copy(file, tree + QLatin1Char('/') + QFileInfo(file).fileName()));
-
+    QVERIFY(QFile::copy(plain, kit.folder() + QStringLiteral("/garbled.mp3"))
+            && MediaKit::addApicFrames(kit.folder() + QStringLiteral("/garbled.mp3"), {{3, junk}}));
+    for (const char *colour : {"red", "blue"}) {
+        const QString picture = kit.picture(QStringLiteral("../%1.png").arg(QLatin1String(colour)), 64, 64, colour);
+        QVERIFY(!kit.mp3(QStringLiteral("%1.mp3").arg(QLatin1String(colour)), tags, picture, 7).isEmpty());
+    }
     // The walk's order is the directory's: find which picture comes first.
     QString expected;
-    QDirIterator walk(tree, QDirIterator::Subdirectories);
-    while (expected.isEmpty() && walk.hasNext()) {
-        const QString name = QFileInfo(walk.next()).fileName();
-        if (name == QLatin1String("red.mp3") || name == QLatin1String("blue.mp3"))
-            expected = name.section(QLatin1Char('.'), 0, 0);
+    for (QDirIterator walk(kit.folder(), QDirIterator::Subdirectories); expected.isEmpty() && walk.hasNext();) {
+        const QString name = QFileInfo(walk.next()).completeBaseName();
+        if (name == QLatin1String("red") || name == QLatin1String("blue"))
+            expected = name;
     }
-
     const QString cover = artworkFile(tags.album);
     QFile::remove(cover);
-    track_data scanner;
-    const TrackMap result = scanner.searchfile(QDir(tree));
-    QCOMPARE(result.size(), plainTracks + 3);
+    const TrackMap result = track_data().searchfile(QDir(kit.folder()));
+    QCOMPARE(result.size(), 303);
     for (const track &record : result)
         QVERIFY(record.cover == cover && record.hasCover);
     const QImage picture(cover, "PNG");

@@ -3,7 +3,6 @@
 #include <QImage>
 
 #include <taglib/apetag.h>
-#include <taglib/asffile.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
@@ -76,30 +75,16 @@ private slots:
         qToBigEndian(quint32(aiff.size() - 8), aiff.data() + 4);
         qToLittleEndian(quint32(2000000), wav.data() + 24);
         QVERIFY(testkit::touch(files["aiff"], aiff) && testkit::touch(files["hugerate"], wav));
-        // A picture frame whose bytes don't decode, and a WM/Picture that isn't a picture structure.
+        // A picture frame whose bytes don't decode.
         const QString junk = dir.filePath(QStringLiteral("media/junk.png"));
         QVERIFY(testkit::touch(junk, QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a')));
         QVERIFY(MediaKit::addApicFrames(files["garbage"], {{3, junk}}));
-        files["wmjunk"] = dir.filePath(QStringLiteral("media/junk.wma"));
-        QVERIFY(QFile::copy(files["wmaplain"], files["wmjunk"]));
-        TagLib::ASF::File asf(QFile::encodeName(files["wmjunk"]).constData());
-        asf.tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(TagLib::ByteVector("xy", 2)));
-        QVERIFY(asf.save());
         // ID3v2.4 plus ID3v1, and an APE tag holding what the others lack.
         TagLib::MPEG::File v24(QFile::encodeName(files["v24"]).constData());
         QVERIFY(v24.hasID3v2Tag() && v24.hasID3v1Tag());
         v24.ID3v1Tag()->setComment("from ID3v1");
         v24.APETag(true)->setGenre("Ska");
         QVERIFY(v24.save(TagLib::MPEG::File::ID3v1 | TagLib::MPEG::File::APE, TagLib::File::StripNone));
-    }
-
-    void suffixChecks()
-    {
-        QVERIFY(track_data::checkAudioFile(QStringLiteral("Flac")) && !track_data::checkAudioFile(QStringLiteral("mp4")));
-        QVERIFY(!track_data::checkAudioFile(QStringLiteral("mp")) && track_data::checkPlaylist(QStringLiteral("M3U8")));
-        const bool saved = std::exchange(track_data::IsVideoSupported, true);
-        QVERIFY(track_data::checkVideoFile(QStringLiteral("MP4")) && !track_data::checkVideoFile(QStringLiteral("mp3")));
-        track_data::IsVideoSupported = saved; // without video support: the folder scan's test
     }
 
     // A file is a track when it holds audio that plays (or, under a video name,
@@ -189,25 +174,6 @@ private slots:
         QVERIFY(!track_data::ParseTags(tags, dir.filePath("absent.mp3")) && !track_data::ParseTags(tags, dir.filePath("folder.mp3")));
     }
 
-    // An MP4 whose "mp4a" is patched to "drms" is protected as .mp4/.m4v, while
-    // .m4a files are never tested.
-    void protectedMp4NotM4a()
-    {
-        QByteArray bytes = testkit::fileBytes(files.value("m4a"));
-        const int mp4a = int(bytes.indexOf("mp4a", bytes.indexOf("stsd")));
-        QVERIFY(mp4a > 0);
-        bytes.replace(mp4a, 4, "drms");
-        const QString locked = writeFile(QStringLiteral("locked.mp4"), bytes);
-        const QString lockedM4a = writeFile(QStringLiteral("locked.m4a"), bytes);
-        const QString lockedM4v = writeFile(QStringLiteral("Locked.M4V"), bytes);
-        track_data scanner;
-        QVERIFY(scanner.checkProtected(locked) && !scanner.checkProtected(lockedM4a) && scanner.checkProtected(lockedM4v));
-        QVERIFY(!scanner.checkProtected(files.value("m4a")));
-        QCOMPARE(scanner.getProtectedTracks(), QStringList({locked, lockedM4v}));
-        scanner.resetProtectedTracks();
-        QVERIFY(scanner.getProtectedTracks().isEmpty());
-    }
-
     void pictureChosen_data()
     {
         QTest::addColumn<QString>("kind");
@@ -265,7 +231,6 @@ private slots:
         QTest::addRow("wma without picture") << "wmaplain" << "covers" << false;
         QTest::addRow("missing file") << "missing" << "covers" << false;
         QTest::addRow("garbage APIC frame") << "garbage" << "covers" << false;
-        QTest::addRow("garbage WM/Picture") << "wmjunk" << "covers" << false;
         QTest::addRow("missing cover folder") << "mp3" << "no/such/folder" << false;
     }
 

@@ -25,15 +25,6 @@ const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png
 
 QString artworkFolder() { return shared::dataLocation() + shared().artworkPath; }
 
-TagObject makeTags(const QString &title, const QString &album = QStringLiteral("Album"), int bitrate = 192)
-{
-    TagObject tags;
-    tags.title = QStringToTString(title);
-    tags.artist = "Artist";
-    tags.album = QStringToTString(album);
-    std::tie(tags.bitrate, tags.length) = std::make_pair(bitrate, 3);
-    return tags;
-}
 
 // Maps `path` as the folder scan does; with no tags given, reads the file's.
 track mapWith(const QString &path, TagObject tags = TagObject(), const QString &playlist = QString(),
@@ -70,30 +61,6 @@ private slots:
     {
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
-    }
-
-    void titlesAndQuality_data()
-    {
-        // file name | title tag | bit rate | title | has a title | quality class
-        QTest::addColumn<QString>("spec");
-        QTest::addRow("file name without its suffix, 128 kbit/s poor") << "Song.mp3||128|Song|1|0";
-        QTest::addRow("every lower-case suffix goes, 129 kbit/s") << "a.mp3.mp3||129|a|1|1";
-        QTest::addRow("file name Track 01, 256 kbit/s") << "Track 01.mp3||256|Track 01|0|2";
-        QTest::addRow("title tag kept, trimmed") << "x.mp3|  Hello |192|Hello|1|1";
-    }
-
-    void titlesAndQuality()
-    {
-        QFETCH(QString, spec);
-        const QStringList f = spec.split(QLatin1Char('|'));
-        // The album has its picture already, so only the title decides.
-        QVERIFY(touch(shared().coverpath(QStringLiteral("Album"))));
-        const QString path = m_media.filePath(QStringLiteral("titles/") + f.at(0));
-        QVERIFY(touch(path));
-        const track record = mapWith(path, makeTags(f.at(1), QStringLiteral("Album"), f.at(2).toInt()));
-        const bool hasTitle = f.at(4) == QLatin1String("1");
-        QVERIFY(record.trackname == f.at(3) && record.hasTitle == hasTitle && record.isMissingData == !hasTitle);
-        QCOMPARE(record.quality, f.at(5).toInt());
     }
 
     // The first track's picture becomes the album's cover; the second track's own
@@ -163,31 +130,13 @@ private slots:
         QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")) == noArtwork, unknown);
     }
 
-    void playlistEntry()
-    {
-        MediaKit kit(m_media.filePath(QStringLiteral("playlist")));
-        const QString song = kit.mp3(QStringLiteral("song.mp3"), {"Song", {}, QStringLiteral("Real Album"), {}, {}, 0, 0},
-                                     kit.picture(QStringLiteral("c.png"), 8, 8));
-        QVERIFY(!song.isEmpty());
-        const QString playlist = QStringLiteral("  Road Trip ");
-        const track entry = mapWith(song, TagObject(), playlist);
-        QCOMPARE(entry.albumName, QStringLiteral("Road Trip"));
-        QCOMPARE(entry.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
-        QCOMPARE(entry.playlist_id, entry.album_id);
-        QVERIFY(!QFileInfo::exists(shared().coverpath(QStringLiteral("Real Album"))));
-        // The same file outside the playlist is a second staged row.
-        const track plain = mapWith(song);
-        QVERIFY(plain.albumName == QLatin1String("Real Album") && plain.album_id != entry.album_id);
-        QCOMPARE(rows(QStringLiteral("SELECT Playlist AS v FROM TrackRepo ORDER BY Playlist")), '|' + playlist);
-    }
-
     // Without a time from the tags, the video's own probe gives it.
     void videoGetsDurationAndThumbnail()
     {
         const QString clip = MediaKit(m_media.filePath(QStringLiteral("video"))).video(QStringLiteral("clip.mp4"), 2, 160, 120);
         QVERIFY(!clip.isEmpty());
-        TagObject tags = makeTags(QString());
-        tags.length = 0;
+        TagObject tags;
+        tags.artist = "Artist";
         const track record = mapWith(clip, tags, QString(), true);
         QVERIFY(record.isVideo && qAbs(record.duration - 2) < 0.5 && record.trackname == QLatin1String("clip"));
         QCOMPARE(rows(QStringLiteral("SELECT VideoImage AS v FROM TrackRepo")), record.cover);
@@ -245,14 +194,12 @@ private slots:
         QTest::addRow("audio stream first") << "[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n[STREAM]\\n"
                                                "codec_type=video\\nduration=12.5\\n[/STREAM]"
                                             << "" << 12.5;
-        QTest::addRow("windows line ends") << "codec_type=video\\r\\nduration=5.5\\r" << "" << 5.5;
         QTest::addRow("video N/A falls back to the report")
             << "codec_type=video\\nduration=N/A\\ncodec_type=audio\\nduration=3.1"
             << "Input #0, mov,mp4,m4a, from 'clip.mp4':\\n  Duration: 00:03:25.47, start: 0.000000, bitrate: 805 kb/s"
             << 205.47;
         QTest::addRow("audio only, report N/A") << "codec_type=audio\\nduration=3.1"
                                                 << "  Duration: N/A, start: 0.000000, bitrate: N/A" << 0.0;
-        QTest::addRow("report cut short") << "" << "Duration: 00:0" << 0.0;
         QTest::addRow("no tools at all") << "-" << "-" << 0.0;
     }
 
