@@ -185,15 +185,9 @@ void TestFolderScan::committedWithTheFolderPicture()
 {
     const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
                                    [](const track &t) { return t.albumName == QLatin1String("Beta"); });
-    QVERIFY(beta != m_result.cend() && beta->hasCover && QFileInfo::exists(beta->cover));
-    QCOMPARE(beta->cover, artworkFile(QStringLiteral("Beta")));
-    const int staged = QtConcurrent::run([] {
-                           QSqlQuery query(Connection::forThread());
-                           return query.exec(QStringLiteral("SELECT COUNT(*) FROM TrackRepo")) && query.next()
-                                      ? query.value(0).toInt()
-                                      : -1;
-                       }).result();
-    QCOMPARE(staged, int(m_result.size()));
+    QVERIFY(beta != m_result.cend() && beta->hasCover && beta->cover == artworkFile(QStringLiteral("Beta")));
+    QVERIFY(QFileInfo::exists(beta->cover));
+    QCOMPARE(QtConcurrent::run([] { return testkit::count(QStringLiteral("TrackRepo")); }).result(), int(m_result.size()));
 }
 
 // One video of each suffix, TagLib reading only some of them.
