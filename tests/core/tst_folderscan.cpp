@@ -255,12 +255,12 @@ void TestFolderScan::noWriteLockHeldWhileAToolRuns()
     QTRY_VERIFY_WITH_TIMEOUT(QFile(runs).size() >= 8, 20000);
     QElapsedTimer write;
     write.start();
+    // A lock held until the 2 s tool ends would take well over a second.
     QVERIFY(testkit::exec(QStringLiteral("INSERT INTO genres(genre) VALUES ('written during a scan')")));
-    const qint64 writeMs = write.elapsed();
-    const TrackMap result = scan.result();
+    QVERIFY2(write.elapsed() < 1000, qPrintable(QString::number(write.elapsed())));
+    QCOMPARE(scan.result().size(), 2);
     track_data::IsVideoSupported = false;
     ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
-    QVERIFY2(result.size() == 2 && writeMs < 500, qPrintable(QString::number(writeMs)));
 }
 
 void TestFolderScan::idsContinueIntoASecondScan()
