@@ -56,14 +56,6 @@ private:
     TrackMap m_result;
 };
 
-namespace {
-
-QString artworkFile(const QString &album)
-{
-    return shared().coverpath(album);
-}
-
-} // namespace
 
 bool TestFolderScan::copy(const QString &from, const QString &relative) const
 {
@@ -185,7 +177,7 @@ void TestFolderScan::committedWithTheFolderPicture()
 {
     const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
                                    [](const track &t) { return t.albumName == QLatin1String("Beta"); });
-    QVERIFY(beta != m_result.cend() && beta->hasCover && beta->cover == artworkFile(QStringLiteral("Beta")));
+    QVERIFY(beta != m_result.cend() && beta->hasCover && beta->cover == shared().coverpath("Beta"));
     QVERIFY(QFileInfo::exists(beta->cover));
     QCOMPARE(QtConcurrent::run([] { return testkit::count(QStringLiteral("TrackRepo")); }).result(), int(m_result.size()));
 }
@@ -218,7 +210,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     constexpr int files = 200;
     for (int i = 0; i < files; ++i)
         QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
-    QFile::remove(artworkFile(QStringLiteral("Gamma")));
+    QFile::remove(shared().coverpath(QStringLiteral("Gamma")));
 
     // Holding the library's write lock stalls the staging of the first
     // record (mapped after the album picture is written), and the scan a few
@@ -227,7 +219,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
     track_data scanner;
     QFuture<TrackMap> scan = QtConcurrent::run(&track_data::searchfile, &scanner, QDir(folder.path()));
-    QTRY_VERIFY(QFileInfo::exists(artworkFile(QStringLiteral("Gamma"))));
+    QTRY_VERIFY(QFileInfo::exists(shared().coverpath(QStringLiteral("Gamma"))));
     scanner.isStopSearch = true;
     QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
 
@@ -311,7 +303,7 @@ void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
         if (name == QLatin1String("red") || name == QLatin1String("blue"))
             expected = name;
     }
-    const QString cover = artworkFile(tags.album);
+    const QString cover = shared().coverpath(tags.album);
     QFile::remove(cover);
     const TrackMap result = track_data().searchfile(QDir(kit.folder()));
     QCOMPARE(result.size(), 303);

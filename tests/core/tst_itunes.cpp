@@ -94,7 +94,7 @@ private slots:
         // An impossible day; a file:/// URL; another host.
         library.addTrack(13, {Xml::date(QStringLiteral("Release Date"), QStringLiteral("2010-02-30T08:00:00Z")),
                               Xml::string(QStringLiteral("Location"), Xml::fileUrl(m_song))});
-        library.addTrack(14, {Xml::string(QStringLiteral("Location"), Xml::localhostUrl(m_song).replace("localhost", "server"))});
+        library.addTrack(14, {Xml::string("Location", Xml::localhostUrl(m_song).replace("localhost", "server"))});
         for (const int id : {10, 20, 30, 40000, 105536})
             library.addTrack(id, {location(bigFile(QStringLiteral("ids/%1.mp3").arg(id)))});
         library.addTrack(2, {location(m_dir.filePath(QStringLiteral("gone/a.mp3")))});
@@ -112,7 +112,7 @@ private slots:
                        .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate, t.filepath);
         QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957|" + m_song,
                                    "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown|" + m_song}));
-        QVERIFY(playlists.at(1).name == QLatin1String("Road Trip") && playlists.at(2).name == QLatin1String("Nothing Playable"));
+        QVERIFY(playlists.at(1).name == "Road Trip" && playlists.at(2).name == "Nothing Playable");
         QStringList files;
         for (const track &t : playlists.at(1).tracks)
             files << QStringLiteral("%1:%2").arg(t.id).arg(QFileInfo(t.filepath).fileName());
@@ -274,7 +274,7 @@ private slots:
         QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/iTunes Music Library.xml"), library.toUtf8()));
         int n = 0;
         for (const QString &id : cached)
-            QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/Cache/%1/0F0F-%2.itc2").arg(++n).arg(id), "x"));
+            QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/%1/0F-%2.itc2").arg(++n).arg(id), "x"));
         const QMap<QString, QString> index = TagLibBuilder().parseiTuneCoverArtStartup();
         QStringList actual;
         for (auto it = index.cbegin(); it != index.cend(); ++it)
@@ -294,7 +294,7 @@ private slots:
         QTest::addRow("missing itch") << cacheFile({image(big, 600)}, "itcx") << QByteArray();
         QTest::addRow("missing artw") << cacheFile({image(big, 600)}, "itch", "artx") << QByteArray();
         QTest::addRow("header cut after itch") << cacheFile({}).left(12) << QByteArray();
-        QTest::addRow("header length past the end") << cacheFile({image(big, 600)}, "itch", "artw", 0xFFFFFFF0u) << QByteArray();
+        QTest::addRow("header length past the end") << cacheFile({image(big, 600)}, "itch", "artw", 0xFFFFFFF0) << QByteArray();
         QTest::addRow("item length 0 after a good item") << cacheFile({image(mid, 300), image(big, 600, "locl", 0)}) << mid;
         QTest::addRow("image past the end") << cacheFile({image(big, 600, "locl", 1208)}) << QByteArray();
         QTest::addRow("negative item length") << cacheFile({image(big, 600, "locl", 0xFFFFFF00u)}) << QByteArray();

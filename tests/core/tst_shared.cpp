@@ -35,7 +35,8 @@ private slots:
         std::iota(workers.begin(), workers.end(), 0);
         QtConcurrent::blockingMap(workers, [](int worker) {
             for (int i = 0; i < 200; ++i)
-                Logging::getInstance()->WriteLog(QStringLiteral("w%1 %2 ").arg(worker).arg(i), QString(40, QChar(u'a' + worker)));
+                Logging::getInstance()->WriteLog(QStringLiteral("w%1 %2 ").arg(worker).arg(i),
+                                                 QString(40, QChar(u'a' + worker)));
         });
         const QStringList lines = logLines();
         QVERIFY(lines.first().endsWith(" - Start RuVO"));
