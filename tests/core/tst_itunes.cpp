@@ -256,9 +256,6 @@ private slots:
             << "<key>1</key>\n<dict>\n\t<key>Album</key>\n\t<string>Alpha</string>\n\t<key>Persistent ID</key>\n"
                "\t<string>P1</string>\n</dict>\n"
             << "" << QStringList{"P1"} << QStringList{"Alpha=P1"};
-        QTest::addRow("broken XML keeps what came before")
-            << trackDict("Alpha", "G1") + "<key>2</key><dict><key>Album</key><string>Beta</strin></dict>"
-            << "" << QStringList{"G1"} << QStringList{"Alpha=G1"};
     }
 
     void index()

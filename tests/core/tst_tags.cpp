@@ -145,16 +145,14 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("mustFail"); // false: only "no crash, no hang"
         QByteArray noise(200000, '\0');
         quint32 seed = 12345;
         for (char &c : noise)
             c = char((seed = seed * 1664525u + 1013904223u) >> 24);
         for (const char *name : {"noise.mp3", "noise.m4a", "noise.flac"})
-            QTest::newRow(name) << QString::fromLatin1(name) << noise << true;
-        QTest::addRow("picture named .mp3") << "picture.mp3" << testkit::fileBytes(pictures["red"]) << true;
-        QTest::addRow("empty .mp3") << "empty.mp3" << QByteArray() << true;
-        QTest::addRow("truncated m4a") << "cut.m4a" << testkit::fileBytes(files.value("m4a")).left(1500) << false;
+            QTest::newRow(name) << QString::fromLatin1(name) << noise;
+        QTest::addRow("picture named .mp3") << "picture.mp3" << testkit::fileBytes(pictures["red"]);
+        QTest::addRow("empty .mp3") << "empty.mp3" << QByteArray();
     }
 
     void badInput()
@@ -164,9 +162,7 @@ private slots:
         const QString path = writeFile(name, bytes);
         QVERIFY(!path.isEmpty());
         TagObject tags;
-        const bool read = track_data::ParseTags(tags, path);
-        QFETCH(bool, mustFail);
-        QVERIFY(!(mustFail && read) && !track_data().checkProtected(path));
+        QVERIFY(!track_data::ParseTags(tags, path) && !track_data().checkProtected(path));
         // Paths that aren't files at all.
         QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("folder.mp3"))));
         for (const char *other : {"absent.mp3", "folder.mp3"})
@@ -353,7 +349,8 @@ private slots:
         }
         TagLib::FileRef file(QFile::encodeName(path).constData());
         QVERIFY(!file.isNull() && file.tag());
-        QCOMPARE(TStringToQString(file.tag()->title() + "|" + file.tag()->artist()), record.trackname + "|" + record.artistName);
+        QCOMPARE(TStringToQString((file.tag()->title() + "|" + file.tag()->artist())),
+                 record.trackname + "|" + record.artistName);
         QCOMPARE(testkit::audioMd5(path), audio);
 
         record.trackname = QStringLiteral("Third Title, a good deal longer than the first to move the audio");
