@@ -34,14 +34,11 @@ private slots:
     void initTestCase();
     void whichFilesBecomeRecords_data();
     void whichFilesBecomeRecords();
-    void recordsAreCommittedToTheRepository();
-    void folderPictureIsAppliedAtTheEnd();
-    void videosOnlyWhenTheSystemPlaysVideo_data();
+    void committedWithTheFolderPicture();
     void videosOnlyWhenTheSystemPlaysVideo();
     void cancelFromAnotherThreadReturnsAPartialMap();
     void noWriteLockHeldWhileAToolRuns();
     void idsContinueIntoASecondScan();
-    void albumPictureFromTheFirstTrackWhosePictureDecodes_data();
     void albumPictureFromTheFirstTrackWhosePictureDecodes();
     void aRefusedTrackLeavesNoNamesBehind();
     void cleanupTestCase();
@@ -56,18 +53,9 @@ private:
     QString m_root;
     QString m_alpha; // a tagged MP3 with a cover, over the size threshold
     QString m_gamma; // the same for album "Gamma"
-    QString m_video;
     TrackMap m_result;
 };
 
-namespace {
-
-QString artworkFile(const QString &album)
-{
-    return shared().coverpath(album);
-}
-
-} // namespace
 
 bool TestFolderScan::copy(const QString &from, const QString &relative) const
 {
@@ -90,10 +78,9 @@ void TestFolderScan::initTestCase()
     m_gamma = kit.mp3(QStringLiteral("gamma.mp3"), tags("Two", "Gamma"), cover, 7);
     const QString beta = kit.mp3(QStringLiteral("beta.mp3"), tags("Three", "Beta"), QString(), 7);
     const QString small = kit.mp3(QStringLiteral("small.mp3"), tags("Four", "Alpha"), QString(), 3);
-    m_video = kit.video(QStringLiteral("clip.mp4"), 3);
-    for (const QString &made : {cover, m_alpha, m_gamma, beta, small, m_video})
+    for (const QString &made : {cover, m_alpha, m_gamma, beta, small})
         QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
-    QVERIFY(qMin(QFileInfo(m_alpha).size(), QFileInfo(m_video).size()) > track_data::minimumMediaSize);
+    QVERIFY(QFileInfo(m_alpha).size() > track_data::minimumMediaSize);
 
     QVERIFY(QDir().mkpath(m_media.filePath(QStringLiteral("tree"))));
     m_root = QDir(m_media.filePath(QStringLiteral("tree"))).canonicalPath();
@@ -105,7 +92,6 @@ void TestFolderScan::initTestCase()
     QVERIFY(QFile::copy(cover, path(QStringLiteral("Beta/folder.jpg"))));
     QVERIFY(copy(small, QStringLiteral("small.mp3")) && copy(small, QStringLiteral("exact.mp3")));
     QVERIFY(MediaKit::padToSize(path(QStringLiteral("exact.mp3")), track_data::minimumMediaSize));
-    QVERIFY(copy(m_video, QStringLiteral("clip.mp4")));
 
     // Traps: a link back to the top, a FIFO (a reader would block on it)
     // reached directly and through a playlist-named link, garbage and broken
@@ -123,14 +109,10 @@ void TestFolderScan::initTestCase()
                                  "<media <<< broken")
                       .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
                       .toUtf8()));
-    const QStringList entries = {
-        QStringLiteral("#EXTM3U"),           QStringLiteral("#EXTINF:7,Artist - One"),
-        QStringLiteral("../Alpha/01.mp3"),   path(QStringLiteral("exact.mp3")),
-        path(QStringLiteral("small.mp3")),   path(QStringLiteral("corvane media organiser/own.mp3")),
-        path(QStringLiteral("alias.mp3")),   path(QStringLiteral("itunes/ITUNES MEDIA/Music/i.mp3")),
-        path(QStringLiteral("missing.mp3")), path(QStringLiteral("pipe.wma")),
-        path(QStringLiteral("dir.m3u")),     QStringLiteral("http://example.com/x.mp3"),
-    };
+    QStringList entries = {"#EXTM3U", "#EXTINF:7,Artist - One", "../Alpha/01.mp3", "http://example.com/x.mp3"};
+    for (const char *name : {"exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
+                             "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
+        entries << path(QString::fromLatin1(name));
     QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
     QVERIFY(::chmod(QFile::encodeName(path(QStringLiteral("locked"))).constData(), 0) == 0);
 
@@ -158,7 +140,6 @@ void TestFolderScan::whichFilesBecomeRecords_data()
     QTest::addRow("iTunes media in any case, walked or listed") << "itunes/ITUNES MEDIA/Music/i.mp3" << 0 << "";
     QTest::addRow("hidden file") << ".hidden.mp3" << 0 << "";
     QTest::addRow("file in a hidden folder") << ".secret/s.mp3" << 0 << "";
-    QTest::addRow("video while the system plays none") << "clip.mp4" << 0 << "";
     QTest::addRow("file in a folder named like a playlist") << "dir.m3u/inner.mp3" << 1 << "";
     QTest::addRow("file not in any playlist") << "Beta/b.mp3" << 1 << "";
 }
@@ -176,49 +157,34 @@ void TestFolderScan::whichFilesBecomeRecords()
         if (it->sourcePath != path(file))
             continue;
         QCOMPARE(it->filepath, path(file));
-        if (it->playlist.isEmpty())
+        if (it->playlist.isEmpty()) {
             ++walkedRecords;
-        else
+        } else {
+            // A playlist entry is filed as an album of the playlist's name, under the playlist icon.
+            QVERIFY(it->albumName == it->playlist && it->playlist_id == it->album_id);
+            QCOMPARE(it->cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
             playlists << it->playlist;
+        }
     }
     // The symbolic link loop is not followed: a walked file appears once.
     QCOMPARE(walkedRecords, walked);
     QCOMPARE(playlists, playlist.isEmpty() ? QStringList() : QStringList{playlist});
 }
 
-void TestFolderScan::recordsAreCommittedToTheRepository()
+// Beta's file has no picture of its own; its one-album folder lends one.
+// Counted on another thread's connection: only committed rows show.
+void TestFolderScan::committedWithTheFolderPicture()
 {
-    // Counted on another thread's connection: only committed rows show.
-    const int staged = QtConcurrent::run([] {
-                           QSqlQuery query(Connection::forThread());
-                           return query.exec(QStringLiteral("SELECT COUNT(*) FROM TrackRepo")) && query.next()
-                                      ? query.value(0).toInt()
-                                      : -1;
-                       }).result();
-    QCOMPARE(staged, int(m_result.size()));
-}
-
-void TestFolderScan::folderPictureIsAppliedAtTheEnd()
-{
-    // Beta's file has no picture of its own; its one-album folder lends one.
     const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
                                    [](const track &t) { return t.albumName == QLatin1String("Beta"); });
-    QVERIFY(beta != m_result.cend() && beta->hasCover);
-    QCOMPARE(beta->cover, artworkFile(QStringLiteral("Beta")));
+    QVERIFY(beta != m_result.cend() && beta->hasCover && beta->cover == shared().coverpath("Beta"));
     QVERIFY(QFileInfo::exists(beta->cover));
+    QCOMPARE(QtConcurrent::run([] { return testkit::count(QStringLiteral("TrackRepo")); }).result(), int(m_result.size()));
 }
 
-void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo_data()
-{
-    QTest::addColumn<bool>("plays");
-    QTest::addRow("system plays video") << true;
-    QTest::addRow("system plays no video") << false;
-}
-
+// One video of each suffix, TagLib reading only some of them.
 void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
 {
-    QFETCH(bool, plays);
-    // One video of each suffix, TagLib reading only some of them.
     QTemporaryDir folder;
     MediaKit kit(folder.path());
     const QString mpeg = QStringLiteral("-c:v mpeg2video -b:v 1M -c:a mp2 -f mpeg");
@@ -227,13 +193,15 @@ void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
         {"mpg", mpeg}, {"mpeg", mpeg}, {"wmv", "-c:v wmv2 -b:v 1M -c:a wmav2"}};
     for (const auto &[suffix, args] : videos)
         QVERIFY2(!kit.video(QStringLiteral("clip.") + suffix, 3, 640, 480, args).isEmpty(), qPrintable(kit.lastError()));
-    track_data::IsVideoSupported = plays;
-    track_data scanner;
-    const TrackMap result = scanner.searchfile(QDir(folder.path()));
-    track_data::IsVideoSupported = false;
-    QCOMPARE(result.size(), plays ? videos.size() : 0);
-    for (const track &record : result)
-        QVERIFY2(record.isVideo && record.duration >= 2 && QFileInfo(record.cover).size() > 0, qPrintable(record.filename));
+    for (const bool plays : {false, true}) {
+        track_data::IsVideoSupported = plays;
+        const TrackMap result = track_data().searchfile(QDir(folder.path()));
+        track_data::IsVideoSupported = false;
+        QCOMPARE(result.size(), plays ? videos.size() : 0);
+        for (const track &record : result)
+            QVERIFY2(record.isVideo && record.duration >= 2 && QFileInfo(record.cover).size() > 0,
+                     qPrintable(record.filename));
+    }
 }
 
 void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
@@ -242,7 +210,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     constexpr int files = 200;
     for (int i = 0; i < files; ++i)
         QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
-    QFile::remove(artworkFile(QStringLiteral("Gamma")));
+    QFile::remove(shared().coverpath(QStringLiteral("Gamma")));
 
     // Holding the library's write lock stalls the staging of the first
     // record (mapped after the album picture is written), and the scan a few
@@ -251,7 +219,7 @@ void TestFolderScan::cancelFromAnotherThreadReturnsAPartialMap()
     QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
     track_data scanner;
     QFuture<TrackMap> scan = QtConcurrent::run(&track_data::searchfile, &scanner, QDir(folder.path()));
-    QTRY_VERIFY(QFileInfo::exists(artworkFile(QStringLiteral("Gamma"))));
+    QTRY_VERIFY(QFileInfo::exists(shared().coverpath(QStringLiteral("Gamma"))));
     scanner.isStopSearch = true;
     QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
 
@@ -279,12 +247,12 @@ void TestFolderScan::noWriteLockHeldWhileAToolRuns()
     QTRY_VERIFY_WITH_TIMEOUT(QFile(runs).size() >= 8, 20000);
     QElapsedTimer write;
     write.start();
+    // A lock held until the 2 s tool ends would take well over a second.
     QVERIFY(testkit::exec(QStringLiteral("INSERT INTO genres(genre) VALUES ('written during a scan')")));
-    const qint64 writeMs = write.elapsed();
-    const TrackMap result = scan.result();
+    QVERIFY2(write.elapsed() < 1000, qPrintable(QString::number(write.elapsed())));
+    QCOMPARE(scan.result().size(), 2);
     track_data::IsVideoSupported = false;
     ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
-    QVERIFY2(result.size() == 2 && writeMs < 500, qPrintable(QString::number(writeMs)));
 }
 
 void TestFolderScan::idsContinueIntoASecondScan()
@@ -308,53 +276,37 @@ void TestFolderScan::idsContinueIntoASecondScan()
     QVERIFY(first.size() == 3 && second.size() == 3 && second.firstKey() > first.lastKey());
 }
 
-void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes_data()
-{
-    QTest::addColumn<int>("plainTracks");
-    QTest::addRow("a few tracks") << 3;
-    QTest::addRow("more tracks than one read-ahead batch") << 300;
-}
-
-// The scan reads files ahead on other threads; the album picture must still
-// come from the first track in walk order whose picture decodes, and all the
-// album's tracks share it.
+// The scan reads files ahead on other threads, more files than one
+// read-ahead batch here; the album picture must still come from the first
+// track in walk order whose picture decodes, and all the album's tracks share it.
 void TestFolderScan::albumPictureFromTheFirstTrackWhosePictureDecodes()
 {
-    QFETCH(int, plainTracks);
     QTemporaryDir folder;
-    MediaKit kit(folder.filePath(QStringLiteral("sources")));
-    const MediaTags tags{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Delta %1").arg(plainTracks),
-                         {}, {}, 0, 0};
-    const QString red = kit.picture(QStringLiteral("red.png"), 64, 64, "red"), blue = kit.picture("blue.png", 64, 64, "blue");
-    const QString plain = kit.mp3(QStringLiteral("plain.mp3"), tags, QString(), 7), garbled = kit.mp3("garbled.mp3", tags, {}, 7);
-    const QString withRed = kit.mp3(QStringLiteral("red.mp3"), tags, red, 7), withBlue = kit.mp3("blue.mp3", tags, blue, 7);
-    for (const QString &made : {red, blue, plain, withRed, withBlue, garbled})
-        QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
-    const QString junk = folder.filePath(QStringLiteral("sources/junk.png"));
+    MediaKit kit(folder.filePath(QStringLiteral("tree")));
+    const MediaTags tags{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Delta"), {}, {}, 0, 0};
+    const QString plain = kit.mp3(QStringLiteral("plain0.mp3"), tags, QString(), 7);
+    QVERIFY2(!plain.isEmpty(), qPrintable(kit.lastError()));
+    for (int i = 1; i < 300; ++i)
+        QVERIFY(QFile::copy(plain, kit.folder() + QStringLiteral("/plain%1.mp3").arg(i)));
+    const QString junk = folder.filePath(QStringLiteral("junk.png"));
     QVERIFY(testkit::touch(junk, QByteArray("\x89PNG\r\n\x1a\n") + QByteArray(3000, '\x5a')));
-    QVERIFY(MediaKit::addApicFrames(garbled, {{3, junk}}));
-
-    const QString tree = folder.filePath(QStringLiteral("tree"));
-    QVERIFY(QDir().mkpath(tree));
-    for (int i = 0; i < plainTracks; ++i)
-        QVERIFY(QFile::copy(plain, tree + QStringLiteral("/plain%1.mp3").arg(i)));
-    for (const QString &file : {garbled, withRed, withBlue})
-        QVERIFY(QFile::copy(file, tree + QLatin1Char('/') + QFileInfo(file).fileName()));
-
+    QVERIFY(QFile::copy(plain, kit.folder() + QStringLiteral("/garbled.mp3"))
+            && MediaKit::addApicFrames(kit.folder() + QStringLiteral("/garbled.mp3"), {{3, junk}}));
+    for (const char *colour : {"red", "blue"}) {
+        const QString picture = kit.picture(QStringLiteral("../%1.png").arg(QLatin1String(colour)), 64, 64, colour);
+        QVERIFY(!kit.mp3(QStringLiteral("%1.mp3").arg(QLatin1String(colour)), tags, picture, 7).isEmpty());
+    }
     // The walk's order is the directory's: find which picture comes first.
     QString expected;
-    QDirIterator walk(tree, QDirIterator::Subdirectories);
-    while (expected.isEmpty() && walk.hasNext()) {
-        const QString name = QFileInfo(walk.next()).fileName();
-        if (name == QLatin1String("red.mp3") || name == QLatin1String("blue.mp3"))
-            expected = name.section(QLatin1Char('.'), 0, 0);
+    for (QDirIterator walk(kit.folder(), QDirIterator::Subdirectories); expected.isEmpty() && walk.hasNext();) {
+        const QString name = QFileInfo(walk.next()).completeBaseName();
+        if (name == QLatin1String("red") || name == QLatin1String("blue"))
+            expected = name;
     }
-
-    const QString cover = artworkFile(tags.album);
+    const QString cover = shared().coverpath(tags.album);
     QFile::remove(cover);
-    track_data scanner;
-    const TrackMap result = scanner.searchfile(QDir(tree));
-    QCOMPARE(result.size(), plainTracks + 3);
+    const TrackMap result = track_data().searchfile(QDir(kit.folder()));
+    QCOMPARE(result.size(), 303);
     for (const track &record : result)
         QVERIFY(record.cover == cover && record.hasCover);
     const QImage picture(cover, "PNG");

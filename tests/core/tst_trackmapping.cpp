@@ -11,6 +11,7 @@
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "platform/externalprogram.h"
 #include "scanfixture.h"
 #include "testenv.h"
 
@@ -24,15 +25,6 @@ const QString noArtwork = QStringLiteral("qrc:///resources/photos/no_artwork.png
 
 QString artworkFolder() { return shared::dataLocation() + shared().artworkPath; }
 
-TagObject makeTags(const QString &title, const QString &album = QStringLiteral("Album"), int bitrate = 192)
-{
-    TagObject tags;
-    tags.title = QStringToTString(title);
-    tags.artist = "Artist";
-    tags.album = QStringToTString(album);
-    std::tie(tags.bitrate, tags.length) = std::make_pair(bitrate, 3);
-    return tags;
-}
 
 // Maps `path` as the folder scan does; with no tags given, reads the file's.
 track mapWith(const QString &path, TagObject tags = TagObject(), const QString &playlist = QString(),
@@ -55,7 +47,9 @@ QString rows(const QString &sql)
 
 } // namespace
 
-// One media file becomes a complete track record, staged with its folder.
+// One media file becomes a complete track record, staged with its folder;
+// a video's duration and thumbnail come from real clips and the real tools,
+// and from fake tools (printing canned output) for the fallbacks.
 class TestTrackMapping : public QObject
 {
     Q_OBJECT
@@ -63,35 +57,10 @@ class TestTrackMapping : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_media.isValid() && m_db.connect(QStringLiteral("RuvoData"), true)); m_db.create(); }
     void init() { QVERIFY(testkit::resetScanState()); }
-
-    void titlesAndQuality_data()
+    void cleanup()
     {
-        QTest::addColumn<QString>("fileName");
-        QTest::addColumn<QString>("titleTag");
-        QTest::addColumn<int>("bitrate");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<bool>("hasTitle");
-        QTest::addColumn<int>("quality");
-        QTest::addRow("file name without its suffix, 128 kbit/s poor") << "Song.mp3" << "" << 128 << "Song" << true << 0;
-        QTest::addRow("every lower-case suffix goes, 129 kbit/s") << "a.mp3.mp3" << "" << 129 << "a" << true << 1;
-        QTest::addRow("file name Track 01, 256 kbit/s") << "Track 01.mp3" << "" << 256 << "Track 01" << false << 2;
-        QTest::addRow("title tag kept, trimmed") << "x.mp3" << "  Hello " << 192 << "Hello" << true << 1;
-    }
-
-    void titlesAndQuality()
-    {
-        QFETCH(QString, fileName);
-        QFETCH(QString, titleTag);
-        QFETCH(bool, hasTitle);
-        QFETCH(int, bitrate);
-        // The album has its picture already, so only the title decides.
-        QVERIFY(touch(shared().coverpath(QStringLiteral("Album"))));
-        const QString path = m_media.filePath(QStringLiteral("titles/") + fileName);
-        QVERIFY(touch(path));
-        const track record = mapWith(path, makeTags(titleTag, QStringLiteral("Album"), bitrate));
-        QTEST(record.trackname, "title");
-        QVERIFY(record.hasTitle == hasTitle && record.isMissingData == !hasTitle);
-        QTEST(record.quality, "quality");
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+        ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
     }
 
     // The first track's picture becomes the album's cover; the second track's own
@@ -117,127 +86,58 @@ private slots:
         QVERIFY(two.cover == coverFile && two.album_id == one.album_id);
         QCOMPARE(testkit::fileBytes(coverFile), written);
         QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
-        QCOMPARE(track_data::track_obj_map.value(1).filepath, first);
         QCOMPARE(rows(QStringLiteral("SELECT trackname || '|' || artistname || '|' || albumname || '|' || filename || "
                                      "'|' || folderLocation AS v FROM getTracksRepo ORDER BY id LIMIT 1")),
                  QStringLiteral("Jóga ✓ 東京|Björk Guðmundsdóttir|Песни|Песня №1.mp3|") + QFileInfo(first).absolutePath());
     }
 
-    void albumPictureOrPlaceholder_data()
+    void unknownNames_data()
     {
-        QTest::addColumn<QString>("album");
+        QTest::addColumn<QString>("name"); // the album and the artist
         QTest::addColumn<bool>("withPicture");
-        QTest::addColumn<bool>("ownPicture");
-        QTest::addRow("the tag default, picture ignored") << "Unknown Album" << true << false;
-        QTest::addRow("the tag default, no picture") << "Unknown Album" << false << false;
-        QTest::addRow("unknown inside, no picture") << "The Unknown Soldier" << false << false;
-        QTest::addRow("unknown inside, with picture") << "The Unknown Soldier" << true << true;
-    }
-
-    // Never a path at which no file exists.
-    void albumPictureOrPlaceholder()
-    {
-        QFETCH(QString, album);
-        QFETCH(bool, withPicture);
-        QFETCH(bool, ownPicture);
-        MediaKit kit(m_media.filePath(QStringLiteral("placeholder")));
-        const QString picture = withPicture ? kit.picture(QStringLiteral("p.png"), 16, 16) : QString();
-        const QString path = kit.mp3(QStringLiteral("%1.mp3").arg(QTest::currentDataTag()),
-                                     {QStringLiteral("Song"), QStringLiteral("Artist"), album, {}, {}, 0, 0}, picture);
-        QVERIFY(!path.isEmpty());
-        const track record = mapWith(path);
-        QCOMPARE(record.cover, ownPicture ? shared().coverpath(album) : noArtwork);
-        QVERIFY(record.hasCover == ownPicture && record.isMissingData == !ownPicture);
-        QCOMPARE(QFileInfo::exists(shared().coverpath(album)), ownPicture);
-        QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")), record.cover);
-    }
-
-    void unknownNamesAreJudgedAlike_data()
-    {
-        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("unknown");
-        QTest::addRow("Unknown Album") << "Unknown Album" << true;
-        QTest::addRow("Unknown Pleasures") << "Unknown Pleasures" << true;
-        QTest::addRow("The Unknown Soldier") << "The Unknown Soldier" << false;
-        QTest::addRow("lower case") << "unknown album" << false;
+        QTest::addRow("the tag default, picture ignored") << "Unknown Album" << true << true;
+        QTest::addRow("Unknown Pleasures, no picture") << "Unknown Pleasures" << false << true;
+        QTest::addRow("unknown inside, no picture") << "The Unknown Soldier" << false << false;
+        QTest::addRow("unknown inside, with picture") << "The Unknown Soldier" << true << false;
     }
 
-    // Mapping, folder pictures and staging decide "no value" by the same rule.
-    void unknownNamesAreJudgedAlike()
+    // Mapping and staging decide "no value" by the same rule, and the cover
+    // is never a path at which no file exists.
+    void unknownNames()
     {
         QFETCH(QString, name);
+        QFETCH(bool, withPicture);
         QFETCH(bool, unknown);
-        QCOMPARE(shared::isUnknownName(name), unknown);
-        track mapped;
-        TagObject tags = makeTags(QStringLiteral("T"), name);
-        tags.artist = tags.album;
-        track_data().SetValues(mapped, tags);
-        QVERIFY(mapped.hasArtist == !unknown && mapped.hasAlbum == !unknown);
-
-        QTemporaryDir folder;
-        QVERIFY(touch(folder.filePath(QStringLiteral("folder.jpg"))) && QDir().mkpath(artworkFolder()));
-        shared sha;
-        sha.updateMixedAlbumsFolder(folder.path(), 2);
-        track record = testkit::makeTrack(QStringLiteral("/m/1.mp3"), name, QStringLiteral("A"));
-        record.id = 1;
-        record.folderLocation = folder.path();
-        record.cover = noArtwork;
-        QCOMPARE(sha.updateFolderCoverArt(TrackMap{{1, record}}, 1).value(1).hasCover, !unknown);
-        // Staging: an unknown album's row never keeps a real picture.
-        QVERIFY(ruvoDB::insertDataTrackRepo(record));
+        MediaKit kit(m_media.filePath(QStringLiteral("unknown")));
+        const QString picture = kit.picture(QStringLiteral("p.png"), 16, 16);
+        const QString path = kit.mp3(QStringLiteral("%1.mp3").arg(QTest::currentDataTag()),
+                                     {QStringLiteral("Song"), name, name, {}, {}, 0, 0}, withPicture ? picture : QString());
+        QVERIFY(!path.isEmpty());
+        track record = mapWith(path);
+        const bool ownPicture = withPicture && !unknown;
+        QCOMPARE(record.cover, ownPicture ? shared().coverpath(name) : noArtwork);
+        QVERIFY(record.hasCover == ownPicture && record.isMissingData == !ownPicture);
+        QVERIFY(record.hasArtist == !unknown && record.hasAlbum == !unknown);
+        QCOMPARE(QFileInfo::exists(shared().coverpath(name)), ownPicture);
+        QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")), record.cover);
+        // A later track of the album with a picture: an unknown album's row never keeps it.
         record.sourcePath = QStringLiteral("/m/2.mp3");
-        record.cover = folder.filePath(QStringLiteral("folder.jpg"));
+        record.cover = picture;
         QVERIFY(ruvoDB::insertDataTrackRepo(record));
-        QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")).section('|', 0, 0) == noArtwork, unknown);
+        QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")) == noArtwork, unknown);
     }
 
-    void playlistEntry()
-    {
-        MediaKit kit(m_media.filePath(QStringLiteral("playlist")));
-        const QString song = kit.mp3(QStringLiteral("song.mp3"), {"Song", {}, QStringLiteral("Real Album"), {}, {}, 0, 0},
-                                     kit.picture(QStringLiteral("c.png"), 8, 8));
-        QVERIFY(!song.isEmpty());
-        const QString playlist = QStringLiteral("  Road Trip ");
-        const track entry = mapWith(song, TagObject(), playlist);
-        QCOMPARE(entry.albumName, QStringLiteral("Road Trip"));
-        QCOMPARE(entry.cover, QStringLiteral("qrc:///resources/photos/playlist.png"));
-        QCOMPARE(entry.playlist_id, entry.album_id);
-        QVERIFY(!QFileInfo::exists(shared().coverpath(QStringLiteral("Real Album"))));
-        // The same file outside the playlist is a second staged row.
-        const track plain = mapWith(song);
-        QVERIFY(plain.albumName == QLatin1String("Real Album") && plain.album_id != entry.album_id);
-        QCOMPARE(rows(QStringLiteral("SELECT Playlist AS v FROM TrackRepo ORDER BY Playlist")), '|' + playlist);
-    }
-
+    // Without a time from the tags, the video's own probe gives it.
     void videoGetsDurationAndThumbnail()
     {
         const QString clip = MediaKit(m_media.filePath(QStringLiteral("video"))).video(QStringLiteral("clip.mp4"), 2, 160, 120);
         QVERIFY(!clip.isEmpty());
-        TagObject tags = makeTags(QString());
-        tags.length = 0;
+        TagObject tags;
+        tags.artist = "Artist";
         const track record = mapWith(clip, tags, QString(), true);
         QVERIFY(record.isVideo && qAbs(record.duration - 2) < 0.5 && record.trackname == QLatin1String("clip"));
-        QCOMPARE(record.cover, VideoMetadata::thumbnailPathFor(clip, shared::dataLocation() + shared().videoArtworkPath));
         QCOMPARE(rows(QStringLiteral("SELECT VideoImage AS v FROM TrackRepo")), record.cover);
-    }
-
-    void idsAcrossScansAndThreads()
-    {
-        const QString path = m_media.filePath(QStringLiteral("ids.mp3")), other = m_media.filePath("worker.mp3");
-        QVERIFY(touch(path) && touch(other));
-        QCOMPARE(mapWith(path, makeTags("1", "A")).album_id, 2);
-        QCOMPARE(mapWith(path, makeTags("2", "B")).album_id, 3);
-        // A later scan starts with an empty result map but keeps the names' ids,
-        // and stages through its own thread's connection.
-        track_data::track_obj_map.clear();
-        track later;
-        QThread *worker = QThread::create([&] { later = mapWith(other, makeTags("3", "A")); });
-        worker->start();
-        QVERIFY(worker->wait(30000));
-        delete worker;
-        QVERIFY(later.album_id == 2 && later.id == 3);
-        QCOMPARE(track_data::track_obj_map.keys(), QList<int>{3});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) AS v FROM TrackRepo WHERE trackname = '3'")), QStringLiteral("1"));
     }
 
     void base64()
@@ -261,7 +161,59 @@ private slots:
             QVERIFY2(!QFileInfo::exists(QDir::cleanPath(path)), qPrintable(path));
     }
 
+    // Two videos of one name don't share a picture; Matroska keeps no
+    // per-stream duration, so ffmpeg's report gives its time.
+    void realClips()
+    {
+        MediaKit kit(m_media.filePath(QStringLiteral("clips")));
+        const QString first = kit.video(QStringLiteral("a/same.mp4"), 20, 160, 120);
+        const QString second = kit.video(QStringLiteral("b/same.mp4"), 1, 320, 240);
+        const QString mkv = kit.video(QStringLiteral("clip.mkv"), 3, 160, 120);
+        QVERIFY2(!first.isEmpty() && !second.isEmpty() && !mkv.isEmpty(), qPrintable(kit.lastError()));
+        const QString folder = shared::dataLocation() + shared().videoArtworkPath;
+        const track one = VideoMetadata().getVideoMetadata(first, 1);
+        const QString two = VideoMetadata().getVideoMetadata(second, 1).cover;
+        QCOMPARE(one.duration, 20.0);
+        QCOMPARE(one.cover, VideoMetadata::thumbnailPathFor(first, folder));
+        QVERIFY(QFileInfo(one.cover).fileName().startsWith(QLatin1String("same-")) && one.cover != two);
+        QCOMPARE(QImage(one.cover, "PNG").size(), QSize(160, 120));
+        QCOMPARE(QImage(two, "PNG").size(), QSize(320, 240));
+        // No temporary file stays behind.
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+        const double duration = VideoMetadata().getVideoMetadata(mkv, 1).duration;
+        QVERIFY2(qAbs(duration - 3.0) < 0.2, qPrintable(QString::number(duration)));
+    }
+
+    // Fake tools print canned output: the video stream's time even when
+    // ffprobe lists the audio first; without ffprobe and ffmpeg no time.
+    void fallbacks()
+    {
+        ExternalProgram::setToolPath(ExternalProgram::Ffprobe,
+                                     fakeTool(QStringLiteral("ffprobe"),
+                                              QStringLiteral("printf '[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n"
+                                                             "[STREAM]\\ncodec_type=video\\nduration=12.5\\n[/STREAM]\\n'")));
+        QCOMPARE(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")), 12.5);
+        ExternalProgram::setToolPath(ExternalProgram::Ffprobe, m_media.filePath(QStringLiteral("no-such-ffprobe")));
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, m_media.filePath(QStringLiteral("no-such-ffmpeg")));
+        QCOMPARE(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")), 0.0);
+    }
+
+    // ffmpeg writing half a picture and then failing: nothing may stay, or the
+    // half picture would be reused by every later scan.
+    void failedThumbnailLeavesNothing()
+    {
+        ExternalProgram::setToolPath(
+            ExternalProgram::Ffmpeg,
+            fakeTool(QStringLiteral("ffmpeg-half"),
+                     QStringLiteral("for a in \"$@\"; do last=\"$a\"; done; printf half > \"$last\"; exit 1")));
+        const QString folder = m_media.filePath(QStringLiteral("half"));
+        const QString thumbnail = folder + QStringLiteral("/broken.png");
+        QCOMPARE(VideoMetadata().getCoverArt(QStringLiteral("/v/broken.avi"), thumbnail, folder), thumbnail);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    }
+
 private:
+    QString fakeTool(const QString &name, const QString &body) { return MediaKit::fakeTool(m_media.path(), name, body); }
     QTemporaryDir m_media;
     Database m_db;
 };
