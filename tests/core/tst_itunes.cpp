@@ -374,7 +374,14 @@ private slots:
         QTemporaryDir nothing;
         track_data().searchfile(QDir(nothing.path()));
         QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
+        // The whole-library walk files each local image under the album its id
+        // maps to; an id without an album writes nothing.
+        extracter.ItuneMapPIDAlubmCopy({{QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("Whole")}});
+        QCOMPARE(extracter.ItunesArtCheckAlbum(QStringLiteral("6C08B3E9D4D50F3A")), QStringLiteral("Whole"));
+        const QMap<QString, QString> all = extracter.RecurseForAll();
         capture.finish();
+        QCOMPARE(all.value(QStringLiteral("Whole")), pictureOf("Whole"));
+        QCOMPARE(testkit::fileBytes(pictureOf("Whole")), QByteArray("ONE"));
     }
 
     // Only macOS has osascript: here the script fails at once with a log line.

@@ -75,6 +75,17 @@ private slots:
     }
 
     // The scan reuses one record from file to file: only the release cover URL carries over.
+    // The pause waits a second and keeps delivering events meanwhile.
+    void delayKeepsEventsFlowing()
+    {
+        bool delivered = false;
+        QTimer::singleShot(50, this, [&] { delivered = true; });
+        QElapsedTimer timer;
+        timer.start();
+        delay();
+        QVERIFY(delivered && timer.elapsed() >= 990 && timer.elapsed() < 3000);
+    }
+
     void resetKeepsOnlyReleaseCoverUrl()
     {
         track record = testkit::makeTrack(QStringLiteral("/m/a.mp3"));

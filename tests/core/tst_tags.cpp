@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <taglib/apetag.h>
+#include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
@@ -378,6 +379,29 @@ private slots:
         QVERIFY(!root || (after.st_uid == 1234 && after.st_gid == 2345));
         QCOMPARE(TStringToQString(TagLib::FileRef(name.constData()).tag()->title()), QStringLiteral("New Title"));
         QVERIFY(!TagLibBuilder().setMissingTag(fullRecord(dir.filePath(QStringLiteral("gone.mp3")))));
+    }
+
+    // The embedded picture is the file's bytes under their real MIME type and
+    // replaces the one before; the audio is untouched, and what is no picture
+    // or no MP3 is refused without a change.
+    void embedsAPictureUnderItsOwnType()
+    {
+        const QString jpeg = MediaKit(dir.filePath(QStringLiteral("embed"))).picture(QStringLiteral("c.jpg"), 64, 64);
+        const QString path = copyOf("mp3", QStringLiteral("embed.mp3"));
+        const QByteArray audio = testkit::audioMd5(path);
+        QVERIFY(TagLibBuilder().embedcoverart(path, jpeg) && TagLibBuilder().embedcoverart(path, jpeg));
+        QCOMPARE(testkit::audioMd5(path), audio);
+        {
+            TagLib::MPEG::File file(QFile::encodeName(path).constData());
+            const TagLib::ID3v2::FrameList frames = file.ID3v2Tag()->frameList("APIC");
+            const auto *frame = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame *>(frames.front());
+            QVERIFY(frames.size() == 1 && frame && frame->mimeType() == "image/jpeg");
+            QCOMPARE(QByteArray(frame->picture().data(), int(frame->picture().size())), testkit::fileBytes(jpeg));
+        }
+        const QByteArray before = testkit::fileBytes(path);
+        QVERIFY(!TagLibBuilder().embedcoverart(path, files["wav"]));
+        QVERIFY(!TagLibBuilder().embedcoverart(copyOf("flac", QStringLiteral("embed.flac")), jpeg));
+        QCOMPARE(testkit::fileBytes(path), before);
     }
 
 private:
