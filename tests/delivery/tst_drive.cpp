@@ -8,6 +8,7 @@
 #include "delivery/combo.h"
 #include "delivery/drive.h"
 #include "delivery/drivedata.h"
+#include "platform/diskformatter.h"
 #include "platform/externalprogram.h"
 #include "platform/volumes.h"
 #include "libraryfixture.h"
@@ -23,21 +24,12 @@ bool run(const QString &program, const QStringList &args)
     return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-// Unmounts what a test mounted, also when the test fails half-way.
-struct Unmount
-{
-    QString path;
-    ~Unmount()
-    {
-        if (!path.isEmpty())
-            run("umount", {"-l", path});
-    }
-};
-
 } // namespace
 
 // The transfer dialog with the whole window: the targets it polls, the
-// folder the user adds, confirmation and the copy reaching its end.
+// folder the user adds, the confirmation (formatting among it), the copy
+// reaching its end and the cancel.  Every formatting tool is a fake that logs
+// its call, so nothing here can erase a disk.
 class TestDrive : public QObject
 {
     Q_OBJECT
@@ -47,8 +39,25 @@ private slots:
     {
         QVERIFY(dir.isValid());
         roots = dir.filePath("media");
-        QDir().mkpath(roots);
+        stick = roots + "/STICK";
+        QDir().mkpath(stick);
         Volumes::setRoots({roots});
+        const QString tool =
+            testkit::MediaKit::fakeTool(dir.path(), "tool", "echo \"$*\" >> '" + dir.filePath("calls.log") + "'");
+        DiskFormatter::setTestHook([tool](DiskFormatter &formatter) {
+            for (auto p : {DiskFormatter::Sfdisk, DiskFormatter::MkfsVfat, DiskFormatter::MkfsExfat,
+                           DiskFormatter::Umount, DiskFormatter::Udisksctl})
+                formatter.setProgram(p, tool);
+        });
+        testkit::MediaKit kit(dir.filePath("songs"));
+        for (int i = 1; i <= 3; ++i) {
+            track t;
+            t.id = i;
+            t.albumName = "Album";
+            t.filepath = kit.mp3(QString("%1.mp3").arg(i), testkit::MediaTags());
+            t.filesize = QFileInfo(t.filepath).size();
+            songs.insert(i, t);
+        }
     }
 
     void init()
@@ -63,23 +72,13 @@ private slots:
     {
         app->drive()->timerexe(0);
         app.reset();
+        run("umount", {"-l", stick});
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         Drive::setFolderChooser({});
     }
 
-    void pollListsSizesAndDropsVolumes_data()
-    {
-        QTest::addColumn<QString>("size");
-        QTest::addColumn<QString>("gib");
-
-        QTest::addRow("15.7 GiB shows its decimals") << "16077m" << "15.70";
-        QTest::addRow("1.5 GiB") << "1536m" << "1.50";
-    }
-
     void pollListsSizesAndDropsVolumes()
     {
-        QFETCH(QString, size);
-        QFETCH(QString, gib);
         Drive *drive = app->drive();
         const auto noTarget = [this] {
             return property("driveList").toStringList() == QStringList{"No Drive"} && rows().isEmpty();
@@ -88,17 +87,14 @@ private slots:
         drive->GetDriveDetail();
         QVERIFY(noTarget());
 
-        const QString stick = roots + "/STICK";
-        QDir().mkpath(stick);
-        if (!run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", stick}))
+        if (!run("mount", {"-t", "tmpfs", "-o", "size=16077m", "tmpfs", stick}))
             QSKIP("mounting tmpfs needs root");
-        Unmount guard{stick};
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{stick});
         QCOMPARE(rows().size(), 1);
         DriveData *row = rows().first();
         QCOMPARE(QStringList({row->totalspace(), row->freespace(), row->usedspace(), row->filesystem()}).join(' '),
-                 gib + ' ' + gib + " 0.00 tmpfs");
+                 "15.70 15.70 0.00 tmpfs");
         QCOMPARE(row->driveletter(), stick);
 
         // Free space is measured again at each poll.
@@ -108,54 +104,68 @@ private slots:
         QVERIFY(rows().first()->freespace1() <= before - (8 << 20));
 
         QVERIFY(run("umount", {stick}));
-        guard.path.clear();
         drive->GetDriveDetail();
         QVERIFY(noTarget());
     }
 
-    void confirmationWithoutATarget_data()
+    void confirmation_data()
     {
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("target"); // "stick": a tmpfs volume; "folder": a folder the user chose
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("message"); // "": the copy runs to its end; "-": nothing happens
 
-        QTest::addRow("no drive does nothing") << "No Drive" << "";
-        QTest::addRow("a vanished target is a removed disk") << "/nonexistent/stick" << "Disk is Removed";
-        QTest::addRow("an unlisted target is no target") << "/" << "No destination drive selected.";
+        QTest::addRow("no drive does nothing") << "No Drive" << 0 << "-";
+        QTest::addRow("a vanished target is a removed disk") << "/nonexistent/stick" << 0 << "Disk is Removed";
+        QTest::addRow("an unlisted target is no target") << "/" << 0 << "No destination drive selected.";
+        QTest::addRow("format off: the volume is copied to") << "stick" << 0 << "";
+        QTest::addRow("a folder target is never formatted") << "folder" << 1 << "";
+        QTest::addRow("a volume on no disk is refused and starts no copy") << "stick" << 1 << "was not found";
     }
 
-    void confirmationWithoutATarget()
+    void confirmation()
     {
         QFETCH(QString, target);
+        QFETCH(int, format);
         QFETCH(QString, message);
-        QSignalSpy messages(app->drive(), &Drive::showMessageBox);
-        QSignalSpy progress(app->drive(), &Drive::sgShowTransferProgress);
-        app->drive()->ContinueDrive(target, 0, 0, 0, 0);
+        Drive *drive = app->drive();
+        drive->timerexe(1);
+        if (target == "folder") {
+            target = dir.filePath("car folder");
+            QDir().mkpath(target);
+            Drive::setFolderChooser([target] { return target; });
+            drive->openDialog();
+        } else if (target == "stick") {
+            target = stick;
+            if (!run("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}))
+                QSKIP("mounting tmpfs needs root");
+        }
+        Drive::getInstance()->TransferDetails({{1, songs[1]}});
+        drive->GetDriveDetail();
+        QSignalSpy messages(drive, &Drive::showMessageBox);
+        QSignalSpy copy(drive, &Drive::sgShowTransferProgress);
+        QSignalSpy progress(drive, &Drive::sgUpdateTransferProgress);
+        drive->ContinueDrive(target, format, 1, 0, 0);
         if (message.isEmpty()) {
+            QTRY_COMPARE(progress.size(), 1); // the copy ends before the window goes
+            QVERIFY(QFileInfo(target + "/Aster Media/Album/1.mp3").isFile());
+        } else if (message == "-") {
             QTest::qWait(100);
-            QCOMPARE(messages.size(), 0);
         } else {
             QTRY_COMPARE(messages.size(), 1);
-            QCOMPARE(messages.first().first().toString(), message);
+            QVERIFY2(messages.first().first().toString().contains(message), qPrintable(message));
         }
-        QCOMPARE(progress.size(), 0);
+        QCOMPARE(copy.size(), message.isEmpty() ? 1 : 0);
+        QCOMPARE(messages.size(), message.size() > 1 ? 1 : 0);
+        QVERIFY(!QFile::exists(dir.filePath("calls.log")));
     }
 
     void transferFromTheWindow()
     {
-        testkit::MediaKit kit(dir.filePath("songs"));
-        TrackMap tracks;
-        for (int i = 1; i <= 3; ++i) {
-            track t;
-            t.id = i;
-            t.albumName = "Album";
-            t.filepath = kit.mp3(QString("%1.mp3").arg(i), testkit::MediaTags());
-            t.filesize = QFileInfo(t.filepath).size();
-            tracks.insert(i, t);
-        }
-        tracks[2].filepath += ".gone";  // removed since it was added: the dialog still ends
+        TrackMap tracks = songs;
+        tracks[2].filepath += ".gone"; // removed since it was added: the dialog still ends
         Drive::getInstance()->TransferDetails(tracks);
 
-        const QString folder = dir.filePath("car folder");
+        const QString folder = dir.filePath("window folder");
         QDir().mkpath(folder);
         Drive::setFolderChooser([folder] { return folder; });
         QSignalSpy progress(app->drive(), &Drive::sgUpdateTransferProgress);
@@ -235,9 +245,10 @@ private:
 
     QTemporaryDir dir;
     QString roots;
+    QString stick;
+    TrackMap songs;
     std::unique_ptr<StartUp> app;
 };
-
 
 CORVANE_TEST_MAIN(TestDrive)
 #include "tst_drive.moc"
