@@ -8,81 +8,57 @@
 #include "delivery/ffmpeghandler.h"
 #include "platform/externalprogram.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
+
+using testkit::fileBytes;
 
 namespace {
 
-// A file system mounted for one test in a folder of its own (needs root),
-// unmounted and detached again when it goes.
-class TestMount
+bool run(const QString &program, const QStringList &args)
 {
-public:
-    // tmpfs of `size` ("256k"), or an exFAT image of `size` through FUSE.
-    TestMount(const QString &dir, const QString &type, const QString &size) : path(dir)
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// A tmpfs of `size` ("256k"), or an exFAT image of `size` through FUSE on a
+// loop device, mounted in a folder of its own for one test (needs root) and
+// unmounted and detached again when it goes.
+struct TestMount
+{
+    TestMount(const QString &dir, const QString &size, bool exfat = false) : path(dir), image(dir + ".img")
     {
         QDir().mkpath(path);
-        if (type == QLatin1String("tmpfs")) {
-            mounted = run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path});
-        } else {
-            const QString image = path + ".img";
-            if (!run("truncate", {"-s", size, image}) || !run("mkfs.exfat", {image}))
-                return;
-            QProcess losetup;
-            losetup.start("losetup", {"-f", "--show", image});
-            losetup.waitForFinished();
-            loop = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
-            mounted = !loop.isEmpty() && run("mount.exfat-fuse", {loop, path});
-        }
+        ok = exfat ? sh("truncate -s " + size + " '%1' && mkfs.exfat '%1' && "
+                        "mount.exfat-fuse $(losetup -f --show '%1') '%2'")
+                   : run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path});
     }
     ~TestMount()
     {
-        if (mounted && !run("umount", {path}))
-            run("umount", {"-l", path});
-        if (!loop.isEmpty())
-            run("losetup", {"-d", loop});
+        sh("umount '%2' || umount -l '%2'; for d in $(losetup -j '%1' | cut -d: -f1); do losetup -d $d; done");
     }
+    bool detach() { return run("umount", {"-l", path}); }
+    bool sh(const QString &script) { return run("sh", {"-c", script.arg(image, path)}); }
 
-    bool ok() const { return mounted; }
-    bool detach() { return run("umount", {"-l", path}) && !(mounted = false); }
-    static bool run(const QString &program, const QStringList &args)
-    {
-        QProcess p;
-        p.start(program, args);
-        return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    }
-
-    QString path;
-
-private:
-    QString loop;
-    bool mounted = false;
+    QString path, image;
+    bool ok = false;
 };
 
 testkit::MediaTags tags(const QString &title, const QString &artist = QString(), const QString &album = QString())
 {
     testkit::MediaTags t;
-    t.title = title;
-    t.artist = artist;
-    t.album = album;
+    std::tie(t.title, t.artist, t.album) = std::tie(title, artist, album);
     return t;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Files whose name marks an unfinished write.
 QStringList partialFiles(const QString &root)
 {
     QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString name = QFileInfo(it.next()).fileName();
-        if (name.endsWith(".part") || name.startsWith(".part-"))
-            found << name;
-    }
+    QDirIterator it(root, {"*.part*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
     return found;
 }
 
@@ -98,8 +74,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        media = dir.filePath("media");
-        testkit::MediaKit kit(media);
+        testkit::MediaKit kit(dir.filePath("media"));
         const QString cover = kit.picture("cover.jpg", 300, 200);
         QVERIFY(!cover.isEmpty());
         // Ids interleave the playlist with an album, so its tracks come in two runs.
@@ -127,7 +102,7 @@ private slots:
     void layout_data()
     {
         QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("content");  // empty: only that it exists
+        QTest::addColumn<QByteArray>("content"); // empty: only that it exists
 
         QTest::addRow("album folder") << "Aster Media/Album One/01 One.mp3" << QByteArray();
         QTest::addRow("folder picture fitted to 110") << "Aster Media/Album One/Folder.png" << QByteArray("110x73");
@@ -161,33 +136,29 @@ private slots:
         QCOMPARE(run.progress.size(), library.size());
         QCOMPARE(run.diskFull + run.removed, 0);
         QVERIFY2(QFileInfo(target + "/" + path).isFile(), qPrintable(path));
-        if (content.contains('x') && path.endsWith(".png")) {
+        if (path.endsWith(".png")) {
             const QImage picture(target + "/" + path);
             QCOMPARE(QString("%1x%2").arg(picture.width()).arg(picture.height()).toUtf8(), content);
         } else if (!content.isEmpty()) {
-            QCOMPARE(contents(target + "/" + path), content);
+            QCOMPARE(fileBytes(target + "/" + path), content);
         }
         QVERIFY(!QFileInfo::exists(dir.filePath("x.m3u")));
         QVERIFY(!QFileInfo::exists(dir.filePath("probed")));
         QVERIFY(partialFiles(target).isEmpty());
     }
 
-    void convertedOnceThenFromCache()
+    void secondTransferTakesTheConversionFromTheCache()
     {
-        const TrackMap flacOnly{{7, library.value(7)}};
-        copy(flacOnly, dir.filePath("cache1"), true, 1);
+        // The layout run converted the FLAC file: a failing converter now changes nothing.
         const QString cached = ffmpeghandler::cacheFolder() + "/Album One/Lossless Take.m4a";
-        QVERIFY(QFileInfo(cached).isFile());
         QCOMPARE(DriveCopier().askForCodec(cached), QString("aac"));
-
-        // A second transfer converts nothing: a failing converter changes nothing.
-        const QString failing = testkit::MediaKit::fakeTool(dir.path(), "ffmpeg", "exit 1");
-        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, failing);
-        const QString second = dir.filePath("cache2");
-        const Run run = copy(flacOnly, second, true, 1);
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
+                                     testkit::MediaKit::fakeTool(dir.path(), "ffmpeg", "exit 1"));
+        const QString target = dir.filePath("cached");
+        const Run run = copy({{7, library.value(7)}}, target, true, 1);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         QCOMPARE(run.progress, QStringList{"Copying Lossless Take.m4a"});
-        QCOMPARE(contents(second + "/Aster Media/Album One/Lossless Take.m4a"), contents(cached));
+        QCOMPARE(fileBytes(target + "/Aster Media/Album One/Lossless Take.m4a"), fileBytes(cached));
     }
 
     void overwrite_data()
@@ -213,46 +184,41 @@ private slots:
         const QString target = dir.filePath(QString("over-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
         testkit::MediaKit kit(target + "/Aster Media/Ålbum");
         const QString existing = kit.mp3("Sång.mp3", tags("Sång"), QString(), 2, existingKbps);
-        testkit::MediaKit sources(target + "-src");
-        const QString source = sources.mp3("Sång.mp3", tags("Sång"), QString(), 3, 256);
+        const QString source = testkit::MediaKit(target + "-src").mp3("Sång.mp3", tags("Sång"), {}, 3, 256);
         QVERIFY(!source.isEmpty() && DriveCopier::GetBitRate(existing) > 0);
-        const QByteArray before = contents(existing);
+        const QByteArray before = fileBytes(existing);
 
         const Run run = copy({{1, song(1, source, "Ålbum")}}, target, false, 1 << 30, all, quality);
         QCOMPARE(run.progress.size(), 1);
-        QCOMPARE(contents(existing), replaced ? contents(source) : before);
+        QCOMPARE(fileBytes(existing), replaced ? fileBytes(source) : before);
     }
 
     void budget_data()
     {
         QTest::addColumn<bool>("folder");
-        QTest::addColumn<bool>("copied");
-
-        QTest::addRow("a drive's budget of exactly the file's size stops") << false << false;
-        QTest::addRow("a folder goes on past its budget") << true << true;
+        QTest::addRow("a drive's budget of exactly the file's size stops") << false;
+        QTest::addRow("a folder goes on past its budget") << true;
     }
 
     void budget()
     {
         QFETCH(bool, folder);
-        QFETCH(bool, copied);
         const QString target = dir.filePath(QString("budget-%1").arg(folder));
-        const track one = library.value(1);
-        const Run run = copy({{1, one}}, target, folder, one.filesize);
-        QCOMPARE(QFileInfo::exists(target + "/Aster Media/Album One/01 One.mp3"), copied);
-        QCOMPARE(run.diskFull, copied ? 0 : 1);
-        QCOMPARE(run.progress.size(), copied ? 1 : 0);
+        const Run run = copy({{1, library.value(1)}}, target, folder, library.value(1).filesize);
+        QCOMPARE(QFileInfo::exists(target + "/Aster Media/Album One/01 One.mp3"), folder);
+        QCOMPARE(run.diskFull, folder ? 0 : 1);
+        QCOMPARE(run.progress.size(), folder ? 1 : 0);
     }
 
     void fullVolumeLeavesNoPartialFile()
     {
-        TestMount drive(dir.filePath("full"), "tmpfs", "200k");
-        if (!drive.ok())
+        TestMount drive(dir.filePath("full"), "200k");
+        if (!drive.ok)
             QSKIP("mounting tmpfs needs root");
         testkit::MediaKit kit(dir.filePath("big"));
         TrackMap tracks;
         for (int i = 1; i <= 4; ++i)
-            tracks.insert(i, song(i, kit.mp3(QString("big%1.mp3").arg(i), tags("Big"), QString(), 6, 128), "Big"));
+            tracks.insert(i, song(i, kit.mp3(QString("big%1.mp3").arg(i), tags("Big"), {}, 6, 128), "Big"));
         // The budget claims more than the volume holds: the write itself fails.
         const Run run = copy(tracks, drive.path, false, qint64(1) << 40);
         QCOMPARE(run.diskFull, 1);
@@ -266,8 +232,8 @@ private slots:
 
     void removedDriveStops()
     {
-        TestMount drive(dir.filePath("pulled"), "tmpfs", "16m");
-        if (!drive.ok())
+        TestMount drive(dir.filePath("pulled"), "16m");
+        if (!drive.ok)
             QSKIP("mounting tmpfs needs root");
         TrackMap tracks;
         for (int i = 1; i <= 6; ++i)
@@ -284,8 +250,8 @@ private slots:
 
     void fatNamesCleaned()
     {
-        TestMount drive(dir.filePath("exfat"), "exfat", "8M");
-        if (!drive.ok())
+        TestMount drive(dir.filePath("exfat"), "8M", true);
+        if (!drive.ok)
             QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
         testkit::MediaKit kit(dir.filePath("fatsrc"));
         const TrackMap tracks{{1, song(1, kit.mp3("What?.mp3", tags("What")), "Mix", "Road: Trip")},
@@ -294,7 +260,7 @@ private slots:
         QCOMPARE(run.progress, (QStringList{"Copying What.mp3", "Copying Time Now .mp3"}));
         QVERIFY(QFileInfo(drive.path + "/Aster Media/Road Trip/What.mp3").isFile() &&
                 QFileInfo(drive.path + "/Aster Media/Road Trip/Time Now .mp3").isFile());
-        QCOMPARE(contents(drive.path + "/Aster Media/Road Trip.m3u"),
+        QCOMPARE(fileBytes(drive.path + "/Aster Media/Road Trip.m3u"),
                  QByteArray("#EXTM3U:\n#EXTINF:\nRoad Trip/What.mp3\n#EXTINF:\nRoad Trip/Time Now .mp3\n"));
     }
 
@@ -306,52 +272,47 @@ private:
         int diskFull = 0;
         int removed = 0;
     };
-    Run copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget,
-             bool all = false, bool quality = false, std::function<void(DriveCopier &)> hook = {});
+
+    Run copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget, bool all = false,
+             bool quality = false, std::function<void(DriveCopier &)> hook = {})
+    {
+        QDir().mkpath(target);
+        DriveCopier copier;
+        Run run;
+        connect(&copier, &DriveCopier::incrementProgress, [&run](const QString &f) { run.progress << f; });
+        connect(&copier, &DriveCopier::sgDiskFull, [&run] { ++run.diskFull; });
+        connect(&copier, &DriveCopier::sgDriveRemoved, [&run] { ++run.removed; });
+        if (hook)
+            hook(copier);
+        transferDetail d;
+        d.drivePath = target;
+        d.freeSpace = budget;
+        d.isSystem = folder;
+        d.system = profile;
+        d.overwriteall = all;
+        d.overwritequality = quality;
+        std::atomic<bool> stop{false};
+        run.reported = copier.copyFilesToDrive(tracks, d, {}, stop);
+        return run;
+    }
+
     track song(int id, const QString &path, const QString &album, const QString &playlist = QString(),
-               const QString &title = QString());
+               const QString &title = QString())
+    {
+        track t;
+        t.id = id;
+        t.filepath = path;
+        t.albumName = album;
+        t.playlist = playlist;
+        t.trackname = title.isEmpty() ? QFileInfo(path).completeBaseName() : title;
+        t.filesize = QFileInfo(path).size();
+        return t;
+    }
 
     QTemporaryDir dir;
-    QString media;
     TrackMap library;
     SystemDetails profile;
 };
-
-track TestDriveCopier::song(int id, const QString &path, const QString &album, const QString &playlist,
-                            const QString &title)
-{
-    track t;
-    t.id = id;
-    t.filepath = path;
-    t.albumName = album;
-    t.playlist = playlist;
-    t.trackname = title.isEmpty() ? QFileInfo(path).completeBaseName() : title;
-    t.filesize = QFileInfo(path).size();
-    return t;
-}
-
-TestDriveCopier::Run TestDriveCopier::copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget,
-                                           bool all, bool quality, std::function<void(DriveCopier &)> hook)
-{
-    QDir().mkpath(target);
-    DriveCopier copier;
-    Run run;
-    connect(&copier, &DriveCopier::incrementProgress, [&run](const QString &f) { run.progress << f; });
-    connect(&copier, &DriveCopier::sgDiskFull, [&run] { ++run.diskFull; });
-    connect(&copier, &DriveCopier::sgDriveRemoved, [&run] { ++run.removed; });
-    if (hook)
-        hook(copier);
-    transferDetail d;
-    d.drivePath = target;
-    d.freeSpace = budget;
-    d.isSystem = folder;
-    d.system = profile;
-    d.overwriteall = all;
-    d.overwritequality = quality;
-    std::atomic<bool> stop{false};
-    run.reported = copier.copyFilesToDrive(tracks, d, {}, stop);
-    return run;
-}
 
 CORVANE_TEST_MAIN(TestDriveCopier)
 #include "tst_drivecopier.moc"
