@@ -3,24 +3,14 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
-#include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
 #include "testenv.h"
 
-static QStringList pairs(const QList<Details> &codecs)
-{
-    QStringList out;
-    for (const Details &d : codecs)
-        out << d.name + QLatin1Char('/') + d.extension;
-    return out;
-}
-
-// The converter: codec lists, the decision, the encoder mapping, the
-// fall-back chain (against a fake ffmpeg) and one library job with the real
-// ffmpeg.
+// The converter: the encoder mapping, the cache names, the fall-back chain
+// (against a fake ffmpeg) and one library job with the real ffmpeg.
 class TestFfmpegHandler : public QObject
 {
     Q_OBJECT
@@ -32,116 +22,46 @@ private slots:
         QVERIFY(testkit::openLibrary());
     }
 
-    void cleanup()
-    {
-        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
-    }
-
-    void codecList_data()
-    {
-        QTest::addColumn<QString>("system");
-        QTest::addColumn<QStringList>("expected");
-        QTest::addRow("mp3 first, one entry per extension, table order")
-            << "System B"
-            << QStringList{"mp3/mp3", "mp3/mp3", "wmav1/wma", "wmav1/asf", "wmav2/wma", "wmav2/asf", "wmapro/wma",
-                           "wmavoice/wma"};
-        QTest::addRow("unknown system plays mp3 alone") << "No Such System" << QStringList{"mp3/mp3"};
-    }
-
-    void codecList()
-    {
-        QFETCH(QString, system);
-        QFETCH(QStringList, expected);
-        ffmpeghandler conv;
-        QCOMPARE(pairs(conv.readSystemCodecs(system)), expected);
-        // The profile the vehicle chooser read gives the same list.
-        SystemDetails profile;
-        profile.name = system;
-        if (system == QLatin1String("System B")) {
-            // The chooser's profile of a vehicle with that system.
-            profile.audioCodecs = {{"mp3", "mp3", ""}, {"wmav1", "wma,asf", ""}, {"wmav2", "wma,asf", ""},
-                                   {"wmapro", "wma", ""}, {"wmavoice", "wma", ""}, {"", "", ""}};
-        }
-        QCOMPARE(pairs(ffmpeghandler::codecListFor(profile)), expected);
-    }
-
-    void decision_data()
-    {
-        QTest::addColumn<QString>("probed");
-        QTest::addColumn<bool>("isVideo");
-        QTest::addColumn<bool>("convert");
-        QTest::addRow("listed codec plays") << "aac" << false << false;
-        QTest::addRow("mp3 always plays") << "mp3" << false << false;
-        QTest::addRow("unlisted codec converts") << "flac" << false << true;
-        QTest::addRow("comparison is exact") << "AAC" << false << true;
-        QTest::addRow("silent probe converts") << "" << false << true;
-        QTest::addRow("video never converts") << "flac" << true << false;
-    }
-
-    void decision()
-    {
-        QFETCH(QString, probed);
-        QFETCH(bool, isVideo);
-        QFETCH(bool, convert);
-        ffmpeghandler conv;
-        QCOMPARE(ffmpeghandler::needsTranscode(probed, isVideo, conv.readSystemCodecs("System A")), convert);
-    }
+    void cleanup() { ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString()); }
 
     void encoding_data()
     {
-        QTest::addColumn<QString>("codec");
-        QTest::addColumn<QString>("source");
-        QTest::addColumn<QString>("encoder");
-        QTest::addColumn<QString>("extension");
-        QTest::addColumn<QString>("stored");
-        QTest::addRow("aac is the native encoder") << "aac" << "a.flac" << "aac" << "m4a" << "aac";
-        QTest::addRow("libfaac maps to aac") << "libfaac" << "a.flac" << "aac" << "m4a" << "aac";
-        QTest::addRow("libvo_aacenc maps to aac") << "libvo_aacenc" << "a.flac" << "aac" << "m4a" << "aac";
-        QTest::addRow("mp3 is lame") << "MP3" << "a.flac" << "libmp3lame" << "m4a" << "mp3";
-        QTest::addRow("other names pass unchanged") << "wmav2" << "a.flac" << "wmav2" << "m4a" << "wmav2";
-        QTest::addRow("ogg source always mp3") << "wmav2" << "x/A.OGG" << "libmp3lame" << "mp3" << "mp3";
-        QTest::addRow("mp4 source always mp3") << "aac" << "x/a.mp4" << "libmp3lame" << "mp3" << "mp3";
+        QTest::addColumn<QString>("codecAndSource");
+        QTest::addColumn<QString>("expected"); // encoder, extension, codec stored
+        QTest::addRow("libfaac maps to the native aac") << "libfaac a.flac" << "aac m4a aac";
+        QTest::addRow("libvo_aacenc maps to the native aac") << "libvo_aacenc a.flac" << "aac m4a aac";
+        QTest::addRow("mp3 in any case is lame") << "MP3 a.flac" << "libmp3lame m4a mp3";
+        QTest::addRow("ogg source always mp3") << "wmav2 x/A.OGG" << "libmp3lame mp3 mp3";
+        QTest::addRow("mp4 source always mp3") << "aac x/a.mp4" << "libmp3lame mp3 mp3";
     }
 
     void encoding()
     {
-        QFETCH(QString, codec);
-        QFETCH(QString, source);
-        const auto e = ffmpeghandler::encodingFor(codec, "m4a", source);
-        QTEST(e.encoder, "encoder");
-        QTEST(e.extension, "extension");
-        QTEST(e.codecName, "stored");
-        const QStringList args = ffmpeghandler::conversionArguments(source, e.encoder, "out.m4a");
-        QCOMPARE(args.last(), QStringLiteral("out.m4a"));
-        QCOMPARE(args.mid(0, 3), (QStringList{"-y", "-i", source}));
-        QVERIFY(args.contains("256k") && args.contains("44100"));
+        QFETCH(QString, codecAndSource);
+        const QStringList in = codecAndSource.split(' ');
+        const auto e = ffmpeghandler::encodingFor(in[0], "m4a", in[1]);
+        QTEST(QStringList({e.encoder, e.extension, e.codecName}).join(' '), "expected");
     }
 
     void names_data()
     {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("album");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("folder");
-        QTest::addRow("reserved characters vanish")
-            << "A/B: Live?" << " Best.Of \"Hits\" " << "AB Live" << "BestOf Hits";
-        QTest::addRow("number sign only in file names") << "#1 Song" << "#1 Album" << "1 Song" << "#1 Album";
-        QTest::addRow("album of dots is Unknown Album") << "Song" << "..." << "Song" << "Unknown Album";
-        QTest::addRow("empty title takes the source's name") << "" << "" << "03 Track" << "Unknown Album";
-        QTest::addRow("unicode stays") << "Ça ira — 東京" << "Été" << "Ça ira — 東京" << "Été";
+        QTest::addColumn<QString>("titleAndAlbum");
+        QTest::addColumn<QString>("fileAndFolder");
+        QTest::addRow("reserved characters vanish") << "A/B: Live?| Best.Of \"Hits\" " << "AB Live|BestOf Hits";
+        QTest::addRow("number sign only in file names") << "#1 Song|#1 Album" << "1 Song|#1 Album";
+        QTest::addRow("album of dots is Unknown Album") << "Song|..." << "Song|Unknown Album";
+        QTest::addRow("empty title takes the source's name") << "|" << "03 Track|Unknown Album";
+        QTest::addRow("unicode stays") << "Ça ira — 東京|Été" << "Ça ira — 東京|Été";
     }
 
     void names()
     {
-        QFETCH(QString, title);
-        QFETCH(QString, album);
+        QFETCH(QString, titleAndAlbum);
         track t;
-        t.trackname = title;
-        t.albumName = album;
+        t.trackname = titleAndAlbum.section('|', 0, 0);
+        t.albumName = titleAndAlbum.section('|', 1);
         t.sourcePath = "/music/03 Track.flac";
-        QTEST(ffmpeghandler::cacheFileName(t), "file");
-        QTEST(ffmpeghandler::cacheAlbumFolder(album), "folder");
-        QVERIFY(ffmpeghandler::cacheTarget(t).startsWith(ffmpeghandler::cacheFolder() + '/'));
+        QTEST(ffmpeghandler::cacheFileName(t) + '|' + ffmpeghandler::cacheAlbumFolder(t.albumName), "fileAndFolder");
     }
 
     void fallbackChain_data()
@@ -154,8 +74,8 @@ private slots:
         QTest::addColumn<int>("runs");
         QTest::addRow("first attempt converts") << "" << false << 3 << "wma" << 1;
         QTest::addRow("mp3 fall-back after a failure") << "wmav2" << false << 3 << "mp3" << 2;
-        QTest::addRow("every codec failing is flag 1") << "wmav2 libmp3lame wmav1 wmapro wmavoice" << false << 1 << ""
-                                                       << 9;
+        QTest::addRow("every codec failing is flag 1")
+            << "wmav2 libmp3lame wmav1 wmapro wmavoice" << false << 1 << "" << 9;
         QTest::addRow("output in the cache is flag 2, no run") << "" << true << 2 << "wma" << 0;
     }
 
@@ -164,6 +84,7 @@ private slots:
         QFETCH(QString, failing);
         QFETCH(bool, outputExists);
         QFETCH(int, runs);
+        QFETCH(QString, extension);
         const QString work = dir.filePath("chain-" + QString(QTest::currentDataTag()).replace(' ', '_'));
         QVERIFY(QDir().mkpath(work));
         const QString log = work + "/runs.log";
@@ -176,12 +97,16 @@ private slots:
         QVERIFY(testkit::touch(source));
         if (outputExists)
             QVERIFY(testkit::touch(work + "/out/Song.wma"));
+        // The codec list of a System B profile: mp3 first, then one entry per
+        // extension, empty names left out.
+        SystemDetails profile;
+        profile.audioCodecs = {{"mp3", "mp3", ""},          {"wmav1", "wma,asf", ""}, {"wmav2", "wma,asf", ""},
+                               {"wmapro", "wma", ""},       {"wmavoice", "wma", ""},  {"", "", ""}};
 
-        ffmpeghandler conv;
-        const auto r = conv.convert(source, work + "/out/Song", "wmav2", "wma", conv.readSystemCodecs("System B"));
+        const auto r = ffmpeghandler().convert(source, work + "/out/Song", "wmav2", "wma",
+                                               ffmpeghandler::codecListFor(profile));
         QTEST(int(r.outcome), "outcome");
         QCOMPARE(r.attempts, runs);
-        QFETCH(QString, extension);
         if (!extension.isEmpty())
             QCOMPARE(r.outputPath, work + "/out/Song." + extension);
         QFile logFile(log);
@@ -208,7 +133,6 @@ private slots:
             tracks.insert(t.id, t);
         }
         transferDetail detail;
-        detail.system.name = "System A";
         detail.system.codec = "aac";
         detail.system.audioExtension = "m4a";
         detail.system.audioCodecs = {{"aac", "m4a", ""}, {"mp3", "mp3", ""}};
@@ -231,7 +155,6 @@ private slots:
 private:
     QTemporaryDir dir;
 };
-
 
 CORVANE_TEST_MAIN(TestFfmpegHandler)
 #include "tst_ffmpeghandler.moc"
