@@ -116,15 +116,9 @@ private slots:
         QFETCH(QString, output);
         QFETCH(double, probed);
         const VideoDetails f = VideoEncoding::parseStreams(output, [probed] { return probed; });
-        QTEST(QString("%1x%2 %3/%4 %5 %6 %7 %8/%9")
-                  .arg(f.width)
-                  .arg(f.height)
-                  .arg(f.r_frame_rate)
-                  .arg(f.avg_frame_rate)
-                  .arg(f.nb_frames)
-                  .arg(f.channels)
-                  .arg(f.duration)
-                  .arg(f.videoCodec, f.audioCodec),
+        QTEST(QString::asprintf("%lldx%lld %lld/%lld %lld %lld %g ", f.width, f.height, f.r_frame_rate,
+                                f.avg_frame_rate, f.nb_frames, f.channels, f.duration) +
+                  f.videoCodec + '/' + f.audioCodec,
               "facts");
     }
 
@@ -158,32 +152,28 @@ private slots:
 
     void ffmpegCommand_data()
     {
-        QTest::addColumn<QList<qint64>>("sizeAndRate");
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QString>("level");
-
-        const QString box = "scale=1024:600:force_original_aspect_ratio=decrease:force_divisible_by=2";
-        QTest::addRow("1080p at 25 is scaled into the screen") << QList<qint64>{1920, 1080, 25} << box << "3.1";
-        QTest::addRow("640x480 at 30 keeps its size") << QList<qint64>{640, 480, 30} << "" << "3.0";
-        QTest::addRow("odd sides become even")
-            << QList<qint64>{641, 481, 25} << "scale=trunc(iw/2)*2:trunc(ih/2)*2" << "3.0";
-        QTest::addRow("1024x600 at 60") << QList<qint64>{1024, 600, 60} << "" << "3.2";
-        QTest::addRow("no facts: scaled, level of the screen") << QList<qint64>{0, 0, 0} << box << "3.1";
+        QTest::addColumn<QString>("video"); // width, height, frame rate
+        QTest::addColumn<QString>("filterAndLevel");
+        QTest::addRow("1080p at 25 is scaled into the screen") << "1920 1080 25" << "box 3.1";
+        QTest::addRow("640x480 at 30 keeps its size") << "640 480 30" << "- 3.0";
+        QTest::addRow("odd sides become even") << "641 481 25" << "scale=trunc(iw/2)*2:trunc(ih/2)*2 3.0";
+        QTest::addRow("1024x600 at 60") << "1024 600 60" << "- 3.2";
+        QTest::addRow("no facts: scaled, level of the screen") << "0 0 0" << "box 3.1";
     }
 
     void ffmpegCommand()
     {
-        QFETCH(QList<qint64>, sizeAndRate);
+        QFETCH(QString, video);
+        const QStringList n = video.split(' ');
         VideoDetails facts;
         std::tie(facts.width, facts.height, facts.r_frame_rate) =
-            std::tuple(sizeAndRate[0], sizeAndRate[1], sizeAndRate[2]);
+            std::tuple(n[0].toLongLong(), n[1].toLongLong(), n[2].toLongLong());
         const QStringList args = VideoEncoding::conversionArguments(facts, "/in/a.avi", "/out/a.mp4");
-        QTEST(args.count("-vf") ? args.at(args.indexOf("-vf") + 1) : QString(), "filter");
-        QTEST(args.at(args.indexOf("-level") + 1), "level");
+        const QString filter = args.count("-vf") ? args.at(args.indexOf("-vf") + 1) : "-";
+        QTEST(QString(filter).replace("scale=1024:600:force_original_aspect_ratio=decrease:force_divisible_by=2", "box")
+                  + ' ' + args.at(args.indexOf("-level") + 1),
+              "filterAndLevel");
         QCOMPARE(args.last(), QString("/out/a.mp4"));
-        for (const char *option : {"-ac", "-ar", "-profile:v", "-pix_fmt", "-c:a"})
-            QVERIFY2(args.indexOf(option) > args.indexOf("/in/a.avi"), option);
-        QCOMPARE(args.at(args.indexOf("-c:a") + 1), QString("aac"));
     }
 
     void treatment_data()
@@ -191,11 +181,11 @@ private slots:
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("outcome");
 
-        QTest::addRow("1920x1080 H.264/AAC MP4 is converted") << "1920x1080" << "converted";
+        QTest::addRow("1920x1080 H.264/AAC MP4 is converted") << "1920x1080" << "converted 31";
         QTest::addRow("640x480 H.264/AAC MP4 is copied") << "640x480" << "copied";
         QTest::addRow("1024x600 is copied: the limits are inclusive") << "1024x600" << "copied";
-        QTest::addRow("1025x600 is converted") << "1025x600" << "converted";
-        QTest::addRow("MPEG-4 AVI is converted") << "avi" << "converted";
+        QTest::addRow("1025x600 is converted") << "1025x600" << "converted 31";
+        QTest::addRow("MPEG-4 AVI is converted") << "avi" << "converted 30";
         QTest::addRow("5.1 audio is refused") << "5.1" << "refused";
         QTest::addRow("a missing source is skipped, the list goes on") << "gone" << "skipped";
     }
@@ -205,6 +195,8 @@ private slots:
     {
         QFETCH(QString, source);
         QFETCH(QString, outcome);
+        const QString level = outcome.section(' ', 1);
+        outcome = outcome.section(' ', 0, 0);
         static Run run;
         static QStringList order;
         if (order.isEmpty()) {
@@ -214,6 +206,8 @@ private slots:
                 list.insert(int(order.size()), videoTrack(int(order.size()), media[key], QString("Clip: ") + key));
                 order << key;
             }
+            // A short output (an older program's) is made again.
+            QVERIFY(kit->ffmpeg({"-i", media["avi"], "-t", "1", output("Clip avi")}));
             run = runList(list);
         }
         const int id = int(order.indexOf(source));
@@ -240,32 +234,25 @@ private slots:
         }
         const QJsonObject made = probe(expected);
         const QJsonObject v = made["video"].toObject(), a = made["audio"].toObject();
-        QCOMPARE(v["codec_name"].toString() + " " + v["profile"].toString(), QString("h264 Main"));
-        QCOMPARE(a["codec_name"].toString() + " " + a["sample_rate"].toString() + " " +
-                     QString::number(a["channels"].toInt()),
-                 QString("aac 44100 2"));
+        QCOMPARE(QStringList({v["codec_name"].toString(), v["profile"].toString(), QString::number(v["level"].toInt()),
+                              a["codec_name"].toString(), a["sample_rate"].toString(),
+                              QString::number(a["channels"].toInt())})
+                     .join(' '),
+                 "h264 Main " + level + " aac 44100 2");
         const int w = v["width"].toInt(), h = v["height"].toInt();
         QVERIFY(w > 0 && h > 0 && w <= 1024 && h <= 600 && w % 2 == 0 && h % 2 == 0);
         const auto length = [](const QJsonObject &o) { return o["format"]["duration"].toString().toDouble(); };
         QVERIFY(qAbs(length(made) - length(probe(path))) < 0.1);
     }
 
-    void secondRunTakesOverFullOutput()
+    void fullOutputOfAnEarlierRunIsTakenOver()
     {
         clean();
-        const TrackMap list{{1, videoTrack(1, media["1920x1080"], "Big")}};
-        QCOMPARE(runList(list).complete.size(), 1);
-        QCOMPARE(conversions(ffmpegLog), 1);
+        QVERIFY(kit->ffmpeg({"-i", media["1920x1080"], "-c", "copy", output("Big")}));
         const QDateTime made = QFileInfo(output("Big")).lastModified();
-
-        QCOMPARE(runList(list).complete.size(), 1);
-        QCOMPARE(conversions(ffmpegLog), 1);
+        QCOMPARE(runList({{1, videoTrack(1, media["1920x1080"], "Big")}}).complete.size(), 1);
+        QCOMPARE(conversions(ffmpegLog), 0);
         QCOMPARE(QFileInfo(output("Big")).lastModified(), made);
-
-        // A short output (an older program's) is made again.
-        QVERIFY(kit->ffmpeg({"-i", media["1920x1080"], "-t", "1", "-c", "copy", output("Big")}));
-        QCOMPARE(runList(list).complete.size(), 1);
-        QCOMPARE(conversions(ffmpegLog), 2);
     }
 
     void cancelDuringConversion()
@@ -325,6 +312,7 @@ private:
     {
         QFile::remove(ffmpegLog);
         QDir(VideoEncoding::outputFolder()).removeRecursively();
+        QDir().mkpath(VideoEncoding::outputFolder());
     }
 
     QTemporaryDir dir;
