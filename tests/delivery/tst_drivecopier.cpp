@@ -149,103 +149,92 @@ private slots:
 
     void secondTransferTakesTheConversionFromTheCache()
     {
-        // The layout run converted the FLAC file: a failing converter now changes nothing.
+        // The layout run converted the FLAC file: a failing converter now changes
+        // nothing for it, and a failed conversion stops the transfer with an error.
         const QString cached = ffmpeghandler::cacheFolder() + "/Album One/Lossless Take.m4a";
         QCOMPARE(DriveCopier().askForCodec(cached), QString("aac"));
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
                                      testkit::MediaKit::fakeTool(dir.path(), "ffmpeg", "exit 1"));
         const QString target = dir.filePath("cached");
-        const Run run = copy({{7, library.value(7)}}, target, true, 1);
+        const TrackMap tracks{{7, library.value(7)}, {8, song(8, library.value(7).filepath, "Album One")}};
+        const Run run = copy(tracks, target, true, 1);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
-        QCOMPARE(run.progress, QStringList{"Copying Lossless Take.m4a"});
+        QCOMPARE(run.progress, (QStringList{"Copying Lossless Take.m4a", "Skip File lossless.flac"}));
+        QCOMPARE(run.diskFull, 1);
         QCOMPARE(fileBytes(target + "/Aster Media/Album One/Lossless Take.m4a"), fileBytes(cached));
     }
 
-    void overwrite_data()
+    void oneFile_data()
     {
-        QTest::addColumn<int>("existingKbps");
-        QTest::addColumn<bool>("all");
-        QTest::addColumn<bool>("quality");
-        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<QString>("setup"); // the bit rate of a file already there (0: none), then options
+        QTest::addColumn<QString>("result");
 
-        QTest::addRow("overwrite all replaces") << 256 << true << false << true;
-        QTest::addRow("by quality replaces a lower bit rate") << 128 << false << true << true;
-        QTest::addRow("by quality keeps an equal bit rate") << 256 << false << true << false;
-        QTest::addRow("no choice keeps the file") << 128 << false << false << false;
+        QTest::addRow("overwrite all replaces") << "256 all" << "replaced";
+        QTest::addRow("by quality replaces a lower bit rate") << "128 quality" << "replaced";
+        QTest::addRow("by quality keeps an equal bit rate") << "256 quality" << "kept";
+        QTest::addRow("no choice keeps the file") << "128" << "kept";
+        QTest::addRow("a drive's budget of exactly the file's size stops") << "0 budget" << "full";
+        QTest::addRow("a folder goes on past its budget") << "0 budget folder" << "copied";
     }
 
-    void overwrite()
+    void oneFile()
     {
-        QFETCH(int, existingKbps);
-        QFETCH(bool, all);
-        QFETCH(bool, quality);
-        QFETCH(bool, replaced);
+        QFETCH(QString, setup);
+        const QStringList words = setup.split(' ');
         // Non-ASCII names: the bit rates must still be read.
-        const QString target = dir.filePath(QString("over-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
+        const QString target = dir.filePath(QString("one-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
+        const QString onDrive = target + "/Aster Media/Ålbum/Sång.mp3";
         testkit::MediaKit kit(target + "/Aster Media/Ålbum");
-        const QString existing = kit.mp3("Sång.mp3", tags("Sång"), QString(), 2, existingKbps);
+        if (words[0] != "0")
+            QVERIFY(DriveCopier::GetBitRate(kit.mp3("Sång.mp3", tags("Sång"), {}, 2, words[0].toInt())) > 0);
         const QString source = testkit::MediaKit(target + "-src").mp3("Sång.mp3", tags("Sång"), {}, 3, 256);
-        QVERIFY(!source.isEmpty() && DriveCopier::GetBitRate(existing) > 0);
-        const QByteArray before = fileBytes(existing);
+        const QByteArray before = fileBytes(onDrive);
 
-        const Run run = copy({{1, song(1, source, "Ålbum")}}, target, false, 1 << 30, all, quality);
-        QCOMPARE(run.progress.size(), 1);
-        QCOMPARE(fileBytes(existing), replaced ? fileBytes(source) : before);
+        const qint64 budget = words.contains("budget") ? QFileInfo(source).size() : 1 << 30;
+        const Run run = copy({{1, song(1, source, "Ålbum")}}, target, words.contains("folder"), budget,
+                             words.contains("all"), words.contains("quality"));
+        const QByteArray after = fileBytes(onDrive);
+        const QString result = after == fileBytes(source) ? (before.isEmpty() ? "copied" : "replaced")
+                               : after == before          ? (after.isEmpty() ? "full" : "kept")
+                                                          : "damaged";
+        QTEST(result, "result");
+        QCOMPARE(run.diskFull, result == "full" ? 1 : 0);
+        QCOMPARE(run.progress.size(), result == "full" ? 0 : 1);
     }
 
-    void budget_data()
+    void brokenDrive_data()
     {
-        QTest::addColumn<bool>("folder");
-        QTest::addRow("a drive's budget of exactly the file's size stops") << false;
-        QTest::addRow("a folder goes on past its budget") << true;
+        QTest::addColumn<bool>("pulled");
+        QTest::addRow("a full volume stops the copy") << false;
+        QTest::addRow("a drive pulled at the first report stops it as removed") << true;
     }
 
-    void budget()
+    void brokenDrive()
     {
-        QFETCH(bool, folder);
-        const QString target = dir.filePath(QString("budget-%1").arg(folder));
-        const Run run = copy({{1, library.value(1)}}, target, folder, library.value(1).filesize);
-        QCOMPARE(QFileInfo::exists(target + "/Aster Media/Album One/01 One.mp3"), folder);
-        QCOMPARE(run.diskFull, folder ? 0 : 1);
-        QCOMPARE(run.progress.size(), folder ? 1 : 0);
-    }
-
-    void fullVolumeLeavesNoPartialFile()
-    {
-        TestMount drive(dir.filePath("full"), "200k");
+        QFETCH(bool, pulled);
+        TestMount drive(dir.filePath(pulled ? "pulled" : "full"), pulled ? "16m" : "200k");
         if (!drive.ok)
             QSKIP("mounting tmpfs needs root");
         testkit::MediaKit kit(dir.filePath("big"));
         TrackMap tracks;
         for (int i = 1; i <= 4; ++i)
-            tracks.insert(i, song(i, kit.mp3(QString("big%1.mp3").arg(i), tags("Big"), {}, 6, 128), "Big"));
+            tracks.insert(i, song(i, kit.mp3(QString("%1.mp3").arg(i), tags("Big"), {}, 6, 128), QString::number(i)));
         // The budget claims more than the volume holds: the write itself fails.
-        const Run run = copy(tracks, drive.path, false, qint64(1) << 40);
-        QCOMPARE(run.diskFull, 1);
+        const Run run = copy(tracks, drive.path, false, qint64(1) << 40, false, false, [&](DriveCopier &c) {
+            if (pulled)
+                QObject::connect(&c, &DriveCopier::incrementProgress, &c, [&drive] { drive.detach(); },
+                                 Qt::SingleShotConnection);
+        });
+        QCOMPARE(run.diskFull, pulled ? 0 : 1);
+        QCOMPARE(run.removed, pulled ? 1 : 0);
         QVERIFY(run.progress.size() < tracks.size());
+        // No file is left half-written; nothing goes to the folder a pulled drive leaves.
         for (const track &t : std::as_const(tracks)) {
-            const QFileInfo onDrive(drive.path + "/Aster Media/Big/" + QFileInfo(t.filepath).fileName());
+            const QFileInfo onDrive(drive.path + QString("/Aster Media/%1/%1.mp3").arg(t.id));
             QVERIFY(!onDrive.exists() || onDrive.size() == t.filesize);
         }
         QVERIFY(partialFiles(drive.path).isEmpty());
-    }
-
-    void removedDriveStops()
-    {
-        TestMount drive(dir.filePath("pulled"), "16m");
-        if (!drive.ok)
-            QSKIP("mounting tmpfs needs root");
-        TrackMap tracks;
-        for (int i = 1; i <= 6; ++i)
-            tracks.insert(i, song(i, library.value(1).filepath, QString("Album %1").arg(i)));
-        // The stick is pulled when the first file is reported.
-        const Run run = copy(tracks, drive.path, false, qint64(1) << 30, false, false, [&drive](DriveCopier &c) {
-            QObject::connect(&c, &DriveCopier::incrementProgress, &c, [&drive] { drive.detach(); },
-                             Qt::SingleShotConnection);
-        });
-        QVERIFY(run.removed == 1 && run.diskFull == 0);
-        QVERIFY(run.progress.size() < tracks.size());
-        QVERIFY(!QFileInfo::exists(drive.path + "/Aster Media"));
+        QVERIFY(!pulled || !QFileInfo::exists(drive.path + "/Aster Media"));
     }
 
     void fatNamesCleaned()
