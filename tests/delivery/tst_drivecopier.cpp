@@ -4,9 +4,13 @@
 
 #include <atomic>
 
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
+
 #include "delivery/drivecopier.h"
 #include "delivery/ffmpeghandler.h"
 #include "platform/externalprogram.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "scanfixture.h"
 #include "testenv.h"
@@ -64,8 +68,11 @@ QStringList partialFiles(const QString &root)
 
 } // namespace
 
-// The copy to the car's drive: layout, playlists, conversion and its cache,
-// overwrite choices, the byte budget, full and removed drives, FAT names.
+// The audio side of a transfer.  The converter: its encoder mapping, the
+// cache names, the fall-back chain (against a fake ffmpeg) and one library
+// job with the real ffmpeg.  The copy to the car's drive: layout, playlists,
+// conversion and its cache, overwrite choices, the byte budget, full and
+// removed drives, FAT names.
 class TestDriveCopier : public QObject
 {
     Q_OBJECT
@@ -74,6 +81,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
+        QVERIFY(testkit::openLibrary());
         testkit::MediaKit kit(dir.filePath("media"));
         const QString cover = kit.picture("cover.jpg", 300, 200);
         QVERIFY(!cover.isEmpty());
@@ -97,6 +105,121 @@ private slots:
         profile.codec = "aac";
         profile.audioExtension = "m4a";
         profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", "AAC"}, {"mp3", "mp3", "MP3"}};
+    }
+
+    void cleanup()
+    {
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+        ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
+    }
+
+    void encoding_data()
+    {
+        QTest::addColumn<QString>("codecAndSource");
+        QTest::addColumn<QString>("expected"); // encoder, extension, codec stored
+        QTest::addRow("libfaac maps to the native aac") << "libfaac a.flac" << "aac m4a aac";
+        QTest::addRow("libvo_aacenc maps to the native aac") << "libvo_aacenc a.flac" << "aac m4a aac";
+        QTest::addRow("mp3 in any case is lame") << "MP3 a.flac" << "libmp3lame m4a mp3";
+        QTest::addRow("ogg source always mp3") << "wmav2 x/A.OGG" << "libmp3lame mp3 mp3";
+        QTest::addRow("mp4 source always mp3") << "aac x/a.mp4" << "libmp3lame mp3 mp3";
+    }
+
+    void encoding()
+    {
+        QFETCH(QString, codecAndSource);
+        const QStringList in = codecAndSource.split(' ');
+        const auto e = ffmpeghandler::encodingFor(in[0], "m4a", in[1]);
+        QTEST(QStringList({e.encoder, e.extension, e.codecName}).join(' '), "expected");
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QString>("titleAndAlbum");
+        QTest::addColumn<QString>("fileAndFolder");
+        QTest::addRow("reserved characters vanish") << "A/B: Live?| Best.Of \"Hits\" " << "AB Live|BestOf Hits";
+        QTest::addRow("number sign only in file names") << "#1 Song|#1 Album" << "1 Song|#1 Album";
+        QTest::addRow("album of dots is Unknown Album") << "Song|..." << "Song|Unknown Album";
+        QTest::addRow("empty title takes the source's name") << "|" << "03 Track|Unknown Album";
+        QTest::addRow("unicode stays") << "Ça ira — 東京|Été" << "Ça ira — 東京|Été";
+    }
+
+    void names()
+    {
+        QFETCH(QString, titleAndAlbum);
+        track t;
+        t.trackname = titleAndAlbum.section('|', 0, 0);
+        t.albumName = titleAndAlbum.section('|', 1);
+        t.sourcePath = "/music/03 Track.flac";
+        QTEST(ffmpeghandler::cacheFileName(t) + '|' + ffmpeghandler::cacheAlbumFolder(t.albumName), "fileAndFolder");
+    }
+
+    void fallbackChain_data()
+    {
+        QTest::addColumn<QString>("failing"); // the encoders the fake ffmpeg fails for; "cached": none, output there
+        QTest::addColumn<QString>("expected"); // outcome, the files left, the runs
+        QTest::addRow("first attempt converts") << "" << "3 Song.wma 1";
+        QTest::addRow("mp3 fall-back after a failure") << "wmav2" << "3 Song.mp3 2";
+        QTest::addRow("every codec failing is flag 1") << "wmav2 libmp3lame wmav1 wmapro wmavoice" << "1 - 9";
+        QTest::addRow("output in the cache is flag 2, no run") << "cached" << "2 Song.wma 0";
+    }
+
+    void fallbackChain()
+    {
+        QFETCH(QString, failing);
+        const QString work = dir.filePath("chain-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        QVERIFY(testkit::touch(work + "/song.flac"));
+        if (failing == "cached")
+            QVERIFY(testkit::touch(work + "/out/Song.wma"));
+        const QString script = QStringLiteral("echo \"$6\" >> '%1/runs.log'\n"
+                                              "for f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done\n"
+                                              "eval last=\\${$#}; echo converted > \"$last\"")
+                                   .arg(work, failing);
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, testkit::MediaKit::fakeTool(work, "ffmpeg", script));
+        // The codec list of a System B profile: mp3 first, then one entry per
+        // extension, empty names left out.
+        SystemDetails b;
+        b.audioCodecs = {{"mp3", "mp3", ""},    {"wmav1", "wma,asf", ""}, {"wmav2", "wma,asf", ""},
+                         {"wmapro", "wma", ""}, {"wmavoice", "wma", ""},  {"", "", ""}};
+
+        const auto r = ffmpeghandler().convert(work + "/song.flac", work + "/out/Song", "wmav2", "wma",
+                                               ffmpeghandler::codecListFor(b));
+        // Failed attempts and partial files leave nothing behind.
+        const QStringList left = QDir(work + "/out").entryList(QDir::Files | QDir::Hidden);
+        QTEST(QString("%1 %2 %3").arg(r.outcome).arg(left.isEmpty() ? "-" : left.join(',')).arg(r.attempts),
+              "expected");
+        QVERIFY(left.isEmpty() || r.outputPath == work + "/out/" + left.first());
+        QCOMPARE(fileBytes(work + "/runs.log").count('\n'), r.attempts);
+    }
+
+    void libraryJobWithRealFfmpeg()
+    {
+        testkit::MediaKit kit(dir.filePath("job"));
+        TrackMap tracks;
+        for (int i = 1; i <= 2; ++i) {
+            track t = testkit::makeTrack(dir.filePath("target/%1").arg(i), "Albüm");
+            t.id = i;
+            t.trackname = i == 1 ? "Ünïcødé Song" : "Plain";
+            t.sourcePath = i == 1 ? kit.flac("01.flac", {t.trackname, "Artïst", "Albüm", "Rock", "", 2001, 1})
+                                  : kit.mp3("02.mp3", {t.trackname, "Artist", "Album", "", "", 0, 2});
+            QVERIFY2(!t.sourcePath.isEmpty(), qPrintable(kit.lastError()));
+            tracks.insert(i, t);
+        }
+        transferDetail detail;
+        detail.system = profile;
+
+        ffmpeghandler conv;
+        QSignalSpy removed(&conv, &ffmpeghandler::sgRemoveFile);
+        QSignalSpy stored(&conv, &ffmpeghandler::sgFiletranscodedOk);
+        const QList<track> result = conv.TranscodeOnOK(tracks, detail);
+        QVERIFY(result.size() == 1 && removed.size() == 1 && stored.size() == 1);
+        QCOMPARE(removed.first().at(2).toLongLong(), 3);
+        const track t = result.first();
+        QCOMPARE(t.sourcePath, dir.filePath("target/1"));
+        QCOMPARE(QFileInfo(t.filepath).suffix() + ' ' + t.codec + ' ' + conv.askForCodec(t.filepath), "m4a aac aac");
+        TagLib::FileRef ref(QFile::encodeName(t.filepath).constData());
+        QVERIFY(!ref.isNull());
+        QCOMPARE(TStringToQString(ref.tag()->title()), QStringLiteral("Ünïcødé Song"));
+        QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {t.filepath}).toInt(), 1);
     }
 
     void layout_data()
@@ -130,7 +253,6 @@ private slots:
                 testkit::MediaKit::fakeTool(dir.path(), "probe", "touch '" + dir.filePath("probed") + "'; exit 1");
             ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
             run = copy(library, target, true, 1);
-            ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
         }
         QCOMPARE(run.reported, library.size());
         QCOMPARE(run.progress.size(), library.size());
@@ -158,7 +280,6 @@ private slots:
         const QString target = dir.filePath("cached");
         const TrackMap tracks{{7, library.value(7)}, {8, song(8, library.value(7).filepath, "Album One")}};
         const Run run = copy(tracks, target, true, 1);
-        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         QCOMPARE(run.progress, (QStringList{"Copying Lossless Take.m4a", "Skip File lossless.flac"}));
         QCOMPARE(run.diskFull, 1);
         QCOMPARE(fileBytes(target + "/Aster Media/Album One/Lossless Take.m4a"), fileBytes(cached));
