@@ -8,9 +8,9 @@
 
 using testkit::fileBytes;
 
-// The video conversion thread: its readers on canned ffprobe and ffmpeg
-// output, its ffmpeg command, and whole runs with the real ffmpeg on short
-// generated videos, checked with ffprobe.
+// The video conversion thread: its reader of canned ffprobe output, and
+// whole runs with the real ffmpeg on short generated videos, checked with
+// ffprobe.
 namespace {
 
 // ffprobe's summary of a file: per stream its codec, profile, size and level,
@@ -100,9 +100,6 @@ private slots:
         QTest::addRow("duration N/A asks ffmpeg's report; N/A frames from the rate")
             << stream(video + "r_frame_rate=25/1 duration=N/A nb_frames=N/A") + audio << 83.45
             << "640x480 25/0 2086 2 83.45 h264/aac";
-        QTest::addRow("rate 1/1 is none, 30000/1001 is 29; no audio stream")
-            << stream(video + "R_FRAME_RATE=1/1 avg_frame_rate=30000/1001 duration=4.0 nb_frames=N/A") << 0.0
-            << "640x480 0/29 116 0 4 h264/";
     }
 
     void parseStreams()
@@ -175,16 +172,6 @@ private slots:
         const QStringList made = probe(expected);
         QCOMPARE(made.mid(0, 2).join(' '), "h264,Main," + picture + " aac,LC,44100,2");
         QVERIFY(qAbs(made.last().toDouble() - probe(path).last().toDouble()) < 0.1);
-    }
-
-    void fullOutputOfAnEarlierRunIsTakenOver()
-    {
-        clean();
-        QVERIFY(kit->ffmpeg({"-i", media["1920x1080"], "-c", "copy", output("Big")}));
-        const QDateTime made = QFileInfo(output("Big")).lastModified();
-        QCOMPARE(runList({{1, videoTrack(1, media["1920x1080"], "Big")}}).complete.size(), 1);
-        QCOMPARE(conversions(ffmpegLog), 0);
-        QCOMPARE(QFileInfo(output("Big")).lastModified(), made);
     }
 
     void cancelDuringConversion()
