@@ -104,7 +104,6 @@ private slots:
         QTest::addRow("second vehicle, with video") << "Birch"
                                                     << "System C|Birch|wmav2 wma" + fat + "gif,jpeg,png|" + wma
                                                            + "|h264 160000|";
-        QTest::addRow("last vehicle") << "Grove" << "System B|Grove|wmav2 wma" + fat + "|" + wma + "||";
     }
 
     void profiles()

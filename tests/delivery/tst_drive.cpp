@@ -86,8 +86,7 @@ private slots:
             QSKIP("mounting tmpfs needs root");
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{stick});
-        QCOMPARE(rows().size(), 1);
-        QCOMPARE(rows().first()->driveletter(), stick);
+        QVERIFY(rows().size() == 1 && rows().first()->driveletter() == stick);
         // A volume that went is dropped, though its mount folder stays.
         QVERIFY(run("umount", {stick}));
         drive->GetDriveDetail();
