@@ -1,8 +1,10 @@
 #include <QtTest>
 
 #include <QImage>
+#include <optional>
 
 #include "core/shared.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
@@ -10,8 +12,22 @@
 
 using namespace testkit;
 
-// The library's own tables: writes, the load at start with its clean-up, and
-// deletion, which must never reach outside the program's copy folder.
+namespace {
+
+// The three writers of names and covers: the library itself, the scan's
+// staging and a saved lookup result (both into the staging repository).
+bool write(const QString &writer, const track &t)
+{
+    if (writer == QLatin1String("library"))
+        return ruvoDB().insertDataOne(t);
+    return writer == QLatin1String("lookup") ? ruvoDB().updateDataFromAPI(t) : ruvoDB::insertDataTrackRepo(t);
+}
+
+} // namespace
+
+// The library's own tables and the staging repository: writes, the load at
+// start with its clean-up, and deletion, which must never reach outside the
+// program's copy folder.
 class TestLibrary : public QObject
 {
     Q_OBJECT
@@ -21,15 +37,18 @@ private slots:
     void init() { QVERIFY(openLibrary()); }
     void cleanupTestCase() { forgetLibrary(); }
 
-    void writingAgainReplacesTheRow_data();
-    void writingAgainReplacesTheRow();
     void namesMatchExactly_data();
     void namesMatchExactly();
-    void albumTakesOnlyItsOwnPicture();
-    void failedInsertKeepsOldRow();
+    void oneRowPerFileAndPlaylist_data();
+    void oneRowPerFileAndPlaylist();
+    void albumCover_data();
+    void albumCover();
+    void refusedWriteLeavesNothing_data();
+    void refusedWriteLeavesNothing();
+    void failedBatchCommitReportsEveryRecord();
+    void stagesTheScannedFile();
 
-    void missingFileGoesMissingFolderStays();
-    void loadedRecords();
+    void loadForgetsGoneFilesKeepsUnpluggedDrives();
     void coverWrittenBackOnlyWhenMissing();
 
     void lastCopyGoesWithItsFolder();
@@ -51,153 +70,225 @@ void TestLibrary::initTestCase()
     QVERIFY2(!m_artwork.isEmpty(), qPrintable(kit.lastError()));
 }
 
-void TestLibrary::writingAgainReplacesTheRow_data()
-{
-    QTest::addColumn<QString>("playlist");
-    QTest::addRow("no playlist") << QString();
-    QTest::addRow("playlist with apostrophe") << QStringLiteral("Rock 'n' Roll");
-}
-
-void TestLibrary::writingAgainReplacesTheRow()
-{
-    QFETCH(QString, playlist);
-    track t = makeTrack("/music/a.mp3");
-    t.playlist = playlist;
-    QVERIFY(m_library.insertDataOne(t));
-    const int firstId = scalar("SELECT id FROM tracks").toInt();
-    t.trackname = QStringLiteral("Song (remaster)");
-    QVERIFY(m_library.insertDataOne(t));
-    QCOMPARE(count("tracks"), 1);
-    QVERIFY(scalar("SELECT id FROM tracks").toInt() != firstId);
-    QCOMPARE(scalar("SELECT trackname FROM tracks").toString(), t.trackname);
-    t.playlist = QStringLiteral("Another");
-    QVERIFY(m_library.insertDataOne(t));
-    QCOMPARE(count("tracks"), 2);
-}
-
 void TestLibrary::namesMatchExactly_data()
 {
-    QTest::addColumn<QStringList>("names"); // table, first name, second name
-    QTest::addColumn<int>("rows");
-    QTest::addRow("artist with apostrophe found again")
-        << QStringList{"artists", "Guns 'n' Roses", "Guns 'n' Roses"} << 1;
-    QTest::addRow("album differing in case reuses its row") << QStringList{"albums", "Side A", "SIDE a"} << 1;
-    QTest::addRow("genre with apostrophe found again")
-        << QStringList{"genres", "Rock 'n' Roll", "Rock 'n' Roll"} << 1;
-    QTest::addRow("artist differing in case reuses its row") << QStringList{"artists", "Artist", "ARTIST"} << 1;
-    QTest::addRow("genre differing in case is another genre") << QStringList{"genres", "Rock", "rock"} << 2;
+    // table|first name|second name|rows; the *Repo tables are the staging's.
+    QTest::addColumn<QString>("spec");
+    for (const char *spec : {"artists|Guns 'n' Roses|Guns 'n' Roses|1", "artists|Artist|ARTIST|1",
+                             "albums|Side A|SIDE a|1", "genres|Rock 'n' Roll|Rock 'n' Roll|1", "genres|Rock|rock|2",
+                             "artistsRepo|Guns N' Roses|Guns N' Roses|1", "artistsRepo|Queen|QUEEN|2",
+                             "albumsRepo|Don't Cry|Don't Cry|1", "albumsRepo|Abbey Road|ABBEY ROAD|1"})
+        QTest::addRow("%s", spec) << QString::fromUtf8(spec);
 }
 
 void TestLibrary::namesMatchExactly()
 {
-    QFETCH(QStringList, names);
-    QFETCH(int, rows);
-    const QString table = names[0];
-    QString track::*name = table == "artists"  ? &track::artistName
-                           : table == "albums" ? &track::albumName
-                                               : &track::genre;
+    QFETCH(QString, spec);
+    const QStringList f = spec.split(QLatin1Char('|'));
+    const bool staged = f[0].endsWith(QLatin1String("Repo"));
+    const char *column = f[0].startsWith("artists") ? "artistname" : f[0].startsWith("albums") ? "albumname" : "genre";
+    QString track::*name = f[0].startsWith("artists")  ? &track::artistName
+                           : f[0].startsWith("albums") ? &track::albumName
+                                                       : &track::genre;
     track a = makeTrack("/music/a.mp3");
     track b = makeTrack("/music/b.mp3");
-    a.*name = names[1];
-    b.*name = names[2];
-    QVERIFY(m_library.insertDataOne(a) && m_library.insertDataOne(b));
-    QCOMPARE(count(table), rows);
-    const QString column = table == "genres" ? "genre" : "name";
-    QCOMPARE(scalar(QStringLiteral("SELECT %1 FROM %2 ORDER BY id").arg(column, table)).toString(), names[1]);
+    a.*name = f[1];
+    b.*name = f[2];
+    QVERIFY(write(staged ? "staging" : "library", a) && write(staged ? "staging" : "library", b));
+    QCOMPARE(count(f[0]), f[3].toInt());
+    // Each track under its own row: the first name, or the second when it got one.
+    QCOMPARE(scalar(QStringLiteral("SELECT group_concat(%1, '|') FROM (SELECT %1 FROM %2 ORDER BY filepath)")
+                        .arg(column, staged ? "getTracksRepo" : "getTracks"))
+                 .toString(),
+             f[1] + '|' + f[f[3] == "2" ? 2 : 1]);
 }
 
-void TestLibrary::albumTakesOnlyItsOwnPicture()
+void TestLibrary::oneRowPerFileAndPlaylist_data()
 {
-    const auto store = [this](const QString &album, const QString &cover) {
-        track t = makeTrack(QStringLiteral("/music/%1.mp3").arg(count("tracks")), album);
-        t.cover = cover;
-        return m_library.insertDataOne(t);
-    };
-    const auto coverOf = [](const QString &album) {
-        return scalar("SELECT cover || '|' || ifnull(coverdata, '') FROM albums WHERE name = ?", {album}).toString();
-    };
-    QFile picture(m_artwork);
-    QVERIFY(picture.open(QIODevice::ReadOnly));
-    QVERIFY(store("Blue", m_artwork) && store("Green", m_artwork));
-    QCOMPARE(coverOf("Blue"), m_artwork + '|' + QString::fromLatin1(picture.readAll().toBase64()));
-    QCOMPARE(coverOf("Green"), shared().noArtworkUrl + '|');
-
-    // An "Unknown" album found again loses its picture.
-    const QString unknown = shared::dataFolder() + QStringLiteral("/Artwork/Unknown Album.png");
-    QVERIFY(QFile::copy(m_artwork, unknown));
-    QVERIFY(store("Unknown Album", unknown) && store("Unknown Album", unknown));
-    QCOMPARE(coverOf("Unknown Album"), shared().noArtworkUrl + '|');
-    QFile::remove(unknown);
+    // The library replaces the row of a file and playlist; the staging keeps the first.
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("title");
+    QTest::addRow("library") << "library" << "Song (remaster)";
+    QTest::addRow("staging") << "staging" << "Song";
 }
 
-void TestLibrary::failedInsertKeepsOldRow()
+void TestLibrary::oneRowPerFileAndPlaylist()
 {
-    track t = makeTrack("/music/a.mp3");
-    QVERIFY(m_library.insertDataOne(t));
-    QVERIFY(exec("CREATE TRIGGER refuse BEFORE INSERT ON tracks BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    t.trackname = QStringLiteral("Replacement");
-    t.artistName = QStringLiteral("New Artist");
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Statement failed.*refused"));
-    QVERIFY(!m_library.insertDataOne(t));
-    QCOMPARE(scalar("SELECT group_concat(trackname) FROM tracks").toString(), QStringLiteral("Song"));
-    QCOMPARE(count("artists"), 1); // the new artist row went with the rollback
+    QFETCH(QString, writer);
+    track t = makeTrack("/music/it's.mp3");
+    QVERIFY(write(writer, t));
+    t.trackname = QStringLiteral("Song (remaster)");
+    QVERIFY(write(writer, t));
+    t.playlist = QStringLiteral("Rock 'n' Roll");
+    QVERIFY(write(writer, t) && write(writer, t));
+    t.playlist = QStringLiteral("Gym");
+    QVERIFY(write(writer, t));
+    const QString table = writer == "library" ? "tracks" : "TrackRepo";
+    QCOMPARE(count(table), 3);
+    QTEST(scalar(QStringLiteral("SELECT trackname FROM %1 WHERE ifnull(playlist, '') = ''").arg(table)).toString(),
+          "title");
+}
 
-    // A whole map reports the record that failed, not success.
+void TestLibrary::albumCover_data()
+{
+    // Tracks written in turn as album:picture; "none" is the placeholder, a
+    // picture named missing* doesn't exist.  Then every album's cover.
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("covers");
+    QTest::addRow("library: only an album's own picture")
+        << "library" << "Album:Album.png; Other:Album.png; Other:Album.png" << "Album:Album.png; Other:none";
+    QTest::addRow("library: an Unknown album found again loses its picture")
+        << "library" << "Unknown Album:Unknown Album.png; Unknown Album:Unknown Album.png" << "Unknown Album:none";
+    QTest::addRow("staging: a new album takes only its own picture")
+        << "staging" << "Album:Album.png; Other:Album.png" << "Album:Album.png; Other:none";
+    QTest::addRow("staging: a missing file or the placeholder keeps the cover")
+        << "staging" << "Album:Album.png; Album:missing/Album.png; Album:none" << "Album:Album.png";
+    QTest::addRow("staging: the latest existing picture replaces it")
+        << "staging" << "Album:Album.png; album:Album2.png" << "Album:Album2.png";
+    QTest::addRow("staging: an Unknown album keeps no picture")
+        << "staging" << "Unknown Album:Unknown Album.png; Unknown Album:Unknown Album.png" << "Unknown Album:none";
+    QTest::addRow("lookup: a missing file or the placeholder keeps the cover")
+        << "lookup" << "Blue:Blue.png; BLUE:missing/Blue.png; Blue:none" << "Blue:Blue.png";
+    QTest::addRow("lookup: an existing picture replaces it, album matched in any case")
+        << "lookup" << "Blue:Blue.png; BLUE:Other.png" << "Blue:Other.png";
+}
+
+void TestLibrary::albumCover()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, steps);
+    QFETCH(QString, covers);
+    const auto picture = [this](const QString &name) {
+        if (name == "none")
+            return shared().noArtworkUrl;
+        if (!name.startsWith("missing"))
+            touch(m_dir.filePath(name), "png");
+        return m_dir.filePath(name);
+    };
+    for (const QString &step : steps.split("; ")) {
+        track t = makeTrack(QStringLiteral("/music/%1.mp3").arg(count("tracks") + count("TrackRepo")),
+                            step.section(':', 0, 0));
+        t.trackname = t.filename;
+        t.cover = picture(step.section(':', 1));
+        QVERIFY2(write(writer, t), qPrintable(step));
+    }
+    const QString table = writer == "library" ? "albums" : "albumsRepo";
+    for (const QString &expected : covers.split("; ")) {
+        const QString cover = picture(expected.section(':', 1));
+        QCOMPARE(scalar("SELECT cover FROM " + table + " WHERE name = ?", {expected.section(':', 0, 0)}).toString(),
+                 cover);
+        if (writer == "library") // the picture itself goes with it
+            QCOMPARE(scalar("SELECT coverdata FROM albums WHERE cover = ?", {cover}).toString(),
+                     cover == shared().noArtworkUrl ? QString() : QString::fromLatin1(QByteArray("png").toBase64()));
+    }
+    QCOMPARE(count(table), covers.count(';') + 1);
+}
+
+void TestLibrary::refusedWriteLeavesNothing_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<QString>("table"); // the table refusing the track
+    QTest::addRow("library") << "library" << "tracks";
+    QTest::addRow("staging") << "staging" << "TrackRepo";
+    QTest::addRow("staging during a folder scan") << "batch" << "TrackRepo";
+    QTest::addRow("lookup result") << "lookup" << "TrackRepo";
+}
+
+void TestLibrary::refusedWriteLeavesNothing()
+{
+    QFETCH(QString, writer);
+    QFETCH(QString, table);
+    QVERIFY(write(writer, makeTrack("/music/a.mp3")));
+    QVERIFY(exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 WHEN NEW.trackname = 'New' "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                     .arg(table)));
+    track t = makeTrack("/music/b.mp3", "New Album", "New Artist");
+    t.trackname = t.genre = QStringLiteral("New");
+    t.year = 1999;
+    {
+        std::optional<RepositoryStager::Batch> scan;
+        if (writer == "batch")
+            scan.emplace();
+        QVERIFY(!write(writer, t));
+    }
+    const QString repo = writer == "library" ? "" : "Repo";
+    QCOMPARE(count("artists" + repo + " WHERE name = 'New Artist'") + count("albums" + repo + " WHERE name = 'New Album'")
+                 + count("genres WHERE genre = 'New'") + count("years WHERE year = 1999"),
+             0);
+    QCOMPARE(count(table), 1);
+    // The connection is usable again afterwards.
     QVERIFY(exec("DROP TRIGGER refuse"));
-    QVERIFY(exec("CREATE TRIGGER refuse BEFORE INSERT ON tracks WHEN NEW.filepath = '/music/c.mp3' "
-                 "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
-    TrackMap map{{1, makeTrack("/music/b.mp3")}, {2, makeTrack("/music/c.mp3")}};
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Statement failed.*refused"));
-    QVERIFY(!m_library.insertData(QSqlDatabase(), map));
-    QCOMPARE(scalar("SELECT count(*) FROM tracks WHERE filepath = '/music/b.mp3'").toInt(), 1);
-    QVERIFY(!m_library.insertData(QSqlDatabase(), TrackMap()));
+    QVERIFY(write(writer, t));
+    QCOMPARE(count(table), 2);
 }
 
-void TestLibrary::missingFileGoesMissingFolderStays()
+// A commit can fail after each record's statements went through (here a
+// deferred foreign key): then none of the batch's records was staged.
+void TestLibrary::failedBatchCommitReportsEveryRecord()
+{
+    QVERIFY(exec("PRAGMA foreign_keys = ON"));
+    QVERIFY(exec("CREATE TEMP TABLE owner(id INTEGER PRIMARY KEY)"));
+    QVERIFY(exec("CREATE TEMP TABLE needs(owner REFERENCES owner(id) DEFERRABLE INITIALLY DEFERRED)"));
+    QVERIFY(exec("CREATE TEMP TRIGGER dangling AFTER INSERT ON TrackRepo BEGIN INSERT INTO needs VALUES (7); END"));
+    {
+        RepositoryStager::Batch batch;
+        QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/a.mp3")));
+        QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/b.mp3")));
+        QVERIFY(!RepositoryStager::commitOpenBatch());
+        QCOMPARE(batch.notStaged(), QStringList({"/m/a.mp3", "/m/b.mp3"}));
+    }
+    QVERIFY(exec("DROP TRIGGER dangling") && exec("PRAGMA foreign_keys = OFF"));
+    QCOMPARE(count("TrackRepo"), 0);
+}
+
+void TestLibrary::stagesTheScannedFile()
+{
+    const QString artist = QStringLiteral("Björk Guðmundsdóttir — 坂本龍一");
+    const QString album = QStringLiteral("Ελληνικά Τραγούδια");
+    track t = makeTrack(QStringLiteral("/music/Ωμέγα/Песня №1.mp3"), album, artist);
+    t.trackname = QStringLiteral("  Привет, мир ✓ ");
+    t.filepath = QStringLiteral("/converted/song.m4a"); // a transcoded copy is not what is staged
+    QVERIFY(ruvoDB::insertDataTrackRepo(t) && ruvoDB::insertDataTrackRepo(makeTrack("/music/b.mp3", album, artist)));
+    QCOMPARE(count("artistsRepo") + count("albumsRepo") + count("genres") + count("years"), 4); // found again
+    QCOMPARE(scalar("SELECT filename || '|' || trackname || '|' || filepath || '|' || folderLocation || '|' || "
+                    "artistname || '|' || albumname || '|' || genre || '|' || year FROM getTracksRepo ORDER BY id")
+                 .toString(),
+             QStringLiteral("Песня №1.mp3|Привет, мир ✓|/music/Ωμέγα/Песня №1.mp3|/music/Ωμέγα|") + artist + '|' + album
+                 + QStringLiteral("|Rock|2001"));
+    QCOMPARE(count("TrackRepo WHERE codec = '' AND VideoImage = '' AND Playlist = ''"), 2);
+}
+
+void TestLibrary::loadForgetsGoneFilesKeepsUnpluggedDrives()
 {
     // A file gone from its folder is forgotten with the rows only it used; a
     // file whose folder is gone too (an unplugged drive) keeps its row.
-    const QString kept = m_dir.filePath("kept.mp3");
-    const QString gone = m_dir.filePath("gone.mp3");
-    const QString unplugged = m_dir.filePath("drive/Music/a.mp3");
-    QVERIFY(touch(kept) && touch(gone));
-    track lost = makeTrack(gone, "Lost Album", "Lost Artist");
-    lost.genre = QStringLiteral("Lost Genre");
-    lost.year = 1999;
-    QVERIFY(m_library.insertDataOne(makeTrack(kept)) && m_library.insertDataOne(lost));
-    QVERIFY(m_library.insertDataOne(makeTrack(unplugged)));
-    QCOMPARE(m_library.loadDB().size(), 2);
-
-    QVERIFY(QFile::remove(gone));
-    const TrackMap loaded = m_library.loadDB(); // starts from an empty map
-    QCOMPARE(loaded.size(), 1);
-    QCOMPARE(loaded.first().filepath, kept);
-    QCOMPARE(loaded.firstKey(), loaded.first().id);
-    QCOMPARE(count("tracks"), 2);
-    for (const QString table : {"albums", "artists", "genres", "years"})
-        QVERIFY2(count(table) == 1, qPrintable(table));
-
-    QVERIFY(touch(unplugged)); // plugged in again
-    QCOMPARE(m_library.loadDB().size(), 2);
-}
-
-void TestLibrary::loadedRecords()
-{
     const QString videoPath = m_dir.filePath("clip.mp4");
     const QString audioPath = m_dir.filePath("song.mp3");
-    QVERIFY(touch(videoPath) && touch(audioPath));
+    const QString gone = m_dir.filePath("gone.mp3");
+    const QString unplugged = m_dir.filePath("drive/Music/a.mp3");
+    QVERIFY(touch(videoPath) && touch(audioPath) && touch(gone));
     track video = makeTrack(videoPath, "Clips");
     video.isVideo = true;
     video.cover = QStringLiteral("/thumbs/clip.png");
     video.filesize = Q_INT64_C(3221225472); // 3 GiB
     video.playlist = QStringLiteral("Road Trip");
-    QVERIFY(m_library.insertDataOne(video) && m_library.insertDataOne(makeTrack(audioPath, "Clips")));
+    track lost = makeTrack(gone, "Lost Album", "Lost Artist");
+    lost.genre = QStringLiteral("Lost Genre");
+    lost.year = 1999;
+    for (const track &t : {video, makeTrack(audioPath, "Clips"), lost, makeTrack(unplugged, "Clips")})
+        QVERIFY(m_library.insertDataOne(t));
     QVERIFY(exec("UPDATE tracks SET VideoImage = '/thumbs/stray.png' WHERE isVideo = 0"));
     QVERIFY(exec("UPDATE albums SET coverdata = 'QUJD' WHERE name = 'Clips'"));
+    QVERIFY(QFile::remove(gone));
 
     const TrackMap loaded = m_library.loadDB();
     QCOMPARE(loaded.size(), 2);
+    QCOMPARE(count("tracks"), 3);
+    for (const QString table : {"albums", "artists", "genres", "years"})
+        QVERIFY2(count(table) == 1, qPrintable(table));
     const track v = loaded.first();
+    QCOMPARE(loaded.firstKey(), v.id);
     QVERIFY(v.isVideo && v.album_id > 0 && v.playlist_id == v.album_id);
     QCOMPARE(v.cover, QStringLiteral("/thumbs/clip.png"));
     QCOMPARE(v.filesize, Q_INT64_C(3221225472));
@@ -209,6 +300,9 @@ void TestLibrary::loadedRecords()
     // The album's picture data, held once and shared by its tracks.
     QCOMPARE(a.coverdata, QStringLiteral("QUJD"));
     QCOMPARE(v.coverdata.constData(), a.coverdata.constData());
+
+    QVERIFY(touch(unplugged)); // plugged in again
+    QCOMPARE(m_library.loadDB().size(), 3);
 }
 
 void TestLibrary::coverWrittenBackOnlyWhenMissing()
