@@ -79,7 +79,8 @@ private slots:
         QTest::addRow("first release") << "tracks.isAudiobook tracks.ReleaseDate tracks.playlist tracks.isVideo "
                                           "tracks.VideoImage albums.coverdata albums.MusicBrainzID albums.DiscogsID "
                                           "artists.MusicBrainzID artists.DiscogsID";
-        QTest::addRow("video release") << "albums.MusicBrainzID albums.DiscogsID artists.MusicBrainzID artists.DiscogsID";
+        QTest::addRow("video release")
+            << "albums.MusicBrainzID albums.DiscogsID artists.MusicBrainzID artists.DiscogsID";
         QTest::addRow("complete file") << "";
     }
 

@@ -213,8 +213,9 @@ void TestLibrary::refusedWriteLeavesNothing()
         QVERIFY(!write(writer, t));
     }
     const QString repo = writer == "library" ? "" : "Repo";
-    QCOMPARE(count("artists" + repo + " WHERE name = 'New Artist'") + count("albums" + repo + " WHERE name = 'New Album'")
-                 + count("genres WHERE genre = 'New'") + count("years WHERE year = 1999"),
+    QCOMPARE(count("artists" + repo + " WHERE name = 'New Artist'")
+                 + count("albums" + repo + " WHERE name = 'New Album'") + count("genres WHERE genre = 'New'")
+                 + count("years WHERE year = 1999"),
              0);
     QCOMPARE(count(table), 1);
     // The connection is usable again afterwards.
