@@ -1,19 +1,32 @@
 #include <QtTest>
 
+#include <QImage>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QThread>
+#include <optional>
 
 #include "core/shared.h"
 #include "database/connection.h"
 #include "database/database.h"
+#include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
+#include "mediakit.h"
 #include "testenv.h"
 
 using namespace testkit;
 
 namespace {
+
+// The three writers of names and covers: the library itself, the scan's
+// staging and a saved lookup result (both into the staging repository).
+bool write(const QString &writer, const track &t)
+{
+    if (writer == QLatin1String("library"))
+        return ruvoDB().insertDataOne(t);
+    return writer == QLatin1String("lookup") ? ruvoDB().updateDataFromAPI(t) : ruvoDB::insertDataTrackRepo(t);
+}
 
 // Every table's columns, in order.
 QString layout()
@@ -48,22 +61,54 @@ QString savedChoice()
         .join('|');
 }
 
+const QString folder = QStringLiteral("/music/Blue");
+
+// Staged rows of the folder as "title/album/artist[/bit rate/length/number/playlist]; ...";
+// a missing album or artist has no row behind its id.
+QList<StagedRow> stagedRows(const QString &spec)
+{
+    QList<StagedRow> rows;
+    for (const QString &row : spec.split(QStringLiteral("; "))) {
+        const QStringList f = row.split(QLatin1Char('/'));
+        rows.append({f[0], f.value(1), f.value(2), f.value(3, "192").toInt(), f.value(4, "200").toInt(),
+                     f.value(5).toInt(), f.value(6, "")});
+    }
+    return rows;
+}
+
+// A looked-up track of the folder.
+track lookedUp(const QString &title = QStringLiteral("Intro"))
+{
+    track t = makeTrack(folder + QStringLiteral("/01.mp3"), "Blue", "Ann");
+    t.trackname = title;
+    t.filesize = Q_INT64_C(5000000000);
+    return t;
+}
+
 } // namespace
 
+// The library file: its layout and connections; the library's own tables and
+// the staging repository: writes, the load at start with its clean-up, and
+// deletion, which must never reach outside the program's copy folder; and
+// completing a track from the other staged tracks of its folder.
 class TestDatabase : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void init()
+    void initTestCase()
     {
-        forgetLibrary();
-        saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
+        QVERIFY(m_dir.isValid());
+        MediaKit kit(shared::dataFolder() + QStringLiteral("/Artwork"));
+        m_artwork = kit.picture(QStringLiteral("Blue.png"), 16, 16);
+        QVERIFY2(!m_artwork.isEmpty(), qPrintable(kit.lastError()));
     }
+    void init() { QVERIFY(openLibrary()); }
     void cleanupTestCase() { forgetLibrary(); }
 
     void freshFileResetsChoiceAndIsCrashSafe()
     {
+        saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
         QVERIFY(openLibrary());
         QCOMPARE(savedChoice(), QStringLiteral("0|Select|Select|0"));
         QCOMPARE(scalar("PRAGMA journal_mode").toString(), QStringLiteral("wal"));
@@ -87,7 +132,6 @@ private slots:
     void olderLayoutGetsMissingColumns()
     {
         QFETCH(QString, missing);
-        QVERIFY(openLibrary());
         const QString fresh = layout();
         saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
         QStringList older{"INSERT INTO artists(name) VALUES ('Kept Artist')"};
@@ -101,7 +145,6 @@ private slots:
 
     void stagingTableKeptWithRowsRebuiltEmpty()
     {
-        QVERIFY(openLibrary());
         const QString fresh = layout();
         const QStringList older{"DROP TABLE TrackRepo",
                                 "CREATE TABLE TrackRepo (ID INTEGER PRIMARY KEY, filename TEXT, folderLocation TEXT)"};
@@ -115,6 +158,8 @@ private slots:
 
     void noFileWithoutCreateIfMissing()
     {
+        forgetLibrary();
+        saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
         QVERIFY(!Database().connect(QStringLiteral("RuvoData"), false));
         QVERIFY(!QFile::exists(libraryFile()) && !QSqlDatabase::contains(QSqlDatabase::defaultConnection));
         QCOMPARE(savedChoice(), QStringLiteral("3|Cedar|2012|2"));
@@ -124,7 +169,6 @@ private slots:
     {
         // A second start-up style connect must not pull the connection from under
         // a query that still holds it.
-        QVERIFY(openLibrary());
         QSqlQuery held(Connection::forThread());
         QVERIFY(held.exec("INSERT INTO genres(genre) VALUES ('Jazz')"));
         QVERIFY(reopen());
@@ -136,27 +180,24 @@ private slots:
     {
         // Two workers and the GUI thread store, stage and read at once, each on
         // its own connection; every operation commits and no row is lost.
-        QVERIFY(openLibrary());
         constexpr int each = 40;
-        auto writer = [](const QString &name, QStringList *failures) {
+        std::atomic<int> failures{0};
+        auto writer = [&failures](const QString &name) {
             ruvoDB library;
             for (int i = 0; i < each; ++i) {
                 const track t = makeTrack(QStringLiteral("/music/%1/%2.mp3").arg(name).arg(i), "Shared Album", name);
                 if (!library.insertDataOne(t) || !ruvoDB::insertDataTrackRepo(t) ||
                     !scalar("SELECT 1 FROM tracks").isValid())
-                    failures->append(name + QString::number(i));
+                    ++failures;
             }
         };
-        QStringList failures[3];
-        const std::unique_ptr<QThread> a(QThread::create(writer, QStringLiteral("a"), &failures[0]));
-        const std::unique_ptr<QThread> b(QThread::create(writer, QStringLiteral("b"), &failures[1]));
+        const std::unique_ptr<QThread> a(QThread::create(writer, QStringLiteral("a")));
+        const std::unique_ptr<QThread> b(QThread::create(writer, QStringLiteral("b")));
         a->start();
         b->start();
-        writer(QStringLiteral("gui"), &failures[2]);
+        writer(QStringLiteral("gui"));
         QVERIFY(a->wait(60000) && b->wait(60000));
-
-        const QStringList failed = failures[0] + failures[1] + failures[2];
-        QVERIFY2(failed.isEmpty(), qPrintable(failed.join(' ')));
+        QCOMPARE(failures.load(), 0);
         QCOMPARE(count("tracks"), 3 * each);
         QCOMPARE(count("TrackRepo"), 3 * each);
         QCOMPARE(count("artists"), 3);
@@ -164,6 +205,413 @@ private slots:
         // The workers' connections closed with their threads.
         QCOMPARE(QSqlDatabase::connectionNames(), QStringList{QString::fromLatin1(QSqlDatabase::defaultConnection)});
     }
+
+    void namesMatchExactly_data()
+    {
+        // table|first name|second name|rows; the *Repo tables are the staging's.
+        QTest::addColumn<QString>("spec");
+        for (const char *spec : {"artists|Guns 'n' Roses|Guns 'n' Roses|1", "artists|Artist|ARTIST|1",
+                                 "albums|Side A|SIDE a|1", "genres|Rock 'n' Roll|Rock 'n' Roll|1", "genres|Rock|rock|2",
+                                 "artistsRepo|Guns N' Roses|Guns N' Roses|1", "artistsRepo|Queen|QUEEN|2",
+                                 "albumsRepo|Don't Cry|Don't Cry|1", "albumsRepo|Abbey Road|ABBEY ROAD|1"})
+            QTest::addRow("%s", spec) << QString::fromUtf8(spec);
+    }
+
+    void namesMatchExactly()
+    {
+        QFETCH(QString, spec);
+        const QStringList f = spec.split(QLatin1Char('|'));
+        const bool staged = f[0].endsWith(QLatin1String("Repo"));
+        const char *column = f[0].startsWith("artists") ? "artistname" : f[0].startsWith("albums") ? "albumname" : "genre";
+        QString track::*name = f[0].startsWith("artists")  ? &track::artistName
+                               : f[0].startsWith("albums") ? &track::albumName
+                                                           : &track::genre;
+        track a = makeTrack("/music/a.mp3");
+        track b = makeTrack("/music/b.mp3");
+        a.*name = f[1];
+        b.*name = f[2];
+        QVERIFY(write(staged ? "staging" : "library", a) && write(staged ? "staging" : "library", b));
+        QCOMPARE(count(f[0]), f[3].toInt());
+        // Each track under its own row: the first name, or the second when it got one.
+        QCOMPARE(scalar(QStringLiteral("SELECT group_concat(%1, '|') FROM (SELECT %1 FROM %2 ORDER BY filepath)")
+                            .arg(column, staged ? "getTracksRepo" : "getTracks"))
+                     .toString(),
+                 f[1] + '|' + f[f[3] == "2" ? 2 : 1]);
+    }
+
+    void oneRowPerFileAndPlaylist_data()
+    {
+        // The library replaces the row of a file and playlist; the staging keeps the first.
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("title");
+        QTest::addRow("library") << "library" << "Song (remaster)";
+        QTest::addRow("staging") << "staging" << "Song";
+    }
+
+    void oneRowPerFileAndPlaylist()
+    {
+        QFETCH(QString, writer);
+        track t = makeTrack("/music/it's.mp3");
+        QVERIFY(write(writer, t));
+        t.trackname = QStringLiteral("Song (remaster)");
+        QVERIFY(write(writer, t));
+        t.playlist = QStringLiteral("Rock 'n' Roll");
+        QVERIFY(write(writer, t) && write(writer, t));
+        t.playlist = QStringLiteral("Gym");
+        QVERIFY(write(writer, t));
+        const QString table = writer == "library" ? "tracks" : "TrackRepo";
+        QCOMPARE(count(table), 3);
+        QTEST(scalar(QStringLiteral("SELECT trackname FROM %1 WHERE ifnull(playlist, '') = ''").arg(table)).toString(),
+              "title");
+    }
+
+    void albumCover_data()
+    {
+        // Tracks written in turn as album:picture; "none" is the placeholder, a
+        // picture named missing* doesn't exist.  Then every album's cover.
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("covers");
+        QTest::addRow("library: only an album's own picture")
+            << "library" << "Album:Album.png; Other:Album.png; Other:Album.png" << "Album:Album.png; Other:none";
+        QTest::addRow("library: an Unknown album found again loses its picture")
+            << "library" << "Unknown Album:Unknown Album.png; Unknown Album:Unknown Album.png" << "Unknown Album:none";
+        QTest::addRow("staging: a new album takes only its own picture")
+            << "staging" << "Album:Album.png; Other:Album.png" << "Album:Album.png; Other:none";
+        QTest::addRow("staging: a missing file or the placeholder keeps the cover")
+            << "staging" << "Album:Album.png; Album:missing/Album.png; Album:none" << "Album:Album.png";
+        QTest::addRow("staging: the latest existing picture replaces it")
+            << "staging" << "Album:Album.png; album:Album2.png" << "Album:Album2.png";
+        QTest::addRow("staging: an Unknown album keeps no picture")
+            << "staging" << "Unknown Album:Unknown Album.png; Unknown Album:Unknown Album.png" << "Unknown Album:none";
+        QTest::addRow("lookup: a missing file or the placeholder keeps the cover")
+            << "lookup" << "Blue:Blue.png; BLUE:missing/Blue.png; Blue:none" << "Blue:Blue.png";
+        QTest::addRow("lookup: an existing picture replaces it, album matched in any case")
+            << "lookup" << "Blue:Blue.png; BLUE:Other.png" << "Blue:Other.png";
+    }
+
+    void albumCover()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, steps);
+        QFETCH(QString, covers);
+        const auto picture = [this](const QString &name) {
+            if (name == "none")
+                return shared().noArtworkUrl;
+            if (!name.startsWith("missing"))
+                touch(m_dir.filePath(name), "png");
+            return m_dir.filePath(name);
+        };
+        for (const QString &step : steps.split("; ")) {
+            track t = makeTrack(QStringLiteral("/music/%1.mp3").arg(count("tracks") + count("TrackRepo")),
+                                step.section(':', 0, 0));
+            t.trackname = t.filename;
+            t.cover = picture(step.section(':', 1));
+            QVERIFY2(write(writer, t), qPrintable(step));
+        }
+        const QString table = writer == "library" ? "albums" : "albumsRepo";
+        for (const QString &expected : covers.split("; ")) {
+            const QString cover = picture(expected.section(':', 1));
+            QCOMPARE(scalar("SELECT cover FROM " + table + " WHERE name = ?", {expected.section(':', 0, 0)}).toString(),
+                     cover);
+            if (writer == "library") // the picture itself goes with it
+                QCOMPARE(scalar("SELECT coverdata FROM albums WHERE cover = ?", {cover}).toString(),
+                         cover == shared().noArtworkUrl ? QString() : QString::fromLatin1(QByteArray("png").toBase64()));
+        }
+        QCOMPARE(count(table), covers.count(';') + 1);
+    }
+
+    void refusedWriteLeavesNothing_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("table"); // the table refusing the track
+        QTest::addRow("library") << "library" << "tracks";
+        QTest::addRow("staging") << "staging" << "TrackRepo";
+        QTest::addRow("staging during a folder scan") << "batch" << "TrackRepo";
+        QTest::addRow("lookup result") << "lookup" << "TrackRepo";
+    }
+
+    void refusedWriteLeavesNothing()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, table);
+        QVERIFY(write(writer, makeTrack("/music/a.mp3")));
+        QVERIFY(exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 WHEN NEW.trackname = 'New' "
+                                    "BEGIN SELECT RAISE(ABORT, 'refused'); END")
+                         .arg(table)));
+        track t = makeTrack("/music/b.mp3", "New Album", "New Artist");
+        t.trackname = t.genre = QStringLiteral("New");
+        t.year = 1999;
+        {
+            std::optional<RepositoryStager::Batch> scan;
+            if (writer == "batch")
+                scan.emplace();
+            QVERIFY(!write(writer, t));
+        }
+        const QString repo = writer == "library" ? "" : "Repo";
+        QCOMPARE(count("artists" + repo + " WHERE name = 'New Artist'")
+                     + count("albums" + repo + " WHERE name = 'New Album'") + count("genres WHERE genre = 'New'")
+                     + count("years WHERE year = 1999"),
+                 0);
+        QCOMPARE(count(table), 1);
+        // The connection is usable again afterwards.
+        QVERIFY(exec("DROP TRIGGER refuse"));
+        QVERIFY(write(writer, t));
+        QCOMPARE(count(table), 2);
+    }
+
+    // A commit can fail after each record's statements went through (here a
+    // deferred foreign key): then none of the batch's records was staged.
+    void failedBatchCommitReportsEveryRecord()
+    {
+        QVERIFY(exec("PRAGMA foreign_keys = ON"));
+        QVERIFY(exec("CREATE TEMP TABLE owner(id INTEGER PRIMARY KEY)"));
+        QVERIFY(exec("CREATE TEMP TABLE needs(owner REFERENCES owner(id) DEFERRABLE INITIALLY DEFERRED)"));
+        QVERIFY(exec("CREATE TEMP TRIGGER dangling AFTER INSERT ON TrackRepo BEGIN INSERT INTO needs VALUES (7); END"));
+        {
+            RepositoryStager::Batch batch;
+            QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/a.mp3")));
+            QVERIFY(ruvoDB::insertDataTrackRepo(makeTrack("/m/b.mp3")));
+            QVERIFY(!RepositoryStager::commitOpenBatch());
+            QCOMPARE(batch.notStaged(), QStringList({"/m/a.mp3", "/m/b.mp3"}));
+        }
+        QVERIFY(exec("DROP TRIGGER dangling") && exec("PRAGMA foreign_keys = OFF"));
+        QCOMPARE(count("TrackRepo"), 0);
+    }
+
+    void stagesTheScannedFile()
+    {
+        const QString artist = QStringLiteral("Björk Guðmundsdóttir — 坂本龍一");
+        const QString album = QStringLiteral("Ελληνικά Τραγούδια");
+        track t = makeTrack(QStringLiteral("/music/Ωμέγα/Песня №1.mp3"), album, artist);
+        t.trackname = QStringLiteral("  Привет, мир ✓ ");
+        t.filepath = QStringLiteral("/converted/song.m4a"); // a transcoded copy is not what is staged
+        QVERIFY(ruvoDB::insertDataTrackRepo(t) && ruvoDB::insertDataTrackRepo(makeTrack("/music/b.mp3", album, artist)));
+        QCOMPARE(count("artistsRepo") + count("albumsRepo") + count("genres") + count("years"), 4); // found again
+        QCOMPARE(scalar("SELECT filename || '|' || trackname || '|' || filepath || '|' || folderLocation || '|' || "
+                        "artistname || '|' || albumname || '|' || genre || '|' || year FROM getTracksRepo ORDER BY id")
+                     .toString(),
+                 QStringLiteral("Песня №1.mp3|Привет, мир ✓|/music/Ωμέγα/Песня №1.mp3|/music/Ωμέγα|") + artist + '|' + album
+                     + QStringLiteral("|Rock|2001"));
+        QCOMPARE(count("TrackRepo WHERE codec = '' AND VideoImage = '' AND Playlist = ''"), 2);
+    }
+
+    void loadForgetsGoneFilesKeepsUnpluggedDrives()
+    {
+        // A file gone from its folder is forgotten with the rows only it used; a
+        // file whose folder is gone too (an unplugged drive) keeps its row.
+        const QString videoPath = m_dir.filePath("clip.mp4");
+        const QString audioPath = m_dir.filePath("song.mp3");
+        const QString gone = m_dir.filePath("gone.mp3");
+        const QString unplugged = m_dir.filePath("drive/Music/a.mp3");
+        QVERIFY(touch(videoPath) && touch(audioPath) && touch(gone));
+        track video = makeTrack(videoPath, "Clips");
+        video.isVideo = true;
+        video.cover = QStringLiteral("/thumbs/clip.png");
+        video.filesize = Q_INT64_C(3221225472); // 3 GiB
+        video.playlist = QStringLiteral("Road Trip");
+        track lost = makeTrack(gone, "Lost Album", "Lost Artist");
+        lost.genre = QStringLiteral("Lost Genre");
+        lost.year = 1999;
+        for (const track &t : {video, makeTrack(audioPath, "Clips"), lost, makeTrack(unplugged, "Clips")})
+            QVERIFY(m_library.insertDataOne(t));
+        QVERIFY(exec("UPDATE tracks SET VideoImage = '/thumbs/stray.png' WHERE isVideo = 0"));
+        QVERIFY(exec("UPDATE albums SET coverdata = 'QUJD' WHERE name = 'Clips'"));
+        QVERIFY(exec("UPDATE tracks SET artist_id = 99 WHERE filepath = ?", {audioPath})); // its artist row is lost
+        QVERIFY(QFile::remove(gone));
+
+        const TrackMap loaded = m_library.loadDB();
+        QCOMPARE(loaded.size(), 2);
+        QCOMPARE(count("tracks"), 3);
+        for (const QString table : {"albums", "artists", "genres", "years"})
+            QVERIFY2(count(table) == 1, qPrintable(table));
+        const track v = loaded.first();
+        QCOMPARE(loaded.firstKey(), v.id);
+        QVERIFY(v.isVideo && v.album_id > 0 && v.playlist_id == v.album_id);
+        QCOMPARE(v.cover, QStringLiteral("/thumbs/clip.png"));
+        QCOMPARE(v.filesize, Q_INT64_C(3221225472));
+        const track a = loaded.last();
+        QCOMPARE(a.cover, shared().noArtworkUrl); // an audio track's cover is its album's
+        QCOMPARE(a.playlist_id, 0);
+        QCOMPARE(a.quality, 1); // 192 kbit/s: the class is set at load
+        QCOMPARE(a.artistName + '|' + a.albumName + '|' + a.genre, QStringLiteral("|Clips|Rock"));
+        // The album's picture data, held once and shared by its tracks.
+        QCOMPARE(a.coverdata, QStringLiteral("QUJD"));
+        QCOMPARE(v.coverdata.constData(), a.coverdata.constData());
+
+        QVERIFY(touch(unplugged)); // plugged in again
+        QCOMPARE(m_library.loadDB().size(), 3);
+    }
+
+    void coverWrittenBackOnlyWhenMissing()
+    {
+        const QString lost = shared::dataFolder() + QStringLiteral("/Artwork/Lost.png");
+        const QString present = shared::dataFolder() + QStringLiteral("/Artwork/Present.jpg");
+        const QString outside = m_dir.filePath("Corvane-Media-Organiser/Artwork/Escape.png");
+        const QString climbing = shared::dataFolder() + QStringLiteral("/../Climb.png");
+        QVERIFY(touch(present, "not rewritten"));
+        QFile picture(m_artwork);
+        QVERIFY(picture.open(QIODevice::ReadOnly));
+        const QString data = QString::fromLatin1(picture.readAll().toBase64());
+        for (const QString &cover : {lost, present, outside, climbing})
+            QVERIFY(exec("INSERT INTO albums(name,artist_id,cover,coverdata,year) VALUES ('x',1,?,?,2000)", {cover, data}));
+
+        QVERIFY(m_library.createArtwork());
+        QCOMPARE(QImage(lost), QImage(m_artwork));
+        QFile file(present);
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll() == "not rewritten");
+        QVERIFY(!QFile::exists(outside) && !QFile::exists(climbing));
+    }
+
+    void lastCopyGoesWithItsFolder()
+    {
+        const QString folder = ruvoDB::programCopyFolder() + QStringLiteral("/Album");
+        QVERIFY(touch(folder + "/01.mp3") && touch(folder + "/02.mp3") && touch(folder + "/Disc 2/b.mp3"));
+        TrackMap source{{7, makeTrack("/music/01.mp3")}};
+        QVERIFY(m_library.insertDataOneWithItrator(source.begin(), folder + "/01.mp3"));
+        QCOMPARE(scalar("SELECT filepath FROM tracks").toString(), folder + "/01.mp3");
+
+        QVERIFY(!m_library.deleteTrack(QSqlDatabase(), folder + "/01.mp3"));
+        QVERIFY(!QFile::exists(folder + "/01.mp3"));
+        QCOMPARE(count("tracks"), 0);
+        // A folder holding only another folder stays, with what that holds.
+        QVERIFY(!m_library.deleteTrack(QSqlDatabase(), folder + "/02.mp3"));
+        QVERIFY(QFile::exists(folder + "/Disc 2/b.mp3"));
+        // Emptied folders go bottom-up, the copy folder itself stays.
+        QVERIFY(m_library.deleteTrack(QSqlDatabase(), folder + "/Disc 2/b.mp3"));
+        QVERIFY(!QDir(folder).exists());
+        QVERIFY(QDir(ruvoDB::programCopyFolder()).exists());
+
+        // A file outside the copy folder loses its row; the file stays, untouched.
+        for (const QString &path : {m_dir.filePath("Corvane Media Organiser/Album/a.mp3"),
+                                    shared::dataFolder() + "/Music/Corvane Media Organiser backup/Album/a.mp3",
+                                    ruvoDB::programCopyFolder() + "/../Escaped Album/a.mp3"}) {
+            QVERIFY(touch(path) && m_library.insertDataOne(makeTrack(path)));
+            QVERIFY(!m_library.deleteTrack(QSqlDatabase(), path));
+            QVERIFY2(QFileInfo(path).isWritable(), qPrintable(path));
+        }
+        QCOMPARE(count("tracks"), 0);
+    }
+
+    void linksAndOuterFoldersNeverFollowed()
+    {
+        const QString root = ruvoDB::programCopyFolder();
+        const QString precious = m_dir.filePath("precious");
+        QVERIFY(touch(precious + "/a.mp3") && touch(root + "/Deep/Disc 1/01.mp3"));
+        QVERIFY(QDir().mkpath(root + "/Linked"));
+        QVERIFY(QFile::link(precious + "/a.mp3", root + "/Linked/a.mp3"));
+        QVERIFY(QFile::link(precious, root + "/Door"));
+
+        // A link is no program copy: deleting through it takes the link at most.
+        m_library.deleteTrack(QSqlDatabase(), root + "/Linked/a.mp3");
+        m_library.deleteTrack(QSqlDatabase(), root + "/Door/a.mp3");
+        QVERIFY(!m_library.removeDir(root + "/Door"));
+        QVERIFY(QFile::exists(precious + "/a.mp3"));
+        QVERIFY(QFileInfo(root + "/Linked/a.mp3").isSymLink()); // no copy: its folder isn't empty either
+        QVERIFY(QFile::remove(root + "/Door"));
+
+        // Only folders strictly below the copy folder go, links inside them unfollowed.
+        for (const QString &outer : {root, m_dir.path(), shared::dataFolder()})
+            QVERIFY2(!m_library.removeDir(outer), qPrintable(outer));
+        QVERIFY(QFile::exists(root + "/Deep/Disc 1/01.mp3"));
+        QVERIFY(QFile::link(precious, root + "/Deep/Disc 1/door"));
+        QVERIFY(m_library.removeDir(root + "/Deep"));
+        QVERIFY(!QFileInfo::exists(root + "/Deep"));
+        QVERIFY(QFile::exists(precious + "/a.mp3"));
+    }
+
+    void inference_data()
+    {
+        QTest::addColumn<QString>("staged");
+        QTest::addColumn<QString>("input");  // file[|title|known|track number]; the title is Unknown Song unless given
+        QTest::addColumn<QString>("result"); // album|artist|title|track number
+        // The folder profile: one album, genre, year and bit rate lend album, artist and the file's name.
+        QTest::addRow("Unknown Album plus Blue lends Blue, but two albums lend no artist")
+            << "A/Unknown Album/Ann; B/Blue/Ann" << "Intro.mp3" << "Blue|Unknown Artist|Unknown Song|0";
+        QTest::addRow("one album lends album, artist and the file's name")
+            << "A/Blue/Ann; B/Blue/Ann" << "Intro.mp3" << "Blue|Ann|Intro|0";
+        QTest::addRow("an empty album name lends nothing")
+            << "A//Ann; B/Blue/Ann" << "Intro.mp3" << "Unknown Album|Unknown Artist|Unknown Song|0";
+        QTest::addRow("an empty artist is never lent") << "A/Blue/; B/Blue/" << "Intro.mp3"
+                                                       << "Blue|Unknown Artist|Intro|0";
+        QTest::addRow("Greatest Compilation lends no artist")
+            << "A/Greatest Compilation/Ann" << "Intro.mp3" << "Greatest Compilation|Unknown Artist|Intro|0";
+        QTest::addRow("two bit rates lend nothing")
+            << "A/Blue/Ann; B/Blue/Ann/320" << "Intro.mp3" << "Unknown Album|Unknown Artist|Unknown Song|0";
+        QTest::addRow("unknown in any case, only the suffix goes") << "Other/Blue/Ann" << "A.B.mp3|UNKNOWN"
+                                                                   << "Blue|Ann|A.B|0";
+        QTest::addRow("Track01.mp3 is no title") << "Other/Blue/Ann" << "Track01.mp3" << "Blue|Ann|Unknown Song|0";
+        // A second bit rate keeps the profile out: only rows that look like the same recording lend.
+        const QString other = QStringLiteral("; Outro/Green/Bob/320/200/9");
+        QTest::addRow("title contained, any case")
+            << "Intro/Blue/Ann/192/200/1" + other << "x.mp3|intro (live)|known" << "Blue|Ann|intro (live)|1";
+        QTest::addRow("duration and title") << "Same/Blue/Ann/192/123" + other << "x.mp3|Same|known"
+                                            << "Blue|Ann|Same|0";
+        QTest::addRow("number, year and title") << "Outro/Blue/Ann/192/200/4" + other << "x.mp3|Outro||4"
+                                                << "Blue|Ann|Outro|4";
+        QTest::addRow("playlist row lends the artist but not the album")
+            << "Intro/Blue/Ann/192/200/1/Road Trip" + other << "x.mp3|intro (live)|known"
+            << "Unknown Album|Ann|intro (live)|1";
+        QTest::addRow("empty album and artist are not lent")
+            << "Intro//" + other << "x.mp3|intro (live)|known" << "Unknown Album|Unknown Artist|intro (live)|0";
+        QTest::addRow("the walk stops once the track is complete")
+            << "Intro/Blue/Ann; Intro/Blue/Ann/320/200/7" << "x.mp3|Intro" << "Blue|Ann|Intro|0";
+    }
+
+    void inference()
+    {
+        QFETCH(QString, staged);
+        QFETCH(QString, input);
+        QVERIFY(stage(folder, stagedRows(staged)));
+        const QStringList in = input.split(QLatin1Char('|'));
+        track t = makeTrack(folder + QLatin1Char('/') + in[0], "Unknown Album", "Unknown Artist");
+        t.trackname = in.value(1, QStringLiteral("Unknown Song"));
+        t.hasTitle = in.value(2) == QLatin1String("known");
+        t.tracknumber = in.value(3).toInt();
+        t.genre = QStringLiteral("Unknown Genre");
+        t.duration = 123;
+        const track r = m_library.updatelocalDB(t);
+        QTEST(QStringList({r.albumName, r.artistName, r.trackname, QString::number(r.tracknumber)}).join('|'),
+              "result");
+        QCOMPARE(r.hasAlbum, !r.albumName.startsWith("Unknown"));
+        QCOMPARE(r.hasArtist, !r.artistName.startsWith("Unknown"));
+        QCOMPARE(r.hasTitle, !r.trackname.startsWith("Unknown"));
+    }
+
+    void lookupWriteBack_data()
+    {
+        QTest::addColumn<track>("result");
+        QTest::addColumn<int>("rows");
+        QTest::addRow("trimmed title in the same folder updates the staged row") << lookedUp("  Intro ") << 2;
+        track converted = lookedUp();
+        converted.filepath = QStringLiteral("/cache/Blue/Intro.m4a");
+        QTest::addRow("a converted track is staged under its original file") << converted << 2;
+        QTest::addRow("another title adds a row") << lookedUp("Introduction") << 3;
+        track elsewhere = lookedUp();
+        elsewhere.folderLocation = QStringLiteral("/music/Green");
+        QTest::addRow("another folder adds a row") << elsewhere << 3;
+    }
+
+    void lookupWriteBack()
+    {
+        QFETCH(track, result);
+        // Staged by a scan under another path, with nothing known yet; the
+        // staged artist "ann" is not the looked-up "Ann".
+        QVERIFY(stage(folder, {{"Intro", QString(), QString()}, {"Other", QString(), "ann"}}));
+        QVERIFY(exec("UPDATE TrackRepo SET filepath = '/elsewhere/old.mp3', genre = 'Unknown Genre'"));
+        QVERIFY(m_library.updateDataFromAPI(result));
+        QTEST(count("TrackRepo"), "rows");
+        QCOMPARE(scalar("SELECT filepath || '|' || genre || '|' || filesize || '|' || artistname || '|' || albumname "
+                        "FROM getTracksRepo WHERE trackname = ? AND folderLocation = ?",
+                        {result.trackname.trimmed(), result.folderLocation})
+                     .toString(),
+                 folder + QStringLiteral("/01.mp3|Rock|5000000000|Ann|Blue"));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_artwork;
+    ruvoDB m_library;
 };
 
 CORVANE_TEST_MAIN(TestDatabase)
