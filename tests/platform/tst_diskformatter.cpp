@@ -13,14 +13,169 @@ class TestDiskFormatter : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void labels_data();
-    void labels();
-    void refusal_data();
-    void refusal();
-    void sequence_data();
-    void sequence();
-    void imageGetsTableAndFat32();
+    void initTestCase()
+    {
+        // Disks hold a "removable" file, partitions a "partition" file with their
+        // number's last digit; each is listed in class/block.  dm-0 lives on the
+        // stick's second partition.
+        const QStringList blocks = QStringLiteral("usb/sdq=1 usb/sdq/sdq1 usb/sdq/sdq2 usb/sdq/sdq10 ata/sdr=0 "
+                                                  "ata/sdr/sdr1 usb2/sdt=1 usb2/sdt/sdt1 usb2/sdt/sdt2 pci/nvme0n1=1 "
+                                                  "pci/nvme0n1/nvme0n1p1 virtual/dm-0=0")
+                                       .split(' ');
+        for (const QString &entry : blocks) {
+            const QString folder = path("sys/devices/" + entry.section('=', 0, 0));
+            const QString name = QFileInfo(folder).fileName();
+            QVERIFY(entry.contains('=') ? testkit::touch(folder + "/removable", entry.section('=', 1).toLatin1())
+                                        : testkit::touch(folder + "/partition", name.right(1).toLatin1()));
+            QVERIFY(QDir().mkpath(path("sys/class/block")) && QFile::link(folder, path("sys/class/block/") + name));
+        }
+        QVERIFY(QDir().mkpath(path("sys/devices/virtual/dm-0/slaves")));
+        QVERIFY(QFile::link(path("sys/devices/usb/sdq/sdq2"), path("sys/devices/virtual/dm-0/slaves/sdq2")));
+        QVERIFY(testkit::touch(path("dev/sdq1"), ""));
+    }
+
+    void labels_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("taken");
+        QTest::addColumn<QString>("label");
+        QTest::addRow("blank and lower case") << "my stick" << QStringList() << "MY_STICK";
+        QTest::addRow("cut at eleven, not refused by mkfs") << "Holiday music 2024" << QStringList() << "HOLIDAY_MUS";
+        QTest::addRow("characters mkfs refuses") << "a*b?c.d,e;f:/\\|+=<>[]\"" << QStringList() << "A_B_C_D_E_F";
+        QTest::addRow("accents dropped, other scripts _") << QStringLiteral("Crüe Муз") << QStringList() << "CRUE____";
+        QTest::addRow("a listed name gets the next free number") << "stick" << QStringList{"STICK", "stick1"} << "STICK2";
+        QTest::addRow("the number stays within eleven") << "Holiday music" << QStringList{"HOLIDAY_MUS"} << "HOLIDAY_MU1";
+    }
+
+    void labels()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, taken);
+        QTEST(DiskFormatter::uniqueLabel(DiskFormatter::fatLabel(name), taken), "label");
+    }
+
+    void refusal_data()
+    {
+        // The disk found for the device, the refusal, then the mount table besides the system's root.
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QStringList>("mounts");
+        const QString stick = QStringLiteral("/dev/sdt1 /media/u/S vfat rw 0 0");
+        const QString system = "holds the system, home or data folder";
+        QTest::addRow("a stick with one volume") << "/dev/sdq1" << "sdq" << ""
+                                                 << QStringList{"/dev/sdq1 /media/u/A\\040B vfat"};
+        QTest::addRow("two-digit partition") << "/dev/sdq10" << "sdq" << "" << QStringList();
+        QTest::addRow("nvme partition") << "/dev/nvme0n1p1" << "nvme0n1" << "" << QStringList();
+        QTest::addRow("unknown to sysfs") << "/dev/sdz1" << "" << "was not found" << QStringList();
+        QTest::addRow("not removable") << "/dev/sdr1" << "sdr" << "not a removable drive" << QStringList();
+        QTest::addRow("holds the system") << "/dev/sdt1" << "sdt" << system << QStringList{"/dev/sdt2 / ext4 rw", stick};
+        QTest::addRow("holds the home folder") << "/dev/sdt1" << "sdt" << system
+                                               << QStringList{"/dev/sdt2 " + QDir::homePath(), stick};
+        QTest::addRow("holds another volume") << "/dev/sdq1" << "sdq" << "another mounted volume (/media/u/B)"
+                                              << QStringList{"/dev/sdq2 /media/u/B vfat"};
+        QTest::addRow("another volume through device mapper") << "/dev/sdq1" << "sdq"
+                                                              << "another mounted volume (/media/u/SAFE)"
+                                                              << QStringList{"/dev/dm-0 /media/u/SAFE ext4"};
+    }
+
+    void refusal()
+    {
+        QFETCH(QString, device);
+        QFETCH(QStringList, mounts);
+        QFETCH(QString, refusal);
+        const DiskFormatter formatter = fake(QStringList{"/dev/vdz / ext4 rw 0 0"} + mounts);
+        QTEST(formatter.wholeDisk(device), "disk");
+        const QString message = formatter.refusal(device);
+        QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
+    }
+
+    void sequence_data()
+    {
+        QTest::addColumn<QString>("filingSystem");
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("mkfsBody");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("calls");
+
+        // The fake mkfs "mounts" the new volume by adding it to the mount table.
+        const QString mounts = QStringLiteral("echo \"$DEV/sdq1 /media/u/MY_STICK vfat rw 0 0\" >> \"$TABLE\"");
+        const QString start = QStringLiteral("umount /media/u/my stick; sfdisk --wipe always DEV/sdq; ");
+        const QString fat32 = start + "mkfs.vfat -F 32 -n MY_STICK DEV/sdq1";
+        QTest::addRow("FAT32: unmount, partition, mkfs, mounted again")
+            << "MS-DOS FAT32" << "sdq1" << mounts << "" << fat32;
+        QTest::addRow("exFAT") << "ExFAT" << "sdq1" << mounts << "" << start + "mkfs.exfat -L MY_STICK DEV/sdq1";
+        QTest::addRow("failing mkfs is reported")
+            << "MS-DOS FAT32" << "sdq1" << "echo 'mkfs.fat: cannot open' >&2; exit 1"
+            << "The file system could not be made (mkfs.vfat failed with exit status 1: mkfs.fat: cannot open)." << fat32;
+        QTest::addRow("a volume never mounted again is a failure")
+            << "MS-DOS FAT32" << "sdq1" << "true" << "was not mounted"
+            << fat32 + "; udisksctl mount --no-user-interaction -b DEV/sdq1";
+        QTest::addRow("unknown filing system starts nothing") << "MS-DOS FAT16" << "sdq1" << mounts << "cannot be made here"
+                                                             << "";
+        QTest::addRow("a refused disk starts nothing") << "MS-DOS FAT32" << "sdr1" << mounts << "not a removable drive"
+                                                      << "";
+    }
+
+    void sequence()
+    {
+        QFETCH(QString, mkfsBody);
+        QFETCH(QString, message);
+        const QString log = path(QStringLiteral("calls.log"));
+        QFile::remove(log);
+        DiskFormatter formatter = fake({"/dev/vdz / ext4 rw 0 0", "/dev/sdq1 /media/u/my\\040stick vfat rw 0 0"});
+        // Each fake tool logs its call (with the device folder as DEV) and acts on the mount table.
+        const QString head =
+            QStringLiteral("DEV='%1'; TABLE='%2'; echo \"$(basename \"$0\") $*\" | sed \"s#$DEV#DEV#g\" >> '%3'; ")
+                .arg(path(QStringLiteral("dev")), path(QStringLiteral("mounts%1").arg(tables)), log);
+        const QList<QPair<DiskFormatter::Program, QString>> tools{
+            {DiskFormatter::Umount, QStringLiteral("umount=sed -i '/sdq1/d' \"$TABLE\"")},
+            {DiskFormatter::Sfdisk, QStringLiteral("sfdisk=cat >/dev/null")},
+            {DiskFormatter::MkfsVfat, QStringLiteral("mkfs.vfat=") + mkfsBody},
+            {DiskFormatter::MkfsExfat, QStringLiteral("mkfs.exfat=") + mkfsBody},
+            {DiskFormatter::Udisksctl, QStringLiteral("udisksctl=exit 1")}};
+        for (const auto &tool : tools)
+            formatter.setProgram(tool.first, testkit::MediaKit::fakeTool(dir.path(), tool.second.section('=', 0, 0),
+                                                                         head + tool.second.section('=', 1)));
+        formatter.setMountWaitMs(1500);
+
+        QFETCH(QString, filingSystem);
+        QFETCH(QString, device);
+        const DiskFormatter::Outcome outcome = formatter.format(path("dev/" + device), filingSystem, "my stick");
+        QCOMPARE(outcome.ok, message.isEmpty());
+        QVERIFY2(message.isEmpty() ? outcome.message.isEmpty() : outcome.message.contains(message),
+                 qPrintable(outcome.message));
+        QFile file(log);
+        file.open(QIODevice::ReadOnly);
+        QTEST(QString::fromUtf8(file.readAll()).trimmed().replace('\n', "; "), "calls");
+        QCOMPARE(outcome.volumePath, outcome.ok ? QStringLiteral("/media/u/MY_STICK") : QString());
+    }
+
+    void imageGetsTableAndFat32()
+    {
+        const QString mdir = QStandardPaths::findExecutable(QStringLiteral("mdir"));
+        if (mdir.isEmpty())
+            QSKIP("mtools and dosfstools are needed (scripts/install-deps.sh)");
+        const QString image = path(QStringLiteral("disk.img"));
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(40 * 1024 * 1024));
+        DiskFormatter formatter;
+        const DiskFormatter::Outcome outcome =
+            formatter.writeDisk(image, DiskFormatter::FileSystem::Fat32, QStringLiteral("my stick"));
+        QVERIFY2(outcome.ok, qPrintable(outcome.message));
+
+        // The MBR: one partition of type 0c from sector 2048, no second one.
+        const QByteArray mbr = file.read(512);
+        QCOMPARE(mbr.mid(510, 2), QByteArray("\x55\xaa"));
+        QCOMPARE(quint8(mbr[446 + 4]), quint8(0x0c));
+        QCOMPARE(qFromLittleEndian<quint32>(mbr.constData() + 446 + 8), quint32(DiskFormatter::partitionStartSector));
+        QCOMPARE(quint8(mbr[462 + 4]), quint8(0));
+
+        QProcess process;
+        process.start(mdir, {QStringLiteral("-i"), image + QStringLiteral("@@1M"), QStringLiteral("::")});
+        QVERIFY(process.waitForFinished(20000) && process.exitCode() == 0);
+        QVERIFY(process.readAllStandardOutput().contains("Volume in drive : is MY_STICK"));
+    }
 
 private:
     QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
@@ -38,177 +193,6 @@ private:
     QTemporaryDir dir;
     int tables = 0;
 };
-
-void TestDiskFormatter::initTestCase()
-{
-    // Disks hold a "removable" file, partitions a "partition" file with their
-    // number's last digit; each is listed in class/block.  dm-0 lives on the
-    // stick's second partition.
-    const QStringList blocks = QStringLiteral("usb/sdq=1 usb/sdq/sdq1 usb/sdq/sdq2 usb/sdq/sdq10 ata/sdr=0 "
-                                              "ata/sdr/sdr1 usb2/sdt=1 usb2/sdt/sdt1 usb2/sdt/sdt2 pci/nvme0n1=1 "
-                                              "pci/nvme0n1/nvme0n1p1 virtual/dm-0=0")
-                                   .split(' ');
-    for (const QString &entry : blocks) {
-        const QString folder = path("sys/devices/" + entry.section('=', 0, 0));
-        const QString name = QFileInfo(folder).fileName();
-        QVERIFY(entry.contains('=') ? testkit::touch(folder + "/removable", entry.section('=', 1).toLatin1())
-                                    : testkit::touch(folder + "/partition", name.right(1).toLatin1()));
-        QVERIFY(QDir().mkpath(path("sys/class/block")) && QFile::link(folder, path("sys/class/block/") + name));
-    }
-    QVERIFY(QDir().mkpath(path("sys/devices/virtual/dm-0/slaves")));
-    QVERIFY(QFile::link(path("sys/devices/usb/sdq/sdq2"), path("sys/devices/virtual/dm-0/slaves/sdq2")));
-    QVERIFY(testkit::touch(path("dev/sdq1"), ""));
-}
-
-void TestDiskFormatter::labels_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("taken");
-    QTest::addColumn<QString>("label");
-    QTest::addRow("blank and lower case") << "my stick" << QStringList() << "MY_STICK";
-    QTest::addRow("cut at eleven, not refused by mkfs") << "Holiday music 2024" << QStringList() << "HOLIDAY_MUS";
-    QTest::addRow("characters mkfs refuses") << "a*b?c.d,e;f:/\\|+=<>[]\"" << QStringList() << "A_B_C_D_E_F";
-    QTest::addRow("accents dropped, other scripts _") << QStringLiteral("Crüe Муз") << QStringList() << "CRUE____";
-    QTest::addRow("a listed name gets the next free number") << "stick" << QStringList{"STICK", "stick1"} << "STICK2";
-    QTest::addRow("the number stays within eleven") << "Holiday music" << QStringList{"HOLIDAY_MUS"} << "HOLIDAY_MU1";
-}
-
-void TestDiskFormatter::labels()
-{
-    QFETCH(QString, name);
-    QFETCH(QStringList, taken);
-    QTEST(DiskFormatter::uniqueLabel(DiskFormatter::fatLabel(name), taken), "label");
-}
-
-void TestDiskFormatter::refusal_data()
-{
-    // The disk found for the device, the refusal, then the mount table besides the system's root.
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("disk");
-    QTest::addColumn<QString>("refusal");
-    QTest::addColumn<QStringList>("mounts");
-    const QString stick = QStringLiteral("/dev/sdt1 /media/u/S vfat rw 0 0");
-    const QString system = "holds the system, home or data folder";
-    QTest::addRow("a stick with one volume") << "/dev/sdq1" << "sdq" << ""
-                                             << QStringList{"/dev/sdq1 /media/u/A\\040B vfat"};
-    QTest::addRow("two-digit partition") << "/dev/sdq10" << "sdq" << "" << QStringList();
-    QTest::addRow("nvme partition") << "/dev/nvme0n1p1" << "nvme0n1" << "" << QStringList();
-    QTest::addRow("unknown to sysfs") << "/dev/sdz1" << "" << "was not found" << QStringList();
-    QTest::addRow("not removable") << "/dev/sdr1" << "sdr" << "not a removable drive" << QStringList();
-    QTest::addRow("holds the system") << "/dev/sdt1" << "sdt" << system << QStringList{"/dev/sdt2 / ext4 rw", stick};
-    QTest::addRow("holds the home folder") << "/dev/sdt1" << "sdt" << system
-                                           << QStringList{"/dev/sdt2 " + QDir::homePath(), stick};
-    QTest::addRow("holds another volume") << "/dev/sdq1" << "sdq" << "another mounted volume (/media/u/B)"
-                                          << QStringList{"/dev/sdq2 /media/u/B vfat"};
-    QTest::addRow("another volume through device mapper") << "/dev/sdq1" << "sdq"
-                                                          << "another mounted volume (/media/u/SAFE)"
-                                                          << QStringList{"/dev/dm-0 /media/u/SAFE ext4"};
-}
-
-void TestDiskFormatter::refusal()
-{
-    QFETCH(QString, device);
-    QFETCH(QStringList, mounts);
-    QFETCH(QString, refusal);
-    const DiskFormatter formatter = fake(QStringList{"/dev/vdz / ext4 rw 0 0"} + mounts);
-    QTEST(formatter.wholeDisk(device), "disk");
-    const QString message = formatter.refusal(device);
-    QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
-}
-
-void TestDiskFormatter::sequence_data()
-{
-    QTest::addColumn<QString>("filingSystem");
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<QString>("mkfsBody");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("calls");
-
-    // The fake mkfs "mounts" the new volume by adding it to the mount table.
-    const QString mounts = QStringLiteral("echo \"$DEV/sdq1 /media/u/MY_STICK vfat rw 0 0\" >> \"$TABLE\"");
-    const QString start = QStringLiteral("umount /media/u/my stick; sfdisk --wipe always DEV/sdq; ");
-    const QString fat32 = start + "mkfs.vfat -F 32 -n MY_STICK DEV/sdq1";
-    QTest::addRow("FAT32: unmount, partition, mkfs, mounted again")
-        << "MS-DOS FAT32" << "sdq1" << mounts << "" << fat32;
-    QTest::addRow("exFAT") << "ExFAT" << "sdq1" << mounts << "" << start + "mkfs.exfat -L MY_STICK DEV/sdq1";
-    QTest::addRow("failing mkfs is reported")
-        << "MS-DOS FAT32" << "sdq1" << "echo 'mkfs.fat: cannot open' >&2; exit 1"
-        << "The file system could not be made (mkfs.vfat failed with exit status 1: mkfs.fat: cannot open)." << fat32;
-    QTest::addRow("a volume never mounted again is a failure")
-        << "MS-DOS FAT32" << "sdq1" << "true" << "was not mounted"
-        << fat32 + "; udisksctl mount --no-user-interaction -b DEV/sdq1";
-    QTest::addRow("unknown filing system starts nothing") << "MS-DOS FAT16" << "sdq1" << mounts << "cannot be made here"
-                                                         << "";
-    QTest::addRow("a refused disk starts nothing") << "MS-DOS FAT32" << "sdr1" << mounts << "not a removable drive"
-                                                  << "";
-}
-
-void TestDiskFormatter::sequence()
-{
-    QFETCH(QString, mkfsBody);
-    QFETCH(QString, message);
-    const QString log = path(QStringLiteral("calls.log"));
-    QFile::remove(log);
-    DiskFormatter formatter = fake({"/dev/vdz / ext4 rw 0 0", "/dev/sdq1 /media/u/my\\040stick vfat rw 0 0"});
-    // Each fake tool logs its call (with the device folder as DEV) and acts on the mount table.
-    const QString head =
-        QStringLiteral("DEV='%1'; TABLE='%2'; echo \"$(basename \"$0\") $*\" | sed \"s#$DEV#DEV#g\" >> '%3'; ")
-            .arg(path(QStringLiteral("dev")), path(QStringLiteral("mounts%1").arg(tables)), log);
-    const QList<QPair<DiskFormatter::Program, QString>> tools{
-        {DiskFormatter::Umount, QStringLiteral("umount=sed -i '/sdq1/d' \"$TABLE\"")},
-        {DiskFormatter::Sfdisk, QStringLiteral("sfdisk=cat >/dev/null")},
-        {DiskFormatter::MkfsVfat, QStringLiteral("mkfs.vfat=") + mkfsBody},
-        {DiskFormatter::MkfsExfat, QStringLiteral("mkfs.exfat=") + mkfsBody},
-        {DiskFormatter::Udisksctl, QStringLiteral("udisksctl=exit 1")}};
-    for (const auto &tool : tools)
-        formatter.setProgram(tool.first, testkit::MediaKit::fakeTool(dir.path(), tool.second.section('=', 0, 0),
-                                                                     head + tool.second.section('=', 1)));
-    formatter.setMountWaitMs(1500);
-
-    QFETCH(QString, filingSystem);
-    QFETCH(QString, device);
-    const DiskFormatter::Outcome outcome = formatter.format(path("dev/" + device), filingSystem, "my stick");
-    QCOMPARE(outcome.ok, message.isEmpty());
-    QVERIFY2(message.isEmpty() ? outcome.message.isEmpty() : outcome.message.contains(message),
-             qPrintable(outcome.message));
-    QFile file(log);
-    file.open(QIODevice::ReadOnly);
-    QTEST(QString::fromUtf8(file.readAll()).trimmed().replace('\n', "; "), "calls");
-    QCOMPARE(outcome.volumePath, outcome.ok ? QStringLiteral("/media/u/MY_STICK") : QString());
-}
-
-void TestDiskFormatter::imageGetsTableAndFat32()
-{
-    const QString mdir = QStandardPaths::findExecutable(QStringLiteral("mdir"));
-    const QString fsck = QStandardPaths::findExecutable(QStringLiteral("fsck.fat"), {QStringLiteral("/usr/sbin")});
-    if (mdir.isEmpty() || fsck.isEmpty())
-        QSKIP("mtools and dosfstools are needed (scripts/install-deps.sh)");
-    const QString image = path(QStringLiteral("disk.img"));
-    QFile file(image);
-    QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(40 * 1024 * 1024));
-    DiskFormatter formatter;
-    const DiskFormatter::Outcome outcome =
-        formatter.writeDisk(image, DiskFormatter::FileSystem::Fat32, QStringLiteral("my stick"));
-    QVERIFY2(outcome.ok, qPrintable(outcome.message));
-
-    // The MBR: one partition of type 0c from sector 2048, no second one.
-    const QByteArray mbr = file.read(512);
-    QCOMPARE(mbr.mid(510, 2), QByteArray("\x55\xaa"));
-    QCOMPARE(quint8(mbr[446 + 4]), quint8(0x0c));
-    QCOMPARE(qFromLittleEndian<quint32>(mbr.constData() + 446 + 8), quint32(DiskFormatter::partitionStartSector));
-    QCOMPARE(quint8(mbr[462 + 4]), quint8(0));
-
-    QProcess process;
-    process.start(mdir, {QStringLiteral("-i"), image + QStringLiteral("@@1M"), QStringLiteral("::")});
-    QVERIFY(process.waitForFinished(20000) && process.exitCode() == 0);
-    QVERIFY(process.readAllStandardOutput().contains("Volume in drive : is MY_STICK"));
-    // fsck.fat checks the partition on its own.
-    QVERIFY(file.seek(qint64(DiskFormatter::partitionStartSector) * 512));
-    QVERIFY(testkit::touch(path(QStringLiteral("partition.img")), file.readAll()));
-    process.start(fsck, {QStringLiteral("-n"), path(QStringLiteral("partition.img"))});
-    QVERIFY(process.waitForFinished(20000));
-    QVERIFY2(process.exitCode() == 0, process.readAllStandardOutput().constData());
-}
 
 CORVANE_TEST_MAIN(TestDiskFormatter)
 #include "tst_diskformatter.moc"

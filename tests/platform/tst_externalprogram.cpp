@@ -34,6 +34,7 @@ private slots:
         QTest::addRow("standard input is closed")
             << false << "read answer; echo \"got:$answer\"" << 5000 << -1 << "got:" << "exit 0";
         QTest::addRow("a stop ends the run") << false << "exec sleep 30" << 60000 << 300 << "" << "stopped, exit -1";
+        QTest::addRow("a missing program is not started") << false << "" << 5000 << -1 << "" << "not started, exit -1";
 
         QTest::addRow("streamed: lines end in CR or LF; a last line without end")
             << true << "printf 'one\\rtwo\\n'; sleep 0.4; printf 'three'" << 5000 << -1 << "one|two|three"
@@ -54,7 +55,8 @@ private slots:
         QFETCH(int, timeoutMs);
         QFETCH(int, stopAfterMs);
         std::atomic<bool> stop{false};
-        ExternalProgram program(script(QString("tool-") + QTest::currentDataTag(), body));
+        ExternalProgram program(body.isEmpty() ? dir.filePath("absent")
+                                               : script(QString("tool-") + QTest::currentDataTag(), body));
         program.setStopFlag(&stop);
         std::thread stopper([&stop, stopAfterMs] {
             if (stopAfterMs >= 0) {
@@ -80,6 +82,8 @@ private slots:
             lines = QString::fromUtf8(result.standardOutput).split('\n', Qt::SkipEmptyParts);
         QTEST(lines.join('|'), "lines");
         QStringList outcome;
+        if (!result.started)
+            outcome << "not started";
         if (result.crashed)
             outcome << "crashed";
         if (result.timedOut)
@@ -105,29 +109,6 @@ private slots:
         ExternalProgram merged(tool);
         merged.setMergedChannels(true);
         QVERIFY(merged.run({}, 5000).standardOutput.contains("err\n"));
-    }
-
-    void missingProgramAndLocate()
-    {
-        const auto missing = ExternalProgram(dir.filePath(QStringLiteral("absent"))).run({}, 5000);
-        QVERIFY(!missing.started && !missing.succeeded() && !missing.errorText.isEmpty());
-
-        // The override wins, even over PATH; without one, PATH.
-        const QString fake = script(QStringLiteral("fake-ffprobe"), QStringLiteral("echo fake"));
-        ExternalProgram::setToolPath(ExternalProgram::Ffprobe, fake);
-        QCOMPARE(ExternalProgram(ExternalProgram::Ffprobe).run({}, 5000).standardOutput, QByteArray("fake\n"));
-        ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
-
-        QTemporaryDir pathDir;
-        QVERIFY(QFile::copy(fake, pathDir.filePath(QStringLiteral("fpcalc"))));
-        const QByteArray oldPath = qgetenv("PATH");
-        qputenv("PATH", QFile::encodeName(pathDir.path()));
-        const QString found = ExternalProgram::locate(ExternalProgram::Fpcalc);
-        qputenv("PATH", QByteArray());
-        const bool none = ExternalProgram::locate(ExternalProgram::Fpcalc).isEmpty();
-        qputenv("PATH", oldPath);
-        QVERIFY(none);
-        QCOMPARE(found, pathDir.filePath(QStringLiteral("fpcalc")));
     }
 
 private:
