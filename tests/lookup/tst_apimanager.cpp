@@ -94,7 +94,6 @@ private slots:
         // A folder whose tags are written is sent once the writes are done.
         QCOMPARE(rec.events.join(", "), "complete 1, complete 3, store 1, store 3, sent 1, sent 3, "
                                         "complete 2, complete 4, store 2, sent 2, store 4, sent 4, end");
-        QCOMPARE(rec.progress, 4);
         // Tags are written only where something was learnt, off the GUI thread.
         QCOMPARE(rec.written, QStringList{"tags 3"});
         QVERIFY(rec.offGuiThread);
@@ -124,7 +123,6 @@ private slots:
         QCOMPARE(rec.events.indexOf("end"), rec.events.size() - 1); // once, last
         // Every completed track is delivered.
         QCOMPARE(rec.events.filter("sent").size(), rec.events.filter("complete").size());
-        QVERIFY(!rec.job->isRunning());
         // One track per turn of the event loop: other events ran in between.
         QVERIFY2(ticks > 20, qPrintable(QString::number(ticks)));
     }

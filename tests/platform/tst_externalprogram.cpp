@@ -81,18 +81,12 @@ private slots:
         else
             lines = QString::fromUtf8(result.standardOutput).split('\n', Qt::SkipEmptyParts);
         QTEST(lines.join('|'), "lines");
-        QStringList outcome;
-        if (!result.started)
-            outcome << "not started";
-        if (result.crashed)
-            outcome << "crashed";
-        if (result.timedOut)
-            outcome << "timed out";
-        if (result.stopped)
-            outcome << "stopped";
-        outcome << "exit " + QString::number(result.exitCode);
-        QTEST(outcome.join(", "), "outcome");
-        QCOMPARE(result.succeeded(), outcome.join(", ") == "exit 0");
+        QString outcome = "exit " + QString::number(result.exitCode);
+        for (const auto &[flag, name] : {std::pair{result.stopped, "stopped"}, {result.timedOut, "timed out"},
+                                         {result.crashed, "crashed"}, {!result.started, "not started"}})
+            outcome = flag ? name + (", " + outcome) : outcome;
+        QTEST(outcome, "outcome");
+        QCOMPARE(result.succeeded(), outcome == "exit 0");
     }
 
     void argumentsAndChannels()
