@@ -67,15 +67,6 @@ QList<StagedRow> stagedRows(const QString &spec)
     return rows;
 }
 
-// A looked-up track of the folder.
-track lookedUp(const QString &title = QStringLiteral("Intro"))
-{
-    track t = makeTrack(folder + QStringLiteral("/01.mp3"), "Blue", "Ann");
-    t.trackname = title;
-    t.filesize = Q_INT64_C(5000000000);
-    return t;
-}
-
 } // namespace
 
 // The library file: its layout and connections; the library's own tables and
@@ -118,7 +109,6 @@ private slots:
                                           "artists.MusicBrainzID artists.DiscogsID";
         QTest::addRow("video release")
             << "albums.MusicBrainzID albums.DiscogsID artists.MusicBrainzID artists.DiscogsID";
-        QTest::addRow("complete file") << "";
     }
 
     void olderLayoutGetsMissingColumns()
@@ -322,17 +312,14 @@ private slots:
     void refusedWriteLeavesNothing_data()
     {
         QTest::addColumn<QString>("writer");
-        QTest::addColumn<QString>("table"); // the table refusing the track
-        QTest::addRow("library") << "library" << "tracks";
-        QTest::addRow("staging") << "staging" << "TrackRepo";
-        QTest::addRow("staging during a folder scan") << "batch" << "TrackRepo";
-        QTest::addRow("lookup result") << "lookup" << "TrackRepo";
+        for (const char *writer : {"library", "staging", "batch", "lookup"}) // batch: staging during a folder scan
+            QTest::addRow("%s", writer) << QString::fromLatin1(writer);
     }
 
     void refusedWriteLeavesNothing()
     {
         QFETCH(QString, writer);
-        QFETCH(QString, table);
+        const QString table = writer == "library" ? "tracks" : "TrackRepo"; // refuses the track
         QVERIFY(write(writer, makeTrack("/music/a.mp3")));
         QVERIFY(exec(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON %1 WHEN NEW.trackname = 'New' "
                                     "BEGIN SELECT RAISE(ABORT, 'refused'); END")
@@ -556,30 +543,36 @@ private slots:
 
     void lookupWriteBack_data()
     {
-        QTest::addColumn<track>("result");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("converted"); // the file the lookup worked on, when not the original
         QTest::addColumn<int>("rows");
-        QTest::addRow("trimmed title in the same folder updates the staged row") << lookedUp("  Intro ") << 2;
-        track converted = lookedUp();
-        converted.filepath = QStringLiteral("/cache/Blue/Intro.m4a");
-        QTest::addRow("a converted track is staged under its original file") << converted << 2;
-        QTest::addRow("another title adds a row") << lookedUp("Introduction") << 3;
-        track elsewhere = lookedUp();
-        elsewhere.folderLocation = QStringLiteral("/music/Green");
-        QTest::addRow("another folder adds a row") << elsewhere << 3;
+        QTest::addRow("trimmed title in the same folder updates the staged row") << "  Intro " << folder << "" << 2;
+        QTest::addRow("a converted track is staged under its original file")
+            << "Intro" << folder << "/cache/Blue/Intro.m4a" << 2;
+        QTest::addRow("another title adds a row") << "Introduction" << folder << "" << 3;
+        QTest::addRow("another folder adds a row") << "Intro" << "/music/Green" << "" << 3;
     }
 
     void lookupWriteBack()
     {
-        QFETCH(track, result);
         // Staged by a scan under another path, with nothing known yet; the
         // staged artist "ann" is not the looked-up "Ann".
         QVERIFY(stage(folder, {{"Intro", QString(), QString()}, {"Other", QString(), "ann"}}));
         QVERIFY(exec("UPDATE TrackRepo SET filepath = '/elsewhere/old.mp3', genre = 'Unknown Genre'"));
+        QFETCH(QString, title);
+        QFETCH(QString, location);
+        QFETCH(QString, converted);
+        track result = makeTrack(folder + QStringLiteral("/01.mp3"), "Blue", "Ann");
+        result.trackname = title;
+        result.folderLocation = location;
+        result.filepath = converted.isEmpty() ? result.filepath : converted;
+        result.filesize = Q_INT64_C(5000000000);
         QVERIFY(m_library.updateDataFromAPI(result));
         QTEST(count("TrackRepo"), "rows");
         QCOMPARE(scalar("SELECT filepath || '|' || genre || '|' || filesize || '|' || artistname || '|' || albumname "
                         "FROM getTracksRepo WHERE trackname = ? AND folderLocation = ?",
-                        {result.trackname.trimmed(), result.folderLocation})
+                        {title.trimmed(), location})
                      .toString(),
                  folder + QStringLiteral("/01.mp3|Rock|5000000000|Ann|Blue"));
     }
