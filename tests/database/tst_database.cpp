@@ -90,13 +90,17 @@ private slots:
 
     void freshFileResetsChoiceAndIsCrashSafe()
     {
+        forgetLibrary();
         saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
+        // Without create-if-missing no file is made and the choice stays.
+        QVERIFY(!Database().connect(QStringLiteral("RuvoData"), false));
+        QVERIFY(!QFile::exists(libraryFile()) && !QSqlDatabase::contains(QSqlDatabase::defaultConnection));
+        QCOMPARE(savedVehicle().value("ModelName"), "Cedar");
         QVERIFY(openLibrary());
         QCOMPARE(savedVehicle(), (QVariantMap{{"Model", 0}, {"ModelName", "Select"}, {"ModelYearIndex", 0},
                                               {"ModelYearValue", "Select"}}));
         QCOMPARE(scalar("PRAGMA journal_mode").toString(), QStringLiteral("wal"));
         QCOMPARE(scalar("PRAGMA synchronous").toInt(), 1); // NORMAL
-        QCOMPARE(scalar("PRAGMA auto_vacuum").toInt(), 1); // FULL
         QVERIFY(scalar("PRAGMA busy_timeout").toInt() >= 1000);
     }
 
@@ -136,15 +140,6 @@ private slots:
         QCOMPARE(scalar("SELECT group_concat(name, ' ') FROM pragma_table_info('TrackRepo')").toString(),
                  QStringLiteral("ID filename folderLocation"));
         QCOMPARE(scalar("SELECT filename FROM TrackRepo").toString(), QStringLiteral("staged.mp3"));
-    }
-
-    void noFileWithoutCreateIfMissing()
-    {
-        forgetLibrary();
-        saveVehicle(3, QStringLiteral("Cedar"), 2, QStringLiteral("2012"));
-        QVERIFY(!Database().connect(QStringLiteral("RuvoData"), false));
-        QVERIFY(!QFile::exists(libraryFile()) && !QSqlDatabase::contains(QSqlDatabase::defaultConnection));
-        QCOMPARE(savedVehicle().value("ModelName"), "Cedar");
     }
 
     void secondConnectKeepsTheConnection()
@@ -431,9 +426,10 @@ private slots:
         QVERIFY(!QFile::exists(outside) && !QFile::exists(climbing));
     }
 
-    void lastCopyGoesWithItsFolder()
+    void deletionStaysInTheCopyFolder()
     {
-        const QString folder = ruvoDB::programCopyFolder() + QStringLiteral("/Album");
+        const QString root = ruvoDB::programCopyFolder();
+        const QString folder = root + QStringLiteral("/Album");
         QVERIFY(touch(folder + "/01.mp3") && touch(folder + "/02.mp3") && touch(folder + "/Disc 2/b.mp3"));
         TrackMap source{{7, makeTrack("/music/01.mp3")}};
         QVERIFY(m_library.insertDataOneWithItrator(source.begin(), folder + "/01.mp3"));
@@ -448,22 +444,18 @@ private slots:
         // Emptied folders go bottom-up, the copy folder itself stays.
         QVERIFY(m_library.deleteTrack(QSqlDatabase(), folder + "/Disc 2/b.mp3"));
         QVERIFY(!QDir(folder).exists());
-        QVERIFY(QDir(ruvoDB::programCopyFolder()).exists());
+        QVERIFY(QDir(root).exists());
 
         // A file outside the copy folder loses its row; the file stays, untouched.
         for (const QString &path : {m_dir.filePath("Corvane Media Organiser/Album/a.mp3"),
                                     shared::dataFolder() + "/Music/Corvane Media Organiser backup/Album/a.mp3",
-                                    ruvoDB::programCopyFolder() + "/../Escaped Album/a.mp3"}) {
+                                    root + "/../Escaped Album/a.mp3"}) {
             QVERIFY(touch(path) && m_library.insertDataOne(makeTrack(path)));
             QVERIFY(!m_library.deleteTrack(QSqlDatabase(), path));
             QVERIFY2(QFileInfo(path).isWritable(), qPrintable(path));
         }
         QCOMPARE(count("tracks"), 0);
-    }
 
-    void linksAndOuterFoldersNeverFollowed()
-    {
-        const QString root = ruvoDB::programCopyFolder();
         const QString precious = m_dir.filePath("precious");
         QVERIFY(touch(precious + "/a.mp3") && touch(root + "/Deep/Disc 1/01.mp3"));
         QVERIFY(QDir().mkpath(root + "/Linked"));
