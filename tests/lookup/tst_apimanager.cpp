@@ -25,7 +25,6 @@ TrackMap tracksIn(int count, int folders, const QSet<int> &complete = {})
         t.folderLocation = QStringLiteral("/m/F%1").arg(id % folders);
         t.hasTitle = true;
         t.hasArtist = t.hasAlbum = complete.contains(id);
-        t.isMissingData = !complete.contains(id);
     }
     return map;
 }

@@ -22,8 +22,6 @@ private slots:
         QTest::addColumn<QString>("lines");
         QTest::addColumn<QString>("outcome");
 
-        QTest::addRow("prints and exits 0")
-            << false << "printf 'codec_name=mp3\\n'" << 5000 << -1 << "codec_name=mp3" << "exit 0";
         QTest::addRow("killed by a signal is a crash")
             << false << "echo before; kill -SEGV $$" << 5000 << -1 << "before" << "crashed, exit -1";
         QTest::addRow("hang ends at the timeout")
