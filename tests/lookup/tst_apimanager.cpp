@@ -50,8 +50,8 @@ struct Recorder
             return true;
         }});
         QObject::connect(job, &ApiManager::updateTrackToManager, &context, [this](const track &t) {
-            events.append(t.id == ApiManager::endMarkId ? QStringLiteral("end")
-                                                        : QStringLiteral("sent %1").arg(t.id) + (t.isMissingData ? "?" : ""));
+            const QString sent = QStringLiteral("sent %1").arg(t.id) + (t.isMissingData ? "?" : "");
+            events.append(t.id == ApiManager::endMarkId ? QStringLiteral("end") : sent);
         });
         QObject::connect(job, &ApiManager::UpdateProgress, &context, [this] { ++progress; });
     }
