@@ -64,10 +64,10 @@ const QString folder = QStringLiteral("/music/Blue");
 
 // Staged rows of the folder as "title/album/artist[/bit rate/length/number/playlist]; ...";
 // a missing album or artist has no row behind its id.
-QList<StagedRow> stagedRows(const QString &spec)
+QList<StagedRow> stagedRows(const QString &text)
 {
     QList<StagedRow> rows;
-    for (const QString &row : spec.split(QStringLiteral("; "))) {
+    for (const QString &row : text.split(QStringLiteral("; "))) {
         const QStringList f = row.split(QLatin1Char('/'));
         rows.append({f[0], f.value(1), f.value(2), f.value(3, "192").toInt(), f.value(4, "200").toInt(),
                      f.value(5).toInt(), f.value(6, "")});
@@ -192,8 +192,8 @@ private slots:
     void namesMatchExactly_data()
     {
         // writer table|first name|second name|rows.  Only ASCII letters match in any case.
-        QTest::addColumn<QString>("spec");
-        for (const char *spec :
+        QTest::addColumn<QString>("names");
+        for (const char *names :
              {"library artists|Guns 'n' Roses|Guns 'n' Roses|1", "library artists|Artist|ARTIST|1",
               "library albums|Side A|SIDE a|1", "library albums|Ελληνικά|ΕΛΛΗΝΙΚΑ|2",
               "library genres|Rock 'n' Roll|Rock 'n' Roll|1", "library genres|Rock|rock|2",
@@ -201,13 +201,13 @@ private slots:
               "staging artistsRepo|Björk Guðmundsdóttir — 坂本龍一|Björk Guðmundsdóttir — 坂本龍一|1",
               "staging albumsRepo|Don't Cry|Don't Cry|1", "staging albumsRepo|Abbey Road|ABBEY ROAD|1",
               "staging albumsRepo|Ελληνικά|ΕΛΛΗΝΙΚΑ|2", "staging genres|Rock|rock|2"})
-            QTest::addRow("%s", spec) << QString::fromUtf8(spec);
+            QTest::addRow("%s", names) << QString::fromUtf8(names);
     }
 
     void namesMatchExactly()
     {
-        QFETCH(QString, spec);
-        const QStringList f = spec.split(QLatin1Char('|'));
+        QFETCH(QString, names);
+        const QStringList f = names.split(QLatin1Char('|'));
         const QString writer = f[0].section(' ', 0, 0);
         const QString table = f[0].section(' ', 1);
         const int kind = table.startsWith("artists") ? 0 : table.startsWith("albums") ? 1 : 2;
