@@ -23,8 +23,8 @@ namespace {
 // staging and a saved lookup result (both into the staging repository).
 bool write(const QString &writer, const track &t)
 {
-    if (writer == QLatin1String("library"))
-        return ruvoDB().insertDataOne(t);
+    if (writer == QLatin1String("library")) // the whole-map writer, which reports a record that failed
+        return ruvoDB().insertData(QSqlDatabase(), TrackMap{{1, t}});
     return writer == QLatin1String("lookup") ? ruvoDB().updateDataFromAPI(t) : ruvoDB::insertDataTrackRepo(t);
 }
 
