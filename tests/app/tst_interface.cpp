@@ -1,19 +1,21 @@
 #include <QtTest>
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QScreen>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTextBrowser>
 
 #include <memory>
 
+#include "app/advancedsettings.h"
 #include "app/albumdatamodel.h"
 #include "app/artistdatamodel.h"
-#include "app/detaileddatamodel.h"
 #include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/manager.h"
@@ -34,7 +36,8 @@
 // the build lays it out beside bin/, in the real viewer, fed with real row
 // objects.  Then the application started as main() starts it, offscreen: the
 // contract between the QML root object and the controller and transfer
-// dialog, the start-up decisions and the window, and the views rebuild.  Any
+// dialog, the start-up decisions and the window, the views rebuild, and the
+// advanced settings with both of their services on a local HTTP server.  Any
 // warning fails a test.
 
 namespace {
@@ -103,14 +106,88 @@ QVariantList argumentsFor(const QMetaMethod &method)
     return values;
 }
 
+// A query value read as a web server reads it ("+" is a space), so an
+// encoding fault in a name shows.
+QString formValue(const QUrl &url, const QString &key)
+{
+    QByteArray raw = QUrlQuery(url).queryItemValue(key, QUrl::FullyEncoded).toLatin1();
+    return QUrl::fromPercentEncoding(raw.replace('+', ' '));
+}
+
+// The iTunes search service: "Unknown" gets an HTTP error, "Silent" no answer
+// at all, a few names answers that must open nothing, any other its store page.
+class SearchService : public QTcpServer
+{
+public:
+    QStringList asked;
+
+    SearchService()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { answer(socket); });
+        });
+        listen(QHostAddress::LocalHost);
+    }
+
+private:
+    void answer(QTcpSocket *socket)
+    {
+        const QString term = formValue(QUrl(QString::fromLatin1(socket->readAll().split(' ').value(1))), "term");
+        asked << term;
+        if (term == "Silent")
+            return;
+        const QMap<QString, QString> odd{{"Cover", "https://music.example/art/cover.JPG"},
+                                         {"Script", "file:///etc/passwd"},
+                                         {"Long", "https://music.example/" + QString(480, 'x')}};
+        QUrl store(QStringLiteral("https://music.example/album"));
+        store.setQuery(QStringLiteral("n=") + QString::fromLatin1(QUrl::toPercentEncoding(term)));
+        const QByteArray url = odd.value(term, store.toString(QUrl::FullyEncoded)).toUtf8();
+        QByteArray body = R"({"resultCount":2,"results":[{"artworkUrl100":"https://i.example/a.jpg",)"
+                          R"("collectionViewUrl":")" +
+                          url + R"("},{"collectionViewUrl":"https://m.example/2"}]})";
+        if (term == "Empty")
+            body.clear();
+        socket->write((term == "Unknown" ? "HTTP/1.1 500 Oops\r\n" : "HTTP/1.1 200 OK\r\n") +
+                      QByteArray("Connection: close\r\nContent-Length: ") + QByteArray::number(body.size()) +
+                      "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+};
+
+// Review tracks, ids 1, 2, ... from "<album>:<flags>" each: "m" marks missing
+// data, a digit is the quality, and an album beginning with "-" marks the
+// track's rows unticked.
+TrackMap reviewTracks(const QStringList &items)
+{
+    TrackMap tracks;
+    for (const QString &item : items) {
+        track t;
+        t.id = int(tracks.size()) + 1;
+        t.albumName = item.section(QLatin1Char(':'), 0, -2);
+        t.trackname = QStringLiteral("Song %1").arg(t.id);
+        t.folderLocation = QStringLiteral("/music/band");
+        t.isMissingData = item.contains(QLatin1String(":m"));
+        t.quality = item.right(1).toInt();
+        t.hasArtist = t.hasAlbum = t.hasTitle = true;
+        tracks.insert(t.id, t);
+    }
+    return tracks;
+}
+
 } // namespace
 
 class TestInterface : public QObject
 {
     Q_OBJECT
 
+public slots:
+    // What the program opens in the browser.
+    void open(const QUrl &url) { browsed << url; }
+
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void init();
     void cleanup();
 
@@ -120,7 +197,6 @@ private slots:
     void libraryPanel();
     void ticksAndButtons();
     void messagesAndProgress();
-    void advancedSettingsDialog();
 
     void rootContract();
     void savedVehicleAtStart_data();
@@ -129,6 +205,11 @@ private slots:
     void quickRefreshesPublishTheLatestLibrary();
     void progressCounters();
     void controllerWithoutWindow();
+    void advancedSettingsDialog();
+    void lookupCancel_data();
+    void lookupCancel();
+    void linkTab_data();
+    void linkTab();
     void addMediaFromTheMusicFolderIntoTheLibrary();
 
 private:
@@ -137,6 +218,7 @@ private:
     bool makeViewer(Fill fill);
     void publish(Fill fill);
     void startApplication();
+    void openAdvancedSettings(const QStringList &reviewItems);
     // The screens on their own, or the whole application's window.
     QmlApplicationViewer *window() const { return app ? &app->viewer() : viewer.get(); }
     QObject *root() const { return window()->rootObject(); }
@@ -151,6 +233,9 @@ private:
     std::unique_ptr<StartUp> app;
     QObject rowOwner; // parent of every row object
     QString coverPath;
+    SearchService service;
+    QList<QUrl> browsed;
+    QList<int> completed; // by the lookup
 };
 
 void TestInterface::initTestCase()
@@ -162,6 +247,22 @@ void TestInterface::initTestCase()
     QImage cover(64, 64, QImage::Format_RGB32);
     cover.fill(QColor(200, 60, 40));
     QVERIFY(cover.save(coverPath));
+
+    QVERIFY(service.isListening());
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    ApiManager::Steps steps;
+    steps.complete = [this](const track &t) {
+        completed << t.id;
+        return t;
+    };
+    ApiManager::getinstance()->setSteps(steps);
+}
+
+void TestInterface::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
 }
 
 void TestInterface::init()
@@ -169,6 +270,13 @@ void TestInterface::init()
     // Any warning but the offscreen platform's about the licence dialog.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support propagateSizeHints)")));
     testkit::clearSettings();
+    QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
+    const QString base = QStringLiteral("http://127.0.0.1:%1").arg(service.serverPort());
+    settings.setValue(AdvancedSettings::itunesSearchBaseKey, base);
+    settings.setValue(AdvancedSettings::webShopBaseKey, base + QStringLiteral("/"));
+    browsed.clear();
+    service.asked.clear();
+    completed.clear();
 }
 
 void TestInterface::cleanup()
@@ -297,7 +405,31 @@ void TestInterface::startApplication()
     app = std::make_unique<StartUp>();
     app->start();
     QVERIFY(app->viewer().rootObject());
+    app->viewer().showNormal();
+    app->viewer().resize(1280, 800);
     QCoreApplication::processEvents();
+}
+
+// The dialog over review tracks from "<album>:<flags>" items, opened from
+// the library's button; then the marked rows unticked.
+void TestInterface::openAdvancedSettings(const QStringList &reviewItems)
+{
+    manager *controller = app->controller();
+    controller->advancedSettings->setSearchInterval(5);
+    controller->advancedSettings->setRequestTimeout(1500);
+    const TrackMap tracks = reviewTracks(reviewItems);
+    controller->reviewTracks = tracks;
+    for (track &t : controller->reviewTracks)
+        t.albumName.remove(QRegularExpression(QStringLiteral("^-")));
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
+    click(item(QStringLiteral("advancedSettingsButton")));
+    QTRY_VERIFY(root()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"))->property("opened").toBool());
+    for (const track &t : tracks) {
+        for (QObject *row : {controller->missingDataModels.value(t.id), controller->poorQualityModels.value(t.id)}) {
+            if (row && t.albumName.startsWith(QLatin1Char('-')))
+                row->setProperty("selected", false);
+        }
+    }
 }
 
 void TestInterface::loadsWithoutWarnings_data()
@@ -515,49 +647,6 @@ void TestInterface::messagesAndProgress()
     QTRY_VERIFY(!dialog->property("visible").toBool());
 }
 
-void TestInterface::advancedSettingsDialog()
-{
-    QVERIFY(makeViewer(Fill::Rows));
-    QObjectList missing, poor;
-    for (int id = 1; id <= 3; ++id)
-        missing << new DetailedDataModel(true, true, id, 2011, QStringLiteral("Song %1").arg(id),
-                                         QStringLiteral("Blue Hour"), band, QStringLiteral("Pop"), &rowOwner);
-    poor << new DetailedDataModel(true, true, 4, 0, QStringLiteral("Low"), QStringLiteral("Coastline"), band, {},
-                                  &rowOwner);
-    viewer->rootContext()->setContextProperty(QStringLiteral("missingMediaData"), QVariant::fromValue(missing));
-    viewer->rootContext()->setContextProperty(QStringLiteral("poorMediaQuality"), QVariant::fromValue(poor));
-    QSignalSpy open(root(), SIGNAL(populateAdvancedSettings()));
-    QSignalSpy list(root(), SIGNAL(setsettingsView(int)));
-    QSignalSpy all(root(), SIGNAL(selectdeselectForSettings(bool)));
-    QSignalSpy link(root(), SIGNAL(sgAdvancedSettingsLinkTab(int)));
-    QSignalSpy continued(root(), SIGNAL(advancedSettingsContinue()));
-
-    // The library's button asks for the lists; their arrival opens the dialog on the first list.
-    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
-    click(item(QStringLiteral("advancedSettingsButton")));
-    QCOMPARE(open.count(), 1);
-    QVERIFY(call("slShowAdvancedSettings"));
-    QObject *dialog = root()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
-    QTRY_VERIFY(dialog->property("opened").toBool());
-    QCOMPARE(list.last().at(0).toInt(), 0);
-    QCOMPARE(item(QStringLiteral("missingDataList"))->property("count").toInt(), 3);
-    QCOMPARE(item(QStringLiteral("poorQualityList"))->property("count").toInt(), 1);
-
-    // A line's box writes its row; select all, the lists and the link tabs are reported.
-    click(item(QStringLiteral("settingsLineCheckBox"), item(QStringLiteral("missingDataList"))));
-    QVERIFY(!missing.first()->property("selected").toBool());
-    click(item(QStringLiteral("settingsSelectAll")));
-    click(item(QStringLiteral("poorQualityTab")));
-    click(item(QStringLiteral("linkTab1")));
-    click(item(QStringLiteral("linkTab0")));
-    click(item(QStringLiteral("advancedSettingsContinue")));
-    QCOMPARE(all.count(), 1);
-    QCOMPARE(continued.count(), 1);
-    QCOMPARE(list.last().at(0).toInt(), 1);
-    QCOMPARE(QList<QVariantList>(link), (QList<QVariantList>{{1}, {0}}));
-    QTRY_VERIFY(!dialog->property("visible").toBool());
-}
-
 void TestInterface::rootContract()
 {
     // Every link is made; each root signal reaches its slot, and each root
@@ -679,8 +768,6 @@ void TestInterface::savedVehicleAtStart()
 void TestInterface::textsLicenceAndClose()
 {
     startApplication();
-    app->viewer().showNormal();
-    app->viewer().resize(1280, 800);
     // The keyed texts where they show, joined with their spaces.
     QVERIFY(call("showStartPage", {QStringLiteral("Corvane Arrow")}));
     QCOMPARE(item(QStringLiteral("vehiclePrompt"))->property("text").toString(),
@@ -831,8 +918,6 @@ void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
                  qPrintable(kit.lastError()));
     }
     startApplication();
-    app->viewer().showNormal();
-    app->viewer().resize(1280, 800);
     QVERIFY(call("showStartPage", {QStringLiteral("Model")}));
     click(item(QStringLiteral("startAddMediaButton")));
     QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
@@ -853,6 +938,146 @@ void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
     for (const track &added : std::as_const(controller->libraryTracks))
         QVERIFY2(added.filepath.startsWith(libraryFolder) && QFileInfo::exists(added.filepath),
                  qPrintable(added.filepath));
+}
+
+void TestInterface::advancedSettingsDialog()
+{
+    // Both lists in the dialog, a track in both in both; select all, a
+    // line's box, the tabs and Continue reach the controller, and the lookup
+    // goes over the ticked tracks only.
+    startApplication();
+    const QStringList review{"A:m2", "B:0", "C:m0", "-D:m2", "E:1", "F:m2"};
+    ApiManager *lookup = ApiManager::getinstance();
+    lookup->searchfromApi(reviewTracks(review)); // as the add chain does
+    openAdvancedSettings(review);
+    QVERIFY(!lookup->doUpdate()); // the lookup waits for the user
+    QCOMPARE(item(QStringLiteral("missingDataList"))->property("count").toInt(), 4);
+    QCOMPARE(item(QStringLiteral("poorQualityList"))->property("count").toInt(), 2);
+    for (const auto &[name, ids] :
+         {std::pair{"missingMediaData", QList<int>{1, 3, 4, 6}}, std::pair{"poorMediaQuality", QList<int>{2, 3}}}) {
+        QList<int> published;
+        for (QObject *row : rows(name)) {
+            published << row->property("trackid").toInt();
+            QCOMPARE(row->property("tracktitle").toString(), QStringLiteral("Song %1").arg(published.last()));
+        }
+        QCOMPARE(published, ids);
+    }
+    manager *controller = app->controller();
+    auto ticked = [controller] {
+        QList<int> ids;
+        for (QObject *row : std::as_const(controller->missingDataModels))
+            ids << (row->property("selected").toBool() ? row->property("trackid").toInt() : 0);
+        return ids;
+    };
+    QCOMPARE(ticked(), (QList<int>{1, 3, 0, 6}));
+    click(item(QStringLiteral("settingsSelectAll")));
+    QCOMPARE(ticked(), (QList<int>{1, 3, 4, 6}));
+    click(item(QStringLiteral("settingsLineCheckBox"), item(QStringLiteral("missingDataList")))); // track 1
+    controller->missingDataModels.value(4)->setProperty("selected", false);
+    QCOMPARE(ticked(), (QList<int>{0, 3, 0, 6}));
+    click(item(QStringLiteral("poorQualityTab")));
+    QCOMPARE(controller->settingsView, 1);
+    click(item(QStringLiteral("linkTab1"))); // the shop's pages of both poor-quality albums
+    QCOMPARE(browsed.size(), 2);
+
+    QSignalSpy progress(controller, &manager::showProgressDialog);
+    QSignalSpy sent(lookup, &ApiManager::updateTrackToManager);
+    click(item(QStringLiteral("advancedSettingsContinue")));
+    QCOMPARE(controller->reviewTracks.keys(), (QList<int>{2, 3, 5, 6})); // the unticked leave
+    QCOMPARE(progress.count(), 1);
+    QTRY_VERIFY(!root()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"))->property("visible").toBool());
+    QTRY_VERIFY(!sent.isEmpty() && sent.last().at(0).value<track>().id == ApiManager::endMarkId);
+    QCOMPARE(completed, (QList<int>{3, 6}));
+}
+
+void TestInterface::lookupCancel_data()
+{
+    QTest::addColumn<bool>("closing");
+    QTest::addRow("from the dialog: the views are rebuilt") << false;
+    QTest::addRow("at close: no rebuild") << true;
+}
+
+void TestInterface::lookupCancel()
+{
+    QFETCH(bool, closing);
+    startApplication();
+    manager *controller = app->controller();
+    ApiManager *lookup = ApiManager::getinstance();
+    lookup->setDoUpdate(false);
+    lookup->searchfromApi(reviewTracks({QStringLiteral("A:m2")}));
+    QSignalSpy loading(controller, &manager::sgShowLoading);
+    QSignalSpy refreshed(controller, &manager::sgRefreshMain);
+    if (closing)
+        controller->saveData();
+    else
+        controller->cancelOptimization();
+    QTRY_VERIFY(!lookup->isRunning());
+    QVERIFY(completed.isEmpty());
+    // The lookup's end mark rebuilds the views too; at close nothing does.
+    QTest::qWait(100);
+    QCOMPARE(loading.count() > 0, !closing);
+    QTRY_COMPARE(refreshed.count() > 0, !closing);
+    lookup->setDoUpdate(true);
+}
+
+void TestInterface::linkTab_data()
+{
+    QTest::addColumn<int>("tab");            // 0 iTunes, 1 web shop
+    QTest::addColumn<QStringList>("albums"); // poor-quality rows in id order
+    QTest::addColumn<QStringList>("asked");  // of the iTunes service
+    QTest::addColumn<QStringList>("opened"); // albums whose page opened
+    QStringList twenty;
+    for (int i = 10; i < 30; ++i)
+        twenty << QStringLiteral("Album %1").arg(i);
+    const QStringList mixed{"Blue", "-Red", "Blue", "blue", "Rock & Roll #1 + 50%", "Green"};
+    const QStringList handled{"Blue", "blue", "Rock & Roll #1 + 50%", "Green"};
+    QTest::addRow("iTunes: 15 of 20 albums") << 0 << twenty << twenty.mid(0, 15) << twenty.mid(0, 15);
+    QTest::addRow("shop: 15 of 20 albums") << 1 << twenty << QStringList() << twenty.mid(0, 15);
+    QTest::addRow("shop: repeats do not count towards 15")
+        << 1 << QStringList(16, "Same") + twenty << QStringList() << QStringList{"Same"} + twenty.mid(0, 14);
+    QTest::addRow("iTunes: repeats and unticked passed over, case kept, names intact")
+        << 0 << mixed << handled << handled;
+    QTest::addRow("shop: repeats and unticked passed over, case kept, names intact")
+        << 1 << mixed << QStringList() << handled;
+    QTest::addRow("iTunes: image link, other scheme, 500 characters, no JSON: nothing opened")
+        << 0 << QStringList{"Cover", "Script", "Long", "Empty", "Blue"}
+        << QStringList{"Cover", "Script", "Long", "Empty", "Blue"} << QStringList{"Blue"};
+    QTest::addRow("iTunes: an error drops the queue")
+        << 0 << QStringList{"Unknown", "Blue"} << QStringList{"Unknown"} << QStringList();
+    QTest::addRow("iTunes: no answer in time drops the queue")
+        << 0 << QStringList{"Silent", "Blue"} << QStringList{"Silent"} << QStringList();
+    QTest::addRow("third tab: nothing") << 2 << mixed << QStringList() << QStringList();
+}
+
+void TestInterface::linkTab()
+{
+    QFETCH(int, tab);
+    QFETCH(QStringList, albums);
+    QFETCH(QStringList, asked);
+    QFETCH(QStringList, opened);
+    for (QString &album : albums)
+        album += QLatin1String(":0");
+    startApplication();
+    openAdvancedSettings(albums);
+    manager *controller = app->controller();
+    controller->advancedSettingsLinkTab(tab);
+    if (tab == 0)
+        controller->advancedSettingsLinkTab(tab); // a queued name is not queued again
+    QTRY_VERIFY(!controller->advancedSettings->isSearching());
+    QCOMPARE(service.asked, asked); // each name once: never again while its answer is due
+
+    QStringList got;
+    for (const QUrl &url : std::as_const(browsed)) {
+        if (tab == 0) {
+            QCOMPARE(url.host(), QStringLiteral("music.example"));
+            got << formValue(url, QStringLiteral("n"));
+        } else {
+            QCOMPARE(url.path(), QStringLiteral("/s/ref=nb_sb_noss_1"));
+            QCOMPARE(formValue(url, QStringLiteral("url")), QStringLiteral("search-alias=popular"));
+            got << formValue(url, QStringLiteral("field-keywords"));
+        }
+    }
+    QCOMPARE(got, opened);
 }
 
 CORVANE_TEST_MAIN(TestInterface)
