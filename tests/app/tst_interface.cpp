@@ -892,6 +892,10 @@ void TestInterface::controllerWithoutWindow()
         QCOMPARE(cleared, (QList<bool>{view == 0, view == 1, view == 2, false}));
     }
     QCOMPARE(refreshed.size(), 5);
+    // Continue with nothing to look up opens no progress dialog.
+    QSignalSpy progress(&controller, &manager::showProgressDialog);
+    controller.collectMediaToUpdate();
+    QCOMPARE(progress.count(), 0);
 
     // One made without anything rebuilds nothing and closes without a word.
     const QString before = debugLog();
