@@ -77,14 +77,6 @@ track libraryTrack(int id, const QString &album, int albumId)
     return t;
 }
 
-QStringList albumNames(const QVariant &published)
-{
-    QStringList names;
-    for (QObject *row : published.value<QList<QObject *>>())
-        names.append(row->property("albumname").toString());
-    return names;
-}
-
 // The arguments a root signal or function is called with in the contract
 // test: root functions take variants (text first when there are one or three).
 QVariantList argumentsFor(const QMetaMethod &method)
@@ -441,9 +433,6 @@ void TestInterface::loadsWithoutWarnings()
         QVERIFY(call("showStartPage", {QStringLiteral("Corvane Arrow")}));
         viewer->grabWindow();
     }
-    // The engine's quit closes the window.
-    emit viewer->engine()->quit();
-    QVERIFY(!viewer->isVisible());
 }
 
 void TestInterface::libraryScreens()
@@ -775,7 +764,7 @@ void TestInterface::quickRefreshesPublishTheLatestLibrary()
     QVERIFY(!controller->isRefreshingViews() && refreshed.size() >= 1);
 
     const QVariant published = context->contextProperty(QStringLiteral("albumsModel"));
-    QCOMPARE(albumNames(published).size(), 9); // the latest album's too
+    QCOMPARE(published.value<QObjectList>().size(), 9); // the latest album's too
     // Rows published to QML live in the GUI thread.
     for (QObject *row : published.value<QList<QObject *>>())
         QCOMPARE(row->thread(), QThread::currentThread());
@@ -786,7 +775,7 @@ void TestInterface::quickRefreshesPublishTheLatestLibrary()
     controller->libraryTracks.remove(41);
     controller->refreshViews();
     QVERIFY(hidden.wait(20000));
-    QCOMPARE(albumNames(context->contextProperty(QStringLiteral("albumsModel"))).size(), 8);
+    QCOMPARE(context->contextProperty(QStringLiteral("albumsModel")).value<QObjectList>().size(), 8);
     QTest::qWait(50);
     QVERIFY2(previous, "the rows QML was bound to were freed at once");
 }
@@ -823,7 +812,6 @@ void TestInterface::controllerWithoutWindow()
 {
     // Showing a view again drops the ticks of that view alone.
     manager controller(nullptr, nullptr);
-    QSignalSpy refreshed(&controller, &manager::sgRefreshMain);
     for (int view : {0, 1, 2, 3, 9}) {
         controller.checkedAlbumIds = {2, 3};
         controller.checkedArtistIds = {2};
@@ -835,7 +823,6 @@ void TestInterface::controllerWithoutWindow()
                                   controller.checkedTrackIds.isEmpty(), controller.checkedPlaylistIds.isEmpty()};
         QCOMPARE(cleared, (QList<bool>{view == 0, view == 1, view == 2, false}));
     }
-    QCOMPARE(refreshed.size(), 5);
     // Continue with nothing to look up opens no progress dialog.
     QSignalSpy progress(&controller, &manager::showProgressDialog);
     controller.collectMediaToUpdate();
