@@ -485,6 +485,15 @@ void TestInterface::libraryScreens()
     }
     QCOMPARE(load.count(), 3);
 
+    // At the window's minimum size the header's last tab and actions are whole.
+    viewer->resize(1024, 650);
+    QTRY_COMPARE(root()->property("width").toInt(), 1024);
+    viewer->grabWindow();
+    for (const char *name : {"libraryTab6", "selectAllCheckBox", "advancedSettingsButton", "transferButton"}) {
+        const QRectF area = item(QLatin1String(name))->mapRectToScene(item(QLatin1String(name))->boundingRect());
+        QVERIFY2(area.left() >= 0 && area.right() <= 1024 && area.bottom() <= 650, name);
+    }
+
     // A row whose visibility is off is not shown.
     rows("albumsModel").at(1)->setProperty("visibility", false);
     QCOMPARE(item(QStringLiteral("albumsViewGrid"))->property("count").toInt(), 2);
