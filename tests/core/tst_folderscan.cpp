@@ -72,7 +72,8 @@ void TestFolderScan::initTestCase()
     const QString cover = kit.picture(QStringLiteral("cover.jpg"), 64, 64);
     // 7 s at 128 kbit/s: about 112 000 bytes, over the 102 400 threshold.
     const auto tags = [](const char *title, const char *album) {
-        return MediaTags{QString::fromLatin1(title), QStringLiteral("Artist"), QString::fromLatin1(album), {}, {}, 0, 0};
+        return MediaTags{
+            QString::fromLatin1(title), QStringLiteral("Artist"), QString::fromLatin1(album), {}, {}, 0, 0};
     };
     m_alpha = kit.mp3(QStringLiteral("alpha.mp3"), tags("One", "Alpha"), cover, 7);
     m_gamma = kit.mp3(QStringLiteral("gamma.mp3"), tags("Two", "Gamma"), cover, 7);
@@ -179,7 +180,8 @@ void TestFolderScan::committedWithTheFolderPicture()
                                    [](const track &t) { return t.albumName == QLatin1String("Beta"); });
     QVERIFY(beta != m_result.cend() && beta->hasCover && beta->cover == shared().coverpath("Beta"));
     QVERIFY(QFileInfo::exists(beta->cover));
-    QCOMPARE(QtConcurrent::run([] { return testkit::count(QStringLiteral("TrackRepo")); }).result(), int(m_result.size()));
+    QCOMPARE(QtConcurrent::run([] { return testkit::count(QStringLiteral("TrackRepo")); }).result(),
+             int(m_result.size()));
 }
 
 // One video of each suffix, TagLib reading only some of them.
@@ -192,7 +194,8 @@ void TestFolderScan::videosOnlyWhenTheSystemPlaysVideo()
         {"mp4", ""}, {"m4v", "-f mp4"}, {"mov", ""}, {"mkv", ""}, {"avi", ""}, {"flv", ""},
         {"mpg", mpeg}, {"mpeg", mpeg}, {"wmv", "-c:v wmv2 -b:v 1M -c:a wmav2"}};
     for (const auto &[suffix, args] : videos)
-        QVERIFY2(!kit.video(QStringLiteral("clip.") + suffix, 3, 640, 480, args).isEmpty(), qPrintable(kit.lastError()));
+        QVERIFY2(!kit.video(QStringLiteral("clip.") + suffix, 3, 640, 480, args).isEmpty(),
+                 qPrintable(kit.lastError()));
     for (const bool plays : {false, true}) {
         track_data::IsVideoSupported = plays;
         const TrackMap result = track_data().searchfile(QDir(folder.path()));
@@ -320,8 +323,15 @@ void TestFolderScan::aRefusedTrackLeavesNoNamesBehind()
 {
     QTemporaryDir folder;
     MediaKit kit(folder.path());
-    const QString refused = kit.mp3(QStringLiteral("refused.mp3"), {QStringLiteral("Refused"), QStringLiteral("Lost Artist"),
-                                    QStringLiteral("Lost Album"), QStringLiteral("Lost Genre"), {}, 0, 0}, QString(), 7);
+    const QString refused = kit.mp3(QStringLiteral("refused.mp3"),
+                                    {QStringLiteral("Refused"),
+                                     QStringLiteral("Lost Artist"),
+                                     QStringLiteral("Lost Album"),
+                                     QStringLiteral("Lost Genre"),
+                                     {},
+                                     0,
+                                     0},
+                                    QString(), 7);
     QVERIFY2(!refused.isEmpty(), qPrintable(kit.lastError()));
     QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("kept.mp3"))));
     QVERIFY(testkit::exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TrackRepo WHEN NEW.trackname = "

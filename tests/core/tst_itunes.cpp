@@ -108,8 +108,13 @@ private slots:
         QCOMPARE(playlists.size(), 3);
         QStringList got;
         for (const track &t : playlists.at(0).tracks)
-            got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9").arg(t.trackname, t.artistName, t.albumName).arg(t.filesize)
-                       .arg(t.duration).arg(t.tracknumber).arg(t.year).arg(t.ReleaseDate, t.filepath);
+            got << QStringLiteral("%1|%2|%3|%4|%5|%6|%7|%8|%9")
+                       .arg(t.trackname, t.artistName, t.albumName)
+                       .arg(t.filesize)
+                       .arg(t.duration)
+                       .arg(t.tracknumber)
+                       .arg(t.year)
+                       .arg(t.ReleaseDate, t.filepath);
         QCOMPARE(got, QStringList({"Blue Train|Unknown Artist|Blue Train|5000000000|1.5|3|1957|09/15/1957|" + m_song,
                                    "Unknown Song|Unknown Artist|Unknown Album|0|0|0|0|Unknown|" + m_song}));
         QVERIFY(playlists.at(1).name == "Road Trip" && playlists.at(2).name == "Nothing Playable");
@@ -175,11 +180,12 @@ private slots:
         const QString song = bigFile(QStringLiteral("de/Lied.mp3")), book = bigFile(QStringLiteral("de/Buch.mp3"));
         Xml library;
         for (const QString &path : {song, book})
-            library.addTrack(path == song ? 1 : 2, {Xml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")),
-                                                    location(path)});
+            library.addTrack(path == song ? 1 : 2,
+                             {Xml::string(QStringLiteral("Album"), QStringLiteral("Eigenes Album")), location(path)});
         library.addPlaylist(QStringLiteral("Mediathek"), {1, 2}, {Xml::flag(QStringLiteral("Master"))});
-        library.addPlaylist(QStringLiteral("Musik"), {1},
-                            {Xml::integer(QStringLiteral("Distinguished Kind"), 4), Xml::flag(QStringLiteral("Music"))});
+        library.addPlaylist(
+            QStringLiteral("Musik"), {1},
+            {Xml::integer(QStringLiteral("Distinguished Kind"), 4), Xml::flag(QStringLiteral("Music"))});
         library.addPlaylist(QStringLiteral("Gekauft"), {1}, {Xml::integer(QStringLiteral("Distinguished Kind"), 19)});
         library.addPlaylist(QStringLiteral("Hörbücher"), {2}, {Xml::flag(QStringLiteral("Audiobooks"))});
         library.addPlaylist(QStringLiteral("Road Trip"), {1});
@@ -190,11 +196,12 @@ private slots:
         QVERIFY(buch.filepath == book && buch.isAudiobook && !lied.isAudiobook && buch.playlist.isEmpty());
         QVERIFY(trip.albumName == QLatin1String("Road Trip") && trip.playlist_id == trip.album_id);
         QVERIFY(trip.album_id != lied.album_id && trip.cover == playlistPicture);
-        QCOMPARE(testkit::scalar("SELECT group_concat(name, '|') FROM (SELECT a.name FROM TrackRepo t JOIN albumsRepo a "
-                                 "ON a.id = t.album_id WHERE t.filepath = ? ORDER BY t.Playlist)",
-                                 {song})
-                     .toString(),
-                 QStringLiteral("Eigenes Album|Unknown ablum"));
+        QCOMPARE(
+            testkit::scalar("SELECT group_concat(name, '|') FROM (SELECT a.name FROM TrackRepo t JOIN albumsRepo a "
+                            "ON a.id = t.album_id WHERE t.filepath = ? ORDER BY t.Playlist)",
+                            {song})
+                .toString(),
+            QStringLiteral("Eigenes Album|Unknown ablum"));
     }
 
     void covers_data()
@@ -207,7 +214,8 @@ private slots:
         QTest::addColumn<bool>("isMissingData");
         QTest::addRow("embedded picture") << "Music" << "Blue Album" << true << false << "own" << false;
         QTest::addRow("Unknown album: no extraction") << "Music" << "Unknown Album" << true << false << "none" << true;
-        QTest::addRow("folder picture of a one-album folder") << "Music" << "Green Album" << false << true << "own" << true;
+        QTest::addRow("folder picture of a one-album folder") << "Music"
+                                                              << "Green Album" << false << true << "own" << true;
         QTest::addRow("playlist entry beside folder.jpg keeps the playlist icon")
             << "Road Trip" << "Red Album" << false << true << "playlist" << false;
     }
@@ -230,7 +238,9 @@ private slots:
         QCOMPARE(map.size(), 1);
         const track record = map.first();
         const bool own = cover == QLatin1String("own");
-        QCOMPARE(record.cover, own ? shared().coverpath(album) : cover == QLatin1String("none") ? noArtwork : playlistPicture);
+        QCOMPARE(record.cover, own                              ? shared().coverpath(album)
+                               : cover == QLatin1String("none") ? noArtwork
+                                                                : playlistPicture);
         QCOMPARE(record.hasCover, cover != QLatin1String("none"));
         QVERIFY(!own || QFileInfo(record.cover).size() > 0);
         QTEST(record.isMissingData, "isMissingData");
@@ -271,7 +281,8 @@ private slots:
         QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/iTunes Music Library.xml"), library.toUtf8()));
         int n = 0;
         for (const QString &id : cached)
-            QVERIFY(testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/%1/0F-%2.itc2").arg(++n).arg(id), "x"));
+            QVERIFY(
+                testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/%1/0F-%2.itc2").arg(++n).arg(id), "x"));
         const QMap<QString, QString> index = TagLibBuilder().parseiTuneCoverArtStartup();
         QStringList actual;
         for (auto it = index.cbegin(); it != index.cend(); ++it)
@@ -286,17 +297,20 @@ private slots:
         const QByteArray big = "PNG-600", mid = "PNG-300", small = "PNG-200";
         QTest::addRow("widths 600, 300, 200 write the first")
             << cacheFile({image(big, 600), image(mid, 300), image(small, 200)}) << big;
-        QTest::addRow("non-locl then locl writes the second") << cacheFile({image("REMOTE", 600, "down"), image(mid, 300)})
-                                                              << mid;
+        QTest::addRow("non-locl then locl writes the second")
+            << cacheFile({image("REMOTE", 600, "down"), image(mid, 300)}) << mid;
         QTest::addRow("missing itch") << cacheFile({image(big, 600)}, "itcx") << QByteArray();
         QTest::addRow("missing artw") << cacheFile({image(big, 600)}, "itch", "artx") << QByteArray();
         QTest::addRow("header cut after itch") << cacheFile({}).left(12) << QByteArray();
-        QTest::addRow("header length past the end") << cacheFile({image(big, 600)}, "itch", "artw", 0xFFFFFFF0) << QByteArray();
-        QTest::addRow("item length 0 after a good item") << cacheFile({image(mid, 300), image(big, 600, "locl", 0)}) << mid;
+        QTest::addRow("header length past the end")
+            << cacheFile({image(big, 600)}, "itch", "artw", 0xFFFFFFF0) << QByteArray();
+        QTest::addRow("item length 0 after a good item")
+            << cacheFile({image(mid, 300), image(big, 600, "locl", 0)}) << mid;
         QTest::addRow("image past the end") << cacheFile({image(big, 600, "locl", 1208)}) << QByteArray();
         QTest::addRow("negative item length") << cacheFile({image(big, 600, "locl", 0xFFFFFF00u)}) << QByteArray();
         QTest::addRow("header longer than the item") << cacheFile({image(big, 600, "locl", 120)}) << QByteArray();
-        QTest::addRow("truncated inside the item fields") << cacheFile({image(big, 600)}).left(0x114 + 40) << QByteArray();
+        QTest::addRow("truncated inside the item fields")
+            << cacheFile({image(big, 600)}).left(0x114 + 40) << QByteArray();
     }
 
     // The artwork cache reader treats its input as untrusted; run under the
@@ -347,7 +361,8 @@ private slots:
             } else {
                 // Favour the header and the item fields, where lengths live.
                 for (int i = 1 + random.bounded(6); i > 0; --i)
-                    bytes[random.bounded(random.bounded(4) == 0 ? bytes.size() : 0x114 + 64)] = char(random.bounded(256));
+                    bytes[random.bounded(random.bounded(4) == 0 ? bytes.size() : 0x114 + 64)] =
+                        char(random.bounded(256));
             }
             testkit::touch(path, bytes);
             const QString result = ItuneCoverArtExtracter().DumpITC2Single(path, QStringLiteral("Fuzz"));
@@ -366,14 +381,16 @@ private slots:
                        cacheFile({image("REMOTE", 600, "down")}));
         ItuneCoverArtExtracter extracter;
         StdoutCapture capture;
-        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("One")), pictureOf("One"));
+        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("One")),
+                 pictureOf("One"));
         QVERIFY(extracter.RecurseForSingle(QStringLiteral("5555666677778888"), QStringLiteral("Remote")).isEmpty());
         testkit::touch(itunesFolder() + QStringLiteral("/Album Artwork/0A1B-AAAABBBBCCCCDDDD.itc2"),
                        cacheFile({image("NEW", 600)}));
         QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), QString());
         QTemporaryDir nothing;
         track_data().searchfile(QDir(nothing.path()));
-        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")), pictureOf("New"));
+        QCOMPARE(extracter.RecurseForSingle(QStringLiteral("AAAABBBBCCCCDDDD"), QStringLiteral("New")),
+                 pictureOf("New"));
         // The whole-library walk files each local image under the album its id
         // maps to; an id without an album writes nothing.
         extracter.ItuneMapPIDAlubmCopy({{QStringLiteral("6C08B3E9D4D50F3A"), QStringLiteral("Whole")}});
@@ -389,7 +406,8 @@ private slots:
     {
         QElapsedTimer timer;
         timer.start();
-        QTest::ignoreMessage(QtInfoMsg, QRegularExpression("there is no osascript.*iTunesArtworkExtractor.applescript"));
+        QTest::ignoreMessage(QtInfoMsg,
+                             QRegularExpression("there is no osascript.*iTunesArtworkExtractor.applescript"));
         QVERIFY(!ItuneCoverArtExtracter().executeCoverScript() && timer.elapsed() < 5000);
     }
 

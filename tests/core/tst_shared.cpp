@@ -22,7 +22,10 @@ class TestShared : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(m_dir.isValid() && QDir().mkpath(m_lists = m_dir.filePath(QStringLiteral("Lists")))); }
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid() && QDir().mkpath(m_lists = m_dir.filePath(QStringLiteral("Lists"))));
+    }
     void init() { shared().clearMixedAlbumsFolderMap(); }
 
     // Each run starts its own log; lines written from many threads at once stay whole.
@@ -54,7 +57,9 @@ private slots:
         QTest::addRow("slash, colon, point, brackets") << "name" << "AC/DC: Live (Vol. 2)!" << "ACDC Live Vol 2";
         QTest::addRow("underscore, quotes, ampersand go; hyphen, backslash stay")
             << "name" << "A-ha_Best \"Q\" Back\\Slash Rock & Roll " << "A-haBest Q Back\\Slash Rock  Roll";
-        QTest::addRow("non-Latin letters") << "name" << "Кино: Группа крови" << "Кино Группа крови";
+        QTest::addRow("non-Latin letters") << "name"
+                                           << "Кино: Группа крови"
+                                           << "Кино Группа крови";
         QTest::addRow("h:m:s") << "sec" << "1:02:03" << "3723";
         QTest::addRow("ffmpeg duration") << "sec" << "00:03:25.47" << "205.47";
         QTest::addRow("hours past the int range in seconds") << "sec" << "600000:00:00" << "2160000000";
@@ -202,31 +207,35 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QStringList>("expected"); // %P: the playlist's folder, %M: the music folder
 
-        QTest::addRow("m3u absolute, cleaned; relative") << "a.m3u" << QByteArray("/Music//Artist/../a.mp3\n./sub/c.flac\n")
-                                                         << QStringList{"/Music/a.mp3", "%P/sub/c.flac"};
+        QTest::addRow("m3u absolute, cleaned; relative")
+            << "a.m3u" << QByteArray("/Music//Artist/../a.mp3\n./sub/c.flac\n")
+            << QStringList{"/Music/a.mp3", "%P/sub/c.flac"};
         QTest::addRow("m3u URLs dropped; blank lines, #EXTINF and comments")
             << "a.m3u8" << QByteArray("#EXTM3U\n\n   \n#EXTINF:123,Artist - Title\nfile:///Music/c.mp3\n"
                                       "http://radio.example/s\r\nb.mp3\n# note\n")
             << QStringList{"%P/b.mp3"};
-        QTest::addRow("m3u8 byte-order mark and UTF-8") << "a.m3u8" << QByteArray("\xEF\xBB\xBF/Music/Кино/Группа.mp3\n")
-                                                        << QStringList{"/Music/Кино/Группа.mp3"};
+        QTest::addRow("m3u8 byte-order mark and UTF-8")
+            << "a.m3u8" << QByteArray("\xEF\xBB\xBF/Music/Кино/Группа.mp3\n") << QStringList{"/Music/Кино/Группа.mp3"};
         QTest::addRow("m3u Latin-1 after a UTF-8 byte-order mark keeps its first entry")
             << "a.m3u" << QByteArray("\xEF\xBB\xBF/Music/a.mp3\n/Music/Bj\xF6rk/J\xF3ga.mp3\n")
             << QStringList{"/Music/a.mp3", "/Music/Björk/Jóga.mp3"};
-        QTest::addRow("upper-case .M3U, Windows separators read as /") << "Mix.M3U" << QByteArray("..\\Album\\03 Song.mp3\r\n")
-                                                                       << QStringList{"%P/../Album/03 Song.mp3"};
+        QTest::addRow("upper-case .M3U, Windows separators read as /")
+            << "Mix.M3U" << QByteArray("..\\Album\\03 Song.mp3\r\n") << QStringList{"%P/../Album/03 Song.mp3"};
         QTest::addRow("pls in line order, keys in any case, values trimmed, URL and drive letter dropped")
-            << "a.PLS" << QByteArray("[playlist]\r\nFILE2 = /Music/a.mp3\r\nfile1=b.mp3\r\nFile3=http://radio.example/s\n"
-                                     "File4=X:\\Music\\a.mp3\n")
+            << "a.PLS"
+            << QByteArray("[playlist]\r\nFILE2 = /Music/a.mp3\r\nfile1=b.mp3\r\nFile3=http://radio.example/s\n"
+                          "File4=X:\\Music\\a.mp3\n")
             << QStringList{"/Music/a.mp3", "%P/b.mp3"};
 
         const QByteArray wplHead = "<?wpl version=\"1.0\"?>\n<smil><head><title>Mix</title></head><body><seq>\n";
         QTest::addRow("wpl entries") << "a.wpl"
-                                     << wplHead + "<media src=\"../Artist/a.mp3\"/><media src=\"/Rock &amp; Roll.mp3\"/>"
-                                                  "</seq></body></smil>"
+                                     << wplHead +
+                                            "<media src=\"../Artist/a.mp3\"/><media src=\"/Rock &amp; Roll.mp3\"/>"
+                                            "</seq></body></smil>"
                                      << QStringList{"%M/Artist/a.mp3", "/Rock & Roll.mp3"};
         QTest::addRow("wpl relative to its own folder, Windows separators")
-            << "a.wpl" << wplHead + "<media src=\"Album\\b.mp3\"/><media src=\"..\\Artist\\c.mp3\"/></seq></body></smil>"
+            << "a.wpl"
+            << wplHead + "<media src=\"Album\\b.mp3\"/><media src=\"..\\Artist\\c.mp3\"/></seq></body></smil>"
             << QStringList{"%P/Album/b.mp3", "%M/Artist/c.mp3"};
         QTest::addRow("wpl missing src gives an empty entry; broken XML keeps what came before")
             << "a.wpl" << wplHead + "<media tid=\"{1}\"/><media src=\"/a.mp3\"/><media src=\"/c.mp3\"></seq><media/>"
@@ -254,7 +263,8 @@ private slots:
 private:
     static QStringList logLines()
     {
-        return QString::fromUtf8(testkit::fileBytes(shared::dataFolder() + "/debug.log")).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(testkit::fileBytes(shared::dataFolder() + "/debug.log"))
+            .split('\n', Qt::SkipEmptyParts);
     }
     QTemporaryDir m_dir;
     QString m_lists; // where each playlist is written

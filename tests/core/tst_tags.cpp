@@ -44,8 +44,9 @@ private slots:
         files["m4a"] = kit.m4a(QStringLiteral("Upper.M4A"), full, wide);
         files["wav"] = kit.wav(QStringLiteral("t.wav"), full);
         files["wma"] = kit.wma(QStringLiteral("t.wma"), full, wide);
-        files["japanese"] = kit.flac(QStringLiteral("ja.flac"), {QStringLiteral("夜に駆ける"), QStringLiteral("Кино"),
-                                                                QStringLiteral("THE BOOK"), {}, {}, 0, 0});
+        files["japanese"] =
+            kit.flac(QStringLiteral("ja.flac"),
+                     {QStringLiteral("夜に駆ける"), QStringLiteral("Кино"), QStringLiteral("THE BOOK"), {}, {}, 0, 0});
         files["untagged"] = kit.untaggedMp3(QStringLiteral("untagged.mp3"));
         // An ID3v2 tag with a red cover and no frames; also put in front of a FLAC file.
         files["id3only"] = kit.id3OnlyMp3(QStringLiteral("id3only.mp3"), full, pictures["red"]);
@@ -60,11 +61,13 @@ private slots:
         files["lowrate"] = audio("low.wav", "-ar 1000 -c:a pcm_s16le");
         files["aiff"] = audio("id3.aiff", "-c:a pcm_s16be -map_metadata -1 -fflags +bitexact");
         files["hugerate"] = audio("huge.wav", "-c:a pcm_s16le -map_metadata -1 -fflags +bitexact");
-        files["v24"] = kit.audio(QStringLiteral("v24.mp3"), {"-c:a", "libmp3lame", "-id3v2_version", "4", "-write_id3v1", "1"},
-                                 {full.title, full.artist, {}, {}, {}, 0, 0});
+        files["v24"] =
+            kit.audio(QStringLiteral("v24.mp3"), {"-c:a", "libmp3lame", "-id3v2_version", "4", "-write_id3v1", "1"},
+                      {full.title, full.artist, {}, {}, {}, 0, 0});
         for (const char *video : {"mkv", "avi", "flv"})
             files[video] = kit.video(QStringLiteral("v.%1").arg(QLatin1String(video)), 2, 160, 120);
-        files["mpg"] = kit.video(QStringLiteral("v.mpg"), 2, 160, 120, QStringLiteral("-c:v mpeg2video -c:a mp2 -f mpeg"));
+        files["mpg"] =
+            kit.video(QStringLiteral("v.mpg"), 2, 160, 120, QStringLiteral("-c:v mpeg2video -c:a mp2 -f mpeg"));
         files["garbage"] = kit.mp3(QStringLiteral("garbage.mp3"), full);
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key() + ": " + kit.lastError()));
@@ -115,7 +118,8 @@ private slots:
         QTest::addRow("RF64 wav") << "rf64" << true << "" << 44100 << 700 << 9999;
         QTest::addRow("FLAC in m4a: rate and bit rate found") << "flacm4a" << true << "" << 44100 << 50 << 9999;
         QTest::addRow("ALAC in m4a") << "alac" << true << "" << 44100 << 50 << 9999;
-        QTest::addRow("AIFF with an empty ID3 chunk keeps its own reader") << "aiff" << true << "" << 44100 << 700 << 9999;
+        QTest::addRow("AIFF with an empty ID3 chunk keeps its own reader")
+            << "aiff" << true << "" << 44100 << 700 << 9999;
         QTest::addRow("odd but real 1000 Hz wav") << "lowrate" << true << "" << 1000 << 16 << 9999;
         QTest::addRow("sample rate above 768 kHz refused") << "hugerate" << false << "" << 0 << 0 << 0;
         for (const char *video : {"mkv", "avi", "flv", "mpg"})
@@ -211,7 +215,8 @@ private slots:
         const QImage image = QImage::fromData(TagLibBuilder::coverArtPng(file), "PNG");
         QVERIFY(!image.isNull());
         QFETCH(QString, expected);
-        QVERIFY2(testkit::closeColour(image.pixelColor(55, 55), QColor(expected)), qPrintable(image.pixelColor(55, 55).name()));
+        QVERIFY2(testkit::closeColour(image.pixelColor(55, 55), QColor(expected)),
+                 qPrintable(image.pixelColor(55, 55).name()));
     }
 
     void coverWritten_data()
@@ -244,8 +249,9 @@ private slots:
         for (const QString &cover : {whole, halves})
             QCOMPARE(QImage(cover, "PNG").size(), written ? QSize(110, 73) : QSize(0, 0));
         // Nothing half-written stays beside them either.
-        QCOMPARE(QDir(QFileInfo(whole).absolutePath()).entryList({"*-" + file + "*"}, QDir::Files | QDir::Hidden).size(),
-                 written ? 2 : 0);
+        QCOMPARE(
+            QDir(QFileInfo(whole).absolutePath()).entryList({"*-" + file + "*"}, QDir::Files | QDir::Hidden).size(),
+            written ? 2 : 0);
     }
 
     // Neither the whole nor the write half replaces a picture already there.
@@ -356,7 +362,8 @@ private slots:
 
         record.trackname = QStringLiteral("Third Title, a good deal longer than the first to move the audio");
         builder.setMissingTag(record);
-        QCOMPARE(TStringToQString(TagLib::FileRef(QFile::encodeName(path).constData()).tag()->title()), record.trackname);
+        QCOMPARE(TStringToQString(TagLib::FileRef(QFile::encodeName(path).constData()).tag()->title()),
+                 record.trackname);
         QCOMPARE(testkit::audioMd5(path), audio);
         // No working copy stays behind.
         QCOMPARE(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden).size(), 1);
@@ -367,7 +374,8 @@ private slots:
     // link, and the caller hears whether it worked.
     void keepsModeAndOwnerAndReports()
     {
-        const QString path = copyOf("mp3", QStringLiteral("owned.mp3")), link = dir.filePath(QStringLiteral("link.mp3"));
+        const QString path = copyOf("mp3", QStringLiteral("owned.mp3")),
+                      link = dir.filePath(QStringLiteral("link.mp3"));
         const QByteArray name = QFile::encodeName(path);
         const bool root = ::geteuid() == 0;
         QVERIFY(!root || ::chown(name.constData(), 1234, 2345) == 0);

@@ -68,11 +68,17 @@ private slots:
     void firstCoverWrittenOnceUnicodeStaged()
     {
         MediaKit kit(m_media.filePath(QStringLiteral("Ωμέγα")));
-        MediaTags t{QStringLiteral("Jóga ✓ 東京"), QStringLiteral("Björk Guðmundsdóttir"), QStringLiteral("Песни"),
-                    QStringLiteral("Jazz"), {}, 1999, 3};
+        MediaTags t{QStringLiteral("Jóga ✓ 東京"),
+                    QStringLiteral("Björk Guðmundsdóttir"),
+                    QStringLiteral("Песни"),
+                    QStringLiteral("Jazz"),
+                    {},
+                    1999,
+                    3};
         const QString first = kit.mp3(QStringLiteral("Песня №1.mp3"), t, kit.picture(QStringLiteral("r.png"), 32, 32));
         t.title = QStringLiteral("Two");
-        const QString second = kit.mp3(QStringLiteral("2.mp3"), t, kit.picture(QStringLiteral("b.png"), 32, 32, "blue"));
+        const QString second =
+            kit.mp3(QStringLiteral("2.mp3"), t, kit.picture(QStringLiteral("b.png"), 32, 32, "blue"));
         QVERIFY2(!first.isEmpty() && !second.isEmpty(), qPrintable(kit.lastError()));
 
         const track one = mapWith(first);
@@ -88,7 +94,8 @@ private slots:
         QCOMPARE(QDir(artworkFolder()).entryList(QDir::Files).size(), 1);
         QCOMPARE(rows(QStringLiteral("SELECT trackname || '|' || artistname || '|' || albumname || '|' || filename || "
                                      "'|' || folderLocation AS v FROM getTracksRepo ORDER BY id LIMIT 1")),
-                 QStringLiteral("Jóga ✓ 東京|Björk Guðmundsdóttir|Песни|Песня №1.mp3|") + QFileInfo(first).absolutePath());
+                 QStringLiteral("Jóga ✓ 東京|Björk Guðmundsdóttir|Песни|Песня №1.mp3|") +
+                     QFileInfo(first).absolutePath());
     }
 
     void unknownNames_data()
@@ -111,8 +118,9 @@ private slots:
         QFETCH(bool, unknown);
         MediaKit kit(m_media.filePath(QStringLiteral("unknown")));
         const QString picture = kit.picture(QStringLiteral("p.png"), 16, 16);
-        const QString path = kit.mp3(QStringLiteral("%1.mp3").arg(QTest::currentDataTag()),
-                                     {QStringLiteral("Song"), name, name, {}, {}, 0, 0}, withPicture ? picture : QString());
+        const QString path =
+            kit.mp3(QStringLiteral("%1.mp3").arg(QTest::currentDataTag()),
+                    {QStringLiteral("Song"), name, name, {}, {}, 0, 0}, withPicture ? picture : QString());
         QVERIFY(!path.isEmpty());
         track record = mapWith(path);
         const bool ownPicture = withPicture && !unknown;
@@ -131,7 +139,8 @@ private slots:
     // Without a time from the tags, the video's own probe gives it.
     void videoGetsDurationAndThumbnail()
     {
-        const QString clip = MediaKit(m_media.filePath(QStringLiteral("video"))).video(QStringLiteral("clip.mp4"), 2, 160, 120);
+        const QString clip =
+            MediaKit(m_media.filePath(QStringLiteral("video"))).video(QStringLiteral("clip.mp4"), 2, 160, 120);
         QVERIFY(!clip.isEmpty());
         TagObject tags;
         tags.artist = "Artist";
@@ -156,7 +165,8 @@ private slots:
                                      shared::dataLocation() + QStringLiteral("/Corvane-Media-Organiser-evil/x.png")};
         for (const QString &path : refused)
             scanner.convertBase64ToImage(path, text);
-        scanner.convertBase64ToImage(artworkFolder() + QStringLiteral("/Garbage.png"), QStringLiteral("bm90IGEgcGljdHVyZQ=="));
+        scanner.convertBase64ToImage(artworkFolder() + QStringLiteral("/Garbage.png"),
+                                     QStringLiteral("bm90IGEgcGljdHVyZQ=="));
         for (const QString &path : refused + QStringList{artworkFolder() + QStringLiteral("/Garbage.png")})
             QVERIFY2(!QFileInfo::exists(QDir::cleanPath(path)), qPrintable(path));
     }
@@ -188,10 +198,11 @@ private slots:
     // ffprobe lists the audio first; without ffprobe and ffmpeg no time.
     void fallbacks()
     {
-        ExternalProgram::setToolPath(ExternalProgram::Ffprobe,
-                                     fakeTool(QStringLiteral("ffprobe"),
-                                              QStringLiteral("printf '[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n"
-                                                             "[STREAM]\\ncodec_type=video\\nduration=12.5\\n[/STREAM]\\n'")));
+        ExternalProgram::setToolPath(
+            ExternalProgram::Ffprobe,
+            fakeTool(QStringLiteral("ffprobe"),
+                     QStringLiteral("printf '[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n"
+                                    "[STREAM]\\ncodec_type=video\\nduration=12.5\\n[/STREAM]\\n'")));
         QCOMPARE(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")), 12.5);
         ExternalProgram::setToolPath(ExternalProgram::Ffprobe, m_media.filePath(QStringLiteral("no-such-ffprobe")));
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, m_media.filePath(QStringLiteral("no-such-ffmpeg")));
@@ -213,7 +224,10 @@ private slots:
     }
 
 private:
-    QString fakeTool(const QString &name, const QString &body) { return MediaKit::fakeTool(m_media.path(), name, body); }
+    QString fakeTool(const QString &name, const QString &body)
+    {
+        return MediaKit::fakeTool(m_media.path(), name, body);
+    }
     QTemporaryDir m_media;
     Database m_db;
 };

@@ -17,7 +17,8 @@ CacheItem image(const QByteArray &bytes, qint32 width, const QByteArray &locatio
     return CacheItem{bytes, width, location, length};
 }
 
-QByteArray cacheFile(const QList<CacheItem> &items, const QByteArray &itch, const QByteArray &artw, quint32 headerLength)
+QByteArray cacheFile(const QList<CacheItem> &items, const QByteArray &itch, const QByteArray &artw,
+                     quint32 headerLength)
 {
     QByteArray bytes;
     put32(bytes, headerLength);
