@@ -164,8 +164,8 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, bytes);
-        const QString path = writeFile(name, bytes);
-        QVERIFY(!path.isEmpty());
+        const QString path = dir.filePath(name);
+        QVERIFY(testkit::touch(path, bytes));
         TagObject tags;
         QVERIFY(!track_data::ParseTags(tags, path) && !track_data().checkProtected(path));
         // Paths that aren't files at all.
@@ -413,12 +413,23 @@ private slots:
     }
 
 private:
-    QString writeFile(const QString &name, const QByteArray &bytes)
+    QString copyOf(const QString &key, const QString &name)
     {
-        return testkit::touch(dir.filePath(name), bytes) ? dir.filePath(name) : QString();
+        const QString path = dir.filePath(QStringLiteral("work/") + name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(path);
+        return QFile::copy(files.value(key), path) ? path : QString();
     }
-    QString copyOf(const QString &key, const QString &name);
-    static track fullRecord(const QString &path);
+    static track fullRecord(const QString &path)
+    {
+        track record = testkit::makeTrack(path, QStringLiteral("New Album"), QStringLiteral("New Artist"));
+        record.hasTitle = record.hasArtist = record.hasAlbum = true;
+        record.trackname = QStringLiteral("New Title");
+        record.genre = QStringLiteral("Jazz");
+        record.year = 2010;
+        record.tracknumber = 9;
+        return record;
+    }
 
     QTemporaryDir dir;
     QMap<QString, QString> pictures;
@@ -426,28 +437,6 @@ private:
     const MediaTags full{QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"),
                          QStringLiteral("Rock"), QStringLiteral("Nice"), 2004, 7};
 };
-
-QString TestTags::copyOf(const QString &key, const QString &name)
-{
-    const QString path = dir.filePath(QStringLiteral("work/") + name);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile::remove(path);
-    return QFile::copy(files.value(key), path) ? path : QString();
-}
-
-track TestTags::fullRecord(const QString &path)
-{
-    track record;
-    record.filepath = path;
-    record.hasTitle = record.hasArtist = record.hasAlbum = true;
-    record.trackname = QStringLiteral("New Title");
-    record.artistName = QStringLiteral("New Artist");
-    record.albumName = QStringLiteral("New Album");
-    record.genre = QStringLiteral("Jazz");
-    record.year = 2010;
-    record.tracknumber = 9;
-    return record;
-}
 
 CORVANE_TEST_MAIN(TestTags)
 #include "tst_tags.moc"

@@ -68,13 +68,7 @@ private slots:
     void firstCoverWrittenOnceUnicodeStaged()
     {
         MediaKit kit(m_media.filePath(QStringLiteral("Ωμέγα")));
-        MediaTags t{QStringLiteral("Jóga ✓ 東京"),
-                    QStringLiteral("Björk Guðmundsdóttir"),
-                    QStringLiteral("Песни"),
-                    QStringLiteral("Jazz"),
-                    {},
-                    1999,
-                    3};
+        MediaTags t{"Jóga ✓ 東京", "Björk Guðmundsdóttir", "Песни", "Jazz", {}, 1999, 3};
         const QString first = kit.mp3(QStringLiteral("Песня №1.mp3"), t, kit.picture(QStringLiteral("r.png"), 32, 32));
         t.title = QStringLiteral("Two");
         const QString second =

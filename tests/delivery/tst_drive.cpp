@@ -15,17 +15,6 @@
 #include "mediakit.h"
 #include "testenv.h"
 
-namespace {
-
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
-
 // The transfer dialog with the whole window: the targets it polls, the
 // folder the user adds, the confirmation (formatting among it), the copy
 // reaching its end and the cancel.  Every formatting tool is a fake that logs
@@ -70,7 +59,7 @@ private slots:
     {
         app->drive()->timerexe(0);
         app.reset();
-        run("umount", {"-l", stick});
+        QProcess::execute("umount", {"-l", stick});
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         Drive::setFolderChooser({});
     }
@@ -82,13 +71,13 @@ private slots:
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{"No Drive"});
         QVERIFY(rows().isEmpty());
-        if (!run("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}))
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
             QSKIP("mounting tmpfs needs root");
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{stick});
         QVERIFY(rows().size() == 1 && rows().first()->driveletter() == stick);
         // A volume that went is dropped, though its mount folder stays.
-        QVERIFY(run("umount", {stick}));
+        QCOMPARE(QProcess::execute("umount", {stick}), 0);
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{"No Drive"});
         QVERIFY(rows().isEmpty());
@@ -123,7 +112,7 @@ private slots:
             drive->openDialog();
         } else if (target == "stick") {
             target = stick;
-            if (!run("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}))
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
                 QSKIP("mounting tmpfs needs root");
         }
         const bool cancel = message == "cancel";

@@ -19,13 +19,6 @@ using testkit::fileBytes;
 
 namespace {
 
-bool run(const QString &program, const QStringList &args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 // A tmpfs of `size` ("256k"), or an exFAT image of `size` through FUSE on a
 // loop device, mounted in a folder of its own for one test (needs root) and
 // unmounted and detached again when it goes.
@@ -36,14 +29,14 @@ struct TestMount
         QDir().mkpath(path);
         ok = exfat ? sh("truncate -s " + size + " '%1' && mkfs.exfat '%1' && "
                         "mount.exfat-fuse $(losetup -f --show '%1') '%2'")
-                   : run("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path});
+                   : QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=" + size, "tmpfs", path}) == 0;
     }
     ~TestMount()
     {
         sh("umount '%2' || umount -l '%2'; for d in $(losetup -j '%1' | cut -d: -f1); do losetup -d $d; done");
     }
-    bool detach() { return run("umount", {"-l", path}); }
-    bool sh(const QString &script) { return run("sh", {"-c", script.arg(image, path)}); }
+    bool detach() { return QProcess::execute("umount", {"-l", path}) == 0; }
+    bool sh(const QString &script) { return QProcess::execute("sh", {"-c", script.arg(image, path)}) == 0; }
 
     QString path, image;
     bool ok = false;
