@@ -109,9 +109,8 @@ private slots:
         QTest::addRow("wma") << "wma" << true << "Song|Artist|Album|Rock|7|0" << 44100 << 125 << 131;
         QTest::addRow("Unicode flac") << "japanese" << true << "夜に駆ける|Кино|THE BOOK|" << 44100 << 1 << 9999;
         // A valid file with no tag at all is kept (its title comes from its name later).
-        QTest::addRow("untagged mp3 with defaults") << "untagged" << true
-                                                    << "|Unknown Artist|Unknown Album|Unknown genre|0|0" << 44100 << 189
-                                                    << 195;
+        QTest::addRow("untagged mp3") << "untagged" << true << "|Unknown Artist|Unknown Album|Unknown genre|0|0"
+                                      << 44100 << 189 << 195;
         QTest::addRow("ID3v2 tag with title and picture, no frames") << "id3only" << false << "" << 0 << 0 << 0;
         QTest::addRow("raw ADTS aac") << "adts" << true << "" << 44100 << 1 << 9999;
         QTest::addRow("Ogg with two logical streams") << "ogg2" << true << "" << 44100 << 1 << 9999;

@@ -189,7 +189,8 @@ private slots:
     }
 
     // Fake tools print canned output: the video stream's time even when
-    // ffprobe lists the audio first; without ffprobe and ffmpeg no time.
+    // ffprobe lists the audio first; without ffprobe and ffmpeg no time, and
+    // no thumbnail left behind.
     void fallbacks()
     {
         ExternalProgram::setToolPath(
@@ -201,12 +202,8 @@ private slots:
         ExternalProgram::setToolPath(ExternalProgram::Ffprobe, m_media.filePath(QStringLiteral("no-such-ffprobe")));
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, m_media.filePath(QStringLiteral("no-such-ffmpeg")));
         QCOMPARE(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")), 0.0);
-    }
-
-    // ffmpeg writing half a picture and then failing: nothing may stay, or the
-    // half picture would be reused by every later scan.
-    void failedThumbnailLeavesNothing()
-    {
+        // ffmpeg writing half a picture and then failing: nothing may stay, or
+        // the half picture would be reused by every later scan.
         ExternalProgram::setToolPath(
             ExternalProgram::Ffmpeg,
             fakeTool(QStringLiteral("ffmpeg-half"),

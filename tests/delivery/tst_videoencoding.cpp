@@ -32,12 +32,9 @@ QString stream(const QString &keys)
 }
 
 // The ffmpeg runs that encoded `source` with libx264.
-qsizetype conversions(const QString &log, const QString &source = "libx264")
+qsizetype conversions(const QString &log, const QString &source)
 {
-    const QStringList runs = QString::fromUtf8(fileBytes(log)).split('\n');
-    return std::count_if(runs.cbegin(), runs.cend(), [&source](const QString &run) {
-        return run.contains("libx264") && run.contains(source);
-    });
+    return QString::fromUtf8(fileBytes(log)).split('\n').filter("libx264").filter(source).size();
 }
 
 track videoTrack(int id, const QString &source, const QString &title)
