@@ -195,9 +195,9 @@ private slots:
     {
         ExternalProgram::setToolPath(
             ExternalProgram::Ffprobe,
-            fakeTool(QStringLiteral("ffprobe"),
-                     QStringLiteral("printf '[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n"
-                                    "[STREAM]\\ncodec_type=video\\nduration=12.5\\n[/STREAM]\\n'")));
+            MediaKit::fakeTool(m_media.path(), QStringLiteral("ffprobe"),
+                               QStringLiteral("printf '[STREAM]\\ncodec_type=audio\\nduration=3.0\\n[/STREAM]\\n"
+                                              "[STREAM]\\ncodec_type=video\\nduration=12.5\\n[/STREAM]\\n'")));
         QCOMPARE(VideoMetadata().getDuration(QStringLiteral("/nowhere/movie.avi")), 12.5);
         ExternalProgram::setToolPath(ExternalProgram::Ffprobe, m_media.filePath(QStringLiteral("no-such-ffprobe")));
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, m_media.filePath(QStringLiteral("no-such-ffmpeg")));
@@ -206,8 +206,9 @@ private slots:
         // the half picture would be reused by every later scan.
         ExternalProgram::setToolPath(
             ExternalProgram::Ffmpeg,
-            fakeTool(QStringLiteral("ffmpeg-half"),
-                     QStringLiteral("for a in \"$@\"; do last=\"$a\"; done; printf half > \"$last\"; exit 1")));
+            MediaKit::fakeTool(
+                m_media.path(), QStringLiteral("ffmpeg-half"),
+                QStringLiteral("for a in \"$@\"; do last=\"$a\"; done; printf half > \"$last\"; exit 1")));
         const QString folder = m_media.filePath(QStringLiteral("half"));
         const QString thumbnail = folder + QStringLiteral("/broken.png");
         QCOMPARE(VideoMetadata().getCoverArt(QStringLiteral("/v/broken.avi"), thumbnail, folder), thumbnail);
@@ -215,10 +216,6 @@ private slots:
     }
 
 private:
-    QString fakeTool(const QString &name, const QString &body)
-    {
-        return MediaKit::fakeTool(m_media.path(), name, body);
-    }
     QTemporaryDir m_media;
     Database m_db;
 };

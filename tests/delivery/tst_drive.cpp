@@ -59,7 +59,7 @@ private slots:
     {
         app->drive()->timerexe(0);
         app.reset();
-        QProcess::execute("umount", {"-l", stick});
+        QProcess::execute("umount", {"-q", "-l", stick});
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         Drive::setFolderChooser({});
     }

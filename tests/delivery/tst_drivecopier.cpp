@@ -36,7 +36,10 @@ struct TestMount
         sh("umount '%2' || umount -l '%2'; for d in $(losetup -j '%1' | cut -d: -f1); do losetup -d $d; done");
     }
     bool detach() { return QProcess::execute("umount", {"-l", path}) == 0; }
-    bool sh(const QString &script) { return QProcess::execute("sh", {"-c", script.arg(image, path)}) == 0; }
+    bool sh(const QString &script)
+    {
+        return QProcess::execute("sh", {"-c", "(" + script.arg(image, path) + ") >/dev/null 2>&1"}) == 0;
+    }
 
     QString path, image;
     bool ok = false;
