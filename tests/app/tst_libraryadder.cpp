@@ -23,12 +23,6 @@
 
 namespace {
 
-// The library folder (after the user folders are isolated).
-QString libFolder()
-{
-    return ruvoDB::programCopyFolder();
-}
-
 // "id|path|album|bitrate|cover|playlist|video": a track of the library
 // or, with the browser key as id, of the choice.  "L" stands for the library
 // folder in paths.
@@ -37,7 +31,7 @@ track parse(const QString &spec)
     const QStringList f = spec.split('|');
     track t;
     t.id = f.value(0).toInt();
-    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), libFolder() + '/');
+    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), ruvoDB::programCopyFolder() + '/');
     t.albumName = f.value(2);
     t.bitrate = f.value(3).toInt();
     t.cover = f.value(4);
@@ -64,8 +58,10 @@ TrackMap mapOf(const QStringList &specs)
 QStringList summary(const TrackMap &library)
 {
     QStringList out;
-    for (const track &t : library)
-        out << QStringLiteral("%1:%2:%3").arg(t.id).arg(QString(t.filepath).replace(libFolder() + '/', "L/"), t.cover);
+    for (const track &t : library) {
+        const QString path = QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
+        out << QStringLiteral("%1:%2:%3").arg(t.id).arg(path, t.cover);
+    }
     return out;
 }
 
@@ -75,11 +71,7 @@ QList<LibraryAdder::CopyItem> copyItems(const QStringList &sources, const QStrin
     QList<LibraryAdder::CopyItem> items;
     for (const QString &source : sources) {
         const QString target = LibraryAdder::GenerateCopyPath(album, source);
-        items << LibraryAdder::CopyItem{};
-        items.last().source = source;
-        items.last().target = target;
-        items.last().record = testkit::makeTrack(target, album);
-        items.last().size = QFileInfo(source).size();
+        items << LibraryAdder::CopyItem{testkit::makeTrack(target, album), source, target, QFileInfo(source).size()};
     }
     return items;
 }
@@ -240,32 +232,26 @@ private slots:
         }
     }
 
+    // "available bytes (-1: the volume as it is), missing source, stop after the first, tmpfs (two 700 KiB
+    // files onto a 1 MiB volume), files stored (-1: some, not all; -2: not all), disk full"
     void copy_data()
     {
-        QTest::addColumn<qint64>("available"); // -1: the volume as it is
-        QTest::addColumn<bool>("missingSource");
-        QTest::addColumn<bool>("stopAfterFirst");
-        QTest::addColumn<bool>("tmpfs"); // two 700 KiB files onto a 1 MiB volume
-        QTest::addColumn<int>("stored"); // -1: some, not all; -2: not all
-        QTest::addColumn<bool>("diskFull");
-        QTest::addRow("each file copied, then its row") << qint64(-1) << false << false << false << 12 << false;
-        QTest::addRow("a volume without room stops before the copy")
-            << qint64(1000) << false << false << false << 0 << true;
-        QTest::addRow("a failed copy writes no row and goes on") << qint64(-1) << true << false << false << 11 << false;
-        QTest::addRow("cancel stops after the files in hand") << qint64(-1) << false << true << false << -1 << false;
+        QTest::addColumn<QList<qint64>>("spec");
+        QTest::addRow("each file copied, then its row") << QList<qint64>{-1, 0, 0, 0, 12, 0};
+        QTest::addRow("a volume without room stops before the copy") << QList<qint64>{1000, 0, 0, 0, 0, 1};
+        QTest::addRow("a failed copy writes no row and goes on") << QList<qint64>{-1, 1, 0, 0, 11, 0};
+        QTest::addRow("cancel stops after the files in hand") << QList<qint64>{-1, 0, 1, 0, -1, 0};
         // The data folder's volume is the one asked, not any other mounted one.
-        QTest::addRow("tmpfs free space stops the add") << qint64(-1) << false << false << true << 1 << true;
+        QTest::addRow("tmpfs free space stops the add") << QList<qint64>{-1, 0, 0, 1, 1, 1};
         // The volume claims room it hasn't got: the write fails on its own.
-        QTest::addRow("tmpfs write running out of room stops the add")
-            << (qint64(1) << 40) << false << false << true << -2 << true;
+        QTest::addRow("tmpfs write running out of room stops the add") << QList<qint64>{1LL << 40, 0, 0, 1, -2, 1};
     }
 
     void copy()
     {
-        QFETCH(qint64, available);
-        QFETCH(bool, missingSource);
-        QFETCH(bool, stopAfterFirst);
-        QFETCH(bool, tmpfs);
+        QFETCH(QList<qint64>, spec);
+        const qint64 available = spec[0];
+        const bool missingSource = spec[1], stopAfterFirst = spec[2], tmpfs = spec[3];
         if (tmpfs && geteuid() != 0)
             QSKIP("mounting a small volume needs root");
         const QString tag = QString(QTest::currentDataTag()).left(12).replace(' ', '_');
@@ -294,8 +280,8 @@ private slots:
             if (stopAfterFirst)
                 stop = true;
         });
-        QTEST(result.diskFull, "diskFull");
-        QFETCH(int, stored);
+        QCOMPARE(result.diskFull, bool(spec[5]));
+        const int stored = int(spec[4]);
         if (stored >= 0)
             QCOMPARE(int(result.copiedTargets.size()), stored);
         else
@@ -408,7 +394,7 @@ private slots:
             QStringList places;
             for (const track &t : std::as_const(controller.libraryTracks)) {
                 QVERIFY2(QFileInfo(t.filepath).isFile(), qPrintable(t.filepath));
-                places << QString(t.filepath).replace(libFolder() + '/', "L/");
+                places << QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
             }
             places.sort();
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a",
@@ -421,7 +407,7 @@ private slots:
             if (round == 0) { // start the second round from an empty library
                 QVERIFY(testkit::exec("DELETE FROM tracks"));
                 for (const char *mp3 : {"0.mp3", "1.mp3"})
-                    QFile::remove(libFolder() + "/Unknown Album/" + QLatin1String(mp3));
+                    QFile::remove(ruvoDB::programCopyFolder() + "/Unknown Album/" + QLatin1String(mp3));
             }
         }
     }

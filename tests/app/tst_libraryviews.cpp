@@ -10,6 +10,7 @@
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
 #include "core/shared.h"
+#include "libraryfixture.h"
 #include "testenv.h"
 
 namespace {
@@ -150,30 +151,24 @@ private slots:
         QCOMPARE(clip->coverart(), QStringLiteral("/lib/v2/thumb.png"));
     }
 
+    // "album|cover|shown", an empty shown cover standing for the placeholder.
     void coverRule_data()
     {
-        QTest::addColumn<QString>("album");
-        QTest::addColumn<QString>("cover");
-        QTest::addColumn<QString>("shown");
-        QTest::addRow("empty cover") << "Blue"
-                                     << "" << placeholder;
-        QTest::addRow("own cover kept") << "Blue"
-                                        << "/art/blue.jpg"
-                                        << "/art/blue.jpg";
-        QTest::addRow("unknown album, unrelated cover") << "UNKNOWN"
-                                                        << "/art/folder.jpg" << placeholder;
-        QTest::addRow("unknown album, cover named after it (cleaned)") << "Unknown: Live!"
-                                                                       << "/art/Unknown Live.png"
-                                                                       << "/art/Unknown Live.png";
+        QTest::addColumn<QString>("spec");
+        QTest::addRow("empty cover") << "Blue||";
+        QTest::addRow("own cover kept") << "Blue|/art/blue.jpg|/art/blue.jpg";
+        QTest::addRow("unknown album, unrelated cover") << "UNKNOWN|/art/folder.jpg|";
+        QTest::addRow("unknown album, cover named after it")
+            << "Unknown: Live!|/art/Unknown Live.png|/art/Unknown Live.png";
     }
 
     void coverRule()
     {
-        QFETCH(QString, album);
-        QFETCH(QString, shown);
+        QFETCH(QString, spec);
+        const QStringList f = spec.split('|');
+        const QString album = f[0], shown = f[2].isEmpty() ? placeholder : f[2];
         track t = parse("1|" + album);
-        QFETCH(QString, cover);
-        t.cover = cover;
+        t.cover = f[1];
         const TrackMap tracks = mapOf({t});
         QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), album.toLower())->coverart(), shown);
         QCOMPARE(row<TrackDataModel>(manager::Get_Tracklist(true, tracks, {}), album.toLower() + "a01")->coverart(),
@@ -184,12 +179,9 @@ private slots:
 
     void downloadedArtworkOnlyInTheLibrary()
     {
-        const QString folder = shared::dataLocation() + QStringLiteral("/Corvane-Media-Organiser/Artwork/Download");
-        const QString downloaded = folder + QStringLiteral("/Greatest Hits Vol 2.png");
-        QVERIFY(QDir().mkpath(folder));
-        QFile file(downloaded);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("png") == 3);
-        file.close();
+        const QString downloaded =
+            shared::dataLocation() + "/Corvane-Media-Organiser/Artwork/Download/Greatest Hits Vol 2.png";
+        QVERIFY(testkit::touch(downloaded, "png"));
         track t = parse("1|Greatest Hits (Vol. 2)");
         t.cover = placeholder;
         const TrackMap tracks = mapOf({t});

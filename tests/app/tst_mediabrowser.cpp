@@ -67,10 +67,7 @@ private slots:
         testkit::MediaKit make(kit);
         // 8 s at 128 kbit/s: past the scans' 100 KiB threshold.
         const QString cover = make.picture(QStringLiteral("cover.jpg"), 64, 64);
-        testkit::MediaTags tags;
-        tags.title = QStringLiteral("Song");
-        tags.artist = QStringLiteral("Band");
-        tags.album = QStringLiteral("Blue Hour");
+        testkit::MediaTags tags{"Song", "Band", "Blue Hour", "", "", 0, 0};
         QVERIFY2(!make.mp3(QStringLiteral("a.mp3"), tags, cover, 8).isEmpty(), qPrintable(make.lastError()));
         tags.album = QStringLiteral("Coastline");
         QVERIFY(!make.mp3(QStringLiteral("b.mp3"), tags, QString(), 8).isEmpty());
