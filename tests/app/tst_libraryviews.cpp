@@ -45,20 +45,12 @@ track parse(const QString &spec)
     return t;
 }
 
-TrackMap mapOf(const QList<track> &tracks)
-{
-    TrackMap map;
-    for (const track &t : tracks)
-        map.insert(t.id, t);
-    return map;
-}
-
 TrackMap tracksOf(const QStringList &specs)
 {
-    QList<track> tracks;
+    TrackMap tracks;
     for (const QString &spec : specs)
-        tracks << parse(spec);
-    return mapOf(tracks);
+        tracks.insert(parse(spec).id, parse(spec));
+    return tracks;
 }
 
 template <typename Row> Row *row(const manager::ViewResult &result, const QString &key)
@@ -102,9 +94,8 @@ class TestLibraryViews : public QObject
 private slots:
     void albumNamesDifferingInCase()
     {
-        track lower = parse("2|blue|Second");
-        lower.quality = 2;
-        const TrackMap tracks = mapOf({parse("1|Blue|First"), lower});
+        TrackMap tracks = tracksOf({"1|Blue|First", "2|blue|Second"});
+        tracks[2].quality = 2;
         manager::ViewInput input;
         input.checkedAlbumIds = {102};
         const manager::ViewResult library = manager::Get_Albumlist(true, tracks, input);
@@ -167,9 +158,8 @@ private slots:
         QFETCH(QString, spec);
         const QStringList f = spec.split('|');
         const QString album = f[0], shown = f[2].isEmpty() ? placeholder : f[2];
-        track t = parse("1|" + album);
-        t.cover = f[1];
-        const TrackMap tracks = mapOf({t});
+        TrackMap tracks = tracksOf({"1|" + album});
+        tracks[1].cover = f[1];
         QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), album.toLower())->coverart(), shown);
         QCOMPARE(row<TrackDataModel>(manager::Get_Tracklist(true, tracks, {}), album.toLower() + "a01")->coverart(),
                  shown);
@@ -182,9 +172,8 @@ private slots:
         const QString downloaded =
             shared::dataLocation() + "/Corvane-Media-Organiser/Artwork/Download/Greatest Hits Vol 2.png";
         QVERIFY(testkit::touch(downloaded, "png"));
-        track t = parse("1|Greatest Hits (Vol. 2)");
-        t.cover = placeholder;
-        const TrackMap tracks = mapOf({t});
+        TrackMap tracks = tracksOf({"1|Greatest Hits (Vol. 2)"});
+        tracks[1].cover = placeholder;
         QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(true, tracks, {}), "greatest hits (vol. 2)")->coverart(),
                  downloaded);
         QCOMPARE(row<AlbumDataModel>(manager::Get_Albumlist(false, tracks, {}), "Greatest Hits (Vol. 2)")->coverart(),
@@ -196,10 +185,9 @@ private slots:
     {
         // Same album in another case, the same file twice, a video, a playlist
         // entry, another artist by case, a podcast.
-        track a3 = parse("3|Two|Ann");
-        a3.filepath = parse("1|One").filepath;
-        const TrackMap tracks = mapOf({parse("1|One|Ann"), parse("2|ONE|Ann"), a3, parse("4|Clips|Ann|0|clip.mp4||v"),
-                                       parse("5|Mix|Ann|0||Mix"), parse("6|Three|ann"), parse("7|Cast|Host|0|||p")});
+        TrackMap tracks = tracksOf({"1|One|Ann", "2|ONE|Ann", "3|Two|Ann", "4|Clips|Ann|0|clip.mp4||v",
+                                    "5|Mix|Ann|0||Mix", "6|Three|ann", "7|Cast|Host|0|||p"});
+        tracks[3].filepath = tracks[1].filepath;
         manager::ViewInput input;
         input.checkedArtistIds = {203};
         const manager::ViewResult artists = manager::Get_Artistlist(true, tracks, input);
@@ -210,9 +198,11 @@ private slots:
         QCOMPARE(ann->trackcount(), 2); // distinct paths of music outside playlists
         QCOMPARE(ann->albumcount(), 3); // one, two and the video's album
         // Covers are gathered per lower-cased name: pictures in front, placeholders behind.
-        track bare = parse("8|Bare|Ann");
-        bare.cover = placeholder;
-        const manager::ViewResult covers = manager::Get_Artistlist(true, mapOf({tracks[1], a3, tracks[6], bare}), {});
+        TrackMap some = tracksOf({"8|Bare|Ann"});
+        some[8].cover = placeholder;
+        for (int id : {1, 3, 6})
+            some.insert(id, tracks[id]);
+        const manager::ViewResult covers = manager::Get_Artistlist(true, some, {});
         QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
                  (QStringList{"/art/Three.jpg", "/art/Two.jpg", "/art/One.jpg", placeholder}));
     }
@@ -246,16 +236,14 @@ private slots:
         QFETCH(bool, playlist);
         QFETCH(int, count);
         QFETCH(QStringList, keys);
-        QList<track> list;
+        TrackMap list;
         for (int i = 1; i <= count; ++i) {
-            track t = parse(QStringLiteral("%1|Rock|Artist|%1").arg(i));
-            t.album_id = 7;
-            t.playlist = playlist ? QStringLiteral("Rock") : QString();
-            t.playlist_id = playlist ? 7 : 0;
-            list.append(t);
+            list[i] = parse(QStringLiteral("%1|Rock|Artist|%1||%2").arg(i).arg(playlist ? "Rock" : ""));
+            list[i].album_id = 7;
+            list[i].playlist_id = playlist ? 7 : 0;
         }
         const manager::ViewResult result =
-            playlist ? manager::Get_Playlist(mapOf(list), {}) : manager::Get_Tracklist(true, mapOf(list), {});
+            playlist ? manager::Get_Playlist(list, {}) : manager::Get_Tracklist(true, list, {});
         QCOMPARE(result.models.keys(), keys);
         QList<int> sizes;
         for (const QObject *group : result.models)
@@ -356,15 +344,15 @@ private slots:
 
     void playlistGroupTick()
     {
-        track listed = parse("1|Mix|Artist|0||Mix");
-        listed.playlist_id = 9;
+        TrackMap listed = tracksOf({"1|Mix|Artist|0||Mix"});
+        listed[1].playlist_id = 9;
         manager::ViewInput input;
         input.checkedPlaylistIds = {9};
         QFETCH(int, category);
         QFETCH(int, browserView);
         input.mediaTypeFilter = category;
         input.browserView = browserView;
-        const manager::ViewResult rows = manager::Get_Playlist(mapOf({listed}), input);
+        const manager::ViewResult rows = manager::Get_Playlist(listed, input);
         QTEST(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), "ticked");
     }
 
@@ -372,18 +360,17 @@ private slots:
     // counted; in the playlists category every artist shows the playlist picture.
     void browserArtists()
     {
-        track plain = parse("1|One|Ann");
-        track stray = parse("2|Two|Ann");
-        stray.playlist_id = 5;
+        TrackMap tracks = tracksOf({"1|One|Ann", "2|Two|Ann"});
+        tracks[2].playlist_id = 5;
         manager::ViewInput input;
-        const manager::ViewResult artists = manager::Get_Artistlist(false, mapOf({plain, stray}), input);
+        const manager::ViewResult artists = manager::Get_Artistlist(false, tracks, input);
         QCOMPARE(artists.details.size(), 1);
         QCOMPARE(row<ArtistDataModel>(artists, QStringLiteral("Ann"))->trackcount(), 1);
-        plain.playlist = QStringLiteral("Mix");
-        plain.playlist_id = 5;
+        TrackMap listed = tracksOf({"1|One|Ann|0||Mix"});
+        listed[1].playlist_id = 5;
         input.mediaTypeFilter = 1;
-        const manager::ViewResult listed = manager::Get_Artistlist(false, mapOf({plain}), input);
-        QCOMPARE(row<ArtistDataModel>(listed, "Ann")->coverart(),
+        const manager::ViewResult listedArtists = manager::Get_Artistlist(false, listed, input);
+        QCOMPARE(row<ArtistDataModel>(listedArtists, "Ann")->coverart(),
                  QStringList{QStringLiteral("qrc:///resources/photos/playlist.png")});
     }
 
