@@ -23,9 +23,10 @@
 
 namespace {
 
-// "id|path|album|bitrate|cover|playlist|video": a track of the library
-// or, with the browser key as id, of the choice.  "L" stands for the library
-// folder in paths.
+// "id|path|album|bitrate|cover|playlist|video|artist|album id": a track of
+// the library or, with the browser key as id, of the choice.  "L" stands for
+// the library folder in paths.  The album id is also the artist's and, for a
+// playlist entry, the playlist's.
 track parse(const QString &spec)
 {
     const QStringList f = spec.split('|');
@@ -37,8 +38,9 @@ track parse(const QString &spec)
     t.cover = f.value(4);
     t.playlist = f.value(5);
     t.isVideo = f.value(6) == QLatin1String("v");
-    t.artistName = QStringLiteral("Artist");
-    t.album_id = t.artist_id = 100 + t.id;
+    t.artistName = f.value(7, QStringLiteral("Artist"));
+    t.album_id = t.artist_id = f.size() > 8 ? f[8].toInt() : 100 + t.id;
+    t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
     t.filename = QFileInfo(t.filepath).fileName();
     t.trackname = t.filename;
     t.duration = 61.7;
@@ -170,29 +172,13 @@ private slots:
 
     void lookups()
     {
-        // id|path|artist|album id (also the artist and playlist id)|album|playlist
-        const auto libraryOf = [](const QStringList &specs) {
-            TrackMap library;
-            for (const QString &spec : specs) {
-                const QStringList f = spec.split('|');
-                track t;
-                t.id = f[0].toInt();
-                t.filepath = f[1];
-                t.artistName = f[2];
-                t.artist_id = t.album_id = f[3].toInt();
-                t.albumName = f[4];
-                t.playlist = f[5];
-                t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
-                library.insert(t.id, t);
-            }
-            return library;
-        };
-        const TrackMap library = libraryOf({"5|/m/plain.mp3|Miles Davis|30|Blue Train|", "6|/m/listed.mp3|A|3|Mix|Mix",
-                                            "7|/m/both.mp3|A|12|Кино|", "8|/m/both.mp3|B|3|Mix|Mix",
-                                            "40000|/m/big.mp3|Big|40000|Big Album|Road Trip",
-                                            "70000|/m/bigger.mp3|Bigger|70000|Bigger Album|"});
-        const TrackMap gone = libraryOf(
-            {"1|/m/plain.mp3|Miles Davis|99|Blue Train|Road Trip", "90000|/m/BIG.mp3|miles davis|90000|new|road trip"});
+        const TrackMap library =
+            mapOf({"5|/m/plain.mp3|Blue Train|||||Miles Davis|30", "6|/m/listed.mp3|Mix|||Mix||A|3",
+                   "7|/m/both.mp3|Кино|||||A|12", "8|/m/both.mp3|Mix|||Mix||B|3",
+                   "40000|/m/big.mp3|Big Album|||Road Trip||Big|40000",
+                   "70000|/m/bigger.mp3|Bigger Album|||||Bigger|70000"});
+        const TrackMap gone = mapOf({"1|/m/plain.mp3|Blue Train|||Road Trip||Miles Davis|99",
+                                     "90000|/m/BIG.mp3|new|||road trip||miles davis|90000"});
         LibraryIndex index(gone);
         const QList<track> tracks = library.values();
         for (auto t = tracks.crbegin(); t != tracks.crend(); ++t)
