@@ -336,8 +336,7 @@ private slots:
             const bool flac = i >= 2;
             const QString album = flac ? QStringLiteral("Flac Album") : QString();
             const testkit::MediaTags tags{QStringLiteral("Song %1").arg(i), "Artist", album, "Rock", "", 2001, i + 1};
-            const QString name =
-                QStringLiteral("%1/%2.%3").arg(flac ? "flac" : "mp3").arg(i).arg(flac ? "flac" : "mp3");
+            const QString name = QStringLiteral("%1/%2.%1").arg(flac ? "flac" : "mp3").arg(i);
             const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
             track t = parse(QStringLiteral("%1|%2|%3|%4|qrc:///resources/photos/no_artwork.png")

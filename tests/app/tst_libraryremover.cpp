@@ -40,7 +40,6 @@ private slots:
         // empty folders.
         QVERIFY(touch(outside("Linked/x2.mp3")) && QDir().mkpath(lib(".")) && QDir().mkpath(lib("Empty/Deeper")));
         QVERIFY(QFile::link(outside("Linked"), lib("Link")) && touch(lib("Videos/Inner/keep.mp3")));
-        QStringList names;
         for (const QStringList &e : entries) {
             track t = makeTrack(e[1], e[2], e[3]);
             t.isPodcast = e[4] == QLatin1String("podcast");
@@ -48,14 +47,13 @@ private slots:
             t.isVideo = e[4] == QLatin1String("video");
             t.playlist = e[4] == QLatin1String("playlist") ? e[2] : QString();
             QVERIFY(touch(t.filepath) && ruvoDB().insertDataOne(t));
-            names << e[0];
             paths[e[0]] = e[1];
         }
         library = ruvoDB().loadDB();
         QCOMPARE(library.size(), 8);
         // Rows come back in the order they were stored.
-        for (int i = 0; i < names.size(); ++i)
-            ids[names[i]] = library.keys().at(i);
+        for (int i = 0; i < entries.size(); ++i)
+            ids[entries[i][0]] = library.keys().at(i);
     }
 
     // "view kind ticked | rows removed | files deleted | tracks handed over", names of the fixture.

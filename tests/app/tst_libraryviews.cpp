@@ -332,14 +332,13 @@ private slots:
     }
 
     // A playlist group is ticked only in the playlists category's albums view.
+    // "category browser view ticked"
     void playlistGroupTick_data()
     {
-        QTest::addColumn<int>("category");
-        QTest::addColumn<int>("browserView");
-        QTest::addColumn<bool>("ticked");
-        QTest::addRow("playlists, albums view") << 1 << 0 << true;
-        QTest::addRow("music category") << 0 << 0 << false;
-        QTest::addRow("playlists, artists view") << 1 << 1 << false;
+        QTest::addColumn<QList<int>>("spec");
+        QTest::addRow("playlists, albums view") << QList<int>{1, 0, 1};
+        QTest::addRow("music category") << QList<int>{0, 0, 0};
+        QTest::addRow("playlists, artists view") << QList<int>{1, 1, 0};
     }
 
     void playlistGroupTick()
@@ -348,12 +347,11 @@ private slots:
         listed[1].playlist_id = 9;
         manager::ViewInput input;
         input.checkedPlaylistIds = {9};
-        QFETCH(int, category);
-        QFETCH(int, browserView);
-        input.mediaTypeFilter = category;
-        input.browserView = browserView;
+        QFETCH(QList<int>, spec);
+        input.mediaTypeFilter = spec[0];
+        input.browserView = spec[1];
         const manager::ViewResult rows = manager::Get_Playlist(listed, input);
-        QTEST(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), "ticked");
+        QCOMPARE(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), bool(spec[2]));
     }
 
     // The browser's artists: music with a playlist id is neither shown nor

@@ -108,12 +108,9 @@ private slots:
         const QString change = run.section(' ', 1);
         const QString library = MediaBrowser::itunesLibraryPath();
         ItunesLibraryXml xml;
-        for (int id : {1, 2}) {
-            const QString path = music + (id == 1 ? QStringLiteral("/a.mp3") : QStringLiteral("/b.mp3"));
-            xml.addTrack(id,
-                         {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(id)),
-                          ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
-        }
+        for (const char *name : {"a.mp3", "b.mp3"})
+            xml.addTrack(name[0] - 'a' + 1, {ItunesLibraryXml::string("Name", name),
+                                             ItunesLibraryXml::string("Location", xml.localhostUrl(music + '/' + name))});
         xml.addPlaylist(QStringLiteral("Music"), {1, 2});
         QVERIFY(QDir().mkpath(QFileInfo(library).absolutePath()));
         QVERIFY(xml.write(library));
