@@ -172,11 +172,10 @@ private slots:
 
     void lookups()
     {
-        const TrackMap library =
-            mapOf({"5|/m/plain.mp3|Blue Train|||||Miles Davis|30", "6|/m/listed.mp3|Mix|||Mix||A|3",
-                   "7|/m/both.mp3|Кино|||||A|12", "8|/m/both.mp3|Mix|||Mix||B|3",
-                   "40000|/m/big.mp3|Big Album|||Road Trip||Big|40000",
-                   "70000|/m/bigger.mp3|Bigger Album|||||Bigger|70000"});
+        const TrackMap library = mapOf(
+            {"5|/m/plain.mp3|Blue Train|||||Miles Davis|30", "6|/m/listed.mp3|Mix|||Mix||A|3",
+             "7|/m/both.mp3|Кино|||||A|12", "8|/m/both.mp3|Mix|||Mix||B|3",
+             "40000|/m/big.mp3|Big Album|||Road Trip||Big|40000", "70000|/m/bigger.mp3|Bigger Album|||||Bigger|70000"});
         const TrackMap gone = mapOf({"1|/m/plain.mp3|Blue Train|||Road Trip||Miles Davis|99",
                                      "90000|/m/BIG.mp3|new|||road trip||miles davis|90000"});
         LibraryIndex index(gone);
@@ -339,10 +338,8 @@ private slots:
             const QString name = QStringLiteral("%1/%2.%1").arg(flac ? "flac" : "mp3").arg(i);
             const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
-            track t = parse(QStringLiteral("%1|%2|%3|%4|qrc:///resources/photos/no_artwork.png")
-                                .arg(50 + i)
-                                .arg(path, album)
-                                .arg(flac ? 900 : 192));
+            const QString spec = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
+            track t = parse(spec + "qrc:///resources/photos/no_artwork.png");
             t.album_id = flac ? 7 : 8;
             t.trackname = tags.title;
             t.isMissingData = i == 1;
@@ -430,8 +427,7 @@ private slots:
         controller.libraryTracks = mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192"});
         controller.reviewTracks = mapOf({"2|/m/b.mp3|Other|192"});
         controller.progressTotal = 1;
-        track result = controller.libraryTracks.value(2);
-        result.albumName = "Found Album";
+        track result = parse("2|/m/b.mp3|Found Album|192");
         result.trackname = "Found";
         controller.updateMainObjectMgr(result);
         // An album no track carries: the largest album id + 1.
@@ -441,9 +437,7 @@ private slots:
         QVERIFY(controller.checkedAlbumIds.contains(103) && controller.checkedTrackIds.contains(2));
         QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {"/m/b.mp3"}).toInt(), 1);
         // The end mark resets the lookup's progress.
-        track end;
-        end.id = -1;
-        controller.updateMainObjectMgr(end);
+        controller.updateMainObjectMgr(parse("-1"));
         QCOMPARE(controller.progressTotal, 0);
     }
 

@@ -109,8 +109,9 @@ private slots:
         const QString library = MediaBrowser::itunesLibraryPath();
         ItunesLibraryXml xml;
         for (const char *name : {"a.mp3", "b.mp3"})
-            xml.addTrack(name[0] - 'a' + 1, {ItunesLibraryXml::string("Name", name),
-                                             ItunesLibraryXml::string("Location", xml.localhostUrl(music + '/' + name))});
+            xml.addTrack(name[0] - 'a' + 1,
+                         {ItunesLibraryXml::string("Name", name),
+                          ItunesLibraryXml::string("Location", xml.localhostUrl(music + '/' + name))});
         xml.addPlaylist(QStringLiteral("Music"), {1, 2});
         QVERIFY(QDir().mkpath(QFileInfo(library).absolutePath()));
         QVERIFY(xml.write(library));
@@ -261,8 +262,8 @@ private slots:
         const QList<QObject *> rows = view == 0   ? browser->browserAlbumModels().values()
                                       : view == 1 ? browser->browserArtistModels().values()
                                                   : browser->browserTrackDetails();
-        QCOMPARE(names(rows, view == 0 ? "albumname" : view == 1 ? "artistname" : "tracktitle"),
-                 f[3].split(',', Qt::SkipEmptyParts));
+        const char *const property[] = {"albumname", "artistname", "tracktitle"};
+        QCOMPARE(names(rows, property[view]), f[3].split(',', Qt::SkipEmptyParts));
     }
 
     // Select all in the library's tabs and in the browser's views, and a
