@@ -127,25 +127,22 @@ private slots:
             return report.at(1).value<QVariant>().toInt() >= 1 &&
                    report.at(2).value<QVariant>().toString().startsWith(music);
         }));
-        QCOMPARE(controller->browserTracks.size(), 2);
 
-        if (change == QLatin1String("touch")) {
-            QFile file(library);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(QFileInfo(library).lastModified().addSecs(5), QFileDevice::FileModificationTime));
-        } else if (change == QLatin1String("add")) {
+        QFile file(library);
+        const QDateTime later = QFileInfo(library).lastModified().addSecs(5);
+        if (change == QLatin1String("touch"))
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(later, QFileDevice::FileModificationTime));
+        else if (change == QLatin1String("add"))
             QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
-        } else if (change == QLatin1String("cancel")) {
+        else if (change == QLatin1String("cancel"))
             controller->slCancelSearch(); // a cancel leaves the flag set until the next scan
-        } else if (change == QLatin1String("dialog")) {
+        else if (change == QLatin1String("dialog"))
             browser->chooseFolder = [] { return QString(); };
-        }
         progress.clear();
         request(source);
         QCOMPARE(progress.size(), scansAgain ? 1 : 0);
         QTEST(int(controller->browserTracks.size()), "tracks");
         QTEST(int(browser->browserAlbumDetails().size()), "tracks");
-        QVERIFY(!controller->scanner.isStopSearch);
     }
 
     void requestDuringAScanIsDroppedAndCancelKeepsWhatWasFound()
