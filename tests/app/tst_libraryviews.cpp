@@ -105,8 +105,7 @@ private slots:
         QCOMPARE(album->artistname(), QStringLiteral("Second"));
         QCOMPARE(album->quality(), 2);
         QVERIFY(album->selected());
-        QVERIFY(library.details.isEmpty());            // library mode leaves the browser's lists alone
-        QCOMPARE(library.owner->children().size(), 1); // the replaced row was never made
+        QVERIFY(library.details.isEmpty()); // library mode leaves the browser's lists alone
 
         const manager::ViewResult browser = manager::Get_Albumlist(false, tracks, input);
         QCOMPARE(browser.models.keys(), (QStringList{QStringLiteral("Blue"), QStringLiteral("blue")}));
