@@ -29,8 +29,7 @@ private slots:
             QThread::msleep(200);
             return stop ? -2 : 1;
         };
-        BackgroundJob<int> stopped;
-        BackgroundJob<int> other;
+        BackgroundJob<int> stopped, other;
         int otherResult = -1;
         QThread *doneIn = nullptr;
         QVERIFY(stopped.start(spin));

@@ -23,28 +23,24 @@
 
 namespace {
 
-// The library folder (after the user folders are isolated).
-QString libFolder()
-{
-    return ruvoDB::programCopyFolder();
-}
-
-// "id|path|album|bitrate|cover|playlist|video": a track of the library
-// or, with the browser key as id, of the choice.  "L" stands for the library
-// folder in paths.
+// "id|path|album|bitrate|cover|playlist|video|artist|album id": a track of
+// the library or, with the browser key as id, of the choice.  "L" stands for
+// the library folder in paths.  The album id is also the artist's and, for a
+// playlist entry, the playlist's.
 track parse(const QString &spec)
 {
     const QStringList f = spec.split('|');
     track t;
     t.id = f.value(0).toInt();
-    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), libFolder() + '/');
+    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), ruvoDB::programCopyFolder() + '/');
     t.albumName = f.value(2);
     t.bitrate = f.value(3).toInt();
     t.cover = f.value(4);
     t.playlist = f.value(5);
     t.isVideo = f.value(6) == QLatin1String("v");
-    t.artistName = QStringLiteral("Artist");
-    t.album_id = t.artist_id = 100 + t.id;
+    t.artistName = f.value(7, QStringLiteral("Artist"));
+    t.album_id = t.artist_id = f.size() > 8 ? f[8].toInt() : 100 + t.id;
+    t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
     t.filename = QFileInfo(t.filepath).fileName();
     t.trackname = t.filename;
     t.duration = 61.7;
@@ -64,8 +60,10 @@ TrackMap mapOf(const QStringList &specs)
 QStringList summary(const TrackMap &library)
 {
     QStringList out;
-    for (const track &t : library)
-        out << QStringLiteral("%1:%2:%3").arg(t.id).arg(QString(t.filepath).replace(libFolder() + '/', "L/"), t.cover);
+    for (const track &t : library) {
+        const QString path = QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
+        out << QStringLiteral("%1:%2:%3").arg(t.id).arg(path, t.cover);
+    }
     return out;
 }
 
@@ -75,11 +73,7 @@ QList<LibraryAdder::CopyItem> copyItems(const QStringList &sources, const QStrin
     QList<LibraryAdder::CopyItem> items;
     for (const QString &source : sources) {
         const QString target = LibraryAdder::GenerateCopyPath(album, source);
-        items << LibraryAdder::CopyItem{};
-        items.last().source = source;
-        items.last().target = target;
-        items.last().record = testkit::makeTrack(target, album);
-        items.last().size = QFileInfo(source).size();
+        items << LibraryAdder::CopyItem{testkit::makeTrack(target, album), source, target, QFileInfo(source).size()};
     }
     return items;
 }
@@ -178,29 +172,12 @@ private slots:
 
     void lookups()
     {
-        // id|path|artist|album id (also the artist and playlist id)|album|playlist
-        const auto libraryOf = [](const QStringList &specs) {
-            TrackMap library;
-            for (const QString &spec : specs) {
-                const QStringList f = spec.split('|');
-                track t;
-                t.id = f[0].toInt();
-                t.filepath = f[1];
-                t.artistName = f[2];
-                t.artist_id = t.album_id = f[3].toInt();
-                t.albumName = f[4];
-                t.playlist = f[5];
-                t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
-                library.insert(t.id, t);
-            }
-            return library;
-        };
-        const TrackMap library = libraryOf({"5|/m/plain.mp3|Miles Davis|30|Blue Train|", "6|/m/listed.mp3|A|3|Mix|Mix",
-                                            "7|/m/both.mp3|A|12|Кино|", "8|/m/both.mp3|B|3|Mix|Mix",
-                                            "40000|/m/big.mp3|Big|40000|Big Album|Road Trip",
-                                            "70000|/m/bigger.mp3|Bigger|70000|Bigger Album|"});
-        const TrackMap gone = libraryOf(
-            {"1|/m/plain.mp3|Miles Davis|99|Blue Train|Road Trip", "90000|/m/BIG.mp3|miles davis|90000|new|road trip"});
+        const TrackMap library = mapOf(
+            {"5|/m/plain.mp3|Blue Train|||||Miles Davis|30", "6|/m/listed.mp3|Mix|||Mix||A|3",
+             "7|/m/both.mp3|Кино|||||A|12", "8|/m/both.mp3|Mix|||Mix||B|3",
+             "40000|/m/big.mp3|Big Album|||Road Trip||Big|40000", "70000|/m/bigger.mp3|Bigger Album|||||Bigger|70000"});
+        const TrackMap gone = mapOf({"1|/m/plain.mp3|Blue Train|||Road Trip||Miles Davis|99",
+                                     "90000|/m/BIG.mp3|new|||road trip||miles davis|90000"});
         LibraryIndex index(gone);
         const QList<track> tracks = library.values();
         for (auto t = tracks.crbegin(); t != tracks.crend(); ++t)
@@ -233,39 +210,31 @@ private slots:
             QCOMPARE(manager::getTrackID(library, QString()), expected);
             // An empty library starts at 1; the processing list counts its ids, not its keys.
             QCOMPARE(LibraryIndex().nextTrackId() + LibraryIndex().artistId("A") + LibraryIndex().albumId("A"), 3);
-            TrackMap processing;
-            processing[1].id = 40000;
-            processing[50000].id = 3;
+            const TrackMap processing{{1, parse("40000")}, {50000, parse("3")}};
             QCOMPARE(manager::getTrackIDVideo(processing), 40001);
         }
     }
 
+    // "available bytes (-1: the volume as it is), missing source, stop after the first, tmpfs (two 700 KiB
+    // files onto a 1 MiB volume), files stored (-1: some, not all; -2: not all), disk full"
     void copy_data()
     {
-        QTest::addColumn<qint64>("available"); // -1: the volume as it is
-        QTest::addColumn<bool>("missingSource");
-        QTest::addColumn<bool>("stopAfterFirst");
-        QTest::addColumn<bool>("tmpfs"); // two 700 KiB files onto a 1 MiB volume
-        QTest::addColumn<int>("stored"); // -1: some, not all; -2: not all
-        QTest::addColumn<bool>("diskFull");
-        QTest::addRow("each file copied, then its row") << qint64(-1) << false << false << false << 12 << false;
-        QTest::addRow("a volume without room stops before the copy")
-            << qint64(1000) << false << false << false << 0 << true;
-        QTest::addRow("a failed copy writes no row and goes on") << qint64(-1) << true << false << false << 11 << false;
-        QTest::addRow("cancel stops after the files in hand") << qint64(-1) << false << true << false << -1 << false;
+        QTest::addColumn<QList<qint64>>("spec");
+        QTest::addRow("each file copied, then its row") << QList<qint64>{-1, 0, 0, 0, 12, 0};
+        QTest::addRow("a volume without room stops before the copy") << QList<qint64>{1000, 0, 0, 0, 0, 1};
+        QTest::addRow("a failed copy writes no row and goes on") << QList<qint64>{-1, 1, 0, 0, 11, 0};
+        QTest::addRow("cancel stops after the files in hand") << QList<qint64>{-1, 0, 1, 0, -1, 0};
         // The data folder's volume is the one asked, not any other mounted one.
-        QTest::addRow("tmpfs free space stops the add") << qint64(-1) << false << false << true << 1 << true;
+        QTest::addRow("tmpfs free space stops the add") << QList<qint64>{-1, 0, 0, 1, 1, 1};
         // The volume claims room it hasn't got: the write fails on its own.
-        QTest::addRow("tmpfs write running out of room stops the add")
-            << (qint64(1) << 40) << false << false << true << -2 << true;
+        QTest::addRow("tmpfs write running out of room stops the add") << QList<qint64>{1LL << 40, 0, 0, 1, -2, 1};
     }
 
     void copy()
     {
-        QFETCH(qint64, available);
-        QFETCH(bool, missingSource);
-        QFETCH(bool, stopAfterFirst);
-        QFETCH(bool, tmpfs);
+        QFETCH(QList<qint64>, spec);
+        const qint64 available = spec[0];
+        const bool missingSource = spec[1], stopAfterFirst = spec[2], tmpfs = spec[3];
         if (tmpfs && geteuid() != 0)
             QSKIP("mounting a small volume needs root");
         const QString tag = QString(QTest::currentDataTag()).left(12).replace(' ', '_');
@@ -294,8 +263,8 @@ private slots:
             if (stopAfterFirst)
                 stop = true;
         });
-        QTEST(result.diskFull, "diskFull");
-        QFETCH(int, stored);
+        QCOMPARE(result.diskFull, bool(spec[5]));
+        const int stored = int(spec[4]);
         if (stored >= 0)
             QCOMPARE(int(result.copiedTargets.size()), stored);
         else
@@ -315,9 +284,7 @@ private slots:
             QCOMPARE(QFileInfo(items[1].target).size(), 3);
         present.removeDuplicates();
         present.sort();
-        QStringList there = QDir(folder).entryList(QDir::Files | QDir::Hidden);
-        there.sort();
-        QCOMPARE(there, present);
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), present);
         if (!result.diskFull)
             return;
         // The completion tells the user and stops the add.
@@ -364,14 +331,11 @@ private slots:
             const bool flac = i >= 2;
             const QString album = flac ? QStringLiteral("Flac Album") : QString();
             const testkit::MediaTags tags{QStringLiteral("Song %1").arg(i), "Artist", album, "Rock", "", 2001, i + 1};
-            const QString name =
-                QStringLiteral("%1/%2.%3").arg(flac ? "flac" : "mp3").arg(i).arg(flac ? "flac" : "mp3");
+            const QString name = QStringLiteral("%1/%2.%1").arg(flac ? "flac" : "mp3").arg(i);
             const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
-            track t = parse(QStringLiteral("%1|%2|%3|%4|qrc:///resources/photos/no_artwork.png")
-                                .arg(50 + i)
-                                .arg(path, album)
-                                .arg(flac ? 900 : 192));
+            const QString spec = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
+            track t = parse(spec + "qrc:///resources/photos/no_artwork.png");
             t.album_id = flac ? 7 : 8;
             t.trackname = tags.title;
             t.isMissingData = i == 1;
@@ -408,7 +372,7 @@ private slots:
             QStringList places;
             for (const track &t : std::as_const(controller.libraryTracks)) {
                 QVERIFY2(QFileInfo(t.filepath).isFile(), qPrintable(t.filepath));
-                places << QString(t.filepath).replace(libFolder() + '/', "L/");
+                places << QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
             }
             places.sort();
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a",
@@ -421,35 +385,34 @@ private slots:
             if (round == 0) { // start the second round from an empty library
                 QVERIFY(testkit::exec("DELETE FROM tracks"));
                 for (const char *mp3 : {"0.mp3", "1.mp3"})
-                    QFile::remove(libFolder() + "/Unknown Album/" + QLatin1String(mp3));
+                    QFile::remove(ruvoDB::programCopyFolder() + "/Unknown Album/" + QLatin1String(mp3));
             }
         }
     }
 
+    // "converter flag, still in the library, still in the review list"
     void converterOutcomes_data()
     {
-        QTest::addColumn<int>("flag");
-        QTest::addColumn<bool>("inLibrary");
-        QTest::addColumn<bool>("inReview");
-        QTest::addRow("no codec could convert it: neither stored nor copied") << 1 << false << false;
-        QTest::addRow("cached conversion: kept for the merge") << 2 << true << false;
-        QTest::addRow("converted now: the merge brings it back") << 3 << false << true;
-        QTest::addRow("another flag changes nothing") << 7 << true << true;
+        QTest::addColumn<QList<int>>("spec");
+        QTest::addRow("no codec could convert it: neither stored nor copied") << QList<int>{1, 0, 0};
+        QTest::addRow("cached conversion: kept for the merge") << QList<int>{2, 1, 0};
+        QTest::addRow("converted now: the merge brings it back") << QList<int>{3, 0, 1};
+        QTest::addRow("another flag changes nothing") << QList<int>{7, 1, 1};
     }
 
     void converterOutcomes()
     {
-        QFETCH(int, flag);
+        QFETCH(QList<int>, spec);
         manager controller;
         const track t = parse("4|L/A/a.mp3|A|128");
         controller.libraryTracks.insert(4, t);
         controller.reviewTracks.insert(4, t);
-        controller.slRemoveFileAudio(t.filepath, 4, flag);
-        QTEST(controller.libraryTracks.contains(4), "inLibrary");
-        QTEST(controller.reviewTracks.contains(4), "inReview");
+        controller.slRemoveFileAudio(t.filepath, 4, spec[0]);
+        QCOMPARE(controller.libraryTracks.contains(4), bool(spec[1]));
+        QCOMPARE(controller.reviewTracks.contains(4), bool(spec[2]));
         // A 16-bit key would wrap this id onto another track.
         controller.slRemoveFileAudio(t.filepath, 4 + 65536, 1);
-        QTEST(controller.libraryTracks.contains(4), "inLibrary");
+        QCOMPARE(controller.libraryTracks.contains(4), bool(spec[1]));
     }
 
     void lookupResults()
@@ -459,8 +422,7 @@ private slots:
         controller.libraryTracks = mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192"});
         controller.reviewTracks = mapOf({"2|/m/b.mp3|Other|192"});
         controller.progressTotal = 1;
-        track result = controller.libraryTracks.value(2);
-        result.albumName = "Found Album";
+        track result = parse("2|/m/b.mp3|Found Album|192");
         result.trackname = "Found";
         controller.updateMainObjectMgr(result);
         // An album no track carries: the largest album id + 1.
@@ -470,9 +432,7 @@ private slots:
         QVERIFY(controller.checkedAlbumIds.contains(103) && controller.checkedTrackIds.contains(2));
         QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {"/m/b.mp3"}).toInt(), 1);
         // The end mark resets the lookup's progress.
-        track end;
-        end.id = -1;
-        controller.updateMainObjectMgr(end);
+        controller.updateMainObjectMgr(parse("-1"));
         QCOMPARE(controller.progressTotal, 0);
     }
 

