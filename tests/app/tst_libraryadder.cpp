@@ -27,9 +27,9 @@ namespace {
 // the library or, with the browser key as id, of the choice.  "L" stands for
 // the library folder in paths.  The album id is also the artist's and, for a
 // playlist entry, the playlist's.
-track parse(const QString &spec)
+track parse(const QString &fields)
 {
-    const QStringList f = spec.split('|');
+    const QStringList f = fields.split('|');
     track t;
     t.id = f.value(0).toInt();
     t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), ruvoDB::programCopyFolder() + '/');
@@ -47,10 +47,10 @@ track parse(const QString &spec)
     return t;
 }
 
-TrackMap mapOf(const QStringList &specs)
+TrackMap mapOf(const QStringList &rows)
 {
     TrackMap map;
-    for (const QString &s : specs) {
+    for (const QString &s : rows) {
         const track t = parse(s);
         map.insert(t.id, t);
     }
@@ -98,7 +98,7 @@ private slots:
     // lists separated by commas; chosen videos make it a videos add.
     void plan_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("fields");
         QTest::addRow("an empty library gives id 1") << "; 5|/src/a.mp3|A|192; 1:L/A/a.mp3:; 1; 1; 1";
         QTest::addRow("a file already in the library is skipped, its new id still ticked")
             << "1|/src/a.mp3|A|192; 5|/src/a.mp3|A|192; 1:/src/a.mp3:; ; 0; 2";
@@ -118,10 +118,10 @@ private slots:
 
     void plan()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, fields);
         QList<QStringList> f;
         QList<QList<int>> ids;
-        for (const QString &part : spec.split(';')) {
+        for (const QString &part : fields.split(';')) {
             f << part.trimmed().split(',', Qt::SkipEmptyParts);
             ids << QList<int>();
             for (QString &item : f.last())
@@ -130,7 +130,7 @@ private slots:
         LibraryAdder::PlanInput input;
         input.libraryTracks = mapOf(f[0]);
         input.chosenTracks = mapOf(f[1]);
-        const bool videos = spec.contains(QLatin1String("|v"));
+        const bool videos = fields.contains(QLatin1String("|v"));
         input.mediaTypeFilter = videos ? 4 : 0;
         input.checkedTrackIds = input.chosenTracks.keys();
         std::atomic<bool> stop{false};
@@ -219,7 +219,7 @@ private slots:
     // files onto a 1 MiB volume), files stored (-1: some, not all; -2: not all), disk full"
     void copy_data()
     {
-        QTest::addColumn<QList<qint64>>("spec");
+        QTest::addColumn<QList<qint64>>("fields");
         QTest::addRow("each file copied, then its row") << QList<qint64>{-1, 0, 0, 0, 12, 0};
         QTest::addRow("a volume without room stops before the copy") << QList<qint64>{1000, 0, 0, 0, 0, 1};
         QTest::addRow("a failed copy writes no row and goes on") << QList<qint64>{-1, 1, 0, 0, 11, 0};
@@ -232,9 +232,9 @@ private slots:
 
     void copy()
     {
-        QFETCH(QList<qint64>, spec);
-        const qint64 available = spec[0];
-        const bool missingSource = spec[1], stopAfterFirst = spec[2], tmpfs = spec[3];
+        QFETCH(QList<qint64>, fields);
+        const qint64 available = fields[0];
+        const bool missingSource = fields[1], stopAfterFirst = fields[2], tmpfs = fields[3];
         if (tmpfs && geteuid() != 0)
             QSKIP("mounting a small volume needs root");
         const QString tag = QString(QTest::currentDataTag()).left(12).replace(' ', '_');
@@ -263,8 +263,8 @@ private slots:
             if (stopAfterFirst)
                 stop = true;
         });
-        QCOMPARE(result.diskFull, bool(spec[5]));
-        const int stored = int(spec[4]);
+        QCOMPARE(result.diskFull, bool(fields[5]));
+        const int stored = int(fields[4]);
         if (stored >= 0)
             QCOMPARE(int(result.copiedTargets.size()), stored);
         else
@@ -334,8 +334,8 @@ private slots:
             const QString name = QStringLiteral("%1/%2.%1").arg(flac ? "flac" : "mp3").arg(i);
             const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
-            const QString spec = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
-            track t = parse(spec + "qrc:///resources/photos/no_artwork.png");
+            const QString fields = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
+            track t = parse(fields + "qrc:///resources/photos/no_artwork.png");
             t.album_id = flac ? 7 : 8;
             t.trackname = tags.title;
             t.isMissingData = i == 1;
@@ -393,7 +393,7 @@ private slots:
     // "converter flag, still in the library, still in the review list"
     void converterOutcomes_data()
     {
-        QTest::addColumn<QList<int>>("spec");
+        QTest::addColumn<QList<int>>("fields");
         QTest::addRow("no codec could convert it: neither stored nor copied") << QList<int>{1, 0, 0};
         QTest::addRow("cached conversion: kept for the merge") << QList<int>{2, 1, 0};
         QTest::addRow("converted now: the merge brings it back") << QList<int>{3, 0, 1};
@@ -402,17 +402,17 @@ private slots:
 
     void converterOutcomes()
     {
-        QFETCH(QList<int>, spec);
+        QFETCH(QList<int>, fields);
         manager controller;
         const track t = parse("4|L/A/a.mp3|A|128");
         controller.libraryTracks.insert(4, t);
         controller.reviewTracks.insert(4, t);
-        controller.slRemoveFileAudio(t.filepath, 4, spec[0]);
-        QCOMPARE(controller.libraryTracks.contains(4), bool(spec[1]));
-        QCOMPARE(controller.reviewTracks.contains(4), bool(spec[2]));
+        controller.slRemoveFileAudio(t.filepath, 4, fields[0]);
+        QCOMPARE(controller.libraryTracks.contains(4), bool(fields[1]));
+        QCOMPARE(controller.reviewTracks.contains(4), bool(fields[2]));
         // A 16-bit key would wrap this id onto another track.
         controller.slRemoveFileAudio(t.filepath, 4 + 65536, 1);
-        QCOMPARE(controller.libraryTracks.contains(4), bool(spec[1]));
+        QCOMPARE(controller.libraryTracks.contains(4), bool(fields[1]));
     }
 
     void lookupResults()

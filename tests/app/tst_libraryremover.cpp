@@ -59,7 +59,7 @@ private slots:
     // "view kind ticked | rows removed | files deleted | tracks handed over", names of the fixture.
     void perView_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("fields");
         QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
             << "0 album a1 | a1 a2 v1 | a1 v1 | a1 a2";
         QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
@@ -73,9 +73,9 @@ private slots:
 
     void perView()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, fields);
         QList<QStringList> f;
-        for (const QString &part : spec.split('|'))
+        for (const QString &part : fields.split('|'))
             f << part.split(' ', Qt::SkipEmptyParts);
         const int view = f[0].takeFirst().toInt();
         const LibraryRemover::Ticks ticks = ticksOf(f[0].takeFirst(), f[0]);
@@ -108,7 +108,7 @@ private slots:
     // "action, album row ticked, row hidden by the search, message shown, tracks handed over"
     void actionsOnTheRows_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("fields");
         QTest::addRow("remove with nothing ticked") << "remove 0 0 5 0";
         QTest::addRow("transfer with nothing ticked") << "transfer 0 0 6 0";
         QTest::addRow("a ticked row the search hides is not ticked") << "transfer 1 1 6 0";
@@ -118,8 +118,8 @@ private slots:
 
     void actionsOnTheRows()
     {
-        QFETCH(QString, spec);
-        const QStringList f = spec.split(' ');
+        QFETCH(QString, fields);
+        const QStringList f = fields.split(' ');
         const QString action = f[0];
         const int message = f[3].toInt(), handed = f[4].toInt();
 

@@ -19,9 +19,9 @@ const QString placeholder = QStringLiteral("qrc:///resources/photos/no_artwork.p
 
 // "id|album|artist|track number|title|playlist|kinds", kinds p(odcast),
 // b(ook), v(ideo).  A video's file is its title in the folder /v<id>.
-track parse(const QString &spec)
+track parse(const QString &fields)
 {
-    const QStringList f = spec.split(QLatin1Char('|'));
+    const QStringList f = fields.split(QLatin1Char('|'));
     track t;
     t.id = f.value(0).toInt();
     t.album_id = 100 + t.id;
@@ -45,11 +45,11 @@ track parse(const QString &spec)
     return t;
 }
 
-TrackMap tracksOf(const QStringList &specs)
+TrackMap tracksOf(const QStringList &rows)
 {
     TrackMap tracks;
-    for (const QString &spec : specs)
-        tracks.insert(parse(spec).id, parse(spec));
+    for (const QString &fields : rows)
+        tracks.insert(parse(fields).id, parse(fields));
     return tracks;
 }
 
@@ -141,7 +141,7 @@ private slots:
     // "album|cover|shown", an empty shown cover standing for the placeholder.
     void coverRule_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("fields");
         QTest::addRow("empty cover") << "Blue||";
         QTest::addRow("own cover kept") << "Blue|/art/blue.jpg|/art/blue.jpg";
         QTest::addRow("unknown album, unrelated cover") << "UNKNOWN|/art/folder.jpg|";
@@ -151,8 +151,8 @@ private slots:
 
     void coverRule()
     {
-        QFETCH(QString, spec);
-        const QStringList f = spec.split('|');
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
         const QString album = f[0], shown = f[2].isEmpty() ? placeholder : f[2];
         TrackMap tracks = tracksOf({"1|" + album});
         tracks[1].cover = f[1];
@@ -324,7 +324,7 @@ private slots:
     // "category browser view ticked"
     void playlistGroupTick_data()
     {
-        QTest::addColumn<QList<int>>("spec");
+        QTest::addColumn<QList<int>>("fields");
         QTest::addRow("playlists, albums view") << QList<int>{1, 0, 1};
         QTest::addRow("music category") << QList<int>{0, 0, 0};
         QTest::addRow("playlists, artists view") << QList<int>{1, 1, 0};
@@ -336,11 +336,11 @@ private slots:
         listed[1].playlist_id = 9;
         manager::ViewInput input;
         input.checkedPlaylistIds = {9};
-        QFETCH(QList<int>, spec);
-        input.mediaTypeFilter = spec[0];
-        input.browserView = spec[1];
+        QFETCH(QList<int>, fields);
+        input.mediaTypeFilter = fields[0];
+        input.browserView = fields[1];
         const manager::ViewResult rows = manager::Get_Playlist(listed, input);
-        QCOMPARE(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), bool(spec[2]));
+        QCOMPARE(row<TrackDataModel>(rows, QStringLiteral("Mixa01"))->selected(), bool(fields[2]));
     }
 
     // The browser's artists: music with a playlist id is neither shown nor

@@ -23,11 +23,11 @@ using testkit::ItunesLibraryXml;
 namespace {
 
 // Scan results from "album|artist|title|kind" (p: podcast, v: video), ids from 1.
-TrackMap scanned(const QStringList &specs)
+TrackMap scanned(const QStringList &rows)
 {
     TrackMap tracks;
-    for (const QString &spec : specs) {
-        const QStringList f = spec.split(QLatin1Char('|'));
+    for (const QString &fields : rows) {
+        const QStringList f = fields.split(QLatin1Char('|'));
         track t;
         t.id = int(tracks.size()) + 1;
         t.album_id = t.artist_id = 2;
@@ -230,7 +230,7 @@ private slots:
     // "view|category|text|the album, artist or track names shown": views 0 albums, 1 artists, 2 tracks.
     void search_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("fields");
         QTest::addRow("albums, start of name, other letter case") << "0|0|BLUE h|Blue Hour";
         QTest::addRow("albums, end of name") << "0|0|line|Coastline";
         QTest::addRow("artists, middle of name") << "1|0|och|Hochwald Ночь";
@@ -241,8 +241,8 @@ private slots:
 
     void search()
     {
-        QFETCH(QString, spec);
-        const QStringList f = spec.split('|');
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
         const int view = f[0].toInt();
         useTracks(scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"}));
         if (f[1] != QLatin1String("0"))
@@ -263,10 +263,10 @@ private slots:
     // browser track group's box: each ticks its own rows (and a group's lines) only.
     void selectAll()
     {
-        QStringList specs;
+        QStringList scan;
         for (int id = 1; id <= 8; ++id)
-            specs << QStringLiteral("Album %1|Artist|Song %2").arg(id / 5).arg(id);
-        useTracks(scanned(specs));
+            scan << QStringLiteral("Album %1|Artist|Song %2").arg(id / 5).arg(id);
+        useTracks(scanned(scan));
         controller->libraryTracks = controller->browserTracks; // library rows of the same tracks
         QSignalSpy rebuilt(controller.get(), &manager::sgHideLoading);
         controller->refreshViews();
