@@ -10,7 +10,6 @@
 #include <QMutex>
 #include <QNetworkInformation>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStorageInfo>
@@ -28,6 +27,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/libraryremover.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
 #include "core/logging.h"
@@ -35,7 +35,9 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
+#include "delivery/madefiles.h"
 #include "lookup/apimanager.h"
+#include "platform/safefilecopy.h"
 
 Q_LOGGING_CATEGORY(lcAdd, "corvane.add")
 
@@ -293,6 +295,14 @@ track LibraryAdder::setTrackMap(track &tmpTrack, const track &chosen, int trkID,
     return tmpTrack;
 }
 
+bool LibraryAdder::sameSong(const track &a, const track &b)
+{
+    // Length too: two untagged "01.mp3" of one album's two discs share
+    // everything else.  Encodings of one song differ by a fraction of a second.
+    return a.artistName == b.artistName && a.albumName == b.albumName && a.trackname == b.trackname &&
+           a.tracknumber == b.tracknumber && std::abs(a.duration - b.duration) <= 2.0;
+}
+
 LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const std::atomic<bool> &stop)
 {
     AddPlan plan;
@@ -319,6 +329,14 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
     };
     LibraryIndex &idx = plan.index;
     idx.rebuild(library);
+    // The new tracks take ids their rows will have: reserved, never guessed.
+    int nextId = input.firstTrackId > 0
+                     ? input.firstTrackId
+                     : ruvoDB::reserveTrackIds(int(input.chosenTracks.size()), idx.nextTrackId());
+    if (nextId <= 0) {
+        plan.failed = true;
+        return plan;
+    }
     QHash<int, int> addedAt; // library id -> position in addedLibraryTracks
     QSet<QString> targets;
 
@@ -326,7 +344,7 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
         if (stop.load())
             break;
         const track &chosen = it.value();
-        const int newId = idx.nextTrackId();
+        const int newId = nextId;
         const int artistId = idx.artistId(chosen.artistName);
         const int albumId = idx.albumId(chosen.albumName);
         const int playlistId = idx.playlistId(chosen.playlist);
@@ -344,68 +362,103 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
             continue;
 
         track record;
+        setTrackMap(record, chosen, newId, artistId, albumId, playlistId);
         record.sourcePath = chosen.filepath;
-        const QString target = GenerateCopyPath(chosen.albumName, chosen.filepath);
-        record.filepath = target;
-        const int storedId = idx.duplicate(target, playlistId, chosen.playlist);
+        record.quality = manager::getMediaQuality(chosen.bitrate);
+        const bool review = record.isMissingData || record.quality == 0;
+        if (chosen.isVideo) {
+            // Videos go to the optimisation, which names their files.
+            record.filepath = GenerateCopyPath(chosen.albumName, chosen.filepath);
+            record.id = manager::getTrackIDVideo(plan.processingTracks);
+            if (review)
+                plan.reviewTracks.insert(record.id, record);
+            plan.processingTracks.insert(record.id, record);
+            plan.videoRows.append({record.id, int(record.duration), record.filename});
+            continue;
+        }
 
-        auto addRecord = [&](bool asVideo) {
-            setTrackMap(record, chosen, newId, artistId, albumId, playlistId);
-            record.quality = manager::getMediaQuality(chosen.bitrate);
-            const bool review = record.isMissingData || record.quality == 0;
-            if (asVideo) {
-                record.id = manager::getTrackIDVideo(plan.processingTracks);
-                if (review)
-                    plan.reviewTracks.insert(record.id, record);
-                plan.processingTracks.insert(record.id, record);
-                plan.videoRows.append({record.id, int(record.duration), record.filename});
-                return;
+        // Where the copy goes: the first name that is free, or holds this
+        // same song.  Another song's file is never taken.
+        const QString wanted = GenerateCopyPath(chosen.albumName, chosen.filepath);
+        QString target;
+        int sameSongId = 0;
+        for (int n = 1; target.isEmpty(); ++n) {
+            const QString candidate = MadeFiles::numbered(wanted, n);
+            const QList<int> occupants = idx.idsByPath(candidate);
+            if (occupants.isEmpty()) {
+                // A file no track owns (the user's, or a leftover) stays too.
+                if (!QFileInfo::exists(candidate) && !QFileInfo(candidate).isSymLink())
+                    target = candidate;
+                continue;
             }
+            for (int id : occupants) {
+                if (sameSong(stored(id), chosen)) {
+                    target = candidate;
+                    sameSongId = id;
+                    break;
+                }
+            }
+        }
+        record.filepath = target;
+
+        auto addRecord = [&](bool copy) {
             if (review)
                 plan.reviewTracks.insert(newId, record);
             changed.insert(newId, record);
             idx.add(record);
             addedAt.insert(newId, plan.addedLibraryTracks.size());
             plan.addedLibraryTracks.append(record);
+            ++nextId;
+            if (!copy)
+                return;
             plan.processingTracks.insert(newId, record);
             if (!targets.contains(target)) {
                 targets.insert(target);
                 plan.copyTargets.append(target);
             }
-            plan.copyOwners.insert(target, it.key());
-            plan.targetTrackIds.insert(target, newId);
         };
 
-        if (storedId <= 0) {
-            addRecord(chosen.isVideo);
+        if (sameSongId <= 0) {
+            addRecord(true);
             continue;
         }
-
-        track &storedTrack = stored(storedId);
+        track &storedTrack = stored(sameSongId);
+        const bool sameList = playlistId > 0 ? storedTrack.playlist == chosen.playlist : storedTrack.playlist.isEmpty();
+        if (!sameList) {
+            // The song's file is there (or on its way) for another list: this
+            // entry shares it, with that file's properties.
+            record.bitrate = storedTrack.bitrate;
+            record.quality = storedTrack.quality;
+            record.codec = storedTrack.codec;
+            record.filesize = storedTrack.filesize;
+            record.frequency = storedTrack.frequency;
+            record.duration = storedTrack.duration;
+            addRecord(false);
+            continue;
+        }
         if (chosen.playlist.isEmpty() && storedTrack.cover.contains(noArtworkName) &&
             !chosen.cover.contains(noArtworkName)) {
             storedTrack.cover = chosen.cover;
-            plan.coverUpdates.append({storedId, chosen.cover});
-            if (addedAt.contains(storedId))
-                plan.addedLibraryTracks[addedAt.value(storedId)].cover = chosen.cover;
+            plan.coverUpdates.append({sameSongId, chosen.cover});
+            if (addedAt.contains(sameSongId))
+                plan.addedLibraryTracks[addedAt.value(sameSongId)].cover = chosen.cover;
         }
         if (storedTrack.bitrate >= chosen.bitrate)
             continue;
-        // The better copy takes the stored one's place.
+        // The better copy of the same song takes the stored one's place.
         const track replaced = storedTrack;
         idx.remove(replaced);
-        changed.remove(storedId);
-        if (addedAt.contains(storedId)) {
+        changed.remove(sameSongId);
+        if (addedAt.contains(sameSongId)) {
             // A track of this very add: it never reaches the library, and
             // its target is copied once, from the file that stays.
-            plan.addedLibraryTracks[addedAt.take(storedId)].id = 0;
-            plan.processingTracks.remove(storedId);
-            plan.reviewTracks.remove(storedId);
+            plan.addedLibraryTracks[addedAt.take(sameSongId)].id = 0;
+            plan.processingTracks.remove(sameSongId);
+            plan.reviewTracks.remove(sameSongId);
         } else {
             plan.removedLibraryTracks.append(replaced);
         }
-        if (!chosen.isVideo)
-            addRecord(false);
+        addRecord(true);
     }
 
     // Drop the entries of tracks replaced within this add.
@@ -413,7 +466,6 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
                                                  [](const track &t) { return t.id == 0; }),
                                   plan.addedLibraryTracks.end());
     plan.lookupNs = clock.nsecsElapsed();
-    qDebug() << "addToMainObject end" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
     return plan;
 }
 
@@ -421,9 +473,11 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
 
 void LibraryAdder::addToMainObject()
 {
-    if (isBusy()) {
-        // One add at a time: a second one would share the work lists.
-        qCDebug(lcAdd) << "addToMainObject: an add is still running";
+    if (isBusy() || mgr.libraryRemover().isRunning()) {
+        // One library change at a time: an add shares the work lists with any
+        // other, and a removal's sweep of empty folders must not meet its copies.
+        qCDebug(lcAdd) << "addToMainObject: the library is being changed";
+        emit mgr.showMessageBox(QVariant(busyText()));
         return;
     }
     if (mgr.mediaTypeFilter != 4)
@@ -431,6 +485,10 @@ void LibraryAdder::addToMainObject()
 
     isStopCopy = false;
     isdiskfull = false;
+    cancelled = false;
+    leftOut.clear();
+    storedIds.clear();
+    addedIds.clear();
     collectSearchDialogValues();
     mgr.reviewTracks.clear();
     mgr.processingTracks.clear();
@@ -456,12 +514,21 @@ void LibraryAdder::addToMainObject()
                   [this](AddPlan plan) { addToMainObjectThreadFinished(std::move(plan)); });
 }
 
+QString LibraryAdder::busyText()
+{
+    return QStringLiteral("Please wait until the library has finished changing, then try again.");
+}
+
 void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
 {
     emit mgr.sgHideLoading();
-    qDebug() << "addToMainObjectThreadFinished" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
     if (mgr.closing)
         return;
+    if (plan.failed) {
+        emit mgr.showMessageBox(QVariant(QStringLiteral("The library could not be written to: nothing was added.")));
+        emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
+        return;
+    }
 
     mgr.chosenTracks = plan.chosenTracks;
     mgr.checkedArtistIds = plan.checkedArtistIds;
@@ -486,9 +553,7 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     }
     mgr.reviewTracks = plan.reviewTracks;
     mgr.processingTracks = plan.processingTracks;
-    copypathList = plan.copyTargets;
-    copyOwners = plan.copyOwners;
-    targetTrackIds = plan.targetTrackIds;
+    copypathList = QSet<QString>(plan.copyTargets.cbegin(), plan.copyTargets.cend());
     index = std::move(plan.index);
     if (index.size() != mgr.libraryTracks.size())
         index.rebuild(mgr.libraryTracks); // the library changed while the plan was made
@@ -496,18 +561,18 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     qCDebug(lcAdd) << "ids and duplicates of" << plan.chosenTracks.size() << "tracks took" << plan.lookupNs / 1000000.0
                    << "ms";
 
-    if (mgr.processingTracks.isEmpty()) {
-        emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
-        mgr.refreshViews();
-        return;
-    }
     if (mgr.mediaTypeFilter == 4) {
-        startVideoOptimisation();
+        if (mgr.processingTracks.isEmpty()) {
+            emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
+            mgr.refreshViews();
+        } else {
+            startVideoOptimisation();
+        }
         return;
     }
-    if (isStopCopy) {
-        // Cancelled while planning: nothing is converted or copied, and the
-        // completion takes out what has no file.
+    if (mgr.processingTracks.isEmpty() || isStopCopy) {
+        // Nothing to convert (only entries sharing files already there), or
+        // cancelled while planning: the copy stage stores what it may.
         startCopy();
         return;
     }
@@ -548,11 +613,6 @@ transferDetail LibraryAdder::transcodingDetail() const
     return detail;
 }
 
-void LibraryAdder::takeOffCopyList(const QString &path)
-{
-    copypathList.removeAll(path);
-}
-
 void LibraryAdder::removeLibraryTrack(int id)
 {
     const auto it = mgr.libraryTracks.find(id);
@@ -569,63 +629,101 @@ void LibraryAdder::insertLibraryTrack(const track &t)
     index.add(t);
 }
 
+void LibraryAdder::leaveOut(int id, const QString &reason)
+{
+    const auto it = mgr.libraryTracks.constFind(id);
+    if (it == mgr.libraryTracks.cend())
+        return;
+    leftOut.append({id, it->filename.isEmpty() ? QFileInfo(it->sourcePath).fileName() : it->filename, reason});
+    mgr.reviewTracks.remove(id);
+    removeLibraryTrack(id);
+}
+
+void LibraryAdder::leaveOutWithSharers(int id, const QString &reason)
+{
+    const QString file = mgr.libraryTracks.value(id).filepath;
+    leaveOut(id, reason);
+    // Entries of this add that were to share its file go with it.
+    for (int other : std::as_const(addedIds)) {
+        const auto it = mgr.libraryTracks.constFind(other);
+        if (it != mgr.libraryTracks.cend() && !storedIds.contains(other) && it->filepath == file)
+            leaveOut(other, reason);
+    }
+}
+
 void LibraryAdder::Transcodingfinished(QList<track> transcoded)
 {
-    qDebug() << "Transcoding Done";
     qDebug() << "Transcoding Done...." << transcoded.size();
     if (mgr.closing)
         return;
     for (const track &t : std::as_const(transcoded)) {
         if (t.id <= 0)
             continue;
-        for (const QString &path : {t.sourcePath, t.filepath}) {
-            const QList<int> ids = index.idsByPath(path);
-            for (int id : ids)
+        // The converter stored the row under the track's own id, and in doing
+        // so dropped any older row of that file in the same list.
+        const QList<int> older = index.idsByPath(t.filepath);
+        for (int id : older) {
+            const auto other = mgr.libraryTracks.constFind(id);
+            if (id != t.id && other != mgr.libraryTracks.cend() && other->playlist == t.playlist) {
+                mgr.reviewTracks.remove(id);
                 removeLibraryTrack(id);
-            if (!ids.isEmpty())
-                takeOffCopyList(path);
-        }
-        insertLibraryTrack(t);
-        for (auto it = mgr.reviewTracks.begin(); it != mgr.reviewTracks.end();) {
-            if (it->filepath == t.sourcePath || it->filepath == t.filepath) {
-                takeOffCopyList(it->filepath);
-                it = mgr.reviewTracks.erase(it);
-            } else {
-                ++it;
             }
         }
+        insertLibraryTrack(t);
         mgr.reviewTracks.insert(t.id, t);
-        // The converted file is the library's copy: nothing to copy for it.
-        takeOffCopyList(t.sourcePath);
+        storedIds.insert(t.id);
     }
-    qDebug() << "transcoding finished";
+    // Entries of this add that share a converted track's file follow it.
+    QHash<QString, track> convertedFrom; // planned target -> the converted track
+    for (const track &t : std::as_const(transcoded)) {
+        if (t.id > 0) {
+            convertedFrom.insert(t.sourcePath, t);
+            copypathList.remove(t.sourcePath);
+        }
+    }
+    for (int id : std::as_const(addedIds)) {
+        const auto it = mgr.libraryTracks.constFind(id);
+        if (it == mgr.libraryTracks.cend() || storedIds.contains(id) || !convertedFrom.contains(it->filepath))
+            continue;
+        const track &converted = convertedFrom[it->filepath];
+        track moved = *it;
+        moved.filepath = converted.filepath;
+        moved.codec = converted.codec;
+        moved.filesize = converted.filesize;
+        insertLibraryTrack(moved);
+    }
     startCopy();
 }
 
 void LibraryAdder::startCopy()
 {
+    // Each new track not stored yet: grouped by the file it is stored with.
+    // A file still to be copied comes from the source of a track planned
+    // there; any other is there already and only gets its rows.
     QList<CopyItem> items;
-    if (!isStopCopy) {
-        const QSet<QString> pending(copypathList.cbegin(), copypathList.cend());
-        for (auto it = mgr.chosenTracks.cbegin(); it != mgr.chosenTracks.cend(); ++it) {
-            const track &chosen = it.value();
-            const QString target = GenerateCopyPath(chosen.albumName, chosen.filepath);
-            if (chosen.isVideo || !pending.contains(target) || copyOwners.value(target) != it.key())
-                continue;
-            CopyItem item;
-            item.record = mgr.libraryTracks.value(targetTrackIds.value(target), chosen);
-            item.record.filepath = target;
-            item.source = chosen.filepath;
-            item.target = target;
-            item.size = QFileInfo(chosen.filepath).size();
-            items.append(item);
-        }
-    }
-    QMap<int, QString> addedPaths;
+    QHash<QString, int> itemAt;
     for (int id : std::as_const(addedIds)) {
         const auto it = mgr.libraryTracks.constFind(id);
-        if (it != mgr.libraryTracks.cend())
-            addedPaths.insert(id, it->filepath);
+        if (it == mgr.libraryTracks.cend() || it->isVideo || storedIds.contains(id))
+            continue;
+        if (isStopCopy) {
+            leaveOut(id, QString());
+            continue;
+        }
+        int at = itemAt.value(it->filepath, -1);
+        if (at < 0) {
+            at = int(items.size());
+            itemAt.insert(it->filepath, at);
+            CopyItem item;
+            item.target = it->filepath;
+            items.append(item);
+        }
+        CopyItem &item = items[at];
+        item.records.append(*it);
+        if (item.source.isEmpty() && copypathList.contains(it->filepath) && mgr.processingTracks.contains(id)) {
+            item.source = it->sourcePath;
+            item.size = QFileInfo(it->sourcePath).size();
+        }
     }
     const TrackMap review = isStopCopy ? TrackMap() : mgr.reviewTracks;
     const int transcoded = doneCount;
@@ -642,104 +740,55 @@ void LibraryAdder::startCopy()
             },
             Qt::QueuedConnection);
     };
-    copyJob.start([items, review, addedPaths, progress](
-                      const std::atomic<bool> &stop) { return CopyPath(items, review, addedPaths, stop, progress); },
+    copyJob.start([items, review, progress](
+                      const std::atomic<bool> &stop) { return CopyPath(items, review, stop, progress); },
                   [this](CopyResult result) { Copyfinished(std::move(result)); });
 }
 
 bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
 {
-    const QFileInfo targetInfo(target);
-    const QString partial =
-        targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName() +
-        QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    const QByteArray sourceName = QFile::encodeName(source);
-    const QByteArray partialName = QFile::encodeName(partial);
-
-    const int in = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return false;
-    struct stat info;
-    if (::fstat(in, &info) != 0) {
-        ::close(in);
-        return false;
-    }
-    const int out = ::open(partialName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        const int saved = errno;
-        ::close(in);
-        errno = saved;
-        return false;
-    }
-
-    bool ok = true;
-    off_t left = info.st_size;
-    bool kernelCopy = true;
-    QByteArray buffer;
-    while (left > 0 && ok) {
-        ssize_t n = -1;
-        if (kernelCopy) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, size_t(qMin<off_t>(left, 1 << 30)), 0);
-            if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) &&
-                left == info.st_size) {
-                kernelCopy = false; // not between these file systems: plain reads and writes
-                continue;
-            }
-        } else {
-            if (buffer.isEmpty())
-                buffer.resize(1 << 20);
-            n = ::read(in, buffer.data(), size_t(buffer.size()));
-            for (ssize_t written = 0; n > 0 && written < n;) {
-                const ssize_t w = ::write(out, buffer.constData() + written, size_t(n - written));
-                if (w < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    n = -1;
-                    break;
-                }
-                written += w;
-            }
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false; // an error, or the source shrank while copied
-        else
-            left -= n;
-    }
-    int saved = ok ? 0 : errno;
-    ::close(in);
-    if (::close(out) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(partialName.constData(), QFile::encodeName(target).constData()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(partialName.constData());
-        errno = saved;
-    }
-    return ok;
+    int error = 0;
+    const bool copied = SafeFileCopy::copy(source, target, &error) == SafeFileCopy::Copied;
+    errno = error;
+    return copied;
 }
 
+namespace {
+
+// Why a copy failed, as the user reads it.
+QString copyFailure(SafeFileCopy::Outcome outcome, int error)
+{
+    if (outcome == SafeFileCopy::SourceUnreadable)
+        return error == ENOENT ? QStringLiteral("the file is no longer there")
+                               : QStringLiteral("the file cannot be read (%1)").arg(QString::fromLocal8Bit(strerror(error)));
+    return QStringLiteral("it could not be copied (%1)").arg(QString::fromLocal8Bit(strerror(error)));
+}
+
+// The device of the nearest existing folder of `path`: the volume a copy
+// there lands on.
+dev_t deviceOf(const QString &path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(existingAncestor(path)).constData(), &info) == 0 ? info.st_dev : dev_t(0);
+}
+
+} // namespace
+
 LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
-                                                const QMap<int, QString> &addedPaths, const std::atomic<bool> &stop,
+                                                const std::atomic<bool> &stop,
                                                 const std::function<void(int, const QString &)> &progress)
 {
-    qDebug() << "CopyPath";
     CopyResult result;
     Logging *log = Logging::getInstance();
     ruvoDB db;
 
     // A few files are copied at once on a pool of the job's own (the job
-    // runs on the global pool and must not wait there for work queued behind
+    // runs on a pool thread and must not wait there for work queued behind
     // it); their rows are written here, in the list's order, each once its
     // file is in place, while the next files are being copied.
     struct Outcome
     {
-        bool ok = false;
+        SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
         int error = 0;
     };
     QThreadPool pool;
@@ -752,10 +801,19 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     };
     std::deque<InFlight> inFlight;
     constexpr int rowBatch = 64;
-    qint64 reserved = 0; // bytes of the copies under way
+    // Room per volume: asked once, then every copy begun takes its size off.
+    // The volume's own free space already counts what the copies under way
+    // have written, so asking it anew for each file would count those twice.
+    QHash<dev_t, qint64> budget;
     bool stopStarting = false;
     int next = 0;
     int done = 0;
+
+    auto leave = [&result](const CopyItem &item, const QString &reason) {
+        for (const track &t : item.records)
+            result.leftOut.append(
+                {t.id, t.filename.isEmpty() ? QFileInfo(item.source).fileName() : t.filename, reason});
+    };
 
     // Rows go in in small batches, one transaction each: a row per
     // transaction would cost more than the copy of a small file.
@@ -764,16 +822,22 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         if (pendingRows.isEmpty())
             return;
         QList<track> records;
-        records.reserve(pendingRows.size());
         for (int index : std::as_const(pendingRows))
-            records.append(items.at(index).record);
+            records += items.at(index).records;
         const bool batchStored = db.insertTracks(records);
         for (int index : std::as_const(pendingRows)) {
             const CopyItem &item = items.at(index);
-            if (batchStored || db.insertDataOne(item.record))
+            bool all = true;
+            for (const track &t : item.records) {
+                if (batchStored || db.storeTrack(t) == t.id)
+                    result.storedIds.append(t.id);
+                else {
+                    all = false;
+                    result.leftOut.append({t.id, t.filename, QStringLiteral("it could not be stored in the library")});
+                }
+            }
+            if (all)
                 result.copiedTargets.append(item.target);
-            else
-                qCWarning(lcAdd) << "the copy is in place but its row could not be written" << item.target;
         }
         pendingRows.clear();
     };
@@ -783,19 +847,19 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         inFlight.pop_front();
         const Outcome outcome = oldest.future.result();
         const CopyItem &item = items.at(oldest.index);
-        reserved -= item.size;
-        if (outcome.ok) {
-            // The row only once the file is in place.
+        if (outcome.outcome == SafeFileCopy::Copied) {
+            // The rows only once the file is in place.
             pendingRows.append(oldest.index);
             if (pendingRows.size() >= rowBatch)
                 flushRows();
         } else {
             qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(outcome.error);
             result.failedTargets.append(item.target);
-            const qint64 after = availableBytes(QFileInfo(item.target).absolutePath());
-            if (outcome.error == ENOSPC || outcome.error == EDQUOT || (after >= 0 && after < item.size)) {
+            if (outcome.outcome == SafeFileCopy::VolumeFull) {
                 result.diskFull = true;
                 stopStarting = true;
+            } else {
+                leave(item, copyFailure(outcome.outcome, outcome.error));
             }
         }
         ++done;
@@ -808,28 +872,38 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             stopStarting = true;
         if (!stopStarting && next < items.size() && int(inFlight.size()) < window) {
             const CopyItem &item = items.at(next);
-            // Room on the target's volume first (less what the copies under
-            // way will take): a copy that can't fit is not begun.
+            const int index = next++;
+            if (item.source.isEmpty()) {
+                // The file is there already (shared with another entry).
+                if (QFileInfo(item.target).isFile()) {
+                    pendingRows.append(index);
+                } else {
+                    leave(item, QStringLiteral("the file is no longer there"));
+                }
+                continue;
+            }
             const QString folder = QFileInfo(item.target).absolutePath();
-            const qint64 available = availableBytes(folder);
-            if (available >= 0 && available - reserved < item.size) {
+            const dev_t volume = deviceOf(folder);
+            auto room = budget.find(volume);
+            if (room == budget.end())
+                room = budget.insert(volume, availableBytes(folder));
+            if (*room >= 0 && *room < item.size) {
                 result.diskFull = true;
                 stopStarting = true;
                 continue;
             }
+            if (*room >= 0)
+                *room -= item.size;
             log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
             ++result.copies;
-            reserved += item.size;
             const QString source = item.source;
             const QString target = item.target;
-            inFlight.push_back({next, QtConcurrent::run(&pool, [source, target, folder] {
+            inFlight.push_back({index, QtConcurrent::run(&pool, [source, target, folder] {
                                     QDir().mkpath(folder);
                                     Outcome outcome;
-                                    outcome.ok = copyIntoPlace(source, target);
-                                    outcome.error = outcome.ok ? 0 : errno;
+                                    outcome.outcome = SafeFileCopy::copy(source, target, &outcome.error);
                                     return outcome;
                                 })});
-            ++next;
             continue;
         }
         if (inFlight.empty())
@@ -839,16 +913,13 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     flushRows();
 
     if (!result.diskFull && !stop.load()) {
+        const QSet<int> stored(result.storedIds.cbegin(), result.storedIds.cend());
         for (auto it = reviewTracks.cbegin(); it != reviewTracks.cend(); ++it) {
             if (stop.load())
                 break;
-            if (it->isMissingData && QFileInfo(it->filepath).isFile())
+            if (it->isMissingData && (stored.contains(it.key()) || QFileInfo(it->filepath).isFile()))
                 result.lookupTracks.insert(it.key(), it.value());
         }
-    }
-    for (auto it = addedPaths.cbegin(); it != addedPaths.cend(); ++it) {
-        if (!QFileInfo(it.value()).isFile())
-            result.missingIds.append(it.key());
     }
     log->WriteLog(QString::number(result.copies) + QStringLiteral(" File Copying Done"), QString());
     return result;
@@ -858,28 +929,63 @@ void LibraryAdder::Copyfinished(CopyResult result)
 {
     if (mgr.closing)
         return;
-    for (const QString &target : std::as_const(result.copiedTargets))
-        takeOffCopyList(target);
+    for (int id : std::as_const(result.storedIds))
+        storedIds.insert(id);
+    for (const LeftOut &out : std::as_const(result.leftOut))
+        leaveOut(out.id, out.reason);
     for (const QString &target : std::as_const(result.failedTargets)) {
-        takeOffCopyList(target);
         // The replaced track's file is still there: it stays in the library.
         const auto replaced = replacedTracks.constFind(target);
-        if (replaced != replacedTracks.cend()) {
-            const int newId = targetTrackIds.value(target);
-            removeLibraryTrack(newId);
-            mgr.reviewTracks.remove(newId);
+        if (replaced != replacedTracks.cend())
             insertLibraryTrack(replaced.value());
+    }
+    // What has no row now never made it: a copy not begun (a full volume, a
+    // cancel) or failed.  It leaves the library the views show.
+    for (int id : std::as_const(addedIds)) {
+        const auto it = mgr.libraryTracks.constFind(id);
+        if (it != mgr.libraryTracks.cend() && !it->isVideo && !storedIds.contains(id)) {
+            mgr.reviewTracks.remove(id);
+            removeLibraryTrack(id);
         }
     }
-    for (int id : std::as_const(result.missingIds))
-        removeLibraryTrack(id);
+    copypathList.clear();
     mgr.lookupTracks = result.lookupTracks;
+    finish(result.diskFull || isdiskfull);
+}
 
-    if (result.diskFull)
-        isdiskfull = true;
-    if (isdiskfull) {
-        emit mgr.showMessageBox(QVariant(messageText(1)));
-        isdiskfull = false;
+QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, int chosen,
+                                 const QList<LeftOut> &leftOut)
+{
+    if (diskFull)
+        return MessageHandler().message(1);
+    if (wasCancelled)
+        return QStringLiteral("The add was cancelled: %1 of %2 media were added to the library.").arg(added).arg(chosen);
+    // Those left out by a cancel or a full volume carry no reason of their own.
+    QStringList lines;
+    for (const LeftOut &out : leftOut) {
+        if (!out.reason.isEmpty())
+            lines << QStringLiteral("%1: %2").arg(out.name, out.reason);
+    }
+    if (lines.isEmpty())
+        return QString();
+    const qsizetype count = lines.size();
+    constexpr int shown = 10;
+    if (count > shown) {
+        lines.resize(shown);
+        lines << QStringLiteral("... and %1 more.").arg(count - shown);
+    }
+    return QStringLiteral("%1 of the chosen media could not be added to the library:\n").arg(count) +
+           lines.join(QLatin1Char('\n'));
+}
+
+void LibraryAdder::finish(bool diskFull)
+{
+    const QString message =
+        endMessage(diskFull, cancelled, int(storedIds.size()), int(mgr.chosenTracks.size()), leftOut);
+    if (!message.isEmpty())
+        emit mgr.showMessageBox(QVariant(message));
+    isdiskfull = false;
+    if (diskFull || cancelled) {
         isStopCopy = true;
         mgr.refreshViews();
     } else if (mgr.lookupTracks.isEmpty()) {
@@ -896,14 +1002,18 @@ void LibraryAdder::Copyfinished(CopyResult result)
             emit mgr.updateProgress(QVariant(1), QVariant(1));
             mgr.refreshViews();
         } else {
-            qDebug() << "manager................." << mgr.lookupTracks.size();
             emit mgr.updateProgress(QVariant(mgr.progressTotal), QVariant(0));
             mgr.apiManager->searchfromApi(mgr.lookupTracks);
         }
         isStopCopy = false;
     }
     emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
-    Logging::getInstance()->WriteLog(QStringLiteral("Add to main library completed"), QString());
+    Logging::getInstance()->WriteLog(
+        QStringLiteral("Add to main library: %1 added, %2 left out%3")
+            .arg(storedIds.size())
+            .arg(leftOut.size())
+            .arg(diskFull ? QStringLiteral(", the volume is full") : cancelled ? QStringLiteral(", cancelled") : QString()),
+        QString());
 }
 
 // ---- Lookup results and converter signals ------------------------------------
@@ -915,7 +1025,7 @@ void LibraryAdder::updateMainObjectMgr(track updatedTrack)
         mgr.progressCount = 0;
         mgr.refreshViews();
         mgr.updateProgressBar();
-    } else {
+    } else if (mgr.libraryTracks.contains(updatedTrack.id)) {
         if (index.size() != mgr.libraryTracks.size())
             index.rebuild(mgr.libraryTracks);
         updatedTrack.album_id = index.albumId(updatedTrack.albumName);
@@ -933,11 +1043,18 @@ void LibraryAdder::updateMainObjectMgr(track updatedTrack)
             mgr.checkedArtistIds.clear();
             mgr.checkedAlbumIds.clear();
         }
-        insertLibraryTrack(updatedTrack);
-        mgr.reviewTracks.remove(updatedTrack.id);
+        // The row is re-stored under the track's id; the map follows only
+        // what the library really holds.
         ruvoDB db;
-        if (!db.insertDataOne(updatedTrack))
+        if (db.storeTrack(updatedTrack) == updatedTrack.id) {
+            insertLibraryTrack(updatedTrack);
+            mgr.reviewTracks.remove(updatedTrack.id);
+        } else {
             qCWarning(lcAdd) << "storing the looked-up track failed" << updatedTrack.filepath;
+        }
+    } else {
+        // Removed while it was looked up: it stays removed.
+        qCDebug(lcAdd) << "lookup result for a track no longer in the library:" << updatedTrack.filepath;
     }
     if (mgr.apiProgressCount <= mgr.progressCount)
         mgr.updateProgressBar();
@@ -952,34 +1069,35 @@ void LibraryAdder::slUpdateTranscodingCount(const QString &updatedTrack)
 
 void LibraryAdder::slRemoveFileAudio(const QString &filepath, qint64 trackID, qint64 flag)
 {
+    Q_UNUSED(filepath)
     if (trackID <= 0 || trackID > std::numeric_limits<int>::max())
         return;
     const int id = int(trackID);
     switch (flag) {
     case ffmpeghandler::Failed:
         // Nothing could convert it: it is neither copied nor stored.
-        if (!mgr.reviewTracks.isEmpty())
-            mgr.reviewTracks.remove(id);
-        if (!mgr.libraryTracks.isEmpty())
-            removeLibraryTrack(id);
+        leaveOutWithSharers(id, QStringLiteral("no format the car plays could be made of it"));
+        break;
+    case ffmpeghandler::NoRoom:
+        // Like a full volume during the copy: the add stops here.
+        isdiskfull = true;
+        isStopCopy = true;
+        leaveOutWithSharers(id, QString());
         break;
     case ffmpeghandler::AlreadyConverted:
-        // Stored with the cached file; the merge puts it back in both maps.
-        if (!mgr.reviewTracks.isEmpty())
-            mgr.reviewTracks.remove(id);
-        break;
     case ffmpeghandler::Converted:
-        if (!mgr.libraryTracks.isEmpty())
-            removeLibraryTrack(id);
+        // Stored with the converted file; Transcodingfinished takes it over.
+        mgr.reviewTracks.remove(id);
         break;
     default:
         return;
     }
-    takeOffCopyList(filepath);
 }
 
 void LibraryAdder::slCancelSearchCopy()
 {
+    if (isBusy())
+        cancelled = true;
     isStopCopy = true;
     planJob.requestStop();
     transcodeJob.requestStop();

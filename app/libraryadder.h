@@ -5,6 +5,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -31,11 +32,24 @@ class manager;
 // lookupTracks, chosenTracks, the check lists).  Each stage is a job of its
 // own with its own stop flag; cancel and close stop the running one.
 //
+// A track's id is its database row's id from the start: the plan gives the
+// new tracks ids the library reserved for them, and their rows are written
+// under those ids.
+//
+// One song, one file: a copy goes into its album's folder under the source's
+// file name unless another song is there (another artist's album of the same
+// name, two albums whose names clean to one folder); then it gets a free name
+// (" (2)").  Only the same song -- same artist, album, title, track number
+// and length -- counts as a duplicate, and only there does the better bit
+// rate replace the stored copy.
+//
 // Files are never lost: a copy goes to a hidden temporary file beside its
 // target and is renamed over it only when complete; the database row is
 // written after the file is in place, and a copy that fails writes no row.
-// Before each copy the volume holding the data folder must have room for the
-// file; when it doesn't, the add stops with "Drive is Full".
+// The volume holding the data folder must have room for each file (a running
+// budget per volume, counted once); when it hasn't, or a conversion fills it,
+// the add stops with "Drive is Full".  Whatever was left out is named to the
+// user at the end, with the reason.
 class LibraryAdder : public QObject
 {
     Q_OBJECT
@@ -65,6 +79,7 @@ public:
     struct AddPlan
     {
         bool nothingChosen = false;
+        bool failed = false; // no ids could be reserved: nothing is added
         TrackMap chosenTracks;
         QList<int> checkedArtistIds;
         QList<int> checkedAlbumIds;
@@ -76,30 +91,39 @@ public:
         TrackMap reviewTracks;
         TrackMap processingTracks;
         QList<VideoRow> videoRows;
-        QStringList copyTargets;            // each target once, in add order
-        QHash<QString, int> copyOwners;     // target -> chosen key whose file goes there
-        QHash<QString, int> targetTrackIds; // target -> library id of the track stored there
+        QStringList copyTargets;            // targets a file is copied to, each once, in add order
         LibraryIndex index;                 // the library after the plan
         qint64 lookupNs = 0;                // time spent on ids and duplicates
     };
 
-    // One copy of the copy job.
+    // One file of the copy job and the tracks stored with it (several when
+    // one song is in two playlists).  No source: the file is already there
+    // and only the rows are written.
     struct CopyItem
     {
-        track record; // stored with filepath = target
+        QList<track> records; // stored with filepath = target
         QString source;
         QString target;
         qint64 size = 0;
+    };
+
+    // A track the add left out, and why, as the user is told.
+    struct LeftOut
+    {
+        int id = 0;
+        QString name;
+        QString reason;
     };
 
     struct CopyResult
     {
         int copies = 0;
         bool diskFull = false;
-        QStringList copiedTargets;
-        QStringList failedTargets;
+        QStringList copiedTargets; // targets whose file and rows are in place
+        QStringList failedTargets; // targets whose copy failed (the old file, if any, stays)
+        QList<int> storedIds;
+        QList<LeftOut> leftOut;
         TrackMap lookupTracks;
-        QList<int> missingIds; // tracks of this add whose file is not there
     };
 
     explicit LibraryAdder(manager &controller);
@@ -132,6 +156,9 @@ public:
         QList<int> checkedTrackIds;
         QList<int> checkedPlaylistIds;
         int mediaTypeFilter = 0;
+        // The first of the ids the library reserved for this add; 0: the
+        // plan reserves them itself.
+        int firstTrackId = 0;
     };
     // The add loop over copies.
     static AddPlan addToMainObjectthread(PlanInput input, const std::atomic<bool> &stop);
@@ -141,15 +168,24 @@ public:
     static QString cleanAlbumName(const QString &album);
     static QString GenerateCopyPath(const QString &album, const QString &path);
     static track setTrackMap(track &tmpTrack, const track &chosen, int trkID, int artID, int albID, int pltID);
+    // Whether two records are the same song (and may share or replace a file).
+    static bool sameSong(const track &a, const track &b);
     // Copies the items in order until the stop flag, a full volume or the end;
-    // writes each row after its file is in place.  `progress` is called after
-    // each file with the number done and the target (any thread).
+    // writes each item's rows after its file is in place.  `progress` is
+    // called after each file with the number done and the target (any thread).
     static CopyResult CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
-                               const QMap<int, QString> &addedPaths, const std::atomic<bool> &stop,
+                               const std::atomic<bool> &stop,
                                const std::function<void(int, const QString &)> &progress = {});
     // One file: temporary file beside the target, renamed over it when
-    // complete.  False (and nothing left behind) on failure.
+    // complete.  False (and nothing left behind) on failure, errno set.
     static bool copyIntoPlace(const QString &source, const QString &target);
+    // The one message for the end of an add: "Drive is Full" when the volume
+    // ran out of room, how much was added when the user cancelled, else the
+    // media left out and why; empty when everything was added.
+    // What the user is told when an add is asked for while the library
+    // changes (an add or a removal runs).
+    static QString busyText();
+    static QString endMessage(bool diskFull, bool cancelled, int added, int chosen, const QList<LeftOut> &leftOut);
     // Copies `path` into the album's folder of the library unless a file is
     // there; the target, or "False" when the copy failed.
     static QString createCopy(const QString &album, const QString &path);
@@ -165,7 +201,7 @@ public:
     static bool isOnline();
 
     // State the controller and the tests read.
-    const QStringList &pendingCopies() const { return copypathList; }
+    QStringList pendingCopies() const { return QStringList(copypathList.cbegin(), copypathList.cend()); }
     const QList<VideoRow> &videoRows() const { return optimisationVideoRows; }
     bool isBusy() const;
     bool isStopCopy = false;
@@ -173,7 +209,10 @@ public:
 
 private:
     void startCopy();
-    void takeOffCopyList(const QString &path);
+    void finish(bool diskFull);
+    // Takes a new track of this add out of the library, remembering why.
+    void leaveOut(int id, const QString &reason);
+    void leaveOutWithSharers(int id, const QString &reason);
     void removeLibraryTrack(int id);
     void insertLibraryTrack(const track &t);
     transferDetail transcodingDetail() const;
@@ -181,13 +220,14 @@ private:
     manager &mgr;
     BrowserRowsProvider browserRows;
     LibraryIndex index;
-    QStringList copypathList;
-    QHash<QString, int> copyOwners;
-    QHash<QString, int> targetTrackIds;
+    QSet<QString> copypathList;           // targets still to be copied
     QHash<QString, track> replacedTracks; // target -> the stored track a better copy replaces
-    QList<int> addedIds;
+    QList<int> addedIds;                  // the new tracks of this add, in add order
+    QSet<int> storedIds;                  // of those, the ones whose rows are written
+    QList<LeftOut> leftOut;               // what this add did not add, and why
     QList<VideoRow> optimisationVideoRows;
     int doneCount = 0;
+    bool cancelled = false;
 
     // Declared before the jobs: a job that still runs is waited for before
     // the converter it uses goes.

@@ -100,7 +100,7 @@ void benchCopy(const QString &work)
         LibraryAdder::CopyItem item;
         item.source = path;
         item.target = LibraryAdder::GenerateCopyPath(QStringLiteral("Bench %1").arg(i / 20), path);
-        item.record = makeTrack(0, item.target, QStringLiteral("Bench %1").arg(i / 20), QStringLiteral("Artist"), 192);
+        item.records = {makeTrack(0, item.target, QStringLiteral("Bench %1").arg(i / 20), QStringLiteral("Artist"), 192)};
         item.size = content.size();
         items << item;
     }
@@ -125,11 +125,11 @@ void benchCopy(const QString &work)
         QList<LibraryAdder::CopyItem> roundItems = items;
         for (auto &item : roundItems) {
             item.target.replace(QStringLiteral("/Bench "), QStringLiteral("/Bench%1 ").arg(round));
-            item.record.filepath = item.target;
+            item.records[0].filepath = item.target;
         }
         std::atomic<bool> stop{false};
         clock.restart();
-        const auto result = LibraryAdder::CopyPath(roundItems, {}, {}, stop);
+        const auto result = LibraryAdder::CopyPath(roundItems, {}, stop);
         ourSeconds = std::min(ourSeconds, clock.nsecsElapsed() / 1e9);
         rows = int(result.copiedTargets.size());
         QProcess::execute(QStringLiteral("sync"), {});

@@ -124,6 +124,12 @@ const char createTrackRepo[] = "CREATE TABLE IF NOT EXISTS `TrackRepo` ("
                                "`VideoImage` TEXT NULL, "
                                "FOREIGN KEY(artist_id) REFERENCES artistsRepo(ID), "
                                "FOREIGN KEY(album_id) REFERENCES albumsRepo(ID))";
+// What each converted or optimised file was made from (see MadeFiles).
+const char createMadeFiles[] = "CREATE TABLE IF NOT EXISTS `madeFiles` ("
+                               "`path` TEXT PRIMARY KEY NOT NULL, "
+                               "`source` TEXT NOT NULL, "
+                               "`sourceSize` INTEGER NOT NULL, "
+                               "`sourceModified` INTEGER NOT NULL)";
 const char createViewTracks[] =
     "CREATE VIEW `getTracks` AS SELECT "
     "tracks.id AS id, tracks.filename AS filename, tracks.trackname AS trackname, "
@@ -256,6 +262,7 @@ void Database::create()
         qCDebug(lcDatabase).noquote() << "- Database -> migration" << migration.label << ok;
     }
 
+    step(query, createMadeFiles, "madeFiles");
     step(query, createArtistsRepo, "artistsRepo");
     step(query, createAlbumsRepo, "albumsRepo");
 

@@ -49,6 +49,16 @@ public:
     // one transaction.  False, with the library as it was, when any part of
     // it fails.  The WithItrator form stores `path` as the file path.
     bool insertDataOne(track t);
+    // The same, returning the row id, which is the track's id from now on:
+    // a track with an id keeps it (a re-store, or an id reserveTrackIds gave
+    // it); one without takes the id of its file's row, or of a new row.  0
+    // when nothing was stored, also when the id belongs to another file.
+    int storeTrack(const track &t);
+    // Reserves `count` consecutive track ids that no row has or ever had, and
+    // that AUTOINCREMENT will not hand out again, none below `atLeast`; the
+    // first of them, 0 on failure.  Lets the add give its tracks their row
+    // ids before their files are in place and their rows written.
+    static int reserveTrackIds(int count, int atLeast = 1);
     bool insertDataOneWithItrator(TrackMap::iterator it, QString path);
     // Stores every record of the map in key order, each as insertDataOne
     // does (one transaction per record), on this thread's connection.  False

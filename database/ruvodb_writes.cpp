@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QSqlQuery>
 
+#include <limits>
+
 #include "core/shared.h"
 #include "database/connection.h"
 #include "database/ruvodb_p.h"
@@ -79,8 +81,59 @@ int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int a
 
 namespace {
 
-// One track's row inside the caller's transaction.
-bool storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QString &path)
+// The columns of a track row after its id, in the order trackValues() gives them.
+const QString trackColumns = QStringLiteral(
+    "filename,trackname,Filepath,codec,filesize,frequency,bitrate,source,tracknumber,duration,artist_id,album_id,"
+    "genre_id,isPodcast,year_id,isAudiobook,ReleaseDate,playlist,isVideo,VideoImage");
+
+QVariantList trackValues(const track &t, const QString &path, int artistId, int albumId, int genreId, int yId)
+{
+    return {boundText(t.filename), boundText(t.trackname), boundText(path), boundText(t.codec), t.filesize,
+            t.frequency, t.bitrate, t.source, t.tracknumber, t.duration, artistId, albumId, genreId, t.isPodcast,
+            yId, t.isAudiobook, boundText(t.ReleaseDate), boundText(t.playlist), t.isVideo,
+            t.isVideo ? boundText(t.cover) : QStringLiteral("")};
+}
+
+QString placeholders(qsizetype count)
+{
+    return QStringList(count, QStringLiteral("?")).join(QLatin1Char(','));
+}
+
+bool bindAndRun(QSqlQuery &query, const QString &sql, const QVariantList &values)
+{
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    return runQuery(query);
+}
+
+// The row a track is stored in: its own id when it has one (a re-store, or an
+// id handed out by reserveTrackIds), else the row of its file and playlist.
+// 0 when there is none yet; -1 when the id names a row of another file: a row
+// never changes its file, so that can only be a stale id.
+int rowOf(QSqlQuery &query, const track &t, const QString &path)
+{
+    query.setForwardOnly(true);
+    if (t.id > 0) {
+        query.prepare(QStringLiteral("SELECT Filepath, IFNULL(playlist, '') FROM tracks WHERE id = ?"));
+        query.addBindValue(t.id);
+        if (!runQuery(query))
+            return -1;
+        if (!query.next())
+            return 0;
+        const bool same = query.value(0).toString() == path && query.value(1).toString() == boundText(t.playlist);
+        query.finish();
+        return same ? t.id : -1;
+    }
+    query.prepare(QStringLiteral("SELECT id FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? "
+                                 "ORDER BY id LIMIT 1"));
+    query.addBindValue(boundText(path));
+    query.addBindValue(boundText(t.playlist));
+    return lastRowId(query);
+}
+
+// One track's row inside the caller's transaction; its row id, 0 on failure.
+int storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QString &path)
 {
     const int genreId = library.genres(QSqlQuery(db), t.genre);
     const int artistId = library.artists(QSqlQuery(db), t.artistName);
@@ -88,63 +141,101 @@ bool storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QStr
     QSqlQuery query(db);
     const int yId = yearId(query, t.year);
     if (genreId <= 0 || artistId <= 0 || albumId <= 0 || yId <= 0)
-        return false;
+        return 0;
 
-    // The new row goes in first; the rows it replaces go only once it is in.
-    query.prepare(QStringLiteral(
-        "INSERT INTO tracks(filename,trackname,Filepath,codec,filesize,frequency,bitrate,source,tracknumber,"
-        "duration,artist_id,album_id,genre_id,isPodcast,year_id,isAudiobook,ReleaseDate,playlist,isVideo,"
-        "VideoImage) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"));
-    query.addBindValue(boundText(t.filename));
-    query.addBindValue(boundText(t.trackname));
-    query.addBindValue(boundText(path));
-    query.addBindValue(boundText(t.codec));
-    query.addBindValue(t.filesize);
-    query.addBindValue(t.frequency);
-    query.addBindValue(t.bitrate);
-    query.addBindValue(t.source);
-    query.addBindValue(t.tracknumber);
-    query.addBindValue(t.duration);
-    query.addBindValue(artistId);
-    query.addBindValue(albumId);
-    query.addBindValue(genreId);
-    query.addBindValue(t.isPodcast);
-    query.addBindValue(yId);
-    query.addBindValue(t.isAudiobook);
-    query.addBindValue(boundText(t.ReleaseDate));
-    query.addBindValue(boundText(t.playlist));
-    query.addBindValue(t.isVideo);
-    query.addBindValue(t.isVideo ? boundText(t.cover) : QStringLiteral(""));
-    const int newId = insertedId(query);
-    if (newId <= 0)
-        return false;
+    const QVariantList values = trackValues(t, path, artistId, albumId, genreId, yId);
+    int rowId = rowOf(query, t, path);
+    if (rowId < 0) {
+        qCWarning(lcDatabase) << "- Database -> track id" << t.id << "belongs to another file; not stored:" << path;
+        return 0;
+    }
+    if (rowId > 0) {
+        // A re-store keeps the row and so the track's id.
+        const QString assignments = QString(trackColumns).replace(QLatin1Char(','), QStringLiteral(" = ?,"));
+        if (!bindAndRun(query, QStringLiteral("UPDATE tracks SET %1 = ? WHERE id = ?").arg(assignments),
+                        values + QVariantList{rowId}))
+            return 0;
+    } else if (t.id > 0) {
+        // The first row of a track whose id was reserved for it.
+        if (!bindAndRun(query,
+                        QStringLiteral("INSERT INTO tracks(id,%1) VALUES (%2)")
+                            .arg(trackColumns, placeholders(values.size() + 1)),
+                        QVariantList{t.id} + values))
+            return 0;
+        rowId = t.id;
+    } else {
+        if (!bindAndRun(query,
+                        QStringLiteral("INSERT INTO tracks(%1) VALUES (%2)").arg(trackColumns, placeholders(values.size())),
+                        values))
+            return 0;
+        rowId = query.lastInsertId().toInt();
+        if (rowId <= 0)
+            return 0;
+    }
 
-    query.prepare(QStringLiteral("DELETE FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? AND id <> ?"));
-    query.addBindValue(boundText(path));
-    query.addBindValue(boundText(t.playlist));
-    query.addBindValue(newId);
-    return runQuery(query);
+    // One row per file and playlist: an earlier track of this file (one a
+    // better copy replaces) goes, now that its successor is in.
+    return bindAndRun(query,
+                      QStringLiteral("DELETE FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? AND id <> ?"),
+                      {boundText(path), boundText(t.playlist), rowId})
+               ? rowId
+               : 0;
 }
 
-bool storeTrack(ruvoDB &library, const track &t, const QString &path)
+int storeTrack(ruvoDB &library, const track &t, const QString &path)
 {
     QSqlDatabase db = Connection::forThread();
     Transaction transaction(db);
-    if (!transaction.isActive() || !storeTrackRow(library, db, t, path))
-        return false;
-    return transaction.commit();
+    if (!transaction.isActive())
+        return 0;
+    const int rowId = storeTrackRow(library, db, t, path);
+    return rowId > 0 && transaction.commit() ? rowId : 0;
 }
 
 } // namespace
 
+int ruvoDB::storeTrack(const track &t)
+{
+    return ::storeTrack(*this, t, t.filepath);
+}
+
+int ruvoDB::reserveTrackIds(int count, int atLeast)
+{
+    if (count <= 0)
+        return 0;
+    QSqlDatabase db = Connection::forThread();
+    Transaction transaction(db);
+    if (!transaction.isActive())
+        return 0;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // Past every id the table has ever handed out (AUTOINCREMENT keeps that
+    // in sqlite_sequence) and every id it holds.
+    if (!runQuery(query, QStringLiteral("SELECT max(IFNULL((SELECT seq FROM sqlite_sequence WHERE name = 'tracks'), 0),"
+                                        " IFNULL((SELECT max(id) FROM tracks), 0))")) ||
+        !query.next())
+        return 0;
+    const qint64 first = qMax<qint64>(query.value(0).toLongLong() + 1, atLeast);
+    const qint64 last = first + count - 1;
+    query.finish();
+    if (last > std::numeric_limits<int>::max())
+        return 0;
+    if (!bindAndRun(query, QStringLiteral("UPDATE sqlite_sequence SET seq = ? WHERE name = 'tracks'"), {last}))
+        return 0;
+    if (query.numRowsAffected() == 0 &&
+        !bindAndRun(query, QStringLiteral("INSERT INTO sqlite_sequence(name, seq) VALUES ('tracks', ?)"), {last}))
+        return 0;
+    return transaction.commit() ? int(first) : 0;
+}
+
 bool ruvoDB::insertDataOne(track t)
 {
-    return storeTrack(*this, t, t.filepath);
+    return ::storeTrack(*this, t, t.filepath) > 0;
 }
 
 bool ruvoDB::insertDataOneWithItrator(TrackMap::iterator it, QString path)
 {
-    return storeTrack(*this, it.value(), path);
+    return ::storeTrack(*this, it.value(), path) > 0;
 }
 
 bool ruvoDB::insertData(QSqlDatabase, TrackMap map)
@@ -172,7 +263,7 @@ bool ruvoDB::insertTracks(const QList<track> &tracks)
     if (!transaction.isActive())
         return false;
     for (const track &t : tracks) {
-        if (!storeTrackRow(*this, db, t, t.filepath))
+        if (storeTrackRow(*this, db, t, t.filepath) <= 0)
             return false;
     }
     return transaction.commit();

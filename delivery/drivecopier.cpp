@@ -344,6 +344,7 @@ bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfile
     case ffmpeghandler::Stopped:
         return false;
     case ffmpeghandler::Failed:
+    case ffmpeghandler::NoRoom:
         break;
     }
     report(skipText + sourceName);

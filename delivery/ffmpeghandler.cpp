@@ -5,9 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFuture>
+#include <QHash>
 #include <QLoggingCategory>
-#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStorageInfo>
 #include <QThread>
 #include <QThreadPool>
 #include <QXmlStreamReader>
@@ -17,12 +18,15 @@
 #include <taglib/tag.h>
 #include <taglib/tstring.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/logging.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
+#include "delivery/madefiles.h"
 #include "platform/externalprogram.h"
+#include "platform/temporaryfiles.h"
 
 Q_LOGGING_CATEGORY(lcConverter, "corvane.delivery.converter")
 
@@ -207,6 +211,20 @@ QStringList ffmpeghandler::conversionArguments(const QString &source, const QStr
 
 // ---- Conversion -------------------------------------------------------------
 
+namespace {
+
+// Whether a failed run failed because its volume is full: ffmpeg says so, or
+// the partial output took the last of the room.
+bool volumeFull(const ExternalProgram::Result &run, const QString &folder)
+{
+    if (run.standardError.contains("No space left on device"))
+        return true;
+    const QStorageInfo volume(folder);
+    return volume.isValid() && volume.bytesAvailable() < 64 * 1024;
+}
+
+} // namespace
+
 ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QString &targetBase,
                                                  const QString &codecName, const QString &extension,
                                                  const QList<Details> &fallbacks) const
@@ -215,10 +233,12 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
     const QFileInfo targetInfo(targetBase);
     if (!CreateDir(targetInfo.absolutePath())) {
         qCWarning(lcConverter) << "cannot create" << targetInfo.absolutePath();
+        conversion.outcome = volumeFull({}, targetInfo.absolutePath()) ? NoRoom : Failed;
         return conversion;
     }
     const int timeoutMs = conversionBaseTimeoutMs
         + int(qMin<qint64>(4 * QFileInfo(source).size() / 1024, 3600000)); // ~4 ms per KiB, bounded
+    const MadeFiles::Source origin = MadeFiles::Source::of(source);
 
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setStopFlag(&diskfull);
@@ -232,40 +252,40 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
             return conversion;
         }
         const Encoding encoding = encodingFor(attempt.name, attempt.extension, source);
-        const QString output = targetBase + QLatin1Char('.') + encoding.extension;
-        if (QFileInfo(output).isFile()) {
+        // The output of this very source is taken as it is; another song's
+        // output of the same name is left alone and this one gets a free name.
+        const MadeFiles::Claim output = MadeFiles::claim(targetBase + QLatin1Char('.') + encoding.extension, origin);
+        conversion.outputPath = output.path;
+        conversion.codecName = encoding.codecName;
+        if (output.reuse) {
             conversion.outcome = AlreadyConverted;
-            conversion.outputPath = output;
-            conversion.codecName = encoding.codecName;
             return conversion;
         }
-        // A hidden partial file of the same extension (ffmpeg picks the
-        // container from it), unique per run so that parallel files with one
-        // title never write into each other.
-        const QString partial = targetInfo.absolutePath() + QStringLiteral("/.") + targetInfo.fileName()
-            + QStringLiteral(".%1.part.").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'))
-            + encoding.extension;
+        // ffmpeg picks the container from the partial file's extension.
+        const QString partial = TemporaryFiles::beside(output.path, encoding.extension);
         ++conversion.attempts;
         const ExternalProgram::Result run =
             ffmpeg.run(conversionArguments(source, encoding.encoder, partial), timeoutMs);
         if (run.succeeded() && QFileInfo(partial).size() > 0) {
             UpdateTag(source, partial);
-            if (QFile::rename(partial, output)) {
+            // The name is claimed: nothing else is put there meanwhile.
+            if (QFile::rename(partial, output.path)) {
+                MadeFiles::made(output.path, origin);
                 conversion.outcome = Converted;
-            } else {
-                // Another file of this job put the same output in place first.
-                QFile::remove(partial);
-                if (!QFileInfo(output).isFile())
-                    continue;
-                conversion.outcome = AlreadyConverted;
+                return conversion;
             }
-            conversion.outputPath = output;
-            conversion.codecName = encoding.codecName;
-            return conversion;
         }
+        const bool full = !run.succeeded() && !run.stopped && volumeFull(run, targetInfo.absolutePath());
         QFile::remove(partial);
+        MadeFiles::release(output.path);
+        conversion.outputPath.clear();
         if (run.stopped) {
             conversion.outcome = Stopped;
+            return conversion;
+        }
+        if (full) {
+            // Another codec wouldn't fit either.
+            conversion.outcome = NoRoom;
             return conversion;
         }
         qCDebug(lcConverter) << "attempt with" << encoding.encoder << "failed for" << source << "exit"
@@ -362,31 +382,43 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
     QThreadPool pool;
     pool.setMaxThreadCount(maxParallel > 0 ? maxParallel : qMax(1, QThread::idealThreadCount()));
 
-    std::vector<FileWork> files(size_t(work.size()));
+    // Each source is converted once, however many tracks of the add name it
+    // (one song in two playlists).
+    QHash<QString, size_t> fileOfSource;
+    std::vector<FileWork> files;
+    files.reserve(size_t(work.size()));
+    for (const track &t : work) {
+        if (fileOfSource.contains(t.sourcePath))
+            continue;
+        fileOfSource.insert(t.sourcePath, files.size());
+        files.push_back(FileWork{t, false, {}});
+    }
     std::vector<QFuture<void>> futures;
     futures.reserve(files.size());
-    for (size_t i = 0; i < files.size(); ++i) {
-        files[i].record = work.at(int(i));
-        FileWork *file = &files[i];
+    for (FileWork &file : files) {
         const SystemDetails *system = &detail.system;
-        futures.push_back(QtConcurrent::run(&pool, [this, file, system] { workOnFile(*file, *system); }));
+        futures.push_back(QtConcurrent::run(&pool, [this, &file, system] { workOnFile(file, *system); }));
     }
 
     // Results are taken in the work list's order, so rows, signals and the
     // returned list keep it whatever order the files finish in.
-    int attempted = 0;
-    for (size_t i = 0; i < files.size(); ++i) {
+    for (const track &t : work) {
+        const size_t i = fileOfSource.value(t.sourcePath);
         while (!futures[i].isFinished()) {
             if (linkedStop && linkedStop->load())
                 diskfull = true;
             QThread::msleep(10);
         }
-        if (files[i].convert && files[i].result.outcome != Stopped)
-            ++attempted;
-        finishFile(files[i]);
+        FileWork file = files[i];
+        if (file.convert && file.result.outcome == NoRoom && !diskfull.exchange(true))
+            emit sgDiskFull(); // nothing more fits: the rest is not begun
+        file.record = t;
+        finishFile(file);
     }
     pool.waitForDone();
 
+    const auto attempted =
+        std::count_if(files.cbegin(), files.cend(), [](const FileWork &f) { return f.convert && f.result.outcome != Stopped; });
     Logging::getInstance()->WriteLog(QString::number(attempted) + QStringLiteral(" File Transcoding Done"),
                                      QString());
     return transcodedTracks;

@@ -46,6 +46,7 @@ public:
         Failed = 1,           // no codec could convert it
         AlreadyConverted = 2, // the output was already in the cache
         Converted = 3,        // converted now
+        NoRoom = 4,           // its volume is full: the job stops
     };
 
     // One ffmpeg attempt: the encoder ffmpeg runs, the extension of the output

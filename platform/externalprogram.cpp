@@ -10,6 +10,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
 Q_LOGGING_CATEGORY(lcExternal, "corvane.external")
 
 namespace {
@@ -79,6 +83,16 @@ bool ExternalProgram::start(QProcess &process, const QStringList &arguments, QIO
         return false;
     }
     process.setProcessChannelMode(m_merged ? QProcess::MergedChannels : QProcess::SeparateChannels);
+    // The tool dies with the program: a killed program must not leave an
+    // ffmpeg writing into its folders.  The signal is tied to the thread that
+    // starts the tool, which waits for it to end.  Should the program have
+    // died before the request took hold, the tool ends at once.
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
     process.start(m_program, arguments, mode);
     if (!process.waitForStarted(startTimeoutMs)) {
         result.errorText = process.errorString();

@@ -1,5 +1,7 @@
 #include "platform/safefilecopy.h"
 
+#include "platform/temporaryfiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -102,24 +104,28 @@ SafeFileCopy::Outcome streamCopy(int in, int out)
 
 } // namespace
 
-QString SafeFileCopy::temporaryPath(const QString &target)
+SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error)
 {
-    const QFileInfo info(target);
-    return info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
-}
-
-SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target)
-{
+    int ignored = 0;
+    int &lastError = error ? *error : ignored;
+    lastError = 0;
     Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
+        lastError = errno; // ENOENT: the source vanished
         return SourceUnreadable;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        lastError = EISDIR;
+        return SourceUnreadable;
+    }
 
-    const QByteArray temp = QFile::encodeName(temporaryPath(target));
-    ::unlink(temp.constData());  // a leftover of an interrupted run
+    const QByteArray temp = QFile::encodeName(TemporaryFiles::beside(target));
     Fd out(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.get() < 0)
+    if (out.get() < 0) {
+        lastError = errno;
         return writeFailure(errno);
+    }
 
     Outcome outcome = Copied;
     bool unsupported = false;
@@ -132,10 +138,16 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
                 outcome = streamCopy(in.get(), out.get());
         }
     }
-    if (outcome == Copied && !out.close())
+    if (outcome != Copied && lastError == 0)
+        lastError = errno;
+    if (outcome == Copied && !out.close()) {
+        lastError = errno;
         outcome = writeFailure(errno);
-    if (outcome == Copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0)
+    }
+    if (outcome == Copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
+        lastError = errno;
         outcome = writeFailure(errno);
+    }
     if (outcome != Copied) {
         out.close();
         ::unlink(temp.constData());

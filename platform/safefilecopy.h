@@ -5,7 +5,7 @@
 
 // Copies one file onto a drive without ever leaving a partial file under its
 // final name: the bytes go to a hidden temporary file in the target's folder,
-// which is renamed over the target only once complete.  An existing target
+// (TemporaryFiles' pattern), which is renamed over the target only once complete.  An existing target
 // stays untouched until that rename, so a failed copy loses nothing.
 // Nothing is flushed here: the caller flushes the volume once, at the end.
 class SafeFileCopy
@@ -18,10 +18,8 @@ public:
         WriteFailed,       // any other failure on the target's side
     };
 
-    static Outcome copy(const QString &source, const QString &target);
-
-    // The temporary name a copy to `target` is written under.
-    static QString temporaryPath(const QString &target);
+    // `error`, when given, receives the system's error number of a failure.
+    static Outcome copy(const QString &source, const QString &target, int *error = nullptr);
 };
 
 #endif // SAFEFILECOPY_H

@@ -71,9 +71,12 @@ QStringList summary(const TrackMap &library)
 QList<LibraryAdder::CopyItem> copyItems(const QStringList &sources, const QString &album)
 {
     QList<LibraryAdder::CopyItem> items;
+    int id = ruvoDB::reserveTrackIds(int(sources.size()));
     for (const QString &source : sources) {
         const QString target = LibraryAdder::GenerateCopyPath(album, source);
-        items << LibraryAdder::CopyItem{testkit::makeTrack(target, album), source, target, QFileInfo(source).size()};
+        track t = testkit::makeTrack(target, album);
+        t.id = id++;
+        items << LibraryAdder::CopyItem{{t}, source, target, QFileInfo(source).size()};
     }
     return items;
 }
@@ -133,6 +136,7 @@ private slots:
         const bool videos = fields.contains(QLatin1String("|v"));
         input.mediaTypeFilter = videos ? 4 : 0;
         input.checkedTrackIds = input.chosenTracks.keys();
+        input.firstTrackId = LibraryIndex(input.libraryTracks).nextTrackId();
         std::atomic<bool> stop{false};
         const LibraryAdder::AddPlan plan = LibraryAdder::addToMainObjectthread(input, stop);
 
@@ -147,9 +151,7 @@ private slots:
         QCOMPARE(plan.processingTracks.keys(), ids[3]);
         QCOMPARE(int(plan.copyTargets.size()), ids[4].value(0));
         QCOMPARE(plan.checkedTrackIds, ids[5]);
-        // The one that stays owns its target; a video gets a row of whole seconds.
-        for (const QString &target : plan.copyTargets)
-            QCOMPARE(plan.copyOwners.value(target), input.chosenTracks.lastKey());
+        // A video gets a row of whole seconds.
         for (const auto &row : plan.videoRows)
             QCOMPARE(row.duration, 61);
         QCOMPARE(plan.videoRows.size(), videos ? 2 : 0);
@@ -259,7 +261,7 @@ private slots:
         // An older copy at the second target is replaced only by a complete one.
         QVERIFY(testkit::touch(items[1].target, "old"));
         std::atomic<bool> stop{false};
-        const auto result = LibraryAdder::CopyPath(items, {}, {}, stop, [&](int, const QString &) {
+        const auto result = LibraryAdder::CopyPath(items, {}, stop, [&](int, const QString &) {
             if (stopAfterFirst)
                 stop = true;
         });
@@ -395,8 +397,8 @@ private slots:
     {
         QTest::addColumn<QList<int>>("fields");
         QTest::addRow("no codec could convert it: neither stored nor copied") << QList<int>{1, 0, 0};
-        QTest::addRow("cached conversion: kept for the merge") << QList<int>{2, 1, 0};
-        QTest::addRow("converted now: the merge brings it back") << QList<int>{3, 0, 1};
+        QTest::addRow("converted (or cached): kept for the merge") << QList<int>{3, 1, 0};
+        QTest::addRow("its volume is full: left out, the add stops") << QList<int>{4, 0, 0};
         QTest::addRow("another flag changes nothing") << QList<int>{7, 1, 1};
     }
 
@@ -410,6 +412,7 @@ private slots:
         controller.slRemoveFileAudio(t.filepath, 4, fields[0]);
         QCOMPARE(controller.libraryTracks.contains(4), bool(fields[1]));
         QCOMPARE(controller.reviewTracks.contains(4), bool(fields[2]));
+        QCOMPARE(controller.libraryAdder->isStopCopy, fields[0] == 4);
         // A 16-bit key would wrap this id onto another track.
         controller.slRemoveFileAudio(t.filepath, 4 + 65536, 1);
         QCOMPARE(controller.libraryTracks.contains(4), bool(fields[1]));
@@ -419,18 +422,32 @@ private slots:
     {
         QVERIFY(testkit::openLibrary());
         manager controller;
-        controller.libraryTracks = mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192"});
-        controller.reviewTracks = mapOf({"2|/m/b.mp3|Other|192"});
+        // Stored first: a track's id is its row's.
+        for (const track &t : mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192", "3|/m/gone.mp3|Gone|192"})) {
+            track stored = t;
+            stored.id = 0;
+            stored.id = ruvoDB().storeTrack(stored);
+            stored.album_id = 100 + stored.id;
+            QVERIFY(stored.id > 0);
+            controller.libraryTracks.insert(stored.id, stored);
+        }
+        const QList<int> ids = controller.libraryTracks.keys();
+        controller.libraryTracks.remove(ids[2]); // removed while it was looked up
+        controller.reviewTracks.insert(ids[1], controller.libraryTracks.value(ids[1]));
         controller.progressTotal = 1;
-        track result = parse("2|/m/b.mp3|Found Album|192");
-        result.trackname = "Found";
-        controller.updateMainObjectMgr(result);
+        for (const int id : {ids[1], ids[2]}) {
+            track result = controller.libraryTracks.value(id, parse(QString::number(id) + "|/m/gone.mp3|Gone|192"));
+            result.albumName = "Found Album";
+            result.trackname = "Found";
+            controller.updateMainObjectMgr(result);
+        }
         // An album no track carries: the largest album id + 1.
-        QCOMPARE(controller.libraryTracks.value(2).album_id, 103);
-        QCOMPARE(controller.libraryTracks.value(2).trackname, QStringLiteral("Found"));
-        QVERIFY(controller.reviewTracks.isEmpty());
-        QVERIFY(controller.checkedAlbumIds.contains(103) && controller.checkedTrackIds.contains(2));
-        QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {"/m/b.mp3"}).toInt(), 1);
+        QCOMPARE(controller.libraryTracks.value(ids[1]).album_id, 101 + ids[1]);
+        QCOMPARE(controller.libraryTracks.value(ids[1]).trackname, QStringLiteral("Found"));
+        QVERIFY(controller.reviewTracks.isEmpty() && !controller.libraryTracks.contains(ids[2]));
+        QVERIFY(controller.checkedAlbumIds.contains(101 + ids[1]) && controller.checkedTrackIds.contains(ids[1]));
+        // Re-stored in its own row; the removed track's result brings nothing back.
+        QCOMPARE(testkit::scalar("SELECT group_concat(id) FROM tracks WHERE trackname = 'Found'").toInt(), ids[1]);
         // The end mark resets the lookup's progress.
         controller.updateMainObjectMgr(parse("-1"));
         QCOMPARE(controller.progressTotal, 0);
@@ -455,7 +472,7 @@ static int copyChild(const QString &folder)
     fputs("copying\n", stdout);
     fflush(stdout);
     for (;;) // each round replaces the copies of the one before, until killed
-        LibraryAdder::CopyPath(items, {}, {}, stop);
+        LibraryAdder::CopyPath(items, {}, stop);
 }
 
 int main(int argc, char *argv[])

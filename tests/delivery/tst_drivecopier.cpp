@@ -9,6 +9,7 @@
 
 #include "delivery/drivecopier.h"
 #include "delivery/ffmpeghandler.h"
+#include "delivery/madefiles.h"
 #include "platform/externalprogram.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
@@ -116,7 +117,9 @@ private slots:
         QTest::addRow("first attempt converts") << "" << "3 Song.wma 1";
         QTest::addRow("mp3 fall-back after a failure") << "wmav2" << "3 Song.mp3 2";
         QTest::addRow("every codec failing is flag 1") << "wmav2 libmp3lame wmav1 wmapro wmavoice" << "1 - 9";
-        QTest::addRow("output in the cache is flag 2, no run") << "cached" << "2 Song.wma 0";
+        QTest::addRow("output of this source in the cache is flag 2, no run") << "cached" << "2 Song.wma 0";
+        QTest::addRow("an output of another song with that name stays") << "foreign" << "3 Song (2).wma,Song.wma 1";
+        QTest::addRow("a full volume stops at the first attempt") << "full" << "4 - 1";
     }
 
     void fallbackChain()
@@ -124,12 +127,15 @@ private slots:
         QFETCH(QString, failing);
         const QString work = dir.filePath("chain-" + QString(QTest::currentDataTag()).replace(' ', '_'));
         QVERIFY(testkit::touch(work + "/song.flac"));
-        if (failing == "cached")
+        if (failing == "cached" || failing == "foreign")
             QVERIFY(testkit::touch(work + "/out/Song.wma"));
+        if (failing == "cached")
+            QVERIFY(MadeFiles::made(work + "/out/Song.wma", work + "/song.flac"));
         const QString script = QStringLiteral("echo \"$6\" >> '%1/runs.log'\n"
                                               "eval last=\\${$#}; echo converted > \"$last\"\n"
+                                              "[ \"%2\" = full ] && echo 'No space left on device' >&2 && exit 1\n"
                                               "for f in %2; do [ \"$f\" = \"$6\" ] && exit 1; done; exit 0")
-                                   .arg(work, failing);
+                                   .arg(work, failing.isEmpty() ? "-" : failing);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, testkit::MediaKit::fakeTool(work, "ffmpeg", script));
         // The codec list of a System B profile: mp3 first, then one entry per
         // extension, empty names left out.
