@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "app/albumdatamodel.h"
+#include "app/libraryadder.h"
 #include "app/artistdatamodel.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
@@ -113,6 +114,10 @@ LibraryRemover::Ticks LibraryRemover::readTicks(int libraryView, const QMap<QStr
 
 bool LibraryRemover::removedInView(const track &t, int libraryView)
 {
+    // Videos share their album and artist ids with music: they go only from
+    // the video view, and audio never goes from there.
+    if (t.isVideo != (libraryView == Videos))
+        return false;
     switch (libraryView) {
     case Albums:
     case Artists:
@@ -199,9 +204,12 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
             return result;
         }
         QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM tracks WHERE id = ?"));
+        // A track's id is its row's; the file is asked too, so that nothing
+        // but the ticked track's own row can ever go.
+        query.prepare(QStringLiteral("DELETE FROM tracks WHERE id = ? AND Filepath = ?"));
         for (const track &t : std::as_const(removed)) {
             query.bindValue(0, t.id);
+            query.bindValue(1, t.filepath);
             if (!runQuery(query)) {
                 result.ok = false;
                 return result;
@@ -266,6 +274,13 @@ void LibraryRemover::exeRemoveTransfer(const QString &action)
 
 void LibraryRemover::removeAll(const Ticks &ticks)
 {
+    if (owner.isAddingMedia()) {
+        // The add's copies and conversions are on their way into the library
+        // folder: its rows are not all written, and the sweep of empty
+        // folders could take a folder a copy is about to fill.
+        emit owner.showMessageBox(QVariant(LibraryAdder::busyText()));
+        return;
+    }
     const TrackMap library = owner.libraryTracks;
     const int view = owner.libraryView;
     const QString folder = ruvoDB::programCopyFolder();

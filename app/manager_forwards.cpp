@@ -201,6 +201,11 @@ void manager::slUpdateObjectTranscoding(QList<track>)
     // The converter reports each file through slRemoveFileAudio instead.
 }
 
+bool manager::isAddingMedia() const
+{
+    return (libraryAdder && libraryAdder->isBusy()) || (videoOptimisation && videoOptimisation->isRunning());
+}
+
 void manager::startVideoOptimisation()
 {
     if (videoOptimisation)

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLoggingCategory>
@@ -13,9 +14,11 @@
 
 #include "app/manager.h"
 #include "core/logging.h"
+#include "core/shared.h"
 #include "core/track.h"
 #include "database/database.h"
 #include "delivery/drive.h"
+#include "platform/temporaryfiles.h"
 #include "update/cocoainitializer.h"
 #include "update/sparkleautoupdater.h"
 
@@ -162,6 +165,8 @@ StartUp::~StartUp()
 
 void StartUp::start()
 {
+    // Temporary files of this run are younger than this.
+    const QDateTime started = QDateTime::currentDateTime();
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
@@ -207,6 +212,12 @@ void StartUp::start()
 
     view->setVisible(true);
     QCoreApplication::setOrganizationDomain(QStringLiteral("updates.corvane.example"));
+
+    // A run killed during an add or a conversion left its temporary files;
+    // they are the program's own (one name pattern), and only they go.
+    leftoverSweep.start([started](const std::atomic<bool> &) {
+        return TemporaryFiles::sweep(shared::dataFolder(), true, started);
+    });
 
     cocoa = std::make_unique<CocoaInitializer>();
     updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/backgroundjob.h"
 #include "app/qmlapplicationviewer.h"
 
 class AutoUpdater;
@@ -72,6 +73,8 @@ private:
     std::unique_ptr<Drive> transfer;
     std::unique_ptr<CocoaInitializer> cocoa;
     std::unique_ptr<AutoUpdater> updater;
+    // Removes what a killed run left half-written in the data folder.
+    BackgroundJob<int> leftoverSweep;
     int failures = 0;
 };
 

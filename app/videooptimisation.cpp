@@ -146,15 +146,18 @@ void VideoOptimisation::fileComplete(track updatedTrack)
         return;
     }
     removeReviewEntry(controller->reviewTracks, updatedTrack);
-    int id = manager::getTrackID(controller->libraryTracks, updatedTrack.filepath);
-    if (id == 0)
-        id = 1;
+    // The video's id is its row's: the row of a video already stored with
+    // this output, else a new one.  Its id in the run is only the run's.
+    updatedTrack.id = manager::getTrack(controller->libraryTracks, updatedTrack.filepath, 0, QString());
+    const int id = ruvoDB().storeTrack(updatedTrack);
+    if (id <= 0) {
+        qCWarning(lcVideoControl) << "the optimised video was not stored:" << updatedTrack.filepath;
+        skippedFiles.append(updatedTrack.filename);
+        return;
+    }
     updatedTrack.id = id;
     controller->libraryTracks.insert(id, updatedTrack);
     controller->reviewTracks.insert(id, updatedTrack);
-    ruvoDB db;
-    if (!db.insertDataOne(updatedTrack))
-        qCWarning(lcVideoControl) << "the optimised video was not stored:" << updatedTrack.filepath;
     controller->refreshVideoView();
 }
 

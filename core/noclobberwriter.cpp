@@ -1,5 +1,7 @@
 #include "core/noclobberwriter.h"
 
+#include "platform/temporaryfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,8 +27,7 @@ bool prepare(QTemporaryFile &temp, const QString &target)
     const QFileInfo info(target);
     if (info.exists() || info.isSymLink() || !info.absoluteDir().exists())
         return false;
-    temp.setFileTemplate(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                         + QStringLiteral(".XXXXXX.part"));
+    temp.setFileTemplate(TemporaryFiles::templateBeside(target));
     return temp.open();
 }
 

@@ -23,6 +23,7 @@
 
 #include "core/shared.h"
 #include "core/taglibbuilder_p.h"
+#include "platform/temporaryfiles.h"
 
 using namespace TagLibBuilderInternal;
 
@@ -145,8 +146,7 @@ bool applyRecord(TagLibBuilder &builder, WriteKind kind, const QString &path, co
 QTemporaryFile *copyBeside(const QString &source)
 {
     const QFileInfo info(source);
-    auto *copy = new QTemporaryFile(info.absolutePath() + QStringLiteral("/.") + info.fileName()
-                                    + QStringLiteral(".tagwrite-XXXXXX"));
+    auto *copy = new QTemporaryFile(TemporaryFiles::templateBeside(source));
     QFile in(source);
     if (!copy->open() || !in.open(QIODevice::ReadOnly)) {
         delete copy;

@@ -7,8 +7,6 @@
 #include <QLoggingCategory>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSaveFile>
-#include <QTemporaryFile>
 
 #include <climits>
 #include <cmath>
@@ -17,7 +15,9 @@
 #include "core/probeoutput.h"
 #include "core/videometadata.h"
 #include "database/ruvodb.h"
+#include "delivery/madefiles.h"
 #include "platform/externalprogram.h"
+#include "platform/temporaryfiles.h"
 
 Q_LOGGING_CATEGORY(lcVideo, "corvane.delivery.video")
 
@@ -396,7 +396,14 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         record.filename.remove(QLatin1Char('.') + sourceInfo.suffix().toLower(), Qt::CaseSensitive);
     static const QRegularExpression unsafe(QStringLiteral("[!/\\\\:#*?<>|+.\"]"));
     record.trackname.remove(unsafe);
-    const QString output = outputPathFor(record.trackname, record.filename);
+    QDir().mkpath(outputFolder());
+    // The output of this very source is taken as it is; another clip's of the
+    // same name (camera names repeat across cards) keeps its file and this
+    // one gets a free name.
+    const MadeFiles::Claim claimed = found ? MadeFiles::claim(outputPathFor(record.trackname, record.filename),
+                                                              MadeFiles::Source::of(source))
+                                           : MadeFiles::Claim{outputPathFor(record.trackname, record.filename), false};
+    const QString output = claimed.path;
     record.filepath = output;
     currentOutput = output;
     currentId = record.id;
@@ -406,30 +413,24 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         QMutexLocker lock(&handMutex);
         track_obj_Video = record;
     }
-    QDir().mkpath(outputFolder());
 
     if (!found) {
         // The source went missing after the add: nothing to analyse or make.
         qCDebug(lcVideo) << "source missing:" << source;
+        record.filepath.clear(); // nothing of it is there to remove
         record.filesize = -1;
         reportEnd(-1);
         return Outcome::Skipped;
     }
+    bool produced = false;
     if (facts.channels >= 3) {
         framesRemaining -= facts.nb_frames;
-        record.filesize = -1;
-        reportEnd(-1);
-        emit onMultiChannelsFile(record);
-        return Outcome::Refused;
-    }
-
-    bool produced = false;
-    if (fitsCarScreen(facts, source)) {
-        produced = copyInto(source, output);
-        framesRemaining -= facts.nb_frames;
-    } else if (QFileInfo(output).isFile() && getDuration(output) >= facts.duration - 0.1) {
-        // An earlier run already made it in full.
+    } else if (claimed.reuse) {
+        // An earlier run already made it from this source.
         produced = true;
+        framesRemaining -= facts.nb_frames;
+    } else if (fitsCarScreen(facts, source)) {
+        produced = copyInto(source, output);
         framesRemaining -= facts.nb_frames;
     } else if (convert(facts, source, output)) {
         produced = true;
@@ -438,8 +439,21 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         framesRemaining -= facts.nb_frames;
         framesProcessed -= lastprocessed;
     }
+    if (produced && !claimed.reuse)
+        MadeFiles::made(output, source);
+    else if (!claimed.reuse)
+        MadeFiles::release(output);
 
+    if (facts.channels >= 3) {
+        record.filepath.clear();
+        record.filesize = -1;
+        reportEnd(-1);
+        emit onMultiChannelsFile(record);
+        return Outcome::Refused;
+    }
     if (!produced || cancelled) {
+        if (!produced)
+            record.filepath.clear();
         record.filesize = -1;
         reportEnd(-1);
         return Outcome::Skipped;
@@ -466,36 +480,31 @@ void VideoEncoding::reportEnd(qint64 progress)
 bool VideoEncoding::copyInto(const QString &source, const QString &target)
 {
     QFile in(source);
-    QSaveFile out(target);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+    QFile out(TemporaryFiles::beside(target));
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         qCDebug(lcVideo) << "cannot copy" << source << "to" << target;
         return false;
     }
-    QByteArray chunk;
-    while (!in.atEnd()) {
-        if (cancelled) {
-            out.cancelWriting();
-            return false;
-        }
-        chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
-            return false;
-        }
+    bool ok = true;
+    while (ok && !in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        ok = !cancelled && !chunk.isEmpty() && out.write(chunk) == chunk.size();
     }
-    return out.commit();
+    ok = ok && out.flush();
+    out.close();
+    // rename(2) puts it in place in one step.
+    if (!ok || std::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
+        out.remove();
+        return false;
+    }
+    return true;
 }
 
 bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, const QString &target)
 {
-    // ffmpeg writes a hidden file of the output folder, renamed over the
-    // target only once complete.
-    QTemporaryFile partial(outputFolder() + QStringLiteral("/.converting-XXXXXX.mp4"));
-    if (!partial.open()) {
-        qCDebug(lcVideo) << "cannot make a file in" << outputFolder();
-        return false;
-    }
-    partial.close();
+    // ffmpeg writes a hidden file beside the target, renamed over it only
+    // once complete; ffmpeg picks the container from its extension.
+    QFile partial(TemporaryFiles::beside(target, QStringLiteral("mp4")));
 
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setMergedChannels(true);
@@ -508,16 +517,17 @@ bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, co
     if (!result.succeeded() || cancelled || QFileInfo(partial.fileName()).size() <= 0) {
         qCDebug(lcVideo) << "conversion failed or cancelled:" << source << "exit" << result.exitCode
                          << result.errorText;
-        return false; // the partial file goes with `partial`
+        partial.remove();
+        return false;
     }
     partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
                            QFileDevice::ReadOther);
     // rename(2) replaces an older output in one step.
     if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
         qCDebug(lcVideo) << "cannot move the conversion to" << target;
+        partial.remove();
         return false;
     }
-    partial.setAutoRemove(false);
     return true;
 }
 

@@ -60,15 +60,16 @@ private slots:
     void perView_data()
     {
         QTest::addColumn<QString>("fields");
-        QTest::addRow("album: keeps its podcast and audiobook; a file a playlist uses stays; no video handed")
-            << "0 album a1 | a1 a2 v1 | a1 v1 | a1 a2";
-        QTest::addRow("artist: all of the artist but podcasts and audiobooks, never through a link; songs handed")
-            << "1 artist a1 | a1 a2 b1 v1 x2 | a1 v1 | a1 a2 b1 x2";
+        QTest::addRow("album: keeps its podcast, audiobook and video; a file a playlist uses stays")
+            << "0 album a1 | a1 a2 | a1 | a1 a2";
+        QTest::addRow("artist: all of the artist's music, never through a link; the video stays")
+            << "1 artist a1 | a1 a2 b1 x2 | a1 | a1 a2 b1 x2";
         QTest::addRow("track: a file outside the library keeps its file and loses its row") << "2 track b1 | b1 | | b1";
         QTest::addRow("playlist: the entry goes, the album's song keeps the file") << "3 track p1 | p1 | | p1";
         QTest::addRow("podcast: only podcasts, and the emptied folder") << "4 track pod a1 | pod | pod | pod";
         QTest::addRow("audiobook: only audiobooks of the album") << "5 album book | book | book | book";
         QTest::addRow("video: the video, not the nested file beside it") << "6 video v1 | v1 | v1 | v1";
+        QTest::addRow("video: music sharing the video's id stays") << "6 video v1 a1 | v1 | v1 | v1";
     }
 
     void perView()
@@ -152,7 +153,7 @@ private slots:
             controller.checkedAlbumIds << 1;
             QSignalSpy hidden(&controller, &manager::sgHideLoading);
             QVERIFY(hidden.wait(10000));
-            QCOMPARE(controller.libraryTracks.size(), 5); // a1, a2 and the album's video went
+            QCOMPARE(controller.libraryTracks.size(), 6); // a1 and a2 went, the album's video stays
             QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
             QVERIFY(controller.checkedAlbumIds.isEmpty());
         }

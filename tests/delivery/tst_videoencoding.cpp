@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "delivery/videoencoding.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
 #include "scanfixture.h"
@@ -61,6 +62,7 @@ class TestVideoEncoding : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(testkit::openLibrary()); // where made files are recorded
         kit = std::make_unique<testkit::MediaKit>(dir.path());
         // ffmpeg through a wrapper that notes every run.
         ffmpegLog = dir.filePath("ffmpeg.log");
@@ -138,12 +140,18 @@ private slots:
                 list.insert(int(order.size()), videoTrack(int(order.size()), media[key], QString("Clip: ") + key));
                 order << key;
             }
-            // A short output (an older program's) is made again.
+            // Another clip of one title (camera names repeat across cards).
+            list.insert(int(order.size()), videoTrack(int(order.size()), media["1024x600"], "Clip: 640x480"));
+            // A file no run of these sources made (an older program's) stays.
             QVERIFY(kit->ffmpeg({"-i", media["avi"], "-t", "1", "-c", "copy", output("Clip avi")}));
             run = runList(list);
+            QCOMPARE(run.complete.value(int(order.size())).filepath, output("Clip 640x480 (2)"));
+            QCOMPARE(fileBytes(output("Clip 640x480 (2)")), fileBytes(media["1024x600"]));
+            QVERIFY(qAbs(probe(output("Clip avi")).last().toDouble() - 1) < 0.1);
         }
         const int id = int(order.indexOf(source));
-        const QString path = media.value(source), expected = output("Clip " + QString(source).remove('.'));
+        const QString path = media.value(source),
+                      expected = output("Clip " + QString(source).remove('.') + (source == "avi" ? " (2)" : ""));
         QCOMPARE(run.allDone, 1);
         QCOMPARE(conversions(ffmpegLog, path), outcome == "converted" ? 1 : 0);
         const QList<qint64> progress = run.progress.value(expected);
