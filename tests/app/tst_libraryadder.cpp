@@ -14,6 +14,8 @@
 #include "database/database.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
+#include "delivery/ffmpeghandler.h"
+#include "platform/externalprogram.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -324,22 +326,55 @@ private slots:
         QVERIFY(stored <= files);
     }
 
-    void addMp3AndFlacAlbumsEndToEnd()
+    // A whole add of two MP3s and two FLACs (converted for a car that plays
+    // aac and mp3), then what the row does, then a removal from the tracks
+    // view and a restart: the library must hold exactly the titles named.
+    // "action | removed | titles after the restart"
+    void addRemoveRestart_data()
     {
-        QVERIFY(testkit::openLibrary());
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("conversions stored before the copies") << "- | Song 0 | Song 1, Song 2, Song 3";
+        QTest::addRow("an earlier removal left a gap in the ids") << "gap | Song 2 | Song 0, Song 1, Song 3";
+        QTest::addRow("a lookup result re-stored a row") << "lookup | Song 0 | Song 1b, Song 2, Song 3";
+        QTest::addRow("a vanished and a damaged file are named, the rest added")
+            << "faults | Song 3 | Song 0";
+        // The removal asked for during the add is refused; the cancelled add
+        // says how much it added.
+        QTest::addRow("cancel during a conversion") << "cancel | Song 0 | ";
+    }
+
+    void addRemoveRestart()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split(" | ");
+        const QString action = f[0];
+        QVERIFY(testkit::exec("DELETE FROM tracks"));
+        QDir(ruvoDB::programCopyFolder() + "/Unknown Album").removeRecursively();
+        if (action == "gap") {
+            const int id = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("gone.mp3")));
+            QVERIFY(id > 0 && testkit::exec("DELETE FROM tracks WHERE id = ?", {id}));
+        }
         testkit::MediaKit kit(dir.filePath("e2e"));
         TrackMap browser;
+        static QStringList sources; // made once: later rows take the conversions the first made
         for (int i = 0; i < 4; ++i) {
             const bool flac = i >= 2;
             const QString album = flac ? QStringLiteral("Flac Album") : QString();
             const testkit::MediaTags tags{QStringLiteral("Song %1").arg(i), "Artist", album, "Rock", "", 2001, i + 1};
             const QString name = QStringLiteral("%1/%2.%1").arg(flac ? "flac" : "mp3").arg(i);
-            const QString path = flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192);
+            if (sources.size() == i)
+                sources << (flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192));
+            QString path = sources[i];
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
-            const QString fields = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
-            track t = parse(fields + "qrc:///resources/photos/no_artwork.png");
+            if (action == "faults" && i == 1)
+                path = dir.filePath("vanished.mp3");
+            if (action == "faults" && i == 2)
+                QVERIFY(testkit::touch(path = dir.filePath("e2e/damaged.flac"), QByteArray(4096, 'x')));
+            const QString row = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
+            track t = parse(row + "qrc:///resources/photos/no_artwork.png");
             t.album_id = flac ? 7 : 8;
             t.trackname = tags.title;
+            t.tracknumber = tags.track;
             t.isMissingData = i == 1;
             browser.insert(t.id, t);
         }
@@ -350,46 +385,91 @@ private slots:
         profile.codec = "aac";
         profile.audioExtension = "m4a";
         profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
+        // For the cancel: an ffmpeg that waits until the test lets it go.
+        const QString started = dir.filePath("ffmpeg-started"), go = dir.filePath("ffmpeg-go");
+        QFile::remove(started);
+        QFile::remove(go);
+        if (action == "cancel") {
+            QDir(ffmpeghandler::cacheFolder()).removeRecursively(); // nothing to take from earlier rows
+            ExternalProgram::setToolPath(
+                ExternalProgram::Ffmpeg,
+                testkit::MediaKit::fakeTool(dir.path(), "ffmpeg",
+                                            QStringLiteral("touch '%1'; while [ ! -e '%2' ]; do sleep 0.05; done; exit 1")
+                                                .arg(started, go)));
+        }
+        auto restoreFfmpeg = qScopeGuard([] { ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, {}); });
 
-        for (int round = 0; round < 2; ++round) {
-            manager controller;
-            QSignalSpy done(&controller, &manager::updateProgressSearch);
-            QSignalSpy lookup(&controller, &manager::showProgressDialog);
-            controller.browserTracks = browser;
-            controller.libraryAdder->setBrowserRowsProvider([&controller] {
-                LibraryAdder::BrowserRows r;
-                for (int albumId : {7, 8})
-                    r.albumModels.insert(QString::number(albumId),
-                                         new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
-                return r;
-            });
-            controller.addToMainObject();
-            QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);
-            QCOMPARE(done.last().at(0).toInt(), 1);
-            QVERIFY(!controller.libraryAdder->isBusy());
-
-            // MP3s copied into "Unknown Album", FLACs converted into the cache;
-            // on the second round the cached conversions are taken as they are.
-            QCOMPARE(controller.libraryTracks.size(), 4);
-            QStringList places;
-            for (const track &t : std::as_const(controller.libraryTracks)) {
-                QVERIFY2(QFileInfo(t.filepath).isFile(), qPrintable(t.filepath));
-                places << QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
-            }
-            places.sort();
+        manager controller;
+        QSignalSpy done(&controller, &manager::updateProgressSearch);
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        controller.browserTracks = browser;
+        controller.libraryAdder->setBrowserRowsProvider([&controller] {
+            LibraryAdder::BrowserRows r;
+            for (int albumId : {7, 8})
+                r.albumModels.insert(QString::number(albumId),
+                                     new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
+            return r;
+        });
+        controller.addToMainObject();
+        if (action == "cancel") {
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(started), 30000);
+            controller.removeAll({}, {}, controller.libraryTracks.keys(), {});
+            QCOMPARE(messages.size(), 1);
+            QCOMPARE(messages.takeFirst().first().toString(), LibraryAdder::busyText());
+            controller.slCancelSearchCopy();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);
+        QVERIFY(!controller.libraryAdder->isBusy());
+        QStringList places;
+        for (const track &t : std::as_const(controller.libraryTracks))
+            places << QString(t.filepath).replace(ruvoDB::programCopyFolder() + '/', "L/");
+        places.sort();
+        if (action == "cancel") {
+            QCOMPARE(messages.size(), 1);
+            QCOMPARE(messages.first().first().toString(),
+                     QStringLiteral("The add was cancelled: 0 of 4 media were added to the library."));
+            QVERIFY(controller.libraryTracks.isEmpty());
+        } else if (action == "faults") {
+            QCOMPARE(messages.size(), 1);
+            QCOMPARE(messages.first().first().toString(),
+                     QStringLiteral("2 of the chosen media could not be added to the library:\n"
+                                    "damaged.flac: no format the car plays could be made of it\n"
+                                    "vanished.mp3: the file is no longer there"));
+            QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3"}));
+        } else {
+            // MP3s copied into "Unknown Album", FLACs converted into the cache,
+            // later rows taking the conversions the first row made.
+            QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a",
                                           "L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3",
                                           "L/Unknown Album/1.mp3"}));
-            QCOMPARE(lookup.size(), 1); // the track with missing data goes on to the lookup
-            QCOMPARE(controller.lookupTracks.size(), 1);
-            // A reload shows them all again.
-            QCOMPARE(ruvoDB().loadDB().size(), 4);
-            if (round == 0) { // start the second round from an empty library
-                QVERIFY(testkit::exec("DELETE FROM tracks"));
-                for (const char *mp3 : {"0.mp3", "1.mp3"})
-                    QFile::remove(ruvoDB::programCopyFolder() + "/Unknown Album/" + QLatin1String(mp3));
-            }
+            QCOMPARE(controller.lookupTracks.size(), 1); // the track with missing data goes on to the lookup
         }
+        auto idOf = [&controller](const QString &title) {
+            for (const track &t : std::as_const(controller.libraryTracks))
+                if (t.trackname == title)
+                    return t.id;
+            return 0;
+        };
+        if (action == "lookup") {
+            track result = controller.libraryTracks.value(idOf("Song 1"));
+            result.trackname = "Song 1b";
+            controller.updateMainObjectMgr(result);
+        }
+        // Every track in memory is its own row, under its own id.
+        for (const track &t : std::as_const(controller.libraryTracks))
+            QCOMPARE(testkit::scalar("SELECT filepath FROM tracks WHERE id = ?", {t.id}).toString(), t.filepath);
+        if (int id = idOf(f[1])) {
+            controller.libraryView = 2;
+            QSignalSpy removed(&controller, &manager::sgHideLoading);
+            controller.removeAll({}, {}, {id}, {});
+            QVERIFY(removed.wait(10000));
+        }
+        QStringList titles;
+        for (const track &t : ruvoDB().loadDB())
+            titles << t.trackname;
+        titles.sort();
+        QCOMPARE(titles.join(", "), f[2]);
     }
 
     // "converter flag, still in the library, still in the review list"
