@@ -117,6 +117,13 @@ private slots:
             << "; 5|/src/a.mp3| ?.: |192; 1:L/Unknown Album/a.mp3:; 1; 1; 1";
         QTest::addRow("two chosen with one target: the better stays and is copied once")
             << "; 1|/x/a.mp3|A|128, 2|/y/a.mp3|A|320; 2:L/A/a.mp3:; 2; 1; 1, 2";
+        QTest::addRow("another artist's album of that name: a file of its own")
+            << "1|L/Hits/a.mp3|Hits|128||||X; 5|/new/a.mp3|Hits|320||||Y; 1:L/Hits/a.mp3:, 2:L/Hits/a (2).mp3:; 2; 1; 2";
+        QTest::addRow("albums whose names clean to one folder (and double quotes) keep both songs")
+            << "; 1|/x/a.mp3|\"Hits!\"|128, 2|/y/a.mp3|Hits?|320; 1:L/Hits/a.mp3:, 2:L/Hits/a (2).mp3:; 1, 2; 2; 1, 2";
+        QTest::addRow("one song in two ticked playlists: two entries, one copy")
+            << "; 1|/x/a.mp3|A|192||Mix, 2|/x/a.mp3|A|192||Road; 1:L/A/a.mp3:, 2:L/A/a.mp3:; 1; 1; 1, 2";
+        QTest::addRow("a file no track owns is not overwritten") << "; 5|/src/own.mp3|A|192; 1:L/A/own (2).mp3:; 1; 1; 1";
         QTest::addRow("videos get processing ids and stay out of the library")
             << "9|/m/z.mp3|Z|128; 7|/v/a.mp4|A|500|||v, 8|/v/b.mp4|B|500|||v; 9:/m/z.mp3:; 1, 2; 0; 10, 8";
     }
@@ -132,6 +139,7 @@ private slots:
             for (QString &item : f.last())
                 ids.last() << (item = item.trimmed()).toInt();
         }
+        QVERIFY(testkit::touch(ruvoDB::programCopyFolder() + "/A/own.mp3"));
         LibraryAdder::PlanInput input;
         input.libraryTracks = mapOf(f[0]);
         input.chosenTracks = mapOf(f[1]);
@@ -224,36 +232,40 @@ private slots:
     void copy_data()
     {
         QTest::addColumn<QList<qint64>>("fields");
-        QTest::addRow("each file copied, then its row") << QList<qint64>{-1, 0, 0, 0, 12, 0};
+        QTest::addRow("each file copied, then its row; a name of 250 bytes too") << QList<qint64>{-1, 0, 0, 0, 12, 0};
         QTest::addRow("a volume without room stops before the copy") << QList<qint64>{1000, 0, 0, 0, 0, 1};
         QTest::addRow("a failed copy writes no row and goes on") << QList<qint64>{-1, 1, 0, 0, 11, 0};
         QTest::addRow("cancel stops after the files in hand") << QList<qint64>{-1, 0, 1, 0, -1, 0};
-        // The data folder's volume is the one asked, not any other mounted one.
-        QTest::addRow("tmpfs free space stops the add") << QList<qint64>{-1, 0, 0, 1, 1, 1};
+        // Four files of the KiB given onto a 2 MiB tmpfs.  The data folder's
+        // volume is the one asked, once; each copy begun is counted once.
+        QTest::addRow("tmpfs free space stops the add before a copy that can't fit")
+            << QList<qint64>{-1, 0, 0, 700, 2, 1};
+        QTest::addRow("tmpfs where everything fits takes everything") << QList<qint64>{-1, 0, 0, 450, 4, 0};
         // The volume claims room it hasn't got: the write fails on its own.
-        QTest::addRow("tmpfs write running out of room stops the add") << QList<qint64>{1LL << 40, 0, 0, 1, -2, 1};
+        QTest::addRow("tmpfs write running out of room stops the add") << QList<qint64>{1LL << 40, 0, 0, 700, -2, 1};
     }
 
     void copy()
     {
         QFETCH(QList<qint64>, fields);
         const qint64 available = fields[0];
-        const bool missingSource = fields[1], stopAfterFirst = fields[2], tmpfs = fields[3];
+        const bool missingSource = fields[1], stopAfterFirst = fields[2], tmpfs = fields[3] > 0;
         if (tmpfs && geteuid() != 0)
             QSKIP("mounting a small volume needs root");
         const QString tag = QString(QTest::currentDataTag()).left(12).replace(' ', '_');
         if (available >= 0)
             LibraryAdder::setAvailableBytesFunction([available](const QString &) { return available; });
         QStringList sources;
-        for (int i = 0; i < (tmpfs ? 2 : 12); ++i) {
-            sources << dir.filePath(QStringLiteral("src-%1/%2.mp3").arg(tag).arg(i));
-            QVERIFY(testkit::touch(sources.last(), QByteArray(tmpfs ? 700 * 1024 : 20000, 'a' + i)));
+        for (int i = 0; i < (tmpfs ? 4 : 12); ++i) {
+            const QString name = i == 11 ? QString(246, 'n') : QString::number(i);
+            sources << dir.filePath(QStringLiteral("src-%1/%2.mp3").arg(tag, name));
+            QVERIFY(testkit::touch(sources.last(), QByteArray(tmpfs ? fields[3] * 1024 : 20000, 'a' + i)));
         }
         const QList<LibraryAdder::CopyItem> items = copyItems(sources, "Copy " + tag);
         const QString folder = QFileInfo(items[0].target).absolutePath();
         const QByteArray mountPoint = QFile::encodeName(folder);
         QVERIFY(QDir().mkpath(folder));
-        QVERIFY(!tmpfs || ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m") == 0);
+        QVERIFY(!tmpfs || ::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=2m") == 0);
         auto unmount = qScopeGuard([&] {
             if (tmpfs)
                 ::umount2(mountPoint.constData(), MNT_DETACH);
@@ -268,6 +280,8 @@ private slots:
                 stop = true;
         });
         QCOMPARE(result.diskFull, bool(fields[5]));
+        // A copy that can't fit is not begun.
+        QCOMPARE(result.failedTargets.isEmpty(), available != 1LL << 40 && !missingSource);
         const int stored = int(fields[4]);
         if (stored >= 0)
             QCOMPARE(int(result.copiedTargets.size()), stored);

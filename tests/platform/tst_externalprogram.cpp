@@ -1,13 +1,19 @@
 #include <QtTest>
 
+#include <csignal>
 #include <thread>
 
 #include "platform/externalprogram.h"
+#include "platform/temporaryfiles.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 // The external-program layer against fake tools: small shell scripts that
 // print chosen output, exit with a chosen code, crash or hang.
+using testkit::fileBytes;
+
 class TestExternalProgram : public QObject
 {
     Q_OBJECT
@@ -98,6 +104,44 @@ private slots:
         QCOMPARE(result.standardError, QByteArray("err\n"));
     }
 
+    // A program killed outright (kill -9) takes its running tool with it.
+    void toolDiesWithTheProgram()
+    {
+        const QString pidFile = dir.filePath("tool.pid");
+        const QString tool = script("held", QStringLiteral("echo $$ > '%1'; exec sleep 60").arg(pidFile));
+        QProcess program;
+        program.start(QCoreApplication::applicationFilePath(), {"--run-tool", tool});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(pidFile).endsWith('\n'), 20000);
+        const pid_t pid = fileBytes(pidFile).trimmed().toInt();
+        program.kill();
+        QVERIFY(program.waitForFinished());
+        // Gone, or a zombie waiting for whoever adopted it.
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0 || fileBytes(QString("/proc/%1/stat").arg(pid)).contains(") Z "),
+                                 10000);
+    }
+
+    // Only the program's own temporary files go, and only those older than
+    // the sweep's start: a running job's are younger.
+    void sweepTakesOnlyOldLeftovers()
+    {
+        const QString root = dir.filePath("swept");
+        const QString ours = TemporaryFiles::beside(root + "/Album/a.mp3");
+        const QStringList kept{root + "/Album/a.mp3", root + "/Album/.a.mp3.part", root + "/.hidden"};
+        for (const QString &path : kept + QStringList{ours})
+            QVERIFY(testkit::touch(path));
+        QVERIFY(QFile::link(root + "/Album/a.mp3", TemporaryFiles::beside(root + "/link.mp3")));
+        QVERIFY(TemporaryFiles::isTemporaryName(QFileInfo(TemporaryFiles::templateBeside(root + "/a.mp3")).fileName()));
+        const QDateTime start = QDateTime::currentDateTime().addSecs(1);
+        QCOMPARE(TemporaryFiles::sweep(root, false, start), 0);
+        QCOMPARE(TemporaryFiles::sweep(root, true, start.addSecs(-3600)), 0);
+        QCOMPARE(TemporaryFiles::sweep(root, true, start), 1);
+        QVERIFY(!QFile::exists(ours));
+        for (const QString &path : kept)
+            QVERIFY(QFile::exists(path));
+        QCOMPARE(QDir(root).entryList(QDir::System | QDir::Hidden | QDir::Files).size(), 2); // the link stays
+    }
+
 private:
     QString script(const QString &name, const QString &body)
     {
@@ -106,5 +150,18 @@ private:
     QTemporaryDir dir;
 };
 
-CORVANE_TEST_MAIN(TestExternalProgram)
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--run-tool") == 0) {
+        // The program of toolDiesWithTheProgram: runs the tool until killed.
+        QCoreApplication app(argc, argv);
+        ExternalProgram(QString::fromLocal8Bit(argv[2])).run({}, 60000);
+        return 0;
+    }
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    TestExternalProgram tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_externalprogram.moc"
