@@ -8,6 +8,9 @@
 // convert: 100 FLAC files of 30 s converted by the library job (probe,
 //          decision, conversion, tags, rows) against the same ffmpeg
 //          commands run one per core by `xargs -P $(nproc)`.
+// pause:   whole adds of 2,000 and 8,000 small files through the controller:
+//          the longest time the GUI thread's event loop did not run (a
+//          stand-in ffprobe answers at once, so the add's own work shows).
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,14 +19,19 @@
 #include <QProcess>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
+#include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
 #include "app/manager.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
+#include "mediakit.h"
+#include "platform/externalprogram.h"
 #include "testenv.h"
 
 namespace {
@@ -207,6 +215,73 @@ void benchConvert(const QString &work)
         << "\n";
 }
 
+// The longest gap between two turns of the event loop while `work` runs
+// until `done` says so.
+qint64 longestPause(const std::function<void()> &work, const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, longest = 0;
+    QTimer tick;
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    tick.start();
+    work();
+    while (!done()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        const qint64 now = clock.elapsed();
+        longest = std::max(longest, now - last);
+        last = now;
+    }
+    return longest;
+}
+
+void benchPause(const QString &work)
+{
+    const QString probe =
+        testkit::MediaKit::fakeTool(work, QStringLiteral("ffprobe"), QStringLiteral("echo mp3"));
+    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
+    for (const int files : {2000, 8000}) {
+        const QString source = work + QStringLiteral("/pause-%1").arg(files);
+        TrackMap browser;
+        for (int i = 1; i <= files; ++i) {
+            const QString album = QStringLiteral("Pause %1 %2").arg(files).arg(i / 10);
+            const QString path = QStringLiteral("%1/%2/t%3.mp3").arg(source, album).arg(i);
+            QDir().mkpath(QFileInfo(path).path());
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write(QByteArray(4096, 'p'));
+            f.close();
+            track t = makeTrack(i, path, album, QStringLiteral("Artist %1").arg(i % 50), 192);
+            t.album_id = i / 10 + 1;
+            browser.insert(i, t);
+        }
+        manager controller;
+        controller.browserTracks = browser;
+        controller.libraryAdder->setBrowserRowsProvider([&controller, files] {
+            LibraryAdder::BrowserRows rows;
+            for (int album = 1; album <= files / 10 + 1; ++album)
+                rows.albumModels.insert(QString::number(album),
+                                        new AlbumDataModel(album, {}, {}, 0, true, true, {}, &controller));
+            return rows;
+        });
+        bool ended = false;
+        QObject::connect(&controller, &manager::updateProgressSearch, [&ended] { ended = true; });
+        QElapsedTimer clock;
+        clock.start();
+        const qint64 pause = longestPause([&controller] { controller.addToMainObject(); },
+                                          [&] { return ended && !controller.isRefreshingViews(); });
+        out << "pause: add of " << files << " files: " << clock.elapsed() << " ms, " << controller.libraryTracks.size()
+            << " in the library; longest event-loop pause " << pause << " ms (target < 50 ms at 8000)\n";
+        out.flush();
+    }
+    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, {});
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -219,7 +294,7 @@ int main(int argc, char *argv[])
     db.create();
     QStringList parts = app.arguments().mid(1);
     if (parts.isEmpty())
-        parts = {QStringLiteral("plan"), QStringLiteral("copy"), QStringLiteral("convert")};
+        parts = {QStringLiteral("plan"), QStringLiteral("copy"), QStringLiteral("convert"), QStringLiteral("pause")};
     const QString work = testkit::testHome() + QStringLiteral("/bench");
     QDir().mkpath(work);
     for (const QString &part : parts) {
@@ -229,6 +304,8 @@ int main(int argc, char *argv[])
             benchCopy(work);
         else if (part == QLatin1String("convert"))
             benchConvert(work);
+        else if (part == QLatin1String("pause"))
+            benchPause(work);
         out.flush();
     }
     return 0;
