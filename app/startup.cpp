@@ -123,6 +123,7 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowFormatWait()"},
         {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideFormatWait()"},
         {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
+        {Side::Drive, "sgFolderChosen(QVariant)", Side::Root, "slFolderChosen(QVariant)"},
     };
     return links;
 }

@@ -277,5 +277,6 @@ Page {
         currentScreen = "library"
     }
     function updateDrivesData(driveData) { drivesData = driveData }
+    function slFolderChosen(path) { transferDialog.selectedPath = Theme.str(path) }
     function setIndexForModelCombo(ModelComboIndex) { startPage.restoreModel(Number(ModelComboIndex)) }
 }
