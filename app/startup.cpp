@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -163,13 +162,14 @@ StartUp::~StartUp()
 
 void StartUp::start()
 {
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
+    // Our own icon; no font is bundled: the interface names no family, so
+    // its text is drawn in the system's sans-serif font.
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/corvane.png")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
     Logging::startRun();
 
     registerTrackMetaTypes();
-    QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/sans"));
     QCoreApplication::processEvents();
 
     view = std::make_unique<QmlApplicationViewer>();

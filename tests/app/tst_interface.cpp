@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QFontDatabase>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QQmlContext>
@@ -732,6 +733,10 @@ void TestInterface::textsLicenceAndClose()
     QCOMPARE(item(QStringLiteral("vehiclePrompt"))->property("text").toString(),
              QStringLiteral("Please select your vehicle"));
     QVERIFY(item(QStringLiteral("emptyLibraryHint"))->isVisible());
+    // Our own window icon, and the text in a family this system has.
+    QVERIFY(!QGuiApplication::windowIcon().pixmap(32).isNull());
+    const QFont font = item(QStringLiteral("vehiclePrompt"))->property("font").value<QFont>();
+    QVERIFY2(QFontDatabase::families().contains(font.family()), qPrintable(font.family()));
     QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
     item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 4);
     QQuickItem *text = item(QStringLiteral("emptyLibraryText"), item(QStringLiteral("podcastsView")));
