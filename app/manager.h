@@ -28,8 +28,9 @@ class QThread;
 class TrackList;
 class VideoOptimisation;
 
-// The controller the QML user interface talks to.  Built in steps: its
-// operations are grouped below by area.
+// The controller the QML user interface talks to: the slots and signals the
+// interface links to, each feature's slots forwarding to the object that
+// owns the feature.  Its operations are grouped below by area.
 class manager : public QObject, public track_data
 {
     Q_OBJECT
@@ -167,8 +168,7 @@ public:
     // context properties and loads the interface.  Everything here runs in
     // the GUI thread; the views rebuild runs on a worker that only reads a
     // copy of the library and returns new rows, which the GUI thread
-    // publishes.  Slots named here that belong to features this build does
-    // not have write one debug line and do nothing.
+    // publishes.
     manager(QmlApplicationViewer *viewer, QObject *parent);
     ~manager() override;
 
@@ -284,17 +284,15 @@ public slots:
     void selectDeselectForSettings(bool checked);
     void slSelectDeselectInTracksView(QString albumName, int index, bool checked);
 
-    // Features this build does not have: present so the interface's links hold.
-    void addToMainObject();
-    void exeRemoveTransfer(QString action);
-    void slCancelSearchCopy();
+    // The advanced settings (see AdvancedSettings).
     void slPopulateAdvancedSettings();
     void collectMediaToUpdate();
     void cancelOptimization();
     void advancedSettingsLinkTab(int tabIndex);
-    void slCancelVideOptimising();
 
     // The add chain (see LibraryAdder).
+    void addToMainObject();
+    void slCancelSearchCopy();
     void updateMainObjectMgr(track updatedTrack);
     void collectSearchDialogValues();
     QString GenerateCopyPath(QString album, QString path);
@@ -303,7 +301,8 @@ public slots:
     void slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag);
     void slUpdateObjectTranscoding(QList<track> updatedTrack);
 
-    // Video optimisation (VideoOptimisation)
+    // Video optimisation (see VideoOptimisation).
+    void slCancelVideOptimising();
     void slOnProgressChange(QString filePath, qint64 trackID, qint64 progress);
     void slVideoAproxTime(qint64 seconds);
     void slupdateMainObjectVideo(track updatedTrack);
@@ -311,7 +310,8 @@ public slots:
     void slonMultiChannelFile(track updatedTrack);
     void slAllFileCompleteVideo();
 
-    // Removal and transfer of ticked library items (LibraryRemover).
+    // Removal and transfer of ticked library items (see LibraryRemover).
+    void exeRemoveTransfer(QString action);
     void removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds);
     void slRemoveAllFnish();
     void transferToCar();

@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
-#include <QFontDatabase>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -126,6 +125,7 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowFormatWait()"},
         {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideFormatWait()"},
         {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
+        {Side::Drive, "sgFolderChosen(QVariant)", Side::Root, "slFolderChosen(QVariant)"},
     };
     return links;
 }
@@ -167,13 +167,14 @@ void StartUp::start()
 {
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/CorvaneMediaOrganiser.icns")));
+    // Our own icon; no font is bundled: the interface names no family, so
+    // its text is drawn in the system's sans-serif font.
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/corvane.png")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
     Logging::startRun();
 
     registerTrackMetaTypes();
-    QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/sans"));
     QCoreApplication::processEvents();
 
     view = std::make_unique<QmlApplicationViewer>();

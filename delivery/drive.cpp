@@ -266,6 +266,11 @@ void Drive::openDialog()
     s.DriveListSystem.insert(int(s.DriveList.size()) + 1,
                              new DriveData(QString(), QString(), 1, 0, QString(), s.searchLocation, QString(),
                                            s.searchLocation));
+    // Listed now rather than at the next tick, and chosen: a drive chosen
+    // before must not stay the target.
+    if (timmer && timmer->isActive())
+        GetDriveDetail();
+    emit sgFolderChosen(s.searchLocation);
 }
 
 void Drive::count() {}

@@ -74,6 +74,8 @@ signals:
     void sgUpdateTransferProgress(QVariant total, QVariant count, QVariant file);
     void sgShowFormatWait();
     void sgHideFormatWait();
+    // The folder the user chose: the dialog's target from now on.
+    void sgFolderChosen(QVariant path);
 
 private:
     void publish();

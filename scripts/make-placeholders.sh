@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Draws the two stand-in pictures of resources/photos with ffmpeg: no_artwork.png
-# (an item without a picture: two beamed notes) and playlist.png (a playlist:
-# a list and a note), 110x110, on a soft gradient so neither passes for a
-# picture that failed to load.  Run it again after changing a colour or shape.
+# Draws the program's own pictures with ffmpeg: the two stand-ins of
+# resources/photos, no_artwork.png (an item without a picture: two beamed
+# notes) and playlist.png (a playlist: a list and a note), 110x110, on a soft
+# gradient so neither passes for a picture that failed to load; and the
+# window icon, resources/logos/corvane.png (a "C" round a disc on a rounded
+# blue square, 256x256).  Run it again after changing a colour or shape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=resources/photos
@@ -32,3 +34,17 @@ list="$list+$(box 299 136 310 308)+between(X\,310\,358)*gte(Y\,136+(X-310)*0.7)*
 
 draw "$out/no_artwork.png" "238 241 246" "222 227 235" 0x8c98aa "$notes"
 draw "$out/playlist.png" "232 239 252" "212 223 246" 0x5877c4 "$list"
+
+# The icon: the glyph on a gradient, cut to a rounded square (corner radius
+# 200 of the 1024-pixel mask space) with a transparent surround.
+round="lte(pow(max(0\,max(264-X\,X-760))\,2)+pow(max(0\,max(264-Y\,Y-760))\,2)\,40000)"
+r="hypot(X-512\,Y-512)"
+ring="between($r\,236\,336)*not(gt(X\,512)*lt(abs(Y-512)\,(X-512)*0.8))"
+mkdir -p resources/logos
+ffmpeg -y -v error -nostdin \
+  -f lavfi -i "color=s=256x256,format=rgb24,geq=r='61-37*Y/H':g='123-76*Y/H':b='245-105*Y/H'" \
+  -f lavfi -i "color=c=white:s=256x256,format=rgb24" \
+  -f lavfi -i "color=s=1024x1024,format=gray,geq=lum='255*gt($ring+lte($r\,96)\,0)',scale=256:256:flags=area" \
+  -f lavfi -i "color=s=1024x1024,format=gray,geq=lum='255*$round',scale=256:256:flags=area" \
+  -filter_complex "[1][2]alphamerge[g];[0][g]overlay=format=auto,format=rgb24[p];[p][3]alphamerge,format=rgba" \
+  -frames:v 1 resources/logos/corvane.png

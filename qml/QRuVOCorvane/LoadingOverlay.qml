@@ -4,8 +4,9 @@ import QtQuick.Layouts
 
 // Covers the window while the application is busy: while the views are
 // rebuilt or a drive is formatted (`loading`), and while files are searched
-// or added (`searching`, with the file in hand).  Input is held back
-// meanwhile.
+// or added (`searching`, with the file in hand).  An add shows here, in this
+// one dialog with its one Cancel, how many of its files are converted or
+// copied so far.  Input is held back meanwhile.
 Rectangle {
     id: overlay
     objectName: "loadingOverlay"
@@ -17,6 +18,9 @@ Rectangle {
     property string fileName
     property int total: 0
     property int counter: 0
+    // The add's files converted or copied, of how many; 0 of 0 shows no bar.
+    property int doneFiles: 0
+    property int addFiles: 0
 
     signal cancelRequested()
 
@@ -27,7 +31,14 @@ Rectangle {
         fileName = ""
         total = 0
         counter = 0
+        doneFiles = 0
+        addFiles = 0
         searching = true
+    }
+
+    function updateAdd(done, files) {
+        doneFiles = done
+        addFiles = files
     }
 
     function updateSearch(newTotal, newCounter, file) {
@@ -63,7 +74,8 @@ Rectangle {
 
             BusyIndicator {
                 Layout.alignment: Qt.AlignHCenter
-                running: overlay.visible
+                visible: !addBar.visible
+                running: overlay.visible && visible
             }
             Label {
                 objectName: "loadingMessage"
@@ -81,6 +93,23 @@ Rectangle {
                 horizontalAlignment: Text.AlignHCenter
                 text: overlay.counter + (overlay.counter === 1 ? " file read" : " files read")
                 color: Theme.text
+                font.pixelSize: 13
+            }
+            ProgressBar {
+                id: addBar
+                Layout.fillWidth: true
+                visible: overlay.searching && overlay.addFiles > 0
+                from: 0
+                to: Math.max(1, overlay.addFiles)
+                value: Math.min(overlay.doneFiles, to)
+            }
+            Label {
+                objectName: "addCount"
+                Layout.fillWidth: true
+                visible: addBar.visible
+                horizontalAlignment: Text.AlignHCenter
+                text: overlay.doneFiles + " / " + overlay.addFiles
+                color: Theme.mutedText
                 font.pixelSize: 13
             }
             Label {

@@ -62,10 +62,8 @@ Page {
 
     property int browserRevision: 0
     property bool mediaBrowserVisible: false
-    // State kept for the screens that are not built yet (transfer dialog).
+    // Set by the application's calls; no screen reads them.
     property bool transferBrowserRequested: false
-    property int transcodedCount: 0
-    property int transcodingTotal: 0
     property var drivesData: null
 
     background: Rectangle { color: Theme.window }
@@ -170,17 +168,6 @@ Page {
         onCancelRequested: root.sgCancelSearch()
     }
 
-    AddProgress {
-        anchors.horizontalCenter: parent.horizontalCenter
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: 48
-        z: 11
-        running: loadingOverlay.searching
-        count: root.transcodedCount
-        total: root.transcodingTotal
-        onCancelRequested: root.sgCancelSearch()
-    }
-
     ProgressDialog {
         id: progressDialog
         onCancelRequested: (mode) => {
@@ -264,8 +251,7 @@ Page {
     function slCloseOnAllCompleteVideo() { videoDialog.close() }
     function slHideMediaBrowser() { mediaBrowserVisible = false }
     function slUpdateTranscodingCounter(count, totalCount) {
-        transcodedCount = Number(count) || 0
-        transcodingTotal = Number(totalCount) || 0
+        loadingOverlay.updateAdd(Number(count) || 0, Number(totalCount) || 0)
     }
     function showtransferBrowser() {
         transferBrowserRequested = true
@@ -291,5 +277,6 @@ Page {
         currentScreen = "library"
     }
     function updateDrivesData(driveData) { drivesData = driveData }
+    function slFolderChosen(path) { transferDialog.selectedPath = Theme.str(path) }
     function setIndexForModelCombo(ModelComboIndex) { startPage.restoreModel(Number(ModelComboIndex)) }
 }

@@ -16,14 +16,16 @@
 #include "delivery/combo.h"
 #include "delivery/drive.h"
 #include "mediakit.h"
+#include "platform/externalprogram.h"
 #include "platform/volumes.h"
 #include "testenv.h"
 
 // Takes the README's pictures of the window from kit media made here, in a
 // temporary home: the library with a few albums, and the "Transfer and Sync"
 // dialog.  With --check it also takes the states worth a look after a change
-// of the interface: the vehicle lists open, the grouped track views, and the
-// library, two dialogs and the media browser at the window's minimum size.
+// of the interface: the vehicle lists open, the grouped track views, the
+// library, two dialogs and the media browser at the window's minimum size,
+// and an add under way.
 //
 //   corvane-screenshots <folder> [--check]
 
@@ -175,6 +177,62 @@ bool shoot(QQuickWindow &window, const QString &file)
     return true;
 }
 
+// An add from the media browser caught while it converts: three FLAC files
+// of a new album, the probe of the last one in the add's order held up until
+// the add is cancelled, so the picture shows the add's dialog with its count.
+bool shootAdd(StartUp &startUp, const QString &file)
+{
+    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
+                          QStringLiteral("/New Recordings"));
+    testkit::MediaTags tags;
+    tags.artist = QStringLiteral("Harbour Lights");
+    tags.album = QStringLiteral("New Recordings");
+    for (const char *title : {"Harbour Wall", "Low Tide", "Slack Water"}) {
+        tags.title = QString::fromLatin1(title);
+        if (kit.flac(tags.title + QStringLiteral(".flac"), tags, QString(), 12).isEmpty())
+            return false;
+    }
+    const QString held = testkit::testHome() + QStringLiteral("/held");
+    const QString probe = testkit::MediaKit::fakeTool(
+        testkit::testHome(), QStringLiteral("held-ffprobe"),
+        QStringLiteral("case \"$*\" in *\"$(cat '%1')\"*) exec sleep 60;; esac\nexec ffprobe \"$@\"").arg(held));
+    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
+
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    root->setProperty("currentScreen", QStringLiteral("library"));
+    QMetaObject::invokeMethod(root, "openMediaBrowser");
+    QMetaObject::invokeMethod(root, "searchMediaSource", Q_ARG(QString, QStringLiteral("mymusic")));
+    QQuickItem *grid = findItem(root, QStringLiteral("browserAlbumsGrid"));
+    QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
+    bool ok = grid && overlay &&
+              QTest::qWaitFor([grid, overlay] { return grid->property("count").toInt() > 0 && !overlay->isVisible(); },
+                              30000);
+    QMetaObject::invokeMethod(root, "selectdeselectForBrowser", Q_ARG(bool, true));
+    QMetaObject::invokeMethod(root, "addToMediaLibrary");
+    // The add has taken its tracks; its conversion starts after its plan.
+    QFile last(held);
+    const TrackMap &chosen = startUp.controller()->chosenTracks;
+    ok = ok && !chosen.isEmpty() && last.open(QIODevice::WriteOnly) &&
+         last.write(QFileInfo(chosen.last().filepath).fileName().toUtf8()) > 0;
+    last.close();
+    // Two files converted, the third held up.
+    QQuickItem *count = findItem(root, QStringLiteral("addCount"));
+    ok = ok && count &&
+         QTest::qWaitFor(
+             [count] {
+                 return count->isVisible() && count->property("text").toString().startsWith(QLatin1String("2 /"));
+             },
+             30000);
+    if (!ok)
+        qWarning("the add did not reach its count");
+    ok = shoot(view, file) && ok;
+    QMetaObject::invokeMethod(root, "sgCancelSearch");
+    ok = QTest::qWaitFor([overlay] { return !overlay->isVisible(); }, 30000) && ok;
+    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -269,5 +327,7 @@ int main(int argc, char **argv)
         }
     }
     Drive::setFolderChooser({});
+    if (check)
+        ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
     return ok ? 0 : 1;
 }
