@@ -10,6 +10,7 @@
 #include "app/libraryadder.h"
 #include "app/libraryindex.h"
 #include "app/manager.h"
+#include "app/messagehandler.h"
 #include "core/shared.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
@@ -261,7 +262,11 @@ private slots:
             sources << dir.filePath(QStringLiteral("src-%1/%2.mp3").arg(tag, name));
             QVERIFY(testkit::touch(sources.last(), QByteArray(tmpfs ? fields[3] * 1024 : 20000, 'a' + i)));
         }
-        const QList<LibraryAdder::CopyItem> items = copyItems(sources, "Copy " + tag);
+        QList<LibraryAdder::CopyItem> items = copyItems(sources, "Copy " + tag);
+        // One song in two lists: one file, two rows.
+        items[0].records << items[0].records.first();
+        items[0].records.last().playlist = "Mix";
+        items[0].records.last().id = ruvoDB::reserveTrackIds(1);
         const QString folder = QFileInfo(items[0].target).absolutePath();
         const QByteArray mountPoint = QFile::encodeName(folder);
         QVERIFY(QDir().mkpath(folder));
@@ -292,7 +297,7 @@ private slots:
         for (const auto &item : items) {
             const bool copied = result.copiedTargets.contains(item.target);
             const int rows = testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {item.target}).toInt();
-            QCOMPARE(rows, copied ? 1 : 0);
+            QCOMPARE(rows, copied ? int(item.records.size()) : 0);
             if (copied) {
                 QCOMPARE(QFileInfo(item.target).size(), item.size);
                 present << QFileInfo(item.target).fileName();
@@ -352,8 +357,13 @@ private slots:
         QTest::addRow("a lookup result re-stored a row") << "lookup | Song 0 | Song 1b, Song 2, Song 3";
         QTest::addRow("a vanished and a damaged file are named, the rest added")
             << "faults | Song 3 | Song 0";
-        // The removal asked for during the add is refused; the cancelled add
-        // says how much it added.
+        // The stored copy a better one was to replace stays when the better
+        // one can't be copied.
+        QTest::addRow("a failed replacement keeps the stored song") << "replace | Song 1 | Song 0, Song 2, Song 3";
+        // Copies not begun for want of room leave the library too.
+        QTest::addRow("the data folder's volume is full") << "full | Song 2 | Song 3";
+        // A second add or a removal asked for during the add is refused; the
+        // cancelled add says how much it added.
         QTest::addRow("cancel during a conversion") << "cancel | Song 0 | ";
     }
 
@@ -380,8 +390,8 @@ private slots:
                 sources << (flac ? kit.flac(name, tags) : kit.mp3(name, tags, QString(), 3, 192));
             QString path = sources[i];
             QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
-            if (action == "faults" && i == 1)
-                path = dir.filePath("vanished.mp3");
+            if ((action == "faults" && i == 1) || (action == "replace" && i == 0))
+                path = dir.filePath(action == "faults" ? "vanished.mp3" : "gone/0.mp3");
             if (action == "faults" && i == 2)
                 QVERIFY(testkit::touch(path = dir.filePath("e2e/damaged.flac"), QByteArray(4096, 'x')));
             const QString row = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
@@ -414,6 +424,17 @@ private slots:
         auto restoreFfmpeg = qScopeGuard([] { ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, {}); });
 
         manager controller;
+        int storedId = 0;
+        if (action == "replace") {
+            track old = browser.first();
+            old.id = 0;
+            old.bitrate = 128;
+            old.filepath = LibraryAdder::GenerateCopyPath(QString(), "0.mp3");
+            QVERIFY(testkit::touch(old.filepath) && (old.id = storedId = ruvoDB().storeTrack(old)) > 0);
+            controller.libraryTracks.insert(old.id, old);
+        }
+        if (action == "full")
+            LibraryAdder::setAvailableBytesFunction([](const QString &) { return 1000; });
         QSignalSpy done(&controller, &manager::updateProgressSearch);
         QSignalSpy messages(&controller, &manager::showMessageBox);
         controller.browserTracks = browser;
@@ -428,8 +449,10 @@ private slots:
         if (action == "cancel") {
             QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(started), 30000);
             controller.removeAll({}, {}, controller.libraryTracks.keys(), {});
-            QCOMPARE(messages.size(), 1);
-            QCOMPARE(messages.takeFirst().first().toString(), LibraryAdder::busyText());
+            controller.addToMainObject();
+            QCOMPARE(messages.size(), 2);
+            for (int i = 0; i < 2; ++i)
+                QCOMPARE(messages.takeFirst().first().toString(), LibraryAdder::busyText());
             controller.slCancelSearchCopy();
         }
         QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);
@@ -450,6 +473,14 @@ private slots:
                                     "damaged.flac: no format the car plays could be made of it\n"
                                     "vanished.mp3: the file is no longer there"));
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3"}));
+        } else if (action == "replace") {
+            QCOMPARE(messages.first().first().toString(), QStringLiteral("1 of the chosen media could not be added to "
+                                                                         "the library:\n0.mp3: the file is no longer there"));
+            QCOMPARE(controller.libraryTracks.value(storedId).bitrate, 128);
+        } else if (action == "full") {
+            QCOMPARE(messages.first().first().toString(), MessageHandler().message(1));
+            QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 2.m4a",
+                                          "L/Transcoded Media/Flac Album/Song 3.m4a"}));
         } else {
             // MP3s copied into "Unknown Album", FLACs converted into the cache,
             // later rows taking the conversions the first row made.
