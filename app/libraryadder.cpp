@@ -330,9 +330,8 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
     LibraryIndex &idx = plan.index;
     idx.rebuild(library);
     // The new tracks take ids their rows will have: reserved, never guessed.
-    int nextId = input.firstTrackId > 0
-                     ? input.firstTrackId
-                     : ruvoDB::reserveTrackIds(int(input.chosenTracks.size()), idx.nextTrackId());
+    int nextId = input.firstTrackId > 0 ? input.firstTrackId
+                                        : ruvoDB::reserveTrackIds(int(input.chosenTracks.size()), idx.nextTrackId());
     if (nextId <= 0) {
         plan.failed = true;
         return plan;
@@ -740,9 +739,9 @@ void LibraryAdder::startCopy()
             },
             Qt::QueuedConnection);
     };
-    copyJob.start([items, review, progress](
-                      const std::atomic<bool> &stop) { return CopyPath(items, review, stop, progress); },
-                  [this](CopyResult result) { Copyfinished(std::move(result)); });
+    copyJob.start(
+        [items, review, progress](const std::atomic<bool> &stop) { return CopyPath(items, review, stop, progress); },
+        [this](CopyResult result) { Copyfinished(std::move(result)); });
 }
 
 bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
@@ -759,8 +758,9 @@ namespace {
 QString copyFailure(SafeFileCopy::Outcome outcome, int error)
 {
     if (outcome == SafeFileCopy::SourceUnreadable)
-        return error == ENOENT ? QStringLiteral("the file is no longer there")
-                               : QStringLiteral("the file cannot be read (%1)").arg(QString::fromLocal8Bit(strerror(error)));
+        return error == ENOENT
+                   ? QStringLiteral("the file is no longer there")
+                   : QStringLiteral("the file cannot be read (%1)").arg(QString::fromLocal8Bit(strerror(error)));
     return QStringLiteral("it could not be copied (%1)").arg(QString::fromLocal8Bit(strerror(error)));
 }
 
@@ -768,7 +768,9 @@ QString copyFailure(SafeFileCopy::Outcome outcome, int error)
 // there lands on.
 dev_t deviceOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return ::stat(QFile::encodeName(existingAncestor(path)).constData(), &info) == 0 ? info.st_dev : dev_t(0);
 }
 
@@ -953,13 +955,14 @@ void LibraryAdder::Copyfinished(CopyResult result)
     finish(result.diskFull || isdiskfull);
 }
 
-QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, int chosen,
-                                 const QList<LeftOut> &leftOut)
+QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, int chosen, const QList<LeftOut> &leftOut)
 {
     if (diskFull)
         return MessageHandler().message(1);
     if (wasCancelled)
-        return QStringLiteral("The add was cancelled: %1 of %2 media were added to the library.").arg(added).arg(chosen);
+        return QStringLiteral("The add was cancelled: %1 of %2 media were added to the library.")
+            .arg(added)
+            .arg(chosen);
     // Those left out by a cancel or a full volume carry no reason of their own.
     QStringList lines;
     for (const LeftOut &out : leftOut) {
@@ -1008,12 +1011,13 @@ void LibraryAdder::finish(bool diskFull)
         isStopCopy = false;
     }
     emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
-    Logging::getInstance()->WriteLog(
-        QStringLiteral("Add to main library: %1 added, %2 left out%3")
-            .arg(storedIds.size())
-            .arg(leftOut.size())
-            .arg(diskFull ? QStringLiteral(", the volume is full") : cancelled ? QStringLiteral(", cancelled") : QString()),
-        QString());
+    Logging::getInstance()->WriteLog(QStringLiteral("Add to main library: %1 added, %2 left out%3")
+                                         .arg(storedIds.size())
+                                         .arg(leftOut.size())
+                                         .arg(diskFull    ? QStringLiteral(", the volume is full")
+                                              : cancelled ? QStringLiteral(", cancelled")
+                                                          : QString()),
+                                     QString());
 }
 
 // ---- Lookup results and converter signals ------------------------------------

@@ -91,9 +91,9 @@ public:
         TrackMap reviewTracks;
         TrackMap processingTracks;
         QList<VideoRow> videoRows;
-        QStringList copyTargets;            // targets a file is copied to, each once, in add order
-        LibraryIndex index;                 // the library after the plan
-        qint64 lookupNs = 0;                // time spent on ids and duplicates
+        QStringList copyTargets; // targets a file is copied to, each once, in add order
+        LibraryIndex index;      // the library after the plan
+        qint64 lookupNs = 0;     // time spent on ids and duplicates
     };
 
     // One file of the copy job and the tracks stored with it (several when

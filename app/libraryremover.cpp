@@ -11,8 +11,8 @@
 #include <algorithm>
 
 #include "app/albumdatamodel.h"
-#include "app/libraryadder.h"
 #include "app/artistdatamodel.h"
+#include "app/libraryadder.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
 #include "app/trackdatamodel.h"

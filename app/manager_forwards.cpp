@@ -73,10 +73,10 @@ void manager::slSelectDeselectInTracksView(QString albumName, int index, bool ch
 
 void manager::selectDeselectForLibrary(bool checked)
 {
-    const std::array<const ViewResult *, 7> tabs{
-        &libraryViews.albumModels,   &libraryViews.artistModels,    &libraryViews.trackRowModels,
-        &libraryViews.playlistModels, &libraryViews.podcastModels, &libraryViews.audiobookModels,
-        &libraryViews.videoModels};
+    const std::array<const ViewResult *, 7> tabs{&libraryViews.albumModels,    &libraryViews.artistModels,
+                                                 &libraryViews.trackRowModels, &libraryViews.playlistModels,
+                                                 &libraryViews.podcastModels,  &libraryViews.audiobookModels,
+                                                 &libraryViews.videoModels};
     if (libraryView >= 0 && libraryView < int(tabs.size()))
         RowSelection::setRows(tabs[size_t(libraryView)]->models, checked);
     populateMediaLibrary();
@@ -101,8 +101,7 @@ void manager::exeRemoveTransfer(QString action)
     libraryRemover().exeRemoveTransfer(action);
 }
 
-void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds,
-                        QList<int> lstVideoIds)
+void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds)
 {
     libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
 }

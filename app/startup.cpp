@@ -216,9 +216,8 @@ void StartUp::start()
 
     // A run killed during an add or a conversion left its temporary files;
     // they are the program's own (one name pattern), and only they go.
-    leftoverSweep.start([started](const std::atomic<bool> &) {
-        return TemporaryFiles::sweep(shared::dataFolder(), true, started);
-    });
+    leftoverSweep.start(
+        [started](const std::atomic<bool> &) { return TemporaryFiles::sweep(shared::dataFolder(), true, started); });
 
     cocoa = std::make_unique<CocoaInitializer>();
     updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());

@@ -108,7 +108,8 @@ void benchCopy(const QString &work)
         LibraryAdder::CopyItem item;
         item.source = path;
         item.target = LibraryAdder::GenerateCopyPath(QStringLiteral("Bench %1").arg(i / 20), path);
-        item.records = {makeTrack(0, item.target, QStringLiteral("Bench %1").arg(i / 20), QStringLiteral("Artist"), 192)};
+        item.records = {
+            makeTrack(0, item.target, QStringLiteral("Bench %1").arg(i / 20), QStringLiteral("Artist"), 192)};
         item.size = content.size();
         items << item;
     }
@@ -242,8 +243,7 @@ qint64 longestPause(const std::function<void()> &work, const std::function<bool(
 
 void benchPause(const QString &work)
 {
-    const QString probe =
-        testkit::MediaKit::fakeTool(work, QStringLiteral("ffprobe"), QStringLiteral("echo mp3"));
+    const QString probe = testkit::MediaKit::fakeTool(work, QStringLiteral("ffprobe"), QStringLiteral("echo mp3"));
     ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
     for (const int files : {2000, 8000}) {
         const QString source = work + QStringLiteral("/pause-%1").arg(files);

@@ -38,8 +38,9 @@ int ruvoDB::albums(QSqlQuery query, QString name, QString cover, int year, int a
     const shared helper;
     const QString cleanedName = helper.formatSplChar(name);
     query.setForwardOnly(true);
-    query.prepare(name.contains(QLatin1Char('\'')) ? QStringLiteral("SELECT id FROM albums WHERE name = ?")
-                                                   : QStringLiteral("SELECT id FROM albums WHERE name = ? COLLATE NOCASE"));
+    query.prepare(name.contains(QLatin1Char('\''))
+                      ? QStringLiteral("SELECT id FROM albums WHERE name = ?")
+                      : QStringLiteral("SELECT id FROM albums WHERE name = ? COLLATE NOCASE"));
     query.addBindValue(boundText(name));
     const int id = lastRowId(query);
     if (id < 0)
@@ -88,9 +89,25 @@ const QString trackColumns = QStringLiteral(
 
 QVariantList trackValues(const track &t, const QString &path, int artistId, int albumId, int genreId, int yId)
 {
-    return {boundText(t.filename), boundText(t.trackname), boundText(path), boundText(t.codec), t.filesize,
-            t.frequency, t.bitrate, t.source, t.tracknumber, t.duration, artistId, albumId, genreId, t.isPodcast,
-            yId, t.isAudiobook, boundText(t.ReleaseDate), boundText(t.playlist), t.isVideo,
+    return {boundText(t.filename),
+            boundText(t.trackname),
+            boundText(path),
+            boundText(t.codec),
+            t.filesize,
+            t.frequency,
+            t.bitrate,
+            t.source,
+            t.tracknumber,
+            t.duration,
+            artistId,
+            albumId,
+            genreId,
+            t.isPodcast,
+            yId,
+            t.isAudiobook,
+            boundText(t.ReleaseDate),
+            boundText(t.playlist),
+            t.isVideo,
             t.isVideo ? boundText(t.cover) : QStringLiteral("")};
 }
 
@@ -164,9 +181,10 @@ int storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QStri
             return 0;
         rowId = t.id;
     } else {
-        if (!bindAndRun(query,
-                        QStringLiteral("INSERT INTO tracks(%1) VALUES (%2)").arg(trackColumns, placeholders(values.size())),
-                        values))
+        if (!bindAndRun(
+                query,
+                QStringLiteral("INSERT INTO tracks(%1) VALUES (%2)").arg(trackColumns, placeholders(values.size())),
+                values))
             return 0;
         rowId = query.lastInsertId().toInt();
         if (rowId <= 0)

@@ -400,9 +400,9 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
     // The output of this very source is taken as it is; another clip's of the
     // same name (camera names repeat across cards) keeps its file and this
     // one gets a free name.
-    const MadeFiles::Claim claimed = found ? MadeFiles::claim(outputPathFor(record.trackname, record.filename),
-                                                              MadeFiles::Source::of(source))
-                                           : MadeFiles::Claim{outputPathFor(record.trackname, record.filename), false};
+    const MadeFiles::Claim claimed =
+        found ? MadeFiles::claim(outputPathFor(record.trackname, record.filename), MadeFiles::Source::of(source))
+              : MadeFiles::Claim{outputPathFor(record.trackname, record.filename), false};
     const QString output = claimed.path;
     record.filepath = output;
     currentOutput = output;

@@ -45,8 +45,7 @@ QString TemporaryFiles::fitName(const QString &prefix, const QString &name, cons
 QString TemporaryFiles::beside(const QString &target, const QString &extension)
 {
     const QString random = QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    return folderOf(target) +
-           fitName(QStringLiteral("."), QFileInfo(target).fileName(), suffixWith(random, extension));
+    return folderOf(target) + fitName(QStringLiteral("."), QFileInfo(target).fileName(), suffixWith(random, extension));
 }
 
 QString TemporaryFiles::templateBeside(const QString &target)

@@ -29,10 +29,10 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
-#include "lookup/apimanager.h"
 #include "libraryfixture.h"
-#include "platform/temporaryfiles.h"
+#include "lookup/apimanager.h"
 #include "mediakit.h"
+#include "platform/temporaryfiles.h"
 #include "testenv.h"
 
 // The interface.  First the QML screens on their own: the real main.qml, as

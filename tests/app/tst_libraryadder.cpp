@@ -16,9 +16,9 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
-#include "platform/externalprogram.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "platform/externalprogram.h"
 #include "testenv.h"
 
 // The add chain: the plan (ids, duplicates, targets), the copies with their
@@ -119,12 +119,14 @@ private slots:
         QTest::addRow("two chosen with one target: the better stays and is copied once")
             << "; 1|/x/a.mp3|A|128, 2|/y/a.mp3|A|320; 2:L/A/a.mp3:; 2; 1; 1, 2";
         QTest::addRow("another artist's album of that name: a file of its own")
-            << "1|L/Hits/a.mp3|Hits|128||||X; 5|/new/a.mp3|Hits|320||||Y; 1:L/Hits/a.mp3:, 2:L/Hits/a (2).mp3:; 2; 1; 2";
+            << "1|L/Hits/a.mp3|Hits|128||||X; 5|/new/a.mp3|Hits|320||||Y; 1:L/Hits/a.mp3:, 2:L/Hits/a (2).mp3:; 2; 1; "
+               "2";
         QTest::addRow("albums whose names clean to one folder (and double quotes) keep both songs")
             << "; 1|/x/a.mp3|\"Hits!\"|128, 2|/y/a.mp3|Hits?|320; 1:L/Hits/a.mp3:, 2:L/Hits/a (2).mp3:; 1, 2; 2; 1, 2";
         QTest::addRow("one song in two ticked playlists: two entries, one copy")
             << "; 1|/x/a.mp3|A|192||Mix, 2|/x/a.mp3|A|192||Road; 1:L/A/a.mp3:, 2:L/A/a.mp3:; 1; 1; 1, 2";
-        QTest::addRow("a file no track owns is not overwritten") << "; 5|/src/own.mp3|A|192; 1:L/A/own (2).mp3:; 1; 1; 1";
+        QTest::addRow("a file no track owns is not overwritten")
+            << "; 5|/src/own.mp3|A|192; 1:L/A/own (2).mp3:; 1; 1; 1";
         QTest::addRow("videos get processing ids and stay out of the library")
             << "9|/m/z.mp3|Z|128; 7|/v/a.mp4|A|500|||v, 8|/v/b.mp4|B|500|||v; 9:/m/z.mp3:; 1, 2; 0; 10, 8";
     }
@@ -355,8 +357,7 @@ private slots:
         QTest::addRow("conversions stored before the copies") << "- | Song 0 | Song 1, Song 2, Song 3";
         QTest::addRow("an earlier removal left a gap in the ids") << "gap | Song 2 | Song 0, Song 1, Song 3";
         QTest::addRow("a lookup result re-stored a row") << "lookup | Song 0 | Song 1b, Song 2, Song 3";
-        QTest::addRow("a vanished and a damaged file are named, the rest added")
-            << "faults | Song 3 | Song 0";
+        QTest::addRow("a vanished and a damaged file are named, the rest added") << "faults | Song 3 | Song 0";
         // The stored copy a better one was to replace stays when the better
         // one can't be copied.
         QTest::addRow("a failed replacement keeps the stored song") << "replace | Song 1 | Song 0, Song 2, Song 3";
@@ -417,9 +418,9 @@ private slots:
             QDir(ffmpeghandler::cacheFolder()).removeRecursively(); // nothing to take from earlier rows
             ExternalProgram::setToolPath(
                 ExternalProgram::Ffmpeg,
-                testkit::MediaKit::fakeTool(dir.path(), "ffmpeg",
-                                            QStringLiteral("touch '%1'; while [ ! -e '%2' ]; do sleep 0.05; done; exit 1")
-                                                .arg(started, go)));
+                testkit::MediaKit::fakeTool(
+                    dir.path(), "ffmpeg",
+                    QStringLiteral("touch '%1'; while [ ! -e '%2' ]; do sleep 0.05; done; exit 1").arg(started, go)));
         }
         auto restoreFfmpeg = qScopeGuard([] { ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, {}); });
 
@@ -474,8 +475,9 @@ private slots:
                                     "vanished.mp3: the file is no longer there"));
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3"}));
         } else if (action == "replace") {
-            QCOMPARE(messages.first().first().toString(), QStringLiteral("1 of the chosen media could not be added to "
-                                                                         "the library:\n0.mp3: the file is no longer there"));
+            QCOMPARE(messages.first().first().toString(),
+                     QStringLiteral("1 of the chosen media could not be added to "
+                                    "the library:\n0.mp3: the file is no longer there"));
             QCOMPARE(controller.libraryTracks.value(storedId).bitrate, 128);
         } else if (action == "full") {
             QCOMPARE(messages.first().first().toString(), MessageHandler().message(1));
