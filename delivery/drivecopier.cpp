@@ -1,6 +1,7 @@
 #include "delivery/drivecopier.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -10,10 +11,16 @@
 
 #include <taglib/fileref.h>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
 #include "core/logging.h"
 #include "core/noclobberwriter.h"
 #include "delivery/ffmpeghandler.h"
+#include "delivery/madefiles.h"
 #include "platform/safefilecopy.h"
+#include "platform/temporaryfiles.h"
 #include "platform/volumes.h"
 
 namespace {
@@ -142,6 +149,8 @@ QList<track> DriveCopier::checkSystemCompatibility(TrackMap tracks, transferDeta
             break;
         if (QFileInfo(it->filepath).isFile())
             existing.append(it.value());
+        else
+            leaveOut(QFileInfo(it->filepath).fileName(), QStringLiteral("the file is no longer there"));
     }
     return existing;
 }
@@ -151,18 +160,58 @@ bool DriveCopier::stopRequested() const
     return halt != Halt::None || (stopFlag && stopFlag->load());
 }
 
-void DriveCopier::haltFor(Halt why)
+void DriveCopier::haltFor(Halt why, const QString &reason)
 {
-    if (halt == Halt::None)
-        halt = why;
+    if (halt != Halt::None)
+        return;
+    halt = why;
+    outcome.reason = reason;
+}
+
+void DriveCopier::leaveOut(const QString &name, const QString &why)
+{
+    outcome.leftOut.append({name, why});
+}
+
+namespace {
+
+// The device of `path`, or of the nearest folder of it that exists.
+quint64 deviceOf(QString path)
+{
+    struct stat info {};
+    while (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        const QString parent = QFileInfo(path).absolutePath();
+        if (parent == path)
+            return 0;
+        path = parent;
+    }
+    return quint64(info.st_dev);
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(strerror(error));
+}
+
+// Errors that say the drive itself fails, not just this one file.
+bool driveFails(int error)
+{
+    return error == EIO || error == EROFS || error == ENODEV || error == ENXIO;
+}
+
+} // namespace
+
+bool DriveCopier::onTheDrive(const QString &path) const
+{
+    // A pulled drive leaves its empty mount folder behind, on another volume.
+    return deviceOf(path) == device;
 }
 
 bool DriveCopier::driveStillThere() const
 {
     const QString root = temp_TransferDetail.drivePath;
-    if (!QFileInfo(root).isDir())
+    if (!QFileInfo(root).isDir() || !onTheDrive(root))
         return false;
-    // An unmounted drive can leave its empty mount folder behind.
     return issystem || Volumes::volumeOf(root).mountPath == mountRoot;
 }
 
@@ -174,11 +223,30 @@ void DriveCopier::report(const QString &text)
     ++reported;
 }
 
+QString DriveCopier::nameKey(const QString &path) const
+{
+    // FAT and exFAT hold one file for names that differ only in case.
+    return fatNames ? path.toCaseFolded() : path;
+}
+
+QString DriveCopier::unwrittenTarget(const QString &folder, const QString &name) const
+{
+    const QString wanted = folder + QLatin1Char('/') + name;
+    for (int n = 1;; ++n) {
+        const QString candidate = MadeFiles::numbered(wanted, n);
+        if (!writtenNames.contains(nameKey(candidate)))
+            return candidate;
+    }
+}
+
 int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
                                   const std::atomic<bool> &stop)
 {
+    const QDateTime started = QDateTime::currentDateTime();
     stopFlag = &stop;
     halt = Halt::None;
+    outcome = Outcome();
+    writtenNames.clear();
     reported = 0;
     pendingReport.clear();
     startedPlaylists.clear();
@@ -190,6 +258,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     const Volumes::Volume volume = Volumes::volumeOf(detail.drivePath);
     mountRoot = volume.mountPath;
     fatNames = Volumes::hasFatNames(volume.fileSystemType);
+    device = QFileInfo(detail.drivePath).isDir() ? deviceOf(detail.drivePath) : 0;
 
     QList<track> work = checkSystemCompatibility(tracks, detail);
     if (work.isEmpty())
@@ -204,13 +273,21 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     }
     lstCodecDetail = ffmpeghandler::codecListFor(detail.system);
 
-    const QString mediaRoot = detail.drivePath + QLatin1Char('/')
-                              + driveName(detail.system.vehicleName + QStringLiteral(" Media")) + QLatin1Char('/');
+    const QString mediaRoot = detail.drivePath + QLatin1Char('/') +
+                              driveName(detail.system.vehicleName + QStringLiteral(" Media")) + QLatin1Char('/');
+    // What a killed transfer left half-written goes first (only the
+    // program's own temporary files).
+    if (device != 0 && onTheDrive(mediaRoot))
+        TemporaryFiles::sweep(mediaRoot, true, started);
     for (const track &item : std::as_const(work)) {
         if (stopRequested())
             break;
-        if (!driveStillThere() || !QDir().mkpath(mediaRoot)) {
-            haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
+        if (!driveStillThere()) {
+            haltFor(Halt::Removed);
+            break;
+        }
+        if (!QDir().mkpath(mediaRoot)) {
+            haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(errno));
             break;
         }
 
@@ -220,7 +297,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
             folder = item.playlist;
             // Named like its folder: a playlist name can't lead out of the
             // media root or hold what the drive can't store.
-            m3uPath = mediaRoot + driveName(ffmpeghandler::cacheAlbumFolder(item.playlist)) + QLatin1Char('.') + playlistExtension;
+            m3uPath = mediaRoot + driveName(ffmpeghandler::cacheAlbumFolder(item.playlist)) + QLatin1Char('.') +
+                      playlistExtension;
         }
         const QString cleanedFolder = driveName(ffmpeghandler::cacheAlbumFolder(folder));
         const QString albumFolder = mediaRoot + cleanedFolder;
@@ -246,9 +324,9 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
             // The cache folder is named after the drive folder (album,
             // playlist or "Unknown Album").
             afterTransCodeDestination = albumFolder;
-            const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/')
-                                   + ffmpeghandler::cacheAlbumFolder(folder) + QLatin1Char('/')
-                                   + ffmpeghandler::cacheFileName(item);
+            const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/') +
+                                   ffmpeghandler::cacheAlbumFolder(folder) + QLatin1Char('/') +
+                                   ffmpeghandler::cacheFileName(item);
             lstCodecDetailTemp = lstCodecDetail;
             goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
         } else {
@@ -257,14 +335,22 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
         if (!goOn)
             break;
     }
+    if (halt == Halt::None && stop.load())
+        halt = Halt::Cancelled;
 
     // What is reported done must be on the drive: flush before the last
-    // report goes out.
-    if (halt != Halt::Removed && reported > 0 && !Volumes::flush(detail.drivePath) && !driveStillThere())
-        halt = Halt::Removed;
-    if (halt == Halt::Removed) {
+    // report goes out.  A flush that fails lost what was reported.
+    if (halt != Halt::Removed && outcome.written > 0 && !Volumes::flush(detail.drivePath)) {
+        const int error = errno;
+        halt = Halt::None;
+        haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));
+        outcome.written = 0;
+    }
+    outcome.halt = halt;
+    if (halt == Halt::Removed || halt == Halt::Failed) {
         pendingReport.clear();
-        emit sgDriveRemoved();
+        if (halt == Halt::Removed)
+            emit sgDriveRemoved();
     } else {
         if (!pendingReport.isEmpty())
             emit incrementProgress(pendingReport);
@@ -280,12 +366,16 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
 bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
 {
     const QString name = driveName(QFileInfo(source).fileName());
-    const QString target = folder + QLatin1Char('/') + name;
+    // Never onto a file this job wrote: another song with the same name (a
+    // name the drive can't tell apart) gets a free one.
+    const QString target = unwrittenTarget(folder, name);
+    const QString written = QFileInfo(target).fileName();
     const QFileInfo existing(target);
     const qint64 size = QFileInfo(source).size();
 
+    // Whatever is there now was there before the job: the user's choices apply.
     bool keep = false;
-    qint64 returned = 0;  // bytes the replaced file gives back once the new one is in place
+    qint64 returned = 0; // bytes the replaced file gives back once the new one is in place
     if (existing.exists()) {
         if (temp_TransferDetail.overwriteall)
             returned = existing.size();
@@ -300,31 +390,57 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             haltFor(Halt::Full);
             return false;
         }
-        if (!QDir().mkpath(folder)) {
-            haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
+        // Nothing is made on whatever took the pulled drive's place.
+        if (!onTheDrive(folder)) {
+            haltFor(Halt::Removed);
             return false;
         }
+        int error = 0;
+        SafeFileCopy::Outcome copied = SafeFileCopy::WriteFailed;
+        if (QDir().mkpath(folder))
+            copied = SafeFileCopy::copy(source, target, &error, device);
+        else
+            error = errno ? errno : EIO;
         Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. "), target);
-        switch (SafeFileCopy::copy(source, target)) {
+        switch (copied) {
         case SafeFileCopy::Copied:
             frespaceremain += returned - size;
+            ++outcome.written;
+            writtenNames.insert(nameKey(target));
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;
+            leaveOut(sourceName, error == ENOENT ? QStringLiteral("the file is no longer there")
+                                                 : QStringLiteral("the file cannot be read (%1)").arg(systemReason(error)));
             report(skipText + name);
             return true;
         case SafeFileCopy::VolumeFull:
-        case SafeFileCopy::WriteFailed:
             haltFor(driveStillThere() ? Halt::Full : Halt::Removed);
             return false;
+        case SafeFileCopy::TargetGone:
+            haltFor(Halt::Removed);
+            return false;
+        case SafeFileCopy::WriteFailed:
+            if (!driveStillThere()) {
+                haltFor(Halt::Removed);
+                return false;
+            }
+            if (driveFails(error)) {
+                haltFor(Halt::Failed, systemReason(error));
+                return false;
+            }
+            // This file only (a name or size the drive refuses): the rest go on.
+            leaveOut(sourceName, QStringLiteral("it could not be written to the drive (%1)").arg(systemReason(error)));
+            report(skipText + name);
+            return true;
         }
     }
 
     if (QFileInfo(source).suffix() != QLatin1String("mp4"))
         copycover(coverPath, folder + QStringLiteral("/Folder.png"));
     if (!m3uPath.isEmpty())
-        createPlaylist.saveM3U({m3uPath, m3uEntry + QLatin1Char('/') + name});
-    report((keep ? skipText : copyingText) + name);
+        createPlaylist.saveM3U({m3uPath, m3uEntry + QLatin1Char('/') + written});
+    report((keep ? skipText : copyingText) + written);
     return true;
 }
 
@@ -343,8 +459,10 @@ bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfile
         return OnProcessOutputReady();
     case ffmpeghandler::Stopped:
         return false;
-    case ffmpeghandler::Failed:
     case ffmpeghandler::NoRoom:
+        haltFor(Halt::Failed, QStringLiteral("no room is left on this computer for the converted files"));
+        return false;
+    case ffmpeghandler::Failed:
         break;
     }
     report(skipText + sourceName);
@@ -359,7 +477,8 @@ bool DriveCopier::OnProcessOutputReady()
 
 bool DriveCopier::UnableToProcess()
 {
-    qCDebug(lcCopy) << "Unable to process this file..";
-    haltFor(Halt::Full);
-    return false;
+    // One file the car can't be given: it is named at the end, the rest go on.
+    qCDebug(lcCopy) << "Unable to process this file.." << sourceName;
+    leaveOut(sourceName, QStringLiteral("no format the car plays could be made of it"));
+    return true;
 }

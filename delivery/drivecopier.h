@@ -26,7 +26,16 @@
 // copies (tracks, settings, codec lists) and its own stop flag, and reports
 // through queued signals: exactly one incrementProgress per file it takes
 // on, the last one only after the drive is flushed, or sgDiskFull /
-// sgDriveRemoved when it stops early.
+// sgDriveRemoved when it stops early.  What it wrote and what it left out,
+// and why, is in lastOutcome() once the job has ended.
+//
+// Nothing takes another file's place: within one job a name already written
+// is never written again (the next file gets " (2)", compared without regard
+// to case on FAT and exFAT), and the overwrite choices apply only to files
+// that were on the drive before the job.  A file that can't be read or
+// converted is left out and the job goes on; a full drive, a drive that is
+// gone (the target is no longer the volume the job began on) or a drive that
+// fails to take the files stops it.
 class DriveCopier : public QObject
 {
     Q_OBJECT
@@ -34,6 +43,16 @@ class DriveCopier : public QObject
 public:
     explicit DriveCopier(QObject *parent = nullptr);
     ~DriveCopier() override;
+
+    // How the last job ended.
+    struct Outcome
+    {
+        enum Halt { None, Full, Removed, Failed, Cancelled };
+        Halt halt = None;
+        QString reason;  // Failed: what the system said
+        int written = 0; // files the job put on the drive
+        QList<QPair<QString, QString>> leftOut; // file, why
+    };
 
     // The job.  `stop` is the job's own cancel flag.  Returns the number of
     // files reported.
@@ -43,6 +62,8 @@ public:
     // Ends a running conversion at once (the job's own flag, set by the
     // caller, ends the job before the next file).  Any thread.
     void stop();
+    // What the last job did; read it once the job has ended.
+    const Outcome &lastOutcome() const { return outcome; }
 
     // The tracks, in key order, whose file exists.
     QList<track> checkSystemCompatibility(TrackMap tracks, transferDetail detail);
@@ -78,17 +99,27 @@ public:
     bool UnableToProcess();
 
 private:
-    enum class Halt { None, Full, Removed };
+    using Halt = Outcome::Halt;
 
     bool driveStillThere() const;
+    // Whether `path` (or the nearest folder of it that exists) lies on the
+    // volume the job began on.
+    bool onTheDrive(const QString &path) const;
     void report(const QString &text);
-    void haltFor(Halt why);
+    void haltFor(Halt why, const QString &reason = QString());
+    void leaveOut(const QString &name, const QString &why);
     bool stopRequested() const;
     QString driveName(const QString &name) const;
+    // A name in `folder` that this job has not written yet.
+    QString unwrittenTarget(const QString &folder, const QString &name) const;
+    QString nameKey(const QString &path) const;
 
     // ---- per job --------------------------------------------------------
     const std::atomic<bool> *stopFlag = nullptr;
+    Outcome outcome;
     Halt halt = Halt::None;
+    quint64 device = 0;          // the target's volume when the job began
+    QSet<QString> writtenNames;  // this job's files (nameKey)
     transferDetail temp_TransferDetail;
     qint64 frespaceremain = 0;
     bool issystem = false;

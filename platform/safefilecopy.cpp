@@ -42,8 +42,9 @@ private:
 
 SafeFileCopy::Outcome writeFailure(int error)
 {
-    return (error == ENOSPC || error == EDQUOT || error == EFBIG) ? SafeFileCopy::VolumeFull
-                                                                   : SafeFileCopy::WriteFailed;
+    // A file too large for the file system (EFBIG, FAT's 4 GiB) is that
+    // file's failure, not a full volume.
+    return (error == ENOSPC || error == EDQUOT) ? SafeFileCopy::VolumeFull : SafeFileCopy::WriteFailed;
 }
 
 // In-kernel copy; false (with nothing decided) when the pair of file
@@ -104,7 +105,7 @@ SafeFileCopy::Outcome streamCopy(int in, int out)
 
 } // namespace
 
-SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error)
+SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -125,6 +126,12 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
     if (out.get() < 0) {
         lastError = errno;
         return writeFailure(errno);
+    }
+    struct stat made {};
+    if (device != 0 && (::fstat(out.get(), &made) != 0 || quint64(made.st_dev) != device)) {
+        out.close();
+        ::unlink(temp.constData());
+        return TargetGone;
     }
 
     Outcome outcome = Copied;

@@ -14,12 +14,15 @@ public:
     enum Outcome {
         Copied,
         SourceUnreadable,  // the source can't be opened or read: nothing written
-        VolumeFull,        // no space left (ENOSPC, EDQUOT, EFBIG)
+        VolumeFull,        // no space left (ENOSPC, EDQUOT)
         WriteFailed,       // any other failure on the target's side
+        TargetGone,        // the target's folder is no longer on the expected volume
     };
 
     // `error`, when given, receives the system's error number of a failure.
-    static Outcome copy(const QString &source, const QString &target, int *error = nullptr);
+    // A non-zero `device` is the volume the file must land on: a file that
+    // would be made anywhere else (the folder a pulled drive leaves) is not.
+    static Outcome copy(const QString &source, const QString &target, int *error = nullptr, quint64 device = 0);
 };
 
 #endif // SAFEFILECOPY_H

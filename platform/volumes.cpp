@@ -99,6 +99,8 @@ bool Volumes::flush(const QString &path)
     if (fd < 0)
         return false;
     const bool ok = ::syncfs(fd) == 0;
+    const int error = errno;
     ::close(fd);
+    errno = error; // the caller may tell why
     return ok;
 }

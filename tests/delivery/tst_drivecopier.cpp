@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QDirIterator>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
 
@@ -184,6 +185,30 @@ private slots:
         QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {t.filepath}).toInt(), 1);
     }
 
+    // The library job's own stop (the close sequence's) reaches a running ffmpeg.
+    void libraryJobStopsItsFfmpeg()
+    {
+        const QString started = dir.filePath("hung-started"), go = dir.filePath("hung-go");
+        auto release = qScopeGuard([&go] { testkit::touch(go); });
+        ExternalProgram::setToolPath(
+            ExternalProgram::Ffmpeg,
+            testkit::MediaKit::fakeTool(dir.path(), "ffmpeg-hung",
+                                        QString("touch '%1'; while [ ! -e '%2' ]; do sleep 0.05; done").arg(started, go)));
+        track t = library.value(7);
+        t.sourcePath = t.filepath;
+        t.albumName = "Hung";
+        transferDetail detail;
+        detail.system = profile;
+        std::atomic<bool> stop{false};
+        ffmpeghandler conv;
+        conv.linkStopFlag(&stop);
+        const QFuture<QList<track>> job = QtConcurrent::run([&] { return conv.TranscodeOnOK({{1, t}}, detail); });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(started), 20000);
+        stop = true;
+        QTRY_VERIFY_WITH_TIMEOUT(job.isFinished(), 20000);
+        QVERIFY(job.result().isEmpty());
+    }
+
     void layout_data()
     {
         QTest::addColumn<QString>("path");
@@ -235,16 +260,21 @@ private slots:
     void secondTransferTakesTheConversionFromTheCache()
     {
         // The layout run converted the FLAC file: a failing converter now changes
-        // nothing for it, and a failed conversion stops the transfer with an error.
+        // nothing for it; a file it can't convert is named and the rest go on.
         const QString cached = ffmpeghandler::cacheFolder() + "/Été/1 Ça ira 東京.m4a";
         QCOMPARE(DriveCopier().askForCodec(cached), QString("aac"));
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
                                      testkit::MediaKit::fakeTool(dir.path(), "ffmpeg", "exit 1"));
         const QString target = dir.filePath("cached");
-        const TrackMap tracks{{7, library.value(7)}, {10, song(10, library.value(7).filepath, "Album One")}};
+        const TrackMap tracks{{7, library.value(7)},
+                              {10, song(10, library.value(7).filepath, "Album One")},
+                              {11, library.value(1)}};
         const Run run = copy(tracks, target, true, 1);
-        QCOMPARE(run.progress, (QStringList{"Copying 1 Ça ira 東京.m4a", "Skip File lossless.flac"}));
-        QCOMPARE(run.diskFull, 1);
+        QCOMPARE(run.progress,
+                 (QStringList{"Copying 1 Ça ira 東京.m4a", "Skip File lossless.flac", "Copying 01 One.mp3"}));
+        QCOMPARE(run.diskFull, 0);
+        QCOMPARE(run.outcome.leftOut.value(0).first + ": " + run.outcome.leftOut.value(0).second,
+                 "lossless.flac: no format the car plays could be made of it");
         QCOMPARE(fileBytes(target + "/Aster Media/Été/1 Ça ira 東京.m4a"), fileBytes(cached));
     }
 
@@ -257,7 +287,8 @@ private slots:
         QTest::addRow("by quality replaces a lower bit rate") << "128 quality" << "replaced";
         QTest::addRow("by quality keeps an equal bit rate") << "256 quality" << "kept";
         QTest::addRow("no choice keeps the file") << "128" << "kept";
-        QTest::addRow("a drive's budget of exactly the file's size stops") << "0 budget" << "full";
+        // A budget of one and a half files: the second no longer fits.
+        QTest::addRow("a drive's budget shrinks with each copy") << "0 budget" << "copied full";
         QTest::addRow("a folder goes on past its budget") << "0 budget folder" << "copied";
     }
 
@@ -269,56 +300,94 @@ private slots:
         const QString target = dir.filePath(QString("one-%1").arg(QTest::currentDataTag()).replace(' ', '_'));
         const QString onDrive = target + "/Aster Media/Ålbum/Sång.mp3";
         testkit::MediaKit kit(target + "/Aster Media/Ålbum");
+        // The same audio as the source, other tags: equal bit rates are equal.
         if (words[0] != "0")
-            QVERIFY(DriveCopier::GetBitRate(kit.mp3("Sång.mp3", {}, {}, 2, words[0].toInt())) > 0);
-        const QString source = testkit::MediaKit(target + "-src").mp3("Sång.mp3", {}, {}, 3, 256);
+            QVERIFY(DriveCopier::GetBitRate(kit.mp3("Sång.mp3", {"Old", "", "", "", "", 0, 0}, {}, 3, words[0].toInt())) > 0);
+        testkit::MediaKit sources(target + "-src");
+        const QString source = sources.mp3("Sång.mp3", {}, {}, 3, 256);
         const QByteArray before = fileBytes(onDrive);
 
-        const qint64 budget = words.contains("budget") ? QFileInfo(source).size() : 1 << 30;
-        const Run run = copy({{1, song(1, source, "Ålbum")}}, target, words.contains("folder"), budget,
+        const bool budget = words.contains("budget");
+        TrackMap tracks{{1, song(1, source, "Ålbum")}};
+        if (budget)
+            tracks.insert(2, song(2, sources.mp3("Sång 2.mp3", {}, {}, 3, 256), "Ålbum"));
+        const Run run = copy(tracks, target, words.contains("folder"), budget ? QFileInfo(source).size() * 3 / 2 : 1 << 30,
                              words.contains("all"), words.contains("quality"));
         const QByteArray after = fileBytes(onDrive);
         const QString result = after == fileBytes(source) ? (before.isEmpty() ? "copied" : "replaced")
-                               : after == before          ? (after.isEmpty() ? "full" : "kept")
+                               : after == before          ? "kept"
                                                           : "damaged";
-        QTEST(result, "result");
-        QCOMPARE(run.diskFull, result == "full" ? 1 : 0);
-        QCOMPARE(run.progress.size(), result == "full" ? 0 : 1);
+        QTEST(result + (run.diskFull ? " full" : ""), "result");
+        QCOMPARE(run.progress.size(), tracks.size() - run.diskFull);
     }
 
     void brokenDrive_data()
     {
-        QTest::addColumn<bool>("pulled");
-        QTest::addRow("a full volume stops the copy") << false;
-        QTest::addRow("a drive pulled at the first report stops it as removed") << true;
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("ending"); // full, removed, failed (the flush) or the files left out
+        QTest::addRow("a full volume stops the copy") << "full" << "full";
+        QTest::addRow("a drive pulled at the first report stops it as removed") << "pulled" << "removed";
+        QTest::addRow("a drive pulled during a conversion gets nothing more") << "converting" << "removed";
+        // The files sit in the page cache of a 96 MB image on a 30 MB tmpfs:
+        // the flush is where they are lost.
+        QTest::addRow("a failed flush is a failure, not a finished copy") << "fake capacity" << "failed";
+        QTest::addRow("a name the drive refuses: that file only")
+            << "refused" << "2.mp3: it could not be written to the drive (File name too long)";
     }
 
     void brokenDrive()
     {
-        QFETCH(bool, pulled);
-        TestMount drive(dir.filePath(pulled ? "pulled" : "full"), pulled ? "16m" : "200k");
+        QFETCH(QString, mode);
+        QFETCH(QString, ending);
+        const QString where = dir.filePath(QString(mode).replace(' ', '-'));
+        TestMount drive(where, mode == "full" ? "200k" : mode == "fake capacity" ? "30m" : "16m");
         if (!drive.ok)
             QSKIP("mounting tmpfs needs root");
+        std::unique_ptr<TestMount> image;
+        QString target = drive.path;
+        if (mode == "fake capacity") {
+            image = std::make_unique<TestMount>(where + "/ext4", "");
+            QVERIFY(image->sh("umount '%2'; truncate -s 96M '%1' && mkfs.ext4 -q '%1' && mount -o loop '%1' '%2'"));
+            target = image->path;
+        }
         testkit::MediaKit kit(dir.filePath("big"));
         TrackMap tracks;
         for (int i = 1; i <= 4; ++i)
-            tracks.insert(i, song(i, kit.mp3(QString("%1.mp3").arg(i), {}, {}, 6, 128), QString::number(i)));
+            tracks.insert(i, song(i, kit.mp3(QString("%1.mp3").arg(i), {}, {}, mode == "fake capacity" ? 600 : 6, 128),
+                                  QString::number(i)));
+        if (mode == "refused")
+            tracks[2].albumName = QString(300, 'a');
+        if (mode == "converting") {
+            // The second one is converted, by an ffmpeg that pulls the drive first.
+            tracks[2] = song(2, library.value(7).filepath, "2");
+            QDir(ffmpeghandler::cacheFolder() + "/2").removeRecursively();
+            ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
+                                         testkit::MediaKit::fakeTool(dir.path(), "ffmpeg-pulling",
+                                                                     QString("umount -l '%1'; eval last=\\${$#}; "
+                                                                             "echo converted > \"$last\"")
+                                                                         .arg(drive.path)));
+        }
         // The budget claims more than the volume holds: the write itself fails.
-        const Run run = copy(tracks, drive.path, false, qint64(1) << 40, false, false, [&](DriveCopier &c) {
-            if (pulled)
+        const Run run = copy(tracks, target, false, qint64(1) << 40, false, false, [&](DriveCopier &c) {
+            if (mode == "pulled")
                 QObject::connect(&c, &DriveCopier::incrementProgress, &c, [&drive] { drive.detach(); },
                                  Qt::SingleShotConnection);
         });
-        QCOMPARE(run.diskFull, pulled ? 0 : 1);
-        QCOMPARE(run.removed, pulled ? 1 : 0);
-        QVERIFY(run.progress.size() < tracks.size());
+        QStringList leftOut;
+        for (const auto &[name, why] : run.outcome.leftOut)
+            leftOut << name + ": " + why;
+        const QString seen = run.diskFull ? "full" : run.removed ? "removed"
+                             : run.outcome.halt == DriveCopier::Outcome::Failed ? "failed"
+                                                                                : leftOut.join(", ");
+        QCOMPARE(seen, ending);
+        QCOMPARE(run.progress.size() < tracks.size(), mode != "refused");
         // No file is left half-written; nothing goes to the folder a pulled drive leaves.
         for (const track &t : std::as_const(tracks)) {
-            const QFileInfo onDrive(drive.path + QString("/Aster Media/%1/%1.mp3").arg(t.id));
+            const QFileInfo onDrive(target + QString("/Aster Media/%1/%1.mp3").arg(t.id));
             QVERIFY(!onDrive.exists() || onDrive.size() == t.filesize);
         }
-        QVERIFY(partialFiles(drive.path).isEmpty());
-        QVERIFY(!pulled || !QFileInfo::exists(drive.path + "/Aster Media"));
+        QVERIFY(partialFiles(target).isEmpty());
+        QVERIFY(ending != "removed" || !QFileInfo::exists(drive.path + "/Aster Media"));
     }
 
     void fatNamesCleaned()
@@ -327,14 +396,22 @@ private slots:
         if (!drive.ok)
             QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
         testkit::MediaKit kit(dir.filePath("fatsrc"));
-        const TrackMap tracks{{1, song(1, kit.mp3("What?.mp3", {}), "Mix", "Road: Trip")},
-                              {2, song(2, kit.mp3("Time: Now .mp3", {}), "Mix", "Road: Trip")}};
-        const Run run = copy(tracks, drive.path, false, qint64(1) << 30);
-        QCOMPARE(run.progress, (QStringList{"Copying What.mp3", "Copying Time Now .mp3"}));
-        QVERIFY(QFileInfo(drive.path + "/Aster Media/Road Trip/What.mp3").isFile() &&
-                QFileInfo(drive.path + "/Aster Media/Road Trip/Time Now .mp3").isFile());
-        QCOMPARE(fileBytes(drive.path + "/Aster Media/Road Trip.m3u"),
-                 QByteArray("#EXTM3U:\n#EXTINF:\nRoad Trip/What.mp3\n#EXTINF:\nRoad Trip/Time Now .mp3\n"));
+        // Names the drive can't tell apart (a dropped character, letter case)
+        // each get their own file in one job, even with "overwrite all"; a
+        // name near the limit keeps its temporary name within it.
+        const QString longName = QString(240, 'L') + ".mp3";
+        TrackMap tracks;
+        for (const QString &name : QStringList{"What?.mp3", "Time: Now .mp3", "x/What.mp3", "y/what.mp3", longName})
+            tracks.insert(int(tracks.size()) + 1, song(int(tracks.size()) + 1, kit.mp3(name, {}), "Mix", "Road: Trip"));
+        const Run run = copy(tracks, drive.path, false, qint64(1) << 30, true);
+        const QStringList written{"What.mp3", "Time Now .mp3", "What (2).mp3", "what (3).mp3", longName};
+        QByteArray m3u = "#EXTM3U:\n";
+        for (const QString &name : written) {
+            QCOMPARE(run.progress.value(int(m3u.count('\n')) / 2), "Copying " + name);
+            QVERIFY2(QFileInfo(drive.path + "/Aster Media/Road Trip/" + name).isFile(), qPrintable(name));
+            m3u += "#EXTINF:\nRoad Trip/" + name.toUtf8() + "\n";
+        }
+        QCOMPARE(fileBytes(drive.path + "/Aster Media/Road Trip.m3u"), m3u);
     }
 
 private:
@@ -344,6 +421,7 @@ private:
         QStringList progress;
         int diskFull = 0;
         int removed = 0;
+        DriveCopier::Outcome outcome;
     };
 
     Run copy(const TrackMap &tracks, const QString &target, bool folder, qint64 budget, bool all = false,
@@ -366,6 +444,7 @@ private:
         d.overwritequality = quality;
         std::atomic<bool> stop{false};
         run.reported = copier.copyFilesToDrive(tracks, d, {}, stop);
+        run.outcome = copier.lastOutcome();
         return run;
     }
 
