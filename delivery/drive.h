@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/backgroundjob.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 #include "delivery/systemdetails.h"
 
