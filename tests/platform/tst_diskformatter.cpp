@@ -70,6 +70,7 @@ private slots:
         QTest::addRow("holds the system") << "sdt1" << system << QStringList{"/dev/sdt2 / ext4 rw", stick};
         QTest::addRow("holds the home folder")
             << "sdt1" << system << QStringList{"/dev/sdt2 " + QDir::homePath(), stick};
+        QTest::addRow("its volume holds the data folder") << "sdt1" << system << QStringList{"/dev/sdt1 /srv vfat"};
         QTest::addRow("holds another volume")
             << "sdq1" << "holds another mounted volume (/media/u/B)" << QStringList{"/dev/sdq2 /media/u/B vfat"};
         QTest::addRow("another volume through device mapper")
@@ -152,7 +153,7 @@ private slots:
         const QString image = path(QStringLiteral("disk.img"));
         QFile file(image);
         QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(40 * 1024 * 1024));
-        DiskFormatter formatter;
+        DiskFormatter formatter(QStringLiteral("/srv/data"));
         const DiskFormatter::Outcome outcome =
             formatter.writeDisk(image, DiskFormatter::FileSystem::Fat32, QStringLiteral("my stick"));
         QVERIFY2(outcome.ok, qPrintable(outcome.message));
@@ -175,11 +176,10 @@ private:
     {
         const QString table = path(QStringLiteral("mounts%1").arg(++tables));
         testkit::touch(table, mountLines.join(QLatin1Char('\n')).toUtf8() + '\n');
-        DiskFormatter formatter;
+        DiskFormatter formatter(QStringLiteral("/srv/data"));
         formatter.setSysfsRoot(path(QStringLiteral("sys")));
         formatter.setDeviceRoot(path(QStringLiteral("dev")));
         formatter.setMountTable(table);
-        formatter.setProtectedFolders({QStringLiteral("/"), QDir::homePath(), QStringLiteral("/srv/data")});
         return formatter;
     }
     QTemporaryDir dir;
