@@ -13,8 +13,8 @@
 #include <atomic>
 #include <memory>
 
-#include "app/backgroundjob.h"
 #include "app/rowpublisher.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 
 class manager;

@@ -14,8 +14,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/backgroundjob.h"
 #include "app/libraryindex.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 #include "delivery/transferdetail.h"
 

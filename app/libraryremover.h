@@ -9,7 +9,7 @@
 #include <atomic>
 #include <functional>
 
-#include "app/backgroundjob.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 
 class manager;

@@ -12,7 +12,6 @@
 #include <QThread>
 
 #include "app/advancedsettings.h"
-#include "app/backgroundjob.h"
 #include "app/libraryadder.h"
 #include "app/libraryremover.h"
 #include "app/licence.h"
@@ -21,6 +20,7 @@
 #include "app/messagehandler.h"
 #include "app/qmlapplicationviewer.h"
 #include "app/videooptimisation.h"
+#include "core/backgroundjob.h"
 #include "core/itunecoverartextracter.h"
 #include "core/logging.h"
 #include "core/shared.h"

@@ -11,9 +11,9 @@
 #include <functional>
 #include <optional>
 
-#include "app/backgroundjob.h"
 #include "app/manager.h"
 #include "app/rowpublisher.h"
+#include "core/backgroundjob.h"
 
 // The media browser: which source the user picked, the scan of it (or the
 // cached result of an earlier scan), the album, artist and track views built

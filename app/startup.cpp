@@ -7,11 +7,13 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
+#include <QQmlContext>
 #include <QQuickItem>
 #include <QScreen>
 #include <QSslSocket>
 
 #include "app/manager.h"
+#include "app/messagehandler.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/track.h"
@@ -208,7 +210,13 @@ void StartUp::start()
         qCWarning(lcStartUp, "could not link sgShowLicence() to LicenseSlotMac()");
     }
 
-    transfer = std::make_unique<Drive>(view.get(), nullptr);
+    // The dialog's lists reach QML as context properties; its messages come
+    // from the program's one text table.
+    auto texts = std::make_shared<MessageHandler>();
+    QQmlContext *context = view->rootContext();
+    transfer = std::make_unique<Drive>(
+        [context](const QString &name, const QVariant &value) { context->setContextProperty(name, value); },
+        [texts](int number) { return texts->message(number); }, nullptr);
     failures += makeLinks(driveLinks(), view->rootObject(), control.get(), transfer.get());
 
     view->setVisible(true);

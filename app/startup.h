@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "app/backgroundjob.h"
 #include "app/qmlapplicationviewer.h"
+#include "core/backgroundjob.h"
 
 class AutoUpdater;
 class CocoaInitializer;

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-#include "app/backgroundjob.h"
 #include "app/rowpublisher.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 #include "delivery/videoencoding.h"
 

@@ -4,13 +4,11 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QQmlContext>
 #include <QSet>
 #include <QStandardPaths>
 
-#include "app/messagehandler.h"
-#include "app/qmlapplicationviewer.h"
 #include "core/logging.h"
+#include "core/shared.h"
 #include "delivery/combo.h"
 #include "delivery/drivecopier.h"
 #include "delivery/drivedata.h"
@@ -54,12 +52,6 @@ std::function<QString()> &folderChooser()
     return chooser;
 }
 
-QString userText(int number)
-{
-    static MessageHandler *texts = new MessageHandler();
-    return texts->message(number);
-}
-
 // GiB with two decimals of the real value.
 QString gib(qint64 bytes)
 {
@@ -92,8 +84,9 @@ private:
 
 } // namespace
 
-Drive::Drive(QmlApplicationViewer *view, QObject *parent)
-    : QObject(parent), viewer(view), timmer(std::make_unique<QTimer>()), fm(std::make_unique<DriveCopier>()),
+Drive::Drive(SetProperty setProperty, UserText texts, QObject *parent)
+    : QObject(parent), setContextProperty(std::move(setProperty)), messageText(std::move(texts)),
+      timmer(std::make_unique<QTimer>()), fm(std::make_unique<DriveCopier>()),
       formatJob(std::make_unique<BackgroundJob<bool>>()), transferJob(std::make_unique<TransferJob>(fm.get()))
 {
     timmer->setInterval(1000);
@@ -129,6 +122,11 @@ void Drive::setFolderChooser(std::function<QString()> chooser)
     folderChooser() = std::move(chooser);
 }
 
+QString Drive::userText(int number) const
+{
+    return messageText ? messageText(number) : QString();
+}
+
 void Drive::retire(DriveData *row)
 {
     state().retiredNow.append(row);
@@ -146,12 +144,12 @@ void Drive::clearLists()
 void Drive::publish()
 {
     DriveState &s = state();
-    if (viewer) {
+    if (setContextProperty) {
         QList<QObject *> rows;
         for (DriveData *row : std::as_const(s.DriveList))
             rows.append(row);
-        viewer->rootContext()->setContextProperty(QStringLiteral("driveList"), QVariant::fromValue(s.dataList));
-        viewer->rootContext()->setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(rows));
+        setContextProperty(QStringLiteral("driveList"), QVariant::fromValue(s.dataList));
+        setContextProperty(QStringLiteral("drivedetails"), QVariant::fromValue(rows));
     }
     qDeleteAll(s.retiredShown);
     s.retiredShown = s.retiredNow;
@@ -313,7 +311,7 @@ void Drive::formatDrive(QString drive, bool format)
     if (!format || formatTarget.isFolder)
         return;
     qCDebug(lcDrive) << "formatting drive" << drive << "on" << formatTarget.device;
-    DiskFormatter formatter;
+    DiskFormatter formatter(shared::dataFolder());
     const DiskFormatter::Outcome outcome =
         formatter.format(formatTarget.device, system ? system->filingSystem : QString(), formatTarget.label);
     formatTarget.formatted = outcome.ok;

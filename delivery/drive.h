@@ -12,13 +12,12 @@
 #include <functional>
 #include <memory>
 
-#include "app/backgroundjob.h"
+#include "core/backgroundjob.h"
 #include "core/track.h"
 #include "delivery/systemdetails.h"
 
 class DriveCopier;
 class DriveData;
-class QmlApplicationViewer;
 
 // The application side of the "Transfer and Sync" dialog.  While the dialog
 // is open it polls the mounted volumes once a second and publishes them as
@@ -28,14 +27,21 @@ class QmlApplicationViewer;
 // per-file reports into progress and messages for QML.
 //
 // The target lists and the handed-over tracks are shared by every Drive;
-// only the object made with the view polls, publishes and runs jobs.  All of
+// only the object made for the window polls, publishes and runs jobs.  All of
 // it runs in the GUI thread but formatDrive and the copy.
 class Drive : public QObject
 {
     Q_OBJECT
 
 public:
-    Drive(QmlApplicationViewer *viewer, QObject *parent);
+    // What the application hands the object that serves the dialog: how a
+    // list reaches QML (a context property of the interface) and the user's
+    // message with a given number (1 "Drive is Full", 7 "Disk is Removed",
+    // 8 "No destination drive selected.").
+    using SetProperty = std::function<void(const QString &name, const QVariant &value)>;
+    using UserText = std::function<QString(int number)>;
+
+    Drive(SetProperty setProperty, UserText texts, QObject *parent);
     Drive();
     ~Drive() override;
 
@@ -82,8 +88,10 @@ private:
     void clearLists();
     void retire(DriveData *row);
     void copyEnded(int reportedFiles);
+    QString userText(int number) const;
 
-    QmlApplicationViewer *viewer = nullptr; // not owned
+    SetProperty setContextProperty;
+    UserText messageText;
     QString drivePath;
     int overwriteall = 0;
     int overwritenewer = 0;
@@ -102,7 +110,7 @@ private:
     FormatTarget formatTarget;
     QString formatFailure;  // written by the format job, read once it has ended
 
-    // Only the object with the view has these.
+    // Only the object made for the window has these.
     std::unique_ptr<QTimer> timmer;
     std::unique_ptr<DriveCopier> fm;
     std::unique_ptr<BackgroundJob<bool>> formatJob;

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 
-#include "core/shared.h"
 #include "platform/externalprogram.h"
 
 Q_LOGGING_CATEGORY(lcFormat, "corvane.format")
@@ -95,10 +94,10 @@ bool isBelow(const QString &folder, const QString &mountPath)
 
 } // namespace
 
-DiskFormatter::DiskFormatter()
+DiskFormatter::DiskFormatter(const QString &dataFolder)
     : sysfsRoot(QStringLiteral("/sys")), deviceRoot(QStringLiteral("/dev")),
       mountTable(QStringLiteral("/proc/self/mounts")),
-      protectedFolders({QStringLiteral("/"), QDir::homePath(), shared::dataFolder()})
+      protectedFolders({QStringLiteral("/"), QDir::homePath(), dataFolder})
 {
     if (testHook())
         testHook()(*this);

@@ -46,16 +46,16 @@ public:
         QString path;
     };
 
-    DiskFormatter();
+    // The disk holding the root, the home folder or `dataFolder` (the
+    // program's data folder, handed in by the caller) is never erased.
+    explicit DiskFormatter(const QString &dataFolder);
 
     // Test seams: the sysfs root ("/sys"), the device folder ("/dev"), the
-    // mount table ("/proc/self/mounts"), the folders whose disk is never
-    // erased (root, home and data folder), a program in place of a tool,
-    // how long to wait for the new volume to be mounted.
+    // mount table ("/proc/self/mounts"), a program in place of a tool, how
+    // long to wait for the new volume to be mounted.
     void setSysfsRoot(const QString &root) { sysfsRoot = root; }
     void setDeviceRoot(const QString &root) { deviceRoot = root; }
     void setMountTable(const QString &path) { mountTable = path; }
-    void setProtectedFolders(const QStringList &folders) { protectedFolders = folders; }
     void setProgram(Program program, const QString &path) { programs[program] = path; }
     void setMountWaitMs(int msecs) { mountWaitMs = msecs; }
     void setStopFlag(const std::atomic<bool> *stop) { stopFlag = stop; }

@@ -3,8 +3,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
-#include "app/backgroundjob.h"
 #include "app/rowpublisher.h"
+#include "core/backgroundjob.h"
 #include "testenv.h"
 
 // The job shape every feature uses: results arrive in the GUI thread, a stop

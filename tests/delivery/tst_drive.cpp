@@ -59,7 +59,7 @@ private slots:
     {
         app->drive()->timerexe(0);
         app.reset();
-        QProcess::execute("umount", {"-q", "-l", stick});
+        QProcess::execute("umount", {"-q", "-l", stick, roots + "/RO"});
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         Drive::setFolderChooser({});
     }
@@ -70,6 +70,9 @@ private slots:
         drive->timerexe(1);
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
             QSKIP("mounting tmpfs needs root");
+        // A read-only volume is no target.
+        QVERIFY(QDir().mkpath(roots + "/RO") &&
+                !QProcess::execute("mount", {"-t", "tmpfs", "-o", "ro", "tmpfs", roots + "/RO"}));
         drive->GetDriveDetail();
         QCOMPARE(property("driveList").toStringList(), QStringList{stick});
         QVERIFY(rows().size() == 1 && rows().first()->driveletter() == stick);

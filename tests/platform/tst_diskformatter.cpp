@@ -6,8 +6,8 @@
 #include "testenv.h"
 
 // The formatting layer: volume names, the disk found and refused through a
-// fake sysfs tree and mount table, the sequence against fake tools, and the
-// real sfdisk and mkfs.vfat on a disk image.
+// fake sysfs tree and mount table, and whole formats with the real sfdisk and
+// mkfs on a loop device.
 class TestDiskFormatter : public QObject
 {
     Q_OBJECT
@@ -70,6 +70,7 @@ private slots:
         QTest::addRow("holds the system") << "sdt1" << system << QStringList{"/dev/sdt2 / ext4 rw", stick};
         QTest::addRow("holds the home folder")
             << "sdt1" << system << QStringList{"/dev/sdt2 " + QDir::homePath(), stick};
+        QTest::addRow("its volume holds the data folder") << "sdt1" << system << QStringList{"/dev/sdt1 /srv vfat"};
         QTest::addRow("holds another volume")
             << "sdq1" << "holds another mounted volume (/media/u/B)" << QStringList{"/dev/sdq2 /media/u/B vfat"};
         QTest::addRow("another volume through device mapper")
@@ -85,105 +86,106 @@ private slots:
         QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
     }
 
-    void sequence_data()
+    void loopDisk_data()
     {
         QTest::addColumn<QString>("filingSystem");
-        QTest::addColumn<QString>("device");
-        QTest::addColumn<QString>("mkfsBody");
+        QTest::addColumn<QString>("fault"); // of umount ("busy"), mkfs, the remount ("unmounted"), or "/" on the disk
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("calls");
-
-        // The fake mkfs "mounts" the new volume by adding it to the mount table.
-        const QString mounts = QStringLiteral("echo \"$DEV/sdq1 /media/u/MY_STICK vfat rw 0 0\" >> \"$TABLE\"");
-        const QString start = QStringLiteral("umount /media/u/my stick; sfdisk --wipe always DEV/sdq; ");
-        const QString fat32 = start + "mkfs.vfat -F 32 -n MY_STICK DEV/sdq1";
-        QTest::addRow("FAT32: unmount, partition, mkfs, mounted again")
-            << "MS-DOS FAT32" << "sdq1" << mounts << "" << fat32;
-        QTest::addRow("exFAT") << "ExFAT" << "sdq1" << mounts << "" << start + "mkfs.exfat -L MY_STICK DEV/sdq1";
-        QTest::addRow("failing mkfs is reported")
-            << "MS-DOS FAT32" << "sdq1" << "echo 'mkfs.fat: cannot open' >&2; exit 1"
-            << "The file system could not be made (mkfs.vfat failed with exit status 1: mkfs.fat: cannot open)."
-            << fat32;
-        QTest::addRow("a volume never mounted again is a failure")
-            << "MS-DOS FAT32" << "sdq1" << "true" << "was not mounted"
-            << fat32 + "; udisksctl mount --no-user-interaction -b DEV/sdq1";
-        QTest::addRow("unknown filing system starts nothing")
-            << "MS-DOS FAT16" << "sdq1" << mounts << "cannot be made here" << "";
-        QTest::addRow("a refused disk starts nothing")
-            << "MS-DOS FAT32" << "sdr1" << mounts << "not a removable drive" << "";
+        QTest::addRow("FAT32: partitioned, made, mounted again") << "MS-DOS FAT32" << "" << "";
+        QTest::addRow("exFAT") << "ExFAT" << "" << "";
+        QTest::addRow("a failed unmount erases nothing")
+            << "MS-DOS FAT32" << "busy" << "could not be unmounted (umount failed with exit status 32: target is busy)";
+        QTest::addRow("a failed mkfs is told")
+            << "ExFAT" << "mkfs" << "could not be made (mkfs.exfat failed with exit status 1: cannot open)";
+        QTest::addRow("a volume never mounted again is a failure") << "MS-DOS FAT32" << "unmounted" << "not mounted";
+        QTest::addRow("unknown filing system erases nothing") << "MS-DOS FAT16" << "" << "cannot be made here";
+        QTest::addRow("a disk holding the system is refused") << "MS-DOS FAT32" << "/" << "holds the system";
     }
 
-    void sequence()
+    // The real sfdisk and mkfs on a loop device whose image starts with a
+    // marker sector; a mount table of the test's own stands for the desktop's.
+    void loopDisk()
     {
-        QFETCH(QString, mkfsBody);
-        QFETCH(QString, message);
-        const QString log = path(QStringLiteral("calls.log"));
-        QFile::remove(log);
-        DiskFormatter formatter = fake({"/dev/vdz / ext4 rw 0 0", "/dev/sdq1 /media/u/my\\040stick vfat rw 0 0"});
-        // Each fake tool logs its call (with the device folder as DEV) and acts on the mount table.
-        const QString head =
-            QStringLiteral("DEV='%1'; TABLE='%2'; echo \"$(basename \"$0\") $*\" | sed \"s#$DEV#DEV#g\" >> '%3'; ")
-                .arg(path(QStringLiteral("dev")), path(QStringLiteral("mounts%1").arg(tables)), log);
-        const QStringList tools{"sfdisk=cat >/dev/null", "mkfs.vfat=" + mkfsBody, "mkfs.exfat=" + mkfsBody,
-                                "umount=sed -i '/sdq1/d' \"$TABLE\"", "udisksctl=exit 1"}; // in Program order
-        for (int p = 0; p < tools.size(); ++p)
-            formatter.setProgram(DiskFormatter::Program(p),
-                                 testkit::MediaKit::fakeTool(dir.path(), tools[p].section('=', 0, 0),
-                                                             head + tools[p].section('=', 1)));
-        formatter.setMountWaitMs(1500);
-
         QFETCH(QString, filingSystem);
-        QFETCH(QString, device);
-        const DiskFormatter::Outcome outcome = formatter.format(path("dev/" + device), filingSystem, "my stick");
-        QCOMPARE(outcome.ok, message.isEmpty());
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        const QString image = path(QStringLiteral("stick.img"));
+        QVERIFY(testkit::touch(image, QByteArray(512, 'x')) && testkit::MediaKit::padToSize(image, 40 << 20));
+        loop = run("losetup", {"-P", "-f", "--show", image});
+        if (!loop.startsWith("/dev/loop"))
+            QSKIP("a loop device needs root");
+        const QString disk = loop.mid(5), partition = loop + "p1";
+        DiskFormatter formatter = fake({"/dev/vdz / ext4", loop + (fault == "/" ? " /" : " /media/u/my\\040stick")});
+        // The real sysfs, but the disk removable.  This kernel reads no
+        // partition tables: partx tells it of the new one.
+        const QString sys = path(QStringLiteral("sys%1").arg(tables)), block = sys + "/class/block/" + disk;
+        const QString table = path(QStringLiteral("mounts%1").arg(tables));
+        QVERIFY(testkit::touch(block + "/removable", "1") &&
+                QFile::link("/sys/class/block/" + disk + "p1", block + "/" + disk + "p1"));
+        formatter.setSysfsRoot(sys);
+        formatter.setDeviceRoot("/dev");
+        // The desktop mounts the new volume as soon as it is made.
+        const QString made = fault == "unmounted" ? "" : " && echo '" + partition + " /media/u/MY_STICK' >>" + table;
+        const QString failed = fault == "mkfs" ? "echo cannot open >&2; exit 1; " : "";
+        const QStringList tools{"sfdisk \"$@\" && partx -a " + loop, failed + "mkfs.vfat \"$@\"" + made,
+                                failed + "mkfs.exfat \"$@\"" + made,
+                                fault == "busy" ? "echo target is busy >&2; exit 32" : "true",
+                                "exit 1"}; // Program order
+        for (int p = 0; p < tools.size(); ++p)
+            formatter.setProgram(
+                DiskFormatter::Program(p),
+                testkit::MediaKit::fakeTool(dir.path(), QString::number(p), "PATH=/usr/sbin:/sbin:$PATH; " + tools[p]));
+        formatter.setMountWaitMs(fault == "unmounted" ? 500 : 60000);
+
+        const DiskFormatter::Outcome outcome = formatter.format(loop, filingSystem, "my stick");
         QVERIFY2(message.isEmpty() ? outcome.message.isEmpty() : outcome.message.contains(message),
                  qPrintable(outcome.message));
-        QFile file(log);
-        file.open(QIODevice::ReadOnly);
-        QTEST(QString::fromUtf8(file.readAll()).trimmed().replace('\n', "; "), "calls");
+        QCOMPARE(outcome.ok, message.isEmpty());
         QCOMPARE(outcome.volumePath, outcome.ok ? QStringLiteral("/media/u/MY_STICK") : QString());
+        QFile device(loop);
+        QVERIFY(device.open(QIODevice::ReadOnly));
+        const QByteArray mbr = device.read(512);
+        QCOMPARE(mbr == QByteArray(512, 'x'), fault == "busy" || fault == "/" || filingSystem.endsWith("16"));
+        if (!outcome.ok && fault != "unmounted")
+            return;
+        // A partition of type 0c or 07 from sector 2048, a sound file system, the user's name.
+        const bool exfat = filingSystem == "ExFAT";
+        QCOMPARE(quint8(mbr[446 + 4]), quint8(exfat ? 0x07 : 0x0c));
+        QCOMPARE(qFromLittleEndian<quint32>(mbr.constData() + 446 + 8), quint32(DiskFormatter::partitionStartSector));
+        QVERIFY(!run(exfat ? "fsck.exfat" : "fsck.fat", {"-n", partition}).isEmpty());
+        QVERIFY(run(exfat ? "exfatlabel" : "fatlabel", {partition}).endsWith("MY_STICK"));
     }
 
-    void imageGetsTableAndFat32()
+    void cleanup()
     {
-        const QString mdir = QStandardPaths::findExecutable(QStringLiteral("mdir"));
-        if (mdir.isEmpty())
-            QSKIP("mtools and dosfstools are needed (scripts/install-deps.sh)");
-        const QString image = path(QStringLiteral("disk.img"));
-        QFile file(image);
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.resize(40 * 1024 * 1024));
-        DiskFormatter formatter;
-        const DiskFormatter::Outcome outcome =
-            formatter.writeDisk(image, DiskFormatter::FileSystem::Fat32, QStringLiteral("my stick"));
-        QVERIFY2(outcome.ok, qPrintable(outcome.message));
-
-        // The MBR: one partition of type 0c from sector 2048, no second one.
-        const QByteArray mbr = file.read(512);
-        QCOMPARE(quint8(mbr[446 + 4]), quint8(0x0c));
-        QCOMPARE(qFromLittleEndian<quint32>(mbr.constData() + 446 + 8), quint32(DiskFormatter::partitionStartSector));
-        QCOMPARE(quint8(mbr[462 + 4]), quint8(0));
-
-        QProcess process;
-        process.start(mdir, {QStringLiteral("-i"), image + QStringLiteral("@@1M"), QStringLiteral("::")});
-        QVERIFY(process.waitForFinished(20000) && process.exitCode() == 0);
-        QVERIFY(process.readAllStandardOutput().contains("Volume in drive : is MY_STICK"));
+        if (!loop.isEmpty())
+            run("losetup", {"-d", std::exchange(loop, QString())});
     }
 
 private:
     QString path(const QString &relative) const { return dir.path() + QLatin1Char('/') + relative; }
+    // Standard output of a system tool; empty when it fails.
+    static QString run(const QString &tool, const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QStandardPaths::findExecutable(tool, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"}), arguments);
+        const bool ok =
+            process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        return ok ? QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed() : QString();
+    }
     DiskFormatter fake(const QStringList &mountLines)
     {
         const QString table = path(QStringLiteral("mounts%1").arg(++tables));
         testkit::touch(table, mountLines.join(QLatin1Char('\n')).toUtf8() + '\n');
-        DiskFormatter formatter;
+        DiskFormatter formatter(QStringLiteral("/srv/data"));
         formatter.setSysfsRoot(path(QStringLiteral("sys")));
         formatter.setDeviceRoot(path(QStringLiteral("dev")));
         formatter.setMountTable(table);
-        formatter.setProtectedFolders({QStringLiteral("/"), QDir::homePath(), QStringLiteral("/srv/data")});
         return formatter;
     }
     QTemporaryDir dir;
     int tables = 0;
+    QString loop;
 };
 
 CORVANE_TEST_MAIN(TestDiskFormatter)

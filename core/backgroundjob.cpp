@@ -1,4 +1,4 @@
-#include "app/backgroundjob.h"
+#include "core/backgroundjob.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
