@@ -204,3 +204,12 @@ QList<MessageHandler::KeyedText> MessageHandler::allKeyedTexts()
     return mediaLibraryTexts() + mediaBrowserTexts() + videoTranscodingTexts() + advanceSettingTexts()
         + transferandSyncTexts() + miscellaneousTexts();
 }
+
+QString MessageHandler::keyedText(const QString &key)
+{
+    for (const KeyedText &text : allKeyedTexts()) {
+        if (text.first == key)
+            return text.second;
+    }
+    return QString();
+}

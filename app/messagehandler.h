@@ -51,6 +51,8 @@ public:
     static QList<KeyedText> transferandSyncTexts();
     static QList<KeyedText> miscellaneousTexts();
     static QList<KeyedText> allKeyedTexts();
+    // The keyed text of `key`; empty for an unknown key.
+    static QString keyedText(const QString &key);
 
 private:
     void publish(const QList<KeyedText> &texts);

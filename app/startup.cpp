@@ -216,7 +216,12 @@ void StartUp::start()
     QQmlContext *context = view->rootContext();
     transfer = std::make_unique<Drive>(
         [context](const QString &name, const QVariant &value) { context->setContextProperty(name, value); },
-        [texts](int number) { return texts->message(number); }, nullptr);
+        [texts](const QString &key) {
+            bool numbered = false;
+            const int number = key.toInt(&numbered);
+            return numbered ? texts->message(number) : MessageHandler::keyedText(key);
+        },
+        nullptr);
     failures += makeLinks(driveLinks(), view->rootObject(), control.get(), transfer.get());
 
     view->setVisible(true);

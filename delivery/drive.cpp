@@ -1,6 +1,7 @@
 #include "delivery/drive.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -124,7 +125,38 @@ void Drive::setFolderChooser(std::function<QString()> chooser)
 
 QString Drive::userText(int number) const
 {
-    return messageText ? messageText(number) : QString();
+    return userText(QString::number(number));
+}
+
+QString Drive::userText(const QString &key) const
+{
+    return messageText ? messageText(key) : QString();
+}
+
+QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) const
+{
+    const QString target = QDir::toNativeSeparators(drivePath);
+    if (outcome.halt == DriveCopier::Outcome::Failed)
+        return QStringLiteral("The files could not be written to %1: %2. Nothing of this transfer can be relied on; "
+                              "please try again or use another drive.")
+            .arg(target, outcome.reason);
+    if (cancelled || outcome.halt == DriveCopier::Outcome::Cancelled)
+        return QStringLiteral("The transfer was cancelled: %1 files were written to %2.").arg(outcome.written).arg(target);
+    if (outcome.leftOut.isEmpty()) {
+        const QString vehicle = system ? system->vehicleName : QString();
+        return userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
+    }
+    QStringList lines;
+    for (const auto &[name, why] : outcome.leftOut)
+        lines << name + QStringLiteral(": ") + why;
+    const qsizetype count = lines.size();
+    constexpr int shown = 10;
+    if (count > shown) {
+        lines.resize(shown);
+        lines << QStringLiteral("... and %1 more.").arg(count - shown);
+    }
+    return QStringLiteral("%1 of the chosen files were not transferred to %2:\n").arg(count).arg(target) +
+           lines.join(QLatin1Char('\n'));
 }
 
 void Drive::retire(DriveData *row)
@@ -389,18 +421,19 @@ void Drive::copyEnded(int)
     DriveState &s = state();
     if (s.jobHalted)
         return;
-    if (transferJob->stopRequested()) {
+    const DriveCopier::Outcome &outcome = fm->lastOutcome();
+    const bool cancelled = transferJob->stopRequested();
+    if (cancelled || outcome.halt == DriveCopier::Outcome::Failed) {
         emit sgHideTransferProgress();
         timerexe(0);
-        return;
-    }
-    // Tracks whose file had gone were never reported: the dialog still
-    // reaches its end.
-    if (s.counterfile < s.totalfiles) {
+    } else if (s.counterfile < s.totalfiles) {
+        // Tracks whose file had gone were never reported: the dialog still
+        // reaches its end.
         s.counterfile = s.totalfiles;
         emit sgUpdateTransferProgress(s.totalfiles, s.counterfile, QString());
         timerexe(0);
     }
+    emit showMessageBox(endMessage(outcome, cancelled));
 }
 
 void Drive::slOneFileCopyed(QString fileName)

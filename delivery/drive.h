@@ -14,9 +14,9 @@
 
 #include "core/backgroundjob.h"
 #include "core/track.h"
+#include "delivery/drivecopier.h"
 #include "delivery/systemdetails.h"
 
-class DriveCopier;
 class DriveData;
 
 // The application side of the "Transfer and Sync" dialog.  While the dialog
@@ -37,9 +37,10 @@ public:
     // What the application hands the object that serves the dialog: how a
     // list reaches QML (a context property of the interface) and the user's
     // message with a given number (1 "Drive is Full", 7 "Disk is Removed",
-    // 8 "No destination drive selected.").
+    // 8 "No destination drive selected.", asked for as "1" ... "8") or key
+    // ("trnsfrtext1").
     using SetProperty = std::function<void(const QString &name, const QVariant &value)>;
-    using UserText = std::function<QString(int number)>;
+    using UserText = std::function<QString(const QString &key)>;
 
     Drive(SetProperty setProperty, UserText texts, QObject *parent);
     Drive();
@@ -89,6 +90,10 @@ private:
     void retire(DriveData *row);
     void copyEnded(int reportedFiles);
     QString userText(int number) const;
+    QString userText(const QString &key) const;
+    // The one message for the end of a transfer that was not cut short by a
+    // full or removed drive (those tell it themselves); empty: none.
+    QString endMessage(const DriveCopier::Outcome &outcome, bool cancelled) const;
 
     SetProperty setContextProperty;
     UserText messageText;

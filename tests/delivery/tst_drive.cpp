@@ -93,8 +93,9 @@ private slots:
         QTest::addRow("no drive does nothing") << "No Drive" << 0 << "-";
         QTest::addRow("a vanished target is a removed disk") << "/nonexistent/stick" << 0 << "Disk is Removed";
         QTest::addRow("an unlisted target is no target") << "/" << 0 << "No destination drive selected.";
-        QTest::addRow("format off: the volume is copied to") << "stick" << 0 << "";
-        QTest::addRow("a folder target is never formatted") << "folder" << 1 << "";
+        const QString done = "All files have been successfully transferred to Aster Media.";
+        QTest::addRow("format off: the volume is copied to") << "stick" << 0 << done;
+        QTest::addRow("a folder target is never formatted") << "folder" << 1 << done;
         QTest::addRow("a volume on no disk is refused and starts no copy") << "stick" << 1 << "was not found";
         QTest::addRow("cancel ends a conversion and the dialog at once") << "folder" << 0 << "cancel";
     }
@@ -134,20 +135,26 @@ private slots:
             drive->slProgressStoped(1);
             QTRY_COMPARE(hidden.size(), 1);
             QVERIFY(!limit.hasExpired());
+            QTRY_COMPARE(messages.size(), 1); // how much it did
+            QCOMPARE(messages.first().first().toString(),
+                     "The transfer was cancelled: 0 files were written to " + QDir::toNativeSeparators(target) + ".");
             QVERIFY(property("driveList").toStringList().isEmpty());
             QVERIFY(!QFileInfo::exists(target + "/Aster Media/Slow/Song.m4a"));
             return;
         }
-        if (message.isEmpty()) {
+        const bool copies = message.startsWith("All files");
+        if (copies) {
             QTRY_COMPARE(progress.size(), 1); // the copy ends before the window goes
             QVERIFY(QFileInfo(target + "/Aster Media/Album/1.mp3").isFile());
+            QTRY_COMPARE(messages.size(), 1);
+            QCOMPARE(messages.first().first().toString(), message);
         } else if (message == "-") {
             QTest::qWait(100);
         } else {
             QTRY_COMPARE(messages.size(), 1);
             QVERIFY2(messages.first().first().toString().contains(message), qPrintable(message));
         }
-        QCOMPARE(copy.size(), message.isEmpty() ? 1 : 0);
+        QCOMPARE(copy.size(), copies ? 1 : 0);
         QCOMPARE(messages.size(), message.size() > 1 ? 1 : 0);
         QVERIFY(!QFile::exists(dir.filePath("calls.log")));
     }
@@ -164,6 +171,7 @@ private slots:
         QDir().mkpath(folder);
         Drive::setFolderChooser([folder] { return folder; });
         QSignalSpy progress(app->drive(), &Drive::sgUpdateTransferProgress);
+        QSignalSpy messages(app->drive(), &Drive::showMessageBox);
 
         QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "showtransferBrowser"));
         QObject *dialog = app->viewer().rootObject()->findChild<QObject *>("transferDialog");
@@ -183,6 +191,10 @@ private slots:
         QCOMPARE(progress.last().at(0).toInt(), 3);
         QVERIFY(QFileInfo(folder + "/Aster Media/Album/1.mp3").isFile() &&
                 QFileInfo(folder + "/Aster Media/Album/3.mp3").isFile() && !QFileInfo::exists(stick + "/Aster Media"));
+        // The user is told which file did not go, and why.
+        QTRY_COMPARE(messages.size(), 1);
+        QCOMPARE(messages.first().first().toString(),
+                 "1 of the chosen files were not transferred to " + folder + ":\n2.mp3.gone: the file is no longer there");
         // The end closes the poll: both lists are published empty.
         QTRY_VERIFY(property("driveList").toStringList().isEmpty());
         QVERIFY(rows().isEmpty());
