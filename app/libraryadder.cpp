@@ -971,14 +971,8 @@ QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, in
     }
     if (lines.isEmpty())
         return QString();
-    const qsizetype count = lines.size();
-    constexpr int shown = 10;
-    if (count > shown) {
-        lines.resize(shown);
-        lines << QStringLiteral("... and %1 more.").arg(count - shown);
-    }
-    return QStringLiteral("%1 of the chosen media could not be added to the library:\n").arg(count) +
-           lines.join(QLatin1Char('\n'));
+    return QStringLiteral("%1 of the chosen media could not be added to the library:\n").arg(lines.size()) +
+           shared::shortList(lines);
 }
 
 void LibraryAdder::finish(bool diskFull)

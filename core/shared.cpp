@@ -258,3 +258,13 @@ void delay()
     QTimer::singleShot(1000, &loop, &QEventLoop::quit);
     loop.exec();
 }
+
+QString shared::shortList(QStringList lines, int shown)
+{
+    const qsizetype count = lines.size();
+    if (count > shown) {
+        lines.resize(shown);
+        lines << QStringLiteral("... and %1 more.").arg(count - shown);
+    }
+    return lines.join(QLatin1Char('\n'));
+}

@@ -88,6 +88,10 @@ public:
     // and "Unknown Album" do.  Mapping, folder pictures and repository
     // staging all decide with it, so they never disagree about a name.
     static bool isUnknownName(const QString &name);
+
+    // Lines of a message naming what a job left out: the first `shown`, then
+    // one that counts the rest.
+    static QString shortList(QStringList lines, int shown = 10);
 };
 
 // True when s is non-empty and every byte is an ASCII digit.

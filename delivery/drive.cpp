@@ -27,14 +27,14 @@ const QString noDrive = QStringLiteral("No Drive");
 struct DriveState
 {
     TrackMap trackMap;
-    QMap<int, DriveData *> DriveList;        // listed targets by key
-    QMap<int, DriveData *> DriveListSystem;  // the folder chosen last
-    QStringList dataList;                    // listed paths, published as "driveList"
+    QMap<int, DriveData *> DriveList;       // listed targets by key
+    QMap<int, DriveData *> DriveListSystem; // the folder chosen last
+    QStringList dataList;                   // listed paths, published as "driveList"
     QString searchLocation;
     int id = 1;
     int counterfile = 0;
     int totalfiles = 0;
-    bool jobHalted = false;  // the copy reported a full or removed drive
+    bool jobHalted = false; // the copy reported a full or removed drive
     // Rows that left the lists: QML may read them until the next
     // publication, so they are freed one publication later.
     QList<DriveData *> retiredNow;
@@ -141,7 +141,9 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
                               "please try again or use another drive.")
             .arg(target, outcome.reason);
     if (cancelled || outcome.halt == DriveCopier::Outcome::Cancelled)
-        return QStringLiteral("The transfer was cancelled: %1 files were written to %2.").arg(outcome.written).arg(target);
+        return QStringLiteral("The transfer was cancelled: %1 files were written to %2.")
+            .arg(outcome.written)
+            .arg(target);
     if (outcome.leftOut.isEmpty()) {
         const QString vehicle = system ? system->vehicleName : QString();
         return userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
@@ -149,14 +151,8 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
     QStringList lines;
     for (const auto &[name, why] : outcome.leftOut)
         lines << name + QStringLiteral(": ") + why;
-    const qsizetype count = lines.size();
-    constexpr int shown = 10;
-    if (count > shown) {
-        lines.resize(shown);
-        lines << QStringLiteral("... and %1 more.").arg(count - shown);
-    }
-    return QStringLiteral("%1 of the chosen files were not transferred to %2:\n").arg(count).arg(target) +
-           lines.join(QLatin1Char('\n'));
+    return QStringLiteral("%1 of the chosen files were not transferred to %2:\n").arg(lines.size()).arg(target) +
+           shared::shortList(lines);
 }
 
 void Drive::retire(DriveData *row)
@@ -242,8 +238,8 @@ void Drive::GetDriveDetail()
             }
             continue;
         }
-        auto *row = new DriveData(QString(), QString(), 0, 0, QString(), volume.mountPath, volume.device,
-                                  volume.mountPath);
+        auto *row =
+            new DriveData(QString(), QString(), 0, 0, QString(), volume.mountPath, volume.device, volume.mountPath);
         showSizes(row, volume);
         s.dataList.append(volume.mountPath);
         s.DriveList.insert(s.id++, row);
@@ -293,9 +289,8 @@ void Drive::openDialog()
     }
     if (s.searchLocation.isEmpty())
         return;
-    s.DriveListSystem.insert(int(s.DriveList.size()) + 1,
-                             new DriveData(QString(), QString(), 1, 0, QString(), s.searchLocation, QString(),
-                                           s.searchLocation));
+    s.DriveListSystem.insert(int(s.DriveList.size()) + 1, new DriveData(QString(), QString(), 1, 0, QString(),
+                                                                        s.searchLocation, QString(), s.searchLocation));
     // Listed now rather than at the next tick, and chosen: a drive chosen
     // before must not stay the target.
     if (timmer && timmer->isActive())
@@ -328,10 +323,12 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
     formatTarget.label = createDriveName(QFileInfo(drive).fileName());
     emit sgShowFormatWait();
     const bool wanted = format != 0;
-    if (!formatJob->start([this, drive, wanted](const std::atomic<bool> &) {
-            formatDrive(drive, wanted);
-            return true;
-        }, [this](bool) { finishFormatDrive(); }))
+    if (!formatJob->start(
+            [this, drive, wanted](const std::atomic<bool> &) {
+                formatDrive(drive, wanted);
+                return true;
+            },
+            [this](bool) { finishFormatDrive(); }))
         emit sgHideFormatWait();
 }
 
@@ -411,9 +408,11 @@ void Drive::finishFormatDrive()
     emit sgShowTransferProgress();
     DriveCopier *copier = fm.get();
     const TrackMap tracks = s.trackMap;
-    transferJob->start([copier, tracks, detail](const std::atomic<bool> &stop) {
-        return copier->copyFilesToDrive(tracks, detail, QList<track>(), stop);
-    }, [this](int reported) { copyEnded(reported); });
+    transferJob->start(
+        [copier, tracks, detail](const std::atomic<bool> &stop) {
+            return copier->copyFilesToDrive(tracks, detail, QList<track>(), stop);
+        },
+        [this](int reported) { copyEnded(reported); });
 }
 
 void Drive::copyEnded(int)

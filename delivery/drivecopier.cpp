@@ -48,11 +48,11 @@ bool isMpegLayer3Frame(const QByteArray &bytes)
     if (bytes.size() < 4)
         return false;
     const quint8 b0 = quint8(bytes.at(0)), b1 = quint8(bytes.at(1)), b2 = quint8(bytes.at(2));
-    return b0 == 0xff && (b1 & 0xe0) == 0xe0  // frame sync
-           && ((b1 >> 3) & 3) != 1            // version not reserved
-           && ((b1 >> 1) & 3) == 1            // layer III
-           && (b2 >> 4) != 0x0f && (b2 >> 4) != 0  // bit-rate index valid, not free format
-           && ((b2 >> 2) & 3) != 3;           // sampling rate valid
+    return b0 == 0xff && (b1 & 0xe0) == 0xe0      // frame sync
+           && ((b1 >> 3) & 3) != 1                // version not reserved
+           && ((b1 >> 1) & 3) == 1                // layer III
+           && (b2 >> 4) != 0x0f && (b2 >> 4) != 0 // bit-rate index valid, not free format
+           && ((b2 >> 2) & 3) != 3;               // sampling rate valid
 }
 
 // The codec where the first bytes settle it; "" for anything else.
@@ -131,8 +131,8 @@ bool DriveCopier::copycover(QString cover, QString target)
     QImage image;
     if (!image.load(cover, "PNG") && !image.load(cover, "JPEG"))
         return false;
-    const QImage small = image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio,
-                                      Qt::FastTransformation);
+    const QImage small =
+        image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio, Qt::FastTransformation);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -178,7 +178,9 @@ namespace {
 // The device of `path`, or of the nearest folder of it that exists.
 quint64 deviceOf(QString path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     while (::stat(QFile::encodeName(path).constData(), &info) != 0) {
         const QString parent = QFileInfo(path).absolutePath();
         if (parent == path)
@@ -410,8 +412,9 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;
-            leaveOut(sourceName, error == ENOENT ? QStringLiteral("the file is no longer there")
-                                                 : QStringLiteral("the file cannot be read (%1)").arg(systemReason(error)));
+            leaveOut(sourceName, error == ENOENT
+                                     ? QStringLiteral("the file is no longer there")
+                                     : QStringLiteral("the file cannot be read (%1)").arg(systemReason(error)));
             report(skipText + name);
             return true;
         case SafeFileCopy::VolumeFull:
