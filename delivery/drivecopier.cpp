@@ -32,47 +32,6 @@ constexpr int folderPictureSide = 110;
 const QString copyingText = QStringLiteral("Copying ");
 const QString skipText = QStringLiteral("Skip File ");
 
-// Length of an ID3v2 tag at the start of `head`, 0 when there is none.
-qint64 id3Length(const QByteArray &head)
-{
-    if (head.size() < 10 || !head.startsWith("ID3"))
-        return 0;
-    const auto b = [&head](int i) { return qint64(quint8(head.at(i))) & 0x7f; };
-    const qint64 body = (b(6) << 21) | (b(7) << 14) | (b(8) << 7) | b(9);
-    const bool footer = quint8(head.at(5)) & 0x10;
-    return 10 + body + (footer ? 10 : 0);
-}
-
-bool isMpegLayer3Frame(const QByteArray &bytes)
-{
-    if (bytes.size() < 4)
-        return false;
-    const quint8 b0 = quint8(bytes.at(0)), b1 = quint8(bytes.at(1)), b2 = quint8(bytes.at(2));
-    return b0 == 0xff && (b1 & 0xe0) == 0xe0      // frame sync
-           && ((b1 >> 3) & 3) != 1                // version not reserved
-           && ((b1 >> 1) & 3) == 1                // layer III
-           && (b2 >> 4) != 0x0f && (b2 >> 4) != 0 // bit-rate index valid, not free format
-           && ((b2 >> 2) & 3) != 3;               // sampling rate valid
-}
-
-// The codec where the first bytes settle it; "" for anything else.
-QString sniffCodec(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QByteArray head = file.read(10);
-    const qint64 start = id3Length(head);
-    if (start > 0 && !file.seek(start))
-        return QString();
-    const QByteArray frame = start > 0 ? file.read(4) : head.left(4);
-    if (frame.startsWith("fLaC"))
-        return QStringLiteral("flac");
-    if (isMpegLayer3Frame(frame))
-        return QStringLiteral("mp3");
-    return QString();
-}
-
 } // namespace
 
 DriveCopier::DriveCopier(QObject *parent) : QObject(parent) {}
@@ -107,9 +66,6 @@ QString DriveCopier::driveName(const QString &name) const
 
 QString DriveCopier::askForCodec(const QString &path) const
 {
-    const QString sniffed = sniffCodec(path);
-    if (!sniffed.isEmpty())
-        return sniffed;
     // The converter changes only in the job's own thread, at its start.
     return converter ? converter->askForCodec(path) : ffmpeghandler().askForCodec(path);
 }

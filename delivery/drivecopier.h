@@ -74,9 +74,7 @@ public:
     // target unless one is there.  False when nothing could be written.
     static bool copycover(QString cover, QString target);
 
-    // The audio codec of a file, read from its first bytes where that is
-    // certain (MP3, FLAC), else from the prober; "" when unknown.  Saves an
-    // ffprobe run per file on a drive of MP3s.
+    // The audio codec of a file (the job's converter's askForCodec); "" when unknown.
     QString askForCodec(const QString &path) const;
     // The name a file or folder gets on a drive whose file system can't
     // hold some characters: they are dropped, and so are trailing dots and

@@ -81,8 +81,9 @@ public:
     QList<Details> codecList() const { return lstCodecDetail; }
 
     // ---- Probe and decision -----------------------------------------------
-    // The codec name of the file's first audio stream ("" when ffprobe can't
-    // tell, is missing, fails or takes longer than the probe timeout).
+    // The codec name of the file's first audio stream: from its first bytes
+    // where they settle it (MP3, FLAC), else from ffprobe ("" when ffprobe
+    // can't tell, is missing, fails or takes longer than the probe timeout).
     QString askForCodec(const QString &path) const;
     // A file is converted when it is audio and its codec is none of the list's
     // names (exact comparison); an empty probe result converts.
