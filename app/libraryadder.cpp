@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QWaitCondition>
 #include <QNetworkInformation>
 #include <QPointer>
 #include <QRegularExpression>
@@ -784,42 +785,114 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     Logging *log = Logging::getInstance();
     ruvoDB db;
 
-    // A few files are copied at once on a pool of the job's own (the job
-    // runs on a pool thread and must not wait there for work queued behind
-    // it); their rows are written here, in the list's order, each once its
-    // file is in place, while the next files are being copied.
-    struct Outcome
+    // A few folders are filled at once, each by one thread of a pool of the
+    // job's own (the job runs on a pool thread and must not wait there for
+    // work queued behind it): threads making files side by side in one
+    // folder only queue on that folder's lock.  This thread writes the rows,
+    // each once its file is in place, while the next files are copied.
+    struct Copied
     {
+        int index = 0;
         SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
         int error = 0;
     };
-    QThreadPool pool;
-    const int window = std::clamp(QThread::idealThreadCount(), 1, 4);
-    pool.setMaxThreadCount(window);
-    struct InFlight
+    struct Shared
     {
-        int index;
-        QFuture<Outcome> future;
-    };
-    std::deque<InFlight> inFlight;
-    constexpr int rowBatch = 64;
-    // Room per volume: asked once, then every copy begun takes its size off.
-    // The volume's own free space already counts what the copies under way
-    // have written, so asking it anew for each file would count those twice.
-    QHash<dev_t, qint64> budget;
-    bool stopStarting = false;
-    int next = 0;
-    int done = 0;
+        QMutex mutex;
+        QWaitCondition changed;
+        std::deque<Copied> done;
+        // Room per volume: asked once, then every copy begun takes its size
+        // off.  The volume's own free space already counts what the copies
+        // under way have written, so asking it anew would count them twice.
+        QHash<dev_t, qint64> budget;
+        bool stopStarting = false;
+        bool diskFull = false;
+        int nextFolder = 0;
+        int working = 0;
+    } shared;
 
-    auto leave = [&result](const CopyItem &item, const QString &reason) {
-        for (const track &t : item.records)
-            result.leftOut.append(
-                {t.id, t.filename.isEmpty() ? QFileInfo(item.source).fileName() : t.filename, reason});
+    QList<QList<int>> folders; // item indices by target folder, in list order
+    QHash<QString, int> folderAt;
+    QList<int> pendingRows;
+    for (int i = 0; i < items.size(); ++i) {
+        const CopyItem &item = items.at(i);
+        if (item.source.isEmpty()) {
+            // The file is there already (shared with another entry).
+            if (QFileInfo(item.target).isFile())
+                pendingRows.append(i);
+            else
+                for (const track &t : item.records)
+                    result.leftOut.append({t.id, t.filename, QStringLiteral("the file is no longer there")});
+            continue;
+        }
+        const QString folder = QFileInfo(item.target).absolutePath();
+        auto at = folderAt.constFind(folder);
+        if (at == folderAt.cend()) {
+            at = folderAt.insert(folder, int(folders.size()));
+            folders.append(QList<int>());
+        }
+        folders[*at].append(i);
+    }
+
+    auto fill = [&items, &folders, &shared, &stop, log] {
+        for (;;) {
+            int folderIndex = 0;
+            {
+                QMutexLocker lock(&shared.mutex);
+                if (shared.stopStarting || stop.load() || shared.nextFolder >= folders.size())
+                    break;
+                folderIndex = shared.nextFolder++;
+            }
+            const QList<int> &files = folders.at(folderIndex);
+            const QString folder = QFileInfo(items.at(files.first()).target).absolutePath();
+            const dev_t volume = deviceOf(folder);
+            bool made = false;
+            for (int index : files) {
+                const CopyItem &item = items.at(index);
+                {
+                    QMutexLocker lock(&shared.mutex);
+                    if (stop.load())
+                        shared.stopStarting = true;
+                    if (shared.stopStarting)
+                        break;
+                    auto room = shared.budget.find(volume);
+                    if (room == shared.budget.end())
+                        room = shared.budget.insert(volume, availableBytes(folder));
+                    if (*room >= 0 && *room < item.size) {
+                        // A copy that can't fit is not begun.
+                        shared.diskFull = shared.stopStarting = true;
+                        break;
+                    }
+                    if (*room >= 0)
+                        *room -= item.size;
+                }
+                if (!made)
+                    made = QDir().mkpath(folder);
+                log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
+                Copied copied{index};
+                copied.outcome = SafeFileCopy::copy(item.source, item.target, &copied.error);
+                QMutexLocker lock(&shared.mutex);
+                if (copied.outcome == SafeFileCopy::VolumeFull)
+                    shared.stopStarting = true;
+                shared.done.push_back(copied);
+                shared.changed.wakeAll();
+            }
+        }
+        QMutexLocker lock(&shared.mutex);
+        --shared.working;
+        shared.changed.wakeAll();
     };
+
+    QThreadPool pool;
+    const int threads = int(std::min<qsizetype>(std::clamp(QThread::idealThreadCount(), 1, 4), folders.size()));
+    pool.setMaxThreadCount(std::max(threads, 1));
+    shared.working = threads;
+    for (int i = 0; i < threads; ++i)
+        pool.start(fill);
 
     // Rows go in in small batches, one transaction each: a row per
     // transaction would cost more than the copy of a small file.
-    QList<int> pendingRows;
+    constexpr int rowBatch = 64;
     auto flushRows = [&] {
         if (pendingRows.isEmpty())
             return;
@@ -831,9 +904,9 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             const CopyItem &item = items.at(index);
             bool all = true;
             for (const track &t : item.records) {
-                if (batchStored || db.storeTrack(t) == t.id)
+                if (batchStored || db.storeTrack(t) == t.id) {
                     result.storedIds.append(t.id);
-                else {
+                } else {
                     all = false;
                     result.leftOut.append({t.id, t.filename, QStringLiteral("it could not be stored in the library")});
                 }
@@ -844,75 +917,42 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         pendingRows.clear();
     };
 
-    auto finishOldest = [&] {
-        InFlight oldest = std::move(inFlight.front());
-        inFlight.pop_front();
-        const Outcome outcome = oldest.future.result();
-        const CopyItem &item = items.at(oldest.index);
-        if (outcome.outcome == SafeFileCopy::Copied) {
-            // The rows only once the file is in place.
-            pendingRows.append(oldest.index);
-            if (pendingRows.size() >= rowBatch)
-                flushRows();
-        } else {
-            qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(outcome.error);
-            result.failedTargets.append(item.target);
-            if (outcome.outcome == SafeFileCopy::VolumeFull) {
-                result.diskFull = true;
-                stopStarting = true;
-            } else {
-                leave(item, copyFailure(outcome.outcome, outcome.error));
-            }
+    int done = 0;
+    for (;;) {
+        std::deque<Copied> finished;
+        {
+            QMutexLocker lock(&shared.mutex);
+            while (shared.done.empty() && shared.working > 0)
+                shared.changed.wait(&shared.mutex);
+            finished.swap(shared.done);
+            if (finished.empty())
+                break; // every thread has ended
         }
-        ++done;
-        if (progress)
-            progress(done, item.target);
-    };
-
-    while (next < items.size() || !inFlight.empty()) {
-        if (stop.load())
-            stopStarting = true;
-        if (!stopStarting && next < items.size() && int(inFlight.size()) < window) {
-            const CopyItem &item = items.at(next);
-            const int index = next++;
-            if (item.source.isEmpty()) {
-                // The file is there already (shared with another entry).
-                if (QFileInfo(item.target).isFile()) {
-                    pendingRows.append(index);
-                } else {
-                    leave(item, QStringLiteral("the file is no longer there"));
-                }
-                continue;
-            }
-            const QString folder = QFileInfo(item.target).absolutePath();
-            const dev_t volume = deviceOf(folder);
-            auto room = budget.find(volume);
-            if (room == budget.end())
-                room = budget.insert(volume, availableBytes(folder));
-            if (*room >= 0 && *room < item.size) {
-                result.diskFull = true;
-                stopStarting = true;
-                continue;
-            }
-            if (*room >= 0)
-                *room -= item.size;
-            log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
+        for (const Copied &copied : finished) {
+            const CopyItem &item = items.at(copied.index);
             ++result.copies;
-            const QString source = item.source;
-            const QString target = item.target;
-            inFlight.push_back({index, QtConcurrent::run(&pool, [source, target, folder] {
-                                    QDir().mkpath(folder);
-                                    Outcome outcome;
-                                    outcome.outcome = SafeFileCopy::copy(source, target, &outcome.error);
-                                    return outcome;
-                                })});
-            continue;
+            if (copied.outcome == SafeFileCopy::Copied) {
+                // The rows only once the file is in place.
+                pendingRows.append(copied.index);
+                if (pendingRows.size() >= rowBatch)
+                    flushRows();
+            } else {
+                qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(copied.error);
+                result.failedTargets.append(item.target);
+                if (copied.outcome == SafeFileCopy::VolumeFull)
+                    result.diskFull = true;
+                else
+                    for (const track &t : item.records)
+                        result.leftOut.append({t.id, t.filename.isEmpty() ? QFileInfo(item.source).fileName() : t.filename,
+                                               copyFailure(copied.outcome, copied.error)});
+            }
+            if (progress)
+                progress(++done, item.target);
         }
-        if (inFlight.empty())
-            break;
-        finishOldest();
     }
+    pool.waitForDone();
     flushRows();
+    result.diskFull = result.diskFull || shared.diskFull;
 
     if (!result.diskFull && !stop.load()) {
         const QSet<int> stored(result.storedIds.cbegin(), result.storedIds.cend());
