@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QLoggingCategory>
 
 #include <taglib/fileref.h>
@@ -84,11 +85,18 @@ bool DriveCopier::copycover(QString cover, QString target)
 {
     if (QFileInfo::exists(target) || cover.isEmpty() || !QFileInfo(cover).isFile())
         return true;
+    // The library's album pictures are PNGs of the folder picture's size
+    // already: their bytes are the picture, no decoding needed.
+    QImageReader header(cover);
+    const QSize size = header.size();
+    const QSize fitted = size.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio);
+    if (header.format() == "png" && size.isValid() && fitted == size)
+        return NoClobberWriter::copyNew(cover, target);
     QImage image;
     if (!image.load(cover, "PNG") && !image.load(cover, "JPEG"))
         return false;
-    const QImage small =
-        image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio, Qt::FastTransformation);
+    const QImage small = image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio,
+                                      Qt::FastTransformation);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
