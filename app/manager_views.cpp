@@ -752,10 +752,22 @@ manager::ViewResult manager::Get_Videolist(const TrackMap &tracks, const ViewInp
 {
     ViewResult result = startResult();
     const QSet<int> checked = toSet(input.checkedTrackIds);
-    QMap<QString, const track *> rows; // the highest id of a file name wins
+    // One row per file, the highest id winning.  Clips that merely share a
+    // name (camera names repeat across cards) are files of their own, and
+    // each keeps a row the user can tick: numbered as the browser numbers
+    // them ("clip.mp4", "clip.mp41" ...).
+    QMap<QString, const track *> rows;
+    QHash<QString, QString> keyOfFile;
+    QHash<QString, int> filesOfName;
     for (const track &t : tracks) {
-        if (t.isVideo)
-            rows.insert(t.filename, &t);
+        if (!t.isVideo)
+            continue;
+        auto key = keyOfFile.find(t.filepath);
+        if (key == keyOfFile.end()) {
+            const int repeat = filesOfName[t.filename]++;
+            key = keyOfFile.insert(t.filepath, repeat ? t.filename + QString::number(repeat) : t.filename);
+        }
+        rows.insert(*key, &t);
     }
     for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
         const track &t = *row.value();

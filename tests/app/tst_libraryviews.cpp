@@ -110,12 +110,14 @@ private slots:
         QCOMPARE(browser.details.size(), 2);
     }
 
-    // The browser numbers repeated video file names; the library's video view
-    // keeps one row per name, the last one's.
+    // Both number repeated video file names; the library's video view keeps
+    // one row per file, the last one's.
     void videoRows()
     {
         const TrackMap clips =
             tracksOf({"1|||0|clip.mp4||v", "2|||0|clip.mp4||v", "3|||0|other.mp4||v", "4|||0|clip.mp4||v"});
+        TrackMap stored = clips;
+        stored[4].filepath = stored[1].filepath; // stored twice: one row
         manager::ViewInput input;
         input.mediaTypeFilter = 4;
         const manager::ViewResult result = manager::Get_Albumlist(false, clips, input);
@@ -130,8 +132,8 @@ private slots:
         QCOMPARE(again.models.keys(), QStringList{QStringLiteral("other.mp41")});
 
         input.checkedTrackIds = {4};
-        const manager::ViewResult videos = manager::refrechVideoView(clips, input);
-        QCOMPARE(videos.models.keys(), (QStringList{QStringLiteral("clip.mp4"), QStringLiteral("other.mp4")}));
+        const manager::ViewResult videos = manager::refrechVideoView(stored, input);
+        QCOMPARE(videos.models.keys(), (QStringList{"clip.mp4", "clip.mp41", "other.mp4"}));
         const auto *clip = row<AlbumDataModel>(videos, QStringLiteral("clip.mp4"));
         QCOMPARE(clip->albumid(), 4);
         QVERIFY(clip->selected());
