@@ -18,6 +18,7 @@
 #include <taglib/mpegfile.h>
 
 #include "core/noclobberwriter.h"
+#include "core/pngwriter.h"
 #include "core/taglibbuilder_p.h"
 
 using namespace TagLibBuilderInternal;
@@ -43,16 +44,8 @@ QByteArray scaledPng(const QByteArray &bytes)
         qCDebug(lcCoverArt) << "embedded picture does not decode";
         return QByteArray();
     }
-    const QImage scaled = image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
-                                       Qt::SmoothTransformation);
-    QByteArray png;
-    QBuffer out(&png);
-    // Light compression (zlib level 1): a cover of this size then takes a
-    // fraction of the time to encode, for a few more bytes in the cache.
-    constexpr int lightCompression = 85;
-    if (scaled.isNull() || !out.open(QIODevice::WriteOnly) || !scaled.save(&out, "PNG", lightCompression))
-        return QByteArray();
-    return png;
+    return PngWriter::encode(image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
+                                          Qt::SmoothTransformation));
 }
 
 // Chooses among the pictures of one file.  A "prepared" source (ID3v2, MP4,
