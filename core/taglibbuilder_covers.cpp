@@ -100,11 +100,9 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
 
     {
         TagLib::MPEG::File file(name.constData(), false);
-        if (file.isValid() && file.hasID3v2Tag()) {
-            const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
-            if (frame && !frame->picture().isEmpty())
-                choice.offer(toQByteArray(frame->picture()), true);
-        }
+        const TagLib::ByteVector picture = id3v2Picture(file);
+        if (!picture.isEmpty())
+            choice.offer(toQByteArray(picture), true);
     }
 
     if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")) {
@@ -181,6 +179,19 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
     }
 
     return choice.png();
+}
+
+QByteArray TagLibBuilder::pictureToPng(const QByteArray &bytes)
+{
+    return scaledPng(bytes);
+}
+
+TagLib::ByteVector TagLibBuilder::id3v2Picture(TagLib::MPEG::File &file)
+{
+    if (!file.isValid() || !file.hasID3v2Tag())
+        return TagLib::ByteVector();
+    const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
+    return frame ? frame->picture() : TagLib::ByteVector();
 }
 
 TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib::ID3v2::Tag *tag, bool create)

@@ -241,19 +241,26 @@ void track_data::Save_Cover(track &record, QFileInfo file)
         record.hasCover = true;
         return;
     }
+    // In a folder scan the scan's workers may have settled this file's
+    // picture already: the album's picture file is then there for this
+    // track or not as if the track had written it itself, now.
+    const ScanCover made = coverOutcome ? coverOutcome(coverPath) : ScanCover::NotRead;
     QFileInfo cover(coverPath);
-    if (!cover.exists()) {
-        QDir().mkpath(folder);
-        if (readAheadCover) {
-            TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
-        } else {
+    bool found = false;
+    if (made == ScanCover::NotRead) {
+        if (!cover.exists()) {
+            QDir().mkpath(folder);
             RepositoryStager::commitOpenBatch(); // a large picture takes a while to decode
             TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+            cover.refresh();
         }
-        cover.refresh();
+        found = cover.isFile();
+    } else {
+        QDir().mkpath(folder);
+        found = made != ScanCover::NoPicture && cover.isFile();
     }
     record.cover = QDir::fromNativeSeparators(coverPath);
-    if (cover.isFile()) {
+    if (found) {
         record.hasCover = true;
         if (rememberAlbumPictures)
             albumPicturesFound.insert(coverPath);

@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 
 #include "core/itunedata.h"
+#include "core/scanpictures.h"
 #include "core/tagobject.h"
 #include "core/track.h"
 
@@ -185,10 +185,11 @@ public:
                                   const QString &fileName);
 
 protected:
-    // Set by the folder scan while it maps a file whose embedded picture it
-    // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
-    // the file has no picture that decodes) instead of reading the file again.
-    std::optional<QByteArray> readAheadCover;
+    // Set by the folder scan while it maps a file: what the scan's own
+    // workers made of the file's embedded picture for the album picture at
+    // coverPath (see ScanPictures), which Save_Cover takes instead of
+    // reading the file again.
+    std::function<ScanCover(const QString &coverPath)> coverOutcome;
     // During a folder scan (and only then): album picture files already
     // found there, which the album's later tracks take without looking again.
     QSet<QString> albumPicturesFound;
