@@ -150,9 +150,14 @@ public:
     // The cancel flag of this object's folder scan, set from another thread.
     std::atomic<bool> isStopSearch{false};
     // Called on the scanning thread after each media file a scan has taken
-    // up, with the number taken so far and the file's path.  Optional; the
-    // callee must be quick and thread-safe.
+    // up, with the number taken so far and the file's path: the folder scan
+    // takes up each file as soon as it is read.  Optional; the callee must be
+    // quick and thread-safe.
     std::function<void(int filesRead, const QString &path)> fileReadHook;
+    // Called on a reader thread before the folder scan or the iTunes import
+    // reads a media file, with its path (tests hold reads with it).
+    // Optional, thread-safe.
+    std::function<void(const QString &path)> readStartHook;
     // Files of this size (100 KiB) or smaller are not media worth listing:
     // the folder scan and the iTunes import both leave them out.
     static constexpr qint64 minimumMediaSize = 102400;

@@ -114,12 +114,14 @@ QThreadPool *readAheadPool()
 // Reads one media file on the pool: its tags, and the embedded picture the
 // tag reading holds anyway, which goes to the scan's album pictures.  Only
 // reads the file and returns copies.
-FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const std::atomic<bool> *stop,
+FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const track_data &scan,
                        ScanPictures *pictures)
 {
     FileRead read;
     std::optional<ScanPictures::File> offered;
-    if (!stop->load(std::memory_order_relaxed)) {
+    if (scan.readStartHook)
+        scan.readStartHook(media.path);
+    if (!scan.isStopSearch.load(std::memory_order_relaxed)) {
         read.done = true;
         read.isProtected = track_data::isEncryptedFile(media.path);
         EmbeddedPicture picture;
@@ -231,7 +233,7 @@ TrackMap track_data::searchfile(QDir dir)
         }
         batch.reads = QtConcurrent::mapped(readerPool(), std::move(media),
                                            [this, &artworkFolder, &pictures](const MediaFile &file) {
-                                               return readMediaFile(file, artworkFolder, &isStopSearch, &pictures);
+                                               return readMediaFile(file, artworkFolder, *this, &pictures);
                                            });
         return batch;
     };

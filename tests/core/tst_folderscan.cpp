@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QSemaphore>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtConcurrent>
@@ -174,6 +175,35 @@ private slots:
                 QVERIFY2(record.isVideo && record.duration >= 2 && QFileInfo(record.cover).size() > 0,
                          qPrintable(record.filename));
         }
+    }
+
+    // Progress moves as files are read, not a read-ahead batch at a time:
+    // the first file is reported while the others' reads are still held.
+    void eachFileReportedAsSoonAsItIsRead()
+    {
+        QTemporaryDir folder;
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
+        const QString first = QDirIterator(folder.path(), {"*.mp3"}).next(); // the walk's order
+        QSemaphore reported;
+        std::atomic<int> heldInVain{0};
+        QStringList reports;
+        track_data scanner;
+        scanner.readStartHook = [&](const QString &path) {
+            if (path == first)
+                return;
+            if (!reported.tryAcquire(1, 30000))
+                ++heldInVain;
+            reported.release(); // the next held read goes on
+        };
+        scanner.fileReadHook = [&](int filesRead, const QString &path) {
+            reports << QStringLiteral("%1 %2").arg(filesRead).arg(QFileInfo(path).fileName());
+            reported.release();
+        };
+        QCOMPARE(scanner.searchfile(QDir(folder.path())).size(), 4);
+        QCOMPARE(heldInVain.load(), 0);
+        QCOMPARE(reports.size(), 4);
+        QCOMPARE(reports.first(), QStringLiteral("1 ") + QFileInfo(first).fileName());
     }
 
     void cancelFromAnotherThreadReturnsAPartialMap()
