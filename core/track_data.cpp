@@ -153,8 +153,11 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
     record.artist_id = Save_Map(artist_map, record.artistName, artist_Id);
     if (record.album_id < 0 || record.artist_id < 0)
         return;
+    // Only the folder's own albums make it mixed: a playlist naming one of
+    // its files is no album of the folder.
     shared sha;
-    sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
+    if (!fromPlaylist)
+        sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
 
     if (isVideo) {
         // ffmpeg may take long: the library's write lock is not held meanwhile.

@@ -83,7 +83,7 @@ private slots:
                           .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
                           .toUtf8()));
         QStringList entries = {"#EXTM3U", "#EXTINF:7,Artist - One", "../Alpha/01.mp3", "http://example.com/x.mp3"};
-        for (const char *name : {"exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
+        for (const char *name : {"Beta/b.mp3", "exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
                                  "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
             entries << path(QString::fromLatin1(name));
         QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
@@ -111,7 +111,7 @@ private slots:
         QTest::addRow("hidden file") << ".hidden.mp3" << 0 << "";
         QTest::addRow("file in a hidden folder") << ".secret/s.mp3" << 0 << "";
         QTest::addRow("file in a folder named like a playlist") << "dir.m3u/inner.mp3" << 1 << "";
-        QTest::addRow("file not in any playlist") << "Beta/b.mp3" << 1 << "";
+        QTest::addRow("file beside folder.jpg, walked and listed") << "Beta/b.mp3" << 1 << "Road Trip";
     }
 
     void whichFilesBecomeRecords()
@@ -141,8 +141,9 @@ private slots:
         QCOMPARE(playlists, playlist.isEmpty() ? QStringList() : QStringList{playlist});
     }
 
-    // Beta's file has no picture of its own; its one-album folder lends one.
-    // Counted on another thread's connection: only committed rows show.
+    // Beta's file has no picture of its own; its one-album folder lends one,
+    // though a playlist lists the file too.  Counted on another thread's
+    // connection: only committed rows show.
     void committedWithTheFolderPicture()
     {
         const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
