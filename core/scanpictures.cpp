@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutexLocker>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include "core/taglibbuilder.h"
 
@@ -17,17 +15,7 @@ constexpr size_t pictureSeed = 0x9e3779b97f4a7c15u;
 constexpr int recentPictures = 64;
 } // namespace
 
-ScanPictures::ScanPictures(QThreadPool *workers, const std::atomic<bool> *stopFlag)
-    : pool(workers), stop(stopFlag), recent(recentPictures)
-{
-}
-
-ScanPictures::~ScanPictures()
-{
-    // No file comes in any more: the jobs list is complete.
-    for (QFuture<void> &job : jobs)
-        job.waitForFinished();
-}
+ScanPictures::ScanPictures(const std::atomic<bool> *stopFlag) : stop(stopFlag), recent(recentPictures) {}
 
 ScanPictures::Key ScanPictures::keyOf(const QString &path, const EmbeddedPicture &picture)
 {
@@ -80,19 +68,26 @@ void ScanPictures::offer(int media, std::optional<File> file)
         }
     }
 
-    const QMutexLocker locker(&mutex);
-    waiting.insert(media, std::move(offered));
-    // Whoever brings in the next file considers it and those after it that
-    // are in: the files are considered in walk order.
-    for (auto next = waiting.find(nextMedia); next != waiting.end(); next = waiting.find(nextMedia)) {
-        if (next.value())
-            consider(nextMedia, *next.value());
-        waiting.erase(next);
-        ++nextMedia;
+    QList<std::shared_ptr<Album>> started;
+    {
+        const QMutexLocker locker(&mutex);
+        waiting.insert(media, std::move(offered));
+        // Whoever brings in the next file considers it and those after it
+        // that are in: the files are considered in walk order.
+        for (auto next = waiting.find(nextMedia); next != waiting.end(); next = waiting.find(nextMedia)) {
+            if (next.value())
+                consider(nextMedia, *next.value(), started);
+            waiting.erase(next);
+            ++nextMedia;
+        }
     }
+    // Tried here, not queued on the pool behind the reading of more files:
+    // the scan thread is about to ask for them.
+    for (const std::shared_ptr<Album> &album : std::as_const(started))
+        tryCandidates(album.get());
 }
 
-void ScanPictures::consider(int media, const Offered &file)
+void ScanPictures::consider(int media, const Offered &file, QList<std::shared_ptr<Album>> &started)
 {
     if (present.contains(file.coverPath))
         return;
@@ -115,7 +110,7 @@ void ScanPictures::consider(int media, const Offered &file)
     album->candidates.append({media, file.path, file.key});
     if (!album->running) {
         album->running = true;
-        jobs.append(QtConcurrent::run(pool, [this, trying = album] { tryCandidates(trying.get()); }));
+        started.append(album);
     }
 }
 

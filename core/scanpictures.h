@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QCache>
-#include <QFuture>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -16,8 +15,6 @@
 #include <optional>
 
 #include <taglib/tbytevector.h>
-
-class QThreadPool;
 
 // One media file's embedded picture as a reader of the folder scan found it.
 struct EmbeddedPicture
@@ -39,14 +36,14 @@ enum class ScanCover {
                 // meanwhile, if any, is someone else's)
 };
 
-// The album pictures of one folder scan, made on the scan's readers and
-// pool while the scan thread maps.  Each album picture file missing when its
-// album first comes up gets what mapping the files one after the other
-// would write: the picture of the album's first file, in walk order, whose
-// picture decodes.  The files are considered in walk order as the readers
-// hand them in, the album's files with a picture are tried in that order on
-// the pool, and the one that decodes is written; the scan thread only asks
-// what became of each file.
+// The album pictures of one folder scan, made by the scan's readers while
+// the scan thread maps.  Each album picture file missing when its album
+// first comes up gets what mapping the files one after the other would
+// write: the picture of the album's first file, in walk order, whose picture
+// decodes.  The readers hand in the files as they read them; the files are
+// considered in walk order, the album's files with a picture are tried in
+// that order, and the one that decodes is written, all on the readers' own
+// threads; the scan thread only asks what became of each file.
 //
 // A picture is told by its bytes (a hash) before it is decoded: the tracks
 // of an album, and often the discs of a set, carry the same bytes, which are
@@ -55,9 +52,7 @@ enum class ScanCover {
 class ScanPictures
 {
 public:
-    ScanPictures(QThreadPool *pool, const std::atomic<bool> *stop);
-    // Waits for the jobs still running.
-    ~ScanPictures();
+    explicit ScanPictures(const std::atomic<bool> *stop);
     ScanPictures(const ScanPictures &) = delete;
     ScanPictures &operator=(const ScanPictures &) = delete;
 
@@ -71,10 +66,11 @@ public:
     // On the reader's thread, once for each media file of the scan, numbered
     // from 0 in walk order, as soon as it is read: the file, or none when it
     // looks for no album picture.  A file is considered once all before it
-    // are in, at the latest before the last of those calls returns.
+    // are in, and its album's files tried if it is the album's next hope, at
+    // the latest before the last of those calls returns.
     void offer(int media, std::optional<File> file);
     // What became of the picture of the file numbered `media` for coverPath,
-    // once it is settled (waits for the pool); asked while the file is
+    // once it is settled (waits for the readers); asked while the file is
     // mapped, when the scan has not found the album's picture file for an
     // earlier file.
     ScanCover outcome(int media, const QString &coverPath);
@@ -113,7 +109,7 @@ private:
         QList<Candidate> candidates; // walk order
         QList<ScanCover> tried;      // one per candidate tried, in order
         QSet<int> withoutPicture;    // files known to have none
-        bool running = false;        // a pool job is trying candidates
+        bool running = false;        // a reader is trying candidates
         bool settled = false;        // written (or not), or stopped: no more tries
     };
     struct Offered
@@ -124,11 +120,11 @@ private:
         bool hasPicture = true;
     };
     static Key keyOf(const QString &path, const EmbeddedPicture &picture);
-    void consider(int media, const Offered &file); // mutex held
+    // With mutex held; an album that needs its files tried goes to `started`.
+    void consider(int media, const Offered &file, QList<std::shared_ptr<Album>> &started);
     void tryCandidates(Album *album);
     QByteArray pngOf(const Candidate &candidate);
 
-    QThreadPool *pool;
     const std::atomic<bool> *stop;
     QMutex mutex;
     QWaitCondition changed;
@@ -138,7 +134,6 @@ private:
     QHash<int, std::optional<Offered>> waiting;    // files in before their turn
     QHash<QString, std::shared_ptr<Album>> albums; // missing at first sight
     QSet<QString> present;                         // there at first sight
-    QList<QFuture<void>> jobs;
     QHash<Key, std::shared_ptr<Made>> made; // made ahead, not yet taken
     QCache<Key, QByteArray> recent;         // taken lately, for other albums
     QSet<Key> undecodable;

@@ -190,10 +190,10 @@ public:
                                   const QString &fileName);
 
 protected:
-    // Set by the folder scan while it maps a file: what the scan's own
-    // workers made of the file's embedded picture for the album picture at
-    // coverPath (see ScanPictures), which Save_Cover takes instead of
-    // reading the file again.
+    // Set by the folder scan while it maps a file: what the scan's readers
+    // made of the file's embedded picture for the album picture at coverPath
+    // (see ScanPictures), which Save_Cover takes instead of reading the file
+    // again.
     std::function<ScanCover(const QString &coverPath)> coverOutcome;
     // During a folder scan (and only then): album picture files already
     // found there, which the album's later tracks take without looking again.

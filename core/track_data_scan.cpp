@@ -180,7 +180,7 @@ TrackMap track_data::searchfile(QDir dir)
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
     // Makes the missing album pictures on the readers' pool while the scan maps.
-    ScanPictures pictures(readerPool(), &isStopSearch);
+    ScanPictures pictures(&isStopSearch);
 
     // Symbolic links to folders are not followed (no loops); hidden and
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,
