@@ -35,26 +35,29 @@ void ScanPictures::offer(int media, std::optional<File> file)
     std::optional<Offered> offered;
     if (file) {
         const EmbeddedPicture &picture = file->picture;
-        offered = Offered{file->coverPath, file->path, keyOf(file->path, picture),
-                          !picture.known || !picture.bytes.isEmpty()};
+        offered = Offered{file->coverPath, file->path, Key(), !picture.known || !picture.bytes.isEmpty()};
         // The reader of an album's first file with a picture makes it now,
         // while it holds the bytes, unless the album has its picture file
-        // or these bytes are made already.
-        std::shared_ptr<Made> making;
+        // or these bytes are made already.  A file of an album whose picture
+        // file is there or made is never tried: it needs no key.
+        bool first = false;
+        bool tried = offered->hasPicture;
         if (offered->hasPicture) {
-            bool first = false;
-            {
-                const QMutexLocker locker(&mutex);
-                first = !claimed.contains(file->coverPath);
-                claimed.insert(file->coverPath);
-            }
-            if (first && !QFileInfo::exists(file->coverPath)) {
-                const QMutexLocker locker(&mutex);
-                const Key &key = offered->key;
-                if (!made.contains(key) && !undecodable.contains(key) && !recent.contains(key)) {
-                    making = std::make_shared<Made>();
-                    made.insert(key, making);
-                }
+            const QMutexLocker locker(&mutex);
+            const std::shared_ptr<Album> album = albums.value(file->coverPath);
+            tried = !present.contains(file->coverPath) && !(album && album->settled);
+            first = !claimed.contains(file->coverPath);
+            claimed.insert(file->coverPath);
+        }
+        if (tried)
+            offered->key = keyOf(file->path, picture);
+        std::shared_ptr<Made> making;
+        if (first && tried && !QFileInfo::exists(file->coverPath)) {
+            const QMutexLocker locker(&mutex);
+            const Key &key = offered->key;
+            if (!made.contains(key) && !undecodable.contains(key) && !recent.contains(key)) {
+                making = std::make_shared<Made>();
+                made.insert(key, making);
             }
         }
         if (making) {
