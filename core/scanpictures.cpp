@@ -52,13 +52,15 @@ void ScanPictures::offer(int media, std::optional<File> file)
         if (tried)
             offered->key = keyOf(file->path, picture);
         std::shared_ptr<Made> making;
-        if (first && tried && !QFileInfo::exists(file->coverPath)) {
+        if (first && tried) {
+            const bool there = QFileInfo::exists(file->coverPath);
             const QMutexLocker locker(&mutex);
             const Key &key = offered->key;
-            if (!made.contains(key) && !undecodable.contains(key) && !recent.contains(key)) {
-                making = std::make_shared<Made>();
-                made.insert(key, making);
-            }
+            // There at first sight: the album's later files need no key.
+            if (there && !albums.contains(file->coverPath))
+                present.insert(file->coverPath);
+            else if (!there && !made.contains(key) && !undecodable.contains(key) && !recent.contains(key))
+                made.insert(key, making = std::make_shared<Made>());
         }
         if (making) {
             const QByteArray png = picture.known ? TagLibBuilder::pictureToPng(QByteArray::fromRawData(
