@@ -100,7 +100,7 @@ struct MediaFile
 // scan itself usually runs on the global pool: were the readers queued there
 // too, a machine with one or two cores would have every pool thread waiting
 // on work that never starts.  The walk gets one thread of its own and the
-// readers a pool that nothing else blocks in.
+// readers a pool of their own (they wait there only for one another).
 QThreadPool *readAheadPool()
 {
     static QThreadPool *pool = [] {
@@ -112,8 +112,8 @@ QThreadPool *readAheadPool()
 }
 
 // Reads one media file on the pool: its tags, and the embedded picture the
-// tag reading holds anyway, which goes to the scan's album pictures.  Only
-// reads the file and returns copies.
+// tag reading holds anyway, which goes to the scan's album pictures (which
+// may make and write an album picture on this thread).  Returns copies.
 FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const track_data &scan,
                        ScanPictures *pictures)
 {
