@@ -49,17 +49,23 @@ void ScanPictures::offer(int media, std::optional<File> file)
             first = !claimed.contains(file->coverPath);
             claimed.insert(file->coverPath);
         }
+        // The album's picture file there at first sight: neither this file
+        // nor the album's later ones will be tried.
+        const bool there = first && tried && QFileInfo::exists(file->coverPath);
+        if (there) {
+            const QMutexLocker locker(&mutex);
+            if (!albums.contains(file->coverPath)) {
+                present.insert(file->coverPath);
+                tried = false;
+            }
+        }
         if (tried)
             offered->key = keyOf(file->path, picture);
         std::shared_ptr<Made> making;
-        if (first && tried) {
-            const bool there = QFileInfo::exists(file->coverPath);
-            const QMutexLocker locker(&mutex);
+        if (first && tried && !there) {
             const Key &key = offered->key;
-            // There at first sight: the album's later files need no key.
-            if (there && !albums.contains(file->coverPath))
-                present.insert(file->coverPath);
-            else if (!there && !made.contains(key) && !undecodable.contains(key) && !recent.contains(key))
+            const QMutexLocker locker(&mutex);
+            if (!made.contains(key) && !undecodable.contains(key) && !recent.contains(key))
                 made.insert(key, making = std::make_shared<Made>());
         }
         if (making) {
@@ -76,9 +82,15 @@ void ScanPictures::offer(int media, std::optional<File> file)
     QList<std::shared_ptr<Album>> started;
     {
         const QMutexLocker locker(&mutex);
-        waiting.insert(media, std::move(offered));
         // Whoever brings in the next file considers it and those after it
         // that are in: the files are considered in walk order.
+        if (media != nextMedia) {
+            waiting.insert(media, std::move(offered));
+            return;
+        }
+        if (offered)
+            consider(nextMedia, *offered, started);
+        ++nextMedia;
         for (auto next = waiting.find(nextMedia); next != waiting.end(); next = waiting.find(nextMedia)) {
             if (next.value())
                 consider(nextMedia, *next.value(), started);
