@@ -33,75 +33,75 @@ ScanPictures::Key ScanPictures::keyOf(const QString &path, const EmbeddedPicture
 void ScanPictures::offer(int media, std::optional<File> file)
 {
     std::optional<Offered> offered;
+    QList<std::shared_ptr<Album>> started;
+    QMutexLocker locker(&mutex);
     if (file) {
         const EmbeddedPicture &picture = file->picture;
         offered = Offered{file->coverPath, file->path, Key(), !picture.known || !picture.bytes.isEmpty()};
-        // The reader of an album's first file with a picture makes it now,
-        // while it holds the bytes, unless the album has its picture file
-        // or these bytes are made already.  A file of an album whose picture
-        // file is there or made is never tried: it needs no key.
-        bool first = false;
-        bool tried = offered->hasPicture;
+        // A file of an album whose picture file is there or made is never
+        // tried: it needs no key.
         if (offered->hasPicture) {
-            const QMutexLocker locker(&mutex);
             const std::shared_ptr<Album> album = albums.value(file->coverPath);
-            tried = !present.contains(file->coverPath) && !(album && album->settled);
-            first = !claimed.contains(file->coverPath);
+            const bool first = !claimed.contains(file->coverPath);
             claimed.insert(file->coverPath);
-        }
-        // The album's picture file there at first sight: neither this file
-        // nor the album's later ones will be tried.
-        const bool there = first && tried && QFileInfo::exists(file->coverPath);
-        if (there) {
-            const QMutexLocker locker(&mutex);
-            if (!albums.contains(file->coverPath)) {
-                present.insert(file->coverPath);
-                tried = false;
-            }
-        }
-        if (tried)
-            offered->key = keyOf(file->path, picture);
-        std::shared_ptr<Made> making;
-        if (first && tried && !there) {
-            const Key &key = offered->key;
-            const QMutexLocker locker(&mutex);
-            if (!made.contains(key) && !undecodable.contains(key) && !recent.contains(key))
-                made.insert(key, making = std::make_shared<Made>());
-        }
-        if (making) {
-            const QByteArray png = picture.known ? TagLibBuilder::pictureToPng(QByteArray::fromRawData(
-                                                       picture.bytes.data(), qsizetype(picture.bytes.size())))
-                                                 : TagLibBuilder::coverArtPng(file->path);
-            const QMutexLocker locker(&mutex);
-            making->png = png;
-            making->done = true;
-            changed.wakeAll();
+            if (!present.contains(file->coverPath) && !(album && album->settled))
+                prepare(*offered, *file, first, locker);
         }
     }
-
-    QList<std::shared_ptr<Album>> started;
-    {
-        const QMutexLocker locker(&mutex);
-        // Whoever brings in the next file considers it and those after it
-        // that are in: the files are considered in walk order.
-        if (media != nextMedia) {
-            waiting.insert(media, std::move(offered));
-            return;
-        }
-        if (offered)
-            consider(nextMedia, *offered, started);
+    // Whoever brings in the next file considers it and those after it that
+    // are in: the files are considered in walk order.
+    if (media != nextMedia) {
+        waiting.insert(media, std::move(offered));
+        return;
+    }
+    if (offered)
+        consider(nextMedia, *offered, started);
+    ++nextMedia;
+    for (auto next = waiting.find(nextMedia); next != waiting.end(); next = waiting.find(nextMedia)) {
+        if (next.value())
+            consider(nextMedia, *next.value(), started);
+        waiting.erase(next);
         ++nextMedia;
-        for (auto next = waiting.find(nextMedia); next != waiting.end(); next = waiting.find(nextMedia)) {
-            if (next.value())
-                consider(nextMedia, *next.value(), started);
-            waiting.erase(next);
-            ++nextMedia;
-        }
     }
+    locker.unlock();
     // Tried here, not queued on the pool behind the reading of more files:
     // the scan thread is about to ask for them.
     for (const std::shared_ptr<Album> &album : std::as_const(started))
         tryCandidates(album.get());
+}
+
+void ScanPictures::prepare(Offered &offered, const File &file, bool first, QMutexLocker<QMutex> &locker)
+{
+    locker.unlock();
+    // The album's picture file there at first sight: neither this file nor
+    // the album's later ones will be tried.
+    const bool there = first && QFileInfo::exists(file.coverPath);
+    if (there) {
+        locker.relock();
+        if (!albums.contains(file.coverPath)) {
+            present.insert(file.coverPath);
+            return;
+        }
+        locker.unlock();
+    }
+    offered.key = keyOf(file.path, file.picture);
+    locker.relock();
+    // The reader of an album's first file with a picture makes it now, while
+    // it holds the bytes, unless these bytes are made already.
+    const Key &key = offered.key;
+    if (!first || there || made.contains(key) || undecodable.contains(key) || recent.contains(key))
+        return;
+    const auto making = std::make_shared<Made>();
+    made.insert(key, making);
+    locker.unlock();
+    const EmbeddedPicture &picture = file.picture;
+    const QByteArray png = picture.known ? TagLibBuilder::pictureToPng(QByteArray::fromRawData(
+                                               picture.bytes.data(), qsizetype(picture.bytes.size())))
+                                         : TagLibBuilder::coverArtPng(file.path);
+    locker.relock();
+    making->png = png;
+    making->done = true;
+    changed.wakeAll();
 }
 
 void ScanPictures::consider(int media, const Offered &file, QList<std::shared_ptr<Album>> &started)

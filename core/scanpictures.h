@@ -120,6 +120,9 @@ private:
         bool hasPicture = true;
     };
     static Key keyOf(const QString &path, const EmbeddedPicture &picture);
+    // Names the picture of a file that may be tried and, for the album's
+    // first file read, makes it; with mutex held, let go meanwhile.
+    void prepare(Offered &offered, const File &file, bool first, QMutexLocker<QMutex> &locker);
     // With mutex held; an album that needs its files tried goes to `started`.
     void consider(int media, const Offered &file, QList<std::shared_ptr<Album>> &started);
     void tryCandidates(Album *album);
