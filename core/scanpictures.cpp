@@ -204,7 +204,7 @@ QByteArray ScanPictures::pngOf(const Candidate &candidate)
         if (const QByteArray *png = recent.object(key))
             return *png;
         // Nobody made it (its reader found it made, or the picture file
-        // there, when it read it): from the file.  Another job asking
+        // there, when it read it): from the file.  Another reader asking
         // meanwhile waits for this one.
         making = std::make_shared<Made>();
         made.insert(key, making);

@@ -90,7 +90,7 @@ private:
         }
         friend size_t qHash(const Key &key, size_t seed = 0) { return qHashMulti(seed, key.size, key.hash, key.path); }
     };
-    // A picture being made or made, and not yet taken by an album's job.
+    // A picture being made or made, and not yet taken for an album.
     struct Made
     {
         bool done = false;
