@@ -123,6 +123,7 @@ track shared::initializeTrackObject(const track &record) const
 
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 
 #include "core/noclobberwriter.h"
 
@@ -204,6 +205,11 @@ TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
     // the folder).
     QHash<QString, bool> mixedFolders;
     QHash<QString, QString> pictures; // folder -> its folder picture, "" for none
+    // An album's picture file, and those known to be there: an album's
+    // tracks ask for the same file, and one that is there stays.
+    const QString artworkFolder = dataLocation() + artworkPath + QLatin1Char('/');
+    QHash<QString, QString> targets; // album name -> its picture file
+    QSet<QString> present;
     for (auto it = tracks.begin(); it != tracks.end(); ++it) {
         track &record = it.value();
         auto mixed = mixedFolders.constFind(record.folderLocation);
@@ -214,10 +220,13 @@ TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
             continue;
         if (!record.playlist.isEmpty() || isUnknownName(record.albumName))
             continue;
-        const QString target = QDir::fromNativeSeparators(dataLocation() + artworkPath + QLatin1Char('/')
-                                                          + formatSplChar(record.albumName))
-                               + QStringLiteral(".png");
-        if (!QFileInfo::exists(target)) {
+        auto named = targets.constFind(record.albumName);
+        if (named == targets.constEnd())
+            named = targets.insert(record.albumName,
+                                   QDir::fromNativeSeparators(artworkFolder + formatSplChar(record.albumName)) +
+                                       QStringLiteral(".png"));
+        const QString &target = named.value();
+        if (!present.contains(target) && !QFileInfo::exists(target)) {
             auto picture = pictures.constFind(record.folderLocation);
             if (picture == pictures.constEnd())
                 picture = pictures.insert(record.folderLocation, folderPicture(record.folderLocation));
@@ -227,6 +236,7 @@ TrackMap shared::updateFolderCoverArt(TrackMap tracks, int flag) const
             if (!QFileInfo::exists(target))
                 continue;
         }
+        present.insert(target);
         record.cover = target;
         record.hasCover = true;
     }

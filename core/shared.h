@@ -36,7 +36,9 @@ public:
     // After a folder scan or an iTunes import, the records of a one-album
     // folder take its "folder.jpg"/"folder.png" as album cover; a folder
     // holding several albums (mixed) lends its picture to nobody.  Every record
-    // made is counted in a process-wide map folder -> album key -> count.
+    // made under its own album is counted in a process-wide map folder ->
+    // album key -> count; a playlist's records are not (a playlist naming a
+    // folder's file doesn't make the folder mixed).
     // Album keys and counts are full ints: narrowed keys let distinct albums
     // collide.  Only one scan or import runs at a time, so the map has no lock.
 

@@ -14,6 +14,10 @@
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
 
+namespace TagLib::MPEG {
+class File;
+}
+
 #include "core/itunedata.h"
 #include "core/track.h"
 
@@ -49,6 +53,13 @@ public:
     // already there; true when it wrote.
     static QByteArray coverArtPng(const QString &mediaPath);
     static bool writeCoverArt(const QString &coverPath, const QByteArray &png);
+    // The PNG coverArtPng makes of one picture's bytes; empty when they
+    // don't decode.
+    static QByteArray pictureToPng(const QByteArray &bytes);
+    // The picture coverArtPng takes from an MPEG file's ID3v2 tag (the one
+    // attachedPictureFrame finds), sharing the tag's data; empty when the
+    // file has none.
+    static TagLib::ByteVector id3v2Picture(TagLib::MPEG::File &file);
     // The tag's front-cover picture frame, else its first picture frame;
     // owned by the tag.  Without one: null, or with `create` a new default
     // frame added to the tag.

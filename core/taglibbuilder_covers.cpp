@@ -18,6 +18,7 @@
 #include <taglib/mpegfile.h>
 
 #include "core/noclobberwriter.h"
+#include "core/pngwriter.h"
 #include "core/taglibbuilder_p.h"
 
 using namespace TagLibBuilderInternal;
@@ -43,16 +44,8 @@ QByteArray scaledPng(const QByteArray &bytes)
         qCDebug(lcCoverArt) << "embedded picture does not decode";
         return QByteArray();
     }
-    const QImage scaled = image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
-                                       Qt::SmoothTransformation);
-    QByteArray png;
-    QBuffer out(&png);
-    // Light compression (zlib level 1): a cover of this size then takes a
-    // fraction of the time to encode, for a few more bytes in the cache.
-    constexpr int lightCompression = 85;
-    if (scaled.isNull() || !out.open(QIODevice::WriteOnly) || !scaled.save(&out, "PNG", lightCompression))
-        return QByteArray();
-    return png;
+    return PngWriter::encode(image.scaled(TagLibBuilder::coverSize, TagLibBuilder::coverSize, Qt::KeepAspectRatio,
+                                          Qt::SmoothTransformation));
 }
 
 // Chooses among the pictures of one file.  A "prepared" source (ID3v2, MP4,
@@ -107,11 +100,9 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
 
     {
         TagLib::MPEG::File file(name.constData(), false);
-        if (file.isValid() && file.hasID3v2Tag()) {
-            const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
-            if (frame && !frame->picture().isEmpty())
-                choice.offer(toQByteArray(frame->picture()), true);
-        }
+        const TagLib::ByteVector picture = id3v2Picture(file);
+        if (!picture.isEmpty())
+            choice.offer(toQByteArray(picture), true);
     }
 
     if (suffix == QLatin1String("m4a") || suffix == QLatin1String("m4b") || suffix == QLatin1String("mp4")) {
@@ -188,6 +179,19 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
     }
 
     return choice.png();
+}
+
+QByteArray TagLibBuilder::pictureToPng(const QByteArray &bytes)
+{
+    return scaledPng(bytes);
+}
+
+TagLib::ByteVector TagLibBuilder::id3v2Picture(TagLib::MPEG::File &file)
+{
+    if (!file.isValid() || !file.hasID3v2Tag())
+        return TagLib::ByteVector();
+    const auto *frame = TagLibBuilder().attachedPictureFrame(file.ID3v2Tag(false), false);
+    return frame ? frame->picture() : TagLib::ByteVector();
 }
 
 TagLib::ID3v2::AttachedPictureFrame *TagLibBuilder::attachedPictureFrame(TagLib::ID3v2::Tag *tag, bool create)

@@ -153,8 +153,11 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
     record.artist_id = Save_Map(artist_map, record.artistName, artist_Id);
     if (record.album_id < 0 || record.artist_id < 0)
         return;
+    // Only the folder's own albums make it mixed: a playlist naming one of
+    // its files is no album of the folder.
     shared sha;
-    sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
+    if (!fromPlaylist)
+        sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
 
     if (isVideo) {
         // ffmpeg may take long: the library's write lock is not held meanwhile.
@@ -241,19 +244,26 @@ void track_data::Save_Cover(track &record, QFileInfo file)
         record.hasCover = true;
         return;
     }
+    // In a folder scan the scan's workers may have settled this file's
+    // picture already: the album's picture file is then there for this
+    // track or not as if the track had written it itself, now.
+    const ScanCover made = coverOutcome ? coverOutcome(coverPath) : ScanCover::NotRead;
     QFileInfo cover(coverPath);
-    if (!cover.exists()) {
-        QDir().mkpath(folder);
-        if (readAheadCover) {
-            TagLibBuilder::writeCoverArt(coverPath, *readAheadCover);
-        } else {
+    bool found = false;
+    if (made == ScanCover::NotRead) {
+        if (!cover.exists()) {
+            QDir().mkpath(folder);
             RepositoryStager::commitOpenBatch(); // a large picture takes a while to decode
             TagLibBuilder().storeCoverArt(coverPath, file.absoluteFilePath());
+            cover.refresh();
         }
-        cover.refresh();
+        found = cover.isFile();
+    } else {
+        QDir().mkpath(folder);
+        found = made != ScanCover::NoPicture && cover.isFile();
     }
     record.cover = QDir::fromNativeSeparators(coverPath);
-    if (cover.isFile()) {
+    if (found) {
         record.hasCover = true;
         if (rememberAlbumPictures)
             albumPicturesFound.insert(coverPath);

@@ -10,9 +10,9 @@
 
 #include <atomic>
 #include <functional>
-#include <optional>
 
 #include "core/itunedata.h"
+#include "core/scanpictures.h"
 #include "core/tagobject.h"
 #include "core/track.h"
 
@@ -150,9 +150,14 @@ public:
     // The cancel flag of this object's folder scan, set from another thread.
     std::atomic<bool> isStopSearch{false};
     // Called on the scanning thread after each media file a scan has taken
-    // up, with the number taken so far and the file's path.  Optional; the
-    // callee must be quick and thread-safe.
+    // up, with the number taken so far and the file's path: the folder scan
+    // takes up each file as soon as it is read.  Optional; the callee must be
+    // quick and thread-safe.
     std::function<void(int filesRead, const QString &path)> fileReadHook;
+    // Called on a reader thread before the folder scan or the iTunes import
+    // reads a media file, with its path (tests hold reads with it).
+    // Optional, thread-safe.
+    std::function<void(const QString &path)> readStartHook;
     // Files of this size (100 KiB) or smaller are not media worth listing:
     // the folder scan and the iTunes import both leave them out.
     static constexpr qint64 minimumMediaSize = 102400;
@@ -185,10 +190,11 @@ public:
                                   const QString &fileName);
 
 protected:
-    // Set by the folder scan while it maps a file whose embedded picture it
-    // already decoded on a worker: Save_Cover writes these PNG bytes (empty:
-    // the file has no picture that decodes) instead of reading the file again.
-    std::optional<QByteArray> readAheadCover;
+    // Set by the folder scan while it maps a file: what the scan's readers
+    // made of the file's embedded picture for the album picture at coverPath
+    // (see ScanPictures), which Save_Cover takes instead of reading the file
+    // again.
+    std::function<ScanCover(const QString &coverPath)> coverOutcome;
     // During a folder scan (and only then): album picture files already
     // found there, which the album's later tracks take without looking again.
     QSet<QString> albumPicturesFound;

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentMap>
 
+#include <optional>
+
 #include "core/itunecoverartextracter.h"
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
@@ -61,12 +63,14 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     // listed in several playlists is not opened again for it.
     QSet<QString> withoutPicture;
 
-    // The pictures the records below will look for, read beforehand on the
+    // The pictures the records below will look for, read ahead on the
     // reader pool: per missing album picture, its files in listing order up
     // to the first that has a picture (what the records' own look-ups would
-    // read, one after the other).  The records still decide in order; a
-    // file not read here is read when its record asks.
-    QHash<QString, QByteArray> readAhead; // file -> its picture, "" for none
+    // read, one after the other).  The records still decide in order, each
+    // waiting only for its own album's picture, so progress moves while the
+    // pictures are made; a file not read here is read when its record asks.
+    QHash<QString, std::pair<int, int>> readAhead; // file -> its album's job, its place there
+    QFuture<QList<QByteArray>> found;              // per job, the pictures of its files read
     {
         QHash<QString, int> jobOf; // picture file -> job
         QList<QStringList> jobs;   // the files of each picture, each once
@@ -92,21 +96,31 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
                     jobs[job.value()].append(entry.filepath);
             }
         }
-        const QList<QList<QByteArray>> found =
-            QtConcurrent::blockingMapped<QList<QList<QByteArray>>>(readerPool(), jobs, [](const QStringList &files) {
-                QList<QByteArray> pictures;
-                for (const QString &file : files) {
-                    pictures.append(TagLibBuilder::coverArtPng(file));
-                    if (!pictures.last().isEmpty())
-                        break;
-                }
-                return pictures;
-            });
         for (int j = 0; j < jobs.size(); ++j) {
-            for (int k = 0; k < found.at(j).size(); ++k)
-                readAhead.insert(jobs.at(j).at(k), found.at(j).at(k));
+            for (int k = 0; k < jobs.at(j).size(); ++k)
+                readAhead.insert(jobs.at(j).at(k), {j, k});
         }
+        found = QtConcurrent::mapped(readerPool(), jobs, [hook = readStartHook](const QStringList &files) {
+            QList<QByteArray> pictures;
+            for (const QString &file : files) {
+                if (hook)
+                    hook(file);
+                pictures.append(TagLibBuilder::coverArtPng(file));
+                if (!pictures.last().isEmpty())
+                    break;
+            }
+            return pictures;
+        });
     }
+    // The files read ahead, after the first with a picture of each album:
+    // read when their record asks.
+    const auto readAheadPicture = [&](const QString &file) -> std::optional<QByteArray> {
+        const auto at = readAhead.constFind(file);
+        if (at == readAhead.cend())
+            return std::nullopt;
+        const QList<QByteArray> pictures = found.resultAt(at->first);
+        return at->second < pictures.size() ? std::optional(pictures.at(at->second)) : std::nullopt;
+    };
 
     for (const iTunedata &playlist : std::as_const(playlists)) {
         // iTunes' own "Library" and "Purchased" are known by their keys in
@@ -136,9 +150,8 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             record.cover = QDir::fromNativeSeparators(coverPath);
             if (!shared::isUnknownName(coverKey) && !withoutPicture.contains(entry.filepath)
                 && !QFileInfo::exists(coverPath)) {
-                const auto known = readAhead.constFind(entry.filepath);
-                const QByteArray png =
-                    known != readAhead.cend() ? known.value() : TagLibBuilder::coverArtPng(entry.filepath);
+                const std::optional<QByteArray> known = readAheadPicture(entry.filepath);
+                const QByteArray png = known ? *known : TagLibBuilder::coverArtPng(entry.filepath);
                 if (png.isEmpty())
                     withoutPicture.insert(entry.filepath);
                 else
@@ -154,8 +167,10 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
 
             const QString albumKey = kind.group.isEmpty() ? entry.albumName : kind.group;
             const int id = takeNextTrackId();
-            if (id < 0)
+            if (id < 0) {
+                found.waitForFinished();
                 return sha.updateFolderCoverArt(map, 0); // no ids left for anything after this
+            }
             record.album_id = Save_Map(album_map, albumKey, album_Id);
             record.artist_id = Save_Map(artist_map, entry.artistName, artist_Id);
             if (record.album_id < 0 || record.artist_id < 0)
@@ -216,5 +231,6 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
             stage(staged);
         }
     }
+    found.waitForFinished();
     return sha.updateFolderCoverArt(map, 0);
 }

@@ -13,6 +13,7 @@
 #include <QThreadPool>
 #include <QWaitCondition>
 
+#include "core/scanpictures.h"
 #include "core/track_data.h"
 #include "database/repositorystager.h"
 #include "database/ruvodb.h"
@@ -31,6 +32,10 @@ inline QThreadPool *readerPool()
     }();
     return pool;
 }
+
+// track_data::ParseTags, also taking the file's embedded picture where the
+// tag reading holds it anyway (MPEG files); `picture` may be null.
+bool parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture);
 
 } // namespace TrackDataInternal
 

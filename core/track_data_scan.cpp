@@ -58,11 +58,12 @@ void printTime(const char *label)
 }
 
 // Entries the walk takes in one go.  While the scan thread maps and stages
-// one batch in walk order, the pool walks on and reads the files of the
-// next.  Large enough to span several albums (their pictures decode in
-// parallel), small enough that little reading is wasted when a scan stops.
+// one batch in walk order, each file as soon as it is read, the pool reads
+// the batch's files and the walk goes on to the next batch.  Large enough to
+// span several albums (their pictures are made in parallel), small enough
+// that little reading is wasted when a scan stops.
 constexpr int readAheadEntries = 256;
-// The first batch is smaller: the scan thread has nothing to map until it is read.
+// The first batch is smaller: the scan thread has nothing to map until it is walked.
 constexpr int firstBatchEntries = 32;
 
 // One walked entry, judged by name and size.
@@ -76,16 +77,7 @@ struct WalkEntry
     bool isVideo = false;
 };
 
-// A media file of a batch as the workers get it: plain copies.
-struct MediaFile
-{
-    int entry = 0;           // index in the batch
-    QString path;
-    QString fileName;
-    bool takesAlbumCover = false; // an audio record (videos show their own frame)
-};
-
-// What a worker read of one media file.  `done` is false when the scan was
+// What a reader read of one media file.  `done` is false when the scan was
 // stopped first; the scan thread then reads the file itself if it goes on.
 struct FileRead
 {
@@ -95,19 +87,20 @@ struct FileRead
     TagObject tags;
 };
 
-// The files of one album picture that doesn't exist yet, in walk order.
-struct CoverJob
+// A media file of a batch as the readers get it: plain copies.
+struct MediaFile
 {
-    QString coverPath;
-    QList<int> entries;
-    QStringList paths;
+    int media = 0; // the scan's media files numbered in walk order
+    QString path;
+    QString fileName;
+    bool takesAlbumCover = false; // an audio record (videos show their own frame)
 };
 
-// The scan's own pools.  The read-ahead job blocks on its readers, and the
+// The scan's own pools.  The walk job hands the readers their work, and the
 // scan itself usually runs on the global pool: were the readers queued there
 // too, a machine with one or two cores would have every pool thread waiting
-// on work that never starts.  The read-ahead job gets one thread of its own
-// and the readers a pool that nothing else blocks in.
+// on work that never starts.  The walk gets one thread of its own and the
+// readers a pool of their own (they wait there only for one another).
 QThreadPool *readAheadPool()
 {
     static QThreadPool *pool = [] {
@@ -118,112 +111,32 @@ QThreadPool *readAheadPool()
     return pool;
 }
 
-struct CoverFound
+// Reads one media file on the pool: its tags, and the embedded picture the
+// tag reading holds anyway, which goes to the scan's album pictures (which
+// may make and write an album picture on this thread).  Returns copies.
+FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const track_data &scan,
+                       ScanPictures *pictures)
 {
-    int tried = 0;   // files of the job read, the giving one included
-    QByteArray png;  // empty: none of the tried files has a usable picture
-};
-
-struct BatchRead
-{
-    QList<FileRead> files; // one per MediaFile
-    // Per batch entry: the album picture Save_Cover would make of the file
-    // (see track_data::readAheadCover), or nothing when not read ahead.
-    // Filled by settleCovers().
-    QList<std::optional<QByteArray>> covers;
-
-    // The pictures still being made while the next batch is read.
-    QList<CoverJob> jobs;
-    QFuture<CoverFound> found;
-
-    void settleCovers()
-    {
-        found.waitForFinished();
-        for (int j = 0; j < jobs.size(); ++j) {
-            const CoverFound cover = found.resultAt(j);
-            for (int k = 0; k < cover.tried; ++k)
-                covers[jobs.at(j).entries.at(k)] = k + 1 == cover.tried ? cover.png : QByteArray();
-        }
-        jobs.clear();
-        found = QFuture<CoverFound>();
-    }
-};
-
-// Reads the tags of a batch's media files and, for each album picture file
-// still missing, finds the first of the batch's tracks whose embedded picture
-// decodes (what Save_Cover would write, in walk order) and makes its PNG.
-// Runs on the pool; only reads files and returns copies.  The scan thread
-// still decides, record by record, whether a picture is written: one that
-// appears meanwhile is never replaced, and the tracks after the giving one
-// look for themselves, so a picture that fails to be written is still sought
-// in the album's next track.
-//
-// `decoded` holds the picture files an earlier batch of the scan already
-// sought: the scan thread settles those before it maps this batch, so an
-// album that spans two batches is not decoded twice.  (Where that batch's
-// tracks had no picture, the later tracks look for themselves, as without
-// reading ahead.)
-BatchRead readBatch(const QList<MediaFile> &media, int entries, const QString &artworkFolder,
-                    const std::atomic<bool> *stop, QSet<QString> *decoded)
-{
-    const auto stopped = [stop] { return stop->load(std::memory_order_relaxed); };
-    BatchRead read;
-    read.files = QtConcurrent::blockingMapped<QList<FileRead>>(readerPool(), media, [&stopped](const MediaFile &file) {
-        FileRead result;
-        if (stopped())
-            return result;
-        result.done = true;
-        result.isProtected = track_data::isEncryptedFile(file.path);
-        if (!result.isProtected)
-            result.parsed = track_data::ParseTags(result.tags, file.path);
-        return result;
-    });
-
-    // The tracks that would look for each missing picture file (see
-    // MapToTrack and Save_Cover: audio records of a known album).
-    const shared sha;
-    QHash<QString, int> jobOf; // cover path -> job index, -1: the file exists
-    QList<CoverJob> jobs;
-    for (int m = 0; m < media.size(); ++m) {
-        const FileRead &file = read.files.at(m);
-        if (!file.done || file.isProtected || !file.parsed || !media.at(m).takesAlbumCover)
-            continue;
-        const QString album = TStringToQString(file.tags.album).trimmed();
-        if (shared::isUnknownName(album))
-            continue;
-        const QString coverPath =
-            track_data::albumCoverPath(artworkFolder, sha.formatSplChar(album), media.at(m).fileName);
-        auto job = jobOf.constFind(coverPath);
-        if (job == jobOf.constEnd()) {
-            const bool exists = decoded->contains(coverPath) || QFileInfo::exists(coverPath);
-            job = jobOf.insert(coverPath, exists ? -1 : int(jobs.size()));
-            if (!exists) {
-                jobs.append(CoverJob{coverPath, {}, {}});
-                decoded->insert(coverPath);
-            }
-        }
-        if (job.value() >= 0) {
-            jobs[job.value()].entries.append(media.at(m).entry);
-            jobs[job.value()].paths.append(media.at(m).path);
+    FileRead read;
+    std::optional<ScanPictures::File> offered;
+    if (scan.readStartHook)
+        scan.readStartHook(media.path);
+    if (!scan.isStopSearch.load(std::memory_order_relaxed)) {
+        read.done = true;
+        read.isProtected = track_data::isEncryptedFile(media.path);
+        EmbeddedPicture picture;
+        if (!read.isProtected)
+            read.parsed = parseTags(read.tags, media.path, &picture);
+        // The files that look for an album picture (see MapToTrack and
+        // Save_Cover): audio records of a known album.
+        const QString album = TStringToQString(read.tags.album).trimmed();
+        if (read.parsed && media.takesAlbumCover && !shared::isUnknownName(album)) {
+            offered = ScanPictures::File{
+                track_data::albumCoverPath(artworkFolder, shared().formatSplChar(album), media.fileName), media.path,
+                std::move(picture)};
         }
     }
-
-    // The pictures are made while the next batch is walked and read; the
-    // scan thread waits for them (settleCovers) before it maps this batch.
-    read.covers.resize(entries);
-    read.jobs = jobs;
-    read.found = QtConcurrent::mapped(readerPool(), jobs, [stop](const CoverJob &job) {
-        CoverFound result;
-        for (const QString &path : job.paths) {
-            if (stop->load(std::memory_order_relaxed))
-                return CoverFound(); // nothing settled
-            ++result.tried;
-            result.png = TagLibBuilder::coverArtPng(path);
-            if (!result.png.isEmpty())
-                break;
-        }
-        return result;
-    });
+    pictures->offer(media.media, std::move(offered));
     return read;
 }
 
@@ -250,6 +163,7 @@ TrackMap track_data::searchfile(QDir dir)
         {
             scan.rememberAlbumPictures = false;
             scan.albumPicturesFound.clear();
+            scan.coverOutcome = nullptr;
         }
     } pictureMemory(*this);
     shared sha;
@@ -265,6 +179,8 @@ TrackMap track_data::searchfile(QDir dir)
     const ScanStaging staging(scanStaging);
     const QString artworkFolder = shared::dataLocation() + sha.artworkPath;
     const auto stopped = [this] { return isStopSearch.load(std::memory_order_relaxed); };
+    // Makes the missing album pictures on the readers' pool while the scan maps.
+    ScanPictures pictures(&isStopSearch);
 
     // Symbolic links to folders are not followed (no loops); hidden and
     // system entries (FIFOs, sockets, devices, dangling links) are not listed,
@@ -297,45 +213,47 @@ TrackMap track_data::searchfile(QDir dir)
         }
         return batch;
     };
-    // Walks on and reads a batch, on the pool.  Only one such job runs at a
-    // time (the next starts once the scan thread has this one's result), so
-    // the iterator is never used by two threads at once.
+    // Walks on and sets the readers to the batch's media files, in walk
+    // order.  Only one such job runs at a time (the next starts once the scan
+    // thread has this one's result), so the iterator is never used by two
+    // threads at once.
     struct WalkedBatch
     {
         QList<WalkEntry> entries;
-        BatchRead read;
+        QFuture<FileRead> reads; // one per media entry, in walk order
     };
-    // Read only by the read-ahead job, one batch after the other.
-    QSet<QString> decodedPictures;
-    const auto walkAndRead = [&](int size) {
+    int mediaWalked = 0; // used by the walk job only
+    const auto walk = [&](int size) {
         WalkedBatch batch;
         batch.entries = takeBatch(size);
         QList<MediaFile> media;
-        for (int i = 0; i < batch.entries.size(); ++i) {
-            const WalkEntry &entry = batch.entries.at(i);
+        for (const WalkEntry &entry : std::as_const(batch.entries)) {
             if (entry.kind == WalkEntry::Media)
-                media.append({i, entry.path, entry.file.fileName(), entry.isAudio});
+                media.append({mediaWalked++, entry.path, entry.file.fileName(), entry.isAudio});
         }
-        batch.read = readBatch(media, int(batch.entries.size()), artworkFolder, &isStopSearch, &decodedPictures);
+        batch.reads = QtConcurrent::mapped(readerPool(), std::move(media),
+                                           [this, &artworkFolder, &pictures](const MediaFile &file) {
+                                               return readMediaFile(file, artworkFolder, *this, &pictures);
+                                           });
         return batch;
     };
 
-    QFuture<WalkedBatch> reading = QtConcurrent::run(readAheadPool(), walkAndRead, firstBatchEntries);
+    QFuture<WalkedBatch> walking = QtConcurrent::run(readAheadPool(), walk, firstBatchEntries);
+    QFuture<FileRead> reads; // the batch being mapped
+    int mediaMapped = 0;     // media files of the batches before this one
     int filesRead = 0;
     while (!stopped()) {
-        // Other writers need not wait while the readers catch up.
-        if (!reading.isFinished())
-            RepositoryStager::commitOpenBatch();
-        WalkedBatch walked = reading.result();
+        WalkedBatch walked = walking.result();
         if (walked.entries.isEmpty())
             break;
-        reading = QtConcurrent::run(readAheadPool(), walkAndRead, readAheadEntries);
-        walked.read.settleCovers();
+        walking = QtConcurrent::run(readAheadPool(), walk, readAheadEntries);
+        reads = walked.reads;
         QList<WalkEntry> &batch = walked.entries;
-        const BatchRead &read = walked.read;
 
-        // Map and stage in walk order, as if each file were read here.
-        for (int i = 0, m = 0; i < batch.size() && !stopped(); ++i) {
+        // Map and stage in walk order, as if each file were read here, each
+        // as soon as its reader is done.
+        int m = 0;
+        for (int i = 0; i < batch.size() && !stopped(); ++i) {
             obj_track = sha.initializeTrackObject(obj_track);
             WalkEntry &entry = batch[i];
             if (entry.kind == WalkEntry::Playlist) {
@@ -344,7 +262,8 @@ TrackMap track_data::searchfile(QDir dir)
             }
             if (entry.kind != WalkEntry::Media)
                 continue;
-            const FileRead &file = read.files.at(m++);
+            const int media = mediaMapped + m;
+            const FileRead file = reads.resultAt(m++);
             if (fileReadHook)
                 fileReadHook(++filesRead, entry.path);
             if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
@@ -355,15 +274,20 @@ TrackMap track_data::searchfile(QDir dir)
             obj_track.sourcePath = entry.path;
             TagObject tags = file.tags;
             if (file.done ? file.parsed : ParseTags(tags, entry.path)) {
-                readAheadCover = read.covers.at(i);
+                coverOutcome = [&pictures, media](const QString &coverPath) {
+                    return pictures.outcome(media, coverPath);
+                };
                 MapToTrack(track_Id, obj_track, tags, entry.file, false, QString(), entry.isVideo, entry.isAudio);
-                readAheadCover.reset();
+                coverOutcome = nullptr;
             }
         }
+        mediaMapped += m;
     }
-    // The workers read this object's stop flag: let them finish first.
-    reading.waitForFinished();
-    reading.result().read.found.waitForFinished();
+    // The readers use this object's stop flag and the scan's pictures: let
+    // them finish first.
+    reads.waitForFinished();
+    walking.waitForFinished();
+    walking.result().reads.waitForFinished();
 
     printTime("end search and insertion time...");
     track_obj_map = sha.updateFolderCoverArt(track_obj_map, 1);

@@ -15,6 +15,8 @@
 
 #include "core/logging.h"
 #include "core/probeoutput.h"
+#include "core/taglibbuilder.h"
+#include "core/track_data_p.h"
 #include "core/videometadata.h"
 #include "platform/externalprogram.h"
 
@@ -151,6 +153,11 @@ void track_data::resetProtectedTracks()
 
 bool track_data::ParseTags(TagObject &tags, QString path)
 {
+    return TrackDataInternal::parseTags(tags, path, nullptr);
+}
+
+bool TrackDataInternal::parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture)
+{
     const QString suffix = QFileInfo(path).suffix().toLower();
     const QByteArray name = QFile::encodeName(path);
     const bool mpeg = mpegSuffixes.contains(suffix);
@@ -175,6 +182,10 @@ bool track_data::ParseTags(TagObject &tags, QString path)
         TagLib::MPEG::File file(name.constData(), true, TagLib::AudioProperties::Average);
         if (file.isValid() && file.tag()) {
             tags.SetValues(file.tag(), file.audioProperties());
+            if (picture) {
+                picture->known = true;
+                picture->bytes = TagLibBuilder::id3v2Picture(file);
+            }
             read.opened = true;
             if (file.firstFrameOffset() >= 0 && file.audioProperties())
                 read.lengthMs = file.audioProperties()->lengthInMilliseconds();
@@ -198,7 +209,7 @@ bool track_data::ParseTags(TagObject &tags, QString path)
     }
     // No audio: an MPEG file without frames, or a file TagLib understood with
     // neither time nor sample rate (random bytes pass as a WAV file).
-    const bool video = videoFilter.contains(suffix);
+    const bool video = track_data::videoFilter.contains(suffix);
     const bool silent = read.opened && !impossible
                         && (mpeg ? read.lengthMs <= 0 : read.lengthMs <= 0 && tags.sampleRate <= 0);
     if (!video && (silent || !read.opened) && !needsProbe(path, suffix)) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QSemaphore>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtConcurrent>
@@ -82,7 +83,7 @@ private slots:
                           .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
                           .toUtf8()));
         QStringList entries = {"#EXTM3U", "#EXTINF:7,Artist - One", "../Alpha/01.mp3", "http://example.com/x.mp3"};
-        for (const char *name : {"exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
+        for (const char *name : {"Beta/b.mp3", "exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
                                  "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
             entries << path(QString::fromLatin1(name));
         QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
@@ -110,7 +111,7 @@ private slots:
         QTest::addRow("hidden file") << ".hidden.mp3" << 0 << "";
         QTest::addRow("file in a hidden folder") << ".secret/s.mp3" << 0 << "";
         QTest::addRow("file in a folder named like a playlist") << "dir.m3u/inner.mp3" << 1 << "";
-        QTest::addRow("file not in any playlist") << "Beta/b.mp3" << 1 << "";
+        QTest::addRow("file beside folder.jpg, walked and listed") << "Beta/b.mp3" << 1 << "Road Trip";
     }
 
     void whichFilesBecomeRecords()
@@ -140,8 +141,9 @@ private slots:
         QCOMPARE(playlists, playlist.isEmpty() ? QStringList() : QStringList{playlist});
     }
 
-    // Beta's file has no picture of its own; its one-album folder lends one.
-    // Counted on another thread's connection: only committed rows show.
+    // Beta's file has no picture of its own; its one-album folder lends one,
+    // though a playlist lists the file too.  Counted on another thread's
+    // connection: only committed rows show.
     void committedWithTheFolderPicture()
     {
         const auto beta = std::find_if(m_result.cbegin(), m_result.cend(),
@@ -174,6 +176,35 @@ private slots:
                 QVERIFY2(record.isVideo && record.duration >= 2 && QFileInfo(record.cover).size() > 0,
                          qPrintable(record.filename));
         }
+    }
+
+    // Progress moves as files are read, not a read-ahead batch at a time:
+    // the first file is reported while the others' reads are still held.
+    void eachFileReportedAsSoonAsItIsRead()
+    {
+        QTemporaryDir folder;
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(QFile::copy(m_gamma, folder.filePath(QStringLiteral("%1.mp3").arg(i))));
+        const QString first = QDirIterator(folder.path(), {"*.mp3"}).next(); // the walk's order
+        QSemaphore reported;
+        std::atomic<int> heldInVain{0};
+        QStringList reports;
+        track_data scanner;
+        scanner.readStartHook = [&](const QString &path) {
+            if (path == first)
+                return;
+            if (!reported.tryAcquire(1, 30000))
+                ++heldInVain;
+            reported.release(); // the next held read goes on
+        };
+        scanner.fileReadHook = [&](int filesRead, const QString &path) {
+            reports << QStringLiteral("%1 %2").arg(filesRead).arg(QFileInfo(path).fileName());
+            reported.release();
+        };
+        QCOMPARE(scanner.searchfile(QDir(folder.path())).size(), 4);
+        QCOMPARE(heldInVain.load(), 0);
+        QCOMPARE(reports.size(), 4);
+        QCOMPARE(reports.first(), QStringLiteral("1 ") + QFileInfo(first).fileName());
     }
 
     void cancelFromAnotherThreadReturnsAPartialMap()
@@ -268,22 +299,47 @@ private slots:
             const QString picture = kit.picture(QStringLiteral("../%1.png").arg(QLatin1String(colour)), 64, 64, colour);
             QVERIFY(!kit.mp3(QStringLiteral("%1.mp3").arg(QLatin1String(colour)), tags, picture, 7).isEmpty());
         }
-        // The walk's order is the directory's: find which picture comes first.
+        // Two more albums, in a folder of their own, whose pictures differ in
+        // their bytes only (blue and green pictures of one size): each keeps
+        // its own.
+        const QList<QPair<QString, QString>> others = {{"Echo", "green"}, {"Foxtrot", "blue"}};
+        for (const auto &[album, colour] : others) {
+            const QString picture = kit.picture("../" + album + ".png", 64, 64, colour);
+            QVERIFY(
+                !kit.mp3("others/" + album + ".mp3", {"Song", "Artist", album, {}, {}, 0, 0}, picture, 7).isEmpty());
+            QFile::remove(shared().coverpath(album));
+        }
+        // The walk's order is the directory's: find which picture comes first,
+        // and the album's tracks before it.
         QString expected;
-        for (QDirIterator walk(kit.folder(), QDirIterator::Subdirectories); expected.isEmpty() && walk.hasNext();) {
+        QStringList before;
+        for (QDirIterator walk(kit.folder()); expected.isEmpty() && walk.hasNext();) {
             const QString name = QFileInfo(walk.next()).completeBaseName();
             if (name == QLatin1String("red") || name == QLatin1String("blue"))
                 expected = name;
+            else if (walk.fileName().endsWith(QLatin1String(".mp3")))
+                before << walk.filePath();
         }
         const QString cover = shared().coverpath(tags.album);
         QFile::remove(cover);
-        const TrackMap result = track_data().searchfile(QDir(kit.folder()));
-        QCOMPARE(result.size(), 303);
+        // Held at the second-last of those until the readers have made the
+        // picture: the last then finds it there, but at its turn the album had none.
+        track_data scanner;
+        scanner.fileReadHook = [&](int, const QString &path) {
+            if (before.size() > 1 && path == before.at(before.size() - 2))
+                (void)QTest::qWaitFor([&] { return QFileInfo::exists(cover); }, 30000); // else a weaker check
+        };
+        const TrackMap result = scanner.searchfile(QDir(kit.folder()));
+        QCOMPARE(result.size(), 305);
         for (const track &record : result)
-            QVERIFY(record.cover == cover && record.hasCover);
+            QVERIFY(record.albumName != tags.album || (record.cover == cover && record.hasCover));
+        QCOMPARE(std::count_if(result.cbegin(), result.cend(), [](const track &t) { return t.isMissingData; }),
+                 before.size());
         const QImage picture(cover, "PNG");
         QCOMPARE(picture.size(), QSize(110, 110));
         QVERIFY2(testkit::closeColour(picture.pixelColor(55, 55), QColor(expected)), qPrintable(expected));
+        for (const auto &[album, colour] : others)
+            QVERIFY(testkit::closeColour(QImage(shared().coverpath(album)).pixelColor(55, 55), QColor(colour)));
     }
 
     // A track the library refuses (here by a trigger) inside the scan's batch

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <QSemaphore>
 #include <QStandardPaths>
 
 #include "core/itunecoverartextracter.h"
@@ -243,6 +244,26 @@ private slots:
         QCOMPARE(record.hasCover, cover != QLatin1String("none"));
         QVERIFY(!own || QFileInfo(record.cover).size() > 0);
         QTEST(record.isMissingData, "isMissingData");
+    }
+
+    // Progress moves as the albums' pictures are read: the first record is
+    // reported while the next album's picture is still held back.
+    void recordsReportedWhilePicturesAreRead()
+    {
+        MediaKit kit(m_dir.filePath(QStringLiteral("progress")));
+        const QString picture = kit.picture(QStringLiteral("p.jpg"), 64, 64);
+        const QString one = kit.mp3(QStringLiteral("one/a.mp3"), {}, picture, 8);
+        const QString two = kit.mp3(QStringLiteral("two/b.mp3"), {}, picture, 8);
+        QSemaphore reported;
+        std::atomic<int> heldInVain{0};
+        track_data importer;
+        importer.readStartHook = [&](const QString &path) {
+            if (path == two && !reported.tryAcquire(1, 30000))
+                ++heldInVain;
+        };
+        importer.fileReadHook = [&](int, const QString &) { reported.release(); };
+        QCOMPARE(importer.addITunesToTrackObj({{"Music", {entry(one, "One"), entry(two, "Two")}}}, {}).size(), 2);
+        QCOMPARE(heldInVain.load(), 0);
     }
 
     // The artwork index: album -> persistent id of a track with a cache file.
