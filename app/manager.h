@@ -12,8 +12,10 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "app/backgroundjob.h"
 #include "core/track.h"
 #include "core/track_data.h"
+#include "database/ruvodb.h"
 
 class AdvancedSettings;
 class ApiManager;
@@ -162,13 +164,19 @@ public:
 
     // ---- Start-up and controller state ------------------------------------
     // The controller of the application window.  Made once by start-up with
-    // the view, before the QML file is read: it loads the library and
-    // publishes the seven library views, init() publishes the rest of the
-    // context properties and loads the interface.  Everything here runs in
-    // the GUI thread; the views rebuild runs on a worker that only reads a
-    // copy of the library and returns new rows, which the GUI thread
-    // publishes.  Slots named here that belong to features this build does
-    // not have write one debug line and do nothing.
+    // the view, before the QML file is read: it starts reading the library
+    // and building the seven library views on a worker; init() publishes the
+    // rest of the context properties, loads the interface meanwhile, then
+    // publishes the library and its views.  Once the window has drawn its
+    // first frame a worker checks the tracks' files: a track whose file is
+    // gone leaves the library (its row is deleted when its folder is still
+    // there, kept when the folder is gone too: an unplugged drive), and the
+    // views are rebuilt (libraryChecked() when it ends).  A controller
+    // without a view loads the library as loadDB does, in its constructor.
+    // Everything here runs in the GUI thread; the views rebuild runs on a
+    // worker that only reads a copy of the library and returns new rows,
+    // which the GUI thread publishes.  Slots named here that belong to
+    // features this build does not have write one debug line and do nothing.
     manager(QmlApplicationViewer *viewer, QObject *parent);
     ~manager() override;
 
@@ -185,6 +193,9 @@ public:
     static LibraryViews refreshViewsThread(TrackMap tracks, ViewInput input);
     // True while a views rebuild runs or waits to run.
     bool isRefreshingViews() const;
+    // True from start-up until the check of the library's files has ended
+    // (see init()); a views rebuild it asks for may still run then.
+    bool isCheckingLibrary() const;
     // Waits at most `msecs` for a running views rebuild; true when none runs.
     bool waitForWorkers(int msecs);
 
@@ -333,8 +344,21 @@ signals:
     void sgUpdateTranscodingCounter(QVariant count, QVariant totalCount);
     void showTransferBrowser();
     void sgCancelVideOptimising();
+    // The start-up check of the library's files has ended.
+    void libraryChecked();
 
 private:
+    struct LoadedLibrary
+    {
+        TrackMap tracks;
+        LibraryViews views;
+    };
+    void startLibraryLoad();
+    void finishLibraryLoad();
+    void checkLibraryFiles();
+    void libraryFilesChecked(const ruvoDB::FileCheck &check);
+    void showStartPageIfEmptied();
+
     ViewInput viewInput() const;
     void startViewsRebuild();
     void viewsRebuildFinished();
@@ -351,6 +375,12 @@ public:
 
 private:
     std::unique_ptr<LibraryRemover> remover;
+    // Start-up's jobs; declared last, so they end before anything they use goes.
+    QFuture<LoadedLibrary> libraryLoad; // its result is taken (which empties it) by init()
+    BackgroundJob<ruvoDB::FileCheck> fileCheck;
+    bool libraryLoadPending = false; // read on a worker, not yet published
+    bool fileCheckPending = false;   // the files are still to be checked
+    bool fileCheckStarted = false;
 };
 
 #endif // MANAGER_H
