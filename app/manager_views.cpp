@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <vector>
 
 #include <QDir>
@@ -288,28 +289,46 @@ struct ArtistCounts
 // front, placeholders behind; a playlist entry keeps only playlist covers.
 using CoverLists = QMap<QString, QStringList>;
 
-// The artists' entries in the cover lists already looked up, by the artist's
-// name as the tracks spell it: the lists' keys are lower case, and lowering
-// and finding it for every track costs more than the rest of the update.
-// Entries of a QMap stay where they are while others are added.
-using CoverListEntries = QHash<QString, CoverLists::iterator>;
+// What the artist builder keeps for each artist's name as the tracks spell
+// it: its entry in the cover lists (whose keys are lower case: lowering and
+// finding it for every track costs more than the rest of the update; entries
+// of a QMap stay where they are while others are added), the cover last
+// found in it, and its row.
+template <typename Row> struct ArtistSeen
+{
+    CoverLists::iterator entry;
+    bool hasEntry = false;
+    QString lastCover;
+    Row *row = nullptr;
+};
 
-QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const track &t, const QString &cover)
+// Whether a and b are one text (the same data): then they are equal
+// without a comparison.
+bool sameText(const QString &a, const QString &b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+template <typename Row>
+QStringList updateCoverList(CoverLists &lists, ArtistSeen<Row> &seen, const track &t, const QString &cover)
 {
     const QString path = QDir::fromNativeSeparators(cover);
-    auto known = entries.constFind(t.artistName);
-    if (known == entries.cend()) {
+    if (!seen.hasEntry) {
+        seen.hasEntry = true;
         const QString key = t.artistName.toLower();
-        auto found = lists.find(key);
-        if (found == lists.end()) {
-            entries.insert(t.artistName, lists.insert(key, QStringList{path}));
-            return QStringList{path};
+        seen.entry = lists.find(key);
+        if (seen.entry == lists.end()) {
+            seen.entry = lists.insert(key, QStringList{path});
+            seen.lastCover = path;
+            return seen.entry.value();
         }
-        known = entries.insert(t.artistName, found);
     }
-    const CoverLists::iterator entry = known.value();
-    if (entry->contains(path))
+    const CoverLists::iterator entry = seen.entry;
+    // The tracks of an album carry one cover text: found again at once.
+    if (sameText(path, seen.lastCover) || entry->contains(path)) {
+        seen.lastCover = path;
         return entry.value();
+    }
     QStringList list = entry.value();
     if (cover.contains(noArtworkName) || cover.contains(playlistCoverName))
         list.append(path);
@@ -320,31 +339,51 @@ QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const 
     } else {
         list.removeIf([](const QString &p) { return p.contains(playlistCoverName); });
     }
+    // A cover this track's kind of list drops is not "found" for the next.
+    seen.lastCover = list.contains(path) ? path : QString();
     entry.value() = list;
     return list;
 }
 
 // Rows collected by key, then visited in key order (the order a QMap would
-// give): one hash look-up per track, and sorting only the distinct keys.
+// give): a hash look-up per track, and sorting only the distinct keys.
 template <typename Value>
 class KeyedRows
 {
 public:
-    Value &operator[](const QString &key) { return rows[key]; }
-    void insert(const QString &key, const Value &value) { rows.insert(key, value); }
+    // The row of `key`, made when new.
+    Value &operator[](const QString &key)
+    {
+        auto found = byKey.constFind(key);
+        if (found == byKey.cend())
+            found = byKey.insert(key, &rows.emplace_back(key, Value()).second);
+        return *found.value();
+    }
+    void insert(const QString &key, const Value &value) { (*this)[key] = value; }
+    // The row of keyOf(text), found through `text` itself: the tracks of an
+    // album carry the same name, so its key is worked out once per text.
+    template <typename KeyOf> Value &of(const QString &text, KeyOf keyOf)
+    {
+        auto found = byText.constFind(text);
+        if (found == byText.cend())
+            found = byText.insert(text, &(*this)[keyOf(text)]);
+        return *found.value();
+    }
 
     std::vector<std::pair<const QString *, const Value *>> sorted() const
     {
         std::vector<std::pair<const QString *, const Value *>> ordered;
-        ordered.reserve(size_t(rows.size()));
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
-            ordered.emplace_back(&row.key(), &row.value());
+        ordered.reserve(rows.size());
+        for (const auto &[key, value] : rows)
+            ordered.emplace_back(&key, &value);
         std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return *a.first < *b.first; });
         return ordered;
     }
 
 private:
-    QHash<QString, Value> rows;
+    std::deque<std::pair<QString, Value>> rows; // stays where it is while rows are added
+    QHash<QString, Value *> byKey;
+    QHash<QString, Value *> byText;
 };
 
 enum class GroupKind { Tracks, Playlists, Podcasts };
@@ -371,14 +410,16 @@ int decimalDigits(int value)
 QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
 {
     const QChar letter = QChar(QLatin1Char('a').unicode() + (row < 100 ? 0 : row / 100));
-    QString number;
-    if (row <= 2)
-        number = QString(digits, QLatin1Char('0')) + QString::number(row);
-    else if (kind == GroupKind::Playlists)
-        number = row <= 9 ? QStringLiteral("0") + QString::number(row) : QString::number(row);
-    else
-        number = QStringLiteral("%1").arg(row, digits + 1, 10, QLatin1Char('0'));
-    return groupKey + letter + number;
+    // Rows 1 and 2, and every row of a track group, are numbered to one
+    // digit more than the group's row count has; later playlist rows to two.
+    const int width = row > 2 && kind == GroupKind::Playlists ? 2 : digits + 1;
+    const QString number = QString::number(row);
+    QString key;
+    key.reserve(groupKey.size() + 1 + std::max(width, int(number.size())));
+    key.append(groupKey).append(letter);
+    for (qsizetype pad = width - number.size(); pad > 0; --pad)
+        key.append(QLatin1Char('0'));
+    return key.append(number);
 }
 
 // Turns the groups into rows of at most six tracks: row 1 carries the cover,
@@ -407,20 +448,137 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
         const int digits = decimalDigits(filled);
         const int rows = std::max(filled, 2);
         for (int row = 1; row <= rows; ++row) {
-            QList<QObject *> tracks;
+            QList<TrackDataModel::Line> tracks;
+            tracks.reserve(std::clamp(count - (row - 1) * 6, 0, 6));
             for (int i = (row - 1) * 6; i < std::min(row * 6, count); ++i) {
                 const track &t = *sorted[size_t(i)].t;
-                tracks.append(new TrackList(t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate,
-                                            t.artistName, t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath,
-                                            owner));
+                tracks.append({t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate, t.artistName,
+                               t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath});
             }
             const bool second = row == 2;
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
-                                             second ? first.genre : QString(), second ? year : 0, group.selected,
-                                             true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
-            result.models.insert(rowKey(*groupKey, row, digits, kind), model);
+                                             second ? first.genre : QString(), second ? year : 0, group.selected, true,
+                                             row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
+            result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }
+}
+
+// Tracks a builder is given out of the library, in id order: a walk of the
+// whole map picks them once for several builders.
+class PickedTracks
+{
+public:
+    class const_iterator
+    {
+    public:
+        explicit const_iterator(std::vector<const track *>::const_iterator position) : at(position) {}
+        const track &operator*() const { return **at; }
+        const_iterator &operator++()
+        {
+            ++at;
+            return *this;
+        }
+        bool operator!=(const const_iterator &other) const { return at != other.at; }
+
+    private:
+        std::vector<const track *>::const_iterator at;
+    };
+
+    void add(const track &t) { picked.push_back(&t); }
+    const_iterator begin() const { return const_iterator(picked.cbegin()); }
+    const_iterator end() const { return const_iterator(picked.cend()); }
+
+private:
+    std::vector<const track *> picked;
+};
+
+template <typename Tracks> manager::ViewResult playlistView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
+    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
+    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
+    QSet<int> tickedArtists; // artists of ticked tracks met so far
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (t.playlist.isEmpty() || t.isVideo)
+            continue;
+        const bool trackTicked = contains(checkedTracks, t.id);
+        if (trackTicked && playlistCategory)
+            tickedArtists.insert(t.artist_id);
+        const bool trackSelected =
+            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
+        Group &group = groups[t.playlist];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = playlistCoverUrl;
+        }
+        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
+        group.entries.push_back({&t, trackSelected});
+    }
+    makeRows(groups, GroupKind::Playlists, result);
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult podcastView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (!t.isPodcast || t.isVideo)
+            continue;
+        const bool selected = contains(checked, t.album_id);
+        Group &group = groups[t.albumName];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = t.cover; // a podcast keeps its stored picture
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+    }
+    makeRows(groups, GroupKind::Podcasts, result);
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult audiobookView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    QMap<QString, const track *> rows; // the highest id of an album name wins
+    for (const track &t : tracks) {
+        if (t.isAudiobook && !t.isVideo)
+            rows.insert(t.albumName, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(),
+                             new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                contains(checked, t.album_id), true, t.cover, result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult videoView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    QMap<QString, const track *> rows; // the highest id of a file name wins
+    for (const track &t : tracks) {
+        if (t.isVideo)
+            rows.insert(t.filename, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
+                                                           contains(checked, t.id), true, t.cover, result.owner.get()));
+    }
+    finish(result, input);
+    return result;
 }
 
 } // namespace
@@ -476,25 +634,24 @@ manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, 
         // a few of the tracks: one walk sorts those out for them (in id
         // order, as the whole map would give them) instead of a walk of the
         // whole map each.
-        TrackMap playlists, podcasts, audiobooks, videos;
-        for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
-            const track &t = it.value();
+        PickedTracks playlists, podcasts, audiobooks, videos;
+        for (const track &t : libraryTracks) {
             if (t.isVideo) {
-                videos.insert(videos.cend(), it.key(), t);
+                videos.add(t);
                 continue;
             }
             if (!t.playlist.isEmpty())
-                playlists.insert(playlists.cend(), it.key(), t);
+                playlists.add(t);
             if (t.isPodcast)
-                podcasts.insert(podcasts.cend(), it.key(), t);
+                podcasts.add(t);
             if (t.isAudiobook)
-                audiobooks.insert(audiobooks.cend(), it.key(), t);
+                audiobooks.add(t);
         }
         SmallViews views;
-        views.playlists = Get_Playlist(playlists, library);
-        views.podcasts = Get_Podcastlist(podcasts, library);
-        views.audiobooks = Get_Audiobooklist(audiobooks, library);
-        views.videos = refrechVideoView(videos, library);
+        views.playlists = playlistView(playlists, library);
+        views.podcasts = podcastView(podcasts, library);
+        views.audiobooks = audiobookView(audiobooks, library);
+        views.videos = videoView(videos, library);
         return views;
     });
 
@@ -523,11 +680,9 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
         KeyedRows<const track *> rows;
-        LowerCase lowered;
         for (const track &t : tracks) {
-            if (!inMediaCategory(t, MediaMusic))
-                continue;
-            rows.insert(lowered.of(t.albumName), &t);
+            if (inMediaCategory(t, MediaMusic))
+                rows.of(t.albumName, textKey) = &t;
         }
         for (const auto &[key, row] : rows.sorted()) {
             const track &t = **row;
@@ -592,16 +747,19 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
     ArtistCounts counts;
     const QSet<int> checked = toSet(input.checkedArtistIds);
-    CoverListEntries coverEntries;
-
     // Key -> the artist's last qualifying track and its cover list then.
-    KeyedRows<std::pair<const track *, QStringList>> rows;
+    using Row = std::pair<const track *, QStringList>;
+    KeyedRows<Row> rows;
+    QHash<QString, ArtistSeen<Row>> seenArtists;
     for (const track &t : tracks) {
-        QStringList coverList =
-            updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
+        ArtistSeen<Row> &seen = seenArtists[t.artistName];
+        QStringList coverList = updateCoverList(result.artistCoverArt, seen, t, covers.coverOf(t, isMain, false));
         if (isMain) {
-            if (inMediaCategory(t, MediaMusic))
-                rows.insert(t.artistName, {&t, coverList});
+            if (inMediaCategory(t, MediaMusic)) {
+                if (!seen.row)
+                    seen.row = &rows[t.artistName];
+                *seen.row = {&t, coverList};
+            }
             continue;
         }
         if (browserClosed(input))
@@ -645,7 +803,6 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
     KeyedRows<Group> groups;
-    LowerCase lowered;
     for (const track &t : tracks) {
         bool taken = false;
         bool selected = false;
@@ -662,7 +819,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         }
         if (!taken)
             continue;
-        Group &group = groups[lowered.of(t.albumName)];
+        Group &group = groups.of(t.albumName, textKey);
         if (!group.first) {
             group.first = &t;
             group.cover = covers.coverOf(t, isMain, false);
@@ -680,91 +837,22 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
 
 manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
-    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
-    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
-    QSet<int> tickedArtists; // artists of ticked tracks met so far
-    KeyedRows<Group> groups;
-    for (const track &t : tracks) {
-        if (t.playlist.isEmpty() || t.isVideo)
-            continue;
-        const bool trackTicked = contains(checkedTracks, t.id);
-        if (trackTicked && playlistCategory)
-            tickedArtists.insert(t.artist_id);
-        const bool trackSelected =
-            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
-        Group &group = groups[t.playlist];
-        if (!group.first) {
-            group.first = &t;
-            group.cover = playlistCoverUrl;
-        }
-        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
-        group.entries.push_back({&t, trackSelected});
-    }
-    makeRows(groups, GroupKind::Playlists, result);
-    finish(result, input);
-    return result;
+    return playlistView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedAlbumIds);
-    KeyedRows<Group> groups;
-    for (const track &t : tracks) {
-        if (!t.isPodcast || t.isVideo)
-            continue;
-        const bool selected = contains(checked, t.album_id);
-        Group &group = groups[t.albumName];
-        if (!group.first) {
-            group.first = &t;
-            group.cover = t.cover; // a podcast keeps its stored picture
-        }
-        group.selected = selected;
-        group.entries.push_back({&t, selected});
-    }
-    makeRows(groups, GroupKind::Podcasts, result);
-    finish(result, input);
-    return result;
+    return podcastView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Audiobooklist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedAlbumIds);
-    QMap<QString, const track *> rows; // the highest id of an album name wins
-    for (const track &t : tracks) {
-        if (t.isAudiobook && !t.isVideo)
-            rows.insert(t.albumName, &t);
-    }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row.value();
-        result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
-                                                           contains(checked, t.album_id), true, t.cover,
-                                                           result.owner.get()));
-    }
-    finish(result, input);
-    return result;
+    return audiobookView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Videolist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedTrackIds);
-    QMap<QString, const track *> rows; // the highest id of a file name wins
-    for (const track &t : tracks) {
-        if (t.isVideo)
-            rows.insert(t.filename, &t);
-    }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row.value();
-        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
-                                                           contains(checked, t.id), true, t.cover,
-                                                           result.owner.get()));
-    }
-    finish(result, input);
-    return result;
+    return videoView(tracks, input);
 }
 
 manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, const ViewInput &input)
