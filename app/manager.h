@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include <QFuture>
 #include <QFutureWatcher>
@@ -81,6 +82,23 @@ public:
     // controller keeps between builds (the artist cover lists, the video
     // titles already used) come back in the result for the caller to store.
 
+    // Lower-cased texts of one track, worked out once for a browser track
+    // set: the search compares them and the detail lists sort by them.
+    struct TrackTexts
+    {
+        int id = 0;
+        QString album;
+        QString artist;
+        QString title;
+        QString genre;
+        QString file;
+    };
+    // The texts of every track of a map, in the map's order.
+    using TrackTextList = std::vector<TrackTexts>;
+    static std::shared_ptr<const TrackTextList> textsOf(const TrackMap &tracks);
+    // A track a search leaves shown, with its texts.
+    using ShownTrack = std::pair<const track *, const TrackTexts *>;
+
     // The controller state a view build reads, copied when the build starts.
     struct ViewInput
     {
@@ -101,6 +119,12 @@ public:
         // Thread that will use the rows (the GUI thread); nullptr keeps them
         // in the building thread.
         QThread *rowThread = nullptr;
+        // Browser builds: the texts of the map built from (textsOf); null,
+        // or not of that map, and they are lowered as needed.
+        std::shared_ptr<const TrackTextList> texts;
+        // Browser album and track builds: the tracks not hidden, in id order,
+        // pointing into the map built from; null: each track's isHidden says.
+        const std::vector<ShownTrack> *shown = nullptr;
     };
 
     // One built view.

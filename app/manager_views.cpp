@@ -181,34 +181,110 @@ DetailedDataModel *makeVideoDetail(const track &t, QObject *owner)
                                  t.genre, owner);
 }
 
-// Sorts detail lines by three text keys, computing each row's keys once.
-template <typename KeyOf>
-void sortDetails(QList<QObject *> &details, KeyOf keyOf)
+// The sort keys of the detail lists: album, artist or title first, then
+// the other names, compared lower-cased.
+enum class DetailOrder { Album, Artist, Title };
+
+std::array<QString, 3> detailKeys(DetailOrder order, const QString &album, const QString &artist, const QString &title,
+                                  const QString &genre)
 {
-    using Keys = std::array<QString, 3>;
-    std::vector<std::pair<Keys, QObject *>> decorated;
-    decorated.reserve(details.size());
-    for (QObject *object : std::as_const(details))
-        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
-    std::stable_sort(decorated.begin(), decorated.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (qsizetype i = 0; i < details.size(); ++i)
-        details[i] = decorated[size_t(i)].second;
+    switch (order) {
+    case DetailOrder::Album:
+        return {album, title, genre};
+    case DetailOrder::Artist:
+        return {artist, title, genre};
+    case DetailOrder::Title:
+        break;
+    }
+    return {title, album, genre};
 }
 
-std::array<QString, 3> albumKeys(const DetailedDataModel *row)
+// Detail lines of a browser view, collected with their sort keys and made
+// in their sorted order (ties keep the tracks' order).  A video line's title
+// is its file name.
+class DetailLines
 {
-    return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
+public:
+    explicit DetailLines(DetailOrder sortOrder) : order(sortOrder) {}
+
+    void add(const track &t, const manager::TrackTexts *texts, bool videoLine = false)
+    {
+        std::array<QString, 3> keys =
+            texts ? detailKeys(order, texts->album, texts->artist, videoLine ? texts->file : texts->title, texts->genre)
+                  : detailKeys(order, textKey(t.albumName), textKey(t.artistName),
+                               textKey(videoLine ? t.filename : t.trackname), textKey(t.genre));
+        lines.push_back({std::move(keys), &t, videoLine});
+    }
+
+    QList<QObject *> make(QObject *owner)
+    {
+        std::stable_sort(lines.begin(), lines.end(), [](const Line &a, const Line &b) { return a.keys < b.keys; });
+        QList<QObject *> details;
+        details.reserve(qsizetype(lines.size()));
+        for (const Line &line : lines)
+            details.append(line.video ? makeVideoDetail(*line.t, owner) : makeDetail(*line.t, owner));
+        return details;
+    }
+
+private:
+    struct Line
+    {
+        std::array<QString, 3> keys;
+        const track *t;
+        bool video;
+    };
+    DetailOrder order;
+    std::vector<Line> lines;
+};
+
+// The texts of a map's tracks as a walk of the map meets them; null once
+// the list and the walk part.
+class TextsCursor
+{
+public:
+    explicit TextsCursor(const manager::TrackTextList *texts) : list(texts) {}
+
+    const manager::TrackTexts *next(const track &t)
+    {
+        if (!list || position >= list->size() || (*list)[position].id != t.id) {
+            list = nullptr;
+            return nullptr;
+        }
+        return &(*list)[position++];
+    }
+
+private:
+    const manager::TrackTextList *list;
+    size_t position = 0;
+};
+
+// Calls visit(track, texts) for each track a browser build may show: the
+// shown tracks when the input names them, else the map's tracks not hidden.
+// Stops when the browser is closed.
+template <typename Visit> void visitShown(const TrackMap &tracks, const manager::ViewInput &input, Visit visit)
+{
+    if (input.shown) {
+        for (const auto &[t, texts] : *input.shown) {
+            if (browserClosed(input))
+                return;
+            visit(*t, texts);
+        }
+        return;
+    }
+    TextsCursor cursor(input.texts.get());
+    for (const track &t : tracks) {
+        if (browserClosed(input))
+            return;
+        const manager::TrackTexts *texts = cursor.next(t);
+        if (!t.isHidden)
+            visit(t, texts);
+    }
 }
 
-std::array<QString, 3> artistKeys(const DetailedDataModel *row)
+std::array<QString, 3> rowKeys(DetailOrder order, const DetailedDataModel *row)
 {
-    return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
-}
-
-std::array<QString, 3> titleKeys(const DetailedDataModel *row)
-{
-    return {textKey(row->tracktitle()), textKey(row->albumname()), textKey(row->genre())};
+    return detailKeys(order, textKey(row->albumname()), textKey(row->artistname()), textKey(row->tracktitle()),
+                      textKey(row->genre()));
 }
 
 // Whether a track counts for an artist's track and album counts.
@@ -696,16 +772,13 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     }
 
     const bool videos = input.mediaTypeFilter == MediaVideos;
-    QMap<QString, std::pair<const track *, QString>> rows;
+    KeyedRows<const track *> rows; // the last track of a key gives its row
+    DetailLines details(DetailOrder::Album);
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
-    for (const track &t : tracks) {
-        if (browserClosed(input))
-            break;
-        if (t.isHidden)
-            continue;
+    visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
         if (!inMediaCategory(t, input.mediaTypeFilter))
-            continue;
+            return;
         if (videos) {
             QString key = t.filename;
             if (seen.contains(t.filename)) {
@@ -714,21 +787,21 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
                 seen.insert(t.filename);
                 result.seenVideoTitles.append(t.filename);
             }
-            rows.insert(key, {&t, covers.coverOf(t, false, true)});
-            result.details.append(makeVideoDetail(t, owner));
+            rows[key] = &t;
         } else {
-            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
-            result.details.append(makeDetail(t, owner));
+            rows[t.albumName] = &t;
         }
+        details.add(t, texts, videos);
+    });
+    for (const auto &[key, row] : rows.sorted()) {
+        const track &t = **row;
+        const QString cover = covers.coverOf(t, false, true);
+        auto *model =
+            videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, cover, owner)
+                   : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true, cover, owner);
+        result.models.insert(result.models.cend(), *key, model);
     }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row->first;
-        auto *model = videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, row->second, owner)
-                             : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true,
-                                                  row->second, owner);
-        result.models.insert(row.key(), model);
-    }
-    sortDetails(result.details, albumKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
@@ -751,7 +824,10 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     using Row = std::pair<const track *, QStringList>;
     KeyedRows<Row> rows;
     QHash<QString, ArtistSeen<Row>> seenArtists;
+    DetailLines details(DetailOrder::Artist);
+    TextsCursor texts(input.texts.get());
     for (const track &t : tracks) {
+        const TrackTexts *trackTexts = isMain ? nullptr : texts.next(t);
         ArtistSeen<Row> &seen = seenArtists[t.artistName];
         QStringList coverList = updateCoverList(result.artistCoverArt, seen, t, covers.coverOf(t, isMain, false));
         if (isMain) {
@@ -772,7 +848,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
         rows.insert(t.artistName, {&t, coverList});
-        result.details.append(makeDetail(t, owner));
+        details.add(t, trackTexts);
     }
     const auto sortedRows = rows.sorted();
     if (isMain) {
@@ -791,7 +867,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
                                                  counts.trackCount(t.artistName), t.artistName, t.quality, selected,
                                                  true, row->second, owner));
     }
-    sortDetails(result.details, artistKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
@@ -803,22 +879,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
     KeyedRows<Group> groups;
-    for (const track &t : tracks) {
-        bool taken = false;
-        bool selected = false;
-        if (isMain) {
-            taken = inMediaCategory(t, MediaMusic);
-            selected = contains(checked, t.id);
-        } else {
-            if (browserClosed(input))
-                break;
-            if (t.isHidden)
-                continue;
-            // Videos have no track rows.
-            taken = input.mediaTypeFilter != MediaVideos && inMediaCategory(t, input.mediaTypeFilter);
-        }
-        if (!taken)
-            continue;
+    const auto add = [&](const track &t, bool selected) {
         Group &group = groups.of(t.albumName, textKey);
         if (!group.first) {
             group.first = &t;
@@ -826,11 +887,26 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         }
         group.selected = selected;
         group.entries.push_back({&t, selected});
-        if (!isMain)
-            result.details.append(makeDetail(t, owner));
+    };
+    if (isMain) {
+        for (const track &t : tracks) {
+            if (inMediaCategory(t, MediaMusic))
+                add(t, contains(checked, t.id));
+        }
+        makeRows(groups, GroupKind::Tracks, result);
+        finish(result, input);
+        return result;
     }
+    DetailLines details(DetailOrder::Title);
+    visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
+        // Videos have no track rows.
+        if (input.mediaTypeFilter == MediaVideos || !inMediaCategory(t, input.mediaTypeFilter))
+            return;
+        add(t, false);
+        details.add(t, texts);
+    });
     makeRows(groups, GroupKind::Tracks, result);
-    sortDetails(result.details, titleKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
@@ -860,6 +936,17 @@ manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, con
     return Get_Videolist(libraryTracks, input);
 }
 
+std::shared_ptr<const manager::TrackTextList> manager::textsOf(const TrackMap &tracks)
+{
+    auto texts = std::make_shared<TrackTextList>();
+    texts->reserve(size_t(tracks.size()));
+    for (const track &t : tracks) {
+        texts->push_back({t.id, textKey(t.albumName), textKey(t.artistName), textKey(t.trackname), textKey(t.genre),
+                          textKey(t.filename)});
+    }
+    return texts;
+}
+
 int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
 {
     return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).albumCount(artistName);
@@ -872,17 +959,17 @@ int manager::getTrackCount(const TrackMap &tracks, const QString &artistName, bo
 
 bool manager::albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return albumKeys(a) < albumKeys(b);
+    return rowKeys(DetailOrder::Album, a) < rowKeys(DetailOrder::Album, b);
 }
 
 bool manager::artistNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return artistKeys(a) < artistKeys(b);
+    return rowKeys(DetailOrder::Artist, a) < rowKeys(DetailOrder::Artist, b);
 }
 
 bool manager::trackTitleDetailComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return titleKeys(a) < titleKeys(b);
+    return rowKeys(DetailOrder::Title, a) < rowKeys(DetailOrder::Title, b);
 }
 
 bool manager::trackNumberComparer(const TrackList *a, const TrackList *b)

@@ -1,5 +1,7 @@
 #include "app/mediabrowser.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,17 +34,30 @@ bool crossesVideos(int from, int to)
     return (from < videosCategory && to == videosCategory) || (from == videosCategory && to < videosCategory);
 }
 
-// The field the search box compares in each view.
-const QString &searchedField(const track &t, int view, bool videos)
+// The lower-cased field the search box compares in each view.
+const QString &searchedText(const manager::TrackTexts &texts, const track &t, int view, bool videos)
 {
     switch (view) {
     case 1:
-        return t.artistName;
+        return texts.artist;
     case 2:
-        return t.trackname;
+        return texts.title;
     default:
-        return videos && t.isVideo ? t.filename : t.albumName;
+        return videos && t.isVideo ? texts.file : texts.album;
     }
+}
+
+// Whether `texts` were worked out from `tracks` (the same ids in the same order).
+bool textsOfTracks(const manager::TrackTextList *texts, const TrackMap &tracks)
+{
+    if (!texts || texts->size() != size_t(tracks.size()))
+        return false;
+    auto text = texts->cbegin();
+    for (auto it = tracks.keyBegin(); it != tracks.keyEnd(); ++it, ++text) {
+        if (text->id != *it)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -302,6 +317,10 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
 {
     BuiltViews views;
     input.seenVideoTitles.clear();
+    // The texts of the tracks, kept from the last build while the tracks are the same.
+    if (!textsOfTracks(input.texts.get(), tracks))
+        input.texts = manager::textsOf(tracks);
+    views.texts = input.texts;
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
@@ -336,6 +355,8 @@ void MediaBrowser::startBuild()
     const quint64 generation = buildGeneration;
     const TrackMap tracks = controller.browserTracks;
     manager::ViewInput input = browserInput(nullptr);
+    input.texts = trackTexts;
+    lastSearch.reset(); // the build may start from other marks
     const std::atomic<bool> *browserClosed = &closed;
     buildJob.start(
         [tracks, input, browserClosed](const std::atomic<bool> &stop) mutable {
@@ -377,6 +398,7 @@ void MediaBrowser::showLoading()
 void MediaBrowser::takeViews(BuiltViews views)
 {
     protectedTracks = lastScanProtected;
+    trackTexts = std::move(views.texts);
     seenVideoTitles = views.albums.seenVideoTitles;
     const bool videos = controller.mediaTypeFilter == videosCategory;
     if (!videos)
@@ -464,18 +486,53 @@ void MediaBrowser::searchBox(const QString &name)
         return;
     }
 
+    // The iTunes cache takes browserTracks again when the rows are published
+    // below: let go of it now, so the marks are set without copying the map.
+    if (mediasource == itunesSource)
+        itunesBrowserCache = TrackMap();
+    TrackMap &tracks = controller.browserTracks;
+    std::vector<manager::ShownTrack> shown;
     if (name.isEmpty()) {
-        for (track &t : controller.browserTracks)
-            t.isHidden = false;
+        // Only when some are marked: marking none needs no copy of a shared map.
+        if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+            for (track &t : tracks)
+                t.isHidden = false;
+        }
+        lastSearch.reset();
     } else {
         // Unicode lower case on both sides: different letters never meet.
         const QString text = name.toLower();
-        for (track &t : controller.browserTracks)
-            t.isHidden = !searchedField(t, view, videos).toLower().contains(text);
+        // What the last text hid, a text that extends it hides too.
+        const bool narrower =
+            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
+        if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
+            trackTexts = manager::textsOf(tracks);
+        for (bool marked = false; !marked;) {
+            marked = true;
+            shown.clear();
+            auto texts = trackTexts->cbegin();
+            for (auto it = tracks.begin(); it != tracks.end(); ++it, ++texts) {
+                if (texts->id != it.key()) { // texts of other tracks: work them out and start again
+                    trackTexts = manager::textsOf(tracks);
+                    marked = false;
+                    break;
+                }
+                track &t = it.value();
+                if (narrower && t.isHidden)
+                    continue;
+                t.isHidden = !searchedText(*texts, t, view, videos).contains(text);
+                if (!t.isHidden)
+                    shown.push_back({&t, &*texts});
+            }
+        }
+        lastSearch = LastSearch{view, videos, text};
     }
 
     ++buildGeneration;
-    const manager::ViewInput input = browserInput(&closed);
+    manager::ViewInput input = browserInput(&closed);
+    input.texts = trackTexts;
+    if (!name.isEmpty())
+        input.shown = &shown;
     if (view == 1 && name.isEmpty()) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && name.isEmpty()) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/backgroundjob.h"
@@ -40,12 +41,14 @@ public:
         QStringList protectedFiles;
     };
 
-    // The three views, built together.
+    // The three views, built together, and the texts of the tracks they were
+    // built from.
     struct BuiltViews
     {
         manager::ViewResult albums;
         manager::ViewResult artists;
         manager::ViewResult tracks;
+        std::shared_ptr<const manager::TrackTextList> texts;
     };
 
     explicit MediaBrowser(manager &controller);
@@ -84,7 +87,10 @@ public:
     // Hides the tracks whose field of the current view doesn't contain the
     // text (Unicode, lower-cased) and rebuilds that view; an empty text
     // brings back the saved models.  While views are being built, the last
-    // text waits for them.
+    // text waits for them.  The tracks' lower-cased texts come from the last
+    // build; a text that extends the last one (in the same view) looks only
+    // at the tracks that one left shown.  browserTracks set from outside is
+    // followed by setTempValue(), which builds from it.
     void searchBox(const QString &name);
 
     // ---- Selection ---------------------------------------------------------
@@ -163,6 +169,16 @@ private:
     bool buildPending = false;    // build again when the running one ends
     bool loadingShown = false;    // sgShowLoading() was sent for the build under way
     std::optional<QString> pendingSearch;  // a search typed while the views were being built
+    // The lower-cased texts of browserTracks (in its order), from the last build.
+    std::shared_ptr<const manager::TrackTextList> trackTexts;
+    // The last search's marks, while nothing else has changed them.
+    struct LastSearch
+    {
+        int view = -1;
+        bool videos = false;
+        QString text; // lower-cased
+    };
+    std::optional<LastSearch> lastSearch;
     QElapsedTimer progressClock;  // scan thread only
 };
 

@@ -227,7 +227,8 @@ private slots:
         QCOMPARE(browser->savedBrowserModels.albums.models, browser->browserAlbumModels());
     }
 
-    // "view|category|text|the album, artist or track names shown": views 0 albums, 1 artists, 2 tracks.
+    // "view|category|text|the album, artist or track names shown[|view:text searched before]":
+    // views 0 albums, 1 artists, 2 tracks.
     void search_data()
     {
         QTest::addColumn<QString>("fields");
@@ -237,6 +238,8 @@ private slots:
         QTest::addRow("artists, other Cyrillic letter") << "1|0|ш|";
         QTest::addRow("tracks, Cyrillic letter case") << "2|0|ЖАР|жара";
         QTest::addRow("videos by file name") << "0|4|clip|clip.mp4";
+        QTest::addRow("artists, after an albums text it extends") << "1|0|ba|Band|0:b";
+        QTest::addRow("tracks, after a text it does not extend") << "2|0|жар|жара|2:rain";
     }
 
     void search()
@@ -247,6 +250,10 @@ private slots:
         useTracks(scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"}));
         if (f[1] != QLatin1String("0"))
             filter(f[1].toInt());
+        if (f.size() > 4) {
+            controller->setBrowserView(f[4].section(':', 0, 0).toInt());
+            controller->searchBox(f[4].section(':', 1));
+        }
         controller->setBrowserView(view);
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
         controller->searchBox(f[2]);
