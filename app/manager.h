@@ -7,6 +7,7 @@
 
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -86,18 +87,36 @@ public:
     // set: the search compares them and the detail lists sort by them.
     struct TrackTexts
     {
+        explicit TrackTexts(const track &t);
+        // Whether these are the texts of t (its id, and the same names).
+        bool of(const track &t) const;
+
         int id = 0;
         QString album;
         QString artist;
         QString title;
         QString genre;
         QString file;
+
+    private:
+        // The names they were worked out from.
+        QString albumName;
+        QString artistName;
+        QString trackname;
+        QString genreName;
+        QString filename;
     };
     // The texts of every track of a map, in the map's order.
     using TrackTextList = std::vector<TrackTexts>;
     static std::shared_ptr<const TrackTextList> textsOf(const TrackMap &tracks);
+    // Whether `texts` are those of `tracks` (of each of its tracks, in order).
+    static bool textsAreOf(const TrackTextList *texts, const TrackMap &tracks);
     // A track a search leaves shown, with its texts.
     using ShownTrack = std::pair<const track *, const TrackTexts *>;
+    // The album and track counts of every artist (by name) that a browser
+    // category counts, as getAlbumCount and getTrackCount give them.
+    using ArtistCountList = QHash<QString, std::pair<int, int>>;
+    static std::shared_ptr<const ArtistCountList> browserArtistCounts(const TrackMap &tracks, int mediaTypeFilter);
 
     // The controller state a view build reads, copied when the build starts.
     struct ViewInput
@@ -125,6 +144,9 @@ public:
         // Browser album and track builds: the tracks not hidden, in id order,
         // pointing into the map built from; null: each track's isHidden says.
         const std::vector<ShownTrack> *shown = nullptr;
+        // Browser artist builds: browserArtistCounts of the map built from in
+        // the build's category; null: counted by the build.
+        std::shared_ptr<const ArtistCountList> artistCounts;
     };
 
     // One built view.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include <QDir>
@@ -66,6 +67,13 @@ QString textKey(const QString &text)
     return text.toLower();
 }
 
+// Whether two texts are equal, at once when they share their data (as the
+// names of a loaded album's tracks, or a name and the copy kept of it, do).
+bool sameName(const QString &a, const QString &b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
 // Lower-cased names, each worked out once per build: a library has far fewer
 // album names than tracks.
 class LowerCase
@@ -109,6 +117,19 @@ public:
     // rule).
     QString coverOf(const track &t, bool libraryMode, bool exemptVideos)
     {
+        // The tracks of an album follow each other and share the answer.
+        if (last && last->libraryMode == libraryMode && last->exemptVideos == exemptVideos &&
+            last->isVideo == t.isVideo && last->inPlaylist == !t.playlist.isEmpty() && sameName(last->cover, t.cover) &&
+            sameName(last->albumName, t.albumName))
+            return last->result;
+        QString result = coverFor(t, libraryMode, exemptVideos);
+        last = LastAnswer{libraryMode, exemptVideos, t.isVideo, !t.playlist.isEmpty(), t.cover, t.albumName, result};
+        return result;
+    }
+
+private:
+    QString coverFor(const track &t, bool libraryMode, bool exemptVideos)
+    {
         const bool video = exemptVideos && t.isVideo;
         QString cover = t.cover;
         // The cleaned album name is needed only for the rarer cases below.
@@ -127,7 +148,6 @@ public:
         return cover;
     }
 
-private:
     QString cleanName(const QString &albumName)
     {
         auto known = cleaned.constFind(albumName);
@@ -136,10 +156,22 @@ private:
         return known.value();
     }
 
+    struct LastAnswer
+    {
+        bool libraryMode;
+        bool exemptVideos;
+        bool isVideo;
+        bool inPlaylist;
+        QString cover;
+        QString albumName;
+        QString result;
+    };
+
     shared helper;
     QString downloadFolder;
     QHash<QString, bool> downloaded;
     QHash<QString, QString> cleaned;
+    std::optional<LastAnswer> last;
 };
 
 bool browserClosed(const manager::ViewInput &input)
@@ -246,7 +278,7 @@ public:
 
     const manager::TrackTexts *next(const track &t)
     {
-        if (!list || position >= list->size() || (*list)[position].id != t.id) {
+        if (!list || position >= list->size() || !(*list)[position].of(t)) {
             list = nullptr;
             return nullptr;
         }
@@ -826,9 +858,16 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     QHash<QString, ArtistSeen<Row>> seenArtists;
     DetailLines details(DetailOrder::Artist);
     TextsCursor texts(input.texts.get());
+    ArtistSeen<Row> *previous = nullptr; // the last track's artist: often this one's too
+    QString previousName;
     for (const track &t : tracks) {
         const TrackTexts *trackTexts = isMain ? nullptr : texts.next(t);
-        ArtistSeen<Row> &seen = seenArtists[t.artistName];
+        if (!previous || !sameName(previousName, t.artistName)) {
+            // Valid until the next insertion, which only another artist makes.
+            previous = &seenArtists[t.artistName];
+            previousName = t.artistName;
+        }
+        ArtistSeen<Row> &seen = *previous;
         QStringList coverList = updateCoverList(result.artistCoverArt, seen, t, covers.coverOf(t, isMain, false));
         if (isMain) {
             if (inMediaCategory(t, MediaMusic)) {
@@ -853,7 +892,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     const auto sortedRows = rows.sorted();
     if (isMain) {
         counts = libraryCounts.result();
-    } else {
+    } else if (!input.artistCounts) {
         QSet<QString> shown;
         for (const auto &[key, row] : sortedRows)
             shown.insert(row->first->artistName);
@@ -862,10 +901,12 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     for (const auto &[key, row] : sortedRows) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
+        const std::pair<int, int> counted =
+            input.artistCounts && !isMain ? input.artistCounts->value(t.artistName)
+                                          : std::pair(counts.albumCount(t.artistName), counts.trackCount(t.artistName));
         result.models.insert(result.models.cend(), *key,
-                             new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
-                                                 counts.trackCount(t.artistName), t.artistName, t.quality, selected,
-                                                 true, row->second, owner));
+                             new ArtistDataModel(t.artist_id, counted.first, counted.second, t.artistName, t.quality,
+                                                 selected, true, row->second, owner));
     }
     result.details = details.make(owner);
     finish(result, input);
@@ -936,15 +977,49 @@ manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, con
     return Get_Videolist(libraryTracks, input);
 }
 
+manager::TrackTexts::TrackTexts(const track &t)
+    : id(t.id), album(textKey(t.albumName)), artist(textKey(t.artistName)), title(textKey(t.trackname)),
+      genre(textKey(t.genre)), file(textKey(t.filename)), albumName(t.albumName), artistName(t.artistName),
+      trackname(t.trackname), genreName(t.genre), filename(t.filename)
+{
+}
+
+bool manager::TrackTexts::of(const track &t) const
+{
+    return id == t.id && sameName(albumName, t.albumName) && sameName(artistName, t.artistName) &&
+           sameName(trackname, t.trackname) && sameName(genreName, t.genre) && sameName(filename, t.filename);
+}
+
 std::shared_ptr<const manager::TrackTextList> manager::textsOf(const TrackMap &tracks)
 {
     auto texts = std::make_shared<TrackTextList>();
     texts->reserve(size_t(tracks.size()));
-    for (const track &t : tracks) {
-        texts->push_back({t.id, textKey(t.albumName), textKey(t.artistName), textKey(t.trackname), textKey(t.genre),
-                          textKey(t.filename)});
-    }
+    for (const track &t : tracks)
+        texts->emplace_back(t);
     return texts;
+}
+
+bool manager::textsAreOf(const TrackTextList *texts, const TrackMap &tracks)
+{
+    if (!texts || texts->size() != size_t(tracks.size()))
+        return false;
+    auto text = texts->cbegin();
+    for (const track &t : tracks) {
+        if (!(text++)->of(t))
+            return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const manager::ArtistCountList> manager::browserArtistCounts(const TrackMap &tracks,
+                                                                             int mediaTypeFilter)
+{
+    const ArtistCounts counts(tracks, false, mediaTypeFilter);
+    auto list = std::make_shared<ArtistCountList>();
+    list->reserve(counts.artists.size());
+    for (auto it = counts.artists.cbegin(); it != counts.artists.cend(); ++it)
+        list->insert(it.key(), {int(it->albums.size()), int(it->paths.size())});
+    return list;
 }
 
 int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)

@@ -47,19 +47,6 @@ const QString &searchedText(const manager::TrackTexts &texts, const track &t, in
     }
 }
 
-// Whether `texts` were worked out from `tracks` (the same ids in the same order).
-bool textsOfTracks(const manager::TrackTextList *texts, const TrackMap &tracks)
-{
-    if (!texts || texts->size() != size_t(tracks.size()))
-        return false;
-    auto text = texts->cbegin();
-    for (auto it = tracks.keyBegin(); it != tracks.keyEnd(); ++it, ++text) {
-        if (text->id != *it)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 MediaBrowser::MediaBrowser(manager &owner)
@@ -313,12 +300,13 @@ QThreadPool *MediaBrowser::viewPool()
     return pool;
 }
 
-MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input)
+MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input,
+                                                  const std::function<void(BuiltViews)> &firstBuilt)
 {
     BuiltViews views;
     input.seenVideoTitles.clear();
     // The texts of the tracks, kept from the last build while the tracks are the same.
-    if (!textsOfTracks(input.texts.get(), tracks))
+    if (!manager::textsAreOf(input.texts.get(), tracks))
         input.texts = manager::textsOf(tracks);
     views.texts = input.texts;
     // The videos category has album rows only.
@@ -326,13 +314,50 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         views.albums = manager::Get_Albumlist(false, tracks, input);
         return views;
     }
-    QFuture<manager::ViewResult> artists =
-        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Artistlist(false, tracks, input); });
-    QFuture<manager::ViewResult> groups =
-        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); });
-    views.albums = manager::Get_Albumlist(false, tracks, input);
-    views.artists = artists.result();
-    views.tracks = groups.result();
+    // Every artist's counts (which later searches of this category look up)
+    // before the artist view.
+    std::shared_ptr<const manager::ArtistCountList> counts;
+    const auto artistView = [&tracks, &input, &counts] {
+        manager::ViewInput counted = input;
+        counted.artistCounts = counts = manager::browserArtistCounts(tracks, input.mediaTypeFilter);
+        return manager::Get_Artistlist(false, tracks, counted);
+    };
+    const auto albumView = [&tracks, &input] { return manager::Get_Albumlist(false, tracks, input); };
+    const auto trackView = [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); };
+
+    // The view on screen first, handed over while the other two are built
+    // side by side.
+    views.firstView = input.browserView;
+    switch (views.firstView) {
+    case 0:
+        views.albums = albumView();
+        break;
+    case 1:
+        views.artists = artistView();
+        views.artistCounts = counts;
+        break;
+    case 2:
+        views.tracks = trackView();
+        break;
+    default:
+        views.firstView = -1;
+        break;
+    }
+    if (views.firstView >= 0)
+        firstBuilt(views);
+    QFuture<manager::ViewResult> second, third;
+    if (views.firstView != 1)
+        second = QtConcurrent::run(viewPool(), artistView);
+    if (views.firstView != 2)
+        third = QtConcurrent::run(viewPool(), trackView);
+    if (views.firstView != 0)
+        views.albums = albumView();
+    if (second.isValid()) {
+        views.artists = second.result();
+        views.artistCounts = counts;
+    }
+    if (third.isValid())
+        views.tracks = third.result();
     return views;
 }
 
@@ -358,12 +383,30 @@ void MediaBrowser::startBuild()
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
     const std::atomic<bool> *browserClosed = &closed;
+    firstViewTaken = false;
+    building = true;
+    const auto firstBuilt = [this, generation](BuiltViews views) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, views] { firstViewBuilt(views, generation); }, Qt::QueuedConnection);
+    };
     buildJob.start(
-        [tracks, input, browserClosed](const std::atomic<bool> &stop) mutable {
+        [tracks, input, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
             input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
-            return buildViews(tracks, input);
+            return buildViews(tracks, input, firstBuilt);
         },
         [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
+}
+
+void MediaBrowser::firstViewBuilt(BuiltViews views, quint64 generation)
+{
+    // Published only when it is still the view on screen and nothing newer
+    // is asked for; otherwise everything waits for the end of the build.
+    if (buildPending || generation != buildGeneration || views.firstView != controller.browserView)
+        return;
+    takeFirstView(views);
+    firstViewTaken = true;
+    if (loadingShown)
+        slLoadingFnish();
 }
 
 void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
@@ -372,6 +415,7 @@ void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
         startBuild();
         return;
     }
+    building = false;
     if (generation == buildGeneration)
         takeViews(std::move(views));
     if (loadingShown)
@@ -395,21 +439,56 @@ void MediaBrowser::showLoading()
     emit controller.sgShowLoading();
 }
 
-void MediaBrowser::takeViews(BuiltViews views)
+void MediaBrowser::takeFirstView(BuiltViews &views)
 {
     protectedTracks = lastScanProtected;
-    trackTexts = std::move(views.texts);
-    seenVideoTitles = views.albums.seenVideoTitles;
-    const bool videos = controller.mediaTypeFilter == videosCategory;
-    if (!videos)
+    trackTexts = views.texts;
+    artistCounts = views.artistCounts;
+    countedTexts = trackTexts;
+    countedCategory = controller.mediaTypeFilter;
+    switch (views.firstView) {
+    case 0:
+        seenVideoTitles = views.albums.seenVideoTitles;
+        albumView = views.albums;
+        break;
+    case 1:
         artistCoverArt = views.artists.artistCoverArt;
-    albumView = std::move(views.albums);
-    artistView = std::move(views.artists);
-    trackView = std::move(views.tracks);
-
+        artistView = views.artists;
+        break;
+    default:
+        trackView = views.tracks;
+        break;
+    }
     populateMediaBrowser();
     if (!protectedTracks.isEmpty() && !controller.filterActive)
         emit controller.sgShowProtectedMediaDialog();
+    controller.filterActive = false;
+}
+
+void MediaBrowser::takeViews(BuiltViews views)
+{
+    const bool videos = controller.mediaTypeFilter == videosCategory;
+    protectedTracks = lastScanProtected;
+    trackTexts = views.texts;
+    artistCounts = views.artistCounts;
+    countedTexts = trackTexts;
+    countedCategory = controller.mediaTypeFilter;
+    // The view published first keeps its rows (the user may have ticked them).
+    seenVideoTitles = views.albums.seenVideoTitles;
+    if (!videos)
+        artistCoverArt = views.artists.artistCoverArt;
+    if (!firstViewTaken || views.firstView != 0)
+        albumView = std::move(views.albums);
+    if (!firstViewTaken || views.firstView != 1)
+        artistView = std::move(views.artists);
+    if (!firstViewTaken || views.firstView != 2)
+        trackView = std::move(views.tracks);
+
+    if (!firstViewTaken) {
+        populateMediaBrowser();
+        if (!protectedTracks.isEmpty() && !controller.filterActive)
+            emit controller.sgShowProtectedMediaDialog();
+    }
     if (saveBrowserModels) {
         savedBrowserModels.albums = albumView;
         if (!videos) {
@@ -512,7 +591,7 @@ void MediaBrowser::searchBox(const QString &name)
             shown.clear();
             auto texts = trackTexts->cbegin();
             for (auto it = tracks.begin(); it != tracks.end(); ++it, ++texts) {
-                if (texts->id != it.key()) { // texts of other tracks: work them out and start again
+                if (!texts->of(it.value())) { // texts of other tracks: work them out and start again
                     trackTexts = manager::textsOf(tracks);
                     marked = false;
                     break;
@@ -533,6 +612,8 @@ void MediaBrowser::searchBox(const QString &name)
     input.texts = trackTexts;
     if (!name.isEmpty())
         input.shown = &shown;
+    if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
+        input.artistCounts = artistCounts;
     if (view == 1 && name.isEmpty()) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && name.isEmpty()) {

@@ -49,6 +49,8 @@ public:
         manager::ViewResult artists;
         manager::ViewResult tracks;
         std::shared_ptr<const manager::TrackTextList> texts;
+        std::shared_ptr<const manager::ArtistCountList> artistCounts; // in the build's category
+        int firstView = -1; // the view built (and handed over) before the others, if any
     };
 
     explicit MediaBrowser(manager &controller);
@@ -108,7 +110,8 @@ public:
     static QString itunesLibraryPath();
 
     bool isScanning() const { return scanJob.isRunning(); }
-    bool isBuilding() const { return buildJob.isRunning() || buildPending; }
+    // From the start of a build until all its views are taken.
+    bool isBuilding() const { return building || buildPending; }
 
     // What is shown and ticked.  A row counts as the user's choice when its
     // `selected` and `visibility` are both true.
@@ -143,9 +146,15 @@ private:
     void startScan(const QString &source, const QString &path, ScanKind kind, bool lastScanCancelled = false);
     void showSearchProgress();
     void startBuild();
+    void firstViewBuilt(BuiltViews views, quint64 generation);
     void buildFinished(BuiltViews views, quint64 generation);
+    void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
-    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input);
+    // The three views (the videos category: the album view).  The view on
+    // screen is built first and handed to firstBuilt (on the building
+    // thread) while the other two are built.
+    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input,
+                                 const std::function<void(BuiltViews)> &firstBuilt);
     static QThreadPool *viewPool();
     void showLoading();
     void reportScanProgress(int filesRead, const QString &path);
@@ -168,9 +177,16 @@ private:
     quint64 buildGeneration = 0;  // grows with every change a running build would miss
     bool buildPending = false;    // build again when the running one ends
     bool loadingShown = false;    // sgShowLoading() was sent for the build under way
+    bool firstViewTaken = false;  // the build under way has published the view on screen
+    bool building = false;        // a build's views are still to be taken
     std::optional<QString> pendingSearch;  // a search typed while the views were being built
     // The lower-cased texts of browserTracks (in its order), from the last build.
     std::shared_ptr<const manager::TrackTextList> trackTexts;
+    // The artist counts of the last build, of the tracks of countedTexts in
+    // the category countedCategory.
+    std::shared_ptr<const manager::ArtistCountList> artistCounts;
+    std::shared_ptr<const manager::TrackTextList> countedTexts;
+    int countedCategory = -1;
     // The last search's marks, while nothing else has changed them.
     struct LastSearch
     {

@@ -1,7 +1,8 @@
 // Times the media browser on 20,000 scanned tracks: one search keystroke
 // (searchBox to the published rows) in each view, a category change (to the
-// rows published and the loading state hidden), a cache hit of the "itunes"
-// source (to the published rows); then the keystrokes again on 100,000
+// rows published and the loading state hidden, and on until the other two
+// views are built), a cache hit of the "itunes" source (to the published
+// rows, and to all views); then the keystrokes again on 100,000
 // tracks; then a "mymusic" request on a 2,000-file Music folder (until its
 // rows are published) against the bare folder scan of the same tree, the
 // two interleaved.  Prints the median of each (at least five rounds) beside
@@ -120,6 +121,14 @@ void waitFor(manager &controller, Signal signal)
     loop.exec();
 }
 
+// Runs until the browser has taken every view of its build (the view on
+// screen is published before the other two are built).
+void waitForViews(MediaBrowser &browser)
+{
+    while (browser.isBuilding())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
 // Typing into the search box and deleting it, in each view in turn: the
 // median and the slowest keystroke of each view.
 void keystrokes(manager &controller, int rounds, int target, QTextStream &out)
@@ -208,32 +217,42 @@ int main(int argc, char *argv[])
     // ---- 20,000 browser tracks ----
     const TrackMap tracks = browserTracks(1);
     browser.itunesBrowserCache = tracks;
-    std::vector<double> cacheHits;
-    for (int r = 0; r < rounds; ++r)
-        cacheHits.push_back(timeMs([&] {
-            browser.searchInMediaSourceCache(QStringLiteral("itunes"));
-            waitFor(controller, &manager::sgRefreshBrowser);
-        }));
+    std::vector<double> cacheHits, cacheHitViews;
+    for (int r = 0; r < rounds; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        browser.searchInMediaSourceCache(QStringLiteral("itunes"));
+        waitFor(controller, &manager::sgRefreshBrowser);
+        cacheHits.push_back(double(timer.nsecsElapsed()) / 1e6);
+        waitForViews(browser);
+        cacheHitViews.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
     out << "browser tracks: " << tracks.size() << "; median of " << rounds << " rounds\n"
-        << "cache hit (\"itunes\"):        " << median(cacheHits) << " ms (target <= 100)\n";
+        << "cache hit (\"itunes\"):        " << median(cacheHits) << " ms to the rows on screen (target <= 100), "
+        << median(cacheHitViews) << " ms to all three views\n";
     keystrokes(controller, rounds, 30, out);
     controller.setBrowserView(0);
-    std::vector<double> categories;
+    std::vector<double> categories, categoryViews;
     for (int r = 0; r < rounds; ++r) {
         for (int category : {1, 0}) {
-            categories.push_back(timeMs([&] {
-                controller.filterForCheckboxes(category);
-                waitFor(controller, &manager::sgHideLoading);
-            }));
+            QElapsedTimer timer;
+            timer.start();
+            controller.filterForCheckboxes(category);
+            waitFor(controller, &manager::sgHideLoading);
+            categories.push_back(double(timer.nsecsElapsed()) / 1e6);
+            waitForViews(browser);
+            categoryViews.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
     }
-    out << "category change:             " << median(categories) << " ms (target <= 100)\n";
+    out << "category change:             " << median(categories) << " ms to the rows on screen (target <= 100), "
+        << median(categoryViews) << " ms to all three views\n";
 
     // ---- 100,000 browser tracks ----
     const TrackMap many = browserTracks(5);
     browser.itunesBrowserCache = many;
     browser.searchInMediaSourceCache(QStringLiteral("itunes"));
     waitFor(controller, &manager::sgRefreshBrowser);
+    waitForViews(browser);
     out << "browser tracks: " << controller.browserTracks.size() << "\n";
     keystrokes(controller, rounds, 150, out);
     out << "machine load: " << loadAverage() << "\n";
@@ -265,6 +284,7 @@ int main(int argc, char *argv[])
             controller.searchInMediaSourceCache(QStringLiteral("mymusic"));
             waitFor(controller, &manager::sgHideLoading);
         });
+        waitForViews(browser);
         if (r == 0)
             continue; // the first round warms the file cache
         bare.push_back(b);
