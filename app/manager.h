@@ -147,6 +147,10 @@ public:
         // Browser artist builds: browserArtistCounts of the map built from in
         // the build's category; null: counted by the build.
         std::shared_ptr<const ArtistCountList> artistCounts;
+        // Browser builds: the parts to make, the rows (with the results that
+        // come with them: cover lists, video titles) and the detail lines.
+        bool rows = true;
+        bool details = true;
     };
 
     // One built view.
@@ -156,7 +160,8 @@ public:
         QList<QObject *> details;                // browser detail lines, sorted
         QMap<QString, QStringList> artistCoverArt; // artist builder: the updated cover lists
         QStringList seenVideoTitles;             // album builder: the updated video titles
-        std::shared_ptr<QObject> owner;          // parent of every object above
+        std::shared_ptr<QObject> owner;          // parent of every object above...
+        std::shared_ptr<QObject> detailsOwner;   // ...but the details, when they were built apart
     };
 
     // All seven library views, named after the controller members that

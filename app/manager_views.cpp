@@ -819,11 +819,13 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
                 seen.insert(t.filename);
                 result.seenVideoTitles.append(t.filename);
             }
-            rows[key] = &t;
-        } else {
+            if (input.rows)
+                rows[key] = &t;
+        } else if (input.rows) {
             rows[t.albumName] = &t;
         }
-        details.add(t, texts, videos);
+        if (input.details)
+            details.add(t, texts, videos);
     });
     for (const auto &[key, row] : rows.sorted()) {
         const track &t = **row;
@@ -843,10 +845,27 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     ViewResult result = startResult();
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
+    const int filter = input.mediaTypeFilter;
+    // Videos have no artist rows; a music row must carry no playlist id.
+    const auto shownHere = [filter](const track &t) {
+        return filter != MediaVideos && inMediaCategory(t, filter) && !(filter == MediaMusic && t.playlist_id != 0);
+    };
+    if (!isMain && !input.rows) {
+        // The detail lines alone: the cover lists and counts go with the rows.
+        DetailLines details(DetailOrder::Artist);
+        if (input.details) {
+            visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
+                if (shownHere(t))
+                    details.add(t, texts);
+            });
+        }
+        result.details = details.make(owner);
+        finish(result, input);
+        return result;
+    }
     CoverRule covers;
     // The library's counts are taken on a thread of their own meanwhile;
     // the browser's (a closed browser cuts its walk short) before the rows.
-    const int filter = input.mediaTypeFilter;
     QFuture<ArtistCounts> libraryCounts;
     if (isMain)
         libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
@@ -881,13 +900,13 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
             break;
         if (t.isHidden)
             continue;
-        // Videos have no artist rows; a music row must carry no playlist id.
-        if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
+        if (!shownHere(t))
             continue;
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
         rows.insert(t.artistName, {&t, coverList});
-        details.add(t, trackTexts);
+        if (input.details)
+            details.add(t, trackTexts);
     }
     const auto sortedRows = rows.sorted();
     if (isMain) {
@@ -943,8 +962,10 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         // Videos have no track rows.
         if (input.mediaTypeFilter == MediaVideos || !inMediaCategory(t, input.mediaTypeFilter))
             return;
-        add(t, false);
-        details.add(t, texts);
+        if (input.rows)
+            add(t, false);
+        if (input.details)
+            details.add(t, texts);
     });
     makeRows(groups, GroupKind::Tracks, result);
     result.details = details.make(owner);

@@ -23,6 +23,12 @@ constexpr int progressIntervalMs = 100;
 const QString itunesSource = QStringLiteral("itunes");
 const QString myMusicSource = QStringLiteral("mymusic");
 
+// The parent of the rows (thumbnails) or of the detail lines of a view.
+std::shared_ptr<QObject> ownerOf(const manager::ViewResult &view, bool thumbnails)
+{
+    return thumbnails || !view.detailsOwner ? view.owner : view.detailsOwner;
+}
+
 template <typename Rows>
 QVariant rowList(const Rows &rows)
 {
@@ -300,7 +306,7 @@ QThreadPool *MediaBrowser::viewPool()
     return pool;
 }
 
-MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input,
+MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input, int display,
                                                   const std::function<void(BuiltViews)> &firstBuilt)
 {
     BuiltViews views;
@@ -315,49 +321,79 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         return views;
     }
     // Every artist's counts (which later searches of this category look up)
-    // before the artist view.
+    // come with the artist rows.
     std::shared_ptr<const manager::ArtistCountList> counts;
-    const auto artistView = [&tracks, &input, &counts] {
-        manager::ViewInput counted = input;
-        counted.artistCounts = counts = manager::browserArtistCounts(tracks, input.mediaTypeFilter);
-        return manager::Get_Artistlist(false, tracks, counted);
+    const auto build = [&tracks, &counts](int view, manager::ViewInput part) {
+        switch (view) {
+        case 0:
+            return manager::Get_Albumlist(false, tracks, part);
+        case 1:
+            if (part.rows)
+                part.artistCounts = counts = manager::browserArtistCounts(tracks, part.mediaTypeFilter);
+            return manager::Get_Artistlist(false, tracks, part);
+        default:
+            return manager::Get_Tracklist(false, tracks, part);
+        }
     };
-    const auto albumView = [&tracks, &input] { return manager::Get_Albumlist(false, tracks, input); };
-    const auto trackView = [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); };
+    manager::ViewResult *const byView[] = {&views.albums, &views.artists, &views.tracks};
 
-    // The view on screen first, handed over while the other two are built
-    // side by side.
-    views.firstView = input.browserView;
-    switch (views.firstView) {
-    case 0:
-        views.albums = albumView();
-        break;
-    case 1:
-        views.artists = artistView();
-        views.artistCounts = counts;
-        break;
-    case 2:
-        views.tracks = trackView();
-        break;
-    default:
-        views.firstView = -1;
-        break;
+    // What is on screen first: the rows or the detail lines of the view.
+    const int first = input.browserView;
+    const bool split = first >= 0 && first <= 2 && (display == 0 || display == 1);
+    manager::ViewResult firstPart;
+    QFuture<manager::ViewResult> rest;
+    if (split) {
+        manager::ViewInput shownPart = input;
+        shownPart.rows = display == 0;
+        shownPart.details = display == 1;
+        firstPart = build(first, shownPart);
+        BuiltViews early = views;
+        early.firstView = first;
+        early.firstDisplay = display;
+        early.artistCounts = counts;
+        manager::ViewResult *const earlyByView[] = {&early.albums, &early.artists, &early.tracks};
+        *earlyByView[first] = firstPart;
+        firstBuilt(early);
+        views.firstView = first;
+        views.firstDisplay = display;
+        manager::ViewInput otherPart = input;
+        otherPart.rows = !shownPart.rows;
+        otherPart.details = !shownPart.details;
+        rest = QtConcurrent::run(viewPool(), build, first, otherPart);
     }
-    if (views.firstView >= 0)
-        firstBuilt(views);
-    QFuture<manager::ViewResult> second, third;
-    if (views.firstView != 1)
-        second = QtConcurrent::run(viewPool(), artistView);
-    if (views.firstView != 2)
-        third = QtConcurrent::run(viewPool(), trackView);
-    if (views.firstView != 0)
-        views.albums = albumView();
-    if (second.isValid()) {
-        views.artists = second.result();
-        views.artistCounts = counts;
+    // The other views side by side.
+    QFuture<manager::ViewResult> others[3];
+    int here = -1; // one view is built on this thread
+    for (int view = 0; view < 3; ++view) {
+        if (split && view == first)
+            continue;
+        if (here < 0)
+            here = view;
+        else
+            others[view] = QtConcurrent::run(viewPool(), build, view, input);
     }
-    if (third.isValid())
-        views.tracks = third.result();
+    if (here >= 0)
+        *byView[here] = build(here, input);
+    for (int view = 0; view < 3; ++view) {
+        if (others[view].isValid())
+            *byView[view] = others[view].result();
+    }
+    if (split) {
+        // The view on screen whole: the part shown first (its objects stay)
+        // and the other part.
+        manager::ViewResult other = rest.result();
+        manager::ViewResult &whole = *byView[first];
+        if (display == 0) {
+            whole = firstPart;
+            whole.details = other.details;
+            whole.detailsOwner = other.owner;
+        } else {
+            whole = other;
+            whole.details = firstPart.details;
+            whole.detailsOwner = firstPart.owner;
+        }
+    }
+    views.artistCounts = counts;
     return views;
 }
 
@@ -389,10 +425,11 @@ void MediaBrowser::startBuild()
         QMetaObject::invokeMethod(
             this, [this, generation, views] { firstViewBuilt(views, generation); }, Qt::QueuedConnection);
     };
+    const int display = controller.displayType;
     buildJob.start(
-        [tracks, input, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
+        [tracks, input, display, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
             input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
-            return buildViews(tracks, input, firstBuilt);
+            return buildViews(tracks, input, display, firstBuilt);
         },
         [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
 }
@@ -401,7 +438,8 @@ void MediaBrowser::firstViewBuilt(BuiltViews views, quint64 generation)
 {
     // Published only when it is still the view on screen and nothing newer
     // is asked for; otherwise everything waits for the end of the build.
-    if (buildPending || generation != buildGeneration || views.firstView != controller.browserView)
+    if (buildPending || generation != buildGeneration || views.firstView != controller.browserView ||
+        views.firstDisplay != controller.displayType)
         return;
     takeFirstView(views);
     firstViewTaken = true;
@@ -473,21 +511,22 @@ void MediaBrowser::takeViews(BuiltViews views)
     artistCounts = views.artistCounts;
     countedTexts = trackTexts;
     countedCategory = controller.mediaTypeFilter;
-    // The view published first keeps its rows (the user may have ticked them).
+    // The view published first comes back whole, with the same rows (the
+    // user may have ticked them) and its other part.
     seenVideoTitles = views.albums.seenVideoTitles;
     if (!videos)
         artistCoverArt = views.artists.artistCoverArt;
-    if (!firstViewTaken || views.firstView != 0)
-        albumView = std::move(views.albums);
-    if (!firstViewTaken || views.firstView != 1)
-        artistView = std::move(views.artists);
-    if (!firstViewTaken || views.firstView != 2)
-        trackView = std::move(views.tracks);
+    albumView = std::move(views.albums);
+    artistView = std::move(views.artists);
+    trackView = std::move(views.tracks);
 
     if (!firstViewTaken) {
         populateMediaBrowser();
         if (!protectedTracks.isEmpty() && !controller.filterActive)
             emit controller.sgShowProtectedMediaDialog();
+    } else if (controller.browserView != views.firstView || controller.displayType != views.firstDisplay) {
+        // The screen went over to what was still being built.
+        populateMediaBrowser();
     }
     if (saveBrowserModels) {
         savedBrowserModels.albums = albumView;
@@ -513,15 +552,18 @@ void MediaBrowser::populateMediaBrowser()
         switch (controller.browserView) {
         case 0:
             publisher.publish(thumbnails ? QStringLiteral("albumModelDialog") : QStringLiteral("albumDetailsDialog"),
-                              thumbnails ? rowList(albumView.models) : rowList(albumView.details), albumView.owner);
+                              thumbnails ? rowList(albumView.models) : rowList(albumView.details),
+                              ownerOf(albumView, thumbnails));
             break;
         case 1:
             publisher.publish(thumbnails ? QStringLiteral("artistsModelDialog") : QStringLiteral("artistDetailsDialog"),
-                              thumbnails ? rowList(artistView.models) : rowList(artistView.details), artistView.owner);
+                              thumbnails ? rowList(artistView.models) : rowList(artistView.details),
+                              ownerOf(artistView, thumbnails));
             break;
         case 2:
             publisher.publish(thumbnails ? QStringLiteral("tracksModelDialog") : QStringLiteral("trackDetailsDialog"),
-                              thumbnails ? rowList(trackView.models) : rowList(trackView.details), trackView.owner);
+                              thumbnails ? rowList(trackView.models) : rowList(trackView.details),
+                              ownerOf(trackView, thumbnails));
             break;
         default:
             break;

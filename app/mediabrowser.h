@@ -50,7 +50,8 @@ public:
         manager::ViewResult tracks;
         std::shared_ptr<const manager::TrackTextList> texts;
         std::shared_ptr<const manager::ArtistCountList> artistCounts; // in the build's category
-        int firstView = -1; // the view built (and handed over) before the others, if any
+        int firstView = -1;    // the view handed over before the others were built, if any...
+        int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
     };
 
     explicit MediaBrowser(manager &controller);
@@ -150,10 +151,10 @@ private:
     void buildFinished(BuiltViews views, quint64 generation);
     void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
-    // The three views (the videos category: the album view).  The view on
-    // screen is built first and handed to firstBuilt (on the building
-    // thread) while the other two are built.
-    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input,
+    // The three views (the videos category: the album view).  What `display`
+    // shows of the view on screen is built first and handed to firstBuilt
+    // (on the building thread) while the rest is built.
+    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input, int display,
                                  const std::function<void(BuiltViews)> &firstBuilt);
     static QThreadPool *viewPool();
     void showLoading();
