@@ -147,15 +147,6 @@ void keystrokes(manager &controller, int rounds, int target, QTextStream &out)
     controller.searchBox(QString());
 }
 
-// The machine's load averages (1, 5, 15 minutes): others may be busy on it.
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
 bool generate(const QString &root)
 {
     testkit::MediaKit kit(root + QStringLiteral("/.sources"));
@@ -213,7 +204,7 @@ int main(int argc, char *argv[])
     manager controller(nullptr, nullptr);
     MediaBrowser &browser = *controller.mediaBrowser;
 
-    out << "machine load: " << loadAverage() << "\n";
+    out << "machine load: " << testkit::machineLoad() << "\n";
     // ---- 20,000 browser tracks ----
     const TrackMap tracks = browserTracks(1);
     browser.itunesBrowserCache = tracks;
@@ -255,7 +246,7 @@ int main(int argc, char *argv[])
     waitForViews(browser);
     out << "browser tracks: " << controller.browserTracks.size() << "\n";
     keystrokes(controller, rounds, 150, out);
-    out << "machine load: " << loadAverage() << "\n";
+    out << "machine load: " << testkit::machineLoad() << "\n";
     out.flush();
 
     // ---- a 2,000-file Music folder ----

@@ -225,15 +225,6 @@ QList<std::pair<QString, QString>> userFolders(const QString &home)
             {QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/.runtime")}};
 }
 
-// The machine's load averages (1, 5, 15 minutes): others may be busy on it.
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
 struct Figures
 {
     double frameMs = 0;
@@ -326,7 +317,7 @@ int main(int argc, char *argv[])
     QFile::copy(testkit::testHome() + settings, emptyHome + settings);
 
     QTextStream out(stdout);
-    out << "machine load before: " << loadAverage() << "\n";
+    out << "machine load before: " << testkit::machineLoad() << "\n";
     std::vector<Figures> library, empty;
     // One start of each first, not counted: it compiles the interface into
     // the QML disk cache, as the first start after an install does.
@@ -359,6 +350,6 @@ int main(int argc, char *argv[])
         << qRound(med(library, &Figures::settledPeakMiB)) << " MiB\n"
         << "  empty library (reference): first frame " << qRound(med(empty, &Figures::frameMs)) << " ms, peak "
         << qRound(med(empty, &Figures::framePeakMiB)) << " MiB\n";
-    out << "machine load after: " << loadAverage() << "\n";
+    out << "machine load after: " << testkit::machineLoad() << "\n";
     return 0;
 }

@@ -6,7 +6,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTextStream>
 
 #include <algorithm>
@@ -113,15 +112,6 @@ double processorMs()
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
 }
 
-// The machine's load averages (1, 5, 15 minutes): others may be busy on it.
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -145,8 +135,8 @@ int main(int argc, char *argv[])
     };
 
     QTextStream out(stdout);
-    out << "library: " << library.size() << " tracks; median of " << rounds << " rounds; machine load " << loadAverage()
-        << "\n";
+    out << "library: " << library.size() << " tracks; median of " << rounds << " rounds; machine load "
+        << testkit::machineLoad() << "\n";
     double total = 0;
     for (const auto &view : views) {
         std::vector<double> times;
