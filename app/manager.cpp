@@ -387,7 +387,7 @@ void manager::refreshViews()
     if (!viewsWatcher || closing)
         return;
     emit sgShowLoading();
-    if (viewsWatcher->isRunning()) {
+    if (viewsRebuilding) {
         viewsRebuildPending = true;
         return;
     }
@@ -401,7 +401,7 @@ manager::LibraryViews manager::refreshViewsThread(TrackMap tracks, ViewInput inp
 
 bool manager::isRefreshingViews() const
 {
-    return (viewsWatcher && viewsWatcher->isRunning()) || viewsRebuildPending;
+    return viewsRebuilding || viewsRebuildPending;
 }
 
 bool manager::waitForWorkers(int msecs)
@@ -438,6 +438,7 @@ manager::ViewInput manager::viewInput() const
 void manager::startViewsRebuild()
 {
     viewsRebuildPending = false;
+    viewsRebuilding = true;
     // The worker gets copies: the library may change while it builds.
     viewsWatcher->setFuture(QtConcurrent::run(&manager::refreshViewsThread, libraryTracks, viewInput()));
 }
@@ -450,6 +451,7 @@ void manager::viewsRebuildFinished()
         startViewsRebuild();
         return;
     }
+    viewsRebuilding = false;
     QFuture<LibraryViews> done = viewsWatcher->future();
     if (done.isValid() && done.resultCount() > 0 && !closing)
         publishViews(done.takeResult());

@@ -242,7 +242,7 @@ public:
     void refreshViews();
     // The worker body: the seven views of `tracks`, rows living in the GUI thread.
     static LibraryViews refreshViewsThread(TrackMap tracks, ViewInput input);
-    // True while a views rebuild runs or waits to run.
+    // True while a views rebuild runs or waits to run, until its rows are published.
     bool isRefreshingViews() const;
     // True from start-up until the check of the library's files has ended
     // (see init()); a views rebuild it asks for may still run then.
@@ -419,6 +419,7 @@ private:
 
     QFutureWatcher<LibraryViews> *viewsWatcher = nullptr;
     bool viewsRebuildPending = false;
+    bool viewsRebuilding = false; // from the start of a rebuild until its rows are published
     QFuture<bool> artworkFuture;
 
 public:
