@@ -8,8 +8,9 @@
 #include <QQuickItem>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QtConcurrent>
 #include <QThread>
+#include <QTimer>
+#include <QtConcurrent>
 
 #include "app/advancedsettings.h"
 #include "app/libraryadder.h"
@@ -58,6 +59,10 @@ const QString selectText = QStringLiteral("Select");
 // How long the close waits for a running views rebuild.
 constexpr int closeWaitMs = 10000;
 
+// The start-up file check waits for the window's first frame, or this long
+// when none comes.
+constexpr int fileCheckFallbackMs = 1000;
+
 QVariant rows(const QMap<QString, QObject *> &models)
 {
     return QVariant::fromValue(models.values());
@@ -80,7 +85,11 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
     closing = false;
     initializeCheckboxes();
 
-    setMainValue();
+    // With a window the library is read while init() loads the interface.
+    if (viewer)
+        startLibraryLoad();
+    else
+        setMainValue();
 
     connect(viewsWatcher, &QFutureWatcherBase::finished, this, &manager::viewsRebuildFinished);
 
@@ -144,7 +153,6 @@ void manager::init()
             MessageHandler texts(viewer->rootContext(), nullptr);
             texts.GetAllmsg();
         }
-        setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
         setContextProperty(QStringLiteral("defaultFountSze"), 0);
         setContextProperty(QStringLiteral("SelectedModelName"), modelName);
         setContextProperty(QStringLiteral("SelectedModelYearValue"), modelYearValue);
@@ -159,6 +167,9 @@ void manager::init()
             viewer->setMinimumSize(QSize(1024, 650));
             viewer->showMaximized();
         }
+        finishLibraryLoad();
+        // Asked once the load's clean-up is done.
+        setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
 
         fillCombo();
 
@@ -225,15 +236,114 @@ void manager::setMainValue()
     publishViews(buildLibraryViews(libraryTracks, input));
 }
 
+void manager::startLibraryLoad()
+{
+    libraryLoadPending = true;
+    // Until the library is read the interface sees empty views.
+    refreshMain();
+    const ViewInput input = viewInput();
+    libraryLoad = QtConcurrent::run(JobRegistry::pool(), [input] {
+        LoadedLibrary loaded;
+        loaded.tracks = ruvoDB().readLibrary();
+        loaded.views = buildLibraryViews(loaded.tracks, input);
+        return loaded;
+    });
+}
+
+void manager::finishLibraryLoad()
+{
+    if (!libraryLoadPending)
+        return;
+    libraryLoadPending = false;
+    libraryLoad.waitForFinished();
+    if (libraryLoad.resultCount() > 0) {
+        LoadedLibrary loaded = libraryLoad.takeResult();
+        libraryTracks = std::move(loaded.tracks);
+        publishViews(std::move(loaded.views));
+    }
+
+    // The files are looked at once the window has drawn the library (or
+    // after a second, should it draw nothing).
+    fileCheckPending = true;
+    if (viewer)
+        connect(viewer, &QQuickWindow::frameSwapped, this, &manager::checkLibraryFiles,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    QTimer::singleShot(fileCheckFallbackMs, this, &manager::checkLibraryFiles);
+}
+
+void manager::checkLibraryFiles()
+{
+    if (!fileCheckPending || fileCheckStarted)
+        return;
+    fileCheckStarted = true;
+    if (closing || libraryTracks.isEmpty()) {
+        libraryFilesChecked(ruvoDB::FileCheck());
+        return;
+    }
+    fileCheck.start(
+        [tracks = libraryTracks](const std::atomic<bool> &stop) {
+            ruvoDB::FileCheck check = ruvoDB::checkFiles(tracks, &stop);
+            // Unless stopped, the rows are deleted as loadDB deletes them.
+            if (!check.stopped && !check.deleted.isEmpty())
+                ruvoDB().forgetTracks(QSqlDatabase(), check.deleted);
+            return check;
+        },
+        [this](ruvoDB::FileCheck check) { libraryFilesChecked(check); });
+}
+
+void manager::libraryFilesChecked(const ruvoDB::FileCheck &check)
+{
+    fileCheckPending = false;
+    bool removed = false;
+    if (!check.stopped && !closing) {
+        for (const auto &[id, path] : check.leftOut) {
+            const auto found = libraryTracks.constFind(id);
+            // A track stored again meanwhile is not the one checked.
+            if (found != libraryTracks.cend() && found->filepath == path) {
+                libraryTracks.remove(id);
+                removed = true;
+            }
+        }
+    }
+    if (removed) {
+        refreshViews();
+        showStartPageIfEmptied();
+    }
+    emit libraryChecked();
+}
+
+void manager::showStartPageIfEmptied()
+{
+    // At start the window chose the library screen because the library had
+    // rows: when none of them had a file left, it shows the start page, as
+    // it would have chosen had the library been empty then.
+    QQuickItem *root = viewer ? viewer->rootObject() : nullptr;
+    if (!root || !libraryTracks.isEmpty() || ruvoDB::isDB() ||
+        root->property("currentScreen").toString() != QLatin1String("library"))
+        return;
+    QMetaObject::invokeMethod(root, "showStartPage", Q_ARG(QVariant, root->property("vehicleName")));
+}
+
+bool manager::isCheckingLibrary() const
+{
+    return libraryLoadPending || fileCheckPending;
+}
+
 void manager::refreshMain()
 {
-    setContextProperty(QStringLiteral("albumsModel"), rows(libraryViews.albumModels.models));
-    setContextProperty(QStringLiteral("artistsModel"), rows(libraryViews.artistModels.models));
-    setContextProperty(QStringLiteral("tracksModel"), rows(libraryViews.trackRowModels.models));
-    setContextProperty(QStringLiteral("playlistsModel"), rows(libraryViews.playlistModels.models));
-    setContextProperty(QStringLiteral("podcastsModel"), rows(libraryViews.podcastModels.models));
-    setContextProperty(QStringLiteral("audiobooksModel"), rows(libraryViews.audiobookModels.models));
-    setContextProperty(QStringLiteral("videosModel"), rows(libraryViews.videoModels.models));
+    // One batch: every binding that reads several views (the panel's
+    // current rows read all seven) is evaluated once, not once per view.
+    if (viewer) {
+        viewer->rootContext()->setContextProperties({
+            {QStringLiteral("albumsModel"), rows(libraryViews.albumModels.models)},
+            {QStringLiteral("artistsModel"), rows(libraryViews.artistModels.models)},
+            {QStringLiteral("tracksModel"), rows(libraryViews.trackRowModels.models)},
+            {QStringLiteral("playlistsModel"), rows(libraryViews.playlistModels.models)},
+            {QStringLiteral("podcastsModel"), rows(libraryViews.podcastModels.models)},
+            {QStringLiteral("audiobooksModel"), rows(libraryViews.audiobookModels.models)},
+            {QStringLiteral("videosModel"), rows(libraryViews.videoModels.models)},
+        });
+    }
     emit sgRefreshMain();
 }
 
@@ -277,7 +387,7 @@ void manager::refreshViews()
     if (!viewsWatcher || closing)
         return;
     emit sgShowLoading();
-    if (viewsWatcher->isRunning()) {
+    if (viewsRebuilding) {
         viewsRebuildPending = true;
         return;
     }
@@ -291,7 +401,7 @@ manager::LibraryViews manager::refreshViewsThread(TrackMap tracks, ViewInput inp
 
 bool manager::isRefreshingViews() const
 {
-    return (viewsWatcher && viewsWatcher->isRunning()) || viewsRebuildPending;
+    return viewsRebuilding || viewsRebuildPending;
 }
 
 bool manager::waitForWorkers(int msecs)
@@ -307,8 +417,9 @@ bool manager::waitForWorkers(int msecs)
     };
     const bool viewsEnded = ended(viewsWatcher ? QFuture<void>(viewsWatcher->future()) : QFuture<void>());
     const bool artworkEnded = ended(QFuture<void>(artworkFuture));
-    return viewsEnded && artworkEnded
-           && ApiManager::waitForTagWrites(int(qMax<qint64>(0, deadline.remainingTime())));
+    const bool loadEnded = ended(QFuture<void>(libraryLoad));
+    return viewsEnded && artworkEnded && loadEnded &&
+           ApiManager::waitForTagWrites(int(qMax<qint64>(0, deadline.remainingTime())));
 }
 
 manager::ViewInput manager::viewInput() const
@@ -327,6 +438,7 @@ manager::ViewInput manager::viewInput() const
 void manager::startViewsRebuild()
 {
     viewsRebuildPending = false;
+    viewsRebuilding = true;
     // The worker gets copies: the library may change while it builds.
     viewsWatcher->setFuture(QtConcurrent::run(&manager::refreshViewsThread, libraryTracks, viewInput()));
 }
@@ -339,6 +451,7 @@ void manager::viewsRebuildFinished()
         startViewsRebuild();
         return;
     }
+    viewsRebuilding = false;
     QFuture<LibraryViews> done = viewsWatcher->future();
     if (done.isValid() && done.resultCount() > 0 && !closing)
         publishViews(done.takeResult());

@@ -3,17 +3,21 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include <QFuture>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVariant>
 
+#include "core/backgroundjob.h"
 #include "core/track.h"
 #include "core/track_data.h"
+#include "database/ruvodb.h"
 
 class AdvancedSettings;
 class ApiManager;
@@ -80,6 +84,41 @@ public:
     // controller keeps between builds (the artist cover lists, the video
     // titles already used) come back in the result for the caller to store.
 
+    // Lower-cased texts of one track, worked out once for a browser track
+    // set: the search compares them and the detail lists sort by them.
+    struct TrackTexts
+    {
+        explicit TrackTexts(const track &t);
+        // Whether these are the texts of t (its id, and the same names).
+        bool of(const track &t) const;
+
+        int id = 0;
+        QString album;
+        QString artist;
+        QString title;
+        QString genre;
+        QString file;
+
+    private:
+        // The names they were worked out from.
+        QString albumName;
+        QString artistName;
+        QString trackname;
+        QString genreName;
+        QString filename;
+    };
+    // The texts of every track of a map, in the map's order.
+    using TrackTextList = std::vector<TrackTexts>;
+    static std::shared_ptr<const TrackTextList> textsOf(const TrackMap &tracks);
+    // Whether `texts` are those of `tracks` (of each of its tracks, in order).
+    static bool textsAreOf(const TrackTextList *texts, const TrackMap &tracks);
+    // A track a search leaves shown, with its texts.
+    using ShownTrack = std::pair<const track *, const TrackTexts *>;
+    // The album and track counts of every artist (by name) that a browser
+    // category counts, as getAlbumCount and getTrackCount give them.
+    using ArtistCountList = QHash<QString, std::pair<int, int>>;
+    static std::shared_ptr<const ArtistCountList> browserArtistCounts(const TrackMap &tracks, int mediaTypeFilter);
+
     // The controller state a view build reads, copied when the build starts.
     struct ViewInput
     {
@@ -100,6 +139,19 @@ public:
         // Thread that will use the rows (the GUI thread); nullptr keeps them
         // in the building thread.
         QThread *rowThread = nullptr;
+        // Browser builds: the texts of the map built from (textsOf); null,
+        // or not of that map, and they are lowered as needed.
+        std::shared_ptr<const TrackTextList> texts;
+        // Browser album and track builds: the tracks not hidden, in id order,
+        // pointing into the map built from; null: each track's isHidden says.
+        const std::vector<ShownTrack> *shown = nullptr;
+        // Browser artist builds: browserArtistCounts of the map built from in
+        // the build's category; null: counted by the build.
+        std::shared_ptr<const ArtistCountList> artistCounts;
+        // Browser builds: the parts to make, the rows (with the results that
+        // come with them: cover lists, video titles) and the detail lines.
+        bool rows = true;
+        bool details = true;
     };
 
     // One built view.
@@ -109,7 +161,8 @@ public:
         QList<QObject *> details;                // browser detail lines, sorted
         QMap<QString, QStringList> artistCoverArt; // artist builder: the updated cover lists
         QStringList seenVideoTitles;             // album builder: the updated video titles
-        std::shared_ptr<QObject> owner;          // parent of every object above
+        std::shared_ptr<QObject> owner;          // parent of every object above...
+        std::shared_ptr<QObject> detailsOwner;   // ...but the details, when they were built apart
     };
 
     // All seven library views, named after the controller members that
@@ -163,12 +216,18 @@ public:
 
     // ---- Start-up and controller state ------------------------------------
     // The controller of the application window.  Made once by start-up with
-    // the view, before the QML file is read: it loads the library and
-    // publishes the seven library views, init() publishes the rest of the
-    // context properties and loads the interface.  Everything here runs in
-    // the GUI thread; the views rebuild runs on a worker that only reads a
-    // copy of the library and returns new rows, which the GUI thread
-    // publishes.
+    // the view, before the QML file is read: it starts reading the library
+    // and building the seven library views on a worker; init() publishes the
+    // rest of the context properties, loads the interface meanwhile, then
+    // publishes the library and its views.  Once the window has drawn its
+    // first frame a worker checks the tracks' files: a track whose file is
+    // gone leaves the library (its row is deleted when its folder is still
+    // there, kept when the folder is gone too: an unplugged drive), and the
+    // views are rebuilt (libraryChecked() when it ends).  A controller
+    // without a view loads the library as loadDB does, in its constructor.
+    // Everything here runs in the GUI thread; the views rebuild runs on a
+    // worker that only reads a copy of the library and returns new rows,
+    // which the GUI thread publishes.
     manager(QmlApplicationViewer *viewer, QObject *parent);
     ~manager() override;
 
@@ -183,8 +242,11 @@ public:
     void refreshViews();
     // The worker body: the seven views of `tracks`, rows living in the GUI thread.
     static LibraryViews refreshViewsThread(TrackMap tracks, ViewInput input);
-    // True while a views rebuild runs or waits to run.
+    // True while a views rebuild runs or waits to run, until its rows are published.
     bool isRefreshingViews() const;
+    // True from start-up until the check of the library's files has ended
+    // (see init()); a views rebuild it asks for may still run then.
+    bool isCheckingLibrary() const;
     // Waits at most `msecs` for a running views rebuild; true when none runs.
     bool waitForWorkers(int msecs);
 
@@ -336,8 +398,21 @@ signals:
     void sgUpdateTranscodingCounter(QVariant count, QVariant totalCount);
     void showTransferBrowser();
     void sgCancelVideOptimising();
+    // The start-up check of the library's files has ended.
+    void libraryChecked();
 
 private:
+    struct LoadedLibrary
+    {
+        TrackMap tracks;
+        LibraryViews views;
+    };
+    void startLibraryLoad();
+    void finishLibraryLoad();
+    void checkLibraryFiles();
+    void libraryFilesChecked(const ruvoDB::FileCheck &check);
+    void showStartPageIfEmptied();
+
     ViewInput viewInput() const;
     void startViewsRebuild();
     void viewsRebuildFinished();
@@ -347,6 +422,7 @@ private:
 
     QFutureWatcher<LibraryViews> *viewsWatcher = nullptr;
     bool viewsRebuildPending = false;
+    bool viewsRebuilding = false; // from the start of a rebuild until its rows are published
     QFuture<bool> artworkFuture;
 
 public:
@@ -354,6 +430,12 @@ public:
 
 private:
     std::unique_ptr<LibraryRemover> remover;
+    // Start-up's jobs; declared last, so they end before anything they use goes.
+    QFuture<LoadedLibrary> libraryLoad; // its result is taken (which empties it) by init()
+    BackgroundJob<ruvoDB::FileCheck> fileCheck;
+    bool libraryLoadPending = false; // read on a worker, not yet published
+    bool fileCheckPending = false;   // the files are still to be checked
+    bool fileCheckStarted = false;
 };
 
 #endif // MANAGER_H

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <optional>
 #include <vector>
 
 #include <QDir>
@@ -65,6 +67,13 @@ QString textKey(const QString &text)
     return text.toLower();
 }
 
+// Whether two texts are equal, at once when they share their data (as the
+// names of a loaded album's tracks, or a name and the copy kept of it, do).
+bool sameName(const QString &a, const QString &b)
+{
+    return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+}
+
 // Lower-cased names, each worked out once per build: a library has far fewer
 // album names than tracks.
 class LowerCase
@@ -108,6 +117,19 @@ public:
     // rule).
     QString coverOf(const track &t, bool libraryMode, bool exemptVideos)
     {
+        // The tracks of an album follow each other and share the answer.
+        if (last && last->libraryMode == libraryMode && last->exemptVideos == exemptVideos &&
+            last->isVideo == t.isVideo && last->inPlaylist == !t.playlist.isEmpty() && sameName(last->cover, t.cover) &&
+            sameName(last->albumName, t.albumName))
+            return last->result;
+        QString result = coverFor(t, libraryMode, exemptVideos);
+        last = LastAnswer{libraryMode, exemptVideos, t.isVideo, !t.playlist.isEmpty(), t.cover, t.albumName, result};
+        return result;
+    }
+
+private:
+    QString coverFor(const track &t, bool libraryMode, bool exemptVideos)
+    {
         const bool video = exemptVideos && t.isVideo;
         QString cover = t.cover;
         // The cleaned album name is needed only for the rarer cases below.
@@ -126,7 +148,6 @@ public:
         return cover;
     }
 
-private:
     QString cleanName(const QString &albumName)
     {
         auto known = cleaned.constFind(albumName);
@@ -135,10 +156,22 @@ private:
         return known.value();
     }
 
+    struct LastAnswer
+    {
+        bool libraryMode;
+        bool exemptVideos;
+        bool isVideo;
+        bool inPlaylist;
+        QString cover;
+        QString albumName;
+        QString result;
+    };
+
     shared helper;
     QString downloadFolder;
     QHash<QString, bool> downloaded;
     QHash<QString, QString> cleaned;
+    std::optional<LastAnswer> last;
 };
 
 bool browserClosed(const manager::ViewInput &input)
@@ -180,34 +213,110 @@ DetailedDataModel *makeVideoDetail(const track &t, QObject *owner)
                                  t.genre, owner);
 }
 
-// Sorts detail lines by three text keys, computing each row's keys once.
-template <typename KeyOf>
-void sortDetails(QList<QObject *> &details, KeyOf keyOf)
+// The sort keys of the detail lists: album, artist or title first, then
+// the other names, compared lower-cased.
+enum class DetailOrder { Album, Artist, Title };
+
+std::array<QString, 3> detailKeys(DetailOrder order, const QString &album, const QString &artist, const QString &title,
+                                  const QString &genre)
 {
-    using Keys = std::array<QString, 3>;
-    std::vector<std::pair<Keys, QObject *>> decorated;
-    decorated.reserve(details.size());
-    for (QObject *object : std::as_const(details))
-        decorated.emplace_back(keyOf(static_cast<const DetailedDataModel *>(object)), object);
-    std::stable_sort(decorated.begin(), decorated.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
-    for (qsizetype i = 0; i < details.size(); ++i)
-        details[i] = decorated[size_t(i)].second;
+    switch (order) {
+    case DetailOrder::Album:
+        return {album, title, genre};
+    case DetailOrder::Artist:
+        return {artist, title, genre};
+    case DetailOrder::Title:
+        break;
+    }
+    return {title, album, genre};
 }
 
-std::array<QString, 3> albumKeys(const DetailedDataModel *row)
+// Detail lines of a browser view, collected with their sort keys and made
+// in their sorted order (ties keep the tracks' order).  A video line's title
+// is its file name.
+class DetailLines
 {
-    return {textKey(row->albumname()), textKey(row->tracktitle()), textKey(row->genre())};
+public:
+    explicit DetailLines(DetailOrder sortOrder) : order(sortOrder) {}
+
+    void add(const track &t, const manager::TrackTexts *texts, bool videoLine = false)
+    {
+        std::array<QString, 3> keys =
+            texts ? detailKeys(order, texts->album, texts->artist, videoLine ? texts->file : texts->title, texts->genre)
+                  : detailKeys(order, textKey(t.albumName), textKey(t.artistName),
+                               textKey(videoLine ? t.filename : t.trackname), textKey(t.genre));
+        lines.push_back({std::move(keys), &t, videoLine});
+    }
+
+    QList<QObject *> make(QObject *owner)
+    {
+        std::stable_sort(lines.begin(), lines.end(), [](const Line &a, const Line &b) { return a.keys < b.keys; });
+        QList<QObject *> details;
+        details.reserve(qsizetype(lines.size()));
+        for (const Line &line : lines)
+            details.append(line.video ? makeVideoDetail(*line.t, owner) : makeDetail(*line.t, owner));
+        return details;
+    }
+
+private:
+    struct Line
+    {
+        std::array<QString, 3> keys;
+        const track *t;
+        bool video;
+    };
+    DetailOrder order;
+    std::vector<Line> lines;
+};
+
+// The texts of a map's tracks as a walk of the map meets them; null once
+// the list and the walk part.
+class TextsCursor
+{
+public:
+    explicit TextsCursor(const manager::TrackTextList *texts) : list(texts) {}
+
+    const manager::TrackTexts *next(const track &t)
+    {
+        if (!list || position >= list->size() || !(*list)[position].of(t)) {
+            list = nullptr;
+            return nullptr;
+        }
+        return &(*list)[position++];
+    }
+
+private:
+    const manager::TrackTextList *list;
+    size_t position = 0;
+};
+
+// Calls visit(track, texts) for each track a browser build may show: the
+// shown tracks when the input names them, else the map's tracks not hidden.
+// Stops when the browser is closed.
+template <typename Visit> void visitShown(const TrackMap &tracks, const manager::ViewInput &input, Visit visit)
+{
+    if (input.shown) {
+        for (const auto &[t, texts] : *input.shown) {
+            if (browserClosed(input))
+                return;
+            visit(*t, texts);
+        }
+        return;
+    }
+    TextsCursor cursor(input.texts.get());
+    for (const track &t : tracks) {
+        if (browserClosed(input))
+            return;
+        const manager::TrackTexts *texts = cursor.next(t);
+        if (!t.isHidden)
+            visit(t, texts);
+    }
 }
 
-std::array<QString, 3> artistKeys(const DetailedDataModel *row)
+std::array<QString, 3> rowKeys(DetailOrder order, const DetailedDataModel *row)
 {
-    return {textKey(row->artistname()), textKey(row->tracktitle()), textKey(row->genre())};
-}
-
-std::array<QString, 3> titleKeys(const DetailedDataModel *row)
-{
-    return {textKey(row->tracktitle()), textKey(row->albumname()), textKey(row->genre())};
+    return detailKeys(order, textKey(row->albumname()), textKey(row->artistname()), textKey(row->tracktitle()),
+                      textKey(row->genre()));
 }
 
 // Whether a track counts for an artist's track and album counts.
@@ -288,28 +397,46 @@ struct ArtistCounts
 // front, placeholders behind; a playlist entry keeps only playlist covers.
 using CoverLists = QMap<QString, QStringList>;
 
-// The artists' entries in the cover lists already looked up, by the artist's
-// name as the tracks spell it: the lists' keys are lower case, and lowering
-// and finding it for every track costs more than the rest of the update.
-// Entries of a QMap stay where they are while others are added.
-using CoverListEntries = QHash<QString, CoverLists::iterator>;
+// What the artist builder keeps for each artist's name as the tracks spell
+// it: its entry in the cover lists (whose keys are lower case: lowering and
+// finding it for every track costs more than the rest of the update; entries
+// of a QMap stay where they are while others are added), the cover last
+// found in it, and its row.
+template <typename Row> struct ArtistSeen
+{
+    CoverLists::iterator entry;
+    bool hasEntry = false;
+    QString lastCover;
+    Row *row = nullptr;
+};
 
-QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const track &t, const QString &cover)
+// Whether a and b are one text (the same data): then they are equal
+// without a comparison.
+bool sameText(const QString &a, const QString &b)
+{
+    return a.constData() == b.constData() && a.size() == b.size();
+}
+
+template <typename Row>
+QStringList updateCoverList(CoverLists &lists, ArtistSeen<Row> &seen, const track &t, const QString &cover)
 {
     const QString path = QDir::fromNativeSeparators(cover);
-    auto known = entries.constFind(t.artistName);
-    if (known == entries.cend()) {
+    if (!seen.hasEntry) {
+        seen.hasEntry = true;
         const QString key = t.artistName.toLower();
-        auto found = lists.find(key);
-        if (found == lists.end()) {
-            entries.insert(t.artistName, lists.insert(key, QStringList{path}));
-            return QStringList{path};
+        seen.entry = lists.find(key);
+        if (seen.entry == lists.end()) {
+            seen.entry = lists.insert(key, QStringList{path});
+            seen.lastCover = path;
+            return seen.entry.value();
         }
-        known = entries.insert(t.artistName, found);
     }
-    const CoverLists::iterator entry = known.value();
-    if (entry->contains(path))
+    const CoverLists::iterator entry = seen.entry;
+    // The tracks of an album carry one cover text: found again at once.
+    if (sameText(path, seen.lastCover) || entry->contains(path)) {
+        seen.lastCover = path;
         return entry.value();
+    }
     QStringList list = entry.value();
     if (cover.contains(noArtworkName) || cover.contains(playlistCoverName))
         list.append(path);
@@ -320,31 +447,51 @@ QStringList updateCoverList(CoverLists &lists, CoverListEntries &entries, const 
     } else {
         list.removeIf([](const QString &p) { return p.contains(playlistCoverName); });
     }
+    // A cover this track's kind of list drops is not "found" for the next.
+    seen.lastCover = list.contains(path) ? path : QString();
     entry.value() = list;
     return list;
 }
 
 // Rows collected by key, then visited in key order (the order a QMap would
-// give): one hash look-up per track, and sorting only the distinct keys.
+// give): a hash look-up per track, and sorting only the distinct keys.
 template <typename Value>
 class KeyedRows
 {
 public:
-    Value &operator[](const QString &key) { return rows[key]; }
-    void insert(const QString &key, const Value &value) { rows.insert(key, value); }
+    // The row of `key`, made when new.
+    Value &operator[](const QString &key)
+    {
+        auto found = byKey.constFind(key);
+        if (found == byKey.cend())
+            found = byKey.insert(key, &rows.emplace_back(key, Value()).second);
+        return *found.value();
+    }
+    void insert(const QString &key, const Value &value) { (*this)[key] = value; }
+    // The row of keyOf(text), found through `text` itself: the tracks of an
+    // album carry the same name, so its key is worked out once per text.
+    template <typename KeyOf> Value &of(const QString &text, KeyOf keyOf)
+    {
+        auto found = byText.constFind(text);
+        if (found == byText.cend())
+            found = byText.insert(text, &(*this)[keyOf(text)]);
+        return *found.value();
+    }
 
     std::vector<std::pair<const QString *, const Value *>> sorted() const
     {
         std::vector<std::pair<const QString *, const Value *>> ordered;
-        ordered.reserve(size_t(rows.size()));
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row)
-            ordered.emplace_back(&row.key(), &row.value());
+        ordered.reserve(rows.size());
+        for (const auto &[key, value] : rows)
+            ordered.emplace_back(&key, &value);
         std::sort(ordered.begin(), ordered.end(), [](const auto &a, const auto &b) { return *a.first < *b.first; });
         return ordered;
     }
 
 private:
-    QHash<QString, Value> rows;
+    std::deque<std::pair<QString, Value>> rows; // stays where it is while rows are added
+    QHash<QString, Value *> byKey;
+    QHash<QString, Value *> byText;
 };
 
 enum class GroupKind { Tracks, Playlists, Podcasts };
@@ -371,14 +518,16 @@ int decimalDigits(int value)
 QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
 {
     const QChar letter = QChar(QLatin1Char('a').unicode() + (row < 100 ? 0 : row / 100));
-    QString number;
-    if (row <= 2)
-        number = QString(digits, QLatin1Char('0')) + QString::number(row);
-    else if (kind == GroupKind::Playlists)
-        number = row <= 9 ? QStringLiteral("0") + QString::number(row) : QString::number(row);
-    else
-        number = QStringLiteral("%1").arg(row, digits + 1, 10, QLatin1Char('0'));
-    return groupKey + letter + number;
+    // Rows 1 and 2, and every row of a track group, are numbered to one
+    // digit more than the group's row count has; later playlist rows to two.
+    const int width = row > 2 && kind == GroupKind::Playlists ? 2 : digits + 1;
+    const QString number = QString::number(row);
+    QString key;
+    key.reserve(groupKey.size() + 1 + std::max(width, int(number.size())));
+    key.append(groupKey).append(letter);
+    for (qsizetype pad = width - number.size(); pad > 0; --pad)
+        key.append(QLatin1Char('0'));
+    return key.append(number);
 }
 
 // Turns the groups into rows of at most six tracks: row 1 carries the cover,
@@ -407,20 +556,149 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
         const int digits = decimalDigits(filled);
         const int rows = std::max(filled, 2);
         for (int row = 1; row <= rows; ++row) {
-            QList<QObject *> tracks;
+            QList<TrackDataModel::Line> tracks;
+            tracks.reserve(std::clamp(count - (row - 1) * 6, 0, 6));
             for (int i = (row - 1) * 6; i < std::min(row * 6, count); ++i) {
                 const track &t = *sorted[size_t(i)].t;
-                tracks.append(new TrackList(t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate,
-                                            t.artistName, t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath,
-                                            owner));
+                tracks.append({t.id, t.tracknumber, wholeSeconds(t.duration), t.trackname, t.ReleaseDate, t.artistName,
+                               t.albumName, t.genre, sorted[size_t(i)].selected, t.filepath});
             }
             const bool second = row == 2;
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
-                                             second ? first.genre : QString(), second ? year : 0, group.selected,
-                                             true, row == 1 ? group.cover : QStringLiteral("no"), tracks, owner);
-            result.models.insert(rowKey(*groupKey, row, digits, kind), model);
+                                             second ? first.genre : QString(), second ? year : 0, group.selected, true,
+                                             row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
+            result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }
+}
+
+// Tracks a builder is given out of the library, in id order: a walk of the
+// whole map picks them once for several builders.
+class PickedTracks
+{
+public:
+    class const_iterator
+    {
+    public:
+        explicit const_iterator(std::vector<const track *>::const_iterator position) : at(position) {}
+        const track &operator*() const { return **at; }
+        const_iterator &operator++()
+        {
+            ++at;
+            return *this;
+        }
+        bool operator!=(const const_iterator &other) const { return at != other.at; }
+
+    private:
+        std::vector<const track *>::const_iterator at;
+    };
+
+    void add(const track &t) { picked.push_back(&t); }
+    const_iterator begin() const { return const_iterator(picked.cbegin()); }
+    const_iterator end() const { return const_iterator(picked.cend()); }
+
+private:
+    std::vector<const track *> picked;
+};
+
+template <typename Tracks> manager::ViewResult playlistView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
+    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
+    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
+    QSet<int> tickedArtists; // artists of ticked tracks met so far
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (t.playlist.isEmpty() || t.isVideo)
+            continue;
+        const bool trackTicked = contains(checkedTracks, t.id);
+        if (trackTicked && playlistCategory)
+            tickedArtists.insert(t.artist_id);
+        const bool trackSelected =
+            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
+        Group &group = groups[t.playlist];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = playlistCoverUrl;
+        }
+        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
+        group.entries.push_back({&t, trackSelected});
+    }
+    makeRows(groups, GroupKind::Playlists, result);
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult podcastView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    KeyedRows<Group> groups;
+    for (const track &t : tracks) {
+        if (!t.isPodcast || t.isVideo)
+            continue;
+        const bool selected = contains(checked, t.album_id);
+        Group &group = groups[t.albumName];
+        if (!group.first) {
+            group.first = &t;
+            group.cover = t.cover; // a podcast keeps its stored picture
+        }
+        group.selected = selected;
+        group.entries.push_back({&t, selected});
+    }
+    makeRows(groups, GroupKind::Podcasts, result);
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult audiobookView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedAlbumIds);
+    QMap<QString, const track *> rows; // the highest id of an album name wins
+    for (const track &t : tracks) {
+        if (t.isAudiobook && !t.isVideo)
+            rows.insert(t.albumName, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(),
+                             new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
+                                                contains(checked, t.album_id), true, t.cover, result.owner.get()));
+    }
+    finish(result, input);
+    return result;
+}
+
+template <typename Tracks> manager::ViewResult videoView(const Tracks &tracks, const manager::ViewInput &input)
+{
+    manager::ViewResult result = startResult();
+    const QSet<int> checked = toSet(input.checkedTrackIds);
+    // One row per file, the highest id winning.  Clips that merely share a
+    // name (camera names repeat across cards) are files of their own, and
+    // each keeps a row the user can tick: numbered as the browser numbers
+    // them ("clip.mp4", "clip.mp41" ...).
+    QMap<QString, const track *> rows;
+    QHash<QString, QString> keyOfFile;
+    QHash<QString, int> filesOfName;
+    for (const track &t : tracks) {
+        if (!t.isVideo)
+            continue;
+        auto key = keyOfFile.find(t.filepath);
+        if (key == keyOfFile.end()) {
+            const int repeat = filesOfName[t.filename]++;
+            key = keyOfFile.insert(t.filepath, repeat ? t.filename + QString::number(repeat) : t.filename);
+        }
+        rows.insert(*key, &t);
+    }
+    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
+        const track &t = *row.value();
+        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
+                                                           contains(checked, t.id), true, t.cover, result.owner.get()));
+    }
+    finish(result, input);
+    return result;
 }
 
 } // namespace
@@ -476,25 +754,24 @@ manager::LibraryViews manager::buildLibraryViews(const TrackMap &libraryTracks, 
         // a few of the tracks: one walk sorts those out for them (in id
         // order, as the whole map would give them) instead of a walk of the
         // whole map each.
-        TrackMap playlists, podcasts, audiobooks, videos;
-        for (auto it = libraryTracks.cbegin(); it != libraryTracks.cend(); ++it) {
-            const track &t = it.value();
+        PickedTracks playlists, podcasts, audiobooks, videos;
+        for (const track &t : libraryTracks) {
             if (t.isVideo) {
-                videos.insert(videos.cend(), it.key(), t);
+                videos.add(t);
                 continue;
             }
             if (!t.playlist.isEmpty())
-                playlists.insert(playlists.cend(), it.key(), t);
+                playlists.add(t);
             if (t.isPodcast)
-                podcasts.insert(podcasts.cend(), it.key(), t);
+                podcasts.add(t);
             if (t.isAudiobook)
-                audiobooks.insert(audiobooks.cend(), it.key(), t);
+                audiobooks.add(t);
         }
         SmallViews views;
-        views.playlists = Get_Playlist(playlists, library);
-        views.podcasts = Get_Podcastlist(podcasts, library);
-        views.audiobooks = Get_Audiobooklist(audiobooks, library);
-        views.videos = refrechVideoView(videos, library);
+        views.playlists = playlistView(playlists, library);
+        views.podcasts = podcastView(podcasts, library);
+        views.audiobooks = audiobookView(audiobooks, library);
+        views.videos = videoView(videos, library);
         return views;
     });
 
@@ -523,11 +800,9 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     if (isMain) {
         const QSet<int> checked = toSet(input.checkedAlbumIds);
         KeyedRows<const track *> rows;
-        LowerCase lowered;
         for (const track &t : tracks) {
-            if (!inMediaCategory(t, MediaMusic))
-                continue;
-            rows.insert(lowered.of(t.albumName), &t);
+            if (inMediaCategory(t, MediaMusic))
+                rows.of(t.albumName, textKey) = &t;
         }
         for (const auto &[key, row] : rows.sorted()) {
             const track &t = **row;
@@ -541,16 +816,13 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
     }
 
     const bool videos = input.mediaTypeFilter == MediaVideos;
-    QMap<QString, std::pair<const track *, QString>> rows;
+    KeyedRows<const track *> rows; // the last track of a key gives its row
+    DetailLines details(DetailOrder::Album);
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
-    for (const track &t : tracks) {
-        if (browserClosed(input))
-            break;
-        if (t.isHidden)
-            continue;
+    visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
         if (!inMediaCategory(t, input.mediaTypeFilter))
-            continue;
+            return;
         if (videos) {
             QString key = t.filename;
             if (seen.contains(t.filename)) {
@@ -559,21 +831,23 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
                 seen.insert(t.filename);
                 result.seenVideoTitles.append(t.filename);
             }
-            rows.insert(key, {&t, covers.coverOf(t, false, true)});
-            result.details.append(makeVideoDetail(t, owner));
-        } else {
-            rows.insert(t.albumName, {&t, covers.coverOf(t, false, true)});
-            result.details.append(makeDetail(t, owner));
+            if (input.rows)
+                rows[key] = &t;
+        } else if (input.rows) {
+            rows[t.albumName] = &t;
         }
+        if (input.details)
+            details.add(t, texts, videos);
+    });
+    for (const auto &[key, row] : rows.sorted()) {
+        const track &t = **row;
+        const QString cover = covers.coverOf(t, false, true);
+        auto *model =
+            videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, cover, owner)
+                   : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true, cover, owner);
+        result.models.insert(result.models.cend(), *key, model);
     }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row->first;
-        auto *model = videos ? new AlbumDataModel(t.id, t.filename, QString(), t.quality, false, true, row->second, owner)
-                             : new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality, false, true,
-                                                  row->second, owner);
-        result.models.insert(row.key(), model);
-    }
-    sortDetails(result.details, albumKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
@@ -583,43 +857,73 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     ViewResult result = startResult();
     result.artistCoverArt = input.artistCoverArt;
     QObject *owner = result.owner.get();
+    const int filter = input.mediaTypeFilter;
+    // Videos have no artist rows; a music row must carry no playlist id.
+    const auto shownHere = [filter](const track &t) {
+        return filter != MediaVideos && inMediaCategory(t, filter) && !(filter == MediaMusic && t.playlist_id != 0);
+    };
+    if (!isMain && !input.rows) {
+        // The detail lines alone: the cover lists and counts go with the rows.
+        DetailLines details(DetailOrder::Artist);
+        if (input.details) {
+            visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
+                if (shownHere(t))
+                    details.add(t, texts);
+            });
+        }
+        result.details = details.make(owner);
+        finish(result, input);
+        return result;
+    }
     CoverRule covers;
     // The library's counts are taken on a thread of their own meanwhile;
     // the browser's (a closed browser cuts its walk short) before the rows.
-    const int filter = input.mediaTypeFilter;
     QFuture<ArtistCounts> libraryCounts;
     if (isMain)
         libraryCounts = QtConcurrent::run(countsPool(), [&tracks, filter] { return ArtistCounts(tracks, true, filter); });
     ArtistCounts counts;
     const QSet<int> checked = toSet(input.checkedArtistIds);
-    CoverListEntries coverEntries;
-
     // Key -> the artist's last qualifying track and its cover list then.
-    KeyedRows<std::pair<const track *, QStringList>> rows;
+    using Row = std::pair<const track *, QStringList>;
+    KeyedRows<Row> rows;
+    QHash<QString, ArtistSeen<Row>> seenArtists;
+    DetailLines details(DetailOrder::Artist);
+    TextsCursor texts(input.texts.get());
+    ArtistSeen<Row> *previous = nullptr; // the last track's artist: often this one's too
+    QString previousName;
     for (const track &t : tracks) {
-        QStringList coverList =
-            updateCoverList(result.artistCoverArt, coverEntries, t, covers.coverOf(t, isMain, false));
+        const TrackTexts *trackTexts = isMain ? nullptr : texts.next(t);
+        if (!previous || !sameName(previousName, t.artistName)) {
+            // Valid until the next insertion, which only another artist makes.
+            previous = &seenArtists[t.artistName];
+            previousName = t.artistName;
+        }
+        ArtistSeen<Row> &seen = *previous;
+        QStringList coverList = updateCoverList(result.artistCoverArt, seen, t, covers.coverOf(t, isMain, false));
         if (isMain) {
-            if (inMediaCategory(t, MediaMusic))
-                rows.insert(t.artistName, {&t, coverList});
+            if (inMediaCategory(t, MediaMusic)) {
+                if (!seen.row)
+                    seen.row = &rows[t.artistName];
+                *seen.row = {&t, coverList};
+            }
             continue;
         }
         if (browserClosed(input))
             break;
         if (t.isHidden)
             continue;
-        // Videos have no artist rows; a music row must carry no playlist id.
-        if (filter == MediaVideos || !inMediaCategory(t, filter) || (filter == MediaMusic && t.playlist_id != 0))
+        if (!shownHere(t))
             continue;
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
         rows.insert(t.artistName, {&t, coverList});
-        result.details.append(makeDetail(t, owner));
+        if (input.details)
+            details.add(t, trackTexts);
     }
     const auto sortedRows = rows.sorted();
     if (isMain) {
         counts = libraryCounts.result();
-    } else {
+    } else if (!input.artistCounts) {
         QSet<QString> shown;
         for (const auto &[key, row] : sortedRows)
             shown.insert(row->first->artistName);
@@ -628,12 +932,14 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     for (const auto &[key, row] : sortedRows) {
         const track &t = *row->first;
         const bool selected = isMain && contains(checked, t.artist_id);
+        const std::pair<int, int> counted =
+            input.artistCounts && !isMain ? input.artistCounts->value(t.artistName)
+                                          : std::pair(counts.albumCount(t.artistName), counts.trackCount(t.artistName));
         result.models.insert(result.models.cend(), *key,
-                             new ArtistDataModel(t.artist_id, counts.albumCount(t.artistName),
-                                                 counts.trackCount(t.artistName), t.artistName, t.quality, selected,
-                                                 true, row->second, owner));
+                             new ArtistDataModel(t.artist_id, counted.first, counted.second, t.artistName, t.quality,
+                                                 selected, true, row->second, owner));
     }
-    sortDetails(result.details, artistKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
@@ -645,143 +951,108 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
     CoverRule covers;
     const QSet<int> checked = toSet(input.checkedTrackIds);
     KeyedRows<Group> groups;
-    LowerCase lowered;
-    for (const track &t : tracks) {
-        bool taken = false;
-        bool selected = false;
-        if (isMain) {
-            taken = inMediaCategory(t, MediaMusic);
-            selected = contains(checked, t.id);
-        } else {
-            if (browserClosed(input))
-                break;
-            if (t.isHidden)
-                continue;
-            // Videos have no track rows.
-            taken = input.mediaTypeFilter != MediaVideos && inMediaCategory(t, input.mediaTypeFilter);
-        }
-        if (!taken)
-            continue;
-        Group &group = groups[lowered.of(t.albumName)];
+    const auto add = [&](const track &t, bool selected) {
+        Group &group = groups.of(t.albumName, textKey);
         if (!group.first) {
             group.first = &t;
             group.cover = covers.coverOf(t, isMain, false);
         }
         group.selected = selected;
         group.entries.push_back({&t, selected});
-        if (!isMain)
-            result.details.append(makeDetail(t, owner));
+    };
+    if (isMain) {
+        for (const track &t : tracks) {
+            if (inMediaCategory(t, MediaMusic))
+                add(t, contains(checked, t.id));
+        }
+        makeRows(groups, GroupKind::Tracks, result);
+        finish(result, input);
+        return result;
     }
+    DetailLines details(DetailOrder::Title);
+    visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
+        // Videos have no track rows.
+        if (input.mediaTypeFilter == MediaVideos || !inMediaCategory(t, input.mediaTypeFilter))
+            return;
+        if (input.rows)
+            add(t, false);
+        if (input.details)
+            details.add(t, texts);
+    });
     makeRows(groups, GroupKind::Tracks, result);
-    sortDetails(result.details, titleKeys);
+    result.details = details.make(owner);
     finish(result, input);
     return result;
 }
 
 manager::ViewResult manager::Get_Playlist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checkedTracks = toSet(input.checkedTrackIds);
-    const QSet<int> checkedPlaylists = toSet(input.checkedPlaylistIds);
-    const bool playlistCategory = input.mediaTypeFilter == MediaPlaylists;
-    QSet<int> tickedArtists; // artists of ticked tracks met so far
-    KeyedRows<Group> groups;
-    for (const track &t : tracks) {
-        if (t.playlist.isEmpty() || t.isVideo)
-            continue;
-        const bool trackTicked = contains(checkedTracks, t.id);
-        if (trackTicked && playlistCategory)
-            tickedArtists.insert(t.artist_id);
-        const bool trackSelected =
-            playlistCategory && (trackTicked || (input.browserView == 1 && tickedArtists.contains(t.artist_id)));
-        Group &group = groups[t.playlist];
-        if (!group.first) {
-            group.first = &t;
-            group.cover = playlistCoverUrl;
-        }
-        group.selected = contains(checkedPlaylists, t.playlist_id) && input.browserView == 0 && playlistCategory;
-        group.entries.push_back({&t, trackSelected});
-    }
-    makeRows(groups, GroupKind::Playlists, result);
-    finish(result, input);
-    return result;
+    return playlistView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Podcastlist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedAlbumIds);
-    KeyedRows<Group> groups;
-    for (const track &t : tracks) {
-        if (!t.isPodcast || t.isVideo)
-            continue;
-        const bool selected = contains(checked, t.album_id);
-        Group &group = groups[t.albumName];
-        if (!group.first) {
-            group.first = &t;
-            group.cover = t.cover; // a podcast keeps its stored picture
-        }
-        group.selected = selected;
-        group.entries.push_back({&t, selected});
-    }
-    makeRows(groups, GroupKind::Podcasts, result);
-    finish(result, input);
-    return result;
+    return podcastView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Audiobooklist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedAlbumIds);
-    QMap<QString, const track *> rows; // the highest id of an album name wins
-    for (const track &t : tracks) {
-        if (t.isAudiobook && !t.isVideo)
-            rows.insert(t.albumName, &t);
-    }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row.value();
-        result.models.insert(row.key(), new AlbumDataModel(t.album_id, t.albumName, t.artistName, t.quality,
-                                                           contains(checked, t.album_id), true, t.cover,
-                                                           result.owner.get()));
-    }
-    finish(result, input);
-    return result;
+    return audiobookView(tracks, input);
 }
 
 manager::ViewResult manager::Get_Videolist(const TrackMap &tracks, const ViewInput &input)
 {
-    ViewResult result = startResult();
-    const QSet<int> checked = toSet(input.checkedTrackIds);
-    // One row per file, the highest id winning.  Clips that merely share a
-    // name (camera names repeat across cards) are files of their own, and
-    // each keeps a row the user can tick: numbered as the browser numbers
-    // them ("clip.mp4", "clip.mp41" ...).
-    QMap<QString, const track *> rows;
-    QHash<QString, QString> keyOfFile;
-    QHash<QString, int> filesOfName;
-    for (const track &t : tracks) {
-        if (!t.isVideo)
-            continue;
-        auto key = keyOfFile.find(t.filepath);
-        if (key == keyOfFile.end()) {
-            const int repeat = filesOfName[t.filename]++;
-            key = keyOfFile.insert(t.filepath, repeat ? t.filename + QString::number(repeat) : t.filename);
-        }
-        rows.insert(*key, &t);
-    }
-    for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-        const track &t = *row.value();
-        result.models.insert(row.key(), new AlbumDataModel(t.id, t.filename, QString(), t.quality,
-                                                           contains(checked, t.id), true, t.cover,
-                                                           result.owner.get()));
-    }
-    finish(result, input);
-    return result;
+    return videoView(tracks, input);
 }
 
 manager::ViewResult manager::refrechVideoView(const TrackMap &libraryTracks, const ViewInput &input)
 {
     return Get_Videolist(libraryTracks, input);
+}
+
+manager::TrackTexts::TrackTexts(const track &t)
+    : id(t.id), album(textKey(t.albumName)), artist(textKey(t.artistName)), title(textKey(t.trackname)),
+      genre(textKey(t.genre)), file(textKey(t.filename)), albumName(t.albumName), artistName(t.artistName),
+      trackname(t.trackname), genreName(t.genre), filename(t.filename)
+{
+}
+
+bool manager::TrackTexts::of(const track &t) const
+{
+    return id == t.id && sameName(albumName, t.albumName) && sameName(artistName, t.artistName) &&
+           sameName(trackname, t.trackname) && sameName(genreName, t.genre) && sameName(filename, t.filename);
+}
+
+std::shared_ptr<const manager::TrackTextList> manager::textsOf(const TrackMap &tracks)
+{
+    auto texts = std::make_shared<TrackTextList>();
+    texts->reserve(size_t(tracks.size()));
+    for (const track &t : tracks)
+        texts->emplace_back(t);
+    return texts;
+}
+
+bool manager::textsAreOf(const TrackTextList *texts, const TrackMap &tracks)
+{
+    if (!texts || texts->size() != size_t(tracks.size()))
+        return false;
+    auto text = texts->cbegin();
+    for (const track &t : tracks) {
+        if (!(text++)->of(t))
+            return false;
+    }
+    return true;
+}
+
+std::shared_ptr<const manager::ArtistCountList> manager::browserArtistCounts(const TrackMap &tracks,
+                                                                             int mediaTypeFilter)
+{
+    const ArtistCounts counts(tracks, false, mediaTypeFilter);
+    auto list = std::make_shared<ArtistCountList>();
+    list->reserve(counts.artists.size());
+    for (auto it = counts.artists.cbegin(); it != counts.artists.cend(); ++it)
+        list->insert(it.key(), {int(it->albums.size()), int(it->paths.size())});
+    return list;
 }
 
 int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
@@ -796,17 +1067,17 @@ int manager::getTrackCount(const TrackMap &tracks, const QString &artistName, bo
 
 bool manager::albumNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return albumKeys(a) < albumKeys(b);
+    return rowKeys(DetailOrder::Album, a) < rowKeys(DetailOrder::Album, b);
 }
 
 bool manager::artistNameComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return artistKeys(a) < artistKeys(b);
+    return rowKeys(DetailOrder::Artist, a) < rowKeys(DetailOrder::Artist, b);
 }
 
 bool manager::trackTitleDetailComparer(const DetailedDataModel *a, const DetailedDataModel *b)
 {
-    return titleKeys(a) < titleKeys(b);
+    return rowKeys(DetailOrder::Title, a) < rowKeys(DetailOrder::Title, b);
 }
 
 bool manager::trackNumberComparer(const TrackList *a, const TrackList *b)

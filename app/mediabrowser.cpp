@@ -1,5 +1,7 @@
 #include "app/mediabrowser.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -21,6 +23,12 @@ constexpr int progressIntervalMs = 100;
 const QString itunesSource = QStringLiteral("itunes");
 const QString myMusicSource = QStringLiteral("mymusic");
 
+// The parent of the rows (thumbnails) or of the detail lines of a view.
+std::shared_ptr<QObject> ownerOf(const manager::ViewResult &view, bool thumbnails)
+{
+    return thumbnails || !view.detailsOwner ? view.owner : view.detailsOwner;
+}
+
 template <typename Rows>
 QVariant rowList(const Rows &rows)
 {
@@ -32,16 +40,16 @@ bool crossesVideos(int from, int to)
     return (from < videosCategory && to == videosCategory) || (from == videosCategory && to < videosCategory);
 }
 
-// The field the search box compares in each view.
-const QString &searchedField(const track &t, int view, bool videos)
+// The lower-cased field the search box compares in each view.
+const QString &searchedText(const manager::TrackTexts &texts, const track &t, int view, bool videos)
 {
     switch (view) {
     case 1:
-        return t.artistName;
+        return texts.artist;
     case 2:
-        return t.trackname;
+        return texts.title;
     default:
-        return videos && t.isVideo ? t.filename : t.albumName;
+        return videos && t.isVideo ? texts.file : texts.album;
     }
 }
 
@@ -298,22 +306,94 @@ QThreadPool *MediaBrowser::viewPool()
     return pool;
 }
 
-MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input)
+MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manager::ViewInput input, int display,
+                                                  const std::function<void(BuiltViews)> &firstBuilt)
 {
     BuiltViews views;
     input.seenVideoTitles.clear();
+    // The texts of the tracks, kept from the last build while the tracks are the same.
+    if (!manager::textsAreOf(input.texts.get(), tracks))
+        input.texts = manager::textsOf(tracks);
+    views.texts = input.texts;
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
         return views;
     }
-    QFuture<manager::ViewResult> artists =
-        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Artistlist(false, tracks, input); });
-    QFuture<manager::ViewResult> groups =
-        QtConcurrent::run(viewPool(), [&tracks, &input] { return manager::Get_Tracklist(false, tracks, input); });
-    views.albums = manager::Get_Albumlist(false, tracks, input);
-    views.artists = artists.result();
-    views.tracks = groups.result();
+    // Every artist's counts (which later searches of this category look up)
+    // come with the artist rows.
+    std::shared_ptr<const manager::ArtistCountList> counts;
+    const auto build = [&tracks, &counts](int view, manager::ViewInput part) {
+        switch (view) {
+        case 0:
+            return manager::Get_Albumlist(false, tracks, part);
+        case 1:
+            if (part.rows)
+                part.artistCounts = counts = manager::browserArtistCounts(tracks, part.mediaTypeFilter);
+            return manager::Get_Artistlist(false, tracks, part);
+        default:
+            return manager::Get_Tracklist(false, tracks, part);
+        }
+    };
+    manager::ViewResult *const byView[] = {&views.albums, &views.artists, &views.tracks};
+
+    // What is on screen first: the rows or the detail lines of the view.
+    const int first = input.browserView;
+    const bool split = first >= 0 && first <= 2 && (display == 0 || display == 1);
+    manager::ViewResult firstPart;
+    QFuture<manager::ViewResult> rest;
+    if (split) {
+        manager::ViewInput shownPart = input;
+        shownPart.rows = display == 0;
+        shownPart.details = display == 1;
+        firstPart = build(first, shownPart);
+        BuiltViews early = views;
+        early.firstView = first;
+        early.firstDisplay = display;
+        early.artistCounts = counts;
+        manager::ViewResult *const earlyByView[] = {&early.albums, &early.artists, &early.tracks};
+        *earlyByView[first] = firstPart;
+        firstBuilt(early);
+        views.firstView = first;
+        views.firstDisplay = display;
+        manager::ViewInput otherPart = input;
+        otherPart.rows = !shownPart.rows;
+        otherPart.details = !shownPart.details;
+        rest = QtConcurrent::run(viewPool(), build, first, otherPart);
+    }
+    // The other views side by side.
+    QFuture<manager::ViewResult> others[3];
+    int here = -1; // one view is built on this thread
+    for (int view = 0; view < 3; ++view) {
+        if (split && view == first)
+            continue;
+        if (here < 0)
+            here = view;
+        else
+            others[view] = QtConcurrent::run(viewPool(), build, view, input);
+    }
+    if (here >= 0)
+        *byView[here] = build(here, input);
+    for (int view = 0; view < 3; ++view) {
+        if (others[view].isValid())
+            *byView[view] = others[view].result();
+    }
+    if (split) {
+        // The view on screen whole: the part shown first (its objects stay)
+        // and the other part.
+        manager::ViewResult other = rest.result();
+        manager::ViewResult &whole = *byView[first];
+        if (display == 0) {
+            whole = firstPart;
+            whole.details = other.details;
+            whole.detailsOwner = other.owner;
+        } else {
+            whole = other;
+            whole.details = firstPart.details;
+            whole.detailsOwner = firstPart.owner;
+        }
+    }
+    views.artistCounts = counts;
     return views;
 }
 
@@ -336,13 +416,35 @@ void MediaBrowser::startBuild()
     const quint64 generation = buildGeneration;
     const TrackMap tracks = controller.browserTracks;
     manager::ViewInput input = browserInput(nullptr);
+    input.texts = trackTexts;
+    lastSearch.reset(); // the build may start from other marks
     const std::atomic<bool> *browserClosed = &closed;
+    firstViewTaken = false;
+    building = true;
+    const auto firstBuilt = [this, generation](BuiltViews views) {
+        QMetaObject::invokeMethod(
+            this, [this, generation, views] { firstViewBuilt(views, generation); }, Qt::QueuedConnection);
+    };
+    const int display = controller.displayType;
     buildJob.start(
-        [tracks, input, browserClosed](const std::atomic<bool> &stop) mutable {
+        [tracks, input, display, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
             input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
-            return buildViews(tracks, input);
+            return buildViews(tracks, input, display, firstBuilt);
         },
         [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
+}
+
+void MediaBrowser::firstViewBuilt(BuiltViews views, quint64 generation)
+{
+    // Published only when it is still the view on screen and nothing newer
+    // is asked for; otherwise everything waits for the end of the build.
+    if (buildPending || generation != buildGeneration || views.firstView != controller.browserView ||
+        views.firstDisplay != controller.displayType)
+        return;
+    takeFirstView(views);
+    firstViewTaken = true;
+    if (loadingShown)
+        slLoadingFnish();
 }
 
 void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
@@ -351,6 +453,7 @@ void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
         startBuild();
         return;
     }
+    building = false;
     if (generation == buildGeneration)
         takeViews(std::move(views));
     if (loadingShown)
@@ -374,20 +477,57 @@ void MediaBrowser::showLoading()
     emit controller.sgShowLoading();
 }
 
-void MediaBrowser::takeViews(BuiltViews views)
+void MediaBrowser::takeFirstView(BuiltViews &views)
 {
     protectedTracks = lastScanProtected;
-    seenVideoTitles = views.albums.seenVideoTitles;
+    trackTexts = views.texts;
+    artistCounts = views.artistCounts;
+    countedTexts = trackTexts;
+    countedCategory = controller.mediaTypeFilter;
+    switch (views.firstView) {
+    case 0:
+        seenVideoTitles = views.albums.seenVideoTitles;
+        albumView = views.albums;
+        break;
+    case 1:
+        artistCoverArt = views.artists.artistCoverArt;
+        artistView = views.artists;
+        break;
+    default:
+        trackView = views.tracks;
+        break;
+    }
+    populateMediaBrowser();
+    if (!protectedTracks.isEmpty() && !controller.filterActive)
+        emit controller.sgShowProtectedMediaDialog();
+    controller.filterActive = false;
+}
+
+void MediaBrowser::takeViews(BuiltViews views)
+{
     const bool videos = controller.mediaTypeFilter == videosCategory;
+    protectedTracks = lastScanProtected;
+    trackTexts = views.texts;
+    artistCounts = views.artistCounts;
+    countedTexts = trackTexts;
+    countedCategory = controller.mediaTypeFilter;
+    // The view published first comes back whole, with the same rows (the
+    // user may have ticked them) and its other part.
+    seenVideoTitles = views.albums.seenVideoTitles;
     if (!videos)
         artistCoverArt = views.artists.artistCoverArt;
     albumView = std::move(views.albums);
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
 
-    populateMediaBrowser();
-    if (!protectedTracks.isEmpty() && !controller.filterActive)
-        emit controller.sgShowProtectedMediaDialog();
+    if (!firstViewTaken) {
+        populateMediaBrowser();
+        if (!protectedTracks.isEmpty() && !controller.filterActive)
+            emit controller.sgShowProtectedMediaDialog();
+    } else if (controller.browserView != views.firstView || controller.displayType != views.firstDisplay) {
+        // The screen went over to what was still being built.
+        populateMediaBrowser();
+    }
     if (saveBrowserModels) {
         savedBrowserModels.albums = albumView;
         if (!videos) {
@@ -412,15 +552,18 @@ void MediaBrowser::populateMediaBrowser()
         switch (controller.browserView) {
         case 0:
             publisher.publish(thumbnails ? QStringLiteral("albumModelDialog") : QStringLiteral("albumDetailsDialog"),
-                              thumbnails ? rowList(albumView.models) : rowList(albumView.details), albumView.owner);
+                              thumbnails ? rowList(albumView.models) : rowList(albumView.details),
+                              ownerOf(albumView, thumbnails));
             break;
         case 1:
             publisher.publish(thumbnails ? QStringLiteral("artistsModelDialog") : QStringLiteral("artistDetailsDialog"),
-                              thumbnails ? rowList(artistView.models) : rowList(artistView.details), artistView.owner);
+                              thumbnails ? rowList(artistView.models) : rowList(artistView.details),
+                              ownerOf(artistView, thumbnails));
             break;
         case 2:
             publisher.publish(thumbnails ? QStringLiteral("tracksModelDialog") : QStringLiteral("trackDetailsDialog"),
-                              thumbnails ? rowList(trackView.models) : rowList(trackView.details), trackView.owner);
+                              thumbnails ? rowList(trackView.models) : rowList(trackView.details),
+                              ownerOf(trackView, thumbnails));
             break;
         default:
             break;
@@ -464,18 +607,55 @@ void MediaBrowser::searchBox(const QString &name)
         return;
     }
 
+    // The iTunes cache takes browserTracks again when the rows are published
+    // below: let go of it now, so the marks are set without copying the map.
+    if (mediasource == itunesSource)
+        itunesBrowserCache = TrackMap();
+    TrackMap &tracks = controller.browserTracks;
+    std::vector<manager::ShownTrack> shown;
     if (name.isEmpty()) {
-        for (track &t : controller.browserTracks)
-            t.isHidden = false;
+        // Only when some are marked: marking none needs no copy of a shared map.
+        if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+            for (track &t : tracks)
+                t.isHidden = false;
+        }
+        lastSearch.reset();
     } else {
         // Unicode lower case on both sides: different letters never meet.
         const QString text = name.toLower();
-        for (track &t : controller.browserTracks)
-            t.isHidden = !searchedField(t, view, videos).toLower().contains(text);
+        // What the last text hid, a text that extends it hides too.
+        const bool narrower =
+            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
+        if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
+            trackTexts = manager::textsOf(tracks);
+        for (bool marked = false; !marked;) {
+            marked = true;
+            shown.clear();
+            auto texts = trackTexts->cbegin();
+            for (auto it = tracks.begin(); it != tracks.end(); ++it, ++texts) {
+                if (!texts->of(it.value())) { // texts of other tracks: work them out and start again
+                    trackTexts = manager::textsOf(tracks);
+                    marked = false;
+                    break;
+                }
+                track &t = it.value();
+                if (narrower && t.isHidden)
+                    continue;
+                t.isHidden = !searchedText(*texts, t, view, videos).contains(text);
+                if (!t.isHidden)
+                    shown.push_back({&t, &*texts});
+            }
+        }
+        lastSearch = LastSearch{view, videos, text};
     }
 
     ++buildGeneration;
-    const manager::ViewInput input = browserInput(&closed);
+    manager::ViewInput input = browserInput(&closed);
+    input.texts = trackTexts;
+    if (!name.isEmpty())
+        input.shown = &shown;
+    if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
+        input.artistCounts = artistCounts;
     if (view == 1 && name.isEmpty()) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && name.isEmpty()) {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "app/manager.h"
@@ -40,12 +41,17 @@ public:
         QStringList protectedFiles;
     };
 
-    // The three views, built together.
+    // The three views, built together, and the texts of the tracks they were
+    // built from.
     struct BuiltViews
     {
         manager::ViewResult albums;
         manager::ViewResult artists;
         manager::ViewResult tracks;
+        std::shared_ptr<const manager::TrackTextList> texts;
+        std::shared_ptr<const manager::ArtistCountList> artistCounts; // in the build's category
+        int firstView = -1;    // the view handed over before the others were built, if any...
+        int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
     };
 
     explicit MediaBrowser(manager &controller);
@@ -84,7 +90,10 @@ public:
     // Hides the tracks whose field of the current view doesn't contain the
     // text (Unicode, lower-cased) and rebuilds that view; an empty text
     // brings back the saved models.  While views are being built, the last
-    // text waits for them.
+    // text waits for them.  The tracks' lower-cased texts come from the last
+    // build; a text that extends the last one (in the same view) looks only
+    // at the tracks that one left shown.  browserTracks set from outside is
+    // followed by setTempValue(), which builds from it.
     void searchBox(const QString &name);
 
     // ---- Selection ---------------------------------------------------------
@@ -102,7 +111,8 @@ public:
     static QString itunesLibraryPath();
 
     bool isScanning() const { return scanJob.isRunning(); }
-    bool isBuilding() const { return buildJob.isRunning() || buildPending; }
+    // From the start of a build until all its views are taken.
+    bool isBuilding() const { return building || buildPending; }
 
     // What is shown and ticked.  A row counts as the user's choice when its
     // `selected` and `visibility` are both true.
@@ -137,9 +147,15 @@ private:
     void startScan(const QString &source, const QString &path, ScanKind kind, bool lastScanCancelled = false);
     void showSearchProgress();
     void startBuild();
+    void firstViewBuilt(BuiltViews views, quint64 generation);
     void buildFinished(BuiltViews views, quint64 generation);
+    void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
-    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input);
+    // The three views (the videos category: the album view).  What `display`
+    // shows of the view on screen is built first and handed to firstBuilt
+    // (on the building thread) while the rest is built.
+    static BuiltViews buildViews(const TrackMap &tracks, manager::ViewInput input, int display,
+                                 const std::function<void(BuiltViews)> &firstBuilt);
     static QThreadPool *viewPool();
     void showLoading();
     void reportScanProgress(int filesRead, const QString &path);
@@ -162,7 +178,24 @@ private:
     quint64 buildGeneration = 0;  // grows with every change a running build would miss
     bool buildPending = false;    // build again when the running one ends
     bool loadingShown = false;    // sgShowLoading() was sent for the build under way
+    bool firstViewTaken = false;  // the build under way has published the view on screen
+    bool building = false;        // a build's views are still to be taken
     std::optional<QString> pendingSearch;  // a search typed while the views were being built
+    // The lower-cased texts of browserTracks (in its order), from the last build.
+    std::shared_ptr<const manager::TrackTextList> trackTexts;
+    // The artist counts of the last build, of the tracks of countedTexts in
+    // the category countedCategory.
+    std::shared_ptr<const manager::ArtistCountList> artistCounts;
+    std::shared_ptr<const manager::TrackTextList> countedTexts;
+    int countedCategory = -1;
+    // The last search's marks, while nothing else has changed them.
+    struct LastSearch
+    {
+        int view = -1;
+        bool videos = false;
+        QString text; // lower-cased
+    };
+    std::optional<LastSearch> lastSearch;
     QElapsedTimer progressClock;  // scan thread only
 };
 

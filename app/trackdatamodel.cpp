@@ -1,5 +1,7 @@
 #include "app/trackdatamodel.h"
 
+#include "app/tracklist.h"
+
 TrackDataModel::TrackDataModel(QObject *parent)
     : QObject(parent)
 { }
@@ -18,6 +20,14 @@ TrackDataModel::TrackDataModel(const int &albumid, const QString &albumname, con
     , m_coverart(coverart)
     , m_tracklist(tracklist)
 { }
+
+TrackDataModel::TrackDataModel(int albumid, const QString &albumname, const QString &artistname, const QString &genre,
+                               int year, bool selected, bool visibility, const QString &coverart, QList<Line> lines,
+                               QObject *parent)
+    : QObject(parent), m_albumid(albumid), m_albumname(albumname), m_artistname(artistname), m_genre(genre),
+      m_year(year), m_selected(selected), m_visibility(visibility), m_coverart(coverart), m_lines(std::move(lines))
+{
+}
 
 int TrackDataModel::albumid() const
 {
@@ -61,6 +71,16 @@ QString TrackDataModel::coverart() const
 
 QList<QObject *> TrackDataModel::tracklist() const
 {
+    if (!m_lines.isEmpty()) {
+        auto *self = const_cast<TrackDataModel *>(this); // the lines' parent
+        m_tracklist.reserve(m_lines.size());
+        for (const Line &line : std::as_const(m_lines)) {
+            m_tracklist.append(new TrackList(line.trackid, line.trackno, line.duration, line.tracktitle,
+                                             line.releasedate, line.artistname, line.albumname, line.genre,
+                                             line.selected, line.track_path, self));
+        }
+        m_lines.clear();
+    }
     return m_tracklist;
 }
 
@@ -130,7 +150,7 @@ void TrackDataModel::setCoverArt(const QString &coverart)
 
 void TrackDataModel::setTrackList(const QList<QObject *> &tracklist)
 {
-    if (m_tracklist == tracklist)
+    if (tracklist == TrackDataModel::tracklist())
         return;
     m_tracklist = tracklist;
     emit tracklistChanged();

@@ -7,8 +7,11 @@
 
 // One row of a grouped track view: an album, playlist or podcast group is
 // shown as rows of at most six tracks.  The row's TrackList objects are held
-// in `tracklist`; the row does not own them.  Every setter emits only on a
-// change (`tracklist` compares element by element).
+// in `tracklist`; the row does not own the ones it is given.  A row built
+// from Line records makes its TrackList objects (its own children) when
+// `tracklist` is first read: a view of 100,000 tracks shows a few dozen.
+// Every setter emits only on a change (`tracklist` compares element by
+// element).
 class TrackDataModel : public QObject
 {
     Q_OBJECT
@@ -23,10 +26,28 @@ class TrackDataModel : public QObject
     Q_PROPERTY(QList<QObject *> tracklist READ tracklist WRITE setTrackList NOTIFY tracklistChanged)
 
 public:
+    // One track of the row, as its TrackList will carry it.
+    struct Line
+    {
+        int trackid = 0;
+        int trackno = 0;
+        int duration = 0;
+        QString tracktitle;
+        QString releasedate;
+        QString artistname;
+        QString albumname;
+        QString genre;
+        bool selected = false;
+        QString track_path;
+    };
+
     explicit TrackDataModel(QObject *parent = nullptr);
     TrackDataModel(const int &albumid, const QString &albumname, const QString &artistname, const QString &genre,
         const int &year, const bool &selected, const bool &visibility, const QString &coverart,
         const QList<QObject *> &tracklist, QObject *parent = nullptr);
+    TrackDataModel(int albumid, const QString &albumname, const QString &artistname, const QString &genre, int year,
+                   bool selected, bool visibility, const QString &coverart, QList<Line> lines,
+                   QObject *parent = nullptr);
 
     int albumid() const;
     QString albumname() const;
@@ -68,7 +89,9 @@ private:
     bool m_selected = false;
     bool m_visibility = true;
     QString m_coverart;
-    QList<QObject *> m_tracklist;
+    // Made from m_lines (then emptied) on the first read.
+    mutable QList<QObject *> m_tracklist;
+    mutable QList<Line> m_lines;
 };
 
 #endif // TRACKDATAMODEL_H

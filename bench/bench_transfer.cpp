@@ -1,38 +1,48 @@
 // Times the copy to a drive against `cp -r` followed by `sync` of the same
 // tree to the same disk.
 //
-//   bench_transfer [folder] [runs]
+//   bench_transfer [folder|-] [runs] [cpus]
 //
-// Without a folder (or with "-") it generates 2,000 MP3 files of about
-// 512 KiB (1 GiB in all) in 100 album folders below a temporary folder on the
-// current disk; a folder that doesn't exist yet is generated and kept.  The
-// copy runs to a folder target (no byte budget), so no file needs
-// converting and every file's codec is checked.  Each run copies into a
-// fresh target folder beside the source, alternating the two ways, and
-// deletes the targets afterwards.  Prints the best run of each in MiB/s and
-// their ratio.  User folders are isolated, so the real library is never
-// touched.
+// Without a folder (or with "-") it generates the benchmarks' realistic
+// collection (testkit::RealisticMusic: 2,000 MP3s of 30 s, each embedding its
+// album's cover; about 1.1 GB) in a temporary folder on the current disk; a
+// folder that doesn't exist yet is generated and kept.  The tracks are read
+// by the folder scan first, so they carry the album pictures of a library,
+// and each album folder on the target gets its folder picture.  The copy
+// runs to a folder target (no byte budget), so no file needs converting and
+// every file's codec is checked.
+//
+// Each run copies into a fresh target beside the source, the two ways taking
+// turns at going first, and deletes the targets afterwards.  Prints the
+// median of each (at least five runs), the median of the runs' speed ratios
+// (cp's time over the transfer's) and the target beside it.  Without `cpus`
+// it measures twice, each in a process of its own: pinned to CPUs 0 and 1
+// (both sides; cp inherits the pinning) and on all cores.  User folders are
+// isolated, so the real library is never touched.
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <vector>
 
-#include "core/track.h"
+#include <sched.h>
+
+#include "core/track_data.h"
+#include "database/database.h"
 #include "delivery/drivecopier.h"
 #include "delivery/transferdetail.h"
+#include "realisticmusic.h"
 #include "testenv.h"
 
 namespace {
 
-constexpr int albums = 100;
-constexpr int tracksPerAlbum = 20;
+constexpr double speedTarget = 0.9;
 
 bool run(const QString &program, const QStringList &args)
 {
@@ -41,70 +51,38 @@ bool run(const QString &program, const QStringList &args)
     return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-bool generate(const QString &folder)
+double median(std::vector<double> values)
 {
-    const QString seed = folder + QStringLiteral("/seed.mp3");
-    QDir().mkpath(folder);
-    // 32 s at 128 kbit/s: 512 KiB of real MPEG frames.
-    if (!run(QStringLiteral("ffmpeg"), {"-y", "-v", "error", "-f", "lavfi", "-i", "anoisesrc=d=32", "-c:a",
-                                        "libmp3lame", "-b:a", "128k", seed}))
-        return false;
-    for (int a = 0; a < albums; ++a) {
-        const QString album = folder + QStringLiteral("/Album %1").arg(a, 3, 10, QLatin1Char('0'));
-        QDir().mkpath(album);
-        for (int t = 0; t < tracksPerAlbum; ++t) {
-            if (!QFile::copy(seed, album + QStringLiteral("/%1 Track.mp3").arg(t + 1, 2, 10, QLatin1Char('0'))))
-                return false;
-        }
-    }
-    return QFile::remove(seed);
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
-TrackMap tracksOf(const QString &folder, qint64 &bytes)
+bool pinTo(const QString &cpus)
 {
-    TrackMap tracks;
-    bytes = 0;
-    QDirIterator it(folder, {QStringLiteral("*.mp3")}, QDir::Files, QDirIterator::Subdirectories);
-    int id = 0;
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        track t;
-        t.id = ++id;
-        t.filepath = info.absoluteFilePath();
-        t.albumName = info.dir().dirName();
-        t.trackname = info.completeBaseName();
-        t.filesize = info.size();
-        bytes += t.filesize;
-        tracks.insert(t.id, t);
-    }
-    return tracks;
+    if (cpus == QLatin1String("all"))
+        return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const QString &cpu : cpus.split(QLatin1Char(',')))
+        CPU_SET(cpu.toInt(), &set);
+    return sched_setaffinity(0, sizeof(set), &set) == 0;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+int measure(const QString &source, int runs, const QString &cpus)
 {
-    testkit::isolateUserFolders();
-    QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    QString source = args.size() > 1 ? args.at(1) : QStringLiteral("-");
-    const int runs = args.size() > 2 ? qMax(1, args.at(2).toInt()) : 3;
-
-    // Beside the current folder, so source and targets share one disk.
-    QTemporaryDir work(QDir::currentPath() + QStringLiteral("/bench_transfer-XXXXXX"));
-    if (source == QLatin1String("-"))
-        source = work.filePath(QStringLiteral("source"));
-    if (!QFileInfo::exists(source)) {
-        std::printf("generating %d files in %s\n", albums * tracksPerAlbum, qPrintable(source));
-        if (!generate(source)) {
-            std::printf("could not generate the files (is ffmpeg installed?)\n");
-            return 1;
-        }
-    }
+    Database db;
+    if (!db.connect(QStringLiteral("RuvoData"), true))
+        return 1;
+    db.create();
+    // The records as the library holds them: with their album pictures.
+    const TrackMap tracks = track_data().searchfile(QDir(source));
     qint64 bytes = 0;
-    const TrackMap tracks = tracksOf(source, bytes);
+    int withPicture = 0;
+    for (const track &t : tracks) {
+        bytes += QFileInfo(t.filepath).size();
+        withPicture += QFileInfo(t.cover).isFile() ? 1 : 0;
+    }
     const double mib = double(bytes) / (1 << 20);
-    std::printf("%lld files, %.1f MiB\n", static_cast<long long>(tracks.size()), mib);
 
     SystemDetails profile;
     profile.name = QStringLiteral("System A");
@@ -113,47 +91,91 @@ int main(int argc, char *argv[])
     profile.audioExtension = QStringLiteral("m4a");
     profile.audioCodecs = {{QStringLiteral("aac"), QStringLiteral("m4a"), QString()},
                            {QStringLiteral("mp3"), QStringLiteral("mp3"), QString()}};
-
     // Warm the page cache with the source once.
     run(QStringLiteral("tar"), {"-cf", "/dev/null", "-C", source, "."});
 
-    double bestCopy = 1e9, bestCp = 1e9;
+    const QString work = QFileInfo(source).absolutePath();
+    std::vector<double> cpTimes, ourTimes, ratios;
     for (int r = 0; r < runs; ++r) {
-        const QString cpTarget = work.filePath(QStringLiteral("cp-%1").arg(r));
-        run(QStringLiteral("sync"), {});
-        QElapsedTimer clock;
-        clock.start();
-        if (!run(QStringLiteral("cp"), {"-r", source, cpTarget}) || !run(QStringLiteral("sync"), {})) {
-            std::printf("cp -r failed\n");
-            return 1;
+        double times[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool ours = (turn + r) % 2 == 0;
+            const QString target = work + QStringLiteral("/target-%1-%2").arg(ours ? "transfer" : "cp").arg(r);
+            QDir().mkpath(target);
+            run(QStringLiteral("sync"), {});
+            QElapsedTimer clock;
+            clock.start();
+            if (ours) {
+                transferDetail detail;
+                detail.drivePath = target;
+                detail.freeSpace = bytes + 1;
+                detail.isSystem = true;
+                detail.system = profile;
+                DriveCopier copier;
+                std::atomic<bool> stop{false};
+                const int reported = copier.copyFilesToDrive(tracks, detail, {}, stop);
+                if (reported != tracks.size() || copier.lastOutcome().written != tracks.size()) {
+                    std::printf("the transfer wrote %d of %lld files\n", copier.lastOutcome().written,
+                                static_cast<long long>(tracks.size()));
+                    return 1;
+                }
+            } else if (!run(QStringLiteral("cp"), {"-r", source, target + QStringLiteral("/copy")}) ||
+                       !run(QStringLiteral("sync"), {})) {
+                std::printf("cp -r failed\n");
+                return 1;
+            }
+            times[ours ? 1 : 0] = clock.nsecsElapsed() / 1e9;
+            QDir(target).removeRecursively();
         }
-        const double cpSeconds = clock.elapsed() / 1000.0;
-
-        const QString target = work.filePath(QStringLiteral("drive-%1").arg(r));
-        QDir().mkpath(target);
-        run(QStringLiteral("sync"), {});
-        transferDetail detail;
-        detail.drivePath = target;
-        detail.freeSpace = bytes + 1;
-        detail.isSystem = true;
-        detail.system = profile;
-        DriveCopier copier;
-        std::atomic<bool> stop{false};
-        clock.restart();
-        const int reported = copier.copyFilesToDrive(tracks, detail, {}, stop);
-        const double copySeconds = clock.elapsed() / 1000.0;
-        if (reported != tracks.size()) {
-            std::printf("the copy reported %d of %lld files\n", reported, static_cast<long long>(tracks.size()));
-            return 1;
-        }
-        std::printf("run %d: cp -r + sync %.2f s (%.0f MiB/s), transfer %.2f s (%.0f MiB/s)\n", r + 1, cpSeconds,
-                    mib / cpSeconds, copySeconds, mib / copySeconds);
-        bestCp = qMin(bestCp, cpSeconds);
-        bestCopy = qMin(bestCopy, copySeconds);
-        QDir(cpTarget).removeRecursively();
-        QDir(target).removeRecursively();
+        cpTimes.push_back(times[0]);
+        ourTimes.push_back(times[1]);
+        ratios.push_back(times[0] / times[1]);
     }
-    std::printf("best: cp -r + sync %.0f MiB/s, transfer %.0f MiB/s, ratio %.2f\n", mib / bestCp, mib / bestCopy,
-                bestCp / bestCopy);
+    std::printf("cpus %s: %lld files (%d with an album picture), %.0f MiB, median of %d runs: cp -r + sync %.2f s "
+                "(%.0f MiB/s), transfer %.2f s (%.0f MiB/s); speed ratio %.2f (target >= %.1f)\n",
+                qPrintable(cpus), static_cast<long long>(tracks.size()), withPicture, mib, runs, median(cpTimes),
+                mib / median(cpTimes), median(ourTimes), mib / median(ourTimes), median(ratios), speedTarget);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString cpus = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    if (!cpus.isEmpty() && !pinTo(cpus)) {
+        std::fprintf(stderr, "cannot pin to CPUs %s\n", argv[3]);
+        return 2;
+    }
+    testkit::isolateUserFolders();
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    const bool given = args.size() > 1 && args.at(1) != QLatin1String("-");
+    const int runs = args.size() > 2 ? std::max(5, args.at(2).toInt()) : 5;
+
+    // Beside the current folder, so source and targets share one disk.
+    QTemporaryDir work(QDir::currentPath() + QStringLiteral("/bench_transfer-XXXXXX"));
+    const QString source = given ? QDir(args.at(1)).absolutePath() : work.filePath(QStringLiteral("source"));
+    if (!QFileInfo::exists(source)) {
+        std::fprintf(stderr, "generating the collection in %s\n", qPrintable(source));
+        if (!testkit::RealisticMusic::generate(source)) {
+            std::fprintf(stderr, "could not generate the files (is ffmpeg installed?)\n");
+            return 1;
+        }
+    }
+    if (!cpus.isEmpty())
+        return measure(source, runs, cpus);
+
+    // Each setting in a process of its own: a pool's size is fixed when it is made.
+    for (const QString &setting : {QStringLiteral("0,1"), QStringLiteral("all")}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.*=false"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {source, QString::number(runs), setting});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            return 1;
+    }
     return 0;
 }

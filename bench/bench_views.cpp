@@ -1,6 +1,7 @@
-// Builds the seven library views from a generated library (20,000 tracks
-// unless told) and prints the time each view takes and the total.  Run by
-// hand:
+// Builds the seven library views from a generated library (100,000 tracks
+// unless told) and prints the time each view takes alone, their total, and
+// the time and processor time of all seven built together as the program
+// builds them, each the median of the rounds (at least 5).  Run by hand:
 //   build/bin/bench_views [rounds] [tracks]
 
 #include <QCoreApplication>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <functional>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "app/manager.h"
 #include "testenv.h"
@@ -100,14 +103,23 @@ TrackMap generateLibrary(int size)
     return tracks;
 }
 
+// Processor time of the whole process so far (user and system, all threads).
+double processorMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     testkit::isolateUserFolders();
     QCoreApplication app(argc, argv);
-    const int rounds = argc > 1 ? std::max(1, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
-    const int size = argc > 2 ? std::max(100, QString::fromLocal8Bit(argv[2]).toInt()) : 20000;
+    const int rounds = argc > 1 ? std::max(5, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
+    const int size = argc > 2 ? std::max(100, QString::fromLocal8Bit(argv[2]).toInt()) : 100000;
 
     const TrackMap library = generateLibrary(size);
     const manager::ViewInput input;
@@ -123,7 +135,8 @@ int main(int argc, char *argv[])
     };
 
     QTextStream out(stdout);
-    out << "library: " << library.size() << " tracks; median of " << rounds << " rounds\n";
+    out << "library: " << library.size() << " tracks; median of " << rounds << " rounds; machine load "
+        << testkit::machineLoad() << "\n";
     double total = 0;
     for (const auto &view : views) {
         std::vector<double> times;
@@ -144,15 +157,20 @@ int main(int argc, char *argv[])
     out << qSetFieldWidth(12) << Qt::left << "total" << qSetFieldWidth(0) << total << " ms\n";
 
     // What the program runs: all seven built together, median of the rounds.
-    std::vector<double> wholeTimes;
+    // The processor time (all threads) tells a busy machine from slow code.
+    std::vector<double> wholeTimes, processorTimes;
     for (int round = 0; round < rounds; ++round) {
         QElapsedTimer whole;
+        const double processorBefore = processorMs();
         whole.start();
         const manager::LibraryViews all = manager::buildLibraryViews(library, input);
         wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
+        processorTimes.push_back(processorMs() - processorBefore);
     }
     std::sort(wholeTimes.begin(), wholeTimes.end());
+    std::sort(processorTimes.begin(), processorTimes.end());
     out << qSetFieldWidth(12) << Qt::left << "all at once" << qSetFieldWidth(0) << wholeTimes[wholeTimes.size() / 2]
-        << " ms (buildLibraryViews, median; target < 250 ms at 100,000 tracks)\n";
+        << " ms (buildLibraryViews; target <= 250 ms at 100,000 tracks), processor time "
+        << processorTimes[processorTimes.size() / 2] << " ms\n";
     return 0;
 }

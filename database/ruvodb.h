@@ -1,10 +1,14 @@
 #ifndef RUVODB_H
 #define RUVODB_H
 
+#include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
+
+#include <atomic>
+#include <utility>
 
 #include "core/track.h"
 #include "core/track_data.h"
@@ -81,6 +85,25 @@ public:
     // too (an unplugged drive) is kept and left out of the map.  Then orphans
     // are cleaned and album pictures recreated from the database.
     TrackMap loadDB(QSqlDatabase database = QSqlDatabase());
+    // loadDB without looking at the tracks' files: every row is in the map.
+    // Start-up shows these and runs checkFiles and forgetTracks once the
+    // window is up, which together leave the library as loadDB does.
+    TrackMap readLibrary(QSqlDatabase database = QSqlDatabase());
+
+    // The tracks whose files are gone: every one is left out of the library
+    // (id and path); the rows of those whose folder is still there are to be
+    // deleted.  Looks only at the file system, on any thread; `stop` ends it
+    // early (then `stopped`, and the lists are incomplete).
+    struct FileCheck
+    {
+        QList<std::pair<int, QString>> leftOut;
+        QList<int> deleted;
+        bool stopped = false;
+    };
+    static FileCheck checkFiles(const TrackMap &tracks, const std::atomic<bool> *stop = nullptr);
+    // Deletes these tracks rows in one transaction, then the orphans; true
+    // when nothing was to be deleted or all of it was.
+    bool forgetTracks(QSqlDatabase database, const QList<int> &ids);
     // Deletes genres, artists, albums and years no track uses any more.
     void cleanUpDatabase(QSqlDatabase database = QSqlDatabase());
     // Writes each album picture kept in the database whose file is missing.
@@ -115,6 +138,18 @@ public:
     // album rows, then the staged row of the same title and folder (or a new
     // one), all in one transaction.  False, with nothing written, on failure.
     bool updateDataFromAPI(track t);
+
+private:
+    struct LibraryRows
+    {
+        TrackMap tracks;
+        bool read = false;    // the tracks were read
+        bool orphans = false; // a name row no track refers to
+    };
+    // Every track row with its names and picture data; no file is looked at.
+    LibraryRows readRows(QSqlDatabase db);
+    static bool hasOrphanPlaylistItems(QSqlDatabase db);
+
 public slots:
     // Stores the map through insertData when the library opens on this
     // thread; nothing connects to it.

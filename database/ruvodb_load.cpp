@@ -64,77 +64,127 @@ QString ruvoDB::programCopyFolder()
     return shared::dataFolder() + QStringLiteral("/Music/Corvane Media Organiser");
 }
 
-TrackMap ruvoDB::loadDB(QSqlDatabase database)
-{
-    Logging::getInstance()->WriteLog(QStringLiteral("Fetching DB Informations"), QString());
-    QSqlDatabase db = Connection::resolve(database);
-    TrackMap library;
-    QList<int> missing;
+namespace {
 
-    // Each album's picture data is read once and shared by all its tracks
-    // (the text is implicitly shared): a copy per track would hold the
-    // same picture thousands of times.  The pictures are most of the bytes
-    // the load reads, so a thread of its own (with its own connection,
-    // closed when it ends) reads them while this one reads the tracks.
-    QHash<int, QString> coverData;
-    const auto readCoverData = [&coverData](const QSqlDatabase &connection) {
-        QSqlQuery covers(connection);
-        covers.setForwardOnly(true);
-        if (runQuery(covers, QStringLiteral("SELECT id, coverdata FROM albums"))) {
-            while (covers.next())
-                coverData.insert(covers.value(0).toInt(), covers.value(1).toString());
-        }
-    };
-    std::unique_ptr<QThread> coverReader;
-    if (db.databaseName() == Connection::libraryPath()) {
-        coverReader.reset(QThread::create([readCoverData] { readCoverData(Connection::forThread()); }));
-        coverReader->start();
-    } else {
-        readCoverData(db);
+// Text read as the UTF-8 bytes the library stores (SQLite's default
+// encoding, which the program never changes) through CAST AS BLOB and
+// decoded here: SQLite's own conversion to UTF-16, one character at a time,
+// was a large share of a load.  A null value stays a null text, an empty one
+// an empty text.
+QString decoded(const QVariant &value)
+{
+    if (value.isNull())
+        return QString();
+    const QByteArray bytes = value.toByteArray();
+    return bytes.isEmpty() ? QStringLiteral("") : QString::fromUtf8(bytes);
+}
+
+// One copy of each repeated text (codecs, dates, playlist names, pictures),
+// shared by the tracks that carry it.
+class SharedTexts
+{
+public:
+    QString of(const QVariant &value)
+    {
+        if (value.isNull())
+            return QString();
+        const QByteArray bytes = value.toByteArray();
+        auto known = texts.constFind(bytes);
+        if (known == texts.cend())
+            known = texts.insert(bytes, decoded(value));
+        return known.value();
     }
-    QList<std::pair<int, int>> albumOfTrack; // track id, album id
+
+private:
+    QHash<QByteArray, QString> texts;
+};
+
+// A name table (id -> value) read whole; `used` collects the ids the tracks
+// refer to, so the load knows whether the orphan clean-up has work.
+template <typename Value> struct NameTable
+{
+    QHash<int, Value> rows;
+    QSet<int> used;
+
+    template <typename Convert> bool read(QSqlQuery &query, const QString &sql, Convert convert)
+    {
+        if (!runQuery(query, sql))
+            return false;
+        while (query.next())
+            rows.insert(query.value(0).toInt(), convert(query));
+        return true;
+    }
+    // The row of `id`, as the LEFT JOIN of the tracks view finds it.
+    const Value *find(const QVariant &id)
+    {
+        if (id.isNull())
+            return nullptr;
+        const int key = id.toInt();
+        used.insert(key);
+        const auto found = rows.constFind(key);
+        return found == rows.cend() ? nullptr : &found.value();
+    }
+    bool hasUnused() const
+    {
+        for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+            if (!used.contains(it.key()))
+                return true;
+        }
+        return false;
+    }
+};
+
+QString textColumn(const QSqlQuery &query)
+{
+    return decoded(query.value(1));
+}
+
+} // namespace
+
+ruvoDB::LibraryRows ruvoDB::readRows(QSqlDatabase db)
+{
+    LibraryRows rows;
+    TrackMap &library = rows.tracks;
+
+    // The names a track refers to, each table read once: the tracks view
+    // joins them into every row, which costs a look-up and a conversion of
+    // the same text per track.  A missing row reads as the join's null.
     QSqlQuery query(db);
     query.setForwardOnly(true);
+    NameTable<QString> artists, genres;
+    NameTable<std::pair<QString, QString>> albums; // name, cover
+    NameTable<int> years;
+    const bool namesRead =
+        artists.read(query, QStringLiteral("SELECT id, CAST(name AS BLOB) FROM artists"), textColumn) &&
+        albums.read(query, QStringLiteral("SELECT id, CAST(name AS BLOB), CAST(cover AS BLOB) FROM albums"),
+                    [](const QSqlQuery &q) { return std::pair(decoded(q.value(1)), decoded(q.value(2))); }) &&
+        genres.read(query, QStringLiteral("SELECT id, CAST(genre AS BLOB) FROM genres"), textColumn) &&
+        years.read(query, QStringLiteral("SELECT id, year FROM years"),
+                   [](const QSqlQuery &q) { return q.value(1).toInt(); });
 
-    // Names, pictures and dates repeat across an album's or artist's tracks:
-    // one copy of each text, shared by the tracks that carry it.
-    QSet<QString> texts;
-    const auto sharedText = [&texts](const QVariant &value) {
-        const QString text = value.toString();
-        if (text.isEmpty()) // null and empty stay as they are
-            return text;
-        const auto known = texts.constFind(text);
-        if (known != texts.cend())
-            return *known;
-        texts.insert(text);
-        return text;
-    };
-
-    // Columns by position, in this order.
+    SharedTexts texts;
+    bool nullReference = false; // a track without a name id: NOT IN then deletes nothing
+    // clang-format off
     enum Column {
         Id, Filename, Trackname, Filepath, Codec, Filesize, Frequency, Bitrate, Source, Tracknumber, Duration,
-        ArtistId, Artistname, AlbumId, Albumname, Cover, Genre, Year, IsAudiobook, IsVideo, IsPodcast,
-        ReleaseDate, Playlist, VideoImage
+        ArtistId, AlbumId, GenreId, YearId, IsAudiobook, IsVideo, IsPodcast, ReleaseDate, Playlist, VideoImage
     };
-    if (runQuery(query, QStringLiteral("SELECT id, filename, trackname, Filepath, codec, filesize, frequency, "
-                                       "bitrate, source, tracknumber, duration, artist_id, artistname, album_id, "
-                                       "albumname, cover, genre, year, isAudiobook, isVideo, isPodcast, "
-                                       "ReleaseDate, playlist, VideoImage FROM getTracks"))) {
+    // clang-format on
+    if (namesRead &&
+        runQuery(query,
+                 QStringLiteral("SELECT id, CAST(filename AS BLOB), CAST(trackname AS BLOB), CAST(filepath AS BLOB), "
+                                "CAST(codec AS BLOB), filesize, frequency, bitrate, source, tracknumber, duration, "
+                                "artist_id, album_id, genre_id, year_id, isAudiobook, isVideo, isPodcast, "
+                                "CAST(ReleaseDate AS BLOB), CAST(playlist AS BLOB), CAST(VideoImage AS BLOB) "
+                                "FROM tracks"))) {
+        rows.read = true;
         while (query.next()) {
-            const QString path = query.value(Filepath).toString();
-            if (!QFileInfo::exists(path)) {
-                // A file gone from a folder that is still there was deleted;
-                // a missing folder is more likely an unplugged drive.
-                if (QFileInfo(path).absoluteDir().exists())
-                    missing << query.value(Id).toInt();
-                continue;
-            }
             track t;
             t.id = query.value(Id).toInt();
-            t.filename = query.value(Filename).toString();
-            t.trackname = query.value(Trackname).toString();
-            t.filepath = path;
-            t.codec = sharedText(query.value(Codec));
+            t.filename = decoded(query.value(Filename));
+            t.trackname = decoded(query.value(Trackname));
+            t.filepath = decoded(query.value(Filepath));
+            t.codec = texts.of(query.value(Codec));
             t.filesize = query.value(Filesize).toLongLong();
             t.frequency = query.value(Frequency).toLongLong();
             t.frequencyShort = int(t.frequency);
@@ -142,47 +192,121 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
             t.source = query.value(Source).toInt();
             t.tracknumber = query.value(Tracknumber).toInt();
             t.duration = query.value(Duration).toDouble();
-            t.artist_id = query.value(ArtistId).toInt();
-            t.artistName = sharedText(query.value(Artistname));
+            const QVariant artistId = query.value(ArtistId);
             const QVariant albumId = query.value(AlbumId);
-            t.album_id = albumId.toInt();
-            t.albumName = sharedText(query.value(Albumname));
-            t.cover = sharedText(query.value(Cover));
-            // No album row behind the track (a null id) has no picture data.
-            if (!albumId.isNull())
-                albumOfTrack.append({t.id, t.album_id});
-            t.genre = sharedText(query.value(Genre));
-            t.year = query.value(Year).toInt();
+            const QVariant genreId = query.value(GenreId);
+            const QVariant yearId = query.value(YearId);
+            nullReference =
+                nullReference || artistId.isNull() || albumId.isNull() || genreId.isNull() || yearId.isNull();
+            if (const QString *artist = artists.find(artistId)) {
+                t.artist_id = artistId.toInt();
+                t.artistName = *artist;
+            }
+            if (const auto *album = albums.find(albumId)) {
+                t.album_id = albumId.toInt();
+                t.albumName = album->first;
+                t.cover = album->second;
+            }
+            if (const QString *genre = genres.find(genreId))
+                t.genre = *genre;
+            if (const int *year = years.find(yearId))
+                t.year = *year;
             t.isAudiobook = query.value(IsAudiobook).toBool();
             t.isVideo = query.value(IsVideo).toBool();
             t.isPodcast = query.value(IsPodcast).toBool();
-            t.ReleaseDate = sharedText(query.value(ReleaseDate));
-            t.playlist = sharedText(query.value(Playlist));
+            t.ReleaseDate = texts.of(query.value(ReleaseDate));
+            t.playlist = texts.of(query.value(Playlist));
             if (t.isVideo)
-                t.cover = query.value(VideoImage).toString();
+                t.cover = texts.of(query.value(VideoImage));
             t.playlist_id = t.playlist.isEmpty() ? 0 : t.album_id;
             t.quality = mediaQualityClass(t.bitrate);
-            library.insert(t.id, t);
+            library.insert(library.cend(), t.id, t);
         }
     }
     query.finish();
-    if (coverReader)
-        coverReader->wait();
-    for (const auto &[trackId, albumId] : std::as_const(albumOfTrack))
-        library[trackId].coverdata = coverData.value(albumId);
+    // NOT IN over a list holding a null matches nothing: then the clean-up
+    // deletes nothing, as it would find.
+    rows.orphans =
+        !nullReference && (artists.hasUnused() || albums.hasUnused() || genres.hasUnused() || years.hasUnused());
+    return rows;
+}
 
-    if (!missing.isEmpty()) {
-        Transaction transaction(db);
-        bool ok = transaction.isActive();
-        for (const int id : std::as_const(missing))
-            ok = ok && DeleteAudio(db, id);
-        if (!ok || !transaction.commit())
-            qCWarning(lcDatabase) << "- Database -> Rows of missing files not deleted";
-    }
-    cleanUpDatabase(db);
+TrackMap ruvoDB::readLibrary(QSqlDatabase database)
+{
+    Logging::getInstance()->WriteLog(QStringLiteral("Fetching DB Informations"), QString());
+    QSqlDatabase db = Connection::resolve(database);
+    LibraryRows rows = readRows(db);
+    if (!rows.read || rows.orphans || hasOrphanPlaylistItems(db))
+        cleanUpDatabase(db);
     createArtwork(db);
     Logging::getInstance()->WriteLog(QStringLiteral("Load Completed"), QString());
-    return library;
+    return std::move(rows.tracks);
+}
+
+ruvoDB::FileCheck ruvoDB::checkFiles(const TrackMap &tracks, const std::atomic<bool> *stop)
+{
+    FileCheck check;
+    for (const track &t : tracks) {
+        if (stop && stop->load(std::memory_order_relaxed)) {
+            check.stopped = true;
+            return check;
+        }
+        if (QFileInfo::exists(t.filepath))
+            continue;
+        // A file gone from a folder that is still there was deleted; a
+        // missing folder is more likely an unplugged drive.
+        check.leftOut.append({t.id, t.filepath});
+        if (QFileInfo(t.filepath).absoluteDir().exists())
+            check.deleted.append(t.id);
+    }
+    return check;
+}
+
+bool ruvoDB::forgetTracks(QSqlDatabase database, const QList<int> &ids)
+{
+    if (ids.isEmpty())
+        return true;
+    QSqlDatabase db = Connection::resolve(database);
+    {
+        Transaction transaction(db);
+        bool ok = transaction.isActive();
+        for (const int id : ids)
+            ok = ok && DeleteAudio(db, id);
+        if (!ok || !transaction.commit()) {
+            qCWarning(lcDatabase) << "- Database -> Rows of missing files not deleted";
+            return false;
+        }
+    }
+    cleanUpDatabase(db);
+    return true;
+}
+
+TrackMap ruvoDB::loadDB(QSqlDatabase database)
+{
+    Logging::getInstance()->WriteLog(QStringLiteral("Fetching DB Informations"), QString());
+    QSqlDatabase db = Connection::resolve(database);
+    LibraryRows rows = readRows(db);
+    const FileCheck check = checkFiles(rows.tracks);
+    for (const auto &[id, path] : check.leftOut)
+        rows.tracks.remove(id);
+    forgetTracks(db, check.deleted);
+    if (check.deleted.isEmpty() && (!rows.read || rows.orphans || hasOrphanPlaylistItems(db)))
+        cleanUpDatabase(db);
+    createArtwork(db);
+    Logging::getInstance()->WriteLog(QStringLiteral("Load Completed"), QString());
+    return std::move(rows.tracks);
+}
+
+bool ruvoDB::hasOrphanPlaylistItems(QSqlDatabase db)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // Unknown (the statement failed) counts as work for the clean-up.
+    if (!runQuery(query, QStringLiteral("SELECT EXISTS (SELECT 1 FROM playlist_items WHERE playlist_id NOT IN "
+                                        "(SELECT id FROM playlists))")) ||
+        !query.next())
+        return true;
+    return query.value(0).toBool();
 }
 
 void ruvoDB::cleanUpDatabase(QSqlDatabase database)
@@ -208,22 +332,25 @@ void ruvoDB::cleanUpDatabase(QSqlDatabase database)
 
 bool ruvoDB::createArtwork(QSqlDatabase database)
 {
-    // Normally every picture is still there: its data is read only for the
-    // pictures that are missing.
+    // Normally every picture is still there: only the names are read, and
+    // the data only of the pictures that are missing.  A picture is only
+    // ever written below the data folder: others are not looked at.
     QSqlDatabase db = Connection::resolve(database);
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!runQuery(query, QStringLiteral("SELECT id, cover FROM albums WHERE coverdata <> ''")))
+    if (!runQuery(query, QStringLiteral("SELECT id, cover FROM albums")))
         return true;
+    const QString dataFolder = QDir::cleanPath(shared::dataFolder()) + QLatin1Char('/');
     QList<std::pair<int, QString>> missing;
     while (query.next()) {
         const QString cover = query.value(1).toString();
-        if (!QFileInfo::exists(QDir::cleanPath(QDir::fromNativeSeparators(cover))))
+        const QString path = QDir::cleanPath(QDir::fromNativeSeparators(cover));
+        if (path.startsWith(dataFolder) && !QFileInfo::exists(path))
             missing.append({query.value(0).toInt(), cover});
     }
     query.finish();
+    query.prepare(QStringLiteral("SELECT coverdata FROM albums WHERE id = ? AND coverdata <> ''"));
     for (const auto &[id, cover] : std::as_const(missing)) {
-        query.prepare(QStringLiteral("SELECT coverdata FROM albums WHERE id = ?"));
         query.addBindValue(id);
         if (runQuery(query) && query.next())
             convertBase64ToImage(cover, query.value(0).toString());

@@ -26,6 +26,7 @@
 #include "app/tracklist.h"
 #include "app/videooptimisation.h"
 #include "core/shared.h"
+#include "database/database.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
@@ -390,6 +391,8 @@ void TestInterface::startApplication()
     app->viewer().showNormal();
     app->viewer().resize(1280, 800);
     QCoreApplication::processEvents();
+    // The library's files are checked after the first frame.
+    QTRY_VERIFY(!app->controller()->isCheckingLibrary() && !app->controller()->isRefreshingViews());
 }
 
 // The dialog over review tracks from "<album>:<flags>" items, opened from
@@ -696,20 +699,53 @@ void TestInterface::savedVehicleAtStart_data()
 {
     QTest::addColumn<QString>("saved"); // empty: first run
     QTest::addColumn<bool>("kept");
-    QTest::addRow("first run") << QString() << false;
-    QTest::addRow("model the vehicle table no longer lists") << "Roadster Discontinued" << false;
-    QTest::addRow("listed model") << Combo().fillModelCombo().at(2) << true;
+    // Tracks in the library, each on an album of its name: "kept", "deleted"
+    // (its file is gone, its folder is still there) or "unplugged" (its
+    // folder is gone too); and the screen shown once the files are checked.
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("screen");
+    const QString listed = Combo().fillModelCombo().at(2);
+    QTest::addRow("first run") << QString() << false << QStringList() << "start";
+    QTest::addRow("model the vehicle table no longer lists")
+        << "Roadster Discontinued" << false << QStringList() << "start";
+    QTest::addRow("listed model") << listed << true << QStringList() << "start";
+    QTest::addRow("deleted file: out of the views, its row deleted")
+        << listed << true << QStringList{"kept", "deleted"} << "library";
+    QTest::addRow("unplugged drive: out of the views, its row kept")
+        << listed << true << QStringList{"kept", "unplugged"} << "library";
+    QTest::addRow("every file deleted: the start page") << listed << true << QStringList{"deleted"} << "start";
 }
 
 void TestInterface::savedVehicleAtStart()
 {
     QFETCH(QString, saved);
     QFETCH(bool, kept);
+    QFETCH(QStringList, files);
+    QFETCH(QString, screen);
+    // An empty library; its file stays, as workers keep their connections to it.
+    Database library;
+    QVERIFY(library.connect(QStringLiteral("RuvoData"), true));
+    library.create();
+    for (const char *table : {"tracks", "albums", "artists", "genres", "years"})
+        QVERIFY(testkit::exec(QStringLiteral("DELETE FROM ") + QLatin1String(table)));
+    for (const QString &file : std::as_const(files)) {
+        const QString path = QStringLiteral("%1/%2/%2.mp3").arg(testkit::testHome(), file);
+        QVERIFY(testkit::touch(path) && ruvoDB().insertDataOne(testkit::makeTrack(path, file)));
+        if (file != QLatin1String("kept"))
+            QVERIFY(file == QLatin1String("deleted") ? QFile::remove(path) : QFileInfo(path).dir().removeRecursively());
+    }
     Combo chooser;
     const QStringList models = chooser.fillModelCombo();
     if (!saved.isEmpty())
         testkit::saveVehicle(3, saved, 2, QStringLiteral("2012"));
     startApplication();
+    // The files are checked once the window is up.
+    QStringList albums;
+    for (const QObject *row : rows("albumsModel"))
+        albums << row->property("albumname").toString();
+    QCOMPARE(albums, files.filter(QStringLiteral("kept")));
+    QCOMPARE(testkit::count(QStringLiteral("tracks")), files.size() - files.count(QStringLiteral("deleted")));
+    QCOMPARE(root()->property("currentScreen").toString(), screen);
     const QString name = kept ? saved : QStringLiteral("Select");
     const QString year = kept ? QStringLiteral("2012") : QStringLiteral("Select");
     const QVariantMap written = testkit::savedVehicle();

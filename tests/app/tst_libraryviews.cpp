@@ -203,6 +203,10 @@ private slots:
         const manager::ViewResult covers = manager::Get_Artistlist(true, some, {});
         QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
                  (QStringList{"/art/Three.jpg", "/art/Two.jpg", "/art/One.jpg", placeholder}));
+        // A picture a playlist entry's list drops is taken by the next track that shows it.
+        TrackMap dropped = tracksOf({"1|Two|Ann", "2|One|Ann|0||Mix", "3|One|Ann"});
+        dropped[3].cover = dropped[2].cover; // one text, as a loaded album's tracks share it
+        QCOMPARE(manager::Get_Artistlist(true, dropped, {}).artistCoverArt.value("ann"), QStringList{"/art/One.jpg"});
     }
 
     void groupRows_data()

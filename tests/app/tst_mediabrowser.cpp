@@ -227,7 +227,9 @@ private slots:
         QCOMPARE(browser->savedBrowserModels.albums.models, browser->browserAlbumModels());
     }
 
-    // "view|category|text|the album, artist or track names shown": views 0 albums, 1 artists, 2 tracks.
+    // "view|category|text|the album, artist or track names shown[|view:text searched before]":
+    // views 0 albums, 1 artists, 2 tracks; "*" before the search: it was typed
+    // over the same tracks with their titles swapped, shown before these.
     void search_data()
     {
         QTest::addColumn<QString>("fields");
@@ -237,6 +239,9 @@ private slots:
         QTest::addRow("artists, other Cyrillic letter") << "1|0|ш|";
         QTest::addRow("tracks, Cyrillic letter case") << "2|0|ЖАР|жара";
         QTest::addRow("videos by file name") << "0|4|clip|clip.mp4";
+        QTest::addRow("artists, after an albums text it extends") << "1|0|ba|Band|0:b";
+        QTest::addRow("tracks, after a text it does not extend") << "2|0|жар|жара|2:rain";
+        QTest::addRow("tracks, after other titles under the same ids") << "2|0|rain|Rain|*2:r";
     }
 
     void search()
@@ -244,9 +249,25 @@ private slots:
         QFETCH(QString, fields);
         const QStringList f = fields.split('|');
         const int view = f[0].toInt();
-        useTracks(scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"}));
+        const TrackMap tracks = scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"});
+        QString before = f.value(4);
+        const auto searchBefore = [&] {
+            controller->setBrowserView(before.section(':', 0, 0).toInt());
+            controller->searchBox(before.section(':', 1));
+        };
+        if (before.startsWith('*')) {
+            TrackMap swapped = tracks;
+            std::swap(swapped[1].trackname, swapped[2].trackname);
+            useTracks(swapped);
+            before.remove(0, 1);
+            searchBefore();
+            before.clear();
+        }
+        useTracks(tracks);
         if (f[1] != QLatin1String("0"))
             filter(f[1].toInt());
+        if (!before.isEmpty())
+            searchBefore();
         controller->setBrowserView(view);
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
         controller->searchBox(f[2]);
@@ -321,20 +342,20 @@ private slots:
     }
 
 private:
-    // Asks for a source and waits until its rows are published.
+    // Asks for a source and waits until its rows are published and all its views built.
     void request(const QString &source)
     {
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
         controller->searchInMediaSourceCache(source);
-        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !browser->isBuilding(), 30000);
     }
 
-    // Changes the category and waits for the rebuild.
+    // Changes the category and waits for the whole rebuild.
     void filter(int category)
     {
         QSignalSpy hidden(controller.get(), &manager::sgHideLoading);
         controller->filterForCheckboxes(category);
-        QTRY_VERIFY(hidden.size() == 1);
+        QTRY_VERIFY(hidden.size() == 1 && !browser->isBuilding());
     }
 
     // Shows `tracks` as a scan result would be shown.
@@ -345,7 +366,7 @@ private:
         controller->browserTracks = tracks;
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
         controller->setTempValue();
-        QTRY_VERIFY(published.size() == 1);
+        QTRY_VERIFY(published.size() == 1 && !browser->isBuilding());
     }
 
     Database db;

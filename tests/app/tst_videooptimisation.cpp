@@ -37,6 +37,8 @@ private slots:
         app = std::make_unique<StartUp>();
         app->start();
         QVERIFY(app->viewer().rootObject());
+        // The tracks the last test left are checked after the first frame.
+        QTRY_VERIFY(!controller()->isCheckingLibrary() && !controller()->isRefreshingViews());
     }
 
     void finishedAndRefusedVideos()

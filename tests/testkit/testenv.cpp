@@ -63,4 +63,12 @@ void clearSettings()
     QSettings(QStringLiteral("MyComp"), QStringLiteral("MyApp")).clear();
 }
 
+QString machineLoad()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
 } // namespace testkit

@@ -20,6 +20,10 @@ QVariantMap savedVehicle();
 void saveVehicle(int model, const QString &name, int yearIndex, const QString &year);
 void clearSettings();
 
+// The machine's load averages over 1, 5 and 15 minutes, for a benchmark's
+// report: others may be busy on the machine.
+QString machineLoad();
+
 } // namespace testkit
 
 // QTEST_MAIN with the user's folders isolated first.
