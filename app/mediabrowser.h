@@ -113,6 +113,9 @@ public:
     bool isScanning() const { return scanJob.isRunning(); }
     // From the start of a build until all its views are taken.
     bool isBuilding() const { return building || buildPending; }
+    // Waits, without running the event loop, until the running build's work
+    // is done; its rows are taken when the event loop next runs.
+    bool waitForBuild(int msecs) { return buildJob.waitFor(msecs); }
 
     // What is shown and ticked.  A row counts as the user's choice when its
     // `selected` and `visibility` are both true.

@@ -94,6 +94,7 @@ private slots:
         QTest::addRow("itunes, library unchanged") << "itunes - 0 2";
         QTest::addRow("itunes, library touched") << "itunes touch 1 2";
         QTest::addRow("mymusic, folder unchanged") << "mymusic - 0 2";
+        QTest::addRow("mymusic, searched meanwhile: the cache holds the scan") << "mymusic search 0 2";
         QTest::addRow("mymusic, file added") << "mymusic add 1 3";
         QTest::addRow("mymusic, last scan cancelled") << "mymusic cancel 1 2";
         QTest::addRow("browse, dialog cancelled") << "browse dialog 0 0";
@@ -136,6 +137,8 @@ private slots:
             controller->slCancelSearch(); // a cancel leaves the flag set until the next scan
         else if (change == QLatin1String("dialog"))
             browser->chooseFolder = [] { return QString(); };
+        else if (change == QLatin1String("search"))
+            controller->searchBox(QStringLiteral("zzz"));
         progress.clear();
         request(source);
         QCOMPARE(progress.size(), f[2].toInt());
@@ -193,6 +196,22 @@ private slots:
         QCOMPARE(browser->protectedTracks.size(), 1);
         QCOMPARE(dialog.size(), 1);
         QVERIFY(!controller->filterActive);
+    }
+
+    // A build whose rows arrive after a newer one began is never shown.
+    void staleBuildNotPublished()
+    {
+        QStringList shown;
+        connect(controller.get(), &manager::sgRefreshBrowser, this,
+                [&] { shown << names(browser->browserAlbumModels().values(), "albumname").join(','); });
+        browser->mediasource = QStringLiteral("browse");
+        controller->browserTracks = scanned({"Old|Band|Song 1"});
+        controller->setTempValue();
+        QVERIFY(browser->waitForBuild(30000)); // done, its rows not taken yet
+        controller->browserTracks = scanned({"New|Band|Song 2"});
+        controller->setTempValue();
+        QTRY_VERIFY(!browser->isBuilding());
+        QVERIFY(!shown.isEmpty() && !shown.contains("Old"));
     }
 
     // Search marks and the rows saved from the scan across category changes.
