@@ -1,28 +1,36 @@
-// The add chain's three costly parts, each measured once.  Run by hand:
-//   build/bin/bench_add [plan|copy|convert]...   (all three without arguments)
+// The add chain's costly parts.  Run by hand:
+//   build/bin/bench_add [plan|copy|convert|pause]...   (all of them without arguments)
+// Each part runs five times or more, its sides taking turns at going first,
+// and prints medians, the ratio the target is set for, and the target.
 //
 // plan:    1,000 chosen tracks into a 20,000-track library: the id and
 //          duplicate work of the plan worker.
-// copy:    2,000 files of 512 KiB into the data folder (each with its row)
-//          against `cp -r` of the same files to the same disk.
-// convert: 100 FLAC files of 30 s converted by the library job (probe,
-//          decision, conversion, tags, rows) against the same ffmpeg
-//          commands run one per core by `xargs -P $(nproc)`.
+// copy:    the benchmarks' realistic collection (testkit::RealisticMusic:
+//          2,000 MP3s of 30 s with their album's cover, about 1.1 GB) into
+//          the data folder, each file with its row, against `cp -r` of the
+//          same files to the same disk.
+// convert: 100 FLAC files of 30 s converted by the library job (codec,
+//          decision, conversion, tags, rows) to MP3 and to AAC, against the
+//          same ffmpeg commands run one per core by `xargs -P $(nproc)`.
 // pause:   whole adds of 2,000 and 8,000 small files through the controller:
 //          the longest time the GUI thread's event loop did not run (a
 //          stand-in ffprobe answers at once, so the add's own work shows).
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
+#include <vector>
 
 #include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
@@ -32,6 +40,7 @@
 #include "delivery/ffmpeghandler.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
+#include "realisticmusic.h"
 #include "testenv.h"
 
 namespace {
@@ -51,6 +60,14 @@ track makeTrack(int id, const QString &path, const QString &album, const QString
     t.quality = manager::getMediaQuality(bitrate);
     return t;
 }
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+constexpr int runs = 5;
 
 void benchPlan()
 {
@@ -82,70 +99,81 @@ void benchPlan()
         }
         input.chosenTracks.insert(k, t);
     }
-    std::atomic<bool> stop{false};
-    QElapsedTimer clock;
-    clock.start();
-    const auto plan = LibraryAdder::addToMainObjectthread(input, stop);
-    const qint64 wall = clock.nsecsElapsed();
-    out << "plan: 1000 chosen into 20000: ids and duplicates " << plan.lookupNs / 1e6 << " ms (worker " << wall / 1e6
-        << " ms); added " << plan.addedLibraryTracks.size() << ", replaced " << plan.removedLibraryTracks.size()
-        << "\n";
+    input.firstTrackId = 20001;
+    std::vector<double> lookup;
+    LibraryAdder::AddPlan plan;
+    for (int r = 0; r < runs; ++r) {
+        std::atomic<bool> stop{false};
+        plan = LibraryAdder::addToMainObjectthread(input, stop);
+        lookup.push_back(plan.lookupNs / 1e6);
+    }
+    out << "plan: 1000 chosen into 20000: ids and duplicates " << median(lookup) << " ms (median of " << runs
+        << "; target < 100 ms); added " << plan.addedLibraryTracks.size() << ", replaced "
+        << plan.removedLibraryTracks.size() << "\n";
 }
 
 void benchCopy(const QString &work)
 {
-    const int files = 2000;
-    const QByteArray content(512 * 1024, 'c');
-    const QString source = work + QStringLiteral("/copy-src");
-    QDir().mkpath(source);
+    const QString source = work + QStringLiteral("/collection");
+    if (!QFileInfo::exists(source) && !testkit::RealisticMusic::generate(source)) {
+        out << "copy: could not generate the collection\n";
+        return;
+    }
     QList<LibraryAdder::CopyItem> items;
-    for (int i = 0; i < files; ++i) {
-        const QString path = QStringLiteral("%1/f%2.mp3").arg(source).arg(i);
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-        f.close();
+    qint64 bytes = 0;
+    QDirIterator it(source, {QStringLiteral("*.mp3")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo file(it.next());
         LibraryAdder::CopyItem item;
-        item.source = path;
-        item.target = LibraryAdder::GenerateCopyPath(QStringLiteral("Bench %1").arg(i / 20), path);
+        item.source = file.absoluteFilePath();
+        item.size = file.size();
         item.records = {
-            makeTrack(0, item.target, QStringLiteral("Bench %1").arg(i / 20), QStringLiteral("Artist"), 192)};
-        item.size = content.size();
+            makeTrack(0, QString(), file.dir().dirName(), file.dir().absolutePath().section('/', -2, -2), 128)};
         items << item;
+        bytes += item.size;
     }
-    const double megabytes = double(files) * content.size() / (1 << 20);
+    const double mib = double(bytes) / (1 << 20);
+    QProcess::execute(QStringLiteral("tar"), {"-cf", "/dev/null", "-C", source, "."}); // warm cache
 
-    QProcess::execute(QStringLiteral("sync"), {});
-
-    // Side by side, three times each in turns; the best run of each counts,
-    // so a burst of load on a shared machine hits neither alone.
-    double cpSeconds = 1e9;
-    double ourSeconds = 1e9;
+    std::vector<double> cpTimes, ourTimes, ratios;
     int rows = 0;
-    for (int round = 0; round < 3; ++round) {
-        const QString cpTarget = work + QStringLiteral("/copy-cp%1").arg(round);
-        QElapsedTimer clock;
-        clock.start();
-        QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, cpTarget});
-        cpSeconds = std::min(cpSeconds, clock.nsecsElapsed() / 1e9);
-        QProcess::execute(QStringLiteral("sync"), {});
-
-        // Fresh album folders each round, as cp gets a fresh folder.
-        QList<LibraryAdder::CopyItem> roundItems = items;
-        for (auto &item : roundItems) {
-            item.target.replace(QStringLiteral("/Bench "), QStringLiteral("/Bench%1 ").arg(round));
-            item.records[0].filepath = item.target;
+    for (int r = 0; r < runs; ++r) {
+        double times[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool ours = (turn + r) % 2 == 0;
+            QProcess::execute(QStringLiteral("sync"), {});
+            QElapsedTimer clock;
+            clock.start();
+            if (ours) {
+                // Fresh album folders and ids each run, as cp gets a fresh folder.
+                QList<LibraryAdder::CopyItem> roundItems = items;
+                int id = ruvoDB::reserveTrackIds(int(items.size()));
+                for (auto &item : roundItems) {
+                    item.target = LibraryAdder::GenerateCopyPath(
+                        QStringLiteral("Bench %1 %2").arg(r).arg(item.records[0].albumName), item.source);
+                    item.records[0].filepath = item.target;
+                    item.records[0].id = id++;
+                }
+                clock.restart();
+                std::atomic<bool> stop{false};
+                rows = int(LibraryAdder::CopyPath(roundItems, {}, stop).storedIds.size());
+                times[1] = clock.nsecsElapsed() / 1e9;
+                for (const auto &item : std::as_const(roundItems))
+                    QDir(QFileInfo(item.target).absolutePath()).removeRecursively();
+            } else {
+                const QString target = work + QStringLiteral("/cp-%1").arg(r);
+                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
+                times[0] = clock.nsecsElapsed() / 1e9;
+                QDir(target).removeRecursively();
+            }
         }
-        std::atomic<bool> stop{false};
-        clock.restart();
-        const auto result = LibraryAdder::CopyPath(roundItems, {}, stop);
-        ourSeconds = std::min(ourSeconds, clock.nsecsElapsed() / 1e9);
-        rows = int(result.copiedTargets.size());
-        QProcess::execute(QStringLiteral("sync"), {});
+        cpTimes.push_back(times[0]);
+        ourTimes.push_back(times[1]);
+        ratios.push_back(times[0] / times[1]);
     }
-    out << "copy: " << files << " files, " << megabytes << " MiB: cp " << megabytes / cpSeconds << " MiB/s ("
-        << cpSeconds << " s), add " << megabytes / ourSeconds << " MiB/s (" << ourSeconds << " s, " << rows
-        << " rows); ratio " << cpSeconds / ourSeconds << "\n";
+    out << "copy: " << items.size() << " files, " << qRound(mib) << " MiB, median of " << runs << ": cp -r "
+        << median(cpTimes) << " s, add " << median(ourTimes) << " s (" << rows << " rows); speed ratio "
+        << median(ratios) << " (target >= 0.9)\n";
 }
 
 void benchConvert(const QString &work)
@@ -164,56 +192,72 @@ void benchConvert(const QString &work)
     const QString nproc = QString::number(QThread::idealThreadCount());
     QProcess::execute(
         QStringLiteral("sh"),
-        {QStringLiteral("-c"), QStringLiteral("xargs -P %1 -I{} ffmpeg -v error -y -f lavfi -i anoisesrc=d=30:a=0.3 "
+        {QStringLiteral("-c"), QStringLiteral("xargs -P %1 -I{} ffmpeg -v error -n -f lavfi -i anoisesrc=d=30:a=0.3 "
                                               "-metadata title=Noise -c:a flac {} < '%2'")
                                    .arg(nproc, names.fileName())});
 
-    TrackMap tracks;
-    for (int i = 0; i < files; ++i) {
-        track t = makeTrack(i + 1, LibraryAdder::GenerateCopyPath(QStringLiteral("Bench"), list[i]),
-                            QStringLiteral("Bench Convert"), QStringLiteral("Artist"), 900);
-        t.trackname = QStringLiteral("Noise %1").arg(i);
-        t.sourcePath = list[i];
-        tracks.insert(t.id, t);
-    }
-    transferDetail detail;
-    detail.system.name = QStringLiteral("System A");
-    detail.system.codec = QStringLiteral("aac");
-    detail.system.audioExtension = QStringLiteral("m4a");
-    detail.system.audioCodecs = {{QStringLiteral("aac"), QStringLiteral("m4a"), QString()},
-                                 {QStringLiteral("mp3"), QStringLiteral("mp3"), QString()}};
-
-    // Reference: the same conversions, one per core.  Reference and library
-    // job run in turns (reference, job, job, reference); the better run of
-    // each counts.
-    const QString ref = work + QStringLiteral("/ref");
-    QDir().mkpath(ref);
-    double refSeconds = 1e9;
-    double ourSeconds = 1e9;
-    int stored = 0;
-    for (int run = 0; run < 4; ++run) {
-        QElapsedTimer clock;
-        clock.start();
-        if (run == 0 || run == 3) {
-            QProcess::execute(
-                QStringLiteral("sh"),
-                {QStringLiteral("-c"),
-                 QStringLiteral("xargs -P %1 -I{} sh -c 'ffmpeg -v error -y -i \"$1\" -vn -acodec aac -ab 256k "
-                                "-ar 44100 \"%2/$(basename \"$1\" .flac).m4a\"' _ {} < '%3'")
-                     .arg(nproc, ref, names.fileName())});
-            refSeconds = std::min(refSeconds, clock.nsecsElapsed() / 1e9);
-        } else {
-            // Nothing in the cache: every file is converted.
-            QDir(ffmpeghandler::cacheFolder()).removeRecursively();
-            ffmpeghandler converter;
-            clock.restart();
-            stored = int(converter.TranscodeOnOK(tracks, detail).size());
-            ourSeconds = std::min(ourSeconds, clock.nsecsElapsed() / 1e9);
+    for (const auto &[codec, extension, encoder] :
+         {std::tuple{"mp3", "mp3", "libmp3lame"}, std::tuple{"aac", "m4a", "aac"}}) {
+        // Ids the library reserved, as the add's plan gives them: the job stores
+        // each converted track's row.
+        TrackMap tracks;
+        const int firstId = ruvoDB::reserveTrackIds(files);
+        for (int i = 0; i < files; ++i) {
+            track t = makeTrack(firstId + i, LibraryAdder::GenerateCopyPath(QStringLiteral("Bench"), list[i]),
+                                QStringLiteral("Bench Convert"), QStringLiteral("Artist"), 900);
+            t.trackname = QStringLiteral("Noise %1").arg(i);
+            t.sourcePath = list[i];
+            tracks.insert(t.id, t);
         }
+        transferDetail detail;
+        detail.system.name = QStringLiteral("Bench");
+        detail.system.codec = QLatin1String(codec);
+        detail.system.audioExtension = QLatin1String(extension);
+        detail.system.audioCodecs = {{QLatin1String(codec), QLatin1String(extension), QString()}};
+        // The reference runs the library job's own command line for each file.
+        const QString ref = work + QStringLiteral("/ref");
+        QStringList commands;
+        for (int i = 0; i < files; ++i)
+            commands << (QStringList{QStringLiteral("ffmpeg")} +
+                         ffmpeghandler::conversionArguments(list[i], QLatin1String(encoder),
+                                                            QStringLiteral("%1/%2.%3").arg(ref).arg(i).arg(extension)))
+                            .join(QLatin1Char('\t'));
+        QFile script(work + QStringLiteral("/commands.txt"));
+        script.open(QIODevice::WriteOnly);
+        script.write(commands.join('\n').toUtf8() + '\n');
+        script.close();
+
+        std::vector<double> refTimes, ourTimes, ratios;
+        int stored = 0;
+        for (int r = 0; r < runs; ++r) {
+            double times[2] = {0, 0};
+            for (int turn = 0; turn < 2; ++turn) {
+                const bool ours = (turn + r) % 2 == 0;
+                QDir(ref).removeRecursively();
+                QDir().mkpath(ref);
+                QDir(ffmpeghandler::cacheFolder()).removeRecursively(); // nothing cached: every file converted
+                QElapsedTimer clock;
+                clock.start();
+                if (ours) {
+                    ffmpeghandler converter;
+                    stored = int(converter.TranscodeOnOK(tracks, detail).size());
+                } else {
+                    QProcess::execute(QStringLiteral("sh"),
+                                      {QStringLiteral("-c"),
+                                       QStringLiteral("xargs -P %1 -d '\\n' -I{} sh -c 'IFS=\"$(printf \"\\t\")\"; "
+                                                      "exec $1' _ {} < '%2'")
+                                           .arg(nproc, script.fileName())});
+                }
+                times[ours ? 1 : 0] = clock.nsecsElapsed() / 1e9;
+            }
+            refTimes.push_back(times[0]);
+            ourTimes.push_back(times[1]);
+            ratios.push_back(times[0] / times[1]);
+        }
+        out << "convert to " << codec << ": " << files << " FLAC of 30 s on " << nproc << " cores, median of " << runs
+            << ": xargs -P " << median(refTimes) << " s, library job " << median(ourTimes) << " s (" << stored
+            << " stored); speed ratio " << median(ratios) << " (target >= 0.95)\n";
     }
-    out << "convert: " << files << " FLAC of 30 s on " << nproc << " cores: xargs -P " << refSeconds
-        << " s, library job " << ourSeconds << " s (" << stored << " stored); ratio " << ourSeconds / refSeconds
-        << "\n";
 }
 
 // The longest gap between two turns of the event loop while `work` runs
@@ -260,23 +304,32 @@ void benchPause(const QString &work)
             t.album_id = i / 10 + 1;
             browser.insert(i, t);
         }
-        manager controller;
-        controller.browserTracks = browser;
-        controller.libraryAdder->setBrowserRowsProvider([&controller, files] {
-            LibraryAdder::BrowserRows rows;
-            for (int album = 1; album <= files / 10 + 1; ++album)
-                rows.albumModels.insert(QString::number(album),
-                                        new AlbumDataModel(album, {}, {}, 0, true, true, {}, &controller));
-            return rows;
-        });
-        bool ended = false;
-        QObject::connect(&controller, &manager::updateProgressSearch, [&ended] { ended = true; });
-        QElapsedTimer clock;
-        clock.start();
-        const qint64 pause = longestPause([&controller] { controller.addToMainObject(); },
-                                          [&] { return ended && !controller.isRefreshingViews(); });
-        out << "pause: add of " << files << " files: " << clock.elapsed() << " ms, " << controller.libraryTracks.size()
-            << " in the library; longest event-loop pause " << pause << " ms (target < 50 ms at 8000)\n";
+        std::vector<double> pauses, walls;
+        int stored = 0;
+        for (int r = 0; r < runs; ++r) {
+            // An empty library each run, as the first.
+            QSqlQuery(QStringLiteral("DELETE FROM tracks"));
+            QDir(ruvoDB::programCopyFolder()).removeRecursively();
+            manager controller;
+            controller.browserTracks = browser;
+            controller.libraryAdder->setBrowserRowsProvider([&controller, files] {
+                LibraryAdder::BrowserRows rows;
+                for (int album = 1; album <= files / 10 + 1; ++album)
+                    rows.albumModels.insert(QString::number(album),
+                                            new AlbumDataModel(album, {}, {}, 0, true, true, {}, &controller));
+                return rows;
+            });
+            bool ended = false;
+            QObject::connect(&controller, &manager::updateProgressSearch, [&ended] { ended = true; });
+            QElapsedTimer clock;
+            clock.start();
+            pauses.push_back(double(longestPause([&controller] { controller.addToMainObject(); },
+                                                 [&] { return ended && !controller.isRefreshingViews(); })));
+            walls.push_back(double(clock.elapsed()));
+            stored = int(controller.libraryTracks.size());
+        }
+        out << "pause: add of " << files << " files, median of " << runs << ": " << median(walls) << " ms, " << stored
+            << " in the library; longest event-loop pause " << median(pauses) << " ms (target < 50 ms at 8000)\n";
         out.flush();
     }
     ExternalProgram::setToolPath(ExternalProgram::Ffprobe, {});
