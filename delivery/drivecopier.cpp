@@ -95,8 +95,8 @@ bool DriveCopier::copycover(QString cover, QString target)
     QImage image;
     if (!image.load(cover, "PNG") && !image.load(cover, "JPEG"))
         return false;
-    const QImage small = image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio,
-                                      Qt::FastTransformation);
+    const QImage small =
+        image.scaled(folderPictureSide, folderPictureSide, Qt::KeepAspectRatio, Qt::FastTransformation);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -216,6 +216,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     reported = 0;
     pendingReport.clear();
     startedPlaylists.clear();
+    foldersMade.clear();
+    picturedFolders.clear();
     currentPlaylist.clear();
 
     temp_TransferDetail = detail;
@@ -363,9 +365,10 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
         }
         int error = 0;
         SafeFileCopy::Outcome copied = SafeFileCopy::WriteFailed;
-        if (QDir().mkpath(folder))
+        if (foldersMade.contains(folder) || QDir().mkpath(folder)) {
+            foldersMade.insert(folder);
             copied = SafeFileCopy::copy(source, target, &error, device);
-        else
+        } else
             error = errno ? errno : EIO;
         Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. "), target);
         switch (copied) {
@@ -403,8 +406,13 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
         }
     }
 
-    if (QFileInfo(source).suffix() != QLatin1String("mp4"))
+    if (QFileInfo(source).suffix() != QLatin1String("mp4") && !picturedFolders.contains(folder)) {
+        // One folder picture per folder and job: the first file with a cover
+        // gives it.
+        if (!coverPath.isEmpty())
+            picturedFolders.insert(folder);
         copycover(coverPath, folder + QStringLiteral("/Folder.png"));
+    }
     if (!m3uPath.isEmpty())
         createPlaylist.saveM3U({m3uPath, m3uEntry + QLatin1Char('/') + written});
     report((keep ? skipText : copyingText) + written);

@@ -49,15 +49,14 @@ public:
     {
         enum Halt { None, Full, Removed, Failed, Cancelled };
         Halt halt = None;
-        QString reason;  // Failed: what the system said
-        int written = 0; // files the job put on the drive
+        QString reason;                         // Failed: what the system said
+        int written = 0;                        // files the job put on the drive
         QList<QPair<QString, QString>> leftOut; // file, why
     };
 
     // The job.  `stop` is the job's own cancel flag.  Returns the number of
     // files reported.
-    int copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
-                         const std::atomic<bool> &stop);
+    int copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list, const std::atomic<bool> &stop);
 
     // Ends a running conversion at once (the job's own flag, set by the
     // caller, ends the job before the next file).  Any thread.
@@ -91,8 +90,7 @@ public:
     // One file of the job; the three below are its steps.  Each returns
     // false when the whole job must stop.
     bool CopyFileUSB(QString source, QString folder, int unused = 0);
-    bool fileTrancodinMethod(QString sourcefilePath, QString targetfilePath, QString setCodec,
-                             QString extension);
+    bool fileTrancodinMethod(QString sourcefilePath, QString targetfilePath, QString setCodec, QString extension);
     bool OnProcessOutputReady();
     bool UnableToProcess();
 
@@ -116,13 +114,13 @@ private:
     const std::atomic<bool> *stopFlag = nullptr;
     Outcome outcome;
     Halt halt = Halt::None;
-    quint64 device = 0;          // the target's volume when the job began
-    QSet<QString> writtenNames;  // this job's files (nameKey)
+    quint64 device = 0;         // the target's volume when the job began
+    QSet<QString> writtenNames; // this job's files (nameKey)
     transferDetail temp_TransferDetail;
     qint64 frespaceremain = 0;
     bool issystem = false;
     bool fatNames = false;
-    QString mountRoot;           // the volume's mount path when the job began
+    QString mountRoot; // the volume's mount path when the job began
     QList<Details> lstCodecDetail;
     QList<Details> lstCodecDetailTemp;
     QString m3uPath;
@@ -130,16 +128,18 @@ private:
     const QString playlistExtension = QStringLiteral("m3u");
     QString m3uEntry;
     QSet<QString> startedPlaylists;
+    QSet<QString> foldersMade;     // on the drive, by this job
+    QSet<QString> picturedFolders; // given their folder picture by this job
     QString Transdestinationpath;
     QString afterTransCodeDestination;
     QString coverPath;
-    QString sourceName;          // the file name the current report names
-    QString pendingReport;       // held back until the next file, or the flush
+    QString sourceName;    // the file name the current report names
+    QString pendingReport; // held back until the next file, or the flush
     int reported = 0;
     CreatePlaylist createPlaylist;
     // The running job's converter, made afresh per job: its stop is final.
     std::unique_ptr<ffmpeghandler> converter;
-    QMutex converterLock;  // stop() comes from the GUI thread
+    QMutex converterLock; // stop() comes from the GUI thread
 };
 
 #endif // DRIVECOPIER_H
