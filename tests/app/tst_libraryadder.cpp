@@ -35,7 +35,9 @@ track parse(const QString &fields)
     const QStringList f = fields.split('|');
     track t;
     t.id = f.value(0).toInt();
-    t.filepath = QString(f.value(1)).replace(QLatin1String("L/"), ruvoDB::programCopyFolder() + '/');
+    // Only a leading "L/": a temporary folder's random name may end in "L".
+    t.filepath = f.value(1).startsWith(QLatin1String("L/")) ? ruvoDB::programCopyFolder() + f.value(1).mid(1)
+                                                            : f.value(1);
     t.albumName = f.value(2);
     t.bitrate = f.value(3).toInt();
     t.cover = f.value(4);
