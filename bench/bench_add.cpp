@@ -61,12 +61,6 @@ track makeTrack(int id, const QString &path, const QString &album, const QString
     return t;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 constexpr int runs = 5;
 
 void benchPlan()
@@ -107,7 +101,7 @@ void benchPlan()
         plan = LibraryAdder::addToMainObjectthread(input, stop);
         lookup.push_back(plan.lookupNs / 1e6);
     }
-    out << "plan: 1000 chosen into 20000: ids and duplicates " << median(lookup) << " ms (median of " << runs
+    out << "plan: 1000 chosen into 20000: ids and duplicates " << testkit::median(lookup) << " ms (median of " << runs
         << "; target < 100 ms); added " << plan.addedLibraryTracks.size() << ", replaced "
         << plan.removedLibraryTracks.size() << "\n";
 }
@@ -172,8 +166,8 @@ void benchCopy(const QString &work)
         ratios.push_back(times[0] / times[1]);
     }
     out << "copy: " << items.size() << " files, " << qRound(mib) << " MiB, median of " << runs << ": cp -r "
-        << median(cpTimes) << " s, add " << median(ourTimes) << " s (" << rows << " rows); speed ratio "
-        << median(ratios) << " (target >= 0.9)\n";
+        << testkit::median(cpTimes) << " s, add " << testkit::median(ourTimes) << " s (" << rows
+        << " rows); speed ratio " << testkit::median(ratios) << " (target >= 0.9)\n";
 }
 
 void benchConvert(const QString &work)
@@ -255,8 +249,8 @@ void benchConvert(const QString &work)
             ratios.push_back(times[0] / times[1]);
         }
         out << "convert to " << codec << ": " << files << " FLAC of 30 s on " << nproc << " cores, median of " << runs
-            << ": xargs -P " << median(refTimes) << " s, library job " << median(ourTimes) << " s (" << stored
-            << " stored); speed ratio " << median(ratios) << " (target >= 0.95)\n";
+            << ": xargs -P " << testkit::median(refTimes) << " s, library job " << testkit::median(ourTimes) << " s ("
+            << stored << " stored); speed ratio " << testkit::median(ratios) << " (target >= 0.95)\n";
     }
 }
 
@@ -328,8 +322,9 @@ void benchPause(const QString &work)
             walls.push_back(double(clock.elapsed()));
             stored = int(controller.libraryTracks.size());
         }
-        out << "pause: add of " << files << " files, median of " << runs << ": " << median(walls) << " ms, " << stored
-            << " in the library; longest event-loop pause " << median(pauses) << " ms (target < 50 ms at 8000)\n";
+        out << "pause: add of " << files << " files, median of " << runs << ": " << testkit::median(walls) << " ms, "
+            << stored << " in the library; longest event-loop pause " << testkit::median(pauses)
+            << " ms (target < 50 ms at 8000)\n";
         out.flush();
     }
     ExternalProgram::setToolPath(ExternalProgram::Ffprobe, {});

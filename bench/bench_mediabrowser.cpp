@@ -42,8 +42,8 @@ namespace {
 // 200 videos.
 TrackMap browserTracks(int scale)
 {
-    static const QStringList words{"Blue", "Night", "Drive", "Coast", "Summer", "Rain", "Echo", "Gold", "Straße",
-                                   "Ночь"};
+    static const QStringList words{"Blue", "Night", "Drive", "Coast",  "Summer",
+                                   "Rain", "Echo",  "Gold",  "Straße", "Ночь"};
     TrackMap tracks;
     int id = 0;
     auto add = [&tracks, &id](track t) {
@@ -98,12 +98,6 @@ TrackMap browserTracks(int scale)
     return tracks;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
 double timeMs(const std::function<void()> &work)
 {
     QElapsedTimer timer;
@@ -113,8 +107,7 @@ double timeMs(const std::function<void()> &work)
 }
 
 // Runs until `signal` of the controller comes.
-template <typename Signal>
-void waitFor(manager &controller, Signal signal)
+template <typename Signal> void waitFor(manager &controller, Signal signal)
 {
     QEventLoop loop;
     QObject::connect(&controller, signal, &loop, &QEventLoop::quit);
@@ -141,7 +134,7 @@ void keystrokes(manager &controller, int rounds, int target, QTextStream &out)
             for (const QString &text : texts)
                 times.push_back(timeMs([&] { controller.searchBox(text); }));
         }
-        out << "search keystroke, view " << view << ":     " << median(times) << " ms, slowest "
+        out << "search keystroke, view " << view << ":     " << testkit::median(times) << " ms, slowest "
             << *std::max_element(times.begin(), times.end()) << " ms (target <= " << target << ")\n";
     }
     controller.searchBox(QString());
@@ -151,8 +144,9 @@ bool generate(const QString &root)
 {
     testkit::MediaKit kit(root + QStringLiteral("/.sources"));
     for (int a = 0; a < 100; ++a) {
-        const QString cover = kit.picture(QStringLiteral("cover%1.jpg").arg(a), 300, 300,
-                                          QStringLiteral("0x%1").arg((a * 2654435761u) & 0xFFFFFF, 6, 16, QLatin1Char('0')));
+        const QString cover =
+            kit.picture(QStringLiteral("cover%1.jpg").arg(a), 300, 300,
+                        QStringLiteral("0x%1").arg((a * 2654435761u) & 0xFFFFFF, 6, 16, QLatin1Char('0')));
         testkit::MediaTags tags;
         tags.artist = QStringLiteral("Artist %1").arg(a / 4);
         tags.album = QStringLiteral("Album %1").arg(a);
@@ -219,8 +213,9 @@ int main(int argc, char *argv[])
         cacheHitViews.push_back(double(timer.nsecsElapsed()) / 1e6);
     }
     out << "browser tracks: " << tracks.size() << "; median of " << rounds << " rounds\n"
-        << "cache hit (\"itunes\"):        " << median(cacheHits) << " ms to the rows on screen (target <= 100), "
-        << median(cacheHitViews) << " ms to all three views\n";
+        << "cache hit (\"itunes\"):        " << testkit::median(cacheHits)
+        << " ms to the rows on screen (target <= 100), " << testkit::median(cacheHitViews)
+        << " ms to all three views\n";
     keystrokes(controller, rounds, 30, out);
     controller.setBrowserView(0);
     std::vector<double> categories, categoryViews;
@@ -235,8 +230,9 @@ int main(int argc, char *argv[])
             categoryViews.push_back(double(timer.nsecsElapsed()) / 1e6);
         }
     }
-    out << "category change:             " << median(categories) << " ms to the rows on screen (target <= 100), "
-        << median(categoryViews) << " ms to all three views\n";
+    out << "category change:             " << testkit::median(categories)
+        << " ms to the rows on screen (target <= 100), " << testkit::median(categoryViews)
+        << " ms to all three views\n";
 
     // ---- 100,000 browser tracks ----
     const TrackMap many = browserTracks(5);
@@ -281,9 +277,8 @@ int main(int argc, char *argv[])
         bare.push_back(b);
         requested.push_back(m);
     }
-    out << "bare folder scan:            " << median(bare) << " ms, " << bareCount << " records\n"
-        << "\"mymusic\" to published rows: " << median(requested) << " ms, "
-        << controller.browserTracks.size() << " tracks; ratio " << median(requested) / median(bare)
-        << " (target < 1.3)\n";
+    out << "bare folder scan:            " << testkit::median(bare) << " ms, " << bareCount << " records\n"
+        << "\"mymusic\" to published rows: " << testkit::median(requested) << " ms, " << controller.browserTracks.size()
+        << " tracks; ratio " << testkit::median(requested) / testkit::median(bare) << " (target < 1.3)\n";
     return 0;
 }

@@ -121,24 +121,6 @@ double cpuSeconds()
     return double(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// Restricts this process, before any thread exists, to the CPUs listed.
-bool pinTo(const QString &cpus)
-{
-    if (cpus == QLatin1String("all"))
-        return true;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (const QString &cpu : cpus.split(QLatin1Char(',')))
-        CPU_SET(cpu.toInt(), &set);
-    return sched_setaffinity(0, sizeof(set), &set) == 0;
-}
-
 // The targets the ratios are held to (scan against bare TagLib).
 double speedTarget(const QString &cpus)
 {
@@ -201,14 +183,14 @@ int measure(const QString &root, int runs, const QString &cpus)
         return QStringLiteral("  %1 %2 files in %3 ms (%4 files/s), CPU %5 ms\n")
             .arg(QLatin1String(name))
             .arg(side.count)
-            .arg(ms(median(side.wall)))
-            .arg(qRound(side.count / median(side.wall)))
-            .arg(ms(median(side.cpu)));
+            .arg(ms(testkit::median(side.wall)))
+            .arg(qRound(side.count / testkit::median(side.wall)))
+            .arg(ms(testkit::median(side.cpu)));
     };
     const auto ratios = [&](int side) {
         return QStringLiteral("speed ratio %1, CPU ratio %2")
-            .arg(median(speedRatios[side]), 0, 'f', 2)
-            .arg(median(cpuRatios[side]), 0, 'f', 2);
+            .arg(testkit::median(speedRatios[side]), 0, 'f', 2)
+            .arg(testkit::median(cpuRatios[side]), 0, 'f', 2);
     };
     QTextStream out(stdout);
     out << "cpus " << cpus << " (" << QThread::idealThreadCount() << " threads), median of " << runs << " runs:\n"
@@ -228,7 +210,7 @@ int main(int argc, char *argv[])
     // Pinned before the application object, so that every thread (and the
     // pools' sizes) follows the CPUs given.
     const QString cpus = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    if (!cpus.isEmpty() && !pinTo(cpus)) {
+    if (!cpus.isEmpty() && !testkit::pinToCpus(cpus)) {
         std::fprintf(stderr, "cannot pin to CPUs %s\n", argv[3]);
         return 2;
     }
@@ -254,19 +236,8 @@ int main(int argc, char *argv[])
     if (!cpus.isEmpty())
         return measure(root, runs, cpus);
 
-    // Each setting in a process of its own: a pool's size is fixed when it is made.
     QTextStream out(stdout);
     out << "folder: " << root << "\n";
     out.flush();
-    for (const QString &setting : {QStringLiteral("0,1"), QStringLiteral("all")}) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.*=false"));
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {root, QString::number(runs), setting});
-        if (!child.waitForFinished(-1) || child.exitCode() != 0)
-            return 1;
-    }
-    return 0;
+    return testkit::runPinnedAndUnpinned({root, QString::number(runs)}) ? 0 : 1;
 }

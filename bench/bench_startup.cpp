@@ -107,15 +107,16 @@ bool generate(int tracks, int pictureKilobytes)
     QSqlDatabase connection = QSqlDatabase::database();
     connection.transaction();
     QSqlQuery query(connection);
-    if (!exec(query, QStringLiteral("INSERT INTO genres(genre) VALUES ('Rock')"))
-        || !exec(query, QStringLiteral("INSERT INTO years(year) VALUES (2001)")))
+    if (!exec(query, QStringLiteral("INSERT INTO genres(genre) VALUES ('Rock')")) ||
+        !exec(query, QStringLiteral("INSERT INTO years(year) VALUES (2001)")))
         return false;
     qint64 pictureBytes = 0;
     const int albums = (tracks + tracksPerAlbum - 1) / tracksPerAlbum;
     for (int a = 0; a < albums; ++a) {
         const QString album = QStringLiteral("Album %1").arg(a);
         const QString artist = QStringLiteral("Artist %1").arg(a / 5);
-        if (a % 5 == 0 && !exec(query, QStringLiteral("INSERT INTO artists(id,name) VALUES (?,?)"), {a / 5 + 1, artist}))
+        if (a % 5 == 0 &&
+            !exec(query, QStringLiteral("INSERT INTO artists(id,name) VALUES (?,?)"), {a / 5 + 1, artist}))
             return false;
         const QByteArray picture = albumPicture(a, pictureKilobytes);
         pictureBytes += picture.size();
@@ -123,7 +124,8 @@ bool generate(int tracks, int pictureKilobytes)
         QFile file(cover);
         if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size())
             return false;
-        if (!exec(query, QStringLiteral("INSERT INTO albums(id,name,artist_id,cover,coverdata,year) VALUES (?,?,?,?,?,2001)"),
+        if (!exec(query,
+                  QStringLiteral("INSERT INTO albums(id,name,artist_id,cover,coverdata,year) VALUES (?,?,?,?,?,2001)"),
                   {a + 1, album, a / 5 + 1, cover, QString::fromLatin1(picture.toBase64())}))
             return false;
         const QString folder = music + QLatin1Char('/') + artist + QLatin1Char('/') + album;
@@ -207,12 +209,6 @@ int startOnce(int argc, char *argv[])
         QCoreApplication::exit(1);
     });
     return app.exec();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 // The environment that makes `home` the user's folders, as the test kit's.
@@ -341,7 +337,7 @@ int main(int argc, char *argv[])
         std::vector<double> values;
         for (const Figures &f : runsOf)
             values.push_back(f.*field);
-        return median(values);
+        return testkit::median(values);
     };
     out << "median of " << runs << " (whole process, launch to first frame):\n"
         << "  " << tracks << " tracks: first frame " << qRound(med(library, &Figures::frameMs))

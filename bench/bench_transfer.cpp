@@ -51,23 +51,6 @@ bool run(const QString &program, const QStringList &args)
     return p.waitForFinished(-1) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-bool pinTo(const QString &cpus)
-{
-    if (cpus == QLatin1String("all"))
-        return true;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (const QString &cpu : cpus.split(QLatin1Char(',')))
-        CPU_SET(cpu.toInt(), &set);
-    return sched_setaffinity(0, sizeof(set), &set) == 0;
-}
-
 int measure(const QString &source, int runs, const QString &cpus)
 {
     Database db;
@@ -133,8 +116,9 @@ int measure(const QString &source, int runs, const QString &cpus)
     }
     std::printf("cpus %s: %lld files (%d with an album picture), %.0f MiB, median of %d runs: cp -r + sync %.2f s "
                 "(%.0f MiB/s), transfer %.2f s (%.0f MiB/s); speed ratio %.2f (target >= %.1f)\n",
-                qPrintable(cpus), static_cast<long long>(tracks.size()), withPicture, mib, runs, median(cpTimes),
-                mib / median(cpTimes), median(ourTimes), mib / median(ourTimes), median(ratios), speedTarget);
+                qPrintable(cpus), static_cast<long long>(tracks.size()), withPicture, mib, runs,
+                testkit::median(cpTimes), mib / testkit::median(cpTimes), testkit::median(ourTimes),
+                mib / testkit::median(ourTimes), testkit::median(ratios), speedTarget);
     return 0;
 }
 
@@ -143,7 +127,7 @@ int measure(const QString &source, int runs, const QString &cpus)
 int main(int argc, char *argv[])
 {
     const QString cpus = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
-    if (!cpus.isEmpty() && !pinTo(cpus)) {
+    if (!cpus.isEmpty() && !testkit::pinToCpus(cpus)) {
         std::fprintf(stderr, "cannot pin to CPUs %s\n", argv[3]);
         return 2;
     }
@@ -166,16 +150,5 @@ int main(int argc, char *argv[])
     if (!cpus.isEmpty())
         return measure(source, runs, cpus);
 
-    // Each setting in a process of its own: a pool's size is fixed when it is made.
-    for (const QString &setting : {QStringLiteral("0,1"), QStringLiteral("all")}) {
-        QProcess child;
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.*=false"));
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {source, QString::number(runs), setting});
-        if (!child.waitForFinished(-1) || child.exitCode() != 0)
-            return 1;
-    }
-    return 0;
+    return testkit::runPinnedAndUnpinned({source, QString::number(runs)}) ? 0 : 1;
 }

@@ -1,5 +1,11 @@
 #include "testenv.h"
 
+#include <QProcess>
+
+#include <algorithm>
+
+#include <sched.h>
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -69,6 +75,39 @@ QString machineLoad()
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("unknown");
     return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+bool pinToCpus(const QString &cpus)
+{
+    if (cpus == QLatin1String("all"))
+        return true;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (const QString &cpu : cpus.split(QLatin1Char(',')))
+        CPU_SET(cpu.toInt(), &set);
+    return sched_setaffinity(0, sizeof(set), &set) == 0;
+}
+
+bool runPinnedAndUnpinned(const QStringList &arguments)
+{
+    // Each setting in a process of its own: a pool's size is fixed when it is made.
+    for (const QString &setting : {QStringLiteral("0,1"), QStringLiteral("all")}) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("corvane.*=false"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), arguments + QStringList{setting});
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            return false;
+    }
+    return true;
 }
 
 } // namespace testkit
