@@ -32,7 +32,6 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -43,7 +42,6 @@
 #include <ctime>
 #include <vector>
 
-#include <sched.h>
 
 #include <taglib/audioproperties.h>
 #include <taglib/fileref.h>

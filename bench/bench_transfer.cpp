@@ -31,7 +31,6 @@
 #include <cstdio>
 #include <vector>
 
-#include <sched.h>
 
 #include "core/track_data.h"
 #include "database/database.h"
