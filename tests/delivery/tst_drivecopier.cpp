@@ -12,6 +12,7 @@
 #include "delivery/ffmpeghandler.h"
 #include "delivery/madefiles.h"
 #include "platform/externalprogram.h"
+#include "platform/temporaryfiles.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "scanfixture.h"
@@ -403,7 +404,14 @@ private slots:
         TrackMap tracks;
         for (const QString &name : QStringList{"What?.mp3", "Time: Now .mp3", "x/What.mp3", "y/what.mp3", longName})
             tracks.insert(int(tracks.size()) + 1, song(int(tracks.size()) + 1, kit.mp3(name, {}), "Mix", "Road: Trip"));
+        // A killed transfer's leftover goes first (only the program's own).
+        const QString leftover = TemporaryFiles::beside(drive.path + "/Aster Media/Road Trip/What.mp3");
+        QFile file(leftover);
+        QVERIFY(testkit::touch(leftover) && file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+        file.close();
         const Run run = copy(tracks, drive.path, false, qint64(1) << 30, true);
+        QVERIFY(!QFile::exists(leftover));
         const QStringList written{"What.mp3", "Time Now .mp3", "What (2).mp3", "what (3).mp3", longName};
         QByteArray m3u = "#EXTM3U:\n";
         for (const QString &name : written) {
