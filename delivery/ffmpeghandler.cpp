@@ -177,7 +177,9 @@ QString ffmpeghandler::askForCodec(const QString &path) const
                    QStringLiteral("a:0"), QStringLiteral("-show_entries"), QStringLiteral("stream=codec_name"),
                    QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), path},
                   probeTimeoutMs);
-    if (!result.succeeded())
+    // ffprobe names a codec after the extension even for a file it finds no
+    // frame in ("Header missing" and the like): such a file is not that codec.
+    if (!result.succeeded() || !result.standardError.trimmed().isEmpty())
         return QString();
     QByteArray output = result.standardOutput.trimmed();
     const int nul = output.indexOf('\0');

@@ -49,7 +49,7 @@ ThemedPopup {
             objectName: "messageText"
             Layout.fillWidth: true
             text: box.message
-            textFormat: Text.StyledText
+            textFormat: Text.PlainText // file names may hold "<" or "&"; lists keep their lines
             wrapMode: Text.WordWrap
             color: Theme.text
             font.pixelSize: 15

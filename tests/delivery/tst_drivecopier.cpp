@@ -267,15 +267,21 @@ private slots:
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
                                      testkit::MediaKit::fakeTool(dir.path(), "ffmpeg", "exit 1"));
         const QString target = dir.filePath("cached");
+        // A damaged "MP3" (ffprobe would name it after its extension) is no MP3.
+        QVERIFY(testkit::touch(dir.filePath("damaged/junk.mp3"), QByteArray(300000, 'z')));
         const TrackMap tracks{{7, library.value(7)},
                               {10, song(10, library.value(7).filepath, "Album One")},
-                              {11, library.value(1)}};
+                              {11, library.value(1)},
+                              {12, song(12, dir.filePath("damaged/junk.mp3"), "Album One")}};
         const Run run = copy(tracks, target, true, 1);
-        QCOMPARE(run.progress,
-                 (QStringList{"Copying 1 Ça ira 東京.m4a", "Skip File lossless.flac", "Copying 01 One.mp3"}));
+        QCOMPARE(run.progress, (QStringList{"Copying 1 Ça ira 東京.m4a", "Skip File lossless.flac",
+                                            "Copying 01 One.mp3", "Skip File junk.mp3"}));
         QCOMPARE(run.diskFull, 0);
-        QCOMPARE(run.outcome.leftOut.value(0).first + ": " + run.outcome.leftOut.value(0).second,
-                 "lossless.flac: no format the car plays could be made of it");
+        QStringList leftOut;
+        for (const auto &[name, why] : run.outcome.leftOut)
+            leftOut << name + ": " + why;
+        QCOMPARE(leftOut, (QStringList{"lossless.flac: no format the car plays could be made of it",
+                                       "junk.mp3: no format the car plays could be made of it"}));
         QCOMPARE(fileBytes(target + "/Aster Media/Été/1 Ça ira 東京.m4a"), fileBytes(cached));
     }
 
