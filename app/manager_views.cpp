@@ -401,12 +401,15 @@ using CoverLists = QMap<QString, QStringList>;
 // it: its entry in the cover lists (whose keys are lower case: lowering and
 // finding it for every track costs more than the rest of the update; entries
 // of a QMap stay where they are while others are added), the cover last
-// found in it, and its row.
+// found in it with the list it was found in, and its row.
 template <typename Row> struct ArtistSeen
 {
     CoverLists::iterator entry;
     bool hasEntry = false;
     QString lastCover;
+    // Shares the entry's data while no other spelling of the name has changed
+    // it; holding it keeps that data from being freed and its address reused.
+    QStringList lastList;
     Row *row = nullptr;
 };
 
@@ -428,13 +431,19 @@ QStringList updateCoverList(CoverLists &lists, ArtistSeen<Row> &seen, const trac
         if (seen.entry == lists.end()) {
             seen.entry = lists.insert(key, QStringList{path});
             seen.lastCover = path;
+            seen.lastList = seen.entry.value();
             return seen.entry.value();
         }
     }
     const CoverLists::iterator entry = seen.entry;
-    // The tracks of an album carry one cover text: found again at once.
-    if (sameText(path, seen.lastCover) || entry->contains(path)) {
+    // The tracks of an album carry one cover text: found again at once, as
+    // long as the entry is the list it was found in.  Spellings that lower-case
+    // alike share the entry, and a playlist entry of one of them may have
+    // dropped the cover since.
+    if ((sameText(path, seen.lastCover) && entry->constData() == seen.lastList.constData()) ||
+        entry->contains(path)) {
         seen.lastCover = path;
+        seen.lastList = entry.value();
         return entry.value();
     }
     QStringList list = entry.value();
@@ -450,6 +459,7 @@ QStringList updateCoverList(CoverLists &lists, ArtistSeen<Row> &seen, const trac
     // A cover this track's kind of list drops is not "found" for the next.
     seen.lastCover = list.contains(path) ? path : QString();
     entry.value() = list;
+    seen.lastList = list;
     return list;
 }
 

@@ -203,10 +203,37 @@ private slots:
         const manager::ViewResult covers = manager::Get_Artistlist(true, some, {});
         QCOMPARE(covers.artistCoverArt.value(QStringLiteral("ann")),
                  (QStringList{"/art/Three.jpg", "/art/Two.jpg", "/art/One.jpg", placeholder}));
-        // A picture a playlist entry's list drops is taken by the next track that shows it.
-        TrackMap dropped = tracksOf({"1|Two|Ann", "2|One|Ann|0||Mix", "3|One|Ann"});
-        dropped[3].cover = dropped[2].cover; // one text, as a loaded album's tracks share it
-        QCOMPARE(manager::Get_Artistlist(true, dropped, {}).artistCoverArt.value("ann"), QStringList{"/art/One.jpg"});
+    }
+
+    // A track's cover stays in its artist's list unless the list no longer
+    // holds it; tracks of an album share one cover text.
+    void artistCoverList_data()
+    {
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QString>("artist");
+        QTest::addColumn<QStringList>("covers");
+        QTest::addRow("a picture a playlist entry dropped is taken by the next track showing it")
+            << QStringList{"1|Two|Ann", "2|One|Ann|0||Mix", "3|One|Ann"} << "Ann" << QStringList{"/art/One.jpg"};
+        QTest::addRow("another spelling's playlist entry between an album's tracks")
+            << QStringList{"1|Debut|Björk", "2|Mix|BJÖRK|0||Mix", "3|Debut|Björk"} << QString::fromUtf8("Björk")
+            << QStringList{"/art/Debut.jpg"};
+    }
+
+    void artistCoverList()
+    {
+        QFETCH(QStringList, rows);
+        QFETCH(QString, artist);
+        QFETCH(QStringList, covers);
+        TrackMap tracks = tracksOf(rows);
+        // One text per album, as a loaded album's tracks share it.
+        QHash<QString, QString> albumCovers;
+        for (track &t : tracks) {
+            t.cover = albumCovers.value(t.albumName, t.cover);
+            albumCovers.insert(t.albumName, t.cover);
+        }
+        const manager::ViewResult result = manager::Get_Artistlist(true, tracks, {});
+        QCOMPARE(result.artistCoverArt.value(artist.toLower()), covers);
+        QCOMPARE(row<ArtistDataModel>(result, artist)->coverart(), covers);
     }
 
     void groupRows_data()
