@@ -1,11 +1,14 @@
 #include "lookup/apimanager.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "core/logging.h"
+#include "core/shared.h"
 #include "core/taglibbuilder.h"
 #include "database/ruvodb.h"
 
@@ -60,6 +63,27 @@ ApiManager::Steps ApiManager::defaultSteps()
         return written;
     };
     return s;
+}
+
+track ApiManager::withPictureAndNumber(track t)
+{
+    const shared helper;
+    if (t.tracknumber == 0)
+        t.tracknumber = helper.getTrackNo(t.filename);
+
+    const QString album = t.albumName.trimmed();
+    if (!t.hasAlbum || album.isEmpty() || shared::isUnknownName(album))
+        return t;
+    const QString picture = QDir::fromNativeSeparators(helper.coverpath(album));
+    if (!QFileInfo::exists(picture) && QFileInfo(t.filepath).isFile()) {
+        QDir().mkpath(QFileInfo(picture).path());
+        TagLibBuilder().storeCoverArt(picture, t.filepath);
+    }
+    if (QFileInfo::exists(picture)) {
+        t.cover = picture;
+        t.hasCover = true;
+    }
+    return t;
 }
 
 void ApiManager::setSteps(Steps replacement)
@@ -173,7 +197,7 @@ void ApiManager::processNext()
     const track taken = folder.takeFirst();
     emit UpdateProgress();
     if (!selectedMode || selectedIds.contains(taken.id)) {
-        track completed = steps.complete ? steps.complete(taken) : taken;
+        track completed = withPictureAndNumber(steps.complete ? steps.complete(taken) : taken);
         completed.isMissingData = !(completed.hasArtist && completed.hasAlbum && completed.hasTitle);
         results.append(completed);
         if (!sameMetadata(taken, completed))

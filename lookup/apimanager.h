@@ -58,6 +58,14 @@ public:
     static Steps defaultSteps();
     void setSteps(Steps steps);
 
+    // What a completed track takes from its album and its file name, after
+    // the completion and whatever stands in for it: a track whose album is
+    // known gets the album's picture (the existing one, else the one its
+    // file embeds, saved as the album's; an existing picture is never
+    // replaced) and a track without a track number the one its file name
+    // starts with.
+    static track withPictureAndNumber(track t);
+
     // Record id of the end mark.
     static constexpr int endMarkId = -1;
 

@@ -5,7 +5,9 @@
 
 #include "libraryfixture.h"
 #include "lookup/apimanager.h"
+#include "core/shared.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 // The lookup job: folder by folder in the GUI thread, the end mark in every
@@ -160,6 +162,65 @@ private slots:
                  QStringLiteral("Blue|Blue Band"));
         QCOMPARE(testkit::scalar("SELECT count(*) FROM getTracksRepo WHERE trackname = 'Three' AND albumname = 'Blue' "
                                  "AND filepath = ?", {file}).toInt(), 1);
+    }
+
+    void completedTrackTakesItsAlbumPictureAndNumber_data()
+    {
+        QTest::addColumn<QString>("album");
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("number");        // the track's before completion
+        QTest::addColumn<bool>("embedded");     // the file carries a picture
+        QTest::addColumn<bool>("albumPicture"); // the album's picture is there already
+        QTest::addColumn<bool>("pictured");     // the completed track shows the album's picture
+        QTest::addColumn<int>("expectedNumber");
+        QTest::addRow("the album's picture there: taken, never replaced by the file's")
+            << "Kept (Live)" << "Song.mp3" << 4 << true << true << true << 4;
+        QTest::addRow("no album picture: the file's saved as the album's")
+            << "Made" << "07 Song.mp3" << 0 << true << false << true << 7;
+        QTest::addRow("no picture anywhere: the placeholder stays")
+            << "Bare" << "51 Song.mp3" << 0 << false << false << false << 0;
+        QTest::addRow("an unknown album takes no picture")
+            << "Unknown Album" << "3 Song.mp3" << 0 << true << false << false << 3;
+    }
+
+    void completedTrackTakesItsAlbumPictureAndNumber()
+    {
+        QFETCH(QString, album);
+        QFETCH(QString, fileName);
+        QFETCH(int, number);
+        QFETCH(bool, embedded);
+        QFETCH(bool, albumPicture);
+        QFETCH(bool, pictured);
+        QFETCH(int, expectedNumber);
+        Recorder rec; // its completion learns nothing
+        QTemporaryDir dir;
+        testkit::MediaKit kit(dir.path());
+        const QString cover = embedded ? kit.picture(QStringLiteral("c.jpg"), 300, 200) : QString();
+        const QString file = kit.mp3(fileName, {}, cover);
+        QVERIFY2(!file.isEmpty(), qPrintable(kit.lastError()));
+        const QString picture = shared().coverpath(album);
+        QFile::remove(picture);
+        if (albumPicture)
+            QVERIFY(testkit::touch(picture, "kept"));
+
+        track t = testkit::makeTrack(file, album);
+        t.id = 5;
+        t.tracknumber = number;
+        t.hasTitle = t.hasArtist = true;
+        t.hasAlbum = !album.startsWith(QLatin1String("Unknown"));
+        QSignalSpy sent(rec.job, &ApiManager::updateTrackToManager);
+        rec.job->searchfromApi({{5, t}});
+        QVERIFY(rec.waitForEnd());
+        const track done = sent.first().first().value<track>();
+        QCOMPARE(done.cover, pictured ? picture : t.cover);
+        QCOMPARE(done.hasCover, pictured);
+        QCOMPARE(done.tracknumber, expectedNumber);
+        if (albumPicture)
+            QCOMPARE(testkit::fileBytes(picture), QByteArray("kept"));
+        else if (pictured)
+            QCOMPARE(QImage(picture).size(), QSize(110, 73));
+        else
+            QVERIFY(!QFileInfo::exists(picture));
     }
 };
 
