@@ -205,11 +205,20 @@ void AdvancedSettings::collectMediaToUpdate()
     emit controller.updateProgress(QVariant(0), QVariant(0));
 
     QList<int> ids;
+    TrackMap ticked;
     for (auto row = controller.missingDataModels.cbegin(); row != controller.missingDataModels.cend(); ++row) {
-        if (row.value() && row.value()->property("selected").toBool())
+        const auto review = controller.reviewTracks.find(row.key());
+        if (row.value() && row.value()->property("selected").toBool()) {
             ids.append(row.key());
-        else
-            controller.reviewTracks.remove(row.key());
+            if (review != controller.reviewTracks.end())
+                ticked.insert(row.key(), review.value());
+        } else if (review != controller.reviewTracks.end()) {
+            // Left as it is; one of poor quality is still listed as such.
+            if (isPoorQuality(review.value()))
+                review->isMissingData = false;
+            else
+                controller.reviewTracks.erase(review);
+        }
     }
 
     controller.progressCount = 0;
@@ -217,8 +226,13 @@ void AdvancedSettings::collectMediaToUpdate()
     // with the previous lookup's count.
     controller.apiProgressCount = 0;
     controller.progressTotal = int(ids.size());
-    if (controller.apiManager)
+    if (controller.apiManager) {
+        // The completion after the add has usually finished by now and holds
+        // none of these tracks any more: they are handed over again.
+        if (!ticked.isEmpty())
+            controller.apiManager->searchfromApi(ticked);
         controller.apiManager->setSelectedIds(ids);
+    }
 
     if (controller.progressCount < controller.progressTotal)
         emit controller.showProgressDialog();

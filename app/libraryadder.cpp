@@ -28,6 +28,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/advancedsettings.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
@@ -1086,7 +1087,16 @@ void LibraryAdder::updateMainObjectMgr(track updatedTrack)
         ruvoDB db;
         if (db.storeTrack(updatedTrack) == updatedTrack.id) {
             insertLibraryTrack(updatedTrack);
-            mgr.reviewTracks.remove(updatedTrack.id);
+            // Still up for review while its tags are incomplete or its
+            // quality poor: the completion changes neither a bit rate nor,
+            // often, every tag.
+            const auto review = mgr.reviewTracks.find(updatedTrack.id);
+            if (review != mgr.reviewTracks.end()) {
+                if (AdvancedSettings::hasMissingData(updatedTrack) || AdvancedSettings::isPoorQuality(updatedTrack))
+                    review.value() = updatedTrack;
+                else
+                    mgr.reviewTracks.erase(review);
+            }
         } else {
             qCWarning(lcAdd) << "storing the looked-up track failed" << updatedTrack.filepath;
         }

@@ -555,6 +555,7 @@ private slots:
         for (const track &t : mapOf({"1|/m/a.mp3|Old|192", "2|/m/b.mp3|Other|192", "3|/m/gone.mp3|Gone|192"})) {
             track stored = t;
             stored.id = 0;
+            stored.quality = 1; // complete and of fair quality: a result leaves the review list
             stored.id = ruvoDB().storeTrack(stored);
             stored.album_id = 100 + stored.id;
             QVERIFY(stored.id > 0);
