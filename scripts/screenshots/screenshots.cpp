@@ -21,8 +21,8 @@
 #include "testenv.h"
 
 // Takes the README's pictures of the window from kit media made here, in a
-// temporary home: the library with a few albums, and the "Transfer and Sync"
-// dialog.  With --check it also takes the states worth a look after a change
+// temporary home: the library with a few albums, the "Transfer and Sync"
+// dialog and the advanced settings' review lists.  With --check it also takes the states worth a look after a change
 // of the interface: the vehicle lists open, the grouped track views, the
 // library, two dialogs and the media browser at the window's minimum size,
 // and an add under way.
@@ -233,6 +233,33 @@ bool shootAdd(StartUp &startUp, const QString &file)
     return ok;
 }
 
+// The advanced settings dialog with its review lists filled as an add
+// leaves them: the library's tracks without a picture have missing data,
+// and every track of 128 kbit/s or less is of poor quality.
+bool shootReviewLists(StartUp &startUp, const QString &file)
+{
+    manager *controller = startUp.controller();
+    controller->reviewTracks.clear();
+    for (track t : std::as_const(controller->libraryTracks)) {
+        if (!t.playlist.isEmpty())
+            continue;
+        t.isMissingData = t.cover.contains(QLatin1String("no_artwork.png"));
+        if (t.isMissingData || t.quality == 0)
+            controller->reviewTracks.insert(t.id, t);
+    }
+    QObject *dialog = startUp.viewer().rootObject()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
+    if (!dialog)
+        return false;
+    controller->slPopulateAdvancedSettings();
+    if (!QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 20000)) {
+        qWarning("the advanced settings did not open");
+        return false;
+    }
+    const bool ok = shoot(startUp.viewer(), file);
+    QMetaObject::invokeMethod(dialog, "close");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -294,6 +321,7 @@ int main(int argc, char **argv)
     };
     ok = openTransfer() && shoot(view, out.filePath(QStringLiteral("transfer.png"))) && ok;
     QMetaObject::invokeMethod(dialog, "close");
+    ok = shootReviewLists(startUp, out.filePath(QStringLiteral("review-lists.png"))) && ok;
 
     if (check) {
         QObject *panel = root->findChild<QObject *>(QStringLiteral("libraryPanel"));
