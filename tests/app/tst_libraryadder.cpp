@@ -578,6 +578,16 @@ private slots:
         QVERIFY(controller.checkedAlbumIds.contains(101 + ids[1]) && controller.checkedTrackIds.contains(ids[1]));
         // Re-stored in its own row; the removed track's result brings nothing back.
         QCOMPARE(testkit::scalar("SELECT group_concat(id) FROM tracks WHERE trackname = 'Found'").toInt(), ids[1]);
+        // A result that brings its album's picture gives it to the album's row.
+        const QString picture = shared().coverpath(QStringLiteral("Old"));
+        QVERIFY(QDir().mkpath(QFileInfo(picture).path()));
+        QImage(8, 8, QImage::Format_RGB32).save(picture, "PNG");
+        track pictured = controller.libraryTracks.value(ids[0]);
+        pictured.cover = picture;
+        pictured.hasCover = true;
+        controller.updateMainObjectMgr(pictured);
+        QCOMPARE(controller.libraryTracks.value(ids[0]).cover, picture);
+        QCOMPARE(testkit::scalar("SELECT cover FROM albums WHERE name = 'Old'").toString(), picture);
         // The end mark resets the lookup's progress.
         controller.updateMainObjectMgr(parse("-1"));
         QCOMPARE(controller.progressTotal, 0);
