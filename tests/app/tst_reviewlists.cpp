@@ -77,10 +77,11 @@ private slots:
 private:
     void answer(QTcpSocket *socket);
     QQuickItem *item(const QString &name, QQuickItem *in = nullptr) const;
-    void click(const QString &name);
+    // Clicks the item once it shows; false when it never does.
+    bool click(const QString &name);
     // File names of a published list's tracks, sorted.
     QStringList listed(const char *list) const;
-    void openSettings();
+    bool openSettings();
 
     std::unique_ptr<StartUp> app;
     manager *controller = nullptr;
@@ -168,13 +169,17 @@ QQuickItem *TestReviewLists::item(const QString &name, QQuickItem *in) const
     return nullptr;
 }
 
-void TestReviewLists::click(const QString &name)
+bool TestReviewLists::click(const QString &name)
 {
-    QQuickItem *target = item(name);
-    QVERIFY2(target && target->isVisible(), qPrintable(name + " is missing or hidden"));
+    QQuickItem *target = nullptr;
+    if (!QTest::qWaitFor([&] { return (target = item(name)) && target->isVisible(); }, 30000)) {
+        qWarning("%s is missing or hidden", qPrintable(name));
+        return false;
+    }
     app->viewer().grabWindow(); // a frame first: polish settles the layouts the click lands in
     const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
     QTest::mouseClick(&app->viewer(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+    return true;
 }
 
 QStringList TestReviewLists::listed(const char *list) const
@@ -188,16 +193,16 @@ QStringList TestReviewLists::listed(const char *list) const
     return names;
 }
 
-void TestReviewLists::openSettings()
+bool TestReviewLists::openSettings()
 {
     QObject *dialog = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
-    QVERIFY(dialog);
     // The lookup's progress dialog has gone.
-    QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("progressDialog")) ||
-                                 !item(QStringLiteral("progressDialog"))->isVisible(),
-                             30000);
-    click(QStringLiteral("advancedSettingsButton"));
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->property("opened").toBool(), 30000);
+    return dialog && QTest::qWaitFor([this] {
+               QQuickItem *progress = item(QStringLiteral("progressDialog"));
+               return !progress || !progress->isVisible();
+           }, 30000) &&
+           click(QStringLiteral("advancedSettingsButton")) &&
+           QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 30000);
 }
 
 void TestReviewLists::listsAfterAnAdd_data()
@@ -245,16 +250,16 @@ void TestReviewLists::listsAfterAnAdd()
     // Everything in the Music folder added from the media browser.
     QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "showStartPage",
                                       Q_ARG(QVariant, QStringLiteral("Model"))));
-    click(QStringLiteral("startAddMediaButton"));
+    QVERIFY(click(QStringLiteral("startAddMediaButton")));
     QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
-    click(QStringLiteral("source_mymusic"));
+    QVERIFY(click(QStringLiteral("source_mymusic")));
     QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("browserAlbumsGrid"))->property("count").toInt(), 5, 60000);
     QTRY_VERIFY_WITH_TIMEOUT(!item(QStringLiteral("loadingOverlay"))->isVisible(), 60000);
     ApiManager *lookup = ApiManager::getinstance();
     QSignalSpy lookedUp(lookup, &ApiManager::updateTrackToManager);
     QSignalSpy addEnded(controller, &manager::updateProgressSearch);
-    click(QStringLiteral("browserSelectAll"));
-    click(QStringLiteral("browserAddButton"));
+    QVERIFY(click(QStringLiteral("browserSelectAll")));
+    QVERIFY(click(QStringLiteral("browserAddButton")));
     const auto ended = [&addEnded] {
         for (const QList<QVariant> &step : std::as_const(addEnded)) {
             if (step.at(0).value<QVariant>().toInt() == 1 && step.at(1).value<QVariant>().toInt() == 1 &&
@@ -268,7 +273,7 @@ void TestReviewLists::listsAfterAnAdd()
     QCOMPARE(controller->libraryTracks.size(), everyFile.size());
     QCOMPARE(lookedUp.isEmpty(), !online);
 
-    openSettings();
+    QVERIFY(openSettings());
     QCOMPARE(listed("missingMediaData"), completedAfterAdd ? QStringList{untagged} : everyFile);
     QCOMPARE(listed("poorMediaQuality"), poorFiles);
 
@@ -282,12 +287,12 @@ void TestReviewLists::listsAfterAnAdd()
         }
     }
     lookedUp.clear();
-    click(QStringLiteral("advancedSettingsContinue"));
+    QVERIFY(click(QStringLiteral("advancedSettingsContinue")));
     QTRY_VERIFY_WITH_TIMEOUT(!lookedUp.isEmpty() &&
                                  lookedUp.last().at(0).value<track>().id == ApiManager::endMarkId,
                              120000);
     QTRY_VERIFY_WITH_TIMEOUT(!controller->isRefreshingViews(), 30000);
-    openSettings();
+    QVERIFY(openSettings());
     QCOMPARE(listed("missingMediaData"), untickUntagged ? QStringList() : QStringList{untagged});
     QCOMPARE(listed("poorMediaQuality"), poorFiles);
     track half;
@@ -306,15 +311,15 @@ void TestReviewLists::listsAfterAnAdd()
     }
     QStringList albums = poorAlbums + QStringList{untaggedAlbum};
     albums.sort();
-    click(QStringLiteral("poorQualityTab"));
-    click(QStringLiteral("linkTab1"));
+    QVERIFY(click(QStringLiteral("poorQualityTab")));
+    QVERIFY(click(QStringLiteral("linkTab1")));
     QStringList shop;
     for (const QUrl &url : std::as_const(browsed))
         shop << QUrlQuery(url).queryItemValue(QStringLiteral("field-keywords"), QUrl::FullyDecoded);
     shop.sort();
     QCOMPARE(shop, albums);
     browsed.clear();
-    click(QStringLiteral("linkTab0"));
+    QVERIFY(click(QStringLiteral("linkTab0")));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->advancedSettings->isSearching(), 30000);
     QStringList stores;
     for (const QUrl &url : std::as_const(browsed))
