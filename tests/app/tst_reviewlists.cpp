@@ -196,10 +196,10 @@ QStringList TestReviewLists::listed(const char *list) const
 bool TestReviewLists::openSettings()
 {
     QObject *dialog = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
-    // The lookup's progress dialog has gone.
-    return dialog && QTest::qWaitFor([this] {
+    // Closed (after a Continue), and the lookup's progress dialog gone.
+    return dialog && QTest::qWaitFor([this, dialog] {
                QQuickItem *progress = item(QStringLiteral("progressDialog"));
-               return !progress || !progress->isVisible();
+               return !dialog->property("visible").toBool() && (!progress || !progress->isVisible());
            }, 30000) &&
            click(QStringLiteral("advancedSettingsButton")) &&
            QTest::qWaitFor([dialog] { return dialog->property("opened").toBool(); }, 30000);
