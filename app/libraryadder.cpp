@@ -1087,6 +1087,17 @@ void LibraryAdder::updateMainObjectMgr(track updatedTrack)
         ruvoDB db;
         if (db.storeTrack(updatedTrack) == updatedTrack.id) {
             insertLibraryTrack(updatedTrack);
+            // The album's row has taken the picture: so do its tracks shown
+            // without one, as they will be when the library is next loaded.
+            if (updatedTrack.hasCover && updatedTrack.playlist.isEmpty() && !updatedTrack.isVideo) {
+                for (track &t : mgr.libraryTracks) {
+                    if (t.album_id == updatedTrack.album_id && t.playlist.isEmpty() && !t.isVideo &&
+                        (t.cover.isEmpty() || t.cover.contains(noArtworkName))) {
+                        t.cover = updatedTrack.cover;
+                        t.hasCover = true;
+                    }
+                }
+            }
             // Still up for review while its tags are incomplete or its
             // quality poor: the completion changes neither a bit rate nor,
             // often, every tag.

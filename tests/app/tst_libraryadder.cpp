@@ -582,11 +582,17 @@ private slots:
         const QString picture = shared().coverpath(QStringLiteral("Old"));
         QVERIFY(QDir().mkpath(QFileInfo(picture).path()));
         QImage(8, 8, QImage::Format_RGB32).save(picture, "PNG");
+        track sibling = controller.libraryTracks.value(ids[0]); // shown without a picture
+        sibling.id = 40000;
+        sibling.filepath = QStringLiteral("/m/a2.mp3");
+        sibling.cover = shared().noArtworkUrl;
+        controller.libraryTracks.insert(sibling.id, sibling);
         track pictured = controller.libraryTracks.value(ids[0]);
         pictured.cover = picture;
         pictured.hasCover = true;
         controller.updateMainObjectMgr(pictured);
         QCOMPARE(controller.libraryTracks.value(ids[0]).cover, picture);
+        QCOMPARE(controller.libraryTracks.value(sibling.id).cover, picture);
         QCOMPARE(testkit::scalar("SELECT cover FROM albums WHERE name = 'Old'").toString(), picture);
         // The end mark resets the lookup's progress.
         controller.updateMainObjectMgr(parse("-1"));
