@@ -242,7 +242,14 @@ void StartUp::start()
         [started](const std::atomic<bool> &) { return TemporaryFiles::sweep(shared::dataFolder(), true, started); });
 
     cocoa = std::make_unique<CocoaInitializer>();
-    updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
+    auto sparkle = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
+    // A newer version is told in the window's message box.
+    QObject *root = view->rootObject();
+    sparkle->setNotice([root](const QString &text) {
+        if (root)
+            QMetaObject::invokeMethod(root, "showmessageBox", Q_ARG(QVariant, text));
+    });
+    updater = std::move(sparkle);
     updater->checkForUpdates();
 }
 
