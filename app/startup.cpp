@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QFont>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -169,14 +171,21 @@ void StartUp::start()
 {
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
-    // Our own icon; no font is bundled: the interface names no family, so
-    // its text is drawn in the system's sans-serif font.
+    // Our own icon.
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/logos/corvane.png")));
 
     // A fresh "debug.log" for this run, then "Start RuVO".
     Logging::startRun();
 
     registerTrackMetaTypes();
+    // The bundled font is the interface's, whatever fonts the system has.
+    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/resources/fonts/sans"));
+    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
+    if (!families.isEmpty()) {
+        QFont font = QGuiApplication::font();
+        font.setFamily(families.first());
+        QGuiApplication::setFont(font);
+    }
     QCoreApplication::processEvents();
 
     view = std::make_unique<QmlApplicationViewer>();
@@ -233,7 +242,14 @@ void StartUp::start()
         [started](const std::atomic<bool> &) { return TemporaryFiles::sweep(shared::dataFolder(), true, started); });
 
     cocoa = std::make_unique<CocoaInitializer>();
-    updater = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
+    auto sparkle = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
+    // A newer version is told in the window's message box.
+    QObject *root = view->rootObject();
+    sparkle->setNotice([root](const QString &text) {
+        if (root)
+            QMetaObject::invokeMethod(root, "showmessageBox", Q_ARG(QVariant, text));
+    });
+    updater = std::move(sparkle);
     updater->checkForUpdates();
 }
 

@@ -18,6 +18,8 @@
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/id3v1tag.h>
+#include <taglib/id3v2header.h>
+#include <taglib/id3v2tag.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 
@@ -107,8 +109,9 @@ bool applyToOwnTag(TagLibBuilder &builder, const QByteArray &name, const track &
 }
 
 // Opens `path` as the given kind, sets the record's values and, when
-// `save`, saves.  Returns whether a value changed (and, when saving, whether
-// the save succeeded too).
+// `save`, saves.  Returns whether the file needs writing: a value changed,
+// or an MP3's tags are not one ID3v2.3 tag (and, when saving, whether the
+// save succeeded too).
 bool applyRecord(TagLibBuilder &builder, WriteKind kind, const QString &path, const track &record, bool save)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -119,9 +122,12 @@ bool applyRecord(TagLibBuilder &builder, WriteKind kind, const QString &path, co
         if (!file.isValid() || !file.hasID3v2Tag() || !file.tag())
             return false;
         TagLib::ID3v2::Tag *tag = file.ID3v2Tag();
+        // The car's systems read one ID3v2.3 tag: a file in any other shape is
+        // rewritten even when no value changes.
+        const bool reshape = tag->header()->majorVersion() != 3 || file.hasID3v1Tag() || file.hasAPETag();
         const WrittenValues before(tag);
         builder.SetValues(tag, record);
-        if (WrittenValues(tag) == before)
+        if (WrittenValues(tag) == before && !reshape)
             return false;
         if (!save)
             return true;

@@ -164,8 +164,10 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
         RepositoryStager::commitOpenBatch();
         VideoMetadata videometa;
         // A time the tag reading already found (through ffprobe for the
-        // containers TagLib doesn't read) needs no second probe.
-        const track video = videometa.getVideoMetadata(file.absoluteFilePath(), record.duration > 0 ? 0 : 1);
+        // containers TagLib doesn't read) needs no second probe; it still
+        // decides which frame pictures the video.
+        const track video = videometa.getVideoMetadata(file.absoluteFilePath(), record.duration > 0 ? 0 : 1,
+                                                       record.duration);
         if (video.duration > 0)
             record.duration = video.duration;
         record.cover = QDir::fromNativeSeparators(video.cover);

@@ -196,7 +196,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
 
             if (entry.isVideo) {
                 // A video shows its own frame, in a playlist too.
-                const track video = videometa.getVideoMetadata(entry.filepath, 0);
+                const track video = videometa.getVideoMetadata(entry.filepath, 0, entry.duration);
                 if (record.duration == 0)
                     record.duration = video.duration;
                 record.cover = QDir::fromNativeSeparators(video.cover);

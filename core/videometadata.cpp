@@ -32,7 +32,7 @@ VideoMetadata::VideoMetadata(QObject *parent)
 {
 }
 
-track VideoMetadata::getVideoMetadata(QString path, short probe)
+track VideoMetadata::getVideoMetadata(QString path, short probe, double knownSeconds)
 {
     const QFileInfo info(path);
     const QString suffix = info.suffix().toLower();
@@ -44,6 +44,8 @@ track VideoMetadata::getVideoMetadata(QString path, short probe)
         duration = taglibSeconds<TagLib::MP4::File>(path);
     else if (probe != 0)
         duration = getDuration(path);
+    if (duration <= 0 && knownSeconds > 0)
+        duration = knownSeconds;
 
     const QString folder = shared::dataLocation() + sha.videoArtworkPath;
     const QString thumbnail = thumbnailPathFor(path, folder);

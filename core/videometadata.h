@@ -27,7 +27,9 @@ public:
     // A reset record carrying only the duration (seconds, 0 when unknown) and
     // the thumbnail path (set whether or not the picture could be made).
     // probe != 0 allows the external probe for kinds TagLib doesn't read.
-    track getVideoMetadata(QString path, short probe);
+    // `knownSeconds`, the time the caller already has (from the tags), stands
+    // when neither reader gives one, also for choosing the thumbnail's frame.
+    track getVideoMetadata(QString path, short probe, double knownSeconds = 0);
     // Playing time by ffprobe, with ffmpeg's report as the fallback.
     double getDuration(QString path);
     // Has ffmpeg write one frame of the video as thumbnailPath (the frame at

@@ -231,6 +231,19 @@ const DiskFormatter::Mount *DiskFormatter::mountHolding(const QList<Mount> &tabl
     return best;
 }
 
+bool DiskFormatter::isRemovable(const QString &disk) const
+{
+    const QString dir = blockDir(disk);
+    if (readFirstLine(dir + QStringLiteral("/removable")) == QLatin1String("1"))
+        return true;
+    // The kernel's SD/MMC driver never sets the removable flag, not even for
+    // a card in a laptop's slot; the card's own device type tells.
+    if (!disk.startsWith(QLatin1String("mmcblk")))
+        return false;
+    const QString type = readFirstLine(dir + QStringLiteral("/device/type"));
+    return type == QLatin1String("SD") || type == QLatin1String("MMC");
+}
+
 QString DiskFormatter::refusal(const QString &volumeDevice) const
 {
     const QString disk = wholeDisk(volumeDevice);
@@ -238,7 +251,7 @@ QString DiskFormatter::refusal(const QString &volumeDevice) const
         return QCoreApplication::translate("DiskFormatter", "The drive of %1 was not found, so it was not formatted.")
             .arg(volumeDevice.isEmpty() ? QCoreApplication::translate("DiskFormatter", "this volume") : volumeDevice);
     const QString diskDevice = deviceRoot + QLatin1Char('/') + disk;
-    if (readFirstLine(blockDir(disk) + QStringLiteral("/removable")) != QLatin1String("1"))
+    if (!isRemovable(disk))
         return QCoreApplication::translate("DiskFormatter", "%1 is not a removable drive; it was not formatted.")
             .arg(diskDevice);
 

@@ -17,9 +17,10 @@
 // Promises:
 //  - the disk is found through sysfs (a partition's parent, through
 //    device-mapper holders too), never by cutting characters off a name;
-//  - a disk that is not removable, or that holds the root, home or data
-//    folder or any mounted file system other than the chosen volume, is
-//    refused with a message and left untouched;
+//  - a disk that is not removable (SD and MMC cards count as removable),
+//    or that holds the root, home or data folder or any mounted file system
+//    other than the chosen volume, is refused with a message and left
+//    untouched;
 //  - every step (unmount, sfdisk, mkfs, mount) runs with an argument list,
 //    never a shell, under a time limit, and its exit status is read: the
 //    first failure ends the format and its message is for the user;
@@ -101,6 +102,8 @@ private:
     QString program(Program program) const;
     QString deviceName(const QString &device) const;
     QString blockDir(const QString &name) const;
+    // The disk's removable flag is set, or it is an SD or MMC card.
+    bool isRemovable(const QString &disk) const;
     QStringList underlyingDisks(const QString &name, int depth = 0) const;
     const Mount *mountHolding(const QList<Mount> &table, const QString &folder) const;
     QString partitionOf(const QString &disk) const;

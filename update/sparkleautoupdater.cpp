@@ -4,16 +4,38 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QVersionNumber>
+#include <QXmlStreamReader>
+
+#include "core/logging.h"
 
 Q_LOGGING_CATEGORY(lcUpdate, "corvane.update")
 
 namespace {
 // A feed that takes longer than this is given up; the next start checks again.
 constexpr int feedTimeoutMs = 30000;
+
+// An appcast item's version: its short (display) version where it has one,
+// as an element or on its enclosure, else its version.
+struct ItemVersions
+{
+    QString shortVersion;
+    QString version;
+    QString link;
+    QString enclosure;
+
+    QString best() const { return shortVersion.isEmpty() ? version : shortVersion; }
+};
+
+// Trailing zeros don't count: 1.4.0 is 1.4.
+QVersionNumber versionNumber(const QString &text)
+{
+    return QVersionNumber::fromString(text.trimmed()).normalized();
+}
 } // namespace
 
-SparkleAutoUpdater::SparkleAutoUpdater(const QString &feedUrl)
-    : m_feedUrl(QUrl(feedUrl))
+SparkleAutoUpdater::SparkleAutoUpdater(const QString &feedUrl, const QString &ownVersion)
+    : m_feedUrl(QUrl(feedUrl)), m_ownVersion(ownVersion)
 {
 }
 
@@ -24,13 +46,74 @@ QString SparkleAutoUpdater::defaultFeedUrl()
     return QStringLiteral("https://updates.corvane.example/update/mac/updatemac.xml");
 }
 
+QString SparkleAutoUpdater::programVersion()
+{
+    return QStringLiteral(CORVANE_VERSION);
+}
+
+std::optional<SparkleAutoUpdater::Release> SparkleAutoUpdater::newestRelease(const QByteArray &feed, QString *why)
+{
+    QXmlStreamReader xml(feed);
+    std::optional<Release> newest;
+    QVersionNumber newestNumber;
+    std::optional<ItemVersions> item;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        // Sparkle's elements and attributes are matched by their local
+        // names, whatever prefix the feed binds its namespace to.
+        const QStringView name = xml.name();
+        if (xml.isStartElement()) {
+            if (name == QLatin1String("item")) {
+                item = ItemVersions();
+            } else if (item && name == QLatin1String("enclosure")) {
+                for (const QXmlStreamAttribute &attribute : xml.attributes()) {
+                    if (attribute.name() == QLatin1String("shortVersionString"))
+                        item->shortVersion = attribute.value().toString().trimmed();
+                    else if (attribute.name() == QLatin1String("version"))
+                        item->version = attribute.value().toString().trimmed();
+                    else if (attribute.name() == QLatin1String("url"))
+                        item->enclosure = attribute.value().toString().trimmed();
+                }
+            } else if (item && name == QLatin1String("shortVersionString")) {
+                item->shortVersion = xml.readElementText().trimmed();
+            } else if (item && name == QLatin1String("version")) {
+                item->version = xml.readElementText().trimmed();
+            } else if (item && name == QLatin1String("link") && xml.namespaceUri().isEmpty()) {
+                item->link = xml.readElementText().trimmed();
+            }
+        } else if (xml.isEndElement() && name == QLatin1String("item") && item) {
+            const QVersionNumber number = versionNumber(item->best());
+            if (!number.isNull() && (!newest || number > newestNumber)) {
+                newestNumber = number;
+                newest = Release{item->best(), item->link.isEmpty() ? item->enclosure : item->link};
+            }
+            item.reset();
+        }
+    }
+    if (xml.hasError()) {
+        if (why)
+            *why = QStringLiteral("the update feed is not well-formed (line %1: %2)")
+                       .arg(xml.lineNumber())
+                       .arg(xml.errorString());
+        return std::nullopt;
+    }
+    if (!newest && why)
+        *why = QStringLiteral("the update feed names no version");
+    return newest;
+}
+
+void SparkleAutoUpdater::setNotice(Notice notice)
+{
+    m_notice = std::move(notice);
+}
+
 void SparkleAutoUpdater::checkForUpdates()
 {
     m_automaticChecks = true;
     if (m_checking)
         return;
     if (!m_feedUrl.isValid() || m_feedUrl.isEmpty()) {
-        qCDebug(lcUpdate) << "no valid update feed:" << m_feedUrl;
+        logFailure(QStringLiteral("no valid update feed: ") + m_feedUrl.toString());
         return;
     }
     if (!m_network)
@@ -44,14 +127,41 @@ void SparkleAutoUpdater::checkForUpdates()
     // reply and this connection go with it.
     QObject::connect(reply, &QNetworkReply::finished, m_network.get(), [this, reply] {
         m_checking = false;
-        if (reply->error() == QNetworkReply::NoError) {
-            m_lastFeed = reply->readAll();
-            qCDebug(lcUpdate) << "update feed fetched," << m_lastFeed.size() << "bytes";
-        } else {
-            qCDebug(lcUpdate) << "update check failed:" << reply->errorString();
-        }
         reply->deleteLater();
+        if (reply->error() != QNetworkReply::NoError) {
+            logFailure(reply->errorString());
+            return;
+        }
+        m_lastFeed = reply->readAll();
+        feedFetched(m_lastFeed);
     });
+}
+
+void SparkleAutoUpdater::feedFetched(const QByteArray &feed)
+{
+    QString why;
+    const std::optional<Release> newest = newestRelease(feed, &why);
+    if (!newest) {
+        logFailure(why);
+        return;
+    }
+    const QVersionNumber own = versionNumber(m_ownVersion);
+    qCDebug(lcUpdate) << "newest release" << newest->version << "this program" << m_ownVersion;
+    if (versionNumber(newest->version) <= own || newest->version == m_toldVersion)
+        return;
+    m_toldVersion = newest->version;
+    // Where no item says where to get it, the update server is the place.
+    QString where = newest->where;
+    if (where.isEmpty())
+        where = m_feedUrl.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment).toString();
+    if (m_notice)
+        m_notice(QStringLiteral("Corvane Media Organiser %1 is available (you have %2). You can get it from %3")
+                     .arg(newest->version, m_ownVersion, where));
+}
+
+void SparkleAutoUpdater::logFailure(const QString &why)
+{
+    Logging::getInstance()->WriteLog(QStringLiteral("Update check failed: "), why);
 }
 
 QUrl SparkleAutoUpdater::feedUrl() const

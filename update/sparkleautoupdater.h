@@ -5,23 +5,37 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "update/autoupdater.h"
 
 class QNetworkAccessManager;
 
 // The update checker main() starts.  It keeps its feed URL; checkForUpdates()
-// switches automatic checks on and fetches the feed in the background: it
-// never blocks, never shows anything, and when the machine is offline or the
-// server does not answer the check simply ends (a debug line in the
-// "corvane.update" category says why).
+// switches automatic checks on and fetches the feed (an RSS appcast) in the
+// background, without blocking.  When the feed's newest release is newer than
+// the program, the user is told once: the version and where to get it.
+// Nothing is downloaded or installed.  When the machine is offline, the
+// server does not answer or the feed can't be read, nothing is shown and one
+// line in the process log says why.
 //
 // Make it after the application object exists; it lives in the GUI thread.
 class SparkleAutoUpdater : public AutoUpdater
 {
 public:
-    explicit SparkleAutoUpdater(const QString &feedUrl);
+    // How the user is told: one message text.
+    using Notice = std::function<void(const QString &text)>;
+
+    struct Release
+    {
+        QString version;
+        QString where; // the page or file to get it from
+    };
+
+    // `ownVersion`: the version the feed's releases are compared with.
+    explicit SparkleAutoUpdater(const QString &feedUrl, const QString &ownVersion = programVersion());
     ~SparkleAutoUpdater() override;
 
     SparkleAutoUpdater(const SparkleAutoUpdater &) = delete;
@@ -29,7 +43,15 @@ public:
 
     // The appcast on the update server.
     static QString defaultFeedUrl();
+    // This build's version.
+    static QString programVersion();
 
+    // The newest release an appcast names (by version number, not by order);
+    // none when the feed is not well-formed or names no version, and then
+    // `why` says so.
+    static std::optional<Release> newestRelease(const QByteArray &feed, QString *why = nullptr);
+
+    void setNotice(Notice notice);
     void checkForUpdates() override;
 
     QUrl feedUrl() const;
@@ -40,10 +62,16 @@ public:
     QByteArray lastFeed() const;
 
 private:
+    void feedFetched(const QByteArray &feed);
+    static void logFailure(const QString &why);
+
     QUrl m_feedUrl;
+    QString m_ownVersion;
     bool m_automaticChecks = false;
     bool m_checking = false;
     QByteArray m_lastFeed;
+    QString m_toldVersion; // the newer version the user was told of
+    Notice m_notice;
     std::unique_ptr<QNetworkAccessManager> m_network;
 };
 

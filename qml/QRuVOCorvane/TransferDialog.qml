@@ -188,13 +188,25 @@ ThemedPopup {
                 highlighted: true
                 enabled: dialog.selectedRow !== null
                 onClicked: {
-                    dialog.continued = true
-                    dialog.continueRequested(dialog.selectedPath, formatBox.checked && formatBox.enabled ? 1 : 0,
-                                             overwriteAll.checked ? 1 : 0, overwriteNewer.checked ? 1 : 0,
-                                             overwriteQuality.checked ? 1 : 0)
-                    dialog.close()
+                    // Erasing asks first; the dialog stays open meanwhile.
+                    if (formatBox.checked && formatBox.enabled)
+                        formatConfirmation.ask(dialog.selectedRow)
+                    else
+                        dialog.proceed(dialog.selectedPath, 0)
                 }
             }
         }
+
+        FormatConfirmation {
+            id: formatConfirmation
+            onConfirmed: (path) => dialog.proceed(path, 1)
+        }
+    }
+
+    function proceed(path, format) {
+        continued = true
+        continueRequested(path, format, overwriteAll.checked ? 1 : 0, overwriteNewer.checked ? 1 : 0,
+                          overwriteQuality.checked ? 1 : 0)
+        close()
     }
 }

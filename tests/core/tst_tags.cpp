@@ -269,16 +269,27 @@ private slots:
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("elsewhere.png"))));
     }
 
+    void mp3BecomesOneId3v23Tag_data()
+    {
+        QTest::addColumn<bool>("newTitle");
+        QTest::addRow("a value changed") << true;
+        QTest::addRow("no value changed") << false;
+    }
+
+    // Whenever the writer is called on an MP3 with an ID3v2 tag, the file
+    // comes out with one ID3v2.3 tag.
     void mp3BecomesOneId3v23Tag()
     {
+        QFETCH(bool, newTitle);
         const QString path = copyOf("v24", QStringLiteral("v24.mp3"));
         const QByteArray audio = testkit::audioMd5(path);
         QVERIFY(!audio.isEmpty() && testkit::fileBytes(path).startsWith("ID3\x04"));
         track record = fullRecord(path);
+        record.hasTitle = newTitle;
         record.hasArtist = record.hasAlbum = false;
         record.genre = QStringLiteral("Unknown Genre");
         record.year = record.tracknumber = 0;
-        TagLibBuilder().setMissingTag(record);
+        QVERIFY(TagLibBuilder().setMissingTag(record));
 
         TagLib::MPEG::File file(QFile::encodeName(path).constData());
         QVERIFY(file.hasID3v2Tag() && !file.hasID3v1Tag() && !file.hasAPETag());
@@ -286,8 +297,16 @@ private slots:
         QCOMPARE(tag->header()->majorVersion(), 3u);
         // What only the removed tags held is kept.
         QCOMPARE(TStringToQString((tag->title() + "|" + tag->artist() + "|" + tag->comment() + "|" + tag->genre())),
-                 QStringLiteral("New Title|Artist|from ID3v1|Ska"));
+                 (newTitle ? QStringLiteral("New Title") : full.title) + QStringLiteral("|Artist|from ID3v1|Ska"));
         QCOMPARE(testkit::audioMd5(path), audio);
+
+        // A file already in that shape is not rewritten when nothing changes.
+        const QByteArray written = testkit::fileBytes(path);
+        const QDateTime modified = QFileInfo(path).lastModified();
+        record.hasTitle = false;
+        QVERIFY(TagLibBuilder().setMissingTag(record));
+        QCOMPARE(testkit::fileBytes(path), written);
+        QCOMPARE(QFileInfo(path).lastModified(), modified);
     }
 
     void guardsKeepFileValues_data()

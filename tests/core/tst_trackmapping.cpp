@@ -165,6 +165,42 @@ private slots:
             QVERIFY2(!QFileInfo::exists(QDir::cleanPath(path)), qPrintable(path));
     }
 
+    void longVideoPicturedAt15s_data()
+    {
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<QString>("codecs");
+        const QString h264 = QStringLiteral("-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac");
+        QTest::addRow("mp4, timed by TagLib") << "mp4" << h264;
+        QTest::addRow("mkv") << "mkv" << h264;
+        QTest::addRow("mov") << "mov" << h264;
+        QTest::addRow("avi") << "avi" << "-c:v mpeg4 -c:a libmp3lame";
+        QTest::addRow("mpg") << "mpg" << "-c:v mpeg2video -c:a mp2";
+        QTest::addRow("mpeg") << "mpeg" << "-c:v mpeg2video -c:a mp2 -f mpeg";
+        QTest::addRow("flv") << "flv" << "-c:v flv1 -c:a libmp3lame";
+    }
+
+    // A video longer than 15 s is pictured by its frame at 15 s (here blue),
+    // not by its opening (red), also when its time came from the tags.
+    void longVideoPicturedAt15s()
+    {
+        QFETCH(QString, suffix);
+        QFETCH(QString, codecs);
+        MediaKit kit(m_media.filePath(QStringLiteral("long")));
+        const QString path = kit.folder() + QStringLiteral("/long.") + suffix;
+        QVERIFY2(kit.ffmpeg(QStringList{"-f", "lavfi", "-i", "color=c=red:s=64x48:d=14", "-f", "lavfi", "-i",
+                                        "color=c=blue:s=64x48:d=4", "-f", "lavfi", "-i", "sine=d=18",
+                                        "-filter_complex", "[0:v][1:v]concat=n=2:v=1:a=0[v]", "-map", "[v]", "-map",
+                                        "2:a"} +
+                             codecs.split(QLatin1Char(' ')) + QStringList{path}),
+                 qPrintable(kit.lastError()));
+        const track record = mapWith(path, TagObject(), QString(), true);
+        QVERIFY2(record.isVideo && record.duration > 15, qPrintable(QString::number(record.duration)));
+        const QImage picture(record.cover, "PNG");
+        QVERIFY2(!picture.isNull(), qPrintable(record.cover));
+        const QColor colour = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+        QVERIFY2(colour.blue() > 150 && colour.red() < 100, qPrintable(colour.name()));
+    }
+
     // Two videos of one name don't share a picture; Matroska keeps no
     // per-stream duration, so ffmpeg's report gives its time.
     void realClips()

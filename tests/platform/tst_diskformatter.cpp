@@ -17,10 +17,16 @@ private slots:
     {
         // Disks hold a "removable" file, partitions a "partition" file with their
         // number's last digit; each is listed in class/block.  dm-0 lives on the
-        // stick's second partition.
+        // stick's second partition.  Memory cards are shaped as the SD/MMC
+        // driver lays them out: removable 0, and a "device" link to the card,
+        // whose "type" says what it is.
         const QStringList blocks = QStringLiteral("usb/sdq=1 usb/sdq/sdq1 usb/sdq/sdq2 usb/sdq/sdq10 ata/sdr=0 "
                                                   "ata/sdr/sdr1 usb2/sdt=1 usb2/sdt/sdt1 usb2/sdt/sdt2 pci/nvme0n1=1 "
-                                                  "pci/nvme0n1/nvme0n1p1 virtual/dm-0=0")
+                                                  "pci/nvme0n1/nvme0n1p1 virtual/dm-0=0 "
+                                                  "mmc0/mmc0:aaaa/block/mmcblk0=0 mmc0/mmc0:aaaa/block/mmcblk0/mmcblk0p1 "
+                                                  "mmc0/mmc0:aaaa/block/mmcblk0/mmcblk0p2 "
+                                                  "mmc1/mmc1:0001/block/mmcblk1=0 mmc1/mmc1:0001/block/mmcblk1/mmcblk1p1 "
+                                                  "mmc2/mmc2:0001/block/mmcblk2=0 mmc2/mmc2:0001/block/mmcblk2/mmcblk2p1")
                                        .split(' ');
         for (const QString &entry : blocks) {
             const QString folder = path("sys/devices/" + entry.section('=', 0, 0));
@@ -32,6 +38,12 @@ private slots:
         QVERIFY(QDir().mkpath(path("sys/devices/virtual/dm-0/slaves")));
         QVERIFY(QFile::link(path("sys/devices/usb/sdq/sdq2"), path("sys/devices/virtual/dm-0/slaves/sdq2")));
         QVERIFY(testkit::touch(path("dev/sdq1"), ""));
+        for (const auto &[card, type] : {std::pair{"mmc0/mmc0:aaaa", "SD"}, {"mmc1/mmc1:0001", "MMC"},
+                                         {"mmc2/mmc2:0001", "SDIO"}}) {
+            const QString folder = path("sys/devices/") + card;
+            const QString disk = folder + "/block/mmcblk" + QString(QLatin1Char(card[3]));
+            QVERIFY(testkit::touch(folder + "/type", QByteArray(type) + '\n') && QFile::link(folder, disk + "/device"));
+        }
     }
 
     void labels_data()
@@ -73,6 +85,15 @@ private slots:
         QTest::addRow("its volume holds the data folder") << "sdt1" << system << QStringList{"/dev/sdt1 /srv vfat"};
         QTest::addRow("holds another volume")
             << "sdq1" << "holds another mounted volume (/media/u/B)" << QStringList{"/dev/sdq2 /media/u/B vfat"};
+        QTest::addRow("an SD card in the laptop's slot") << "mmcblk0p1" << "" << QStringList{"/dev/mmcblk0p1 /media/u/SD"};
+        QTest::addRow("an MMC card") << "mmcblk1p1" << "" << QStringList();
+        QTest::addRow("an SDIO device is no memory card")
+            << "mmcblk2p1" << "dev/mmcblk2 is not a removable drive" << QStringList();
+        QTest::addRow("an SD card holding the system")
+            << "mmcblk0p1" << "dev/mmcblk0 holds the system, home or data folder"
+            << QStringList{"/dev/mmcblk0p2 / ext4 rw", "/dev/mmcblk0p1 /media/u/SD vfat"};
+        QTest::addRow("an SD card with another mounted volume")
+            << "mmcblk0p1" << "holds another mounted volume (/media/u/B)" << QStringList{"/dev/mmcblk0p2 /media/u/B"};
         QTest::addRow("another volume through device mapper")
             << "sdq1" << "holds another mounted volume (/media/u/SAFE)" << QStringList{"/dev/dm-0 /media/u/SAFE"};
     }

@@ -1,22 +1,130 @@
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
+#include "core/logging.h"
+#include "core/shared.h"
 #include "testenv.h"
 #include "update/sparkleautoupdater.h"
 
-// No test here reaches a real network: the feeds are a refused local port, a
-// local server that never answers and a local file.
+namespace {
+
+// An appcast with one item per "version|link" entry.
+QByteArray appcast(const QStringList &items)
+{
+    QByteArray feed = "<?xml version=\"1.0\"?>\n<rss version=\"2.0\" "
+                      "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+                      "<title>Corvane Media Organiser</title>";
+    for (const QString &item : items) {
+        const QString version = item.section('|', 0, 0), link = item.section('|', 1);
+        feed += "<item><title>Version " + version.toUtf8() + "</title>";
+        if (!link.isEmpty())
+            feed += "<link>" + link.toUtf8() + "</link>";
+        feed += "<enclosure url=\"https://updates.corvane.example/get/" + version.toUtf8() +
+                ".tar.gz\" sparkle:version=\"" + version.toUtf8() + "\" length=\"1\"/></item>";
+    }
+    return feed + "</channel></rss>\n";
+}
+
+// Answers every request on the loopback interface with one HTTP response.
+class FeedServer : public QTcpServer
+{
+public:
+    QByteArray status = "200 OK";
+    QByteArray body;
+
+    FeedServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n"))
+                        return;
+                    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
+                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(serverPort()); }
+};
+
+int failureLines()
+{
+    QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
+    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Update check failed")) : 0;
+}
+
+} // namespace
+
+// No test here reaches a real network: the feeds come from a server on the
+// loopback interface, a refused local port, a local server that never
+// answers and a local file.
 class TestSparkleAutoUpdater : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { Logging::startRun(); }
+
+    void tellsOfANewerVersion_data()
+    {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QByteArray>("feed");
+        QTest::addColumn<QString>("notice"); // "": nothing shown
+        QTest::addColumn<bool>("logged");    // one line in the process log
+        const QString told = "Corvane Media Organiser %1 is available (you have 1.4). You can get it from %2";
+        QTest::addRow("newer, with its page")
+            << "200 OK" << appcast({"1.5|https://updates.corvane.example/release/1.5"})
+            << told.arg("1.5", "https://updates.corvane.example/release/1.5") << false;
+        QTest::addRow("newer by a third number, only a download named")
+            << "200 OK" << appcast({"1.4.1"}) << told.arg("1.4.1", "https://updates.corvane.example/get/1.4.1.tar.gz")
+            << false;
+        QTest::addRow("the newest is not the first item, and 1.10 is past 1.9")
+            << "200 OK" << appcast({"1.9|https://x.example/1.9", "1.10|https://x.example/1.10", "0.9"})
+            << told.arg("1.10", "https://x.example/1.10") << false;
+        QTest::addRow("the same version") << "200 OK" << appcast({"1.4|https://x.example/1.4"}) << "" << false;
+        QTest::addRow("the same, written longer") << "200 OK" << appcast({"1.4.0"}) << "" << false;
+        QTest::addRow("older") << "200 OK" << appcast({"1.3.9", "0.2"}) << "" << false;
+        QTest::addRow("malformed") << "200 OK" << QByteArray("<rss><channel><item><title>2.0</item>") << "" << true;
+        QTest::addRow("not a feed") << "200 OK" << QByteArray("<html><body>Moved</body></html>") << "" << true;
+        QTest::addRow("no such feed on the server") << "404 Not Found" << QByteArray("gone") << "" << true;
+    }
+
+    // Each check ends with the user told of a newer version once, or with
+    // nothing shown; a feed that can't be used leaves one log line.
+    void tellsOfANewerVersion()
+    {
+        QFETCH(QString, status);
+        QFETCH(QByteArray, feed);
+        QFETCH(QString, notice);
+        QFETCH(bool, logged);
+        FeedServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.status = status.toLatin1();
+        server.body = feed;
+        SparkleAutoUpdater updater(server.url(), QStringLiteral("1.4"));
+        QStringList notices;
+        updater.setNotice([&notices](const QString &text) { notices << text; });
+        const int linesBefore = failureLines();
+        // A second check finds the same release: the user is not told again.
+        for (int check = 0; check < 2; ++check) {
+            updater.checkForUpdates();
+            QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 15000);
+        }
+        QCOMPARE(notices, notice.isEmpty() ? QStringList() : QStringList{notice});
+        QCOMPARE(failureLines() - linesBefore, logged ? 2 : 0);
+    }
+
     void checkRunsInTheBackground()
     {
         QTemporaryDir dir;
         const QByteArray feed = "<?xml version=\"1.0\"?><rss><channel><item><title>2.0</title></item></channel></rss>";
         QFile file(dir.filePath(QStringLiteral("updatemac.xml")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(feed) == feed.size() && file.flush());
+        const int linesBefore = failureLines();
         // Port 1 on the loopback interface: nothing listens, the connection is refused.
         for (const auto &[url, fetched] : {std::pair{QStringLiteral("http://127.0.0.1:1/update/mac/updatemac.xml"),
                                                      QByteArray()},
@@ -31,6 +139,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 15000);
             QCOMPARE(updater.lastFeed(), fetched);
         }
+        // Offline, and a feed that names no version: one log line each.
+        QCOMPARE(failureLines() - linesBefore, 2);
     }
 
     void silentServerNeverBlocks()
