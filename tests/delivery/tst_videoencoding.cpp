@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "delivery/madefiles.h"
 #include "delivery/videoencoding.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
@@ -177,31 +178,57 @@ private slots:
         QVERIFY(qAbs(made.last().toDouble() - probe(path).last().toDouble()) < 0.1);
     }
 
-    void cancelDuringConversion()
+    void conversionNotTaken_data()
     {
+        QTest::addColumn<QString>("ending"); // what the fake ffmpeg does after its output and one progress line
+        QTest::addColumn<bool>("cancel");    // cancelled at the first progress value
+
+        const QString waitForKey = "timeout 10 head -c 1 >/dev/null; ";
+        QTest::addRow("cancelled: ffmpeg quits cleanly on its key") << waitForKey + "exit 0" << true;
+        QTest::addRow("cancelled: ffmpeg fails on its key") << waitForKey + "exit 255" << true;
+        QTest::addRow("ffmpeg fails after part of its output") << "exit 1" << false;
+        QTest::addRow("ffmpeg crashes after part of its output") << "kill -SEGV $$" << false;
+        QTest::addRow("ffmpeg succeeds with an empty output") << ": > \"$last\"; exit 0" << false;
+    }
+
+    // A conversion that fails or is cancelled never becomes the video: no
+    // file at the output's name, no partial file, no record of a made file.
+    void conversionNotTaken()
+    {
+        QFETCH(QString, ending);
+        QFETCH(bool, cancel);
         clean();
-        // An ffmpeg that starts its output, reports progress and waits for a key.
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
-                                     testkit::MediaKit::fakeTool(dir.path(), "waiting-ffmpeg",
+                                     testkit::MediaKit::fakeTool(dir.path(), "partial-ffmpeg",
                                                                  "eval last=\\${$#}; echo partial > \"$last\"\n"
-                                                                 "echo 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'\n"
-                                                                 "timeout 10 head -c 1 >/dev/null; exit 255"));
+                                                                 "echo 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'\n" +
+                                                                     ending));
         QElapsedTimer clock;
         const TrackMap list{{1, videoTrack(1, media["avi"], "Cut")}, {2, videoTrack(2, media["640x480"], "Next")}};
-        const Run run = runList(list, [&clock](VideoEncoding &encoder) {
+        const Run run = runList(list, [&clock, cancel](VideoEncoding &encoder) {
             clock.start();
-            encoder.onCanclePressed();
+            if (cancel)
+                encoder.onCanclePressed();
         });
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, wrapper);
         QVERIFY2(clock.isValid(), "the conversion must report progress before it ends");
-        QVERIFY2(clock.elapsed() < 6000, "a cancel must stop ffmpeg at once");
+        if (cancel)
+            QVERIFY2(clock.elapsed() < 6000, "a cancel must stop ffmpeg at once");
         QCOMPARE(run.allDone, 1);
-        QVERIFY(run.complete.isEmpty() && run.skipped.size() == 1);
-        QCOMPARE(run.skipped.first().filesize, -1);
+        QVERIFY(!run.complete.contains(1) && run.skipped.contains(1));
+        QCOMPARE(run.skipped.value(1).filesize, -1);
         QCOMPARE(run.progress.value(output("Cut")).last(), -1);
-        // Nothing of it is left, not even the hidden partial file; the next
-        // video was not started.
-        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // A cancel ends the list; a failure goes on with the next video.
+        QCOMPARE(run.complete.contains(2), !cancel);
+        QVERIFY(!QFileInfo::exists(output("Cut")));
+        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden),
+                 cancel ? QStringList() : QStringList{"Next.mp4"});
+        // Not recorded as made from the source: a file that turns up at the
+        // name later is not taken for its output.
+        QVERIFY(testkit::touch(output("Cut"), "someone else's"));
+        const MadeFiles::Claim again = MadeFiles::claim(output("Cut"), MadeFiles::Source::of(media["avi"]));
+        MadeFiles::release(again.path);
+        QVERIFY(!again.reuse);
     }
 
 private:
