@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the window: docs/screenshots/library.png (a
-# library of a few albums) and docs/screenshots/transfer.png (the "Transfer
-# and Sync" dialog).  The media is made at run time with ffmpeg in a temporary
+# library of a few albums), docs/screenshots/transfer.png (the "Transfer
+# and Sync" dialog) and docs/screenshots/background.png (a video optimisation
+# put aside, its status box in the window's corner).  The media is made at run time with ffmpeg in a temporary
 # home, so no file of the user is read or written, and the window is drawn
 # offscreen, so no display is needed.
 #
