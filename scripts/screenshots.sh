@@ -11,8 +11,9 @@
 # folder: where the pictures go (docs/screenshots by default); --check also
 # pictures the vehicle lists open, the Tracks, Playlists and Podcasts views,
 # the library, the transfer and advanced settings dialogs and the media
-# browser at the window's minimum size (1024x650), and an add under way
-# (add.png: its one dialog with the count).  JOBS sets the build's
+# browser at the window's minimum size (1024x650), the video optimisation
+# dialog (video.png) and an add under way (add.png: its one dialog with the
+# count).  JOBS sets the build's
 # parallel jobs (all processors by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."

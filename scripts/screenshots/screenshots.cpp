@@ -236,9 +236,10 @@ bool shootAdd(StartUp &startUp, const QString &file)
 }
 
 // A video optimisation put aside: the library in use, the run's status box
-// in its corner.  The conversion of the second clip is held up until the
-// picture is taken; then the run is cancelled.
-bool shootBackground(StartUp &startUp, const QString &file)
+// in its corner (and, given `dialogFile`, first the run's dialog).  The
+// conversion of the second clip is held up until the pictures are taken;
+// then the run is cancelled.
+bool shootBackground(StartUp &startUp, const QString &file, const QString &dialogFile)
 {
     testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
     const QString gate = testkit::testHome() + QStringLiteral("/gate");
@@ -267,13 +268,17 @@ bool shootBackground(StartUp &startUp, const QString &file)
     controller->startVideoOptimisation();
     QObject *dialog = root->findChild<QObject *>(QStringLiteral("videoOptimisationDialog"));
     auto *box = root->findChild<QQuickItem *>(QStringLiteral("videoStatusBox"));
+    bool ok = true;
+    if (!dialogFile.isEmpty())
+        ok = shoot(startUp.viewer(), dialogFile);
     QMetaObject::invokeMethod(dialog, "close");
     QQuickItem *videosGrid = findItem(root, QStringLiteral("videosViewGrid"));
     QObject *panel = root->findChild<QObject *>(QStringLiteral("libraryPanel"));
     panel->setProperty("currentView", 0);
-    bool ok = box && videosGrid &&
-              QTest::qWaitFor([box, videosGrid] { return box->isVisible() && videosGrid->property("count").toInt() > 0; },
-                              30000);
+    ok = box && videosGrid &&
+         QTest::qWaitFor([box, videosGrid] { return box->isVisible() && videosGrid->property("count").toInt() > 0; },
+                         30000) &&
+         ok;
     if (!ok)
         qWarning("the video run did not show its status box");
     ok = shoot(startUp.viewer(), file) && ok;
@@ -378,7 +383,9 @@ int main(int argc, char **argv)
         }
     }
     Drive::setFolderChooser({});
-    ok = shootBackground(startUp, out.filePath(QStringLiteral("background.png"))) && ok;
+    ok = shootBackground(startUp, out.filePath(QStringLiteral("background.png")),
+                         check ? out.filePath(QStringLiteral("video.png")) : QString()) &&
+         ok;
     if (check)
         ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
     return ok ? 0 : 1;
