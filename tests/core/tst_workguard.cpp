@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
@@ -24,7 +25,9 @@ private slots:
     void refusals_data()
     {
         QTest::addColumn<Work>("running");
-        QTest::addColumn<QString>("action"); // add, remove, transfer, video transfer, format
+        // add, remove, transfer, video transfer, format (the dialog's confirmation),
+        // hand-over, video hand-over (the library's TRANSFER)
+        QTest::addColumn<QString>("action");
         QTest::addColumn<bool>("refused");
 
         QTest::addRow("an add during an add") << Work::Add << "add" << true;
@@ -45,6 +48,10 @@ private slots:
         QTest::addRow("a transfer of videos during a video run") << Work::VideoRun << "video transfer" << true;
         QTest::addRow("a format during a transfer") << Work::Transfer << "format" << true;
         QTest::addRow("a format during the file check runs") << Work::FileCheck << "format" << false;
+        QTest::addRow("a hand-over during a removal") << Work::Remove << "hand-over" << true;
+        QTest::addRow("a hand-over of songs during a video run runs") << Work::VideoRun << "hand-over" << false;
+        QTest::addRow("a hand-over of videos during a video run") << Work::VideoRun << "video hand-over" << true;
+        QTest::addRow("a hand-over of videos during an add runs") << Work::Add << "video hand-over" << false;
     }
 
     void refusals()
@@ -67,6 +74,19 @@ private slots:
         } else if (action == "remove") {
             controller.removeAll({}, {}, {}, {});
             QTRY_VERIFY(!controller.libraryRemover().isRunning());
+        } else if (action.endsWith("hand-over")) {
+            // One ticked row of the video or the track view.
+            track t = testkit::makeTrack(dir.filePath("clip.mp4"));
+            t.id = 1;
+            t.isVideo = action == "video hand-over";
+            controller.libraryTracks.insert(1, t);
+            controller.libraryView = t.isVideo ? 6 : 0;
+            (t.isVideo ? controller.libraryViews.videoModels : controller.libraryViews.albumModels)
+                .models.insert("row", new AlbumDataModel(t.isVideo ? 1 : t.album_id, {}, {}, 0, true, true, {},
+                                                         &controller));
+            QSignalSpy handedOver(&controller, &manager::showTransferBrowser);
+            controller.exeRemoveTransfer("transfer");
+            QCOMPARE(handedOver.size(), refused ? 0 : 1);
         } else {
             track t = testkit::makeTrack(dir.filePath("clip.mp4"));
             t.id = 1;
