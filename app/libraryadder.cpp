@@ -31,6 +31,7 @@
 #include "app/advancedsettings.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
+#include "core/workguard.h"
 #include "app/messagehandler.h"
 #include "core/logging.h"
 #include "core/shared.h"
@@ -474,11 +475,10 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
 
 void LibraryAdder::addToMainObject()
 {
-    if (isBusy() || mgr.libraryRemover().isRunning()) {
-        // One library change at a time: an add shares the work lists with any
-        // other, and a removal's sweep of empty folders must not meet its copies.
-        qCDebug(lcAdd) << "addToMainObject: the library is being changed";
-        emit mgr.showMessageBox(QVariant(busyText()));
+    const QString refusal = WorkGuard::refusalFor(WorkGuard::Work::Add);
+    if (!refusal.isEmpty()) {
+        qCDebug(lcAdd) << "addToMainObject: refused while other work runs";
+        emit mgr.showMessageBox(QVariant(refusal));
         return;
     }
     if (mgr.mediaTypeFilter != 4)
@@ -517,7 +517,7 @@ void LibraryAdder::addToMainObject()
 
 QString LibraryAdder::busyText()
 {
-    return QStringLiteral("Please wait until the library has finished changing, then try again.");
+    return WorkGuard::refusal(WorkGuard::Work::Add);
 }
 
 void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)

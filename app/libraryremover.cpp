@@ -17,6 +17,7 @@
 #include "app/messagehandler.h"
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
+#include "core/workguard.h"
 #include "database/connection.h"
 #include "database/ruvodb.h"
 #include "database/transaction.h"
@@ -264,6 +265,15 @@ void LibraryRemover::exeRemoveTransfer(const QString &action)
             emit owner.showMessageBox(MessageHandler().message(6));
             return;
         }
+        const bool videos = std::any_of(owner.chosenTracks.cbegin(), owner.chosenTracks.cend(),
+                                        [](const track &t) { return t.isVideo; });
+        const QString refusal =
+            WorkGuard::refusalFor(videos ? WorkGuard::Work::VideoTransfer : WorkGuard::Work::Transfer);
+        if (!refusal.isEmpty()) {
+            owner.chosenTracks.clear();
+            emit owner.showMessageBox(QVariant(refusal));
+            return;
+        }
         if (transferHandOver)
             transferHandOver(owner.chosenTracks);
         else
@@ -274,11 +284,11 @@ void LibraryRemover::exeRemoveTransfer(const QString &action)
 
 void LibraryRemover::removeAll(const Ticks &ticks)
 {
-    if (owner.isAddingMedia()) {
-        // The add's copies and conversions are on their way into the library
-        // folder: its rows are not all written, and the sweep of empty
-        // folders could take a folder a copy is about to fill.
-        emit owner.showMessageBox(QVariant(LibraryAdder::busyText()));
+    // The sweep of empty folders could take a folder that an add, a video
+    // run or a transfer's conversion is about to fill, and the files go.
+    const QString refusal = WorkGuard::refusalFor(WorkGuard::Work::Remove);
+    if (!refusal.isEmpty()) {
+        emit owner.showMessageBox(QVariant(refusal));
         return;
     }
     const TrackMap library = owner.libraryTracks;

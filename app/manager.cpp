@@ -34,6 +34,7 @@
 manager::manager()
     : libraryAdder(std::make_unique<LibraryAdder>(*this))
 {
+    watchWork();
 }
 
 Q_LOGGING_CATEGORY(lcController, "corvane.app")
@@ -113,6 +114,8 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
         return rows;
     });
 
+    watchWork();
+
     // Whatever way the run ends, the close sequence runs once before the
     // objects the workers use are destroyed.
     if (QCoreApplication *app = QCoreApplication::instance())
@@ -123,7 +126,17 @@ manager::~manager()
 {
     closeOnQuit();
     delete videoOptimisation;  // its run ends before the controller's parts go
+    videoOptimisation = nullptr;
     delete licenceViewer;
+}
+
+void manager::watchWork()
+{
+    using Work = WorkGuard::Work;
+    workWatches.emplace_back(Work::Add, [this] { return libraryAdder && libraryAdder->isBusy(); });
+    workWatches.emplace_back(Work::Remove, [this] { return remover && remover->isRunning(); });
+    workWatches.emplace_back(Work::VideoRun, [this] { return videoOptimisation && videoOptimisation->isRunning(); });
+    workWatches.emplace_back(Work::FileCheck, [this] { return isCheckingLibrary(); });
 }
 
 void manager::init()
@@ -275,6 +288,11 @@ void manager::checkLibraryFiles()
 {
     if (!fileCheckPending || fileCheckStarted)
         return;
+    if (!closing && WorkGuard::blocker(WorkGuard::Work::FileCheck)) {
+        // Rows are dropped only while nothing else changes the library.
+        QTimer::singleShot(fileCheckFallbackMs, this, &manager::checkLibraryFiles);
+        return;
+    }
     fileCheckStarted = true;
     if (closing || libraryTracks.isEmpty()) {
         libraryFilesChecked(ruvoDB::FileCheck());
@@ -310,6 +328,10 @@ void manager::libraryFilesChecked(const ruvoDB::FileCheck &check)
         showStartPageIfEmptied();
     }
     emit libraryChecked();
+    if (std::exchange(addAfterFileCheck, false) && !closing) {
+        emit sgHideLoading();
+        addToMainObject();
+    }
 }
 
 void manager::showStartPageIfEmptied()

@@ -17,6 +17,7 @@
 #include "core/backgroundjob.h"
 #include "core/track.h"
 #include "core/track_data.h"
+#include "core/workguard.h"
 #include "database/ruvodb.h"
 
 class AdvancedSettings;
@@ -436,6 +437,11 @@ private:
     bool libraryLoadPending = false; // read on a worker, not yet published
     bool fileCheckPending = false;   // the files are still to be checked
     bool fileCheckStarted = false;
+    bool addAfterFileCheck = false;  // an add asked for during the check runs once it ends
+
+    // What of the controller's work runs, as the work guard sees it.
+    void watchWork();
+    std::vector<WorkGuard::Watch> workWatches;
 };
 
 #endif // MANAGER_H

@@ -93,6 +93,14 @@ void manager::selectDeselectForSettings(bool checked)
 
 void manager::addToMainObject()
 {
+    // Until the start-up check has dropped the rows of missing files, a song
+    // whose stored copy went missing looks like a duplicate and would be
+    // left out: an add asked for meanwhile waits for the check.
+    if (WorkGuard::blocker(WorkGuard::Work::Add) == WorkGuard::Work::FileCheck) {
+        if (!std::exchange(addAfterFileCheck, true))
+            emit sgShowLoading();
+        return;
+    }
     libraryAdder->addToMainObject();
 }
 

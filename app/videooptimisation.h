@@ -23,8 +23,9 @@ class manager;
 //
 // Everything here runs in the GUI thread.  The conversion thread ends by
 // itself; closing the program cancels a run and waits for it (the close
-// sequence's job registry).  Videos added while a run goes wait for its end
-// and then run with their own rows.
+// sequence's job registry).  The work guard refuses an add while a run goes;
+// videos handed over all the same wait for its end and then run with their
+// own rows.
 class VideoOptimisation : public QObject
 {
     Q_OBJECT

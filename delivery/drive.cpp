@@ -1,5 +1,7 @@
 #include "delivery/drive.h"
 
+#include <algorithm>
+
 #include <QDebug>
 #include <QDir>
 #include <QFileDialog>
@@ -96,6 +98,12 @@ Drive::Drive(SetProperty setProperty, UserText texts, QObject *parent)
     connect(fm.get(), &DriveCopier::sgFiletranscoded, this, &Drive::slOneFileTranscoded, Qt::QueuedConnection);
     connect(fm.get(), &DriveCopier::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
     connect(fm.get(), &DriveCopier::sgDriveRemoved, this, &Drive::slDriveRemoved, Qt::QueuedConnection);
+    // The format step is the first of the transfer.
+    watches.emplace_back(WorkGuard::Work::Transfer, [this] {
+        return (transferJob && transferJob->isRunning()) || (formatJob && formatJob->isRunning());
+    });
+    watches.emplace_back(WorkGuard::Work::Format,
+                         [this] { return formatWanted && formatJob && formatJob->isRunning(); });
 }
 
 Drive::Drive() : QObject(nullptr) {}
@@ -309,6 +317,15 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
     overwritequality = overwriteQuality;
     if (drive == noDrive || drive.isEmpty() || !formatJob)
         return;
+    const bool videos = std::any_of(state().trackMap.cbegin(), state().trackMap.cend(),
+                                    [](const track &t) { return t.isVideo; });
+    const QString refusal = WorkGuard::refusalFor(videos   ? WorkGuard::Work::VideoTransfer
+                                                  : format ? WorkGuard::Work::Format
+                                                           : WorkGuard::Work::Transfer);
+    if (!refusal.isEmpty()) {
+        emit showMessageBox(refusal);
+        return;
+    }
     if (!QFileInfo::exists(drive)) {
         emit showMessageBox(userText(7));
         return;
@@ -323,6 +340,7 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
     formatTarget.label = createDriveName(QFileInfo(drive).fileName());
     emit sgShowFormatWait();
     const bool wanted = format != 0;
+    formatWanted = wanted && !formatTarget.isFolder;
     if (!formatJob->start(
             [this, drive, wanted](const std::atomic<bool> &) {
                 formatDrive(drive, wanted);

@@ -11,9 +11,11 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "core/backgroundjob.h"
 #include "core/track.h"
+#include "core/workguard.h"
 #include "delivery/drivecopier.h"
 #include "delivery/systemdetails.h"
 
@@ -120,6 +122,9 @@ private:
     std::unique_ptr<DriveCopier> fm;
     std::unique_ptr<BackgroundJob<bool>> formatJob;
     std::unique_ptr<BackgroundJob<int>> transferJob;
+    bool formatWanted = false; // the running format step erases the drive
+    // The drive jobs as the work guard sees them.
+    std::vector<WorkGuard::Watch> watches;
 };
 
 #endif // DRIVE_H

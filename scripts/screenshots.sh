@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the window: docs/screenshots/library.png (a
 # library of a few albums), docs/screenshots/transfer.png (the "Transfer
-# and Sync" dialog) and docs/screenshots/review-lists.png (the advanced
-# settings' review lists).  The media is made at run time with ffmpeg in a temporary
+# and Sync" dialog), docs/screenshots/review-lists.png (the advanced
+# settings' review lists) and docs/screenshots/background.png (a video
+# optimisation put aside, its status box in the window's corner).  The media is made at run time with ffmpeg in a temporary
 # home, so no file of the user is read or written, and the window is drawn
 # offscreen, so no display is needed.
 #
@@ -11,8 +12,9 @@
 # folder: where the pictures go (docs/screenshots by default); --check also
 # pictures the vehicle lists open, the Tracks, Playlists and Podcasts views,
 # the library, the transfer and advanced settings dialogs and the media
-# browser at the window's minimum size (1024x650), and an add under way
-# (add.png: its one dialog with the count).  JOBS sets the build's
+# browser at the window's minimum size (1024x650), the video optimisation
+# dialog (video.png) and an add under way (add.png: its one dialog with the
+# count).  JOBS sets the build's
 # parallel jobs (all processors by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."

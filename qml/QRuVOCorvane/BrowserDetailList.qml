@@ -10,6 +10,12 @@ Item {
     property var rows: []
     property bool videos: false
     readonly property alias count: view.count
+    // What a video's line shows where the video has no value.
+    readonly property string unknown: Theme.str(detailedView_txtVideoView)
+
+    function shown(text) {
+        return videos && text.trim() === "" ? unknown : text
+    }
 
     ColumnLayout {
         anchors.fill: parent
@@ -68,7 +74,8 @@ Item {
                     }
                     Repeater {
                         model: line.row ? [Theme.str(line.row.tracktitle), Theme.str(line.row.albumname),
-                                           Theme.str(line.row.artistname), Theme.str(line.row.genre)] : []
+                                           Theme.str(line.row.artistname), Theme.str(line.row.genre)]
+                                          .map(t => details.shown(t)) : []
                         Label {
                             required property string modelData
                             Layout.fillWidth: true
@@ -81,7 +88,8 @@ Item {
                     }
                     Label {
                         Layout.preferredWidth: 70
-                        text: !line.row ? "" : details.videos ? Theme.duration(line.row.year)
+                        text: !line.row ? "" : details.videos ? (Number(line.row.year) > 0 ? Theme.duration(line.row.year)
+                                                                                           : details.unknown)
                                                               : (Number(line.row.year) > 0 ? String(line.row.year) : "")
                         color: Theme.mutedText
                         font.pixelSize: 13

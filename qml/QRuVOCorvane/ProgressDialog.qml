@@ -4,6 +4,8 @@ import QtQuick.Layouts
 
 // Progress of a long job: the online lookup after an add, or a transfer to
 // the car's drive.  It closes itself when the counter reaches the total.
+// The lookup's dialog can be put aside while the lookup goes on (the window
+// then shows a small status box that opens it again).
 ThemedPopup {
     id: dialog
     objectName: "progressDialog"
@@ -13,6 +15,9 @@ ThemedPopup {
     property string fileName
     property int total: 0
     property int counter: 0
+    // From the start of a job to its end, whether the dialog shows or not.
+    property bool running: false
+    readonly property bool canPutAside: mode === "progress"
 
     signal cancelRequested(string mode)
 
@@ -22,6 +27,7 @@ ThemedPopup {
         fileName = ""
         total = 0
         counter = 0
+        running = true
         open()
     }
 
@@ -29,18 +35,19 @@ ThemedPopup {
         total = Number(newTotal) || 0
         counter = Number(newCounter) || 0
         fileName = file
-        if (opened && counter >= total)
-            close()
+        if (running && counter >= total)
+            finish()
     }
 
     function finish() {
+        running = false
         close()
     }
 
     anchors.centerIn: parent
     width: 460
     modal: true
-    closePolicy: Popup.NoAutoClose
+    closePolicy: canPutAside ? Popup.CloseOnEscape : Popup.NoAutoClose
     padding: 24
 
     background: Rectangle {
@@ -90,13 +97,24 @@ ThemedPopup {
             }
         }
 
-        Button {
-            objectName: "progressCancelButton"
+        RowLayout {
             Layout.alignment: Qt.AlignRight
-            text: "Cancel"
-            onClicked: {
-                dialog.title = Theme.str(MediaLibrary_texttransferProgressCancel)
-                dialog.cancelRequested(dialog.mode)
+            spacing: 8
+
+            Button {
+                objectName: "progressHideButton"
+                visible: dialog.canPutAside
+                text: "Run in background"
+                onClicked: dialog.close()
+            }
+
+            Button {
+                objectName: "progressCancelButton"
+                text: "Cancel"
+                onClicked: {
+                    dialog.title = Theme.str(MediaLibrary_texttransferProgressCancel)
+                    dialog.cancelRequested(dialog.mode)
+                }
             }
         }
     }

@@ -6,7 +6,8 @@ import QtQuick.Layouts
 // left for the whole list, and Cancel.  The rows are the run's
 // optimisationVideoModel objects; a video's progress is kept in its row's
 // `status` (0 to 100, -1 when it was refused or skipped), so one update
-// redraws one row.
+// redraws one row.  The dialog can be put aside while the run goes on (the
+// window then shows a small status box that opens it again).
 ThemedPopup {
     id: dialog
     objectName: "videoOptimisationDialog"
@@ -14,13 +15,35 @@ ThemedPopup {
     property var rows: Theme.list(optimisationVideoModel)
     property var timeLeft: []   // "00", "00" or hours, minutes, seconds
     property bool cancelling: false
+    // From the start of a run to its end, whether the dialog shows or not.
+    property bool running: false
+    // The whole run done, 0 to 1: a refused or skipped video counts as done.
+    readonly property real overall: {
+        const list = rows
+        if (list.length === 0)
+            return 0
+        let sum = 0
+        for (let i = 0; i < list.length; ++i) {
+            const status = list[i] ? Number(list[i].status) : 0
+            sum += status < 0 ? 1 : Math.min(100, status) / 100
+        }
+        return sum / list.length
+    }
 
     signal cancelRequested()
 
     function begin() {
-        timeLeft = []
+        // Videos added while a run goes join it: the time left stays.
+        if (!running)
+            timeLeft = []
+        running = true
         cancelling = false
         open()
+    }
+
+    function finish() {
+        running = false
+        close()
     }
 
     function setProgress(trackId, progress) {
@@ -36,6 +59,9 @@ ThemedPopup {
         const t = timeLeft
         if (t.length < 3)
             return t.length === 2 ? Theme.str(VideoTranscoding_videoOptimisationTimeString2) : ""
+        if (Number(t[0]) === 0 && Number(t[1]) === 0 && Number(t[2]) === 1)
+            return Theme.str(VideoTranscoding_videoOptimisationTimeString3)
+                    + Theme.str(VideoTranscoding_videoOptimisationTimeString1)
         const two = (v) => (Number(v) < 10 ? "0" : "") + Number(v)
         return Theme.str(VideoTranscoding_videoOptimisationTimeString3) + Number(t[0]) + ":" + two(t[1]) + ":" + two(t[2])
     }
@@ -43,7 +69,8 @@ ThemedPopup {
     anchors.centerIn: parent
     width: Math.min(560, (parent ? parent.width : 560) - 40)
     modal: true
-    closePolicy: Popup.NoAutoClose
+    // Escape puts the dialog aside, as "Run in background" does.
+    closePolicy: Popup.CloseOnEscape
     padding: 24
 
     background: Rectangle {
@@ -67,6 +94,15 @@ ThemedPopup {
         Label {
             Layout.fillWidth: true
             text: Theme.str(VideoTranscoding_txtAdded1)
+            wrapMode: Text.WordWrap
+            color: Theme.mutedText
+            font.pixelSize: 12
+        }
+
+        Label {
+            objectName: "videoBackgroundText"
+            Layout.fillWidth: true
+            text: Theme.str(VideoTranscoding_txtAdded2)
             wrapMode: Text.WordWrap
             color: Theme.mutedText
             font.pixelSize: 12
@@ -117,14 +153,25 @@ ThemedPopup {
             font.pixelSize: 12
         }
 
-        Button {
-            objectName: "videoCancelButton"
+        RowLayout {
             Layout.alignment: Qt.AlignRight
-            text: "Cancel"
-            enabled: !dialog.cancelling
-            onClicked: {
-                dialog.cancelling = true
-                dialog.cancelRequested()
+            spacing: 8
+
+            Button {
+                objectName: "videoHideButton"
+                text: "Run in background"
+                enabled: dialog.running && !dialog.cancelling
+                onClicked: dialog.close()
+            }
+
+            Button {
+                objectName: "videoCancelButton"
+                text: "Cancel"
+                enabled: !dialog.cancelling
+                onClicked: {
+                    dialog.cancelling = true
+                    dialog.cancelRequested()
+                }
             }
         }
     }

@@ -65,6 +65,8 @@ Page {
     // Set by the application's calls; no screen reads them.
     property bool transferBrowserRequested: false
     property var drivesData: null
+    // The user answered yes to closing during a run.
+    property bool closeConfirmed: false
 
     background: Rectangle { color: Theme.window }
 
@@ -203,6 +205,46 @@ Page {
         onCancelRequested: root.sgCancelVideOptimising()
     }
 
+    // Runs whose dialog was put aside: the window stays usable meanwhile.
+    Column {
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 16
+        z: 8
+        spacing: 8
+
+        MiniStatusBox {
+            objectName: "videoStatusBox"
+            visible: videoDialog.running && !videoDialog.visible
+            title: Theme.str(VideoTranscoding_progressNotification)
+            value: videoDialog.overall
+            onStatusRequested: videoDialog.open()
+        }
+
+        MiniStatusBox {
+            objectName: "lookupStatusBox"
+            visible: progressDialog.running && progressDialog.canPutAside && !progressDialog.visible
+            title: Theme.str(AdvanceSetting_progressNotification)
+            value: progressDialog.total > 0 ? progressDialog.counter / progressDialog.total : 0
+            indeterminate: progressDialog.total <= 0
+            onStatusRequested: progressDialog.open()
+        }
+    }
+
+    // Closing while videos are optimised ends the run: asked first.
+    QuestionBox {
+        id: closeQuestion
+        objectName: "closeQuestion"
+        question: "Videos are still being optimised. If you close Media Organiser now, the video being "
+                  + "optimised is not added to your library. Close anyway?"
+        acceptText: "Close"
+        rejectText: "Keep running"
+        onAccepted: {
+            root.closeConfirmed = true
+            root.Window.window.close()
+        }
+    }
+
     MessageBox {
         id: messageBox
     }
@@ -210,7 +252,14 @@ Page {
     // The window's close (its button, or the engine's quit) ends the run.
     Connections {
         target: root.Window.window
-        function onClosing() { root.exeClose() }
+        function onClosing(close) {
+            if (videoDialog.running && !root.closeConfirmed) {
+                close.accepted = false
+                closeQuestion.open()
+                return
+            }
+            root.exeClose()
+        }
     }
 
     function openMediaBrowser() {
@@ -248,7 +297,7 @@ Page {
     function slUpdateProgressVideo(filePath, trackId, progress) {
         videoDialog.setProgress(Number(trackId), Number(progress))
     }
-    function slCloseOnAllCompleteVideo() { videoDialog.close() }
+    function slCloseOnAllCompleteVideo() { videoDialog.finish() }
     function slHideMediaBrowser() { mediaBrowserVisible = false }
     function slUpdateTranscodingCounter(count, totalCount) {
         loadingOverlay.updateAdd(Number(count) || 0, Number(totalCount) || 0)

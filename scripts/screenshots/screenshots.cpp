@@ -7,9 +7,11 @@
 #include <QTest>
 
 #include <functional>
+#include <tuple>
 
 #include "app/manager.h"
 #include "app/startup.h"
+#include "app/videooptimisation.h"
 #include "core/shared.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
@@ -22,7 +24,7 @@
 
 // Takes the README's pictures of the window from kit media made here, in a
 // temporary home: the library with a few albums, the "Transfer and Sync"
-// dialog and the advanced settings' review lists.  With --check it also takes the states worth a look after a change
+// dialog, the advanced settings' review lists and a video optimisation put aside.  With --check it also takes the states worth a look after a change
 // of the interface: the vehicle lists open, the grouped track views, the
 // library, two dialogs and the media browser at the window's minimum size,
 // and an add under way.
@@ -260,6 +262,60 @@ bool shootReviewLists(StartUp &startUp, const QString &file)
     return ok;
 }
 
+// A video optimisation put aside: the library in use, the run's status box
+// in its corner (and, given `dialogFile`, first the run's dialog).  The
+// conversion of the second clip is held up until the pictures are taken;
+// then the run is cancelled.
+bool shootBackground(StartUp &startUp, const QString &file, const QString &dialogFile)
+{
+    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MoviesLocation));
+    const QString gate = testkit::testHome() + QStringLiteral("/gate");
+    ExternalProgram::setToolPath(
+        ExternalProgram::Ffmpeg,
+        testkit::MediaKit::fakeTool(testkit::testHome(), QStringLiteral("gated-ffmpeg"),
+                                    QStringLiteral("case \"$*\" in *libx264*) while [ ! -e '%1' ]; do sleep 0.1; "
+                                                   "done;; esac\nexec ffmpeg \"$@\"")
+                                        .arg(gate)));
+    TrackMap videos;
+    int id = 0;
+    for (const auto &[name, width, height] : {std::tuple{"Coast Road.mp4", 640, 480}, {"Night Drive.mkv", 1280, 720}}) {
+        track t;
+        t.id = ++id;
+        t.isVideo = true;
+        t.sourcePath = t.filepath = kit.video(QString::fromLatin1(name), 2, width, height);
+        t.filename = QFileInfo(t.filepath).fileName();
+        t.trackname = QFileInfo(t.filepath).completeBaseName();
+        if (t.filepath.isEmpty())
+            return false;
+        videos.insert(t.id, t);
+    }
+    manager *controller = startUp.controller();
+    QQuickItem *root = startUp.viewer().rootObject();
+    controller->processingTracks = videos;
+    controller->startVideoOptimisation();
+    QObject *dialog = root->findChild<QObject *>(QStringLiteral("videoOptimisationDialog"));
+    auto *box = root->findChild<QQuickItem *>(QStringLiteral("videoStatusBox"));
+    bool ok = true;
+    if (!dialogFile.isEmpty())
+        ok = shoot(startUp.viewer(), dialogFile);
+    QMetaObject::invokeMethod(dialog, "close");
+    QQuickItem *videosGrid = findItem(root, QStringLiteral("videosViewGrid"));
+    QObject *panel = root->findChild<QObject *>(QStringLiteral("libraryPanel"));
+    panel->setProperty("currentView", 0);
+    ok = box && videosGrid &&
+         QTest::qWaitFor([box, videosGrid] { return box->isVisible() && videosGrid->property("count").toInt() > 0; },
+                         30000) &&
+         ok;
+    if (!ok)
+        qWarning("the video run did not show its status box");
+    ok = shoot(startUp.viewer(), file) && ok;
+    QFile(gate).open(QIODevice::WriteOnly);
+    controller->slCancelVideOptimising();
+    ok = QTest::qWaitFor([controller] { return !controller->videoOptimisation->isRunning(); }, 30000) && ok;
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -355,6 +411,9 @@ int main(int argc, char **argv)
         }
     }
     Drive::setFolderChooser({});
+    ok = shootBackground(startUp, out.filePath(QStringLiteral("background.png")),
+                         check ? out.filePath(QStringLiteral("video.png")) : QString()) &&
+         ok;
     if (check)
         ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
     return ok ? 0 : 1;

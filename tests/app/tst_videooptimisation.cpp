@@ -159,6 +159,81 @@ private slots:
         QCOMPARE(controller()->videoOptimisation->skippedFiles, QStringList{skipped.filename});
     }
 
+    void runReports_data()
+    {
+        QTest::addColumn<QString>("report");   // what the run says of video 1: complete, skip or refuse
+        QTest::addColumn<bool>("cancelled");   // the user cancelled before the report arrived
+        QTest::addColumn<QString>("reviewed"); // the review entry under id 1: this video, another video, a song
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("entryKept");
+
+        QTest::addRow("a finished video is stored; its entry under its run id goes")
+            << "complete" << false << "this video" << true << false;
+        QTest::addRow("a finished video leaves another video's entry") << "complete" << false << "another video" << true
+                                                                       << true;
+        QTest::addRow("a video finishing during a cancel is not added") << "complete" << true << "this video" << false
+                                                                        << true;
+        QTest::addRow("a skipped video's own entry goes") << "skip" << false << "this video" << false << false;
+        QTest::addRow("a skipped video leaves another video's entry") << "skip" << false << "another video" << false
+                                                                      << true;
+        QTest::addRow("a skipped video leaves a song's entry") << "skip" << false << "a song" << false << true;
+        QTest::addRow("a refused video's own entry goes") << "refuse" << false << "this video" << false << false;
+        QTest::addRow("a refused video leaves another video's entry") << "refuse" << false << "another video" << false
+                                                                      << true;
+    }
+
+    // The controller's answer to each report of the conversion thread.
+    void runReports()
+    {
+        QFETCH(QString, report);
+        QFETCH(bool, cancelled);
+        QFETCH(QString, reviewed);
+        // A row stored first: the finished video's library id is not its run id.
+        int filler = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("first.mp3")));
+        if (filler == 1)
+            filler = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("second.mp3")));
+        QVERIFY(filler > 1);
+        static int row = 0;
+        track finished = video(1, small);
+        finished.filepath = VideoEncoding::outputFolder() + QStringLiteral("/Reported %1.mp4").arg(++row);
+        QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()) && QFile::copy(small, finished.filepath));
+        finished.filesize = QFileInfo(finished.filepath).size();
+        track entry = video(1, reviewed == QLatin1String("another video") ? longer : small);
+        if (reviewed == QLatin1String("a song")) {
+            entry = testkit::makeTrack(dir.filePath("song.mp3"));
+            entry.id = 1;
+        }
+        controller()->reviewTracks = {{1, entry}};
+        const TrackMap before = controller()->libraryTracks;
+
+        if (cancelled)
+            controller()->slCancelVideOptimising();
+        if (report == QLatin1String("complete")) {
+            controller()->slupdateMainObjectVideo(finished);
+        } else {
+            finished.filesize = -1;
+            if (report == QLatin1String("skip"))
+                controller()->slonSkipFile(finished);
+            else
+                controller()->slonMultiChannelFile(finished);
+        }
+
+        int storedId = 0;
+        for (const track &t : ruvoDB().loadDB()) {
+            if (t.filepath == finished.filepath)
+                storedId = t.id;
+        }
+        QFETCH(bool, stored);
+        QCOMPARE(storedId > 0, stored);
+        QCOMPARE(controller()->libraryTracks.size(), before.size() + (stored ? 1 : 0));
+        QFETCH(bool, entryKept);
+        QCOMPARE(controller()->reviewTracks.contains(1), entryKept);
+        if (entryKept)
+            QCOMPARE(controller()->reviewTracks.value(1).sourcePath, entry.sourcePath);
+        if (stored)
+            QVERIFY(storedId != 1 && controller()->reviewTracks.contains(storedId));
+    }
+
 private:
     track video(int id, const QString &path) const
     {

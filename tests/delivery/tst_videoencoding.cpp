@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "delivery/madefiles.h"
 #include "delivery/videoencoding.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
@@ -177,31 +178,81 @@ private slots:
         QVERIFY(qAbs(made.last().toDouble() - probe(path).last().toDouble()) < 0.1);
     }
 
-    void cancelDuringConversion()
+    void conversionNotTaken_data()
     {
+        QTest::addColumn<QString>("ending"); // what the fake ffmpeg does after starting its output
+        // "": not cancelled; "key": at the first progress value, while ffmpeg
+        // waits for its key; "last line": as ffmpeg's last line is read, once
+        // it has ended with success
+        QTest::addColumn<QString>("cancelAt");
+
+        const QString progress = "echo 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'\n";
+        const QString waitForKey = progress + "timeout 10 head -c 1 >/dev/null; ";
+        QTest::addRow("cancelled: ffmpeg quits cleanly on its key") << waitForKey + "exit 0" << "key";
+        QTest::addRow("cancelled: ffmpeg fails on its key") << waitForKey + "exit 255" << "key";
+        QTest::addRow("cancelled as ffmpeg ends with success")
+            << "printf 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'; exit 0" << "last line";
+        QTest::addRow("ffmpeg fails after part of its output") << progress + "exit 1" << "";
+        QTest::addRow("ffmpeg crashes after part of its output") << progress + "kill -SEGV $$" << "";
+        QTest::addRow("ffmpeg succeeds with an empty output") << progress + ": > \"$last\"; exit 0" << "";
+    }
+
+    // A conversion that fails or is cancelled never becomes the video: no
+    // file at the output's name, no partial file, no record of a made file.
+    void conversionNotTaken()
+    {
+        QFETCH(QString, ending);
+        QFETCH(QString, cancelAt);
+        const bool cancel = !cancelAt.isEmpty();
         clean();
-        // An ffmpeg that starts its output, reports progress and waits for a key.
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
-                                     testkit::MediaKit::fakeTool(dir.path(), "waiting-ffmpeg",
-                                                                 "eval last=\\${$#}; echo partial > \"$last\"\n"
-                                                                 "echo 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'\n"
-                                                                 "timeout 10 head -c 1 >/dev/null; exit 255"));
+                                     testkit::MediaKit::fakeTool(dir.path(), "partial-ffmpeg",
+                                                                 "eval last=\\${$#}; echo partial > \"$last\"\n" +
+                                                                     ending));
         QElapsedTimer clock;
         const TrackMap list{{1, videoTrack(1, media["avi"], "Cut")}, {2, videoTrack(2, media["640x480"], "Next")}};
-        const Run run = runList(list, [&clock](VideoEncoding &encoder) {
-            clock.start();
-            encoder.onCanclePressed();
-        });
+        const Run run = runList(
+            list,
+            [&clock, cancel](VideoEncoding &encoder) {
+                clock.start();
+                if (cancel)
+                    encoder.onCanclePressed();
+            },
+            cancelAt == "last line" ? Qt::DirectConnection : Qt::AutoConnection);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, wrapper);
         QVERIFY2(clock.isValid(), "the conversion must report progress before it ends");
-        QVERIFY2(clock.elapsed() < 6000, "a cancel must stop ffmpeg at once");
+        if (cancel)
+            QVERIFY2(clock.elapsed() < 6000, "a cancel must stop ffmpeg at once");
         QCOMPARE(run.allDone, 1);
-        QVERIFY(run.complete.isEmpty() && run.skipped.size() == 1);
-        QCOMPARE(run.skipped.first().filesize, -1);
+        QVERIFY(!run.complete.contains(1) && run.skipped.contains(1));
+        QCOMPARE(run.skipped.value(1).filesize, -1);
         QCOMPARE(run.progress.value(output("Cut")).last(), -1);
-        // Nothing of it is left, not even the hidden partial file; the next
-        // video was not started.
-        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        // A cancel ends the list; a failure goes on with the next video.
+        QCOMPARE(run.complete.contains(2), !cancel);
+        QVERIFY(!QFileInfo::exists(output("Cut")));
+        QCOMPARE(QDir(VideoEncoding::outputFolder()).entryList(QDir::Files | QDir::Hidden),
+                 cancel ? QStringList() : QStringList{"Next.mp4"});
+        // Not recorded as made from the source: a file that turns up at the
+        // name later is not taken for its output.
+        QVERIFY(testkit::touch(output("Cut"), "someone else's"));
+        const MadeFiles::Claim again = MadeFiles::claim(output("Cut"), MadeFiles::Source::of(media["avi"]));
+        MadeFiles::release(again.path);
+        QVERIFY(!again.reuse);
+    }
+
+    // A cancel that comes as a video is finished (its 100 % reported) wins:
+    // the video is reported skipped, with its output for the controller to
+    // remove, never complete.
+    void cancelAsAVideoIsFinished()
+    {
+        clean();
+        const TrackMap list{{1, videoTrack(1, media["640x480"], "Done")}};
+        const Run run = runList(
+            list, [](VideoEncoding &encoder) { encoder.onCanclePressed(); }, Qt::DirectConnection);
+        QCOMPARE(run.allDone, 1);
+        QVERIFY(run.complete.isEmpty());
+        QCOMPARE(run.skipped.value(1).filepath, output("Done"));
+        QCOMPARE(run.skipped.value(1).filesize, -1);
     }
 
 private:
@@ -213,17 +264,25 @@ private:
         int allDone = 0;
     };
     // Runs one work list to its end; `whileRunning` is called at the first
-    // progress value of 0 or more.
-    Run runList(const TrackMap &videos, const std::function<void(VideoEncoding &)> &whileRunning = {})
+    // progress value of 0 or more, through a connection of type `calling`
+    // (direct: in the run's thread, while it reports).
+    Run runList(const TrackMap &videos, const std::function<void(VideoEncoding &)> &whileRunning = {},
+                Qt::ConnectionType calling = Qt::AutoConnection)
     {
         VideoEncoding encoder;
         Run run;
-        bool started = false;
-        connect(&encoder, &VideoEncoding::onProgressChange, this, [&](QString path, qint64, qint64 progress) {
-            if (whileRunning && progress >= 0 && !std::exchange(started, true))
-                whileRunning(encoder);
-            run.progress[path] << progress;
-        });
+        std::atomic<bool> started{false};
+        if (whileRunning) {
+            connect(
+                &encoder, &VideoEncoding::onProgressChange, this,
+                [&](QString, qint64, qint64 progress) {
+                    if (progress >= 0 && !started.exchange(true))
+                        whileRunning(encoder);
+                },
+                calling);
+        }
+        connect(&encoder, &VideoEncoding::onProgressChange, this,
+                [&](QString path, qint64, qint64 progress) { run.progress[path] << progress; });
         connect(&encoder, &VideoEncoding::onFileComplete, this, [&](const track &t) { run.complete[t.id] = t; });
         connect(&encoder, &VideoEncoding::onSkipFile, this, [&](const track &t) { run.skipped[t.id] = t; });
         connect(&encoder, &VideoEncoding::onMultiChannelsFile, this, [&](const track &t) { run.refused << t.id; });
