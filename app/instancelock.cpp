@@ -16,8 +16,9 @@ const QByteArray activateRequest = "activate\n";
 const QByteArray activateAnswer = "ok\n";
 
 // A copy that took the lock opens its socket right after: a start arriving
-// in between waits a little for it.
-constexpr int handOverMs = 5000;
+// in between, or one whose window is busy for a moment, is waited for a
+// little.
+constexpr int handOverMs = 10000;
 
 } // namespace
 

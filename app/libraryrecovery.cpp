@@ -120,7 +120,7 @@ LibraryRecovery::Damage LibraryRecovery::setAsideIfDamaged(const QString &librar
         if (QFileInfo::exists(libraryPath + suffix) && !moveAside(libraryPath + suffix, aside + suffix))
             qCWarning(lcRecovery) << "could not move" << libraryPath + suffix << "beside the damaged library";
     }
-    Logging::getInstance()->WriteLog(QStringLiteral("Damaged library kept as ") + aside, damage.reason);
+    Logging::getInstance()->WriteLog(QStringLiteral("Damaged library kept as %1: ").arg(aside), damage.reason);
     return damage;
 }
 
@@ -180,7 +180,7 @@ QString LibraryRecovery::message(const QString &libraryPath, const Damage &damag
     if (damage.keptAt.isEmpty())
         return text + QStringLiteral(" It could not be moved aside and was left as it is; the library is not open.");
     text += QStringLiteral("\nIt was kept unchanged as \"%1\".").arg(damage.keptAt);
-    text += QStringLiteral("\nA new library was started with the %1 song(s) and video(s) found in \"%2\".")
+    text += QStringLiteral("\nA new library was started; it took back the %1 file(s) the program had copied into \"%2\".")
                 .arg(restored.stored)
                 .arg(ruvoDB::programCopyFolder());
     if (!restored.failed.isEmpty()) {

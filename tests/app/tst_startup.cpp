@@ -107,6 +107,7 @@ class TestStartUp : public QObject
 private slots:
     void staleLockIsTakenOver();
     void secondStartHandsOver();
+    void unreachableCopyRefusesTheStart();
     void damagedLibraryIsKeptAndTold_data();
     void damagedLibraryIsKeptAndTold();
 
@@ -182,6 +183,24 @@ void TestStartUp::secondStartHandsOver()
     // The copy that holds the folder goes on working on it.
     app.reset();
     QVERIFY(!QFile::exists(shared::dataFolder() + "/ruvo.lock"));
+}
+
+// A living copy that doesn't answer still holds the folder: the start is
+// refused (main then says the program is already running), nothing opened.
+void TestStartUp::unreachableCopyRefusesTheStart()
+{
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    QVERIFY(QDir().mkpath(data));
+    QLockFile held(data + "/ruvo.lock");
+    QVERIFY(held.tryLock(0));
+    const QStringList before = snapshot(data);
+
+    QProcess *second = child({secondMode}, homeEnvironment(home.path()));
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 120000);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(second->readAllStandardOutput().contains("outcome:refused"));
+    QCOMPARE(snapshot(data), before);
 }
 
 void TestStartUp::damagedLibraryIsKeptAndTold_data()
