@@ -13,13 +13,16 @@
 #include <QQuickItem>
 #include <QScreen>
 #include <QSslSocket>
+#include <QTimer>
 
+#include "app/libraryrecovery.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/track.h"
 #include "database/database.h"
+#include "database/ruvodb.h"
 #include "delivery/drive.h"
 #include "platform/temporaryfiles.h"
 #include "update/cocoainitializer.h"
@@ -165,10 +168,18 @@ StartUp::~StartUp()
     cocoa.reset();
     view.reset();
     database.reset();
+    instance.reset();
 }
 
-void StartUp::start()
+InstanceLock::Outcome StartUp::start()
 {
+    // One copy per data folder: a second start only brings the first
+    // forward, before it restarts a log, opens the library or sweeps.
+    instance = std::make_unique<InstanceLock>(shared::dataFolder());
+    const InstanceLock::Outcome outcome = instance->acquire();
+    if (outcome != InstanceLock::Outcome::Owned)
+        return outcome;
+
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
     // Our own icon.
@@ -192,8 +203,7 @@ void StartUp::start()
 
     database = std::make_unique<Database>();
     QSslSocket::supportsSsl();
-    if (database->connect(QStringLiteral("RuvoData"), true))
-        database->create();
+    checkLibrary();
 
     control = std::make_unique<manager>(view.get(), nullptr);
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -234,6 +244,13 @@ void StartUp::start()
     failures += makeLinks(driveLinks(), view->rootObject(), control.get(), transfer.get());
 
     view->setVisible(true);
+    QObject::connect(instance.get(), &InstanceLock::activationRequested, view.get(), [window = view.get()] {
+        window->setWindowStates(window->windowStates() & ~Qt::WindowMinimized);
+        window->show();
+        window->raise();
+        window->requestActivate();
+    });
+    tellAboutLibrary();
     QCoreApplication::setOrganizationDomain(QStringLiteral("updates.corvane.example"));
 
     // A run killed during an add or a conversion left its temporary files;
@@ -251,6 +268,33 @@ void StartUp::start()
     });
     updater = std::move(sparkle);
     updater->checkForUpdates();
+    return outcome;
+}
+
+void StartUp::checkLibrary()
+{
+    // A library that can't be used is kept aside, never opened over; the
+    // new one takes back the program's own copies.
+    const LibraryRecovery::Damage damage = LibraryRecovery::setAsideIfDamaged(database->dbPath);
+    const bool usable = !damage.found || !damage.keptAt.isEmpty();
+    if (usable && database->connect(QStringLiteral("RuvoData"), true))
+        database->create();
+    if (!damage.found)
+        return;
+    LibraryRecovery::Restored restored;
+    if (usable)
+        restored = LibraryRecovery::restoreCopies(ruvoDB::programCopyFolder());
+    libraryNotice = LibraryRecovery::message(database->dbPath, damage, restored);
+}
+
+void StartUp::tellAboutLibrary()
+{
+    if (libraryNotice.isEmpty())
+        return;
+    // Queued: the window is up and showing when the message arrives.
+    QTimer::singleShot(0, control.get(), [controller = control.get(), text = libraryNotice] {
+        emit controller->showMessageBox(text);
+    });
 }
 
 QmlApplicationViewer &StartUp::viewer()
@@ -271,6 +315,11 @@ Drive *StartUp::drive() const
 QAction *StartUp::licenceAction() const
 {
     return licence.get();
+}
+
+InstanceLock *StartUp::instanceLock() const
+{
+    return instance.get();
 }
 
 int StartUp::failedLinks() const

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/instancelock.h"
 #include "app/qmlapplicationviewer.h"
 #include "core/backgroundjob.h"
 
@@ -49,13 +50,17 @@ public:
     StartUp(const StartUp &) = delete;
     StartUp &operator=(const StartUp &) = delete;
 
-    // Runs every start-up step up to the event loop.
-    void start();
+    // Runs every start-up step up to the event loop, once this copy holds
+    // the data folder.  When another copy has it, hands over to that one (or
+    // finds it can't) and touches nothing: the caller then ends.
+    InstanceLock::Outcome start();
 
     QmlApplicationViewer &viewer();
     manager *controller() const;
     Drive *drive() const;
     QAction *licenceAction() const;
+    // The data folder's lock, held from start() to the end.
+    InstanceLock *instanceLock() const;
     // Links that could not be made (each also gives a warning); 0 when the
     // interface offers the whole contract.
     int failedLinks() const;
@@ -64,6 +69,12 @@ public:
     static int makeLinks(const QList<Link> &links, QObject *root, manager *controller, Drive *drive);
 
 private:
+    // Steps of start() that look after the library's files.
+    void checkLibrary();
+    void tellAboutLibrary();
+
+    // Declared first: the last thing to go.
+    std::unique_ptr<InstanceLock> instance;
     std::unique_ptr<QmlApplicationViewer> view;
     std::unique_ptr<Database> database;
     std::unique_ptr<manager> control;
@@ -76,6 +87,8 @@ private:
     // Removes what a killed run left half-written in the data folder.
     BackgroundJob<int> leftoverSweep;
     int failures = 0;
+    // What the start found wrong with the library, told once the window is up.
+    QString libraryNotice;
 };
 
 #endif // STARTUP_H

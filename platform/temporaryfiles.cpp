@@ -23,6 +23,24 @@ QString folderOf(const QString &target)
     return QFileInfo(target).absolutePath() + QLatin1Char('/');
 }
 
+// The random part: eight lower-case hex digits, then six letters.  The six
+// letters are the part QTemporaryFile fills in (it uses letters only); the
+// digits in front keep a word a user might choose ("backup", "remaster")
+// from ever looking like one of ours.
+QString hexPart()
+{
+    return QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+}
+
+QString letterPart()
+{
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    QString part;
+    for (int i = 0; i < 6; ++i)
+        part += QLatin1Char(letters[QRandomGenerator::global()->bounded(52)]);
+    return part;
+}
+
 } // namespace
 
 QString TemporaryFiles::fitName(const QString &prefix, const QString &name, const QString &suffix, int limitBytes)
@@ -44,20 +62,21 @@ QString TemporaryFiles::fitName(const QString &prefix, const QString &name, cons
 
 QString TemporaryFiles::beside(const QString &target, const QString &extension)
 {
-    const QString random = QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-    return folderOf(target) + fitName(QStringLiteral("."), QFileInfo(target).fileName(), suffixWith(random, extension));
+    return folderOf(target) + fitName(QStringLiteral("."), QFileInfo(target).fileName(),
+                                      suffixWith(hexPart() + letterPart(), extension));
 }
 
 QString TemporaryFiles::templateBeside(const QString &target)
 {
     return folderOf(target) +
-           fitName(QStringLiteral("."), QFileInfo(target).fileName(), suffixWith(QStringLiteral("XXXXXX"), {}));
+           fitName(QStringLiteral("."), QFileInfo(target).fileName(),
+                   suffixWith(hexPart() + QStringLiteral("XXXXXX"), {}));
 }
 
 bool TemporaryFiles::isTemporaryName(const QString &fileName)
 {
     static const QRegularExpression pattern(
-        QStringLiteral("^\\..*\\.corvane-[0-9A-Za-z]{6,8}\\.part(\\.[0-9A-Za-z]{1,8})?$"),
+        QStringLiteral("^\\..+\\.corvane-[0-9a-f]{8}[A-Za-z]{6}\\.part(\\.[0-9a-z]{1,4})?$"),
         QRegularExpression::DotMatchesEverythingOption);
     return pattern.match(fileName).hasMatch();
 }

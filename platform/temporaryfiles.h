@@ -6,7 +6,9 @@
 
 // Every temporary file the program writes has one name pattern,
 //   ".<name>.corvane-<random>.part[.<extension>]",
-// and lives beside the file it will become.  The name is shortened (never
+// where <random> is eight lower-case hex digits followed by six letters and
+// <extension> a short lower-case suffix, and lives beside the file it will
+// become.  The name is shortened (never
 // the suffix) so that it stays within the 255-byte limit of a name, so a
 // legal long target name always has a legal temporary name.  The pattern is
 // what the sweep recognises: after a crash the program removes its own
@@ -22,7 +24,8 @@ public:
     static QString beside(const QString &target, const QString &extension = QString());
     // The same as a QTemporaryFile template (its "XXXXXX" is the random part).
     static QString templateBeside(const QString &target);
-    // Whether a file name is one of the program's temporary names.
+    // Whether a file name is exactly one of the program's temporary names;
+    // a hidden name a user chose that merely looks alike is not.
     static bool isTemporaryName(const QString &fileName);
     // `name` cut at a character boundary so that `prefix + name + suffix`
     // takes at most `limitBytes` bytes in UTF-8.

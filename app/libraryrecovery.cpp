@@ -1,0 +1,192 @@
+#include "app/libraryrecovery.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include <unistd.h>
+
+#include "core/logging.h"
+#include "core/tagobject.h"
+#include "core/track.h"
+#include "database/ruvodb.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcRecovery, "corvane.database")
+
+const QString checkConnection = QStringLiteral("corvane-library-check");
+
+// A free name beside the library that says what it is; an existing file or
+// folder there is never taken.
+QString asideName(const QString &libraryPath)
+{
+    const QString base =
+        libraryPath + QStringLiteral(".damaged-") + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = base;
+    for (int n = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++n)
+        name = base + QStringLiteral("-%1").arg(n);
+    return name;
+}
+
+bool moveAside(const QString &from, const QString &to)
+{
+    // rename(2) would replace an existing file: the name was free a moment
+    // ago, and a link() + unlink() pair keeps it that way for files.
+    const QFileInfo info(from);
+    if (info.isDir() && !info.isSymLink())
+        return QDir().rename(from, to);
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::link(source.constData(), target.constData()) != 0)
+        return false;
+    return ::unlink(source.constData()) == 0;
+}
+
+} // namespace
+
+QString LibraryRecovery::problemWith(const QString &libraryPath)
+{
+    const QFileInfo info(libraryPath);
+    if (!info.exists() && !info.isSymLink())
+        return QString();
+    if (info.isDir())
+        return QStringLiteral("a folder stands in its place");
+    if (!info.isFile())
+        return QStringLiteral("it is not a file");
+    if (info.size() == 0)
+        return QStringLiteral("the file is empty");
+
+    QString problem;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
+        db.setDatabaseName(libraryPath);
+        // Read-only: the check must neither write a damaged file nor fold
+        // its journal into it (a read-write close would checkpoint the WAL).
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!db.open()) {
+            problem = db.lastError().text();
+        } else {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.exec(QStringLiteral("PRAGMA quick_check"))) {
+                problem = query.lastError().text();
+            } else {
+                QStringList findings;
+                while (query.next())
+                    findings << query.value(0).toString();
+                if (findings != QStringList{QStringLiteral("ok")})
+                    problem = findings.isEmpty() ? QStringLiteral("the check found nothing to read")
+                                                 : findings.first();
+            }
+            query.finish();
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(checkConnection);
+    return problem.trimmed();
+}
+
+LibraryRecovery::Damage LibraryRecovery::setAsideIfDamaged(const QString &libraryPath)
+{
+    Damage damage;
+    damage.reason = problemWith(libraryPath);
+    if (damage.reason.isEmpty())
+        return damage;
+    damage.found = true;
+
+    // A connection this process still holds on the file would keep working
+    // on the moved file.
+    const QString defaultName = QString::fromLatin1(QSqlDatabase::defaultConnection);
+    if (QSqlDatabase::contains(defaultName) && QSqlDatabase::database(defaultName, false).databaseName() == libraryPath) {
+        QSqlDatabase::database(defaultName, false).close();
+        QSqlDatabase::removeDatabase(defaultName);
+    }
+
+    const QString aside = asideName(libraryPath);
+    if (!moveAside(libraryPath, aside)) {
+        qCWarning(lcRecovery) << "the damaged library" << libraryPath << "could not be moved aside";
+        return damage;
+    }
+    damage.keptAt = aside;
+    // The journal belongs to the file it was written for.
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
+        if (QFileInfo::exists(libraryPath + suffix) && !moveAside(libraryPath + suffix, aside + suffix))
+            qCWarning(lcRecovery) << "could not move" << libraryPath + suffix << "beside the damaged library";
+    }
+    Logging::getInstance()->WriteLog(QStringLiteral("Damaged library kept as %1: ").arg(aside), damage.reason);
+    return damage;
+}
+
+LibraryRecovery::Restored LibraryRecovery::restoreCopies(const QString &folder)
+{
+    Restored restored;
+    if (!QFileInfo(folder).isDir())
+        return restored;
+    // Hidden files are temporary files of a run that died, not copies;
+    // links are not followed.
+    QStringList paths;
+    QDirIterator it(folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        if (!it.fileInfo().isSymLink())
+            paths << it.filePath();
+    }
+    paths.sort();
+
+    ruvoDB library;
+    int idCounter = 1;
+    for (const QString &path : std::as_const(paths)) {
+        QFileInfo file(path);
+        const QString suffix = file.suffix().toLower();
+        const bool isAudio = track_data::audioFilter.contains(suffix);
+        const bool isVideo = track_data::videoFilter.contains(suffix);
+        if (!isAudio && !isVideo)
+            continue;
+        TagObject tags;
+        if (!track_data::ParseTags(tags, path)) {
+            restored.failed << path;
+            continue;
+        }
+        track record;
+        record.filepath = path;
+        record.sourcePath = path;
+        library.MapToTrack(idCounter, record, tags, file, false, QString(), isVideo, isAudio);
+        if (record.id <= 0) {
+            restored.failed << path;
+            continue;
+        }
+        // The library gives the row its id.
+        record.id = 0;
+        if (library.storeTrack(record) > 0)
+            ++restored.stored;
+        else
+            restored.failed << path;
+    }
+    // The records went through the scan's map on their way; no scan owns them.
+    track_data::track_obj_map.clear();
+    return restored;
+}
+
+QString LibraryRecovery::message(const QString &libraryPath, const Damage &damage, const Restored &restored)
+{
+    QString text = QStringLiteral("The library \"%1\" could not be used (%2).").arg(libraryPath, damage.reason);
+    if (damage.keptAt.isEmpty())
+        return text + QStringLiteral(" It could not be moved aside and was left as it is; the library is not open.");
+    text += QStringLiteral("\nIt was kept unchanged as \"%1\".").arg(damage.keptAt);
+    text += QStringLiteral("\nA new library was started; it took back the %1 file(s) the program had copied into \"%2\".")
+                .arg(restored.stored)
+                .arg(ruvoDB::programCopyFolder());
+    if (!restored.failed.isEmpty()) {
+        text += QStringLiteral("\nThese files could not be read back:");
+        for (const QString &path : restored.failed)
+            text += QLatin1Char('\n') + path;
+    }
+    return text;
+}

@@ -1,0 +1,326 @@
+#include <QtTest>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include "app/libraryrecovery.h"
+#include "app/manager.h"
+#include "app/startup.h"
+#include "core/backgroundjob.h"
+#include "core/shared.h"
+#include "database/ruvodb.h"
+#include "platform/temporaryfiles.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+// Start-up on one data folder: only one copy works on it, and a library
+// file that can't be used is kept aside and told, never replaced.  Copies of
+// the program are this test started again (see main), on the home the test
+// gives them.
+namespace {
+
+const char holdMode[] = "--hold";      // starts, says so, runs until killed
+const char secondMode[] = "--second";  // starts and says how, then ends
+const char onceMode[] = "--once";      // starts, waits for the library, reports it
+
+QString outcomeName(InstanceLock::Outcome outcome)
+{
+    switch (outcome) {
+    case InstanceLock::Outcome::Owned:
+        return QStringLiteral("owned");
+    case InstanceLock::Outcome::HandedOver:
+        return QStringLiteral("handed over");
+    case InstanceLock::Outcome::Refused:
+        return QStringLiteral("refused");
+    }
+    return QString();
+}
+
+// Every entry below `folder` with its size and modification time.
+QStringList snapshot(const QString &folder)
+{
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        entries << QStringLiteral("%1 %2 %3")
+                       .arg(QDir(folder).relativeFilePath(info.filePath()))
+                       .arg(info.isDir() ? -1 : info.size())
+                       .arg(info.lastModified().toMSecsSinceEpoch());
+    }
+    entries.sort();
+    return entries;
+}
+
+QProcessEnvironment homeEnvironment(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home);
+    env.insert("XDG_DATA_HOME", home + "/.local/share");
+    env.insert("XDG_CONFIG_HOME", home + "/.config");
+    env.insert("XDG_CACHE_HOME", home + "/.cache");
+    return env;
+}
+
+int runChild(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QTextStream out(stdout);
+    StartUp startUp;
+    const InstanceLock::Outcome outcome = startUp.start();
+    out << "outcome:" << outcomeName(outcome) << Qt::endl;
+    if (outcome != InstanceLock::Outcome::Owned || qstrcmp(argv[1], secondMode) == 0)
+        return 0;
+    if (qstrcmp(argv[1], holdMode) == 0)
+        return app.exec();
+
+    manager *controller = startUp.controller();
+    QStringList told;
+    QObject::connect(controller, &manager::showMessageBox, [&told](const QVariant &message) {
+        told << message.toString();
+    });
+    const auto busy = [controller] {
+        return controller->isCheckingLibrary() || controller->isRefreshingViews() ||
+               JobRegistry::instance().anyRunning();
+    };
+    QDeadlineTimer deadline(120000);
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    } while (busy() && !deadline.hasExpired());
+    QCoreApplication::processEvents();
+    for (const QString &message : std::as_const(told))
+        out << "told:" << QString(message).replace('\n', " | ") << Qt::endl;
+    for (const track &t : std::as_const(controller->libraryTracks))
+        out << "track:" << t.filepath << Qt::endl;
+    return 0;
+}
+
+} // namespace
+
+class TestStartUp : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void staleLockIsTakenOver();
+    void secondStartHandsOver();
+    void unreachableCopyRefusesTheStart();
+    void damagedLibraryIsKeptAndTold_data();
+    void damagedLibraryIsKeptAndTold();
+
+private:
+    QProcess *child(const QStringList &arguments, const QProcessEnvironment &env);
+    // Runs a copy to its end; its output lines.
+    QStringList runOnce(const QString &home);
+
+    std::unique_ptr<StartUp> app;
+};
+
+QProcess *TestStartUp::child(const QStringList &arguments, const QProcessEnvironment &env)
+{
+    auto *process = new QProcess(this);
+    process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(QCoreApplication::applicationFilePath(), arguments);
+    return process;
+}
+
+QStringList TestStartUp::runOnce(const QString &home)
+{
+    std::unique_ptr<QProcess> process(child({onceMode}, homeEnvironment(home)));
+    process->setParent(nullptr);
+    if (!process->waitForFinished(180000) || process->exitCode() != 0)
+        return {QStringLiteral("failed")};
+    return QString::fromUtf8(process->readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+// A copy killed outright leaves its lock; the next start takes it over.
+void TestStartUp::staleLockIsTakenOver()
+{
+    QProcess *holder = child({holdMode}, QProcessEnvironment::systemEnvironment());
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += holder->readAllStandardOutput()).contains("outcome:owned"), 20000);
+    const QString lockFile = shared::dataFolder() + "/ruvo.lock";
+    QVERIFY(QFile::exists(lockFile));
+    holder->kill();
+    QVERIFY(holder->waitForFinished());
+    QVERIFY(QFile::exists(lockFile));
+
+    app = std::make_unique<StartUp>();
+    QCOMPARE(app->start(), InstanceLock::Outcome::Owned);
+    QVERIFY(app->instanceLock()->isOwned());
+}
+
+// A second start brings the running copy forward and ends without touching
+// the data folder: no log restarted, no library opened, nothing swept.
+void TestStartUp::secondStartHandsOver()
+{
+    QVERIFY(app);
+    manager *controller = app->controller();
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->isCheckingLibrary() && !JobRegistry::instance().anyRunning(), 60000);
+    // A leftover of a killed run that only the copy holding the folder may sweep.
+    const QString leftover = TemporaryFiles::beside(ruvoDB::programCopyFolder() + "/Album/a.mp3");
+    QVERIFY(QDir().mkpath(QFileInfo(leftover).path()));
+    QFile file(leftover);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    file.close();
+    const QStringList before = snapshot(shared::dataFolder());
+
+    QSignalSpy forward(app->instanceLock(), &InstanceLock::activationRequested);
+    QProcess *second = child({secondMode}, QProcessEnvironment::systemEnvironment());
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 120000);
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(second->readAllStandardOutput().contains("outcome:handed over"));
+    QCOMPARE(forward.count(), 1);
+    QCOMPARE(snapshot(shared::dataFolder()), before);
+    QVERIFY(QFile::exists(leftover));
+
+    // The copy that holds the folder goes on working on it.
+    app.reset();
+    QVERIFY(!QFile::exists(shared::dataFolder() + "/ruvo.lock"));
+}
+
+// A living copy that doesn't answer still holds the folder: the start is
+// refused (main then says the program is already running), nothing opened.
+void TestStartUp::unreachableCopyRefusesTheStart()
+{
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    QVERIFY(QDir().mkpath(data));
+    QLockFile held(data + "/ruvo.lock");
+    QVERIFY(held.tryLock(0));
+    const QStringList before = snapshot(data);
+
+    QProcess *second = child({secondMode}, homeEnvironment(home.path()));
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 120000);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(second->readAllStandardOutput().contains("outcome:refused"));
+    QCOMPARE(snapshot(data), before);
+}
+
+void TestStartUp::damagedLibraryIsKeptAndTold_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addRow("a truncated file") << "truncated";
+    QTest::addRow("its header overwritten, journal beside it") << "header";
+    QTest::addRow("a folder in its place") << "folder";
+    QTest::addRow("an empty file") << "empty";
+}
+
+void TestStartUp::damagedLibraryIsKeptAndTold()
+{
+    QFETCH(QString, damage);
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    const QString libraryFile = data + "/ruvo.db";
+    const QString copies = data + "/Music/Corvane Media Organiser";
+
+    // A first start on an empty home is no damage: nothing is said.
+    QStringList lines = runOnce(home.path());
+    QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+    QVERIFY(lines.filter("told:").isEmpty());
+    QVERIFY(QFileInfo(libraryFile).isFile());
+
+    // The program's own copies, which only their tags describe now.
+    testkit::MediaKit kit(copies);
+    QStringList songs{kit.mp3("Blue/01 One.mp3", {"One", "Band", "Blue", "Rock", "", 2001, 1}),
+                      kit.flac("Blue/02 Two.flac", {"Two", "Band", "Blue", "Rock", "", 2001, 2}),
+                      kit.m4a("Green/Three.m4a", {"Three", "Other", "Green", "Pop", "", 1999, 1})};
+    QVERIFY(!songs.contains(QString()));
+
+    {
+        // Everything in the main file: the damage is to it alone.
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "checkpoint");
+        db.setDatabaseName(libraryFile);
+        QVERIFY(db.open());
+        QSqlQuery(db).exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("checkpoint");
+    QFile::remove(libraryFile + "-wal");
+    QFile::remove(libraryFile + "-shm");
+
+    QFile library(libraryFile);
+    QByteArray journal;
+    if (damage == "truncated") {
+        QVERIFY(library.size() > 8192);
+        QVERIFY(library.resize(library.size() / 2));
+    } else if (damage == "header") {
+        QVERIFY(library.open(QIODevice::ReadWrite));
+        library.write(QByteArray(100, 'x'));
+        library.close();
+        journal = "the journal of the damaged file";
+        QFile wal(libraryFile + "-wal");
+        QVERIFY(wal.open(QIODevice::WriteOnly));
+        wal.write(journal);
+    } else if (damage == "folder") {
+        QVERIFY(library.remove());
+        QVERIFY(QDir().mkpath(libraryFile));
+        QFile inside(libraryFile + "/inside");
+        QVERIFY(inside.open(QIODevice::WriteOnly));
+        inside.write("kept");
+    } else {
+        QVERIFY(library.resize(0));
+    }
+    QFile damaged(libraryFile);
+    const QByteArray damagedBytes = damaged.open(QIODevice::ReadOnly) ? damaged.readAll() : QByteArray();
+    damaged.close();
+
+    lines = runOnce(home.path());
+    QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+
+    // Kept as it was, under a name that says so, journal beside it.
+    const QStringList kept = QDir(data).entryList({"ruvo.db.damaged-*"}, QDir::AllEntries | QDir::Hidden);
+    const QStringList keptFiles = kept.filter(QRegularExpression("^ruvo\\.db\\.damaged-[0-9-]+$"));
+    QCOMPARE(keptFiles.size(), 1);
+    const QString keptAt = data + "/" + keptFiles.first();
+    if (damage == "folder") {
+        QVERIFY(QFileInfo(keptAt + "/inside").isFile());
+    } else {
+        QFile keptFile(keptAt);
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), damagedBytes);
+    }
+    if (!journal.isEmpty()) {
+        QFile keptJournal(keptAt + "-wal");
+        QVERIFY(keptJournal.open(QIODevice::ReadOnly));
+        QCOMPARE(keptJournal.readAll(), journal);
+    }
+
+    // Told once, naming where the old file is.
+    const QStringList told = lines.filter(QRegularExpression("^told:"));
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains(keptAt), qPrintable(told.first()));
+
+    // The new library is sound and holds every copy.
+    QVERIFY(LibraryRecovery::problemWith(libraryFile).isEmpty());
+    QStringList tracks = lines.filter(QRegularExpression("^track:"));
+    tracks.replaceInStrings(QRegularExpression("^track:"), QString());
+    tracks.sort();
+    songs.sort();
+    QCOMPARE(tracks, songs);
+
+    // The next start finds nothing wrong.
+    lines = runOnce(home.path());
+    QVERIFY(lines.filter("told:").isEmpty());
+    QCOMPARE(lines.filter("track:").size(), songs.size());
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 2 && (qstrcmp(argv[1], holdMode) == 0 || qstrcmp(argv[1], secondMode) == 0 ||
+                      qstrcmp(argv[1], onceMode) == 0))
+        return runChild(argc, argv);
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    TestStartUp tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_startup.moc"
