@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QSemaphore>
+
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -8,13 +10,17 @@
 #include "app/mediabrowser.h"
 #include "core/track_data.h"
 #include "database/database.h"
+#include "ituneslibraryxml.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
 
-// What a folder scan tells about the files it could not take: each is named,
-// with its reason, at the end of the scan; files it takes and files no one
-// would call media are not.
+// What a scan tells about its work: the files a folder scan could not take
+// are each named, with the reason, at its end (files it takes and files no
+// one would call media are not); the count of files read moves from the
+// start, for every source.
+
+using testkit::ItunesLibraryXml;
 
 namespace {
 
@@ -156,6 +162,45 @@ private slots:
         };
         QCOMPARE(scanner.searchfile(QDir(scanned)).size(), 2);
         QCOMPARE(reports, QStringList({"1 " + song, "2 " + song}));
+    }
+
+    // The iTunes source counts the library file's tracks while it reads the
+    // file, before the import takes up the first of them.
+    void itunesLibraryReadingIsCounted()
+    {
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(QDir().mkpath(music + QStringLiteral("/iTunes")));
+        ItunesLibraryXml library;
+        for (int id : {1, 2}) {
+            const QString copy = music + QStringLiteral("/%1.mp3").arg(id);
+            QVERIFY(QFile::exists(copy) || QFile::copy(song, copy));
+            library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(copy))});
+        }
+        library.addPlaylist(QStringLiteral("Music"), {1, 2});
+        QVERIFY(library.write(MediaBrowser::itunesLibraryPath()));
+
+        // The import waits at its first file until the test has seen the count.
+        QSemaphore importing, resume;
+        const auto report = controller->scanner.fileReadHook;
+        controller->scanner.fileReadHook = [&importing, &resume, report](int read, const QString &path) {
+            importing.release();
+            resume.acquire();
+            report(read, path);
+        };
+        QSignalSpy progress(controller.get(), &manager::updateProgressSearch);
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->searchInMediaSourceCache(QStringLiteral("itunes"));
+        QVERIFY(importing.tryAcquire(1, 30000));
+        const auto counted = [&progress, &music] {
+            return std::any_of(progress.cbegin(), progress.cend(), [&music](const QList<QVariant> &r) {
+                return r.at(1).value<QVariant>().toInt() >= 1 && r.at(2).value<QVariant>().toString().startsWith(music);
+            });
+        };
+        const bool seen = QTest::qWaitFor(counted, 30000);
+        resume.release(10);
+        QVERIFY(seen);
+        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
+        QCOMPARE(controller->browserTracks.size(), 2);
     }
 
 private:
