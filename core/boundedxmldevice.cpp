@@ -8,9 +8,9 @@ constexpr qint64 readBlock = 64 * 1024;
 } // namespace
 
 BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataCap)
-    : source(from), textLimit(textCap), dataLimit(dataCap)
+    : source(from), textLimit(textCap), dataLimit(dataCap), textCapHere(textCap)
 {
-    setOpenMode(QIODevice::ReadOnly);
+    setOpenMode(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
 
 bool BoundedXmlDevice::atEnd() const
@@ -28,9 +28,37 @@ qint64 BoundedXmlDevice::writeData(const char *, qint64)
     return -1;
 }
 
-qint64 BoundedXmlDevice::textLimitHere() const
+// The text in hand has ended at markup: on it goes, or is recorded as left out.
+void BoundedXmlDevice::endText()
 {
-    return element == QLatin1String("data") ? dataLimit : textLimit;
+    if (mode == Mode::Text)
+        output += pending;
+    else
+        skip(elementName(), pendingLine, pendingBytes);
+    pending.clear();
+    pendingBytes = 0;
+    mode = Mode::Text;
+}
+
+// The text that follows a start tag is its element's; after an end tag or an
+// empty element it is the space between elements.
+void BoundedXmlDevice::noteTag(const char *tag, qsizetype size)
+{
+    if (size >= 2 && (tag[1] == '/' || tag[size - 2] == '/')) {
+        element.clear();
+        textCapHere = textLimit;
+        return;
+    }
+    qsizetype end = 1;
+    while (end < size && !std::strchr(" \t\r\n/>", tag[end]))
+        ++end;
+    element.assign(tag + 1, size_t(end - 1)); // short names: no allocation
+    textCapHere = element == "data" ? dataLimit : textLimit;
+}
+
+QString BoundedXmlDevice::elementName() const
+{
+    return QString::fromStdString(element);
 }
 
 void BoundedXmlDevice::skip(const QString &what, qint64 at, qint64 bytes)
@@ -55,7 +83,8 @@ qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
             if (mode == Mode::Text || mode == Mode::Markup)
                 output += pending;
             else
-                skip(mode == Mode::SkipText || kind == Kind::CData ? element : QString(), pendingLine, pendingBytes);
+                skip(mode == Mode::SkipText || kind == Kind::CData ? elementName() : QString(), pendingLine,
+                     pendingBytes);
             pending.clear();
             break;
         }
@@ -69,7 +98,9 @@ qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
                     pendingLine = line;
                 line += std::count(start, start + run, '\n');
                 pendingBytes += run;
-                if (mode == Mode::Text && pendingBytes > textLimitHere()) {
+                if (mode == Mode::Text && lt && pending.isEmpty() && pendingBytes <= textCapHere) {
+                    output.append(start, run); // a whole text within its cap: straight on
+                } else if (mode == Mode::Text && pendingBytes > textCapHere) {
                     mode = Mode::SkipText;
                     pending.clear();
                     pending.squeeze();
@@ -77,10 +108,39 @@ qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
                     pending.append(start, run);
                 }
                 i += run;
-                if (lt) {
+                if (!lt)
+                    continue;
+                // A whole plain tag in this block (no quote, no line break)
+                // goes straight on; anything else byte by byte.
+                const qint64 left = n - i;
+                const auto *gt = static_cast<const char *>(std::memchr(lt, '>', size_t(left)));
+                const bool plain =
+                    gt && left > 1 && lt[1] != '!' && lt[1] != '?' &&
+                    std::none_of(lt + 1, gt, [](char c) { return c == '<' || c == '"' || c == '\'' || c == '\n'; });
+                if (!plain) {
                     take('<');
                     ++i;
+                    continue;
                 }
+                endText();
+                const qint64 size = gt - lt + 1;
+                output.append(lt, size);
+                noteTag(lt, size);
+                i += size;
+            } else if (mode == Mode::Markup && kind == Kind::Tag && quote == 0 && pendingBytes <= dataLimit) {
+                // The plain part of a tag (no quote, no end) in one go.
+                const char *start = block.constData() + i;
+                qint64 run = 0;
+                while (run < n - i && !std::strchr("<>\"'\n", start[run]))
+                    ++run;
+                if (run > 1) {
+                    pending.append(start, run - 1);
+                    pendingBytes += run - 1;
+                    i += run - 1;
+                    last2 = run > 2 ? start[run - 3] : last1;
+                    last1 = start[run - 2];
+                }
+                take(block.at(i++)); // the last of the run, or the byte that ends it
             } else {
                 take(block.at(i++));
             }
@@ -98,11 +158,7 @@ qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
 void BoundedXmlDevice::take(char c)
 {
     if (c == '<' && (mode == Mode::Text || mode == Mode::SkipText)) {
-        if (mode == Mode::Text)
-            output += pending;
-        else
-            skip(element, pendingLine, pendingBytes);
-        pending.clear();
+        endText();
         pending += c;
         pendingBytes = 1;
         pendingLine = line;
@@ -125,8 +181,8 @@ void BoundedXmlDevice::take(char c)
     last2 = last1;
     last1 = c;
     // A CDATA section is its element's text, under the text's cap.
-    const qint64 cap = kind == Kind::CData ? textLimitHere() + qint64(sizeof("<![CDATA[]]>") - 1) : dataLimit;
-    if (mode == Mode::Markup && pendingBytes > cap) {
+    if (mode == Mode::Markup &&
+        pendingBytes > (kind == Kind::CData ? textCapHere + qint64(sizeof("<![CDATA[]]>") - 1) : dataLimit)) {
         if (kind == Kind::Comment || kind == Kind::CData || kind == Kind::Instruction) {
             mode = Mode::SkipMarkup; // dropped whole: nothing of it has gone on
             pending.clear();
@@ -202,21 +258,11 @@ bool BoundedXmlDevice::markupEnds(char c)
 void BoundedXmlDevice::endMarkup()
 {
     if (mode == Mode::SkipMarkup) {
-        skip(kind == Kind::CData ? element : QString(), pendingLine, pendingBytes);
+        skip(kind == Kind::CData ? elementName() : QString(), pendingLine, pendingBytes);
     } else {
         output += pending;
-        if (kind == Kind::Tag) {
-            // The text that follows a start tag is its element's; after an
-            // end tag or an empty element it is the space between elements.
-            if (pending.startsWith("</") || pending.endsWith("/>")) {
-                element.clear();
-            } else {
-                qsizetype end = 1;
-                while (end < pending.size() && !std::strchr(" \t\r\n/>", pending.at(end)))
-                    ++end;
-                element = QString::fromUtf8(pending.constData() + 1, end - 1);
-            }
-        }
+        if (kind == Kind::Tag)
+            noteTag(pending.constData(), pending.size());
     }
     pending.clear();
     pendingBytes = 0;

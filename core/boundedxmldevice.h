@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <string>
+
 // Reads an XML document from another device and hands it on with every value
 // that is far beyond any real one left out, so that a reader on top of it
 // never holds more than a cap of one value in memory.
@@ -58,7 +60,9 @@ private:
     bool markupEnds(char c);
     void endMarkup();
     void skip(const QString &element, qint64 line, qint64 bytes);
-    qint64 textLimitHere() const;
+    QString elementName() const;
+    void endText();
+    void noteTag(const char *tag, qsizetype size);
 
     QIODevice *source;
     const qint64 textLimit;
@@ -75,7 +79,8 @@ private:
     char quote = 0;            // inside a quoted attribute value of a tag
     int brackets = 0;          // open "[" of a declaration
     char last1 = 0, last2 = 0; // the unit's last bytes, while dropped ones are not kept
-    QString element;           // the element the current text belongs to
+    std::string element;       // the element the current text belongs to
+    qint64 textCapHere;        // the cap of its text
     qint64 line = 1;
     bool sourceDone = false;
     bool stopped = false;
