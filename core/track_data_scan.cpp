@@ -1,6 +1,8 @@
 #include "core/track_data.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <QDeadlineTimer>
@@ -171,8 +173,19 @@ QList<WalkEntry> undecodableEntries(const QString &folder)
     QList<WalkEntry> found;
     const QByteArray native = QFile::encodeName(folder);
     DIR *dir = ::opendir(native.constData());
-    if (!dir)
+    if (!dir) {
+        // The walk passes over a folder it can't open without a word.
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) {
+            WalkEntry entry;
+            entry.kind = WalkEntry::NotTaken;
+            entry.path = folder;
+            entry.reason = QStringLiteral("the folder cannot be read (%1), so its files were not read")
+                               .arg(QString::fromLocal8Bit(std::strerror(error)));
+            found.append(entry);
+        }
         return found;
+    }
     while (const dirent *item = ::readdir(dir)) {
         const QByteArray name(item->d_name);
         const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });

@@ -143,9 +143,16 @@ private slots:
         const QString locked = scanned + QStringLiteral("/Locked.mp3");
         QVERIFY(QFile::copy(song, locked));
         QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        const QString lockedFolder = scanned + QStringLiteral("/Locked");
+        QVERIFY(QDir().mkpath(lockedFolder) && QFile::copy(song, lockedFolder + QStringLiteral("/In.mp3")));
+        QVERIFY(QFile::setPermissions(lockedFolder, QFileDevice::Permissions()));
         const QStringList messages = scan();
-        QCOMPARE(messages, QStringList({"1 file could not be shown in the browser:\n" + locked +
-                                        ": the file cannot be read (Permission denied)"}));
+        QFile::setPermissions(lockedFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(sortedLines(messages.first()),
+                 sortedLines("2 files could not be shown in the browser:\n" + locked +
+                             ": the file cannot be read (Permission denied)\n" + lockedFolder +
+                             ": the folder cannot be read (Permission denied), so its files were not read"));
     }
 
     // Files reached only through a playlist count as read too: the browser's
