@@ -171,6 +171,9 @@ bool isMediaName(const QString &name)
 QList<WalkEntry> undecodableEntries(const QString &folder)
 {
     QList<WalkEntry> found;
+    // Nothing is said of what the walk's rules pass over (judged on a child's path).
+    if (isPassedOver(QFileInfo(folder + QStringLiteral("/-"))))
+        return found;
     const QByteArray native = QFile::encodeName(folder);
     DIR *dir = ::opendir(native.constData());
     if (!dir) {
