@@ -220,18 +220,24 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 // Reading a large library file takes a while too: its tracks
                 // count, and the import's files count on from there.
                 int tracksRead = 0;
-                const QList<iTunedata> playlists =
-                    TagLibBuilder().parseiTunePlaylist(path, [this, &tracksRead](int read, const QString &file) {
+                QStringList missing;
+                const QList<iTunedata> playlists = TagLibBuilder().parseiTunePlaylist(
+                    path,
+                    [this, &tracksRead](int read, const QString &file) {
                         tracksRead = read;
                         reportScanProgress(read, file);
-                    });
+                    },
+                    &missing);
                 progressBase = tracksRead;
                 result.tracks = scanner->addITunesToTrackObj(playlists, TrackMap());
+                // iTunes lists them still; the user should know they are gone.
+                for (const QString &file : std::as_const(missing))
+                    result.notTaken.append({file, QStringLiteral("the file is not there")});
             } else {
                 result.tracks = scanner->searchfile(QDir(path));
             }
             result.protectedFiles = scanner->getProtectedTracks();
-            result.notTaken = scanner->getNotTakenFiles();
+            result.notTaken += scanner->getNotTakenFiles();
             return result;
         },
         [this](ScanResult result) { browsethread(std::move(result)); });

@@ -125,11 +125,12 @@ public:
     // itunesDataLimit for a data value) is left out with a log line, so
     // memory follows the size of the library, not of its largest value.
     // `tracksRead`, when given, is called after each track of the file with
-    // the number read so far and the track's file.
+    // the number read so far and the track's file; `missingFiles`, when
+    // given, receives the tracks' files of a playable kind that are not there.
     QList<iTunedata> parseiTunePlaylist(const QString &path) const;
-    QList<iTunedata>
-    parseiTunePlaylist(const QString &path,
-                       const std::function<void(int tracksRead, const QString &file)> &tracksRead) const;
+    QList<iTunedata> parseiTunePlaylist(const QString &path,
+                                        const std::function<void(int tracksRead, const QString &file)> &tracksRead,
+                                        QStringList *missingFiles = nullptr) const;
     static constexpr qint64 itunesTextLimit = 64 * 1024;
     static constexpr qint64 itunesDataLimit = 4 * 1024 * 1024;
 

@@ -154,9 +154,9 @@ void setIfEmpty(QString &field, const QString &fallback)
 
 // Completes the collected record and keeps it in `table` under its Track ID
 // (a later record with the same id replaces the earlier one) when its file
-// exists and is playable; returns the file then, else "".  The record is
-// cleared either way.
-QString finaliseItunesTrack(track &record, QHash<int, track> &table)
+// exists and is playable; returns the file then, else "".  A playable file
+// that is not there goes on `missing`.  The record is cleared either way.
+QString finaliseItunesTrack(track &record, QHash<int, track> &table, QStringList *missing)
 {
     record.isPodcast = false;
     record.source = 1;
@@ -172,7 +172,11 @@ QString finaliseItunesTrack(track &record, QHash<int, track> &table)
     setIfEmpty(record.filename, QStringLiteral("Unknown Filename"));
 
     QString kept;
-    if (record.filepath != QLatin1String("Unknown Path") && QFileInfo(record.filepath).isFile()) {
+    const bool located = record.filepath != QLatin1String("Unknown Path");
+    if (located && missing && itunesFileKind(record.filepath) != ItunesFileKind::Unsupported &&
+        !QFileInfo(record.filepath).isFile())
+        missing->append(record.filepath);
+    if (located && QFileInfo(record.filepath).isFile()) {
         switch (itunesFileKind(record.filepath)) {
         case ItunesFileKind::Audio:
             record.isVideo = false;
@@ -219,7 +223,8 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
 
 QList<iTunedata>
 TagLibBuilder::parseiTunePlaylist(const QString &path,
-                                  const std::function<void(int tracksRead, const QString &file)> &tracksRead) const
+                                  const std::function<void(int tracksRead, const QString &file)> &tracksRead,
+                                  QStringList *missingFiles) const
 {
     QList<iTunedata> result;
 
@@ -295,7 +300,7 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
         // Each track is one dictionary: at its opening tag the record is still
         // empty and nothing is kept, at its closing tag the record is complete.
         if (isTag && inTracks && !inPlaylists && xml.name() == QLatin1String("dict")) {
-            const QString kept = finaliseItunesTrack(record, table);
+            const QString kept = finaliseItunesTrack(record, table, missingFiles);
             if (!kept.isEmpty() && tracksRead)
                 tracksRead(++tracksKept, kept);
         }

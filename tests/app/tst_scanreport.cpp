@@ -172,8 +172,9 @@ private slots:
     }
 
     // The iTunes source counts the library file's tracks while it reads the
-    // file, before the import takes up the first of them.
-    void itunesLibraryReadingIsCounted()
+    // file, before the import takes up the first of them, and names the
+    // files the library lists that are gone.
+    void itunesLibraryReadingIsCountedAndGoneFilesNamed()
     {
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
         QVERIFY(QDir().mkpath(music + QStringLiteral("/iTunes")));
@@ -183,7 +184,10 @@ private slots:
             QVERIFY(QFile::exists(copy) || QFile::copy(song, copy));
             library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(copy))});
         }
-        library.addPlaylist(QStringLiteral("Music"), {1, 2});
+        // Moved away since iTunes last saw it.
+        const QString gone = music + QStringLiteral("/Moved/3.mp3");
+        library.addTrack(3, {ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(gone))});
+        library.addPlaylist(QStringLiteral("Music"), {1, 2, 3});
         QVERIFY(library.write(MediaBrowser::itunesLibraryPath()));
 
         // The import waits at its first file until the test has seen the count.
@@ -196,6 +200,7 @@ private slots:
         };
         QSignalSpy progress(controller.get(), &manager::updateProgressSearch);
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        QSignalSpy shown(controller.get(), &manager::showMessageBox);
         controller->searchInMediaSourceCache(QStringLiteral("itunes"));
         QVERIFY(importing.tryAcquire(1, 30000));
         const auto counted = [&progress, &music] {
@@ -208,6 +213,9 @@ private slots:
         QVERIFY(seen);
         QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
         QCOMPARE(controller->browserTracks.size(), 2);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().first().value<QVariant>().toString(),
+                 "1 file could not be shown in the browser:\n" + gone + ": the file is not there");
     }
 
 private:
