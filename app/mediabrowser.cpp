@@ -12,6 +12,7 @@
 #include "app/qmlapplicationviewer.h"
 #include "app/rowselection.h"
 #include "core/logging.h"
+#include "core/shared.h"
 #include "core/taglibbuilder.h"
 
 namespace {
@@ -205,6 +206,7 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
             ScanResult result;
             result.source = source;
             progressClock.invalidate();
+            progressBase = 0;
             if (kind == ScanKind::MusicFolder) {
                 result.measured = true;
                 result.folderSize = CalulateDirSize(path);
@@ -214,11 +216,28 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 }
                 QMetaObject::invokeMethod(this, [this] { showSearchProgress(); }, Qt::QueuedConnection);
             }
-            if (kind == ScanKind::Itunes)
-                result.tracks = scanner->addITunesToTrackObj(TagLibBuilder().parseiTunePlaylist(path), TrackMap());
-            else
+            if (kind == ScanKind::Itunes) {
+                // Reading a large library file takes a while too: its tracks
+                // count, and the import's files count on from there.
+                int tracksRead = 0;
+                QStringList missing;
+                const QList<iTunedata> playlists = TagLibBuilder().parseiTunePlaylist(
+                    path,
+                    [this, &tracksRead](int read, const QString &file) {
+                        tracksRead = read;
+                        reportScanProgress(read, file);
+                    },
+                    &missing);
+                progressBase = tracksRead;
+                result.tracks = scanner->addITunesToTrackObj(playlists, TrackMap());
+                // iTunes lists them still; the user should know they are gone.
+                for (const QString &file : std::as_const(missing))
+                    result.notTaken.append({file, QStringLiteral("the file is not there")});
+            } else {
                 result.tracks = scanner->searchfile(QDir(path));
+            }
             result.protectedFiles = scanner->getProtectedTracks();
+            result.notTaken += scanner->getNotTakenFiles();
             return result;
         },
         [this](ScanResult result) { browsethread(std::move(result)); });
@@ -230,12 +249,11 @@ void MediaBrowser::reportScanProgress(int filesRead, const QString &path)
     if (progressClock.isValid() && progressClock.elapsed() < progressIntervalMs)
         return;
     progressClock.start();
+    const int count = progressBase + filesRead;
     // Posted before the scan's end is, so it always arrives before it.
     QMetaObject::invokeMethod(
         this,
-        [this, filesRead, path] {
-            emit controller.updateProgressSearch(QVariant(0), QVariant(filesRead), QVariant(path));
-        },
+        [this, count, path] { emit controller.updateProgressSearch(QVariant(0), QVariant(count), QVariant(path)); },
         Qt::QueuedConnection);
 }
 
@@ -272,6 +290,25 @@ void MediaBrowser::browsethread(ScanResult result)
     startBuild();
     showLoading();
     emit controller.updateProgressSearch(QVariant(0), QVariant(1), QVariant(QString()));
+    const QString notTaken = notTakenMessage(result.notTaken);
+    if (!notTaken.isEmpty()) {
+        logLine(QStringLiteral("Files the scan could not take: %1, source ").arg(result.notTaken.size()),
+                result.source);
+        emit controller.showMessageBox(QVariant(notTaken));
+    }
+}
+
+QString MediaBrowser::notTakenMessage(const QList<track_data::NotTaken> &files)
+{
+    if (files.isEmpty())
+        return QString();
+    QStringList lines;
+    for (const track_data::NotTaken &file : files)
+        lines << QStringLiteral("%1: %2").arg(file.path, file.reason);
+    const QString head = files.size() == 1
+                             ? QStringLiteral("1 file could not be shown in the browser:\n")
+                             : QStringLiteral("%1 files could not be shown in the browser:\n").arg(files.size());
+    return head + shared::shortList(lines);
 }
 
 void MediaBrowser::slMediaBrowserClosed()

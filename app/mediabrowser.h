@@ -39,6 +39,7 @@ public:
         qint64 folderSize = 0;
         TrackMap tracks;
         QStringList protectedFiles;
+        QList<track_data::NotTaken> notTaken;
     };
 
     // The three views, built together, and the texts of the tracks they were
@@ -75,8 +76,11 @@ public:
     // (a cache hit, an empty browser): the callers that want it show it.
     void setTempValue();
     // The scan job has ended: its result goes into browserTracks and the
-    // views are built on a worker.
+    // views are built on a worker.  The files the scan could not take are
+    // named to the user, with the reason for each.
     void browsethread(ScanResult result);
+    // The message naming the files a scan could not take; "" for none.
+    static QString notTakenMessage(const QList<track_data::NotTaken> &files);
     // Hides the loading state shown for a build.
     void slLoadingFnish();
     void slMediaBrowserClosed();
@@ -200,6 +204,7 @@ private:
     };
     std::optional<LastSearch> lastSearch;
     QElapsedTimer progressClock;  // scan thread only
+    int progressBase = 0;         // scan thread only: files counted by an earlier step of the scan
 };
 
 #endif // MEDIABROWSER_H

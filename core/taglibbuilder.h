@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 #include <taglib/attachedpictureframe.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tag.h>
@@ -117,8 +119,20 @@ public:
     // exists and has an accepted audio suffix (or video suffix while the car
     // system plays video).  Never writes anything.  A file that can't be
     // opened gives an empty list; damaged XML ends the reading and gives the
-    // playlists completed before the damage.
+    // playlists completed before the damage.  Each playlist starts from
+    // nothing: what a damaged one held never reaches the next.  A value far
+    // longer than any real one (over itunesTextLimit bytes, or
+    // itunesDataLimit for a data value) is left out with a log line, so
+    // memory follows the size of the library, not of its largest value.
+    // `tracksRead`, when given, is called after each track of the file with
+    // the number read so far and the track's file; `missingFiles`, when
+    // given, receives the tracks' files of a playable kind that are not there.
     QList<iTunedata> parseiTunePlaylist(const QString &path) const;
+    QList<iTunedata> parseiTunePlaylist(const QString &path,
+                                        const std::function<void(int tracksRead, const QString &file)> &tracksRead,
+                                        QStringList *missingFiles = nullptr) const;
+    static constexpr qint64 itunesTextLimit = 64 * 1024;
+    static constexpr qint64 itunesDataLimit = 4 * 1024 * 1024;
 
     // ---- iTunes artwork index ---------------------------------------------
     // Which iTunes track's artwork cache file stands for each album.  Built

@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
+#include "core/boundedxmldevice.h"
 #include "core/taglibbuilder_p.h"
 #include "core/track_data.h"
 
@@ -153,8 +154,9 @@ void setIfEmpty(QString &field, const QString &fallback)
 
 // Completes the collected record and keeps it in `table` under its Track ID
 // (a later record with the same id replaces the earlier one) when its file
-// exists and is playable.  The record is cleared either way.
-void finaliseItunesTrack(track &record, QHash<int, track> &table)
+// exists and is playable; returns the file then, else "".  A playable file
+// that is not there goes on `missing`.  The record is cleared either way.
+QString finaliseItunesTrack(track &record, QHash<int, track> &table, QStringList *missing)
 {
     record.isPodcast = false;
     record.source = 1;
@@ -169,14 +171,21 @@ void finaliseItunesTrack(track &record, QHash<int, track> &table)
     setIfEmpty(record.ReleaseDate, QStringLiteral("Unknown"));
     setIfEmpty(record.filename, QStringLiteral("Unknown Filename"));
 
-    if (record.filepath != QLatin1String("Unknown Path") && QFileInfo(record.filepath).isFile()) {
+    QString kept;
+    const bool located = record.filepath != QLatin1String("Unknown Path");
+    if (located && missing && itunesFileKind(record.filepath) != ItunesFileKind::Unsupported &&
+        !QFileInfo(record.filepath).isFile())
+        missing->append(record.filepath);
+    if (located && QFileInfo(record.filepath).isFile()) {
         switch (itunesFileKind(record.filepath)) {
         case ItunesFileKind::Audio:
             record.isVideo = false;
+            kept = record.filepath;
             table.insert(record.id, std::move(record));
             break;
         case ItunesFileKind::Video:
             record.isVideo = true;
+            kept = record.filepath;
             table.insert(record.id, std::move(record));
             break;
         case ItunesFileKind::Unsupported:
@@ -184,6 +193,7 @@ void finaliseItunesTrack(track &record, QHash<int, track> &table)
         }
     }
     record = track();
+    return kept;
 }
 
 // The playlist's kept tracks in ascending Track ID order, each once.
@@ -208,6 +218,14 @@ iTunedata closeItunesPlaylist(const QString &name, const ItunesPlaylistMarks &ma
 
 QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
 {
+    return parseiTunePlaylist(path, {});
+}
+
+QList<iTunedata>
+TagLibBuilder::parseiTunePlaylist(const QString &path,
+                                  const std::function<void(int tracksRead, const QString &file)> &tracksRead,
+                                  QStringList *missingFiles) const
+{
     QList<iTunedata> result;
 
     QFile file(path);
@@ -216,35 +234,58 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
         return result;
     }
 
-    QXmlStreamReader xml(&file);
+    BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
+    QXmlStreamReader xml(&bounded);
     QHash<int, track> table;  // kept tracks by their full Track ID
     track record;
+    int tracksKept = 0;
     bool inTracks = false;
     bool inPlaylists = false;
-    QString playlistName;  // not cleared between playlists: a nameless one takes the previous name
+    // Where the reader is, by the dict and array elements open around it:
+    // the playlists are the dictionaries right inside the "Playlists" array,
+    // their items the dictionaries right inside their "Playlist Items" array.
+    int depth = 0;
+    int playlistsDepth = -1; // of the "Playlists" array
+    int itemsDepth = -1;     // of the open playlist's "Playlist Items" array
+    bool playlistOpen = false;
+    // The playlist being read.  Each starts from nothing, so that a damaged
+    // one (a value of the wrong type, items outside their array) can't hand
+    // its songs or its name to the next.
+    QString playlistName;
     QSet<int> pendingIds;
-    ItunesPlaylistMarks marks; // of the playlist being read
-    bool inItems = false;      // inside its "Playlist Items"
+    ItunesPlaylistMarks marks;
 
     while (!xml.atEnd() && !xml.hasError()) {
         xml.readNext();
-        // A playlist's own dictionary (not one of its items) starts anew.
-        if (inPlaylists && !inItems && xml.isStartElement() && xml.name() == QLatin1String("dict"))
-            marks = ItunesPlaylistMarks();
+        bool playlistsFollow = false; // the container starting now is the one the key named
+        bool itemsFollow = false;
         if (xml.isStartElement() && xml.name() == QLatin1String("key")) {
             const QString key = xml.readElementText();
             const QString value = itunesValueText(xml);
-            if (key == QLatin1String("Playlists")) {
+            // A number, text or date (not a container or a flag in its place).
+            const bool isText =
+                xml.isEndElement() && (xml.name() == QLatin1String("integer") ||
+                                       xml.name() == QLatin1String("string") || xml.name() == QLatin1String("date"));
+            if (key == QLatin1String("Playlists") && depth == 1 && !inPlaylists) {
                 inPlaylists = true;
+                playlistsFollow = true;
             } else if (inPlaylists) {
-                if (key == QLatin1String("Name"))
-                    playlistName = value;
-                else if (key == QLatin1String("Track ID"))
-                    pendingIds.insert(value.toInt());
-                else if (key == QLatin1String("Playlist Items"))
-                    inItems = true;
-                else
-                    marks.take(key, value);
+                if (playlistOpen && depth == playlistsDepth + 1) {
+                    if (key == QLatin1String("Name")) {
+                        if (isText)
+                            playlistName = value;
+                    } else if (key == QLatin1String("Playlist Items")) {
+                        itemsFollow = true;
+                    } else {
+                        marks.take(key, value);
+                    }
+                } else if (playlistOpen && itemsDepth >= 0 && depth == itemsDepth + 1 &&
+                           key == QLatin1String("Track ID") && isText) {
+                    bool isNumber = false;
+                    const int id = value.toInt(&isNumber);
+                    if (isNumber)
+                        pendingIds.insert(id);
+                }
             } else if (key == QLatin1String("Tracks")) {
                 if (value == QLatin1String("-2"))
                     inTracks = true;
@@ -258,18 +299,45 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
         const bool isTag = xml.isStartElement() || xml.isEndElement();
         // Each track is one dictionary: at its opening tag the record is still
         // empty and nothing is kept, at its closing tag the record is complete.
-        if (isTag && inTracks && !inPlaylists && xml.name() == QLatin1String("dict"))
-            finaliseItunesTrack(record, table);
-        // The closing tag of a playlist's item array ends the playlist.
-        if (isTag && inPlaylists && !pendingIds.isEmpty() && xml.name() == QLatin1String("array")) {
-            result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
-            pendingIds.clear();
+        if (isTag && inTracks && !inPlaylists && xml.name() == QLatin1String("dict")) {
+            const QString kept = finaliseItunesTrack(record, table, missingFiles);
+            if (!kept.isEmpty() && tracksRead)
+                tracksRead(++tracksKept, kept);
         }
-        if (xml.isEndElement() && xml.name() == QLatin1String("array"))
-            inItems = false;
+
+        const bool isContainer = xml.name() == QLatin1String("dict") || xml.name() == QLatin1String("array");
+        if (xml.isStartElement() && isContainer) {
+            ++depth;
+            const bool isArray = xml.name() == QLatin1String("array");
+            if (playlistsFollow && isArray) {
+                playlistsDepth = depth;
+            } else if (itemsFollow && isArray) {
+                itemsDepth = depth;
+            } else if (playlistsDepth >= 0 && depth == playlistsDepth + 1 && !isArray) {
+                playlistOpen = true;
+                playlistName.clear();
+                pendingIds.clear();
+                marks = ItunesPlaylistMarks();
+                itemsDepth = -1;
+            }
+        } else if (xml.isEndElement() && isContainer) {
+            if (playlistOpen && depth == playlistsDepth + 1) {
+                // A playlist that names no Track ID yields nothing.
+                if (!pendingIds.isEmpty())
+                    result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
+                playlistOpen = false;
+                pendingIds.clear();
+            }
+            if (depth == itemsDepth)
+                itemsDepth = -1;
+            if (depth == playlistsDepth)
+                playlistsDepth = -1;
+            --depth;
+        }
     }
     if (xml.hasError())
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
                                  << xml.errorString();
+    logLeftOutValues(bounded, path);
     return result;
 }

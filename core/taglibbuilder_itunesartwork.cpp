@@ -37,13 +37,14 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
 
     QMap<QString, QString> index;
     QFile file(libraryFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!file.open(QIODevice::ReadOnly)) {
         qDebug() << "Load XML File Problem.";
         return index;
     }
 
     const shared cleaner;
-    QXmlStreamReader xml(&file);
+    BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
+    QXmlStreamReader xml(&bounded);
     QString album;
     QString id;
     while (!xml.atEnd() && !xml.hasError()) {
@@ -68,5 +69,6 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
             id.clear();
         }
     }
+    logLeftOutValues(bounded, libraryFile);
     return index;
 }

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QXmlStreamReader>
 
+#include "core/boundedxmldevice.h"
+#include "core/logging.h"
+
 #include <taglib/tbytevector.h>
 
 namespace TagLibBuilderInternal {
@@ -37,6 +40,28 @@ inline QString itunesValueText(QXmlStreamReader &xml)
         }
     }
     return QStringLiteral("-2");
+}
+
+// One log line per value of the library file left out for its size.
+inline void logLeftOutValues(const BoundedXmlDevice &device, const QString &path)
+{
+    for (const BoundedXmlDevice::Skipped &value : device.skipped()) {
+        const QString what =
+            value.element.isEmpty() ? QStringLiteral("markup") : QStringLiteral("<%1> value").arg(value.element);
+        Logging::getInstance()->WriteLog(
+            QStringLiteral("iTunes library: a %1 of %2 bytes at line %3 is too long and was left out: ")
+                .arg(what)
+                .arg(value.bytes)
+                .arg(value.line),
+            path);
+    }
+    if (device.skippedCount() > device.skipped().size())
+        Logging::getInstance()->WriteLog(QStringLiteral("iTunes library: %1 more values too long, left out: ")
+                                             .arg(device.skippedCount() - device.skipped().size()),
+                                         path);
+    if (device.cutShort())
+        Logging::getInstance()->WriteLog(QStringLiteral("iTunes library: reading ended at a tag too long to be real: "),
+                                         path);
 }
 
 } // namespace TagLibBuilderInternal

@@ -67,6 +67,18 @@ public:
     static bool isEncryptedFile(const QString &path);
     QStringList getProtectedTracks() const;
     void resetProtectedTracks();
+    // A file the last folder scan came upon and could not take, and why, in
+    // words for the user.
+    struct NotTaken
+    {
+        QString path;
+        QString reason;
+    };
+    // In walk order: media files that can't be read or hold no media, links
+    // to nothing and pipes or devices under a media name, and names that
+    // are not valid UTF-8 (no path this program makes can reach them).
+    // Emptied when a folder scan or an iTunes import starts.
+    QList<NotTaken> getNotTakenFiles() const { return notTakenFiles; }
     // Fills `tags` from the file at `path`; true when the file is a track:
     // it holds audio that plays (a time or a sample rate that TagLib, or
     // ffprobe where TagLib can't tell, finds), or, under a video suffix, a
@@ -180,6 +192,8 @@ public:
 
 protected:
     QStringList protectedTracks;  // encrypted files found since the last reset
+    QList<NotTaken> notTakenFiles; // of the last scan
+    int scanFilesRead = 0;         // media files the running folder scan has taken up
 
     // ---- Folder scan read-ahead -------------------------------------------
 public:

@@ -48,6 +48,7 @@ TrackMap track_data::addITunesToTrackObj(QList<iTunedata> playlists, TrackMap ma
     shared sha;
     sha.clearMixedAlbumsFolderMap();
     resetProtectedTracks();
+    notTakenFiles.clear();
     ItuneCoverArtExtracter::resetCacheFileIndex(); // artwork added since the last scan counts
 
     VideoMetadata videometa;

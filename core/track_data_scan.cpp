@@ -1,9 +1,13 @@
 #include "core/track_data.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QFile>
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
@@ -15,6 +19,10 @@
 #include <QThreadPool>
 #include <QTime>
 #include <QWaitCondition>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include "core/itunecoverartextracter.h"
 #include "core/shared.h"
@@ -69,10 +77,11 @@ constexpr int firstBatchEntries = 32;
 // One walked entry, judged by name and size.
 struct WalkEntry
 {
-    enum Kind { Other, Media, Playlist };
+    enum Kind { Other, Media, Playlist, NotTaken };
     Kind kind = Other;
     QFileInfo file;
     QString path;
+    QString reason; // NotTaken: why, for the user
     bool isAudio = false;
     bool isVideo = false;
 };
@@ -140,6 +149,72 @@ FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, con
     return read;
 }
 
+// Why a file under a media name yields no track, in the user's words.
+QString whyNoTrack(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("the file cannot be read (%1)").arg(file.errorString());
+    return QStringLiteral("the file is damaged or not a media file");
+}
+
+// Whether a name is worth telling about: a media file's, or a folder's.
+bool isMediaName(const QString &name)
+{
+    const QString suffix = QFileInfo(name).suffix();
+    return track_data::checkAudioFile(suffix) || track_data::checkVideoFile(suffix);
+}
+
+// The entries of `folder` whose names are not valid UTF-8.  Qt leaves them
+// out of every listing and can't reach them by any path it makes, so they
+// are only named: media files and folders (whose files go unread with them).
+QList<WalkEntry> undecodableEntries(const QString &folder)
+{
+    QList<WalkEntry> found;
+    // Nothing is said of what the walk's rules pass over (judged on a child's path).
+    if (isPassedOver(QFileInfo(folder + QStringLiteral("/-"))))
+        return found;
+    const QByteArray native = QFile::encodeName(folder);
+    DIR *dir = ::opendir(native.constData());
+    if (!dir) {
+        // The walk passes over a folder it can't open without a word.
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR) {
+            WalkEntry entry;
+            entry.kind = WalkEntry::NotTaken;
+            entry.path = folder;
+            entry.reason = QStringLiteral("the folder cannot be read (%1), so its files were not read")
+                               .arg(QString::fromLocal8Bit(std::strerror(error)));
+            found.append(entry);
+        }
+        return found;
+    }
+    while (const dirent *item = ::readdir(dir)) {
+        const QByteArray name(item->d_name);
+        const bool ascii = std::all_of(name.cbegin(), name.cend(), [](char c) { return uchar(c) < 0x80; });
+        if (name.startsWith('.') || ascii || QFile::encodeName(QFile::decodeName(name)) == name)
+            continue; // hidden (as the walk leaves them), or a name Qt reads
+        const QString shown = QFile::decodeName(name);
+        bool isFolder = item->d_type == DT_DIR;
+        if (item->d_type == DT_UNKNOWN) {
+            struct stat info;
+            isFolder = ::fstatat(::dirfd(dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (!isFolder && !isMediaName(shown))
+            continue;
+        WalkEntry entry;
+        entry.kind = WalkEntry::NotTaken;
+        entry.path = folder + QLatin1Char('/') + shown;
+        entry.reason = isFolder
+                           ? QStringLiteral("the folder's name is not valid UTF-8 text, so its files were not "
+                                            "read (renaming it lets them be added)")
+                           : QStringLiteral("the name is not valid UTF-8 text (renaming the file lets it be added)");
+        found.append(entry);
+    }
+    ::closedir(dir);
+    return found;
+}
+
 } // namespace
 
 QString track_data::albumCoverPath(const QString &artworkFolder, const QString &cleanedAlbum, const QString &fileName)
@@ -170,6 +245,8 @@ TrackMap track_data::searchfile(QDir dir)
     track_obj_map.clear();
     sha.clearMixedAlbumsFolderMap();
     protectedTracks.clear();
+    notTakenFiles.clear();
+    scanFilesRead = 0;
     // iTunes may have added artwork since the last scan.
     ItuneCoverArtExtracter::resetCacheFileIndex();
     printTime("Start Time.....");
@@ -182,19 +259,39 @@ TrackMap track_data::searchfile(QDir dir)
     // Makes the missing album pictures on the readers' pool while the scan maps.
     ScanPictures pictures(&isStopSearch);
 
-    // Symbolic links to folders are not followed (no loops); hidden and
-    // system entries (FIFOs, sockets, devices, dangling links) are not listed,
-    // and unreadable folders are passed over by the iterator.
-    QDirIterator entries(dir.absolutePath(), QDirIterator::Subdirectories);
+    // Symbolic links to folders are not followed (no loops); hidden entries
+    // are not listed, and unreadable folders are passed over by the
+    // iterator.  System entries (FIFOs, sockets, devices, dangling links) are
+    // listed only to name those under a media name.
+    const QString root = dir.absolutePath();
+    QDirIterator entries(root, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    bool rootListed = false;
     // The next entries of the walk, judged by name and size.
     const auto takeBatch = [&](int size) {
         QList<WalkEntry> batch;
+        if (!rootListed) {
+            rootListed = true;
+            batch += undecodableEntries(root);
+        }
         while (batch.size() < size && entries.hasNext() && !stopped()) {
             entries.next();
             WalkEntry entry;
             entry.file = entries.fileInfo();
-            // A link to something that isn't a regular file could block a reader.
-            if (entry.file.isFile()) {
+            if (entry.file.isDir() && !entry.file.isSymLink()) {
+                batch.append(entry);
+                batch += undecodableEntries(entry.file.absoluteFilePath());
+                continue;
+            }
+            if (!entry.file.isFile() && !entry.file.isDir()) {
+                // A link to something that isn't a regular file could block a reader.
+                if (isMediaName(entry.file.fileName()) && !isPassedOver(entry.file)) {
+                    entry.kind = WalkEntry::NotTaken;
+                    entry.path = entry.file.absoluteFilePath();
+                    entry.reason = entry.file.isSymLink() && !entry.file.exists()
+                                       ? QStringLiteral("it is a link to a file that is not there")
+                                       : QStringLiteral("it is not a regular file");
+                }
+            } else if (entry.file.isFile()) {
                 const QString suffix = entry.file.suffix().toLower();
                 entry.isAudio = checkAudioFile(suffix);
                 entry.isVideo = checkVideoFile(suffix);
@@ -241,7 +338,6 @@ TrackMap track_data::searchfile(QDir dir)
     QFuture<WalkedBatch> walking = QtConcurrent::run(readAheadPool(), walk, firstBatchEntries);
     QFuture<FileRead> reads; // the batch being mapped
     int mediaMapped = 0;     // media files of the batches before this one
-    int filesRead = 0;
     while (!stopped()) {
         WalkedBatch walked = walking.result();
         if (walked.entries.isEmpty())
@@ -260,12 +356,16 @@ TrackMap track_data::searchfile(QDir dir)
                 scanPlaylist(entry.file);
                 continue;
             }
+            if (entry.kind == WalkEntry::NotTaken) {
+                notTakenFiles.append({entry.path, entry.reason});
+                continue;
+            }
             if (entry.kind != WalkEntry::Media)
                 continue;
             const int media = mediaMapped + m;
             const FileRead file = reads.resultAt(m++);
             if (fileReadHook)
-                fileReadHook(++filesRead, entry.path);
+                fileReadHook(++scanFilesRead, entry.path);
             if (file.done ? file.isProtected : isEncryptedFile(entry.path)) {
                 protectedTracks.append(entry.path);
                 continue;
@@ -279,6 +379,8 @@ TrackMap track_data::searchfile(QDir dir)
                 };
                 MapToTrack(track_Id, obj_track, tags, entry.file, false, QString(), entry.isVideo, entry.isAudio);
                 coverOutcome = nullptr;
+            } else {
+                notTakenFiles.append({entry.path, whyNoTrack(entry.path)});
             }
         }
         mediaMapped += m;
@@ -364,7 +466,11 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         obj_track = sha.initializeTrackObject(obj_track);
         obj_track.filepath = entry.path;
         obj_track.sourcePath = entry.path;
+        if (fileReadHook)
+            fileReadHook(++scanFilesRead, entry.path);
         if (entry.parsed)
             MapToTrack(track_Id, obj_track, entry.tags, entry.file, true, name, entry.isVideo, entry.isAudio);
+        else
+            notTakenFiles.append({entry.path, whyNoTrack(entry.path)});
     }
 }

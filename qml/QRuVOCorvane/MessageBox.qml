@@ -44,13 +44,19 @@ ThemedPopup {
 
     contentItem: ColumnLayout {
         spacing: 20
+        // Enter closes the box as Escape does.
+        focus: true
+        Keys.onReturnPressed: box.close()
+        Keys.onEnterPressed: box.close()
 
         Label {
             objectName: "messageText"
             Layout.fillWidth: true
-            text: box.message
+            // A long path breaks after its separators (a zero-width space
+            // after each "/"), and a name longer than a line anywhere.
+            text: box.message.replace(/\//g, "/\u200B")
             textFormat: Text.PlainText // file names may hold "<" or "&"; lists keep their lines
-            wrapMode: Text.WordWrap
+            wrapMode: Text.WrapAtWordBoundaryOrAnywhere
             color: Theme.text
             font.pixelSize: 15
         }

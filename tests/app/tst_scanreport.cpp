@@ -1,0 +1,244 @@
+#include <QtTest>
+
+#include <QSemaphore>
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/mediabrowser.h"
+#include "core/track_data.h"
+#include "database/database.h"
+#include "ituneslibraryxml.h"
+#include "libraryfixture.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+// What a scan tells about its work: the files a folder scan could not take
+// are each named, with the reason, at its end (files it takes and files no
+// one would call media are not); the count of files read moves from the
+// start, for every source.
+
+using testkit::ItunesLibraryXml;
+
+namespace {
+
+// What the test made under names Qt can't reach (nor QTemporaryDir remove).
+QList<QByteArray> &madeNatively()
+{
+    static QList<QByteArray> made;
+    return made;
+}
+
+// A file or folder under a name that is not valid UTF-8: "<stem>\xE9<suffix>".
+QString makeUndecodable(const QString &folder, const QByteArray &stem, const QByteArray &suffix,
+                        const QString &copyOf = QString())
+{
+    const QByteArray native = QFile::encodeName(folder) + '/' + stem + '\xE9' + suffix;
+    const QString copy = folder + QStringLiteral("/copy.tmp");
+    const bool made = copyOf.isEmpty() ? ::mkdir(native.constData(), 0755) == 0
+                                       : QFile::copy(copyOf, copy) &&
+                                             ::rename(QFile::encodeName(copy).constData(), native.constData()) == 0;
+    if (!made)
+        return QString();
+    madeNatively().append(native);
+    return QFile::decodeName(native);
+}
+
+QStringList sortedLines(const QString &text)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    std::sort(lines.begin() + 1, lines.end());
+    return lines;
+}
+
+} // namespace
+
+class TestScanReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(db.connect(QStringLiteral("RuvoData"), true));
+        db.create();
+        kit = testkit::testHome() + QStringLiteral("/kit");
+        testkit::MediaKit make(kit);
+        const testkit::MediaTags tags{"Song", "Band", "Blue Hour", "", "", 0, 0};
+        song = make.mp3(QStringLiteral("song.mp3"), tags, QString(), 8);
+        QVERIFY2(!song.isEmpty(), qPrintable(make.lastError()));
+    }
+
+    void init()
+    {
+        QVERIFY(folder.isValid());
+        controller = std::make_unique<manager>(nullptr, nullptr);
+        controller->mediaBrowser->chooseFolder = [this] { return scanned; };
+    }
+
+    void cleanup() { controller.reset(); }
+
+    void cleanupTestCase()
+    {
+        for (const QByteArray &native : std::as_const(madeNatively())) {
+            if (::unlink(native.constData()) != 0)
+                ::rmdir(native.constData());
+        }
+    }
+
+    void namedWithTheirReasons()
+    {
+        scanned = folder.filePath(QStringLiteral("hostile"));
+        QVERIFY(QDir().mkpath(scanned));
+        const QString in = scanned + QLatin1Char('/');
+        QVERIFY(QFile::copy(song, in + QStringLiteral("Good.mp3")));
+        // Text under an MP3 name, past the size every media file has.
+        QVERIFY(testkit::touch(in + QStringLiteral("Fake.mp3"), QByteArray("not music ").repeated(20000)));
+        QVERIFY(QFile::link(in + QStringLiteral("nowhere.mp3"), in + QStringLiteral("Gone.mp3")));
+        QCOMPARE(::mkfifo(QFile::encodeName(in + QStringLiteral("Pipe.mp3")).constData(), 0644), 0);
+        const QString undecodable = makeUndecodable(scanned, "Caf", ".mp3", song);
+        const QString undecodableFolder = makeUndecodable(scanned, "Live ", "");
+        QVERIFY(!undecodable.isEmpty() && !undecodableFolder.isEmpty());
+        QVERIFY(!makeUndecodable(scanned, "Notes ", ".txt", song).isEmpty());
+        // Not worth a word: another kind of file, and one below the media
+        // size rule.
+        QVERIFY(testkit::touch(in + QStringLiteral("notes.txt"), QByteArray(200000, 'n')));
+        QVERIFY(testkit::touch(in + QStringLiteral("tiny.mp3"), QByteArray(1000, 't')));
+
+        const QStringList messages = scan();
+        QCOMPARE(controller->browserTracks.size(), 1);
+        QCOMPARE(controller->browserTracks.first().filepath, in + QStringLiteral("Good.mp3"));
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(
+            sortedLines(messages.first()),
+            sortedLines(
+                QStringList({QStringLiteral("5 files could not be shown in the browser:"),
+                             in + QStringLiteral("Fake.mp3: the file is damaged or not a media file"),
+                             in + QStringLiteral("Gone.mp3: it is a link to a file that is not there"),
+                             in + QStringLiteral("Pipe.mp3: it is not a regular file"),
+                             undecodable + ": the name is not valid UTF-8 text (renaming the file lets it be added)",
+                             undecodableFolder + ": the folder's name is not valid UTF-8 text, so its files were "
+                                                 "not read (renaming it lets them be added)"})
+                    .join(QLatin1Char('\n'))));
+    }
+
+    void cleanScanSaysNothing()
+    {
+        scanned = folder.filePath(QStringLiteral("clean"));
+        QVERIFY(QDir().mkpath(scanned));
+        QVERIFY(QFile::copy(song, scanned + QStringLiteral("/Good.mp3")));
+        QVERIFY(scan().isEmpty());
+        QCOMPARE(controller->browserTracks.size(), 1);
+    }
+
+    // Only a user without the right to read: root reads every file.
+    void unreadableFileGivesTheSystemsReason()
+    {
+        if (::geteuid() == 0)
+            QSKIP("Running as root, which reads a file of any permissions");
+        scanned = folder.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir().mkpath(scanned));
+        const QString locked = scanned + QStringLiteral("/Locked.mp3");
+        QVERIFY(QFile::copy(song, locked));
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        const QString lockedFolder = scanned + QStringLiteral("/Locked");
+        QVERIFY(QDir().mkpath(lockedFolder) && QFile::copy(song, lockedFolder + QStringLiteral("/In.mp3")));
+        QVERIFY(QFile::setPermissions(lockedFolder, QFileDevice::Permissions()));
+        const QStringList messages = scan();
+        QFile::setPermissions(lockedFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(sortedLines(messages.first()),
+                 sortedLines("2 files could not be shown in the browser:\n" + locked +
+                             ": the file cannot be read (Permission denied)\n" + lockedFolder +
+                             ": the folder cannot be read (Permission denied), so its files were not read"));
+    }
+
+    // Files reached only through a playlist count as read too: the browser's
+    // count moves while they are read.
+    void playlistEntriesAreCounted()
+    {
+        scanned = folder.filePath(QStringLiteral("lists"));
+        QVERIFY(QDir().mkpath(scanned));
+        QVERIFY(testkit::touch(scanned + QStringLiteral("/Road Trip.m3u"), (song + '\n' + song + '\n').toUtf8()));
+        track_data scanner;
+        QStringList reports;
+        scanner.fileReadHook = [&reports](int read, const QString &path) {
+            reports << QStringLiteral("%1 %2").arg(read).arg(path);
+        };
+        QCOMPARE(scanner.searchfile(QDir(scanned)).size(), 2);
+        QCOMPARE(reports, QStringList({"1 " + song, "2 " + song}));
+    }
+
+    // The iTunes source counts the library file's tracks while it reads the
+    // file, before the import takes up the first of them, and names the
+    // files the library lists that are gone.
+    void itunesLibraryReadingIsCountedAndGoneFilesNamed()
+    {
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(QDir().mkpath(music + QStringLiteral("/iTunes")));
+        ItunesLibraryXml library;
+        for (int id : {1, 2}) {
+            const QString copy = music + QStringLiteral("/%1.mp3").arg(id);
+            QVERIFY(QFile::exists(copy) || QFile::copy(song, copy));
+            library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(copy))});
+        }
+        // Moved away since iTunes last saw it.
+        const QString gone = music + QStringLiteral("/Moved/3.mp3");
+        library.addTrack(3, {ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(gone))});
+        library.addPlaylist(QStringLiteral("Music"), {1, 2, 3});
+        QVERIFY(library.write(MediaBrowser::itunesLibraryPath()));
+
+        // The import waits at its first file until the test has seen the count.
+        QSemaphore importing, resume;
+        const auto report = controller->scanner.fileReadHook;
+        controller->scanner.fileReadHook = [&importing, &resume, report](int read, const QString &path) {
+            importing.release();
+            resume.acquire();
+            report(read, path);
+        };
+        QSignalSpy progress(controller.get(), &manager::updateProgressSearch);
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        QSignalSpy shown(controller.get(), &manager::showMessageBox);
+        controller->searchInMediaSourceCache(QStringLiteral("itunes"));
+        QVERIFY(importing.tryAcquire(1, 30000));
+        const auto counted = [&progress, &music] {
+            return std::any_of(progress.cbegin(), progress.cend(), [&music](const QList<QVariant> &r) {
+                return r.at(1).value<QVariant>().toInt() >= 1 && r.at(2).value<QVariant>().toString().startsWith(music);
+            });
+        };
+        const bool seen = QTest::qWaitFor(counted, 30000);
+        resume.release(10);
+        QVERIFY(seen);
+        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
+        QCOMPARE(controller->browserTracks.size(), 2);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.first().first().value<QVariant>().toString(),
+                 "1 file could not be shown in the browser:\n" + gone + ": the file is not there");
+    }
+
+private:
+    // Scans `scanned` as "browse" does and returns the messages shown.
+    QStringList scan()
+    {
+        QSignalSpy shown(controller.get(), &manager::showMessageBox);
+        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        controller->searchInMediaSourceCache(QStringLiteral("browse"));
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000); }();
+        QStringList messages;
+        for (const QList<QVariant> &message : std::as_const(shown))
+            messages << message.first().value<QVariant>().toString();
+        return messages;
+    }
+
+    Database db;
+    QTemporaryDir folder;
+    QString kit;
+    QString song;    // an 8 s MP3
+    QString scanned; // the folder "browse" picks
+    std::unique_ptr<manager> controller;
+};
+
+CORVANE_TEST_MAIN(TestScanReport)
+#include "tst_scanreport.moc"
