@@ -410,7 +410,7 @@ void Drive::finishFormatDrive()
     const TrackMap tracks = s.trackMap;
     transferJob->start(
         [copier, tracks, detail](const std::atomic<bool> &stop) {
-            return copier->copyFilesToDrive(tracks, detail, QList<track>(), stop);
+            return copier->copyFilesToDrive(tracks, detail, stop);
         },
         [this](int reported) { copyEnded(reported); });
 }
