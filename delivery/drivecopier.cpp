@@ -409,8 +409,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
                                        fitted(ffmpeghandler::cacheAlbumFolder(folder)) + QLatin1Char('/') +
                                        convertedBase;
                 lstCodecDetailTemp = lstCodecDetail;
-                goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec,
-                                           detail.system.audioExtension);
+                goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
             }
         } else {
             goOn = CopyFileUSB(item.filepath, albumFolder);
@@ -454,9 +453,9 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
 {
     // A conversion is named after its song, not after the cache's name for
     // it: another version of the song in the cache is still that song.
-    const QString name = driveName(convertedBase.isEmpty()
-                                       ? QFileInfo(source).fileName()
-                                       : convertedBase + QLatin1Char('.') + QFileInfo(source).suffix());
+    const QString name =
+        driveName(convertedBase.isEmpty() ? QFileInfo(source).fileName()
+                                          : convertedBase + QLatin1Char('.') + QFileInfo(source).suffix());
     // Never onto another song's file: a name taken by one gets a free one.
     bool holds = false;
     const QString target = targetFor(folder, name, source, holds);
@@ -469,8 +468,8 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
     qint64 returned = 0; // bytes the replaced file gives back once the new one is in place
     if (holds) {
         const transferDetail &choice = temp_TransferDetail;
-        const bool newer = choice.overwritenewer &&
-                           existing.lastModified().msecsTo(QFileInfo(source).lastModified()) > timeStepMs;
+        const bool newer =
+            choice.overwritenewer && existing.lastModified().msecsTo(QFileInfo(source).lastModified()) > timeStepMs;
         const bool better = choice.overwritequality && GetBitRate(target) < GetBitRate(source);
         if (writtenBy.contains(nameKey(target)))
             keep = true; // this job put it there

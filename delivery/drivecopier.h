@@ -139,8 +139,8 @@ private:
     quint64 device = 0;         // the target's volume when the job began
     QHash<QString, QString> writtenBy; // this job's files (nameKey) -> song source
     DriveManifest manifest;
-    QString songSource;    // the library file of the track in hand
-    QString convertedBase; // the name (no extension) a conversion of it gets on the drive
+    QString songSource;                     // the library file of the track in hand
+    QString convertedBase;                  // the name (no extension) a conversion of it gets on the drive
     QHash<QString, QString> convertedInJob; // song source -> its conversion, this job
     bool touchedDrive = false;
     transferDetail temp_TransferDetail;

@@ -73,8 +73,7 @@ bool DriveManifest::save(quint64 device, int *error)
         *error = errno ? errno : EIO;
         return false;
     }
-    if (SafeFileCopy::copy(local.fileName(), root + QLatin1Char('/') + fileName, error, device) !=
-        SafeFileCopy::Copied)
+    if (SafeFileCopy::copy(local.fileName(), root + QLatin1Char('/') + fileName, error, device) != SafeFileCopy::Copied)
         return false;
     dirty = false;
     return true;

@@ -480,6 +480,12 @@ private slots:
             m3u += "#EXTINF:\nRoad Trip/" + name.toUtf8() + "\n";
         }
         QCOMPARE(fileBytes(drive.path + "/Aster Media/Road Trip.m3u"), m3u);
+
+        // Again: each song is found in its own file, whatever the case of its name.
+        const Run again = copy(tracks, drive.path, false, qint64(1) << 30, true);
+        QCOMPARE(again.progress, run.progress);
+        QCOMPARE(QDir(drive.path + "/Aster Media/Road Trip").entryList(QDir::Files).size(), written.size());
+        QCOMPARE(fileBytes(drive.path + "/Aster Media/Road Trip.m3u"), m3u);
     }
 
     // Two different songs of one name in one playlist, transferred twice to
