@@ -283,7 +283,8 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
         if (halt == Halt::Removed || halt == Halt::Failed)
             return;
         int error = 0;
-        if (!onTheDrive(mediaRoot) || !createPlaylist.writeM3U(playlist, device, &error)) {
+        // Written only to the drive the job began on, as the media are.
+        if (!driveStillThere() || !onTheDrive(mediaRoot) || !createPlaylist.writeM3U(playlist, device, &error)) {
             if (!driveWriteFailed(error ? error : EIO, QFileInfo(playlist).fileName()))
                 return;
             continue;
@@ -293,7 +294,7 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
     if (!manifest.changed() || !QFileInfo(mediaRoot).isDir())
         return;
     int error = 0;
-    if (onTheDrive(mediaRoot) && manifest.save(device, &error)) {
+    if (driveStillThere() && onTheDrive(mediaRoot) && manifest.save(device, &error)) {
         touchedDrive = true;
         return;
     }
