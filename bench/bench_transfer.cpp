@@ -95,7 +95,7 @@ int measure(const QString &source, int runs, const QString &cpus)
                 detail.system = profile;
                 DriveCopier copier;
                 std::atomic<bool> stop{false};
-                const int reported = copier.copyFilesToDrive(tracks, detail, {}, stop);
+                const int reported = copier.copyFilesToDrive(tracks, detail, stop);
                 if (reported != tracks.size() || copier.lastOutcome().written != tracks.size()) {
                     std::printf("the transfer wrote %d of %lld files\n", copier.lastOutcome().written,
                                 static_cast<long long>(tracks.size()));

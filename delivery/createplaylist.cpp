@@ -1,23 +1,34 @@
 #include "delivery/createplaylist.h"
 
-#include <QFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+
+#include "platform/safefilecopy.h"
 
 bool CreatePlaylist::openM3U(QString path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    const QByteArray header("#EXTM3U:\n");
-    return file.write(header) == header.size();
+    texts.insert(path, QByteArrayLiteral("#EXTM3U:\n"));
+    return true;
 }
 
 bool CreatePlaylist::saveM3U(QStringList list)
 {
-    if (list.size() < 2)
+    if (list.size() < 2 || !texts.contains(list.at(0)))
         return false;
-    QFile file(list.at(0));
-    if (!file.open(QIODevice::Append | QIODevice::Text))
+    texts[list.at(0)] += "#EXTINF:\n" + list.at(1).toUtf8() + '\n';
+    return true;
+}
+
+bool CreatePlaylist::writeM3U(const QString &path, quint64 device, int *error) const
+{
+    const QByteArray text = texts.value(path);
+    // Through the same copy as the media: a temporary file beside the
+    // playlist, renamed over it once complete.
+    QTemporaryFile local;
+    if (!local.open() || local.write(text) != text.size() || !local.flush()) {
+        *error = errno ? errno : EIO;
         return false;
-    const QByteArray entry = "#EXTINF:\n" + list.at(1).toUtf8() + '\n';
-    return file.write(entry) == entry.size();
+    }
+    return SafeFileCopy::copy(local.fileName(), path, error, device) == SafeFileCopy::Copied;
 }

@@ -1,19 +1,35 @@
 #ifndef CREATEPLAYLIST_H
 #define CREATEPLAYLIST_H
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
 // Writes the M3U playlist files of a transfer: a header line, then two lines
 // per entry ("#EXTINF:" and the entry's path relative to the media root).
+//
+// A playlist is gathered while its files are copied and written once, at the
+// end, through a temporary file and a rename: the drive never holds a
+// half-written playlist, and a playlist lists only files that are there.
 class CreatePlaylist
 {
 public:
-    // Creates or empties the file and writes the header line.  False when
-    // the file can't be written.
+    // Starts (or starts again) the playlist at `path` with its header line.
     bool openM3U(QString path);
-    // Appends one entry: list[0] is the playlist file, list[1] the entry.
+    // Adds one entry: list[0] is the playlist file, list[1] the entry.  False
+    // when that playlist was not started.
     bool saveM3U(QStringList list);
+
+    // The started playlists, by path.
+    QStringList playlists() const { return texts.keys(); }
+    // Writes the playlist at `path` over whatever is there.  `device`
+    // non-zero: the volume it must land on.  On failure `error` receives the
+    // system's error number (0 when the file would have landed elsewhere).
+    bool writeM3U(const QString &path, quint64 device, int *error) const;
+    void clear() { texts.clear(); }
+
+private:
+    QMap<QString, QByteArray> texts;
 };
 
 #endif // CREATEPLAYLIST_H

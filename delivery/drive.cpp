@@ -36,7 +36,6 @@ struct DriveState
     int id = 1;
     int counterfile = 0;
     int totalfiles = 0;
-    bool jobHalted = false; // the copy reported a full or removed drive
     // Rows that left the lists: QML may read them until the next
     // publication, so they are freed one publication later.
     QList<DriveData *> retiredNow;
@@ -104,6 +103,14 @@ Drive::Drive(SetProperty setProperty, UserText texts, QObject *parent)
     });
     watches.emplace_back(WorkGuard::Work::Format,
                          [this] { return formatWanted && formatJob && formatJob->isRunning(); });
+    connect(
+        fm.get(), &DriveCopier::sgSyncing, this,
+        [this] {
+            const DriveState &s = state();
+            emit sgUpdateTransferProgress(s.totalfiles, s.counterfile,
+                                          userText(QStringLiteral("TransferandSync_txtSyncing")));
+        },
+        Qt::QueuedConnection);
 }
 
 Drive::Drive() : QObject(nullptr) {}
@@ -144,12 +151,17 @@ QString Drive::userText(const QString &key) const
 QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) const
 {
     const QString target = QDir::toNativeSeparators(drivePath);
+    if (outcome.halt == DriveCopier::Outcome::Full)
+        return userText(1);
+    if (outcome.halt == DriveCopier::Outcome::Removed)
+        return userText(7);
     if (outcome.halt == DriveCopier::Outcome::Failed)
         return QStringLiteral("The files could not be written to %1: %2. Nothing of this transfer can be relied on; "
                               "please try again or use another drive.")
             .arg(target, outcome.reason);
     if (cancelled || outcome.halt == DriveCopier::Outcome::Cancelled)
-        return QStringLiteral("The transfer was cancelled: %1 files were written to %2.")
+        return (outcome.written == 1 ? QStringLiteral("The transfer was cancelled: %1 file was written to %2.")
+                                     : QStringLiteral("The transfer was cancelled: %1 files were written to %2."))
             .arg(outcome.written)
             .arg(target);
     if (outcome.leftOut.isEmpty()) {
@@ -159,8 +171,9 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
     QStringList lines;
     for (const auto &[name, why] : outcome.leftOut)
         lines << name + QStringLiteral(": ") + why;
-    return QStringLiteral("%1 of the chosen files were not transferred to %2:\n").arg(lines.size()).arg(target) +
-           shared::shortList(lines);
+    const QString head = lines.size() == 1 ? QStringLiteral("%1 of the chosen files was not transferred to %2:\n")
+                                           : QStringLiteral("%1 of the chosen files were not transferred to %2:\n");
+    return head.arg(lines.size()).arg(target) + shared::shortList(lines);
 }
 
 void Drive::retire(DriveData *row)
@@ -422,34 +435,35 @@ void Drive::finishFormatDrive()
     }
     s.counterfile = 0;
     s.totalfiles = int(s.trackMap.size());
-    s.jobHalted = false;
     emit sgShowTransferProgress();
     DriveCopier *copier = fm.get();
     const TrackMap tracks = s.trackMap;
     transferJob->start(
         [copier, tracks, detail](const std::atomic<bool> &stop) {
-            return copier->copyFilesToDrive(tracks, detail, QList<track>(), stop);
+            return copier->copyFilesToDrive(tracks, detail, stop);
         },
         [this](int reported) { copyEnded(reported); });
 }
 
 void Drive::copyEnded(int)
 {
+    // The end is told here alone, from the job's outcome: the copier's full
+    // and removed signals only move the progress, whichever comes first.
     DriveState &s = state();
-    if (s.jobHalted)
-        return;
     const DriveCopier::Outcome &outcome = fm->lastOutcome();
     const bool cancelled = transferJob->stopRequested();
-    if (cancelled || outcome.halt == DriveCopier::Outcome::Failed) {
+    if (outcome.halt == DriveCopier::Outcome::Full) {
+        emit sgUpdateTransferProgress(1, 1, QString());
+    } else if (cancelled || outcome.halt != DriveCopier::Outcome::None) {
         emit sgHideTransferProgress();
-        timerexe(0);
     } else if (s.counterfile < s.totalfiles) {
         // Tracks whose file had gone were never reported: the dialog still
         // reaches its end.
         s.counterfile = s.totalfiles;
         emit sgUpdateTransferProgress(s.totalfiles, s.counterfile, QString());
-        timerexe(0);
     }
+    if (timmer && timmer->isActive())
+        timerexe(0);
     emit showMessageBox(endMessage(outcome, cancelled));
 }
 
@@ -469,16 +483,14 @@ void Drive::slOneFileTranscoded(QString fileName)
 
 void Drive::slDiskFull()
 {
-    state().jobHalted = true;
+    // The message comes with the job's end (copyEnded).
     emit sgUpdateTransferProgress(1, 1, QString());
-    emit showMessageBox(userText(1));
 }
 
 void Drive::slDriveRemoved()
 {
-    state().jobHalted = true;
+    // The message comes with the job's end (copyEnded).
     emit sgHideTransferProgress();
-    emit showMessageBox(userText(7));
 }
 
 void Drive::slProgressStoped(int)

@@ -93,8 +93,7 @@ private:
     void copyEnded(int reportedFiles);
     QString userText(int number) const;
     QString userText(const QString &key) const;
-    // The one message for the end of a transfer that was not cut short by a
-    // full or removed drive (those tell it themselves); empty: none.
+    // The one message at the end of a transfer, from its outcome alone.
     QString endMessage(const DriveCopier::Outcome &outcome, bool cancelled) const;
 
     SetProperty setContextProperty;

@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "core/logging.h"
@@ -32,6 +33,42 @@ constexpr int folderPictureSide = 110;
 
 const QString copyingText = QStringLiteral("Copying ");
 const QString skipText = QStringLiteral("Skip File ");
+
+// Room left after a shortened name for the extension a conversion gives it.
+const QString extensionRoom = QStringLiteral(".xxxx");
+
+// `name` cut to the file system's limit of a name, leaving room for `suffix`.
+QString fitted(const QString &name, const QString &suffix = QString())
+{
+    return TemporaryFiles::fitName(QString(), name, suffix).chopped(suffix.size());
+}
+
+// Gives `target` the modification time of `source`.
+bool keepTime(const QString &source, const QString &target)
+{
+    struct stat from
+    {
+    };
+    if (::stat(QFile::encodeName(source).constData(), &from) != 0)
+        return false;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Whether two files hold the same bytes.
+bool sameBytes(const QString &a, const QString &b)
+{
+    QFile one(a), other(b);
+    if (one.size() != other.size() || !one.open(QIODevice::ReadOnly) || !other.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 chunk = 1 << 20;
+    while (!one.atEnd()) {
+        const QByteArray left = one.read(chunk);
+        if (left.isEmpty() || left != other.read(chunk))
+            return false;
+    }
+    return other.atEnd();
+}
 
 } // namespace
 
@@ -159,13 +196,12 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(strerror(error));
 }
 
-// Errors that say the drive itself fails, not just this one file.
-bool driveFails(int error)
+} // namespace
+
+bool DriveCopier::driveFails(int error)
 {
     return error == EIO || error == EROFS || error == ENODEV || error == ENXIO;
 }
-
-} // namespace
 
 bool DriveCopier::onTheDrive(const QString &path) const
 {
@@ -195,24 +231,92 @@ QString DriveCopier::nameKey(const QString &path) const
     return fatNames ? path.toCaseFolded() : path;
 }
 
-QString DriveCopier::unwrittenTarget(const QString &folder, const QString &name) const
+bool DriveCopier::holdsTheSong(const QString &onDrive, const QString &file) const
+{
+    const QString recorded = manifest.sourceOf(onDrive);
+    if (!recorded.isEmpty())
+        return recorded == songSource;
+    // Not in the drive's record (copied by hand, or by a transfer cut short):
+    // the same bytes are the same song, anything else may be another one.
+    return sameBytes(onDrive, file);
+}
+
+QString DriveCopier::targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const
 {
     const QString wanted = folder + QLatin1Char('/') + name;
     for (int n = 1;; ++n) {
         const QString candidate = MadeFiles::numbered(wanted, n);
-        if (!writtenNames.contains(nameKey(candidate)))
+        const auto written = writtenBy.constFind(nameKey(candidate));
+        if (written != writtenBy.cend()) {
+            holds = *written == songSource;
+            if (holds)
+                return candidate;
+            continue;
+        }
+        const QFileInfo there(candidate);
+        if (there.isSymLink() || (there.exists() && !there.isFile()))
+            continue;
+        holds = there.exists() && holdsTheSong(candidate, file);
+        if (holds || !there.exists())
             return candidate;
     }
 }
 
-int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list,
-                                  const std::atomic<bool> &stop)
+bool DriveCopier::driveWriteFailed(int error, const QString &what)
+{
+    if (!driveStillThere()) {
+        haltFor(Halt::Removed);
+        return false;
+    }
+    if (driveFails(error)) {
+        haltFor(Halt::Failed, systemReason(error));
+        return false;
+    }
+    leaveOut(what, QStringLiteral("it could not be written to the drive (%1)").arg(systemReason(error)));
+    return true;
+}
+
+void DriveCopier::writeRecords(const QString &mediaRoot)
+{
+    const QStringList playlists = createPlaylist.playlists();
+    for (const QString &playlist : playlists) {
+        if (halt == Halt::Removed || halt == Halt::Failed)
+            return;
+        int error = 0;
+        // Written only to the drive the job began on, as the media are.
+        if (!driveStillThere() || !onTheDrive(mediaRoot) || !createPlaylist.writeM3U(playlist, device, &error)) {
+            if (!driveWriteFailed(error ? error : EIO, QFileInfo(playlist).fileName()))
+                return;
+            continue;
+        }
+        touchedDrive = true;
+    }
+    if (!manifest.changed() || !QFileInfo(mediaRoot).isDir())
+        return;
+    int error = 0;
+    if (driveStillThere() && onTheDrive(mediaRoot) && manifest.save(device, &error)) {
+        touchedDrive = true;
+        return;
+    }
+    // Without its record the drive still holds every song; the next transfer
+    // compares bytes instead.
+    qCWarning(lcCopy) << "the drive's record could not be written" << systemReason(error);
+    if (!driveStillThere())
+        haltFor(Halt::Removed);
+    else if (driveFails(error))
+        haltFor(Halt::Failed, systemReason(error));
+}
+
+int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const std::atomic<bool> &stop)
 {
     const QDateTime started = QDateTime::currentDateTime();
     stopFlag = &stop;
     halt = Halt::None;
     outcome = Outcome();
-    writtenNames.clear();
+    writtenBy.clear();
+    convertedInJob.clear();
+    touchedDrive = false;
+    createPlaylist.clear();
     reported = 0;
     pendingReport.clear();
     startedPlaylists.clear();
@@ -228,9 +332,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     fatNames = Volumes::hasFatNames(volume.fileSystemType);
     device = QFileInfo(detail.drivePath).isDir() ? deviceOf(detail.drivePath) : 0;
 
-    QList<track> work = checkSystemCompatibility(tracks, detail);
-    if (work.isEmpty())
-        work = list;
+    const QList<track> work = checkSystemCompatibility(tracks, detail);
 
     {
         QMutexLocker lock(&converterLock);
@@ -247,6 +349,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     // program's own temporary files).
     if (device != 0 && onTheDrive(mediaRoot))
         TemporaryFiles::sweep(mediaRoot, true, started);
+    manifest.load(mediaRoot, fatNames);
     for (const track &item : std::as_const(work)) {
         if (stopRequested())
             break;
@@ -265,10 +368,11 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
             folder = item.playlist;
             // Named like its folder: a playlist name can't lead out of the
             // media root or hold what the drive can't store.
-            m3uPath = mediaRoot + driveName(ffmpeghandler::cacheAlbumFolder(item.playlist)) + QLatin1Char('.') +
-                      playlistExtension;
+            const QString suffix = QLatin1Char('.') + playlistExtension;
+            m3uPath = mediaRoot + driveName(fitted(ffmpeghandler::cacheAlbumFolder(item.playlist), suffix)) + suffix;
         }
-        const QString cleanedFolder = driveName(ffmpeghandler::cacheAlbumFolder(folder));
+        // A folder name (a tag of any length) is shortened to what a name may hold.
+        const QString cleanedFolder = driveName(fitted(ffmpeghandler::cacheAlbumFolder(folder)));
         const QString albumFolder = mediaRoot + cleanedFolder;
         if (!m3uPath.isEmpty()) {
             m3uEntry = cleanedFolder;
@@ -282,8 +386,10 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
         }
 
         Transdestinationpath = item.filepath;
+        songSource = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
         coverPath = item.albumName.contains(QLatin1String("Unknown")) ? QString() : item.cover;
         sourceName = QFileInfo(item.filepath).fileName();
+        convertedBase.clear();
 
         // A video is never converted: no need to ask for its codec.
         const QString codec = item.isVideo ? QString() : askForCodec(item.filepath);
@@ -292,11 +398,20 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
             // The cache folder is named after the drive folder (album,
             // playlist or "Unknown Album").
             afterTransCodeDestination = albumFolder;
-            const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/') +
-                                   ffmpeghandler::cacheAlbumFolder(folder) + QLatin1Char('/') +
-                                   ffmpeghandler::cacheFileName(item);
-            lstCodecDetailTemp = lstCodecDetail;
-            goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
+            convertedBase = fitted(ffmpeghandler::cacheFileName(item), extensionRoom);
+            const auto done = convertedInJob.constFind(songSource);
+            if (done != convertedInJob.cend() && QFileInfo(*done).isFile()) {
+                // Converted for another track of this job (one song in an
+                // album and a playlist): once is enough.
+                Transdestinationpath = *done;
+                goOn = OnProcessOutputReady();
+            } else {
+                const QString target = ffmpeghandler::cacheFolder() + QLatin1Char('/') +
+                                       fitted(ffmpeghandler::cacheAlbumFolder(folder)) + QLatin1Char('/') +
+                                       convertedBase;
+                lstCodecDetailTemp = lstCodecDetail;
+                goOn = fileTrancodinMethod(item.filepath, target, detail.system.codec, detail.system.audioExtension);
+            }
         } else {
             goOn = CopyFileUSB(item.filepath, albumFolder);
         }
@@ -305,10 +420,14 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
     }
     if (halt == Halt::None && stop.load())
         halt = Halt::Cancelled;
+    if (halt != Halt::Removed && halt != Halt::Failed)
+        writeRecords(mediaRoot);
 
     // What is reported done must be on the drive: flush before the last
     // report goes out.  A flush that fails lost what was reported.
-    if (halt != Halt::Removed && outcome.written > 0 && !Volumes::flush(detail.drivePath)) {
+    if (halt != Halt::Removed && touchedDrive)
+        emit sgSyncing();
+    if (halt != Halt::Removed && touchedDrive && !Volumes::flush(detail.drivePath)) {
         const int error = errno;
         halt = Halt::None;
         haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));
@@ -333,21 +452,29 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
 
 bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
 {
-    const QString name = driveName(QFileInfo(source).fileName());
-    // Never onto a file this job wrote: another song with the same name (a
-    // name the drive can't tell apart) gets a free one.
-    const QString target = unwrittenTarget(folder, name);
+    // A conversion is named after its song, not after the cache's name for
+    // it: another version of the song in the cache is still that song.
+    const QString name =
+        driveName(convertedBase.isEmpty() ? QFileInfo(source).fileName()
+                                          : convertedBase + QLatin1Char('.') + QFileInfo(source).suffix());
+    // Never onto another song's file: a name taken by one gets a free one.
+    bool holds = false;
+    const QString target = targetFor(folder, name, source, holds);
     const QString written = QFileInfo(target).fileName();
     const QFileInfo existing(target);
     const qint64 size = QFileInfo(source).size();
 
-    // Whatever is there now was there before the job: the user's choices apply.
+    // The file there holds this song: the user's choices say whether it goes.
     bool keep = false;
     qint64 returned = 0; // bytes the replaced file gives back once the new one is in place
-    if (existing.exists()) {
-        if (temp_TransferDetail.overwriteall)
-            returned = existing.size();
-        else if (temp_TransferDetail.overwritequality && GetBitRate(target) < GetBitRate(source))
+    if (holds) {
+        const transferDetail &choice = temp_TransferDetail;
+        const bool newer =
+            choice.overwritenewer && existing.lastModified().msecsTo(QFileInfo(source).lastModified()) > timeStepMs;
+        const bool better = choice.overwritequality && GetBitRate(target) < GetBitRate(source);
+        if (writtenBy.contains(nameKey(target)))
+            keep = true; // this job put it there
+        else if (choice.overwriteall || newer || better)
             returned = existing.size();
         else
             keep = true;
@@ -369,13 +496,18 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             foldersMade.insert(folder);
             copied = SafeFileCopy::copy(source, target, &error, device);
         } else
-            error = errno ? errno : EIO;
+            error = QFileInfo::exists(folder) ? ENOTDIR : errno ? errno : EIO;
         Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. "), target);
         switch (copied) {
         case SafeFileCopy::Copied:
             frespaceremain += returned - size;
             ++outcome.written;
-            writtenNames.insert(nameKey(target));
+            touchedDrive = true;
+            writtenBy.insert(nameKey(target), songSource);
+            manifest.record(target, songSource);
+            // "Newer" compares with this time at the next transfer.
+            if (!keepTime(source, target))
+                qCDebug(lcCopy) << "cannot set the time of" << target;
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;
@@ -391,27 +523,21 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             haltFor(Halt::Removed);
             return false;
         case SafeFileCopy::WriteFailed:
-            if (!driveStillThere()) {
-                haltFor(Halt::Removed);
+            // A name or size the drive refuses is this file's alone: the rest go on.
+            if (!driveWriteFailed(error, sourceName))
                 return false;
-            }
-            if (driveFails(error)) {
-                haltFor(Halt::Failed, systemReason(error));
-                return false;
-            }
-            // This file only (a name or size the drive refuses): the rest go on.
-            leaveOut(sourceName, QStringLiteral("it could not be written to the drive (%1)").arg(systemReason(error)));
             report(skipText + name);
             return true;
         }
+    } else {
+        manifest.record(target, songSource);
     }
 
     if (QFileInfo(source).suffix() != QLatin1String("mp4") && !picturedFolders.contains(folder)) {
-        // One folder picture per folder and job: the first file with a cover
-        // gives it.
-        if (!coverPath.isEmpty())
+        // One folder picture per folder and job: the first file whose cover
+        // is a picture file gives it (the no-artwork placeholder is none).
+        if (QFileInfo(coverPath).isFile() && copycover(coverPath, folder + QStringLiteral("/Folder.png")))
             picturedFolders.insert(folder);
-        copycover(coverPath, folder + QStringLiteral("/Folder.png"));
     }
     if (!m3uPath.isEmpty())
         createPlaylist.saveM3U({m3uPath, m3uEntry + QLatin1Char('/') + written});
@@ -431,6 +557,7 @@ bool DriveCopier::fileTrancodinMethod(QString sourcefilePath, QString targetfile
     case ffmpeghandler::Converted:
     case ffmpeghandler::AlreadyConverted:
         Transdestinationpath = result.outputPath;
+        convertedInJob.insert(songSource, result.outputPath);
         return OnProcessOutputReady();
     case ffmpeghandler::Stopped:
         return false;

@@ -1,6 +1,7 @@
 #ifndef DRIVECOPIER_H
 #define DRIVECOPIER_H
 
+#include <QHash>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -14,6 +15,7 @@
 #include "core/track.h"
 #include "delivery/createplaylist.h"
 #include "delivery/details.h"
+#include "delivery/drivemanifest.h"
 #include "delivery/ffmpeghandler.h"
 #include "delivery/transferdetail.h"
 
@@ -25,17 +27,23 @@
 // One job at a time runs copyFilesToDrive on a worker; it reads only its own
 // copies (tracks, settings, codec lists) and its own stop flag, and reports
 // through queued signals: exactly one incrementProgress per file it takes
-// on, the last one only after the drive is flushed, or sgDiskFull /
-// sgDriveRemoved when it stops early.  What it wrote and what it left out,
-// and why, is in lastOutcome() once the job has ended.
+// on, the last one only after the drive is flushed (sgSyncing says the flush
+// begins), or sgDiskFull / sgDriveRemoved when it stops early.  What it wrote
+// and what it left out, and why, is in lastOutcome() once the job has ended.
 //
-// Nothing takes another file's place: within one job a name already written
-// is never written again (the next file gets " (2)", compared without regard
-// to case on FAT and exFAT), and the overwrite choices apply only to files
-// that were on the drive before the job.  A file that can't be read or
-// converted is left out and the job goes on; a full drive, a drive that is
-// gone (the target is no longer the volume the job began on) or a drive that
-// fails to take the files stops it.
+// Nothing takes another song's place.  A file already on the drive holds the
+// same song only when the drive's record (DriveManifest) says it was made
+// from the same library file, or, for a file the record doesn't know, when
+// it has the same bytes; only such a file is kept or replaced as the user's
+// overwrite choice says ("all"; else "newer" or "higher quality", either
+// one).  Any other file of that name is left alone and the song gets a free
+// name (" (2)", compared without regard to case on FAT and exFAT); within one
+// job a name already written is never written again.  Every playlist lists
+// the files that hold its songs.  A copy keeps its source's modification
+// time, so "newer" replaces only what changed since.  A file that can't be
+// read or converted is left out and the job goes on; a full drive, a drive
+// that is gone (the target is no longer the volume the job began on) or a
+// drive that fails to take the files stops it.
 class DriveCopier : public QObject
 {
     Q_OBJECT
@@ -56,7 +64,7 @@ public:
 
     // The job.  `stop` is the job's own cancel flag.  Returns the number of
     // files reported.
-    int copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<track> list, const std::atomic<bool> &stop);
+    int copyFilesToDrive(TrackMap tracks, transferDetail detail, const std::atomic<bool> &stop);
 
     // Ends a running conversion at once (the job's own flag, set by the
     // caller, ends the job before the next file).  Any thread.
@@ -79,12 +87,19 @@ public:
     // hold some characters: they are dropped, and so are trailing dots and
     // spaces; "_" when nothing is left.
     static QString fatSafeName(const QString &name);
+    // Whether a write error says the drive itself fails (the whole job
+    // stops) rather than that one file can't be written.
+    static bool driveFails(int error);
+    // FAT and exFAT keep modification times in steps of two seconds.
+    static constexpr qint64 timeStepMs = 2000;
 
 signals:
     void incrementProgress(QString Filename);
     void sgFiletranscoded(QString Filename);
     void sgDiskFull();
     void sgDriveRemoved();
+    // The files are in place; the drive is being flushed before the end.
+    void sgSyncing();
 
 public:
     // One file of the job; the three below are its steps.  Each returns
@@ -106,16 +121,28 @@ private:
     void leaveOut(const QString &name, const QString &why);
     bool stopRequested() const;
     QString driveName(const QString &name) const;
-    // A name in `folder` that this job has not written yet.
-    QString unwrittenTarget(const QString &folder, const QString &name) const;
+    // Where the song made from `songSource` goes in `folder`: the first of
+    // "name", "name (2)" ... that holds this song already (`holds` set) or
+    // holds nothing.  `file` is what would be copied.
+    QString targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const;
+    bool holdsTheSong(const QString &onDrive, const QString &file) const;
     QString nameKey(const QString &path) const;
+    // Writes the playlists and the drive's record at the end of the job.
+    void writeRecords(const QString &mediaRoot);
+    // A write error on the drive: the whole job's (false) or `what`'s alone.
+    bool driveWriteFailed(int error, const QString &what);
 
     // ---- per job --------------------------------------------------------
     const std::atomic<bool> *stopFlag = nullptr;
     Outcome outcome;
     Halt halt = Halt::None;
     quint64 device = 0;         // the target's volume when the job began
-    QSet<QString> writtenNames; // this job's files (nameKey)
+    QHash<QString, QString> writtenBy; // this job's files (nameKey) -> song source
+    DriveManifest manifest;
+    QString songSource;                     // the library file of the track in hand
+    QString convertedBase;                  // the name (no extension) a conversion of it gets on the drive
+    QHash<QString, QString> convertedInJob; // song source -> its conversion, this job
+    bool touchedDrive = false;
     transferDetail temp_TransferDetail;
     qint64 frespaceremain = 0;
     bool issystem = false;

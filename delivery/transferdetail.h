@@ -13,9 +13,9 @@ struct transferDetail
     QString drivePath;      // mount path of the drive or the chosen folder
     qint64 freeSpace = 0;   // byte budget of the copy
     bool isSystem = false;  // the target is a folder of the computer
-    bool overwriteall = false;
-    bool overwritenewer = false;  // carried, not acted on by the copy
-    bool overwritequality = false;  // replace only a file of lower bit rate
+    bool overwriteall = false;     // replace the file holding the same song
+    bool overwritenewer = false;   // replace it when the library's file is newer
+    bool overwritequality = false; // replace it when its bit rate is lower
     SystemDetails system;
 };
 

@@ -53,6 +53,8 @@ ThemedPopup {
     anchors.centerIn: parent
     width: Math.min(620, (parent ? parent.width : 620) - 40)
     modal: true
+    // Escape reaches a popup only while it has the focus.
+    focus: true
     closePolicy: Popup.CloseOnEscape
     padding: 24
 
@@ -154,7 +156,8 @@ ThemedPopup {
             enabled: dialog.selectedRow !== null && dialog.selectedRow.isSystem === 0
         }
 
-        // At most one of the three; none keeps every file already there.
+        // "All", or "newer" and "higher quality" (either one replaces); none
+        // keeps every file already there.
         CheckBox {
             id: overwriteAll
             objectName: "overwriteAllCheckBox"
@@ -165,13 +168,13 @@ ThemedPopup {
             id: overwriteNewer
             objectName: "overwriteNewerCheckBox"
             text: Theme.str(TransferandSync_overwritenew)
-            onToggled: if (checked) { overwriteAll.checked = false; overwriteQuality.checked = false }
+            onToggled: if (checked) overwriteAll.checked = false
         }
         CheckBox {
             id: overwriteQuality
             objectName: "overwriteQualityCheckBox"
             text: Theme.str(TransferandSync_overwritehq)
-            onToggled: if (checked) { overwriteAll.checked = false; overwriteNewer.checked = false }
+            onToggled: if (checked) overwriteAll.checked = false
         }
 
         RowLayout {

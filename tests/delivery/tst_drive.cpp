@@ -45,6 +45,8 @@ private slots:
         }
         slow = testkit::makeTrack(kit.flac("slow.flac", {}), "Slow");
         slow.id = 1;
+        big = testkit::makeTrack(kit.mp3("big.mp3", {}, {}, 8, 128), "Album");
+        big.id = 1;
     }
 
     void init()
@@ -95,6 +97,9 @@ private slots:
         QTest::addRow("an unlisted target is no target") << "/" << 0 << "No destination drive selected.";
         const QString done = "All files have been successfully transferred to Aster Media.";
         QTest::addRow("format off: the volume is copied to") << "stick" << 0 << done;
+        // The end is told once, from the job's outcome, whatever order the
+        // copier's own signal arrives in.
+        QTest::addRow("a full drive says so, once") << "small stick" << 0 << "Drive is Full";
         QTest::addRow("a folder target is never formatted") << "folder" << 1 << done;
         QTest::addRow("a volume on no disk is refused and starts no copy") << "stick" << 1 << "was not found";
         QTest::addRow("cancel ends a conversion and the dialog at once") << "folder" << 0 << "cancel";
@@ -112,16 +117,18 @@ private slots:
             QDir().mkpath(target);
             Drive::setFolderChooser([target] { return target; });
             drive->openDialog();
-        } else if (target == "stick") {
+        } else if (target == "stick" || target == "small stick") {
+            const QString size = target == "stick" ? "size=8m" : "size=64k";
             target = stick;
-            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", size, "tmpfs", stick}) != 0)
                 QSKIP("mounting tmpfs needs root");
         }
         const bool cancel = message == "cancel";
         if (cancel)
             ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
                                          testkit::MediaKit::fakeTool(dir.path(), "slow-ffmpeg", "exec sleep 60"));
-        Drive::getInstance()->TransferDetails({{1, cancel ? slow : songs[1]}});
+        const bool full = message == "Drive is Full";
+        Drive::getInstance()->TransferDetails({{1, cancel ? slow : full ? big : songs[1]}});
         drive->GetDriveDetail();
         QSignalSpy messages(drive, &Drive::showMessageBox);
         QSignalSpy copy(drive, &Drive::sgShowTransferProgress);
@@ -144,17 +151,27 @@ private slots:
         }
         const bool copies = message.startsWith("All files");
         if (copies) {
-            QTRY_COMPARE(progress.size(), 1); // the copy ends before the window goes
+            // "Synching" while the drive is flushed, then the file: the copy
+            // ends before the window goes.
+            QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(1).toInt() == 1, 30000);
+            QCOMPARE(progress.first().at(2).toString(), "Synching");
+            QCOMPARE(progress.size(), 2);
             QVERIFY(QFileInfo(target + "/Aster Media/Album/1.mp3").isFile());
             QTRY_COMPARE(messages.size(), 1);
             QCOMPARE(messages.first().first().toString(), message);
+        } else if (full) {
+            QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 30000);
+            QCOMPARE(messages.first().first().toString(), message);
+            drive->slDiskFull(); // the copier's signal coming after the end
+            QCoreApplication::processEvents();
+            QVERIFY(!QFileInfo::exists(target + "/Aster Media/Album/1.mp3"));
         } else if (message == "-") {
             QTest::qWait(100);
         } else {
             QTRY_COMPARE(messages.size(), 1);
             QVERIFY2(messages.first().first().toString().contains(message), qPrintable(message));
         }
-        QCOMPARE(copy.size(), copies ? 1 : 0);
+        QCOMPARE(copy.size(), copies || full ? 1 : 0);
         QCOMPARE(messages.size(), message.size() > 1 ? 1 : 0);
         QVERIFY(!QFile::exists(dir.filePath("calls.log")));
     }
@@ -194,10 +211,22 @@ private slots:
         // The user is told which file did not go, and why.
         QTRY_COMPARE(messages.size(), 1);
         QCOMPARE(messages.first().first().toString(),
-                 "1 of the chosen files were not transferred to " + folder + ":\n2.mp3.gone: the file is no longer there");
+                 "1 of the chosen files was not transferred to " + folder + ":\n2.mp3.gone: the file is no longer there");
         // The end closes the poll: both lists are published empty.
         QTRY_VERIFY(property("driveList").toStringList().isEmpty());
         QVERIFY(rows().isEmpty());
+    }
+
+    void escapeClosesTheDialog()
+    {
+        QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "showtransferBrowser"));
+        QObject *dialog = app->viewer().rootObject()->findChild<QObject *>("transferDialog");
+        QVERIFY(dialog);
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        app->viewer().requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(&app->viewer()));
+        QTest::keyClick(&app->viewer(), Qt::Key_Escape);
+        QTRY_VERIFY(!dialog->property("visible").toBool());
     }
 
 private:
@@ -218,6 +247,7 @@ private:
     QString stick;
     TrackMap songs;
     track slow;
+    track big;
     std::unique_ptr<StartUp> app;
 };
 

@@ -1,0 +1,44 @@
+#ifndef DRIVEMANIFEST_H
+#define DRIVEMANIFEST_H
+
+#include <QHash>
+#include <QString>
+
+// The drive's own record of what each file in a media root was made from:
+// the library file whose song it holds.  It lives in the media root, so it
+// travels with the stick, and it is what tells a later transfer whether a
+// file already there holds the same song (and may be kept or replaced by the
+// user's overwrite choice) or another song of the same name (which is never
+// touched).
+//
+// Paths are kept relative to the media root, folded to one case on file
+// systems that don't tell case apart.  Written whole through a temporary
+// file and a rename: a transfer cut short leaves the previous record.
+class DriveManifest
+{
+public:
+    static const QString fileName;
+
+    // Reads the record of `mediaRoot` (an absent or unreadable one is empty).
+    void load(const QString &mediaRoot, bool foldCase);
+    // The source of the file at `path` (below the media root); "" when the
+    // record doesn't know it.
+    QString sourceOf(const QString &path) const;
+    void record(const QString &path, const QString &source);
+    bool changed() const { return dirty; }
+
+    // Writes the record, leaving out files no longer there.  `device`
+    // non-zero: the volume it must land on.  On failure `error` receives the
+    // system's error number.
+    bool save(quint64 device, int *error);
+
+private:
+    QString key(const QString &path) const;
+
+    QString root;
+    bool fold = false;
+    bool dirty = false;
+    QHash<QString, QString> sources; // key -> source path
+};
+
+#endif // DRIVEMANIFEST_H
