@@ -65,21 +65,29 @@ ApiManager::Steps ApiManager::defaultSteps()
     return s;
 }
 
-track ApiManager::withPictureAndNumber(track t)
+track ApiManager::withNumber(track t)
 {
-    const shared helper;
     if (t.tracknumber == 0)
-        t.tracknumber = helper.getTrackNo(t.filename);
+        t.tracknumber = shared().getTrackNo(t.filename);
+    return t;
+}
 
+QString ApiManager::albumPicture(const track &t)
+{
+    // A video is pictured by its own frame; a track showing a picture of its
+    // own keeps it.
+    if (t.isVideo || (t.hasCover && !t.cover.isEmpty() && !t.cover.contains(QLatin1String("no_artwork")) &&
+                      QFileInfo::exists(t.cover)))
+        return QString();
     const QString album = t.albumName.trimmed();
     if (!t.hasAlbum || album.isEmpty() || shared::isUnknownName(album))
-        return t;
-    const QString picture = QDir::fromNativeSeparators(helper.coverpath(album));
-    if (!QFileInfo::exists(picture) && QFileInfo(t.filepath).isFile()) {
-        QDir().mkpath(QFileInfo(picture).path());
-        TagLibBuilder().storeCoverArt(picture, t.filepath);
-    }
-    if (QFileInfo::exists(picture)) {
+        return QString();
+    return QDir::fromNativeSeparators(shared().coverpath(album));
+}
+
+track ApiManager::withAlbumPicture(track t, const QString &picture)
+{
+    if (!picture.isEmpty() && QFileInfo::exists(picture)) {
         t.cover = picture;
         t.hasCover = true;
     }
@@ -197,7 +205,16 @@ void ApiManager::processNext()
     const track taken = folder.takeFirst();
     emit UpdateProgress();
     if (!selectedMode || selectedIds.contains(taken.id)) {
-        track completed = withPictureAndNumber(steps.complete ? steps.complete(taken) : taken);
+        track completed = withNumber(steps.complete ? steps.complete(taken) : taken);
+        // Only a look here: a picture still to be taken from the file is
+        // read on the writer thread when the folder is done.
+        const QString picture = albumPicture(completed);
+        if (!picture.isEmpty()) {
+            if (QFileInfo::exists(picture))
+                completed = withAlbumPicture(std::move(completed), picture);
+            else if (!completed.filepath.isEmpty())
+                pictures.append({completed.id, picture, completed.filepath});
+        }
         completed.isMissingData = !(completed.hasArtist && completed.hasAlbum && completed.hasTitle);
         results.append(completed);
         if (!sameMetadata(taken, completed))
@@ -220,8 +237,39 @@ bool ApiManager::takeNextFolder()
 
 void ApiManager::finishFolder()
 {
-    const QList<track> done = std::exchange(results, {});
+    QList<track> done = std::exchange(results, {});
     const QSet<int> changed = std::exchange(changedIds, {});
+    const QList<PictureToTake> wanted = std::exchange(pictures, {});
+    if (wanted.isEmpty()) {
+        sendFolder(std::move(done), changed);
+        return;
+    }
+    // Reading a file's tags and decoding its picture takes a while: off the
+    // GUI thread, on the writer's pool, so no tag write meets the read.  An
+    // album's later tracks find the picture its first one saved.
+    writing = true;
+    QtConcurrent::run(tagWriterPool(), [wanted] {
+        for (const PictureToTake &w : wanted) {
+            if (QFileInfo::exists(w.picture) || !QFileInfo(w.media).isFile())
+                continue;
+            QDir().mkpath(QFileInfo(w.picture).path());
+            TagLibBuilder().storeCoverArt(w.picture, w.media);
+        }
+    }).then(this, [this, done, changed, wanted]() mutable {
+        writing = false;
+        for (const PictureToTake &w : wanted) {
+            for (track &t : done) {
+                if (t.id == w.id)
+                    t = withAlbumPicture(std::move(t), w.picture);
+            }
+        }
+        sendFolder(std::move(done), changed);
+        schedule();
+    });
+}
+
+void ApiManager::sendFolder(QList<track> done, const QSet<int> &changed)
+{
     // A file is rewritten only when the lookup learnt something new.
     QList<track> toWrite;
     for (const track &t : done) {

@@ -59,12 +59,17 @@ public:
     void setSteps(Steps steps);
 
     // What a completed track takes from its album and its file name, after
-    // the completion and whatever stands in for it: a track whose album is
-    // known gets the album's picture (the existing one, else the one its
-    // file embeds, saved as the album's; an existing picture is never
-    // replaced) and a track without a track number the one its file name
-    // starts with.
-    static track withPictureAndNumber(track t);
+    // the completion and whatever stands in for it: a track without a track
+    // number the one its file name starts with (withNumber); a track whose
+    // album is known and that shows no picture of its own the album's
+    // picture (albumPicture gives its path, empty for none: a video, a track
+    // with its own picture, no known album).  Where that file is missing the
+    // job saves the one the track's file embeds there, never over an
+    // existing one; withAlbumPicture gives the record showing it once it
+    // exists.
+    static track withNumber(track t);
+    static QString albumPicture(const track &t);
+    static track withAlbumPicture(track t, const QString &picture);
 
     // Record id of the end mark.
     static constexpr int endMarkId = -1;
@@ -80,6 +85,7 @@ private:
     void processNext();
     bool takeNextFolder();
     void finishFolder();
+    void sendFolder(QList<track> done, const QSet<int> &changed);
     void finishJob();
 
     Steps steps;
@@ -87,13 +93,22 @@ private:
     QList<track> folder;  // the folder in hand, not yet processed
     QList<track> results; // processed tracks of the folder in hand
     QSet<int> changedIds; // results whose metadata the completion changed
+    // Results of the folder in hand whose album picture is to be taken from
+    // their file.
+    struct PictureToTake
+    {
+        int id;
+        QString picture;
+        QString media;
+    };
+    QList<PictureToTake> pictures;
     QList<int> selectedIds;
     bool selectedMode = false;
     bool updating = true;
     bool continueJob = false;
     bool running = false;
     bool scheduled = false;
-    bool writing = false; // a folder's tag writes run; its tracks wait to be sent
+    bool writing = false; // a folder's pictures or tag writes run; its tracks wait to be sent
 };
 
 #endif // APIMANAGER_H

@@ -173,14 +173,19 @@ private slots:
         QTest::addColumn<bool>("albumPicture"); // the album's picture is there already
         QTest::addColumn<bool>("pictured");     // the completed track shows the album's picture
         QTest::addColumn<int>("expectedNumber");
+        QTest::addColumn<QString>("kind"); // "own": shows a picture of its own; "video"
         QTest::addRow("the album's picture there: taken, never replaced by the file's")
-            << "Kept (Live)" << "Song.mp3" << 4 << true << true << true << 4;
+            << "Kept (Live)" << "Song.mp3" << 4 << true << true << true << 4 << QString();
         QTest::addRow("no album picture: the file's saved as the album's")
-            << "Made" << "07 Song.mp3" << 0 << true << false << true << 7;
+            << "Made" << "07 Song.mp3" << 0 << true << false << true << 7 << QString();
         QTest::addRow("no picture anywhere: the placeholder stays")
-            << "Bare" << "51 Song.mp3" << 0 << false << false << false << 0;
+            << "Bare" << "51 Song.mp3" << 0 << false << false << false << 0 << QString();
         QTest::addRow("an unknown album takes no picture")
-            << "Unknown Album" << "3 Song.mp3" << 0 << true << false << false << 3;
+            << "Unknown Album" << "3 Song.mp3" << 0 << true << false << false << 3 << QString();
+        QTest::addRow("a track showing its own picture keeps it")
+            << "Other" << "Song.mp3" << 2 << true << true << false << 2 << "own";
+        QTest::addRow("a video keeps its frame")
+            << "Clips" << "Song.mp3" << 1 << true << false << false << 1 << "video";
     }
 
     void completedTrackTakesItsAlbumPictureAndNumber()
@@ -192,6 +197,7 @@ private slots:
         QFETCH(bool, albumPicture);
         QFETCH(bool, pictured);
         QFETCH(int, expectedNumber);
+        QFETCH(QString, kind);
         Recorder rec; // its completion learns nothing
         QTemporaryDir dir;
         testkit::MediaKit kit(dir.path());
@@ -208,12 +214,17 @@ private slots:
         t.tracknumber = number;
         t.hasTitle = t.hasArtist = true;
         t.hasAlbum = !album.startsWith(QLatin1String("Unknown"));
+        if (kind == QLatin1String("own")) {
+            t.cover = kit.picture(QStringLiteral("own.png"), 20, 20, QStringLiteral("blue"));
+            t.hasCover = true;
+        }
+        t.isVideo = kind == QLatin1String("video");
         QSignalSpy sent(rec.job, &ApiManager::updateTrackToManager);
         rec.job->searchfromApi({{5, t}});
         QVERIFY(rec.waitForEnd());
         const track done = sent.first().first().value<track>();
         QCOMPARE(done.cover, pictured ? picture : t.cover);
-        QCOMPARE(done.hasCover, pictured);
+        QCOMPARE(done.hasCover, pictured || t.hasCover);
         QCOMPARE(done.tracknumber, expectedNumber);
         if (albumPicture)
             QCOMPARE(testkit::fileBytes(picture), QByteArray("kept"));
@@ -221,6 +232,51 @@ private slots:
             QCOMPARE(QImage(picture).size(), QSize(110, 73));
         else
             QVERIFY(!QFileInfo::exists(picture));
+    }
+
+    // The picture is read after the folder's tracks are completed: each
+    // track must get the outcome of its own album, also when the album's
+    // first file has none and a later one has.
+    void albumPictureFromAnyOfItsTracks()
+    {
+        Recorder rec;
+        QTemporaryDir dir;
+        testkit::MediaKit kit(dir.path());
+        const QString cover = kit.picture(QStringLiteral("c.jpg"), 220, 220);
+        const QStringList files{kit.mp3(QStringLiteral("01 Bare.mp3"), {}),
+                                kit.mp3(QStringLiteral("02 Pictured.mp3"), {}, cover),
+                                kit.mp3(QStringLiteral("03 Other.mp3"), {})};
+        for (const QString &f : files)
+            QVERIFY2(!f.isEmpty(), qPrintable(kit.lastError()));
+        const QString picture = shared().coverpath(QStringLiteral("Shared Album"));
+        const QString none = shared().coverpath(QStringLiteral("Nothing Album"));
+        QFile::remove(picture);
+        QFile::remove(none);
+        TrackMap map;
+        for (int i = 0; i < 3; ++i) {
+            track t = testkit::makeTrack(files.at(i), i < 2 ? "Shared Album" : "Nothing Album");
+            t.id = 20 + i;
+            t.hasTitle = t.hasArtist = t.hasAlbum = true;
+            map.insert(t.id, t);
+        }
+        QSignalSpy sent(rec.job, &ApiManager::updateTrackToManager);
+        rec.job->searchfromApi(map);
+        QVERIFY(rec.waitForEnd());
+        QMap<int, track> got;
+        for (const QList<QVariant> &args : sent) {
+            const track t = args.first().value<track>();
+            got.insert(t.id, t);
+        }
+        QCOMPARE(got.size(), 4);
+        for (int id : {20, 21}) {
+            QCOMPARE(got.value(id).cover, picture);
+            QVERIFY(got.value(id).hasCover);
+        }
+        QCOMPARE(got.value(22).cover, map.value(22).cover);
+        QVERIFY(!got.value(22).hasCover);
+        QVERIFY(QFileInfo::exists(picture));
+        QVERIFY(!QFileInfo::exists(none));
+        QCOMPARE(got.value(21).tracknumber, 2);
     }
 };
 

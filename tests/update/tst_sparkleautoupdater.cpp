@@ -131,10 +131,8 @@ private slots:
                                            {QUrl::fromLocalFile(file.fileName()).toString(), feed}}) {
             SparkleAutoUpdater updater(url);
             QVERIFY(!updater.automaticallyChecksForUpdates());
-            QElapsedTimer timer;
-            timer.start();
+            // Still checking when the call returns: it did not wait for the fetch.
             updater.checkForUpdates();
-            QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
             QVERIFY(updater.automaticallyChecksForUpdates() && updater.isChecking());
             QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 15000);
             QCOMPARE(updater.lastFeed(), fetched);
@@ -149,11 +147,10 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost));
         auto updater = std::make_unique<SparkleAutoUpdater>(
             QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(server.serverPort()));
-        QElapsedTimer timer;
-        timer.start();
+        // A check that waited for this server would return only at its
+        // timeout, no longer checking.
         updater->checkForUpdates();
         updater->checkForUpdates(); // a second call while one runs starts nothing new
-        QVERIFY(timer.elapsed() < 500);
         QVERIFY(server.waitForNewConnection(5000) && updater->isChecking());
         updater.reset(); // going away in the middle of a check is safe
         QTest::qWait(50);
