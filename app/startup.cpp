@@ -18,6 +18,8 @@
 #include "core/shared.h"
 #include "core/track.h"
 #include "database/database.h"
+#include "database/filejournal.h"
+#include "database/ruvodb.h"
 #include "delivery/drive.h"
 #include "platform/temporaryfiles.h"
 #include "update/cocoainitializer.h"
@@ -183,8 +185,12 @@ void StartUp::start()
 
     database = std::make_unique<Database>();
     QSslSocket::supportsSsl();
-    if (database->connect(QStringLiteral("RuvoData"), true))
+    if (database->connect(QStringLiteral("RuvoData"), true)) {
         database->create();
+        // What a killed add or removal left unsettled: before anything reads
+        // the library or starts a new add.
+        FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+    }
 
     control = std::make_unique<manager>(view.get(), nullptr);
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
