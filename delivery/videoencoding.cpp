@@ -14,6 +14,7 @@
 
 #include "core/probeoutput.h"
 #include "core/videometadata.h"
+#include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "delivery/madefiles.h"
 #include "platform/atomicfile.h"
@@ -423,8 +424,13 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         return Outcome::Skipped;
     }
     bool produced = false;
+    // A file made here is unsettled until the controller stores its row: a
+    // kill before that leaves it to the next start, never to no one.
+    const bool journaled = facts.channels < 3 && !claimed.reuse && FileJournal::note({output});
     if (facts.channels >= 3) {
         framesRemaining -= facts.nb_frames;
+    } else if (!claimed.reuse && !journaled) {
+        framesRemaining -= facts.nb_frames; // nothing may be made that can't be settled
     } else if (claimed.reuse) {
         // An earlier run already made it from this source.
         produced = true;
@@ -452,6 +458,8 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         return Outcome::Refused;
     }
     if (!produced || cancelled) {
+        if (journaled)
+            FileJournal::settle(ruvoDB::programCopyFolder(), {output});
         if (!produced)
             record.filepath.clear();
         record.filesize = -1;

@@ -284,10 +284,15 @@ private slots:
         // An older copy at the second target is replaced only by a complete one.
         QVERIFY(testkit::touch(items[1].target, "old"));
         std::atomic<bool> stop{false};
-        const auto result = LibraryAdder::CopyPath(items, {}, stop, [&](int, const QString &) {
-            if (stopAfterFirst)
+        if (stopAfterFirst) {
+            // Cancelled once the first copy is under way (the volume is asked
+            // about once, just before it): whatever the threads' pace.
+            LibraryAdder::setAvailableBytesFunction([&stop](const QString &) {
                 stop = true;
-        });
+                return qint64(1) << 40;
+            });
+        }
+        const auto result = LibraryAdder::CopyPath(items, {}, stop);
         QCOMPARE(result.diskFull, bool(fields[5]));
         // A copy that can't fit is not begun.
         QCOMPARE(result.failedTargets.isEmpty(), available != 1LL << 40 && !missingSource);
