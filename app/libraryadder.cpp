@@ -918,10 +918,15 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     for (int i = 0; i < threads; ++i)
         pool.start(fill);
 
-    // Rows go in in small batches, one transaction each: a row per
-    // transaction would cost more than the copy of a small file.
-    constexpr int rowBatch = 64;
+    // Rows go in in batches, one transaction each: a row per transaction
+    // would cost more than the copy of a small file.  A batch is flushed to
+    // the disk first, so it is counted in bytes too: each flush stalls the
+    // copies, and a few large ones cost far less than many small ones.
+    constexpr int rowBatch = 512;
+    constexpr qint64 byteBatch = qint64(256) << 20;
+    qint64 pendingBytes = 0;
     auto flushRows = [&] {
+        pendingBytes = 0;
         if (pendingRows.isEmpty())
             return;
         // The copies reach the disk before their rows are written: once per
@@ -974,7 +979,8 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             if (copied.outcome == SafeFileCopy::Copied) {
                 // The rows only once the file is in place.
                 pendingRows.append(copied.index);
-                if (pendingRows.size() >= rowBatch)
+                pendingBytes += item.size;
+                if (pendingRows.size() >= rowBatch || pendingBytes >= byteBatch)
                     flushRows();
             } else {
                 qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(copied.error);
