@@ -35,12 +35,15 @@
 #include "app/messagehandler.h"
 #include "core/logging.h"
 #include "core/shared.h"
+#include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
 #include "delivery/madefiles.h"
 #include "lookup/apimanager.h"
+#include "platform/atomicfile.h"
 #include "platform/safefilecopy.h"
+#include "platform/temporaryfiles.h"
 
 Q_LOGGING_CATEGORY(lcAdd, "corvane.add")
 
@@ -257,6 +260,9 @@ QString LibraryAdder::GenerateCopyPath(const QString &album, const QString &path
     QString folder = cleanAlbumName(album);
     if (folder.isEmpty())
         folder = unknownAlbum;
+    // A folder name has the file system's limit too: a long album tag is
+    // shortened, never refused.
+    folder = TemporaryFiles::fitName(QString(), folder, QString());
     const QString fileName = QFileInfo(QDir::fromNativeSeparators(path)).fileName();
     return QDir::fromNativeSeparators(ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/') +
                                       fileName);
@@ -579,12 +585,16 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     }
 
     doneCount = 0;
+    converterReasons.clear();
     emit mgr.sgUpdateTranscodingCounter(QVariant(0), QVariant(int(mgr.processingTracks.size())));
     fmm = std::make_unique<ffmpeghandler>();
     connect(fmm.get(), &ffmpeghandler::sgFiletranscodedOk, &mgr, &manager::slUpdateTranscodingCount,
             Qt::QueuedConnection);
     connect(fmm.get(), &ffmpeghandler::sgUpdateMainObject, &mgr, &manager::slUpdateObjectTranscoding,
             Qt::QueuedConnection);
+    connect(
+        fmm.get(), &ffmpeghandler::sgFileLeftOut, this,
+        [this](qint64 id, const QString &reason) { converterReasons.insert(int(id), reason); }, Qt::QueuedConnection);
     connect(fmm.get(), &ffmpeghandler::sgRemoveFile, &mgr, &manager::slRemoveFileAudio, Qt::QueuedConnection);
     ffmpeghandler *converter = fmm.get();
     const TrackMap work = mgr.processingTracks;
@@ -741,20 +751,20 @@ void LibraryAdder::startCopy()
             },
             Qt::QueuedConnection);
     };
+    const TrackMap library = mgr.libraryTracks;
     copyJob.start(
-        [items, review, progress](const std::atomic<bool> &stop) { return CopyPath(items, review, stop, progress); },
+        [items, review, progress, library](const std::atomic<bool> &stop) {
+            return CopyPath(items, review, stop, progress, library);
+        },
         [this](CopyResult result) { Copyfinished(std::move(result)); });
 }
 
-bool LibraryAdder::copyIntoPlace(const QString &source, const QString &target)
-{
-    int error = 0;
-    const bool copied = SafeFileCopy::copy(source, target, &error) == SafeFileCopy::Copied;
-    errno = error;
-    return copied;
-}
-
 namespace {
+
+QString storeFailure()
+{
+    return QStringLiteral("it could not be stored in the library");
+}
 
 // Why a copy failed, as the user reads it.
 QString copyFailure(SafeFileCopy::Outcome outcome, int error)
@@ -780,7 +790,8 @@ dev_t deviceOf(const QString &path)
 
 LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
                                                 const std::atomic<bool> &stop,
-                                                const std::function<void(int, const QString &)> &progress)
+                                                const std::function<void(int, const QString &)> &progress,
+                                                const TrackMap &library)
 {
     CopyResult result;
     Logging *log = Logging::getInstance();
@@ -833,6 +844,23 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             folders.append(QList<int>());
         }
         folders[*at].append(i);
+    }
+
+    // Every file this job makes is written down before it is made: a kill
+    // from here on leaves nothing of ours that the next start can't settle.
+    // A target there already (the copy a better one replaces) is not made
+    // here: its row owns it whatever happens.
+    QStringList madeTargets;
+    for (const QList<int> &files : std::as_const(folders))
+        for (int index : files)
+            if (!QFileInfo::exists(items.at(index).target) && !QFileInfo(items.at(index).target).isSymLink())
+                madeTargets << items.at(index).target;
+    if (!FileJournal::note(madeTargets)) {
+        for (const QList<int> &files : std::as_const(folders))
+            for (int index : files)
+                for (const track &t : items.at(index).records)
+                    result.leftOut.append({t.id, t.filename, storeFailure()});
+        folders.clear();
     }
 
     auto fill = [&items, &folders, &shared, &stop, log] {
@@ -891,25 +919,42 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     for (int i = 0; i < threads; ++i)
         pool.start(fill);
 
-    // Rows go in in small batches, one transaction each: a row per
-    // transaction would cost more than the copy of a small file.
-    constexpr int rowBatch = 64;
+    // Rows go in in batches, one transaction each: a row per transaction
+    // would cost more than the copy of a small file.  A batch is flushed to
+    // the disk first, so it is counted in bytes too: each flush stalls the
+    // copies, and a few large ones cost far less than many small ones.
+    constexpr int rowBatch = 512;
+    constexpr qint64 byteBatch = qint64(256) << 20;
+    qint64 pendingBytes = 0;
     auto flushRows = [&] {
+        pendingBytes = 0;
         if (pendingRows.isEmpty())
             return;
+        // The copies reach the disk before their rows are written: once per
+        // volume and batch.
+        QSet<dev_t> volumes;
+        bool flushed = true;
+        for (int index : std::as_const(pendingRows)) {
+            const QString &target = items.at(index).target;
+            if (!items.at(index).source.isEmpty() && !volumes.contains(deviceOf(target))) {
+                volumes.insert(deviceOf(target));
+                flushed = AtomicFile::syncVolume(target) && flushed;
+            }
+        }
         QList<track> records;
         for (int index : std::as_const(pendingRows))
             records += items.at(index).records;
-        const bool batchStored = db.insertTracks(records);
+        const bool batchStored = flushed && db.insertTracks(records);
         for (int index : std::as_const(pendingRows)) {
             const CopyItem &item = items.at(index);
             bool all = true;
             for (const track &t : item.records) {
-                if (batchStored || db.storeTrack(t) == t.id) {
+                if (flushed && (batchStored || db.storeTrack(t) == t.id)) {
                     result.storedIds.append(t.id);
                 } else {
                     all = false;
-                    result.leftOut.append({t.id, t.filename, QStringLiteral("it could not be stored in the library")});
+                    result.leftOut.append(
+                        {t.id, t.filename, flushed ? storeFailure() : QStringLiteral("it could not be written to the disk")});
                 }
             }
             if (all)
@@ -935,7 +980,8 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             if (copied.outcome == SafeFileCopy::Copied) {
                 // The rows only once the file is in place.
                 pendingRows.append(copied.index);
-                if (pendingRows.size() >= rowBatch)
+                pendingBytes += item.size;
+                if (pendingRows.size() >= rowBatch || pendingBytes >= byteBatch)
                     flushRows();
             } else {
                 qCWarning(lcAdd) << "copy failed" << item.source << "->" << item.target << strerror(copied.error);
@@ -954,6 +1000,20 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
     pool.waitForDone();
     flushRows();
     result.diskFull = result.diskFull || shared.diskFull;
+
+    // A target whose rows are not written keeps no file of this job's (the
+    // file a better copy was to replace stays: its row owns it).
+    QStringList unsettled;
+    const QSet<QString> copied(result.copiedTargets.cbegin(), result.copiedTargets.cend());
+    for (const QString &target : std::as_const(madeTargets))
+        if (!copied.contains(target))
+            unsettled << target;
+    if (!unsettled.isEmpty())
+        FileJournal::settle(ruvoDB::programCopyFolder(), unsettled);
+
+    // The library shows only what is there; a missing file whose folder is
+    // gone too (an unplugged drive) keeps its row, and so does any other.
+    result.missingFiles = ruvoDB::checkFiles(library).leftOut;
 
     if (!result.diskFull && !stop.load()) {
         const QSet<int> stored(result.storedIds.cbegin(), result.storedIds.cend());
@@ -991,6 +1051,14 @@ void LibraryAdder::Copyfinished(CopyResult result)
             removeLibraryTrack(id);
         }
     }
+    // Whatever file went missing meanwhile leaves the views (its row stays).
+    for (const auto &missing : std::as_const(result.missingFiles)) {
+        const auto it = mgr.libraryTracks.constFind(missing.first);
+        if (it != mgr.libraryTracks.cend() && it->filepath == missing.second && !QFileInfo::exists(it->filepath)) {
+            mgr.reviewTracks.remove(missing.first);
+            removeLibraryTrack(missing.first);
+        }
+    }
     copypathList.clear();
     mgr.lookupTracks = result.lookupTracks;
     finish(result.diskFull || isdiskfull);
@@ -1001,9 +1069,10 @@ QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, in
     if (diskFull)
         return MessageHandler().message(1);
     if (wasCancelled)
-        return QStringLiteral("The add was cancelled: %1 of %2 media were added to the library.")
+        return QStringLiteral("The add was cancelled: %1 of %2 media %3 added to the library.")
             .arg(added)
-            .arg(chosen);
+            .arg(chosen)
+            .arg(added == 1 ? QStringLiteral("was") : QStringLiteral("were"));
     // Those left out by a cancel or a full volume carry no reason of their own.
     QStringList lines;
     for (const LeftOut &out : leftOut) {
@@ -1046,7 +1115,7 @@ void LibraryAdder::finish(bool diskFull)
         isStopCopy = false;
     }
     emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
-    Logging::getInstance()->WriteLog(QStringLiteral("Add to main library: %1 added, %2 left out%3")
+    Logging::getInstance()->WriteLog(QStringLiteral("Add to main library completed: %1 added, %2 left out%3")
                                          .arg(storedIds.size())
                                          .arg(leftOut.size())
                                          .arg(diskFull    ? QStringLiteral(", the volume is full")
@@ -1134,9 +1203,16 @@ void LibraryAdder::slRemoveFileAudio(const QString &filepath, qint64 trackID, qi
     const int id = int(trackID);
     switch (flag) {
     case ffmpeghandler::Failed:
-        // Nothing could convert it: it is neither copied nor stored.
-        leaveOutWithSharers(id, QStringLiteral("no format the car plays could be made of it"));
+    case ffmpeghandler::Unreadable:
+    case ffmpeghandler::Damaged:
+    case ffmpeghandler::NotStored: {
+        // Not converted, or its row not written: it is neither copied nor
+        // stored, and the converter said why.
+        const QString reason = converterReasons.take(id);
+        leaveOutWithSharers(id, reason.isEmpty() ? QStringLiteral("no format the car plays could be made of it")
+                                                 : reason);
         break;
+    }
     case ffmpeghandler::NoRoom:
         // Like a full volume during the copy: the add stops here.
         isdiskfull = true;
@@ -1163,20 +1239,4 @@ void LibraryAdder::slCancelSearchCopy()
     copyJob.requestStop();
     if (fmm)
         fmm->stop();
-}
-
-// ---- Single file --------------------------------------------------------------
-
-QString LibraryAdder::createCopy(const QString &album, const QString &path)
-{
-    static const QRegularExpression folderChars(QStringLiteral("[!/\\:*?<>|+.]"));
-    QString folder = album;
-    folder.remove(folderChars);
-    folder.remove(QLatin1Char('"'));
-    const QString target =
-        ruvoDB::programCopyFolder() + QLatin1Char('/') + folder + QLatin1Char('/') + QFileInfo(path).fileName();
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    if (!QFileInfo::exists(target) && !copyIntoPlace(path, target))
-        return QStringLiteral("False");
-    return target;
 }

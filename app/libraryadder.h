@@ -124,6 +124,8 @@ public:
         QList<int> storedIds;
         QList<LeftOut> leftOut;
         TrackMap lookupTracks;
+        // Library entries whose file is gone by the end of the copy (id, path).
+        QList<std::pair<int, QString>> missingFiles;
     };
 
     explicit LibraryAdder(manager &controller);
@@ -170,25 +172,24 @@ public:
     static track setTrackMap(track &tmpTrack, const track &chosen, int trkID, int artID, int albID, int pltID);
     // Whether two records are the same song (and may share or replace a file).
     static bool sameSong(const track &a, const track &b);
-    // Copies the items in order until the stop flag, a full volume or the end;
-    // writes each item's rows after its file is in place.  `progress` is
-    // called after each file with the number done and the target (any thread).
+    // Copies the items in order until the stop flag, a full volume or the end.
+    // The targets are written down in the journal of unsettled files first;
+    // each batch of copies is flushed to the disk before its rows are
+    // written, and a target whose rows could not be written loses its file
+    // again.  `progress` is called after each file with the number done and
+    // the target (any thread).  The entries of `library` whose files are gone
+    // at the end are reported in missingFiles.
     static CopyResult CopyPath(const QList<CopyItem> &items, const TrackMap &reviewTracks,
                                const std::atomic<bool> &stop,
-                               const std::function<void(int, const QString &)> &progress = {});
-    // One file: temporary file beside the target, renamed over it when
-    // complete.  False (and nothing left behind) on failure, errno set.
-    static bool copyIntoPlace(const QString &source, const QString &target);
-    // The one message for the end of an add: "Drive is Full" when the volume
-    // ran out of room, how much was added when the user cancelled, else the
-    // media left out and why; empty when everything was added.
+                               const std::function<void(int, const QString &)> &progress = {},
+                               const TrackMap &library = TrackMap());
     // What the user is told when an add is asked for while the library
     // changes (an add or a removal runs).
     static QString busyText();
+    // The one message for the end of an add: "Drive is Full" when the volume
+    // ran out of room, how much was added when the user cancelled, else the
+    // media left out and why; empty when everything was added.
     static QString endMessage(bool diskFull, bool cancelled, int added, int chosen, const QList<LeftOut> &leftOut);
-    // Copies `path` into the album's folder of the library unless a file is
-    // there; the target, or "False" when the copy failed.
-    static QString createCopy(const QString &album, const QString &path);
 
     // ---- Environment (tests may replace) ---------------------------------
     // Bytes available to the program on the volume holding `path`.
@@ -226,6 +227,7 @@ private:
     QSet<int> storedIds;                  // of those, the ones whose rows are written
     QList<LeftOut> leftOut;               // what this add did not add, and why
     QList<VideoRow> optimisationVideoRows;
+    QHash<int, QString> converterReasons; // why the converter left a track out
     int doneCount = 0;
     bool cancelled = false;
 

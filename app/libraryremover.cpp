@@ -19,6 +19,7 @@
 #include "app/tracklist.h"
 #include "core/workguard.h"
 #include "database/connection.h"
+#include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "database/transaction.h"
 #include "delivery/drive.h"
@@ -195,6 +196,14 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
     if (removed.isEmpty())
         return result;
 
+    // The files that lose their last row: written down in the same
+    // transaction as the rows go, so that a kill before they are deleted
+    // leaves them to the next start instead of to no one.
+    QStringList files;
+    for (const track &t : std::as_const(removed))
+        if (!keptPaths.contains(t.filepath) && !files.contains(t.filepath))
+            files << t.filepath;
+
     // All rows or none: a failed statement leaves the library as it was and
     // touches no file.
     {
@@ -216,6 +225,10 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
                 return result;
             }
         }
+        if (!FileJournal::note(db, files)) {
+            result.ok = false;
+            return result;
+        }
         if (stop.load() || !transaction.commit()) {
             result.ok = false;
             return result;
@@ -225,26 +238,12 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
         result.removedIds.append(t.id);
 
     // Only the library's own copies go, checked on the canonical path; a file
-    // that a remaining entry (a playlist) still uses stays.
+    // that a remaining row (a playlist) still uses stays.
     const QString root = QDir(libraryFolder).canonicalPath();
     if (root.isEmpty())
         return result;
-    QSet<QString> done;
-    for (const track &t : std::as_const(removed)) {
-        if (keptPaths.contains(t.filepath) || done.contains(t.filepath))
-            continue;
-        done.insert(t.filepath);
-        const QFileInfo file(t.filepath);
-        if (!file.exists() || file.isSymLink() || !file.isFile())
-            continue;
-        const QString canonical = file.canonicalFilePath();
-        if (!canonical.startsWith(root + QLatin1Char('/')))
-            continue;
-        if (QFile::remove(canonical))
-            ++result.filesDeleted;
-        else
-            qCWarning(lcRemoval) << "not deleted:" << canonical;
-    }
+    if (!files.isEmpty())
+        result.filesDeleted = std::max(0, FileJournal::settle(libraryFolder, files));
     result.foldersRemoved = removeEmptyFolders(root);
     return result;
 }

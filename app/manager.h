@@ -359,7 +359,6 @@ public slots:
     void updateMainObjectMgr(track updatedTrack);
     void collectSearchDialogValues();
     QString GenerateCopyPath(QString album, QString path);
-    QString createCopy(QString album, QString path);
     void slUpdateTranscodingCount(QString updatedTrack);
     void slRemoveFileAudio(QString filepath, qint64 trackID, qint64 flag);
     void slUpdateObjectTranscoding(QList<track> updatedTrack);

@@ -188,11 +188,6 @@ QString manager::GenerateCopyPath(QString album, QString path)
     return LibraryAdder::GenerateCopyPath(album, path);
 }
 
-QString manager::createCopy(QString album, QString path)
-{
-    return LibraryAdder::createCopy(album, path);
-}
-
 void manager::slUpdateTranscodingCount(QString updatedTrack)
 {
     libraryAdder->slUpdateTranscodingCount(updatedTrack);

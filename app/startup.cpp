@@ -22,6 +22,7 @@
 #include "core/shared.h"
 #include "core/track.h"
 #include "database/database.h"
+#include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "delivery/drive.h"
 #include "platform/temporaryfiles.h"
@@ -277,8 +278,12 @@ void StartUp::checkLibrary()
     // new one takes back the program's own copies.
     const LibraryRecovery::Damage damage = LibraryRecovery::setAsideIfDamaged(database->dbPath);
     const bool usable = !damage.found || !damage.keptAt.isEmpty();
-    if (usable && database->connect(QStringLiteral("RuvoData"), true))
+    if (usable && database->connect(QStringLiteral("RuvoData"), true)) {
         database->create();
+        // What a killed add or removal left unsettled: before anything reads
+        // the library or starts a new add.
+        FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+    }
     if (!damage.found)
         return;
     LibraryRecovery::Restored restored;

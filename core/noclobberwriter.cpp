@@ -1,65 +1,49 @@
 #include "core/noclobberwriter.h"
 
-#include "platform/temporaryfiles.h"
+#include "platform/atomicfile.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 namespace {
 
-// Renames the finished temporary file onto target.  QFile::rename refuses an
-// existing target, so a file that appeared meanwhile is kept.
-bool publish(QTemporaryFile &temp, const QString &target)
+// The files written here are pictures the program can make again: not
+// synced one by one (AtomicFile's batch flush, with nothing to record).
+AtomicFile::Flush pictureFlush()
 {
-    const QString tempPath = temp.fileName();
-    temp.setAutoRemove(false);
-    temp.close();
-    if (QFile::rename(tempPath, target))
-        return true;
-    QFile::remove(tempPath);
-    return false;
+    return AtomicFile::Flush::Batch;
 }
 
-bool prepare(QTemporaryFile &temp, const QString &target)
+bool folderExists(const QString &target)
 {
-    const QFileInfo info(target);
-    if (info.exists() || info.isSymLink() || !info.absoluteDir().exists())
-        return false;
-    temp.setFileTemplate(TemporaryFiles::templateBeside(target));
-    return temp.open();
+    return QFileInfo(QFileInfo(target).absolutePath()).isDir();
 }
 
 } // namespace
 
 bool NoClobberWriter::writeNew(const QString &target, const QByteArray &data)
 {
-    QTemporaryFile temp;
-    if (!prepare(temp, target))
+    if (!folderExists(target))
         return false;
-    if (temp.write(data) != data.size() || !temp.flush())
-        return false;
-    return publish(temp, target);
+    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush());
+    return out.open() && out.write(data) && out.commit();
 }
 
 bool NoClobberWriter::copyNew(const QString &source, const QString &target)
 {
     QFile in(source);
-    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly))
+    if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly) || !folderExists(target))
         return false;
-    QTemporaryFile temp;
-    if (!prepare(temp, target))
+    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush());
+    if (!out.open())
         return false;
     constexpr qint64 chunkSize = 1 << 16;
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(chunkSize);
         if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
             return false;
-        if (temp.write(chunk) != chunk.size())
+        if (!out.write(chunk))
             return false;
     }
-    if (in.error() != QFileDevice::NoError || !temp.flush())
-        return false;
-    return publish(temp, target);
+    return in.error() == QFileDevice::NoError && out.commit();
 }

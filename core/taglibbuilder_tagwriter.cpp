@@ -1,6 +1,7 @@
 #include "core/taglibbuilder.h"
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QTemporaryFile>
 
 #include <taglib/apetag.h>
 #include <taglib/asffile.h>
@@ -25,7 +25,7 @@
 
 #include "core/shared.h"
 #include "core/taglibbuilder_p.h"
-#include "platform/temporaryfiles.h"
+#include "platform/atomicfile.h"
 
 using namespace TagLibBuilderInternal;
 
@@ -147,71 +147,50 @@ bool applyRecord(TagLibBuilder &builder, WriteKind kind, const QString &path, co
     return false;
 }
 
-// Copies `source` into a new hidden file beside it; the copy keeps the
-// source's permissions.  The caller owns the returned file.
-QTemporaryFile *copyBeside(const QString &source)
+// Copies `source` into `copy`, the new hidden file beside it; the copy
+// keeps the source's permissions.
+bool copyBeside(const QString &source, AtomicFile &copy)
 {
-    const QFileInfo info(source);
-    auto *copy = new QTemporaryFile(TemporaryFiles::templateBeside(source));
     QFile in(source);
-    if (!copy->open() || !in.open(QIODevice::ReadOnly)) {
-        delete copy;
-        return nullptr;
-    }
+    if (!copy.open() || !in.open(QIODevice::ReadOnly))
+        return false;
     QByteArray chunk;
     while (!(chunk = in.read(1 << 20)).isEmpty()) {
-        if (copy->write(chunk) != chunk.size()) {
-            delete copy;
-            return nullptr;
-        }
+        if (!copy.write(chunk))
+            return false;
     }
-    if (in.error() != QFileDevice::NoError || !copy->flush()) {
-        delete copy;
-        return nullptr;
-    }
+    if (in.error() != QFileDevice::NoError)
+        return false;
     // The copy takes the file's place: it keeps the file's owner and group
     // where the process may give them (as root), then every mode bit (a
     // change of owner clears set-id bits, so the mode comes second).
     struct stat original;
-    if (::fstat(in.handle(), &original) != 0
-        || (::geteuid() == 0 && ::fchown(copy->handle(), original.st_uid, original.st_gid) != 0)
-        || ::fchmod(copy->handle(), original.st_mode & 07777) != 0) {
-        delete copy;
-        return nullptr;
-    }
-    copy->close();
-    return copy;
+    return ::fstat(in.handle(), &original) == 0 &&
+           (::geteuid() != 0 || ::fchown(copy.handle(), original.st_uid, original.st_gid) == 0) &&
+           ::fchmod(copy.handle(), original.st_mode & 07777) == 0;
 }
 } // namespace
 
 namespace {
 // Rewrites the user's file through a complete, saved copy: `edit` changes
-// the copy, which is flushed and renamed over the file.  A failure at any
-// point leaves the file as it was.
+// the copy, which is flushed and takes the file's place in one step.  A
+// failure at any point leaves the file as it was.
 bool rewriteThroughCopy(const QString &path, const std::function<bool(const QString &copyPath)> &edit)
 {
-    std::unique_ptr<QTemporaryFile> copy(copyBeside(path));
-    if (!copy) {
+    AtomicFile copy(path, AtomicFile::Replace::Existing, AtomicFile::Flush::Now);
+    if (!copyBeside(path, copy)) {
         qCDebug(lcTagWriter) << "cannot copy for writing, file left as it was:" << path;
         return false;
     }
-    if (!edit(copy->fileName())) {
+    // TagLib writes by name: the copy is closed by then.
+    if (!copy.close() || !edit(copy.temporaryPath())) {
         qCDebug(lcTagWriter) << "save failed, file left as it was:" << path;
         return false;
     }
-    {
-        QFile written(copy->fileName());
-        if (!written.open(QIODevice::ReadOnly) || ::fsync(written.handle()) != 0) {
-            qCDebug(lcTagWriter) << "cannot flush the written copy, file left as it was:" << path;
-            return false;
-        }
-    }
-    // rename(2) replaces the target in one step; QFile::rename won't replace.
-    if (std::rename(QFile::encodeName(copy->fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        qCDebug(lcTagWriter) << "cannot replace" << path;
+    if (!copy.commit()) {
+        qCDebug(lcTagWriter) << "cannot replace" << path << strerror(copy.error());
         return false;
     }
-    copy->setAutoRemove(false);
     return true;
 }
 

@@ -130,6 +130,9 @@ const char createMadeFiles[] = "CREATE TABLE IF NOT EXISTS `madeFiles` ("
                                "`source` TEXT NOT NULL, "
                                "`sourceSize` INTEGER NOT NULL, "
                                "`sourceModified` INTEGER NOT NULL)";
+// Files below the library folder not yet owned by a track row (see FileJournal).
+const char createUnsettledFiles[] = "CREATE TABLE IF NOT EXISTS `unsettledFiles` ("
+                                    "`path` TEXT PRIMARY KEY NOT NULL)";
 const char createViewTracks[] =
     "CREATE VIEW `getTracks` AS SELECT "
     "tracks.id AS id, tracks.filename AS filename, tracks.trackname AS trackname, "
@@ -263,6 +266,7 @@ void Database::create()
     }
 
     step(query, createMadeFiles, "madeFiles");
+    step(query, createUnsettledFiles, "unsettledFiles");
     step(query, createArtistsRepo, "artistsRepo");
     step(query, createAlbumsRepo, "albumsRepo");
 

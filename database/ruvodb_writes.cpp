@@ -7,6 +7,7 @@
 
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/filejournal.h"
 #include "database/ruvodb_p.h"
 #include "database/transaction.h"
 
@@ -192,10 +193,12 @@ int storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QStri
     }
 
     // One row per file and playlist: an earlier track of this file (one a
-    // better copy replaces) goes, now that its successor is in.
+    // better copy replaces) goes, now that its successor is in.  The file is
+    // owned by a row from now on: it leaves the journal of unsettled files.
     return bindAndRun(query,
                       QStringLiteral("DELETE FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? AND id <> ?"),
-                      {boundText(path), boundText(t.playlist), rowId})
+                      {boundText(path), boundText(t.playlist), rowId}) &&
+                   FileJournal::forget(db, path)
                ? rowId
                : 0;
 }

@@ -19,12 +19,18 @@
 #include <taglib/tstring.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 #include "core/logging.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/madefiles.h"
+#include "database/filejournal.h"
+#include "platform/atomicfile.h"
 #include "platform/externalprogram.h"
 #include "platform/temporaryfiles.h"
 
@@ -229,7 +235,10 @@ QString ffmpeghandler::cacheFolder()
 
 QString ffmpeghandler::cacheTarget(const track &t)
 {
-    return cacheFolder() + QLatin1Char('/') + cacheAlbumFolder(t.albumName) + QLatin1Char('/') + cacheFileName(t);
+    // A folder name has the file system's limit too: a long album tag is
+    // shortened, never refused.
+    return cacheFolder() + QLatin1Char('/') + TemporaryFiles::fitName(QString(), cacheAlbumFolder(t.albumName), QString()) +
+           QLatin1Char('/') + cacheFileName(t);
 }
 
 ffmpeghandler::Encoding ffmpeghandler::encodingFor(const QString &codecName, const QString &extension,
@@ -302,29 +311,43 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
         const Encoding encoding = encodingFor(attempt.name, attempt.extension, source);
         // The output of this very source is taken as it is; another song's
         // output of the same name is left alone and this one gets a free name.
-        const MadeFiles::Claim output = MadeFiles::claim(targetBase + QLatin1Char('.') + encoding.extension, origin);
+        // A title too long for a file name is shortened, never refused.
+        const QString wanted = targetInfo.path() + QLatin1Char('/') +
+                               TemporaryFiles::fitName(QString(), targetInfo.fileName(),
+                                                       QLatin1Char('.') + encoding.extension);
+        const MadeFiles::Claim output = MadeFiles::claim(wanted, origin);
         conversion.outputPath = output.path;
         conversion.codecName = encoding.codecName;
         if (output.reuse) {
             conversion.outcome = AlreadyConverted;
             return conversion;
         }
-        // ffmpeg picks the container from the partial file's extension.
-        const QString partial = TemporaryFiles::beside(output.path, encoding.extension);
+        if (journalOutputs && !FileJournal::note({output.path})) {
+            MadeFiles::release(output.path);
+            conversion.outputPath.clear();
+            conversion.outcome = Failed;
+            conversion.reason = QStringLiteral("it could not be stored in the library");
+            return conversion;
+        }
+        // ffmpeg picks the container from the partial file's extension.  The
+        // name is claimed: nothing else is put there meanwhile.
+        AtomicFile partial(output.path, AtomicFile::Replace::Never, AtomicFile::Flush::Now, encoding.extension);
         ++conversion.attempts;
-        const ExternalProgram::Result run =
-            ffmpeg.run(conversionArguments(source, encoding.encoder, partial), timeoutMs);
-        if (run.succeeded() && QFileInfo(partial).size() > 0) {
-            UpdateTag(source, partial);
-            // The name is claimed: nothing else is put there meanwhile.
-            if (QFile::rename(partial, output.path)) {
+        ExternalProgram::Result run;
+        if (partial.open() && partial.close())
+            run = ffmpeg.run(conversionArguments(source, encoding.encoder, partial.temporaryPath()), timeoutMs);
+        if (run.succeeded() && QFileInfo(partial.temporaryPath()).size() > 0) {
+            UpdateTag(source, partial.temporaryPath());
+            if (partial.commit()) {
                 MadeFiles::made(output.path, origin);
                 conversion.outcome = Converted;
                 return conversion;
             }
         }
         const bool full = !run.succeeded() && !run.stopped && volumeFull(run, targetInfo.absolutePath());
-        QFile::remove(partial);
+        partial.discard();
+        if (journalOutputs)
+            FileJournal::settle(ruvoDB::programCopyFolder(), {output.path});
         MadeFiles::release(output.path);
         conversion.outputPath.clear();
         if (run.stopped) {
@@ -401,12 +424,41 @@ QList<track> ffmpeghandler::checkSystemCompatibilityOnOk(TrackMap tracks, transf
     return work;
 }
 
+bool ffmpeghandler::hasAudioPackets(const QString &path) const
+{
+    ExternalProgram probe(ExternalProgram::Ffprobe);
+    probe.setStopFlag(&diskfull);
+    const ExternalProgram::Result result =
+        probe.run({QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_packets"),
+                   QStringLiteral("-select_streams"), QStringLiteral("a:0"), QStringLiteral("-show_entries"),
+                   QStringLiteral("stream=nb_read_packets"), QStringLiteral("-of"),
+                   QStringLiteral("default=nw=1:nk=1"), path},
+                  probeTimeoutMs);
+    bool number = false;
+    const qint64 packets = QString::fromLatin1(result.standardOutput.trimmed()).toLongLong(&number);
+    // A probe that could not run says nothing about the file.
+    return !result.succeeded() ? result.started == false : number && packets > 0;
+}
+
 void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) const
 {
     if (stopRequested()) {
         work.result.outcome = Stopped;
         return;
     }
+    // A file that can't be read is told as such, not as a failed conversion.
+    const int readable = ::open(QFile::encodeName(work.record.sourcePath).constData(), O_RDONLY | O_CLOEXEC);
+    if (readable < 0) {
+        const int error = errno;
+        work.convert = true;
+        work.result.outcome = Failed;
+        work.leftOut = Unreadable;
+        work.result.reason = error == ENOENT ? QStringLiteral("the file is no longer there")
+                                             : QStringLiteral("the file cannot be read (%1)")
+                                                   .arg(QString::fromLocal8Bit(strerror(error)));
+        return;
+    }
+    ::close(readable);
     const QString codec = askForCodec(work.record.sourcePath);
     work.convert = needsTranscode(codec, work.record.isVideo, lstCodecDetail);
     if (!work.convert)
@@ -414,6 +466,16 @@ void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) cons
     Logging::getInstance()->WriteLog(QStringLiteral("Transcoding File..") + work.record.sourcePath, QString());
     work.result = convert(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension,
                           lstCodecDetail);
+    if (work.result.outcome == Failed && work.result.reason.isEmpty()) {
+        // No audio ffprobe could name or read a packet of: nothing to
+        // convert from (ffprobe names a codec after the extension alone).
+        if (codec.isEmpty() || !hasAudioPackets(work.record.sourcePath)) {
+            work.leftOut = Damaged;
+            work.result.reason = QStringLiteral("it is damaged or not a media file");
+        } else {
+            work.result.reason = QStringLiteral("no format the car plays could be made of it");
+        }
+    }
 }
 
 QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail)
@@ -421,6 +483,7 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
     qDebug() << "TranscodeOnOK...called";
     transcodedTracks.clear();
     diskfull = false;
+    journalOutputs = true;
 
     const QList<track> work = checkSystemCompatibilityOnOk(tracks, detail);
     lstCodecDetail = codecListFor(detail.system);
@@ -478,9 +541,22 @@ void ffmpeghandler::finishFile(const FileWork &work)
         return;
     workingTrack = work.record;
     lastConversion = work.result;
-    emit sgRemoveFile(workingTrack.filepath, workingTrack.id, work.result.outcome);
-    if (work.result.outcome == Converted || work.result.outcome == AlreadyConverted)
-        OnProcessOutputReadyUpdatePath();
+    int outcome = work.leftOut > 0 ? work.leftOut : int(work.result.outcome);
+    // Reported only once its row is written: a track whose row failed is
+    // left out, never copied unconverted in its place.
+    if ((outcome == Converted || outcome == AlreadyConverted) && !storeConverted()) {
+        outcome = NotStored;
+        lastConversion.reason = QStringLiteral("it could not be stored in the library");
+    }
+    if (outcome != Converted && outcome != AlreadyConverted && outcome != NoRoom)
+        emit sgFileLeftOut(workingTrack.id, lastConversion.reason);
+    emit sgRemoveFile(workingTrack.filepath, workingTrack.id, outcome);
+    if (outcome == Converted || outcome == AlreadyConverted) {
+        emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
+        Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
+                                             + QDir::fromNativeSeparators(lastConversion.outputPath),
+                                         QString());
+    }
 }
 
 int ffmpeghandler::fileTranscodeOnOk(QString sourcefilePath, QString targetfilePath, QString setCodec,
@@ -496,23 +572,34 @@ int ffmpeghandler::fileTranscodeOnOk(QString sourcefilePath, QString targetfileP
 
 void ffmpeghandler::OnProcessOutputReadyUpdatePath()
 {
-    if (lastConversion.outputPath.isEmpty())
-        return;
-    workingTrack.codec = lastConversion.codecName;
-    workingTrack.sourcePath = workingTrack.filepath;
-    workingTrack.filepath = lastConversion.outputPath;
-    const QFileInfo output(lastConversion.outputPath);
-    workingTrack.filesize = output.size();
-    ruvoDB db;
-    if (!db.insertDataOne(workingTrack)) {
-        // Without its row the track would vanish at the next start: leave it
-        // out of the result, so the add doesn't show what isn't stored.
-        qCWarning(lcConverter) << "storing the converted track failed" << lastConversion.outputPath;
-        return;
+    if (storeConverted()) {
+        emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
+        Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
+                                             + QDir::fromNativeSeparators(lastConversion.outputPath),
+                                         QString());
     }
-    transcodedTracks.append(workingTrack);
-    emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
-    Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
-                                         + QDir::fromNativeSeparators(lastConversion.outputPath),
-                                     QString());
+}
+
+bool ffmpeghandler::storeConverted()
+{
+    if (lastConversion.outputPath.isEmpty())
+        return false;
+    const QString output = lastConversion.outputPath;
+    track stored = workingTrack;
+    stored.codec = lastConversion.codecName;
+    stored.sourcePath = stored.filepath;
+    stored.filepath = output;
+    stored.filesize = QFileInfo(output).size();
+    ruvoDB db;
+    if (!db.insertDataOne(stored)) {
+        // Without its row the file is no one's: a conversion made now goes
+        // again (one already in the cache stays for the next job).
+        qCWarning(lcConverter) << "storing the converted track failed" << output;
+        if (lastConversion.outcome == Converted && journalOutputs)
+            FileJournal::settle(ruvoDB::programCopyFolder(), {output});
+        return false;
+    }
+    workingTrack = stored;
+    transcodedTracks.append(stored);
+    return true;
 }

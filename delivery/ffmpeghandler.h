@@ -48,6 +48,13 @@ public:
         Converted = 3,        // converted now
         NoRoom = 4,           // its volume is full: the job stops
     };
+    // Further codes of the library job's sgRemoveFile: the file is left out
+    // like a Failed one, for the reason sgFileLeftOut gave.
+    enum LeftOut {
+        Unreadable = 5, // the source can't be read
+        Damaged = 6,    // no audio found in it: damaged or not a media file
+        NotStored = 7,  // converted, but its row could not be written
+    };
 
     // One ffmpeg attempt: the encoder ffmpeg runs, the extension of the output
     // and the codec name the output is stored with.
@@ -65,6 +72,7 @@ public:
         QString outputPath;   // the converted file (Converted, AlreadyConverted)
         QString codecName;    // codec of the output ("mp3", "aac", ...)
         int attempts = 0;     // ffmpeg runs made
+        QString reason;       // why a file was left out, as the user reads it
     };
 
     explicit ffmpeghandler(QObject *parent = nullptr);
@@ -112,9 +120,12 @@ public:
     // given codec, then with each entry of `fallbacks` in order until one
     // attempt succeeds.  An output already in the cache is taken without
     // running ffmpeg.  ffmpeg writes to a hidden partial file beside the
-    // output that is renamed into place only after a successful run, so the
-    // cache never holds a half-written file.  The source's tags are copied
-    // onto the output.  The album folder is created as needed.
+    // output that takes its place only after a successful run, flushed
+    // (AtomicFile), so the cache never holds a half-written file.  A name too
+    // long for the file system is shortened.  The source's tags are copied
+    // onto the output.  The album folder is created as needed.  In the
+    // library job each output is written down as unsettled (FileJournal)
+    // before ffmpeg makes it, until the row that owns it is stored.
     Conversion convert(const QString &source, const QString &targetBase, const QString &codecName,
                        const QString &extension, const QList<Details> &fallbacks) const;
 
@@ -173,6 +184,8 @@ signals:
     void sgDriveRemoved();
     void sgUpdateMainObject(QList<track> Track_Data);
     void sgRemoveFile(QString filePath, qint64 trackID, qint64 flag);
+    // Before sgRemoveFile of a file left out: why, as the user reads it.
+    void sgFileLeftOut(qint64 trackID, QString reason);
 
 private:
     // One file of the library job, worked out on a pool thread.
@@ -181,13 +194,21 @@ private:
         track record;
         bool convert = false;
         Conversion result;
+        int leftOut = 0; // a LeftOut code that overrides the outcome
     };
     void workOnFile(FileWork &work, const SystemDetails &system) const;
+    // Whether ffprobe reads at least one audio packet of the file.
+    bool hasAudioPackets(const QString &path) const;
     void finishFile(const FileWork &work);
+    // Stores the working track with its converted file; false when its row
+    // could not be written (a file converted now is then deleted again).
+    bool storeConverted();
 
     bool stopRequested() const;
 
     std::atomic<bool> diskfull{false};
+    // The library job's outputs stay unsettled until their rows are stored.
+    bool journalOutputs = false;
     const std::atomic<bool> *linkedStop = nullptr;
     int maxParallel = 0;
 

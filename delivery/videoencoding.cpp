@@ -14,10 +14,11 @@
 
 #include "core/probeoutput.h"
 #include "core/videometadata.h"
+#include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "delivery/madefiles.h"
+#include "platform/atomicfile.h"
 #include "platform/externalprogram.h"
-#include "platform/temporaryfiles.h"
 
 Q_LOGGING_CATEGORY(lcVideo, "corvane.delivery.video")
 
@@ -423,8 +424,13 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         return Outcome::Skipped;
     }
     bool produced = false;
+    // A file made here is unsettled until the controller stores its row: a
+    // kill before that leaves it to the next start, never to no one.
+    const bool journaled = facts.channels < 3 && !claimed.reuse && FileJournal::note({output});
     if (facts.channels >= 3) {
         framesRemaining -= facts.nb_frames;
+    } else if (!claimed.reuse && !journaled) {
+        framesRemaining -= facts.nb_frames; // nothing may be made that can't be settled
     } else if (claimed.reuse) {
         // An earlier run already made it from this source.
         produced = true;
@@ -452,6 +458,8 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
         return Outcome::Refused;
     }
     if (!produced || cancelled) {
+        if (journaled)
+            FileJournal::settle(ruvoDB::programCopyFolder(), {output});
         if (!produced)
             record.filepath.clear();
         record.filesize = -1;
@@ -480,31 +488,30 @@ void VideoEncoding::reportEnd(qint64 progress)
 bool VideoEncoding::copyInto(const QString &source, const QString &target)
 {
     QFile in(source);
-    QFile out(TemporaryFiles::beside(target));
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    // Flushed before the video is recorded; an older output is replaced in one step.
+    AtomicFile out(target, AtomicFile::Replace::Existing, AtomicFile::Flush::Now);
+    if (!in.open(QIODevice::ReadOnly) || !out.open()) {
         qCDebug(lcVideo) << "cannot copy" << source << "to" << target;
         return false;
     }
     bool ok = true;
     while (ok && !in.atEnd()) {
         const QByteArray chunk = in.read(1 << 20);
-        ok = !cancelled && !chunk.isEmpty() && out.write(chunk) == chunk.size();
+        ok = !cancelled && !chunk.isEmpty() && out.write(chunk);
     }
-    ok = ok && out.flush();
-    out.close();
-    // rename(2) puts it in place in one step.
-    if (!ok || std::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
-        out.remove();
-        return false;
-    }
-    return true;
+    return ok && out.commit();
 }
 
 bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, const QString &target)
 {
-    // ffmpeg writes a hidden file beside the target, renamed over it only
-    // once complete; ffmpeg picks the container from its extension.
-    QFile partial(TemporaryFiles::beside(target, QStringLiteral("mp4")));
+    // ffmpeg writes the hidden file beside the target, which takes its place
+    // only once complete and flushed; ffmpeg picks the container from its
+    // extension.
+    AtomicFile partial(target, AtomicFile::Replace::Existing, AtomicFile::Flush::Now, QStringLiteral("mp4"));
+    if (!partial.open(0644) || !partial.close()) {
+        qCDebug(lcVideo) << "cannot write beside" << target;
+        return false;
+    }
 
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setMergedChannels(true);
@@ -512,20 +519,15 @@ bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, co
     // Far longer than any conversion takes; it only guards against a hang.
     const qint64 limit = 600000 + qint64(std::max(0.0, facts.duration) * 20000.0);
     const ExternalProgram::Result result = ffmpeg.runStreaming(
-        conversionArguments(facts, source, partial.fileName()), int(std::min<qint64>(limit, INT_MAX)),
+        conversionArguments(facts, source, partial.temporaryPath()), int(std::min<qint64>(limit, INT_MAX)),
         [this](const QByteArray &line) { ffmpeg_progress_Output(line); });
-    if (!result.succeeded() || cancelled || QFileInfo(partial.fileName()).size() <= 0) {
+    if (!result.succeeded() || cancelled || QFileInfo(partial.temporaryPath()).size() <= 0) {
         qCDebug(lcVideo) << "conversion failed or cancelled:" << source << "exit" << result.exitCode
                          << result.errorText;
-        partial.remove();
         return false;
     }
-    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                           QFileDevice::ReadOther);
-    // rename(2) replaces an older output in one step.
-    if (std::rename(QFile::encodeName(partial.fileName()).constData(), QFile::encodeName(target).constData()) != 0) {
+    if (!partial.commit()) {
         qCDebug(lcVideo) << "cannot move the conversion to" << target;
-        partial.remove();
         return false;
     }
     return true;

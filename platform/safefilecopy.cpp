@@ -1,6 +1,6 @@
 #include "platform/safefilecopy.h"
 
-#include "platform/temporaryfiles.h"
+#include "platform/atomicfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -121,43 +121,37 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
         return SourceUnreadable;
     }
 
-    const QByteArray temp = QFile::encodeName(TemporaryFiles::beside(target));
-    Fd out(::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.get() < 0) {
-        lastError = errno;
-        return writeFailure(errno);
+    // Flushed by the caller, once for the whole batch, before it records any.
+    AtomicFile out(target, AtomicFile::Replace::Existing, AtomicFile::Flush::Batch);
+    if (!out.open()) {
+        lastError = out.error();
+        return writeFailure(lastError);
     }
     struct stat made {};
-    if (device != 0 && (::fstat(out.get(), &made) != 0 || quint64(made.st_dev) != device)) {
-        out.close();
-        ::unlink(temp.constData());
+    if (device != 0 && (::fstat(out.handle(), &made) != 0 || quint64(made.st_dev) != device)) {
+        out.discard();
         return TargetGone;
     }
 
     Outcome outcome = Copied;
     bool unsupported = false;
-    if (!kernelCopy(in.get(), out.get(), qint64(st.st_size), outcome, unsupported)) {
+    if (!kernelCopy(in.get(), out.handle(), qint64(st.st_size), outcome, unsupported)) {
         if (unsupported) {
-            if (::lseek(in.get(), 0, SEEK_SET) != 0 || ::lseek(out.get(), 0, SEEK_SET) != 0 ||
-                ::ftruncate(out.get(), 0) != 0)
+            if (::lseek(in.get(), 0, SEEK_SET) != 0 || ::lseek(out.handle(), 0, SEEK_SET) != 0 ||
+                ::ftruncate(out.handle(), 0) != 0)
                 outcome = WriteFailed;
             else
-                outcome = streamCopy(in.get(), out.get());
+                outcome = streamCopy(in.get(), out.handle());
         }
     }
-    if (outcome != Copied && lastError == 0)
-        lastError = errno;
-    if (outcome == Copied && !out.close()) {
-        lastError = errno;
-        outcome = writeFailure(errno);
-    }
-    if (outcome == Copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) != 0) {
-        lastError = errno;
-        outcome = writeFailure(errno);
-    }
     if (outcome != Copied) {
-        out.close();
-        ::unlink(temp.constData());
+        lastError = errno;
+        out.discard();
+        return outcome;
     }
-    return outcome;
+    if (!out.commit()) {
+        lastError = out.error();
+        return writeFailure(lastError);
+    }
+    return Copied;
 }

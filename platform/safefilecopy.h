@@ -3,11 +3,11 @@
 
 #include <QString>
 
-// Copies one file onto a drive without ever leaving a partial file under its
-// final name: the bytes go to a hidden temporary file in the target's folder,
-// (TemporaryFiles' pattern), which is renamed over the target only once complete.  An existing target
-// stays untouched until that rename, so a failed copy loses nothing.
-// Nothing is flushed here: the caller flushes the volume once, at the end.
+// Copies one file without ever leaving a partial file under its final name
+// (through AtomicFile): an existing target stays untouched until the
+// complete copy takes its place, so a failed copy loses nothing.  The copy
+// is one of a batch: the caller syncs the volume once (AtomicFile::syncVolume)
+// before it records or reports any copy of the batch.
 class SafeFileCopy
 {
 public:

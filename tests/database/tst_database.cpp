@@ -9,6 +9,7 @@
 #include "core/shared.h"
 #include "database/connection.h"
 #include "database/database.h"
+#include "database/filejournal.h"
 #include "database/repositorystager.h"
 #include "database/ruvodb.h"
 #include "libraryfixture.h"
@@ -245,6 +246,43 @@ private slots:
         // The library replaces the row of a file and playlist; the staging keeps the first.
         QCOMPARE(scalar(QStringLiteral("SELECT trackname FROM %1 WHERE ifnull(playlist, '') = ''").arg(table)),
                  writer == "library" ? "Song (remaster)" : "Song");
+    }
+
+    // A stored track keeps its row: "what the second store changes | stored".
+    // Only the same file and playlist may be stored under the row's id; the
+    // row then owns its file (it leaves the journal of unsettled files).
+    void storeUnderAnId_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("stored");
+        QTest::addRow("a re-store of the same file and playlist") << "title" << true;
+        QTest::addRow("another playlist's entry of the file") << "playlist" << false;
+        QTest::addRow("another file") << "path" << false;
+    }
+
+    void storeUnderAnId()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, stored);
+        track t = makeTrack("/music/one.mp3");
+        t.playlist = QStringLiteral("Mix");
+        const int id = ruvoDB().storeTrack(t);
+        QVERIFY(id > 0);
+        track second = t;
+        second.id = id;
+        if (change == "title")
+            second.trackname = QStringLiteral("Renamed");
+        else if (change == "playlist")
+            second.playlist = QStringLiteral("Road");
+        else
+            second.filepath = QStringLiteral("/music/two.mp3");
+        QVERIFY(FileJournal::note({second.filepath}));
+        QCOMPARE(ruvoDB().storeTrack(second), stored ? id : 0);
+        QCOMPARE(count("tracks"), 1);
+        QCOMPARE(scalar("SELECT filepath || '|' || playlist || '|' || trackname FROM tracks WHERE id = ?", {id})
+                     .toString(),
+                 stored ? "/music/one.mp3|Mix|Renamed" : "/music/one.mp3|Mix|Song");
+        QCOMPARE(count("unsettledFiles"), stored ? 0 : 1);
     }
 
     void albumCover_data()

@@ -1,0 +1,132 @@
+#include "database/filejournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlQuery>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "database/connection.h"
+#include "database/transaction.h"
+
+namespace {
+
+bool ownedByATrack(QSqlDatabase &db, const QString &path, bool &owned)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT 1 FROM tracks WHERE Filepath = ? LIMIT 1"));
+    query.addBindValue(path);
+    if (!runQuery(query))
+        return false;
+    owned = query.next();
+    return true;
+}
+
+// Deletes the file of `path` when it is ours to delete; true when it is gone
+// (or was never made).
+bool removeOwnFile(const QString &path, const QString &root, bool &deleted)
+{
+    deleted = false;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISREG(st.st_mode))
+        return true; // a link or a folder by that name is not a file we made
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (root.isEmpty() || !canonical.startsWith(root + QLatin1Char('/')))
+        return true;
+    if (::unlink(QFile::encodeName(canonical).constData()) != 0)
+        return errno == ENOENT;
+    deleted = true;
+    return true;
+}
+
+void pruneUpTo(const QString &path, const QString &root)
+{
+    QDir folder = QFileInfo(path).absoluteDir();
+    while (folder.canonicalPath().startsWith(root + QLatin1Char('/'))) {
+        const QString name = folder.dirName();
+        if (!folder.cdUp() || !folder.rmdir(name))
+            break;
+    }
+}
+
+} // namespace
+
+bool FileJournal::note(QSqlDatabase db, const QStringList &paths)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("INSERT OR IGNORE INTO unsettledFiles(path) VALUES (?)"));
+    for (const QString &path : paths) {
+        query.bindValue(0, path);
+        if (!runQuery(query))
+            return false;
+    }
+    return true;
+}
+
+bool FileJournal::note(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return true;
+    QSqlDatabase db = Connection::forThread();
+    Transaction transaction(db);
+    return transaction.isActive() && note(db, paths) && transaction.commit();
+}
+
+bool FileJournal::forget(QSqlDatabase db, const QString &path)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("DELETE FROM unsettledFiles WHERE path = ?"));
+    query.addBindValue(path);
+    return runQuery(query);
+}
+
+int FileJournal::settle(const QString &libraryFolder, const QStringList &only, bool pruneFolders)
+{
+    QSqlDatabase db = Connection::forThread();
+    if (!db.isOpen())
+        return -1;
+    QStringList paths = only;
+    if (paths.isEmpty()) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!runQuery(query, QStringLiteral("SELECT path FROM unsettledFiles")))
+            return -1;
+        while (query.next())
+            paths << query.value(0).toString();
+    }
+    const QString root = QDir(libraryFolder).canonicalPath();
+    int deleted = 0;
+    for (const QString &path : std::as_const(paths)) {
+        // Decided and written down in one transaction: a row that commits
+        // meanwhile can't lose its file.
+        Transaction transaction(db);
+        bool owned = false;
+        if (!transaction.isActive() || !ownedByATrack(db, path, owned))
+            continue;
+        bool gone = false;
+        if (!owned && !removeOwnFile(path, root, gone))
+            continue; // tried again at the next settling
+        QSqlQuery query(db);
+        if (!owned) {
+            query.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?"));
+            query.addBindValue(path);
+            if (!runQuery(query))
+                continue;
+        }
+        if (!forget(db, path) || !transaction.commit())
+            continue;
+        if (gone) {
+            ++deleted;
+            if (pruneFolders)
+                pruneUpTo(path, root);
+        }
+    }
+    return deleted;
+}

@@ -1,0 +1,482 @@
+#include <QtTest>
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QSqlQuery>
+
+#include <cstdio>
+
+#include "app/albumdatamodel.h"
+#include "app/libraryadder.h"
+#include "app/libraryremover.h"
+#include "app/manager.h"
+#include "core/shared.h"
+#include "database/database.h"
+#include "database/filejournal.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "delivery/ffmpeghandler.h"
+#include "libraryfixture.h"
+#include "mediakit.h"
+#include "platform/temporaryfiles.h"
+#include "testenv.h"
+
+// The library stays whole whatever happens to an add: a kill at any moment,
+// a row that can't be written, a source that turns out to be damaged.
+
+namespace {
+
+const int albumId = 7;
+
+// A car that plays aac and mp3, not flac: FLACs are converted, MP3s copied.
+void useAacAndMp3Car()
+{
+    SystemDetails &profile = *Combo().getsystemDetail();
+    profile = SystemDetails();
+    profile.name = "System A";
+    profile.codec = "aac";
+    profile.audioExtension = "m4a";
+    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
+}
+
+// The browser's tracks for the media files of `folder`: one album, titled
+// after the files.
+TrackMap browserTracksOf(const QString &folder, const QString &album = QStringLiteral("Kill Album"))
+{
+    TrackMap tracks;
+    int id = 50;
+    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+        track t;
+        t.id = id++;
+        t.filepath = folder + '/' + name;
+        t.filename = name;
+        t.trackname = QFileInfo(name).completeBaseName();
+        t.albumName = album;
+        t.artistName = QStringLiteral("Artist");
+        t.tracknumber = t.id - 49;
+        t.bitrate = name.endsWith(QLatin1String(".flac")) ? 900 : 128;
+        t.duration = 3;
+        t.album_id = t.artist_id = albumId;
+        t.cover = QStringLiteral("qrc:///resources/photos/no_artwork.png");
+        tracks.insert(t.id, t);
+    }
+    return tracks;
+}
+
+// Starts an add of every track of `browser` (its one album ticked).
+void startAdd(manager &controller, const TrackMap &browser)
+{
+    controller.browserTracks = browser;
+    controller.libraryAdder->setBrowserRowsProvider([&controller] {
+        LibraryAdder::BrowserRows rows;
+        rows.albumModels.insert(QString::number(albumId),
+                                new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
+        return rows;
+    });
+    controller.addToMainObject();
+}
+
+// What a start does before anything reads the library.
+void settleAsAStartDoes()
+{
+    TemporaryFiles::sweep(shared::dataFolder(), true, QDateTime::currentDateTime().addSecs(1));
+    FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+}
+
+QStringList rowPaths()
+{
+    QStringList paths;
+    QSqlQuery query;
+    if (query.exec(QStringLiteral("SELECT filepath FROM tracks")))
+        while (query.next())
+            paths << query.value(0).toString();
+    return paths;
+}
+
+// Every file below the library folder, links and folders left out.
+QStringList libraryFiles()
+{
+    QStringList files;
+    QDirIterator it(ruvoDB::programCopyFolder(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
+
+// "" when each row has its file and each file of the library folder a row;
+// else what is wrong.
+QString inconsistency()
+{
+    const QStringList rows = rowPaths();
+    QStringList wrong;
+    for (const QString &path : rows)
+        if (!QFileInfo(path).isFile())
+            wrong << "row without its file: " + path;
+    for (const QString &file : libraryFiles())
+        if (!rows.contains(file))
+            wrong << "file no row owns: " + file;
+    return wrong.join('\n');
+}
+
+void forgetEverything()
+{
+    for (const char *table : {"tracks", "madeFiles", "unsettledFiles"})
+        testkit::exec(QStringLiteral("DELETE FROM %1").arg(QLatin1String(table)));
+    QDir(ruvoDB::programCopyFolder()).removeRecursively();
+}
+
+} // namespace
+
+class TestAddConsistency : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY(testkit::openLibrary());
+        LibraryAdder::setOnlineOverride(false);
+        testkit::MediaKit kit(dir.filePath("media"));
+        for (int i = 0; i < 10; ++i)
+            QVERIFY2(!kit.mp3(QStringLiteral("Song %1.mp3").arg(i, 2, 10, QLatin1Char('0')),
+                              {QStringLiteral("Song %1").arg(i), "Artist", "Kill Album", "", "", 0, i + 1}, {}, 20)
+                          .isEmpty(),
+                     qPrintable(kit.lastError()));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(!kit.flac(QStringLiteral("Tune %1.flac").arg(i), {QStringLiteral("Tune %1").arg(i), "Artist", "", "", "", 0, 0})
+                          .isEmpty(),
+                     qPrintable(kit.lastError()));
+    }
+
+    void init() { forgetEverything(); }
+
+    // "the line of the child after which it is killed": it prints "started"
+    // once the add is asked for, "progress N" as files are converted (the
+    // three FLACs first) and copied, "removing" before it removes all.
+    void killedAddLeavesAConsistentLibrary_data()
+    {
+        QTest::addColumn<QString>("killAfter");
+        QTest::addRow("as the add starts") << "started";
+        QTest::addRow("after the first conversion") << "progress 1";
+        QTest::addRow("after the conversions, as the copies begin") << "progress 3";
+        QTest::addRow("amid the copies") << "progress 7";
+        QTest::addRow("amid a removal of everything") << "removing";
+    }
+
+    void killedAddLeavesAConsistentLibrary()
+    {
+        QFETCH(QString, killAfter);
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--add-child", dir.filePath("media"), killAfter == "removing" ? "remove" : "add"});
+        QVERIFY(child.waitForStarted());
+        bool seen = false;
+        QByteArray said;
+        const QDeadlineTimer limit(150000); // an upper bound only: the child says when
+        while (!seen && child.state() == QProcess::Running && !limit.hasExpired()) {
+            if (!child.canReadLine() && !child.waitForReadyRead(1000))
+                continue;
+            while (child.canReadLine()) {
+                const QByteArray line = child.readLine();
+                said += line;
+                seen = seen || line.trimmed() == killAfter.toUtf8();
+            }
+        }
+        child.kill();
+        child.waitForFinished();
+        QVERIFY2(seen || said.contains("done"), said.constData());
+
+        settleAsAStartDoes();
+        QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
+        QCOMPARE(inconsistency(), QString());
+        QCOMPARE(testkit::count("unsettledFiles"), 0);
+
+        // The same sources again: each song once, no " (2)" beside a leftover.
+        useAacAndMp3Car();
+        manager controller;
+        controller.libraryTracks = ruvoDB().loadDB();
+        QSignalSpy done(&controller, &manager::updateProgressSearch);
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        startAdd(controller, browserTracksOf(dir.filePath("media")));
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty() && !controller.libraryAdder->isBusy(), 120000);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
+        QCOMPARE(inconsistency(), QString());
+        QStringList titles;
+        QSqlQuery query;
+        QVERIFY(query.exec("SELECT trackname FROM tracks"));
+        while (query.next())
+            titles << query.value(0).toString();
+        titles.sort();
+        QStringList expected;
+        for (const track &t : browserTracksOf(dir.filePath("media")))
+            expected << t.trackname;
+        expected.sort();
+        QCOMPARE(titles, expected);
+        for (const QString &file : libraryFiles())
+            QVERIFY2(!file.contains(" (2)"), qPrintable(file));
+    }
+
+    // A converted track whose row can't be written: its file goes again, the
+    // converter says so, and the add leaves it out with that reason instead
+    // of copying the unconverted source.
+    void conversionWithoutItsRowIsLeftOut()
+    {
+        useAacAndMp3Car();
+        TrackMap work = browserTracksOf(dir.filePath("media"));
+        const track flac = work.last();
+        work.clear();
+        track t = flac;
+        t.sourcePath = flac.filepath;
+        t.filepath = LibraryAdder::GenerateCopyPath(flac.albumName, flac.filepath);
+        // Its id already names another file's row: the store is refused.
+        t.id = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("other.mp3")));
+        QVERIFY(t.id > 0);
+        work.insert(t.id, t);
+
+        ffmpeghandler converter;
+        QSignalSpy removed(&converter, &ffmpeghandler::sgRemoveFile);
+        QSignalSpy why(&converter, &ffmpeghandler::sgFileLeftOut);
+        transferDetail detail;
+        detail.system = *Combo().getsystemDetail();
+        QVERIFY(converter.TranscodeOnOK(work, detail).isEmpty());
+        QCOMPARE(removed.size(), 1);
+        QCOMPARE(removed.first().at(2).toLongLong(), qint64(ffmpeghandler::NotStored));
+        QCOMPARE(why.first().at(1).toString(), QStringLiteral("it could not be stored in the library"));
+        QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath LIKE '%Transcoded Media%'").toInt(), 0);
+        QCOMPARE(inconsistency(), QStringLiteral("row without its file: ") + dir.filePath("other.mp3"));
+        QCOMPARE(testkit::count("unsettledFiles"), 0);
+        QCOMPARE(testkit::count("madeFiles"), 0);
+
+        manager controller;
+        controller.libraryTracks.insert(t.id, t);
+        controller.libraryAdder->slRemoveFileAudio(t.filepath, t.id, ffmpeghandler::NotStored);
+        QVERIFY(!controller.libraryTracks.contains(t.id));
+    }
+
+    // A batch whose one row fails: that row's file goes again and it is named;
+    // the others are stored one by one and counted.
+    void failedRowInABatch()
+    {
+        QStringList sources;
+        for (int i = 0; i < 3; ++i) {
+            sources << dir.filePath(QStringLiteral("batch/%1.mp3").arg(i));
+            QVERIFY(testkit::touch(sources.last(), QByteArray(1000 + i, 'a' + char(i))));
+        }
+        QList<LibraryAdder::CopyItem> items;
+        int id = ruvoDB::reserveTrackIds(3);
+        for (const QString &source : sources) {
+            const QString target = LibraryAdder::GenerateCopyPath("Batch", source);
+            track t = testkit::makeTrack(target, "Batch");
+            t.id = id++;
+            items << LibraryAdder::CopyItem{{t}, source, target, QFileInfo(source).size()};
+        }
+        const int taken = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("elsewhere.mp3")));
+        items[1].records[0].id = taken;
+
+        std::atomic<bool> stop{false};
+        const LibraryAdder::CopyResult result = LibraryAdder::CopyPath(items, {}, stop);
+        QCOMPARE(result.storedIds, (QList<int>{items[0].records[0].id, items[2].records[0].id}));
+        QCOMPARE(result.copiedTargets, (QStringList{items[0].target, items[2].target}));
+        QCOMPARE(result.leftOut.size(), 1);
+        QCOMPARE(result.leftOut.first().reason, QStringLiteral("it could not be stored in the library"));
+        QVERIFY(QFileInfo::exists(items[0].target) && QFileInfo::exists(items[2].target));
+        QVERIFY(!QFileInfo::exists(items[1].target));
+        QCOMPARE(testkit::count("unsettledFiles"), 0);
+    }
+
+    // The reason given is the true one, and names too long for the file
+    // system are shortened: "file | tags | what the end message says of it
+    // ("" when added) | where it lands in the library".
+    void reasonsAndLongNames_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("a damaged file") << "damaged.flac | - | it is damaged or not a media file | -";
+        QTest::addRow("an album tag of 400 bytes")
+            << "long album.mp3 | album | - | L/" + QString(255, 'A') + "/long album.mp3";
+        QTest::addRow("a title of 300 characters")
+            << "long title.flac | title | - | L/Transcoded Media/Album/" + QString(251, 'T') + ".m4a";
+    }
+
+    void reasonsAndLongNames()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split(" | ");
+        useAacAndMp3Car();
+        const QString folder = dir.filePath("reasons-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        QDir(folder).removeRecursively();
+        testkit::MediaKit kit(folder);
+        const QString album = f[1].trimmed() == "album" ? QString(400, 'A') : QStringLiteral("Album");
+        if (f[0].startsWith("damaged"))
+            QVERIFY(testkit::touch(folder + '/' + f[0], QByteArray(4096, 'x')));
+        else if (f[0].endsWith(".flac"))
+            QVERIFY(!kit.flac(f[0], {QString(300, 'T'), "Artist", album, "", "", 0, 0}).isEmpty());
+        else
+            QVERIFY(!kit.mp3(f[0], {"Song", "Artist", album, "", "", 0, 0}).isEmpty());
+        TrackMap browser = browserTracksOf(folder, album);
+        browser.first().trackname = f[1].trimmed() == "title" ? QString(300, 'T') : QStringLiteral("Song");
+
+        manager controller;
+        QSignalSpy done(&controller, &manager::updateProgressSearch);
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        startAdd(controller, browser);
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty() && !controller.libraryAdder->isBusy(), 60000);
+        const QString reason = f[2].trimmed();
+        if (reason == "-") {
+            QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
+            QCOMPARE(controller.libraryTracks.size(), 1);
+            QCOMPARE(controller.libraryTracks.first().filepath.replace(ruvoDB::programCopyFolder() + '/', "L/"),
+                     f[3].trimmed());
+        } else {
+            QCOMPARE(messages.size(), 1);
+            QCOMPARE(messages.first().first().toString(),
+                     "1 of the chosen media could not be added to the library:\n" + f[0] + ": " + reason);
+            QVERIFY(controller.libraryTracks.isEmpty());
+        }
+        QCOMPARE(inconsistency(), QString());
+    }
+
+    // The end message counts right: "added | chosen | left out | message".
+    void endMessage_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("cancelled after one") << "1 | 4 | 0 | The add was cancelled: 1 of 4 media was added to the library.";
+        QTest::addRow("cancelled after none") << "0 | 4 | 0 | The add was cancelled: 0 of 4 media were added to the library.";
+        QTest::addRow("one left out")
+            << "3 | 4 | 1 | 1 of the chosen media could not be added to the library:\na.mp3: why";
+    }
+
+    void endMessage()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split(" | ");
+        QList<LibraryAdder::LeftOut> leftOut;
+        for (int i = 0; i < f[2].toInt(); ++i)
+            leftOut.append({i + 1, QStringLiteral("a.mp3"), QStringLiteral("why")});
+        QCOMPARE(LibraryAdder::endMessage(false, leftOut.isEmpty(), f[0].toInt(), f[1].toInt(), leftOut), f[3]);
+    }
+
+    // Two songs that share all but their titles (track 1 of two discs) are
+    // two songs; the same song in another encoding is one.
+    void sameSong_data()
+    {
+        QTest::addColumn<QString>("otherTitle");
+        QTest::addColumn<double>("otherLength");
+        QTest::addColumn<bool>("same");
+        QTest::addRow("track 1 of disc 1 and of disc 2") << "Outro" << 200.0 << false;
+        QTest::addRow("another encoding of the song") << "Intro" << 201.5 << true;
+        QTest::addRow("another length") << "Intro" << 260.0 << false;
+    }
+
+    void sameSong()
+    {
+        QFETCH(QString, otherTitle);
+        QFETCH(double, otherLength);
+        QFETCH(bool, same);
+        track a = testkit::makeTrack("/m/1/01.mp3");
+        a.trackname = "Intro";
+        a.tracknumber = 1;
+        a.duration = 200;
+        track b = a;
+        b.filepath = "/m/2/01.mp3";
+        b.trackname = otherTitle;
+        b.duration = otherLength;
+        QCOMPARE(LibraryAdder::sameSong(a, b), same);
+    }
+
+    // No ids to be had (the id space is used up): nothing is added, and the
+    // user is told.
+    void noIdsNoAdd()
+    {
+        LibraryAdder::PlanInput input;
+        track last = testkit::makeTrack("/m/last.mp3");
+        last.id = std::numeric_limits<int>::max() - 1;
+        input.libraryTracks.insert(last.id, last);
+        input.chosenTracks = browserTracksOf(dir.filePath("media"));
+        const std::atomic<bool> stop{false};
+        const LibraryAdder::AddPlan plan = LibraryAdder::addToMainObjectthread(input, stop);
+        QVERIFY(plan.failed);
+        QVERIFY(plan.addedLibraryTracks.isEmpty() && plan.copyTargets.isEmpty());
+
+        manager controller;
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        controller.libraryAdder->addToMainObjectThreadFinished(plan);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(controller.libraryTracks.isEmpty());
+    }
+
+    // The end of an add: every entry whose file is gone leaves the views,
+    // not only this add's; an entry whose folder is gone too (an unplugged
+    // drive) keeps its row.
+    void endOfAddDropsVanishedEntries()
+    {
+        manager controller;
+        const QString kept = dir.filePath("end/kept.mp3"), gone = dir.filePath("end/gone.mp3"),
+                      unplugged = dir.filePath("unplugged/song.mp3");
+        int id = 900;
+        for (const QString &path : {kept, gone, unplugged}) {
+            QVERIFY(testkit::touch(path));
+            track t = testkit::makeTrack(path);
+            t.id = id++;
+            QCOMPARE(ruvoDB().storeTrack(t), t.id);
+            controller.libraryTracks.insert(t.id, t);
+        }
+        QVERIFY(QFile::remove(gone) && QDir(dir.filePath("unplugged")).removeRecursively());
+        controller.libraryAdder->Copyfinished(
+            LibraryAdder::CopyPath({}, {}, std::atomic<bool>{false}, {}, controller.libraryTracks));
+        QCOMPARE(controller.libraryTracks.keys(), (QList<int>{900}));
+        QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE id >= 900").toInt(), 3);
+    }
+
+private:
+    QTemporaryDir dir;
+};
+
+// The child of killedAddLeavesAConsistentLibrary: adds the media of a folder
+// (and then, with "remove", removes all of it), saying how far it got.
+static int addChild(const QString &folder, bool remove)
+{
+    Database db;
+    if (!db.connect(QStringLiteral("RuvoData"), false))
+        return 2;
+    LibraryAdder::setOnlineOverride(false);
+    useAacAndMp3Car();
+    auto say = [](const QByteArray &line) {
+        fputs((line + '\n').constData(), stdout);
+        fflush(stdout);
+    };
+    manager controller;
+    QObject::connect(&controller, &manager::sgUpdateTranscodingCounter, &controller,
+                     [&say](const QVariant &count, const QVariant &) { say("progress " + count.toByteArray()); });
+    QSignalSpy done(&controller, &manager::updateProgressSearch);
+    say("started");
+    startAdd(controller, browserTracksOf(folder));
+    while (done.isEmpty() || controller.libraryAdder->isBusy())
+        done.wait(1000);
+    if (remove) {
+        LibraryRemover::Ticks ticks;
+        ticks.trackIds = controller.libraryTracks.keys();
+        say("removing");
+        const std::atomic<bool> stop{false};
+        LibraryRemover::removeTracks(controller.libraryTracks, ticks, 2, ruvoDB::programCopyFolder(), stop);
+    }
+    say("done");
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 4 && qstrcmp(argv[1], "--add-child") == 0) {
+        QApplication app(argc, argv);
+        return addChild(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "remove") == 0);
+    }
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    TestAddConsistency tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_addconsistency.moc"
