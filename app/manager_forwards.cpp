@@ -93,16 +93,22 @@ void manager::selectDeselectForSettings(bool checked)
 
 void manager::addToMainObject()
 {
+    if (refusedWhileLoading())
+        return;
     libraryAdder->addToMainObject();
 }
 
 void manager::exeRemoveTransfer(QString action)
 {
+    if (refusedWhileLoading())
+        return;
     libraryRemover().exeRemoveTransfer(action);
 }
 
 void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds)
 {
+    if (refusedWhileLoading())
+        return;
     libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
 }
 
@@ -131,12 +137,16 @@ void manager::slCancelSearchCopy()
 
 void manager::slPopulateAdvancedSettings()
 {
+    if (refusedWhileLoading())
+        return;
     if (advancedSettings)
         advancedSettings->slPopulateAdvancedSettings();
 }
 
 void manager::collectMediaToUpdate()
 {
+    if (refusedWhileLoading())
+        return;
     if (advancedSettings)
         advancedSettings->collectMediaToUpdate();
 }
