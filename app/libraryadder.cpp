@@ -731,10 +731,10 @@ void LibraryAdder::startCopy()
         }
         CopyItem &item = items[at];
         item.records.append(*it);
-        if (item.source.isEmpty() && copypathList.contains(it->filepath) && mgr.processingTracks.contains(id)) {
+        // The source's size is measured by the copy job: a stat per file
+        // here held the event loop for tens of milliseconds on a large add.
+        if (item.source.isEmpty() && copypathList.contains(it->filepath) && mgr.processingTracks.contains(id))
             item.source = it->sourcePath;
-            item.size = QFileInfo(it->sourcePath).size();
-        }
     }
     const TrackMap review = isStopCopy ? TrackMap() : mgr.reviewTracks;
     const int transcoded = doneCount;
@@ -878,6 +878,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             bool made = false;
             for (int index : files) {
                 const CopyItem &item = items.at(index);
+                const qint64 size = item.size > 0 ? item.size : QFileInfo(item.source).size();
                 {
                     QMutexLocker lock(&shared.mutex);
                     if (stop.load())
@@ -887,13 +888,13 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
                     auto room = shared.budget.find(volume);
                     if (room == shared.budget.end())
                         room = shared.budget.insert(volume, availableBytes(folder));
-                    if (*room >= 0 && *room < item.size) {
+                    if (*room >= 0 && *room < size) {
                         // A copy that can't fit is not begun.
                         shared.diskFull = shared.stopStarting = true;
                         break;
                     }
                     if (*room >= 0)
-                        *room -= item.size;
+                        *room -= size;
                 }
                 if (!made)
                     made = QDir().mkpath(folder);

@@ -104,7 +104,7 @@ public:
         QList<track> records; // stored with filepath = target
         QString source;
         QString target;
-        qint64 size = 0;
+        qint64 size = 0; // the source's bytes; 0: measured by the copy
     };
 
     // A track the add left out, and why, as the user is told.

@@ -180,9 +180,9 @@ void manager::init()
             viewer->setMinimumSize(QSize(1024, 650));
             viewer->showMaximized();
         }
-        finishLibraryLoad();
-        // Asked once the load's clean-up is done.
-        setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
+        // The window shows at once, whatever the library's size: its rows
+        // are published when the worker has read them.
+        watchLibraryLoad();
 
         fillCombo();
 
@@ -263,16 +263,55 @@ void manager::startLibraryLoad()
     });
 }
 
+void manager::watchLibraryLoad()
+{
+    if (!libraryLoadPending) {
+        setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
+        return;
+    }
+    // The interface is linked to the controller once init() returns: the
+    // loading state is shown from the first turn of the event loop.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (libraryLoadPending) {
+                libraryLoadingShown = true;
+                emit sgShowLoading();
+            }
+        },
+        Qt::QueuedConnection);
+    auto *watcher = new QFutureWatcher<LoadedLibrary>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        finishLibraryLoad();
+    });
+    watcher->setFuture(libraryLoad);
+}
+
+bool manager::refusedWhileLoading()
+{
+    if (!libraryLoadPending)
+        return false;
+    emit showMessageBox(QVariant(QStringLiteral("The library is still loading: please try again in a moment.")));
+    return true;
+}
+
 void manager::finishLibraryLoad()
 {
     if (!libraryLoadPending)
         return;
     libraryLoadPending = false;
     libraryLoad.waitForFinished();
-    if (libraryLoad.resultCount() > 0) {
+    if (libraryLoad.resultCount() > 0 && !closing) {
         LoadedLibrary loaded = libraryLoad.takeResult();
         libraryTracks = std::move(loaded.tracks);
         publishViews(std::move(loaded.views));
+    }
+    // Asked once the load's clean-up is done.
+    setContextProperty(QStringLiteral("isDB"), ruvoDB::isDB() ? QStringLiteral("1") : QStringLiteral("0"));
+    if (libraryLoadingShown) {
+        libraryLoadingShown = false;
+        emit sgHideLoading();
     }
 
     // The files are looked at once the window has drawn the library (or

@@ -219,8 +219,10 @@ public:
     // The controller of the application window.  Made once by start-up with
     // the view, before the QML file is read: it starts reading the library
     // and building the seven library views on a worker; init() publishes the
-    // rest of the context properties, loads the interface meanwhile, then
-    // publishes the library and its views.  Once the window has drawn its
+    // rest of the context properties and loads and shows the interface
+    // without waiting for it; the library and its views are published when
+    // the worker is done (the loading state shown until then, and actions
+    // on the library refused with a message).  Once the window has drawn its
     // first frame a worker checks the tracks' files: a track whose file is
     // gone leaves the library (its row is deleted when its folder is still
     // there, kept when the folder is gone too: an unplugged drive), and the
@@ -248,6 +250,9 @@ public:
     // True from start-up until the check of the library's files has ended
     // (see init()); a views rebuild it asks for may still run then.
     bool isCheckingLibrary() const;
+    // True (and the user told to wait) while the library is still being
+    // read at start: actions that work on it are refused until then.
+    bool refusedWhileLoading();
     // Waits at most `msecs` for a running views rebuild; true when none runs.
     bool waitForWorkers(int msecs);
 
@@ -408,6 +413,8 @@ private:
         LibraryViews views;
     };
     void startLibraryLoad();
+    // Publishes the library when its worker is done, without waiting for it.
+    void watchLibraryLoad();
     void finishLibraryLoad();
     void checkLibraryFiles();
     void libraryFilesChecked(const ruvoDB::FileCheck &check);
@@ -434,6 +441,7 @@ private:
     QFuture<LoadedLibrary> libraryLoad; // its result is taken (which empties it) by init()
     BackgroundJob<ruvoDB::FileCheck> fileCheck;
     bool libraryLoadPending = false; // read on a worker, not yet published
+    bool libraryLoadingShown = false; // sgShowLoading() was sent for the load
     bool fileCheckPending = false;   // the files are still to be checked
     bool fileCheckStarted = false;
     bool addAfterFileCheck = false;  // an add asked for during the check runs once it ends

@@ -93,6 +93,8 @@ void manager::selectDeselectForSettings(bool checked)
 
 void manager::addToMainObject()
 {
+    if (refusedWhileLoading())
+        return;
     // Until the start-up check has dropped the rows of missing files, a song
     // whose stored copy went missing looks like a duplicate and would be
     // left out: an add asked for meanwhile waits for the check.
@@ -106,11 +108,15 @@ void manager::addToMainObject()
 
 void manager::exeRemoveTransfer(QString action)
 {
+    if (refusedWhileLoading())
+        return;
     libraryRemover().exeRemoveTransfer(action);
 }
 
 void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds)
 {
+    if (refusedWhileLoading())
+        return;
     libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
 }
 
@@ -139,12 +145,16 @@ void manager::slCancelSearchCopy()
 
 void manager::slPopulateAdvancedSettings()
 {
+    if (refusedWhileLoading())
+        return;
     if (advancedSettings)
         advancedSettings->slPopulateAdvancedSettings();
 }
 
 void manager::collectMediaToUpdate()
 {
+    if (refusedWhileLoading())
+        return;
     if (advancedSettings)
         advancedSettings->collectMediaToUpdate();
 }

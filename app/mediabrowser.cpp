@@ -451,7 +451,14 @@ void MediaBrowser::startBuild()
     }
     buildPending = false;
     const quint64 generation = buildGeneration;
-    const TrackMap tracks = controller.browserTracks;
+    TrackMap tracks = controller.browserTracks;
+    if (pendingSearch && saveBrowserModels) {
+        // The models this build saves are the unfiltered ones; the search
+        // typed meanwhile is applied again when they are taken.
+        for (track &t : tracks)
+            t.isHidden = false;
+    }
+    buildTracks = tracks;
     manager::ViewInput input = browserInput(nullptr);
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
@@ -475,7 +482,7 @@ void MediaBrowser::firstViewBuilt(BuiltViews views, quint64 generation)
 {
     // Published only when it is still the view on screen and nothing newer
     // is asked for; otherwise everything waits for the end of the build.
-    if (buildPending || generation != buildGeneration || views.firstView != controller.browserView ||
+    if (buildPending || pendingSearch || generation != buildGeneration || views.firstView != controller.browserView ||
         views.firstDisplay != controller.displayType)
         return;
     takeFirstView(views);
@@ -558,10 +565,17 @@ void MediaBrowser::takeViews(BuiltViews views)
     trackView = std::move(views.tracks);
 
     if (!firstViewTaken) {
-        populateMediaBrowser();
+        if (!pendingSearch) {
+            populateMediaBrowser();
+        } else if (mediasource == myMusicSource && !controller.filterActive) {
+            // The search typed meanwhile publishes next; the cache takes the
+            // tracks the build saw, without its marks.
+            myMusicBrowserCache = buildTracks;
+        }
         if (!protectedTracks.isEmpty() && !controller.filterActive)
             emit controller.sgShowProtectedMediaDialog();
-    } else if (controller.browserView != views.firstView || controller.displayType != views.firstDisplay) {
+    } else if (!pendingSearch
+               && (controller.browserView != views.firstView || controller.displayType != views.firstDisplay)) {
         // The screen went over to what was still being built.
         populateMediaBrowser();
     }
@@ -626,12 +640,12 @@ void MediaBrowser::filterForCheckboxes(int index)
 
 void MediaBrowser::searchBox(const QString &name)
 {
-    if (isBuilding()) {
-        // The views are being rebuilt (QML shows the loading state): the
-        // last text typed meanwhile is applied to the new views.
-        pendingSearch = name;
-        return;
-    }
+    // A keystroke never waits for a build: it filters the view on screen
+    // now, and the build goes on from the tracks as they were when it
+    // began (so the models it saves stay unfiltered); the last text typed
+    // meanwhile is applied again to its views when they are taken.
+    const bool duringBuild = isBuilding();
+    const bool filterWasActive = controller.filterActive;
     controller.filterActive = true;
     const int view = controller.browserView;
     const bool videos = controller.mediaTypeFilter == videosCategory;
@@ -686,16 +700,20 @@ void MediaBrowser::searchBox(const QString &name)
         lastSearch = LastSearch{view, videos, text};
     }
 
-    ++buildGeneration;
+    if (!duringBuild)
+        ++buildGeneration;
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
     if (!name.isEmpty())
         input.shown = &shown;
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
         input.artistCounts = artistCounts;
-    if (view == 1 && name.isEmpty()) {
+    // While a source's first build runs, the saved models are still the
+    // last source's: the view is built instead.
+    const bool savedAreStale = duringBuild && saveBrowserModels;
+    if (view == 1 && name.isEmpty() && !savedAreStale) {
         artistView = savedBrowserModels.artists;
-    } else if (view == 2 && name.isEmpty()) {
+    } else if (view == 2 && name.isEmpty() && !savedAreStale) {
         trackView = savedBrowserModels.tracks;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
@@ -707,6 +725,14 @@ void MediaBrowser::searchBox(const QString &name)
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
     populateMediaBrowser();
+    if (duringBuild) {
+        pendingSearch = name;
+        // As it was for the build: its end decides on the protected-media
+        // dialog and the "mymusic" cache.
+        controller.filterActive = filterWasActive;
+        if (loadingShown)
+            slLoadingFnish(); // the view on screen is what was asked for
+    }
 }
 
 // ---- Selection ------------------------------------------------------------------

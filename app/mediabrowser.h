@@ -93,8 +93,9 @@ public:
     void filterForCheckboxes(int index);
     // Hides the tracks whose field of the current view doesn't contain the
     // text (Unicode, lower-cased) and rebuilds that view; an empty text
-    // brings back the saved models.  While views are being built, the last
-    // text waits for them.  The tracks' lower-cased texts come from the last
+    // brings back the saved models.  While views are being built the text
+    // filters the view on screen at once and is applied again to the built
+    // views when they are taken.  The tracks' lower-cased texts come from the last
     // build; a text that extends the last one (in the same view) looks only
     // at the tracks that one left shown.  browserTracks set from outside is
     // followed by setTempValue(), which builds from it.
@@ -188,6 +189,7 @@ private:
     bool firstViewTaken = false;  // the build under way has published the view on screen
     bool building = false;        // a build's views are still to be taken
     std::optional<QString> pendingSearch;  // a search typed while the views were being built
+    TrackMap buildTracks;                  // the tracks the build under way started from
     // The lower-cased texts of browserTracks (in its order), from the last build.
     std::shared_ptr<const manager::TrackTextList> trackTexts;
     // The artist counts of the last build, of the tracks of countedTexts in

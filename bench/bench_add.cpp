@@ -7,8 +7,11 @@
 //          duplicate work of the plan worker.
 // copy:    the benchmarks' realistic collection (testkit::RealisticMusic:
 //          2,000 MP3s of 30 s with their album's cover, about 1.1 GB) into
-//          the data folder, each file with its row, against `cp -r` of the
-//          same files to the same disk.
+//          the data folder, each file with its row (the add flushes its
+//          files before their rows are committed), against `cp -r` of the
+//          same files to the same disk, flushed (`sync -f` on the copy,
+//          timed with it: the figure the target is for) and unflushed (for
+//          comparison: the kernel still holds what it has to write).
 // convert: 100 FLAC files of 30 s converted by the library job (codec,
 //          decision, conversion, tags, rows) to MP3 and to AAC, against the
 //          same ffmpeg commands run one per core by `xargs -P $(nproc)`.
@@ -129,16 +132,17 @@ void benchCopy(const QString &work)
     const double mib = double(bytes) / (1 << 20);
     QProcess::execute(QStringLiteral("tar"), {"-cf", "/dev/null", "-C", source, "."}); // warm cache
 
-    std::vector<double> cpTimes, ourTimes, ratios;
+    std::vector<double> cpTimes, cpSyncTimes, ourTimes, ratios, unflushedRatios;
     int rows = 0;
     for (int r = 0; r < runs; ++r) {
-        double times[2] = {0, 0};
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool ours = (turn + r) % 2 == 0;
+        // cp -r, cp -r then sync -f, the add; taking turns at going first.
+        double times[3] = {0, 0, 0};
+        for (int turn = 0; turn < 3; ++turn) {
+            const int side = (turn + r) % 3;
             QProcess::execute(QStringLiteral("sync"), {});
             QElapsedTimer clock;
             clock.start();
-            if (ours) {
+            if (side == 2) {
                 // Fresh album folders and ids each run, as cp gets a fresh folder.
                 QList<LibraryAdder::CopyItem> roundItems = items;
                 int id = ruvoDB::reserveTrackIds(int(items.size()));
@@ -151,23 +155,29 @@ void benchCopy(const QString &work)
                 clock.restart();
                 std::atomic<bool> stop{false};
                 rows = int(LibraryAdder::CopyPath(roundItems, {}, stop).storedIds.size());
-                times[1] = clock.nsecsElapsed() / 1e9;
+                times[2] = clock.nsecsElapsed() / 1e9;
                 for (const auto &item : std::as_const(roundItems))
                     QDir(QFileInfo(item.target).absolutePath()).removeRecursively();
             } else {
                 const QString target = work + QStringLiteral("/cp-%1").arg(r);
                 QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
-                times[0] = clock.nsecsElapsed() / 1e9;
+                if (side == 1)
+                    QProcess::execute(QStringLiteral("sync"), {QStringLiteral("-f"), target});
+                times[side] = clock.nsecsElapsed() / 1e9;
                 QDir(target).removeRecursively();
             }
         }
         cpTimes.push_back(times[0]);
-        ourTimes.push_back(times[1]);
-        ratios.push_back(times[0] / times[1]);
+        cpSyncTimes.push_back(times[1]);
+        ourTimes.push_back(times[2]);
+        ratios.push_back(times[1] / times[2]);
+        unflushedRatios.push_back(times[0] / times[2]);
     }
-    out << "copy: " << items.size() << " files, " << qRound(mib) << " MiB, median of " << runs << ": cp -r "
-        << testkit::median(cpTimes) << " s, add " << testkit::median(ourTimes) << " s (" << rows
-        << " rows); speed ratio " << testkit::median(ratios) << " (target >= 0.9)\n";
+    out << "copy: " << items.size() << " files, " << qRound(mib) << " MiB, median of " << runs << ", machine load "
+        << testkit::machineLoad() << ": cp -r and sync -f " << testkit::median(cpSyncTimes) << " s, add (flushed) "
+        << testkit::median(ourTimes) << " s (" << rows << " rows); speed ratio " << testkit::median(ratios)
+        << " (target >= 0.9); cp -r unflushed " << testkit::median(cpTimes) << " s, ratio to it "
+        << testkit::median(unflushedRatios) << "\n";
 }
 
 void benchConvert(const QString &work)
@@ -324,7 +334,7 @@ void benchPause(const QString &work)
         }
         out << "pause: add of " << files << " files, median of " << runs << ": " << testkit::median(walls) << " ms, "
             << stored << " in the library; longest event-loop pause " << testkit::median(pauses)
-            << " ms (target < 50 ms at 8000)\n";
+            << " ms (target < 50 ms at 8000); machine load " << testkit::machineLoad() << "\n";
         out.flush();
     }
     ExternalProgram::setToolPath(ExternalProgram::Ffprobe, {});

@@ -1,6 +1,5 @@
 #include "core/pngwriter.h"
 
-#include <QBuffer>
 #include <QColorSpace>
 #include <QImage>
 #include <QtEndian>
@@ -69,34 +68,30 @@ QByteArray deflated(const QByteArray &data)
     return done ? out : QByteArray();
 }
 
-QByteArray savedByQt(const QImage &image)
-{
-    QByteArray png;
-    QBuffer out(&png);
-    // Light compression (zlib level 1).
-    constexpr int lightCompression = 85;
-    if (!out.open(QIODevice::WriteOnly) || !image.save(&out, "PNG", lightCompression))
-        return QByteArray();
-    return png;
-}
-
 } // namespace
 
 QByteArray PngWriter::encode(const QImage &image)
 {
     if (image.isNull())
         return QByteArray();
-    const QImage::Format format = image.format();
-    const bool covered = (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
-                          format == QImage::Format_ARGB32_Premultiplied) &&
-                         !image.colorSpace().isValid() && image.textKeys().isEmpty() && image.offset().isNull();
-    if (!covered)
-        return savedByQt(image);
+    // Texts (a JPEG's comment markers), an offset and a colour profile are
+    // not written: an album picture is shown and copied as pixels only.
+    // Pixels in another colour space are brought to sRGB, which is what a
+    // PNG without a profile is taken to be.
+    QImage source = image;
+    if (source.colorSpace().isValid() && source.colorSpace() != QColorSpace::SRgb)
+        source.convertToColorSpace(QColorSpace::SRgb);
+    const QImage::Format format = source.format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        source.convertTo(source.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (source.isNull())
+        return QByteArray();
 
     // As QImage::save: RGBA when the format has alpha (premultiplied
     // colours written straight), else RGB.
-    const bool alpha = image.hasAlphaChannel();
-    const QImage rows = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    const bool alpha = source.hasAlphaChannel();
+    const QImage rows = source.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     const int rowBytes = rows.width() * (alpha ? 4 : 3);
     const QByteArray pixels = deflated(filteredRows(rows, rowBytes));
     if (pixels.isEmpty())

@@ -9,8 +9,8 @@ class QImage;
 // filter for every row and run-length deflate instead of libpng's trial of
 // every filter on every row, for files of about the same size.  The pixels
 // and chunks (size, colour type, physical resolution) are those
-// QImage::save writes for the image.  Images it doesn't cover (other pixel
-// formats, a colour space, texts, an offset) go through QImage::save.
+// QImage::save writes for an sRGB image without texts; other pixel formats
+// are written as RGB or RGBA.
 class PngWriter
 {
 public:

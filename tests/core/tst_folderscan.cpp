@@ -348,6 +348,52 @@ private slots:
             QVERIFY(testkit::closeColour(QImage(shared().coverpath(album)).pixelColor(55, 55), QColor(colour)));
     }
 
+    // Pictures are told apart by all their bytes: two albums whose pictures
+    // have one size and the same first kilobytes (uncompressed BMPs, stored
+    // bottom row first, that differ only in their upper rows) keep a picture each.
+    void picturesAlikeInTheirFirstBytesStayApart_data()
+    {
+        QTest::addColumn<int>("differingRows");
+        QTest::addRow("upper half differs") << 50;
+        QTest::addRow("top rows differ") << 12;
+    }
+    void picturesAlikeInTheirFirstBytesStayApart()
+    {
+        QFETCH(int, differingRows);
+        QTemporaryDir folder;
+        MediaKit kit(folder.filePath(QStringLiteral("tree")));
+        const QList<QPair<QString, QString>> albums = {{"Hotel", "red"}, {"India", "blue"}};
+        QList<QByteArray> pictures;
+        for (const auto &[album, colour] : albums) {
+            QImage image(100, 100, QImage::Format_RGB888);
+            image.fill(QColor("green"));
+            for (int y = 0; y < differingRows; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    image.setPixelColor(x, y, QColor(colour));
+            const QString picture = folder.filePath(album + ".bmp");
+            QVERIFY(image.save(picture, "BMP"));
+            QFile file(picture);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            pictures << file.readAll();
+            const QString mp3 = kit.mp3(album + "/01.mp3", {"Song", "Artist", album, {}, {}, 0, 0}, QString(), 7);
+            QVERIFY2(!mp3.isEmpty(), qPrintable(kit.lastError()));
+            QVERIFY(MediaKit::addApicFrames(mp3, {{3, picture}}));
+            QFile::remove(shared().coverpath(album));
+        }
+        QCOMPARE(pictures.at(0).size(), pictures.at(1).size());
+        QVERIFY(pictures.at(0).size() > 8192 && pictures.at(0).left(8192) == pictures.at(1).left(8192));
+
+        const TrackMap result = track_data().searchfile(QDir(kit.folder()));
+        QCOMPARE(result.size(), 2);
+        const int top = differingRows * 110 / 100 / 4; // well inside the differing rows
+        for (const auto &[album, colour] : albums) {
+            const QImage cover(shared().coverpath(album), "PNG");
+            QCOMPARE(cover.size(), QSize(110, 110));
+            QVERIFY2(testkit::closeColour(cover.pixelColor(55, top), QColor(colour)), qPrintable(album));
+            QVERIFY(testkit::closeColour(cover.pixelColor(55, 105), QColor("green")));
+        }
+    }
+
     // A track the library refuses (here by a trigger) inside the scan's batch
     // takes its new genre, artist and album rows with it; the others stay.
     void aRefusedTrackLeavesNoNamesBehind()
