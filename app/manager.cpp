@@ -137,6 +137,7 @@ void manager::watchWork()
     workWatches.emplace_back(Work::Remove, [this] { return remover && remover->isRunning(); });
     workWatches.emplace_back(Work::VideoRun, [this] { return videoOptimisation && videoOptimisation->isRunning(); });
     workWatches.emplace_back(Work::FileCheck, [this] { return isCheckingLibrary(); });
+    workWatches.emplace_back(Work::LibraryLoad, [this] { return libraryLoadPending; });
 }
 
 void manager::init()
@@ -290,9 +291,9 @@ void manager::watchLibraryLoad()
 
 bool manager::refusedWhileLoading()
 {
-    if (!libraryLoadPending)
+    if (!WorkGuard::isRunning(WorkGuard::Work::LibraryLoad))
         return false;
-    emit showMessageBox(QVariant(QStringLiteral("The library is still loading: please try again in a moment.")));
+    emit showMessageBox(QVariant(WorkGuard::refusal(WorkGuard::Work::LibraryLoad)));
     return true;
 }
 

@@ -22,9 +22,9 @@ QMap<int, Watched> &watched()
 
 int nextId = 0;
 
-constexpr std::array<WorkGuard::Work, 7> allWork{
-    WorkGuard::Work::Add,           WorkGuard::Work::Remove,   WorkGuard::Work::Format,   WorkGuard::Work::Transfer,
-    WorkGuard::Work::VideoTransfer, WorkGuard::Work::VideoRun, WorkGuard::Work::FileCheck};
+constexpr std::array<WorkGuard::Work, 8> allWork{
+    WorkGuard::Work::LibraryLoad,   WorkGuard::Work::Add,      WorkGuard::Work::Remove,   WorkGuard::Work::Format,
+    WorkGuard::Work::Transfer,      WorkGuard::Work::VideoTransfer, WorkGuard::Work::VideoRun, WorkGuard::Work::FileCheck};
 
 } // namespace
 
@@ -54,6 +54,10 @@ WorkGuard::Watch &WorkGuard::Watch::operator=(Watch &&other) noexcept
 bool WorkGuard::blocks(Work wanted, Work running)
 {
     using W = Work;
+    // Until the library is read, nothing may change it.  (A transfer works
+    // on the tracks handed over, which come from the loaded library.)
+    if (running == W::LibraryLoad)
+        return wanted == W::Add || wanted == W::Remove;
     switch (wanted) {
     case W::Add:
         // Adds share the work lists; a removal's sweep of empty folders must
@@ -75,6 +79,8 @@ bool WorkGuard::blocks(Work wanted, Work running)
     case W::FileCheck:
         // The check drops the rows of missing files: not under a change of the library.
         return running == W::Add || running == W::Remove || running == W::VideoRun;
+    case W::LibraryLoad:
+        return false;
     case W::VideoRun:
         // Started only at the end of an add, which the guard let through;
         // videos of a later add wait for the running videos.
@@ -121,6 +127,8 @@ QString WorkGuard::refusal(Work running)
                               "\"view status\" for details), then try again.");
     case Work::FileCheck:
         return QStringLiteral("The library's files are being checked. Please wait a moment, then try again.");
+    case Work::LibraryLoad:
+        return QStringLiteral("The library is still loading: please try again in a moment.");
     case Work::Format:
         return QStringLiteral("A drive is being formatted. Please wait until it has finished, then try again.");
     }

@@ -25,6 +25,7 @@ public:
         VideoTransfer, // a transfer that includes videos (asked for, never watched)
         VideoRun,      // the optimisation of added videos
         FileCheck,     // the start-up check of the library's files
+        LibraryLoad,   // the library read at start-up, before its views are published
     };
 
     using Probe = std::function<bool()>;

@@ -52,6 +52,11 @@ private slots:
         QTest::addRow("a hand-over of songs during a video run runs") << Work::VideoRun << "hand-over" << false;
         QTest::addRow("a hand-over of videos during a video run") << Work::VideoRun << "video hand-over" << true;
         QTest::addRow("a hand-over of videos during an add runs") << Work::Add << "video hand-over" << false;
+        QTest::addRow("an add while the library loads") << Work::LibraryLoad << "add" << true;
+        QTest::addRow("a removal while the library loads") << Work::LibraryLoad << "remove" << true;
+        QTest::addRow("a transfer of handed-over tracks while the library loads runs")
+            << Work::LibraryLoad << "transfer" << false;
+        QTest::addRow("a hand-over while the library loads") << Work::LibraryLoad << "hand-over" << true;
     }
 
     void refusals()
@@ -110,9 +115,10 @@ private slots:
     void oneMessageEach()
     {
         QSet<QString> texts;
-        for (Work w : {Work::Add, Work::Remove, Work::Format, Work::Transfer, Work::VideoRun, Work::FileCheck})
+        for (Work w : {Work::Add, Work::Remove, Work::Format, Work::Transfer, Work::VideoRun, Work::FileCheck,
+                       Work::LibraryLoad})
             texts.insert(WorkGuard::refusal(w));
-        QCOMPARE(texts.size(), 6);
+        QCOMPARE(texts.size(), 7);
         QVERIFY(!texts.contains(QString()));
     }
 
@@ -131,10 +137,16 @@ private slots:
             QVERIFY(goneId > 0);
             QTRY_VERIFY(!first.controller()->isCheckingLibrary());
         }
+        // A removal, as far as the guard knows, holds the check back until
+        // the library is loaded: then the add is asked for during the check.
+        bool holdCheck = true;
+        const WorkGuard::Watch hold(Work::Remove, [&holdCheck] { return holdCheck; });
         StartUp app;
         app.start();
         manager *controller = app.controller();
-        QVERIFY(controller->isCheckingLibrary() && controller->libraryTracks.contains(goneId));
+        QTRY_VERIFY_WITH_TIMEOUT(controller->libraryTracks.contains(goneId), 30000);
+        QVERIFY(controller->isCheckingLibrary());
+        holdCheck = false;
         bool missingSongGone = false;
         QSignalSpy told(controller, &manager::showMessageBox);
         connect(controller, &manager::showMessageBox, this,
