@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace {
@@ -45,8 +46,13 @@ QString InstanceLock::serverName(const QString &dataFolder)
 {
     const QString canonical = QFileInfo(dataFolder).canonicalFilePath();
     const QByteArray key = (canonical.isEmpty() ? QDir::cleanPath(dataFolder) : canonical).toUtf8();
-    return QStringLiteral("corvane-") +
-           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20));
+    const QString name = QStringLiteral("corvane-") +
+                         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20));
+    // In the user's own runtime folder (only its owner may enter it): in the
+    // shared temporary folder another user could take the name first, keep
+    // this copy from listening and answer a later start in its place.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? name : runtime + QLatin1Char('/') + name;
 }
 
 QString InstanceLock::lockFilePath() const

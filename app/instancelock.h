@@ -32,7 +32,8 @@ public:
     bool isOwned() const;
 
     QString lockFilePath() const;
-    // The local socket's name: the same for every start on this folder.
+    // The local socket's name: the same for every start on this folder, in
+    // the user's runtime folder where there is one.
     static QString serverName(const QString &dataFolder);
 
 signals:

@@ -3,6 +3,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <unistd.h>
+
 #include "app/libraryrecovery.h"
 #include "app/manager.h"
 #include "app/startup.h"
@@ -106,6 +108,7 @@ class TestStartUp : public QObject
 
 private slots:
     void staleLockIsTakenOver();
+    void handOverSocketIsTheUsersOwn();
     void secondStartHandsOver();
     void unreachableCopyRefusesTheStart();
     void damagedLibraryIsKeptAndTold_data();
@@ -152,6 +155,26 @@ void TestStartUp::staleLockIsTakenOver()
     app = std::make_unique<StartUp>();
     QCOMPARE(app->start(), InstanceLock::Outcome::Owned);
     QVERIFY(app->instanceLock()->isOwned());
+}
+
+// The copy holding the folder listens where only its user can reach: in
+// the shared temporary folder another user could take the name first and
+// answer every later start.  One name per data folder, however it is spelt.
+void TestStartUp::handOverSocketIsTheUsersOwn()
+{
+    QVERIFY(app);
+    const QString folder = shared::dataFolder();
+    const QString name = InstanceLock::serverName(folder);
+    QVERIFY2(QFileInfo(name).isAbsolute(), qPrintable(name));
+    QVERIFY2(QFileInfo::exists(name), qPrintable(name));
+    const QFileInfo dir(QFileInfo(name).path());
+    QCOMPARE(dir.ownerId(), uint(::getuid()));
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther |
+                                      QFile::WriteOther | QFile::ExeOther;
+    QVERIFY2(!(dir.permissions() & others), qPrintable(dir.filePath()));
+
+    QCOMPARE(InstanceLock::serverName(folder + "/../" + QFileInfo(folder).fileName() + "/"), name);
+    QVERIFY(InstanceLock::serverName(folder + "-other") != name);
 }
 
 // A second start brings the running copy forward and ends without touching
