@@ -81,8 +81,12 @@ InstanceLock::Outcome InstanceLock::acquire()
             qCWarning(lcInstance) << "a later start can't reach this copy:" << server.errorString();
         return Outcome::Owned;
     }
-    if (lock.error() != QLockFile::LockFailedError)
+    // Only a lock another copy holds is worth asking for: a folder where no
+    // lock can be written is no sign of a running copy.
+    if (lock.error() != QLockFile::LockFailedError) {
         qCWarning(lcInstance) << "the lock file" << lockFilePath() << "can't be written";
+        return Outcome::Unwritable;
+    }
     return handOver() ? Outcome::HandedOver : Outcome::Refused;
 }
 

@@ -19,7 +19,8 @@ public:
     enum class Outcome {
         Owned,      // this copy works on the data folder
         HandedOver, // another copy runs and was asked to come forward
-        Refused     // another copy holds the folder and couldn't be reached
+        Refused,    // another copy holds the folder and couldn't be reached
+        Unwritable  // the lock can't be made in the data folder: no copy may work on it
     };
 
     explicit InstanceLock(const QString &dataFolder, QObject *parent = nullptr);

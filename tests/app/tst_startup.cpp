@@ -12,7 +12,9 @@
 #include "core/shared.h"
 #include "database/ruvodb.h"
 #include "platform/temporaryfiles.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 // Start-up on one data folder: only one copy works on it, and a library
@@ -34,6 +36,8 @@ QString outcomeName(InstanceLock::Outcome outcome)
         return QStringLiteral("handed over");
     case InstanceLock::Outcome::Refused:
         return QStringLiteral("refused");
+    case InstanceLock::Outcome::Unwritable:
+        return QStringLiteral("unwritable");
     }
     return QString();
 }
@@ -111,6 +115,7 @@ private slots:
     void handOverSocketIsTheUsersOwn();
     void secondStartHandsOver();
     void unreachableCopyRefusesTheStart();
+    void unwritableFolderIsNoRunningCopy();
     void damagedLibraryIsKeptAndTold_data();
     void damagedLibraryIsKeptAndTold();
 
@@ -224,6 +229,21 @@ void TestStartUp::unreachableCopyRefusesTheStart()
     QCOMPARE(second->exitCode(), 0);
     QVERIFY(second->readAllStandardOutput().contains("outcome:refused"));
     QCOMPARE(snapshot(data), before);
+}
+
+// A data folder where no lock can be made is said as such, at once: no
+// running copy is waited for or named.
+void TestStartUp::unwritableFolderIsNoRunningCopy()
+{
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    // A file where the data folder should be (permissions don't bind root).
+    QVERIFY(testkit::touch(home.path() + "/.local/share/Corvane-Media-Organiser", "a user's file"));
+
+    QProcess *second = child({secondMode}, homeEnvironment(home.path()));
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 120000);
+    QCOMPARE(second->exitCode(), 0);
+    QVERIFY(second->readAllStandardOutput().contains("outcome:unwritable"));
+    QCOMPARE(testkit::fileBytes(home.path() + "/.local/share/Corvane-Media-Organiser"), QByteArray("a user's file"));
 }
 
 void TestStartUp::damagedLibraryIsKeptAndTold_data()
