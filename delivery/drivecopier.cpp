@@ -308,7 +308,10 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, QList<
 
     // What is reported done must be on the drive: flush before the last
     // report goes out.  A flush that fails lost what was reported.
-    if (halt != Halt::Removed && outcome.written > 0 && !Volumes::flush(detail.drivePath)) {
+    const bool flushing = halt != Halt::Removed && outcome.written > 0;
+    if (flushing)
+        emit sgSyncing();
+    if (flushing && !Volumes::flush(detail.drivePath)) {
         const int error = errno;
         halt = Halt::None;
         haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));

@@ -85,6 +85,8 @@ signals:
     void sgFiletranscoded(QString Filename);
     void sgDiskFull();
     void sgDriveRemoved();
+    // The files are written; the drive is being flushed before the last report.
+    void sgSyncing();
 
 public:
     // One file of the job; the three below are its steps.  Each returns

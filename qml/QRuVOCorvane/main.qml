@@ -312,6 +312,7 @@ Page {
     }
     function slUpdateTransferProgress(total, count, file) { progressDialog.update(total, count, Theme.str(file)) }
     function slhideTransferProgress() { progressDialog.finish() }
+    function slTransferSyncing() { progressDialog.fileName = Theme.str(TransferandSync_txtSyncing) }
 
     // the vehicle chooser
     function updateYearCombo(txt) { startPage.setYears(Theme.list(txt)) }

@@ -172,6 +172,13 @@ private slots:
         Drive::setFolderChooser([folder] { return folder; });
         QSignalSpy progress(app->drive(), &Drive::sgUpdateTransferProgress);
         QSignalSpy messages(app->drive(), &Drive::showMessageBox);
+        // What the progress dialog shows while the drive takes the files.
+        QObject *progressDialog = app->viewer().rootObject()->findChild<QObject *>("progressDialog");
+        QVERIFY(progressDialog);
+        QStringList shownWhileSyncing;
+        QObject listening;
+        connect(app->drive(), &Drive::sgTransferSyncing, &listening,
+                [&] { shownWhileSyncing << progressDialog->property("fileName").toString(); });
 
         QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "showtransferBrowser"));
         QObject *dialog = app->viewer().rootObject()->findChild<QObject *>("transferDialog");
@@ -189,6 +196,7 @@ private slots:
 
         QTRY_VERIFY(!progress.isEmpty() && progress.last().at(1).toInt() == 3);
         QCOMPARE(progress.last().at(0).toInt(), 3);
+        QCOMPARE(shownWhileSyncing, QStringList{QStringLiteral("Synching")});
         QVERIFY(QFileInfo(folder + "/Aster Media/Album/1.mp3").isFile() &&
                 QFileInfo(folder + "/Aster Media/Album/3.mp3").isFile() && !QFileInfo::exists(stick + "/Aster Media"));
         // The user is told which file did not go, and why.
