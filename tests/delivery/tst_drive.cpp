@@ -173,7 +173,7 @@ private slots:
         QSignalSpy progress(app->drive(), &Drive::sgUpdateTransferProgress);
         QSignalSpy messages(app->drive(), &Drive::showMessageBox);
         // What the progress dialog shows while the drive takes the files.
-        QObject *progressDialog = app->viewer().rootObject()->findChild<QObject *>("progressDialog");
+        QObject *progressDialog = app->viewer().rootObject()->findChild<QObject *>("transferProgressDialog");
         QVERIFY(progressDialog);
         QStringList shownWhileSyncing;
         QObject listening;
