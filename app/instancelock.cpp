@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QThread>
 
 namespace {
@@ -45,8 +46,13 @@ QString InstanceLock::serverName(const QString &dataFolder)
 {
     const QString canonical = QFileInfo(dataFolder).canonicalFilePath();
     const QByteArray key = (canonical.isEmpty() ? QDir::cleanPath(dataFolder) : canonical).toUtf8();
-    return QStringLiteral("corvane-") +
-           QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20));
+    const QString name = QStringLiteral("corvane-") +
+                         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20));
+    // In the user's own runtime folder (only its owner may enter it): in the
+    // shared temporary folder another user could take the name first, keep
+    // this copy from listening and answer a later start in its place.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? name : runtime + QLatin1Char('/') + name;
 }
 
 QString InstanceLock::lockFilePath() const
@@ -75,8 +81,12 @@ InstanceLock::Outcome InstanceLock::acquire()
             qCWarning(lcInstance) << "a later start can't reach this copy:" << server.errorString();
         return Outcome::Owned;
     }
-    if (lock.error() != QLockFile::LockFailedError)
+    // Only a lock another copy holds is worth asking for: a folder where no
+    // lock can be written is no sign of a running copy.
+    if (lock.error() != QLockFile::LockFailedError) {
         qCWarning(lcInstance) << "the lock file" << lockFilePath() << "can't be written";
+        return Outcome::Unwritable;
+    }
     return handOver() ? Outcome::HandedOver : Outcome::Refused;
 }
 

@@ -19,7 +19,8 @@ public:
     enum class Outcome {
         Owned,      // this copy works on the data folder
         HandedOver, // another copy runs and was asked to come forward
-        Refused     // another copy holds the folder and couldn't be reached
+        Refused,    // another copy holds the folder and couldn't be reached
+        Unwritable  // the lock can't be made in the data folder: no copy may work on it
     };
 
     explicit InstanceLock(const QString &dataFolder, QObject *parent = nullptr);
@@ -32,7 +33,8 @@ public:
     bool isOwned() const;
 
     QString lockFilePath() const;
-    // The local socket's name: the same for every start on this folder.
+    // The local socket's name: the same for every start on this folder, in
+    // the user's runtime folder where there is one.
     static QString serverName(const QString &dataFolder);
 
 signals:

@@ -10,12 +10,16 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 #include <unistd.h>
 
+#include "app/libraryadder.h"
 #include "core/logging.h"
 #include "core/tagobject.h"
 #include "core/track.h"
 #include "database/ruvodb.h"
+#include "delivery/ffmpeghandler.h"
 
 namespace {
 
@@ -139,6 +143,13 @@ LibraryRecovery::Restored LibraryRecovery::restoreCopies(const QString &folder)
             paths << it.filePath();
     }
     paths.sort();
+    // The conversion cache also keeps what transfers converted for the car
+    // from songs the library holds as copies: read after the copies, a
+    // song already taken back is not taken a second time.
+    const QString cache = ffmpeghandler::cacheFolder() + QLatin1Char('/');
+    std::stable_partition(paths.begin(), paths.end(),
+                          [&cache](const QString &path) { return !path.startsWith(cache); });
+    QHash<QString, QList<track>> songs; // by artist, album, title and number
 
     ruvoDB library;
     int idCounter = 1;
@@ -162,12 +173,23 @@ LibraryRecovery::Restored LibraryRecovery::restoreCopies(const QString &folder)
             restored.failed << path;
             continue;
         }
+        const QString key =
+            QStringList{record.artistName, record.albumName, record.trackname, QString::number(record.tracknumber)}
+                .join(QChar(0));
+        QList<track> &same = songs[key];
+        if (isAudio && path.startsWith(cache) && std::any_of(same.cbegin(), same.cend(), [&record](const track &t) {
+                return LibraryAdder::sameSong(t, record);
+            }))
+            continue;
         // The library gives the row its id.
         record.id = 0;
-        if (library.storeTrack(record) > 0)
+        if (library.storeTrack(record) > 0) {
             ++restored.stored;
-        else
+            if (isAudio)
+                same.append(record);
+        } else {
             restored.failed << path;
+        }
     }
     // The records went through the scan's map on their way; no scan owns them.
     track_data::track_obj_map.clear();

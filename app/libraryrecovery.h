@@ -33,7 +33,9 @@ public:
     // doesn't exist).  Opens it on a connection of its own, changes nothing.
     static QString problemWith(const QString &libraryPath);
     // Reads every media file below `folder` (the program's copies) and
-    // stores it in the open library.  GUI thread, before the library is loaded.
+    // stores it in the open library.  A conversion the cache keeps of a song
+    // already taken back from its copy is left out: it is no second song.
+    // GUI thread, before the library is loaded.
     static Restored restoreCopies(const QString &folder);
     // The one message that tells the user what happened.
     static QString message(const QString &libraryPath, const Damage &damage, const Restored &restored);

@@ -128,6 +128,7 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "sgUpdateTransferProgress(QVariant,QVariant,QVariant)", Side::Root,
          "slUpdateTransferProgress(QVariant,QVariant,QVariant)"},
         {Side::Drive, "sgHideTransferProgress()", Side::Root, "slhideTransferProgress()"},
+        {Side::Drive, "sgTransferSyncing()", Side::Root, "slTransferSyncing()"},
         // The format wait has a state of its own: a views rebuild ending
         // meanwhile must not take it off the screen.
         {Side::Drive, "sgShowFormatWait()", Side::Root, "slShowFormatWait()"},

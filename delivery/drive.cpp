@@ -97,20 +97,13 @@ Drive::Drive(SetProperty setProperty, UserText texts, QObject *parent)
     connect(fm.get(), &DriveCopier::sgFiletranscoded, this, &Drive::slOneFileTranscoded, Qt::QueuedConnection);
     connect(fm.get(), &DriveCopier::sgDiskFull, this, &Drive::slDiskFull, Qt::QueuedConnection);
     connect(fm.get(), &DriveCopier::sgDriveRemoved, this, &Drive::slDriveRemoved, Qt::QueuedConnection);
+    connect(fm.get(), &DriveCopier::sgSyncing, this, &Drive::sgTransferSyncing, Qt::QueuedConnection);
     // The format step is the first of the transfer.
     watches.emplace_back(WorkGuard::Work::Transfer, [this] {
         return (transferJob && transferJob->isRunning()) || (formatJob && formatJob->isRunning());
     });
     watches.emplace_back(WorkGuard::Work::Format,
                          [this] { return formatWanted && formatJob && formatJob->isRunning(); });
-    connect(
-        fm.get(), &DriveCopier::sgSyncing, this,
-        [this] {
-            const DriveState &s = state();
-            emit sgUpdateTransferProgress(s.totalfiles, s.counterfile,
-                                          userText(QStringLiteral("TransferandSync_txtSyncing")));
-        },
-        Qt::QueuedConnection);
 }
 
 Drive::Drive() : QObject(nullptr) {}

@@ -81,6 +81,8 @@ signals:
     void sgShowTransferProgress();
     void sgHideTransferProgress();
     void sgUpdateTransferProgress(QVariant total, QVariant count, QVariant file);
+    // The copy waits for the drive to take the files.
+    void sgTransferSyncing();
     void sgShowFormatWait();
     void sgHideFormatWait();
     // The folder the user chose: the dialog's target from now on.

@@ -425,9 +425,10 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
 
     // What is reported done must be on the drive: flush before the last
     // report goes out.  A flush that fails lost what was reported.
-    if (halt != Halt::Removed && touchedDrive)
+    const bool flushing = halt != Halt::Removed && outcome.written > 0;
+    if (flushing)
         emit sgSyncing();
-    if (halt != Halt::Removed && touchedDrive && !Volumes::flush(detail.drivePath)) {
+    if (flushing && !Volumes::flush(detail.drivePath)) {
         const int error = errno;
         halt = Halt::None;
         haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));

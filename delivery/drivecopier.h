@@ -98,7 +98,7 @@ signals:
     void sgFiletranscoded(QString Filename);
     void sgDiskFull();
     void sgDriveRemoved();
-    // The files are in place; the drive is being flushed before the end.
+    // The files are written; the drive is being flushed before the last report.
     void sgSyncing();
 
 public:

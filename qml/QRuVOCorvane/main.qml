@@ -180,6 +180,14 @@ Page {
         }
     }
 
+    // A transfer's progress has a dialog of its own: the lookup's may be
+    // put aside and still running when a transfer starts.
+    ProgressDialog {
+        id: transferProgressDialog
+        objectName: "transferProgressDialog"
+        onCancelRequested: root.sgProgressStoped(1)
+    }
+
     AdvancedSettings {
         id: advancedSettings
         missingRows: Theme.list(missingMediaData)
@@ -308,10 +316,13 @@ Page {
     }
 
     function slShowTransferProgress() {
-        progressDialog.start("transfer", Theme.str(MediaLibrary_texttransferProgress))
+        transferProgressDialog.start("transfer", Theme.str(MediaLibrary_texttransferProgress))
     }
-    function slUpdateTransferProgress(total, count, file) { progressDialog.update(total, count, Theme.str(file)) }
-    function slhideTransferProgress() { progressDialog.finish() }
+    function slUpdateTransferProgress(total, count, file) {
+        transferProgressDialog.update(total, count, Theme.str(file))
+    }
+    function slhideTransferProgress() { transferProgressDialog.finish() }
+    function slTransferSyncing() { transferProgressDialog.fileName = Theme.str(TransferandSync_txtSyncing) }
 
     // the vehicle chooser
     function updateYearCombo(txt) { startPage.setYears(Theme.list(txt)) }

@@ -608,10 +608,12 @@ void TestInterface::libraryScreens()
     // The transfer's cancel goes to the transfer, not to the lookup.
     QSignalSpy stopped(root(), SIGNAL(sgProgressStoped(int)));
     QSignalSpy lookupCancel(root(), SIGNAL(advancedSettingsCancel()));
+    dialog = root()->findChild<QObject *>(QStringLiteral("transferProgressDialog"));
     QVERIFY(call("slShowTransferProgress"));
     QVERIFY(call("slUpdateTransferProgress", {4, 1, QStringLiteral("/media/stick/a.mp3")}));
     QTRY_VERIFY(dialog->property("opened").toBool());
-    click(item(QStringLiteral("progressCancelButton")));
+    click(dialog->property("contentItem").value<QQuickItem *>()->findChild<QQuickItem *>(
+        QStringLiteral("progressCancelButton")));
     QCOMPARE(stopped.count(), 1);
     QCOMPARE(lookupCancel.count(), 0);
     QVERIFY(call("slhideTransferProgress"));

@@ -263,6 +263,9 @@ private slots:
         QCOMPARE(run.reported, library.size());
         QCOMPARE(run.progress.size(), library.size());
         QCOMPARE(run.diskFull + run.removed, 0);
+        // "Synching" shows while the drive takes the files, before the end.
+        QCOMPARE(run.syncs, 1);
+        QCOMPARE(run.syncedAfter, int(library.size()) - 1);
         QVERIFY2(QFileInfo(target + "/" + path).isFile(), qPrintable(path));
         if (path.endsWith(".png")) {
             const QImage picture(target + "/" + path);
@@ -655,6 +658,8 @@ private:
         QStringList progress;
         int diskFull = 0;
         int removed = 0;
+        int syncs = 0;
+        int syncedAfter = -1; // reports before the flush began
         DriveCopier::Outcome outcome;
     };
 
@@ -667,6 +672,10 @@ private:
         connect(&copier, &DriveCopier::incrementProgress, [&run](const QString &f) { run.progress << f; });
         connect(&copier, &DriveCopier::sgDiskFull, [&run] { ++run.diskFull; });
         connect(&copier, &DriveCopier::sgDriveRemoved, [&run] { ++run.removed; });
+        connect(&copier, &DriveCopier::sgSyncing, [&run] {
+            ++run.syncs;
+            run.syncedAfter = int(run.progress.size());
+        });
         if (hook)
             hook(copier);
         transferDetail d;

@@ -1,0 +1,86 @@
+#include <QtTest>
+
+#include "app/libraryrecovery.h"
+#include "database/ruvodb.h"
+#include "delivery/ffmpeghandler.h"
+#include "libraryfixture.h"
+#include "mediakit.h"
+#include "testenv.h"
+
+// A new library taking back the program's files after the old one was
+// damaged: each song once, whatever the conversion cache keeps beside it.
+class TestLibraryRecovery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        kit = std::make_unique<testkit::MediaKit>(dir.path());
+        song = kit->mp3(QStringLiteral("song.mp3"),
+                        {QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"), {}, {}, 2001, 1});
+        songConverted =
+            kit->m4a(QStringLiteral("song.m4a"),
+                     {QStringLiteral("Song"), QStringLiteral("Artist"), QStringLiteral("Album"), {}, {}, 2001, 1});
+        other = kit->m4a(QStringLiteral("other.m4a"),
+                         {QStringLiteral("Other"), QStringLiteral("Artist"), QStringLiteral("Album"), {}, {}, 2001, 2});
+        QVERIFY2(!song.isEmpty() && !songConverted.isEmpty() && !other.isEmpty(), qPrintable(kit->lastError()));
+    }
+
+    void eachSongOnce_data()
+    {
+        // Files as "made file=where in the library folder"; "cache/" stands
+        // for the conversion cache.
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QStringList>("rows");
+
+        QTest::addRow("a transfer's conversion of a copy is no second song")
+            << QStringList{"song=Artist/Album/01 Song.mp3", "converted=cache/Album/01 Song.m4a"}
+            << QStringList{"Artist/Album/01 Song.mp3"};
+        QTest::addRow("an add's conversion, the song's only file, is taken back")
+            << QStringList{"converted=cache/Album/01 Song.m4a"} << QStringList{"cache/Album/01 Song.m4a"};
+        QTest::addRow("another song's conversion beside a copy is taken back")
+            << QStringList{"song=Artist/Album/01 Song.mp3", "other=cache/Album/02 Other.m4a"}
+            << QStringList{"Artist/Album/01 Song.mp3", "cache/Album/02 Other.m4a"};
+    }
+
+    void eachSongOnce()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, rows);
+        const QString folder = ruvoDB::programCopyFolder();
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(testkit::openLibrary());
+        const auto place = [&folder](QString relative) {
+            return relative.startsWith(QLatin1String("cache/")) ? ffmpeghandler::cacheFolder() + relative.mid(5)
+                                                                : folder + QLatin1Char('/') + relative;
+        };
+        const QMap<QString, QString> made{{"song", song}, {"converted", songConverted}, {"other", other}};
+        for (const QString &file : std::as_const(files)) {
+            const QString target = place(file.section('=', 1));
+            QVERIFY(QDir().mkpath(QFileInfo(target).path()));
+            QVERIFY(QFile::copy(made.value(file.section('=', 0, 0)), target));
+        }
+
+        const LibraryRecovery::Restored restored = LibraryRecovery::restoreCopies(folder);
+        QVERIFY2(restored.failed.isEmpty(), qPrintable(restored.failed.join('\n')));
+        QStringList stored;
+        for (const track &t : ruvoDB().loadDB())
+            stored << t.filepath;
+        stored.sort();
+        QStringList expected;
+        for (const QString &row : std::as_const(rows))
+            expected << place(row);
+        expected.sort();
+        QCOMPARE(stored, expected);
+        QCOMPARE(restored.stored, rows.size());
+    }
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<testkit::MediaKit> kit;
+    QString song, songConverted, other;
+};
+
+CORVANE_TEST_MAIN(TestLibraryRecovery)
+#include "tst_libraryrecovery.moc"
