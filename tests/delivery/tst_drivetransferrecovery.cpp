@@ -267,7 +267,8 @@ static int transferChild(const QString &target, const QStringList &sources)
 
 int main(int argc, char *argv[])
 {
-    testkit::isolateUserFolders();
+    // The child runs in the test's own isolated folders (inherited), and
+    // makes none of its own: it is killed, and could not remove them.
     if (argc > 3 && qstrcmp(argv[1], "--transfer-child") == 0) {
         QCoreApplication app(argc, argv);
         QStringList sources;
@@ -275,6 +276,7 @@ int main(int argc, char *argv[])
             sources << QString::fromLocal8Bit(argv[i]);
         return transferChild(QString::fromLocal8Bit(argv[2]), sources);
     }
+    testkit::isolateUserFolders();
     QApplication app(argc, argv);
     TestDriveTransferRecovery tc;
     QTEST_SET_MAIN_SOURCE_PATH
