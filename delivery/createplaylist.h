@@ -20,16 +20,23 @@ public:
     // when that playlist was not started.
     bool saveM3U(QStringList list);
 
+    // Puts back, ahead of this job's entries, the entries of the playlist
+    // file at `path` whose files are still in `mediaRoot`: a job that ended
+    // early has not seen all the playlist's songs, and those still on the
+    // drive must stay reachable.  `foldCase`: entries differing only in case
+    // name one file.
+    void keepEarlier(const QString &path, const QString &mediaRoot, bool foldCase);
+
     // The started playlists, by path.
-    QStringList playlists() const { return texts.keys(); }
+    QStringList playlists() const { return lists.keys(); }
     // Writes the playlist at `path` over whatever is there.  `device`
     // non-zero: the volume it must land on.  On failure `error` receives the
     // system's error number (0 when the file would have landed elsewhere).
     bool writeM3U(const QString &path, quint64 device, int *error) const;
-    void clear() { texts.clear(); }
+    void clear() { lists.clear(); }
 
 private:
-    QMap<QString, QByteArray> texts;
+    QMap<QString, QStringList> lists; // playlist path -> its entries
 };
 
 #endif // CREATEPLAYLIST_H

@@ -282,6 +282,9 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
     for (const QString &playlist : playlists) {
         if (halt == Halt::Removed || halt == Halt::Failed)
             return;
+        // A job ended early has not seen every song of the playlist.
+        if (halt != Halt::None)
+            createPlaylist.keepEarlier(playlist, mediaRoot, fatNames);
         int error = 0;
         // Written only to the drive the job began on, as the media are.
         if (!driveStillThere() || !onTheDrive(mediaRoot) || !createPlaylist.writeM3U(playlist, device, &error)) {

@@ -18,6 +18,9 @@ namespace {
 // Far beyond any real record: a larger file is not ours, and is not read.
 constexpr qint64 largestRecord = 64 * 1024 * 1024;
 
+const QLatin1String sourceField("source");
+const QLatin1String sizeField("size");
+
 } // namespace
 
 QString DriveManifest::key(const QString &path) const
@@ -32,35 +35,62 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
     fold = foldCase;
     dirty = false;
     sources.clear();
-    QFile file(root + QLatin1Char('/') + fileName);
-    if (file.size() > largestRecord || !file.open(QIODevice::ReadOnly))
+    const QString path = root + QLatin1Char('/') + fileName;
+    // Only a plain file is read: a device or a pipe under this name would
+    // never end.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > largestRecord)
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return;
     const QJsonObject files = QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("files")).toObject();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
-        const QString source = it.value().toString();
-        if (!source.isEmpty())
-            sources.insert(fold ? it.key().toCaseFolded() : it.key(), source);
+        Entry entry;
+        if (it.value().isString()) {
+            entry.source = it.value().toString();
+        } else {
+            const QJsonObject fields = it.value().toObject();
+            entry.source = fields.value(sourceField).toString();
+            entry.size = fields.value(sizeField).toInteger(-1);
+            if (entry.size < 0)
+                continue; // a size that is no size: the entry can't be checked
+        }
+        if (!entry.source.isEmpty())
+            sources.insert(fold ? it.key().toCaseFolded() : it.key(), entry);
     }
 }
 
 QString DriveManifest::sourceOf(const QString &path) const
 {
-    return sources.value(key(path));
+    const auto entry = sources.constFind(key(path));
+    if (entry == sources.cend() || (entry->size >= 0 && QFileInfo(path).size() != entry->size))
+        return QString();
+    return entry->source;
 }
 
 void DriveManifest::record(const QString &path, const QString &source)
 {
-    QString &entry = sources[key(path)];
-    dirty = dirty || entry != source;
-    entry = source;
+    Entry &entry = sources[key(path)];
+    const qint64 size = QFileInfo(path).size();
+    dirty = dirty || entry.source != source || entry.size != size;
+    entry.source = source;
+    entry.size = size;
 }
 
 bool DriveManifest::save(quint64 device, int *error)
 {
     QJsonObject files;
     for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
-        if (QFileInfo(root + QLatin1Char('/') + it.key()).isFile())
-            files.insert(it.key(), it.value());
+        const QFileInfo file(root + QLatin1Char('/') + it.key());
+        // An entry whose file changed size since is no longer known to hold
+        // its song: writing it with the new size would vouch for another.
+        if (!file.isFile() || (it->size >= 0 && file.size() != it->size))
+            continue;
+        QJsonObject fields;
+        fields.insert(sourceField, it->source);
+        fields.insert(sizeField, file.size());
+        files.insert(it.key(), fields);
     }
     QJsonObject record;
     record.insert(QLatin1String("files"), files);

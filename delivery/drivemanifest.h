@@ -13,7 +13,10 @@
 //
 // Paths are kept relative to the media root, folded to one case on file
 // systems that don't tell case apart.  Written whole through a temporary
-// file and a rename: a transfer cut short leaves the previous record.
+// file and a rename: a transfer cut short leaves the previous record.  Each
+// entry keeps the size its file had, so an entry that no longer describes
+// its file (a transfer killed after writing another song under a name the
+// record still gives to an older one) is not believed.
 class DriveManifest
 {
 public:
@@ -22,7 +25,7 @@ public:
     // Reads the record of `mediaRoot` (an absent or unreadable one is empty).
     void load(const QString &mediaRoot, bool foldCase);
     // The source of the file at `path` (below the media root); "" when the
-    // record doesn't know it.
+    // record doesn't know it or the file is no longer the one recorded.
     QString sourceOf(const QString &path) const;
     void record(const QString &path, const QString &source);
     bool changed() const { return dirty; }
@@ -38,7 +41,12 @@ private:
     QString root;
     bool fold = false;
     bool dirty = false;
-    QHash<QString, QString> sources; // key -> source path
+    struct Entry
+    {
+        QString source;
+        qint64 size = -1; // -1: not known (a record of an older form)
+    };
+    QHash<QString, Entry> sources; // key -> what the file was made from
 };
 
 #endif // DRIVEMANIFEST_H

@@ -1,0 +1,286 @@
+#include <QtTest>
+
+#include <QDirIterator>
+
+#include <atomic>
+#include <cstdio>
+
+#include "delivery/drivecopier.h"
+#include "delivery/drivemanifest.h"
+#include "mediakit.h"
+#include "platform/temporaryfiles.h"
+#include "scanfixture.h"
+#include "testenv.h"
+
+using testkit::fileBytes;
+
+namespace {
+
+SystemDetails carProfile()
+{
+    SystemDetails profile;
+    profile.name = "System A";
+    profile.vehicleName = "Aster";
+    profile.codec = "aac";
+    profile.audioExtension = "m4a";
+    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", "AAC"}, {"mp3", "mp3", "MP3"}};
+    return profile;
+}
+
+track playlistSong(int id, const QString &path)
+{
+    track t;
+    t.id = id;
+    t.filepath = path;
+    t.albumName = "Mix";
+    t.playlist = "Mix";
+    t.trackname = QFileInfo(path).completeBaseName();
+    t.filesize = QFileInfo(path).size();
+    return t;
+}
+
+TrackMap playlistOf(const QStringList &sources)
+{
+    TrackMap tracks;
+    for (int i = 0; i < sources.size(); ++i)
+        tracks.insert(i + 1, playlistSong(i + 1, sources.at(i)));
+    return tracks;
+}
+
+struct Options
+{
+    qint64 budget = 0;    // non-zero: a drive with this many bytes free
+    int cancelAfter = -1; // cancels once this many reports went out
+};
+
+DriveCopier::Outcome transfer(const TrackMap &tracks, const QString &target, const Options &options = {})
+{
+    QDir().mkpath(target);
+    DriveCopier copier;
+    std::atomic<bool> stop{false};
+    int reports = 0;
+    QObject::connect(&copier, &DriveCopier::incrementProgress, [&](const QString &) {
+        if (++reports == options.cancelAfter)
+            stop = true;
+    });
+    transferDetail detail;
+    detail.drivePath = target;
+    detail.isSystem = options.budget == 0;
+    detail.freeSpace = options.budget;
+    detail.system = carProfile();
+    copier.copyFilesToDrive(tracks, detail, stop);
+    return copier.lastOutcome();
+}
+
+QStringList m3uEntries(const QString &m3u)
+{
+    QStringList entries;
+    const QList<QByteArray> lines = fileBytes(m3u).split('\n');
+    for (const QByteArray &line : lines) {
+        if (!line.isEmpty() && !line.startsWith('#'))
+            entries << QString::fromUtf8(line);
+    }
+    return entries;
+}
+
+} // namespace
+
+// A transfer that does not run to its end, by cancel, a full drive or a kill,
+// and a drive whose record of its files is damaged or no longer true: the
+// next look at the drive must still reach every song, each once.
+class TestDriveTransferRecovery : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        testkit::MediaKit kit(dir.filePath("songs"));
+        // Two different songs of one name, as a playlist may hold them.
+        for (const QString name : {"a/01 Intro.mp3", "b/01 Intro.mp3", "c/Cruise.mp3", "d/Dusk.mp3"}) {
+            const QString made =
+                kit.mp3(name, {QFileInfo(name).path(), "", "", "", "", 0, 1}, {}, 3, name.startsWith('a') ? 128 : 192);
+            QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
+            songs << made;
+        }
+    }
+
+    // A playlist on the drive, then a longer transfer of it that ends early:
+    // the songs the first one put there stay listed, and nothing listed is
+    // missing.
+    void playlistKeptWhenEndedEarly_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::addRow("cancelled after the new songs") << true;
+        QTest::addRow("drive full after the first new song") << false;
+    }
+
+    void playlistKeptWhenEndedEarly()
+    {
+        QFETCH(bool, cancel);
+        const QString target = dir.filePath(QTest::currentDataTag());
+        const QString m3u = target + "/Aster Media/Mix.m3u";
+        // The earlier transfer holds the last two songs; the new songs come first.
+        QCOMPARE(transfer(playlistOf(songs.mid(2)), target).halt, DriveCopier::Outcome::None);
+        const QStringList before = m3uEntries(m3u);
+        QCOMPARE(before.size(), 2);
+
+        Options options;
+        if (cancel)
+            options.cancelAfter = 1; // the first report goes out as the second song is in
+        else
+            options.budget = QFileInfo(songs.at(0)).size() + 1;
+        const DriveCopier::Outcome cut = transfer(playlistOf(songs), target, options);
+        QCOMPARE(cut.halt, cancel ? DriveCopier::Outcome::Cancelled : DriveCopier::Outcome::Full);
+
+        const QStringList after = m3uEntries(m3u);
+        for (const QString &entry : before)
+            QVERIFY2(after.contains(entry), qPrintable(entry));
+        QCOMPARE(after.size(), before.size() + (cancel ? 2 : 1));
+        QSet<QByteArray> listed;
+        for (const QString &entry : after) {
+            const QString file = target + "/Aster Media/" + entry;
+            QVERIFY2(QFileInfo(file).isFile(), qPrintable(entry));
+            listed.insert(fileBytes(file));
+        }
+        QCOMPARE(listed.size(), after.size()); // each entry a song of its own
+    }
+
+    // The drive's record says a file holds a song, but the file was changed
+    // since (another song written under its name by a transfer that was
+    // killed before its record was saved, or by hand); or the record is not
+    // one at all.  Every song ends on the drive, each reached by its entry.
+    void untrueRecord_data()
+    {
+        QTest::addColumn<QString>("record");
+        QTest::addRow("another song under a recorded name") << "swapped";
+        QTest::addRow("not JSON") << "garbage";
+        QTest::addRow("wrong types") << "types";
+        QTest::addRow("far too large") << "huge";
+        QTest::addRow("a folder") << "folder";
+        QTest::addRow("a pipe") << "pipe";
+    }
+
+    void untrueRecord()
+    {
+        QFETCH(QString, record);
+        const QString target = dir.filePath("record-" + record);
+        const QString root = target + "/Aster Media/";
+        const QString recordPath = root + DriveManifest::fileName;
+        const QStringList two = songs.mid(0, 2); // two songs named "01 Intro.mp3"
+        QCOMPARE(transfer(playlistOf(two.mid(0, 1)), target).halt, DriveCopier::Outcome::None);
+        QVERIFY(QFileInfo(recordPath).isFile());
+        if (record == "swapped") {
+            QVERIFY(QFile::remove(root + "Mix/01 Intro.mp3") && QFile::copy(two.at(1), root + "Mix/01 Intro.mp3"));
+        } else {
+            QVERIFY(QFile::remove(recordPath));
+            if (record == "folder") {
+                QVERIFY(QDir().mkpath(recordPath));
+            } else if (record == "pipe") {
+                QCOMPARE(QProcess::execute("mkfifo", {recordPath}), 0);
+            } else {
+                QFile file(recordPath);
+                QVERIFY(file.open(QIODevice::WriteOnly));
+                if (record == "garbage")
+                    file.write("\x89{\"files\": {\"Mix/01 Intro.mp3\"");
+                else if (record == "types")
+                    file.write("{\"files\": {\"Mix/01 Intro.mp3\": 5, \"x\": [1], \"y\": {\"source\": 1, "
+                               "\"size\": \"big\"}}}");
+                else
+                    QVERIFY(file.resize(qint64(1) << 30)); // sparse: no disc used
+            }
+        }
+
+        const DriveCopier::Outcome again = transfer(playlistOf(two), target);
+        QCOMPARE(again.halt, DriveCopier::Outcome::None);
+        QVERIFY(again.leftOut.isEmpty());
+        const QStringList entries = m3uEntries(root + "Mix.m3u");
+        QCOMPARE(entries.size(), 2);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY2(fileBytes(root + entries.at(i)) == fileBytes(two.at(i)), qPrintable(entries.at(i)));
+        if (record != "folder" && record != "pipe") {
+            // The record written now describes the files as they are.
+            QVERIFY(QFileInfo(recordPath).size() < 4096);
+            QCOMPARE(transfer(playlistOf(two), target).written, 0);
+        }
+    }
+
+    // A transfer killed at some moment (whichever it is), then a new one:
+    // every song on the drive once, every entry the right song, no file left
+    // half-written.
+    void killedTransferThenAnother()
+    {
+        const QString target = dir.filePath("killed");
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), QStringList{"--transfer-child", target} + songs);
+        QVERIFY(child.waitForStarted());
+        // Into its second round, where it writes over the files of the first.
+        int lines = 0;
+        while (lines < songs.size() + 2) {
+            QVERIFY2(child.waitForReadyRead(60000), "the child reported no progress");
+            lines += child.readAll().count('\n');
+        }
+        child.kill();
+        QVERIFY(child.waitForFinished(60000));
+
+        QCOMPARE(transfer(playlistOf(songs), target).halt, DriveCopier::Outcome::None);
+        const QString root = target + "/Aster Media/";
+        const QStringList entries = m3uEntries(root + "Mix.m3u");
+        QCOMPARE(entries.size(), songs.size());
+        for (int i = 0; i < songs.size(); ++i)
+            QVERIFY2(fileBytes(root + entries.at(i)) == fileBytes(songs.at(i)), qPrintable(entries.at(i)));
+        QCOMPARE(QDir(root + "Mix").entryList(QDir::Files | QDir::Hidden).size(), songs.size());
+        QDirIterator all(target, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (all.hasNext()) {
+            const QString file = all.next();
+            QVERIFY2(!TemporaryFiles::isTemporaryName(QFileInfo(file).fileName()), qPrintable(file));
+        }
+    }
+
+private:
+    QTemporaryDir dir;
+    QStringList songs;
+};
+
+// The child of killedTransferThenAnother: transfers the songs again and
+// again (each round writing over the last), a line per file, until killed.
+static int transferChild(const QString &target, const QStringList &sources)
+{
+    const TrackMap tracks = playlistOf(sources);
+    for (;;) {
+        DriveCopier copier;
+        QObject::connect(&copier, &DriveCopier::incrementProgress, [](const QString &) {
+            fputs("file\n", stdout);
+            fflush(stdout);
+        });
+        transferDetail detail;
+        detail.drivePath = target;
+        detail.isSystem = true;
+        detail.system = carProfile();
+        detail.overwriteall = true;
+        std::atomic<bool> stop{false};
+        QDir().mkpath(target);
+        copier.copyFilesToDrive(tracks, detail, stop);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    // The child runs in the test's own isolated folders (inherited), and
+    // makes none of its own: it is killed, and could not remove them.
+    if (argc > 3 && qstrcmp(argv[1], "--transfer-child") == 0) {
+        QCoreApplication app(argc, argv);
+        QStringList sources;
+        for (int i = 3; i < argc; ++i)
+            sources << QString::fromLocal8Bit(argv[i]);
+        return transferChild(QString::fromLocal8Bit(argv[2]), sources);
+    }
+    testkit::isolateUserFolders();
+    QApplication app(argc, argv);
+    TestDriveTransferRecovery tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_drivetransferrecovery.moc"
