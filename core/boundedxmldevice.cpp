@@ -4,7 +4,30 @@
 #include <cstring>
 
 namespace {
-constexpr qint64 readBlock = 64 * 1024;
+constexpr qsizetype readBlock = 64 * 1024;
+
+// Whether d[p, n) opens with `word`: 1 yes, 0 no, -1 not known before more comes.
+int opens(const char *d, qsizetype p, qsizetype n, const char *word, qsizetype size)
+{
+    const qsizetype left = n - p;
+    if (std::memcmp(d + p, word, size_t(std::min(left, size))) != 0)
+        return 0;
+    return left >= size ? 1 : -1;
+}
+
+// Where the first `word` (which ends in '>') in d[p, n) ends, or -1.
+qsizetype closing(const char *d, qsizetype p, qsizetype n, const char *word, qsizetype size)
+{
+    for (qsizetype from = p + size - 1; from < n;) {
+        const auto *gt = static_cast<const char *>(std::memchr(d + from, '>', size_t(n - from)));
+        if (!gt)
+            return -1;
+        if (std::memcmp(gt - size + 1, word, size_t(size - 1)) == 0)
+            return gt - d + 1;
+        from = gt - d + 1;
+    }
+    return -1;
+}
 } // namespace
 
 BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataCap)
@@ -15,12 +38,12 @@ BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataC
 
 bool BoundedXmlDevice::atEnd() const
 {
-    return outputRead >= output.size() && (sourceDone || stopped);
+    return outputRead >= unitStart && (sourceDone || stopped);
 }
 
 qint64 BoundedXmlDevice::bytesAvailable() const
 {
-    return output.size() - outputRead + QIODevice::bytesAvailable();
+    return unitStart - outputRead + QIODevice::bytesAvailable();
 }
 
 qint64 BoundedXmlDevice::writeData(const char *, qint64)
@@ -28,20 +51,242 @@ qint64 BoundedXmlDevice::writeData(const char *, qint64)
     return -1;
 }
 
-// The text in hand has ended at markup: on it goes, or is recorded as left out.
-void BoundedXmlDevice::endText()
+qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
 {
-    if (mode == Mode::Text)
-        output += pending;
-    else
-        skip(elementName(), pendingLine, pendingBytes);
-    pending.clear();
-    pendingBytes = 0;
-    mode = Mode::Text;
+    // Only whole units go on: the one in hand may still be dropped.
+    while (outputRead >= unitStart && !sourceDone && !stopped)
+        fill();
+    const qint64 count = std::min<qint64>(maxSize, unitStart - outputRead);
+    if (count > 0) {
+        std::memcpy(data, output.constData() + outputRead, size_t(count));
+        outputRead += count;
+    }
+    return count;
 }
 
-// The text that follows a start tag is its element's; after an end tag or an
-// empty element it is the space between elements.
+// Scans one more read of the source.
+void BoundedXmlDevice::fill()
+{
+    if (outputRead > 0) {
+        output.remove(0, outputRead);
+        unitStart -= outputRead;
+        outputRead = 0;
+    }
+    if (block.size() < carried + readBlock)
+        block.resize(carried + readBlock);
+    const qint64 n = source->read(block.data() + carried, readBlock);
+    const bool final = n <= 0;
+    const qsizetype size = carried + (final ? 0 : qsizetype(n));
+    const qsizetype used = scan(block.constData(), size, final);
+    lineAt(block.constData(), used);
+    lineMark = 0;
+    carried = size - used;
+    if (carried > 0)
+        std::memmove(block.data(), block.constData() + used, size_t(carried));
+    if (!final)
+        return;
+    // What is in hand at the end: text goes on, a value over its cap is
+    // recorded, a cut tag goes on for the reader to find damaged.
+    sourceDone = true;
+    if (stopped)
+        return;
+    if (state != State::Tag && state != State::Declaration) {
+        endContent();
+    } else if (dropping) {
+        skip(QString(), unitLine, unitBytes);
+        stopped = true;
+    } else {
+        unitStart = output.size();
+    }
+}
+
+// Takes what it can of d[0, n) and returns how much; the rest is kept until
+// the next read tells what it is.  At the end (`final`) all is taken.
+qsizetype BoundedXmlDevice::scan(const char *d, qsizetype n, bool final)
+{
+    qsizetype p = 0;
+    while (p < n && !stopped) {
+        switch (state) {
+        case State::Text: {
+            const auto *lt = static_cast<const char *>(std::memchr(d + p, '<', size_t(n - p)));
+            const qsizetype end = lt ? lt - d : n;
+            addContent(d + p, end - p);
+            p = end;
+            if (!lt)
+                break;
+            // Comments, CDATA and instructions belong to the content; their
+            // opening may be cut by the end of the read.
+            const int comment = opens(d, p, n, "<!--", 4);
+            const int cdata = opens(d, p, n, "<![CDATA[", 9);
+            const int instruction = opens(d, p, n, "<?", 2);
+            if (!final && (comment < 0 || cdata < 0 || instruction < 0))
+                return p;
+            if (comment > 0) {
+                addContent(d + p, 4);
+                p += 4;
+                state = State::Comment;
+            } else if (cdata > 0) {
+                addContent(d + p, 9);
+                p += 9;
+                state = State::CData;
+            } else if (instruction > 0) {
+                addContent(d + p, 2);
+                p += 2;
+                state = State::Instruction;
+            } else {
+                endContent();
+                unitLine = lineAt(d, p);
+                state = n - p > 1 && d[p + 1] == '!' ? State::Declaration : State::Tag;
+                quote = 0;
+                brackets = 0;
+                addMarkup(d + p, 1);
+                ++p;
+            }
+            break;
+        }
+        case State::Comment:
+        case State::CData:
+        case State::Instruction: {
+            const char *word = state == State::Comment ? "-->" : state == State::CData ? "]]>" : "?>";
+            const qsizetype size = qsizetype(std::strlen(word));
+            const qsizetype end = closing(d, p, n, word, size);
+            if (end >= 0) {
+                addContent(d + p, end - p);
+                p = end;
+                state = State::Text;
+                break;
+            }
+            // The last bytes may begin the closing: kept for the next read.
+            const qsizetype upTo = final ? n : std::max(p, n - (size - 1));
+            addContent(d + p, upTo - p);
+            p = upTo;
+            if (p < n)
+                return p;
+            break;
+        }
+        case State::Tag:
+        case State::Declaration:
+            p = scanMarkup(d, p, n);
+            break;
+        }
+    }
+    return stopped ? n : p;
+}
+
+// Takes a tag or declaration up to its end or the end of d[p, n).
+qsizetype BoundedXmlDevice::scanMarkup(const char *d, qsizetype p, qsizetype n)
+{
+    while (p < n) {
+        if (quote) {
+            const auto *q = static_cast<const char *>(std::memchr(d + p, quote, size_t(n - p)));
+            const qsizetype end = q ? q - d + 1 : n;
+            addMarkup(d + p, end - p);
+            p = end;
+            if (q)
+                quote = 0;
+            continue;
+        }
+        if (state == State::Tag) {
+            const auto *gt = static_cast<const char *>(std::memchr(d + p, '>', size_t(n - p)));
+            const char *limit = gt ? gt : d + n;
+            const char *q = std::find_if(d + p, limit, [](char c) { return c == '"' || c == '\''; });
+            if (q != limit) {
+                addMarkup(d + p, q - d + 1 - p);
+                p = q - d + 1;
+                quote = *q;
+                continue;
+            }
+            if (!gt) {
+                addMarkup(d + p, n - p);
+                return n;
+            }
+            addMarkup(d + p, gt - d + 1 - p);
+            p = gt - d + 1;
+            endMarkup(d, p);
+            return p;
+        }
+        // A declaration, byte by byte: it is short and met once.
+        const char c = d[p];
+        addMarkup(d + p, 1);
+        ++p;
+        if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '[') {
+            ++brackets;
+        } else if (c == ']') {
+            --brackets;
+        } else if (c == '>' && brackets <= 0) {
+            endMarkup(d, p);
+            return p;
+        }
+    }
+    return p;
+}
+
+void BoundedXmlDevice::addContent(const char *from, qsizetype size)
+{
+    if (size == 0)
+        return;
+    unitBytes += size;
+    if (dropping)
+        return;
+    if (unitBytes > textCapHere) {
+        dropping = true;
+        output.truncate(unitStart);
+        return;
+    }
+    output.append(from, size);
+}
+
+// A tag over its cap is still followed to its end, for its true size.
+void BoundedXmlDevice::addMarkup(const char *from, qsizetype size)
+{
+    unitBytes += size;
+    if (dropping)
+        return;
+    if (unitBytes > dataLimit) {
+        dropping = true;
+        output.truncate(unitStart);
+        return;
+    }
+    output.append(from, size);
+}
+
+// The content in hand has ended at a tag: on it goes, or is recorded as left out.
+void BoundedXmlDevice::endContent()
+{
+    if (dropping)
+        skip(QString::fromStdString(element), unitLine, unitBytes);
+    dropping = false;
+    unitStart = output.size();
+    unitBytes = 0;
+}
+
+void BoundedXmlDevice::endMarkup(const char *d, qsizetype p)
+{
+    if (dropping) {
+        // A tag can't be left out and leave a document: the stream ends here.
+        skip(QString(), unitLine, unitBytes);
+        stopped = true;
+        return;
+    }
+    if (state == State::Tag)
+        noteTag(output.constData() + unitStart, output.size() - unitStart);
+    state = State::Text;
+    unitStart = output.size();
+    unitBytes = 0;
+    unitLine = lineAt(d, p);
+}
+
+qint64 BoundedXmlDevice::lineAt(const char *d, qsizetype p)
+{
+    line += std::count(d + lineMark, d + p, '\n');
+    lineMark = p;
+    return line;
+}
+
+// The content that follows a start tag is its element's; after an end tag or
+// an empty element it is the space between elements.
 void BoundedXmlDevice::noteTag(const char *tag, qsizetype size)
 {
     if (size >= 2 && (tag[1] == '/' || tag[size - 2] == '/')) {
@@ -56,216 +301,9 @@ void BoundedXmlDevice::noteTag(const char *tag, qsizetype size)
     textCapHere = element == "data" ? dataLimit : textLimit;
 }
 
-QString BoundedXmlDevice::elementName() const
-{
-    return QString::fromStdString(element);
-}
-
 void BoundedXmlDevice::skip(const QString &what, qint64 at, qint64 bytes)
 {
     ++skips;
     if (skippedValues.size() < maxListed)
         skippedValues.append({what, at, bytes});
-}
-
-qint64 BoundedXmlDevice::readData(char *data, qint64 maxSize)
-{
-    if (block.size() != readBlock)
-        block.resize(readBlock);
-    while (outputRead >= output.size() && !sourceDone && !stopped) {
-        output.clear();
-        outputRead = 0;
-        const qint64 n = source->read(block.data(), readBlock);
-        if (n <= 0) {
-            sourceDone = true;
-            // What is in hand at the end: text goes on, a value over its cap
-            // is recorded, a cut tag goes on for the reader to find damaged.
-            if (mode == Mode::Text || mode == Mode::Markup)
-                output += pending;
-            else
-                skip(mode == Mode::SkipText || kind == Kind::CData ? elementName() : QString(), pendingLine,
-                     pendingBytes);
-            pending.clear();
-            break;
-        }
-        for (qint64 i = 0; i < n && !stopped;) {
-            if (mode == Mode::Text || mode == Mode::SkipText) {
-                // A run of text up to the next markup, in one go.
-                const char *start = block.constData() + i;
-                const auto *lt = static_cast<const char *>(std::memchr(start, '<', size_t(n - i)));
-                const qint64 run = lt ? lt - start : n - i;
-                if (pendingBytes == 0 && run > 0)
-                    pendingLine = line;
-                line += std::count(start, start + run, '\n');
-                pendingBytes += run;
-                if (mode == Mode::Text && lt && pending.isEmpty() && pendingBytes <= textCapHere) {
-                    output.append(start, run); // a whole text within its cap: straight on
-                } else if (mode == Mode::Text && pendingBytes > textCapHere) {
-                    mode = Mode::SkipText;
-                    pending.clear();
-                    pending.squeeze();
-                } else if (mode == Mode::Text) {
-                    pending.append(start, run);
-                }
-                i += run;
-                if (!lt)
-                    continue;
-                // A whole plain tag in this block (no quote, no line break)
-                // goes straight on; anything else byte by byte.
-                const qint64 left = n - i;
-                const auto *gt = static_cast<const char *>(std::memchr(lt, '>', size_t(left)));
-                const bool plain =
-                    gt && left > 1 && lt[1] != '!' && lt[1] != '?' &&
-                    std::none_of(lt + 1, gt, [](char c) { return c == '<' || c == '"' || c == '\'' || c == '\n'; });
-                if (!plain) {
-                    take('<');
-                    ++i;
-                    continue;
-                }
-                endText();
-                const qint64 size = gt - lt + 1;
-                output.append(lt, size);
-                noteTag(lt, size);
-                i += size;
-            } else if (mode == Mode::Markup && kind == Kind::Tag && quote == 0 && pendingBytes <= dataLimit) {
-                // The plain part of a tag (no quote, no end) in one go.
-                const char *start = block.constData() + i;
-                qint64 run = 0;
-                while (run < n - i && !std::strchr("<>\"'\n", start[run]))
-                    ++run;
-                if (run > 1) {
-                    pending.append(start, run - 1);
-                    pendingBytes += run - 1;
-                    i += run - 1;
-                    last2 = run > 2 ? start[run - 3] : last1;
-                    last1 = start[run - 2];
-                }
-                take(block.at(i++)); // the last of the run, or the byte that ends it
-            } else {
-                take(block.at(i++));
-            }
-        }
-    }
-    const qint64 count = std::min<qint64>(maxSize, output.size() - outputRead);
-    if (count > 0) {
-        std::memcpy(data, output.constData() + outputRead, size_t(count));
-        outputRead += count;
-    }
-    return count;
-}
-
-// One byte of markup, or the '<' that starts it.
-void BoundedXmlDevice::take(char c)
-{
-    if (c == '<' && (mode == Mode::Text || mode == Mode::SkipText)) {
-        endText();
-        pending += c;
-        pendingBytes = 1;
-        pendingLine = line;
-        mode = Mode::Markup;
-        kind = Kind::Unknown;
-        quote = 0;
-        brackets = 0;
-        last1 = last2 = 0;
-        return;
-    }
-    if (c == '\n')
-        ++line;
-    ++pendingBytes;
-    if (mode == Mode::Markup) {
-        pending += c;
-        if (kind == Kind::Unknown)
-            classify();
-    }
-    const bool ends = kind != Kind::Unknown && markupEnds(c);
-    last2 = last1;
-    last1 = c;
-    // A CDATA section is its element's text, under the text's cap.
-    if (mode == Mode::Markup &&
-        pendingBytes > (kind == Kind::CData ? textCapHere + qint64(sizeof("<![CDATA[]]>") - 1) : dataLimit)) {
-        if (kind == Kind::Comment || kind == Kind::CData || kind == Kind::Instruction) {
-            mode = Mode::SkipMarkup; // dropped whole: nothing of it has gone on
-            pending.clear();
-            pending.squeeze();
-        } else {
-            // A tag can't be dropped and leave a document: end it here.
-            skip(QString(), pendingLine, pendingBytes);
-            stopped = true;
-            pending.clear();
-            return;
-        }
-    }
-    if (ends)
-        endMarkup();
-}
-
-// What the markup in hand is, once its first bytes tell.
-void BoundedXmlDevice::classify()
-{
-    static const QByteArray comment("<!--");
-    static const QByteArray cdata("<![CDATA[");
-    if (pending.size() < 2)
-        return;
-    if (pending.at(1) == '?') {
-        kind = Kind::Instruction;
-    } else if (pending.at(1) != '!') {
-        kind = Kind::Tag;
-    } else if (comment.startsWith(pending)) {
-        if (pending.size() == comment.size())
-            kind = Kind::Comment;
-    } else if (cdata.startsWith(pending)) {
-        if (pending.size() == cdata.size())
-            kind = Kind::CData;
-    } else {
-        kind = Kind::Declaration;
-        brackets = int(pending.count('[') - pending.count(']'));
-    }
-}
-
-// Whether c (after last1 and last2) closes the markup in hand.
-bool BoundedXmlDevice::markupEnds(char c)
-{
-    switch (kind) {
-    case Kind::Comment:
-        return c == '>' && last1 == '-' && last2 == '-' && pendingBytes >= 7;
-    case Kind::CData:
-        return c == '>' && last1 == ']' && last2 == ']' && pendingBytes >= 12;
-    case Kind::Instruction:
-        return c == '>' && last1 == '?' && pendingBytes >= 4;
-    case Kind::Tag:
-    case Kind::Declaration:
-        if (quote) {
-            if (c == quote)
-                quote = 0;
-            return false;
-        }
-        if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (kind == Kind::Declaration && c == '[') {
-            ++brackets;
-        } else if (kind == Kind::Declaration && c == ']') {
-            --brackets;
-        } else if (c == '>') {
-            return kind == Kind::Tag || brackets <= 0;
-        }
-        return false;
-    case Kind::Unknown:
-        break;
-    }
-    return false;
-}
-
-void BoundedXmlDevice::endMarkup()
-{
-    if (mode == Mode::SkipMarkup) {
-        skip(kind == Kind::CData ? elementName() : QString(), pendingLine, pendingBytes);
-    } else {
-        output += pending;
-        if (kind == Kind::Tag)
-            noteTag(pending.constData(), pending.size());
-    }
-    pending.clear();
-    pendingBytes = 0;
-    mode = Mode::Text;
-    kind = Kind::Unknown;
 }
