@@ -59,12 +59,14 @@ private:
     void fill();
     qsizetype scan(const char *d, qsizetype n, bool final);
     qsizetype scanMarkup(const char *d, qsizetype p, qsizetype n);
-    void addContent(const char *from, qsizetype size);
-    void addMarkup(const char *from, qsizetype size);
-    void startContent(const char *d, qsizetype p);
-    void endContent();
+    void startUnit(qsizetype p);
+    void addContent(const char *d, qsizetype to);
+    void addMarkup(const char *d, qsizetype to);
+    void drop(const char *d, qsizetype to);
+    void flush(const char *d, qsizetype to);
+    void endContent(qsizetype p);
     void endMarkup(const char *d, qsizetype p);
-    qint64 lineAt(const char *d, qsizetype p);
+    qint64 lineOf(const char *d, qsizetype p) const;
     void skip(const QString &element, qint64 line, qint64 bytes);
     void noteTag(const char *tag, qsizetype size);
 
@@ -74,19 +76,24 @@ private:
 
     QByteArray block;       // bytes not yet scanned, then one read from the source
     qsizetype carried = 0;  // of them, kept from the last read until more tells
-    QByteArray output;      // handed on up to `unitStart`; the unit in hand after
+    // Handed on up to `unitStart`; the unit in hand after.  Kept bytes of the
+    // block are copied in one go, from `copyFrom`, when the block is done or
+    // something is dropped.
+    QByteArray output;
     qsizetype outputRead = 0;
     qsizetype unitStart = 0;
-    qint64 unitBytes = 0;   // of the unit in hand, dropped ones included
-    qint64 unitLine = 1;    // where it began
-    bool dropping = false;  // the unit in hand is over its cap
+    qsizetype copyFrom = 0;  // in the block
+    qsizetype unitAt = -1;   // where the unit in hand began in the block, -1 before it
+    qsizetype scanned = 0;   // in the block: what the unit in hand counts up to
+    qint64 unitBytes = 0;    // of the unit in hand, dropped ones included
+    qint64 unitLine = 1;     // where it began
+    bool dropping = false;   // the unit in hand is over its cap
     State state = State::Text;
     char quote = 0;         // inside a quoted value of a tag or declaration
     int brackets = 0;       // open "[" of a declaration
     std::string element;    // the element the current content belongs to
     qint64 textCapHere;     // the cap of that content
-    qint64 line = 1;        // at `lineMark` of the block
-    qsizetype lineMark = 0;
+    qint64 blockLine = 1;   // where the block begins
     bool sourceDone = false;
     bool stopped = false;
     QList<Skipped> skippedValues;

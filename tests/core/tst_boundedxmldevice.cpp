@@ -154,6 +154,9 @@ private slots:
         QTest::addRow("text over the cap left out whole")
             << "<a>\n<string>" + QByteArray(21, 'x') + "</string></a>" << QByteArray("<a>\n<string></string></a>")
             << QStringList{"string:2:21"};
+        QTest::addRow("line counted across reads")
+            << "<a>" + QByteArray("<b/>\n").repeated(40) + "<string>" + QByteArray(21, 'x') + "</string></a>"
+            << "<a>" + QByteArray("<b/>\n").repeated(40) + "<string></string></a>" << QStringList{"string:41:21"};
         QTest::addRow("multi-byte characters over the cap left out whole")
             << "<a><string>" + QByteArray("é").repeated(11) + "</string></a>" << QByteArray("<a><string></string></a>")
             << QStringList{"string:1:22"};
