@@ -57,7 +57,8 @@ BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataC
 
 bool BoundedXmlDevice::atEnd() const
 {
-    return outputRead >= unitStart && (sourceDone || stopped);
+    // Bytes peeked at wait in the base class's buffer.
+    return outputRead >= unitStart && (sourceDone || stopped) && QIODevice::bytesAvailable() == 0;
 }
 
 qint64 BoundedXmlDevice::bytesAvailable() const
