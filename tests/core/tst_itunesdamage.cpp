@@ -137,6 +137,23 @@ private slots:
         QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path)), QString());
     }
 
+    // A library cut anywhere (a copy that didn't finish) reads what came
+    // before the cut, and at most that.
+    void truncatedLibraryReadsWhatCameBefore()
+    {
+        const QString whole = m_dir.filePath(QStringLiteral("whole.xml"));
+        QVERIFY(writeLibrary(whole, QString(), QByteArray(), 0));
+        QFile file(whole);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        const QString cut = m_dir.filePath(QStringLiteral("cut.xml"));
+        for (qsizetype at = 0; at < xml.size(); at += 7) {
+            QVERIFY(testkit::touch(cut, xml.left(at)));
+            const QString read = summary(TagLibBuilder().parseiTunePlaylist(cut));
+            QVERIFY2(QStringLiteral("Road Trip:One,Two,Three").startsWith(read), qPrintable(read));
+        }
+    }
+
     void malformedPlaylistStartsFromNothing_data()
     {
         // What replaces the first playlist's text (from its "Name" key to its
