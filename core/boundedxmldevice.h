@@ -12,17 +12,18 @@
 // that is far beyond any real one left out, so that a reader on top of it
 // never holds more than a cap of one value in memory.
 //
-// The text of an element longer than its cap is dropped whole (the element
-// reads as empty); so is an over-long CDATA section, comment or processing
-// instruction.  A tag longer than the markup cap can't be dropped without
-// breaking the document: the stream ends there and the reader sees a
-// document cut short.  Memory stays within the caps plus one read block,
-// whatever the file holds.
+// Everything between two tags (text, CDATA sections, comments, processing
+// instructions) is one value: a reader joins it into one string, so it is
+// capped as a whole and, over its cap, dropped whole (the element reads as
+// empty).  A tag longer than the markup cap can't be dropped without breaking
+// the document: the stream ends there and the reader sees a document cut
+// short.  Memory stays within the caps plus one read block, whatever the
+// file holds.
 class BoundedXmlDevice : public QIODevice
 {
 public:
-    // What was left out: the element whose text it was ("" for a comment or
-    // similar), the line it began on and its size in bytes.
+    // What was left out: the element whose text it was ("" for the space
+    // between elements or a tag), the line it began on and its size in bytes.
     struct Skipped
     {
         QString element;
@@ -30,10 +31,9 @@ public:
         qint64 bytes = 0;
     };
 
-    // `source` must be open for reading and outlive this device.  The text of
-    // a `data` element may hold up to dataLimit bytes, any other text (CDATA
-    // sections included) up to textLimit; a tag, comment or processing
-    // instruction up to dataLimit.
+    // `source` must be open for reading and outlive this device.  What stands
+    // between the tags of a `data` element may hold up to dataLimit bytes, any
+    // other up to textLimit; a tag or declaration up to dataLimit.
     BoundedXmlDevice(QIODevice *source, qint64 textLimit, qint64 dataLimit);
 
     bool isSequential() const override { return true; }
@@ -52,36 +52,48 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    enum class Mode { Text, SkipText, Markup, SkipMarkup };
-    enum class Kind { Unknown, Tag, Comment, CData, Instruction, Declaration };
+    // Where the reading is: in the content between tags (its text, or inside
+    // one of the markup kinds that belong to it), or in a tag or declaration.
+    enum class State { Text, Comment, CData, Instruction, Tag, Declaration };
 
-    void take(char c);
-    void classify();
-    bool markupEnds(char c);
-    void endMarkup();
+    void fill();
+    qsizetype scan(const char *d, qsizetype n, bool final);
+    qsizetype scanMarkup(const char *d, qsizetype p, qsizetype n);
+    void startUnit(qsizetype p);
+    void addContent(const char *d, qsizetype to);
+    void addMarkup(const char *d, qsizetype to);
+    void drop(const char *d, qsizetype to);
+    void flush(const char *d, qsizetype to);
+    void endContent(qsizetype p);
+    void endMarkup(const char *d, qsizetype p);
+    qint64 lineOf(const char *d, qsizetype p) const;
     void skip(const QString &element, qint64 line, qint64 bytes);
-    QString elementName() const;
-    void endText();
     void noteTag(const char *tag, qsizetype size);
 
     QIODevice *source;
     const qint64 textLimit;
     const qint64 dataLimit;
 
-    QByteArray block;  // one read from the source
-    QByteArray output; // ready to hand on
+    QByteArray block;       // bytes not yet scanned, then one read from the source
+    qsizetype carried = 0;  // of them, kept from the last read until more tells
+    // Handed on up to `unitStart`; the unit in hand after.  Kept bytes of the
+    // block are copied in one go, from `copyFrom`, when the block is done or
+    // something is dropped.
+    QByteArray output;
     qsizetype outputRead = 0;
-    QByteArray pending;      // the text or markup unit in hand, within its cap
-    qint64 pendingBytes = 0; // bytes of the unit in hand, dropped ones included
-    qint64 pendingLine = 1;  // where it began
-    Mode mode = Mode::Text;
-    Kind kind = Kind::Unknown;
-    char quote = 0;            // inside a quoted attribute value of a tag
-    int brackets = 0;          // open "[" of a declaration
-    char last1 = 0, last2 = 0; // the unit's last bytes, while dropped ones are not kept
-    std::string element;       // the element the current text belongs to
-    qint64 textCapHere;        // the cap of its text
-    qint64 line = 1;
+    qsizetype unitStart = 0;
+    qsizetype copyFrom = 0;  // in the block
+    qsizetype unitAt = -1;   // where the unit in hand began in the block, -1 before it
+    qsizetype scanned = 0;   // in the block: what the unit in hand counts up to
+    qint64 unitBytes = 0;    // of the unit in hand, dropped ones included
+    qint64 unitLine = 1;     // where it began
+    bool dropping = false;   // the unit in hand is over its cap
+    State state = State::Text;
+    char quote = 0;         // inside a quoted value of a tag or declaration
+    int brackets = 0;       // open "[" of a declaration
+    std::string element;    // the element the current content belongs to
+    qint64 textCapHere;     // the cap of that content
+    qint64 blockLine = 1;   // where the block begins
     bool sourceDone = false;
     bool stopped = false;
     QList<Skipped> skippedValues;

@@ -236,6 +236,9 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
 
     BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
     QXmlStreamReader xml(&bounded);
+    // No library declares entities of its own; one that does could make each
+    // short value expand to megabytes, past every cap on what is read.
+    xml.setEntityExpansionLimit(0);
     QHash<int, track> table;  // kept tracks by their full Track ID
     track record;
     int tracksKept = 0;

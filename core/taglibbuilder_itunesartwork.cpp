@@ -45,6 +45,9 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
     const shared cleaner;
     BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
     QXmlStreamReader xml(&bounded);
+    // No library declares entities of its own; one that does could make each
+    // short value expand to megabytes, past every cap on what is read.
+    xml.setEntityExpansionLimit(0);
     QString album;
     QString id;
     while (!xml.atEnd() && !xml.hasError()) {

@@ -118,6 +118,42 @@ private slots:
         QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path)), expected);
     }
 
+    // A short value that names an entity declared in the file would expand,
+    // reference by reference, far past the cap on what is read.
+    void declaredEntitiesRefused()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("entities.xml"));
+        QVERIFY(writeLibrary(path, QStringLiteral("Comments"), QByteArray("<string>@</string>"), 0));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray xml = file.readAll();
+        file.close();
+        const qsizetype doctype = xml.indexOf("<!DOCTYPE");
+        const qsizetype end = xml.indexOf('>', doctype) + 1;
+        QVERIFY(doctype > 0 && end > doctype);
+        xml.replace(doctype, end - doctype, "<!DOCTYPE plist [<!ENTITY e \"" + QByteArray(4000, 'x') + "\">]>");
+        xml.replace("<string></string>", "<string>" + QByteArray("&e;").repeated(20000) + "</string>");
+        QVERIFY(testkit::touch(path, xml));
+        QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path)), QString());
+    }
+
+    // A library cut anywhere (a copy that didn't finish) reads what came
+    // before the cut, and at most that.
+    void truncatedLibraryReadsWhatCameBefore()
+    {
+        const QString whole = m_dir.filePath(QStringLiteral("whole.xml"));
+        QVERIFY(writeLibrary(whole, QString(), QByteArray(), 0));
+        QFile file(whole);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray xml = file.readAll();
+        const QString cut = m_dir.filePath(QStringLiteral("cut.xml"));
+        for (qsizetype at = 0; at < xml.size(); at += 7) {
+            QVERIFY(testkit::touch(cut, xml.left(at)));
+            const QString read = summary(TagLibBuilder().parseiTunePlaylist(cut));
+            QVERIFY2(QStringLiteral("Road Trip:One,Two,Three").startsWith(read), qPrintable(read));
+        }
+    }
+
     void malformedPlaylistStartsFromNothing_data()
     {
         // What replaces the first playlist's text (from its "Name" key to its
