@@ -53,6 +53,35 @@ bool moveAside(const QString &from, const QString &to)
     return ::unlink(source.constData()) == 0;
 }
 
+// What the file's own header says of it: empty when the header is a
+// library's and the file holds every page the header counts.  Reads 100
+// bytes, so it costs nothing whatever the library's size.
+QString headerProblem(const QString &libraryPath, qint64 size)
+{
+    QFile file(libraryPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    const QByteArray header = file.read(100);
+    if (header.size() < 100 || !header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return QStringLiteral("its header is not that of a library");
+    const auto word = [&header](int at) {
+        return quint32(quint8(header[at])) << 24 | quint32(quint8(header[at + 1])) << 16 |
+               quint32(quint8(header[at + 2])) << 8 | quint32(quint8(header[at + 3]));
+    };
+    const quint32 rawPageSize = quint32(quint8(header[16])) << 8 | quint8(header[17]);
+    const qint64 pageSize = rawPageSize == 1 ? 65536 : rawPageSize;
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0)
+        return QStringLiteral("its header is not that of a library");
+    if (size % pageSize != 0)
+        return QStringLiteral("the file is cut short");
+    // The page count is to be trusted only when written by the same change
+    // as the change counter.
+    const qint64 pages = word(28);
+    if (pages != 0 && word(92) == word(24) && size < pages * pageSize)
+        return QStringLiteral("the file is cut short");
+    return QString();
+}
+
 } // namespace
 
 QString LibraryRecovery::problemWith(const QString &libraryPath)
@@ -67,6 +96,18 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
     if (info.size() == 0)
         return QStringLiteral("the file is empty");
 
+    // A library closed cleanly leaves no write-ahead log behind.  Only one
+    // that may have been cut off mid-write gets the check of every page
+    // (about 1.5 ms per MB, before the first frame); any other is checked by
+    // its header and its schema.
+    const QFileInfo log(libraryPath + QStringLiteral("-wal"));
+    const bool cutOff = log.exists() && log.size() > 0;
+    if (!cutOff) {
+        const QString header = headerProblem(libraryPath, info.size());
+        if (!header.isEmpty())
+            return header;
+    }
+
     QString problem;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
@@ -79,7 +120,9 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
         } else {
             QSqlQuery query(db);
             query.setForwardOnly(true);
-            if (!query.exec(QStringLiteral("PRAGMA quick_check"))) {
+            const QString check = cutOff ? QStringLiteral("PRAGMA quick_check")
+                                         : QStringLiteral("SELECT 'ok' WHERE (SELECT count(*) FROM sqlite_master) >= 0");
+            if (!query.exec(check)) {
                 problem = query.lastError().text();
             } else {
                 QStringList findings;

@@ -261,6 +261,8 @@ void TestStartUp::damagedLibraryIsKeptAndTold_data()
 {
     QTest::addColumn<QString>("damage");
     QTest::addRow("a truncated file") << "truncated";
+    QTest::addRow("a file cut at a page's end") << "cut at a page";
+    QTest::addRow("pages damaged, cut off mid-write") << "pages";
     QTest::addRow("its header overwritten, journal beside it") << "header";
     QTest::addRow("a folder in its place") << "folder";
     QTest::addRow("an empty file") << "empty";
@@ -304,6 +306,21 @@ void TestStartUp::damagedLibraryIsKeptAndTold()
     if (damage == "truncated") {
         QVERIFY(library.size() > 8192);
         QVERIFY(library.resize(library.size() / 2));
+    } else if (damage == "cut at a page") {
+        // Each size check alone: only the page count in the header tells.
+        QVERIFY(library.size() > 8192);
+        QVERIFY(library.resize(library.size() / 2 / 65536 * 65536 + 4096));
+    } else if (damage == "pages") {
+        // The header and the schema are sound; the tables are not.  A journal
+        // beside it says the last run was cut off.
+        QVERIFY(library.open(QIODevice::ReadWrite));
+        const qint64 size = library.size();
+        QVERIFY(library.seek(4096) && library.write(QByteArray(size - 4096, 'x')) == size - 4096);
+        library.close();
+        journal = "the journal of the damaged file";
+        QFile wal(libraryFile + "-wal");
+        QVERIFY(wal.open(QIODevice::WriteOnly));
+        wal.write(journal);
     } else if (damage == "header") {
         QVERIFY(library.open(QIODevice::ReadWrite));
         library.write(QByteArray(100, 'x'));
