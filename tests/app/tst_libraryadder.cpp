@@ -517,7 +517,7 @@ private slots:
             controller.libraryView = 2;
             QSignalSpy removed(&controller, &manager::sgHideLoading);
             controller.removeAll({}, {}, {id}, {});
-            QVERIFY(removed.wait(10000));
+            QVERIFY(removed.wait(60000));
         }
         QStringList titles;
         for (const track &t : ruvoDB().loadDB())

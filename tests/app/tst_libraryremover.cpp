@@ -152,7 +152,7 @@ private slots:
         if (removing) {
             controller.checkedAlbumIds << 1;
             QSignalSpy hidden(&controller, &manager::sgHideLoading);
-            QVERIFY(hidden.wait(10000));
+            QVERIFY(hidden.wait(60000));
             QCOMPARE(controller.libraryTracks.size(), 6); // a1 and a2 went, the album's video stays
             QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
             QVERIFY(controller.checkedAlbumIds.isEmpty());

@@ -397,13 +397,8 @@ private slots:
         QCOMPARE(testkit::fileBytes(pictureOf("Whole")), QByteArray("ONE"));
     }
 
-    // Only macOS has osascript: here the script fails at once with a log line.
-    void scriptRunsNowhereHere()
-    {
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!ItuneCoverArtExtracter().executeCoverScript() && timer.elapsed() < 5000);
-    }
+    // Only macOS has osascript: here the script is not run and fails.
+    void scriptRunsNowhereHere() { QVERIFY(!ItuneCoverArtExtracter().executeCoverScript()); }
 
 private:
     static QString trackDict(const QString &album, const QString &id)

@@ -79,7 +79,8 @@ private slots:
         QTEST(got, "expected");
     }
 
-    // The pause waits a second and keeps delivering events meanwhile.
+    // The pause waits a second and keeps delivering events meanwhile.  Only
+    // the lower bound is certain: a loaded machine makes any pause longer.
     void delayKeepsEventsFlowing()
     {
         bool delivered = false;
@@ -87,7 +88,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         delay();
-        QVERIFY(delivered && timer.elapsed() >= 990 && timer.elapsed() < 3000);
+        QVERIFY(delivered && timer.elapsed() >= 990);
     }
 
     // The scan reuses one record from file to file: only the release cover URL carries over.

@@ -124,9 +124,17 @@ private slots:
                 QSKIP("mounting tmpfs needs root");
         }
         const bool cancel = message == "cancel";
+        // The conversion says it has begun, then holds until it is stopped;
+        // only one never stopped waits out its timeout and leaves the mark.
+        const QString began = dir.filePath("conversion began"), ranOut = dir.filePath("conversion ran out");
+        QFile::remove(began);
+        QFile::remove(ranOut);
         if (cancel)
-            ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
-                                         testkit::MediaKit::fakeTool(dir.path(), "slow-ffmpeg", "exec sleep 60"));
+            ExternalProgram::setToolPath(
+                ExternalProgram::Ffmpeg,
+                testkit::MediaKit::fakeTool(
+                    dir.path(), "slow-ffmpeg",
+                    QString("touch '%1'; timeout 100 head -c 1 >/dev/null || touch '%2'").arg(began, ranOut)));
         const bool full = message == "Drive is Full";
         Drive::getInstance()->TransferDetails({{1, cancel ? slow : full ? big : songs[1]}});
         drive->GetDriveDetail();
@@ -137,12 +145,11 @@ private slots:
         QSignalSpy hidden(drive, &Drive::sgHideTransferProgress);
         drive->ContinueDrive(target, format, 1, 0, 0);
         if (cancel) {
-            QTRY_COMPARE(copy.size(), 1);
-            QTest::qWait(200);
-            const QDeadlineTimer limit(5000);
+            QTRY_COMPARE_WITH_TIMEOUT(copy.size(), 1, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(began), 60000);
             drive->slProgressStoped(1);
-            QTRY_COMPARE(hidden.size(), 1);
-            QVERIFY(!limit.hasExpired());
+            QTRY_COMPARE_WITH_TIMEOUT(hidden.size(), 1, 120000);
+            QVERIFY2(!QFileInfo::exists(ranOut), "the cancel must stop the conversion, not wait for it");
             QTRY_COMPARE(messages.size(), 1); // how much it did
             QCOMPARE(messages.first().first().toString(),
                      "The transfer was cancelled: 0 files were written to " + QDir::toNativeSeparators(target) + ".");

@@ -187,7 +187,8 @@ private slots:
         QTest::addColumn<QString>("cancelAt");
 
         const QString progress = "echo 'frame= 50 fps= 25 q=29.0 time=00:00:05.00'\n";
-        const QString waitForKey = progress + "timeout 10 head -c 1 >/dev/null; ";
+        // Only a conversion nobody stops waits out its timeout and leaves the mark.
+        const QString waitForKey = progress + "timeout 100 head -c 1 >/dev/null || touch \"$0.ran-out\"; ";
         QTest::addRow("cancelled: ffmpeg quits cleanly on its key") << waitForKey + "exit 0" << "key";
         QTest::addRow("cancelled: ffmpeg fails on its key") << waitForKey + "exit 255" << "key";
         QTest::addRow("cancelled as ffmpeg ends with success")
@@ -205,24 +206,24 @@ private slots:
         QFETCH(QString, cancelAt);
         const bool cancel = !cancelAt.isEmpty();
         clean();
-        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg,
-                                     testkit::MediaKit::fakeTool(dir.path(), "partial-ffmpeg",
-                                                                 "eval last=\\${$#}; echo partial > \"$last\"\n" +
-                                                                     ending));
-        QElapsedTimer clock;
+        const QString tool = testkit::MediaKit::fakeTool(dir.path(), "partial-ffmpeg",
+                                                         "eval last=\\${$#}; echo partial > \"$last\"\n" + ending);
+        const QString ranOut = tool + ".ran-out";
+        QFile::remove(ranOut);
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, tool);
+        std::atomic<bool> reported{false}; // set in the run's thread by a direct call
         const TrackMap list{{1, videoTrack(1, media["avi"], "Cut")}, {2, videoTrack(2, media["640x480"], "Next")}};
         const Run run = runList(
             list,
-            [&clock, cancel](VideoEncoding &encoder) {
-                clock.start();
+            [&reported, cancel](VideoEncoding &encoder) {
+                reported = true;
                 if (cancel)
                     encoder.onCanclePressed();
             },
             cancelAt == "last line" ? Qt::DirectConnection : Qt::AutoConnection);
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, wrapper);
-        QVERIFY2(clock.isValid(), "the conversion must report progress before it ends");
-        if (cancel)
-            QVERIFY2(clock.elapsed() < 6000, "a cancel must stop ffmpeg at once");
+        QVERIFY2(reported, "the conversion must report progress before it ends");
+        QVERIFY2(!QFileInfo::exists(ranOut), "a cancel must stop ffmpeg, not wait for it to end");
         QCOMPARE(run.allDone, 1);
         QVERIFY(!run.complete.contains(1) && run.skipped.contains(1));
         QCOMPARE(run.skipped.value(1).filesize, -1);
@@ -290,7 +291,7 @@ private:
         encoder.setArg(videos, transferDetail());
         encoder.start();
         done.wait(120000);
-        encoder.wait(10000);
+        encoder.wait(60000);
         QCoreApplication::processEvents();
         run.allDone = int(done.size());
         return run;

@@ -59,7 +59,7 @@ struct Recorder
     }
     ~Recorder() { job->setSteps(ApiManager::defaultSteps()); }
 
-    bool waitForEnd() { return QTest::qWaitFor([this] { return events.contains(QStringLiteral("end")); }, 5000); }
+    bool waitForEnd() { return QTest::qWaitFor([this] { return events.contains(QStringLiteral("end")); }, 60000); }
 
     ApiManager *const job = ApiManager::getinstance();
     QObject context;

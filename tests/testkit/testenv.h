@@ -48,4 +48,15 @@ bool runPinnedAndUnpinned(const QStringList &arguments);
         return QTest::qExec(&tc, argc, argv);                                                                          \
     }
 
+// A wait in a test only guards against a hang: a loaded machine with two
+// cores may take many times as long as an idle one, so the waits that name
+// no limit of their own get a generous one instead of QtTest's five seconds.
+// The wait still ends as soon as its condition holds.
+#undef QTRY_VERIFY
+#undef QTRY_VERIFY2
+#undef QTRY_COMPARE
+#define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT(expr, 60000)
+#define QTRY_VERIFY2(expr, messageExpression) QTRY_VERIFY2_WITH_TIMEOUT(expr, messageExpression, 60000)
+#define QTRY_COMPARE(expr, expected) QTRY_COMPARE_WITH_TIMEOUT(expr, expected, 60000)
+
 #endif // TESTENV_H
