@@ -33,6 +33,8 @@ namespace {
 
 const int albumId = 7;
 const QString playlistName = QStringLiteral("Road Trip");
+// What the child says as each stage begins, and at its end.
+const QByteArray stages[] = {"adding", "transferring", "removing", "done"};
 
 void useAacAndMp3Car()
 {
@@ -241,20 +243,21 @@ private slots:
         QRandomGenerator random(seed);
         const QString target = dir.filePath("target");
 
-        // One whole run first: the kills fall anywhere within its length.
+        // One whole run first: when each stage begins.  A round picks a stage,
+        // then a moment within it, so the short ones are hit as often.
         forgetEverything(target);
-        QElapsedTimer clock;
-        clock.start();
-        QByteArray said = runChild(target, -1);
-        QVERIFY2(said.contains("done"), said.constData());
-        const int whole = int(qMax<qint64>(clock.elapsed(), 200));
+        QList<int> begins;
+        QByteArray said = runChild(target, {}, 0, &begins);
+        QVERIFY2(said.contains("done") && begins.size() == 4, said.constData());
 
         for (int round = 0; round < rounds; ++round) {
             forgetEverything(target);
-            const int killAt = int(random.bounded(whole));
-            said = runChild(target, killAt);
-            const QByteArray stage = said.trimmed().split('\n').last();
-            qInfo("round %d: killed after %d ms, at \"%s\"", round + 1, killAt, stage.constData());
+            const int picked = int(random.bounded(3));
+            const int delay = int(random.bounded(qMax(begins[picked + 1] - begins[picked], 1)));
+            said = runChild(target, stages[picked], delay);
+            const QByteArray last = said.trimmed().split('\n').last();
+            qInfo("round %d: killed %d ms after \"%s\"; its last line \"%s\"", round + 1, delay,
+                  stages[picked].constData(), last.constData());
 
             settleAsAStartDoes();
             QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
@@ -281,23 +284,44 @@ private slots:
     }
 
 private:
-    // Runs the child; kills it `killAt` ms after its start (-1: lets it end).
-    // Returns what it said.
-    QByteArray runChild(const QString &target, int killAt)
+    // Runs the child.  With `killAt` a stage's line, kills it `delay` ms
+    // after the child says it; else lets it end, noting in `begins` how long
+    // after its start each line came.  Returns what it said.
+    QByteArray runChild(const QString &target, const QByteArray &killAt, int delay, QList<int> *begins = nullptr)
     {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer clock;
+        clock.start();
         child.start(QCoreApplication::applicationFilePath(), {"--round-child", dir.filePath("media"), target});
         if (!child.waitForStarted())
             return "not started";
-        if (killAt >= 0 && !child.waitForFinished(killAt))
+        QByteArray said;
+        bool seen = false;
+        const QDeadlineTimer limit(300000); // an upper bound only: the child says when
+        // Lines the child wrote just before it ended are read after its end.
+        while (!seen && !limit.hasExpired()) {
+            const bool running = child.state() != QProcess::NotRunning;
+            while (!seen && child.canReadLine()) {
+                const QByteArray line = child.readLine();
+                said += line;
+                seen = !killAt.isEmpty() && line.trimmed() == killAt;
+                if (begins)
+                    begins->append(int(clock.elapsed()));
+            }
+            if (!running)
+                break;
+            if (!seen)
+                child.waitForReadyRead(1000);
+        }
+        if (seen && (delay <= 0 || !child.waitForFinished(delay)))
             child.kill();
-        child.waitForFinished(killAt >= 0 ? 30000 : 300000);
+        child.waitForFinished(30000);
         if (child.state() != QProcess::NotRunning) {
             child.kill();
             child.waitForFinished();
         }
-        return child.readAllStandardOutput();
+        return said + child.readAllStandardOutput();
     }
 
     void forgetEverything(const QString &target)
