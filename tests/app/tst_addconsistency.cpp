@@ -173,21 +173,29 @@ private slots:
         child.start(QCoreApplication::applicationFilePath(),
                     {"--add-child", dir.filePath("media"), killAfter == "removing" ? "remove" : "add"});
         QVERIFY(child.waitForStarted());
+        // Read until the child says the line, or its last one: what it wrote
+        // just before it ended is still read after its end, and a child that
+        // has said all it will is not waited for.
         bool seen = false;
+        bool ended = false;
         QByteArray said;
         const QDeadlineTimer limit(150000); // an upper bound only: the child says when
-        while (!seen && child.state() == QProcess::Running && !limit.hasExpired()) {
-            if (!child.canReadLine() && !child.waitForReadyRead(1000))
-                continue;
-            while (child.canReadLine()) {
-                const QByteArray line = child.readLine();
-                said += line;
-                seen = seen || line.trimmed() == killAfter.toUtf8();
+        while (!seen && !ended && !limit.hasExpired()) {
+            const bool running = child.state() != QProcess::NotRunning;
+            while (!seen && !ended && child.canReadLine()) {
+                const QByteArray line = child.readLine().trimmed();
+                said += line + '\n';
+                seen = line == killAfter.toUtf8();
+                ended = line == "done" || line.startsWith("failed");
             }
+            if (!running)
+                break;
+            if (!seen && !ended)
+                child.waitForReadyRead(1000);
         }
         child.kill();
-        child.waitForFinished();
-        QVERIFY2(seen || said.contains("done"), said.constData());
+        QVERIFY(child.waitForFinished(60000));
+        QVERIFY2(seen || said.endsWith("done\n"), said.constData());
 
         settleAsAStartDoes();
         QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
@@ -451,10 +459,19 @@ static int addChild(const QString &folder, bool remove)
     QObject::connect(&controller, &manager::sgUpdateTranscodingCounter, &controller,
                      [&say](const QVariant &count, const QVariant &) { say("progress " + count.toByteArray()); });
     QSignalSpy done(&controller, &manager::updateProgressSearch);
+    QSignalSpy refused(&controller, &manager::showMessageBox);
     say("started");
     startAdd(controller, browserTracksOf(folder));
-    while (done.isEmpty() || controller.libraryAdder->isBusy())
+    // An add that is refused or stops short says so and never ends: the
+    // child tells it instead of waiting for an end that can't come.
+    const QDeadlineTimer limit(120000);
+    while ((done.isEmpty() || controller.libraryAdder->isBusy()) && refused.isEmpty() && !limit.hasExpired())
         done.wait(1000);
+    if (!refused.isEmpty() || done.isEmpty() || controller.libraryAdder->isBusy()) {
+        say("failed: " + (refused.isEmpty() ? QByteArray("the add did not end")
+                                            : refused.first().first().toString().toUtf8()));
+        return 3;
+    }
     if (remove) {
         LibraryRemover::Ticks ticks;
         ticks.trackIds = controller.libraryTracks.keys();
