@@ -16,6 +16,7 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
+#include "libraryconsistency.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/temporaryfiles.h"
@@ -26,18 +27,11 @@
 
 namespace {
 
-const int albumId = 7;
+using testkit::rowPaths;
+using testkit::settleAsAStartDoes;
+using testkit::useAacAndMp3Car;
 
-// A car that plays aac and mp3, not flac: FLACs are converted, MP3s copied.
-void useAacAndMp3Car()
-{
-    SystemDetails &profile = *Combo().getsystemDetail();
-    profile = SystemDetails();
-    profile.name = "System A";
-    profile.codec = "aac";
-    profile.audioExtension = "m4a";
-    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
-}
+const int albumId = 7;
 
 // The browser's tracks for the media files of `folder`: one album, titled
 // after the files.
@@ -76,47 +70,11 @@ void startAdd(manager &controller, const TrackMap &browser)
     controller.addToMainObject();
 }
 
-// What a start does before anything reads the library.
-void settleAsAStartDoes()
-{
-    TemporaryFiles::sweep(shared::dataFolder(), true, QDateTime::currentDateTime().addSecs(1));
-    FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
-}
-
-QStringList rowPaths()
-{
-    QStringList paths;
-    QSqlQuery query;
-    if (query.exec(QStringLiteral("SELECT filepath FROM tracks")))
-        while (query.next())
-            paths << query.value(0).toString();
-    return paths;
-}
-
-// Every file below the library folder, links and folders left out.
-QStringList libraryFiles()
-{
-    QStringList files;
-    QDirIterator it(ruvoDB::programCopyFolder(), QDir::Files | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    return files;
-}
-
 // "" when each row has its file and each file of the library folder a row;
 // else what is wrong.
 QString inconsistency()
 {
-    const QStringList rows = rowPaths();
-    QStringList wrong;
-    for (const QString &path : rows)
-        if (!QFileInfo(path).isFile())
-            wrong << "row without its file: " + path;
-    for (const QString &file : libraryFiles())
-        if (!rows.contains(file))
-            wrong << "file no row owns: " + file;
-    return wrong.join('\n');
+    return testkit::inconsistencies().join('\n');
 }
 
 void forgetEverything()
@@ -223,7 +181,7 @@ private slots:
             expected << t.trackname;
         expected.sort();
         QCOMPARE(titles, expected);
-        for (const QString &file : libraryFiles())
+        for (const QString &file : testkit::filesBelow(ruvoDB::programCopyFolder()))
             QVERIFY2(!file.contains(" (2)"), qPrintable(file));
     }
 

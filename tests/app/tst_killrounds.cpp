@@ -17,6 +17,7 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drivecopier.h"
+#include "libraryconsistency.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/temporaryfiles.h"
@@ -31,20 +32,15 @@
 
 namespace {
 
+using testkit::filesBelow;
+using testkit::rowPaths;
+using testkit::settleAsAStartDoes;
+using testkit::useAacAndMp3Car;
+
 const int albumId = 7;
 const QString playlistName = QStringLiteral("Road Trip");
 // What the child says as each stage begins, and at its end.
 const QByteArray stages[] = {"adding", "transferring", "removing", "done"};
-
-void useAacAndMp3Car()
-{
-    SystemDetails &profile = *Combo().getsystemDetail();
-    profile = SystemDetails();
-    profile.name = "System A";
-    profile.codec = "aac";
-    profile.audioExtension = "m4a";
-    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
-}
 
 TrackMap browserTracksOf(const QString &folder)
 {
@@ -104,47 +100,14 @@ int transferAll(const TrackMap &library, const QString &target)
     return copier.copyFilesToDrive(tracks, detail, stop);
 }
 
-void settleAsAStartDoes()
-{
-    TemporaryFiles::sweep(shared::dataFolder(), true, QDateTime::currentDateTime().addSecs(1));
-    FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
-}
-
-QStringList rowPaths()
-{
-    QStringList paths;
-    QSqlQuery query;
-    if (query.exec(QStringLiteral("SELECT filepath FROM tracks")))
-        while (query.next())
-            paths << query.value(0).toString();
-    return paths;
-}
-
-QStringList filesBelow(const QString &folder)
-{
-    QStringList files;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next();
-    files.sort();
-    return files;
-}
-
 // What is wrong with the library: a row without its file, a file of the
 // library folder no row owns, a song twice, a " (2)" copy.
 QStringList libraryFaults(const QStringList &titles)
 {
-    QStringList wrong;
-    const QStringList rows = rowPaths();
-    for (const QString &path : rows)
-        if (!QFileInfo(path).isFile())
-            wrong << "row without its file: " + path;
-    for (const QString &file : filesBelow(ruvoDB::programCopyFolder())) {
-        if (!rows.contains(file))
-            wrong << "file no row owns: " + file;
+    QStringList wrong = testkit::inconsistencies();
+    for (const QString &file : filesBelow(ruvoDB::programCopyFolder()))
         if (file.contains(QLatin1String(" (2)")))
             wrong << "second copy: " + file;
-    }
     QStringList stored;
     QSqlQuery query;
     if (query.exec(QStringLiteral("SELECT trackname FROM tracks")))

@@ -1,0 +1,65 @@
+#include "libraryconsistency.h"
+
+#include <QDateTime>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSqlQuery>
+
+#include "core/shared.h"
+#include "database/filejournal.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "platform/temporaryfiles.h"
+
+namespace testkit {
+
+void useAacAndMp3Car()
+{
+    SystemDetails &profile = *Combo().getsystemDetail();
+    profile = SystemDetails();
+    profile.name = "System A";
+    profile.codec = "aac";
+    profile.audioExtension = "m4a";
+    profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
+}
+
+void settleAsAStartDoes()
+{
+    TemporaryFiles::sweep(shared::dataFolder(), true, QDateTime::currentDateTime().addSecs(1));
+    FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+}
+
+QStringList rowPaths()
+{
+    QStringList paths;
+    QSqlQuery query;
+    if (query.exec(QStringLiteral("SELECT filepath FROM tracks")))
+        while (query.next())
+            paths << query.value(0).toString();
+    return paths;
+}
+
+QStringList filesBelow(const QString &folder)
+{
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    return files;
+}
+
+QStringList inconsistencies()
+{
+    const QStringList rows = rowPaths();
+    QStringList wrong;
+    for (const QString &path : rows)
+        if (!QFileInfo(path).isFile())
+            wrong << QStringLiteral("row without its file: ") + path;
+    for (const QString &file : filesBelow(ruvoDB::programCopyFolder()))
+        if (!rows.contains(file))
+            wrong << QStringLiteral("file no row owns: ") + file;
+    return wrong;
+}
+
+} // namespace testkit
