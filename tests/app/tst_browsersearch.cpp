@@ -2,32 +2,13 @@
 
 #include "app/mediabrowser.h"
 #include "database/database.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 // The media browser's search box as the user types: characters added and
 // deleted, and keystrokes that come while the views are being built.
 
 namespace {
-
-// Scan results from "album|artist|title|kind" (p: podcast), ids from 1.
-TrackMap scanned(const QStringList &rows)
-{
-    TrackMap tracks;
-    for (const QString &fields : rows) {
-        const QStringList f = fields.split(QLatin1Char('|'));
-        track t;
-        t.id = int(tracks.size()) + 1;
-        t.album_id = t.artist_id = 2;
-        t.albumName = f[0];
-        t.artistName = f[1];
-        t.trackname = f[2];
-        t.isPodcast = f.value(3) == QLatin1String("p");
-        t.filename = t.trackname + QStringLiteral(".mp3");
-        t.filepath = QStringLiteral("/media/") + t.filename;
-        tracks.insert(t.id, t);
-    }
-    return tracks;
-}
 
 QStringList albumNames(const MediaBrowser &browser)
 {
@@ -85,7 +66,7 @@ private slots:
     {
         QFETCH(QStringList, typed);
         QFETCH(QStringList, shown);
-        show(scanned(tracks));
+        show(testkit::scannedTracks(tracks));
         for (const QString &text : typed)
             controller->searchBox(text);
         QCOMPARE(albumNames(*browser), shown);
@@ -119,13 +100,13 @@ private slots:
         QFETCH(int, category);
         QFETCH(QString, text);
         QFETCH(QStringList, shown);
-        show(scanned({"Old Album|Band|Song 0"}));
+        show(testkit::scannedTracks({"Old Album|Band|Song 0"}));
         if (newSource) {
             browser->saveBrowserModels = true;
-            controller->browserTracks = scanned(tracks);
+            controller->browserTracks = testkit::scannedTracks(tracks);
             controller->setTempValue();
         } else {
-            show(scanned(tracks));
+            show(testkit::scannedTracks(tracks));
             controller->filterForCheckboxes(category);
         }
         QVERIFY(browser->isBuilding());

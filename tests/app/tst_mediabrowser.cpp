@@ -13,6 +13,7 @@
 #include "ituneslibraryxml.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "scanfixture.h"
 #include "testenv.h"
 
 using testkit::ItunesLibraryXml;
@@ -21,27 +22,6 @@ using testkit::ItunesLibraryXml;
 // kit media, filters and ticks on made-up scan results.
 
 namespace {
-
-// Scan results from "album|artist|title|kind" (p: podcast, v: video), ids from 1.
-TrackMap scanned(const QStringList &rows)
-{
-    TrackMap tracks;
-    for (const QString &fields : rows) {
-        const QStringList f = fields.split(QLatin1Char('|'));
-        track t;
-        t.id = int(tracks.size()) + 1;
-        t.album_id = t.artist_id = 2;
-        t.albumName = f[0];
-        t.artistName = f[1];
-        t.trackname = f[2];
-        t.isPodcast = f.value(3) == QLatin1String("p");
-        t.isVideo = f.value(3) == QLatin1String("v");
-        t.filename = t.trackname + QStringLiteral(".mp4");
-        t.filepath = QStringLiteral("/media/") + t.filename;
-        tracks.insert(t.id, t);
-    }
-    return tracks;
-}
 
 QStringList names(const QList<QObject *> &rows, const char *property)
 {
@@ -205,10 +185,10 @@ private slots:
         connect(controller.get(), &manager::sgRefreshBrowser, this,
                 [&] { shown << names(browser->browserAlbumModels().values(), "albumname").join(','); });
         browser->mediasource = QStringLiteral("browse");
-        controller->browserTracks = scanned({"Old|Band|Song 1"});
+        controller->browserTracks = testkit::scannedTracks({"Old|Band|Song 1"});
         controller->setTempValue();
         QVERIFY(browser->waitForBuild(30000)); // done, its rows not taken yet
-        controller->browserTracks = scanned({"New|Band|Song 2"});
+        controller->browserTracks = testkit::scannedTracks({"New|Band|Song 2"});
         controller->setTempValue();
         QTRY_VERIFY(!browser->isBuilding());
         QVERIFY(!shown.isEmpty() && !shown.contains("Old"));
@@ -217,7 +197,7 @@ private slots:
     // Search marks and the rows saved from the scan across category changes.
     void categoriesAndSavedModels()
     {
-        useTracks(scanned({"Album 1|Band|Song 1", "Album 0|Crew|Song 2", "Album 1|Band|Song 3", "Album 0|Host|Song 4|p",
+        useTracks(testkit::scannedTracks({"Album 1|Band|Song 1", "Album 0|Crew|Song 2", "Album 1|Band|Song 3", "Album 0|Host|Song 4|p",
                            "Album 1|Band|Song 5|v", "Album 0|Band|Song 6|v"}));
         QCOMPARE(browser->browserTrackDetails().size(), 3);
         const auto saved = browser->savedBrowserModels;
@@ -268,7 +248,7 @@ private slots:
         QFETCH(QString, fields);
         const QStringList f = fields.split('|');
         const int view = f[0].toInt();
-        const TrackMap tracks = scanned({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"});
+        const TrackMap tracks = testkit::scannedTracks({"Blue Hour|Hochwald Ночь|жара", "Coastline|Band|Rain", "Videos||clip|v"});
         QString before = f.value(4);
         const auto searchBefore = [&] {
             controller->setBrowserView(before.section(':', 0, 0).toInt());
@@ -306,7 +286,7 @@ private slots:
         QStringList scan;
         for (int id = 1; id <= 8; ++id)
             scan << QStringLiteral("Album %1|Artist|Song %2").arg(id / 5).arg(id);
-        useTracks(scanned(scan));
+        useTracks(testkit::scannedTracks(scan));
         controller->libraryTracks = controller->browserTracks; // library rows of the same tracks
         QSignalSpy rebuilt(controller.get(), &manager::sgHideLoading);
         controller->refreshViews();

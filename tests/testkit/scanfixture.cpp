@@ -44,4 +44,24 @@ bool closeColour(const QColor &got, const QColor &want)
     return qAbs(got.red() - want.red()) + qAbs(got.green() - want.green()) + qAbs(got.blue() - want.blue()) < 60;
 }
 
+TrackMap scannedTracks(const QStringList &rows)
+{
+    TrackMap tracks;
+    for (const QString &fields : rows) {
+        const QStringList f = fields.split(QLatin1Char('|'));
+        track t;
+        t.id = int(tracks.size()) + 1;
+        t.album_id = t.artist_id = 2;
+        t.albumName = f.value(0);
+        t.artistName = f.value(1);
+        t.trackname = f.value(2);
+        t.isPodcast = f.value(3) == QLatin1String("p");
+        t.isVideo = f.value(3) == QLatin1String("v");
+        t.filename = t.trackname + QStringLiteral(".mp4");
+        t.filepath = QStringLiteral("/media/") + t.filename;
+        tracks.insert(t.id, t);
+    }
+    return tracks;
+}
+
 } // namespace testkit

@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QColor>
 #include <QString>
+#include <QStringList>
+
+#include "core/track.h"
 
 // What the scan and import tests share: a clean start for the id counters,
 // the name maps, the artwork folder and the library's staging tables, and
@@ -24,6 +27,10 @@ QByteArray audioMd5(const QString &path);
 
 // Whether a picture's colour is `want` within ffmpeg's conversion error.
 bool closeColour(const QColor &got, const QColor &want);
+
+// Made-up scan results from "album|artist|title|kind" rows (kind p: podcast,
+// v: video), ids from 1, files "/media/<title>.mp4".
+TrackMap scannedTracks(const QStringList &rows);
 
 } // namespace testkit
 
