@@ -521,11 +521,6 @@ void LibraryAdder::addToMainObject()
                   [this](AddPlan plan) { addToMainObjectThreadFinished(std::move(plan)); });
 }
 
-QString LibraryAdder::busyText()
-{
-    return WorkGuard::refusal(WorkGuard::Work::Add);
-}
-
 void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
 {
     emit mgr.sgHideLoading();
@@ -807,6 +802,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         int index = 0;
         SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
         int error = 0;
+        qint64 size = 0; // the source's, as the copy job measured it
     };
     struct Shared
     {
@@ -900,6 +896,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
                     made = QDir().mkpath(folder);
                 log->WriteLog(QStringLiteral("Copying..") + item.target, QString());
                 Copied copied{index};
+                copied.size = size;
                 copied.outcome = SafeFileCopy::copy(item.source, item.target, &copied.error);
                 QMutexLocker lock(&shared.mutex);
                 if (copied.outcome == SafeFileCopy::VolumeFull)
@@ -937,8 +934,9 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         bool flushed = true;
         for (int index : std::as_const(pendingRows)) {
             const QString &target = items.at(index).target;
-            if (!items.at(index).source.isEmpty() && !volumes.contains(deviceOf(target))) {
-                volumes.insert(deviceOf(target));
+            const dev_t volume = deviceOf(target);
+            if (!items.at(index).source.isEmpty() && !volumes.contains(volume)) {
+                volumes.insert(volume);
                 flushed = AtomicFile::syncVolume(target) && flushed;
             }
         }
@@ -981,7 +979,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
             if (copied.outcome == SafeFileCopy::Copied) {
                 // The rows only once the file is in place.
                 pendingRows.append(copied.index);
-                pendingBytes += item.size;
+                pendingBytes += copied.size;
                 if (pendingRows.size() >= rowBatch || pendingBytes >= byteBatch)
                     flushRows();
             } else {

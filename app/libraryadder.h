@@ -183,9 +183,6 @@ public:
                                const std::atomic<bool> &stop,
                                const std::function<void(int, const QString &)> &progress = {},
                                const TrackMap &library = TrackMap());
-    // What the user is told when an add is asked for while the library
-    // changes (an add or a removal runs).
-    static QString busyText();
     // The one message for the end of an add: "Drive is Full" when the volume
     // ran out of room, how much was added when the user cancelled, else the
     // media left out and why; empty when everything was added.

@@ -261,9 +261,6 @@ public:
     // Publishes the two advanced-settings lists as they are (after a tick).
     void populateAdvancedSettings();
 
-    // True while media are on their way into the library: an add, or the
-    // optimisation of its videos.
-    bool isAddingMedia() const;
     // Optimises the videos of the last add (processingTracks, keyed by their
     // ids in the add): the add chain's video hand-off.
     void startVideoOptimisation();

@@ -213,11 +213,6 @@ void manager::slUpdateObjectTranscoding(QList<track>)
     // The converter reports each file through slRemoveFileAudio instead.
 }
 
-bool manager::isAddingMedia() const
-{
-    return (libraryAdder && libraryAdder->isBusy()) || (videoOptimisation && videoOptimisation->isRunning());
-}
-
 void manager::startVideoOptimisation()
 {
     if (videoOptimisation)

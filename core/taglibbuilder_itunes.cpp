@@ -173,11 +173,12 @@ QString finaliseItunesTrack(track &record, QHash<int, track> &table, QStringList
 
     QString kept;
     const bool located = record.filepath != QLatin1String("Unknown Path");
-    if (located && missing && itunesFileKind(record.filepath) != ItunesFileKind::Unsupported &&
-        !QFileInfo(record.filepath).isFile())
+    const ItunesFileKind kind = located ? itunesFileKind(record.filepath) : ItunesFileKind::Unsupported;
+    const bool present = located && QFileInfo(record.filepath).isFile();
+    if (located && missing && kind != ItunesFileKind::Unsupported && !present)
         missing->append(record.filepath);
-    if (located && QFileInfo(record.filepath).isFile()) {
-        switch (itunesFileKind(record.filepath)) {
+    if (present) {
+        switch (kind) {
         case ItunesFileKind::Audio:
             record.isVideo = false;
             kept = record.filepath;

@@ -37,8 +37,11 @@ bool removeOwnFile(const QString &path, const QString &root, bool &deleted)
         return errno == ENOENT;
     if (!S_ISREG(st.st_mode))
         return true; // a link or a folder by that name is not a file we made
+    // Never through a link: a linked folder would lead to a file that is
+    // another path's (and perhaps a row's).
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (root.isEmpty() || !canonical.startsWith(root + QLatin1Char('/')))
+    if (root.isEmpty() || !canonical.startsWith(root + QLatin1Char('/')) ||
+        canonical != QDir::cleanPath(QFileInfo(path).absoluteFilePath()))
         return true;
     if (::unlink(QFile::encodeName(canonical).constData()) != 0)
         return errno == ENOENT;

@@ -428,7 +428,8 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
 
     // What is reported done must be on the drive: flush before the last
     // report goes out.  A flush that fails lost what was reported.
-    const bool flushing = halt != Halt::Removed && outcome.written > 0;
+    // Playlists and the drive's record count too: what the job wrote at all.
+    const bool flushing = halt != Halt::Removed && (outcome.written > 0 || touchedDrive);
     if (flushing)
         emit sgSyncing();
     if (flushing && !Volumes::flush(detail.drivePath)) {

@@ -1,5 +1,7 @@
 #include "platform/atomicfile.h"
 
+#include "platform/volumes.h"
+
 #include "platform/temporaryfiles.h"
 
 #include <QFile>
@@ -171,10 +173,5 @@ bool AtomicFile::syncVolume(const QString &path)
             break;
         at = parent;
     }
-    const int f = ::open(encoded(at).constData(), O_RDONLY | O_CLOEXEC);
-    if (f < 0)
-        return false;
-    const bool ok = ::syncfs(f) == 0;
-    ::close(f);
-    return ok;
+    return Volumes::flush(at);
 }

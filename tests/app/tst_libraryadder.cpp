@@ -8,6 +8,7 @@
 
 #include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
+#include "core/workguard.h"
 #include "app/libraryindex.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
@@ -460,7 +461,7 @@ private slots:
             controller.addToMainObject();
             QCOMPARE(messages.size(), 2);
             for (int i = 0; i < 2; ++i)
-                QCOMPARE(messages.takeFirst().first().toString(), LibraryAdder::busyText());
+                QCOMPARE(messages.takeFirst().first().toString(), WorkGuard::refusal(WorkGuard::Work::Add));
             controller.slCancelSearchCopy();
         }
         QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty(), 60000);

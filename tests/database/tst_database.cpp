@@ -285,6 +285,23 @@ private slots:
         QCOMPARE(count("unsettledFiles"), stored ? 0 : 1);
     }
 
+    // The journal's settle deletes a journalled file no row owns, and never
+    // reaches through a linked folder to a file that is another path's.
+    void settleNeverThroughALink()
+    {
+        const QString library = m_dir.filePath("settle library");
+        QVERIFY(QDir().mkpath(library + "/Owned"));
+        QVERIFY(touch(library + "/Owned/song.mp3"));
+        QVERIFY(touch(library + "/Orphan/left.mp3"));
+        QVERIFY(QFile::link(library + "/Owned", library + "/Linked"));
+        QVERIFY(ruvoDB().storeTrack(makeTrack(library + "/Owned/song.mp3")) > 0);
+        QVERIFY(FileJournal::note({library + "/Linked/song.mp3", library + "/Orphan/left.mp3"}));
+        QCOMPARE(FileJournal::settle(library), 1);
+        QVERIFY(QFileInfo(library + "/Owned/song.mp3").isFile());
+        QVERIFY(!QFileInfo::exists(library + "/Orphan/left.mp3"));
+        QCOMPARE(count("unsettledFiles"), 0);
+    }
+
     void albumCover_data()
     {
         // Tracks written in turn by the writer the row starts with, as
