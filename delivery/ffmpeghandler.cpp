@@ -195,7 +195,13 @@ QString ffmpeghandler::askForCodec(const QString &path) const
     const int newline = output.indexOf('\n');
     if (newline >= 0)
         output.truncate(newline);
-    return QString::fromLatin1(output.trimmed());
+    const QString codec = QString::fromLatin1(output.trimmed());
+    // ffprobe takes a file of zeros named .mp3 for an MP3 without a word; a
+    // real MP3 or FLAC shows its frame in its first bytes, which the sniff
+    // above found not.  Such a file goes to the converter, which tells.
+    if (codec == QLatin1String("mp3") || codec == QLatin1String("flac"))
+        return QString();
+    return codec;
 }
 
 bool ffmpeghandler::needsTranscode(const QString &probedCodec, bool isVideo, const QList<Details> &codecs)

@@ -289,18 +289,23 @@ private slots:
         const QString target = dir.filePath("cached");
         // A damaged "MP3" (ffprobe would name it after its extension) is no MP3.
         QVERIFY(testkit::touch(dir.filePath("damaged/junk.mp3"), QByteArray(300000, 'z')));
+        // Nor one of zeros, which ffprobe takes for an MP3 without a word.
+        QVERIFY(testkit::touch(dir.filePath("damaged/zeros.mp3"), QByteArray(129260, '\0')));
         const TrackMap tracks{{7, library.value(7)},
                               {10, song(10, library.value(7).filepath, "Album One")},
                               {11, library.value(1)},
-                              {12, song(12, dir.filePath("damaged/junk.mp3"), "Album One")}};
+                              {12, song(12, dir.filePath("damaged/junk.mp3"), "Album One")},
+                              {13, song(13, dir.filePath("damaged/zeros.mp3"), "Album One")}};
         const Run run = copy(tracks, target, true, 1);
         QCOMPARE(run.progress, (QStringList{"Copying 1 Ça ira 東京.m4a", "Copying lossless.m4a",
-                                            "Copying 01 One.mp3", "Skip File junk.mp3"}));
+                                            "Copying 01 One.mp3", "Skip File junk.mp3",
+                                            "Skip File zeros.mp3"}));
         QCOMPARE(run.diskFull, 0);
         QStringList leftOut;
         for (const auto &[name, why] : run.outcome.leftOut)
             leftOut << name + ": " + why;
-        QCOMPARE(leftOut, (QStringList{"junk.mp3: no format the car plays could be made of it"}));
+        QCOMPARE(leftOut, (QStringList{"junk.mp3: no format the car plays could be made of it",
+                                       "zeros.mp3: no format the car plays could be made of it"}));
         QCOMPARE(fileBytes(target + "/Aster Media/Été/1 Ça ira 東京.m4a"), fileBytes(cached));
         QCOMPARE(fileBytes(target + "/Aster Media/Album One/lossless.m4a"), fileBytes(cached));
     }
