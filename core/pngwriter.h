@@ -5,12 +5,12 @@
 
 class QImage;
 
-// Encodes album pictures as PNG several times faster than QImage::save: one
-// filter for every row and run-length deflate instead of libpng's trial of
-// every filter on every row, for files of about the same size.  The pixels
-// and chunks (size, colour type, physical resolution) are those
-// QImage::save writes for an sRGB image without texts; other pixel formats
-// are written as RGB or RGBA.
+// Encodes album pictures many times faster than QImage::save: the rows are
+// stored as they are, neither filtered nor compressed (about 36 KB for a
+// 110 x 110 picture instead of about 23 KB), where libpng tries every
+// filter on every row and deflates.  The pixels and chunks (size, colour
+// type, physical resolution) are those QImage::save writes for an sRGB
+// image without texts; other pixel formats are written as RGB or RGBA.
 class PngWriter
 {
 public:

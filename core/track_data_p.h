@@ -34,8 +34,9 @@ inline QThreadPool *readerPool()
 }
 
 // track_data::ParseTags, also taking the file's embedded picture where the
-// tag reading holds it anyway (MPEG files); `picture` may be null.
-bool parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture);
+// tag reading holds it anyway (MPEG files); `picture` may be null.  `size`
+// is the file's size when the caller has it already (-1: looked up here).
+bool parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture, qint64 size = -1);
 
 } // namespace TrackDataInternal
 

@@ -102,6 +102,7 @@ struct MediaFile
     int media = 0; // the scan's media files numbered in walk order
     QString path;
     QString fileName;
+    qint64 size = 0;              // as the walk found it
     bool takesAlbumCover = false; // an audio record (videos show their own frame)
 };
 
@@ -123,8 +124,8 @@ QThreadPool *readAheadPool()
 // Reads one media file on the pool: its tags, and the embedded picture the
 // tag reading holds anyway, which goes to the scan's album pictures (which
 // may make and write an album picture on this thread).  Returns copies.
-FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const track_data &scan,
-                       ScanPictures *pictures)
+FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const shared &names,
+                       const track_data &scan, ScanPictures *pictures)
 {
     FileRead read;
     std::optional<ScanPictures::File> offered;
@@ -135,13 +136,13 @@ FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, con
         read.isProtected = track_data::isEncryptedFile(media.path);
         EmbeddedPicture picture;
         if (!read.isProtected)
-            read.parsed = parseTags(read.tags, media.path, &picture);
+            read.parsed = parseTags(read.tags, media.path, &picture, media.size);
         // The files that look for an album picture (see MapToTrack and
         // Save_Cover): audio records of a known album.
         const QString album = TStringToQString(read.tags.album).trimmed();
         if (read.parsed && media.takesAlbumCover && !shared::isUnknownName(album)) {
             offered = ScanPictures::File{
-                track_data::albumCoverPath(artworkFolder, shared().formatSplChar(album), media.fileName), media.path,
+                track_data::albumCoverPath(artworkFolder, names.formatSplChar(album), media.fileName), media.path,
                 std::move(picture)};
         }
     }
@@ -326,11 +327,11 @@ TrackMap track_data::searchfile(QDir dir)
         QList<MediaFile> media;
         for (const WalkEntry &entry : std::as_const(batch.entries)) {
             if (entry.kind == WalkEntry::Media)
-                media.append({mediaWalked++, entry.path, entry.file.fileName(), entry.isAudio});
+                media.append({mediaWalked++, entry.path, entry.file.fileName(), entry.file.size(), entry.isAudio});
         }
         batch.reads = QtConcurrent::mapped(readerPool(), std::move(media),
-                                           [this, &artworkFolder, &pictures](const MediaFile &file) {
-                                               return readMediaFile(file, artworkFolder, *this, &pictures);
+                                           [this, &artworkFolder, &sha, &pictures](const MediaFile &file) {
+                                               return readMediaFile(file, artworkFolder, sha, *this, &pictures);
                                            });
         return batch;
     };

@@ -156,7 +156,7 @@ bool track_data::ParseTags(TagObject &tags, QString path)
     return TrackDataInternal::parseTags(tags, path, nullptr);
 }
 
-bool TrackDataInternal::parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture)
+bool TrackDataInternal::parseTags(TagObject &tags, const QString &path, EmbeddedPicture *picture, qint64 size)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     const QByteArray name = QFile::encodeName(path);
@@ -187,8 +187,11 @@ bool TrackDataInternal::parseTags(TagObject &tags, const QString &path, Embedded
                 picture->bytes = TagLibBuilder::id3v2Picture(file);
             }
             read.opened = true;
-            if (file.firstFrameOffset() >= 0 && file.audioProperties())
-                read.lengthMs = file.audioProperties()->lengthInMilliseconds();
+            // The properties have a sample rate only when they found a first
+            // frame: asking TagLib for it again would search the file again.
+            const TagLib::MPEG::Properties *audio = file.audioProperties();
+            if (audio && audio->sampleRate() > 0)
+                read.lengthMs = audio->lengthInMilliseconds();
         }
     } else {
         // Every other kind keeps the properties its own reader gives (an AIFF
@@ -200,7 +203,8 @@ bool TrackDataInternal::parseTags(TagObject &tags, const QString &path, Embedded
         }
     }
 
-    const qint64 size = QFileInfo(path).size();
+    if (size < 0)
+        size = QFileInfo(path).size();
     const bool impossible = read.opened && isImpossible(read.lengthMs, tags.sampleRate, size);
     if (read.opened && !impossible && read.lengthMs > 0 && tags.sampleRate > 0) {
         if (tags.bitrate <= 0)

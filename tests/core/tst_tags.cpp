@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include <QImage>
+#include <QPainter>
+#include <QRandomGenerator>
 
 #include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
@@ -216,6 +218,61 @@ private slots:
         QFETCH(QString, expected);
         QVERIFY2(testkit::closeColour(image.pixelColor(55, 55), QColor(expected)),
                  qPrintable(image.pixelColor(55, 55).name()));
+    }
+
+    // An embedded JPEG is fitted into 110 x 110 from the decoder's reduced
+    // scale where Qt's reader decodes at exactly that scale, else through
+    // the reader's own smooth fit: either way the picture has the fitted
+    // size and looks like the whole picture scaled smoothly.
+    void pictureFitted_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("fit");
+        QTest::addRow("500 x 500, a quarter") << QSize(500, 500) << QSize(110, 110);
+        QTest::addRow("300 x 300, three eighths asked again gives four") << QSize(300, 300) << QSize(110, 110);
+        QTest::addRow("1000 x 600, an eighth") << QSize(1000, 600) << QSize(110, 66);
+        QTest::addRow("333 x 500, uneven") << QSize(333, 500) << QSize(73, 110);
+        QTest::addRow("111 x 111, whole") << QSize(111, 111) << QSize(110, 110);
+        QTest::addRow("64 x 64, enlarged") << QSize(64, 64) << QSize(110, 110);
+    }
+
+    void pictureFitted()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QSize, fit);
+        // Something like a photograph: gradients, shapes and fine noise.
+        QImage picture(size, QImage::Format_RGB32);
+        QRandomGenerator random(size.width());
+        for (int y = 0; y < size.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+            for (int x = 0; x < size.width(); ++x) {
+                const int noise = int(random.bounded(24));
+                line[x] = qRgb(255 * x / size.width() / 2 + noise, 255 * y / size.height() / 2 + noise,
+                               (x * y) % 256 / 2 + noise);
+            }
+        }
+        QPainter painter(&picture);
+        painter.setBrush(QColor(230, 200, 40));
+        painter.drawEllipse(QRect(QPoint(size.width() / 4, size.height() / 4), size / 2));
+        painter.end();
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "JPG", 92));
+
+        const QImage fitted = QImage::fromData(TagLibBuilder::pictureToPng(jpeg), "PNG");
+        QCOMPARE(fitted.size(), fit);
+        const QImage whole = QImage::fromData(jpeg, "JPG").scaled(fit, Qt::IgnoreAspectRatio,
+                                                                   Qt::SmoothTransformation);
+        qint64 difference = 0;
+        for (int y = 0; y < fit.height(); ++y) {
+            for (int x = 0; x < fit.width(); ++x) {
+                const QRgb a = fitted.pixel(x, y);
+                const QRgb b = whole.pixel(x, y);
+                difference += qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
+            }
+        }
+        const double mean = double(difference) / (3.0 * fit.width() * fit.height());
+        QVERIFY2(mean < 3.5, qPrintable(QStringLiteral("mean difference %1 of 255").arg(mean)));
     }
 
     void coverWritten_data()
