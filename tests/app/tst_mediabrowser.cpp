@@ -2,6 +2,8 @@
 
 #include <QSemaphore>
 
+#include <sys/stat.h>
+
 #include "app/albumdatamodel.h"
 #include "app/artistdatamodel.h"
 #include "app/detaileddatamodel.h"
@@ -332,12 +334,16 @@ private slots:
 
     void dirSize()
     {
-        // Hidden files and subfolders count; a link to a folder, a file and a missing folder do not.
+        // Hidden files and subfolders count; a link to a folder or a file, a pipe, a file given as the
+        // folder and a missing folder do not.  A folder given through a link is measured.
         QVERIFY(testkit::touch(music + "/.hidden", "1234567890") && testkit::touch(music + "/sub/deeper/f", "1234567"));
         QVERIFY(QFile::link(music + QStringLiteral("/sub"), music + QStringLiteral("/link")));
+        QVERIFY(QFile::link(music + QStringLiteral("/a.mp3"), music + QStringLiteral("/sub/file-link.mp3")));
+        QVERIFY(::mkfifo(QFile::encodeName(music + QStringLiteral("/sub/pipe")).constData(), 0600) == 0);
         const qint64 songs = QFileInfo(music + QStringLiteral("/a.mp3")).size() + QFileInfo(music + "/b.mp3").size();
         QCOMPARE(controller->CalulateDirSize(music), songs + 17);
         QCOMPARE(controller->CalulateDirSize(music + "/a.mp3") + controller->CalulateDirSize(music + "/missing"), 0);
+        QCOMPARE(controller->CalulateDirSize(music + QStringLiteral("/link")), 7);
     }
 
 private:
