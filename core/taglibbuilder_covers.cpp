@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
-#include <QtMath>
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -27,32 +26,12 @@ using namespace TagLibBuilderInternal;
 Q_LOGGING_CATEGORY(lcCoverArt, "corvane.coverart")
 
 namespace {
-// The JPEG decoder's M/8 scale, as Qt's reader derives it from the size
-// asked for: the smallest that still covers `wanted`.
-int jpegScale(const QSize &full, const QSize &wanted)
-{
-    const double factor =
-        qMin(double(full.width()) / wanted.width(), double(full.height()) / wanted.height());
-    return qBound(1, qCeil(8 / factor), 8);
-}
-
-// The size the JPEG decoder itself gives for the fit, when asking for it
-// makes the reader decode at that scale and no other; else invalid.  Asked
-// for this size at a quality below 50, the reader decodes at the reduced
-// scale with plain chroma upsampling and scales nothing itself: the smooth
-// pass to the fit is then ours, and the only one.
-QSize jpegDecodedSize(const QSize &full, const QSize &fit)
-{
-    const int scale = jpegScale(full, fit);
-    const QSize decoded((full.width() * scale + 7) / 8, (full.height() * scale + 7) / 8);
-    return jpegScale(full, decoded) == scale ? decoded : QSize();
-}
-
 // The 110 x 110 PNG of one embedded picture; empty when the bytes don't
-// decode.  A JPEG is decoded at the smallest of the decoder's M/8 scales
-// that still covers the fit, which costs a fraction of its full decoding,
-// and smoothed the rest of the way in one pass.  Other formats are decoded
-// whole and scaled smoothly once.
+// decode.  Asked for the fitted size, the JPEG decoder decodes at the
+// smallest of its M/8 scales that still gives at least that size and
+// smooths the rest of the way in one pass: a cover decodes in a fraction
+// of its full decoding time.  Other formats are decoded whole and scaled
+// smoothly once.
 QByteArray scaledPng(const QByteArray &bytes)
 {
     QBuffer buffer;
@@ -62,25 +41,17 @@ QByteArray scaledPng(const QByteArray &bytes)
     const QSize full = reader.size();
     const QSize fit = full.isValid() ? full.scaled(edge, edge, Qt::KeepAspectRatio) : QSize();
     if (!fit.isEmpty() && reader.supportsOption(QImageIOHandler::ScaledSize)) {
-        const QSize decoded = reader.format() == "jpeg" ? jpegDecodedSize(full, fit) : QSize();
-        if (decoded.isValid()) {
-            reader.setScaledSize(decoded);
-            reader.setQuality(49);
-        } else {
-            reader.setScaledSize(fit);
-            // The reader's own finishing pass is smooth only at this quality or above.
-            reader.setQuality(75);
-        }
+        reader.setScaledSize(fit);
+        // The JPEG decoder's finishing pass is smooth only at this quality or above.
+        reader.setQuality(75);
     }
     QImage image;
     if (!reader.read(&image)) {
         qCDebug(lcCoverArt) << "embedded picture does not decode";
         return QByteArray();
     }
-    if (fit.isEmpty())
+    if (image.size() != fit)
         image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    else if (image.size() != fit)
-        image = image.scaled(fit, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return PngWriter::encode(image);
 }
 

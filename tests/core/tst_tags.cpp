@@ -221,15 +221,14 @@ private slots:
     }
 
     // An embedded JPEG is fitted into 110 x 110 from the decoder's reduced
-    // scale where Qt's reader decodes at exactly that scale, else through
-    // the reader's own smooth fit: either way the picture has the fitted
-    // size and looks like the whole picture scaled smoothly.
+    // scale: whatever the scale, the picture has the fitted size and looks
+    // like the whole picture scaled smoothly.
     void pictureFitted_data()
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QSize>("fit");
         QTest::addRow("500 x 500, a quarter") << QSize(500, 500) << QSize(110, 110);
-        QTest::addRow("300 x 300, three eighths asked again gives four") << QSize(300, 300) << QSize(110, 110);
+        QTest::addRow("300 x 300, three eighths") << QSize(300, 300) << QSize(110, 110);
         QTest::addRow("1000 x 600, an eighth") << QSize(1000, 600) << QSize(110, 66);
         QTest::addRow("333 x 500, uneven") << QSize(333, 500) << QSize(73, 110);
         QTest::addRow("111 x 111, whole") << QSize(111, 111) << QSize(110, 110);
