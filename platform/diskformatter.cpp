@@ -237,11 +237,12 @@ bool DiskFormatter::isRemovable(const QString &disk) const
     if (readFirstLine(dir + QStringLiteral("/removable")) == QLatin1String("1"))
         return true;
     // The kernel's SD/MMC driver never sets the removable flag, not even for
-    // a card in a laptop's slot; the card's own device type tells.
+    // a card in a laptop's slot; the card's own device type tells.  Only an
+    // SD card counts: "MMC" is also what the built-in eMMC storage of many
+    // laptops and boards says.
     if (!disk.startsWith(QLatin1String("mmcblk")))
         return false;
-    const QString type = readFirstLine(dir + QStringLiteral("/device/type"));
-    return type == QLatin1String("SD") || type == QLatin1String("MMC");
+    return readFirstLine(dir + QStringLiteral("/device/type")) == QLatin1String("SD");
 }
 
 QString DiskFormatter::refusal(const QString &volumeDevice) const

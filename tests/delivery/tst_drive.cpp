@@ -103,6 +103,7 @@ private slots:
         QTest::addRow("a folder target is never formatted") << "folder" << 1 << done;
         QTest::addRow("a volume on no disk is refused and starts no copy") << "stick" << 1 << "was not found";
         QTest::addRow("cancel ends a conversion and the dialog at once") << "folder" << 0 << "cancel";
+        QTest::addRow("no vehicle chosen: nothing is written") << "folder" << 0 << "Please select your vehicle";
     }
 
     void confirmation()
@@ -113,7 +114,7 @@ private slots:
         Drive *drive = app->drive();
         drive->timerexe(1);
         if (target == "folder") {
-            target = dir.filePath("car folder");
+            target = dir.filePath(QStringLiteral("car folder ") + QTest::currentDataTag());
             QDir().mkpath(target);
             Drive::setFolderChooser([target] { return target; });
             drive->openDialog();
@@ -124,6 +125,8 @@ private slots:
                 QSKIP("mounting tmpfs needs root");
         }
         const bool cancel = message == "cancel";
+        if (message == "Please select your vehicle")
+            *Combo().getsystemDetail() = SystemDetails();
         // The conversion says it has begun, then holds until it is stopped;
         // only one never stopped waits out its timeout and leaves the mark.
         const QString began = dir.filePath("conversion began"), ranOut = dir.filePath("conversion ran out");
@@ -178,6 +181,8 @@ private slots:
         } else {
             QTRY_COMPARE(messages.size(), 1);
             QVERIFY2(messages.first().first().toString().contains(message), qPrintable(message));
+            if (target != "/") // a refused target is left as it was
+                QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), {});
         }
         QCOMPARE(copy.size(), copies || full ? 1 : 0);
         QCOMPARE(messages.size(), message.size() > 1 ? 1 : 0);

@@ -86,7 +86,8 @@ private slots:
         QTest::addRow("holds another volume")
             << "sdq1" << "holds another mounted volume (/media/u/B)" << QStringList{"/dev/sdq2 /media/u/B vfat"};
         QTest::addRow("an SD card in the laptop's slot") << "mmcblk0p1" << "" << QStringList{"/dev/mmcblk0p1 /media/u/SD"};
-        QTest::addRow("an MMC card") << "mmcblk1p1" << "" << QStringList();
+        QTest::addRow("MMC, as built-in eMMC storage says, is refused")
+            << "mmcblk1p1" << "dev/mmcblk1 is not a removable drive" << QStringList();
         QTest::addRow("an SDIO device is no memory card")
             << "mmcblk2p1" << "dev/mmcblk2 is not a removable drive" << QStringList();
         QTest::addRow("an SD card holding the system")
