@@ -332,15 +332,15 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
         emit showMessageBox(refusal);
         return;
     }
+    if (!QFileInfo::exists(drive)) {
+        emit showMessageBox(userText(7));
+        return;
+    }
     // The drive is laid out, and formatted, for the chosen vehicle's system:
     // without one there is no folder, format or file system to give it.
     const SystemDetails *vehicle = Combo().getsystemDetail();
     if (!vehicle || vehicle->vehicleName.isEmpty()) {
         emit showMessageBox(userText(QStringLiteral("MediaLibrary_txtSelectVehicledefault")));
-        return;
-    }
-    if (!QFileInfo::exists(drive)) {
-        emit showMessageBox(userText(7));
         return;
     }
     formatTarget = FormatTarget();
