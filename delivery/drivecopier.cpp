@@ -174,6 +174,15 @@ void DriveCopier::leaveOut(const QString &name, const QString &why)
     outcome.leftOut.append({name, why});
 }
 
+void DriveCopier::keepEarlierCopy()
+{
+    if (m3uPath.isEmpty())
+        return;
+    const QString earlier = manifest.fileMadeFrom(songSource, m3uEntry);
+    if (!earlier.isEmpty())
+        createPlaylist.saveM3U({m3uPath, earlier});
+}
+
 namespace {
 
 // The device of `path`, or of the nearest folder of it that exists.
@@ -519,6 +528,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             leaveOut(sourceName, error == ENOENT
                                      ? QStringLiteral("the file is no longer there")
                                      : QStringLiteral("the file cannot be read (%1)").arg(systemReason(error)));
+            keepEarlierCopy();
             report(skipText + name);
             return true;
         case SafeFileCopy::VolumeFull:
@@ -587,5 +597,6 @@ bool DriveCopier::UnableToProcess()
     // One file the car can't be given: it is named at the end, the rest go on.
     qCDebug(lcCopy) << "Unable to process this file.." << sourceName;
     leaveOut(sourceName, QStringLiteral("no format the car plays could be made of it"));
+    keepEarlierCopy();
     return true;
 }

@@ -119,6 +119,9 @@ private:
     void report(const QString &text);
     void haltFor(Halt why, const QString &reason = QString());
     void leaveOut(const QString &name, const QString &why);
+    // The song being transferred could not be given to the drive this time:
+    // its playlist keeps an earlier transfer's copy of it, if one is there.
+    void keepEarlierCopy();
     bool stopRequested() const;
     QString driveName(const QString &name) const;
     // Where the song made from `songSource` goes in `folder`: the first of

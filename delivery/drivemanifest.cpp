@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/safefilecopy.h"
@@ -76,6 +77,30 @@ void DriveManifest::record(const QString &path, const QString &source)
     dirty = dirty || entry.source != source || entry.size != size;
     entry.source = source;
     entry.size = size;
+}
+
+QString DriveManifest::fileMadeFrom(const QString &source, const QString &folder) const
+{
+    const QString prefix = (fold ? folder.toCaseFolded() : folder) + QLatin1Char('/');
+    for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
+        if (it->source != source || !it.key().startsWith(prefix) || it.key().indexOf(QLatin1Char('/'), prefix.size()) >= 0)
+            continue;
+        // Folded keys lose the name's spelling: the drive's listing has it.
+        const QDir dir(root + QLatin1Char('/') + folder);
+        QString name = it.key().mid(prefix.size());
+        if (fold) {
+            const QStringList names = dir.entryList(QDir::Files | QDir::Hidden);
+            const auto found = std::find_if(names.cbegin(), names.cend(),
+                                            [&name](const QString &n) { return n.toCaseFolded() == name; });
+            if (found == names.cend())
+                continue;
+            name = *found;
+        }
+        const QFileInfo file(dir.filePath(name));
+        if (file.isFile() && (it->size < 0 || file.size() == it->size))
+            return folder + QLatin1Char('/') + name;
+    }
+    return QString();
 }
 
 bool DriveManifest::save(quint64 device, int *error)

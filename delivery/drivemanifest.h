@@ -28,6 +28,10 @@ public:
     // record doesn't know it or the file is no longer the one recorded.
     QString sourceOf(const QString &path) const;
     void record(const QString &path, const QString &source);
+    // A file directly in `folder` (relative to the media root) that the
+    // record says holds `source` and that is still the file recorded: its
+    // path relative to the media root, spelt as on the drive; "" when none.
+    QString fileMadeFrom(const QString &source, const QString &folder) const;
     bool changed() const { return dirty; }
 
     // Writes the record, leaving out files no longer there.  `device`

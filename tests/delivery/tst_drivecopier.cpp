@@ -539,6 +539,44 @@ private slots:
         QVERIFY(again.outcome.leftOut.isEmpty() && again.outcome.halt == DriveCopier::Outcome::None);
     }
 
+    // A playlist song that can't be given to the drive this time (its library
+    // file went bad since) is named, and the playlist keeps the copy an
+    // earlier transfer left: the song stays reachable from the playlist.
+    void playlistKeepsAnEarlierCopy_data()
+    {
+        QTest::addColumn<bool>("exfat"); // names kept in one case in the drive's record
+        QTest::addRow("folder") << false;
+        QTest::addRow("exFAT") << true;
+    }
+
+    void playlistKeepsAnEarlierCopy()
+    {
+        QFETCH(bool, exfat);
+        QString target = dir.filePath(exfat ? "earlier-copy-exfat" : "earlier-copy");
+        std::unique_ptr<TestMount> drive;
+        if (exfat) {
+            drive = std::make_unique<TestMount>(target, "8M", true);
+            if (!drive->ok)
+                QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
+        }
+        const bool folder = !exfat;
+        const qint64 budget = exfat ? qint64(1) << 30 : 1;
+        testkit::MediaKit kit(target + "-src");
+        const QString a = kit.mp3("First.mp3", {"First", "", "", "", "", 0, 1}, {}, 3, 128);
+        const QString b = kit.mp3("Second.mp3", {"Second", "", "", "", "", 0, 2}, {}, 3, 128);
+        const TrackMap tracks{{1, song(1, a, "Mix", "Mix")}, {2, song(2, b, "Mix", "Mix")}};
+        const QByteArray both("#EXTM3U:\n#EXTINF:\nMix/First.mp3\n#EXTINF:\nMix/Second.mp3\n");
+        QCOMPARE(copy(tracks, target, folder, budget).outcome.written, 2);
+        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), both);
+
+        QVERIFY(testkit::touch(b, QByteArray(int(QFileInfo(b).size()), '\0')));
+        const Run again = copy(tracks, target, folder, budget, true);
+        QCOMPARE(again.outcome.leftOut.size(), 1);
+        QCOMPARE(again.outcome.leftOut.first().first, QStringLiteral("Second.mp3"));
+        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), both);
+        QVERIFY(!fileBytes(target + "/Aster Media/Mix/Second.mp3").startsWith(QByteArray(16, '\0')));
+    }
+
     // A song already on the drive, and the library's file changed since: the
     // overwrite choices decide, by time (in FAT's two-second steps) and bit rate.
     void overwriteChoices_data()
