@@ -93,23 +93,31 @@ qint64 readAllBytes(const QStringList &files)
     return total;
 }
 
-// What any tag reader must do: find the files, open each, read the tag and
-// the audio properties.
+// What any tag reader must do with one file: open it, read the tag and the
+// audio properties.  True when it has both.
+bool readTags(const TagLib::FileRef &ref)
+{
+    if (ref.isNull() || !ref.tag() || !ref.audioProperties())
+        return false;
+    const TagLib::Tag *tag = ref.tag();
+    const QString text = TStringToQString(tag->title()) + TStringToQString(tag->artist()) +
+                         TStringToQString(tag->album()) + TStringToQString(tag->genre());
+    const TagLib::AudioProperties *audio = ref.audioProperties();
+    return !text.isEmpty() &&
+           audio->lengthInSeconds() + audio->bitrate() + audio->sampleRate() + audio->channels() > 0;
+}
+
+TagLib::FileRef openFile(const QString &path)
+{
+    return TagLib::FileRef(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
+}
+
+// Bare TagLib: find the files and read each.
 int bareTagLib(const QString &root)
 {
     int read = 0;
-    for (const QString &path : mediaFiles(root)) {
-        const TagLib::FileRef ref(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
-        if (ref.isNull() || !ref.tag() || !ref.audioProperties())
-            continue;
-        const TagLib::Tag *tag = ref.tag();
-        const QString text = TStringToQString(tag->title()) + TStringToQString(tag->artist()) +
-                             TStringToQString(tag->album()) + TStringToQString(tag->genre());
-        const TagLib::AudioProperties *audio = ref.audioProperties();
-        if (!text.isEmpty() &&
-            audio->lengthInSeconds() + audio->bitrate() + audio->sampleRate() + audio->channels() > 0)
-            ++read;
-    }
+    for (const QString &path : mediaFiles(root))
+        read += readTags(openFile(path)) ? 1 : 0;
     return read;
 }
 
@@ -122,16 +130,10 @@ int floorReader(const QString &root, const QString &pictures)
     int made = 0;
     QSet<QString> folders;
     for (const QString &path : mediaFiles(root)) {
-        const TagLib::FileRef ref(QFile::encodeName(path).constData(), true, TagLib::AudioProperties::Average);
+        const TagLib::FileRef ref = openFile(path);
         if (ref.isNull() || !ref.tag() || !ref.audioProperties())
             continue;
-        const TagLib::Tag *tag = ref.tag();
-        const QString text = TStringToQString(tag->title()) + TStringToQString(tag->artist()) +
-                             TStringToQString(tag->album()) + TStringToQString(tag->genre());
-        const TagLib::AudioProperties *audio = ref.audioProperties();
-        if (!text.isEmpty() &&
-            audio->lengthInSeconds() + audio->bitrate() + audio->sampleRate() + audio->channels() > 0)
-            ++read;
+        read += readTags(ref) ? 1 : 0;
         const QString folder = QFileInfo(path).path();
         if (folders.contains(folder))
             continue;
