@@ -177,8 +177,8 @@ QString spentFolder()
 void setAside(const QString &folder)
 {
     static int count = 0;
-    if (QFileInfo::exists(folder))
-        QDir().rename(folder, spentFolder() + QStringLiteral("/%1").arg(++count));
+    if (QFileInfo::exists(folder) && !QDir().rename(folder, spentFolder() + QStringLiteral("/%1").arg(++count)))
+        qFatal("cannot set %s aside: the next run would not start fresh", qPrintable(folder));
 }
 
 // A fresh library: empty repository and name maps, and no album pictures

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLoggingCategory>
+#include <QSet>
 
 #include <taglib/fileref.h>
 
@@ -344,7 +345,10 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     fatNames = Volumes::hasFatNames(volume.fileSystemType);
     device = QFileInfo(detail.drivePath).isDir() ? deviceOf(detail.drivePath) : 0;
 
-    const QList<track> work = checkSystemCompatibility(tracks, detail);
+    // The files there, in track order; a missing one is named there.
+    QSet<QString> present;
+    for (const track &item : checkSystemCompatibility(tracks, detail))
+        present.insert(item.filepath);
 
     {
         QMutexLocker lock(&converterLock);
@@ -362,14 +366,19 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     if (device != 0 && onTheDrive(mediaRoot))
         TemporaryFiles::sweep(mediaRoot, true, started);
     manifest.load(mediaRoot, fatNames);
-    for (const track &item : std::as_const(work)) {
+    // Every track in order, the missing ones too: a missing playlist song
+    // keeps its playlist entry where an earlier transfer's copy is there.
+    for (const track &item : std::as_const(tracks)) {
         if (stopRequested())
             break;
         if (!driveStillThere()) {
             haltFor(Halt::Removed);
             break;
         }
-        if (!QDir().mkpath(mediaRoot)) {
+        const bool missing = !present.contains(item.filepath);
+        if (missing && item.playlist.isEmpty())
+            continue;
+        if (!missing && !QDir().mkpath(mediaRoot)) {
             haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(errno));
             break;
         }
@@ -386,6 +395,11 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
         // A folder name (a tag of any length) is shortened to what a name may hold.
         const QString cleanedFolder = driveName(fitted(ffmpeghandler::cacheAlbumFolder(folder)));
         const QString albumFolder = mediaRoot + cleanedFolder;
+        songSource = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
+        // A missing playlist song touches the drive only to keep the entry
+        // of an earlier transfer's copy, if one is there.
+        if (missing && manifest.fileMadeFrom(songSource, cleanedFolder).isEmpty())
+            continue;
         if (!m3uPath.isEmpty()) {
             m3uEntry = cleanedFolder;
             currentPlaylist = item.playlist;
@@ -397,8 +411,11 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
             }
         }
 
+        if (missing) {
+            keepEarlierCopy();
+            continue;
+        }
         Transdestinationpath = item.filepath;
-        songSource = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
         coverPath = item.albumName.contains(QLatin1String("Unknown")) ? QString() : item.cover;
         sourceName = QFileInfo(item.filepath).fileName();
         convertedBase.clear();
@@ -541,6 +558,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             // A name or size the drive refuses is this file's alone: the rest go on.
             if (!driveWriteFailed(error, sourceName))
                 return false;
+            keepEarlierCopy();
             report(skipText + name);
             return true;
         }

@@ -540,19 +540,22 @@ private slots:
     }
 
     // A playlist song that can't be given to the drive this time (its library
-    // file went bad since) is named, and the playlist keeps the copy an
-    // earlier transfer left: the song stays reachable from the playlist.
+    // file went bad or is gone) is named, and the playlist keeps the copy an
+    // earlier transfer left, in its place: the song stays reachable.
     void playlistKeepsAnEarlierCopy_data()
     {
         QTest::addColumn<bool>("exfat"); // names kept in one case in the drive's record
-        QTest::addRow("folder") << false;
-        QTest::addRow("exFAT") << true;
+        QTest::addColumn<bool>("gone");  // the library file deleted, not made unplayable
+        QTest::addRow("folder, file unplayable") << false << false;
+        QTest::addRow("folder, file gone") << false << true;
+        QTest::addRow("exFAT, file unplayable") << true << false;
     }
 
     void playlistKeepsAnEarlierCopy()
     {
         QFETCH(bool, exfat);
-        QString target = dir.filePath(exfat ? "earlier-copy-exfat" : "earlier-copy");
+        QFETCH(bool, gone);
+        QString target = dir.filePath(QStringLiteral("earlier-copy-%1-%2").arg(exfat).arg(gone));
         std::unique_ptr<TestMount> drive;
         if (exfat) {
             drive = std::make_unique<TestMount>(target, "8M", true);
@@ -564,17 +567,25 @@ private slots:
         testkit::MediaKit kit(target + "-src");
         const QString a = kit.mp3("First.mp3", {"First", "", "", "", "", 0, 1}, {}, 3, 128);
         const QString b = kit.mp3("Second.mp3", {"Second", "", "", "", "", 0, 2}, {}, 3, 128);
-        const TrackMap tracks{{1, song(1, a, "Mix", "Mix")}, {2, song(2, b, "Mix", "Mix")}};
-        const QByteArray both("#EXTM3U:\n#EXTINF:\nMix/First.mp3\n#EXTINF:\nMix/Second.mp3\n");
-        QCOMPARE(copy(tracks, target, folder, budget).outcome.written, 2);
-        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), both);
+        const QString c = kit.mp3("Third.mp3", {"Third", "", "", "", "", 0, 3}, {}, 3, 128);
+        const TrackMap tracks{{1, song(1, a, "Mix", "Mix")}, {2, song(2, b, "Mix", "Mix")}, {3, song(3, c, "Mix", "Mix")}};
+        const QByteArray all("#EXTM3U:\n#EXTINF:\nMix/First.mp3\n#EXTINF:\nMix/Second.mp3\n#EXTINF:\nMix/Third.mp3\n");
+        QCOMPARE(copy(tracks, target, folder, budget).outcome.written, 3);
+        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), all);
 
-        QVERIFY(testkit::touch(b, QByteArray(int(QFileInfo(b).size()), '\0')));
+        QVERIFY(gone ? QFile::remove(b) : testkit::touch(b, QByteArray(int(QFileInfo(b).size()), '\0')));
         const Run again = copy(tracks, target, folder, budget, true);
         QCOMPARE(again.outcome.leftOut.size(), 1);
         QCOMPARE(again.outcome.leftOut.first().first, QStringLiteral("Second.mp3"));
-        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), both);
+        QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"), all);
         QVERIFY(!fileBytes(target + "/Aster Media/Mix/Second.mp3").startsWith(QByteArray(16, '\0')));
+        if (gone) {
+            // With no earlier copy, missing songs leave the drive untouched.
+            const QString fresh = target + "-fresh";
+            const Run none = copy({{2, song(2, b, "Mix", "Mix")}, {4, song(4, b, "Album")}}, fresh, folder, budget);
+            QCOMPARE(none.outcome.leftOut.size(), 2);
+            QCOMPARE(QDir(fresh).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+        }
     }
 
     // A song already on the drive, and the library's file changed since: the
