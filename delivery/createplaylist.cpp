@@ -4,11 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QTemporaryFile>
 
-#include <cerrno>
-
-#include "platform/safefilecopy.h"
+#include "delivery/drivefile.h"
 
 namespace {
 
@@ -19,7 +16,8 @@ constexpr qint64 largestPlaylist = 16 * 1024 * 1024;
 
 bool CreatePlaylist::openM3U(QString path)
 {
-    lists.insert(path, QStringList());
+    if (!lists.contains(path))
+        lists.insert(path, QStringList());
     return true;
 }
 
@@ -69,12 +67,5 @@ bool CreatePlaylist::writeM3U(const QString &path, quint64 device, int *error) c
     const QStringList entries = lists.value(path);
     for (const QString &entry : entries)
         text += "#EXTINF:\n" + entry.toUtf8() + '\n';
-    // Through the same copy as the media: a temporary file beside the
-    // playlist, renamed over it once complete.
-    QTemporaryFile local;
-    if (!local.open() || local.write(text) != text.size() || !local.flush()) {
-        *error = errno ? errno : EIO;
-        return false;
-    }
-    return SafeFileCopy::copy(local.fileName(), path, error, device) == SafeFileCopy::Copied;
+    return DriveFile::write(path, text, device, error);
 }

@@ -14,7 +14,8 @@
 class CreatePlaylist
 {
 public:
-    // Starts (or starts again) the playlist at `path` with its header line.
+    // Starts the playlist at `path` with its header line; one already
+    // started (since the last clear) keeps its entries.
     bool openM3U(QString path);
     // Adds one entry: list[0] is the playlist file, list[1] the entry.  False
     // when that playlist was not started.

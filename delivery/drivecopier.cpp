@@ -332,7 +332,6 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     createPlaylist.clear();
     reported = 0;
     pendingReport.clear();
-    startedPlaylists.clear();
     foldersMade.clear();
     picturedFolders.clear();
     currentPlaylist.clear();
@@ -398,21 +397,19 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
         songSource = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
         // A missing playlist song touches the drive only to keep the entry
         // of an earlier transfer's copy, if one is there.
-        if (missing && manifest.fileMadeFrom(songSource, cleanedFolder).isEmpty())
+        const QString earlier = missing ? manifest.fileMadeFrom(songSource, cleanedFolder) : QString();
+        if (missing && earlier.isEmpty())
             continue;
         if (!m3uPath.isEmpty()) {
             m3uEntry = cleanedFolder;
             currentPlaylist = item.playlist;
             // Started once per job, so a playlist whose tracks come in
             // several runs keeps all its entries.
-            if (!startedPlaylists.contains(m3uPath)) {
-                startedPlaylists.insert(m3uPath);
-                createPlaylist.openM3U(m3uPath);
-            }
+            createPlaylist.openM3U(m3uPath);
         }
 
         if (missing) {
-            keepEarlierCopy();
+            createPlaylist.saveM3U({m3uPath, earlier});
             continue;
         }
         Transdestinationpath = item.filepath;

@@ -157,7 +157,6 @@ private:
     QString currentPlaylist;
     const QString playlistExtension = QStringLiteral("m3u");
     QString m3uEntry;
-    QSet<QString> startedPlaylists;
     QSet<QString> foldersMade;     // on the drive, by this job
     QSet<QString> picturedFolders; // given their folder picture by this job
     QString Transdestinationpath;

@@ -5,12 +5,10 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryFile>
 
 #include <algorithm>
-#include <cerrno>
 
-#include "platform/safefilecopy.h"
+#include "delivery/drivefile.h"
 
 const QString DriveManifest::fileName = QStringLiteral(".corvane-sources.json");
 
@@ -120,15 +118,7 @@ bool DriveManifest::save(quint64 device, int *error)
     QJsonObject record;
     record.insert(QLatin1String("files"), files);
     const QByteArray bytes = QJsonDocument(record).toJson(QJsonDocument::Compact);
-
-    // Through the same copy as the media: a temporary file beside the
-    // target, renamed over it once complete, on the job's own volume.
-    QTemporaryFile local;
-    if (!local.open() || local.write(bytes) != bytes.size() || !local.flush()) {
-        *error = errno ? errno : EIO;
-        return false;
-    }
-    if (SafeFileCopy::copy(local.fileName(), root + QLatin1Char('/') + fileName, error, device) != SafeFileCopy::Copied)
+    if (!DriveFile::write(root + QLatin1Char('/') + fileName, bytes, device, error))
         return false;
     dirty = false;
     return true;

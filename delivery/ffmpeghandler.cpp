@@ -556,13 +556,10 @@ void ffmpeghandler::finishFile(const FileWork &work)
     }
     if (outcome != Converted && outcome != AlreadyConverted && outcome != NoRoom)
         emit sgFileLeftOut(workingTrack.id, lastConversion.reason);
-    emit sgRemoveFile(workingTrack.filepath, workingTrack.id, outcome);
-    if (outcome == Converted || outcome == AlreadyConverted) {
-        emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
-        Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
-                                             + QDir::fromNativeSeparators(lastConversion.outputPath),
-                                         QString());
-    }
+    // The path the track had before its conversion, as the receiver knows it.
+    emit sgRemoveFile(work.record.filepath, workingTrack.id, outcome);
+    if (outcome == Converted || outcome == AlreadyConverted)
+        announceConverted();
 }
 
 int ffmpeghandler::fileTranscodeOnOk(QString sourcefilePath, QString targetfilePath, QString setCodec,
@@ -578,12 +575,16 @@ int ffmpeghandler::fileTranscodeOnOk(QString sourcefilePath, QString targetfileP
 
 void ffmpeghandler::OnProcessOutputReadyUpdatePath()
 {
-    if (storeConverted()) {
-        emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
-        Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
-                                             + QDir::fromNativeSeparators(lastConversion.outputPath),
-                                         QString());
-    }
+    if (storeConverted())
+        announceConverted();
+}
+
+void ffmpeghandler::announceConverted()
+{
+    emit sgFiletranscodedOk(QStringLiteral("track_obj_Temp"));
+    Logging::getInstance()->WriteLog(QStringLiteral("Transcoded File.. ")
+                                         + QDir::fromNativeSeparators(lastConversion.outputPath),
+                                     QString());
 }
 
 bool ffmpeghandler::storeConverted()

@@ -203,6 +203,8 @@ private:
     // Stores the working track with its converted file; false when its row
     // could not be written (a file converted now is then deleted again).
     bool storeConverted();
+    // Tells that the working track's conversion is stored.
+    void announceConverted();
 
     bool stopRequested() const;
 

@@ -6,7 +6,6 @@
 
 #include <cstdio>
 
-#include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
@@ -33,41 +32,14 @@ using testkit::useAacAndMp3Car;
 
 const int albumId = 7;
 
-// The browser's tracks for the media files of `folder`: one album, titled
-// after the files.
 TrackMap browserTracksOf(const QString &folder, const QString &album = QStringLiteral("Kill Album"))
 {
-    TrackMap tracks;
-    int id = 50;
-    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
-        track t;
-        t.id = id++;
-        t.filepath = folder + '/' + name;
-        t.filename = name;
-        t.trackname = QFileInfo(name).completeBaseName();
-        t.albumName = album;
-        t.artistName = QStringLiteral("Artist");
-        t.tracknumber = t.id - 49;
-        t.bitrate = name.endsWith(QLatin1String(".flac")) ? 900 : 128;
-        t.duration = 3;
-        t.album_id = t.artist_id = albumId;
-        t.cover = QStringLiteral("qrc:///resources/photos/no_artwork.png");
-        tracks.insert(t.id, t);
-    }
-    return tracks;
+    return testkit::albumTracksOf(folder, album, albumId);
 }
 
-// Starts an add of every track of `browser` (its one album ticked).
 void startAdd(manager &controller, const TrackMap &browser)
 {
-    controller.browserTracks = browser;
-    controller.libraryAdder->setBrowserRowsProvider([&controller] {
-        LibraryAdder::BrowserRows rows;
-        rows.albumModels.insert(QString::number(albumId),
-                                new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
-        return rows;
-    });
-    controller.addToMainObject();
+    testkit::startAlbumAdd(controller, browser, albumId);
 }
 
 // "" when each row has its file and each file of the library folder a row;

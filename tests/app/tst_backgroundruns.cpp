@@ -64,7 +64,7 @@ private slots:
         QVERIFY(dialog && box);
         QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
         // The copied clip is done at once; the converted one waits at the gate.
-        controller()->processingTracks = {{1, video(1, small)}, {2, video(2, wide)}};
+        controller()->processingTracks = {{1, testkit::makeVideo(1, small)}, {2, testkit::makeVideo(2, wide)}};
         controller()->startVideoOptimisation();
         QVERIFY(dialog->property("opened").toBool());
         QVERIFY(!box->isVisible());
@@ -170,16 +170,6 @@ private slots:
     }
 
 private:
-    track video(int id, const QString &path) const
-    {
-        track t;
-        t.id = id;
-        t.isVideo = true;
-        t.sourcePath = t.filepath = path;
-        t.filename = QFileInfo(path).fileName();
-        t.trackname = QFileInfo(path).completeBaseName();
-        return t;
-    }
     manager *controller() const { return app->controller(); }
     QQuickItem *root() const { return app->viewer().rootObject(); }
     QString text(const char *key) const

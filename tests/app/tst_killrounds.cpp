@@ -7,7 +7,6 @@
 
 #include <cstdio>
 
-#include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
@@ -44,24 +43,7 @@ const QByteArray stages[] = {"adding", "transferring", "removing", "done"};
 
 TrackMap browserTracksOf(const QString &folder)
 {
-    TrackMap tracks;
-    int id = 50;
-    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
-        track t;
-        t.id = id++;
-        t.filepath = folder + '/' + name;
-        t.filename = name;
-        t.trackname = QFileInfo(name).completeBaseName();
-        t.albumName = QStringLiteral("Round Album");
-        t.artistName = QStringLiteral("Artist");
-        t.tracknumber = t.id - 49;
-        t.bitrate = name.endsWith(QLatin1String(".flac")) ? 900 : 128;
-        t.duration = 3;
-        t.album_id = t.artist_id = albumId;
-        t.cover = QStringLiteral("qrc:///resources/photos/no_artwork.png");
-        tracks.insert(t.id, t);
-    }
-    return tracks;
+    return testkit::albumTracksOf(folder, QStringLiteral("Round Album"), albumId);
 }
 
 // Adds every track of `folder` and waits for the add's end; false when the
@@ -69,14 +51,7 @@ TrackMap browserTracksOf(const QString &folder)
 bool addAll(manager &controller, const QString &folder)
 {
     QSignalSpy done(&controller, &manager::updateProgressSearch);
-    controller.browserTracks = browserTracksOf(folder);
-    controller.libraryAdder->setBrowserRowsProvider([&controller] {
-        LibraryAdder::BrowserRows rows;
-        rows.albumModels.insert(QString::number(albumId),
-                                new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
-        return rows;
-    });
-    controller.addToMainObject();
+    testkit::startAlbumAdd(controller, browserTracksOf(folder), albumId);
     QDeadlineTimer limit(180000);
     while ((done.isEmpty() || controller.libraryAdder->isBusy()) && !limit.hasExpired())
         done.wait(1000);

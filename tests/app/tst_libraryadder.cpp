@@ -15,8 +15,8 @@
 #include "core/shared.h"
 #include "database/database.h"
 #include "database/ruvodb.h"
-#include "delivery/combo.h"
 #include "delivery/ffmpeghandler.h"
+#include "libraryconsistency.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
@@ -411,13 +411,7 @@ private slots:
             t.isMissingData = i == 1;
             browser.insert(t.id, t);
         }
-        // A profile that plays aac and mp3, not flac.
-        SystemDetails &profile = *Combo().getsystemDetail();
-        profile = SystemDetails();
-        profile.name = "System A";
-        profile.codec = "aac";
-        profile.audioExtension = "m4a";
-        profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
+        testkit::useAacAndMp3Car();
         // For the cancel: an ffmpeg that waits until the test lets it go.
         const QString started = dir.filePath("ffmpeg-started"), go = dir.filePath("ffmpeg-go");
         QFile::remove(started);

@@ -55,8 +55,10 @@ private slots:
         // A removed row leaves a gap: the next row's id is not the largest + 1.
         const int gap = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("gap.mp3")));
         QVERIFY(gap > 0 && testkit::exec("DELETE FROM tracks WHERE id = ?", {gap}));
-        controller()->processingTracks = {
-            {1, video(1, surround)}, {2, video(2, small)}, {3, video(3, surround)}, {4, video(4, broken)}};
+        controller()->processingTracks = {{1, testkit::makeVideo(1, surround)},
+                                          {2, testkit::makeVideo(2, small)},
+                                          {3, testkit::makeVideo(3, surround)},
+                                          {4, testkit::makeVideo(4, broken)}};
         controller()->startVideoOptimisation();
         QVERIFY(dialog()->property("opened").toBool());
         const QObjectList rows =
@@ -98,7 +100,9 @@ private slots:
         const int before = int(controller()->libraryTracks.size());
         const QString ranToItsEnd = holdConversions();
         // A refused video first: a cancelled run tells nothing of it either.
-        controller()->processingTracks = {{1, video(1, surround)}, {2, video(2, longer)}, {3, video(3, small)}};
+        controller()->processingTracks = {{1, testkit::makeVideo(1, surround)},
+                                          {2, testkit::makeVideo(2, longer)},
+                                          {3, testkit::makeVideo(3, small)}};
         controller()->startVideoOptimisation();
         QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
         QCOMPARE(controller()->videoOptimisation->multiChannelFiles.size(), 1);
@@ -117,7 +121,7 @@ private slots:
     {
         QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
         const QString ranToItsEnd = holdConversions();
-        controller()->processingTracks = {{1, video(1, longer)}};
+        controller()->processingTracks = {{1, testkit::makeVideo(1, longer)}};
         controller()->startVideoOptimisation();
         QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
         app.reset();
@@ -149,13 +153,13 @@ private slots:
         else
             QVERIFY(QFile::copy(small, path));
         if (where == QLatin1String("stored")) {
-            track held = video(900, small);
+            track held = testkit::makeVideo(900, small);
             held.filepath = path;
             controller()->libraryTracks.insert(900, held);
         }
         const QFile::Permissions permissions = QFileInfo(outside).permissions();
 
-        track skipped = video(1, small);
+        track skipped = testkit::makeVideo(1, small);
         skipped.filepath = path;
         skipped.filesize = -1;
         controller()->slonSkipFile(skipped);
@@ -200,11 +204,11 @@ private slots:
             filler = ruvoDB().storeTrack(testkit::makeTrack(dir.filePath("second.mp3")));
         QVERIFY(filler > 1);
         static int row = 0;
-        track finished = video(1, small);
+        track finished = testkit::makeVideo(1, small);
         finished.filepath = VideoEncoding::outputFolder() + QStringLiteral("/Reported %1.mp4").arg(++row);
         QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()) && QFile::copy(small, finished.filepath));
         finished.filesize = QFileInfo(finished.filepath).size();
-        track entry = video(1, reviewed == QLatin1String("another video") ? longer : small);
+        track entry = testkit::makeVideo(1, reviewed == QLatin1String("another video") ? longer : small);
         if (reviewed == QLatin1String("a song")) {
             entry = testkit::makeTrack(dir.filePath("song.mp3"));
             entry.id = 1;
@@ -258,16 +262,6 @@ private:
         return marker;
     }
 
-    track video(int id, const QString &path) const
-    {
-        track t;
-        t.id = id;
-        t.isVideo = true;
-        t.sourcePath = t.filepath = path;
-        t.filename = QFileInfo(path).fileName();
-        t.trackname = QFileInfo(path).completeBaseName();
-        return t;
-    }
     manager *controller() const { return app->controller(); }
     QObject *dialog() const
     {

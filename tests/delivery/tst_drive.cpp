@@ -8,9 +8,9 @@
 #include "delivery/combo.h"
 #include "delivery/drive.h"
 #include "delivery/drivedata.h"
-#include "platform/diskformatter.h"
 #include "platform/externalprogram.h"
 #include "platform/volumes.h"
+#include "fakeformatter.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -31,13 +31,7 @@ private slots:
         stick = roots + "/STICK";
         QDir().mkpath(stick);
         Volumes::setRoots({roots});
-        const QString tool =
-            testkit::MediaKit::fakeTool(dir.path(), "tool", "echo \"$*\" >> '" + dir.filePath("calls.log") + "'");
-        DiskFormatter::setTestHook([tool](DiskFormatter &formatter) {
-            for (auto p : {DiskFormatter::Sfdisk, DiskFormatter::MkfsVfat, DiskFormatter::MkfsExfat,
-                           DiskFormatter::Umount, DiskFormatter::Udisksctl})
-                formatter.setProgram(p, tool);
-        });
+        testkit::fakeFormattingTools(dir.path(), dir.filePath("calls.log"));
         testkit::MediaKit kit(dir.filePath("songs"));
         for (int i = 1; i <= 3; ++i) {
             songs.insert(i, testkit::makeTrack(kit.mp3(QString("%1.mp3").arg(i), {}), "Album"));

@@ -188,6 +188,8 @@ private slots:
         QCOMPARE(removed.first().at(2).toLongLong(), 3);
         const track t = result.first();
         QCOMPARE(t.sourcePath, dir.filePath("target/1"));
+        // Reported under the path it had before its conversion.
+        QCOMPARE(removed.first().at(0).toString(), t.sourcePath);
         QCOMPARE(QFileInfo(t.filepath).suffix() + ' ' + t.codec + ' ' + conv.askForCodec(t.filepath), "m4a aac aac");
         TagLib::FileRef ref(QFile::encodeName(t.filepath).constData());
         QVERIFY(!ref.isNull());

@@ -9,6 +9,7 @@
 #include "delivery/drive.h"
 #include "platform/diskformatter.h"
 #include "platform/volumes.h"
+#include "fakeformatter.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "scanfixture.h"
@@ -31,12 +32,7 @@ private slots:
         QDir().mkpath(stick);
         Volumes::setRoots({roots});
         calls = dir.filePath("calls.log");
-        const QString tool = testkit::MediaKit::fakeTool(dir.path(), "tool", "echo \"$*\" >> '" + calls + "'");
-        DiskFormatter::setTestHook([tool](DiskFormatter &formatter) {
-            for (auto p : {DiskFormatter::Sfdisk, DiskFormatter::MkfsVfat, DiskFormatter::MkfsExfat,
-                           DiskFormatter::Umount, DiskFormatter::Udisksctl})
-                formatter.setProgram(p, tool);
-        });
+        testkit::fakeFormattingTools(dir.path(), calls);
         testkit::MediaKit kit(dir.filePath("songs"));
         song = testkit::makeTrack(kit.mp3("1.mp3", {}), "Album");
         song.id = 1;

@@ -1,10 +1,14 @@
 #include "libraryconsistency.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QSqlQuery>
 
+#include "app/albumdatamodel.h"
+#include "app/libraryadder.h"
+#include "app/manager.h"
 #include "core/shared.h"
 #include "database/filejournal.h"
 #include "database/ruvodb.h"
@@ -12,6 +16,40 @@
 #include "platform/temporaryfiles.h"
 
 namespace testkit {
+
+TrackMap albumTracksOf(const QString &folder, const QString &album, int albumId)
+{
+    TrackMap tracks;
+    int id = 50;
+    for (const QString &name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+        track t;
+        t.id = id++;
+        t.filepath = folder + '/' + name;
+        t.filename = name;
+        t.trackname = QFileInfo(name).completeBaseName();
+        t.albumName = album;
+        t.artistName = QStringLiteral("Artist");
+        t.tracknumber = t.id - 49;
+        t.bitrate = name.endsWith(QLatin1String(".flac")) ? 900 : 128;
+        t.duration = 3;
+        t.album_id = t.artist_id = albumId;
+        t.cover = QStringLiteral("qrc:///resources/photos/no_artwork.png");
+        tracks.insert(t.id, t);
+    }
+    return tracks;
+}
+
+void startAlbumAdd(manager &controller, const TrackMap &browser, int albumId)
+{
+    controller.browserTracks = browser;
+    controller.libraryAdder->setBrowserRowsProvider([&controller, albumId] {
+        LibraryAdder::BrowserRows rows;
+        rows.albumModels.insert(QString::number(albumId),
+                                new AlbumDataModel(albumId, {}, {}, 0, true, true, {}, &controller));
+        return rows;
+    });
+    controller.addToMainObject();
+}
 
 void useAacAndMp3Car()
 {

@@ -4,10 +4,20 @@
 #include <QString>
 #include <QStringList>
 
-// What the kill tests need to check that the library is whole: the rows'
-// paths, the files of the library folder and the start-up's settle.  They
-// run on the calling thread's connection.
+#include "core/track.h"
+
+class manager;
+
+// What the kill tests need to add a folder and to check that the library is
+// whole: the rows' paths, the files of the library folder and the start-up's
+// settle.  They run on the calling thread's connection.
 namespace testkit {
+
+// The browser's tracks for the media files of `folder` (ids from 50, in name
+// order): one album `album` of id `albumId`, titled after the files.
+TrackMap albumTracksOf(const QString &folder, const QString &album, int albumId);
+// Starts an add of every track of `browser`, its one album (`albumId`) ticked.
+void startAlbumAdd(manager &controller, const TrackMap &browser, int albumId);
 
 // A car that plays aac and mp3, not flac: FLACs are converted, MP3s copied.
 void useAacAndMp3Car();

@@ -107,6 +107,17 @@ track makeTrack(const QString &path, const QString &album, const QString &artist
     return t;
 }
 
+track makeVideo(int id, const QString &path)
+{
+    track t;
+    t.id = id;
+    t.isVideo = true;
+    t.sourcePath = t.filepath = path;
+    t.filename = QFileInfo(path).fileName();
+    t.trackname = QFileInfo(path).completeBaseName();
+    return t;
+}
+
 bool stage(const QString &folder, const QList<StagedRow> &rows)
 {
     for (const StagedRow &row : rows) {

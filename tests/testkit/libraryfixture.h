@@ -29,6 +29,9 @@ bool touch(const QString &path, const QByteArray &content = QByteArrayLiteral("a
 // the placeholder cover and no codec (an absent text must still be stored).
 track makeTrack(const QString &path, const QString &album = QStringLiteral("Album"),
                 const QString &artist = QStringLiteral("Artist"));
+// A video clip of `path` as the video optimisation gets it: id `id`, its
+// file name as its title.
+track makeVideo(int id, const QString &path);
 
 // One track as a scan leaves it in the staging tables.  A null album or
 // artist stages the track with no row behind that id.
