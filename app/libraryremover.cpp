@@ -200,9 +200,13 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
     // transaction as the rows go, so that a kill before they are deleted
     // leaves them to the next start instead of to no one.
     QStringList files;
-    for (const track &t : std::as_const(removed))
-        if (!keptPaths.contains(t.filepath) && !files.contains(t.filepath))
+    QSet<QString> listed;
+    for (const track &t : std::as_const(removed)) {
+        if (!keptPaths.contains(t.filepath) && !listed.contains(t.filepath)) {
+            listed.insert(t.filepath);
             files << t.filepath;
+        }
+    }
 
     // All rows or none: a failed statement leaves the library as it was and
     // touches no file.

@@ -251,7 +251,8 @@ public:
     // (see init()); a views rebuild it asks for may still run then.
     bool isCheckingLibrary() const;
     // True (and the user told to wait) while the library is still being
-    // read at start: actions that work on it are refused until then.
+    // read at start: actions that read it are refused until then.  (Adds and
+    // removals are refused by the work guard itself.)
     bool refusedWhileLoading();
     // Waits at most `msecs` for a running views rebuild; true when none runs.
     bool waitForWorkers(int msecs);

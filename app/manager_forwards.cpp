@@ -93,11 +93,10 @@ void manager::selectDeselectForSettings(bool checked)
 
 void manager::addToMainObject()
 {
-    if (refusedWhileLoading())
-        return;
-    // Until the start-up check has dropped the rows of missing files, a song
-    // whose stored copy went missing looks like a duplicate and would be
-    // left out: an add asked for meanwhile waits for the check.
+    // The work guard refuses an add while the library loads.  Until the
+    // start-up check has dropped the rows of missing files, a song whose
+    // stored copy went missing looks like a duplicate and would be left out:
+    // an add asked for meanwhile waits for the check.
     if (WorkGuard::blocker(WorkGuard::Work::Add) == WorkGuard::Work::FileCheck) {
         if (!std::exchange(addAfterFileCheck, true))
             emit sgShowLoading();
@@ -115,8 +114,7 @@ void manager::exeRemoveTransfer(QString action)
 
 void manager::removeAll(QList<int> lstArtistIds, QList<int> lstAlbumIds, QList<int> lstTrackIds, QList<int> lstVideoIds)
 {
-    if (refusedWhileLoading())
-        return;
+    // Refused while the library loads by the work guard, as any removal.
     libraryRemover().removeAll({lstArtistIds, lstAlbumIds, lstTrackIds, lstVideoIds});
 }
 

@@ -1,12 +1,10 @@
 import QtQuick
-import QtQuick.Controls.Basic
-import QtQuick.Layouts
 import QtQuick.Templates as T
 
 // Asks before a drive is erased, naming the drive, its label and size.
-// "Yes" gives `confirmed` with the path asked about; "No", Escape or a
-// click outside leave everything as it was.
-ThemedPopup {
+// "Yes" gives `confirmed` with the path asked about; "No" (the default),
+// Escape or a click outside leave everything as it was.
+QuestionBox {
     id: box
     objectName: "formatConfirmation"
 
@@ -14,9 +12,6 @@ ThemedPopup {
     property string device: ""
     property string label: ""
     property string size: ""
-    readonly property string question:
-        "Format the drive \"" + label + "\" (" + device + ", " + size + " GB)?\n"
-        + "Everything on it will be erased, and it cannot be undone."
 
     signal confirmed(string path)
 
@@ -32,51 +27,17 @@ ThemedPopup {
         open()
     }
 
+    // Declared inside the transfer dialog, shown over the whole window.
     parent: T.Overlay.overlay
-    anchors.centerIn: parent
-    width: Math.min(480, (parent ? parent.width : 480) - 40)
-    modal: true
-    focus: true
-    closePolicy: Popup.CloseOnEscape
-    padding: 24
 
-    background: Rectangle {
-        radius: 12
-        color: Theme.surface
-        border.color: Theme.border
-    }
+    question: "Format the drive \"" + label + "\" (" + device + ", " + size + " GB)?\n"
+              + "Everything on it will be erased, and it cannot be undone."
+    acceptText: "Yes"
+    rejectText: "No"
+    rejectByDefault: true
+    questionLabel.objectName: "formatQuestion"
+    acceptButton.objectName: "formatYesButton"
+    rejectButton.objectName: "formatNoButton"
 
-    contentItem: ColumnLayout {
-        spacing: 20
-
-        Label {
-            objectName: "formatQuestion"
-            Layout.fillWidth: true
-            text: box.question
-            textFormat: Text.PlainText
-            wrapMode: Text.WordWrap
-            color: Theme.text
-            font.pixelSize: 15
-        }
-
-        RowLayout {
-            Layout.alignment: Qt.AlignRight
-            spacing: 10
-            Button {
-                objectName: "formatNoButton"
-                text: "No"
-                highlighted: true
-                focus: true
-                onClicked: box.close()
-            }
-            Button {
-                objectName: "formatYesButton"
-                text: "Yes"
-                onClicked: {
-                    box.close()
-                    box.confirmed(box.path)
-                }
-            }
-        }
-    }
+    onAccepted: confirmed(path)
 }

@@ -47,6 +47,8 @@ ThemedPopup {
     anchors.centerIn: parent
     width: 460
     modal: true
+    // Escape reaches a popup only while it has the focus.
+    focus: true
     closePolicy: canPutAside ? Popup.CloseOnEscape : Popup.NoAutoClose
     padding: 24
 

@@ -69,7 +69,9 @@ ThemedPopup {
     anchors.centerIn: parent
     width: Math.min(560, (parent ? parent.width : 560) - 40)
     modal: true
-    // Escape puts the dialog aside, as "Run in background" does.
+    // Escape puts the dialog aside, as "Run in background" does; it reaches
+    // a popup only while the popup has the focus.
+    focus: true
     closePolicy: Popup.CloseOnEscape
     padding: 24
 

@@ -104,6 +104,12 @@ private slots:
             QVERIFY(click("videoHideButton"));
             QTRY_VERIFY(box->isVisible());
         }
+        // Escape puts the dialog aside as "Run in background" does.
+        QVERIFY(QMetaObject::invokeMethod(item("miniBoxViewStatus", box), "clicked"));
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        QTest::keyClick(&app->viewer(), Qt::Key_Escape);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(!dialog->property("visible").toBool() && controller()->videoOptimisation->isRunning());
 
         // At the end the box goes, with the second clip in the library.
         QVERIFY(testkit::touch(gate));
@@ -130,6 +136,12 @@ private slots:
         QTRY_VERIFY(dialog->property("opened").toBool());
         QVERIFY(click("progressHideButton"));
         QTRY_VERIFY(box->isVisible());
+        // So does Escape.
+        QVERIFY(QMetaObject::invokeMethod(item("miniBoxViewStatus", box), "clicked"));
+        QTRY_VERIFY(dialog->property("opened").toBool());
+        QTest::keyClick(&app->viewer(), Qt::Key_Escape);
+        QTRY_VERIFY(box->isVisible());
+        QVERIFY(!dialog->property("visible").toBool() && dialog->property("running").toBool());
         // A transfer started meanwhile has its own dialog: the lookup's run,
         // box and count stay as they are, also after the transfer's end.
         QObject *transfer = object("transferProgressDialog");
