@@ -14,18 +14,6 @@
 
 namespace {
 
-bool ownedByATrack(QSqlDatabase &db, const QString &path, bool &owned)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT 1 FROM tracks WHERE Filepath = ? LIMIT 1"));
-    query.addBindValue(path);
-    if (!runQuery(query))
-        return false;
-    owned = query.next();
-    return true;
-}
-
 // The library folder as the journal's paths spell it, and canonically.
 struct LibraryRoot
 {
@@ -120,25 +108,37 @@ int FileJournal::settle(const QString &libraryFolder, const QStringList &only, b
             paths << query.value(0).toString();
     }
     const LibraryRoot root{QDir::cleanPath(QDir(libraryFolder).absolutePath()), QDir(libraryFolder).canonicalPath()};
+    // Prepared once: a removal settles every file it takes.
+    QSqlQuery owner(db);
+    owner.setForwardOnly(true);
+    QSqlQuery made(db);
+    QSqlQuery unsettled(db);
+    if (!owner.prepare(QStringLiteral("SELECT 1 FROM tracks WHERE Filepath = ? LIMIT 1")) ||
+        !made.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?")) ||
+        !unsettled.prepare(QStringLiteral("DELETE FROM unsettledFiles WHERE path = ?")))
+        return -1;
     int deleted = 0;
     for (const QString &path : std::as_const(paths)) {
         // Decided and written down in one transaction: a row that commits
         // meanwhile can't lose its file.
         Transaction transaction(db);
-        bool owned = false;
-        if (!transaction.isActive() || !ownedByATrack(db, path, owned))
+        if (!transaction.isActive())
             continue;
+        owner.bindValue(0, path);
+        if (!runQuery(owner))
+            continue;
+        const bool owned = owner.next();
+        owner.finish();
         bool gone = false;
         if (!owned && !removeOwnFile(path, root, gone))
             continue; // tried again at the next settling
-        QSqlQuery query(db);
         if (!owned) {
-            query.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?"));
-            query.addBindValue(path);
-            if (!runQuery(query))
+            made.bindValue(0, path);
+            if (!runQuery(made))
                 continue;
         }
-        if (!forget(db, path) || !transaction.commit())
+        unsettled.bindValue(0, path);
+        if (!runQuery(unsettled) || !transaction.commit())
             continue;
         if (gone) {
             ++deleted;
