@@ -151,7 +151,7 @@ QString ItuneCoverArtExtracter::ItunesArtCheckAlbum(const QString &id)
         QMutexLocker locker(&extractionMutex);
         album = idToAlbum.value(id);
     }
-    return album.isEmpty() ? QString() : shared().formatSplChar(album);
+    return album.isEmpty() ? QString() : shared::formatSplChar(album);
 }
 
 void ItuneCoverArtExtracter::ItuneMapPIDAlubmCopy(const QMap<QString, QString> &map)

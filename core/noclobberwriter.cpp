@@ -9,10 +9,7 @@ namespace {
 
 // The files written here are pictures the program can make again: not
 // synced one by one (AtomicFile's batch flush, with nothing to record).
-AtomicFile::Flush pictureFlush()
-{
-    return AtomicFile::Flush::Batch;
-}
+constexpr AtomicFile::Flush pictureFlush = AtomicFile::Flush::Batch;
 
 bool folderExists(const QString &target)
 {
@@ -25,7 +22,7 @@ bool NoClobberWriter::writeNew(const QString &target, const QByteArray &data)
 {
     if (!folderExists(target))
         return false;
-    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush());
+    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush);
     return out.open() && out.write(data) && out.commit();
 }
 
@@ -34,7 +31,7 @@ bool NoClobberWriter::copyNew(const QString &source, const QString &target)
     QFile in(source);
     if (!QFileInfo(source).isFile() || !in.open(QIODevice::ReadOnly) || !folderExists(target))
         return false;
-    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush());
+    AtomicFile out(target, AtomicFile::Replace::Never, pictureFlush);
     if (!out.open())
         return false;
     constexpr qint64 chunkSize = 1 << 16;

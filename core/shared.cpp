@@ -51,7 +51,7 @@ void shared::setUnknownTags()
     unknownSong = QStringLiteral("Unknown Song");
 }
 
-QString shared::formatSplChar(QString text) const
+QString shared::formatSplChar(QString text)
 {
     // Characters that are unsafe or awkward in file names on the car's file
     // systems.  The backslash, hyphen, comma and brackets other than round

@@ -23,7 +23,8 @@ public:
 
     void setUnknownTags();
 
-    QString formatSplChar(QString text) const;
+    // Depends on nothing but the text: callable from any thread.
+    static QString formatSplChar(QString text);
     double convertToSec(const QString &text) const;
     int getTrackNo(const QString &name) const;
     QString coverpath(const QString &album) const;

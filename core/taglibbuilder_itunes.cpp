@@ -12,7 +12,6 @@
 #include <QUrl>
 #include <QXmlStreamReader>
 
-#include "core/boundedxmldevice.h"
 #include "core/taglibbuilder_p.h"
 #include "core/track_data.h"
 
@@ -235,11 +234,8 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
         return result;
     }
 
-    BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
-    QXmlStreamReader xml(&bounded);
-    // No library declares entities of its own; one that does could make each
-    // short value expand to megabytes, past every cap on what is read.
-    xml.setEntityExpansionLimit(0);
+    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit);
+    QXmlStreamReader &xml = itunes.xml();
     QHash<int, track> table;  // kept tracks by their full Track ID
     track record;
     int tracksKept = 0;
@@ -342,6 +338,6 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
     if (xml.hasError())
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
                                  << xml.errorString();
-    logLeftOutValues(bounded, path);
+    itunes.logLeftOut(path);
     return result;
 }

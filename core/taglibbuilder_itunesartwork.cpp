@@ -42,12 +42,8 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
         return index;
     }
 
-    const shared cleaner;
-    BoundedXmlDevice bounded(&file, itunesTextLimit, itunesDataLimit);
-    QXmlStreamReader xml(&bounded);
-    // No library declares entities of its own; one that does could make each
-    // short value expand to megabytes, past every cap on what is read.
-    xml.setEntityExpansionLimit(0);
+    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit);
+    QXmlStreamReader &xml = itunes.xml();
     QString album;
     QString id;
     while (!xml.atEnd() && !xml.hasError()) {
@@ -59,7 +55,7 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
             if (key == QLatin1String("Playlists"))
                 break;
             if (key == QLatin1String("Album"))
-                album = cleaner.formatSplChar(value.trimmed());
+                album = shared::formatSplChar(value.trimmed());
             else if (key == QLatin1String("Persistent ID"))
                 id = value;
         }
@@ -72,6 +68,6 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
             id.clear();
         }
     }
-    logLeftOutValues(bounded, libraryFile);
+    itunes.logLeftOut(libraryFile);
     return index;
 }

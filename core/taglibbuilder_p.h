@@ -64,4 +64,24 @@ inline void logLeftOutValues(const BoundedXmlDevice &device, const QString &path
                                          path);
 }
 
+// An iTunes library file read as XML within BoundedXmlDevice's caps.  No
+// entity is expanded: no library declares entities of its own, and one that
+// did could make each short value expand to megabytes, past every cap.
+class ItunesXml
+{
+public:
+    ItunesXml(QIODevice *file, qint64 textLimit, qint64 dataLimit)
+        : bounded(file, textLimit, dataLimit), reader(&bounded)
+    {
+        reader.setEntityExpansionLimit(0);
+    }
+    QXmlStreamReader &xml() { return reader; }
+    // One log line per value left out for its size.
+    void logLeftOut(const QString &path) const { logLeftOutValues(bounded, path); }
+
+private:
+    BoundedXmlDevice bounded;
+    QXmlStreamReader reader;
+};
+
 } // namespace TagLibBuilderInternal

@@ -124,8 +124,8 @@ QThreadPool *readAheadPool()
 // Reads one media file on the pool: its tags, and the embedded picture the
 // tag reading holds anyway, which goes to the scan's album pictures (which
 // may make and write an album picture on this thread).  Returns copies.
-FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const shared &names,
-                       const track_data &scan, ScanPictures *pictures)
+FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, const track_data &scan,
+                       ScanPictures *pictures)
 {
     FileRead read;
     std::optional<ScanPictures::File> offered;
@@ -142,7 +142,7 @@ FileRead readMediaFile(const MediaFile &media, const QString &artworkFolder, con
         const QString album = TStringToQString(read.tags.album).trimmed();
         if (read.parsed && media.takesAlbumCover && !shared::isUnknownName(album)) {
             offered = ScanPictures::File{
-                track_data::albumCoverPath(artworkFolder, names.formatSplChar(album), media.fileName), media.path,
+                track_data::albumCoverPath(artworkFolder, shared::formatSplChar(album), media.fileName), media.path,
                 std::move(picture)};
         }
     }
@@ -330,8 +330,8 @@ TrackMap track_data::searchfile(QDir dir)
                 media.append({mediaWalked++, entry.path, entry.file.fileName(), entry.file.size(), entry.isAudio});
         }
         batch.reads = QtConcurrent::mapped(readerPool(), std::move(media),
-                                           [this, &artworkFolder, &sha, &pictures](const MediaFile &file) {
-                                               return readMediaFile(file, artworkFolder, sha, *this, &pictures);
+                                           [this, &artworkFolder, &pictures](const MediaFile &file) {
+                                               return readMediaFile(file, artworkFolder, *this, &pictures);
                                            });
         return batch;
     };

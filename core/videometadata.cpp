@@ -5,12 +5,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUuid>
 
 #include <taglib/asffile.h>
 #include <taglib/mp4file.h>
 
 #include "core/probeoutput.h"
+#include "platform/atomicfile.h"
 #include "platform/externalprogram.h"
 
 namespace {
@@ -95,11 +95,14 @@ QString VideoMetadata::getCoverArt(QString videoPath, QString thumbnailPath, QSt
         return thumbnailPath;
     }
 
-    // ffmpeg writes a hidden file of our own naming, renamed into place only
-    // when complete: an interrupted run must not leave a half picture that
-    // would be reused forever.
-    const QString partial = folder + QStringLiteral("/.thumbnail-")
-                            + QUuid::createUuid().toString(QUuid::WithoutBraces) + QStringLiteral(".png");
+    // ffmpeg writes the program's temporary file beside the thumbnail, which
+    // takes its name only when complete: an interrupted run must not leave a
+    // half picture that would be reused forever, and what a killed run left
+    // is swept at the next start.  The picture is synced before the row that
+    // names it is stored.  Another scan may have made the same thumbnail
+    // meanwhile; its file stays.
+    AtomicFile out(thumbnailPath, AtomicFile::Replace::Never, AtomicFile::Flush::Now, QStringLiteral("png"));
+    const QString partial = out.temporaryPath();
     QStringList arguments{QStringLiteral("-i"), videoPath, QStringLiteral("-r"), QStringLiteral("1")};
     if (duration > 15)
         arguments << QStringLiteral("-ss") << QStringLiteral("00:00:15");
@@ -111,13 +114,10 @@ QString VideoMetadata::getCoverArt(QString videoPath, QString thumbnailPath, QSt
     ffmpeg.setMergedChannels(true);
     const ExternalProgram::Result result = ffmpeg.run(arguments, thumbnailTimeoutMs);
     if (result.succeeded() && QFileInfo(partial).size() > 0) {
-        // Another scan may have made the same thumbnail meanwhile; its file stays.
-        if (!QFile::rename(partial, thumbnailPath))
-            QFile::remove(partial);
+        out.commit();
     } else {
         qDebug() << "- VideoMetadata no thumbnail for" << videoPath << result.errorText
                  << ProbeOutput::text(result.standardOutput).right(300);
-        QFile::remove(partial);
     }
     return thumbnailPath;
 }

@@ -50,8 +50,8 @@ public:
     static bool blocks(Work wanted, Work running);
     // Whether any watcher of `work` says it runs.
     static bool isRunning(Work work);
-    // The first running work (in the order of the enum) that keeps `wanted`
-    // from starting; none when it may start.
+    // The first running work that keeps `wanted` from starting (the library
+    // load first, then in the order of the enum); none when it may start.
     static std::optional<Work> blocker(Work wanted);
     // The message for a refusal because `running` runs.
     static QString refusal(Work running);

@@ -14,21 +14,16 @@
 
 namespace {
 
-bool ownedByATrack(QSqlDatabase &db, const QString &path, bool &owned)
+// The library folder as the journal's paths spell it, and canonically.
+struct LibraryRoot
 {
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT 1 FROM tracks WHERE Filepath = ? LIMIT 1"));
-    query.addBindValue(path);
-    if (!runQuery(query))
-        return false;
-    owned = query.next();
-    return true;
-}
+    QString given;
+    QString canonical;
+};
 
 // Deletes the file of `path` when it is ours to delete; true when it is gone
 // (or was never made).
-bool removeOwnFile(const QString &path, const QString &root, bool &deleted)
+bool removeOwnFile(const QString &path, const LibraryRoot &root, bool &deleted)
 {
     deleted = false;
     const QByteArray name = QFile::encodeName(path);
@@ -37,11 +32,19 @@ bool removeOwnFile(const QString &path, const QString &root, bool &deleted)
         return errno == ENOENT;
     if (!S_ISREG(st.st_mode))
         return true; // a link or a folder by that name is not a file we made
-    // Never through a link: a linked folder would lead to a file that is
-    // another path's (and perhaps a row's).
+    // Never through a link below the library folder: a linked folder would
+    // lead to a file that is another path's (and perhaps a row's).  A link
+    // above it (a home folder reached through one) changes nothing.
+    if (root.canonical.isEmpty())
+        return true;
+    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QString unlinked; // where the file is canonically when no link leads to it
+    if (absolute.startsWith(root.given + QLatin1Char('/')))
+        unlinked = root.canonical + absolute.mid(root.given.size());
+    else if (absolute.startsWith(root.canonical + QLatin1Char('/')))
+        unlinked = absolute;
     const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (root.isEmpty() || !canonical.startsWith(root + QLatin1Char('/')) ||
-        canonical != QDir::cleanPath(QFileInfo(path).absoluteFilePath()))
+    if (unlinked.isEmpty() || canonical != unlinked)
         return true;
     if (::unlink(QFile::encodeName(canonical).constData()) != 0)
         return errno == ENOENT;
@@ -104,31 +107,43 @@ int FileJournal::settle(const QString &libraryFolder, const QStringList &only, b
         while (query.next())
             paths << query.value(0).toString();
     }
-    const QString root = QDir(libraryFolder).canonicalPath();
+    const LibraryRoot root{QDir::cleanPath(QDir(libraryFolder).absolutePath()), QDir(libraryFolder).canonicalPath()};
+    // Prepared once: a removal settles every file it takes.
+    QSqlQuery owner(db);
+    owner.setForwardOnly(true);
+    QSqlQuery made(db);
+    QSqlQuery unsettled(db);
+    if (!owner.prepare(QStringLiteral("SELECT 1 FROM tracks WHERE Filepath = ? LIMIT 1")) ||
+        !made.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?")) ||
+        !unsettled.prepare(QStringLiteral("DELETE FROM unsettledFiles WHERE path = ?")))
+        return -1;
     int deleted = 0;
     for (const QString &path : std::as_const(paths)) {
         // Decided and written down in one transaction: a row that commits
         // meanwhile can't lose its file.
         Transaction transaction(db);
-        bool owned = false;
-        if (!transaction.isActive() || !ownedByATrack(db, path, owned))
+        if (!transaction.isActive())
             continue;
+        owner.bindValue(0, path);
+        if (!runQuery(owner))
+            continue;
+        const bool owned = owner.next();
+        owner.finish();
         bool gone = false;
         if (!owned && !removeOwnFile(path, root, gone))
             continue; // tried again at the next settling
-        QSqlQuery query(db);
         if (!owned) {
-            query.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?"));
-            query.addBindValue(path);
-            if (!runQuery(query))
+            made.bindValue(0, path);
+            if (!runQuery(made))
                 continue;
         }
-        if (!forget(db, path) || !transaction.commit())
+        unsettled.bindValue(0, path);
+        if (!runQuery(unsettled) || !transaction.commit())
             continue;
         if (gone) {
             ++deleted;
             if (pruneFolders)
-                pruneUpTo(path, root);
+                pruneUpTo(path, root.canonical);
         }
     }
     return deleted;

@@ -132,15 +132,20 @@ bool AtomicFile::commit()
         return true;
     const QByteArray from = encoded(temp);
     if (fd >= 0) {
+        // Synced through the descriptor in hand, then closed.
+        if (flush == Flush::Now && ::fdatasync(fd) != 0)
+            return fail(errno);
         if (!close())
             return false;
+    } else if (flush == Flush::Now) {
+        // Written by name: opening it for the sync also tells it is there.
+        if (!syncPath(from, false))
+            return fail(errno);
     } else {
         struct stat st {};
         if (::lstat(from.constData(), &st) != 0)
             return fail(errno); // never opened, or its writer made nothing
     }
-    if (flush == Flush::Now && !syncPath(from, false))
-        return fail(errno);
     const QByteArray to = encoded(finalPath);
     const int error =
         replace == Replace::Existing ? (::rename(from.constData(), to.constData()) == 0 ? 0 : errno)

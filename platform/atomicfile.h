@@ -39,17 +39,15 @@ public:
     // Creates the empty temporary file (never over anything).  With
     // Replace::Never, false when the target exists already.
     bool open(unsigned mode = 0644);
-    bool isOpen() const { return fd >= 0; }
     // The descriptor of the temporary file while open, else -1.
     int handle() const { return fd; }
     QString temporaryPath() const { return temp; }
-    QString target() const { return finalPath; }
 
     bool write(const QByteArray &data);
+    bool write(const char *data, qint64 size);
     // Closes the descriptor (a failed write-back is a failure); the
     // temporary file stays for a writer that works by name.
     bool close();
-    bool write(const char *data, qint64 size);
     // Closes, flushes as chosen and gives the file its final name.  On
     // failure the temporary file is gone and the target is as it was.
     bool commit();

@@ -17,7 +17,8 @@
 // Promises:
 //  - the disk is found through sysfs (a partition's parent, through
 //    device-mapper holders too), never by cutting characters off a name;
-//  - a disk that is not removable (SD and MMC cards count as removable),
+//  - a disk that is not removable (an SD card counts as removable; built-in
+//    eMMC storage, which also says "MMC", does not),
 //    or that holds the root, home or data folder or any mounted file system
 //    other than the chosen volume, is refused with a message and left
 //    untouched;
@@ -102,7 +103,7 @@ private:
     QString program(Program program) const;
     QString deviceName(const QString &device) const;
     QString blockDir(const QString &name) const;
-    // The disk's removable flag is set, or it is an SD or MMC card.
+    // The disk's removable flag is set, or it is an SD card.
     bool isRemovable(const QString &disk) const;
     QStringList underlyingDisks(const QString &name, int depth = 0) const;
     const Mount *mountHolding(const QList<Mount> &table, const QString &folder) const;

@@ -3,10 +3,8 @@
 #include "platform/atomicfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,14 +25,6 @@ public:
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     int get() const { return value; }
-    // Closes now and reports a failure: some file systems report a failed
-    // write-back only here.
-    bool close()
-    {
-        const int fd = value;
-        value = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
 
 private:
     int value;

@@ -302,6 +302,20 @@ private slots:
         QCOMPARE(count("unsettledFiles"), 0);
     }
 
+    // A library folder reached through a link (a home folder that is one)
+    // still has its journalled orphans deleted.
+    void settleBelowALinkedFolder()
+    {
+        const QString real = m_dir.filePath("real home");
+        QVERIFY(touch(real + "/library/Orphan/left.mp3"));
+        QVERIFY(QFile::link(real, m_dir.filePath("linked home")));
+        const QString library = m_dir.filePath("linked home/library");
+        QVERIFY(FileJournal::note({library + "/Orphan/left.mp3"}));
+        QCOMPARE(FileJournal::settle(library), 1);
+        QVERIFY(!QFileInfo::exists(real + "/library/Orphan/left.mp3"));
+        QCOMPARE(count("unsettledFiles"), 0);
+    }
+
     void albumCover_data()
     {
         // Tracks written in turn by the writer the row starts with, as
