@@ -22,6 +22,7 @@
 #include "lookup/apimanager.h"
 #include "mediakit.h"
 #include "testenv.h"
+#include "windowdriver.h"
 
 // The advanced settings' two review lists after a real add from the media
 // browser, through the window: what the completion after the add leaves in
@@ -158,28 +159,12 @@ void TestReviewLists::cleanup()
 
 QQuickItem *TestReviewLists::item(const QString &name, QQuickItem *in) const
 {
-    QQuickItem *parent = in ? in : app->viewer().contentItem();
-    if (parent->objectName() == name)
-        return parent;
-    const QList<QQuickItem *> children = parent->childItems();
-    for (QQuickItem *child : children) {
-        if (QQuickItem *found = item(name, child))
-            return found;
-    }
-    return nullptr;
+    return testkit::findItem(in ? in : app->viewer().contentItem(), name);
 }
 
 bool TestReviewLists::click(const QString &name)
 {
-    QQuickItem *target = nullptr;
-    if (!QTest::qWaitFor([&] { return (target = item(name)) && target->isVisible(); }, 30000)) {
-        qWarning("%s is missing or hidden", qPrintable(name));
-        return false;
-    }
-    app->viewer().grabWindow(); // a frame first: polish settles the layouts the click lands in
-    const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-    QTest::mouseClick(&app->viewer(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-    return true;
+    return testkit::clickItem(app->viewer(), name);
 }
 
 QStringList TestReviewLists::listed(const char *list) const

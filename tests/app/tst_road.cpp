@@ -15,6 +15,7 @@
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "testenv.h"
+#include "windowdriver.h"
 
 // The whole road through the window, as a user walks it: the Music folder
 // added from the media browser (a damaged file among it is named, FLACs are
@@ -159,29 +160,8 @@ private:
         return app->viewer().rootContext()->contextProperty(QString::fromLatin1(model)).value<QObjectList>();
     }
 
-    QQuickItem *item(const QString &name, QQuickItem *in = nullptr) const
-    {
-        QQuickItem *parent = in ? in : app->viewer().contentItem();
-        if (parent->objectName() == name)
-            return parent;
-        for (QQuickItem *child : parent->childItems())
-            if (QQuickItem *found = item(name, child))
-                return found;
-        return nullptr;
-    }
-
-    bool click(const QString &name)
-    {
-        QQuickItem *target = nullptr;
-        if (!QTest::qWaitFor([&] { return (target = item(name)) && target->isVisible(); }, 30000)) {
-            qWarning("%s is missing or hidden", qPrintable(name));
-            return false;
-        }
-        app->viewer().grabWindow();
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(&app->viewer(), Qt::LeftButton, Qt::NoModifier, centre.toPoint());
-        return true;
-    }
+    QQuickItem *item(const QString &name) const { return testkit::findItem(app->viewer().contentItem(), name); }
+    bool click(const QString &name) { return testkit::clickItem(app->viewer(), name); }
 
     QTemporaryDir dir;
     std::unique_ptr<StartUp> app;
