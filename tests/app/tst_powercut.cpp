@@ -11,9 +11,7 @@
 
 #include "app/libraryadder.h"
 #include "app/manager.h"
-#include "core/shared.h"
 #include "database/database.h"
-#include "database/ruvodb.h"
 #include "libraryconsistency.h"
 #include "mediakit.h"
 #include "testenv.h"
@@ -22,11 +20,13 @@
 // ext4 image on a loop device.  At a random moment the adding process is
 // stopped and the image copied as the device holds it: what the file system
 // has written to the device, not what only the kernel's cache holds -- what
-// a disk keeps when the power goes.  (The copy is read twice, until both
-// reads agree, so that it is one moment's state even while the kernel still
-// writes back.)  The program is then started on the copy, at the same place:
-// every song the add said it had added is there, and no file of the library
-// folder lacks its row.
+// a disk keeps when the power goes.  (The loop device writes through the
+// page cache of its image file, so reading that file sees exactly what has
+// reached the device.  The copy is read twice, until both reads agree, so
+// that it is one moment's state even while the kernel still writes back.)
+// The program is then started on the copy, at the same place: every song
+// the add said it had added is there, and no file of the library folder
+// lacks its row.
 //
 // CORVANE_CUT_ROUNDS sets the number of rounds (four by default, half of
 // them cut after the add's end); CORVANE_CUT_SEED repeats a run's moments.
@@ -214,7 +214,8 @@ private:
     bool unmount()
     {
         // A mount made with -o loop frees its loop device as it goes.
-        return sh(QStringLiteral("umount '%1'").arg(mountPoint)) || sh(QStringLiteral("umount -l '%1'").arg(mountPoint));
+        return sh(QStringLiteral("umount '%1'").arg(mountPoint)) ||
+               sh(QStringLiteral("umount -l '%1'").arg(mountPoint));
     }
 
     // Runs an add in a process of its own on the mounted image.  With a

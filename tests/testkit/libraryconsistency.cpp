@@ -14,7 +14,6 @@
 #include "app/manager.h"
 #include "app/startup.h"
 #include "core/backgroundjob.h"
-#include "core/shared.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 
