@@ -62,8 +62,8 @@ QByteArray stableCopy(const QString &image)
     return QByteArray();
 }
 
-// The track rows' paths and the journal's entries of the library at `file`,
-// read on a connection of its own; empty with `ok` false when unreadable.
+// The track rows' paths, the journal's size and the integrity check of the
+// library at `file`, read on a connection of its own (empty when unreadable).
 struct Stored
 {
     QStringList rows;
