@@ -11,6 +11,7 @@
 
 #include "database/connection.h"
 #include "database/transaction.h"
+#include "platform/writeorder.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ bool FileJournal::note(QSqlDatabase db, const QStringList &paths)
         query.bindValue(0, path);
         if (!runQuery(query))
             return false;
+        WriteOrder::record(WriteOrder::Event::JournalNoted, path);
     }
     return true;
 }
@@ -117,34 +119,42 @@ int FileJournal::settle(const QString &libraryFolder, const QStringList &only, b
         !made.prepare(QStringLiteral("DELETE FROM madeFiles WHERE path = ?")) ||
         !unsettled.prepare(QStringLiteral("DELETE FROM unsettledFiles WHERE path = ?")))
         return -1;
+    // Decided and written down in one transaction per group of paths: a row
+    // that commits meanwhile can't lose its file, and a removal of thousands
+    // of files waits for the disk once per group rather than once per file.
+    constexpr qsizetype groupSize = 256;
     int deleted = 0;
-    for (const QString &path : std::as_const(paths)) {
-        // Decided and written down in one transaction: a row that commits
-        // meanwhile can't lose its file.
+    for (qsizetype first = 0; first < paths.size(); first += groupSize) {
         Transaction transaction(db);
         if (!transaction.isActive())
             continue;
-        owner.bindValue(0, path);
-        if (!runQuery(owner))
-            continue;
-        const bool owned = owner.next();
-        owner.finish();
-        bool gone = false;
-        if (!owned && !removeOwnFile(path, root, gone))
-            continue; // tried again at the next settling
-        if (!owned) {
-            made.bindValue(0, path);
-            if (!runQuery(made))
+        QStringList gone;
+        for (const QString &path : paths.mid(first, groupSize)) {
+            owner.bindValue(0, path);
+            if (!runQuery(owner))
                 continue;
+            const bool owned = owner.next();
+            owner.finish();
+            bool removed = false;
+            if (!owned && !removeOwnFile(path, root, removed))
+                continue; // tried again at the next settling
+            if (!owned) {
+                made.bindValue(0, path);
+                if (!runQuery(made))
+                    continue;
+            }
+            unsettled.bindValue(0, path);
+            if (runQuery(unsettled) && removed)
+                gone << path;
         }
-        unsettled.bindValue(0, path);
-        if (!runQuery(unsettled) || !transaction.commit())
+        // Not committed: the journal still names them, and a file already
+        // gone counts as settled the next time.
+        if (!transaction.commit())
             continue;
-        if (gone) {
-            ++deleted;
-            if (pruneFolders)
+        deleted += int(gone.size());
+        if (pruneFolders)
+            for (const QString &path : std::as_const(gone))
                 pruneUpTo(path, root.canonical);
-        }
     }
     return deleted;
 }

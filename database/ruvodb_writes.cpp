@@ -10,6 +10,7 @@
 #include "database/filejournal.h"
 #include "database/ruvodb_p.h"
 #include "database/transaction.h"
+#include "platform/writeorder.h"
 
 using namespace RuvoDbInternal;
 
@@ -195,12 +196,13 @@ int storeTrackRow(ruvoDB &library, QSqlDatabase &db, const track &t, const QStri
     // One row per file and playlist: an earlier track of this file (one a
     // better copy replaces) goes, now that its successor is in.  The file is
     // owned by a row from now on: it leaves the journal of unsettled files.
-    return bindAndRun(query,
-                      QStringLiteral("DELETE FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? AND id <> ?"),
-                      {boundText(path), boundText(t.playlist), rowId}) &&
-                   FileJournal::forget(db, path)
-               ? rowId
-               : 0;
+    if (!bindAndRun(query,
+                    QStringLiteral("DELETE FROM tracks WHERE Filepath = ? AND IFNULL(playlist, '') = ? AND id <> ?"),
+                    {boundText(path), boundText(t.playlist), rowId}) ||
+        !FileJournal::forget(db, path))
+        return 0;
+    WriteOrder::record(WriteOrder::Event::RowWritten, path);
+    return rowId;
 }
 
 int storeTrack(ruvoDB &library, const track &t, const QString &path)

@@ -3,6 +3,7 @@
 #include "platform/volumes.h"
 
 #include "platform/temporaryfiles.h"
+#include "platform/writeorder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -48,6 +49,7 @@ int renameNoReplace(const QByteArray &from, const QByteArray &to)
     }
     if (errno == EEXIST)
         return EEXIST;
+    WriteOrder::record(WriteOrder::Event::PlacingUnguarded, QFile::decodeName(to));
     struct stat st {};
     if (::lstat(to.constData(), &st) == 0)
         return EEXIST;
@@ -91,6 +93,7 @@ bool AtomicFile::open(unsigned mode)
         lastError = errno;
         return false;
     }
+    WriteOrder::record(WriteOrder::Event::FileCreated, finalPath);
     return true;
 }
 
@@ -133,14 +136,18 @@ bool AtomicFile::commit()
     const QByteArray from = encoded(temp);
     if (fd >= 0) {
         // Synced through the descriptor in hand, then closed.
-        if (flush == Flush::Now && ::fdatasync(fd) != 0)
-            return fail(errno);
+        if (flush == Flush::Now) {
+            if (::fdatasync(fd) != 0)
+                return fail(errno);
+            WriteOrder::record(WriteOrder::Event::FileSynced, finalPath);
+        }
         if (!close())
             return false;
     } else if (flush == Flush::Now) {
         // Written by name: opening it for the sync also tells it is there.
         if (!syncPath(from, false))
             return fail(errno);
+        WriteOrder::record(WriteOrder::Event::FileSynced, finalPath);
     } else {
         struct stat st {};
         if (::lstat(from.constData(), &st) != 0)
@@ -153,8 +160,9 @@ bool AtomicFile::commit()
     if (error != 0)
         return fail(error);
     committed = true;
-    if (flush == Flush::Now)
-        syncPath(encoded(QFileInfo(finalPath).absolutePath()), true);
+    WriteOrder::record(WriteOrder::Event::FilePlaced, finalPath);
+    if (flush == Flush::Now && syncPath(encoded(QFileInfo(finalPath).absolutePath()), true))
+        WriteOrder::record(WriteOrder::Event::FolderSynced, finalPath);
     return true;
 }
 
@@ -178,5 +186,8 @@ bool AtomicFile::syncVolume(const QString &path)
             break;
         at = parent;
     }
-    return Volumes::flush(at);
+    if (!Volumes::flush(at))
+        return false;
+    WriteOrder::record(WriteOrder::Event::VolumeSynced, path);
+    return true;
 }

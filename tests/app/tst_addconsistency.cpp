@@ -19,6 +19,7 @@
 #include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/temporaryfiles.h"
+#include "platform/writeorder.h"
 #include "testenv.h"
 
 // The library stays whole whatever happens to an add: a kill at any moment,
@@ -27,7 +28,6 @@
 namespace {
 
 using testkit::rowPaths;
-using testkit::settleAsAStartDoes;
 using testkit::useAacAndMp3Car;
 
 const int albumId = 7;
@@ -47,6 +47,76 @@ void startAdd(manager &controller, const TrackMap &browser)
 QString inconsistency()
 {
     return testkit::inconsistencies().join('\n');
+}
+
+// One write or sync, as the program did it, and on which thread.
+struct Written
+{
+    WriteOrder::Event event;
+    QString path;
+    QThread *thread;
+};
+
+bool isCommit(WriteOrder::Event event)
+{
+    return event == WriteOrder::Event::Committed || event == WriteOrder::Event::CommittedDurably;
+}
+
+// The commit that took entry `at` into the library: the next one on its thread.
+int commitOf(const QList<Written> &log, int at)
+{
+    for (int i = at + 1; i < log.size(); ++i)
+        if (log[i].thread == log[at].thread && isCommit(log[i].event))
+            return i;
+    return -1;
+}
+
+int firstOf(const QList<Written> &log, WriteOrder::Event event, const QString &path, int from = 0)
+{
+    for (int i = from; i < log.size(); ++i)
+        if (log[i].event == event && log[i].path == path)
+            return i;
+    return -1;
+}
+
+int lastOf(const QList<Written> &log, WriteOrder::Event event, const QString &path, int before)
+{
+    for (int i = std::min(before, int(log.size())) - 1; i >= 0; --i)
+        if (log[i].event == event && (path.isNull() || log[i].path == path))
+            return i;
+    return -1;
+}
+
+// What a power cut at some moment could lose of the library file `path`,
+// judged from the order of the writes: the journal note is on the disk
+// before the file is made, the file's data before its row is committed, and
+// the row's commit on the disk before the add says it is done (`doneAt`).
+QStringList orderFaults(const QList<Written> &log, const QString &path, int doneAt)
+{
+    using E = WriteOrder::Event;
+    QStringList wrong;
+    const int created = firstOf(log, E::FileCreated, path);
+    const int noted = lastOf(log, E::JournalNoted, path, created);
+    const int notedCommit = noted < 0 ? -1 : commitOf(log, noted);
+    if (created < 0 || noted < 0 || notedCommit < 0 || notedCommit > created)
+        wrong << "not written down before it was made";
+    else if (log[notedCommit].event != E::CommittedDurably)
+        wrong << "written down, but not on the disk, before it was made";
+    const int placed = firstOf(log, E::FilePlaced, path, std::max(created, 0));
+    const int row = lastOf(log, E::RowWritten, path, doneAt);
+    const int rowCommit = row < 0 ? -1 : commitOf(log, row);
+    if (placed < 0 || row < placed)
+        wrong << "its row written before the file was in place";
+    if (rowCommit < 0 || rowCommit > doneAt)
+        wrong << "its row not committed before the add said it was done";
+    else if (log[rowCommit].event != E::CommittedDurably)
+        wrong << "its row committed, but not on the disk, before the add said it was done";
+    const int fileSynced = firstOf(log, E::FileSynced, path, std::max(created, 0));
+    const int volumeSynced = lastOf(log, E::VolumeSynced, QString(), rowCommit);
+    const bool synced = (fileSynced >= 0 && fileSynced < placed) || (volumeSynced > placed && volumeSynced < rowCommit);
+    if (rowCommit >= 0 && !synced)
+        wrong << "its data not synced before its row was committed";
+    return wrong;
 }
 
 void forgetEverything()
@@ -127,7 +197,7 @@ private slots:
         QVERIFY(child.waitForFinished(60000));
         QVERIFY2(seen || said.endsWith("done\n"), said.constData());
 
-        settleAsAStartDoes();
+        QVERIFY(testkit::startTheProgram());
         QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
         QCOMPARE(inconsistency(), QString());
         QCOMPARE(testkit::count("unsettledFiles"), 0);
@@ -155,6 +225,40 @@ private slots:
         QCOMPARE(titles, expected);
         for (const QString &file : testkit::filesBelow(ruvoDB::programCopyFolder()))
             QVERIFY2(!file.contains(" (2)"), qPrintable(file));
+    }
+
+    // An add of copies and conversions puts each thing on the disk before
+    // anything refers to it, whatever moment a power cut picks: the order of
+    // the writes and syncs, recorded as the add makes them.
+    void writesReachTheDiskBeforeTheyAreRecorded()
+    {
+        useAacAndMp3Car();
+        QMutex mutex;
+        QList<Written> log;
+        WriteOrder::setRecorder([&](WriteOrder::Event event, const QString &path) {
+            QMutexLocker lock(&mutex);
+            log.append({event, path, QThread::currentThread()});
+        });
+        auto stopRecording = qScopeGuard([] { WriteOrder::setRecorder({}); });
+        manager controller;
+        int doneAt = -1;
+        QObject::connect(&controller, &manager::updateProgressSearch, &controller, [&] {
+            QMutexLocker lock(&mutex);
+            doneAt = int(log.size());
+        });
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        startAdd(controller, browserTracksOf(dir.filePath("media")));
+        QTRY_VERIFY_WITH_TIMEOUT(doneAt >= 0 && !controller.libraryAdder->isBusy(), 120000);
+        WriteOrder::setRecorder({});
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
+        const QStringList files = testkit::filesBelow(ruvoDB::programCopyFolder());
+        QCOMPARE(files.size(), 13);
+        QStringList wrong;
+        QMutexLocker lock(&mutex);
+        for (const QString &file : files)
+            for (const QString &fault : orderFaults(log, file, doneAt))
+                wrong << QFileInfo(file).fileName() + ": " + fault;
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
     }
 
     // A converted track whose row can't be written: its file goes again, the
@@ -415,6 +519,9 @@ static int addChild(const QString &folder, bool remove)
 
 int main(int argc, char *argv[])
 {
+    // The program started on the test's data folder after a kill.
+    if (const int code = testkit::runStartedProgram(argc, argv); code >= 0)
+        return code;
     if (argc == 4 && qstrcmp(argv[1], "--add-child") == 0) {
         QApplication app(argc, argv);
         return addChild(QString::fromLocal8Bit(argv[2]), qstrcmp(argv[3], "remove") == 0);

@@ -33,7 +33,6 @@ namespace {
 
 using testkit::filesBelow;
 using testkit::rowPaths;
-using testkit::settleAsAStartDoes;
 using testkit::useAacAndMp3Car;
 
 const int albumId = 7;
@@ -197,7 +196,7 @@ private slots:
             qInfo("round %d: killed %d ms after \"%s\"; its last line \"%s\"", round + 1, delay,
                   stages[picked].constData(), last.constData());
 
-            settleAsAStartDoes();
+            QVERIFY(testkit::startTheProgram());
             QCOMPARE(testkit::scalar("PRAGMA integrity_check").toString(), QStringLiteral("ok"));
             QCOMPARE(testkit::count("unsettledFiles"), 0);
             const QStringList afterStart = libraryFaults({});
@@ -305,6 +304,9 @@ static int roundChild(const QString &folder, const QString &target)
 
 int main(int argc, char *argv[])
 {
+    // The program started on the test's data folder after a kill.
+    if (const int code = testkit::runStartedProgram(argc, argv); code >= 0)
+        return code;
     if (argc == 4 && qstrcmp(argv[1], "--round-child") == 0) {
         QApplication app(argc, argv);
         return roundChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));

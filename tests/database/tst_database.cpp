@@ -108,7 +108,7 @@ private slots:
         QCOMPARE(savedVehicle(), (QVariantMap{{"Model", 0}, {"ModelName", "Select"}, {"ModelYearIndex", 0},
                                               {"ModelYearValue", "Select"}}));
         QCOMPARE(scalar("PRAGMA journal_mode").toString(), QStringLiteral("wal"));
-        QCOMPARE(scalar("PRAGMA synchronous").toInt(), 1); // NORMAL
+        QCOMPARE(scalar("PRAGMA synchronous").toInt(), 2); // FULL: a commit is on the disk when it returns
         QVERIFY(scalar("PRAGMA busy_timeout").toInt() >= 1000);
     }
 
@@ -283,6 +283,34 @@ private slots:
                      .toString(),
                  stored ? "/music/one.mp3|Mix|Renamed" : "/music/one.mp3|Mix|Song");
         QCOMPARE(count("unsettledFiles"), stored ? 0 : 1);
+    }
+
+    // A journalled file keeps its life exactly when a track row names it: the
+    // settle after a cut must never take a song that was stored.
+    void settleKeepsWhatARowOwns_data()
+    {
+        QTest::addColumn<bool>("owned");
+        QTest::addRow("a journalled file its row names stays") << true;
+        QTest::addRow("a journalled file no row names goes") << false;
+    }
+
+    void settleKeepsWhatARowOwns()
+    {
+        QFETCH(bool, owned);
+        const QString library = m_dir.filePath(QStringLiteral("owned library %1").arg(owned));
+        const QString song = library + "/Album/song.mp3";
+        QVERIFY(touch(song));
+        QVERIFY(FileJournal::note({song}));
+        if (owned) {
+            // Stored under a playlist too: the row still names the file.
+            track t = makeTrack(song);
+            t.playlist = QStringLiteral("Mix");
+            QVERIFY(ruvoDB().storeTrack(t) > 0);
+            QVERIFY(FileJournal::note({song})); // noted again, as a re-add does
+        }
+        QCOMPARE(FileJournal::settle(library), owned ? 0 : 1);
+        QCOMPARE(QFileInfo(song).isFile(), owned);
+        QCOMPARE(count("unsettledFiles"), 0);
     }
 
     // The journal's settle deletes a journalled file no row owns, and never

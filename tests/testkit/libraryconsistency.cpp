@@ -1,19 +1,21 @@
 #include "libraryconsistency.h"
 
-#include <QDateTime>
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSqlQuery>
+#include <QTimer>
 
 #include "app/albumdatamodel.h"
 #include "app/libraryadder.h"
 #include "app/manager.h"
-#include "core/shared.h"
-#include "database/filejournal.h"
+#include "app/startup.h"
+#include "core/backgroundjob.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
-#include "platform/temporaryfiles.h"
 
 namespace testkit {
 
@@ -61,10 +63,49 @@ void useAacAndMp3Car()
     profile.audioCodecs = {{"aac", "m4a,m4b,mp4,aac", ""}, {"mp3", "mp3", ""}};
 }
 
-void settleAsAStartDoes()
+namespace {
+const char startedProgram[] = "--started-program";
+}
+
+bool startTheProgram(const QProcessEnvironment &environment)
 {
-    TemporaryFiles::sweep(shared::dataFolder(), true, QDateTime::currentDateTime().addSecs(1));
-    FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(startedProgram)});
+    // A bound against a hang only: the start says when it is over by ending.
+    if (!program.waitForFinished(180000)) {
+        program.kill();
+        program.waitForFinished();
+        return false;
+    }
+    return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+}
+
+int runStartedProgram(int argc, char *argv[])
+{
+    if (argc != 2 || qstrcmp(argv[1], startedProgram) != 0)
+        return -1;
+    QApplication app(argc, argv);
+    StartUp startUp;
+    if (startUp.start() != InstanceLock::Outcome::Owned)
+        return 2;
+    manager *controller = startUp.controller();
+    const auto busy = [controller] {
+        return controller->isCheckingLibrary() || controller->isRefreshingViews() ||
+               JobRegistry::instance().anyRunning();
+    };
+    // Its checks and jobs end on their own; the bound only guards a hang.
+    const QDeadlineTimer limit(120000);
+    QEventLoop loop;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+        if (!busy() || limit.hasExpired())
+            loop.quit();
+    });
+    look.start(50);
+    loop.exec();
+    return busy() ? 3 : 0;
 }
 
 QStringList rowPaths()

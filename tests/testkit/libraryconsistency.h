@@ -1,6 +1,7 @@
 #ifndef LIBRARYCONSISTENCY_H
 #define LIBRARYCONSISTENCY_H
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -9,8 +10,8 @@
 class manager;
 
 // What the kill tests need to add a folder and to check that the library is
-// whole: the rows' paths, the files of the library folder and the start-up's
-// settle.  They run on the calling thread's connection.
+// whole: the rows' paths, the files of the library folder and a start of the
+// program.  They run on the calling thread's connection.
 namespace testkit {
 
 // The browser's tracks for the media files of `folder` (ids from 50, in name
@@ -21,9 +22,15 @@ void startAlbumAdd(manager &controller, const TrackMap &browser, int albumId);
 
 // A car that plays aac and mp3, not flac: FLACs are converted, MP3s copied.
 void useAacAndMp3Car();
-// What a start does before anything reads the library: the sweep of the
-// program's temporary files and the settle of the file journal.
-void settleAsAStartDoes();
+// Starts the program on this test's data folder as a user would (its own
+// StartUp, the window offscreen) in a process of its own, lets its start-up
+// work end and closes it: what follows a kill or a power cut.  False when
+// the start did not end well.  The test's main() hands the started process
+// to runStartedProgram().
+bool startTheProgram(const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment());
+// When the arguments are those startTheProgram() gives, runs the program's
+// start and returns its exit code; else -1.
+int runStartedProgram(int argc, char *argv[]);
 // The file path of every track row.
 QStringList rowPaths();
 // Every file below `folder` (hidden ones too), sorted; links to folders and
