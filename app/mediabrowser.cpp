@@ -13,8 +13,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "app/albumdatamodel.h"
+#include "app/artistdatamodel.h"
+#include "app/detaileddatamodel.h"
 #include "app/qmlapplicationviewer.h"
 #include "app/rowselection.h"
+#include "app/trackdatamodel.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
@@ -55,6 +59,46 @@ const QString &searchedText(const manager::TrackTexts &texts, const track &t, in
         return texts.title;
     default:
         return videos && t.isVideo ? texts.file : texts.album;
+    }
+}
+
+void markTick(QSet<int> &ticked, int id, bool on)
+{
+    if (on)
+        ticked.insert(id);
+    else
+        ticked.remove(id);
+}
+
+// A browser row's ticks into `ticked`: a track group's by its tracks (all
+// of them when the group's own box is ticked), any other row by its id.
+void noteTick(const QObject *row, QSet<int> &ticked)
+{
+    if (const auto *group = qobject_cast<const TrackDataModel *>(row)) {
+        const QList<std::pair<int, bool>> lines = group->trackTicks();
+        for (const auto &[id, on] : lines)
+            markTick(ticked, id, group->selected() || on);
+    } else if (const auto *album = qobject_cast<const AlbumDataModel *>(row)) {
+        markTick(ticked, album->albumid(), album->selected());
+    } else if (const auto *artist = qobject_cast<const ArtistDataModel *>(row)) {
+        markTick(ticked, artist->artistid(), artist->selected());
+    } else if (const auto *detail = qobject_cast<const DetailedDataModel *>(row)) {
+        markTick(ticked, detail->trackid(), detail->selected());
+    }
+}
+
+// The ticks of `ticked` onto a browser row; a track group's own box is
+// ticked when all of its tracks are.
+void setTick(QObject *row, const QSet<int> &ticked)
+{
+    if (auto *group = qobject_cast<TrackDataModel *>(row)) {
+        group->setSelected(group->setTrackTicks(ticked));
+    } else if (auto *album = qobject_cast<AlbumDataModel *>(row)) {
+        album->setSelected(ticked.contains(album->albumid()));
+    } else if (auto *artist = qobject_cast<ArtistDataModel *>(row)) {
+        artist->setSelected(ticked.contains(artist->artistid()));
+    } else if (auto *detail = qobject_cast<DetailedDataModel *>(row)) {
+        detail->setSelected(ticked.contains(detail->trackid()));
     }
 }
 
@@ -225,15 +269,20 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 // count, and the import's files count on from there.
                 int tracksRead = 0;
                 QStringList missing;
+                QString damage;
                 const QList<iTunedata> playlists = TagLibBuilder().parseiTunePlaylist(
                     path,
                     [this, &tracksRead](int read, const QString &file) {
                         tracksRead = read;
                         reportScanProgress(read, file);
                     },
-                    &missing);
+                    &missing, &damage);
                 progressBase = tracksRead;
                 result.tracks = scanner->addITunesToTrackObj(playlists, TrackMap());
+                // A library that could not be read to its end shows less than
+                // it holds, maybe nothing: the user is told why.
+                if (!damage.isEmpty())
+                    result.notTaken.append({path, damage});
                 // iTunes lists them still; the user should know they are gone.
                 for (const QString &file : std::as_const(missing))
                     result.notTaken.append({file, QStringLiteral("the file is not there")});
@@ -382,6 +431,7 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
     if (!manager::textsAreOf(input.texts.get(), tracks))
         input.texts = manager::textsOf(tracks);
     views.texts = input.texts;
+    views.categoryCounts = manager::browserCategoryCounts(tracks);
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
@@ -489,6 +539,11 @@ void MediaBrowser::startBuild()
             t.isHidden = false;
     }
     buildTracks = tracks;
+    // New rows, of other tracks or another category: no tick carries over.
+    for (auto &view : keptTicks) {
+        for (QSet<int> &ticked : view)
+            ticked.clear();
+    }
     manager::ViewInput input = browserInput(nullptr);
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
@@ -558,6 +613,7 @@ void MediaBrowser::takeFirstView(BuiltViews &views)
     artistCounts = views.artistCounts;
     countedTexts = trackTexts;
     countedCategory = controller.mediaTypeFilter;
+    categoryCounts = views.categoryCounts;
     switch (views.firstView) {
     case 0:
         seenVideoTitles = views.albums.seenVideoTitles;
@@ -585,14 +641,23 @@ void MediaBrowser::takeViews(BuiltViews views)
     artistCounts = views.artistCounts;
     countedTexts = trackTexts;
     countedCategory = controller.mediaTypeFilter;
+    categoryCounts = views.categoryCounts;
     // The view published first comes back whole, with the same rows (the
     // user may have ticked them) and its other part.
     seenVideoTitles = views.albums.seenVideoTitles;
     if (!videos)
         artistCoverArt = views.artists.artistCoverArt;
+    // Rows a search showed meanwhile may have been ticked: the built ones
+    // of that view take their ticks.
+    const int shownView = controller.browserView;
+    const bool searchedMeanwhile = pendingSearch && shownView >= 0 && shownView <= 2;
+    if (searchedMeanwhile)
+        keepTicks(shownView);
     albumView = std::move(views.albums);
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
+    if (searchedMeanwhile)
+        restoreTicks(shownView, false);
 
     if (!firstViewTaken) {
         if (!pendingSearch) {
@@ -614,6 +679,7 @@ void MediaBrowser::takeViews(BuiltViews views)
         if (!videos) {
             savedBrowserModels.artists = artistView;
             savedBrowserModels.tracks = trackView;
+            savedCategory = controller.mediaTypeFilter;
         }
         saveBrowserModels = false;
     }
@@ -628,6 +694,11 @@ void MediaBrowser::populateMediaBrowser()
         myMusicBrowserCache = controller.browserTracks;
 
     setContextProperty(QStringLiteral("protectedTracksModel"), protectedTracks);
+    // What each category holds, so that an empty category can say where the media are.
+    QVariantList counts;
+    for (int count : std::as_const(categoryCounts))
+        counts.append(count);
+    setContextProperty(QStringLiteral("browserCategoryCounts"), counts);
     const bool thumbnails = controller.displayType == 0;
     if (controller.displayType == 0 || controller.displayType == 1) {
         switch (controller.browserView) {
@@ -739,11 +810,17 @@ void MediaBrowser::searchBox(const QString &name)
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
         input.artistCounts = artistCounts;
     // While a source's first build runs, the saved models are still the
-    // last source's: the view is built instead.
-    const bool savedAreStale = duringBuild && saveBrowserModels;
-    if (view == 1 && name.isEmpty() && !savedAreStale) {
+    // last source's; after a change of category they show another one: the
+    // view is built instead.
+    const bool savedFit = !(duringBuild && saveBrowserModels) && savedCategory == controller.mediaTypeFilter;
+    // The rows on screen are of the tracks shown now, unless a build is
+    // under way and they are still those of the views before it.
+    if (!duringBuild || firstViewTaken || pendingSearch)
+        keepTicks(view);
+    const bool restored = name.isEmpty() && savedFit && (view == 1 || view == 2);
+    if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
-    } else if (view == 2 && name.isEmpty() && !savedAreStale) {
+    } else if (view == 2 && restored) {
         trackView = savedBrowserModels.tracks;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
@@ -754,6 +831,8 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
+    // Saved rows still carry the ticks of when they were last shown.
+    restoreTicks(view, restored);
     populateMediaBrowser();
     if (duringBuild) {
         pendingSearch = name;
@@ -762,6 +841,34 @@ void MediaBrowser::searchBox(const QString &name)
         controller.filterActive = filterWasActive;
         if (loadingShown)
             slLoadingFnish(); // the view on screen is what was asked for
+    }
+}
+
+manager::ViewResult &MediaBrowser::viewRows(int view)
+{
+    return view == 0 ? albumView : view == 1 ? artistView : trackView;
+}
+
+void MediaBrowser::keepTicks(int view)
+{
+    const manager::ViewResult &rows = viewRows(view);
+    for (const QObject *row : rows.models)
+        noteTick(row, keptTicks[view][0]);
+    for (const QObject *line : rows.details)
+        noteTick(line, keptTicks[view][1]);
+}
+
+void MediaBrowser::restoreTicks(int view, bool any)
+{
+    // Built rows start unticked: with nothing kept they are right as they are.
+    const manager::ViewResult &rows = viewRows(view);
+    if (any || !keptTicks[view][0].isEmpty()) {
+        for (QObject *row : rows.models)
+            setTick(row, keptTicks[view][0]);
+    }
+    if (any || !keptTicks[view][1].isEmpty()) {
+        for (QObject *line : rows.details)
+            setTick(line, keptTicks[view][1]);
     }
 }
 

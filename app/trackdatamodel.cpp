@@ -84,6 +84,43 @@ QList<QObject *> TrackDataModel::tracklist() const
     return m_tracklist;
 }
 
+QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
+{
+    QList<std::pair<int, bool>> ticks;
+    if (!m_lines.isEmpty()) {
+        ticks.reserve(m_lines.size());
+        for (const Line &line : std::as_const(m_lines))
+            ticks.append({line.trackid, line.selected});
+        return ticks;
+    }
+    ticks.reserve(m_tracklist.size());
+    for (const QObject *line : std::as_const(m_tracklist)) {
+        if (const auto *entry = qobject_cast<const TrackList *>(line))
+            ticks.append({entry->trackid(), entry->selected()});
+    }
+    return ticks;
+}
+
+bool TrackDataModel::setTrackTicks(const QSet<int> &ticked)
+{
+    bool all = true;
+    if (!m_lines.isEmpty()) {
+        for (Line &line : m_lines) {
+            line.selected = ticked.contains(line.trackid);
+            all = all && line.selected;
+        }
+        return all;
+    }
+    for (QObject *line : std::as_const(m_tracklist)) {
+        if (auto *entry = qobject_cast<TrackList *>(line)) {
+            const bool on = ticked.contains(entry->trackid());
+            entry->setSelected(on);
+            all = all && on;
+        }
+    }
+    return all && !m_tracklist.isEmpty();
+}
+
 void TrackDataModel::setAlbumId(const int &albumid)
 {
     if (m_albumid == albumid)
