@@ -281,8 +281,10 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 result.tracks = scanner->addITunesToTrackObj(playlists, TrackMap());
                 // A library that could not be read to its end shows less than
                 // it holds, maybe nothing: the user is told why.
-                if (!damage.isEmpty())
+                if (!damage.isEmpty()) {
                     result.notTaken.append({path, damage});
+                    result.libraryDamaged = true;
+                }
                 // iTunes lists them still; the user should know they are gone.
                 for (const QString &file : std::as_const(missing))
                     result.notTaken.append({file, QStringLiteral("the file is not there")});
@@ -363,6 +365,10 @@ void MediaBrowser::browsethread(ScanResult result)
     }
     if (result.measured)
         MyMusicDirSize = result.folderSize;
+    // A damaged library is not served from the cache: each request reads it
+    // again, and names the damage again.
+    if (result.libraryDamaged)
+        ItuneXmlModified = QDateTime();
     controller.browserTracks = std::move(result.tracks);
     lastScanProtected = result.protectedFiles;
     emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));

@@ -41,6 +41,7 @@ public:
         TrackMap tracks;
         QStringList protectedFiles;
         QList<track_data::NotTaken> notTaken;
+        bool libraryDamaged = false; // "itunes": the library file could not be read to its end
     };
 
     // The three views, built together, and the texts of the tracks they were

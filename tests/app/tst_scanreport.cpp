@@ -247,6 +247,7 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(QString, reason);
         const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(QDir().mkpath(music + QStringLiteral("/iTunes")));
         ItunesLibraryXml library;
         for (int id : {1, 2}) {
             const QString copy = music + QStringLiteral("/%1.mp3").arg(id);
@@ -276,18 +277,21 @@ private slots:
         const QString path = MediaBrowser::itunesLibraryPath();
         QVERIFY(testkit::touch(path, xml));
 
-        QSignalSpy shown(controller.get(), &manager::showMessageBox);
-        QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
-        controller->searchInMediaSourceCache(QStringLiteral("itunes"));
-        QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
-        QVERIFY(controller->browserTracks.isEmpty());
-        QCOMPARE(shown.size(), 1);
-        const QString message = shown.first().first().value<QVariant>().toString();
-        const QString head = "1 file could not be shown in the browser:\n" + path + ": " + reason;
-        QVERIFY2(message.startsWith(head) && message.size() < head.size() + 200, qPrintable(message));
-        if (damage == QLatin1String("nested"))
-            QVERIFY2(message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
-                     qPrintable(message));
+        // Asked for again, it is read again and named again.
+        for (int request = 1; request <= 2; ++request) {
+            QSignalSpy shown(controller.get(), &manager::showMessageBox);
+            QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+            controller->searchInMediaSourceCache(QStringLiteral("itunes"));
+            QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
+            QVERIFY(controller->browserTracks.isEmpty());
+            QCOMPARE(shown.size(), 1);
+            const QString message = shown.first().first().value<QVariant>().toString();
+            const QString head = "1 file could not be shown in the browser:\n" + path + ": " + reason;
+            QVERIFY2(message.startsWith(head) && message.size() < head.size() + 200, qPrintable(message));
+            if (damage == QLatin1String("nested"))
+                QVERIFY2(message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
+                         qPrintable(message));
+        }
     }
 
 private:
