@@ -53,7 +53,7 @@ public:
         manager::ViewResult tracks;
         std::shared_ptr<const manager::TrackTextList> texts;
         std::shared_ptr<const manager::ArtistCountList> artistCounts; // in the build's category
-        QList<int> categoryCounts; // the tracks of each category, hidden ones too
+        QList<int> categoryCounts;                                    // the tracks of each category, hidden ones too
         int firstView = -1;    // the view handed over before the others were built, if any...
         int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
     };

@@ -105,7 +105,7 @@ private:
     bool sourceDone = false;
     bool stopped = false;
     bool deep = false;
-    int depth = 0;          // elements open
+    int depth = 0; // elements open
     QList<Skipped> skippedValues;
     int skips = 0;
 };

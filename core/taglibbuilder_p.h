@@ -88,12 +88,12 @@ public:
             return QStringLiteral("the iTunes library file is damaged: at line %1 its elements nest more than %2 "
                                   "deep, as no real library does")
                        .arg(reader.lineNumber())
-                       .arg(bounded.depthLimit())
-                   + after;
+                       .arg(bounded.depthLimit()) +
+                   after;
         if (bounded.cutShort())
             return QStringLiteral("the iTunes library file is damaged: a tag at line %1 is too long to be real")
-                       .arg(reader.lineNumber())
-                   + after;
+                       .arg(reader.lineNumber()) +
+                   after;
         if (!reader.hasError())
             return QString();
         // The reader's own words may quote the damage, which can be any length.
@@ -102,8 +102,8 @@ public:
         if (why.size() > longest)
             why = why.left(longest) + QChar(0x2026);
         return QStringLiteral("the iTunes library file is damaged at line %1 (%2)")
-                   .arg(QString::number(reader.lineNumber()), why)
-               + after;
+                   .arg(QString::number(reader.lineNumber()), why) +
+               after;
     }
 
 private:

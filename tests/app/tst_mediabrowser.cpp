@@ -401,7 +401,7 @@ private:
     {
         const int view = controller->browserView;
         if (controller->displayType == 1)
-            return view == 0 ? browser->browserAlbumDetails()
+            return view == 0   ? browser->browserAlbumDetails()
                    : view == 1 ? browser->browserArtistDetails()
                                : browser->browserTrackDetails();
         return view == 0   ? browser->browserAlbumModels().values()

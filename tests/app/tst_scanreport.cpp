@@ -239,7 +239,7 @@ private slots:
         // Nested far past any real library: the reading stops at the cap, so
         // its memory can't follow the nesting.
         QTest::addRow("dictionaries nested a million deep") << "nested"
-                                                             << "the iTunes library file is damaged: at line ";
+                                                            << "the iTunes library file is damaged: at line ";
     }
 
     void damagedItunesLibraryIsNamed()
@@ -289,8 +289,9 @@ private slots:
             const QString head = "1 file could not be shown in the browser:\n" + path + ": " + reason;
             QVERIFY2(message.startsWith(head) && message.size() < head.size() + 200, qPrintable(message));
             if (damage == QLatin1String("nested"))
-                QVERIFY2(message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
-                         qPrintable(message));
+                QVERIFY2(
+                    message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
+                    qPrintable(message));
         }
     }
 

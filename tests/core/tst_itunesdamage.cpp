@@ -213,7 +213,8 @@ private slots:
     }
 
     // Dictionaries nested far deeper than any library: the reading ends at
-    // the depth cap, gives what came before (here no playlist) and says why.  The file is made here, a few megabytes of nesting.
+    // the depth cap, gives what came before (here no playlist) and says why.
+    // The file is made here, a few megabytes of nesting.
     void deepNestingIsDamage()
     {
         const QString path = m_dir.filePath(QStringLiteral("nested.xml"));
