@@ -70,35 +70,46 @@ void markTick(QSet<int> &ticked, int id, bool on)
         ticked.remove(id);
 }
 
-// A browser row's ticks into `ticked`: a track group's by its tracks (all
-// of them when the group's own box is ticked), any other row by its id.
-void noteTick(const QObject *row, QSet<int> &ticked)
+// The ticks of a view's rows into `ticked`, by id: a track group's by its
+// tracks (all of them when the group's own box is ticked).  Each search
+// keystroke passes here: a group with nothing ticked costs no list while
+// nothing is kept.
+template <typename Row, typename Rows>
+void noteTicks(const Rows &rows, QSet<int> &ticked, int (Row::*id)() const)
 {
-    if (const auto *group = qobject_cast<const TrackDataModel *>(row)) {
-        const QList<std::pair<int, bool>> lines = group->trackTicks();
-        for (const auto &[id, on] : lines)
-            markTick(ticked, id, group->selected() || on);
-    } else if (const auto *album = qobject_cast<const AlbumDataModel *>(row)) {
-        markTick(ticked, album->albumid(), album->selected());
-    } else if (const auto *artist = qobject_cast<const ArtistDataModel *>(row)) {
-        markTick(ticked, artist->artistid(), artist->selected());
-    } else if (const auto *detail = qobject_cast<const DetailedDataModel *>(row)) {
-        markTick(ticked, detail->trackid(), detail->selected());
+    for (const QObject *object : rows) {
+        if (const auto *row = qobject_cast<const Row *>(object))
+            markTick(ticked, (row->*id)(), row->selected());
     }
 }
 
-// The ticks of `ticked` onto a browser row; a track group's own box is
-// ticked when all of its tracks are.
-void setTick(QObject *row, const QSet<int> &ticked)
+template <typename Rows>
+void noteGroupTicks(const Rows &rows, QSet<int> &ticked)
 {
-    if (auto *group = qobject_cast<TrackDataModel *>(row)) {
-        group->setSelected(group->setTrackTicks(ticked));
-    } else if (auto *album = qobject_cast<AlbumDataModel *>(row)) {
-        album->setSelected(ticked.contains(album->albumid()));
-    } else if (auto *artist = qobject_cast<ArtistDataModel *>(row)) {
-        artist->setSelected(ticked.contains(artist->artistid()));
-    } else if (auto *detail = qobject_cast<DetailedDataModel *>(row)) {
-        detail->setSelected(ticked.contains(detail->trackid()));
+    for (const QObject *object : rows) {
+        const auto *group = qobject_cast<const TrackDataModel *>(object);
+        if (!group || (ticked.isEmpty() && !group->selected() && !group->anyTrackTicked()))
+            continue;
+        const QList<std::pair<int, bool>> lines = group->trackTicks();
+        for (const auto &[trackId, on] : lines)
+            markTick(ticked, trackId, group->selected() || on);
+    }
+}
+
+// The ticks of `ticked` onto a view's rows; a track group's own box is
+// ticked when all of its tracks are.
+template <typename Rows>
+void setTicks(const Rows &rows, const QSet<int> &ticked)
+{
+    for (QObject *object : rows) {
+        if (auto *group = qobject_cast<TrackDataModel *>(object))
+            group->setSelected(group->setTrackTicks(ticked));
+        else if (auto *album = qobject_cast<AlbumDataModel *>(object))
+            album->setSelected(ticked.contains(album->albumid()));
+        else if (auto *artist = qobject_cast<ArtistDataModel *>(object))
+            artist->setSelected(ticked.contains(artist->artistid()));
+        else if (auto *detail = qobject_cast<DetailedDataModel *>(object))
+            detail->setSelected(ticked.contains(detail->trackid()));
     }
 }
 
@@ -858,24 +869,23 @@ manager::ViewResult &MediaBrowser::viewRows(int view)
 void MediaBrowser::keepTicks(int view)
 {
     const manager::ViewResult &rows = viewRows(view);
-    for (const QObject *row : rows.models)
-        noteTick(row, keptTicks[view][0]);
-    for (const QObject *line : rows.details)
-        noteTick(line, keptTicks[view][1]);
+    if (view == 0)
+        noteTicks(rows.models, keptTicks[view][0], &AlbumDataModel::albumid);
+    else if (view == 1)
+        noteTicks(rows.models, keptTicks[view][0], &ArtistDataModel::artistid);
+    else
+        noteGroupTicks(rows.models, keptTicks[view][0]);
+    noteTicks(rows.details, keptTicks[view][1], &DetailedDataModel::trackid);
 }
 
 void MediaBrowser::restoreTicks(int view, bool any)
 {
     // Built rows start unticked: with nothing kept they are right as they are.
     const manager::ViewResult &rows = viewRows(view);
-    if (any || !keptTicks[view][0].isEmpty()) {
-        for (QObject *row : rows.models)
-            setTick(row, keptTicks[view][0]);
-    }
-    if (any || !keptTicks[view][1].isEmpty()) {
-        for (QObject *line : rows.details)
-            setTick(line, keptTicks[view][1]);
-    }
+    if (any || !keptTicks[view][0].isEmpty())
+        setTicks(rows.models, keptTicks[view][0]);
+    if (any || !keptTicks[view][1].isEmpty())
+        setTicks(rows.details, keptTicks[view][1]);
 }
 
 // ---- Selection ------------------------------------------------------------------

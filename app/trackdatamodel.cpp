@@ -1,5 +1,7 @@
 #include "app/trackdatamodel.h"
 
+#include <algorithm>
+
 #include "app/tracklist.h"
 
 TrackDataModel::TrackDataModel(QObject *parent)
@@ -99,6 +101,16 @@ QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
             ticks.append({entry->trackid(), entry->selected()});
     }
     return ticks;
+}
+
+bool TrackDataModel::anyTrackTicked() const
+{
+    if (!m_lines.isEmpty())
+        return std::any_of(m_lines.cbegin(), m_lines.cend(), [](const Line &line) { return line.selected; });
+    return std::any_of(m_tracklist.cbegin(), m_tracklist.cend(), [](const QObject *line) {
+        const auto *entry = qobject_cast<const TrackList *>(line);
+        return entry && entry->selected();
+    });
 }
 
 bool TrackDataModel::setTrackTicks(const QSet<int> &ticked)

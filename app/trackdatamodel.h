@@ -62,6 +62,7 @@ public:
     // The ids of the row's tracks with their ticks, read without making
     // their TrackList objects.
     QList<std::pair<int, bool>> trackTicks() const;
+    bool anyTrackTicked() const;
     // Ticks the tracks whose ids `ticked` holds and unticks the others (made
     // TrackList objects through their setters); true when all are ticked.
     bool setTrackTicks(const QSet<int> &ticked);
