@@ -218,6 +218,7 @@ void manager::initContextProperties()
         setContextProperty(QStringLiteral("artistsModelDialog"), QVariant::fromValue(none));
         setContextProperty(QStringLiteral("tracksModelDialog"), QVariant::fromValue(none));
         setContextProperty(QStringLiteral("protectedTracksModel"), QString());
+        setContextProperty(QStringLiteral("browserCategoryCounts"), QVariantList());
         setContextProperty(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(none));
         setContextProperty(QStringLiteral("drivedetails"), QStringList{QString()});
     } catch (...) {

@@ -119,6 +119,9 @@ public:
     // category counts, as getAlbumCount and getTrackCount give them.
     using ArtistCountList = QHash<QString, std::pair<int, int>>;
     static std::shared_ptr<const ArtistCountList> browserArtistCounts(const TrackMap &tracks, int mediaTypeFilter);
+    // How many tracks of a map each browser category (0 music … 4 videos)
+    // holds, hidden ones included.
+    static QList<int> browserCategoryCounts(const TrackMap &tracks);
 
     // The controller state a view build reads, copied when the build starts.
     struct ViewInput

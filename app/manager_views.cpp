@@ -1065,6 +1065,18 @@ std::shared_ptr<const manager::ArtistCountList> manager::browserArtistCounts(con
     return list;
 }
 
+QList<int> manager::browserCategoryCounts(const TrackMap &tracks)
+{
+    QList<int> counts(MediaVideos + 1, 0);
+    for (const track &t : tracks) {
+        for (int category = MediaMusic; category <= MediaVideos; ++category) {
+            if (inMediaCategory(t, category))
+                ++counts[category];
+        }
+    }
+    return counts;
+}
+
 int manager::getAlbumCount(const TrackMap &tracks, const QString &artistName, bool isMain, int mediaTypeFilter)
 {
     return ArtistCounts(tracks, isMain, mediaTypeFilter, &artistName).albumCount(artistName);

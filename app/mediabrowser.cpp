@@ -13,8 +13,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "app/albumdatamodel.h"
+#include "app/artistdatamodel.h"
+#include "app/detaileddatamodel.h"
 #include "app/qmlapplicationviewer.h"
 #include "app/rowselection.h"
+#include "app/trackdatamodel.h"
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
@@ -55,6 +59,57 @@ const QString &searchedText(const manager::TrackTexts &texts, const track &t, in
         return texts.title;
     default:
         return videos && t.isVideo ? texts.file : texts.album;
+    }
+}
+
+void markTick(QSet<int> &ticked, int id, bool on)
+{
+    if (on)
+        ticked.insert(id);
+    else
+        ticked.remove(id);
+}
+
+// The ticks of a view's rows into `ticked`, by id: a track group's by its
+// tracks (all of them when the group's own box is ticked).  Each search
+// keystroke passes here: a group with nothing ticked costs no list while
+// nothing is kept.
+template <typename Row, typename Rows>
+void noteTicks(const Rows &rows, QSet<int> &ticked, int (Row::*id)() const)
+{
+    for (const QObject *object : rows) {
+        if (const auto *row = qobject_cast<const Row *>(object))
+            markTick(ticked, (row->*id)(), row->selected());
+    }
+}
+
+template <typename Rows>
+void noteGroupTicks(const Rows &rows, QSet<int> &ticked)
+{
+    for (const QObject *object : rows) {
+        const auto *group = qobject_cast<const TrackDataModel *>(object);
+        if (!group || (ticked.isEmpty() && !group->selected() && !group->anyTrackTicked()))
+            continue;
+        const QList<std::pair<int, bool>> lines = group->trackTicks();
+        for (const auto &[trackId, on] : lines)
+            markTick(ticked, trackId, group->selected() || on);
+    }
+}
+
+// The ticks of `ticked` onto a view's rows; a track group's own box is
+// ticked when all of its tracks are.
+template <typename Rows>
+void setTicks(const Rows &rows, const QSet<int> &ticked)
+{
+    for (QObject *object : rows) {
+        if (auto *group = qobject_cast<TrackDataModel *>(object))
+            group->setSelected(group->setTrackTicks(ticked));
+        else if (auto *album = qobject_cast<AlbumDataModel *>(object))
+            album->setSelected(ticked.contains(album->albumid()));
+        else if (auto *artist = qobject_cast<ArtistDataModel *>(object))
+            artist->setSelected(ticked.contains(artist->artistid()));
+        else if (auto *detail = qobject_cast<DetailedDataModel *>(object))
+            detail->setSelected(ticked.contains(detail->trackid()));
     }
 }
 
@@ -225,15 +280,22 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 // count, and the import's files count on from there.
                 int tracksRead = 0;
                 QStringList missing;
+                QString damage;
                 const QList<iTunedata> playlists = TagLibBuilder().parseiTunePlaylist(
                     path,
                     [this, &tracksRead](int read, const QString &file) {
                         tracksRead = read;
                         reportScanProgress(read, file);
                     },
-                    &missing);
+                    &missing, &damage);
                 progressBase = tracksRead;
                 result.tracks = scanner->addITunesToTrackObj(playlists, TrackMap());
+                // A library that could not be read to its end shows less than
+                // it holds, maybe nothing: the user is told why.
+                if (!damage.isEmpty()) {
+                    result.notTaken.append({path, damage});
+                    result.libraryDamaged = true;
+                }
                 // iTunes lists them still; the user should know they are gone.
                 for (const QString &file : std::as_const(missing))
                     result.notTaken.append({file, QStringLiteral("the file is not there")});
@@ -314,6 +376,10 @@ void MediaBrowser::browsethread(ScanResult result)
     }
     if (result.measured)
         MyMusicDirSize = result.folderSize;
+    // A damaged library is not served from the cache: each request reads it
+    // again, and names the damage again.
+    if (result.libraryDamaged)
+        ItuneXmlModified = QDateTime();
     controller.browserTracks = std::move(result.tracks);
     lastScanProtected = result.protectedFiles;
     emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
@@ -382,6 +448,7 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
     if (!manager::textsAreOf(input.texts.get(), tracks))
         input.texts = manager::textsOf(tracks);
     views.texts = input.texts;
+    views.categoryCounts = manager::browserCategoryCounts(tracks);
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
@@ -489,6 +556,11 @@ void MediaBrowser::startBuild()
             t.isHidden = false;
     }
     buildTracks = tracks;
+    // New rows, of other tracks or another category: no tick carries over.
+    for (auto &view : keptTicks) {
+        for (QSet<int> &ticked : view)
+            ticked.clear();
+    }
     manager::ViewInput input = browserInput(nullptr);
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
@@ -558,6 +630,7 @@ void MediaBrowser::takeFirstView(BuiltViews &views)
     artistCounts = views.artistCounts;
     countedTexts = trackTexts;
     countedCategory = controller.mediaTypeFilter;
+    categoryCounts = views.categoryCounts;
     switch (views.firstView) {
     case 0:
         seenVideoTitles = views.albums.seenVideoTitles;
@@ -585,14 +658,23 @@ void MediaBrowser::takeViews(BuiltViews views)
     artistCounts = views.artistCounts;
     countedTexts = trackTexts;
     countedCategory = controller.mediaTypeFilter;
+    categoryCounts = views.categoryCounts;
     // The view published first comes back whole, with the same rows (the
     // user may have ticked them) and its other part.
     seenVideoTitles = views.albums.seenVideoTitles;
     if (!videos)
         artistCoverArt = views.artists.artistCoverArt;
+    // Rows a search showed meanwhile may have been ticked: the built ones
+    // of that view take their ticks.
+    const int shownView = controller.browserView;
+    const bool searchedMeanwhile = pendingSearch && shownView >= 0 && shownView <= 2;
+    if (searchedMeanwhile)
+        keepTicks(shownView);
     albumView = std::move(views.albums);
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
+    if (searchedMeanwhile)
+        restoreTicks(shownView, false);
 
     if (!firstViewTaken) {
         if (!pendingSearch) {
@@ -614,6 +696,7 @@ void MediaBrowser::takeViews(BuiltViews views)
         if (!videos) {
             savedBrowserModels.artists = artistView;
             savedBrowserModels.tracks = trackView;
+            savedCategory = controller.mediaTypeFilter;
         }
         saveBrowserModels = false;
     }
@@ -628,6 +711,11 @@ void MediaBrowser::populateMediaBrowser()
         myMusicBrowserCache = controller.browserTracks;
 
     setContextProperty(QStringLiteral("protectedTracksModel"), protectedTracks);
+    // What each category holds, so that an empty category can say where the media are.
+    QVariantList counts;
+    for (int count : std::as_const(categoryCounts))
+        counts.append(count);
+    setContextProperty(QStringLiteral("browserCategoryCounts"), counts);
     const bool thumbnails = controller.displayType == 0;
     if (controller.displayType == 0 || controller.displayType == 1) {
         switch (controller.browserView) {
@@ -739,11 +827,17 @@ void MediaBrowser::searchBox(const QString &name)
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
         input.artistCounts = artistCounts;
     // While a source's first build runs, the saved models are still the
-    // last source's: the view is built instead.
-    const bool savedAreStale = duringBuild && saveBrowserModels;
-    if (view == 1 && name.isEmpty() && !savedAreStale) {
+    // last source's; after a change of category they show another one: the
+    // view is built instead.
+    const bool savedFit = !(duringBuild && saveBrowserModels) && savedCategory == controller.mediaTypeFilter;
+    // The rows on screen are of the tracks shown now, unless a build is
+    // under way and they are still those of the views before it.
+    if (!duringBuild || firstViewTaken || pendingSearch)
+        keepTicks(view);
+    const bool restored = name.isEmpty() && savedFit && (view == 1 || view == 2);
+    if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
-    } else if (view == 2 && name.isEmpty() && !savedAreStale) {
+    } else if (view == 2 && restored) {
         trackView = savedBrowserModels.tracks;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
@@ -754,6 +848,8 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
+    // Saved rows still carry the ticks of when they were last shown.
+    restoreTicks(view, restored);
     populateMediaBrowser();
     if (duringBuild) {
         pendingSearch = name;
@@ -763,6 +859,33 @@ void MediaBrowser::searchBox(const QString &name)
         if (loadingShown)
             slLoadingFnish(); // the view on screen is what was asked for
     }
+}
+
+manager::ViewResult &MediaBrowser::viewRows(int view)
+{
+    return view == 0 ? albumView : view == 1 ? artistView : trackView;
+}
+
+void MediaBrowser::keepTicks(int view)
+{
+    const manager::ViewResult &rows = viewRows(view);
+    if (view == 0)
+        noteTicks(rows.models, keptTicks[view][0], &AlbumDataModel::albumid);
+    else if (view == 1)
+        noteTicks(rows.models, keptTicks[view][0], &ArtistDataModel::artistid);
+    else
+        noteGroupTicks(rows.models, keptTicks[view][0]);
+    noteTicks(rows.details, keptTicks[view][1], &DetailedDataModel::trackid);
+}
+
+void MediaBrowser::restoreTicks(int view, bool any)
+{
+    // Built rows start unticked: with nothing kept they are right as they are.
+    const manager::ViewResult &rows = viewRows(view);
+    if (any || !keptTicks[view][0].isEmpty())
+        setTicks(rows.models, keptTicks[view][0]);
+    if (any || !keptTicks[view][1].isEmpty())
+        setTicks(rows.details, keptTicks[view][1]);
 }
 
 // ---- Selection ------------------------------------------------------------------

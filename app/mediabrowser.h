@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <atomic>
@@ -40,6 +41,7 @@ public:
         TrackMap tracks;
         QStringList protectedFiles;
         QList<track_data::NotTaken> notTaken;
+        bool libraryDamaged = false; // "itunes": the library file could not be read to its end
     };
 
     // The three views, built together, and the texts of the tracks they were
@@ -51,6 +53,7 @@ public:
         manager::ViewResult tracks;
         std::shared_ptr<const manager::TrackTextList> texts;
         std::shared_ptr<const manager::ArtistCountList> artistCounts; // in the build's category
+        QList<int> categoryCounts;                                    // the tracks of each category, hidden ones too
         int firstView = -1;    // the view handed over before the others were built, if any...
         int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
     };
@@ -93,7 +96,11 @@ public:
     void filterForCheckboxes(int index);
     // Hides the tracks whose field of the current view doesn't contain the
     // text (Unicode, lower-cased) and rebuilds that view; an empty text
-    // brings back the saved models.  While views are being built the text
+    // shows the view's rows of the current category again (the saved models
+    // when they are of it).  The ticks of the view's rows and detail lines
+    // outlast these rebuilds: a track, album or artist ticked while shown
+    // is ticked whenever it is shown again, until the views are built anew
+    // (a source, a category).  While views are being built the text
     // filters the view on screen at once and is applied again to the built
     // views when they are taken.  The tracks' lower-cased texts come from the last
     // build; a text that extends the last one (in the same view) looks only
@@ -141,8 +148,10 @@ public:
     QStringList seenVideoTitles;
     bool saveBrowserModels = false;
     // The unfiltered views saved after a source request or a change across
-    // the videos category; an empty search text brings them back.
+    // the videos category; an empty search text brings them back while the
+    // category is the one their artists and tracks were built in.
     BuiltViews savedBrowserModels;
+    int savedCategory = -1;
 
 private:
     enum class ScanKind { Itunes, Folder, MusicFolder };
@@ -159,6 +168,13 @@ private:
     void buildFinished(BuiltViews views, quint64 generation);
     void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
+    manager::ViewResult &viewRows(int view);
+    // Notes the ticks of a view's rows and detail lines, before the search
+    // box replaces them...
+    void keepTicks(int view);
+    // ...and sets them on the rows that replace them.  `any`: also when none
+    // was kept (rows that may carry ticks of their own).
+    void restoreTicks(int view, bool any);
     // The three views (the videos category: the album view).  What `display`
     // shows of the view on screen is built first and handed to firstBuilt
     // (on the building thread) while the rest is built.
@@ -177,6 +193,10 @@ private:
     manager::ViewResult trackView;
     QMap<QString, QStringList> artistCoverArt;  // artist covers, emptied with each scan
     QStringList lastScanProtected;              // protected files of the last scan
+    QList<int> categoryCounts;                  // of the tracks the views were built from
+    // The ids ticked in each view's rows [view][0] and detail lines
+    // [view][1], kept across the search box's rebuilds.
+    QSet<int> keptTicks[3][2];
 
     RowPublisher publisher;
     std::atomic<bool> closed{false};            // the browser window is closed

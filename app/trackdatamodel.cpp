@@ -1,5 +1,7 @@
 #include "app/trackdatamodel.h"
 
+#include <algorithm>
+
 #include "app/tracklist.h"
 
 TrackDataModel::TrackDataModel(QObject *parent)
@@ -82,6 +84,53 @@ QList<QObject *> TrackDataModel::tracklist() const
         m_lines.clear();
     }
     return m_tracklist;
+}
+
+QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
+{
+    QList<std::pair<int, bool>> ticks;
+    if (!m_lines.isEmpty()) {
+        ticks.reserve(m_lines.size());
+        for (const Line &line : std::as_const(m_lines))
+            ticks.append({line.trackid, line.selected});
+        return ticks;
+    }
+    ticks.reserve(m_tracklist.size());
+    for (const QObject *line : std::as_const(m_tracklist)) {
+        if (const auto *entry = qobject_cast<const TrackList *>(line))
+            ticks.append({entry->trackid(), entry->selected()});
+    }
+    return ticks;
+}
+
+bool TrackDataModel::anyTrackTicked() const
+{
+    if (!m_lines.isEmpty())
+        return std::any_of(m_lines.cbegin(), m_lines.cend(), [](const Line &line) { return line.selected; });
+    return std::any_of(m_tracklist.cbegin(), m_tracklist.cend(), [](const QObject *line) {
+        const auto *entry = qobject_cast<const TrackList *>(line);
+        return entry && entry->selected();
+    });
+}
+
+bool TrackDataModel::setTrackTicks(const QSet<int> &ticked)
+{
+    bool all = true;
+    if (!m_lines.isEmpty()) {
+        for (Line &line : m_lines) {
+            line.selected = ticked.contains(line.trackid);
+            all = all && line.selected;
+        }
+        return all;
+    }
+    for (QObject *line : std::as_const(m_tracklist)) {
+        if (auto *entry = qobject_cast<TrackList *>(line)) {
+            const bool on = ticked.contains(entry->trackid());
+            entry->setSelected(on);
+            all = all && on;
+        }
+    }
+    return all && !m_tracklist.isEmpty();
 }
 
 void TrackDataModel::setAlbumId(const int &albumid)

@@ -3,6 +3,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 // One row of a grouped track view: an album, playlist or podcast group is
@@ -58,6 +59,13 @@ public:
     bool visibility() const;
     QString coverart() const;
     QList<QObject *> tracklist() const;
+    // The ids of the row's tracks with their ticks, read without making
+    // their TrackList objects.
+    QList<std::pair<int, bool>> trackTicks() const;
+    bool anyTrackTicked() const;
+    // Ticks the tracks whose ids `ticked` holds and unticks the others (made
+    // TrackList objects through their setters); true when all are ticked.
+    bool setTrackTicks(const QSet<int> &ticked);
 
     void setAlbumId(const int &albumid);
     void setAlbumName(const QString &albumname);

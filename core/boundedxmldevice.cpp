@@ -49,8 +49,8 @@ qsizetype closing(const char *d, qsizetype p, qsizetype n, const char *word, qsi
 }
 } // namespace
 
-BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataCap)
-    : source(from), textLimit(textCap), dataLimit(dataCap), textCapHere(textCap)
+BoundedXmlDevice::BoundedXmlDevice(QIODevice *from, qint64 textCap, qint64 dataCap, int depthCap)
+    : source(from), textLimit(textCap), dataLimit(dataCap), maxDepth(depthCap), textCapHere(textCap)
 {
     setOpenMode(QIODevice::ReadOnly | QIODevice::Unbuffered);
 }
@@ -318,6 +318,12 @@ void BoundedXmlDevice::endMarkup(const char *d, qsizetype p)
             flush(d, p);
             noteTag(output.constData() + unitStart, output.size() - unitStart);
         }
+        if (deep) {
+            // The element too deep is not handed on, nor anything after it.
+            drop(d, p);
+            stopped = true;
+            return;
+        }
     }
     state = State::Text;
     startUnit(p);
@@ -334,6 +340,8 @@ qint64 BoundedXmlDevice::lineOf(const char *d, qsizetype p) const
 void BoundedXmlDevice::noteTag(const char *tag, qsizetype size)
 {
     if (size >= 2 && (tag[1] == '/' || tag[size - 2] == '/')) {
+        if (tag[1] == '/' && depth > 0)
+            --depth;
         element.clear();
         textCapHere = textLimit;
         return;
@@ -342,6 +350,10 @@ void BoundedXmlDevice::noteTag(const char *tag, qsizetype size)
     while (end < size && tag[end] != '/' && tag[end] != '>' && tag[end] != ' ' && tag[end] != '\t' &&
            tag[end] != '\r' && tag[end] != '\n')
         ++end;
+    if (++depth > maxDepth) {
+        deep = true;
+        return;
+    }
     element.assign(tag + 1, size_t(end - 1)); // short names: no allocation
     textCapHere = end == 5 && std::memcmp(tag + 1, "data", 4) == 0 ? dataLimit : textLimit;
 }

@@ -17,8 +17,9 @@
 // capped as a whole and, over its cap, dropped whole (the element reads as
 // empty).  A tag longer than the markup cap can't be dropped without breaking
 // the document: the stream ends there and the reader sees a document cut
-// short.  Memory stays within the caps plus one read block, whatever the
-// file holds.
+// short.  So does an element that opens deeper than the depth cap, since a
+// reader holds every open element.  Memory stays within the caps plus one
+// read block, whatever the file holds.
 class BoundedXmlDevice : public QIODevice
 {
 public:
@@ -33,8 +34,10 @@ public:
 
     // `source` must be open for reading and outlive this device.  What stands
     // between the tags of a `data` element may hold up to dataLimit bytes, any
-    // other up to textLimit; a tag or declaration up to dataLimit.
-    BoundedXmlDevice(QIODevice *source, qint64 textLimit, qint64 dataLimit);
+    // other up to textLimit; a tag or declaration up to dataLimit.  Elements
+    // may nest up to depthLimit deep.
+    BoundedXmlDevice(QIODevice *source, qint64 textLimit, qint64 dataLimit, int depthLimit = defaultDepthLimit);
+    static constexpr int defaultDepthLimit = 64;
 
     bool isSequential() const override { return true; }
     bool atEnd() const override;
@@ -43,8 +46,12 @@ public:
     // The values left out so far (the first maxListed of them) and their count.
     const QList<Skipped> &skipped() const { return skippedValues; }
     int skippedCount() const { return skips; }
-    // True when the stream was ended at a tag longer than the markup cap.
+    // True when the stream was ended at a tag longer than the markup cap, or
+    // at an element deeper than the depth cap.
     bool cutShort() const { return stopped; }
+    // True when the stream was ended at an element deeper than the depth cap.
+    bool tooDeep() const { return deep; }
+    int depthLimit() const { return maxDepth; }
     static constexpr int maxListed = 50;
 
 protected:
@@ -73,6 +80,7 @@ private:
     QIODevice *source;
     const qint64 textLimit;
     const qint64 dataLimit;
+    const int maxDepth;
 
     QByteArray block;       // bytes not yet scanned, then one read from the source
     qsizetype carried = 0;  // of them, kept from the last read until more tells
@@ -96,6 +104,8 @@ private:
     qint64 blockLine = 1;   // where the block begins
     bool sourceDone = false;
     bool stopped = false;
+    bool deep = false;
+    int depth = 0; // elements open
     QList<Skipped> skippedValues;
     int skips = 0;
 };

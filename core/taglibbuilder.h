@@ -124,15 +124,20 @@ public:
     // longer than any real one (over itunesTextLimit bytes, or
     // itunesDataLimit for a data value) is left out with a log line, so
     // memory follows the size of the library, not of its largest value.
+    // Elements nested deeper than itunesDepthLimit (a real library nests
+    // six) are damage too: the reading ends there.
     // `tracksRead`, when given, is called after each track of the file with
     // the number read so far and the track's file; `missingFiles`, when
-    // given, receives the tracks' files of a playable kind that are not there.
+    // given, receives the tracks' files of a playable kind that are not there;
+    // `problem`, when given, why the file could not be read to its end, for
+    // the user ("" when it could).
     QList<iTunedata> parseiTunePlaylist(const QString &path) const;
     QList<iTunedata> parseiTunePlaylist(const QString &path,
                                         const std::function<void(int tracksRead, const QString &file)> &tracksRead,
-                                        QStringList *missingFiles = nullptr) const;
+                                        QStringList *missingFiles = nullptr, QString *problem = nullptr) const;
     static constexpr qint64 itunesTextLimit = 64 * 1024;
     static constexpr qint64 itunesDataLimit = 4 * 1024 * 1024;
+    static constexpr int itunesDepthLimit = 64;
 
     // ---- iTunes artwork index ---------------------------------------------
     // Which iTunes track's artwork cache file stands for each album.  Built

@@ -224,17 +224,21 @@ QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
 QList<iTunedata>
 TagLibBuilder::parseiTunePlaylist(const QString &path,
                                   const std::function<void(int tracksRead, const QString &file)> &tracksRead,
-                                  QStringList *missingFiles) const
+                                  QStringList *missingFiles, QString *problem) const
 {
     QList<iTunedata> result;
+    if (problem)
+        problem->clear();
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         qCDebug(lcItunesLibrary) << "Load XML File Problem.";
+        if (problem)
+            *problem = QStringLiteral("the iTunes library file cannot be read (%1)").arg(file.errorString());
         return result;
     }
 
-    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit);
+    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit, itunesDepthLimit);
     QXmlStreamReader &xml = itunes.xml();
     QHash<int, track> table;  // kept tracks by their full Track ID
     track record;
@@ -339,5 +343,7 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
                                  << xml.errorString();
     itunes.logLeftOut(path);
+    if (problem)
+        *problem = itunes.damage();
     return result;
 }

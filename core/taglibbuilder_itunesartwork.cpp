@@ -42,7 +42,7 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
         return index;
     }
 
-    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit);
+    ItunesXml itunes(&file, itunesTextLimit, itunesDataLimit, itunesDepthLimit);
     QXmlStreamReader &xml = itunes.xml();
     QString album;
     QString id;

@@ -70,14 +70,41 @@ inline void logLeftOutValues(const BoundedXmlDevice &device, const QString &path
 class ItunesXml
 {
 public:
-    ItunesXml(QIODevice *file, qint64 textLimit, qint64 dataLimit)
-        : bounded(file, textLimit, dataLimit), reader(&bounded)
+    ItunesXml(QIODevice *file, qint64 textLimit, qint64 dataLimit, int depthLimit)
+        : bounded(file, textLimit, dataLimit, depthLimit), reader(&bounded)
     {
         reader.setEntityExpansionLimit(0);
     }
     QXmlStreamReader &xml() { return reader; }
     // One log line per value left out for its size.
     void logLeftOut(const QString &path) const { logLeftOutValues(bounded, path); }
+
+    // Why the reading ended before the document did, for the user; "" when
+    // it didn't.  Read once the reader has stopped.
+    QString damage() const
+    {
+        const QString after = QStringLiteral("; nothing after that point was read");
+        if (bounded.tooDeep())
+            return QStringLiteral("the iTunes library file is damaged: at line %1 its elements nest more than %2 "
+                                  "deep, as no real library does")
+                       .arg(reader.lineNumber())
+                       .arg(bounded.depthLimit()) +
+                   after;
+        if (bounded.cutShort())
+            return QStringLiteral("the iTunes library file is damaged: a tag at line %1 is too long to be real")
+                       .arg(reader.lineNumber()) +
+                   after;
+        if (!reader.hasError())
+            return QString();
+        // The reader's own words may quote the damage, which can be any length.
+        QString why = reader.errorString();
+        constexpr qsizetype longest = 100;
+        if (why.size() > longest)
+            why = why.left(longest) + QChar(0x2026);
+        return QStringLiteral("the iTunes library file is damaged at line %1 (%2)")
+                   .arg(QString::number(reader.lineNumber()), why) +
+               after;
+    }
 
 private:
     BoundedXmlDevice bounded;

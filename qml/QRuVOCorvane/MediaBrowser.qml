@@ -42,6 +42,24 @@ Rectangle {
         return Theme.list(view === 0 ? albumModelDialog : view === 1 ? artistsModelDialog : tracksModelDialog)
     }
 
+    // What the footer says when nothing is shown: that the search hides the
+    // category's media, or which categories hold the location's media when
+    // the one chosen holds none.
+    function emptyText() {
+        const counts = Theme.list(browserCategoryCounts)
+        if (search.text !== "" && counts[browser.category] > 0)
+            return "Nothing in this category matches the search."
+        const holding = []
+        for (let i = 0; i < counts.length && i < categoryNames.length; ++i) {
+            if (counts[i] > 0)
+                holding.push(categoryNames[i] + " (" + counts[i] + ")")
+        }
+        if (holding.length === 0 || counts[browser.category] > 0)
+            return "No media found here in this category."
+        return "No media found here in this category. This location holds " + holding.join(", ")
+                + (holding.length === 1 ? ": choose it as the category." : ": choose one of them as the category.")
+    }
+
     // A new location starts with the select-all box unticked and no search
     // text.
     function resetFilters() {
@@ -274,10 +292,10 @@ Rectangle {
                     objectName: "browserHint"
                     Layout.fillWidth: true
                     text: browser.source === "" ? "Choose a location to see the media it holds."
-                                                : browser.shownRows.length === 0 ? "No media found here in this category."
-                                                                                 : ""
+                                                : browser.shownRows.length === 0 ? browser.emptyText() : ""
                     color: Theme.mutedText
                     font.pixelSize: 13
+                    wrapMode: Text.WordWrap
                 }
                 Button {
                     objectName: "browserCancelButton"

@@ -20,6 +20,7 @@
 #include "app/libraryadder.h"
 #include "app/licence.h"
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/messagehandler.h"
 #include "app/startup.h"
 #include "app/trackdatamodel.h"
@@ -55,7 +56,7 @@ const QStringList otherProperties =
     QStringLiteral("isDB defaultFountSze SelectedModelName SelectedModelYearValue onMac screenWidth lstModel lstYear "
                    "driveList protectedTracksModel drivedetails missingMediaData poorMediaQuality albumDetailsDialog "
                    "artistDetailsDialog trackDetailsDialog albumModelDialog artistsModelDialog tracksModelDialog "
-                   "optimisationVideoModel")
+                   "optimisationVideoModel browserCategoryCounts")
         .split(QLatin1Char(' '));
 
 const QString band = QStringLiteral("The Example Band");
@@ -163,6 +164,7 @@ private slots:
     void linkTab_data();
     void linkTab();
     void addMediaFromTheMusicFolderIntoTheLibrary();
+    void emptyCategoryNamesWhereTheMediaAre();
 
 private:
     enum class Fill { Nulls, Rows };
@@ -924,6 +926,45 @@ void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
     QTRY_COMPARE_WITH_TIMEOUT(controller->libraryTracks.size(), 2, 30000);
     QTRY_VERIFY(item(QStringLiteral("libraryPanel"))->isVisible());
     QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("albumsViewGrid"))->property("count").toInt(), 2, 30000);
+}
+
+// A location whose media are all of another category than the one chosen
+// (the category stays as chosen): the browser says which one holds them.
+void TestInterface::emptyCategoryNamesWhereTheMediaAre()
+{
+    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
+    testkit::MediaTags tags;
+    tags.artist = QStringLiteral("Band");
+    for (const char *album : {"Blue Hour", "Coastline"}) {
+        tags.album = tags.title = QString::fromLatin1(album);
+        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(),
+                 qPrintable(kit.lastError()));
+    }
+    startApplication();
+    QVERIFY(call("showStartPage", {QStringLiteral("Model")}));
+    click(item(QStringLiteral("startAddMediaButton")));
+    QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
+    activate(item(QStringLiteral("browserCategory")), 4);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    click(item(QStringLiteral("source_mymusic")));
+    manager *controller = app->controller();
+    QTRY_VERIFY_WITH_TIMEOUT(controller->browserTracks.size() == 2 && !controller->mediaBrowser->isBuilding(), 30000);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QCOMPARE(controller->mediaTypeFilter, 4);
+    QTRY_COMPARE(item(QStringLiteral("browserHint"))->property("text").toString(),
+                 QStringLiteral("No media found here in this category. This location holds Music (2): choose it as "
+                                "the category."));
+
+    // In the category that holds them, a search that matches none says so.
+    activate(item(QStringLiteral("browserCategory")), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("browserAlbumsGrid"))->property("count").toInt(), 2, 30000);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QCOMPARE(item(QStringLiteral("browserHint"))->property("text").toString(), QString());
+    click(item(QStringLiteral("browserSearch")));
+    for (int i = 0; i < 3; ++i)
+        QTest::keyClick(window(), 'z');
+    QTRY_COMPARE(item(QStringLiteral("browserHint"))->property("text").toString(),
+                 QStringLiteral("Nothing in this category matches the search."));
 }
 
 void TestInterface::advancedSettingsDialog()

@@ -211,7 +211,8 @@ private slots:
         QVERIFY(controller->browserTracks.value(4).isHidden);
         QCOMPARE(browser->browserTrackDetails().size(), 0);
         controller->searchBox(QString());
-        QCOMPARE(browser->browserArtistModels(), saved.artists.models);
+        // The artists of the category now chosen, none hidden.
+        QCOMPARE(names(browser->browserArtistModels().values(), "artistname"), QStringList{"Host"});
         QVERIFY(!controller->browserTracks.value(1).isHidden);
         // An emptied search in the albums view rebuilds it in the current category instead.
         controller->setBrowserView(0);
@@ -332,6 +333,54 @@ private slots:
         ticked(browser->browserTrackModels().values().mid(2), false); // the other album's rows
     }
 
+    // Playlists chosen, a folder browsed, then Music: a search typed and
+    // deleted again shows Music's rows of the view, with the ticks made
+    // before the search and under it.  "view|display|ticked before|ticked
+    // under the search|shown at the end|ticked at the end" (track titles for
+    // track rows and detail lines).
+    void clearedSearchKeepsCategoryAndTicks_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("albums") << "0|0|Moon|Sunrise|Moon,Sunrise|Moon,Sunrise";
+        QTest::addRow("artists") << "1|0|Band|Sunburst|Band,Solo,Sunburst|Band,Sunburst";
+        QTest::addRow("tracks") << "2|0|Rain|Sunny Day|Dust,Night,Rain,Sunny Day|Rain,Sunny Day";
+        QTest::addRow("album list") << "0|1|Dust|Rain|Dust,Night,Rain,Sunny Day|Dust,Rain";
+        QTest::addRow("artist list") << "1|1|Rain|Night|Dust,Night,Rain,Sunny Day|Night,Rain";
+        QTest::addRow("track list") << "2|1|Dust|Sunny Day|Dust,Night,Rain,Sunny Day|Dust,Sunny Day";
+    }
+
+    void clearedSearchKeepsCategoryAndTicks()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
+        const int view = f[0].toInt();
+        const int display = f[1].toInt();
+        TrackMap tracks = testkit::scannedTracks({"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night",
+                                                  "Moon|Solo|Dust", "Trip|Crew|Sun Song", "Trip|Crew|Other"});
+        const QStringList albums{"Sunrise", "Moon", "Trip"}, artists{"Band", "Sunburst", "Solo", "Crew"};
+        for (track &t : tracks) {
+            t.album_id = int(albums.indexOf(t.albumName)) + 2;
+            t.artist_id = int(artists.indexOf(t.artistName)) + 2;
+            if (t.albumName == QLatin1String("Trip"))
+                t.playlist = QStringLiteral("Road");
+        }
+        filter(1);
+        useTracks(tracks);
+        filter(0);
+        controller->setBrowserView(view);
+        controller->setDisplayType(display);
+        filter(0); // a view chosen with no search text is built anew
+
+        QVERIFY(tick(f[2]));
+        for (const char *text : {"s", "su", "sun"})
+            controller->searchBox(QString::fromLatin1(text));
+        QVERIFY(tick(f[3]));
+        for (const char *text : {"su", "s", ""})
+            controller->searchBox(QString::fromLatin1(text));
+        QCOMPARE(shownNames(false).join(','), f[4]);
+        QCOMPARE(shownNames(true).join(','), f[5]);
+    }
+
     void dirSize()
     {
         // Hidden files and subfolders count; a link to a folder or a file, a pipe, a file given as the
@@ -347,6 +396,63 @@ private slots:
     }
 
 private:
+    // The rows or detail lines of the view and display shown.
+    QList<QObject *> shownRows() const
+    {
+        const int view = controller->browserView;
+        if (controller->displayType == 1)
+            return view == 0   ? browser->browserAlbumDetails()
+                   : view == 1 ? browser->browserArtistDetails()
+                               : browser->browserTrackDetails();
+        return view == 0   ? browser->browserAlbumModels().values()
+               : view == 1 ? browser->browserArtistModels().values()
+                           : browser->browserTrackModels().values();
+    }
+
+    // The rows or lines of the view and display shown: each album, artist or
+    // track title (of a track group's lines), sorted; `ticked`: only those ticked.
+    QStringList shownNames(bool ticked) const
+    {
+        const int view = controller->browserView;
+        const bool list = controller->displayType == 1;
+        const QList<QObject *> rows = shownRows();
+        QStringList result;
+        for (QObject *row : rows) {
+            if (auto *group = qobject_cast<TrackDataModel *>(row)) {
+                for (QObject *line : group->tracklist()) {
+                    if (!ticked || group->selected() || line->property("selected").toBool())
+                        result << line->property("tracktitle").toString();
+                }
+                continue;
+            }
+            if (ticked && !row->property("selected").toBool())
+                continue;
+            const char *name = list ? "tracktitle" : view == 0 ? "albumname" : "artistname";
+            result << row->property(name).toString();
+        }
+        result.sort();
+        return result;
+    }
+
+    // Ticks the shown row or line named `name`, as its box in the window does.
+    bool tick(const QString &name)
+    {
+        const bool list = controller->displayType == 1;
+        const int view = controller->browserView;
+        const QList<QObject *> rows = shownRows();
+        for (QObject *row : rows) {
+            QList<QObject *> candidates{row};
+            if (auto *group = qobject_cast<TrackDataModel *>(row))
+                candidates = group->tracklist();
+            for (QObject *candidate : candidates) {
+                const char *property = list || candidate != row ? "tracktitle" : view == 0 ? "albumname" : "artistname";
+                if (candidate->property(property).toString() == name)
+                    return candidate->setProperty("selected", true);
+            }
+        }
+        return false;
+    }
+
     // Asks for a source and waits until its rows are published and all its views built.
     void request(const QString &source)
     {

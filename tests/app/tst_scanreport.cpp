@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/mediabrowser.h"
+#include "core/taglibbuilder.h"
 #include "core/track_data.h"
 #include "database/database.h"
 #include "ituneslibraryxml.h"
@@ -216,6 +217,82 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().first().value<QVariant>().toString(),
                  "1 file could not be shown in the browser:\n" + gone + ": the file is not there");
+    }
+
+    // An iTunes library file that can't be read to its end shows what came
+    // before the damage (here nothing: the damage is among the tracks) and
+    // names the file with the reason: what replaces the second track's name
+    // element (or "cut": the file ends before it; "nested": dictionaries in
+    // its place; "entity": an entity the file declares), and the reason up
+    // to its line number.
+    void damagedItunesLibraryIsNamed_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("reason");
+        const QString damaged = QStringLiteral("the iTunes library file is damaged at line ");
+        QTest::addRow("a control byte in a name") << QStringLiteral("<string>T\x01wo</string>") << damaged;
+        QTest::addRow("an entity of four thousand letters") << "entity" << damaged;
+        QTest::addRow("a file cut off") << "cut" << damaged;
+        QTest::addRow("a tag longer than any real one")
+            << "<string a=\"" + QString(int(TagLibBuilder::itunesDataLimit), 'a') + "\">Two</string>"
+            << "the iTunes library file is damaged: a tag at line ";
+        // Nested far past any real library: the reading stops at the cap, so
+        // its memory can't follow the nesting.
+        QTest::addRow("dictionaries nested a million deep") << "nested"
+                                                            << "the iTunes library file is damaged: at line ";
+    }
+
+    void damagedItunesLibraryIsNamed()
+    {
+        QFETCH(QString, damage);
+        QFETCH(QString, reason);
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        QVERIFY(QDir().mkpath(music + QStringLiteral("/iTunes")));
+        ItunesLibraryXml library;
+        for (int id : {1, 2}) {
+            const QString copy = music + QStringLiteral("/%1.mp3").arg(id);
+            QVERIFY(QFile::exists(copy) || QFile::copy(song, copy));
+            library.addTrack(id, {ItunesLibraryXml::string(QStringLiteral("Name"), id == 1 ? "One" : "Two"),
+                                  ItunesLibraryXml::string(QStringLiteral("Location"), library.localhostUrl(copy))});
+        }
+        library.addPlaylist(QStringLiteral("Music"), {1, 2});
+        QByteArray xml = library.toXml();
+        const QByteArray name("<string>Two</string>");
+        const qsizetype at = xml.indexOf(name);
+        QVERIFY(at > 0);
+        if (damage == QLatin1String("cut")) {
+            xml.truncate(at);
+        } else if (damage == QLatin1String("entity")) {
+            xml.replace(at, name.size(), "<string>&e;</string>");
+            const qsizetype doctype = xml.indexOf("<!DOCTYPE");
+            const qsizetype end = xml.indexOf('>', doctype) + 1;
+            QVERIFY(doctype > 0 && end > doctype);
+            xml.replace(doctype, end - doctype, "<!DOCTYPE plist [<!ENTITY e \"" + QByteArray(4000, 'e') + "\">]>");
+        } else if (damage == QLatin1String("nested")) {
+            xml.replace(at, name.size(),
+                        QByteArray("<dict>").repeated(1000000) + QByteArray("</dict>").repeated(1000000));
+        } else {
+            xml.replace(at, name.size(), damage.toUtf8());
+        }
+        const QString path = MediaBrowser::itunesLibraryPath();
+        QVERIFY(testkit::touch(path, xml));
+
+        // Asked for again, it is read again and named again.
+        for (int request = 1; request <= 2; ++request) {
+            QSignalSpy shown(controller.get(), &manager::showMessageBox);
+            QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+            controller->searchInMediaSourceCache(QStringLiteral("itunes"));
+            QTRY_VERIFY_WITH_TIMEOUT(published.size() >= 1 && !controller->mediaBrowser->isBuilding(), 30000);
+            QVERIFY(controller->browserTracks.isEmpty());
+            QCOMPARE(shown.size(), 1);
+            const QString message = shown.first().first().value<QVariant>().toString();
+            const QString head = "1 file could not be shown in the browser:\n" + path + ": " + reason;
+            QVERIFY2(message.startsWith(head) && message.size() < head.size() + 200, qPrintable(message));
+            if (damage == QLatin1String("nested"))
+                QVERIFY2(
+                    message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
+                    qPrintable(message));
+        }
     }
 
 private:

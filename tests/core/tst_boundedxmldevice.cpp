@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include <QXmlStreamReader>
+
 #include "core/boundedxmldevice.h"
 
 namespace {
@@ -43,6 +45,7 @@ public:
         open(QIODevice::ReadOnly);
     }
     bool isSequential() const override { return true; }
+    qint64 handedOut() const { return at; }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
@@ -210,6 +213,64 @@ private slots:
                 left << QStringLiteral("%1:%2:%3").arg(value.element).arg(value.line).arg(value.bytes);
             QCOMPARE(left, skipped);
         }
+    }
+
+    // A reader holds every open element: past the depth cap the document
+    // ends, before the element that goes too deep.
+    void depthCapEndsTheDocument_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<bool>("tooDeep");
+        const int cap = BoundedXmlDevice::defaultDepthLimit;
+        const QByteArray deepest = QByteArray("<dict>").repeated(cap) + QByteArray("</dict>").repeated(cap);
+        QTest::addRow("nested exactly to the cap") << deepest << deepest << false;
+        QTest::addRow("closed and empty elements open no level")
+            << "<a>" + QByteArray("<b><c/></b><d/>").repeated(cap * 2) + "</a>" << QByteArray() << false;
+        QTest::addRow("one level past the cap")
+            << QByteArray("<dict>").repeated(cap + 1) + "x" + QByteArray("</dict>").repeated(cap + 1)
+            << QByteArray("<dict>").repeated(cap) << true;
+        QTest::addRow("past the cap under an attribute-bearing tag")
+            << "<p v=\"1\">" + QByteArray("<a x='>'>").repeated(cap) + "</a>"
+            << "<p v=\"1\">" + QByteArray("<a x='>'>").repeated(cap - 1) << true;
+    }
+
+    void depthCapEndsTheDocument()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArray, expected);
+        QFETCH(bool, tooDeep);
+        if (expected.isEmpty())
+            expected = input;
+        for (const qint64 piece : {1, 7, 64 * 1024}) {
+            TrickleDevice source(input, piece);
+            BoundedXmlDevice device(&source, 20, 60);
+            QCOMPARE(readAll(device), expected);
+            QVERIFY(device.atEnd());
+            QCOMPARE(device.tooDeep(), tooDeep);
+            QCOMPARE(device.cutShort(), tooDeep);
+        }
+    }
+
+    // 64 MiB of nested dictionaries end at the cap: the reader on top sees
+    // a document cut short, not eleven million open elements.
+    void deepNestingEndsAtTheCap()
+    {
+        const qint64 size = qint64(64) << 20;
+        const QByteArray open("<dict>");
+        GeneratedDevice source("<plist>", open, size - size % open.size(), "</plist>");
+        BoundedXmlDevice device(&source, 1000, 100000);
+        QXmlStreamReader reader(&device);
+        int opened = 0; // every element is inside the one before
+        while (!reader.atEnd() && !reader.hasError()) {
+            reader.readNext();
+            if (reader.isStartElement())
+                ++opened;
+        }
+        QCOMPARE(reader.error(), QXmlStreamReader::PrematureEndOfDocumentError);
+        QCOMPARE(opened, BoundedXmlDevice::defaultDepthLimit);
+        QVERIFY(device.tooDeep());
+        QVERIFY(source.handedOut() < 1024 * 1024); // no further than a read or so past the cap
     }
 };
 

@@ -212,6 +212,33 @@ private slots:
         QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path)), expected);
     }
 
+    // Dictionaries nested far deeper than any library: the reading ends at
+    // the depth cap, gives what came before (here no playlist) and says why.
+    // The file is made here, a few megabytes of nesting.
+    void deepNestingIsDamage()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("nested.xml"));
+        QVERIFY(writeLibrary(path, QStringLiteral("Nested"), QByteArray("@"), 0));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QByteArray xml = file.readAll();
+        file.close();
+        const int levels = 1000000;
+        xml.replace("<key>Nested</key>", "<key>Nested</key>" + QByteArray("<dict>").repeated(levels) +
+                                             QByteArray("</dict>").repeated(levels));
+        QVERIFY(testkit::touch(path, xml));
+        QString problem;
+        QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path, {}, nullptr, &problem)), QString());
+        QVERIFY2(problem.startsWith(QStringLiteral("the iTunes library file is damaged: at line ")) &&
+                     problem.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
+                 qPrintable(problem));
+        // A sound library says nothing.
+        QVERIFY(writeLibrary(path, QString(), QByteArray(), 0));
+        QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path, {}, nullptr, &problem)),
+                 QStringLiteral("Road Trip:One,Two,Three"));
+        QCOMPARE(problem, QString());
+    }
+
     // Reading a large library is reported track by track, before the import
     // starts: the browser shows the count meanwhile.
     void tracksReadAreReported()
