@@ -2,6 +2,7 @@
 #define STARTUP_H
 
 #include <QList>
+#include <QStringList>
 #include <QObject>
 
 #include <memory>
@@ -70,6 +71,7 @@ public:
 
 private:
     // Steps of start() that look after the library's files.
+    void checkDiskSpace();
     void checkLibrary();
     void tellAboutLibrary();
 
@@ -87,8 +89,9 @@ private:
     // Removes what a killed run left half-written in the data folder.
     BackgroundJob<int> leftoverSweep;
     int failures = 0;
-    // What the start found wrong with the library, told once the window is up.
-    QString libraryNotice;
+    // What the start found wrong with the library or its disk, told once the
+    // window is up.
+    QStringList libraryNotices;
 };
 
 #endif // STARTUP_H

@@ -1,5 +1,9 @@
 #include <QtTest>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtEndian>
+
 #include "app/libraryrecovery.h"
 #include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
@@ -74,6 +78,61 @@ private slots:
         expected.sort();
         QCOMPARE(stored, expected);
         QCOMPARE(restored.stored, rows.size());
+    }
+
+    void headerPageCount_data()
+    {
+        // The header's page count (bytes 28..31) counts only when the
+        // change counter it was written with (92..95) is the file's own
+        // (24..27); writers before SQLite 3.7.0 left both behind.
+        QTest::addColumn<qint64>("pagesBeyond"); // what the count says past the file's pages
+        QTest::addColumn<bool>("current");       // written with the file's last change
+        QTest::addColumn<bool>("damaged");
+        QTest::addRow("a stale count past the end, as older writers leave it") << qint64(16) << false << false;
+        QTest::addRow("a stale count short of the end") << qint64(-2) << false << false;
+        QTest::addRow("a current count past the end: cut short") << qint64(16) << true << true;
+        QTest::addRow("a current count that fits") << qint64(0) << true << false;
+    }
+
+    void headerPageCount()
+    {
+        QFETCH(qint64, pagesBeyond);
+        QFETCH(bool, current);
+        QFETCH(bool, damaged);
+        QTemporaryDir folder;
+        const QString path = folder.filePath("ruvo.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "header");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec("CREATE TABLE songs (id INTEGER PRIMARY KEY, title TEXT)"));
+            for (int i = 0; i < 200; ++i)
+                QVERIFY(query.exec(QStringLiteral("INSERT INTO songs (title) VALUES ('%1')").arg(QString(60, QChar(u'a' + i % 26)))));
+            query.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("header");
+        QVERIFY(!QFileInfo::exists(path + "-wal"));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QByteArray header = file.read(100);
+        const auto word = [&header](int at) { return qFromBigEndian<quint32>(header.constData() + at); };
+        const auto setWord = [&header](int at, quint32 value) { qToBigEndian(value, header.data() + at); };
+        const qint64 pageSize = quint16(qFromBigEndian<quint16>(header.constData() + 16));
+        const qint64 pages = file.size() / pageSize;
+        QVERIFY(pages > 3 && word(28) == pages && word(92) == word(24));
+        setWord(28, quint32(pages + pagesBeyond));
+        if (!current)
+            setWord(92, word(24) - 1);
+        QVERIFY(file.seek(0) && file.write(header) == 100);
+        file.close();
+
+        const QString problem = LibraryRecovery::problemWith(path);
+        QVERIFY2(problem.isEmpty() != damaged, qPrintable(problem));
+        if (damaged)
+            QCOMPARE(problem, QStringLiteral("the file is cut short"));
     }
 
 private:
