@@ -2,9 +2,15 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <QtEndian>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include "app/libraryrecovery.h"
+#include "database/database.h"
+#include "database/librarydamage.h"
 #include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
 #include "libraryfixture.h"
@@ -133,6 +139,75 @@ private slots:
         QVERIFY2(problem.isEmpty() != damaged, qPrintable(problem));
         if (damaged)
             QCOMPARE(problem, QStringLiteral("the file is cut short"));
+    }
+
+    // SQLite's word that the file is damaged, met while a load reads it: the
+    // load leaves the file alone and notes the damage, and the next start's
+    // check goes by that note.
+    void damageMetInUseIsNoted()
+    {
+        QVERIFY(testkit::openLibrary());
+        const QString path = testkit::libraryFile();
+        QFile::remove(LibraryDamage::notePath(path));
+        for (int i = 0; i < 3; ++i) {
+            const QString file = dir.filePath(QStringLiteral("noted/%1.mp3").arg(i));
+            QVERIFY(testkit::touch(file));
+            QVERIFY(ruvoDB().storeTrack(testkit::makeTrack(file)) > 0);
+        }
+        QVERIFY(testkit::exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+        const qint64 pageSize = testkit::scalar("PRAGMA page_size").toLongLong();
+        const qint64 root = testkit::scalar("SELECT rootpage FROM sqlite_master WHERE name = 'tracks'").toLongLong();
+        QVERIFY(pageSize >= 512 && root > 1);
+        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
+            QCOMPARE(file.write(QByteArray(pageSize, '\0')), pageSize);
+        }
+
+        QVERIFY(Database().connect(QStringLiteral("RuvoData"), true));
+        QVERIFY(ruvoDB().loadDB().isEmpty());
+        const QString noted = LibraryDamage::noted(path);
+        QVERIFY2(noted.contains(QLatin1String("malformed")), qPrintable(noted));
+        QCOMPARE(LibraryRecovery::problemWith(path), noted);
+        testkit::forgetLibrary();
+        QVERIFY(QFile::remove(LibraryDamage::notePath(path)));
+    }
+
+    // A disk filled to the last byte keeps SQLite from opening the library
+    // (it has no room for its journal's index): no damage, nothing set aside.
+    void fullDiskIsNoDamage()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small volume needs root");
+        QTemporaryDir folder;
+        const QByteArray mountPoint = QFile::encodeName(folder.path());
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("no tmpfs can be mounted here");
+        auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+        const QString path = folder.filePath("ruvo.db");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "full");
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery query(db);
+            QVERIFY(query.exec("PRAGMA journal_mode = WAL"));
+            QVERIFY(query.exec("CREATE TABLE songs (id INTEGER PRIMARY KEY, title TEXT)"));
+            QVERIFY(query.exec("INSERT INTO songs (title) VALUES ('One')"));
+            query.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("full");
+        QFile filler(folder.filePath("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        QCOMPARE(QStorageInfo(folder.path()).bytesAvailable(), 0);
+
+        const QString problem = LibraryRecovery::problemWith(path);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
     }
 
 private:
