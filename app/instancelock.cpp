@@ -123,19 +123,27 @@ InstanceLock::Lock InstanceLock::lockFolder()
 InstanceLock::Lock InstanceLock::lockFile()
 {
     // Opened beside the folder's own descriptor where there is one; never
-    // through a link, never emptied: what the file holds is not read.
+    // through a link, never emptied, and only when it is a plain file (a
+    // device is not opened at all): what the file holds is not read.
     const QByteArray path = QFile::encodeName(lockFilePath());
-    const int flags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    fileFd = folderFd >= 0 ? ::openat(folderFd, "ruvo.lock", flags, 0644) : ::open(path.constData(), flags, 0644);
+    const char *name = folderFd >= 0 ? "ruvo.lock" : path.constData();
+    const int at = folderFd >= 0 ? folderFd : AT_FDCWD;
     struct stat info;
-    if (fileFd >= 0 && (::fstat(fileFd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(fileFd);
-        fileFd = -1;
-        errno = EINVAL;
+    int error = 0;
+    if (::fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
+        error = S_ISLNK(info.st_mode) ? ELOOP : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    } else {
+        fileFd = ::openat(at, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        error = errno;
+        if (fileFd >= 0 && (::fstat(fileFd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(fileFd);
+            fileFd = -1;
+            error = EINVAL;
+        }
     }
     if (fileFd < 0) {
         qCWarning(lcInstance).noquote() << "the lock file" << lockFilePath() << "can't be used ("
-                                        << QString::fromLocal8Bit(::strerror(errno))
+                                        << QString::fromLocal8Bit(::strerror(error))
                                         << "); the data folder's own lock stands for it";
         return Lock::Unavailable;
     }
