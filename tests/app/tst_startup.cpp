@@ -120,6 +120,8 @@ private slots:
     void secondStartHandsOver();
     void unreachableCopyRefusesTheStart();
     void unwritableFolderIsNoRunningCopy();
+    void startsAtOnceHaveOneOwner_data();
+    void startsAtOnceHaveOneOwner();
     void strangeLockFileStillStarts_data();
     void strangeLockFileStillStarts();
     void fullDiskStillStarts();
@@ -267,6 +269,53 @@ void TestStartUp::unwritableFolderIsNoRunningCopy()
     QCOMPARE(second->exitCode(), 0);
     QVERIFY(second->readAllStandardOutput().contains("outcome:unwritable"));
     QCOMPARE(testkit::fileBytes(home.path() + "/.local/share/Corvane-Media-Organiser"), QByteArray("a user's file"));
+}
+
+void TestStartUp::startsAtOnceHaveOneOwner_data()
+{
+    QTest::addColumn<bool>("linkedLockFile");
+    QTest::addRow("the lock file as it is left") << false;
+    // The file can't be locked: the folder's own lock alone keeps the others out.
+    QTest::addRow("a link in the lock file's place") << true;
+}
+
+// Copies started at the same instant: one works on the folder, every other
+// hands over to it.
+void TestStartUp::startsAtOnceHaveOneOwner()
+{
+    QFETCH(bool, linkedLockFile);
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    QVERIFY(QDir().mkpath(data));
+    if (linkedLockFile) {
+        QVERIFY(testkit::touch(home.path() + "/outside.txt", "a user's file"));
+        QVERIFY(QFile::link(home.path() + "/outside.txt", data + "/ruvo.lock"));
+    } else {
+        QVERIFY(testkit::touch(data + "/ruvo.lock", QByteArray()));
+    }
+    QList<QProcess *> copies;
+    for (int i = 0; i < 4; ++i)
+        copies << child({holdMode}, homeEnvironment(home.path()));
+    QList<QByteArray> said(copies.size());
+    const auto outcomes = [&] {
+        QStringList all;
+        for (int i = 0; i < copies.size(); ++i) {
+            said[i] += copies[i]->readAllStandardOutput();
+            const QRegularExpressionMatch outcome = QRegularExpression("outcome:([a-z ]+)").match(said[i]);
+            if (outcome.hasMatch())
+                all << outcome.captured(1);
+        }
+        return all;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes().size(), copies.size(), 120000);
+    QStringList all = outcomes();
+    all.sort();
+    QCOMPARE(all, (QStringList{"handed over", "handed over", "handed over", "owned"}));
+    for (QProcess *copy : std::as_const(copies)) {
+        copy->kill();
+        copy->waitForFinished();
+    }
+    QCOMPARE(testkit::fileBytes(home.path() + "/outside.txt"), linkedLockFile ? QByteArray("a user's file") : QByteArray());
 }
 
 void TestStartUp::strangeLockFileStillStarts_data()
