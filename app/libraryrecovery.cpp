@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 
@@ -26,7 +27,11 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRecovery, "corvane.database")
 
-const QString checkConnection = QStringLiteral("corvane-library-check");
+// One connection name per thread: the start checks on a worker.
+QString checkConnection()
+{
+    return QStringLiteral("corvane-library-check-%1").arg(quintptr(QThread::currentThreadId()), 0, 16);
+}
 
 // A free name beside the library that says what it is; an existing file or
 // folder there is never taken.
@@ -117,8 +122,9 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
     // would copy the songs a second time.  Only SQLite's word that the file
     // is damaged counts; a full disk or a file it can't open is no damage.
     QString problem;
+    const QString connection = checkConnection();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(libraryPath);
         // Read-only: the check must neither write a damaged file nor fold
         // its journal into it (a read-write close would checkpoint the WAL).
@@ -148,14 +154,19 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
             db.close();
         }
     }
-    QSqlDatabase::removeDatabase(checkConnection);
+    QSqlDatabase::removeDatabase(connection);
     return problem.trimmed();
 }
 
 LibraryRecovery::Damage LibraryRecovery::setAsideIfDamaged(const QString &libraryPath)
 {
+    return setAside(libraryPath, problemWith(libraryPath));
+}
+
+LibraryRecovery::Damage LibraryRecovery::setAside(const QString &libraryPath, const QString &reason)
+{
     Damage damage;
-    damage.reason = problemWith(libraryPath);
+    damage.reason = reason;
     if (damage.reason.isEmpty())
         return damage;
     damage.found = true;

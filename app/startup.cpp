@@ -18,6 +18,7 @@
 #include <QSslSocket>
 #include <QStorageInfo>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include "app/libraryadder.h"
 #include "app/libraryrecovery.h"
@@ -194,6 +195,12 @@ InstanceLock::Outcome StartUp::start()
     if (outcome != InstanceLock::Outcome::Owned)
         return outcome;
 
+    // The library file's check reads every page: it runs while the window
+    // is built, after the disk has given back its spare room if it is full.
+    database = std::make_unique<Database>();
+    checkDiskSpace();
+    libraryCheck = QtConcurrent::run([path = database->dbPath] { return LibraryRecovery::problemWith(path); });
+
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
     // Our own icon.
@@ -215,9 +222,7 @@ InstanceLock::Outcome StartUp::start()
 
     view = std::make_unique<QmlApplicationViewer>();
 
-    database = std::make_unique<Database>();
     QSslSocket::supportsSsl();
-    checkDiskSpace();
     checkLibrary();
 
     control = std::make_unique<manager>(view.get(), nullptr);
@@ -290,7 +295,7 @@ void StartUp::checkLibrary()
 {
     // A library that can't be used is kept aside, never opened over; the
     // new one takes back the program's own copies.
-    const LibraryRecovery::Damage damage = LibraryRecovery::setAsideIfDamaged(database->dbPath);
+    const LibraryRecovery::Damage damage = LibraryRecovery::setAside(database->dbPath, libraryCheck.result());
     const bool usable = !damage.found || !damage.keptAt.isEmpty();
     if (usable && database->connect(QStringLiteral("RuvoData"), true)) {
         database->create();

@@ -1,6 +1,7 @@
 #ifndef STARTUP_H
 #define STARTUP_H
 
+#include <QFuture>
 #include <QList>
 #include <QStringList>
 #include <QObject>
@@ -88,6 +89,8 @@ private:
     std::unique_ptr<AutoUpdater> updater;
     // Removes what a killed run left half-written in the data folder.
     BackgroundJob<int> leftoverSweep;
+    // What is wrong with the library file, found while the window is built.
+    QFuture<QString> libraryCheck;
     int failures = 0;
     // What the start found wrong with the library or its disk, told once the
     // window is up.
