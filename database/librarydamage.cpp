@@ -5,6 +5,7 @@
 
 #include "database/connection.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -33,11 +34,15 @@ bool LibraryDamage::noteIfDamage(const QSqlError &error)
     if (library.isEmpty())
         return true;
     qCWarning(lcDatabase).noquote() << "- Database -> The library is damaged:" << error.text();
-    // The first note stands: later ones only follow from it.  A note cut
-    // short still says the library is damaged.
+    // The first note stands: later ones only follow from it.  It names the
+    // file it is about: a library put in the damaged one's place is not it.
+    struct stat info;
+    if (!noted(library).isEmpty() || ::stat(QFile::encodeName(library).constData(), &info) != 0)
+        return true;
+    QFile::remove(notePath(library));
     QFile note(notePath(library));
     if (note.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        note.write(error.databaseText().toUtf8());
+        note.write(QByteArray::number(quint64(info.st_ino)) + '\n' + error.databaseText().toUtf8());
         note.flush();
         ::fsync(note.handle());
     }
@@ -47,7 +52,11 @@ bool LibraryDamage::noteIfDamage(const QSqlError &error)
 QString LibraryDamage::noted(const QString &libraryPath)
 {
     QFile note(notePath(libraryPath));
-    if (!note.open(QIODevice::ReadOnly))
+    struct stat info;
+    if (!note.open(QIODevice::ReadOnly) || ::stat(QFile::encodeName(libraryPath).constData(), &info) != 0)
+        return QString();
+    const QByteArray inode = note.readLine(32).trimmed();
+    if (inode != QByteArray::number(quint64(info.st_ino)))
         return QString();
     const QString text = QString::fromUtf8(note.read(1024)).trimmed();
     return text.isEmpty() ? QStringLiteral("database disk image is malformed") : text;

@@ -18,7 +18,7 @@ public:
     // Notes the damage of the open library when `error` says so; true then.
     static bool noteIfDamage(const QSqlError &error);
     // What an earlier note says of the library at `libraryPath`; empty when
-    // none was written.
+    // none was written, or it was written of another file in its place.
     static QString noted(const QString &libraryPath);
     // The note's file beside the library: it goes where the library goes.
     static QString notePath(const QString &libraryPath);

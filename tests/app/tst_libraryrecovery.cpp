@@ -170,8 +170,15 @@ private slots:
         const QString noted = LibraryDamage::noted(path);
         QVERIFY2(noted.contains(QLatin1String("malformed")), qPrintable(noted));
         QCOMPARE(LibraryRecovery::problemWith(path), noted);
+
+        // A new library in its place is not the damaged one.
         testkit::forgetLibrary();
-        QVERIFY(QFile::remove(LibraryDamage::notePath(path)));
+        QVERIFY(QFile::exists(LibraryDamage::notePath(path)));
+        QVERIFY(testkit::openLibrary());
+        QVERIFY(ruvoDB().storeTrack(testkit::makeTrack(dir.filePath(QStringLiteral("noted/0.mp3")))) > 0);
+        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        QCOMPARE(LibraryRecovery::problemWith(path), QString());
+        testkit::forgetLibrary();
     }
 
     // A disk filled to the last byte keeps SQLite from opening the library
