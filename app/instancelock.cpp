@@ -3,11 +3,20 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QLoggingCategory>
 #include <QStandardPaths>
 #include <QThread>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,11 +35,7 @@ constexpr int handOverMs = 10000;
 InstanceLock::InstanceLock(const QString &dataFolder, QObject *parent)
     : QObject(parent)
     , folder(dataFolder)
-    , lock(dataFolder + QStringLiteral("/ruvo.lock"))
 {
-    // Stale only when the process that wrote it is gone, however long a
-    // copy runs.
-    lock.setStaleLockTime(0);
     server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&server, &QLocalServer::newConnection, this, &InstanceLock::answer);
 }
@@ -38,8 +43,8 @@ InstanceLock::InstanceLock(const QString &dataFolder, QObject *parent)
 InstanceLock::~InstanceLock()
 {
     server.close();
-    if (owned)
-        lock.unlock();
+    // The file stays: the next start locks it without a new block.
+    release();
 }
 
 QString InstanceLock::serverName(const QString &dataFolder)
@@ -71,23 +76,93 @@ InstanceLock::Outcome InstanceLock::acquire()
         return Outcome::Owned;
     if (!QFileInfo(folder).isDir())
         QDir().mkpath(folder);
-    if (lock.tryLock(0)) {
-        owned = true;
-        // A socket file left by a copy that died would block listen(); no
-        // living copy uses this name now that the lock is ours.
-        const QString name = serverName(folder);
-        QLocalServer::removeServer(name);
-        if (!server.listen(name))
-            qCWarning(lcInstance) << "a later start can't reach this copy:" << server.errorString();
-        return Outcome::Owned;
+    // Both locks, the folder's first: the folder's needs no file at all
+    // (a full disk, something else in the lock file's place), the file's
+    // also holds where folders can't be locked across machines (NFS).
+    const Lock onFolder = lockFolder();
+    const Lock onFile = onFolder == Lock::Held ? Lock::Unavailable : lockFile();
+    if (onFolder == Lock::Held || onFile == Lock::Held) {
+        release();
+        return handOver() ? Outcome::HandedOver : Outcome::Refused;
     }
-    // Only a lock another copy holds is worth asking for: a folder where no
-    // lock can be written is no sign of a running copy.
-    if (lock.error() != QLockFile::LockFailedError) {
-        qCWarning(lcInstance) << "the lock file" << lockFilePath() << "can't be written";
+    if (onFolder == Lock::Unavailable && onFile == Lock::Unavailable) {
+        release();
+        qCWarning(lcInstance) << "no lock can be had in the data folder" << folder;
         return Outcome::Unwritable;
     }
-    return handOver() ? Outcome::HandedOver : Outcome::Refused;
+    owned = true;
+    // A socket file left by a copy that died would block listen(); no
+    // living copy uses this name now that the lock is ours.
+    const QString name = serverName(folder);
+    QLocalServer::removeServer(name);
+    if (!server.listen(name))
+        qCWarning(lcInstance) << "a later start can't reach this copy:" << server.errorString();
+    return Outcome::Owned;
+}
+
+InstanceLock::Lock InstanceLock::lockDescriptor(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return Lock::Taken;
+    return errno == EWOULDBLOCK ? Lock::Held : Lock::Unavailable;
+}
+
+InstanceLock::Lock InstanceLock::lockFolder()
+{
+    folderFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0)
+        return Lock::Unavailable;
+    const Lock lock = lockDescriptor(folderFd);
+    if (lock != Lock::Taken) {
+        ::close(folderFd);
+        folderFd = -1;
+    }
+    return lock;
+}
+
+InstanceLock::Lock InstanceLock::lockFile()
+{
+    // Opened beside the folder's own descriptor where there is one; never
+    // through a link, never emptied, and only when it is a plain file (a
+    // device is not opened at all): what the file holds is not read.
+    const QByteArray path = QFile::encodeName(lockFilePath());
+    const char *name = folderFd >= 0 ? "ruvo.lock" : path.constData();
+    const int at = folderFd >= 0 ? folderFd : AT_FDCWD;
+    struct stat info;
+    int error = 0;
+    if (::fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
+        error = S_ISLNK(info.st_mode) ? ELOOP : S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    } else {
+        fileFd = ::openat(at, name, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+        error = errno;
+        if (fileFd >= 0 && (::fstat(fileFd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            ::close(fileFd);
+            fileFd = -1;
+            error = EINVAL;
+        }
+    }
+    if (fileFd < 0) {
+        qCWarning(lcInstance).noquote() << "the lock file" << lockFilePath() << "can't be used ("
+                                        << QString::fromLocal8Bit(::strerror(error))
+                                        << "); the data folder's own lock stands for it";
+        return Lock::Unavailable;
+    }
+    const Lock lock = lockDescriptor(fileFd);
+    if (lock != Lock::Taken) {
+        ::close(fileFd);
+        fileFd = -1;
+    }
+    return lock;
+}
+
+void InstanceLock::release()
+{
+    for (int *fd : {&fileFd, &folderFd}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
+    owned = false;
 }
 
 bool InstanceLock::handOver()

@@ -136,6 +136,21 @@ qint64 LibraryAdder::availableBytes(const QString &path)
     return volume.isValid() ? volume.bytesAvailable() : -1;
 }
 
+qint64 LibraryAdder::freeSpaceReserve(qint64 volumeBytes)
+{
+    return std::clamp<qint64>(volumeBytes / 100, 0, freeSpaceReserveBytes);
+}
+
+qint64 LibraryAdder::copyBudget(const QString &path)
+{
+    const qint64 available = availableBytes(path);
+    if (available < 0)
+        return -1;
+    const QStorageInfo volume(existingAncestor(path));
+    const qint64 reserve = freeSpaceReserve(volume.isValid() ? volume.bytesTotal() : 0);
+    return std::max<qint64>(available - reserve, 0);
+}
+
 void LibraryAdder::setOnlineOverride(std::optional<bool> online)
 {
     QMutexLocker lock(&environmentMutex);
@@ -809,7 +824,8 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
         QMutex mutex;
         QWaitCondition changed;
         std::deque<Copied> done;
-        // Room per volume: asked once, then every copy begun takes its size
+        // Room per volume, less the reserve the add leaves free: asked
+        // once, then every copy begun takes its size
         // off.  The volume's own free space already counts what the copies
         // under way have written, so asking it anew would count them twice.
         QHash<dev_t, qint64> budget;
@@ -883,7 +899,7 @@ LibraryAdder::CopyResult LibraryAdder::CopyPath(const QList<CopyItem> &items, co
                         break;
                     auto room = shared.budget.find(volume);
                     if (room == shared.budget.end())
-                        room = shared.budget.insert(volume, availableBytes(folder));
+                        room = shared.budget.insert(volume, copyBudget(folder));
                     if (*room >= 0 && *room < size) {
                         // A copy that can't fit is not begun.
                         shared.diskFull = shared.stopStarting = true;

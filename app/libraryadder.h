@@ -47,7 +47,7 @@ class manager;
 // target and is renamed over it only when complete; the database row is
 // written after the file is in place, and a copy that fails writes no row.
 // The volume holding the data folder must have room for each file (a running
-// budget per volume, counted once); when it hasn't, or a conversion fills it,
+// budget per volume, counted once, that keeps a reserve free); when it hasn't, or a conversion fills it,
 // the add stops with "Drive is Full".  Whatever was left out is named to the
 // user at the end, with the reason.
 class LibraryAdder : public QObject
@@ -193,6 +193,14 @@ public:
     using AvailableBytes = std::function<qint64(const QString &path)>;
     static void setAvailableBytesFunction(AvailableBytes function);
     static qint64 availableBytes(const QString &path);
+    // Room an add leaves free on the data folder's volume, so that the
+    // library, its journal and the next start still have some: 1% of the
+    // volume, at most freeSpaceReserveBytes.
+    static constexpr qint64 freeSpaceReserveBytes = qint64(64) << 20;
+    static qint64 freeSpaceReserve(qint64 volumeBytes);
+    // What an add may copy onto the volume holding `path`: its available
+    // bytes less the reserve; -1 when unknown.
+    static qint64 copyBudget(const QString &path);
     // Whether the lookup may go on-line; unknown counts as on-line.  A set
     // override answers instead of the system.
     static void setOnlineOverride(std::optional<bool> online);

@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 #include <algorithm>
 
@@ -18,6 +19,7 @@
 #include "core/logging.h"
 #include "core/tagobject.h"
 #include "core/track.h"
+#include "database/librarydamage.h"
 #include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
 
@@ -25,7 +27,11 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRecovery, "corvane.database")
 
-const QString checkConnection = QStringLiteral("corvane-library-check");
+// One connection name per thread: the start checks on a worker.
+QString checkConnection()
+{
+    return QStringLiteral("corvane-library-check-%1").arg(quintptr(QThread::currentThreadId()), 0, 16);
+}
 
 // A free name beside the library that says what it is; an existing file or
 // folder there is never taken.
@@ -96,10 +102,13 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
     if (info.size() == 0)
         return QStringLiteral("the file is empty");
 
-    // A library closed cleanly leaves no write-ahead log behind.  Only one
-    // that may have been cut off mid-write gets the check of every page
-    // (about 1.5 ms per MB, before the first frame); any other is checked by
-    // its header and its schema.
+    // Damage SQLite met while an earlier run used the file.
+    const QString noted = LibraryDamage::noted(libraryPath);
+    if (!noted.isEmpty())
+        return noted;
+
+    // The header tells a file cut short at no cost; a file cut off mid-write
+    // has its journal to fold in first, which the page check does.
     const QFileInfo log(libraryPath + QStringLiteral("-wal"));
     const bool cutOff = log.exists() && log.size() > 0;
     if (!cutOff) {
@@ -108,42 +117,56 @@ QString LibraryRecovery::problemWith(const QString &libraryPath)
             return header;
     }
 
+    // Every page of every table and index is read: a damaged page anywhere
+    // would otherwise show as an empty or short library, and the next add
+    // would copy the songs a second time.  Only SQLite's word that the file
+    // is damaged counts; a full disk or a file it can't open is no damage.
     QString problem;
+    const QString connection = checkConnection();
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(libraryPath);
         // Read-only: the check must neither write a damaged file nor fold
         // its journal into it (a read-write close would checkpoint the WAL).
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         if (!db.open()) {
-            problem = db.lastError().text();
+            if (LibraryDamage::isDamage(db.lastError()))
+                problem = db.lastError().databaseText();
+            else
+                qCWarning(lcRecovery) << "the library could not be checked:" << db.lastError().text();
         } else {
             QSqlQuery query(db);
             query.setForwardOnly(true);
-            const QString check = cutOff ? QStringLiteral("PRAGMA quick_check")
-                                         : QStringLiteral("SELECT 'ok' WHERE (SELECT count(*) FROM sqlite_master) >= 0");
-            if (!query.exec(check)) {
-                problem = query.lastError().text();
-            } else {
-                QStringList findings;
+            QStringList findings;
+            if (query.exec(QStringLiteral("PRAGMA quick_check"))) {
                 while (query.next())
                     findings << query.value(0).toString();
-                if (findings != QStringList{QStringLiteral("ok")})
-                    problem = findings.isEmpty() ? QStringLiteral("the check found nothing to read")
-                                                 : findings.first();
+            }
+            if (query.lastError().isValid()) {
+                if (LibraryDamage::isDamage(query.lastError()))
+                    problem = query.lastError().databaseText();
+                else
+                    qCWarning(lcRecovery) << "the library could not be checked:" << query.lastError().text();
+            } else if (findings != QStringList{QStringLiteral("ok")}) {
+                problem = findings.isEmpty() ? QStringLiteral("the check found nothing to read") : findings.first();
             }
             query.finish();
             db.close();
         }
     }
-    QSqlDatabase::removeDatabase(checkConnection);
+    QSqlDatabase::removeDatabase(connection);
     return problem.trimmed();
 }
 
 LibraryRecovery::Damage LibraryRecovery::setAsideIfDamaged(const QString &libraryPath)
 {
+    return setAside(libraryPath, problemWith(libraryPath));
+}
+
+LibraryRecovery::Damage LibraryRecovery::setAside(const QString &libraryPath, const QString &reason)
+{
     Damage damage;
-    damage.reason = problemWith(libraryPath);
+    damage.reason = reason;
     if (damage.reason.isEmpty())
         return damage;
     damage.found = true;
@@ -163,7 +186,8 @@ LibraryRecovery::Damage LibraryRecovery::setAsideIfDamaged(const QString &librar
     }
     damage.keptAt = aside;
     // The journal belongs to the file it was written for.
-    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")}) {
+    for (const QString &suffix :
+         {QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal"), QStringLiteral("-damaged")}) {
         if (QFileInfo::exists(libraryPath + suffix) && !moveAside(libraryPath + suffix, aside + suffix))
             qCWarning(lcRecovery) << "could not move" << libraryPath + suffix << "beside the damaged library";
     }

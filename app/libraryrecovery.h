@@ -25,12 +25,18 @@ public:
     };
 
     // Checks the library at `libraryPath` before anything opens it: a file
-    // that is empty, isn't a database, or fails SQLite's check, or anything
-    // that isn't a file at all, is moved aside.  No file at all is a first
-    // start and no damage.
+    // that is empty, isn't a database, is cut short, fails SQLite's check of
+    // every page or was found damaged by an earlier run, or anything that
+    // isn't a file at all, is moved aside (with its journal and the note).
+    // No file at all is a first start and no damage; nor is a check that
+    // can't run (a full disk).
     static Damage setAsideIfDamaged(const QString &libraryPath);
+    // The same with the check already made: `reason` is what problemWith
+    // said (empty: nothing to do).
+    static Damage setAside(const QString &libraryPath, const QString &reason);
     // Why the library at `libraryPath` can't be used; empty when it can (or
-    // doesn't exist).  Opens it on a connection of its own, changes nothing.
+    // doesn't exist).  Opens it on a connection of its own, changes nothing;
+    // any thread.
     static QString problemWith(const QString &libraryPath);
     // Reads every media file below `folder` (the program's copies) and
     // stores it in the open library.  A conversion the cache keeps of a song

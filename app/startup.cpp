@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,8 +16,11 @@
 #include <QQuickItem>
 #include <QScreen>
 #include <QSslSocket>
+#include <QStorageInfo>
 #include <QTimer>
+#include <QtConcurrent>
 
+#include "app/libraryadder.h"
 #include "app/libraryrecovery.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
@@ -29,9 +35,16 @@
 #include "update/cocoainitializer.h"
 #include "update/sparkleautoupdater.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcStartUp, "corvane.app")
+
+// The spare room file's size: enough to open the library and remove songs.
+constexpr qint64 spareRoomBytes = qint64(4) << 20;
 
 using Side = StartUp::Side;
 
@@ -182,6 +195,12 @@ InstanceLock::Outcome StartUp::start()
     if (outcome != InstanceLock::Outcome::Owned)
         return outcome;
 
+    // The library file's check reads every page: it runs while the window
+    // is built, after the disk has given back its spare room if it is full.
+    database = std::make_unique<Database>();
+    checkDiskSpace();
+    libraryCheck = QtConcurrent::run([path = database->dbPath] { return LibraryRecovery::problemWith(path); });
+
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
     // Our own icon.
@@ -203,7 +222,6 @@ InstanceLock::Outcome StartUp::start()
 
     view = std::make_unique<QmlApplicationViewer>();
 
-    database = std::make_unique<Database>();
     QSslSocket::supportsSsl();
     checkLibrary();
 
@@ -277,7 +295,7 @@ void StartUp::checkLibrary()
 {
     // A library that can't be used is kept aside, never opened over; the
     // new one takes back the program's own copies.
-    const LibraryRecovery::Damage damage = LibraryRecovery::setAsideIfDamaged(database->dbPath);
+    const LibraryRecovery::Damage damage = LibraryRecovery::setAside(database->dbPath, libraryCheck.result());
     const bool usable = !damage.found || !damage.keptAt.isEmpty();
     if (usable && database->connect(QStringLiteral("RuvoData"), true)) {
         database->create();
@@ -290,17 +308,52 @@ void StartUp::checkLibrary()
     LibraryRecovery::Restored restored;
     if (usable)
         restored = LibraryRecovery::restoreCopies(ruvoDB::programCopyFolder());
-    libraryNotice = LibraryRecovery::message(database->dbPath, damage, restored);
+    libraryNotices << LibraryRecovery::message(database->dbPath, damage, restored);
+}
+
+void StartUp::checkDiskSpace()
+{
+    // A file of spare room in the data folder, made while there is room: on
+    // a disk something else filled to the last byte it gives its room back,
+    // so that the library can still be opened (SQLite needs room for the
+    // index of its journal) and songs removed to make more.
+    const QString folder = shared::dataFolder();
+    const QByteArray spare = QFile::encodeName(folder + QStringLiteral("/ruvo.spare"));
+    QStorageInfo volume(folder);
+    if (!volume.isValid())
+        return;
+    // Full: less than a quarter of the room an add leaves free.
+    const qint64 fullBelow = LibraryAdder::freeSpaceReserve(volume.bytesTotal()) / 4;
+    if (volume.bytesAvailable() >= fullBelow) {
+        if (volume.bytesAvailable() - spareRoomBytes < fullBelow)
+            return;
+        const int fd = ::open(spare.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            if (::posix_fallocate(fd, 0, spareRoomBytes) != 0)
+                ::unlink(spare.constData());
+            ::close(fd);
+        }
+        return;
+    }
+    struct stat info;
+    if (::lstat(spare.constData(), &info) == 0 && S_ISREG(info.st_mode) && ::unlink(spare.constData()) == 0)
+        volume.refresh();
+    qCWarning(lcStartUp) << "the disk that holds the data folder is full:" << volume.bytesAvailable() << "bytes free";
+    libraryNotices << QStringLiteral("The disk that holds the library is full (%1 free on \"%2\"). Songs can't be "
+                                     "added until there is room on it; removing songs from the library makes some.")
+                          .arg(QLocale().formattedDataSize(std::max<qint64>(volume.bytesAvailable(), 0)),
+                               QDir::toNativeSeparators(volume.rootPath()));
 }
 
 void StartUp::tellAboutLibrary()
 {
-    if (libraryNotice.isEmpty())
+    if (libraryNotices.isEmpty())
         return;
     // Queued: the window is up and showing when the message arrives.
-    QTimer::singleShot(0, control.get(), [controller = control.get(), text = libraryNotice] {
-        emit controller->showMessageBox(text);
-    });
+    QTimer::singleShot(0, control.get(),
+                       [controller = control.get(), text = libraryNotices.join(QStringLiteral("\n\n"))] {
+                           emit controller->showMessageBox(text);
+                       });
 }
 
 QmlApplicationViewer &StartUp::viewer()

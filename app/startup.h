@@ -1,7 +1,9 @@
 #ifndef STARTUP_H
 #define STARTUP_H
 
+#include <QFuture>
 #include <QList>
+#include <QStringList>
 #include <QObject>
 
 #include <memory>
@@ -70,6 +72,7 @@ public:
 
 private:
     // Steps of start() that look after the library's files.
+    void checkDiskSpace();
     void checkLibrary();
     void tellAboutLibrary();
 
@@ -86,9 +89,12 @@ private:
     std::unique_ptr<AutoUpdater> updater;
     // Removes what a killed run left half-written in the data folder.
     BackgroundJob<int> leftoverSweep;
+    // What is wrong with the library file, found while the window is built.
+    QFuture<QString> libraryCheck;
     int failures = 0;
-    // What the start found wrong with the library, told once the window is up.
-    QString libraryNotice;
+    // What the start found wrong with the library or its disk, told once the
+    // window is up.
+    QStringList libraryNotices;
 };
 
 #endif // STARTUP_H

@@ -9,6 +9,8 @@
 #include <QThreadStorage>
 #include <QVariant>
 
+#include "database/librarydamage.h"
+
 Q_LOGGING_CATEGORY(lcDatabase, "corvane.database")
 
 namespace {
@@ -127,6 +129,7 @@ bool runQuery(QSqlQuery &query)
 {
     if (query.exec())
         return true;
+    LibraryDamage::noteIfDamage(query.lastError());
     qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << query.lastQuery() << "["
                                     << boundValuesText(query) << "]:" << query.lastError().text();
     return false;
@@ -135,6 +138,7 @@ bool runQuery(QSqlQuery &query)
 bool runQuery(QSqlQuery &query, const QString &sql)
 {
     if (!query.prepare(sql)) {
+        LibraryDamage::noteIfDamage(query.lastError());
         qCWarning(lcDatabase).noquote() << "- Database -> Statement failed:" << sql << ":"
                                         << query.lastError().text();
         return false;

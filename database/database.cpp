@@ -7,6 +7,7 @@
 
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/librarydamage.h"
 
 namespace {
 
@@ -205,6 +206,8 @@ bool Database::connect(const QString &name, bool createIfMissing)
     if (isNew && !createIfMissing)
         return false;
     if (isNew) {
+        // A note of damage left beside a library that is gone is not this one's.
+        QFile::remove(LibraryDamage::notePath(dbPath));
         // A fresh library always starts without a chosen vehicle.
         QSettings settings(QStringLiteral("MyComp"), QStringLiteral("MyApp"));
         settings.beginGroup(QStringLiteral("MainWindows"));

@@ -145,6 +145,7 @@ private:
         TrackMap tracks;
         bool read = false;    // the tracks were read
         bool orphans = false; // a name row no track refers to
+        bool damaged = false; // SQLite found the file damaged on the way
     };
     // Every track row with its names and picture data; no file is looked at.
     LibraryRows readRows(QSqlDatabase db);

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 
@@ -14,6 +15,7 @@
 #include "core/mediaquality.h"
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/librarydamage.h"
 #include "database/ruvodb_p.h"
 #include "database/transaction.h"
 
@@ -112,7 +114,8 @@ template <typename Value> struct NameTable
             return false;
         while (query.next())
             rows.insert(query.value(0).toInt(), convert(query));
-        return true;
+        // A page that can't be read ends the rows early, as their end would.
+        return !query.lastError().isValid();
     }
     // The row of `id`, as the LEFT JOIN of the tracks view finds it.
     const Value *find(const QVariant &id)
@@ -222,7 +225,9 @@ ruvoDB::LibraryRows ruvoDB::readRows(QSqlDatabase db)
             t.quality = mediaQualityClass(t.bitrate);
             library.insert(library.cend(), t.id, t);
         }
+        rows.read = !query.lastError().isValid();
     }
+    rows.damaged = LibraryDamage::noteIfDamage(query.lastError());
     query.finish();
     // NOT IN over a list holding a null matches nothing: then the clean-up
     // deletes nothing, as it would find.
@@ -236,6 +241,9 @@ TrackMap ruvoDB::readLibrary(QSqlDatabase database)
     Logging::getInstance()->WriteLog(QStringLiteral("Fetching DB Informations"), QString());
     QSqlDatabase db = Connection::resolve(database);
     LibraryRows rows = readRows(db);
+    // A damaged file is kept as it is for the next start to set aside.
+    if (rows.damaged)
+        return std::move(rows.tracks);
     if (!rows.read || rows.orphans || hasOrphanPlaylistItems(db))
         cleanUpDatabase(db);
     createArtwork(db);
@@ -286,6 +294,8 @@ TrackMap ruvoDB::loadDB(QSqlDatabase database)
     Logging::getInstance()->WriteLog(QStringLiteral("Fetching DB Informations"), QString());
     QSqlDatabase db = Connection::resolve(database);
     LibraryRows rows = readRows(db);
+    if (rows.damaged)
+        return std::move(rows.tracks);
     const FileCheck check = checkFiles(rows.tracks);
     for (const auto &[id, path] : check.leftOut)
         rows.tracks.remove(id);

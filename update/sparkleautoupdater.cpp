@@ -57,8 +57,15 @@ std::optional<SparkleAutoUpdater::Release> SparkleAutoUpdater::newestRelease(con
     std::optional<Release> newest;
     QVersionNumber newestNumber;
     std::optional<ItemVersions> item;
+    int depth = 0;
     while (!xml.atEnd()) {
         xml.readNext();
+        if (xml.isEndElement())
+            --depth;
+        if (xml.isStartElement() && ++depth > maxFeedDepth) {
+            xml.raiseError(QStringLiteral("elements nested deeper than %1 levels").arg(maxFeedDepth));
+            break;
+        }
         // Sparkle's elements and attributes are matched by their local
         // names, whatever prefix the feed binds its namespace to.
         const QStringView name = xml.name();
@@ -123,16 +130,46 @@ void SparkleAutoUpdater::checkForUpdates()
     request.setTransferTimeout(feedTimeoutMs);
     QNetworkReply *reply = m_network->get(request);
     m_checking = true;
+    // The feed is read as it arrives, never more than the cap and one byte:
+    // a server sending without end is cut off rather than filling memory.
+    reply->setReadBufferSize(64 * 1024);
+    auto received = std::make_shared<QByteArray>();
+    auto tooLarge = std::make_shared<bool>(false);
+    const auto cutOff = [reply, tooLarge] {
+        *tooLarge = true;
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, m_network.get(), [reply, cutOff] {
+        bool known = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && length > maxFeedBytes)
+            cutOff();
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, m_network.get(), [reply, received, tooLarge, cutOff] {
+        while (!*tooLarge && reply->bytesAvailable() > 0) {
+            received->append(reply->read(maxFeedBytes + 1 - received->size()));
+            if (received->size() > maxFeedBytes)
+                cutOff();
+        }
+    });
     // The manager is the context: when the updater goes, the manager, the
-    // reply and this connection go with it.
-    QObject::connect(reply, &QNetworkReply::finished, m_network.get(), [this, reply] {
+    // reply and these connections go with it.
+    QObject::connect(reply, &QNetworkReply::finished, m_network.get(), [this, reply, received, tooLarge] {
         m_checking = false;
         reply->deleteLater();
+        if (!*tooLarge && reply->error() == QNetworkReply::NoError) {
+            received->append(reply->read(maxFeedBytes + 1 - received->size()));
+            *tooLarge = received->size() > maxFeedBytes;
+        }
+        if (*tooLarge) {
+            logFailure(QStringLiteral("the update feed is larger than %1 bytes; it was not read").arg(maxFeedBytes));
+            return;
+        }
         if (reply->error() != QNetworkReply::NoError) {
             logFailure(reply->errorString());
             return;
         }
-        m_lastFeed = reply->readAll();
+        m_lastFeed = *received;
         feedFetched(m_lastFeed);
     });
 }

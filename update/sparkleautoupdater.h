@@ -41,14 +41,21 @@ public:
     SparkleAutoUpdater(const SparkleAutoUpdater &) = delete;
     SparkleAutoUpdater &operator=(const SparkleAutoUpdater &) = delete;
 
+    // An appcast is a few kilobytes: a feed past this is no appcast, and the
+    // check stops reading it.
+    static constexpr qint64 maxFeedBytes = 1024 * 1024;
+    // Elements nested deeper than this make a feed damaged (an appcast is
+    // five deep); the reader's memory grows with the depth.
+    static constexpr int maxFeedDepth = 64;
+
     // The appcast on the update server.
     static QString defaultFeedUrl();
     // This build's version.
     static QString programVersion();
 
     // The newest release an appcast names (by version number, not by order);
-    // none when the feed is not well-formed or names no version, and then
-    // `why` says so.
+    // none when the feed is not well-formed, is nested deeper than
+    // maxFeedDepth or names no version, and then `why` says so.
     static std::optional<Release> newestRelease(const QByteArray &feed, QString *why = nullptr);
 
     void setNotice(Notice notice);

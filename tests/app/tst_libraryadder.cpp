@@ -251,6 +251,8 @@ private slots:
         QTest::addRow("tmpfs free space stops the add before a copy that can't fit")
             << QList<qint64>{-1, 0, 0, 700, 2, 1};
         QTest::addRow("tmpfs where everything fits takes everything") << QList<qint64>{-1, 0, 0, 450, 4, 0};
+        // Four would fit, but not beside the room an add leaves free (1%).
+        QTest::addRow("tmpfs keeps its reserve free") << QList<qint64>{-1, 0, 0, 508, 3, 1};
         // The volume claims room it hasn't got: the write fails on its own.
         QTest::addRow("tmpfs write running out of room stops the add") << QList<qint64>{1LL << 40, 0, 0, 700, -2, 1};
     }

@@ -1,8 +1,12 @@
 #include <QtTest>
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 
+#include <sys/file.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include "app/libraryrecovery.h"
@@ -116,6 +120,11 @@ private slots:
     void secondStartHandsOver();
     void unreachableCopyRefusesTheStart();
     void unwritableFolderIsNoRunningCopy();
+    void startsAtOnceHaveOneOwner_data();
+    void startsAtOnceHaveOneOwner();
+    void strangeLockFileStillStarts_data();
+    void strangeLockFileStillStarts();
+    void fullDiskStillStarts();
     void damagedLibraryIsKeptAndTold_data();
     void damagedLibraryIsKeptAndTold();
 
@@ -219,9 +228,14 @@ void TestStartUp::secondStartHandsOver()
     QVERIFY(testkit::fileBytes(log).startsWith(logBefore));
     QVERIFY(QFile::exists(leftover));
 
-    // The copy that holds the folder goes on working on it.
+    // The copy that holds the folder goes on working on it.  Its end frees
+    // the folder; the lock file stays for the next start.
     app.reset();
-    QVERIFY(!QFile::exists(shared::dataFolder() + "/ruvo.lock"));
+    QLockFile next(shared::dataFolder() + "/ruvo.lock");
+    QVERIFY(QFile::exists(next.fileName()));
+    QFile lockFile(next.fileName());
+    QVERIFY(lockFile.open(QIODevice::ReadWrite));
+    QCOMPARE(::flock(lockFile.handle(), LOCK_EX | LOCK_NB), 0);
 }
 
 // A living copy that doesn't answer still holds the folder: the start is
@@ -257,6 +271,173 @@ void TestStartUp::unwritableFolderIsNoRunningCopy()
     QCOMPARE(testkit::fileBytes(home.path() + "/.local/share/Corvane-Media-Organiser"), QByteArray("a user's file"));
 }
 
+void TestStartUp::startsAtOnceHaveOneOwner_data()
+{
+    QTest::addColumn<bool>("linkedLockFile");
+    QTest::addRow("the lock file as it is left") << false;
+    // The file can't be locked: the folder's own lock alone keeps the others out.
+    QTest::addRow("a link in the lock file's place") << true;
+}
+
+// Copies started at the same instant: one works on the folder, every other
+// hands over to it.
+void TestStartUp::startsAtOnceHaveOneOwner()
+{
+    QFETCH(bool, linkedLockFile);
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    QVERIFY(QDir().mkpath(data));
+    if (linkedLockFile) {
+        QVERIFY(testkit::touch(home.path() + "/outside.txt", "a user's file"));
+        QVERIFY(QFile::link(home.path() + "/outside.txt", data + "/ruvo.lock"));
+    } else {
+        QVERIFY(testkit::touch(data + "/ruvo.lock", QByteArray()));
+    }
+    QList<QProcess *> copies;
+    for (int i = 0; i < 4; ++i)
+        copies << child({holdMode}, homeEnvironment(home.path()));
+    QList<QByteArray> said(copies.size());
+    const auto outcomes = [&] {
+        QStringList all;
+        for (int i = 0; i < copies.size(); ++i) {
+            said[i] += copies[i]->readAllStandardOutput();
+            const QRegularExpressionMatch outcome = QRegularExpression("outcome:([a-z ]+)").match(said[i]);
+            if (outcome.hasMatch())
+                all << outcome.captured(1);
+        }
+        return all;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(outcomes().size(), copies.size(), 120000);
+    QStringList all = outcomes();
+    all.sort();
+    QCOMPARE(all, (QStringList{"handed over", "handed over", "handed over", "owned"}));
+    for (QProcess *copy : std::as_const(copies)) {
+        copy->kill();
+        copy->waitForFinished();
+    }
+    QCOMPARE(testkit::fileBytes(home.path() + "/outside.txt"), linkedLockFile ? QByteArray("a user's file") : QByteArray());
+}
+
+void TestStartUp::strangeLockFileStillStarts_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addRow("an empty lock file") << "empty";
+    QTest::addRow("random bytes") << "random";
+    QTest::addRow("written on another host") << "other host";
+    QTest::addRow("a folder in its place") << "folder";
+    QTest::addRow("a link to a file outside") << "link";
+    QTest::addRow("a link to nowhere") << "dangling link";
+}
+
+// Whatever stands at the lock file's name starts the program at once, and
+// still keeps a second copy out; nothing is written through a link.
+void TestStartUp::strangeLockFileStillStarts()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    const QString lock = data + "/ruvo.lock";
+    const QString outside = home.path() + "/outside.txt";
+    QVERIFY(QDir().mkpath(data));
+    QVERIFY(testkit::touch(outside, "a user's file"));
+    {
+        QFile file(outside);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    }
+    const QDateTime outsideTime = QFileInfo(outside).lastModified();
+    const QString nowhere = home.path() + "/nowhere.txt";
+    if (kind == "empty") {
+        QVERIFY(testkit::touch(lock, QByteArray()));
+    } else if (kind == "random") {
+        QByteArray bytes(4096, 0);
+        for (char &byte : bytes)
+            byte = char(QRandomGenerator::global()->bounded(256));
+        QVERIFY(testkit::touch(lock, bytes));
+    } else if (kind == "other host") {
+        QVERIFY(testkit::touch(lock, QByteArray::number(qint64(::getpid())) + "\ncorvane\nanother-host\n"));
+    } else if (kind == "folder") {
+        QVERIFY(testkit::touch(lock + "/inside", "kept"));
+    } else if (kind == "link") {
+        QVERIFY(QFile::link(outside, lock));
+    } else {
+        QVERIFY(QFile::link(nowhere, lock));
+    }
+
+    QProcess *holder = child({holdMode}, homeEnvironment(home.path()));
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += holder->readAllStandardOutput()).contains("outcome:"), 120000);
+    QVERIFY2(said.contains("outcome:owned"), said.constData());
+
+    // A second start while the first runs hands over to it.
+    QProcess *second = child({secondMode}, homeEnvironment(home.path()));
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 120000);
+    QVERIFY(second->readAllStandardOutput().contains("outcome:handed over"));
+    holder->kill();
+    QVERIFY(holder->waitForFinished());
+
+    QCOMPARE(testkit::fileBytes(outside), QByteArray("a user's file"));
+    QCOMPARE(QFileInfo(outside).lastModified(), outsideTime);
+    QVERIFY(!QFileInfo::exists(nowhere));
+    if (kind.endsWith("link"))
+        QCOMPARE(QFileInfo(lock).symLinkTarget(), kind == "link" ? outside : nowhere);
+    if (kind == "folder")
+        QCOMPARE(testkit::fileBytes(lock + "/inside"), QByteArray("kept"));
+}
+
+// A disk filled to the last byte still starts the program, which says the
+// disk is full; the library on it is not taken for damaged.
+void TestStartUp::fullDiskStillStarts()
+{
+    if (::geteuid() != 0)
+        QSKIP("mounting a small volume needs root");
+    QTemporaryDir home(QDir::tempPath() + "/corvane-start-XXXXXX");
+    const QString data = home.path() + "/.local/share/Corvane-Media-Organiser";
+    QVERIFY(QDir().mkpath(data));
+    const QByteArray mountPoint = QFile::encodeName(data);
+    if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=8m") != 0)
+        QSKIP("no tmpfs can be mounted here");
+    auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+
+    QStringList lines = runOnce(home.path());
+    QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+    QVERIFY(lines.filter("told:").isEmpty());
+    // A song in the library, which the user must still see to remove it.
+    testkit::MediaKit kit(data + "/Music/Corvane Media Organiser");
+    const QString song = kit.mp3("Blue/01 One.mp3", {"One", "Band", "Blue", "Rock", "", 2001, 1});
+    QVERIFY(!song.isEmpty());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "full");
+        db.setDatabaseName(data + "/ruvo.db");
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.prepare("INSERT INTO tracks (filename, trackname, filepath, codec, artist_id, album_id, "
+                              "genre_id, year_id) VALUES ('01 One.mp3', 'One', ?, 'mp3', 1, 1, 1, 1)"));
+        query.addBindValue(song);
+        QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("full");
+
+    // Filled to the last byte, as a copy running out of room leaves it.
+    QFile filler(data + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    QCOMPARE(QStorageInfo(data).bytesAvailable(), 0);
+
+    lines = runOnce(home.path());
+    QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+    const QStringList told = lines.filter("told:");
+    QCOMPARE(told.size(), 1);
+    QVERIFY2(told.first().contains("The disk that holds the library is full"), qPrintable(told.first()));
+    QVERIFY(QDir(data).entryList({"ruvo.db.damaged-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QCOMPARE(lines.filter("track:"), QStringList{"track:" + song});
+}
+
 void TestStartUp::damagedLibraryIsKeptAndTold_data()
 {
     QTest::addColumn<QString>("damage");
@@ -266,6 +447,11 @@ void TestStartUp::damagedLibraryIsKeptAndTold_data()
     QTest::addRow("its header overwritten, journal beside it") << "header";
     QTest::addRow("a folder in its place") << "folder";
     QTest::addRow("an empty file") << "empty";
+    // Closed cleanly, header and size intact: only a look at every page finds these.
+    QTest::addRow("a table page zeroed") << "table page";
+    QTest::addRow("a page of an index zeroed") << "index page";
+    QTest::addRow("the tracks' root page zeroed") << "root page";
+    QTest::addRow("the schema page zeroed past the header") << "schema page";
 }
 
 void TestStartUp::damagedLibraryIsKeptAndTold()
@@ -289,12 +475,41 @@ void TestStartUp::damagedLibraryIsKeptAndTold()
                       kit.m4a("Green/Three.m4a", {"Three", "Other", "Green", "Pop", "", 1999, 1})};
     QVERIFY(!songs.contains(QString()));
 
+    qint64 pageSize = 0, tableLeaf = 0, indexRoot = 0, tracksRoot = 0;
     {
-        // Everything in the main file: the damage is to it alone.
+        // The songs' rows (a library that kept them would show each twice
+        // once the copies are taken back), and staging rows enough for a
+        // table of several pages.
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "checkpoint");
         db.setDatabaseName(libraryFile);
         QVERIFY(db.open());
-        QSqlQuery(db).exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        QSqlQuery query(db);
+        for (const QString &song : std::as_const(songs)) {
+            QVERIFY(query.prepare("INSERT INTO tracks (filename, trackname, filepath, codec, artist_id, album_id, "
+                                  "genre_id, year_id) VALUES (?, ?, ?, 'mp3', 1, 1, 1, 1)"));
+            query.addBindValue(QFileInfo(song).fileName());
+            query.addBindValue(QFileInfo(song).completeBaseName());
+            query.addBindValue(song);
+            QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+        }
+        for (int i = 0; i < 400; ++i) {
+            QVERIFY(query.prepare("INSERT INTO TrackRepo (filename, filepath, folderLocation) VALUES (?, ?, ?)"));
+            query.addBindValue(QStringLiteral("staged %1.mp3").arg(i));
+            query.addBindValue(QStringLiteral("/media/staged/%1/staged %2.mp3").arg(i / 10).arg(i));
+            query.addBindValue(QStringLiteral("/media/staged/%1").arg(i / 10));
+            QVERIFY2(query.exec(), qPrintable(query.lastError().text()));
+        }
+        // Everything in the main file: the damage is to it alone.
+        QVERIFY(query.exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+        const auto number = [&query](const QString &sql) {
+            return query.exec(sql) && query.next() ? query.value(0).toLongLong() : 0;
+        };
+        pageSize = number("PRAGMA page_size");
+        tableLeaf = number("SELECT pageno FROM dbstat WHERE name = 'TrackRepo' AND pagetype = 'leaf' "
+                           "ORDER BY pageno LIMIT 1");
+        indexRoot = number("SELECT rootpage FROM sqlite_master WHERE name = 'tracks_filepath'");
+        tracksRoot = number("SELECT rootpage FROM sqlite_master WHERE name = 'tracks'");
+        query.finish();
         db.close();
     }
     QSqlDatabase::removeDatabase("checkpoint");
@@ -329,6 +544,17 @@ void TestStartUp::damagedLibraryIsKeptAndTold()
         QFile wal(libraryFile + "-wal");
         QVERIFY(wal.open(QIODevice::WriteOnly));
         wal.write(journal);
+    } else if (damage.endsWith(" page")) {
+        const QMap<QString, qint64> pages{
+            {"table page", tableLeaf}, {"index page", indexRoot}, {"root page", tracksRoot}, {"schema page", 1}};
+        const qint64 page = pages.value(damage);
+        QVERIFY(pageSize >= 512 && page > 0 && (page > 1 || damage == "schema page"));
+        const qint64 from = (page - 1) * pageSize + (page == 1 ? 100 : 0);
+        const qint64 size = library.size();
+        QVERIFY(library.open(QIODevice::ReadWrite) && library.seek(from));
+        QCOMPARE(library.write(QByteArray(page * pageSize - from, '\0')), page * pageSize - from);
+        library.close();
+        QCOMPARE(library.size(), size);
     } else if (damage == "folder") {
         QVERIFY(library.remove());
         QVERIFY(QDir().mkpath(libraryFile));

@@ -51,6 +51,55 @@ public:
     QString url() const { return QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(serverPort()); }
 };
 
+// Answers with a body far past any appcast, sent piece by piece so that
+// neither side holds it whole: a feed that names a newer version but is
+// padded without end, with or without its length announced.
+class FloodServer : public QTcpServer
+{
+public:
+    bool announceLength = false;
+    static constexpr qint64 bodyBytes = 256LL * 1024 * 1024;
+    qint64 sent = 0;
+    bool cutOff = false; // the client went away before the body's end
+
+    FloodServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    cutOff = sent < bodyBytes;
+                    socket->deleteLater();
+                });
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n") || sent > 0)
+                        return;
+                    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n";
+                    if (announceLength)
+                        head += "Content-Length: " + QByteArray::number(bodyBytes) + "\r\n";
+                    socket->write(head + "Connection: close\r\n\r\n");
+                    send(socket, appcast({"9.9|https://updates.corvane.example/release/9.9"}).replace("</rss>", "<!--"));
+                });
+                connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] {
+                    if (socket->bytesToWrite() > 0)
+                        return;
+                    if (sent < bodyBytes)
+                        send(socket, QByteArray(std::min<qint64>(64 * 1024, bodyBytes - sent), ' '));
+                    else
+                        socket->disconnectFromHost();
+                });
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(serverPort()); }
+
+private:
+    void send(QTcpSocket *socket, const QByteArray &bytes)
+    {
+        sent += bytes.size();
+        socket->write(bytes);
+    }
+};
+
 int failureLines()
 {
     QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
@@ -116,6 +165,58 @@ private slots:
         }
         QCOMPARE(notices, notice.isEmpty() ? QStringList() : QStringList{notice});
         QCOMPARE(failureLines() - linesBefore, logged ? 2 : 0);
+    }
+
+    void oversizedFeedIsNotRead_data()
+    {
+        QTest::addColumn<bool>("announced");
+        QTest::addRow("its length announced") << true;
+        QTest::addRow("no length, a body without end") << false;
+    }
+
+    // A feed past the cap is cut off while it arrives: one log line, nothing
+    // shown, and the program never holds more than the cap of it.
+    void oversizedFeedIsNotRead()
+    {
+        QFETCH(bool, announced);
+        FloodServer server;
+        server.announceLength = announced;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        SparkleAutoUpdater updater(server.url(), QStringLiteral("1.4"));
+        QStringList notices;
+        updater.setNotice([&notices](const QString &text) { notices << text; });
+        const int linesBefore = failureLines();
+        updater.checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 120000);
+        QVERIFY(notices.isEmpty());
+        QVERIFY(updater.lastFeed().isEmpty());
+        QCOMPARE(failureLines() - linesBefore, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(server.cutOff, 60000);
+    }
+
+    // Nesting past the depth cap makes the feed damaged, even one that
+    // would name a newer version further on.
+    void deeplyNestedFeedIsDamaged()
+    {
+        const int depth = 100000;
+        QByteArray feed = appcast({"9.9|https://updates.corvane.example/release/9.9"});
+        feed.replace("<channel>", "<channel>" + QByteArray("<x>").repeated(depth) + QByteArray("</x>").repeated(depth));
+        QVERIFY(feed.size() < SparkleAutoUpdater::maxFeedBytes);
+        QString why;
+        QVERIFY(!SparkleAutoUpdater::newestRelease(feed, &why));
+        QVERIFY2(why.contains(QLatin1String("nested deeper")), qPrintable(why));
+
+        FeedServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.body = feed;
+        SparkleAutoUpdater updater(server.url(), QStringLiteral("1.4"));
+        QStringList notices;
+        updater.setNotice([&notices](const QString &text) { notices << text; });
+        const int linesBefore = failureLines();
+        updater.checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 60000);
+        QVERIFY(notices.isEmpty());
+        QCOMPARE(failureLines() - linesBefore, 1);
     }
 
     void checkRunsInTheBackground()
