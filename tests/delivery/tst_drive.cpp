@@ -187,7 +187,8 @@ private slots:
             QTest::qWait(100);
         } else {
             QTRY_COMPARE(messages.size(), 1);
-            QVERIFY2(messages.first().first().toString().contains(message), qPrintable(message));
+            QVERIFY2(messages.first().first().toString().contains(message),
+                     qPrintable(messages.first().first().toString()));
             if (target != "/") // a refused target is left as it was
                 QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), {});
         }
