@@ -113,6 +113,18 @@ Drive::~Drive()
     // The jobs go first: they use the copier.
     transferJob.reset();
     formatJob.reset();
+    if (!timmer)
+        return;
+    // The dialog's rows end with the object that made them: QML is handed
+    // empty lists first, so it refers to none of them when they go.
+    timmer->stop();
+    clearLists();
+    publish();
+    DriveState &s = state();
+    qDeleteAll(s.retiredShown);
+    s.retiredShown.clear();
+    qDeleteAll(s.DriveListSystem);
+    s.DriveListSystem.clear();
 }
 
 Drive *Drive::getInstance()
@@ -213,6 +225,9 @@ void Drive::timerexe(int flag)
         timmer->stop();
         clearLists();
         publish();
+        // The chosen folder is listed again only when chosen again.
+        qDeleteAll(s.DriveListSystem);
+        s.DriveListSystem.clear();
     }
 }
 
