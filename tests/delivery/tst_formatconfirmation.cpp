@@ -103,16 +103,16 @@ private slots:
         QCOMPARE(testkit::fileBytes(stick + "/keep.txt"), QByteArray("the user's file"));
 
         // The transfer is still there to make.
-        QVERIFY(QMetaObject::invokeMethod(messageBox->property("contentItem").value<QQuickItem *>()->findChild<QObject *>(
-                                              "messageOkButton"),
-                                          "clicked"));
+        QVERIFY(QMetaObject::invokeMethod(
+            messageBox->property("contentItem").value<QQuickItem *>()->findChild<QObject *>("messageOkButton"),
+            "clicked"));
         QTRY_VERIFY(!messageBox->property("visible").toBool());
         QVERIFY(QMetaObject::invokeMethod(content->findChild<QObject *>("transferContinueButton"), "clicked"));
         QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
         QCOMPARE(messages.first().first().toString(), "All files have been successfully transferred to Aster Media.");
         QCOMPARE(copy.size(), 1);
         QVERIFY(QFileInfo(stick + "/Aster Media/Album/1.mp3").isFile());
-        QVERIFY(formatWait.size() <= 1 && !QFileInfo::exists(calls));
+        QVERIFY(!QFileInfo::exists(calls)); // formatting off: no tool run
         app.drive()->timerexe(0);
     }
 
@@ -127,7 +127,8 @@ private slots:
         QVERIFY(testkit::touch(sys + "/class/block/" + name + "/removable", "1") &&
                 testkit::touch(sys + "/class/block/" + name + "/" + name + "p1/partition", "1") &&
                 testkit::touch(dev + "/" + name + "p1", "") &&
-                testkit::touch(table, "/dev/vdz / ext4 rw 0 0\n" + loop.toUtf8() + " " + stick.toUtf8() + " ext4 rw 0 0\n"));
+                testkit::touch(table,
+                               "/dev/vdz / ext4 rw 0 0\n" + loop.toUtf8() + " " + stick.toUtf8() + " ext4 rw 0 0\n"));
         DiskFormatter::setTestHook([=](DiskFormatter &formatter) {
             for (auto p : {DiskFormatter::Sfdisk, DiskFormatter::MkfsVfat, DiskFormatter::MkfsExfat,
                            DiskFormatter::Umount, DiskFormatter::Udisksctl})
