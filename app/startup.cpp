@@ -148,6 +148,8 @@ const QList<StartUp::Link> &StartUp::driveLinks()
         {Side::Drive, "sgHideFormatWait()", Side::Root, "slHideFormatWait()"},
         {Side::Root, "transferandSyncDialog()", Side::Drive, "openDialog()"},
         {Side::Drive, "sgFolderChosen(QVariant)", Side::Root, "slFolderChosen(QVariant)"},
+        {Side::Root, "checkFormat(QString)", Side::Drive, "checkFormat(QString)"},
+        {Side::Drive, "sgFormatChecked(QVariant,QVariant)", Side::Root, "slFormatChecked(QVariant,QVariant)"},
     };
     return links;
 }

@@ -113,6 +113,18 @@ Drive::~Drive()
     // The jobs go first: they use the copier.
     transferJob.reset();
     formatJob.reset();
+    if (!timmer)
+        return;
+    // The dialog's rows end with the object that made them: QML is handed
+    // empty lists first, so it refers to none of them when they go.
+    timmer->stop();
+    clearLists();
+    publish();
+    DriveState &s = state();
+    qDeleteAll(s.retiredShown);
+    s.retiredShown.clear();
+    qDeleteAll(s.DriveListSystem);
+    s.DriveListSystem.clear();
 }
 
 Drive *Drive::getInstance()
@@ -213,6 +225,9 @@ void Drive::timerexe(int flag)
         timmer->stop();
         clearLists();
         publish();
+        // The chosen folder is listed again only when chosen again.
+        qDeleteAll(s.DriveListSystem);
+        s.DriveListSystem.clear();
     }
 }
 
@@ -343,16 +358,19 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
         emit showMessageBox(userText(QStringLiteral("MediaLibrary_txtSelectVehicledefault")));
         return;
     }
-    formatTarget = FormatTarget();
-    for (DriveData *row : std::as_const(state().DriveList)) {
-        if (row->drivename() == drive) {
-            formatTarget.isFolder = row->isSystem() != 0;
-            formatTarget.device = row->filesystem();
+    formatTarget = formatTargetOf(drive);
+    formatTarget.label = createDriveName(QFileInfo(drive).fileName());
+    const bool wanted = format != 0;
+    // The dialog asks checkFormat before its question; this catches a drive
+    // that changed since, before anything is unmounted.
+    if (wanted && !formatTarget.isFolder) {
+        const QString cannot = formatRefusal(formatTarget);
+        if (!cannot.isEmpty()) {
+            emit showMessageBox(cannot);
+            return;
         }
     }
-    formatTarget.label = createDriveName(QFileInfo(drive).fileName());
     emit sgShowFormatWait();
-    const bool wanted = format != 0;
     formatWanted = wanted && !formatTarget.isFolder;
     if (!formatJob->start(
             [this, drive, wanted](const std::atomic<bool> &) {
@@ -361,6 +379,41 @@ void Drive::ContinueDrive(QString drive, int format, int overwriteAll, int overw
             },
             [this](bool) { finishFormatDrive(); }))
         emit sgHideFormatWait();
+}
+
+Drive::FormatTarget Drive::formatTargetOf(const QString &drive)
+{
+    FormatTarget target;
+    for (DriveData *row : std::as_const(state().DriveList)) {
+        if (row->drivename() == drive) {
+            target.isFolder = row->isSystem() != 0;
+            target.device = row->filesystem();
+        }
+    }
+    return target;
+}
+
+QString Drive::formatRefusal(const FormatTarget &target) const
+{
+    if (target.isFolder)
+        return QString();
+    const SystemDetails *vehicle = Combo().getsystemDetail();
+    if (!vehicle || vehicle->vehicleName.isEmpty())
+        return userText(QStringLiteral("MediaLibrary_txtSelectVehicledefault"));
+    return DiskFormatter(shared::dataFolder()).check(target.device, vehicle->filingSystem);
+}
+
+void Drive::checkFormat(QString drive)
+{
+    QString refusal;
+    if (!state().dataList.contains(drive) || !QFileInfo::exists(drive)) {
+        refusal = userText(7);
+    } else {
+        refusal = formatRefusal(formatTargetOf(drive));
+        if (!refusal.isEmpty())
+            refusal += QStringLiteral("\nYou can still transfer the files to it without formatting it.");
+    }
+    emit sgFormatChecked(drive, refusal);
 }
 
 void Drive::formatDrive(QString drive, bool format)
@@ -403,19 +456,27 @@ void Drive::finishFormatDrive()
 
     qint64 budget = 0;
     bool folder = false;
+    bool removed = false;
     for (DriveData *row : std::as_const(s.DriveList)) {
         if (row->driveletter() != drivePath)
             continue;
         if (row->isSystem() == 1) {
             budget = sum + 1;
             folder = true;
+            removed = false;
         } else {
             // The budget is what the volume has available now, not what the
-            // poll saw.
+            // poll saw.  A stick pulled since leaves its mount folder behind
+            // on the system disk, whose space is no budget for the stick.
             const Volumes::Volume volume = Volumes::volumeOf(drivePath);
-            budget = volume.mountPath == drivePath ? volume.availableBytes : 0;
+            removed = volume.mountPath != drivePath;
+            budget = removed ? 0 : volume.availableBytes;
             folder = false;
         }
+    }
+    if (removed) {
+        emit showMessageBox(userText(7));
+        return;
     }
 
     transferDetail detail;

@@ -74,6 +74,9 @@ public slots:
     void slProgressStoped(int flagStop);
     void slDriveRemoved();
     void finishFormatDrive();
+    // Whether the chosen target could be formatted, asked before the user
+    // is: answers with sgFormatChecked, empty when it could.
+    void checkFormat(QString drive);
 
 signals:
     void showDrivesData(QVariant driveData);
@@ -87,6 +90,8 @@ signals:
     void sgHideFormatWait();
     // The folder the user chose: the dialog's target from now on.
     void sgFolderChosen(QVariant path);
+    // The answer to checkFormat: why `drive` can't be formatted, or "".
+    void sgFormatChecked(QVariant drive, QVariant refusal);
 
 private:
     void publish();
@@ -116,6 +121,10 @@ private:
         bool formatted = false;  // set by the job
     };
     FormatTarget formatTarget;
+    // The listed target `drive` as the format step sees it.
+    static FormatTarget formatTargetOf(const QString &drive);
+    // Why the drive `target` can't be formatted for the chosen vehicle; "" when it can.
+    QString formatRefusal(const FormatTarget &target) const;
     QString formatFailure;  // written by the format job, read once it has ended
 
     // Only the object made for the window has these.

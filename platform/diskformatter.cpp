@@ -247,13 +247,22 @@ bool DiskFormatter::isRemovable(const QString &disk) const
 
 QString DiskFormatter::refusal(const QString &volumeDevice) const
 {
+    if (volumeDevice.isEmpty())
+        return QCoreApplication::translate("DiskFormatter",
+                                           "No device was found for this volume, so it can't be formatted.");
+    // tmpfs, a network share or a FUSE file system without a block device:
+    // there is no disk to erase.
+    if (deviceName(volumeDevice).isEmpty())
+        return QCoreApplication::translate("DiskFormatter", "This volume is mounted from \"%1\", which is not a "
+                                                            "disk, so it can't be formatted.")
+            .arg(volumeDevice);
     const QString disk = wholeDisk(volumeDevice);
     if (disk.isEmpty())
-        return QCoreApplication::translate("DiskFormatter", "The drive of %1 was not found, so it was not formatted.")
-            .arg(volumeDevice.isEmpty() ? QCoreApplication::translate("DiskFormatter", "this volume") : volumeDevice);
+        return QCoreApplication::translate("DiskFormatter", "The drive of %1 was not found, so it can't be formatted.")
+            .arg(volumeDevice);
     const QString diskDevice = deviceRoot + QLatin1Char('/') + disk;
     if (!isRemovable(disk))
-        return QCoreApplication::translate("DiskFormatter", "%1 is not a removable drive; it was not formatted.")
+        return QCoreApplication::translate("DiskFormatter", "%1 is not a removable drive, so it can't be formatted.")
             .arg(diskDevice);
 
     const QList<Mount> table = mounts();
@@ -262,7 +271,7 @@ QString DiskFormatter::refusal(const QString &volumeDevice) const
         const Mount *m = mountHolding(table, canonical.isEmpty() ? QDir::cleanPath(folder) : canonical);
         if (m && underlyingDisks(deviceName(m->device)).contains(disk))
             return QCoreApplication::translate("DiskFormatter",
-                                               "%1 holds the system, home or data folder; it was not formatted.")
+                                               "%1 holds the system, home or data folder, so it can't be formatted.")
                 .arg(diskDevice);
     }
     const QString volumeName = deviceName(volumeDevice);
@@ -270,7 +279,7 @@ QString DiskFormatter::refusal(const QString &volumeDevice) const
         const QString name = deviceName(m.device);
         if (name != volumeName && underlyingDisks(name).contains(disk))
             return QCoreApplication::translate("DiskFormatter",
-                                               "%1 holds another mounted volume (%2); it was not formatted.")
+                                               "%1 holds another mounted volume (%2), so it can't be formatted.")
                 .arg(diskDevice, m.path);
     }
     return QString();
@@ -400,21 +409,25 @@ DiskFormatter::Outcome DiskFormatter::writeDisk(const QString &target, FileSyste
     return outcome;
 }
 
+QString DiskFormatter::check(const QString &volumeDevice, const QString &filingSystem) const
+{
+    if (!fileSystemFor(filingSystem))
+        return QCoreApplication::translate("DiskFormatter",
+                                           "The filing system \"%1\" cannot be made here, so the drive can't be "
+                                           "formatted.")
+            .arg(filingSystem);
+    return refusal(volumeDevice);
+}
+
 DiskFormatter::Outcome DiskFormatter::format(const QString &volumeDevice, const QString &filingSystem,
                                              const QString &label)
 {
     Outcome outcome;
-    const std::optional<FileSystem> fileSystem = fileSystemFor(filingSystem);
-    if (!fileSystem) {
-        outcome.message =
-            QCoreApplication::translate("DiskFormatter",
-                                        "The filing system \"%1\" cannot be made here; the drive was not formatted.")
-                .arg(filingSystem);
-        return outcome;
-    }
-    outcome.message = refusal(volumeDevice);
+    // Asked again: the disk may have changed since the user was asked.
+    outcome.message = check(volumeDevice, filingSystem);
     if (!outcome.message.isEmpty())
         return outcome;
+    const std::optional<FileSystem> fileSystem = fileSystemFor(filingSystem);
     const QString disk = wholeDisk(volumeDevice);
 
     // Every file system of the disk is unmounted, the innermost first.

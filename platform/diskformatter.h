@@ -86,6 +86,10 @@ public:
     // Empty when the disk holding `volumeDevice` may be erased; otherwise
     // the message that says why not.
     QString refusal(const QString &volumeDevice) const;
+    // Empty when format() would try to erase the disk holding
+    // `volumeDevice` with `filingSystem`; otherwise why it won't.  Erases
+    // nothing and runs no program: the user is asked only after it.
+    QString check(const QString &volumeDevice, const QString &filingSystem) const;
 
     // Erases the disk holding `volumeDevice` (mounted at `volumePath`) with
     // the profile's filing system and the volume name `label` (made

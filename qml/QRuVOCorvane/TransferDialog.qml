@@ -19,6 +19,8 @@ ThemedPopup {
     signal pollRequested(int flag)
     signal folderRequested()
     signal continueRequested(string drive, int format, int overwriteall, int overwritenewer, int overwritequality)
+    // Whether the drive can be formatted is asked before the user is.
+    signal formatCheckRequested(string drive)
 
     readonly property var selectedRow: {
         for (let i = 0; i < drives.length; ++i) {
@@ -191,9 +193,10 @@ ThemedPopup {
                 highlighted: true
                 enabled: dialog.selectedRow !== null
                 onClicked: {
-                    // Erasing asks first; the dialog stays open meanwhile.
+                    // Erasing asks first (formatChecked); the dialog stays
+                    // open meanwhile.
                     if (formatBox.checked && formatBox.enabled)
-                        formatConfirmation.ask(dialog.selectedRow)
+                        dialog.formatCheckRequested(dialog.selectedPath)
                     else
                         dialog.proceed(dialog.selectedPath, 0)
                 }
@@ -204,6 +207,18 @@ ThemedPopup {
             id: formatConfirmation
             onConfirmed: (path) => dialog.proceed(path, 1)
         }
+    }
+
+    // The application's answer to formatCheckRequested.  Only a drive that
+    // can be formatted is asked about; one that can't (the application tells
+    // why) stays chosen with formatting off, so Continue now copies to it.
+    function formatChecked(path, refusal) {
+        if (!opened || path !== selectedPath || selectedRow === null)
+            return
+        if (refusal === "")
+            formatConfirmation.ask(selectedRow)
+        else
+            formatBox.checked = false
     }
 
     function proceed(path, format) {

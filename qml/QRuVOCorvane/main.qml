@@ -43,6 +43,7 @@ Page {
     signal sgProgressStoped(int flagStop)
     signal continueDrive(string drive, int format, int overwriteall, int overwritenewer, int overwritequality)
     signal transferandSyncDialog()
+    signal checkFormat(string drive)
     // the vehicle chooser
     signal fillYearCombo(string modelName)
     signal sgCheckMediaLibrary(string vehicle_name, string model_year, int size)
@@ -206,6 +207,7 @@ Page {
         onPollRequested: (flag) => root.transferTomedia(flag)
         onFolderRequested: root.transferandSyncDialog()
         onContinueRequested: (drive, format, all, newer, quality) => root.continueDrive(drive, format, all, newer, quality)
+        onFormatCheckRequested: (drive) => root.checkFormat(drive)
     }
 
     VideoOptimisationDialog {
@@ -338,5 +340,11 @@ Page {
     }
     function updateDrivesData(driveData) { drivesData = driveData }
     function slFolderChosen(path) { transferDialog.selectedPath = Theme.str(path) }
+    function slFormatChecked(drive, refusal) {
+        const why = Theme.str(refusal)
+        if (why !== "")
+            messageBox.show(why)
+        transferDialog.formatChecked(Theme.str(drive), why)
+    }
     function setIndexForModelCombo(ModelComboIndex) { startPage.restoreModel(Number(ModelComboIndex)) }
 }

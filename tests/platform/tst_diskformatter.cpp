@@ -108,6 +108,36 @@ private slots:
         QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
     }
 
+    // What the transfer dialog asks before its question: the file system
+    // first, then the disk; the answer names what is wrong.
+    void check_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("filingSystem");
+        QTest::addColumn<QString>("refusal");
+        QTest::addRow("a stick, FAT32") << "/dev/sdq1" << "MS-DOS FAT32" << "";
+        QTest::addRow("a stick, exFAT") << "/dev/sdq1" << "ExFAT" << "";
+        QTest::addRow("a filing system that can't be made")
+            << "/dev/sdq1" << "MS-DOS FAT16" << "The filing system \"MS-DOS FAT16\" cannot be made here";
+        QTest::addRow("tmpfs lies on no disk") << "tmpfs" << "MS-DOS FAT32"
+                                               << "mounted from \"tmpfs\", which is not a disk";
+        QTest::addRow("a network share lies on no disk")
+            << "server:/music" << "MS-DOS FAT32" << "mounted from \"server:/music\", which is not a disk";
+        QTest::addRow("no device at all") << "" << "MS-DOS FAT32" << "No device was found for this volume";
+        QTest::addRow("a device sysfs doesn't know") << "/dev/sdz1" << "MS-DOS FAT32"
+                                                     << "The drive of /dev/sdz1 was not found";
+        QTest::addRow("not removable") << "/dev/sdr1" << "MS-DOS FAT32" << "dev/sdr is not a removable drive";
+    }
+
+    void check()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, filingSystem);
+        QFETCH(QString, refusal);
+        const QString message = fake({"/dev/vdz / ext4 rw 0 0"}).check(device, filingSystem);
+        QVERIFY2(refusal.isEmpty() ? message.isEmpty() : message.contains(refusal), qPrintable(message));
+    }
+
     void loopDisk_data()
     {
         QTest::addColumn<QString>("filingSystem");
