@@ -59,6 +59,7 @@ public:
         Halt halt = None;
         QString reason;                         // Failed: what the system said
         int written = 0;                        // files the job put on the drive
+        int kept = 0;                           // files already there holding their song, left as they were
         QList<QPair<QString, QString>> leftOut; // file, why
     };
 
@@ -129,6 +130,9 @@ private:
     // holds nothing.  `file` is what would be copied.
     QString targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const;
     bool holdsTheSong(const QString &onDrive, const QString &file) const;
+    // Whether `source` (as the drive's record names it) is a file of this
+    // library: one this job copies, or one in the library's folder.
+    bool ourLibraryFile(const QString &source) const;
     QString nameKey(const QString &path) const;
     // Writes the playlists and the drive's record at the end of the job.
     void writeRecords(const QString &mediaRoot);
@@ -159,6 +163,9 @@ private:
     QString m3uEntry;
     QSet<QString> foldersMade;     // on the drive, by this job
     QSet<QString> picturedFolders; // given their folder picture by this job
+    QSet<QString> keptFiles;       // there before the job and left as they were (nameKey)
+    QString libraryFolder;         // this library's own copies, ending in "/"
+    QSet<QString> jobSources;      // the library files this job copies
     QString Transdestinationpath;
     QString afterTransCodeDestination;
     QString coverPath;
