@@ -33,10 +33,12 @@
 //
 // Nothing takes another song's place.  A file already on the drive holds the
 // same song only when the drive's record (DriveManifest) says it was made
-// from the same library file, or, for a file the record doesn't know, when
-// it has the same bytes; only such a file is kept or replaced as the user's
-// overwrite choice says ("all"; else "newer" or "higher quality", either
-// one).  Any other file of that name is left alone and the song gets a free
+// from the same library file, or, for a file the record doesn't know or
+// gives to a file this library doesn't have (a drive filled from another
+// library), when it has the same bytes; only such a file is kept or replaced
+// as the user's overwrite choice says ("all"; else "newer" or "higher
+// quality", either one), in its place even where the drive has no room for
+// both.  Any other file of that name is left alone and the song gets a free
 // name (" (2)", compared without regard to case on FAT and exFAT); within one
 // job a name already written is never written again.  Every playlist lists
 // the files that hold its songs.  A copy keeps its source's modification
