@@ -159,7 +159,8 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
             .arg(target);
     if (outcome.leftOut.isEmpty()) {
         const QString vehicle = system ? system->vehicleName : QString();
-        const QString done = userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
+        const QString done =
+            userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
         // Files kept as they were count among the transferred: the user is
         // told how many, so a transfer that wrote nothing doesn't read as a copy.
         if (outcome.kept == 0)

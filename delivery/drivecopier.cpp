@@ -246,7 +246,7 @@ QString DriveCopier::nameKey(const QString &path) const
 
 bool DriveCopier::ourLibraryFile(const QString &source) const
 {
-    return QFileInfo(source).isFile() && (jobSources.contains(source) || source.startsWith(libraryFolder));
+    return source.startsWith(libraryFolder) && QFileInfo(source).isFile();
 }
 
 bool DriveCopier::holdsTheSong(const QString &onDrive, const QString &file) const
@@ -350,9 +350,6 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     keptFiles.clear();
     currentPlaylist.clear();
     libraryFolder = QDir::cleanPath(ruvoDB::programCopyFolder()) + QLatin1Char('/');
-    jobSources.clear();
-    for (const track &item : std::as_const(tracks))
-        jobSources.insert(QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath()));
 
     temp_TransferDetail = detail;
     issystem = detail.isSystem;

@@ -132,8 +132,8 @@ private:
     // holds nothing.  `file` is what would be copied.
     QString targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const;
     bool holdsTheSong(const QString &onDrive, const QString &file) const;
-    // Whether `source` (as the drive's record names it) is a file of this
-    // library: one this job copies, or one in the library's folder.
+    // Whether `source` (as the drive's record names it) is a file this
+    // library has: one in its folder of copies.
     bool ourLibraryFile(const QString &source) const;
     QString nameKey(const QString &path) const;
     // Writes the playlists and the drive's record at the end of the job.
@@ -167,7 +167,6 @@ private:
     QSet<QString> picturedFolders; // given their folder picture by this job
     QSet<QString> keptFiles;       // there before the job and left as they were (nameKey)
     QString libraryFolder;         // this library's own copies, ending in "/"
-    QSet<QString> jobSources;      // the library files this job copies
     QString Transdestinationpath;
     QString afterTransCodeDestination;
     QString coverPath;

@@ -193,8 +193,8 @@ private slots:
         const QString done = "All files have been successfully transferred to Aster Media.";
         QTest::addRow("every file there already")
             << 3 << 0 << done + " 3 files were already on the drive and were left as they were.";
-        QTest::addRow("one file there already") << 1 << 0
-                                                << done + " 1 file was already on the drive and was left as it was.";
+        QTest::addRow("one file there already")
+            << 1 << 0 << done + " 1 file was already on the drive and was left as it was.";
         QTest::addRow("overwrite all leaves none as it was") << 3 << 1 << done;
     }
 

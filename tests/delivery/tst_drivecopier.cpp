@@ -601,8 +601,9 @@ private slots:
         testkit::MediaKit other(second);
         for (const QString &name : names) {
             const QString file = second + "/" + name;
-            QVERIFY(name.contains("Name") ? !other.mp3(name, {"Another", "", "", "", "", 0, 3}, {}, 4, 128).isEmpty()
-                                          : QDir().mkpath(QFileInfo(file).path()) && QFile::copy(first + "/" + name, file));
+            QVERIFY(name.contains("Name")
+                        ? !other.mp3(name, {"Another", "", "", "", "", 0, 3}, {}, 4, 128).isEmpty()
+                        : QDir().mkpath(QFileInfo(file).path()) && QFile::copy(first + "/" + name, file));
             QVERIFY(setTime(file, then.addSecs(3600)));
         }
         const TrackMap tracks = tracksOf(second);
@@ -619,11 +620,48 @@ private slots:
         QCOMPARE(fileBytes(root + "Album/03 Name (2).mp3"), fileBytes(second + "/Album/03 Name.mp3"));
         QCOMPARE(fileBytes(root + "Mix.m3u"), QByteArray("#EXTM3U:\n#EXTINF:\nMix/Drive.mp3\n"));
 
-        // The drive's record now names this library's files.
+        // The drive's record now names this library's files, and the first
+        // library's for the other song it left alone.
+        const QJsonObject recorded =
+            QJsonDocument::fromJson(fileBytes(root + DriveManifest::fileName)).object().value("files").toObject();
+        QMap<QString, QString> sources; // names kept in one case, as exFAT tells none apart
+        for (auto it = recorded.constBegin(); it != recorded.constEnd(); ++it)
+            sources.insert(it.key(), it.value().toObject().value("source").toString());
+        QCOMPARE(sources, (QMap<QString, QString>{{"album/01 one.mp3", second + "/Album/01 One.mp3"},
+                                                  {"album/02 two.mp3", second + "/Album/02 Two.mp3"},
+                                                  {"album/03 name (2).mp3", second + "/Album/03 Name.mp3"},
+                                                  {"album/03 name.mp3", first + "/Album/03 Name.mp3"},
+                                                  {"mix/drive.mp3", second + "/Mix/Drive.mp3"}}));
         const Run third = copy(tracks, drive.path, false, qint64(1) << 30);
         QCOMPARE(third.progress.join(", "),
                  "Skip File 01 One.mp3, Skip File 02 Two.mp3, Skip File 03 Name (2).mp3, Skip File Drive.mp3");
         QCOMPARE(third.outcome.written, 0);
+    }
+
+    // A file the drive's record gives to another song of this library stays
+    // that song's, even with the same bytes; once the library no longer has
+    // that song, the same bytes are this one.
+    void anotherSongOfThisLibrary_data()
+    {
+        QTest::addColumn<bool>("stillThere"); // the first song still in the library
+        QTest::addColumn<QString>("second");  // the second song's report
+        QTest::addRow("another song of the library: a name of its own") << true << "Copying Intro (2).mp3";
+        QTest::addRow("a song the library no longer has: the same song") << false << "Skip File Intro.mp3";
+    }
+
+    void anotherSongOfThisLibrary()
+    {
+        QFETCH(bool, stillThere);
+        const QString target = dir.filePath(QStringLiteral("this-library-%1").arg(stillThere));
+        const QString ours = ruvoDB::programCopyFolder() + QStringLiteral("/this-library-%1").arg(stillThere);
+        testkit::MediaKit kit(ours);
+        const QString first = kit.mp3("A/Intro.mp3", {"Intro", "", "", "", "", 0, 1});
+        const QString second = ours + "/B/Intro.mp3";
+        QVERIFY(QDir().mkpath(ours + "/B") && QFile::copy(first, second));
+        QCOMPARE(copy({{1, song(1, first, "Mix")}}, target, true, 1).outcome.written, 1);
+        if (!stillThere)
+            QVERIFY(QFile::remove(first));
+        QTEST(copy({{2, song(2, second, "Mix")}}, target, true, 1).progress.join(", "), "second");
     }
 
     // The drive's record is proof only of a file it describes: a file of
@@ -658,11 +696,13 @@ private slots:
         const QString root = target + "/Aster Media/";
         testkit::MediaKit kit(target + "-src");
         const QString source = kit.mp3("Song.mp3", {"Song", "", "", "", "", 0, 1}, {}, 3, 128);
-        const TrackMap tracks{{1, song(1, source, "Mix", "Mix")},
-                              {2, song(2, kit.mp3("Tune.mp3", {"Tune", "", "", "", "", 0, 2}, {}, 3, 128), "Mix", "Mix")}};
+        const TrackMap tracks{
+            {1, song(1, source, "Mix", "Mix")},
+            {2, song(2, kit.mp3("Tune.mp3", {"Tune", "", "", "", "", 0, 2}, {}, 3, 128), "Mix", "Mix")}};
         QCOMPARE(copy(tracks, target, true, 1).outcome.written, 2);
         if (onDrive == "other") // of another size, as another song is
-            QVERIFY(testkit::touch(root + "Mix/Song.mp3", fileBytes(kit.mp3("Other.mp3", {"Other", "", "", "", "", 0, 1}, {}, 4, 128))));
+            QVERIFY(testkit::touch(root + "Mix/Song.mp3",
+                                   fileBytes(kit.mp3("Other.mp3", {"Other", "", "", "", "", 0, 1}, {}, 4, 128))));
         if (record == "unsized") {
             QFile older(root + DriveManifest::fileName);
             QVERIFY(older.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -754,7 +794,8 @@ private slots:
         const QString result = now == fileBytes(source) ? "replaced" : now == old ? "kept" : "damaged";
         QTEST(QString(run.diskFull ? "full, " : "") + result, "result");
         QCOMPARE(run.progress, run.diskFull ? QStringList() : QStringList{"Copying Song.mp3"});
-        QCOMPARE(QDir(drive.path + "/Aster Media/Album").entryList(QDir::Files | QDir::Hidden), QStringList{"Song.mp3"});
+        QCOMPARE(QDir(drive.path + "/Aster Media/Album").entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"Song.mp3"});
         if (!run.diskFull) // the drive's record follows the new file
             QCOMPARE(copy(tracks, drive.path, false, free()).progress, QStringList{"Skip File Song.mp3"});
     }
