@@ -171,7 +171,16 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
             .arg(target);
     if (outcome.leftOut.isEmpty()) {
         const QString vehicle = system ? system->vehicleName : QString();
-        return userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
+        const QString done =
+            userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
+        // Files kept as they were count among the transferred: the user is
+        // told how many, so a transfer that wrote nothing doesn't read as a copy.
+        if (outcome.kept == 0)
+            return done;
+        return done + QLatin1Char(' ') +
+               (outcome.kept == 1 ? QStringLiteral("1 file was already on the drive and was left as it was.")
+                                  : QStringLiteral("%1 files were already on the drive and were left as they were.")
+                                        .arg(outcome.kept));
     }
     QStringList lines;
     for (const auto &[name, why] : outcome.leftOut)

@@ -20,6 +20,7 @@
 
 #include "core/logging.h"
 #include "core/noclobberwriter.h"
+#include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
 #include "delivery/madefiles.h"
 #include "platform/safefilecopy.h"
@@ -52,7 +53,9 @@ bool keepTime(const QString &source, const QString &target)
     };
     if (::stat(QFile::encodeName(source).constData(), &from) != 0)
         return false;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, from.st_mtim};
+    // Both times given: exFAT's FUSE driver drops a modification time that
+    // comes with the access time left out.
+    const struct timespec times[2] = {from.st_atim, from.st_mtim};
     return ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
@@ -241,12 +244,22 @@ QString DriveCopier::nameKey(const QString &path) const
     return fatNames ? path.toCaseFolded() : path;
 }
 
+bool DriveCopier::ourLibraryFile(const QString &source) const
+{
+    return source.startsWith(libraryFolder) && QFileInfo(source).isFile();
+}
+
 bool DriveCopier::holdsTheSong(const QString &onDrive, const QString &file) const
 {
     const QString recorded = manifest.sourceOf(onDrive);
-    if (!recorded.isEmpty())
-        return recorded == songSource;
-    // Not in the drive's record (copied by hand, or by a transfer cut short):
+    if (recorded == songSource)
+        return true;
+    // Made from another song of this library: never this one, whatever its bytes.
+    if (!recorded.isEmpty() && ourLibraryFile(recorded))
+        return false;
+    // Not in the drive's record (copied by hand, or by a transfer cut short),
+    // or made from a file this library doesn't have (the drive was filled
+    // from another library, on another computer or in another home folder):
     // the same bytes are the same song, anything else may be another one.
     return sameBytes(onDrive, file);
 }
@@ -334,7 +347,9 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     pendingReport.clear();
     foldersMade.clear();
     picturedFolders.clear();
+    keptFiles.clear();
     currentPlaylist.clear();
+    libraryFolder = QDir::cleanPath(ruvoDB::programCopyFolder()) + QLatin1Char('/');
 
     temp_TransferDetail = detail;
     issystem = detail.isSystem;
@@ -500,12 +515,15 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
         const bool newer =
             choice.overwritenewer && existing.lastModified().msecsTo(QFileInfo(source).lastModified()) > timeStepMs;
         const bool better = choice.overwritequality && GetBitRate(target) < GetBitRate(source);
-        if (writtenBy.contains(nameKey(target)))
+        if (writtenBy.contains(nameKey(target))) {
             keep = true; // this job put it there
-        else if (choice.overwriteall || newer || better)
+        } else if (choice.overwriteall || newer || better) {
             returned = existing.size();
-        else
+        } else {
             keep = true;
+            keptFiles.insert(nameKey(target));
+            outcome.kept = int(keptFiles.size());
+        }
     }
 
     if (!keep) {
@@ -523,6 +541,13 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
         if (foldersMade.contains(folder) || QDir().mkpath(folder)) {
             foldersMade.insert(folder);
             copied = SafeFileCopy::copy(source, target, &error, device);
+            // No room for the new file beside the one it replaces, but in its
+            // place: the old one goes first, as the user chose.
+            if (copied == SafeFileCopy::VolumeFull && returned > 0 &&
+                Volumes::volumeOf(folder).availableBytes + returned > size && QFile::remove(target)) {
+                frespaceremain += std::exchange(returned, 0);
+                copied = SafeFileCopy::copy(source, target, &error, device);
+            }
         } else
             error = QFileInfo::exists(folder) ? ENOTDIR : errno ? errno : EIO;
         Logging::getInstance()->WriteLog(QStringLiteral("Copying to USB.. "), target);

@@ -33,10 +33,12 @@
 //
 // Nothing takes another song's place.  A file already on the drive holds the
 // same song only when the drive's record (DriveManifest) says it was made
-// from the same library file, or, for a file the record doesn't know, when
-// it has the same bytes; only such a file is kept or replaced as the user's
-// overwrite choice says ("all"; else "newer" or "higher quality", either
-// one).  Any other file of that name is left alone and the song gets a free
+// from the same library file, or, for a file the record doesn't know or
+// gives to a file this library doesn't have (a drive filled from another
+// library), when it has the same bytes; only such a file is kept or replaced
+// as the user's overwrite choice says ("all"; else "newer" or "higher
+// quality", either one), in its place even where the drive has no room for
+// both.  Any other file of that name is left alone and the song gets a free
 // name (" (2)", compared without regard to case on FAT and exFAT); within one
 // job a name already written is never written again.  Every playlist lists
 // the files that hold its songs.  A copy keeps its source's modification
@@ -59,6 +61,7 @@ public:
         Halt halt = None;
         QString reason;                         // Failed: what the system said
         int written = 0;                        // files the job put on the drive
+        int kept = 0;                           // files already there holding their song, left as they were
         QList<QPair<QString, QString>> leftOut; // file, why
     };
 
@@ -129,6 +132,9 @@ private:
     // holds nothing.  `file` is what would be copied.
     QString targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const;
     bool holdsTheSong(const QString &onDrive, const QString &file) const;
+    // Whether `source` (as the drive's record names it) is a file this
+    // library has: one in its folder of copies.
+    bool ourLibraryFile(const QString &source) const;
     QString nameKey(const QString &path) const;
     // Writes the playlists and the drive's record at the end of the job.
     void writeRecords(const QString &mediaRoot);
@@ -159,6 +165,8 @@ private:
     QString m3uEntry;
     QSet<QString> foldersMade;     // on the drive, by this job
     QSet<QString> picturedFolders; // given their folder picture by this job
+    QSet<QString> keptFiles;       // there before the job and left as they were (nameKey)
+    QString libraryFolder;         // this library's own copies, ending in "/"
     QString Transdestinationpath;
     QString afterTransCodeDestination;
     QString coverPath;

@@ -45,17 +45,14 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
         return;
     const QJsonObject files = QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("files")).toObject();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+        // An entry without its file's size (a record of an older form, or a
+        // size that is no size) can't be checked against the file: it
+        // vouches for nothing, and the file is judged by its bytes.
+        const QJsonObject fields = it.value().toObject();
         Entry entry;
-        if (it.value().isString()) {
-            entry.source = it.value().toString();
-        } else {
-            const QJsonObject fields = it.value().toObject();
-            entry.source = fields.value(sourceField).toString();
-            entry.size = fields.value(sizeField).toInteger(-1);
-            if (entry.size < 0)
-                continue; // a size that is no size: the entry can't be checked
-        }
-        if (!entry.source.isEmpty())
+        entry.source = fields.value(sourceField).toString();
+        entry.size = fields.value(sizeField).toInteger(-1);
+        if (entry.size >= 0 && !entry.source.isEmpty())
             sources.insert(fold ? it.key().toCaseFolded() : it.key(), entry);
     }
 }
@@ -63,7 +60,7 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
 QString DriveManifest::sourceOf(const QString &path) const
 {
     const auto entry = sources.constFind(key(path));
-    if (entry == sources.cend() || (entry->size >= 0 && QFileInfo(path).size() != entry->size))
+    if (entry == sources.cend() || QFileInfo(path).size() != entry->size)
         return QString();
     return entry->source;
 }
@@ -95,7 +92,7 @@ QString DriveManifest::fileMadeFrom(const QString &source, const QString &folder
             name = *found;
         }
         const QFileInfo file(dir.filePath(name));
-        if (file.isFile() && (it->size < 0 || file.size() == it->size))
+        if (file.isFile() && file.size() == it->size)
             return folder + QLatin1Char('/') + name;
     }
     return QString();
@@ -108,7 +105,7 @@ bool DriveManifest::save(quint64 device, int *error)
         const QFileInfo file(root + QLatin1Char('/') + it.key());
         // An entry whose file changed size since is no longer known to hold
         // its song: writing it with the new size would vouch for another.
-        if (!file.isFile() || (it->size >= 0 && file.size() != it->size))
+        if (!file.isFile() || file.size() != it->size)
             continue;
         QJsonObject fields;
         fields.insert(sourceField, it->source);

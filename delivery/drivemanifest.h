@@ -16,7 +16,8 @@
 // file and a rename: a transfer cut short leaves the previous record.  Each
 // entry keeps the size its file had, so an entry that no longer describes
 // its file (a transfer killed after writing another song under a name the
-// record still gives to an older one) is not believed.
+// record still gives to an older one) is not believed, nor is an entry that
+// has no size to check.
 class DriveManifest
 {
 public:
@@ -48,7 +49,7 @@ private:
     struct Entry
     {
         QString source;
-        qint64 size = -1; // -1: not known (a record of an older form)
+        qint64 size = -1; // the file's size when it was recorded
     };
     QHash<QString, Entry> sources; // key -> what the file was made from
 };

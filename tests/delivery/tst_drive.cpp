@@ -197,6 +197,45 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("calls.log")));
     }
 
+    // A transfer that finds its files on the drive already says how many it
+    // left as they were.
+    void filesAlreadyThere_data()
+    {
+        QTest::addColumn<int>("before"); // songs transferred before
+        QTest::addColumn<int>("overwriteAll");
+        QTest::addColumn<QString>("told");
+        const QString done = "All files have been successfully transferred to Aster Media.";
+        QTest::addRow("every file there already")
+            << 3 << 0 << done + " 3 files were already on the drive and were left as they were.";
+        QTest::addRow("one file there already")
+            << 1 << 0 << done + " 1 file was already on the drive and was left as it was.";
+        QTest::addRow("overwrite all leaves none as it was") << 3 << 1 << done;
+    }
+
+    void filesAlreadyThere()
+    {
+        QFETCH(int, before);
+        QFETCH(int, overwriteAll);
+        const QString target = dir.filePath(QStringLiteral("again ") + QTest::currentDataTag());
+        QDir().mkpath(target);
+        Drive::setFolderChooser([target] { return target; });
+        Drive *drive = app->drive();
+        const auto transfer = [&](const TrackMap &tracks, int overwrite) {
+            drive->timerexe(1);
+            drive->openDialog();
+            Drive::getInstance()->TransferDetails(tracks);
+            QSignalSpy messages(drive, &Drive::showMessageBox);
+            drive->ContinueDrive(target, 0, overwrite, 0, 0);
+            if (messages.isEmpty())
+                messages.wait(60000);
+            return messages.size() == 1 ? messages.first().first().toString() : QString();
+        };
+        const QString done = "All files have been successfully transferred to Aster Media.";
+        QCOMPARE(transfer(before == 3 ? songs : TrackMap{{1, songs[1]}}, 0), done);
+        QTEST(transfer(songs, overwriteAll), "told");
+        QCOMPARE(QDir(target + "/Aster Media/Album").entryList(QDir::Files).size(), 3);
+    }
+
     void transferFromTheWindow()
     {
         TrackMap tracks = songs;

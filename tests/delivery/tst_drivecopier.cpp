@@ -8,6 +8,7 @@
 #include <taglib/fileref.h>
 #include <taglib/tag.h>
 
+#include "database/ruvodb.h"
 #include "delivery/drivecopier.h"
 #include "delivery/drivemanifest.h"
 #include "delivery/ffmpeghandler.h"
@@ -539,6 +540,264 @@ private slots:
         QCOMPARE(fileBytes(target + "/Aster Media/Mix.m3u"),
                  QByteArray("#EXTM3U:\n#EXTINF:\nMix/01 Intro.mp3\n#EXTINF:\nMix/01 Intro (2).mp3\n"));
         QVERIFY(again.outcome.leftOut.isEmpty() && again.outcome.halt == DriveCopier::Outcome::None);
+    }
+
+    // A drive last filled from another library (another computer, another
+    // home folder): its record names library files this library doesn't
+    // have, so each file there is judged by its bytes.  The same song is kept,
+    // or replaced as the overwrite choice says; another song of the same name
+    // keeps its file and this library's goes beside it.
+    void anotherLibrarysDrive_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<QString>("second"); // the second library's reports
+        const QString kept = "Skip File 01 One.mp3, Skip File 02 Two.mp3, Copying 03 Name (2).mp3, Skip File Drive.mp3";
+        const QString replaced = "Copying 01 One.mp3, Copying 02 Two.mp3, Copying 03 Name (2).mp3, Copying Drive.mp3";
+        QTest::addRow("no overwrite keeps the same songs") << "none" << kept;
+        QTest::addRow("overwrite all replaces them in place") << "all" << replaced;
+        // The second library's files are an hour newer.
+        QTest::addRow("overwrite newer replaces them in place") << "newer" << replaced;
+        QTest::addRow("overwrite by quality keeps those of equal bit rate") << "quality" << kept;
+    }
+
+    void anotherLibrarysDrive()
+    {
+        QFETCH(QString, choice);
+        const QString work = dir.filePath("libraries-" + choice);
+        TestMount drive(work + "/stick", "16M", true);
+        if (!drive.ok)
+            QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
+        const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+        const auto backHome = qScopeGuard([&] {
+            qputenv("HOME", home);
+            qputenv("XDG_DATA_HOME", data);
+        });
+        // Each library in a home of its own: its files in its own data folder.
+        const auto libraryIn = [&work](const QString &name) {
+            qputenv("HOME", QFile::encodeName(work + "/" + name));
+            qputenv("XDG_DATA_HOME", QFile::encodeName(work + "/" + name + "/.local/share"));
+            return ruvoDB::programCopyFolder();
+        };
+        const QStringList names{"Album/01 One.mp3", "Album/02 Two.mp3", "Album/03 Name.mp3", "Mix/Drive.mp3"};
+        const auto tracksOf = [&](const QString &folder) {
+            TrackMap tracks;
+            for (const QString &name : names) {
+                const int id = int(tracks.size()) + 1;
+                tracks.insert(id, song(id, folder + "/" + name, "Album", name.startsWith("Mix") ? "Mix" : QString()));
+            }
+            return tracks;
+        };
+        const QDateTime then = QDateTime::currentDateTime().addDays(-2);
+
+        const QString first = libraryIn("first");
+        testkit::MediaKit kit(first);
+        for (const QString &name : names)
+            QVERIFY2(setTime(kit.mp3(name, {QFileInfo(name).baseName(), "", "", "", "", 0, 1}, {}, 3, 128), then),
+                     qPrintable(kit.lastError()));
+        QCOMPARE(copy(tracksOf(first), drive.path, false, qint64(1) << 30).outcome.written, 4);
+
+        // The same music in the second library, but for one other song of the same name.
+        const QString second = libraryIn("second");
+        testkit::MediaKit other(second);
+        for (const QString &name : names) {
+            const QString file = second + "/" + name;
+            QVERIFY(name.contains("Name")
+                        ? !other.mp3(name, {"Another", "", "", "", "", 0, 3}, {}, 4, 128).isEmpty()
+                        : QDir().mkpath(QFileInfo(file).path()) && QFile::copy(first + "/" + name, file));
+            QVERIFY(setTime(file, then.addSecs(3600)));
+        }
+        const TrackMap tracks = tracksOf(second);
+        const Run again = copy(tracks, drive.path, false, qint64(1) << 30, choice == "all", choice == "quality", {},
+                               choice == "newer");
+        QTEST(again.progress.join(", "), "second");
+        QCOMPARE(again.outcome.kept, choice == "none" || choice == "quality" ? 3 : 0);
+        const QString root = drive.path + "/Aster Media/";
+        QCOMPARE(QDir(root + "Album").entryList(QDir::Files),
+                 (QStringList{"01 One.mp3", "02 Two.mp3", "03 Name (2).mp3", "03 Name.mp3"}));
+        QCOMPARE(QDir(root + "Mix").entryList(QDir::Files), QStringList{"Drive.mp3"});
+        for (const QString &name : names)
+            QVERIFY2(fileBytes(root + name) == fileBytes(first + "/" + name), qPrintable(name));
+        QCOMPARE(fileBytes(root + "Album/03 Name (2).mp3"), fileBytes(second + "/Album/03 Name.mp3"));
+        QCOMPARE(fileBytes(root + "Mix.m3u"), QByteArray("#EXTM3U:\n#EXTINF:\nMix/Drive.mp3\n"));
+
+        // The drive's record now names this library's files, and the first
+        // library's for the other song it left alone.
+        const QJsonObject recorded =
+            QJsonDocument::fromJson(fileBytes(root + DriveManifest::fileName)).object().value("files").toObject();
+        QMap<QString, QString> sources; // names kept in one case, as exFAT tells none apart
+        for (auto it = recorded.constBegin(); it != recorded.constEnd(); ++it)
+            sources.insert(it.key(), it.value().toObject().value("source").toString());
+        QCOMPARE(sources, (QMap<QString, QString>{{"album/01 one.mp3", second + "/Album/01 One.mp3"},
+                                                  {"album/02 two.mp3", second + "/Album/02 Two.mp3"},
+                                                  {"album/03 name (2).mp3", second + "/Album/03 Name.mp3"},
+                                                  {"album/03 name.mp3", first + "/Album/03 Name.mp3"},
+                                                  {"mix/drive.mp3", second + "/Mix/Drive.mp3"}}));
+        const Run third = copy(tracks, drive.path, false, qint64(1) << 30);
+        QCOMPARE(third.progress.join(", "),
+                 "Skip File 01 One.mp3, Skip File 02 Two.mp3, Skip File 03 Name (2).mp3, Skip File Drive.mp3");
+        QCOMPARE(third.outcome.written, 0);
+    }
+
+    // A file the drive's record gives to another song of this library stays
+    // that song's, even with the same bytes; once the library no longer has
+    // that song, the same bytes are this one.
+    void anotherSongOfThisLibrary_data()
+    {
+        QTest::addColumn<bool>("stillThere"); // the first song still in the library
+        QTest::addColumn<QString>("second");  // the second song's report
+        QTest::addRow("another song of the library: a name of its own") << true << "Copying Intro (2).mp3";
+        QTest::addRow("a song the library no longer has: the same song") << false << "Skip File Intro.mp3";
+    }
+
+    void anotherSongOfThisLibrary()
+    {
+        QFETCH(bool, stillThere);
+        const QString target = dir.filePath(QStringLiteral("this-library-%1").arg(stillThere));
+        const QString ours = ruvoDB::programCopyFolder() + QStringLiteral("/this-library-%1").arg(stillThere);
+        testkit::MediaKit kit(ours);
+        const QString first = kit.mp3("A/Intro.mp3", {"Intro", "", "", "", "", 0, 1});
+        const QString second = ours + "/B/Intro.mp3";
+        QVERIFY(QDir().mkpath(ours + "/B") && QFile::copy(first, second));
+        QCOMPARE(copy({{1, song(1, first, "Mix")}}, target, true, 1).outcome.written, 1);
+        if (!stillThere)
+            QVERIFY(QFile::remove(first));
+        QTEST(copy({{2, song(2, second, "Mix")}}, target, true, 1).progress.join(", "), "second");
+    }
+
+    // The drive's record is proof only of a file it describes: a file of
+    // another size than it recorded (another song written under the name,
+    // by hand or by a transfer killed before its record was saved) or an
+    // entry of an older record that has no size is judged by its bytes.
+    void recordNoLongerVouches_data()
+    {
+        QTest::addColumn<QString>("record");   // "sized", or "unsized" (an older record's form)
+        QTest::addColumn<QString>("onDrive");  // Song.mp3 then holds "other" song's bytes, or the "same"
+        QTest::addColumn<QString>("then");     // the song then transferred twice ("again"), or "gone" from the library
+        QTest::addColumn<QString>("expected"); // each transfer's reports, then the playlist's entries
+        const QString beside = "Copying Song (2).mp3, Skip File Tune.mp3 | Skip File Song (2).mp3, Skip File Tune.mp3"
+                               " | Mix/Song (2).mp3, Mix/Tune.mp3";
+        QTest::addRow("another song in its place: the song goes beside it, and stays there")
+            << "sized" << "other" << "again" << beside;
+        QTest::addRow("another song in its place, the song gone: not listed in its playlist")
+            << "sized" << "other" << "gone" << "Skip File Tune.mp3 | Mix/Tune.mp3";
+        QTest::addRow("an older record without sizes is no proof") << "unsized" << "other" << "again" << beside;
+        QTest::addRow("an older record without sizes, the same bytes: held by them")
+            << "unsized" << "same" << "again"
+            << "Skip File Song.mp3, Skip File Tune.mp3 | Skip File Song.mp3, Skip File Tune.mp3"
+               " | Mix/Song.mp3, Mix/Tune.mp3";
+    }
+
+    void recordNoLongerVouches()
+    {
+        QFETCH(QString, record);
+        QFETCH(QString, onDrive);
+        QFETCH(QString, then);
+        const QString target = dir.filePath("vouch-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        const QString root = target + "/Aster Media/";
+        testkit::MediaKit kit(target + "-src");
+        const QString source = kit.mp3("Song.mp3", {"Song", "", "", "", "", 0, 1}, {}, 3, 128);
+        const TrackMap tracks{
+            {1, song(1, source, "Mix", "Mix")},
+            {2, song(2, kit.mp3("Tune.mp3", {"Tune", "", "", "", "", 0, 2}, {}, 3, 128), "Mix", "Mix")}};
+        QCOMPARE(copy(tracks, target, true, 1).outcome.written, 2);
+        if (onDrive == "other") // of another size, as another song is
+            QVERIFY(testkit::touch(root + "Mix/Song.mp3",
+                                   fileBytes(kit.mp3("Other.mp3", {"Other", "", "", "", "", 0, 1}, {}, 4, 128))));
+        if (record == "unsized") {
+            QFile older(root + DriveManifest::fileName);
+            QVERIFY(older.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            older.write(QJsonDocument(QJsonObject{{"files", QJsonObject{{"Mix/Song.mp3", source},
+                                                                        {"Mix/Tune.mp3", tracks[2].filepath}}}})
+                            .toJson());
+        }
+        if (then == "gone")
+            QVERIFY(QFile::remove(source));
+        QStringList seen;
+        for (int round = 0; round < (then == "gone" ? 1 : 2); ++round)
+            seen << copy(tracks, target, true, 1).progress.join(", ");
+        QStringList entries;
+        for (const QByteArray &line : fileBytes(root + "Mix.m3u").split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#'))
+                entries << QString::fromUtf8(line);
+        QTEST((seen + QStringList{entries.join(", ")}).join(" | "), "expected");
+        for (const QString &entry : std::as_const(entries))
+            QVERIFY2(fileBytes(root + entry) == fileBytes(tracks[entry.endsWith("Tune.mp3") ? 2 : 1].filepath),
+                     qPrintable(entry));
+    }
+
+    // A transfer that writes no song but rewrites a playlist or the drive's
+    // record still flushes the drive before its end, and says so.
+    void flushedWhenOnlyRecordsChange_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addRow("a playlist rewritten") << "playlist";
+        QTest::addRow("the drive's record written again") << "record";
+    }
+
+    void flushedWhenOnlyRecordsChange()
+    {
+        QFETCH(QString, change);
+        const QString target = dir.filePath("flush-" + change);
+        testkit::MediaKit kit(target + "-src");
+        const QString list = change == "playlist" ? "Mix" : QString();
+        const TrackMap tracks{{1, song(1, kit.mp3("A.mp3", {"A", "", "", "", "", 0, 1}), "Mix", list)},
+                              {2, song(2, kit.mp3("B.mp3", {"B", "", "", "", "", 0, 2}), "Mix", list)}};
+        QCOMPARE(copy(tracks, target, true, 1).outcome.written, 2);
+        const QString record = target + "/Aster Media/" + DriveManifest::fileName;
+        if (change == "record")
+            QVERIFY(QFile::remove(record));
+        const Run again = copy(tracks, target, true, 1);
+        QCOMPARE(again.progress, (QStringList{"Skip File A.mp3", "Skip File B.mp3"}));
+        QCOMPARE(again.outcome.written, 0);
+        QCOMPARE(again.syncs, 1);
+        QCOMPARE(again.syncedAfter, 1);
+        QVERIFY(QFileInfo(record).isFile());
+    }
+
+    // A song replaced on a nearly full drive: the new version does not fit
+    // beside the old one, but in its place.  The old file makes room for it;
+    // only a song that can't fit even there stops the transfer as a full drive.
+    void overwriteOnANearlyFullDrive_data()
+    {
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<int>("seconds"); // the new version's length
+        QTest::addColumn<int>("kbps");
+        QTest::addColumn<QString>("result");
+        // 640 KB on the drive of 1 MiB; 480 KB new.
+        QTest::addRow("overwrite all") << "all" << 30 << 128 << "replaced";
+        QTest::addRow("overwrite by quality") << "quality" << 15 << 256 << "replaced";
+        QTest::addRow("too large even where the old file was") << "all" << 80 << 128 << "full, kept";
+    }
+
+    void overwriteOnANearlyFullDrive()
+    {
+        QFETCH(QString, choice);
+        QFETCH(int, seconds);
+        QFETCH(int, kbps);
+        const QString where = dir.filePath("nearly-full-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        TestMount drive(where, "1m");
+        if (!drive.ok)
+            QSKIP("mounting tmpfs needs root");
+        testkit::MediaKit kit(where + "-src");
+        const QString source = kit.mp3("Song.mp3", {"Song", "", "", "", "", 0, 1}, {}, 40, 128);
+        const TrackMap tracks{{1, song(1, source, "Album")}};
+        const auto free = [&] { return QStorageInfo(drive.path).bytesAvailable(); };
+        QCOMPARE(copy(tracks, drive.path, false, free()).outcome.written, 1);
+        const QByteArray old = fileBytes(source);
+        const QString newer = kit.mp3("New.mp3", {"Song", "", "", "", "", 0, 1}, {}, seconds, kbps);
+        QVERIFY(QFileInfo(newer).size() > free());
+        QVERIFY(QFile::remove(source) && QFile::rename(newer, source));
+
+        const Run run = copy(tracks, drive.path, false, free(), choice == "all", choice == "quality");
+        const QString onDrive = drive.path + "/Aster Media/Album/Song.mp3";
+        const QByteArray now = fileBytes(onDrive);
+        const QString result = now == fileBytes(source) ? "replaced" : now == old ? "kept" : "damaged";
+        QTEST(QString(run.diskFull ? "full, " : "") + result, "result");
+        QCOMPARE(run.progress, run.diskFull ? QStringList() : QStringList{"Copying Song.mp3"});
+        QCOMPARE(QDir(drive.path + "/Aster Media/Album").entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"Song.mp3"});
+        if (!run.diskFull) // the drive's record follows the new file
+            QCOMPARE(copy(tracks, drive.path, false, free()).progress, QStringList{"Skip File Song.mp3"});
     }
 
     // A playlist song that can't be given to the drive this time (its library

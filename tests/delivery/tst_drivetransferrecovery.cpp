@@ -108,23 +108,28 @@ private slots:
 
     // A playlist on the drive, then a longer transfer of it that ends early:
     // the songs the first one put there stay listed, and nothing listed is
-    // missing.
+    // missing (a song deleted from the drive since is no longer listed).
     void playlistKeptWhenEndedEarly_data()
     {
         QTest::addColumn<bool>("cancel");
-        QTest::addRow("cancelled after the new songs") << true;
-        QTest::addRow("drive full after the first new song") << false;
+        QTest::addColumn<bool>("deleted"); // one of the earlier songs deleted from the drive before
+        QTest::addRow("cancelled after the new songs") << true << false;
+        QTest::addRow("drive full after the first new song") << false << false;
+        QTest::addRow("cancelled, an earlier song deleted from the drive") << true << true;
     }
 
     void playlistKeptWhenEndedEarly()
     {
         QFETCH(bool, cancel);
+        QFETCH(bool, deleted);
         const QString target = dir.filePath(QTest::currentDataTag());
         const QString m3u = target + "/Aster Media/Mix.m3u";
         // The earlier transfer holds the last two songs; the new songs come first.
         QCOMPARE(transfer(playlistOf(songs.mid(2)), target).halt, DriveCopier::Outcome::None);
-        const QStringList before = m3uEntries(m3u);
+        QStringList before = m3uEntries(m3u);
         QCOMPARE(before.size(), 2);
+        if (deleted)
+            QVERIFY(QFile::remove(target + "/Aster Media/" + before.takeLast()));
 
         Options options;
         if (cancel)
