@@ -139,7 +139,6 @@ public:
             qint64 year = 0, duration = 0, tracknumber = 0;
         };
         QString folderLocation; // as the rows were read for it
-        bool read = false;
         // The folder profile: distinct values in ascending ordinal order.
         QList<QString> albumNames, artistNames, genreNames;
         int years = 0, bitrates = 0; // how many distinct values

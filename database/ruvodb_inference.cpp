@@ -25,15 +25,13 @@ QString firstKnown(const QList<QString> &names)
 }
 
 // Every staged row of one folder, in the database's order.
-QList<ruvoDB::StagedFolder::Row> stagedRows(QSqlQuery &query, const QString &folderLocation, bool &read,
-                                            std::set<qint64> *bitrates)
+QList<ruvoDB::StagedFolder::Row> stagedRows(QSqlQuery &query, const QString &folderLocation, std::set<qint64> *bitrates)
 {
     QList<ruvoDB::StagedFolder::Row> rows;
     query.prepare(QStringLiteral("SELECT albumname, artistname, trackname, genre, playlist, year, duration, "
                                  "tracknumber, bitrate FROM getTracksRepo WHERE folderLocation = ?"));
     query.addBindValue(folderLocation);
-    read = runQuery(query);
-    if (!read)
+    if (!runQuery(query))
         return rows;
     while (query.next()) {
         ruvoDB::StagedFolder::Row row;
@@ -67,8 +65,7 @@ ruvoDB::StagedFolder ruvoDB::stagedFolder(const QString &folderLocation)
     // white space at either end).
     std::set<QString> albumNames, artistNames, genreNames;
     std::set<qint64> years, bitrates;
-    bool read = false;
-    const QList<StagedFolder::Row> profiled = stagedRows(query, folderLocation, read, &bitrates);
+    const QList<StagedFolder::Row> profiled = stagedRows(query, folderLocation, &bitrates);
     for (const StagedFolder::Row &row : profiled) {
         albumNames.insert(row.album);
         artistNames.insert(row.artist);
@@ -82,8 +79,7 @@ ruvoDB::StagedFolder ruvoDB::stagedFolder(const QString &folderLocation)
     folder.bitrates = int(bitrates.size());
 
     const QString trimmed = folderLocation.trimmed();
-    folder.rows = trimmed == folderLocation ? profiled : stagedRows(query, trimmed, read, nullptr);
-    folder.read = read;
+    folder.rows = trimmed == folderLocation ? profiled : stagedRows(query, trimmed, nullptr);
     return folder;
 }
 

@@ -25,12 +25,16 @@ bool sameMetadata(const track &a, const track &b)
            a.genre == b.genre && a.tracknumber == b.tracknumber;
 }
 
-// One writer at a time, on a pool nothing else waits in.
+// One writer at a time, on a pool nothing else waits in.  Its thread ends
+// as soon as it is idle: a thread's library connection lives as long as the
+// thread, and a folder read must see the library as it is now, not one set
+// aside and made again since.
 QThreadPool *tagWriterPool()
 {
     static QThreadPool *pool = [] {
         auto *p = new QThreadPool;
         p->setMaxThreadCount(1);
+        p->setExpiryTimeout(0);
         return p;
     }();
     return pool;
