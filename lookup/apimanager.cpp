@@ -228,8 +228,11 @@ void ApiManager::processNext()
             finishJob();
             return;
         }
-        if (reading)
-            return;
+    }
+    // The folder is read before the first of its tracks to be completed.
+    if (!folderRead && steps.readFolder && (!selectedMode || selectedIds.contains(folder.first().id))) {
+        startFolderRead(folder.first().folderLocation);
+        return;
     }
 
     const track taken = folder.takeFirst();
@@ -260,21 +263,22 @@ bool ApiManager::takeNextFolder()
     if (pending.isEmpty())
         return false;
     const QString location = pending.first().folderLocation;
-    bool toComplete = !selectedMode;
-    while (!pending.isEmpty() && pending.first().folderLocation == location) {
-        toComplete = toComplete || selectedIds.contains(pending.first().id);
+    while (!pending.isEmpty() && pending.first().folderLocation == location)
         folder.append(pending.takeFirst());
-    }
-    if (toComplete && steps.readFolder) {
-        // Off the GUI thread: a flat folder may hold thousands of rows.  On
-        // the writer's pool, which the close waits for.
-        reading = true;
-        QtConcurrent::run(tagWriterPool(), [read = steps.readFolder, location] { read(location); }).then(this, [this] {
-            reading = false;
-            schedule();
-        });
-    }
+    folderRead = false;
     return true;
+}
+
+void ApiManager::startFolderRead(const QString &location)
+{
+    // Off the GUI thread: a flat folder may hold thousands of rows.  On the
+    // writer's pool, which the close waits for.
+    folderRead = true;
+    reading = true;
+    QtConcurrent::run(tagWriterPool(), [read = steps.readFolder, location] { read(location); }).then(this, [this] {
+        reading = false;
+        schedule();
+    });
 }
 
 void ApiManager::finishFolder()

@@ -88,6 +88,7 @@ private:
     void schedule();
     void processNext();
     bool takeNextFolder();
+    void startFolderRead(const QString &location);
     void finishFolder();
     void sendFolder(QList<track> done, const QSet<int> &changed);
     void finishJob();
@@ -114,6 +115,7 @@ private:
     bool scheduled = false;
     bool writing = false; // a folder's pictures or tag writes run; its tracks wait to be sent
     bool reading = false; // the folder in hand is being read; its tracks wait
+    bool folderRead = false; // the folder in hand has been read (or is being read)
 };
 
 #endif // APIMANAGER_H

@@ -216,14 +216,14 @@ private slots:
         job->setSteps(steps);
         auto restore = qScopeGuard([job] { job->setSteps(ApiManager::defaultSteps()); });
         QSignalSpy sent(job, &ApiManager::updateTrackToManager);
-        // Folders F1 (1, 4), F2 (2, 5), F0 (3, 6); only 1, 4 and 3 are to be completed.
+        // Folders F1 (1, 4), F2 (2, 5), F0 (3, 6); only 1, 4 and 6 are to be completed.
         job->setDoUpdate(false);
         job->searchfromApi(tracksIn(6, 3));
-        job->setSelectedIds({1, 4, 3});
+        job->setSelectedIds({1, 4, 6});
         job->setDoUpdate(true);
         QTRY_VERIFY(!sent.isEmpty() && sent.last().first().value<track>().id == ApiManager::endMarkId);
         QMutexLocker locker(&mutex);
-        QCOMPARE(events.join(", "), "read /m/F1, complete 1, complete 4, read /m/F0, complete 3");
+        QCOMPARE(events.join(", "), "read /m/F1, complete 1, complete 4, read /m/F0, complete 6");
         QVERIFY(offGuiThread);
     }
 
