@@ -1,5 +1,7 @@
 #include "app/advancedsettings.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -87,6 +89,10 @@ AdvancedSettings::AdvancedSettings(manager &owner)
 {
     timer.setInterval(1000);
     connect(&timer, &QTimer::timeout, this, &AdvancedSettings::ituneslink);
+    // After the controller's own connection: the views are up to date and
+    // the progress dialog gone when the end of a Continue is told.
+    if (owner.apiManager)
+        connect(owner.apiManager, &ApiManager::updateTrackToManager, this, &AdvancedSettings::lookupTrackSent);
 }
 
 AdvancedSettings::~AdvancedSettings()
@@ -221,6 +227,11 @@ void AdvancedSettings::collectMediaToUpdate()
         }
     }
 
+    continued.clear();
+    for (const int id : std::as_const(ids))
+        continued.insert(id, false);
+    awaitingLookup = !ids.isEmpty();
+
     controller.progressCount = 0;
     // The lookup's own counter starts again too, or the dialog would open
     // with the previous lookup's count.
@@ -238,6 +249,35 @@ void AdvancedSettings::collectMediaToUpdate()
         emit controller.showProgressDialog();
     else if (controller.progressTotal == 0)
         controller.updateProgressBar();
+}
+
+QString AdvancedSettings::lookupEndMessage(int completed, int stillMissing)
+{
+    const auto tracks = [](int n) { return n == 1 ? QStringLiteral("1 track") : QStringLiteral("%1 tracks").arg(n); };
+    if (stillMissing == 0)
+        return QStringLiteral("The lookup is done: %1 completed.").arg(tracks(completed));
+    const QString lacking = stillMissing == 1 ? QStringLiteral("1 track still lacks data")
+                                              : QStringLiteral("%1 tracks still lack data").arg(stillMissing);
+    if (completed == 0)
+        return QStringLiteral("The lookup is done, but no more data could be found: %1.").arg(lacking);
+    return QStringLiteral("The lookup is done: %1 completed, %2.").arg(tracks(completed), lacking);
+}
+
+void AdvancedSettings::lookupTrackSent(const track &t)
+{
+    if (!awaitingLookup)
+        return;
+    if (t.id != ApiManager::endMarkId) {
+        const auto ticked = continued.find(t.id);
+        if (ticked != continued.end())
+            *ticked = !t.isMissingData;
+        return;
+    }
+    awaitingLookup = false;
+    if (controller.closing)
+        return;
+    const int completed = int(std::count(continued.cbegin(), continued.cend(), true));
+    emit controller.showMessageBox(QVariant(lookupEndMessage(completed, int(continued.size()) - completed)));
 }
 
 void AdvancedSettings::cancelOptimization()

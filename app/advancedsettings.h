@@ -1,6 +1,7 @@
 #ifndef ADVANCEDSETTINGS_H
 #define ADVANCEDSETTINGS_H
 
+#include <QHash>
 #include <QMap>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -71,6 +72,10 @@ public:
     // first result; empty when there is none or it must not be opened.
     static QUrl storeUrlFromAnswer(const QByteArray &body);
 
+    // What the user is told when the lookup of a Continue ends: how many of
+    // the ticked tracks were completed and how many still lack data.
+    static QString lookupEndMessage(int completed, int stillMissing);
+
     // The controller's operations.
     void slPopulateAdvancedSettings();
     void populateAdvancedSettings();
@@ -94,11 +99,17 @@ public slots:
 private:
     void slfinishcollectAdvanscettingMedia(const TrackMap &collected);
     void stopSearches();
+    // Each track the lookup sends, and its end mark.
+    void lookupTrackSent(const track &t);
 
     manager &controller;
     BackgroundJob<TrackMap> collectJob;
     RowPublisher publisher;
     std::shared_ptr<QObject> rowOwner; // the generation in the two maps
+    // The tracks ticked at the last Continue, each true once the lookup has
+    // sent it complete; told about when the lookup ends.
+    QHash<int, bool> continued;
+    bool awaitingLookup = false;
 
     QStringList itunesapisearch;
     QTimer timer;

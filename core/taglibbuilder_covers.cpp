@@ -16,6 +16,7 @@
 #include <taglib/flacfile.h>
 #include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
+#include <taglib/wavfile.h>
 
 #include "core/noclobberwriter.h"
 #include "core/pngwriter.h"
@@ -53,6 +54,21 @@ QByteArray scaledPng(const QByteArray &bytes)
     if (image.size() != fit)
         image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return PngWriter::encode(image);
+}
+
+// The suffixes of MPEG audio, whose files TagLib reads as MPEG.
+const QStringList &mpegSuffixes()
+{
+    static const QStringList suffixes{QStringLiteral("mp3"), QStringLiteral("mp2"), QStringLiteral("mpa"),
+                                      QStringLiteral("mpga")};
+    return suffixes;
+}
+
+// Whether the file starts with an ID3v2 tag's header.
+bool startsWithId3v2(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.read(3) == "ID3";
 }
 
 // Chooses among the pictures of one file.  A "prepared" source (ID3v2, MP4,
@@ -104,8 +120,49 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
     const QString suffix = QFileInfo(mediaPath).suffix().toLower();
     const QByteArray name = QFile::encodeName(mediaPath);
     CoverChoice choice;
+    // An ID3v2 picture is offered first, whatever the file's type; the file's
+    // own picture then decides as the format's rule says.
+    const auto offerId3v2 = [&choice](TagLib::ID3v2::Tag *tag) {
+        const auto *frame = TagLibBuilder().attachedPictureFrame(tag, false);
+        if (frame && !frame->picture().isEmpty())
+            choice.offer(toQByteArray(frame->picture()), true);
+    };
 
-    {
+    // Each file is opened as its own type.  Opened as MPEG, a file of another
+    // type is searched to its end for an MPEG frame (a FLAC has none), and
+    // bytes inside its audio that look like an ID3v2 tag are taken for one.
+    if (mpegSuffixes().contains(suffix)) {
+        TagLib::MPEG::File file(name.constData(), false);
+        const TagLib::ByteVector picture = id3v2Picture(file);
+        if (!picture.isEmpty())
+            choice.offer(toQByteArray(picture), true);
+    } else if (suffix == QLatin1String("flac")) {
+        TagLib::FLAC::File file(name.constData(), false);
+        if (file.isValid()) {
+            if (file.hasID3v2Tag())
+                offerId3v2(file.ID3v2Tag(false));
+            // The front cover, else the first picture.
+            const TagLib::FLAC::Picture *chosen = nullptr;
+            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
+                if (picture && (!chosen || (picture->type() == TagLib::FLAC::Picture::FrontCover
+                                            && chosen->type() != TagLib::FLAC::Picture::FrontCover)))
+                    chosen = picture;
+            }
+            if (chosen)
+                choice.offer(toQByteArray(chosen->data()), false);
+        }
+    } else if (suffix == QLatin1String("wav")) {
+        // An "id3 " chunk.
+        TagLib::RIFF::WAV::File file(name.constData(), false);
+        if (file.isValid() && file.hasID3v2Tag())
+            offerId3v2(file.ID3v2Tag());
+    } else if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif")) {
+        // An "ID3 " chunk.
+        TagLib::RIFF::AIFF::File file(name.constData(), false);
+        if (file.isValid() && file.hasID3v2Tag())
+            offerId3v2(file.tag());
+    } else if (startsWithId3v2(mediaPath)) {
+        // Any other type carries an ID3v2 tag only in front of its own data.
         TagLib::MPEG::File file(name.constData(), false);
         const TagLib::ByteVector picture = id3v2Picture(file);
         if (!picture.isEmpty())
@@ -118,21 +175,6 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
             const TagLib::MP4::CoverArtList covers = file.tag()->item("covr").toCoverArtList();
             if (!covers.isEmpty() && !covers.front().data().isEmpty())
                 choice.offer(toQByteArray(covers.front().data()), true);
-        }
-    }
-
-    if (suffix == QLatin1String("flac")) {
-        TagLib::FLAC::File file(name.constData(), false);
-        if (file.isValid()) {
-            // The front cover, else the first picture.
-            const TagLib::FLAC::Picture *chosen = nullptr;
-            for (const TagLib::FLAC::Picture *picture : file.pictureList()) {
-                if (picture && (!chosen || (picture->type() == TagLib::FLAC::Picture::FrontCover
-                                            && chosen->type() != TagLib::FLAC::Picture::FrontCover)))
-                    chosen = picture;
-            }
-            if (chosen)
-                choice.offer(toQByteArray(chosen->data()), false);
         }
     }
 
@@ -173,15 +215,6 @@ QByteArray TagLibBuilder::coverArtPng(const QString &mediaPath)
                 if (found)
                     choice.offer(toQByteArray(chosen.picture()), false);
             }
-        }
-    }
-
-    if (suffix == QLatin1String("aiff") || suffix == QLatin1String("aif")) {
-        TagLib::RIFF::AIFF::File file(name.constData(), false);
-        if (file.isValid() && file.hasID3v2Tag()) {
-            const auto *frame = TagLibBuilder().attachedPictureFrame(file.tag(), false);
-            if (frame && !frame->picture().isEmpty())
-                choice.offer(toQByteArray(frame->picture()), true);
         }
     }
 

@@ -44,20 +44,39 @@ void track_data::stage(const track &record)
 
 namespace {
 
-// A path inside the program's own copies or inside an iTunes media folder,
-// judged on the path as given and, where it exists, on its canonical form,
-// so a symbolic link or a playlist entry can't bring either back in.
-bool isPassedOver(const QFileInfo &file)
+// Whether `test` holds for a path as given or, for a symbolic link, for its
+// canonical form, so a link can't bring a passed-over file back in.
+template <typename Test> bool holdsForPath(const QFileInfo &file, Test test)
 {
-    static const QString ownCopies = QStringLiteral("/Corvane Media Organiser/");
-    static const QString iTunesMedia = QStringLiteral("/iTunes/iTunes Media/");
-    const auto inside = [](const QString &path) {
-        return path.contains(ownCopies, Qt::CaseInsensitive) || path.contains(iTunesMedia, Qt::CaseInsensitive);
-    };
-    if (inside(file.absoluteFilePath()))
+    if (test(file.absoluteFilePath()))
         return true;
     const QString canonical = file.isSymLink() ? file.canonicalFilePath() : QString();
-    return !canonical.isEmpty() && inside(canonical);
+    return !canonical.isEmpty() && test(canonical);
+}
+
+// A path inside the program's own library copies: neither the walk nor a
+// playlist brings them in.
+bool isOwnCopy(const QFileInfo &file)
+{
+    static const QString ownCopies = QStringLiteral("/Corvane Media Organiser/");
+    return holdsForPath(file, [](const QString &path) { return path.contains(ownCopies, Qt::CaseInsensitive); });
+}
+
+// What the walk passes over: the program's own copies and iTunes' media
+// folder (the iTunes import reads that).  A playlist naming a file in
+// iTunes' folder still gets its entry.
+bool isPassedOver(const QFileInfo &file)
+{
+    static const QString iTunesMedia = QStringLiteral("/iTunes/iTunes Media/");
+    return isOwnCopy(file) ||
+           holdsForPath(file, [](const QString &path) { return path.contains(iTunesMedia, Qt::CaseInsensitive); });
+}
+
+// Whether a file of `size` bytes is large enough to be media: the one rule
+// for a file the walk finds and for a playlist's entry.
+bool isMediaSize(qint64 size)
+{
+    return size > track_data::minimumMediaSize;
 }
 
 void printTime(const char *label)
@@ -297,7 +316,7 @@ TrackMap track_data::searchfile(QDir dir)
                 entry.isAudio = checkAudioFile(suffix);
                 entry.isVideo = checkVideoFile(suffix);
                 if (entry.isAudio || entry.isVideo) {
-                    if (!isPassedOver(entry.file) && entry.file.size() > minimumMediaSize) {
+                    if (!isPassedOver(entry.file) && isMediaSize(entry.file.size())) {
                         entry.kind = WalkEntry::Media;
                         entry.path = entry.file.absoluteFilePath();
                     }
@@ -444,17 +463,16 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
     QList<Entry> entries;
     for (const QString &path : paths) {
         QFileInfo file(path);
-        // Entries pass the walk's rules too: a playlist naming the program's
-        // own copies or iTunes' files must not bring them in.  A missing
-        // file, a folder or a FIFO is no media file.
-        if (!file.isFile() || isPassedOver(file))
+        // A playlist naming the program's own copies must not bring them in.
+        // A missing file, a folder or a FIFO is no media file.
+        if (!file.isFile() || isOwnCopy(file))
             continue;
         const QString suffix = file.suffix().toLower();
         const bool isAudio = checkAudioFile(suffix);
         const bool isVideo = !isAudio && checkVideoFile(suffix);
         // Listed even when too small or of another type.
         const bool isProtected = checkProtected(path);
-        if (isProtected || file.size() < minimumMediaSize || !(isAudio || isVideo))
+        if (isProtected || !isMediaSize(file.size()) || !(isAudio || isVideo))
             continue;
         entries.append({path, file, isAudio, isVideo, TagObject(), false});
     }

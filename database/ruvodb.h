@@ -128,6 +128,28 @@ public:
     // only when it is known: an empty name or one containing "unknown" never
     // counts as found.
     track updatelocalDB(track t);
+    // The staged rows of one folder as the inference reads them.  Read once,
+    // they serve every track of the folder: the lookup completes a folder's
+    // tracks before it writes any of them back.
+    struct StagedFolder
+    {
+        struct Row
+        {
+            QString album, artist, title, genre, playlist;
+            qint64 year = 0, duration = 0, tracknumber = 0;
+        };
+        QString folderLocation; // as the rows were read for it
+        // The folder profile: distinct values in ascending ordinal order.
+        QList<QString> albumNames, artistNames, genreNames;
+        int years = 0, bitrates = 0; // how many distinct values
+        // The rows of the trimmed folder location, in the database's order,
+        // for the matching walk.
+        QList<Row> rows;
+    };
+    // Reads the rows of `folderLocation` on the calling thread's connection.
+    static StagedFolder stagedFolder(const QString &folderLocation);
+    // updatelocalDB with the rows of the track's folder already read.
+    track updatelocalDB(track t, const StagedFolder &folder);
     // Lends one matching staged row's values to the record.  Year and
     // duration don't influence what is filled.
     void setValueTrack(track &t, QString album, QString artist, QString title, QString genre, long long year,

@@ -3,9 +3,14 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QThreadPool>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/logging.h"
 #include "core/shared.h"
@@ -20,12 +25,16 @@ bool sameMetadata(const track &a, const track &b)
            a.genre == b.genre && a.tracknumber == b.tracknumber;
 }
 
-// One writer at a time, on a pool nothing else waits in.
+// One writer at a time, on a pool nothing else waits in.  Its thread ends
+// as soon as it is idle: a thread's library connection lives as long as the
+// thread, and a folder read must see the library as it is now, not one set
+// aside and made again since.
 QThreadPool *tagWriterPool()
 {
     static QThreadPool *pool = [] {
         auto *p = new QThreadPool;
         p->setMaxThreadCount(1);
+        p->setExpiryTimeout(0);
         return p;
     }();
     return pool;
@@ -50,9 +59,14 @@ ApiManager::ApiManager() : QObject(nullptr), steps(defaultSteps()) {}
 ApiManager::Steps ApiManager::defaultSteps()
 {
     Steps s;
-    s.complete = [](const track &t) {
+    // The staged rows of the folder in hand, read once for all its tracks.
+    auto inHand = std::make_shared<std::optional<ruvoDB::StagedFolder>>();
+    s.readFolder = [inHand](const QString &folderLocation) { *inHand = ruvoDB::stagedFolder(folderLocation); };
+    s.complete = [inHand](const track &t) {
         track working = t;
         working.isFingerprinted = false;
+        if (inHand->has_value() && (*inHand)->folderLocation == t.folderLocation)
+            return ruvoDB().updatelocalDB(working, **inHand);
         return ruvoDB().updatelocalDB(working);
     };
     s.storeResult = [](const track &t) { ruvoDB().updateDataFromAPI(t); };
@@ -104,30 +118,44 @@ void ApiManager::searchfromApi(TrackMap tracks)
     if (!running)
         selectedMode = false;
 
-    // A track given again replaces its pending copy.
-    for (auto it = pending.begin(); it != pending.end();) {
-        if (tracks.contains(it->id))
-            it = pending.erase(it);
-        else
-            ++it;
+    // Folder by folder, folders in the order they first appear, each
+    // folder's tracks in the order given; a track given again replaces its
+    // pending copy.  Linear, and each track copied once: a large add hands
+    // over tens of thousands at once, in the GUI thread.
+    const QList<track> earlier = std::exchange(pending, {});
+    std::vector<const track *> given;
+    given.reserve(size_t(earlier.size() + tracks.size()));
+    for (const track &t : earlier) {
+        if (!tracks.contains(t.id))
+            given.push_back(&t);
     }
-    QList<track> all = pending;
     for (const track &t : std::as_const(tracks))
-        all.append(t);
+        given.push_back(&t);
 
-    // Folder by folder, folders in the order they first appear.
-    QStringList folders;
-    for (const track &t : std::as_const(all)) {
-        if (!folders.contains(t.folderLocation))
-            folders.append(t.folderLocation);
-    }
-    pending.clear();
-    for (const QString &f : std::as_const(folders)) {
-        for (const track &t : std::as_const(all)) {
-            if (t.folderLocation == f)
-                pending.append(t);
+    // Each track's folder, numbered as the folders first appear, then a
+    // stable counting sort by that number.
+    QHash<QString, int> folderNumber;
+    std::vector<int> folderOf(given.size());
+    std::vector<int> folderSize;
+    for (size_t i = 0; i < given.size(); ++i) {
+        const QString &location = given[i]->folderLocation;
+        auto known = folderNumber.constFind(location);
+        if (known == folderNumber.cend()) {
+            known = folderNumber.insert(location, int(folderSize.size()));
+            folderSize.push_back(0);
         }
+        folderOf[i] = *known;
+        ++folderSize[size_t(*known)];
     }
+    std::vector<int> next(folderSize.size(), 0); // where each folder's next track goes
+    for (size_t f = 1; f < folderSize.size(); ++f)
+        next[f] = next[f - 1] + folderSize[f - 1];
+    std::vector<const track *> grouped(given.size());
+    for (size_t i = 0; i < given.size(); ++i)
+        grouped[size_t(next[size_t(folderOf[i])]++)] = given[i];
+    pending.reserve(qsizetype(grouped.size()));
+    for (const track *t : grouped)
+        pending.append(*t);
 
     continueJob = true;
     running = true;
@@ -145,7 +173,7 @@ void ApiManager::setDoUpdate(bool on)
 void ApiManager::setSelectedIds(QList<int> ids)
 {
     selectedMode = true;
-    selectedIds = std::move(ids);
+    selectedIds = QSet<int>(ids.cbegin(), ids.cend());
     continueJob = true;
     running = true;
     schedule();
@@ -184,8 +212,8 @@ void ApiManager::schedule()
 void ApiManager::processNext()
 {
     scheduled = false;
-    if (!running || writing)
-        return; // the end of the writes schedules the next step
+    if (!running || writing || reading)
+        return; // the end of the writes or of the read schedules the next step
     if (!continueJob) {
         // Tracks already completed are not lost: they are stored and sent.
         finishFolder();
@@ -200,6 +228,11 @@ void ApiManager::processNext()
             finishJob();
             return;
         }
+    }
+    // The folder is read before the first of its tracks to be completed.
+    if (!folderRead && steps.readFolder && (!selectedMode || selectedIds.contains(folder.first().id))) {
+        startFolderRead(folder.first().folderLocation);
+        return;
     }
 
     const track taken = folder.takeFirst();
@@ -232,7 +265,20 @@ bool ApiManager::takeNextFolder()
     const QString location = pending.first().folderLocation;
     while (!pending.isEmpty() && pending.first().folderLocation == location)
         folder.append(pending.takeFirst());
+    folderRead = false;
     return true;
+}
+
+void ApiManager::startFolderRead(const QString &location)
+{
+    // Off the GUI thread: a flat folder may hold thousands of rows.  On the
+    // writer's pool, which the close waits for.
+    folderRead = true;
+    reading = true;
+    QtConcurrent::run(tagWriterPool(), [read = steps.readFolder, location] { read(location); }).then(this, [this] {
+        reading = false;
+        schedule();
+    });
 }
 
 void ApiManager::finishFolder()
@@ -257,11 +303,13 @@ void ApiManager::finishFolder()
         }
     }).then(this, [this, done, changed, wanted]() mutable {
         writing = false;
-        for (const PictureToTake &w : wanted) {
-            for (track &t : done) {
-                if (t.id == w.id)
-                    t = withAlbumPicture(std::move(t), w.picture);
-            }
+        QHash<int, QString> pictureOf;
+        for (const PictureToTake &w : wanted)
+            pictureOf.insert(w.id, w.picture);
+        for (track &t : done) {
+            const auto picture = pictureOf.constFind(t.id);
+            if (picture != pictureOf.cend())
+                t = withAlbumPicture(std::move(t), *picture);
         }
         sendFolder(std::move(done), changed);
         schedule();

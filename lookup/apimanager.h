@@ -49,11 +49,15 @@ public:
     // The three stages of one track; tests replace them.  `complete` returns
     // the completed record, `storeResult` writes it back to the library,
     // `writeTags` into its file (on a worker thread; false: not written).
+    // `readFolder` (optional) reads, on a worker thread, what `complete`
+    // needs of a folder, once before the first of its tracks is completed;
+    // a folder none of whose tracks is to be completed is not read.
     struct Steps
     {
         std::function<track(const track &)> complete;
         std::function<void(const track &)> storeResult;
         std::function<bool(const track &)> writeTags;
+        std::function<void(const QString &folderLocation)> readFolder;
     };
     static Steps defaultSteps();
     void setSteps(Steps steps);
@@ -84,6 +88,7 @@ private:
     void schedule();
     void processNext();
     bool takeNextFolder();
+    void startFolderRead(const QString &location);
     void finishFolder();
     void sendFolder(QList<track> done, const QSet<int> &changed);
     void finishJob();
@@ -102,13 +107,15 @@ private:
         QString media;
     };
     QList<PictureToTake> pictures;
-    QList<int> selectedIds;
+    QSet<int> selectedIds;
     bool selectedMode = false;
     bool updating = true;
     bool continueJob = false;
     bool running = false;
     bool scheduled = false;
     bool writing = false; // a folder's pictures or tag writes run; its tracks wait to be sent
+    bool reading = false; // the folder in hand is being read; its tracks wait
+    bool folderRead = false; // the folder in hand has been read (or is being read)
 };
 
 #endif // APIMANAGER_H

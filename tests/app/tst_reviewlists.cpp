@@ -195,13 +195,16 @@ void TestReviewLists::listsAfterAnAdd_data()
     QTest::addColumn<bool>("online");
     QTest::addColumn<bool>("completedAfterAdd");
     QTest::addColumn<bool>("untickUntagged"); // the user leaves it as it is
+    QTest::addColumn<QString>("told");        // at the end of the lookup of Continue; "": nothing
     // The half-tagged track learns its artist from its album's tracks, and
     // the tracks without artwork have complete tags: only the untagged
     // track is left to complete.
-    QTest::addRow("completed after the add") << true << true << false;
-    QTest::addRow("completed after the add, the rest left as it is") << true << true << true;
+    QTest::addRow("completed after the add")
+        << true << true << false << "The lookup is done, but no more data could be found: 1 track still lacks data.";
+    QTest::addRow("completed after the add, the rest left as it is") << true << true << true << QString();
     // Nothing was completed after the add: Continue does it.
-    QTest::addRow("no network at the add") << false << false << false;
+    QTest::addRow("no network at the add")
+        << false << false << false << "The lookup is done: 61 tracks completed, 1 track still lacks data.";
 }
 
 void TestReviewLists::listsAfterAnAdd()
@@ -277,6 +280,18 @@ void TestReviewLists::listsAfterAnAdd()
                                  lookedUp.last().at(0).value<track>().id == ApiManager::endMarkId,
                              120000);
     QTRY_VERIFY_WITH_TIMEOUT(!controller->isRefreshingViews(), 30000);
+    // The user is told what became of the ticked tracks.
+    QFETCH(QString, told);
+    QObject *box = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("messageBox"));
+    QVERIFY(box);
+    if (told.isEmpty()) {
+        QVERIFY(!box->property("opened").toBool());
+    } else {
+        QTRY_VERIFY(box->property("opened").toBool());
+        QCOMPARE(box->property("message").toString(), told);
+        QVERIFY(click(QStringLiteral("messageOkButton")));
+        QTRY_VERIFY(!box->property("visible").toBool());
+    }
     QVERIFY(openSettings());
     QCOMPARE(listed("missingMediaData"), untickUntagged ? QStringList() : QStringList{untagged});
     QCOMPARE(listed("poorMediaQuality"), poorFiles);

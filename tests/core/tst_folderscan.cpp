@@ -62,8 +62,10 @@ private slots:
             QVERIFY(copy(m_alpha, QString::fromLatin1(name)));
         QVERIFY(copy(beta, QStringLiteral("Beta/b.mp3")));
         QVERIFY(QFile::copy(cover, path(QStringLiteral("Beta/folder.jpg"))));
-        QVERIFY(copy(small, QStringLiteral("small.mp3")) && copy(small, QStringLiteral("exact.mp3")));
+        QVERIFY(copy(small, QStringLiteral("small.mp3")) && copy(small, QStringLiteral("exact.mp3")) &&
+                copy(small, QStringLiteral("over.mp3")));
         QVERIFY(MediaKit::padToSize(path(QStringLiteral("exact.mp3")), track_data::minimumMediaSize));
+        QVERIFY(MediaKit::padToSize(path(QStringLiteral("over.mp3")), track_data::minimumMediaSize + 1));
 
         // Traps: a link back to the top, a FIFO (a reader would block on it)
         // reached directly and through a playlist-named link, garbage and broken
@@ -84,8 +86,8 @@ private slots:
                           .arg(path(QStringLiteral("Alpha/02.mp3")), path(QStringLiteral("Alpha/03.mp3")))
                           .toUtf8()));
         QStringList entries = {"#EXTM3U", "#EXTINF:7,Artist - One", "../Alpha/01.mp3", "http://example.com/x.mp3"};
-        for (const char *name : {"Beta/b.mp3", "exact.mp3", "small.mp3", "corvane media organiser/own.mp3", "alias.mp3",
-                                 "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
+        for (const char *name : {"Beta/b.mp3", "exact.mp3", "over.mp3", "small.mp3", "corvane media organiser/own.mp3",
+                                 "alias.mp3", "itunes/ITUNES MEDIA/Music/i.mp3", "missing.mp3", "pipe.wma", "dir.m3u"})
             entries << path(QString::fromLatin1(name));
         QVERIFY(write(QStringLiteral("lists/Road Trip.m3u"), entries.join(QLatin1Char('\n')).toUtf8()));
         QVERIFY(::chmod(QFile::encodeName(path(QStringLiteral("locked"))).constData(), 0) == 0);
@@ -104,11 +106,15 @@ private slots:
 
         QTest::addRow("tagged file walked and listed: two records") << "Alpha/01.mp3" << 1 << "Road Trip";
         QTest::addRow("WPL entries before the broken XML") << "Alpha/03.mp3" << 1 << "broken";
-        QTest::addRow("exactly 102400 bytes: only through a playlist") << "exact.mp3" << 0 << "Road Trip";
+        // One size rule for the walk and a playlist's entries.
+        QTest::addRow("exactly 102400 bytes, walked or listed") << "exact.mp3" << 0 << "";
+        QTest::addRow("102401 bytes: walked and listed") << "over.mp3" << 1 << "Road Trip";
         QTest::addRow("under the threshold, walked or listed") << "small.mp3" << 0 << "";
         QTest::addRow("own copies in lower case, walked or listed") << "corvane media organiser/own.mp3" << 0 << "";
         QTest::addRow("link to an own copy, walked or listed") << "alias.mp3" << 0 << "";
-        QTest::addRow("iTunes media in any case, walked or listed") << "itunes/ITUNES MEDIA/Music/i.mp3" << 0 << "";
+        // The iTunes import reads iTunes' own folder; a playlist of the user's may name its files.
+        QTest::addRow("iTunes media in any case: not walked, but listed")
+            << "itunes/ITUNES MEDIA/Music/i.mp3" << 0 << "Road Trip";
         QTest::addRow("hidden file") << ".hidden.mp3" << 0 << "";
         QTest::addRow("file in a hidden folder") << ".secret/s.mp3" << 0 << "";
         QTest::addRow("file in a folder named like a playlist") << "dir.m3u/inner.mp3" << 1 << "";

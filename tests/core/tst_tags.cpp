@@ -6,11 +6,13 @@
 
 #include <taglib/apetag.h>
 #include <taglib/attachedpictureframe.h>
+#include <taglib/aifffile.h>
 #include <taglib/fileref.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
+#include <taglib/wavfile.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +26,49 @@
 
 using testkit::MediaKit;
 using testkit::MediaTags;
+
+namespace {
+
+// Adds an ID3v2 front cover to a WAV ("id3 " chunk) or AIFF ("ID3 " chunk) file.
+bool addId3v2Cover(const QString &path, const QString &picture)
+{
+    auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+    frame->setMimeType("image/jpeg");
+    frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+    frame->setPicture(TagLib::ByteVector(testkit::fileBytes(picture).constData(),
+                                         uint(testkit::fileBytes(picture).size())));
+    const QByteArray name = QFile::encodeName(path);
+    if (path.endsWith(QLatin1String(".wav"))) {
+        TagLib::RIFF::WAV::File file(name.constData());
+        if (!file.isValid())
+            return false;
+        file.ID3v2Tag()->addFrame(frame);
+        return file.save();
+    }
+    TagLib::RIFF::AIFF::File file(name.constData());
+    if (!file.isValid())
+        return false;
+    file.tag()->addFrame(frame);
+    return file.save();
+}
+
+// A FLAC file with an APPLICATION metadata block holding `payload` right
+// after its STREAMINFO block.
+QByteArray withApplicationBlock(const QByteArray &flac, const QByteArray &payload)
+{
+    constexpr int afterStreamInfo = 4 + 4 + 34;
+    if (!flac.startsWith("fLaC") || (uchar(flac.at(4)) & 0x80) != 0) // STREAMINFO must not be the last block
+        return QByteArray();
+    const QByteArray body = QByteArray("test") + payload;
+    QByteArray header(4, '\0');
+    header[0] = 2; // APPLICATION, not the last block
+    header[1] = char((body.size() >> 16) & 0xff);
+    header[2] = char((body.size() >> 8) & 0xff);
+    header[3] = char(body.size() & 0xff);
+    return flac.left(afterStreamInfo) + header + body + flac.mid(afterStreamInfo);
+}
+
+} // namespace
 
 // One file's tags and pictures: what the scan reads (which files are tracks,
 // with which values), which embedded picture becomes the album cover, and
@@ -71,8 +116,22 @@ private slots:
         files["mpg"] =
             kit.video(QStringLiteral("v.mpg"), 2, 160, 120, QStringLiteral("-c:v mpeg2video -c:a mp2 -f mpeg"));
         files["garbage"] = kit.mp3(QStringLiteral("garbage.mp3"), full);
+        // Pictures in ID3v2 tags of other types: WAV and AIFF chunks, and a
+        // tag in front of an Ogg file; and a FLAC without a picture of its
+        // own whose metadata holds an ID3v2 tag's bytes, which is no tag.
+        files["wavpic"] = kit.wav(QStringLiteral("pic.wav"), full);
+        files["aiffpic"] = audio("pic.aiff", "-c:a pcm_s16be");
+        files["oggid3"] = audio("id3.ogg", "-c:a libvorbis");
+        files["flacid3inside"] = kit.flac(QStringLiteral("inside.flac"), full);
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             QVERIFY2(!it.value().isEmpty(), qPrintable(it.key() + ": " + kit.lastError()));
+        QVERIFY(addId3v2Cover(files["wavpic"], wide) && addId3v2Cover(files["aiffpic"], wide));
+        const QString wideTag = kit.id3OnlyMp3(QStringLiteral("widetag.mp3"), full, wide);
+        QVERIFY(!wideTag.isEmpty());
+        QVERIFY(testkit::touch(files["oggid3"], testkit::fileBytes(wideTag) + testkit::fileBytes(files["oggid3"])));
+        const QByteArray inside =
+            withApplicationBlock(testkit::fileBytes(files["flacid3inside"]), testkit::fileBytes(wideTag));
+        QVERIFY(!inside.isEmpty() && testkit::touch(files["flacid3inside"], inside));
 
         // An AIFF carrying an empty ID3 chunk, and a WAV whose format chunk claims 2 MHz.
         QByteArray aiff = testkit::fileBytes(files["aiff"]) + QByteArray("ID3 \0\0\0\x0a" "ID3\x04\0\0\0\0\0\0", 18);
@@ -283,6 +342,11 @@ private slots:
         QTest::addRow("flac picture") << "flac" << "covers" << true;
         QTest::addRow("Upper.M4A covr") << "m4a" << "covers" << true;
         QTest::addRow("wma WM/Picture") << "wma" << "covers" << true;
+        QTest::addRow("wav with an ID3v2 cover") << "wavpic" << "covers" << true;
+        QTest::addRow("aiff with an ID3v2 cover") << "aiffpic" << "covers" << true;
+        QTest::addRow("ogg behind an ID3v2 tag with a cover") << "oggid3" << "covers" << true;
+        // Read as MPEG, the FLAC would be searched for a tag and the bytes taken for one.
+        QTest::addRow("flac holding an ID3v2 tag's bytes in its metadata") << "flacid3inside" << "covers" << false;
         QTest::addRow("mp3 without picture") << "untagged" << "covers" << false;
         QTest::addRow("missing file") << "missing" << "covers" << false;
         QTest::addRow("garbage APIC frame") << "garbage" << "covers" << false;

@@ -130,6 +130,40 @@ private slots:
         QCOMPARE(rows(QStringLiteral("SELECT cover AS v FROM albumsRepo")) == noArtwork, unknown);
     }
 
+    // A title that only numbers the track ("Track 01", as rippers and some
+    // players write it) is no title: the track is up for completion.
+    void numberedTracksHaveNoTitle_data()
+    {
+        QTest::addColumn<QString>("title"); // the tag's; "" for none
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("hasTitle");
+        QTest::addRow("a real title") << "Harbour Lights"
+                                      << "01 Song.mp3" << true;
+        QTest::addRow("\"Track 01\"") << "Track 01"
+                                      << "01 Song.mp3" << false;
+        QTest::addRow("\"TRACK 7\", any case") << "TRACK 7"
+                                               << "07 Song.mp3" << false;
+        QTest::addRow("no tag title, named \"Track 03.mp3\"") << ""
+                                                              << "Track 03.mp3" << false;
+        QTest::addRow("no tag title, named \"Intro.mp3\"") << ""
+                                                           << "Intro.mp3" << true;
+    }
+
+    void numberedTracksHaveNoTitle()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, file);
+        QFETCH(bool, hasTitle);
+        QTemporaryDir folder;
+        MediaKit kit(folder.path());
+        const QString path = kit.mp3(file, {title, QStringLiteral("Band"), QStringLiteral("Album"), {}, {}, 0, 0});
+        QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
+        const track record = mapWith(path);
+        QCOMPARE(record.hasTitle, hasTitle);
+        if (!hasTitle)
+            QVERIFY(record.isMissingData);
+    }
+
     // Without a time from the tags, the video's own probe gives it.
     void videoGetsDurationAndThumbnail()
     {

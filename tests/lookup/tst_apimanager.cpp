@@ -38,19 +38,21 @@ struct Recorder
     Recorder()
     {
         job->setSteps({[this](track t) {
-            events.append(QStringLiteral("complete %1").arg(t.id));
-            if (fill.contains(t.id)) {
-                t.albumName = t.artistName = QStringLiteral("Found");
-                t.hasAlbum = t.hasArtist = true;
-            }
-            return t;
-        }, [this](const track &t) { events.append(QStringLiteral("store %1").arg(t.id)); },
-        // Tags are written on the writer thread; read only once the folder's tracks are sent.
-        [this](const track &t) {
-            written.append(QStringLiteral("tags %1").arg(t.id));
-            offGuiThread = offGuiThread && QThread::currentThread() != qApp->thread();
-            return true;
-        }});
+                           events.append(QStringLiteral("complete %1").arg(t.id));
+                           if (fill.contains(t.id)) {
+                               t.albumName = t.artistName = QStringLiteral("Found");
+                               t.hasAlbum = t.hasArtist = true;
+                           }
+                           return t;
+                       },
+                       [this](const track &t) { events.append(QStringLiteral("store %1").arg(t.id)); },
+                       // Tags are written on the writer thread; read only once the folder's tracks are sent.
+                       [this](const track &t) {
+                           written.append(QStringLiteral("tags %1").arg(t.id));
+                           offGuiThread = offGuiThread && QThread::currentThread() != qApp->thread();
+                           return true;
+                       },
+                       {}});
         QObject::connect(job, &ApiManager::updateTrackToManager, &context, [this](const track &t) {
             const QString sent = QStringLiteral("sent %1").arg(t.id) + (t.isMissingData ? "?" : "");
             events.append(t.id == ApiManager::endMarkId ? QStringLiteral("end") : sent);
@@ -94,6 +96,135 @@ private slots:
         // Tags are written only where something was learnt, off the GUI thread.
         QCOMPARE(rec.written, QStringList{"tags 3"});
         QVERIFY(rec.offGuiThread);
+    }
+
+    // A track leaves the missing-data list only once title, artist and
+    // album are all known, whatever the completion filled in.
+    void missingDataAfterTheCompletion_data()
+    {
+        QTest::addColumn<QString>("known"); // what the completed track knows: "title artist album"
+        QTest::addColumn<bool>("missing");
+        QTest::addRow("everything known") << "title artist album" << false;
+        QTest::addRow("still without a title") << "artist album" << true;
+        QTest::addRow("still without an artist") << "title album" << true;
+        QTest::addRow("still without an album") << "title artist" << true;
+    }
+
+    void missingDataAfterTheCompletion()
+    {
+        QFETCH(QString, known);
+        QFETCH(bool, missing);
+        ApiManager *job = ApiManager::getinstance();
+        job->setSteps({[&known](track t) {
+                           t.hasTitle = known.contains(QLatin1String("title"));
+                           t.hasArtist = known.contains(QLatin1String("artist"));
+                           t.hasAlbum = known.contains(QLatin1String("album"));
+                           return t;
+                       },
+                       {},
+                       {},
+                       {}});
+        auto restore = qScopeGuard([job] { job->setSteps(ApiManager::defaultSteps()); });
+        track t;
+        t.id = 7;
+        t.folderLocation = QStringLiteral("/m/F");
+        t.isMissingData = true;
+        QSignalSpy sent(job, &ApiManager::updateTrackToManager);
+        job->searchfromApi({{7, t}});
+        QTRY_COMPARE(sent.size(), 2); // the track, then the end mark
+        QCOMPARE(sent.first().first().value<track>().isMissingData, missing);
+    }
+
+    // The grouping of a large hand-over: folders in the order they first
+    // appear, each folder's tracks in the order given, a track given again
+    // in place of its pending copy, every track once.
+    void aLargeHandOverGroupedByFolder()
+    {
+        constexpr int count = 50000;
+        constexpr int folders = 5000;
+        Recorder rec;
+        rec.job->setDoUpdate(false);
+        TrackMap first = tracksIn(count, folders);
+        // Folders by descending id, so the map's order is not the folders' order.
+        for (track &t : first)
+            t.folderLocation = QStringLiteral("/m/F%1").arg((count - t.id) % folders);
+        rec.job->searchfromApi(first);
+        // Given again while pending: two tracks, one moving to a new folder.
+        TrackMap again;
+        again.insert(5, first.value(5));
+        again.insert(6, first.value(6));
+        again[6].folderLocation = QStringLiteral("/m/New");
+        rec.job->searchfromApi(again);
+        // One track a turn of the event loop: run the loop itself rather than
+        // polling between sleeps.
+        QEventLoop loop;
+        QObject::connect(rec.job, &ApiManager::updateTrackToManager, &loop, [&loop](const track &t) {
+            if (t.id == ApiManager::endMarkId)
+                loop.quit();
+        });
+        QTimer::singleShot(600000, &loop, &QEventLoop::quit); // only against a hang
+        rec.job->setDoUpdate(true);
+        loop.exec();
+        QVERIFY(rec.events.contains(QStringLiteral("end")));
+
+        QList<int> order;
+        for (const QString &event : std::as_const(rec.events)) {
+            if (event.startsWith(QLatin1String("complete ")))
+                order << event.mid(9).toInt();
+        }
+        QCOMPARE(order.size(), count);
+        QCOMPARE(QSet<int>(order.cbegin(), order.cend()).size(), count);
+        // The folder of each id from 1 to 5000 first appears with that id and
+        // holds every 5000th id from it.  Track 5, given again, joins the end of its
+        // folder's group; track 6 makes a new folder, the last.
+        QList<int> want;
+        for (int start = 1; start <= folders; ++start) {
+            for (int id = start; id <= count; id += folders) {
+                if (id != 5 && id != 6)
+                    want << id;
+            }
+            if (start == 5)
+                want << 5;
+        }
+        want << 6;
+        QCOMPARE(order, want);
+    }
+
+    // What the completion needs of a folder is read once, off the GUI
+    // thread, before the folder's first track; a folder none of whose
+    // tracks is to be completed is not read.
+    void eachFolderReadOnceBeforeItsTracks()
+    {
+        ApiManager *job = ApiManager::getinstance();
+        QMutex mutex;
+        QStringList events;
+        bool offGuiThread = true;
+        const auto log = [&mutex, &events](const QString &event) {
+            QMutexLocker locker(&mutex);
+            events << event;
+        };
+        ApiManager::Steps steps;
+        steps.complete = [&log](const track &t) {
+            log(QStringLiteral("complete %1").arg(t.id));
+            return t;
+        };
+        steps.readFolder = [&mutex, &events, &offGuiThread](const QString &folder) {
+            QMutexLocker locker(&mutex);
+            offGuiThread = offGuiThread && QThread::currentThread() != qApp->thread();
+            events << QStringLiteral("read ") + folder;
+        };
+        job->setSteps(steps);
+        auto restore = qScopeGuard([job] { job->setSteps(ApiManager::defaultSteps()); });
+        QSignalSpy sent(job, &ApiManager::updateTrackToManager);
+        // Folders F1 (1, 4), F2 (2, 5), F0 (3, 6); only 1, 4 and 6 are to be completed.
+        job->setDoUpdate(false);
+        job->searchfromApi(tracksIn(6, 3));
+        job->setSelectedIds({1, 4, 6});
+        job->setDoUpdate(true);
+        QTRY_VERIFY(!sent.isEmpty() && sent.last().first().value<track>().id == ApiManager::endMarkId);
+        QMutexLocker locker(&mutex);
+        QCOMPARE(events.join(", "), "read /m/F1, complete 1, complete 4, read /m/F0, complete 6");
+        QVERIFY(offGuiThread);
     }
 
     void stopSendsTheEndMarkAndTheGuiStaysResponsive()
