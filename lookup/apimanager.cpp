@@ -25,16 +25,15 @@ bool sameMetadata(const track &a, const track &b)
            a.genre == b.genre && a.tracknumber == b.tracknumber;
 }
 
-// One writer at a time, on a pool nothing else waits in.  Its thread ends
-// as soon as it is idle: a thread's library connection lives as long as the
-// thread, and a folder read must see the library as it is now, not one set
-// aside and made again since.
+// One writer at a time, on a pool nothing else waits in.  Its thread keeps
+// its library connection between folders: the library file is never set
+// aside while the program runs (damage met in use is dealt with at the next
+// start), so a connection opened once reads the library as it is.
 QThreadPool *tagWriterPool()
 {
     static QThreadPool *pool = [] {
         auto *p = new QThreadPool;
         p->setMaxThreadCount(1);
-        p->setExpiryTimeout(0);
         return p;
     }();
     return pool;
