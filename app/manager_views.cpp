@@ -577,6 +577,8 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
                                              second ? first.genre : QString(), second ? year : 0, group.selected, true,
                                              row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
+            if (row == 1)
+                model->setGroupRows(rows);
             result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }

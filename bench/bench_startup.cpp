@@ -30,6 +30,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QQuickItem>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -195,17 +196,20 @@ int startOnce(int argc, char *argv[])
     QTimer turns;
     turns.setTimerType(Qt::PreciseTimer);
     turns.setInterval(1);
-    QObject::connect(&turns, &QTimer::timeout, &app, [&] {
-        const qint64 now = sinceFrame.elapsed();
-        longestPause = std::max(longestPause, now - lastTurn);
-        lastTurn = now;
-    });
     const auto report = [&](const char *what, const QByteArray &more = QByteArray()) {
         std::printf("%s %lld %lld%s\n", what, monotonicNs(), peakKiB(), more.constData());
         std::fflush(stdout);
     };
+    // The library panel's views take their rows one per turn of the event
+    // loop: settled once they all have.
+    const auto viewsWaiting = [&] {
+        const QQuickItem *root = startUp.viewer().rootObject();
+        const QObject *panel = root ? root->findChild<QObject *>(QStringLiteral("libraryPanel")) : nullptr;
+        return panel && panel->property("waitingViews").toInt() > 0;
+    };
     const auto settle = [&] {
-        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews())
+        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews() ||
+            viewsWaiting())
             return;
         settled = true;
         turns.stop();
@@ -214,6 +218,12 @@ int startOnce(int argc, char *argv[])
                               QByteArray::number(controller->libraryTracks.size()));
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     };
+    QObject::connect(&turns, &QTimer::timeout, &app, [&] {
+        const qint64 now = sinceFrame.elapsed();
+        longestPause = std::max(longestPause, now - lastTurn);
+        lastTurn = now;
+        settle();
+    });
     QObject::connect(&startUp.viewer(), &QQuickWindow::frameSwapped, &app, [&] {
         if (framed)
             return;

@@ -290,6 +290,10 @@ private slots:
         QCOMPARE(second->year(), playlist ? 0 : 1991);
         if (keys.size() > 2)
             QVERIFY(row<TrackDataModel>(result, keys.at(2))->artistname().isEmpty());
+        // The first row tells how many rows the group has, the others nothing.
+        QCOMPARE(first->grouprows(), int(keys.size()));
+        for (qsizetype i = 1; i < keys.size(); ++i)
+            QCOMPARE(row<TrackDataModel>(result, keys.at(i))->grouprows(), 0);
     }
 
     void whereEachKindLands()
