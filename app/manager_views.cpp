@@ -243,13 +243,12 @@ public:
 
     void add(const track &t, const manager::TrackTexts *texts, bool videoLine = false)
     {
-        const bool listed = list && texts && !list->empty() && texts >= list->data() &&
-                            texts < list->data() + list->size();
+        const bool listed =
+            list && texts && !list->empty() && texts >= list->data() && texts < list->data() + list->size();
         if (listed) {
             if (!ranks) {
-                ranks = &list->ranks(order == DetailOrder::Album
-                                         ? (videoLine ? manager::TrackTextList::ByAlbumAndFile
-                                                      : manager::TrackTextList::ByAlbum)
+                ranks = &list->ranks(order == DetailOrder::Album ? (videoLine ? manager::TrackTextList::ByAlbumAndFile
+                                                                              : manager::TrackTextList::ByAlbum)
                                      : order == DetailOrder::Artist ? manager::TrackTextList::ByArtist
                                                                     : manager::TrackTextList::ByTitle);
                 rankedVideo = videoLine;

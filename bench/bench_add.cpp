@@ -302,11 +302,10 @@ void benchConvert(const QString &work)
                                                       "exec $1' _ {} < '%2'")
                                            .arg(nproc, script.fileName())});
                     const int made = int(QDir(ref).entryList(QDir::Files).size());
-                    require(made == files,
-                            QStringLiteral("convert to %1: ffmpeg by hand made %2 of %3 files")
-                                .arg(QLatin1String(codec))
-                                .arg(made)
-                                .arg(files));
+                    require(made == files, QStringLiteral("convert to %1: ffmpeg by hand made %2 of %3 files")
+                                               .arg(QLatin1String(codec))
+                                               .arg(made)
+                                               .arg(files));
                 }
                 times[ours ? 1 : 0] = clock.nsecsElapsed() / 1e9;
             }

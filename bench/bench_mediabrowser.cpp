@@ -295,8 +295,9 @@ int main(int argc, char *argv[])
         << "cache hit (\"itunes\"):        " << testkit::median(cacheHits)
         << " ms to the rows on screen (target <= 100), " << testkit::median(cacheHitViews)
         << " ms to all three views\n";
-    require(controller.browserTracks.size() == tracks.size(),
-            QStringLiteral("the browser holds %1 tracks of %2").arg(controller.browserTracks.size()).arg(tracks.size()));
+    require(
+        controller.browserTracks.size() == tracks.size(),
+        QStringLiteral("the browser holds %1 tracks of %2").arg(controller.browserTracks.size()).arg(tracks.size()));
     keystrokes(controller, browser, rounds, 30, out);
     controller.setBrowserView(0);
     std::vector<double> categories, categoryViews;
@@ -362,8 +363,9 @@ int main(int argc, char *argv[])
         requested.push_back(m);
     }
     require(bareCount == 2000 || given, QStringLiteral("the bare scan read %1 files of 2000").arg(bareCount));
-    require(controller.browserTracks.size() == bareCount,
-            QStringLiteral("\"mymusic\" gave %1 tracks, the bare scan %2").arg(controller.browserTracks.size()).arg(bareCount));
+    require(controller.browserTracks.size() == bareCount, QStringLiteral("\"mymusic\" gave %1 tracks, the bare scan %2")
+                                                              .arg(controller.browserTracks.size())
+                                                              .arg(bareCount));
     out << "bare folder scan:            " << testkit::median(bare) << " ms, " << bareCount << " records\n"
         << "\"mymusic\" to published rows: " << testkit::median(requested) << " ms, " << controller.browserTracks.size()
         << " tracks; ratio " << testkit::median(requested) / testkit::median(bare) << " (target < 1.3)\n";

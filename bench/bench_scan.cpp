@@ -270,11 +270,10 @@ int measure(const QString &root, int runs, const QString &cpus)
             sides[side].cpu.push_back(cpuSeconds() - cpu);
             // Each side did what it is timed for: every file read, and the
             // album pictures made where the side makes them.
-            const int pictures = side == Floor ? int(QDir(floorPictures).entryList(QDir::Files).size())
-                                 : side == Scan ? int(QDir(shared::dataLocation() + shared().artworkPath)
-                                                          .entryList(QDir::Files)
-                                                          .size())
-                                                : -1;
+            const int pictures =
+                side == Floor  ? int(QDir(floorPictures).entryList(QDir::Files).size())
+                : side == Scan ? int(QDir(shared::dataLocation() + shared().artworkPath).entryList(QDir::Files).size())
+                               : -1;
             if (sides[side].count != files.size() || (pictures >= 0 && pictures != folders)) {
                 std::fprintf(stderr, "side %d read %d of %lld files and made %d album pictures of %d\n", side,
                              sides[side].count, static_cast<long long>(files.size()), pictures, folders);

@@ -208,8 +208,7 @@ int startOnce(int argc, char *argv[])
         return panel && panel->property("waitingViews").toInt() > 0;
     };
     const auto settle = [&] {
-        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews() ||
-            viewsWaiting())
+        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews() || viewsWaiting())
             return;
         settled = true;
         turns.stop();
@@ -386,13 +385,12 @@ int main(int argc, char *argv[])
         << " ms (target <= 400), peak " << qRound(med(library, &Figures::framePeakMiB)) << " MiB (target <= 150)\n"
         << "  library checked and views published: " << qRound(med(library, &Figures::settledMs)) << " ms, peak "
         << qRound(med(library, &Figures::settledPeakMiB)) << " MiB\n"
-        << "  longest pause of the event loop after the first frame: "
-        << qRound(med(library, &Figures::longestPauseMs)) << " ms (target <= 50), slowest "
-        << qRound(std::max_element(library.cbegin(), library.cend(),
-                                   [](const Figures &a, const Figures &b) {
-                                       return a.longestPauseMs < b.longestPauseMs;
-                                   })
-                      ->longestPauseMs)
+        << "  longest pause of the event loop after the first frame: " << qRound(med(library, &Figures::longestPauseMs))
+        << " ms (target <= 50), slowest "
+        << qRound(
+               std::max_element(library.cbegin(), library.cend(),
+                                [](const Figures &a, const Figures &b) { return a.longestPauseMs < b.longestPauseMs; })
+                   ->longestPauseMs)
         << " ms; empty library " << qRound(med(empty, &Figures::longestPauseMs)) << " ms\n"
         << "  empty library (reference): first frame " << qRound(med(empty, &Figures::frameMs)) << " ms, peak "
         << qRound(med(empty, &Figures::framePeakMiB)) << " MiB\n";

@@ -196,8 +196,9 @@ int main(int argc, char *argv[])
         if (completed != completedBefore + 1 || madeSize != handSize) {
             QTextStream(stderr) << "round " << round + 1 << ": VideoEncoding made no conversion ("
                                 << (completed - completedBefore) << " files completed, output "
-                                << (QFileInfo::exists(made) ? "of size " + (madeSize.isEmpty() ? QStringLiteral("?") : madeSize)
-                                                            : QStringLiteral("missing"))
+                                << (QFileInfo::exists(made)
+                                        ? "of size " + (madeSize.isEmpty() ? QStringLiteral("?") : madeSize)
+                                        : QStringLiteral("missing"))
                                 << ", by hand " << handSize << ")\n";
             return 1;
         }

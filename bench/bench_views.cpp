@@ -170,9 +170,9 @@ int main(int argc, char *argv[])
         whole.start();
         const manager::LibraryViews all = manager::buildLibraryViews(library, input);
         wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
-        for (const manager::ViewResult *built : {&all.albumModels, &all.artistModels, &all.trackRowModels,
-                                                 &all.playlistModels, &all.podcastModels, &all.audiobookModels,
-                                                 &all.videoModels}) {
+        for (const manager::ViewResult *built :
+             {&all.albumModels, &all.artistModels, &all.trackRowModels, &all.playlistModels, &all.podcastModels,
+              &all.audiobookModels, &all.videoModels}) {
             if (built->models.isEmpty()) {
                 std::fprintf(stderr, "buildLibraryViews made a view without rows\n");
                 return 1;

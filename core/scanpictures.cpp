@@ -72,8 +72,7 @@ void ScanPictures::offer(int media, std::optional<File> file)
         tryCandidates(album.get());
 }
 
-void ScanPictures::prepare(int media, Offered &offered, const File &file, int firstRead,
-                           QMutexLocker<QMutex> &locker)
+void ScanPictures::prepare(int media, Offered &offered, const File &file, int firstRead, QMutexLocker<QMutex> &locker)
 {
     const bool first = media == firstRead;
     if (media > firstRead) {

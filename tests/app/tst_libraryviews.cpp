@@ -394,8 +394,8 @@ private slots:
         std::vector<manager::ShownTrack> shown;
         auto lowered = texts->cbegin();
         for (track &t : tracks) {
-            const QString &field = view == 1 ? lowered->artist
-                                   : view == 2 ? lowered->title
+            const QString &field = view == 1                    ? lowered->artist
+                                   : view == 2                  ? lowered->title
                                    : category == 4 && t.isVideo ? lowered->file
                                                                 : lowered->album;
             t.isHidden = !field.contains(text);
@@ -415,8 +415,8 @@ private slots:
         const manager::ViewResult quick = build(searched);
         const manager::ViewResult whole = build(input);
         QCOMPARE(quick.models.keys(), whole.models.keys());
-        const QList<QByteArray> fields{"albumid", "albumname", "artistname", "artistid", "albumcount",
-                                       "trackcount", "coverart", "visibility"};
+        const QList<QByteArray> fields{"albumid",    "albumname",  "artistname", "artistid",
+                                       "albumcount", "trackcount", "coverart",   "visibility"};
         for (const QString &key : whole.models.keys()) {
             for (const QByteArray &field : fields)
                 QCOMPARE(quick.models.value(key)->property(field), whole.models.value(key)->property(field));
@@ -427,7 +427,8 @@ private slots:
         QVERIFY(!whole.details.isEmpty());
         if (view == 1) {
             for (const auto &[t, shownTexts] : shown)
-                QCOMPARE(quick.artistCoverArt.value(shownTexts->artist), whole.artistCoverArt.value(shownTexts->artist));
+                QCOMPARE(quick.artistCoverArt.value(shownTexts->artist),
+                         whole.artistCoverArt.value(shownTexts->artist));
         }
     }
 
