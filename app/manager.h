@@ -1,8 +1,10 @@
 #ifndef MANAGER_H
 #define MANAGER_H
 
+#include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include <QFuture>
@@ -108,8 +110,25 @@ public:
         QString genreName;
         QString filename;
     };
-    // The texts of every track of a map, in the map's order.
-    using TrackTextList = std::vector<TrackTexts>;
+    // The texts of every track of a map, in the map's order, and the orders
+    // the detail lists sort them in: each worked out once, when first asked
+    // for (from any thread), so that a detail list of some of the tracks is
+    // put in order by comparing numbers instead of texts.
+    class TrackTextList : public std::vector<TrackTexts>
+    {
+    public:
+        using std::vector<TrackTexts>::vector;
+        // Album, artist or title order, or album order with file names for
+        // titles (the videos' detail lines).
+        enum Order { ByAlbum, ByArtist, ByTitle, ByAlbumAndFile, Orders };
+        // The place of each track (by its index here) in `order`; tracks
+        // whose sort texts are equal keep the order they have here.
+        const std::vector<int> &ranks(Order order) const;
+
+    private:
+        mutable std::array<std::once_flag, Orders> ranked;
+        mutable std::array<std::vector<int>, Orders> places;
+    };
     static std::shared_ptr<const TrackTextList> textsOf(const TrackMap &tracks);
     // Whether `texts` are those of `tracks` (of each of its tracks, in order).
     static bool textsAreOf(const TrackTextList *texts, const TrackMap &tracks);
@@ -146,8 +165,10 @@ public:
         // Browser builds: the texts of the map built from (textsOf); null,
         // or not of that map, and they are lowered as needed.
         std::shared_ptr<const TrackTextList> texts;
-        // Browser album and track builds: the tracks not hidden, in id order,
-        // pointing into the map built from; null: each track's isHidden says.
+        // Browser builds: the tracks not hidden, in id order, pointing into
+        // the map built from; null: each track's isHidden says.  For an
+        // artist build they are whole artists (all tracks whose artist's
+        // name lower-cases alike, as a search of the names leaves them).
         const std::vector<ShownTrack> *shown = nullptr;
         // Browser artist builds: browserArtistCounts of the map built from in
         // the build's category; null: counted by the build.

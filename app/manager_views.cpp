@@ -4,6 +4,7 @@
 #include <array>
 #include <deque>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 #include <QDir>
@@ -231,26 +232,52 @@ std::array<QString, 3> detailKeys(DetailOrder order, const QString &album, const
     return {title, album, genre};
 }
 
-// Detail lines of a browser view, collected with their sort keys and made
-// in their sorted order (ties keep the tracks' order).  A video line's title
-// is its file name.
+// Detail lines of a browser view, made in their sorted order (ties keep the
+// tracks' order).  A video line's title is its file name.  Lines whose
+// texts come from `list` are put in order by the places the list worked out
+// once for all its tracks; others by their keys.
 class DetailLines
 {
 public:
-    explicit DetailLines(DetailOrder sortOrder) : order(sortOrder) {}
+    DetailLines(DetailOrder sortOrder, const manager::TrackTextList *texts) : order(sortOrder), list(texts) {}
 
     void add(const track &t, const manager::TrackTexts *texts, bool videoLine = false)
     {
+        const bool listed =
+            list && texts && !list->empty() && texts >= list->data() && texts < list->data() + list->size();
+        if (listed) {
+            if (!ranks) {
+                ranks = &list->ranks(order == DetailOrder::Album ? (videoLine ? manager::TrackTextList::ByAlbumAndFile
+                                                                              : manager::TrackTextList::ByAlbum)
+                                     : order == DetailOrder::Artist ? manager::TrackTextList::ByArtist
+                                                                    : manager::TrackTextList::ByTitle);
+                rankedVideo = videoLine;
+            }
+            if (videoLine == rankedVideo) {
+                lines.push_back({{}, int((*ranks)[size_t(texts - list->data())]), &t, videoLine});
+                return;
+            }
+        }
+        unranked = true;
         std::array<QString, 3> keys =
             texts ? detailKeys(order, texts->album, texts->artist, videoLine ? texts->file : texts->title, texts->genre)
                   : detailKeys(order, textKey(t.albumName), textKey(t.artistName),
                                textKey(videoLine ? t.filename : t.trackname), textKey(t.genre));
-        lines.push_back({std::move(keys), &t, videoLine});
+        lines.push_back({std::move(keys), -1, &t, videoLine});
     }
 
     QList<QObject *> make(QObject *owner)
     {
-        std::stable_sort(lines.begin(), lines.end(), [](const Line &a, const Line &b) { return a.keys < b.keys; });
+        if (unranked) {
+            // Some lines have no place: all go by their keys.
+            for (Line &line : lines) {
+                if (line.rank >= 0)
+                    line.keys = keysOf(*line.t, line.video);
+            }
+            std::stable_sort(lines.begin(), lines.end(), [](const Line &a, const Line &b) { return a.keys < b.keys; });
+        } else {
+            std::sort(lines.begin(), lines.end(), [](const Line &a, const Line &b) { return a.rank < b.rank; });
+        }
         QList<QObject *> details;
         details.reserve(qsizetype(lines.size()));
         for (const Line &line : lines)
@@ -259,13 +286,24 @@ public:
     }
 
 private:
+    std::array<QString, 3> keysOf(const track &t, bool videoLine) const
+    {
+        return detailKeys(order, textKey(t.albumName), textKey(t.artistName),
+                          textKey(videoLine ? t.filename : t.trackname), textKey(t.genre));
+    }
+
     struct Line
     {
-        std::array<QString, 3> keys;
+        std::array<QString, 3> keys; // when some line has no rank
+        int rank;                    // the track's place in the list's order, or -1
         const track *t;
         bool video;
     };
     DetailOrder order;
+    const manager::TrackTextList *list;
+    const std::vector<int> *ranks = nullptr;
+    bool rankedVideo = false;
+    bool unranked = false;
     std::vector<Line> lines;
 };
 
@@ -577,6 +615,8 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
             auto *model = new TrackDataModel(albumid, albumname, second ? artistname : QString(),
                                              second ? first.genre : QString(), second ? year : 0, group.selected, true,
                                              row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
+            if (row == 1)
+                model->setGroupRows(rows);
             result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }
@@ -827,7 +867,7 @@ manager::ViewResult manager::Get_Albumlist(bool isMain, const TrackMap &tracks, 
 
     const bool videos = input.mediaTypeFilter == MediaVideos;
     KeyedRows<const track *> rows; // the last track of a key gives its row
-    DetailLines details(DetailOrder::Album);
+    DetailLines details(DetailOrder::Album, input.texts.get());
     QSet<QString> seen(result.seenVideoTitles.cbegin(), result.seenVideoTitles.cend());
     int repeat = 1;
     visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
@@ -874,7 +914,7 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     };
     if (!isMain && !input.rows) {
         // The detail lines alone: the cover lists and counts go with the rows.
-        DetailLines details(DetailOrder::Artist);
+        DetailLines details(DetailOrder::Artist, input.texts.get());
         if (input.details) {
             visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
                 if (shownHere(t))
@@ -897,12 +937,11 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
     using Row = std::pair<const track *, QStringList>;
     KeyedRows<Row> rows;
     QHash<QString, ArtistSeen<Row>> seenArtists;
-    DetailLines details(DetailOrder::Artist);
-    TextsCursor texts(input.texts.get());
+    DetailLines details(DetailOrder::Artist, input.texts.get());
     ArtistSeen<Row> *previous = nullptr; // the last track's artist: often this one's too
     QString previousName;
-    for (const track &t : tracks) {
-        const TrackTexts *trackTexts = isMain ? nullptr : texts.next(t);
+    // False once the browser is closed.
+    const auto visit = [&](const track &t, const TrackTexts *trackTexts) {
         if (!previous || !sameName(previousName, t.artistName)) {
             // Valid until the next insertion, which only another artist makes.
             previous = &seenArtists[t.artistName];
@@ -916,19 +955,33 @@ manager::ViewResult manager::Get_Artistlist(bool isMain, const TrackMap &tracks,
                     seen.row = &rows[t.artistName];
                 *seen.row = {&t, coverList};
             }
-            continue;
+            return true;
         }
         if (browserClosed(input))
-            break;
-        if (t.isHidden)
-            continue;
-        if (!shownHere(t))
-            continue;
+            return false;
+        if (t.isHidden || !shownHere(t))
+            return true;
         if (filter == MediaPlaylists)
             coverList = QStringList{playlistCoverUrl};
         rows.insert(t.artistName, {&t, coverList});
         if (input.details)
             details.add(t, trackTexts);
+        return true;
+    };
+    if (!isMain && input.shown) {
+        // A search of the artists' names shows whole artists: every track
+        // whose artist's name lower-cases alike, which is all that artist's
+        // cover list is gathered from.  The others' lists stay as they were.
+        for (const auto &[t, trackTexts] : *input.shown) {
+            if (!visit(*t, trackTexts))
+                break;
+        }
+    } else {
+        TextsCursor texts(input.texts.get());
+        for (const track &t : tracks) {
+            if (!visit(t, isMain ? nullptr : texts.next(t)))
+                break;
+        }
     }
     const auto sortedRows = rows.sorted();
     if (isMain) {
@@ -979,7 +1032,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         finish(result, input);
         return result;
     }
-    DetailLines details(DetailOrder::Title);
+    DetailLines details(DetailOrder::Title, input.texts.get());
     visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
         // Videos have no track rows.
         if (input.mediaTypeFilter == MediaVideos || !inMediaCategory(t, input.mediaTypeFilter))
@@ -1025,6 +1078,34 @@ manager::TrackTexts::TrackTexts(const track &t)
       genre(textKey(t.genre)), file(textKey(t.filename)), albumName(t.albumName), artistName(t.artistName),
       trackname(t.trackname), genreName(t.genre), filename(t.filename)
 {
+}
+
+const std::vector<int> &manager::TrackTextList::ranks(Order order) const
+{
+    std::call_once(ranked[order], [this, order] {
+        const auto keys = [this, order](int index) {
+            const TrackTexts &texts = (*this)[size_t(index)];
+            switch (order) {
+            case ByArtist:
+                return std::tie(texts.artist, texts.title, texts.genre);
+            case ByTitle:
+                return std::tie(texts.title, texts.album, texts.genre);
+            case ByAlbumAndFile:
+                return std::tie(texts.album, texts.file, texts.genre);
+            default:
+                return std::tie(texts.album, texts.title, texts.genre);
+            }
+        };
+        std::vector<int> sorted(size());
+        for (size_t i = 0; i < sorted.size(); ++i)
+            sorted[i] = int(i);
+        std::stable_sort(sorted.begin(), sorted.end(), [&keys](int a, int b) { return keys(a) < keys(b); });
+        std::vector<int> &place = places[order];
+        place.resize(sorted.size());
+        for (size_t at = 0; at < sorted.size(); ++at)
+            place[size_t(sorted[at])] = int(at);
+    });
+    return places[order];
 }
 
 bool manager::TrackTexts::of(const track &t) const

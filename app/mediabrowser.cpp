@@ -602,6 +602,8 @@ void MediaBrowser::buildFinished(BuiltViews views, quint64 generation)
     building = false;
     if (generation == buildGeneration)
         takeViews(std::move(views));
+    // Kept for the build alone: let go, a search marks the tracks without copying them all.
+    buildTracks = TrackMap();
     if (loadingShown)
         slLoadingFnish();
     if (pendingSearch) {

@@ -12,7 +12,9 @@
 // from Line records makes its TrackList objects (its own children) when
 // `tracklist` is first read: a view of 100,000 tracks shows a few dozen.
 // Every setter emits only on a change (`tracklist` compares element by
-// element).
+// element).  `grouprows` of a group's first row is the number of rows of the
+// group (0 on the others, and where no one said): a view can then find its
+// groups by reading their first rows alone.
 class TrackDataModel : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,7 @@ class TrackDataModel : public QObject
     Q_PROPERTY(bool visibility READ visibility WRITE setVisibility NOTIFY visibilityChanged)
     Q_PROPERTY(QString coverart READ coverart WRITE setCoverArt NOTIFY coverartChanged)
     Q_PROPERTY(QList<QObject *> tracklist READ tracklist WRITE setTrackList NOTIFY tracklistChanged)
+    Q_PROPERTY(int grouprows READ grouprows CONSTANT)
 
 public:
     // One track of the row, as its TrackList will carry it.
@@ -66,6 +69,7 @@ public:
     // Ticks the tracks whose ids `ticked` holds and unticks the others (made
     // TrackList objects through their setters); true when all are ticked.
     bool setTrackTicks(const QSet<int> &ticked);
+    int grouprows() const { return m_grouprows; }
 
     void setAlbumId(const int &albumid);
     void setAlbumName(const QString &albumname);
@@ -76,6 +80,8 @@ public:
     void setVisibility(const bool &visibility);
     void setCoverArt(const QString &coverart);
     void setTrackList(const QList<QObject *> &tracklist);
+    // Before the row is published: it never changes once QML reads it.
+    void setGroupRows(int rows) { m_grouprows = rows; }
 
 signals:
     void albumidChanged();
@@ -97,6 +103,7 @@ private:
     bool m_selected = false;
     bool m_visibility = true;
     QString m_coverart;
+    int m_grouprows = 0;
     // Made from m_lines (then emptied) on the first read.
     mutable QList<QObject *> m_tracklist;
     mutable QList<Line> m_lines;

@@ -15,9 +15,14 @@
 // convert: 100 FLAC files of 30 s converted by the library job (codec,
 //          decision, conversion, tags, rows) to MP3 and to AAC, against the
 //          same ffmpeg commands run one per core by `xargs -P $(nproc)`.
-// pause:   whole adds of 2,000 and 8,000 small files through the controller:
-//          the longest time the GUI thread's event loop did not run (a
-//          stand-in ffprobe answers at once, so the add's own work shows).
+// pause:   whole adds of 2,000 and 8,000 small MP3s (2 s, tagged, made by
+//          the test kit) through the controller: the longest time the GUI
+//          thread's event loop did not run (a stand-in ffprobe answers at
+//          once, so the add's own work shows).
+//
+// Each part checks that its work was done (files copied or converted, rows
+// stored) and stops the benchmark with an error when it was not: a figure
+// for work that never happened is worse than none.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -31,6 +36,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -65,6 +71,22 @@ track makeTrack(int id, const QString &path, const QString &album, const QString
 }
 
 constexpr int runs = 5;
+
+// Stops the benchmark when its work was not done.
+void require(bool done, const QString &what)
+{
+    if (done)
+        return;
+    out.flush();
+    QTextStream(stderr) << "bench_add: " << what << "\n";
+    std::exit(1);
+}
+
+int storedTracks()
+{
+    QSqlQuery query;
+    return query.exec(QStringLiteral("SELECT count(*) FROM tracks")) && query.next() ? query.value(0).toInt() : -1;
+}
 
 void benchPlan()
 {
@@ -103,6 +125,12 @@ void benchPlan()
         std::atomic<bool> stop{false};
         plan = LibraryAdder::addToMainObjectthread(input, stop);
         lookup.push_back(plan.lookupNs / 1e6);
+        // 950 new tracks (the 50 already there by path are not added again),
+        // 50 of them replacing a worse copy.
+        require(plan.addedLibraryTracks.size() == 950 && plan.removedLibraryTracks.size() == 50,
+                QStringLiteral("plan: %1 added and %2 replaced, expected 950 and 50")
+                    .arg(plan.addedLibraryTracks.size())
+                    .arg(plan.removedLibraryTracks.size()));
     }
     out << "plan: 1000 chosen into 20000: ids and duplicates " << testkit::median(lookup) << " ms (median of " << runs
         << "; target < 100 ms); added " << plan.addedLibraryTracks.size() << ", replaced "
@@ -129,6 +157,7 @@ void benchCopy(const QString &work)
         items << item;
         bytes += item.size;
     }
+    require(items.size() == 2000, QStringLiteral("copy: the collection holds %1 MP3s, not 2000").arg(items.size()));
     const double mib = double(bytes) / (1 << 20);
     QProcess::execute(QStringLiteral("tar"), {"-cf", "/dev/null", "-C", source, "."}); // warm cache
 
@@ -156,11 +185,20 @@ void benchCopy(const QString &work)
                 std::atomic<bool> stop{false};
                 rows = int(LibraryAdder::CopyPath(roundItems, {}, stop).storedIds.size());
                 times[2] = clock.nsecsElapsed() / 1e9;
+                int copied = 0;
+                for (const auto &item : std::as_const(roundItems))
+                    copied += QFileInfo(item.target).size() == item.size ? 1 : 0;
+                require(rows == items.size() && copied == items.size(),
+                        QStringLiteral("copy: %1 of %2 rows stored, %3 files copied whole")
+                            .arg(rows)
+                            .arg(items.size())
+                            .arg(copied));
                 for (const auto &item : std::as_const(roundItems))
                     QDir(QFileInfo(item.target).absolutePath()).removeRecursively();
             } else {
                 const QString target = work + QStringLiteral("/cp-%1").arg(r);
-                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target});
+                require(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), source, target}) == 0,
+                        QStringLiteral("copy: cp -r failed"));
                 if (side == 1)
                     QProcess::execute(QStringLiteral("sync"), {QStringLiteral("-f"), target});
                 times[side] = clock.nsecsElapsed() / 1e9;
@@ -199,6 +237,8 @@ void benchConvert(const QString &work)
         {QStringLiteral("-c"), QStringLiteral("xargs -P %1 -I{} ffmpeg -v error -n -f lavfi -i anoisesrc=d=30:a=0.3 "
                                               "-metadata title=Noise -c:a flac {} < '%2'")
                                    .arg(nproc, names.fileName())});
+    for (const QString &flac : std::as_const(list))
+        require(QFileInfo(flac).size() > 0, QStringLiteral("convert: could not make ") + flac);
 
     for (const auto &[codec, extension, encoder] :
          {std::tuple{"mp3", "mp3", "libmp3lame"}, std::tuple{"aac", "m4a", "aac"}}) {
@@ -244,13 +284,28 @@ void benchConvert(const QString &work)
                 clock.start();
                 if (ours) {
                     ffmpeghandler converter;
-                    stored = int(converter.TranscodeOnOK(tracks, detail).size());
+                    const QList<track> made = converter.TranscodeOnOK(tracks, detail);
+                    stored = int(made.size());
+                    int there = 0;
+                    for (const track &t : made)
+                        there += QFileInfo(t.filepath).size() > 0 ? 1 : 0;
+                    require(stored == files && there == files,
+                            QStringLiteral("convert to %1: %2 of %3 converted, %4 files there")
+                                .arg(QLatin1String(codec))
+                                .arg(stored)
+                                .arg(files)
+                                .arg(there));
                 } else {
                     QProcess::execute(QStringLiteral("sh"),
                                       {QStringLiteral("-c"),
                                        QStringLiteral("xargs -P %1 -d '\\n' -I{} sh -c 'IFS=\"$(printf \"\\t\")\"; "
                                                       "exec $1' _ {} < '%2'")
                                            .arg(nproc, script.fileName())});
+                    const int made = int(QDir(ref).entryList(QDir::Files).size());
+                    require(made == files, QStringLiteral("convert to %1: ffmpeg by hand made %2 of %3 files")
+                                               .arg(QLatin1String(codec))
+                                               .arg(made)
+                                               .arg(files));
                 }
                 times[ours ? 1 : 0] = clock.nsecsElapsed() / 1e9;
             }
@@ -293,6 +348,14 @@ void benchPause(const QString &work)
 {
     const QString probe = testkit::MediaKit::fakeTool(work, QStringLiteral("ffprobe"), QStringLiteral("echo mp3"));
     ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
+    // Real MP3s, as a scan would offer them: the add refuses what isn't one.
+    testkit::MediaKit kit(work + QStringLiteral("/pause-media"));
+    testkit::MediaTags tags;
+    tags.title = QStringLiteral("Song");
+    tags.artist = QStringLiteral("Artist");
+    tags.album = QStringLiteral("Album");
+    const QString song = kit.mp3(QStringLiteral("song.mp3"), tags, QString(), 2);
+    require(!song.isEmpty(), QStringLiteral("pause: could not make an MP3: ") + kit.lastError());
     for (const int files : {2000, 8000}) {
         const QString source = work + QStringLiteral("/pause-%1").arg(files);
         TrackMap browser;
@@ -300,12 +363,11 @@ void benchPause(const QString &work)
             const QString album = QStringLiteral("Pause %1 %2").arg(files).arg(i / 10);
             const QString path = QStringLiteral("%1/%2/t%3.mp3").arg(source, album).arg(i);
             QDir().mkpath(QFileInfo(path).path());
-            QFile f(path);
-            f.open(QIODevice::WriteOnly);
-            f.write(QByteArray(4096, 'p'));
-            f.close();
-            track t = makeTrack(i, path, album, QStringLiteral("Artist %1").arg(i % 50), 192);
+            require(QFile::copy(song, path), QStringLiteral("pause: could not write ") + path);
+            track t = makeTrack(i, path, album, QStringLiteral("Artist %1").arg(i % 50), 128);
             t.album_id = i / 10 + 1;
+            t.filesize = QFileInfo(path).size();
+            t.codec = QStringLiteral("mp3");
             browser.insert(i, t);
         }
         std::vector<double> pauses, walls;
@@ -331,6 +393,12 @@ void benchPause(const QString &work)
                                                  [&] { return ended && !controller.isRefreshingViews(); })));
             walls.push_back(double(clock.elapsed()));
             stored = int(controller.libraryTracks.size());
+            const int rows = storedTracks();
+            require(stored == files && rows == files,
+                    QStringLiteral("pause: the add of %1 files stored %2 in the library, %3 rows")
+                        .arg(files)
+                        .arg(stored)
+                        .arg(rows));
         }
         out << "pause: add of " << files << " files, median of " << runs << ": " << testkit::median(walls) << " ms, "
             << stored << " in the library; longest event-loop pause " << testkit::median(pauses)

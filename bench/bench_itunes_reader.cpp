@@ -83,8 +83,12 @@ int main(int argc, char *argv[])
     QList<int> shuffled = all;
     std::shuffle(shuffled.begin(), shuffled.end(), *QRandomGenerator::global());
     library.addPlaylist(QStringLiteral("Music"), shuffled);
-    for (int p = 0; p < 20; ++p)
-        library.addPlaylist(QStringLiteral("Mix %1").arg(p), shuffled.mid(p * 500 % trackCount, 500));
+    int mixEntries = 0;
+    for (int p = 0; p < 20; ++p) {
+        const QList<int> mix = shuffled.mid(p * 500 % trackCount, 500);
+        library.addPlaylist(QStringLiteral("Mix %1").arg(p), mix);
+        mixEntries += int(mix.size());
+    }
     const QString xmlPath = dir.filePath(QStringLiteral("iTunes Music Library.xml"));
     if (!library.write(xmlPath))
         return 1;
@@ -104,6 +108,13 @@ int main(int argc, char *argv[])
             kept += static_cast<int>(playlist.tracks.size());
     }
     std::sort(times.begin(), times.end());
+    // Every playlist read, each with all its tracks (whose files are all there).
+    const int expectedEntries = 2 * trackCount + mixEntries;
+    if (playlists != 22 || kept != expectedEntries) {
+        std::fprintf(stderr, "the reader kept %d playlists with %d entries, expected 22 with %d\n", playlists, kept,
+                     expectedEntries);
+        return 1;
+    }
 
     QTextStream out(stdout);
     out << "tracks: " << trackCount << ", library file: " << QFileInfo(xmlPath).size() / 1024 << " KiB"
@@ -130,6 +141,13 @@ int main(int argc, char *argv[])
         timer.restart();
         const TrackMap imported = track_data().addITunesToTrackObj(result, TrackMap());
         out << "addITunesToTrackObj: " << imported.size() << " records in " << timer.elapsed() << " ms\n";
+        // A record for each track, and one for each entry of a playlist of the user's own.
+        if (imported.size() != trackCount + mixEntries) {
+            out.flush();
+            std::fprintf(stderr, "the import made %lld records, expected %d\n", static_cast<long long>(imported.size()),
+                         trackCount + mixEntries);
+            return 1;
+        }
     }
     return 0;
 }

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -100,6 +101,24 @@ TrackMap browserTracks(int scale)
     return tracks;
 }
 
+// Stops the benchmark when its work was not done.
+void require(bool done, const QString &what)
+{
+    if (done)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "bench_mediabrowser: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+// The rows of the browser's view `view` (0 albums, 1 artists, 2 tracks).
+int viewRows(MediaBrowser &browser, int view)
+{
+    return int(view == 0   ? browser.browserAlbumModels().size()
+               : view == 1 ? browser.browserArtistModels().size()
+                           : browser.browserTrackModels().size());
+}
+
 double timeMs(const std::function<void()> &work)
 {
     QElapsedTimer timer;
@@ -126,16 +145,28 @@ void waitForViews(MediaBrowser &browser)
 
 // Typing into the search box and deleting it, in each view in turn: the
 // median and the slowest keystroke of each view.
-void keystrokes(manager &controller, int rounds, int target, QTextStream &out)
+void keystrokes(manager &controller, MediaBrowser &browser, int rounds, int target, QTextStream &out)
 {
     const QStringList texts{"b", "bl", "blu", "blue", "blue n", "", "ночь", "str"};
     for (int view = 0; view < 3; ++view) {
         controller.setBrowserView(view);
+        controller.searchBox(QString());
+        const int all = viewRows(browser, view);
         std::vector<double> times;
         for (int r = 0; r < rounds; ++r) {
             for (const QString &text : texts)
                 times.push_back(timeMs([&] { controller.searchBox(text); }));
         }
+        // The keystrokes filtered the view: "blue" leaves some of its rows, none leaves all.
+        controller.searchBox(QStringLiteral("blue"));
+        const int filtered = viewRows(browser, view);
+        controller.searchBox(QString());
+        require(all > 0 && filtered > 0 && filtered < all && viewRows(browser, view) == all,
+                QStringLiteral("view %1: %2 rows, %3 after \"blue\", %4 after emptying the search")
+                    .arg(view)
+                    .arg(all)
+                    .arg(filtered)
+                    .arg(viewRows(browser, view)));
         out << "search keystroke, view " << view << ":     " << testkit::median(times) << " ms, slowest "
             << *std::max_element(times.begin(), times.end()) << " ms (target <= " << target << ")\n";
     }
@@ -157,6 +188,7 @@ void keystrokeAfterCategoryChange(manager &controller, MediaBrowser &browser, in
         controller.searchBox(text);
         waitForViews(browser);
         expected << int(browser.browserAlbumModels().size());
+        require(expected.last() > 0, QStringLiteral("\"%1\" shows no album").arg(text));
         controller.searchBox(QString());
         waitForViews(browser);
     }
@@ -263,7 +295,10 @@ int main(int argc, char *argv[])
         << "cache hit (\"itunes\"):        " << testkit::median(cacheHits)
         << " ms to the rows on screen (target <= 100), " << testkit::median(cacheHitViews)
         << " ms to all three views\n";
-    keystrokes(controller, rounds, 30, out);
+    require(
+        controller.browserTracks.size() == tracks.size(),
+        QStringLiteral("the browser holds %1 tracks of %2").arg(controller.browserTracks.size()).arg(tracks.size()));
+    keystrokes(controller, browser, rounds, 30, out);
     controller.setBrowserView(0);
     std::vector<double> categories, categoryViews;
     for (int r = 0; r < rounds; ++r) {
@@ -289,7 +324,9 @@ int main(int argc, char *argv[])
     waitFor(controller, &manager::sgRefreshBrowser);
     waitForViews(browser);
     out << "browser tracks: " << controller.browserTracks.size() << "\n";
-    keystrokes(controller, rounds, 150, out);
+    require(controller.browserTracks.size() == many.size(),
+            QStringLiteral("the browser holds %1 tracks of %2").arg(controller.browserTracks.size()).arg(many.size()));
+    keystrokes(controller, browser, rounds, 150, out);
     keystrokeAfterCategoryChange(controller, browser, rounds, 150, out);
     out << "machine load: " << testkit::machineLoad() << "\n";
     out.flush();
@@ -304,8 +341,7 @@ int main(int argc, char *argv[])
     } else {
         QElapsedTimer timer;
         timer.start();
-        if (!generate(music))
-            return 1;
+        require(generate(music), QStringLiteral("could not generate the Music folder"));
         std::fprintf(stderr, "generated 2,000 files in %lld ms\n", timer.elapsed());
     }
     std::vector<double> bare, requested;
@@ -326,6 +362,10 @@ int main(int argc, char *argv[])
         bare.push_back(b);
         requested.push_back(m);
     }
+    require(bareCount == 2000 || given, QStringLiteral("the bare scan read %1 files of 2000").arg(bareCount));
+    require(controller.browserTracks.size() == bareCount, QStringLiteral("\"mymusic\" gave %1 tracks, the bare scan %2")
+                                                              .arg(controller.browserTracks.size())
+                                                              .arg(bareCount));
     out << "bare folder scan:            " << testkit::median(bare) << " ms, " << bareCount << " records\n"
         << "\"mymusic\" to published rows: " << testkit::median(requested) << " ms, " << controller.browserTracks.size()
         << " tracks; ratio " << testkit::median(requested) / testkit::median(bare) << " (target < 1.3)\n";

@@ -6,7 +6,10 @@
 // folder, as a real music collection holds them (testkit::RealisticMusic:
 // 200 album folders of 10 tracks, 30 s at 128 kbit/s, each embedding its
 // album's 500 x 500 JPEG cover of about 105 KB).  A folder that doesn't
-// exist yet is generated and kept.
+// exist yet is generated and kept; a folder given is to hold album folders
+// each with its cover, as the generated one.  A side that reads fewer files,
+// or makes fewer album pictures, than the folder holds stops the benchmark
+// with an error.
 //
 // Each run times, one after the other and taking turns at going first, each
 // after reading all files once (warm cache): (a) walking the folder and
@@ -225,6 +228,11 @@ int measure(const QString &root, int runs, const QString &cpus)
     db.create();
 
     const QStringList files = mediaFiles(root);
+    // A collection of album folders, each with its cover, as the generated one.
+    QSet<QString> albumFolders;
+    for (const QString &path : files)
+        albumFolders.insert(QFileInfo(path).path());
+    const int folders = int(albumFolders.size());
     // Bare TagLib; the scan into a fresh library (it makes every album
     // picture); the scan again with the pictures kept (as when the same
     // folder is scanned again), for where the time goes.
@@ -260,6 +268,17 @@ int measure(const QString &root, int runs, const QString &cpus)
                 sides[side].count = int(track_data().searchfile(QDir(root)).size());
             sides[side].wall.push_back(timer.nsecsElapsed() / 1e9);
             sides[side].cpu.push_back(cpuSeconds() - cpu);
+            // Each side did what it is timed for: every file read, and the
+            // album pictures made where the side makes them.
+            const int pictures =
+                side == Floor  ? int(QDir(floorPictures).entryList(QDir::Files).size())
+                : side == Scan ? int(QDir(shared::dataLocation() + shared().artworkPath).entryList(QDir::Files).size())
+                               : -1;
+            if (sides[side].count != files.size() || (pictures >= 0 && pictures != folders)) {
+                std::fprintf(stderr, "side %d read %d of %lld files and made %d album pictures of %d\n", side,
+                             sides[side].count, static_cast<long long>(files.size()), pictures, folders);
+                return 1;
+            }
         }
         const Side &bare = sides[Bare];
         for (const int side : {Scan, Rescan}) {

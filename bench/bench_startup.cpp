@@ -12,7 +12,9 @@
 // first frame shows the library as a returning user sees it.  Each run
 // starts the real application offscreen in a fresh process and reports when
 // the first frame is on screen and the peak resident memory then, and when
-// the check of the library's files that follows it has published its views.
+// the check of the library's files that follows it has published its views,
+// with the longest time the event loop did not run in between (the library's
+// rows put on screen: the window does not answer meanwhile).
 // Each run is paired with a start on an empty library (the reference: what
 // the program costs without a library), the two interleaved; one start of
 // each before the runs fills the QML disk cache and is not counted.  Prints
@@ -28,6 +30,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
+#include <QQuickItem>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -175,7 +178,8 @@ qint64 monotonicNs()
 
 // One start of the application.  Prints "frame <monotonic ns> <peak KiB>"
 // when the first frame is on screen, then "settled <monotonic ns> <peak
-// KiB>" once the library check that follows it has published its views.
+// KiB> <longest pause ms> <library tracks>" once the library check that
+// follows it has published its views.
 int startOnce(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -184,22 +188,48 @@ int startOnce(int argc, char *argv[])
     manager *controller = startUp.controller();
     bool framed = false;
     bool settled = false;
-    const auto report = [&](const char *what) {
-        std::printf("%s %lld %lld\n", what, monotonicNs(), peakKiB());
+    // The longest time between two turns of the event loop from the first
+    // frame on: a timer due every millisecond notes each turn.
+    QElapsedTimer sinceFrame;
+    qint64 lastTurn = 0;
+    qint64 longestPause = 0;
+    QTimer turns;
+    turns.setTimerType(Qt::PreciseTimer);
+    turns.setInterval(1);
+    const auto report = [&](const char *what, const QByteArray &more = QByteArray()) {
+        std::printf("%s %lld %lld%s\n", what, monotonicNs(), peakKiB(), more.constData());
         std::fflush(stdout);
     };
+    // The library panel's views take their rows one per turn of the event
+    // loop: settled once they all have.
+    const auto viewsWaiting = [&] {
+        const QQuickItem *root = startUp.viewer().rootObject();
+        const QObject *panel = root ? root->findChild<QObject *>(QStringLiteral("libraryPanel")) : nullptr;
+        return panel && panel->property("waitingViews").toInt() > 0;
+    };
     const auto settle = [&] {
-        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews())
+        if (!framed || settled || controller->isCheckingLibrary() || controller->isRefreshingViews() || viewsWaiting())
             return;
         settled = true;
-        report("settled");
+        turns.stop();
+        longestPause = std::max(longestPause, sinceFrame.elapsed() - lastTurn);
+        report("settled", QByteArray(" ") + QByteArray::number(longestPause) + ' ' +
+                              QByteArray::number(controller->libraryTracks.size()));
         QTimer::singleShot(0, &app, &QCoreApplication::quit);
     };
+    QObject::connect(&turns, &QTimer::timeout, &app, [&] {
+        const qint64 now = sinceFrame.elapsed();
+        longestPause = std::max(longestPause, now - lastTurn);
+        lastTurn = now;
+        settle();
+    });
     QObject::connect(&startUp.viewer(), &QQuickWindow::frameSwapped, &app, [&] {
         if (framed)
             return;
         framed = true;
         report("frame");
+        sinceFrame.start();
+        turns.start();
         settle();
     });
     QObject::connect(controller, &manager::sgHideLoading, &app, settle, Qt::QueuedConnection);
@@ -227,6 +257,8 @@ struct Figures
     double framePeakMiB = 0;
     double settledMs = 0;
     double settledPeakMiB = 0;
+    double longestPauseMs = 0; // after the first frame, until settled
+    int libraryTracks = 0;     // the tracks the started program holds
 };
 
 // Starts the program in a fresh process with `home` as its user folders.
@@ -251,7 +283,7 @@ bool startProcess(const QString &home, Figures &figures)
     const QStringList lines = QString::fromLatin1(start.readAllStandardOutput()).split(QLatin1Char('\n'));
     for (const QString &line : lines) {
         const QStringList f = line.split(QLatin1Char(' '));
-        if (f.size() != 3)
+        if (f.size() < 3)
             continue;
         const double ms = double(f.at(1).toLongLong() - launched) / 1e6;
         const double mib = f.at(2).toDouble() / 1024;
@@ -259,9 +291,11 @@ bool startProcess(const QString &home, Figures &figures)
             figures.frameMs = ms;
             figures.framePeakMiB = mib;
             framed = true;
-        } else if (f.at(0) == QLatin1String("settled")) {
+        } else if (f.at(0) == QLatin1String("settled") && f.size() == 5) {
             figures.settledMs = ms;
             figures.settledPeakMiB = mib;
+            figures.longestPauseMs = f.at(3).toDouble();
+            figures.libraryTracks = f.at(4).toInt();
             settled = true;
         }
     }
@@ -323,13 +357,20 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "start %d failed\n", run);
             return 1;
         }
+        // The starts measured what they name: the whole library loaded, and nothing in the empty one.
+        if (withLibrary.libraryTracks != tracks || withoutLibrary.libraryTracks != 0) {
+            std::fprintf(stderr, "start %d held %d tracks (of %d) and %d on the empty library\n", run,
+                         withLibrary.libraryTracks, tracks, withoutLibrary.libraryTracks);
+            return 1;
+        }
         if (run == 0)
             continue;
         library.push_back(withLibrary);
         empty.push_back(withoutLibrary);
         out << "run " << run << ": first frame " << qRound(withLibrary.frameMs) << " ms, peak "
             << qRound(withLibrary.framePeakMiB) << " MiB; library checked " << qRound(withLibrary.settledMs)
-            << " ms, peak " << qRound(withLibrary.settledPeakMiB) << " MiB | empty library: first frame "
+            << " ms, peak " << qRound(withLibrary.settledPeakMiB) << " MiB, longest pause after the first frame "
+            << qRound(withLibrary.longestPauseMs) << " ms | empty library: first frame "
             << qRound(withoutLibrary.frameMs) << " ms, " << qRound(withoutLibrary.framePeakMiB) << " MiB\n";
         out.flush();
     }
@@ -344,6 +385,13 @@ int main(int argc, char *argv[])
         << " ms (target <= 400), peak " << qRound(med(library, &Figures::framePeakMiB)) << " MiB (target <= 150)\n"
         << "  library checked and views published: " << qRound(med(library, &Figures::settledMs)) << " ms, peak "
         << qRound(med(library, &Figures::settledPeakMiB)) << " MiB\n"
+        << "  longest pause of the event loop after the first frame: " << qRound(med(library, &Figures::longestPauseMs))
+        << " ms (target <= 50), slowest "
+        << qRound(
+               std::max_element(library.cbegin(), library.cend(),
+                                [](const Figures &a, const Figures &b) { return a.longestPauseMs < b.longestPauseMs; })
+                   ->longestPauseMs)
+        << " ms; empty library " << qRound(med(empty, &Figures::longestPauseMs)) << " ms\n"
         << "  empty library (reference): first frame " << qRound(med(empty, &Figures::frameMs)) << " ms, peak "
         << qRound(med(empty, &Figures::framePeakMiB)) << " MiB\n";
     out << "machine load after: " << testkit::machineLoad() << "\n";

@@ -65,6 +65,11 @@ int measure(const QString &source, int runs, const QString &cpus)
         withPicture += QFileInfo(t.cover).isFile() ? 1 : 0;
     }
     const double mib = double(bytes) / (1 << 20);
+    if (tracks.isEmpty() || withPicture != tracks.size()) {
+        std::printf("the scan of %s gave %lld tracks, %d with an album picture\n", qPrintable(source),
+                    static_cast<long long>(tracks.size()), withPicture);
+        return 1;
+    }
 
     SystemDetails profile;
     profile.name = QStringLiteral("System A");

@@ -9,6 +9,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -148,6 +149,10 @@ int main(int argc, char *argv[])
             times.push_back(timer.nsecsElapsed() / 1e6);
             rows = int(result.models.size());
         }
+        if (rows == 0) {
+            std::fprintf(stderr, "the %s view has no rows\n", view.first);
+            return 1;
+        }
         std::sort(times.begin(), times.end());
         const double median = times[times.size() / 2];
         total += median;
@@ -165,6 +170,14 @@ int main(int argc, char *argv[])
         whole.start();
         const manager::LibraryViews all = manager::buildLibraryViews(library, input);
         wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
+        for (const manager::ViewResult *built :
+             {&all.albumModels, &all.artistModels, &all.trackRowModels, &all.playlistModels, &all.podcastModels,
+              &all.audiobookModels, &all.videoModels}) {
+            if (built->models.isEmpty()) {
+                std::fprintf(stderr, "buildLibraryViews made a view without rows\n");
+                return 1;
+            }
+        }
         processorTimes.push_back(processorMs() - processorBefore);
     }
     std::sort(wholeTimes.begin(), wholeTimes.end());

@@ -42,10 +42,12 @@ void ScanPictures::offer(int media, std::optional<File> file)
         // tried: it needs no key.
         if (offered->hasPicture) {
             const std::shared_ptr<Album> album = albums.value(file->coverPath);
-            const bool first = !claimed.contains(file->coverPath);
-            claimed.insert(file->coverPath);
+            auto claim = claimed.constFind(file->coverPath);
+            if (claim == claimed.cend())
+                claim = claimed.insert(file->coverPath, media);
+            const int firstRead = claim.value();
             if (!present.contains(file->coverPath) && !(album && album->settled))
-                prepare(*offered, *file, first, locker);
+                prepare(media, *offered, *file, firstRead, locker);
         }
     }
     // Whoever brings in the next file considers it and those after it that
@@ -70,8 +72,15 @@ void ScanPictures::offer(int media, std::optional<File> file)
         tryCandidates(album.get());
 }
 
-void ScanPictures::prepare(Offered &offered, const File &file, bool first, QMutexLocker<QMutex> &locker)
+void ScanPictures::prepare(int media, Offered &offered, const File &file, int firstRead, QMutexLocker<QMutex> &locker)
 {
+    const bool first = media == firstRead;
+    if (media > firstRead) {
+        // Tried only if the picture of the first file read doesn't decode:
+        // hashing its 50-150 KB now would be for nothing nearly always.
+        offered.key = keyOf(file.path, EmbeddedPicture());
+        return;
+    }
     locker.unlock();
     // The album's picture file there at first sight: neither this file nor
     // the album's later ones will be tried.

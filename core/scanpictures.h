@@ -121,8 +121,11 @@ private:
     };
     static Key keyOf(const QString &path, const EmbeddedPicture &picture);
     // Names the picture of a file that may be tried and, for the album's
-    // first file read, makes it; with mutex held, let go meanwhile.
-    void prepare(Offered &offered, const File &file, bool first, QMutexLocker<QMutex> &locker);
+    // first file read, makes it; with mutex held, let go meanwhile.  Only
+    // the first file read and files before it in walk order are named by
+    // their bytes: a later one is tried only when none before it decodes,
+    // and is then read again (named by its path).
+    void prepare(int media, Offered &offered, const File &file, int firstRead, QMutexLocker<QMutex> &locker);
     // With mutex held; an album that needs its files tried goes to `started`.
     void consider(int media, const Offered &file, QList<std::shared_ptr<Album>> &started);
     void tryCandidates(Album *album);
@@ -132,7 +135,7 @@ private:
     QMutex mutex;
     QWaitCondition changed;
     // Guarded by mutex:
-    QSet<QString> claimed;                         // albums whose first file with a picture was read
+    QHash<QString, int> claimed;                   // album -> its first file with a picture read
     int nextMedia = 0;                             // the next file to consider
     QHash<int, std::optional<Offered>> waiting;    // files in before their turn
     QHash<QString, std::shared_ptr<Album>> albums; // missing at first sight

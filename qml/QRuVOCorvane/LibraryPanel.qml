@@ -15,9 +15,71 @@ Item {
     // the library named in each view's empty text
     readonly property var libraryNames: ["Music", "Music", "Music", "Playlists", "Podcasts", "Audiobooks", "Videos"]
     property alias currentView: tabs.currentIndex
-    // the shown rows of the current view, which select-all governs
-    readonly property var currentRows: Theme.shown([albumsModel, artistsModel, tracksModel, playlistsModel,
-                                                    podcastsModel, audiobooksModel, videosModel][tabs.currentIndex])
+    // the rows of the current view, whose shown ones select-all governs
+    readonly property var currentRows: Theme.list([albumsModel, artistsModel, tracksModel, playlistsModel,
+                                                   podcastsModel, audiobooksModel, videosModel][tabs.currentIndex])
+
+    // The rows published for each view, as the views take them: the view on
+    // screen at once, each other one in a later turn of the event loop, one
+    // view a turn.  A library of 100,000 tracks has tens of thousands of
+    // rows: all seven views taking theirs in one turn would hold the window
+    // still for all of them together.
+    component Stage: QtObject {
+        required property int view
+        property var published
+        property var rows // no binding: take() decides when it follows
+        property bool behind: false
+        readonly property bool onScreen: tabs.currentIndex === view
+
+        function take() {
+            behind = false
+            rows = published
+        }
+
+        Component.onCompleted: take()
+        onPublishedChanged: {
+            if (onScreen) {
+                take()
+            } else {
+                behind = true
+                panel.takeLater(this)
+            }
+        }
+        onOnScreenChanged: {
+            if (onScreen && behind)
+                take()
+        }
+    }
+    readonly property list<QtObject> stages: [
+        Stage { view: 0; published: albumsModel },
+        Stage { view: 1; published: artistsModel },
+        Stage { view: 2; published: tracksModel },
+        Stage { view: 3; published: playlistsModel },
+        Stage { view: 4; published: podcastsModel },
+        Stage { view: 5; published: audiobooksModel },
+        Stage { view: 6; published: videosModel }
+    ]
+    // how many views still wait for their rows
+    property int waitingViews: 0
+    property var waitingStages: []
+
+    function takeLater(stage) {
+        if (waitingStages.indexOf(stage) >= 0)
+            return
+        waitingStages.push(stage)
+        waitingViews = waitingStages.length
+        if (waitingViews === 1)
+            Qt.callLater(takeNext)
+    }
+
+    function takeNext() {
+        const stage = waitingStages.shift()
+        waitingViews = waitingStages.length
+        if (stage && stage.behind)
+            stage.take()
+        if (waitingViews > 0)
+            Qt.callLater(takeNext) // the next view in a turn of its own
+    }
 
     signal viewChosen(int index)
     signal selectAllRequested(bool checked)
@@ -31,13 +93,19 @@ Item {
     function refreshed() {
     }
 
-    // True when the view shows rows and every one of them is ticked.
+    // True when the view shows rows and every one of them is ticked.  It
+    // stops at the first shown row that isn't: a binding on it then
+    // follows that row alone, not every row of a large library.
     function allTicked(rows) {
+        let shown = false
         for (let i = 0; i < rows.length; ++i) {
+            if (!rows[i] || rows[i].visibility === false)
+                continue
             if (!rows[i].selected)
                 return false
+            shown = true
         }
-        return rows.length > 0
+        return shown
     }
 
     ColumnLayout {
@@ -170,40 +238,40 @@ Item {
             CoverGrid {
                 objectName: "albumsView"
                 kind: "album"
-                rows: Theme.shown(albumsModel)
+                rows: Theme.shown(panel.stages[0].rows)
                 libraryName: panel.libraryNames[0]
             }
             CoverGrid {
                 objectName: "artistsView"
                 kind: "artist"
-                rows: Theme.shown(artistsModel)
+                rows: Theme.shown(panel.stages[1].rows)
                 libraryName: panel.libraryNames[1]
             }
             TrackRowsView {
                 objectName: "tracksView"
-                rows: Theme.shown(tracksModel)
+                rows: Theme.list(panel.stages[2].rows)
                 libraryName: panel.libraryNames[2]
             }
             TrackRowsView {
                 objectName: "playlistsView"
-                rows: Theme.shown(playlistsModel)
+                rows: Theme.list(panel.stages[3].rows)
                 libraryName: panel.libraryNames[3]
             }
             TrackRowsView {
                 objectName: "podcastsView"
-                rows: Theme.shown(podcastsModel)
+                rows: Theme.list(panel.stages[4].rows)
                 libraryName: panel.libraryNames[4]
             }
             CoverGrid {
                 objectName: "audiobooksView"
                 kind: "album"
-                rows: Theme.shown(audiobooksModel)
+                rows: Theme.shown(panel.stages[5].rows)
                 libraryName: panel.libraryNames[5]
             }
             CoverGrid {
                 objectName: "videosView"
                 kind: "video"
-                rows: Theme.shown(videosModel)
+                rows: Theme.shown(panel.stages[6].rows)
                 libraryName: panel.libraryNames[6]
             }
         }

@@ -86,6 +86,52 @@ QtObject {
         return result.filter((group) => group.rows[0].visibility !== false)
     }
 
+    // The groups of a grouped track view as spans of its rows, for a view
+    // that makes a group's card only once it is in sight: { rows, first,
+    // count }, group i being count[i] rows from rows[first[i]].  A row the
+    // application made tells how many rows the group it begins has
+    // (`grouprows`): then only each group's first row is read, as a library
+    // of 100,000 tracks has 20,000 rows.  Other rows are grouped as groups()
+    // groups them.  A group whose first row is hidden is left out.
+    function spans(value) {
+        const rows = list(value)
+        const result = { rows: rows, first: [], count: [] }
+        if (rows.length > 0 && rows[0] && rows[0].grouprows > 0) {
+            for (let i = 0; i < rows.length;) {
+                const row = rows[i]
+                const count = row && row.grouprows > 0 ? row.grouprows : 1
+                if (row && row.visibility !== false) {
+                    result.first.push(i)
+                    result.count.push(count)
+                }
+                i += count
+            }
+            return result
+        }
+        const visible = shown(rows)
+        result.rows = visible
+        for (let i = 0; i < visible.length; ++i) {
+            if (result.first.length === 0 || str(visible[i].coverart) !== "no") {
+                result.first.push(i)
+                result.count.push(1)
+            } else {
+                ++result.count[result.count.length - 1]
+            }
+        }
+        return result
+    }
+
+    // The shown rows of group `index` of spans().
+    function spanRows(spans, index) {
+        const result = []
+        const end = spans.first[index] + spans.count[index]
+        for (let i = spans.first[index]; i < end; ++i) {
+            if (spans.rows[i] && spans.rows[i].visibility !== false)
+                result.push(spans.rows[i])
+        }
+        return result
+    }
+
     // Cover paths come as plain file paths or as URLs ("qrc:", "file:").
     // A plain path is made a file URL with each part escaped, so names with
     // "#" or "?" still load.  Empty and "no" mean no picture.

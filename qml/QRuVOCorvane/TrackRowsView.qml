@@ -2,12 +2,14 @@ import QtQuick
 import QtQuick.Controls.Basic
 
 // A grouped track view (tracks, playlists, podcasts): one card per group
-// (album, playlist or podcast), made from the group's consecutive rows.
+// (album, playlist or podcast), made from the group's consecutive rows.  A
+// card reads its rows when it is made: the view never walks all its rows.
 Item {
     id: tracks
 
     property var rows: []
     property string libraryName
+    readonly property var groups: Theme.spans(rows)
 
     ListView {
         id: view
@@ -17,20 +19,20 @@ Item {
         anchors.rightMargin: 16
         clip: true
         spacing: 10
-        model: Theme.groups(tracks.rows)
+        model: tracks.groups.first.length
         ScrollBar.vertical: ScrollBar {}
         header: Item { width: 1; height: 12 }
         footer: Item { width: 1; height: 12 }
 
         delegate: TrackGroup {
-            required property var modelData
+            required property int index
             width: ListView.view.width
-            rows: modelData.rows
+            rows: Theme.spanRows(tracks.groups, index)
         }
     }
 
     EmptyLibraryText {
-        visible: tracks.rows.length === 0
+        visible: tracks.groups.first.length === 0
         libraryName: tracks.libraryName
     }
 }

@@ -156,6 +156,7 @@ private slots:
     void savedVehicleAtStart();
     void textsLicenceAndClose();
     void quickRefreshesPublishTheLatestLibrary();
+    void libraryViewsTakeTheirRowsInTurns();
     void progressCounters();
     void controllerWithoutWindow();
     void advancedSettingsDialog();
@@ -848,6 +849,56 @@ void TestInterface::quickRefreshesPublishTheLatestLibrary()
     QCOMPARE(context->contextProperty(QStringLiteral("albumsModel")).value<QObjectList>().size(), 8);
     QTest::qWait(50);
     QVERIFY2(previous, "the rows QML was bound to were freed at once");
+}
+
+// Published rows reach the view on screen at once and every other view in a
+// later turn of the event loop; a view chosen before its turn takes them
+// then.  A grouped view finds its groups from the rows' own group sizes and
+// leaves out a group whose first row is hidden.
+void TestInterface::libraryViewsTakeTheirRowsInTurns()
+{
+    QVERIFY(makeViewer(Fill::Rows));
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Breeze")}));
+    QQuickItem *panel = item(QStringLiteral("libraryPanel"));
+    QQuickItem *tracks = item(QStringLiteral("tracksViewList"));
+    QQuickItem *albums = item(QStringLiteral("albumsViewGrid"));
+    item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 0);
+    QTRY_COMPARE(panel->property("waitingViews").toInt(), 0);
+    QCOMPARE(tracks->property("count").toInt(), 2);
+
+    // Three albums of 1, 7 and 13 tracks: rows 2, 2 and 3.
+    TrackMap library;
+    for (int id = 1; id <= 21; ++id) {
+        track t;
+        t.id = id;
+        t.albumName = id == 1 ? QStringLiteral("One") : id <= 8 ? QStringLiteral("Seven") : QStringLiteral("Thirteen");
+        t.trackname = QStringLiteral("Song %1").arg(id);
+        t.tracknumber = id;
+        library.insert(id, t);
+    }
+    const manager::ViewResult built = manager::Get_Tracklist(true, library, {});
+    const QObjectList rows = built.models.values();
+    for (QObject *row : rows)
+        row->setParent(&rowOwner);
+    QCOMPARE(rows.size(), 7);
+    QQmlContext *context = viewer->rootContext();
+    context->setContextProperty(QStringLiteral("tracksModel"), QVariant::fromValue(rows));
+    context->setContextProperty(QStringLiteral("albumsModel"), QVariant::fromValue(QObjectList{}));
+    QCOMPARE(albums->property("count").toInt(), 0);
+    QCOMPARE(panel->property("waitingViews").toInt(), 1);
+    QCOMPARE(tracks->property("count").toInt(), 2);
+    QTRY_COMPARE(panel->property("waitingViews").toInt(), 0);
+    QCOMPARE(tracks->property("count").toInt(), 3);
+
+    rows.at(2)->setProperty("visibility", false); // the first row of "Seven"
+    QCOMPARE(tracks->property("count").toInt(), 2);
+
+    context->setContextProperty(QStringLiteral("tracksModel"), QVariant::fromValue(rows.mid(0, 2)));
+    QCOMPARE(panel->property("waitingViews").toInt(), 1);
+    item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 2);
+    QCOMPARE(tracks->property("count").toInt(), 1);
+    QTRY_COMPARE(panel->property("waitingViews").toInt(), 0);
+    QCOMPARE(tracks->property("count").toInt(), 1);
 }
 
 void TestInterface::progressCounters()

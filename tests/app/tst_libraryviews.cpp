@@ -290,6 +290,10 @@ private slots:
         QCOMPARE(second->year(), playlist ? 0 : 1991);
         if (keys.size() > 2)
             QVERIFY(row<TrackDataModel>(result, keys.at(2))->artistname().isEmpty());
+        // The first row tells how many rows the group has, the others nothing.
+        QCOMPARE(first->grouprows(), int(keys.size()));
+        for (qsizetype i = 1; i < keys.size(); ++i)
+            QCOMPARE(row<TrackDataModel>(result, keys.at(i))->grouprows(), 0);
     }
 
     void whereEachKindLands()
@@ -351,6 +355,81 @@ private slots:
         const TrackMap tracks = tracksOf({"1|X|A|0|b", "2|z|A|0|A", "3|Y|A|0|a", "4|A|A|0|Кино", "5|B|A|0|Άλφα"});
         QCOMPARE(idsOf(manager::Get_Tracklist(false, tracks, {}).details), (QList<int>{3, 2, 1, 5, 4}));
         QCOMPARE(idsOf(manager::Get_Albumlist(false, tracks, {}).details), (QList<int>{4, 5, 1, 3, 2}));
+    }
+
+    // A search's view, built from the tracks it leaves shown and their texts
+    // (whose detail orders are worked out once for all tracks), is the view
+    // a build from the marked map gives: the same rows with the same values
+    // and cover lists, the same detail lines in the same order.
+    void searchBuildsEqualWholeBuilds_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<int>("category");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("albums, music") << 0 << 0 << "blu";
+        QTest::addRow("albums, videos") << 0 << 4 << "clip";
+        QTest::addRow("artists, music") << 1 << 0 << "an";
+        QTest::addRow("artists, playlists") << 1 << 1 << "an";
+        QTest::addRow("artists, a spelling in another case") << 1 << 0 << "ann";
+        QTest::addRow("tracks, music") << 2 << 0 << "song";
+        QTest::addRow("tracks, podcasts") << 2 << 2 << "e";
+    }
+
+    void searchBuildsEqualWholeBuilds()
+    {
+        QFETCH(int, view);
+        QFETCH(int, category);
+        QFETCH(QString, text);
+        TrackMap tracks = tracksOf({"1|Blue|Ann|2|Song b", "2|Blue|Ann|1|song A", "3|Red|ann|1|Zed", "4|Mix|Ann|0||Mix",
+                                    "5|Green|Bob|1|Blue moon", "6|Blue|Bob|3|A", "7|Cast|Host|0|Episode||p",
+                                    "8|||0|clip.mp4||v", "9|Blue|Ann|2|Song b", "10|Pale Blue|Dana|1|Song 0",
+                                    "11|||0|clip two.mp4||v", "12|Cast|Host|0|Late episode||p", "13|Red|ANN|2|Song d"});
+        tracks[4].playlist_id = 9;
+        tracks[3].cover = placeholder;
+        // The covers carried from the build before.
+        manager::ViewInput input;
+        input.mediaTypeFilter = category;
+        input.artistCoverArt = manager::Get_Artistlist(false, tracks, input).artistCoverArt;
+        const std::shared_ptr<const manager::TrackTextList> texts = manager::textsOf(tracks);
+        std::vector<manager::ShownTrack> shown;
+        auto lowered = texts->cbegin();
+        for (track &t : tracks) {
+            const QString &field = view == 1                    ? lowered->artist
+                                   : view == 2                  ? lowered->title
+                                   : category == 4 && t.isVideo ? lowered->file
+                                                                : lowered->album;
+            t.isHidden = !field.contains(text);
+            if (!t.isHidden)
+                shown.push_back({&t, &*lowered});
+            ++lowered;
+        }
+        QVERIFY(!shown.empty() && int(shown.size()) < tracks.size());
+        manager::ViewInput searched = input;
+        searched.texts = texts;
+        searched.shown = &shown;
+        const auto build = [view, &tracks](const manager::ViewInput &in) {
+            return view == 0   ? manager::Get_Albumlist(false, tracks, in)
+                   : view == 1 ? manager::Get_Artistlist(false, tracks, in)
+                               : manager::Get_Tracklist(false, tracks, in);
+        };
+        const manager::ViewResult quick = build(searched);
+        const manager::ViewResult whole = build(input);
+        QCOMPARE(quick.models.keys(), whole.models.keys());
+        const QList<QByteArray> fields{"albumid",    "albumname",  "artistname", "artistid",
+                                       "albumcount", "trackcount", "coverart",   "visibility"};
+        for (const QString &key : whole.models.keys()) {
+            for (const QByteArray &field : fields)
+                QCOMPARE(quick.models.value(key)->property(field), whole.models.value(key)->property(field));
+            if (view == 2)
+                QCOMPARE(trackIdsOf(quick.models.value(key)), trackIdsOf(whole.models.value(key)));
+        }
+        QCOMPARE(idsOf(quick.details), idsOf(whole.details));
+        QVERIFY(!whole.details.isEmpty());
+        if (view == 1) {
+            for (const auto &[t, shownTexts] : shown)
+                QCOMPARE(quick.artistCoverArt.value(shownTexts->artist),
+                         whole.artistCoverArt.value(shownTexts->artist));
+        }
     }
 
     // A playlist group is ticked only in the playlists category's albums view.
