@@ -327,14 +327,17 @@ private:
             row->setProperty("selected", names.contains(row->property("albumname").toString()));
         progress.clear();
         QVERIFY(press("browserAddButton"));
-        // The add's end: its progress at one of one with no file named.
-        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(progress.cbegin(), progress.cend(),
-                                             [](const QList<QVariant> &step) {
-                                                 return step.at(0).value<QVariant>().toInt() == 1 &&
-                                                        step.at(1).value<QVariant>().toInt() == 1 &&
-                                                        step.at(2).value<QVariant>().toString().isEmpty();
-                                             }),
-                                 120000);
+        // The add's end: its progress at one of one with no file named (or a
+        // refusal).
+        const auto ended = [&progress] {
+            return std::any_of(progress.cbegin(), progress.cend(), [](const QList<QVariant> &step) {
+                return step.at(0).value<QVariant>().toInt() == 1 && step.at(1).value<QVariant>().toInt() == 1 &&
+                       step.at(2).value<QVariant>().toString().isEmpty();
+            });
+        };
+        QObject *message = object("messageBox");
+        QTRY_VERIFY_WITH_TIMEOUT(ended() || message->property("opened").toBool(), 120000);
+        QVERIFY2(!message->property("opened").toBool(), qPrintable(message->property("message").toString()));
         // Songs with incomplete tags go on to the lookup, whose dialog holds
         // the window until its end.
         QObject *lookup = object("progressDialog");
