@@ -325,6 +325,11 @@ private:
                                  60000);
         for (QObject *row : rows("albumModelDialog"))
             row->setProperty("selected", names.contains(row->property("albumname").toString()));
+        // A run's status box leaves the button free.
+        app->viewer().grabWindow();
+        const auto area = [](QQuickItem *i) { return i->mapRectToScene(QRectF(0, 0, i->width(), i->height())); };
+        QVERIFY(!item("videoStatusBox")->isVisible() ||
+                !area(item("videoStatusBox")).intersects(area(item("browserAddButton"))));
         progress.clear();
         QVERIFY(press("browserAddButton"));
         // The add's end: its progress at one of one with no file named (or a
