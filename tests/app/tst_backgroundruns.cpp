@@ -307,11 +307,16 @@ private:
     void addFromBrowser(const QString &source, int category, const QStringList &names)
     {
         QSignalSpy progress(controller(), &manager::updateProgressSearch);
+        QTRY_VERIFY_WITH_TIMEOUT(!item("loadingOverlay")->isVisible(), 60000);
         QVERIFY(press("addMediaButton"));
         QQuickItem *browser = item("mediaBrowser");
         QTRY_VERIFY(browser->isVisible());
-        if (browser->property("source").toString() != source)
+        // The overlay of a views rebuild holds input back until it ends.
+        QTRY_VERIFY_WITH_TIMEOUT(!item("loadingOverlay")->isVisible(), 60000);
+        if (browser->property("source").toString() != source) {
             QVERIFY(press("source_" + source));
+            QTRY_COMPARE(browser->property("source").toString(), source);
+        }
         if (browser->property("category").toInt() != category)
             QVERIFY(QMetaObject::invokeMethod(object("browserCategory"), "activated", Q_ARG(int, category)));
         const auto shown = [this, &names] {
