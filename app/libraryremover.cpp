@@ -17,12 +17,15 @@
 #include "app/messagehandler.h"
 #include "app/trackdatamodel.h"
 #include "app/tracklist.h"
+#include "app/videooptimisation.h"
+#include "core/shared.h"
 #include "core/workguard.h"
 #include "database/connection.h"
 #include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "database/transaction.h"
 #include "delivery/drive.h"
+#include "delivery/videoencoding.h"
 
 Q_LOGGING_CATEGORY(lcRemoval, "corvane.removal")
 
@@ -61,8 +64,9 @@ const QMap<QString, QObject *> &rowsOf(const manager &controller)
 
 // Removes every folder strictly below `root` that is empty, deepest first;
 // a folder that still holds anything (a file, a link, a hidden file) stays
-// because rmdir refuses it.  Links to folders are never entered.
-int removeEmptyFolders(const QString &root)
+// because rmdir refuses it, and so does each of `keep` (paths below `root`)
+// and every folder on the way to it.  Links to folders are never entered.
+int removeEmptyFolders(const QString &root, const QStringList &keep)
 {
     QStringList folders;
     QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks | QDir::Hidden,
@@ -70,12 +74,27 @@ int removeEmptyFolders(const QString &root)
     while (it.hasNext())
         folders.append(it.next());
     std::sort(folders.begin(), folders.end(), [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    const auto kept = [&keep](const QString &folder) {
+        return std::any_of(keep.cbegin(), keep.cend(), [&folder](const QString &path) {
+            return path == folder || path.startsWith(folder + QLatin1Char('/'));
+        });
+    };
     int removed = 0;
     for (const QString &folder : std::as_const(folders)) {
-        if (QDir().rmdir(folder))
+        if (!kept(folder) && QDir().rmdir(folder))
             ++removed;
     }
     return removed;
+}
+
+// The refusal of a removal that takes videos the optimisation still works on.
+QString stillOptimising(const QStringList &names)
+{
+    return (names.size() == 1 ? QStringLiteral("This video is still being optimised, so it can't be removed yet:\n")
+                              : QStringLiteral("These videos are still being optimised, so they can't be removed yet:\n")) +
+           shared::shortList(names) +
+           QStringLiteral("\nPlease wait until the optimisation has finished (click \"view status\" for details), "
+                          "then try again.");
 }
 
 } // namespace
@@ -177,24 +196,36 @@ TrackMap LibraryRemover::tracksToTransfer(const TrackMap &library, const Ticks &
     return chosen;
 }
 
-LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, const Ticks &ticks, int libraryView,
-                                                    const QString &libraryFolder, const std::atomic<bool> &stop)
+QList<track> LibraryRemover::tracksToRemove(const TrackMap &library, const Ticks &ticks, int libraryView)
 {
-    Result result;
     const QSet<int> artists = toSet(ticks.artistIds), albums = toSet(ticks.albumIds), tracks = toSet(ticks.trackIds),
                     videos = toSet(ticks.videoIds);
     QList<track> removed;
-    QSet<QString> keptPaths;
     for (const track &t : library) {
         const bool matches = albums.contains(t.album_id) || artists.contains(t.artist_id) || tracks.contains(t.id) ||
                              videos.contains(t.id);
         if (matches && removedInView(t, libraryView))
             removed.append(t);
-        else
-            keptPaths.insert(t.filepath);
     }
+    return removed;
+}
+
+LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, const Ticks &ticks, int libraryView,
+                                                    const QString &libraryFolder, const std::atomic<bool> &stop,
+                                                    const QStringList &keepFolders)
+{
+    Result result;
+    const QList<track> removed = tracksToRemove(library, ticks, libraryView);
     if (removed.isEmpty())
         return result;
+    QSet<int> removedIds;
+    for (const track &t : removed)
+        removedIds.insert(t.id);
+    QSet<QString> keptPaths;
+    for (const track &t : library) {
+        if (!removedIds.contains(t.id))
+            keptPaths.insert(t.filepath);
+    }
 
     // The files that lose their last row: written down in the same
     // transaction as the rows go, so that a kill before they are deleted
@@ -248,7 +279,10 @@ LibraryRemover::Result LibraryRemover::removeTracks(const TrackMap &library, con
         return result;
     if (!files.isEmpty())
         result.filesDeleted = std::max(0, FileJournal::settle(libraryFolder, files));
-    result.foldersRemoved = removeEmptyFolders(root);
+    QStringList keep;
+    for (const QString &folder : keepFolders)
+        keep << QDir::cleanPath(root + QLatin1Char('/') + QDir(libraryFolder).relativeFilePath(folder));
+    result.foldersRemoved = removeEmptyFolders(root, keep);
     return result;
 }
 
@@ -296,10 +330,25 @@ void LibraryRemover::removeAll(const Ticks &ticks)
     }
     const TrackMap library = owner.libraryTracks;
     const int view = owner.libraryView;
+    QStringList keep;
+    if (WorkGuard::isRunning(WorkGuard::Work::VideoRun)) {
+        // The run is still to make or take over the files of its videos: a
+        // video of it goes only once it is done.  Its output folder stays,
+        // empty or not, for the run writes into it.
+        const QStringList busy = owner.videoOptimisation
+                                     ? owner.videoOptimisation->stillInRun(tracksToRemove(library, ticks, view))
+                                     : QStringList();
+        if (!busy.isEmpty()) {
+            emit owner.showMessageBox(QVariant(stillOptimising(busy)));
+            return;
+        }
+        keep << VideoEncoding::outputFolder();
+    }
     const QString folder = ruvoDB::programCopyFolder();
     const bool started =
-        job.start([library, ticks, view,
-                   folder](const std::atomic<bool> &stop) { return removeTracks(library, ticks, view, folder, stop); },
+        job.start([library, ticks, view, folder, keep](const std::atomic<bool> &stop) {
+                      return removeTracks(library, ticks, view, folder, stop, keep);
+                  },
                   [this](Result result) {
                       lastResult = std::move(result);
                       owner.slRemoveAllFnish();

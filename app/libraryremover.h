@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <functional>
@@ -71,9 +72,13 @@ public:
     static bool removedInView(const track &t, int libraryView);
     // The library entries the view's ticks hand to the transfer.
     static TrackMap tracksToTransfer(const TrackMap &library, const Ticks &ticks, int libraryView);
-    // The worker body.
+    // The library entries the view's ticks remove.
+    static QList<track> tracksToRemove(const TrackMap &library, const Ticks &ticks, int libraryView);
+    // The worker body.  The sweep of emptied folders leaves `keepFolders`
+    // (and the folders holding them): work beside the removal writes there.
     static Result removeTracks(const TrackMap &library, const Ticks &ticks, int libraryView,
-                               const QString &libraryFolder, const std::atomic<bool> &stop);
+                               const QString &libraryFolder, const std::atomic<bool> &stop,
+                               const QStringList &keepFolders = QStringList());
 
 private:
     manager &owner;

@@ -223,6 +223,10 @@ void manager::refreshVideoView()
     retiredViews.videoModels = std::move(libraryViews.videoModels);
     libraryViews.videoModels = refrechVideoView(libraryTracks, viewInput());
     refreshMain();
+    // A rebuild under way works on the library as it was before this video
+    // (an add's end beside a video run): it builds again before it publishes.
+    if (viewsRebuilding)
+        viewsRebuildPending = true;
 }
 
 void manager::slOnProgressChange(QString filePath, qint64 trackID, qint64 progress)

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QQmlContext>
+#include <QSet>
 
 #include "app/manager.h"
 #include "app/messagehandler.h"
@@ -13,6 +14,7 @@
 #include "app/videooptimisationmodel.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
+#include "delivery/madefiles.h"
 
 Q_LOGGING_CATEGORY(lcVideoControl, "corvane.app.video")
 
@@ -68,35 +70,101 @@ void VideoOptimisation::start(const TrackMap &videos)
     if (videos.isEmpty())
         return;
     if (isRunning()) {
-        // One run at a time: these follow when the running one ends.
-        int next = pending.isEmpty() ? 1 : pending.lastKey() + 1;
+        // One run at a time: these join it and follow its list, under ids
+        // of their own in it.
+        int next = pending.isEmpty() ? lastRunId + 1 : pending.lastKey() + 1;
+        TrackMap joined;
+        QHash<int, int> renumbered; // id in the add -> id in the run
         for (track video : videos) {
+            renumbered.insert(video.id, next);
             video.id = next;
-            pending.insert(next++, video);
+            pending.insert(next, video);
+            joined.insert(next++, video);
         }
+        // Their review entries follow them to their ids in the run.
+        TrackMap &review = controller->reviewTracks;
+        TrackMap moved;
+        for (const track &video : std::as_const(joined)) {
+            const auto it = review.find(renumbered.key(video.id));
+            if (it != review.end() && it->isVideo && it->sourcePath == video.sourcePath) {
+                track entry = *it;
+                review.erase(it);
+                entry.id = video.id;
+                moved.insert(entry.id, entry);
+            }
+        }
+        review.insert(moved);
+        publishRows(joined);
         emit controller->sgShowVideoOptimisation();
         return;
     }
 
-    auto owner = std::make_shared<QObject>();
     optimisationVideoRows.clear();
-    for (const track &video : videos) {
-        const QString name = video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
-        optimisationVideoRows.append(new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
-    }
-    publisher.publish(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(optimisationVideoRows),
-                      std::move(owner));
+    publishRows(videos);
     emit controller->sgShowVideoOptimisation();
 
     videocan = false;
     multiChannelFiles.clear();
     skippedFiles.clear();
+    launch(videos);
+}
+
+void VideoOptimisation::launch(const TrackMap &videos)
+{
     transferDetail detail;
     detail.drivePath = QStringLiteral("C:/");
     detail.system = *Combo().getsystemDetail();
+    // The thread gets a copy: what an add later does to its lists is not the run's business.
+    runOpen = true;
+    inHand = videos;
+    lastRunId = videos.isEmpty() ? 0 : videos.lastKey();
     videoencode.setArg(videos, detail);
     link();
     videoencode.start();
+}
+
+void VideoOptimisation::publishRows(const TrackMap &added)
+{
+    // A new generation: the rows shown keep their progress.
+    auto owner = std::make_shared<QObject>();
+    QList<QObject *> rows;
+    for (QObject *object : std::as_const(optimisationVideoRows)) {
+        if (const auto *row = qobject_cast<VideoOptimisationModel *>(object))
+            rows.append(new VideoOptimisationModel(row->trackid(), row->duration(), row->status(), row->trackname(),
+                                                   owner.get()));
+    }
+    for (const track &video : added) {
+        const QString name = video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
+        rows.append(new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
+    }
+    optimisationVideoRows = rows;
+    publisher.publish(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(optimisationVideoRows),
+                      std::move(owner));
+}
+
+QStringList VideoOptimisation::stillInRun(const QList<track> &entries) const
+{
+    QSet<QString> sources;
+    for (const TrackMap *list : {&inHand, &pending}) {
+        for (const track &video : *list)
+            sources.insert(MadeFiles::Source::of(video.sourcePath.isEmpty() ? video.filepath : video.sourcePath).path);
+    }
+    QStringList names;
+    if (sources.isEmpty())
+        return names;
+    for (const track &entry : entries) {
+        bool busy = sources.contains(MadeFiles::Source::of(entry.filepath).path);
+        if (!busy && entry.isVideo) {
+            // A video stored in this session knows its source; one read from
+            // the database has the record of what its file was made from.
+            const QString source = entry.sourcePath.isEmpty() ? MadeFiles::sourceOf(entry.filepath)
+                                                              : MadeFiles::Source::of(entry.sourcePath).path;
+            busy = !source.isEmpty() && sources.contains(source);
+        }
+        if (busy)
+            names << (entry.trackname.isEmpty() ? QFileInfo(entry.filepath).completeBaseName() : entry.trackname);
+    }
+    return names;
 }
 
 void VideoOptimisation::link()
@@ -141,6 +209,7 @@ void VideoOptimisation::aproxTimeChanged(qint64 seconds)
 
 void VideoOptimisation::fileComplete(track updatedTrack)
 {
+    inHand.remove(updatedTrack.id);
     if (updatedTrack.id < 1 || videocan || updatedTrack.filesize == -1) {
         qDebug() << "No file found in Main Object";
         return;
@@ -163,6 +232,7 @@ void VideoOptimisation::fileComplete(track updatedTrack)
 
 void VideoOptimisation::skipFile(const track &updatedTrack)
 {
+    inHand.remove(updatedTrack.id);
     if (updatedTrack.id < 1)
         return;
     removeReviewEntry(controller->reviewTracks, updatedTrack);
@@ -172,6 +242,7 @@ void VideoOptimisation::skipFile(const track &updatedTrack)
 
 void VideoOptimisation::multiChannelFile(const track &updatedTrack)
 {
+    inHand.remove(updatedTrack.id);
     if (updatedTrack.id < 1)
         return;
     removeReviewEntry(controller->reviewTracks, updatedTrack);
@@ -180,20 +251,25 @@ void VideoOptimisation::multiChannelFile(const track &updatedTrack)
 
 void VideoOptimisation::allFilesComplete()
 {
+    unlink();
+    // The thread is past its last signal: it ends at once.
+    videoencode.wait();
+    runOpen = false;
+    inHand.clear();
+    if (!pending.isEmpty() && !videocan) {
+        // The videos that joined go on in the same run: the dialog, its
+        // rows and the messages at the end are the run's.
+        const TrackMap next = std::exchange(pending, TrackMap());
+        launch(next);
+        return;
+    }
+    pending.clear();
     emit controller->sgAllFileCompleteVideo();
     const MessageHandler texts;
     if (!multiChannelFiles.isEmpty() && !videocan)
         emit controller->showMessageBox(QVariant(texts.message(2)));
     if (!skippedFiles.isEmpty() && !videocan)
         emit controller->showMessageBox(QVariant(texts.message(3)));
-    unlink();
-    // The thread is past its last signal; it ends at once.
-    videoencode.wait(QDeadlineTimer(5000));
-    if (!pending.isEmpty()) {
-        const TrackMap next = pending;
-        pending.clear();
-        start(next);
-    }
 }
 
 void VideoOptimisation::removeUnstoredOutput(const QString &path) const

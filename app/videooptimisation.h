@@ -23,9 +23,11 @@ class manager;
 //
 // Everything here runs in the GUI thread.  The conversion thread ends by
 // itself; closing the program cancels a run and waits for it (the close
-// sequence's job registry).  The work guard refuses an add while a run goes;
-// videos handed over all the same wait for its end and then run with their
-// own rows.
+// sequence's job registry).  A run works on its own copy of its videos, so
+// adds and removals go on beside it: videos of a later add join the run
+// (their rows appear in its dialog, and they are treated once its list is
+// done), and a removal asks stillInRun() which of its videos the run has not
+// finished yet.
 class VideoOptimisation : public QObject
 {
     Q_OBJECT
@@ -35,9 +37,17 @@ public:
     ~VideoOptimisation() override;
 
     // Starts optimising `videos` (keyed by their ids in the add, 1, 2, 3 ...):
-    // publishes optimisationVideoModel and shows the dialog.
+    // publishes optimisationVideoModel and shows the dialog.  While a run
+    // goes they join it under ids after its own.
     void start(const TrackMap &videos);
-    bool isRunning() const { return videoencode.isRunning(); }
+    // From the start of a run until its end is handled here (the thread
+    // itself ends a moment before: its last signal is still on its way).
+    bool isRunning() const { return runOpen || videoencode.isRunning(); }
+
+    // The names of those `entries` that are videos this run has not finished
+    // (or has queued): their file was made from a source still in the run,
+    // or is such a source.  Reads the database for entries loaded from it.
+    QStringList stillInRun(const QList<track> &entries) const;
 
     // Time left as QML shows it: "00", "00" below one second, else hours,
     // minutes and seconds as plain decimal texts (3725 s: "1", "2", "5").
@@ -66,13 +76,17 @@ private:
     public:
         explicit CloseJob(VideoOptimisation *optimisation) : owner(optimisation) {}
         void requestStop() override;
-        bool isRunning() const override { return owner->isRunning(); }
+        bool isRunning() const override { return owner->videoencode.isRunning(); }
         bool waitFor(int msecs) override { return owner->videoencode.wait(QDeadlineTimer(msecs)); }
 
     private:
         VideoOptimisation *owner;
     };
 
+    // Hands `videos` to the conversion thread.
+    void launch(const TrackMap &videos);
+    // Publishes the rows shown now followed by one new row per video of `added`.
+    void publishRows(const TrackMap &added);
     void link();
     void unlink();
     // Deletes a skipped video's output when it is one of the program's own
@@ -82,7 +96,10 @@ private:
     manager *controller;
     RowPublisher publisher;
     QList<QMetaObject::Connection> links;
+    TrackMap inHand;  // the thread's list, less the videos it has reported on
     TrackMap pending; // videos added while a run goes
+    int lastRunId = 0; // the largest id in the thread's list
+    bool runOpen = false;
     CloseJob closeJob{this};
 };
 

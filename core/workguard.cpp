@@ -61,14 +61,17 @@ bool WorkGuard::blocks(Work wanted, Work running)
     switch (wanted) {
     case W::Add:
         // Adds share the work lists; a removal's sweep of empty folders must
-        // not meet the copies; a video run takes the add's videos; and a song
-        // whose stored copy went missing is only a duplicate until the file
-        // check has dropped its row.
-        return running == W::Add || running == W::Remove || running == W::VideoRun || running == W::FileCheck;
+        // not meet the copies; and a song whose stored copy went missing is
+        // only a duplicate until the file check has dropped its row.  A video
+        // run works on its own copy of its videos: an add goes on beside it,
+        // and the videos of the add join it.
+        return running == W::Add || running == W::Remove || running == W::FileCheck;
     case W::Remove:
         // A removal deletes files and folders that any of these may be using.
-        return running == W::Add || running == W::Remove || running == W::Transfer || running == W::VideoRun ||
-               running == W::FileCheck;
+        // Beside a video run it goes on unless it takes a video the run has
+        // not finished (the removal asks the run), and its sweep leaves the
+        // run's folders.
+        return running == W::Add || running == W::Remove || running == W::Transfer || running == W::FileCheck;
     case W::Transfer:
     case W::Format:
         // One drive job at a time; a removal deletes files the copy reads.
@@ -83,7 +86,7 @@ bool WorkGuard::blocks(Work wanted, Work running)
         return false;
     case W::VideoRun:
         // Started only at the end of an add, which the guard let through;
-        // videos of a later add wait for the running videos.
+        // videos of a later add join the running videos.
         return false;
     }
     return false;

@@ -105,3 +105,9 @@ void MadeFiles::release(const QString &output)
     QMutexLocker lock(&claimsMutex);
     claims().remove(key(output));
 }
+
+QString MadeFiles::sourceOf(const QString &output)
+{
+    Source recorded;
+    return recordedSource(output, recorded) ? recorded.path : QString();
+}

@@ -50,6 +50,8 @@ public:
     static bool made(const QString &output, const QString &sourcePath) { return made(output, Source::of(sourcePath)); }
     // Ends a claim that made nothing.
     static void release(const QString &output);
+    // The source `output` was recorded as made from; empty when none is.
+    static QString sourceOf(const QString &output);
 
     // "<folder>/<base> (n).<suffix>", the base shortened when the name would
     // pass the 255-byte limit.  n = 1 gives `path` itself.

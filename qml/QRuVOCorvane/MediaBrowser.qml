@@ -20,6 +20,9 @@ Rectangle {
     ]
     readonly property var categoryNames: ["Music", "Playlists", "Podcasts", "Audiobooks", "Videos"]
 
+    // The status boxes of runs put aside keep above the footer's buttons.
+    readonly property real footerHeight: footer.height
+
     property string source: ""
     readonly property alias searchText: search.text
     property int view: 0        // 0 albums, 1 artists, 2 tracks
@@ -278,6 +281,7 @@ Rectangle {
 
         // ---- Footer --------------------------------------------------------
         Rectangle {
+            id: footer
             Layout.fillWidth: true
             implicitHeight: 60
             color: Theme.surface

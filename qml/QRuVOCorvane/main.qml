@@ -215,11 +215,13 @@ Page {
         onCancelRequested: root.sgCancelVideOptimising()
     }
 
-    // Runs whose dialog was put aside: the window stays usable meanwhile.
+    // Runs whose dialog was put aside: the window stays usable meanwhile,
+    // the media browser's ADD TO LIBRARY too.
     Column {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.margins: 16
+        anchors.bottomMargin: mediaBrowser.visible ? mediaBrowser.footerHeight + 16 : 16
         z: 8
         spacing: 8
 

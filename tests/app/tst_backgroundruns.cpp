@@ -3,15 +3,22 @@
 #include <QQmlContext>
 #include <QQuickItem>
 
+#include "app/libraryadder.h"
+#include "app/libraryremover.h"
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/startup.h"
 #include "app/videooptimisation.h"
 #include "core/workguard.h"
+#include "database/ruvodb.h"
+#include "delivery/combo.h"
+#include "libraryconsistency.h"
 #include "libraryfixture.h"
 #include "delivery/videoencoding.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
 #include "testenv.h"
+#include "windowdriver.h"
 
 // Long runs put aside from the window: the video optimisation and the
 // lookup's progress go on in a small status box while the library is used,
@@ -44,11 +51,7 @@ private slots:
     {
         QFile::remove(gate);
         QDir(VideoEncoding::outputFolder()).removeRecursively();
-        app = std::make_unique<StartUp>();
-        app->start();
-        QVERIFY(root());
-        QTRY_VERIFY(!controller()->isCheckingLibrary() && !controller()->isRefreshingViews());
-        root()->setProperty("currentScreen", QStringLiteral("library"));
+        startApp();
     }
 
     void cleanup()
@@ -85,8 +88,11 @@ private slots:
         QVERIFY(controller()->videoOptimisation->isRunning() && box->isVisible());
         QTRY_VERIFY(item("miniBoxProgress", box)->property("value").toDouble() >= 0.5);
 
-        // What conflicts with the run is refused with its message.
-        QVERIFY(QMetaObject::invokeMethod(root(), "addToMediaLibrary"));
+        // What conflicts with the run is refused with its message: the
+        // video view changes as the run stores each video.
+        QTRY_COMPARE(rows("videosModel").size(), 1);
+        rows("videosModel").first()->setProperty("selected", true);
+        QVERIFY(click("transferButton"));
         QTRY_VERIFY(object("messageBox")->property("opened").toBool());
         QCOMPARE(object("messageText")->property("text").toString(), WorkGuard::refusal(WorkGuard::Work::VideoRun));
         QVERIFY(click("messageOkButton"));
@@ -117,6 +123,108 @@ private slots:
         QTRY_VERIFY(!box->isVisible());
         QVERIFY(!dialog->property("visible").toBool());
         QTRY_COMPARE(item("videosViewGrid")->property("count").toInt(), 2);
+    }
+
+    // The run put aside, the library is used as ever: songs are added and
+    // removed meanwhile, and videos added meanwhile join the run (two adds of
+    // them, one after the other).  Only a video the run has still to treat
+    // can't be removed, and the user is told which.  At the end every video
+    // of the run is stored, and the library is whole.
+    void workGoesOnBesideAVideoRun()
+    {
+        const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        testkit::MediaKit songs(music), clips(movies);
+        QVERIFY(!songs.mp3("Old/old.mp3", {"Old Song", "Band", "Old", "Pop", {}, 2001, 1}, {}, 9).isEmpty());
+        QVERIFY(!songs.mp3("New/new.mp3", {"New Song", "Band", "New", "Pop", {}, 2002, 1}, {}, 9).isEmpty());
+        for (const QString name : {"again.mp4", "first.mp4", "second.mp4"}) // copied as they are
+            QVERIFY(!clips.video(name, 3, 640, 480).isEmpty());
+        QVERIFY(!clips.video("held.mkv", 2, 1280, 720).isEmpty()); // converted: waits at the gate
+        Combo().readSystemDetails("Birch"); // a car that plays videos
+
+        // The library before: the song "Old Song" and the clip "again",
+        // optimised by an earlier run, as the next start reads them.
+        QSignalSpy earlier(controller(), &manager::sgAllFileCompleteVideo);
+        addFromBrowser("mymusic", 0, {"Old"});
+        if (QTest::currentTestFailed())
+            return;
+        addFromBrowser("myvideos", 4, {"again.mp4"});
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(earlier.size(), 1, 120000);
+        app.reset();
+        startApp();
+        const QList<track> videosBefore = videos();
+        QVERIFY(std::any_of(videosBefore.cbegin(), videosBefore.cend(),
+                            [](const track &t) { return t.trackname == "again"; }));
+
+        // A run put aside; two adds of videos join it.
+        QObject *dialog = object("videoOptimisationDialog");
+        QQuickItem *box = item("videoStatusBox");
+        QSignalSpy done(controller(), &manager::sgAllFileCompleteVideo);
+        int shown = 0;
+        for (const QStringList &added : {QStringList{"held.mkv"}, QStringList{"first.mp4"}, QStringList{"again.mp4", "second.mp4"}}) {
+            addFromBrowser("myvideos", 4, added);
+            if (QTest::currentTestFailed())
+                return;
+            shown += int(added.size());
+            QTRY_VERIFY(dialog->property("opened").toBool());
+            QTRY_COMPARE(rows("optimisationVideoModel").size(), shown);
+            QVERIFY(press("videoHideButton"));
+            QTRY_VERIFY(box->isVisible());
+        }
+
+        // Meanwhile a song is added, and another removed.
+        addFromBrowser("mymusic", 0, {"New"});
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(hasSong("New Song"));
+        root()->setProperty("currentScreen", QStringLiteral("library"));
+        object("libraryPanel")->setProperty("currentView", 0);
+        QTRY_VERIFY(!controller()->isRefreshingViews());
+        for (QObject *row : rows("albumsModel"))
+            row->setProperty("selected", row->property("albumname").toString() == "Old");
+        QVERIFY(press("removeButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(!hasSong("Old Song") && !controller()->libraryRemover().isRunning() &&
+                                     !controller()->isRefreshingViews(),
+                                 60000);
+        QVERIFY(!object("messageBox")->property("opened").toBool());
+        QVERIFY(!QFileInfo::exists(ruvoDB::programCopyFolder() + "/Old/old.mp3"));
+
+        // The clip "again" is in the run once more: it stays, and the user
+        // learns why.
+        object("libraryPanel")->setProperty("currentView", 6);
+        QTRY_COMPARE(rows("videosModel").size(), int(videosBefore.size()));
+        for (QObject *row : rows("videosModel"))
+            row->setProperty("selected", row->property("albumname").toString() == "again");
+        QVERIFY(press("removeButton"));
+        QTRY_VERIFY(object("messageBox")->property("opened").toBool());
+        const QString refusal = object("messageText")->property("text").toString();
+        QVERIFY2(refusal.contains("still being optimised") && refusal.contains("again"), qPrintable(refusal));
+        QVERIFY(press("messageOkButton"));
+        QCOMPARE(videos().size(), videosBefore.size());
+        for (const track &t : videosBefore)
+            QVERIFY2(QFileInfo::exists(t.filepath), qPrintable(t.filepath));
+        QVERIFY(controller()->videoOptimisation->isRunning() && box->isVisible());
+
+        // The run's end: all four videos are stored, "again" in its own place.
+        QVERIFY(testkit::touch(gate));
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 180000);
+        QTRY_VERIFY(!box->isVisible());
+        QVERIFY(!controller()->videoOptimisation->isRunning());
+        QStringList sources;
+        for (const track &t : videos()) {
+            if (QFileInfo(t.sourcePath).absolutePath() == movies)
+                sources << QFileInfo(t.sourcePath).fileName();
+        }
+        sources.sort();
+        QCOMPARE(sources, (QStringList{"again.mp4", "first.mp4", "held.mkv", "second.mp4"}));
+        QCOMPARE(videos().size(), videosBefore.size() + 3);
+        for (QObject *row : rows("optimisationVideoModel"))
+            QCOMPARE(row->property("status").toInt(), 100);
+        QTRY_COMPARE(item("videosViewGrid")->property("count").toInt(), int(videosBefore.size()) + 3);
+        QVERIFY(hasSong("New Song") && !hasSong("Old Song"));
+        QVERIFY2(testkit::inconsistencies().isEmpty(), qPrintable(testkit::inconsistencies().join("\n")));
     }
 
     void lookupPutAside()
@@ -182,6 +290,91 @@ private slots:
     }
 
 private:
+    void startApp()
+    {
+        app = std::make_unique<StartUp>();
+        app->start();
+        QVERIFY(root());
+        app->viewer().showNormal();
+        app->viewer().resize(1280, 800);
+        QTRY_VERIFY(!controller()->isCheckingLibrary() && !controller()->isRefreshingViews());
+        root()->setProperty("currentScreen", QStringLiteral("library"));
+    }
+
+    // Ticks the rows named `names` of `source` in `category` in the media
+    // browser and adds them; returns once the add has ended (songs) or
+    // handed its videos to the optimisation.
+    void addFromBrowser(const QString &source, int category, const QStringList &names)
+    {
+        QSignalSpy progress(controller(), &manager::updateProgressSearch);
+        QTRY_VERIFY_WITH_TIMEOUT(!item("loadingOverlay")->isVisible(), 60000);
+        QVERIFY(press("addMediaButton"));
+        QQuickItem *browser = item("mediaBrowser");
+        QTRY_VERIFY(browser->isVisible());
+        // The overlay of a views rebuild holds input back until it ends.
+        QTRY_VERIFY_WITH_TIMEOUT(!item("loadingOverlay")->isVisible(), 60000);
+        if (browser->property("source").toString() != source) {
+            QVERIFY(press("source_" + source));
+            QTRY_COMPARE(browser->property("source").toString(), source);
+        }
+        if (browser->property("category").toInt() != category)
+            QVERIFY(QMetaObject::invokeMethod(object("browserCategory"), "activated", Q_ARG(int, category)));
+        const auto shown = [this, &names] {
+            QStringList all;
+            for (QObject *row : rows("albumModelDialog"))
+                all << row->property("albumname").toString();
+            return std::all_of(names.cbegin(), names.cend(), [&all](const QString &n) { return all.contains(n); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(shown() && !controller()->mediaBrowser->isBuilding() &&
+                                     !item("loadingOverlay")->isVisible(),
+                                 60000);
+        for (QObject *row : rows("albumModelDialog"))
+            row->setProperty("selected", names.contains(row->property("albumname").toString()));
+        // A run's status box leaves the button free.
+        app->viewer().grabWindow();
+        const auto area = [](QQuickItem *i) { return i->mapRectToScene(QRectF(0, 0, i->width(), i->height())); };
+        QVERIFY(!item("videoStatusBox")->isVisible() ||
+                !area(item("videoStatusBox")).intersects(area(item("browserAddButton"))));
+        progress.clear();
+        QVERIFY(press("browserAddButton"));
+        // The add's end: its progress at one of one with no file named (or a
+        // refusal).
+        const auto ended = [&progress] {
+            return std::any_of(progress.cbegin(), progress.cend(), [](const QList<QVariant> &step) {
+                return step.at(0).value<QVariant>().toInt() == 1 && step.at(1).value<QVariant>().toInt() == 1 &&
+                       step.at(2).value<QVariant>().toString().isEmpty();
+            });
+        };
+        QObject *message = object("messageBox");
+        QTRY_VERIFY_WITH_TIMEOUT(ended() || message->property("opened").toBool(), 120000);
+        QVERIFY2(!message->property("opened").toBool(), qPrintable(message->property("message").toString()));
+        // Songs with incomplete tags go on to the lookup, whose dialog holds
+        // the window until its end.
+        QObject *lookup = object("progressDialog");
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->libraryAdder->isBusy() && !controller()->isRefreshingViews() &&
+                                     !lookup->property("running").toBool() && !lookup->property("visible").toBool(),
+                                 120000);
+    }
+
+    QList<track> videos() const
+    {
+        QList<track> all;
+        for (const track &t : std::as_const(controller()->libraryTracks))
+            if (t.isVideo)
+                all << t;
+        return all;
+    }
+    bool hasSong(const QString &title) const
+    {
+        return std::any_of(controller()->libraryTracks.cbegin(), controller()->libraryTracks.cend(),
+                           [&title](const track &t) { return t.trackname == title; });
+    }
+    QObjectList rows(const char *model) const
+    {
+        return app->viewer().rootContext()->contextProperty(QString::fromLatin1(model)).value<QObjectList>();
+    }
+    // A click of the mouse on the window's item, once it shows.
+    bool press(const QString &name) { return testkit::clickItem(app->viewer(), name); }
     manager *controller() const { return app->controller(); }
     QQuickItem *root() const { return app->viewer().rootObject(); }
     QString text(const char *key) const

@@ -4,7 +4,9 @@
 #include "app/libraryremover.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
+#include "core/workguard.h"
 #include "database/ruvodb.h"
+#include "delivery/videoencoding.h"
 #include "libraryfixture.h"
 #include "testenv.h"
 
@@ -157,6 +159,34 @@ private slots:
             QVERIFY(!controller.libraryTracks.contains(ids["a1"]) && !controller.libraryTracks.contains(ids["a2"]));
             QVERIFY(controller.checkedAlbumIds.isEmpty());
         }
+    }
+
+    // A video run beside a removal makes its folder when it reaches a video
+    // and writes there: the sweep of emptied folders leaves it while the
+    // run goes, and sweeps the rest as ever.
+    void sweepBesideAVideoRun_data()
+    {
+        QTest::addColumn<bool>("videoRun");
+        QTest::addRow("no video run: the emptied output folder goes") << false;
+        QTest::addRow("a video run: its output folder stays, empty as it is") << true;
+    }
+
+    void sweepBesideAVideoRun()
+    {
+        QFETCH(bool, videoRun);
+        QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()));
+        const WorkGuard::Watch run(WorkGuard::Work::VideoRun, [videoRun] { return videoRun; });
+        manager controller;
+        controller.libraryTracks = library;
+        controller.libraryView = 0;
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        QSignalSpy hidden(&controller, &manager::sgHideLoading);
+        controller.removeAll({}, {library[ids["a1"]].album_id}, {}, {});
+        QVERIFY(hidden.wait(60000));
+        QVERIFY(messages.isEmpty());
+        QVERIFY(!controller.libraryTracks.contains(ids["a1"]));
+        QCOMPARE(QFileInfo(VideoEncoding::outputFolder()).isDir(), videoRun);
+        QVERIFY(!QFileInfo::exists(lib("Empty")));
     }
 
 private:

@@ -244,7 +244,53 @@ private slots:
             QVERIFY(storedId != 1 && controller()->reviewTracks.contains(storedId));
     }
 
+    // Videos added while a run goes join it under ids after its own, with
+    // rows in its dialog; their review entries follow them to those ids.
+    void videosJoinARun()
+    {
+        holdConversions();
+        QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
+        controller()->processingTracks = {{1, testkit::makeVideo(1, longer)}};
+        controller()->startVideoOptimisation();
+        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+
+        // An add of two videos, the second one to review (ids 1 and 2 in the add).
+        const track reviewed = testkit::makeVideo(2, surround);
+        controller()->reviewTracks = {{2, reviewed}};
+        controller()->processingTracks = {{1, testkit::makeVideo(1, small)}, {2, reviewed}};
+        controller()->startVideoOptimisation();
+        QList<int> ids;
+        for (QObject *row : rows("optimisationVideoModel"))
+            ids << row->property("trackid").toInt();
+        QCOMPARE(ids, (QList<int>{1, 2, 3}));
+        QCOMPARE(controller()->reviewTracks.keys(), QList<int>{3});
+        QCOMPARE(controller()->reviewTracks.value(3).sourcePath, reviewed.sourcePath);
+        QCOMPARE(controller()->reviewTracks.value(3).id, 3);
+    }
+
+    // An add's end rebuilds every view on a worker from the library as it
+    // was then: a video the run stores meanwhile is in what it publishes.
+    void videoStoredDuringAViewsRebuild()
+    {
+        track finished = testkit::makeVideo(1, small);
+        finished.filepath = VideoEncoding::outputFolder() + QStringLiteral("/During a rebuild.mp4");
+        QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()) && QFile::copy(small, finished.filepath));
+        finished.filesize = QFileInfo(finished.filepath).size();
+        const qsizetype before = rows("videosModel").size();
+        controller()->refreshViews();
+        QVERIFY(controller()->isRefreshingViews());
+        controller()->slupdateMainObjectVideo(finished);
+        QCOMPARE(rows("videosModel").size(), before + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->isRefreshingViews(), 60000);
+        QCOMPARE(rows("videosModel").size(), before + 1);
+    }
+
 private:
+    QObjectList rows(const char *model) const
+    {
+        return app->viewer().rootContext()->contextProperty(QString::fromLatin1(model)).value<QObjectList>();
+    }
+
     // Conversions report some progress and then wait for ffmpeg's quit key;
     // only one that is never stopped runs on to its own end, which it marks
     // in the returned file.  Everything else ffmpeg does runs at once.

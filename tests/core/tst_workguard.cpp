@@ -32,13 +32,13 @@ private slots:
 
         QTest::addRow("an add during an add") << Work::Add << "add" << true;
         QTest::addRow("an add during a removal") << Work::Remove << "add" << true;
-        QTest::addRow("an add during a video run") << Work::VideoRun << "add" << true;
+        QTest::addRow("an add during a video run runs") << Work::VideoRun << "add" << false;
         QTest::addRow("an add during a transfer runs") << Work::Transfer << "add" << false;
         QTest::addRow("an add during a format runs") << Work::Format << "add" << false;
         QTest::addRow("a removal during a transfer") << Work::Transfer << "remove" << true;
         QTest::addRow("a removal during a format step") << Work::Format << "remove" << false;
         QTest::addRow("a removal during an add") << Work::Add << "remove" << true;
-        QTest::addRow("a removal during a video run") << Work::VideoRun << "remove" << true;
+        QTest::addRow("a removal during a video run runs") << Work::VideoRun << "remove" << false;
         QTest::addRow("a removal during the file check") << Work::FileCheck << "remove" << true;
         QTest::addRow("a transfer during a removal") << Work::Remove << "transfer" << true;
         QTest::addRow("a transfer during a transfer") << Work::Transfer << "transfer" << true;
