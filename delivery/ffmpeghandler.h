@@ -148,8 +148,10 @@ public:
     // converted one in the library (its filepath the converted file, its
     // sourcePath the track's former filepath, the copy target) and returns
     // them in ascending id order.  An output already in the cache counts as
-    // converted.  Files are converted in parallel, one per core; the result,
-    // the rows and the signals follow the ascending id order.  Emits
+    // converted.  Files are converted in parallel, one per core; the job's
+    // own thread finishes them (tags, name, one flush per batch, rows in one
+    // transaction), so the parallel slots only run ffmpeg.  The result, the
+    // rows and the signals follow the ascending id order.  Emits
     // sgRemoveFile (flag 3, 2 or 1) and, for each stored file,
     // sgFiletranscodedOk, in that order per file.
     QList<track> TranscodeOnOK(TrackMap tracks, transferDetail detail);
