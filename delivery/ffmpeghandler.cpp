@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStorageInfo>
 #include <QThread>
 #include <QThreadPool>
@@ -22,11 +23,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "core/logging.h"
+#include "database/connection.h"
 #include "database/ruvodb.h"
+#include "database/transaction.h"
 #include "delivery/combo.h"
 #include "delivery/madefiles.h"
 #include "database/filejournal.h"
@@ -292,6 +296,13 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
                                                  const QString &codecName, const QString &extension,
                                                  const QList<Details> &fallbacks) const
 {
+    return convertFile(source, targetBase, codecName, extension, fallbacks, nullptr);
+}
+
+ffmpeghandler::Conversion ffmpeghandler::convertFile(const QString &source, const QString &targetBase,
+                                                     const QString &codecName, const QString &extension,
+                                                     const QList<Details> &fallbacks, FileWork *work) const
+{
     Conversion conversion;
     const QFileInfo targetInfo(targetBase);
     if (!CreateDir(targetInfo.absolutePath())) {
@@ -309,6 +320,7 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
     // First the system's own codec, then the fall-back list in order.
     QList<Details> attempts{{codecName, extension, QString()}};
     attempts += fallbacks;
+    bool firstAttempt = true;
     for (const Details &attempt : attempts) {
         if (stopRequested()) {
             conversion.outcome = Stopped;
@@ -321,14 +333,23 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
         const QString wanted = targetInfo.path() + QLatin1Char('/') +
                                TemporaryFiles::fitName(QString(), targetInfo.fileName(),
                                                        QLatin1Char('.') + encoding.extension);
-        const MadeFiles::Claim output = MadeFiles::claim(wanted, origin);
+        // The job may have claimed and written down the first output already.
+        const bool noted = work && firstAttempt && !work->noted.isEmpty();
+        firstAttempt = false;
+        MadeFiles::Claim output;
+        if (noted) {
+            output.path = work->noted;
+            work->notedTaken = true;
+        } else {
+            output = MadeFiles::claim(wanted, origin);
+        }
         conversion.outputPath = output.path;
         conversion.codecName = encoding.codecName;
         if (output.reuse) {
             conversion.outcome = AlreadyConverted;
             return conversion;
         }
-        if (journalOutputs && !FileJournal::note({output.path})) {
+        if (!noted && journalOutputs && !FileJournal::note({output.path})) {
             MadeFiles::release(output.path);
             conversion.outputPath.clear();
             conversion.outcome = Failed;
@@ -337,21 +358,32 @@ ffmpeghandler::Conversion ffmpeghandler::convert(const QString &source, const QS
         }
         // ffmpeg picks the container from the partial file's extension.  The
         // name is claimed: nothing else is put there meanwhile.
-        AtomicFile partial(output.path, AtomicFile::Replace::Never, AtomicFile::Flush::Now, encoding.extension);
+        // The library job's outputs are flushed a batch at a time by the job.
+        const auto partial = std::make_shared<AtomicFile>(
+            output.path, AtomicFile::Replace::Never, work ? AtomicFile::Flush::Batch : AtomicFile::Flush::Now,
+            encoding.extension);
         ++conversion.attempts;
         ExternalProgram::Result run;
-        if (partial.open() && partial.close())
-            run = ffmpeg.run(conversionArguments(source, encoding.encoder, partial.temporaryPath()), timeoutMs);
-        if (run.succeeded() && QFileInfo(partial.temporaryPath()).size() > 0) {
-            UpdateTag(source, partial.temporaryPath());
-            if (partial.commit()) {
+        if (partial->open() && partial->close())
+            run = ffmpeg.run(conversionArguments(source, encoding.encoder, partial->temporaryPath()), timeoutMs);
+        if (run.succeeded() && QFileInfo(partial->temporaryPath()).size() > 0) {
+            if (work) {
+                // Tags, name and flush are the job thread's: this slot
+                // goes on with the next file.
+                work->partial = partial;
+                work->origin = origin;
+                conversion.outcome = Converted;
+                return conversion;
+            }
+            UpdateTag(source, partial->temporaryPath());
+            if (partial->commit()) {
                 MadeFiles::made(output.path, origin);
                 conversion.outcome = Converted;
                 return conversion;
             }
         }
         const bool full = !run.succeeded() && !run.stopped && volumeFull(run, targetInfo.absolutePath());
-        partial.discard();
+        partial->discard();
         if (journalOutputs)
             FileJournal::settle(ruvoDB::programCopyFolder(), {output.path});
         MadeFiles::release(output.path);
@@ -376,14 +408,18 @@ bool ffmpeghandler::UpdateTag(const QString &sourcefilePath, const QString &targ
 {
     const QByteArray sourceName = QFile::encodeName(sourcefilePath);
     const QByteArray targetName = QFile::encodeName(targetfilePath);
-    TagLib::FileRef source(sourceName.constData(), true, TagLib::AudioProperties::Average);
+    TagLib::FileRef source(sourceName.constData(), false);
     if (source.isNull() || !source.tag() || source.tag()->isEmpty())
         return false;
-    TagLib::FileRef target(targetName.constData(), true, TagLib::AudioProperties::Average);
+    TagLib::FileRef target(targetName.constData(), false);
     if (target.isNull() || !target.tag())
         return false;
     const TagLib::Tag *from = source.tag();
     TagLib::Tag *to = target.tag();
+    // Saving what is there already would only write the file again.
+    if (to->title() == from->title() && to->artist() == from->artist() && to->album() == from->album() &&
+        to->genre() == from->genre() && to->year() == from->year() && to->track() == from->track())
+        return true;
     to->setTitle(toTString(toQString(from->title())));
     to->setArtist(toTString(toQString(from->artist())));
     to->setAlbum(toTString(toQString(from->album())));
@@ -470,8 +506,8 @@ void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) cons
     if (!work.convert)
         return;
     Logging::getInstance()->WriteLog(QStringLiteral("Transcoding File..") + work.record.sourcePath, QString());
-    work.result = convert(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension,
-                          lstCodecDetail);
+    work.result = convertFile(work.record.sourcePath, cacheTarget(work.record), system.codec, system.audioExtension,
+                              lstCodecDetail, &work);
     if (work.result.outcome == Failed && work.result.reason.isEmpty()) {
         // No audio ffprobe could name or read a packet of: nothing to
         // convert from (ffprobe names a codec after the extension alone).
@@ -481,6 +517,36 @@ void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) cons
         } else {
             work.result.reason = QStringLiteral("no format the car plays could be made of it");
         }
+    }
+}
+
+void ffmpeghandler::noteOutputs(std::vector<FileWork> &files, const SystemDetails &system) const
+{
+    QStringList paths;
+    for (FileWork &file : files) {
+        // MP3 and FLAC tell their codec in their first bytes; any other file
+        // may be converted.
+        const QString codec = sniffCodec(file.record.sourcePath);
+        if (!codec.isEmpty() && !needsTranscode(codec, file.record.isVideo, lstCodecDetail))
+            continue;
+        const QFileInfo target(cacheTarget(file.record));
+        const Encoding encoding = encodingFor(system.codec, system.audioExtension, file.record.sourcePath);
+        const QString wanted = target.path() + QLatin1Char('/') +
+                               TemporaryFiles::fitName(QString(), target.fileName(),
+                                                       QLatin1Char('.') + encoding.extension);
+        const MadeFiles::Claim output = MadeFiles::claim(wanted, MadeFiles::Source::of(file.record.sourcePath));
+        if (output.reuse)
+            continue;
+        file.noted = output.path;
+        paths << output.path;
+    }
+    if (FileJournal::note(paths))
+        return;
+    // Each attempt writes its own output down, as one outside the job does.
+    for (FileWork &file : files) {
+        if (!file.noted.isEmpty())
+            MadeFiles::release(file.noted);
+        file.noted.clear();
     }
 }
 
@@ -508,8 +574,14 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
         if (fileOfSource.contains(t.sourcePath))
             continue;
         fileOfSource.insert(t.sourcePath, files.size());
-        files.push_back(FileWork{t, false, {}});
+        FileWork file;
+        file.record = t;
+        files.push_back(file);
     }
+    // Written down in one commit before any of them is made: a slot then
+    // starts ffmpeg without waiting for the disk.
+    noteOutputs(files, detail.system);
+
     std::vector<QFuture<void>> futures;
     futures.reserve(files.size());
     for (FileWork &file : files) {
@@ -518,21 +590,34 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
     }
 
     // Results are taken in the work list's order, so rows, signals and the
-    // returned list keep it whatever order the files finish in.
-    for (const track &t : work) {
-        const size_t i = fileOfSource.value(t.sourcePath);
-        while (!futures[i].isFinished()) {
+    // returned list keep it whatever order the files finish in.  Each turn
+    // takes the next entry and those after it that are done already.
+    const auto done = [&](qsizetype at) { return futures[fileOfSource.value(work.at(at).sourcePath)].isFinished(); };
+    for (qsizetype next = 0; next < work.size();) {
+        while (!done(next)) {
             if (linkedStop && linkedStop->load())
                 diskfull = true;
             QThread::msleep(10);
         }
-        FileWork file = files[i];
-        if (file.convert && file.result.outcome == NoRoom && !diskfull.exchange(true))
-            emit sgDiskFull(); // nothing more fits: the rest is not begun
-        file.record = t;
-        finishFile(file);
+        qsizetype end = next + 1;
+        while (end < work.size() && done(end))
+            ++end;
+        finishBatch(work, next, end, files, fileOfSource);
+        next = end;
     }
     pool.waitForDone();
+
+    // Names written down for files that never took them (not converted,
+    // stopped before they began) leave the journal.
+    QStringList unused;
+    for (const FileWork &file : files) {
+        if (!file.noted.isEmpty() && !file.notedTaken) {
+            MadeFiles::release(file.noted);
+            unused << file.noted;
+        }
+    }
+    if (!unused.isEmpty())
+        FileJournal::settle(ruvoDB::programCopyFolder(), unused);
 
     const auto attempted =
         std::count_if(files.cbegin(), files.cend(), [](const FileWork &f) { return f.convert && f.result.outcome != Stopped; });
@@ -541,7 +626,100 @@ QList<track> ffmpeghandler::TranscodeOnOK(TrackMap tracks, transferDetail detail
     return transcodedTracks;
 }
 
-void ffmpeghandler::finishFile(const FileWork &work)
+void ffmpeghandler::dropOutput(FileWork &file, const QString &reason) const
+{
+    const QString output = file.result.outputPath;
+    if (file.partial)
+        file.partial->discard();
+    file.partial.reset();
+    FileJournal::settle(ruvoDB::programCopyFolder(), {output});
+    MadeFiles::release(output);
+    file.result.outputPath.clear();
+    file.result.outcome = Failed;
+    file.result.reason = reason;
+}
+
+void ffmpeghandler::finishBatch(const QList<track> &work, qsizetype first, qsizetype end,
+                                std::vector<FileWork> &files, const QHash<QString, size_t> &fileOfSource)
+{
+    const auto fileAt = [&](qsizetype at) -> FileWork & { return files[fileOfSource.value(work.at(at).sourcePath)]; };
+    const QString notWritten = QStringLiteral("it could not be written to the disk");
+
+    // The outputs get their tags and names; then the batch is flushed once,
+    // before anything records them.
+    std::vector<FileWork *> placed;
+    for (qsizetype at = first; at < end; ++at) {
+        FileWork &file = fileAt(at);
+        if (!file.partial || file.result.outcome != Converted)
+            continue;
+        UpdateTag(file.record.sourcePath, file.partial->temporaryPath());
+        if (!file.partial->commit()) {
+            dropOutput(file, notWritten);
+            continue;
+        }
+        file.partial.reset();
+        placed.push_back(&file);
+    }
+    if (!placed.empty()) {
+        bool flushed = true;
+        QSet<dev_t> synced;
+        for (FileWork *file : placed) {
+            struct stat st {};
+            const bool known = ::stat(QFile::encodeName(file->result.outputPath).constData(), &st) == 0;
+            if (!known || !synced.contains(st.st_dev)) {
+                flushed = AtomicFile::syncVolume(file->result.outputPath) && flushed;
+                if (known)
+                    synced.insert(st.st_dev);
+            }
+        }
+        if (flushed) {
+            // What each output was made from, for its reuse: one commit.
+            Transaction transaction(Connection::forThread());
+            for (FileWork *file : placed)
+                MadeFiles::made(file->result.outputPath, file->origin);
+            transaction.commit();
+        } else {
+            for (FileWork *file : placed)
+                dropOutput(*file, notWritten);
+        }
+    }
+
+    // A full volume stops the files not begun at once; it is told in order.
+    qsizetype fullAt = -1;
+    for (qsizetype at = first; at < end; ++at) {
+        const FileWork &file = fileAt(at);
+        if (file.convert && file.result.outcome == NoRoom && !diskfull.exchange(true)) {
+            fullAt = at;
+            break;
+        }
+    }
+
+    // The rows in one transaction; should one of them fail, each on its own.
+    QList<track> rows;
+    for (qsizetype at = first; at < end; ++at) {
+        const FileWork &file = fileAt(at);
+        if (file.convert && file.leftOut == 0 &&
+            (file.result.outcome == Converted || file.result.outcome == AlreadyConverted))
+            rows << convertedRecord(work.at(at), file.result);
+    }
+    const bool stored = !rows.isEmpty() && ruvoDB().insertTracks(rows);
+
+    qsizetype row = 0;
+    for (qsizetype at = first; at < end; ++at) {
+        FileWork entry = fileAt(at);
+        entry.partial.reset();
+        entry.record = work.at(at);
+        if (at == fullAt)
+            emit sgDiskFull(); // nothing more fits: the rest is not begun
+        const bool hasRow = entry.convert && entry.leftOut == 0 &&
+                            (entry.result.outcome == Converted || entry.result.outcome == AlreadyConverted);
+        finishFile(entry, hasRow && stored ? &rows.at(row) : nullptr);
+        if (hasRow)
+            ++row;
+    }
+}
+
+void ffmpeghandler::finishFile(const FileWork &work, const track *stored)
 {
     if (!work.convert || work.result.outcome == Stopped)
         return;
@@ -550,9 +728,14 @@ void ffmpeghandler::finishFile(const FileWork &work)
     int outcome = work.leftOut > 0 ? work.leftOut : int(work.result.outcome);
     // Reported only once its row is written: a track whose row failed is
     // left out, never copied unconverted in its place.
-    if ((outcome == Converted || outcome == AlreadyConverted) && !storeConverted()) {
-        outcome = NotStored;
-        lastConversion.reason = QStringLiteral("it could not be stored in the library");
+    if (outcome == Converted || outcome == AlreadyConverted) {
+        if (stored) {
+            workingTrack = *stored;
+            transcodedTracks.append(*stored);
+        } else if (!storeConverted()) {
+            outcome = NotStored;
+            lastConversion.reason = QStringLiteral("it could not be stored in the library");
+        }
     }
     if (outcome != Converted && outcome != AlreadyConverted && outcome != NoRoom)
         emit sgFileLeftOut(workingTrack.id, lastConversion.reason);
@@ -587,16 +770,22 @@ void ffmpeghandler::announceConverted()
                                      QString());
 }
 
+track ffmpeghandler::convertedRecord(const track &t, const Conversion &conversion)
+{
+    track stored = t;
+    stored.codec = conversion.codecName;
+    stored.sourcePath = stored.filepath;
+    stored.filepath = conversion.outputPath;
+    stored.filesize = QFileInfo(conversion.outputPath).size();
+    return stored;
+}
+
 bool ffmpeghandler::storeConverted()
 {
     if (lastConversion.outputPath.isEmpty())
         return false;
     const QString output = lastConversion.outputPath;
-    track stored = workingTrack;
-    stored.codec = lastConversion.codecName;
-    stored.sourcePath = stored.filepath;
-    stored.filepath = output;
-    stored.filesize = QFileInfo(output).size();
+    const track stored = convertedRecord(workingTrack, lastConversion);
     ruvoDB db;
     if (!db.insertDataOne(stored)) {
         // Without its row the file is no one's: a conversion made now goes

@@ -1,17 +1,23 @@
 #ifndef FFMPEGHANDLER_H
 #define FFMPEGHANDLER_H
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 #include "core/track.h"
 #include "delivery/details.h"
+#include "delivery/madefiles.h"
 #include "delivery/systemdetails.h"
 #include "delivery/transferdetail.h"
+
+class AtomicFile;
 
 // The audio converter: which codecs an in-car system plays, which codec a
 // file has (ffprobe), whether it must be converted, and the conversion with
@@ -130,8 +136,9 @@ public:
                        const QString &extension, const QList<Details> &fallbacks) const;
 
     // Copies title, artist, album, genre, year and track number from the
-    // source's tag (as Unicode) onto the target and saves it.  False when
-    // either can't be opened or the source has no tag.
+    // source's tag (as Unicode) onto the target and saves it; a target that
+    // holds them all already (ffmpeg copies them from most sources) is left
+    // as it is.  False when either can't be opened or the source has no tag.
     static bool UpdateTag(const QString &sourcefilePath, const QString &targetfilePath);
     // Creates the folder and its parents; true when it exists afterwards.
     static bool CreateDir(const QString &path);
@@ -141,8 +148,10 @@ public:
     // converted one in the library (its filepath the converted file, its
     // sourcePath the track's former filepath, the copy target) and returns
     // them in ascending id order.  An output already in the cache counts as
-    // converted.  Files are converted in parallel, one per core; the result,
-    // the rows and the signals follow the ascending id order.  Emits
+    // converted.  Files are converted in parallel, one per core; the job's
+    // own thread finishes them (tags, name, one flush per batch, rows in one
+    // transaction), so the parallel slots only run ffmpeg.  The result, the
+    // rows and the signals follow the ascending id order.  Emits
     // sgRemoveFile (flag 3, 2 or 1) and, for each stored file,
     // sgFiletranscodedOk, in that order per file.
     QList<track> TranscodeOnOK(TrackMap tracks, transferDetail detail);
@@ -188,18 +197,44 @@ signals:
     void sgFileLeftOut(qint64 trackID, QString reason);
 
 private:
-    // One file of the library job, worked out on a pool thread.
+    // One file of the library job, converted on a pool thread and finished
+    // (tags, name, flush, row) on the job thread, so that the pool's slots
+    // only run ffmpeg.
     struct FileWork
     {
         track record;
         bool convert = false;
         Conversion result;
         int leftOut = 0; // a LeftOut code that overrides the outcome
+        // The first attempt's output, claimed and written down before the
+        // pool began ("" when not), and whether the attempt took it.
+        QString noted;
+        bool notedTaken = false;
+        // A successful run's output, still under its temporary name.
+        std::shared_ptr<AtomicFile> partial;
+        MadeFiles::Source origin;
     };
+    // convert() for one file of the library job: takes `work`'s noted name
+    // for the first attempt and leaves a successful output in `work`.
+    Conversion convertFile(const QString &source, const QString &targetBase, const QString &codecName,
+                           const QString &extension, const QList<Details> &fallbacks, FileWork *work) const;
     void workOnFile(FileWork &work, const SystemDetails &system) const;
+    // Claims the first attempt's output of each file that will be converted
+    // and writes them all down in one commit.
+    void noteOutputs(std::vector<FileWork> &files, const SystemDetails &system) const;
+    // Finishes the work list's entries [first, end), whose files are done:
+    // outputs tagged and named, one flush, their rows in one transaction,
+    // then each entry reported in order.
+    void finishBatch(const QList<track> &work, qsizetype first, qsizetype end, std::vector<FileWork> &files,
+                     const QHash<QString, size_t> &fileOfSource);
+    // Takes a finished output back: it goes, and the file is left out.
+    void dropOutput(FileWork &file, const QString &reason) const;
     // Whether ffprobe reads at least one audio packet of the file.
     bool hasAudioPackets(const QString &path) const;
-    void finishFile(const FileWork &work);
+    // Reports one entry; `stored` is its row when already written.
+    void finishFile(const FileWork &work, const track *stored = nullptr);
+    // The row of a converted track.
+    static track convertedRecord(const track &t, const Conversion &conversion);
     // Stores the working track with its converted file; false when its row
     // could not be written (a file converted now is then deleted again).
     bool storeConverted();

@@ -259,6 +259,28 @@ private slots:
             for (const QString &fault : orderFaults(log, file, doneAt))
                 wrong << QFileInfo(file).fileName() + ": " + fault;
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
+
+        // The threads that run ffmpeg only run ffmpeg: what they make is
+        // written down, flushed, named and recorded by others, so no
+        // conversion waits for the disk.  Seen while they all exist: from
+        // the first converted file made to the last event about one.
+        const QString cache = ffmpeghandler::cacheFolder() + '/';
+        int from = -1, to = -1;
+        QSet<QThread *> converting;
+        for (int i = 0; i < log.size(); ++i) {
+            if (!log[i].path.startsWith(cache))
+                continue;
+            if (log[i].event == WriteOrder::Event::FileCreated) {
+                converting.insert(log[i].thread);
+                from = from < 0 ? i : from;
+            }
+            to = i;
+        }
+        QCOMPARE(converting.isEmpty(), false);
+        for (int i = std::max(from, 0); i <= to; ++i)
+            if (converting.contains(log[i].thread) && log[i].event != WriteOrder::Event::FileCreated)
+                wrong << QStringLiteral("a conversion thread wrote or synced (event %1) for \"%2\"").arg(int(log[i].event)).arg(log[i].path);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join('\n')));
     }
 
     // A converted track whose row can't be written: its file goes again, the

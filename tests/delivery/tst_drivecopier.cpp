@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QDirIterator>
+#include <QSqlQuery>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
@@ -196,6 +197,82 @@ private slots:
         QVERIFY(!ref.isNull());
         QCOMPARE(TStringToQString(ref.tag()->title()), QStringLiteral("Ünïcødé Song"));
         QCOMPARE(testkit::scalar("SELECT count(*) FROM tracks WHERE filepath = ?", {t.filepath}).toInt(), 1);
+    }
+
+    // A converted file carries the source's title, artist, album, genre, year
+    // and track.  ffmpeg copies them from most sources, and then its output
+    // is kept as it made it; where it doesn't (a FLAC whose year is a YEAR
+    // comment) they are written onto the output.
+    void libraryJobTags_data()
+    {
+        QTest::addColumn<QString>("source"); // flac, wav or "flac YEAR"
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<bool>("asFfmpegMadeIt");
+
+        QTest::addRow("flac to mp3") << "flac" << "mp3" << true;
+        QTest::addRow("flac to aac") << "flac" << "aac" << true;
+        QTest::addRow("wav to mp3") << "wav" << "mp3" << true;
+        QTest::addRow("flac with a YEAR comment to mp3") << "flac YEAR" << "mp3" << false;
+        QTest::addRow("flac with a YEAR comment to aac") << "flac YEAR" << "aac" << false;
+    }
+
+    void libraryJobTags()
+    {
+        QFETCH(QString, source);
+        QFETCH(QString, codec);
+        QFETCH(bool, asFfmpegMadeIt);
+        const QString folder = dir.filePath("tags/" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        testkit::MediaKit kit(folder);
+        const testkit::MediaTags tags{"Sóng", "Artïst", "Albüm", "Rock", "", source == "flac YEAR" ? 0 : 2001, 3};
+        QString path;
+        if (source == "flac")
+            path = kit.flac("song.flac", tags);
+        else if (source == "wav")
+            path = kit.wav("song.wav", tags);
+        else
+            path = kit.audio("song.flac", {"-c:a", "flac", "-metadata", "YEAR=1999"}, tags);
+        QVERIFY2(!path.isEmpty(), qPrintable(kit.lastError()));
+
+        track t = testkit::makeTrack(folder + "/target.mp3", "Tags " + QString(QTest::currentDataTag()));
+        t.id = ruvoDB::reserveTrackIds(1);
+        t.trackname = "Song";
+        t.sourcePath = path;
+        transferDetail detail;
+        detail.system.name = "Tags";
+        detail.system.codec = codec;
+        detail.system.audioExtension = codec == "aac" ? "m4a" : "mp3";
+        detail.system.audioCodecs = {{codec, detail.system.audioExtension, ""}};
+        const QList<track> result = ffmpeghandler().TranscodeOnOK({{t.id, t}}, detail);
+        // Its row goes again: the other tests' tracks take their ids as they come.
+        auto forget = qScopeGuard([id = t.id] {
+            QSqlQuery query;
+            query.prepare("DELETE FROM tracks WHERE id = ?");
+            query.addBindValue(id);
+            query.exec();
+        });
+        QCOMPARE(result.size(), 1);
+        const QString output = result.first().filepath;
+
+        const auto tagsOf = [](const QString &file) {
+            TagLib::FileRef ref(QFile::encodeName(file).constData(), false);
+            if (ref.isNull() || !ref.tag())
+                return QStringList();
+            const TagLib::Tag *tag = ref.tag();
+            return QStringList{TStringToQString(tag->title()), TStringToQString(tag->artist()),
+                               TStringToQString(tag->album()), TStringToQString(tag->genre()),
+                               QString::number(tag->year()), QString::number(tag->track())};
+        };
+        QCOMPARE(tagsOf(output),
+                 (QStringList{"Sóng", "Artïst", "Albüm", "Rock", source == "flac YEAR" ? "1999" : "2001", "3"}));
+
+        // The same ffmpeg run by hand: the job's output is that file, byte
+        // for byte, unless the tags had to be written.
+        const QString plain = folder + "/plain." + QFileInfo(output).suffix();
+        QVERIFY(kit.ffmpeg(ffmpeghandler::conversionArguments(
+                               path, ffmpeghandler::encodingFor(codec, detail.system.audioExtension, path).encoder,
+                               plain)
+                               .mid(1)));
+        QCOMPARE(fileBytes(output) == fileBytes(plain), asFfmpegMadeIt);
     }
 
     // The library job's own stop (the close sequence's) reaches a running ffmpeg.
