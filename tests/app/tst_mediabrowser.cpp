@@ -397,8 +397,8 @@ private slots:
         QFETCH(QString, fields);
         const QStringList f = fields.split('|');
         const int view = f[0].toInt();
-        useTracks(testkit::scannedTracks({"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night",
-                                          "Moon|Solo|Dust"}));
+        useTracks(testkit::scannedTracks(
+            {"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night", "Moon|Solo|Dust"}));
         controller->setBrowserView(view);
         controller->setDisplayType(1);
         QVERIFY(tick(f[1]));
