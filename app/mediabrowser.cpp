@@ -556,6 +556,9 @@ void MediaBrowser::startBuild()
             t.isHidden = false;
     }
     buildTracks = tracks;
+    // The marks may change before the build's views come: no lines are made
+    // from them meanwhile.
+    std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
     // New rows, of other tracks or another category: no tick carries over.
     for (auto &view : keptTicks) {
         for (QSet<int> &ticked : view)
@@ -627,6 +630,7 @@ void MediaBrowser::showLoading()
 
 void MediaBrowser::takeFirstView(BuiltViews &views)
 {
+    detailsDeferred[std::clamp(views.firstView, 0, 2)] = false;
     protectedTracks = lastScanProtected;
     trackTexts = views.texts;
     artistCounts = views.artistCounts;
@@ -675,6 +679,7 @@ void MediaBrowser::takeViews(BuiltViews views)
     albumView = std::move(views.albums);
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
+    std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
 
@@ -719,6 +724,8 @@ void MediaBrowser::populateMediaBrowser()
         counts.append(count);
     setContextProperty(QStringLiteral("browserCategoryCounts"), counts);
     const bool thumbnails = controller.displayType == 0;
+    if (controller.displayType == 1 && controller.browserView >= 0 && controller.browserView <= 2)
+        makeDeferredDetails(controller.browserView);
     if (controller.displayType == 0 || controller.displayType == 1) {
         switch (controller.browserView) {
         case 0:
@@ -769,6 +776,11 @@ void MediaBrowser::searchBox(const QString &name)
     controller.filterActive = true;
     const int view = controller.browserView;
     const bool videos = controller.mediaTypeFilter == videosCategory;
+    // The other views' lines still to be made are of the marks as they are now.
+    for (int other = 0; other < 3; ++other) {
+        if (other != view)
+            makeDeferredDetails(other);
+    }
     if (view < 0 || view > 2) {
         if (name.isEmpty()) {
             for (track &t : controller.browserTracks)
@@ -826,6 +838,7 @@ void MediaBrowser::searchBox(const QString &name)
     input.texts = trackTexts;
     if (!name.isEmpty())
         input.shown = &shown;
+    input.details = controller.displayType == 1;
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
         input.artistCounts = artistCounts;
     // While a source's first build runs, the saved models are still the
@@ -850,6 +863,7 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
+    detailsDeferred[view] = !restored && !input.details;
     // Saved rows still carry the ticks of when they were last shown.
     restoreTicks(view, restored);
     populateMediaBrowser();
@@ -866,6 +880,31 @@ void MediaBrowser::searchBox(const QString &name)
 manager::ViewResult &MediaBrowser::viewRows(int view)
 {
     return view == 0 ? albumView : view == 1 ? artistView : trackView;
+}
+
+void MediaBrowser::makeDeferredDetails(int view)
+{
+    if (!detailsDeferred[view])
+        return;
+    detailsDeferred[view] = false;
+    manager::ViewInput input = browserInput(&closed);
+    input.texts = trackTexts;
+    input.rows = false;
+    const TrackMap &tracks = controller.browserTracks;
+    const manager::ViewResult lines = view == 0   ? manager::Get_Albumlist(false, tracks, input)
+                                      : view == 1 ? manager::Get_Artistlist(false, tracks, input)
+                                                  : manager::Get_Tracklist(false, tracks, input);
+    manager::ViewResult &rows = viewRows(view);
+    rows.details = lines.details;
+    rows.detailsOwner = lines.owner;
+    if (!keptTicks[view][1].isEmpty())
+        setTicks(rows.details, keptTicks[view][1]);
+}
+
+const QList<QObject *> &MediaBrowser::detailsOf(int view)
+{
+    makeDeferredDetails(view);
+    return viewRows(view).details;
 }
 
 void MediaBrowser::keepTicks(int view)
@@ -920,6 +959,8 @@ void MediaBrowser::selectDeselectForThumbs(bool checked)
 
 void MediaBrowser::selectDeselectForDetails(bool checked)
 {
+    if (controller.browserView >= 0 && controller.browserView <= 2)
+        makeDeferredDetails(controller.browserView);
     switch (controller.browserView) {
     case 0:
         RowSelection::setRows(albumView.details, checked);

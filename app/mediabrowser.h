@@ -134,9 +134,10 @@ public:
     const QMap<QString, QObject *> &browserAlbumModels() const { return albumView.models; }
     const QMap<QString, QObject *> &browserArtistModels() const { return artistView.models; }
     const QMap<QString, QObject *> &browserTrackModels() const { return trackView.models; }
-    const QList<QObject *> &browserAlbumDetails() const { return albumView.details; }
-    const QList<QObject *> &browserArtistDetails() const { return artistView.details; }
-    const QList<QObject *> &browserTrackDetails() const { return trackView.details; }
+    // Detail lines a search left unmade are made when first asked for.
+    const QList<QObject *> &browserAlbumDetails() { return detailsOf(0); }
+    const QList<QObject *> &browserArtistDetails() { return detailsOf(1); }
+    const QList<QObject *> &browserTrackDetails() { return detailsOf(2); }
 
     // State the tests and the add chain read.
     QString mediasource;                // key of the source last asked for
@@ -169,6 +170,12 @@ private:
     void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
     manager::ViewResult &viewRows(int view);
+    // A search in the thumbnails makes the view's rows only (a search that
+    // shows most tracks would make and delete a detail line for each on
+    // every keystroke); the lines are made from the same marks when the
+    // list is shown or read.
+    void makeDeferredDetails(int view);
+    const QList<QObject *> &detailsOf(int view);
     // Notes the ticks of a view's rows and detail lines, before the search
     // box replaces them...
     void keepTicks(int view);
@@ -197,6 +204,8 @@ private:
     // The ids ticked in each view's rows [view][0] and detail lines
     // [view][1], kept across the search box's rebuilds.
     QSet<int> keptTicks[3][2];
+    // Views whose detail lines a search left to be made.
+    bool detailsDeferred[3] = {false, false, false};
 
     RowPublisher publisher;
     std::atomic<bool> closed{false};            // the browser window is closed

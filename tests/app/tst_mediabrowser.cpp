@@ -381,6 +381,37 @@ private slots:
         QCOMPARE(shownNames(true).join(','), f[5]);
     }
 
+    // A search in the thumbnails leaves the list's lines to be made when the
+    // list is shown: they are the search's, with their ticks, even after a
+    // search in another view has marked the tracks anew.
+    void listAfterThumbnailSearch_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("albums") << "0|Rain|s|Rain,Sunny Day|Rain";
+        QTest::addRow("artists") << "1|Dust|s|Dust,Night|Dust";
+        QTest::addRow("tracks") << "2|Dust|s|Dust,Sunny Day|Dust";
+    }
+
+    void listAfterThumbnailSearch()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
+        const int view = f[0].toInt();
+        useTracks(testkit::scannedTracks(
+            {"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night", "Moon|Solo|Dust"}));
+        controller->setBrowserView(view);
+        controller->setDisplayType(1);
+        QVERIFY(tick(f[1]));
+        controller->setDisplayType(0);
+        controller->searchBox(f[2]);
+        controller->setBrowserView((view + 1) % 3);
+        controller->searchBox(QStringLiteral("zzz"));
+        controller->setBrowserView(view);
+        controller->setDisplayType(1);
+        QCOMPARE(shownNames(false).join(','), f[3]);
+        QCOMPARE(shownNames(true).join(','), f[4]);
+    }
+
     void dirSize()
     {
         // Hidden files and subfolders count; a link to a folder or a file, a pipe, a file given as the
