@@ -136,6 +136,13 @@ private:
     // library has: one in its folder of copies.
     bool ourLibraryFile(const QString &source) const;
     QString nameKey(const QString &path) const;
+    // The folder a track goes to (album, playlist or "Videos"), and its name on the drive.
+    static QString folderOf(const track &item);
+    QString knownCodec(const QString &path) const;
+    QString driveFolder(const QString &folder) const;
+    // Names in the drive's record, as being written, the files of the job
+    // that are new on the drive, and asks each track's codec once.
+    void planNewFiles(const TrackMap &tracks, const QSet<QString> &present, const QString &mediaRoot);
     // Writes the playlists and the drive's record at the end of the job.
     void writeRecords(const QString &mediaRoot);
     // A write error on the drive: the whole job's (false) or `what`'s alone.
@@ -152,6 +159,8 @@ private:
     QString convertedBase;                  // the name (no extension) a conversion of it gets on the drive
     QHash<QString, QString> convertedInJob; // song source -> its conversion, this job
     bool touchedDrive = false;
+    bool wroteStraight = false;          // a file of this job went straight under its name
+    QHash<QString, QString> codecs;      // source -> its codec, asked once per job
     transferDetail temp_TransferDetail;
     qint64 frespaceremain = 0;
     bool issystem = false;
