@@ -360,12 +360,14 @@ void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &pres
             break;
         }
     }
-    if (planned.isEmpty() || !QDir().mkpath(mediaRoot))
+    if (planned.isEmpty())
         return;
     // On the drive before any of those files is made: a cut while one is
     // written leaves a name the next transfer knows as unfinished.
     int error = 0;
-    if (!manifest.save(device, &error, true)) {
+    if (QDir().mkpath(mediaRoot) && manifest.save(device, &error, true)) {
+        touchedDrive = true;
+    } else {
         // Nothing is written straight but what the record on the drive
         // names so already.
         qCWarning(lcCopy) << "the drive's record could not be written" << systemReason(error);

@@ -46,6 +46,11 @@
 // read or converted is left out and the job goes on; a full drive, a drive
 // that is gone (the target is no longer the volume the job began on) or a
 // drive that fails to take the files stops it.
+//
+// A song whose name is free on the drive is copied straight under that
+// name, the drive's record naming it as being written until the drive is
+// flushed (see DriveManifest); a file already there is replaced through a
+// temporary file, so a failed copy never loses it.
 class DriveCopier : public QObject
 {
     Q_OBJECT

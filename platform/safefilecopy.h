@@ -4,7 +4,7 @@
 #include <QString>
 
 // Copies one file without ever leaving a partial file under its final name
-// (through AtomicFile): an existing target stays untouched until the
+// (through AtomicFile; copyNew() is the exception): an existing target stays untouched until the
 // complete copy takes its place, so a failed copy loses nothing.  The copy
 // is one of a batch: the caller syncs the volume once (AtomicFile::syncVolume)
 // before it records or reports any copy of the batch.
