@@ -155,12 +155,18 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
         return TargetGone;
     }
     Outcome outcome = copyData(in.get(), out.get(), qint64(st.st_size));
-    if (outcome != Copied)
+    if (outcome != Copied) {
         lastError = errno;
-    // Some file systems report a failed write-back only at the close.
-    else if (::close(out.release()) != 0) {
-        lastError = errno;
-        outcome = writeFailure(lastError);
+    } else {
+        // The drive starts writing this file while the next ones are
+        // copied; the batch's flush still waits for all of it.  Only a hint:
+        // its failure is none.
+        ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        // Some file systems report a failed write-back only at the close.
+        if (::close(out.release()) != 0) {
+            lastError = errno;
+            outcome = writeFailure(lastError);
+        }
     }
     if (outcome != Copied) {
         out.reset(-1);
