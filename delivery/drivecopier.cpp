@@ -23,6 +23,7 @@
 #include "database/ruvodb.h"
 #include "delivery/ffmpeghandler.h"
 #include "delivery/madefiles.h"
+#include "platform/atomicfile.h"
 #include "platform/safefilecopy.h"
 #include "platform/temporaryfiles.h"
 #include "platform/volumes.h"
@@ -299,6 +300,81 @@ bool DriveCopier::driveWriteFailed(int error, const QString &what)
     return true;
 }
 
+QString DriveCopier::knownCodec(const QString &path) const
+{
+    const auto known = codecs.constFind(path);
+    return known != codecs.cend() ? *known : askForCodec(path);
+}
+
+QString DriveCopier::folderOf(const track &item)
+{
+    if (!item.playlist.isEmpty())
+        return item.playlist;
+    return item.isVideo ? QStringLiteral("Videos") : item.albumName.trimmed();
+}
+
+QString DriveCopier::driveFolder(const QString &folder) const
+{
+    // A folder name (a tag of any length) is shortened to what a name may hold.
+    return driveName(fitted(ffmpeghandler::cacheAlbumFolder(folder)));
+}
+
+void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &present, const QString &mediaRoot)
+{
+    codecs.clear();
+    wroteStraight = false;
+    if (device == 0 || !onTheDrive(mediaRoot))
+        return;
+    // The copies (not conversions) whose name is free on the drive, each
+    // name once: written straight under it once the record says so.
+    QHash<QString, QString> planned; // name (nameKey) -> song source
+    for (const track &item : tracks) {
+        if (stopRequested())
+            return;
+        if (!present.contains(item.filepath))
+            continue;
+        const QString codec = item.isVideo ? QString() : askForCodec(item.filepath);
+        codecs.insert(item.filepath, codec);
+        if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail))
+            continue;
+        const QString source = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
+        const QString wanted =
+            mediaRoot + driveFolder(folderOf(item)) + QLatin1Char('/') + driveName(QFileInfo(item.filepath).fileName());
+        // The name the copy will find free, as targetFor does; a name taken
+        // on the drive is left to it.
+        for (int n = 1;; ++n) {
+            const QString target = MadeFiles::numbered(wanted, n);
+            const auto taken = planned.constFind(nameKey(target));
+            if (taken != planned.cend()) {
+                if (*taken == source)
+                    break;
+                continue;
+            }
+            struct stat st
+            {
+            };
+            if (::lstat(QFile::encodeName(target).constData(), &st) != 0) {
+                planned.insert(nameKey(target), source);
+                manifest.begin(target, source);
+            }
+            break;
+        }
+    }
+    if (planned.isEmpty())
+        return;
+    // On the drive before any of those files is made: a cut while one is
+    // written leaves a name the next transfer knows as unfinished.
+    int error = 0;
+    if (QDir().mkpath(mediaRoot) && manifest.save(device, &error, true)) {
+        touchedDrive = true;
+    } else {
+        // Nothing is written straight but what the record on the drive
+        // names so already.
+        qCWarning(lcCopy) << "the drive's record could not be written" << systemReason(error);
+        manifest.load(mediaRoot, fatNames);
+    }
+}
+
 void DriveCopier::writeRecords(const QString &mediaRoot)
 {
     const QStringList playlists = createPlaylist.playlists();
@@ -317,9 +393,18 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
         }
         touchedDrive = true;
     }
+    manifest.dropUnstarted();
     if (!manifest.changed() || !QFileInfo(mediaRoot).isDir())
         return;
     int error = 0;
+    // A file written straight under its name is vouched for only once its
+    // bytes are on the drive.
+    if (wroteStraight && driveStillThere() && !AtomicFile::syncVolume(mediaRoot)) {
+        error = errno;
+        qCWarning(lcCopy) << "the drive could not be flushed" << systemReason(error);
+        haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));
+        return;
+    }
     if (driveStillThere() && onTheDrive(mediaRoot) && manifest.save(device, &error)) {
         touchedDrive = true;
         return;
@@ -380,6 +465,9 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     if (device != 0 && onTheDrive(mediaRoot))
         TemporaryFiles::sweep(mediaRoot, true, started);
     manifest.load(mediaRoot, fatNames);
+    if (device != 0 && onTheDrive(mediaRoot))
+        manifest.removeUnfinished();
+    planNewFiles(tracks, present, mediaRoot);
     // Every track in order, the missing ones too: a missing playlist song
     // keeps its playlist entry where an earlier transfer's copy is there.
     for (const track &item : std::as_const(tracks)) {
@@ -397,17 +485,15 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
             break;
         }
 
-        QString folder = item.isVideo ? QStringLiteral("Videos") : item.albumName.trimmed();
+        const QString folder = folderOf(item);
         m3uPath.clear();
         if (!item.playlist.isEmpty()) {
-            folder = item.playlist;
             // Named like its folder: a playlist name can't lead out of the
             // media root or hold what the drive can't store.
             const QString suffix = QLatin1Char('.') + playlistExtension;
             m3uPath = mediaRoot + driveName(fitted(ffmpeghandler::cacheAlbumFolder(item.playlist), suffix)) + suffix;
         }
-        // A folder name (a tag of any length) is shortened to what a name may hold.
-        const QString cleanedFolder = driveName(fitted(ffmpeghandler::cacheAlbumFolder(folder)));
+        const QString cleanedFolder = driveFolder(folder);
         const QString albumFolder = mediaRoot + cleanedFolder;
         songSource = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
         // A missing playlist song touches the drive only to keep the entry
@@ -433,7 +519,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
         convertedBase.clear();
 
         // A video is never converted: no need to ask for its codec.
-        const QString codec = item.isVideo ? QString() : askForCodec(item.filepath);
+        const QString codec = item.isVideo ? QString() : knownCodec(item.filepath);
         bool goOn = true;
         if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail)) {
             // The cache folder is named after the drive folder (album,
@@ -540,7 +626,12 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
         SafeFileCopy::Outcome copied = SafeFileCopy::WriteFailed;
         if (foldersMade.contains(folder) || QDir().mkpath(folder)) {
             foldersMade.insert(folder);
-            copied = SafeFileCopy::copy(source, target, &error, device);
+            // A name free on the drive that the record holds as being
+            // written for this song takes the file straight.
+            const bool straight = !existing.exists() && !existing.isSymLink() && manifest.begun(target, songSource);
+            copied = straight ? SafeFileCopy::copyNew(source, target, &error, device)
+                              : SafeFileCopy::copy(source, target, &error, device);
+            wroteStraight = wroteStraight || (straight && copied == SafeFileCopy::Copied);
             // No room for the new file beside the one it replaces, but in its
             // place: the old one goes first, as the user chose.
             if (copied == SafeFileCopy::VolumeFull && returned > 0 &&

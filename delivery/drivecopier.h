@@ -46,6 +46,11 @@
 // read or converted is left out and the job goes on; a full drive, a drive
 // that is gone (the target is no longer the volume the job began on) or a
 // drive that fails to take the files stops it.
+//
+// A song whose name is free on the drive is copied straight under that
+// name, the drive's record naming it as being written until the drive is
+// flushed (see DriveManifest); a file already there is replaced through a
+// temporary file, so a failed copy never loses it.
 class DriveCopier : public QObject
 {
     Q_OBJECT
@@ -136,6 +141,13 @@ private:
     // library has: one in its folder of copies.
     bool ourLibraryFile(const QString &source) const;
     QString nameKey(const QString &path) const;
+    // The folder a track goes to (album, playlist or "Videos"), and its name on the drive.
+    static QString folderOf(const track &item);
+    QString knownCodec(const QString &path) const;
+    QString driveFolder(const QString &folder) const;
+    // Names in the drive's record, as being written, the files of the job
+    // that are new on the drive, and asks each track's codec once.
+    void planNewFiles(const TrackMap &tracks, const QSet<QString> &present, const QString &mediaRoot);
     // Writes the playlists and the drive's record at the end of the job.
     void writeRecords(const QString &mediaRoot);
     // A write error on the drive: the whole job's (false) or `what`'s alone.
@@ -152,6 +164,8 @@ private:
     QString convertedBase;                  // the name (no extension) a conversion of it gets on the drive
     QHash<QString, QString> convertedInJob; // song source -> its conversion, this job
     bool touchedDrive = false;
+    bool wroteStraight = false;          // a file of this job went straight under its name
+    QHash<QString, QString> codecs;      // source -> its codec, asked once per job
     transferDetail temp_TransferDetail;
     qint64 frespaceremain = 0;
     bool issystem = false;

@@ -4,9 +4,9 @@
 
 #include "platform/atomicfile.h"
 
-bool DriveFile::write(const QString &target, const QByteArray &bytes, quint64 device, int *error)
+bool DriveFile::write(const QString &target, const QByteArray &bytes, quint64 device, int *error, bool durable)
 {
-    AtomicFile out(target, AtomicFile::Replace::Existing, AtomicFile::Flush::Batch);
+    AtomicFile out(target, AtomicFile::Replace::Existing, durable ? AtomicFile::Flush::Now : AtomicFile::Flush::Batch);
     *error = 0;
     if (!out.open()) {
         *error = out.error();

@@ -13,8 +13,9 @@ namespace DriveFile {
 
 // Writes `bytes` as the file at `target`.  `device` non-zero: the volume it
 // must land on.  On failure `error` receives the system's error number (0
-// when the file would have landed elsewhere).
-bool write(const QString &target, const QByteArray &bytes, quint64 device, int *error);
+// when the file would have landed elsewhere).  `durable`: the file is on the
+// disk when it returns, not left to the batch's flush.
+bool write(const QString &target, const QByteArray &bytes, quint64 device, int *error, bool durable = false);
 
 } // namespace DriveFile
 

@@ -9,6 +9,8 @@
 #include <algorithm>
 
 #include "delivery/drivefile.h"
+#include <sys/stat.h>
+#include <unistd.h>
 
 const QString DriveManifest::fileName = QStringLiteral(".corvane-sources.json");
 
@@ -19,6 +21,7 @@ constexpr qint64 largestRecord = 64 * 1024 * 1024;
 
 const QLatin1String sourceField("source");
 const QLatin1String sizeField("size");
+const QLatin1String writingField("writing");
 
 } // namespace
 
@@ -52,7 +55,8 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
         Entry entry;
         entry.source = fields.value(sourceField).toString();
         entry.size = fields.value(sizeField).toInteger(-1);
-        if (entry.size >= 0 && !entry.source.isEmpty())
+        entry.writing = fields.value(writingField).toBool();
+        if ((entry.size >= 0 || entry.writing) && !entry.source.isEmpty())
             sources.insert(fold ? it.key().toCaseFolded() : it.key(), entry);
     }
 }
@@ -60,7 +64,7 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
 QString DriveManifest::sourceOf(const QString &path) const
 {
     const auto entry = sources.constFind(key(path));
-    if (entry == sources.cend() || QFileInfo(path).size() != entry->size)
+    if (entry == sources.cend() || entry->writing || QFileInfo(path).size() != entry->size)
         return QString();
     return entry->source;
 }
@@ -69,9 +73,60 @@ void DriveManifest::record(const QString &path, const QString &source)
 {
     Entry &entry = sources[key(path)];
     const qint64 size = QFileInfo(path).size();
-    dirty = dirty || entry.source != source || entry.size != size;
+    dirty = dirty || entry.source != source || entry.size != size || entry.writing;
     entry.source = source;
     entry.size = size;
+    entry.writing = false;
+}
+
+void DriveManifest::begin(const QString &path, const QString &source)
+{
+    Entry &entry = sources[key(path)];
+    dirty = dirty || entry.source != source || !entry.writing;
+    entry.source = source;
+    entry.size = -1;
+    entry.writing = true;
+}
+
+void DriveManifest::dropUnstarted()
+{
+    for (auto it = sources.begin(); it != sources.end();) {
+        struct stat st
+        {
+        };
+        if (it->writing && ::lstat(QFile::encodeName(root + QLatin1Char('/') + it.key()).constData(), &st) != 0) {
+            it = sources.erase(it);
+            dirty = true;
+        } else {
+            ++it;
+        }
+    }
+}
+
+bool DriveManifest::begun(const QString &path, const QString &source) const
+{
+    const auto entry = sources.constFind(key(path));
+    return entry != sources.cend() && entry->writing && entry->source == source;
+}
+
+void DriveManifest::removeUnfinished()
+{
+    for (auto it = sources.begin(); it != sources.end();) {
+        if (!it->writing) {
+            ++it;
+            continue;
+        }
+        // Only the name is known on a drive that folds case: the file system
+        // finds the file whatever its spelling.
+        const QByteArray path = QFile::encodeName(root + QLatin1Char('/') + it.key());
+        struct stat st
+        {
+        };
+        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+            ::unlink(path.constData());
+        it = sources.erase(it);
+        dirty = true;
+    }
 }
 
 QString DriveManifest::fileMadeFrom(const QString &source, const QString &folder) const
@@ -98,11 +153,18 @@ QString DriveManifest::fileMadeFrom(const QString &source, const QString &folder
     return QString();
 }
 
-bool DriveManifest::save(quint64 device, int *error)
+bool DriveManifest::save(quint64 device, int *error, bool durable)
 {
     QJsonObject files;
     for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
         const QFileInfo file(root + QLatin1Char('/') + it.key());
+        if (it->writing) {
+            QJsonObject fields;
+            fields.insert(sourceField, it->source);
+            fields.insert(writingField, true);
+            files.insert(it.key(), fields);
+            continue;
+        }
         // An entry whose file changed size since is no longer known to hold
         // its song: writing it with the new size would vouch for another.
         if (!file.isFile() || file.size() != it->size)
@@ -115,7 +177,7 @@ bool DriveManifest::save(quint64 device, int *error)
     QJsonObject record;
     record.insert(QLatin1String("files"), files);
     const QByteArray bytes = QJsonDocument(record).toJson(QJsonDocument::Compact);
-    if (!DriveFile::write(root + QLatin1Char('/') + fileName, bytes, device, error))
+    if (!DriveFile::write(root + QLatin1Char('/') + fileName, bytes, device, error, durable))
         return false;
     dirty = false;
     return true;

@@ -18,6 +18,13 @@
 // its file (a transfer killed after writing another song under a name the
 // record still gives to an older one) is not believed, nor is an entry that
 // has no size to check.
+//
+// A file new on the drive is written straight under its name, without a
+// temporary file: its name goes into the record first, as being written
+// (flushed before the file is made), and is recorded as holding its song
+// only once its bytes are on the drive.  A file the record still names as
+// being written is what a transfer cut short left, whole or not: the next
+// one removes it before it looks at the drive.
 class DriveManifest
 {
 public:
@@ -29,6 +36,15 @@ public:
     // record doesn't know it or the file is no longer the one recorded.
     QString sourceOf(const QString &path) const;
     void record(const QString &path, const QString &source);
+    // `path` is about to be written for `source` (see above).
+    void begin(const QString &path, const QString &source);
+    // Whether the record names `path` as being written for `source`.
+    bool begun(const QString &path, const QString &source) const;
+    // Removes the files the record names as being written (plain files
+    // only) and their entries.
+    void removeUnfinished();
+    // Forgets the files named as being written that were never made.
+    void dropUnstarted();
     // A file directly in `folder` (relative to the media root) that the
     // record says holds `source` and that is still the file recorded: its
     // path relative to the media root, spelt as on the drive; "" when none.
@@ -38,7 +54,8 @@ public:
     // Writes the record, leaving out files no longer there.  `device`
     // non-zero: the volume it must land on.  On failure `error` receives the
     // system's error number.
-    bool save(quint64 device, int *error);
+    // `durable`: on the disk before it returns.
+    bool save(quint64 device, int *error, bool durable = false);
 
 private:
     QString key(const QString &path) const;
@@ -50,6 +67,7 @@ private:
     {
         QString source;
         qint64 size = -1; // the file's size when it was recorded
+        bool writing = false; // begun, not known to be complete
     };
     QHash<QString, Entry> sources; // key -> what the file was made from
 };

@@ -1,6 +1,7 @@
 #include "platform/safefilecopy.h"
 
 #include "platform/atomicfile.h"
+#include "platform/writeorder.h"
 
 #include <QFile>
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -25,6 +27,13 @@ public:
     Fd(const Fd &) = delete;
     Fd &operator=(const Fd &) = delete;
     int get() const { return value; }
+    int release() { return std::exchange(value, -1); }
+    void reset(int fd)
+    {
+        if (value >= 0)
+            ::close(value);
+        value = fd;
+    }
 
 private:
     int value;
@@ -93,23 +102,88 @@ SafeFileCopy::Outcome streamCopy(int in, int out)
     }
 }
 
+SafeFileCopy::Outcome copyData(int in, int out, qint64 size)
+{
+    SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
+    bool unsupported = false;
+    if (!kernelCopy(in, out, size, outcome, unsupported) && unsupported) {
+        if (::lseek(in, 0, SEEK_SET) != 0 || ::lseek(out, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0)
+            outcome = SafeFileCopy::WriteFailed;
+        else
+            outcome = streamCopy(in, out);
+    }
+    return outcome;
+}
+
+// Opens `source` for reading: a plain file.
+bool openSource(const QString &source, Fd &in, struct stat &st, int &error)
+{
+    in.reset(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
+        error = errno; // ENOENT: the source vanished
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = EISDIR;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device)
+{
+    int ignored = 0;
+    int &lastError = error ? *error : ignored;
+    lastError = 0;
+    Fd in(-1);
+    struct stat st {};
+    if (!openSource(source, in, st, lastError))
+        return SourceUnreadable;
+    const QByteArray path = QFile::encodeName(target);
+    Fd out(::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (out.get() < 0) {
+        lastError = errno;
+        return writeFailure(lastError);
+    }
+    WriteOrder::record(WriteOrder::Event::FileCreated, target);
+    struct stat made {};
+    if (device != 0 && (::fstat(out.get(), &made) != 0 || quint64(made.st_dev) != device)) {
+        out.reset(-1);
+        ::unlink(path.constData());
+        return TargetGone;
+    }
+    Outcome outcome = copyData(in.get(), out.get(), qint64(st.st_size));
+    if (outcome != Copied) {
+        lastError = errno;
+    } else {
+        // The drive starts writing this file while the next ones are
+        // copied; the batch's flush still waits for all of it.  Only a hint:
+        // its failure is none.
+        ::sync_file_range(out.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+        // Some file systems report a failed write-back only at the close.
+        if (::close(out.release()) != 0) {
+            lastError = errno;
+            outcome = writeFailure(lastError);
+        }
+    }
+    if (outcome != Copied) {
+        out.reset(-1);
+        ::unlink(path.constData());
+    }
+    return outcome;
+}
 
 SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
     lastError = 0;
-    Fd in(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
+    Fd in(-1);
     struct stat st {};
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
-        lastError = errno; // ENOENT: the source vanished
+    if (!openSource(source, in, st, lastError))
         return SourceUnreadable;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        lastError = EISDIR;
-        return SourceUnreadable;
-    }
 
     // Flushed by the caller, once for the whole batch, before it records any.
     AtomicFile out(target, AtomicFile::Replace::Existing, AtomicFile::Flush::Batch);
@@ -123,17 +197,7 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
         return TargetGone;
     }
 
-    Outcome outcome = Copied;
-    bool unsupported = false;
-    if (!kernelCopy(in.get(), out.handle(), qint64(st.st_size), outcome, unsupported)) {
-        if (unsupported) {
-            if (::lseek(in.get(), 0, SEEK_SET) != 0 || ::lseek(out.handle(), 0, SEEK_SET) != 0 ||
-                ::ftruncate(out.handle(), 0) != 0)
-                outcome = WriteFailed;
-            else
-                outcome = streamCopy(in.get(), out.handle());
-        }
-    }
+    const Outcome outcome = copyData(in.get(), out.handle(), qint64(st.st_size));
     if (outcome != Copied) {
         lastError = errno;
         out.discard();

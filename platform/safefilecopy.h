@@ -4,7 +4,7 @@
 #include <QString>
 
 // Copies one file without ever leaving a partial file under its final name
-// (through AtomicFile): an existing target stays untouched until the
+// (through AtomicFile; copyNew() is the exception): an existing target stays untouched until the
 // complete copy takes its place, so a failed copy loses nothing.  The copy
 // is one of a batch: the caller syncs the volume once (AtomicFile::syncVolume)
 // before it records or reports any copy of the batch.
@@ -23,6 +23,11 @@ public:
     // A non-zero `device` is the volume the file must land on: a file that
     // would be made anywhere else (the folder a pulled drive leaves) is not.
     static Outcome copy(const QString &source, const QString &target, int *error = nullptr, quint64 device = 0);
+    // A file new at `target` (which must not exist), written straight under
+    // its name: no temporary file and no rename.  A failure removes what was
+    // written, but a kill or a cut can leave a partial file there: only for a
+    // caller who keeps its own record of what is complete.
+    static Outcome copyNew(const QString &source, const QString &target, int *error = nullptr, quint64 device = 0);
 };
 
 #endif // SAFEFILECOPY_H

@@ -18,7 +18,8 @@ class WriteOrder
 {
 public:
     enum class Event {
-        FileCreated,      // a temporary file made for the target `path`
+        FileCreated,      // a temporary file made for the target `path` (or, for a
+                          // file new on a drive, `path` itself)
         FileSynced,       // the data of that temporary file synced
         PlacingUnguarded, // about to be renamed to `path` by a file system that can't
                           // refuse to replace in the rename itself: the name is

@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <atomic>
 #include <cstdio>
@@ -9,6 +11,7 @@
 #include "delivery/drivemanifest.h"
 #include "mediakit.h"
 #include "platform/temporaryfiles.h"
+#include "platform/writeorder.h"
 #include "scanfixture.h"
 #include "testenv.h"
 
@@ -240,6 +243,120 @@ private slots:
         while (all.hasNext()) {
             const QString file = all.next();
             QVERIFY2(!TemporaryFiles::isTemporaryName(QFileInfo(file).fileName()), qPrintable(file));
+        }
+    }
+
+    // A transfer cut short while it wrote a song new on the drive straight
+    // under its name: the name stands in the drive's record as being
+    // written, the file holds what had reached the drive.  The next transfer
+    // replaces it with the whole song (never keeps it, never puts the song
+    // beside it under another name), and one that doesn't take the song
+    // removes the half file.
+    void unfinishedWrite_data()
+    {
+        QTest::addColumn<int>("written"); // quarters of the song that reached the drive
+        QTest::addColumn<bool>("again");  // the song is in the next transfer
+        QTest::addRow("half the song") << 2 << true;
+        QTest::addRow("nothing yet") << 0 << true;
+        QTest::addRow("the whole song, not yet recorded") << 4 << true;
+        QTest::addRow("half the song, not in the next transfer") << 2 << false;
+    }
+
+    void unfinishedWrite()
+    {
+        QFETCH(int, written);
+        QFETCH(bool, again);
+        const QString target = dir.filePath("unfinished-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        const QString root = target + "/Aster Media/";
+        const QString song = songs.at(2);
+        const QString name = "Mix/" + QFileInfo(song).fileName();
+        // What a killed transfer of song 2 leaves: an earlier transfer's song
+        // 3, then song 2 named as being written and partly there.
+        QCOMPARE(transfer(playlistOf(songs.mid(3, 1)), target).halt, DriveCopier::Outcome::None);
+        QJsonObject record = QJsonDocument::fromJson(fileBytes(root + DriveManifest::fileName)).object();
+        QJsonObject files = record.value("files").toObject();
+        QCOMPARE(files.size(), 1);
+        files.insert(name, QJsonObject{{"source", QDir::cleanPath(song)}, {"writing", true}});
+        record.insert("files", files);
+        QFile recordFile(root + DriveManifest::fileName);
+        QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        recordFile.write(QJsonDocument(record).toJson());
+        recordFile.close();
+        const QByteArray whole = fileBytes(song);
+        QFile half(root + name);
+        QVERIFY(half.open(QIODevice::WriteOnly));
+        half.write(whole.left(whole.size() * written / 4));
+        half.close();
+
+        const QStringList next = again ? QStringList{song, songs.at(3)} : QStringList{songs.at(3)};
+        const DriveCopier::Outcome outcome = transfer(playlistOf(next), target);
+        QCOMPARE(outcome.halt, DriveCopier::Outcome::None);
+        QVERIFY(outcome.leftOut.isEmpty());
+        QStringList expected = {QFileInfo(songs.at(3)).fileName()};
+        if (again)
+            expected.prepend(QFileInfo(song).fileName());
+        expected.sort();
+        QCOMPARE(QDir(root + "Mix").entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        if (again)
+            QVERIFY(fileBytes(root + name) == whole);
+        const QStringList entries = m3uEntries(root + "Mix.m3u");
+        QCOMPARE(entries.size(), next.size());
+        // The record vouches for what is there now, and names nothing as being written.
+        const QJsonObject after =
+            QJsonDocument::fromJson(fileBytes(root + DriveManifest::fileName)).object().value("files").toObject();
+        QCOMPARE(after.size(), next.size());
+        for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+            QVERIFY2(!it.value().toObject().contains("writing"), qPrintable(it.key()));
+            QCOMPARE(it.value().toObject().value("size").toInteger(), QFileInfo(root + it.key()).size());
+        }
+        // And the transfer after it has nothing to do.
+        QCOMPARE(transfer(playlistOf(next), target).written, 0);
+    }
+
+    // A song new on the drive is written straight under its name: the
+    // record naming it as being written is on the disk before the file is
+    // made, and the record vouching for it is written only after the volume
+    // is flushed.
+    void newFilesRecordedAroundTheirWrite()
+    {
+        const QString target = dir.filePath("order");
+        const QString recordPath = target + "/Aster Media/" + DriveManifest::fileName;
+        QList<QPair<WriteOrder::Event, QString>> events;
+        QMutex lock;
+        WriteOrder::setRecorder([&](WriteOrder::Event event, const QString &path) {
+            QMutexLocker locked(&lock);
+            events.append({event, QDir::cleanPath(path)});
+        });
+        const DriveCopier::Outcome outcome = transfer(playlistOf(songs), target);
+        WriteOrder::setRecorder({});
+        QCOMPARE(outcome.halt, DriveCopier::Outcome::None);
+        QCOMPARE(outcome.written, songs.size());
+
+        qsizetype recordSynced = -1, firstSong = -1, lastSong = -1, volumeSynced = -1, recordPlaced = -1;
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            const auto &[event, path] = events.at(i);
+            const bool record = path == QDir::cleanPath(recordPath);
+            if (record && event == WriteOrder::Event::FileSynced && firstSong < 0)
+                recordSynced = i;
+            else if (record && event == WriteOrder::Event::FilePlaced)
+                recordPlaced = i;
+            else if (!record && path.contains("/Mix/") && !path.endsWith("Folder.png") &&
+                     event == WriteOrder::Event::FileCreated) {
+                if (firstSong < 0)
+                    firstSong = i;
+                lastSong = i;
+            } else if (event == WriteOrder::Event::VolumeSynced && lastSong >= 0 && volumeSynced < lastSong) {
+                volumeSynced = i;
+            }
+        }
+        QVERIFY(firstSong >= 0);
+        QVERIFY2(recordSynced >= 0 && recordSynced < firstSong, "the record was not on the disk before the songs");
+        QVERIFY2(volumeSynced > lastSong && recordPlaced > volumeSynced,
+                 "the record vouched for the songs before they were on the disk");
+        // Each song's file made once, under its own name: no temporary file.
+        for (const auto &[event, path] : std::as_const(events)) {
+            if (event == WriteOrder::Event::FilePlaced)
+                QVERIFY2(!path.contains("/Mix/") || path.endsWith("Folder.png"), qPrintable(path));
         }
     }
 
