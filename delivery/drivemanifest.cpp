@@ -23,6 +23,13 @@ const QLatin1String sourceField("source");
 const QLatin1String sizeField("size");
 const QLatin1String writingField("writing");
 
+// A relative name that stays below the folder it is read from.
+bool isNameBelowRoot(const QString &name)
+{
+    return !name.isEmpty() && !QDir::isAbsolutePath(name) && QDir::cleanPath(name) == name &&
+           name != QLatin1String("..") && !name.startsWith(QLatin1String("../"));
+}
+
 } // namespace
 
 QString DriveManifest::key(const QString &path) const
@@ -56,7 +63,9 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
         entry.source = fields.value(sourceField).toString();
         entry.size = fields.value(sizeField).toInteger(-1);
         entry.writing = fields.value(writingField).toBool();
-        if ((entry.size >= 0 || entry.writing) && !entry.source.isEmpty())
+        // The record is outside input: only a name below the media root is
+        // one of ours.
+        if ((entry.size >= 0 || entry.writing) && !entry.source.isEmpty() && isNameBelowRoot(it.key()))
             sources.insert(fold ? it.key().toCaseFolded() : it.key(), entry);
     }
 }
@@ -122,7 +131,13 @@ void DriveManifest::removeUnfinished()
         struct stat st
         {
         };
-        if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+        // Never through a linked folder: the file must lie in the media
+        // root's own tree.
+        const QString folder = QFileInfo(QFileInfo(QFile::decodeName(path)).absolutePath()).canonicalFilePath();
+        const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+        const bool inTree = !folder.isEmpty() && !canonicalRoot.isEmpty() &&
+                            (folder == canonicalRoot || folder.startsWith(canonicalRoot + QLatin1Char('/')));
+        if (inTree && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
             ::unlink(path.constData());
         it = sources.erase(it);
         dirty = true;

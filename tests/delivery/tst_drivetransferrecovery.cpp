@@ -9,6 +9,7 @@
 
 #include "delivery/drivecopier.h"
 #include "delivery/drivemanifest.h"
+#include "libraryfixture.h"
 #include "mediakit.h"
 #include "platform/temporaryfiles.h"
 #include "platform/writeorder.h"
@@ -311,6 +312,46 @@ private slots:
         }
         // And the transfer after it has nothing to do.
         QCOMPARE(transfer(playlistOf(next), target).written, 0);
+    }
+
+    // A drive's record is outside input: a name "being written" that leads
+    // out of the media root, or through a link in it, never costs a file
+    // there.
+    void unfinishedNamesStayOnTheDrive_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addRow("a name climbing out of the media root") << "../../outside/keep.mp3";
+        QTest::addRow("an absolute name") << "ABSOLUTE";
+        QTest::addRow("a name through a linked folder") << "Linked/keep.mp3";
+    }
+
+    void unfinishedNamesStayOnTheDrive()
+    {
+        QFETCH(QString, name);
+        const QString target = dir.filePath("hostile-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        const QString root = target + "/Aster Media/";
+        const QString outside = dir.filePath("outside-" + QString(QTest::currentDataTag()).replace(' ', '-'));
+        QVERIFY(QDir().mkpath(outside));
+        const QString kept = outside + "/keep.mp3";
+        QVERIFY(testkit::touch(kept, "not the program's"));
+        QCOMPARE(transfer(playlistOf(songs.mid(3, 1)), target).halt, DriveCopier::Outcome::None);
+        if (name == "ABSOLUTE")
+            name = kept;
+        else if (name.startsWith("../"))
+            name = QDir(root).relativeFilePath(kept);
+        else
+            QVERIFY(QFile::link(outside, root + "Linked"));
+        QJsonObject record = QJsonDocument::fromJson(fileBytes(root + DriveManifest::fileName)).object();
+        QJsonObject files = record.value("files").toObject();
+        files.insert(name, QJsonObject{{"source", QDir::cleanPath(songs.at(2))}, {"writing", true}});
+        record.insert("files", files);
+        QFile recordFile(root + DriveManifest::fileName);
+        QVERIFY(recordFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        recordFile.write(QJsonDocument(record).toJson());
+        recordFile.close();
+
+        QCOMPARE(transfer(playlistOf(songs.mid(2, 2)), target).halt, DriveCopier::Outcome::None);
+        QCOMPARE(fileBytes(kept), QByteArray("not the program's"));
     }
 
     // A song new on the drive is written straight under its name: the
