@@ -91,6 +91,18 @@ bool isMpegLayer3Frame(const QByteArray &bytes)
            && ((b2 >> 2) & 3) != 3;               // sampling rate valid
 }
 
+// The disk starts writing a finished conversion while the next ones run;
+// the batch's flush still waits for all of it.  Only a hint: its failure is
+// none.
+void startWriteBack(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    ::close(fd);
+}
+
 // The codec where the first bytes settle it; "" for anything else.
 QString sniffCodec(const QString &path)
 {
@@ -370,6 +382,7 @@ ffmpeghandler::Conversion ffmpeghandler::convertFile(const QString &source, cons
             if (work) {
                 // Tags, name and flush are the job thread's: this slot
                 // goes on with the next file.
+                startWriteBack(partial->temporaryPath());
                 work->partial = partial;
                 work->origin = origin;
                 conversion.outcome = Converted;
