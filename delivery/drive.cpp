@@ -186,12 +186,12 @@ QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) c
         lines << name + QStringLiteral(": ") + why;
     if (outcome.halt == DriveCopier::Outcome::Full) {
         const int notCopied = qMax(0, state().totalfiles - outcome.written - outcome.kept);
-        QString full = userText(1) + QStringLiteral(": ") +
-                       (outcome.written == 1 ? QStringLiteral("1 file was copied, ")
-                                             : QStringLiteral("%1 files were copied, ").arg(outcome.written)) +
-                       (notCopied == 1 ? QStringLiteral("1 was left out.")
-                                       : QStringLiteral("%1 were left out.").arg(notCopied)) +
-                       kept;
+        QString full =
+            userText(1) + QStringLiteral(": ") +
+            (outcome.written == 1 ? QStringLiteral("1 file was copied, ")
+                                  : QStringLiteral("%1 files were copied, ").arg(outcome.written)) +
+            (notCopied == 1 ? QStringLiteral("1 was left out.") : QStringLiteral("%1 were left out.").arg(notCopied)) +
+            kept;
         if (!lines.isEmpty())
             full += QLatin1Char('\n') + shared::shortList(lines);
         return full + record;

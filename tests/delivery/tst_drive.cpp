@@ -125,7 +125,9 @@ private slots:
             Drive::setFolderChooser([target] { return target; });
             drive->openDialog();
         } else if (target == "stick" || target.endsWith("small stick") || pulled) {
-            const QString size = target == "small stick" ? "size=64k" : target.endsWith("small stick") ? "size=160k" : "size=8m";
+            const QString size = target == "small stick"          ? "size=64k"
+                                 : target.endsWith("small stick") ? "size=160k"
+                                                                  : "size=8m";
             target = stick;
             if (QProcess::execute("mount", {"-t", "tmpfs", "-o", size, "tmpfs", stick}) != 0)
                 QSKIP("mounting tmpfs needs root");
@@ -150,7 +152,9 @@ private slots:
         bigAfter.id = 2;
         Drive::getInstance()->TransferDetails(message.contains("1 file was copied")
                                                   ? TrackMap{{1, songs[1]}, {2, bigAfter}}
-                                                  : TrackMap{{1, cancel ? slow : full ? big : songs[1]}});
+                                                  : TrackMap{{1, cancel ? slow
+                                                                 : full ? big
+                                                                        : songs[1]}});
         drive->GetDriveDetail();
         if (pulled) {
             QCOMPARE(property("driveList").toStringList(), QStringList{target});
@@ -300,8 +304,10 @@ private slots:
     {
         QTest::addColumn<QString>("situation");
         QTest::addColumn<QString>("refusal");
-        QTest::addRow("a listed stick pulled, its folder gone") << "pulled" << "Disk is Removed";
-        QTest::addRow("no vehicle chosen") << "no vehicle" << "Please select your vehicle";
+        QTest::addRow("a listed stick pulled, its folder gone") << "pulled"
+                                                                << "Disk is Removed";
+        QTest::addRow("no vehicle chosen") << "no vehicle"
+                                           << "Please select your vehicle";
     }
 
     void formatCheck()

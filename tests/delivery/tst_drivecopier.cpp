@@ -824,11 +824,11 @@ private slots:
         const QString one = kit.mp3("01 One.mp3", {"One", "", "Album", "", "", 0, 1});
         const QString two = kit.mp3("02 Two.mp3", {"Two", "", "Album", "", "", 0, 2});
         const QString mixed = kit.mp3("Drive.mp3", {"Drive", "", "", "", "", 0, 1});
-        const TrackMap tracks{{1, song(1, one, "Album")}, {2, song(2, two, "Album")}, {3, song(3, mixed, "Mix", "Mix")}};
+        const TrackMap tracks{
+            {1, song(1, one, "Album")}, {2, song(2, two, "Album")}, {3, song(3, mixed, "Mix", "Mix")}};
         // Another song under a name the transfer wants, in the folder the link leads to.
         QVERIFY(testkit::touch(outside + "/01 One.mp3", "another song"));
-        QVERIFY(QDir().mkpath(QFileInfo(target + "/" + linked).path()) &&
-                QFile::link(outside, target + "/" + linked));
+        QVERIFY(QDir().mkpath(QFileInfo(target + "/" + linked).path()) && QFile::link(outside, target + "/" + linked));
         const auto outsideFiles = [&] {
             return QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
         };
@@ -838,8 +838,9 @@ private slots:
         QCOMPARE(outsideFiles(), before);
         QCOMPARE(fileBytes(outside + "/01 One.mp3"), QByteArray("another song"));
         QCOMPARE(run.removed, 0);
-        const QString why = "\"" + linked + "\" on the drive is a link to another place, and nothing is written "
-                                            "through a link";
+        const QString why = "\"" + linked +
+                            "\" on the drive is a link to another place, and nothing is written "
+                            "through a link";
         if (linked == "Aster Media") {
             QCOMPARE(run.outcome.halt, DriveCopier::Outcome::Failed);
             QCOMPARE(run.outcome.reason, why);
@@ -847,8 +848,7 @@ private slots:
             return;
         }
         QCOMPARE(run.outcome.halt, DriveCopier::Outcome::None);
-        QCOMPARE(run.outcome.leftOut,
-                 (QList<QPair<QString, QString>>{{"01 One.mp3", why}, {"02 Two.mp3", why}}));
+        QCOMPARE(run.outcome.leftOut, (QList<QPair<QString, QString>>{{"01 One.mp3", why}, {"02 Two.mp3", why}}));
         QCOMPARE(run.outcome.written, 1);
         QVERIFY(fileBytes(target + "/Aster Media/Mix/Drive.mp3") == fileBytes(mixed));
     }

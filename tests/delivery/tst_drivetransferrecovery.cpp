@@ -331,11 +331,14 @@ private slots:
     // file larger than the song.
     void unfinishedNamesAreNoLicence_data()
     {
-        QTest::addColumn<QString>("name"); // named in the record as being written for the transfer's song
+        QTest::addColumn<QString>("name");   // named in the record as being written for the transfer's song
         QTest::addColumn<QString>("placed"); // where the song goes
-        QTest::addRow("the user's notes in the media root") << "My Notes.txt" << "Mix/Cruise.mp3";
-        QTest::addRow("the user's video in a folder of its own") << "Holiday/video.mp4" << "Mix/Cruise.mp3";
-        QTest::addRow("a file larger than the song under its name") << "Mix/Cruise.mp3" << "Mix/Cruise (2).mp3";
+        QTest::addRow("the user's notes in the media root") << "My Notes.txt"
+                                                            << "Mix/Cruise.mp3";
+        QTest::addRow("the user's video in a folder of its own") << "Holiday/video.mp4"
+                                                                 << "Mix/Cruise.mp3";
+        QTest::addRow("a file larger than the song under its name") << "Mix/Cruise.mp3"
+                                                                    << "Mix/Cruise (2).mp3";
     }
 
     void unfinishedNamesAreNoLicence()
@@ -380,7 +383,8 @@ private slots:
 
         QCOMPARE(transfer(playlistOf(two), target).halt, DriveCopier::Outcome::None);
         QCOMPARE(fileBytes(later), QByteArray("copied here by hand"));
-        QVERIFY(fileBytes(root + "Mix/" + QFileInfo(two.at(1)).completeBaseName() + " (2).mp3") == fileBytes(two.at(1)));
+        QVERIFY(fileBytes(root + "Mix/" + QFileInfo(two.at(1)).completeBaseName() + " (2).mp3") ==
+                fileBytes(two.at(1)));
     }
 
     // The record the copier itself puts on the drive before it writes a new
