@@ -450,7 +450,10 @@ private slots:
         getrusage(RUSAGE_SELF, &after);
         QCOMPARE(manifest.sourceOf(root + "/Mix/first.mp3"), "/music/first.mp3");
         QCOMPARE(manifest.sourceOf(root + "/Mix/last.mp3"), QString());
-        // ru_maxrss is in KiB.
+#ifdef __SANITIZE_ADDRESS__
+        return; // the sanitizer's own bookkeeping of each allocation is no measure
+#endif
+        // ru_maxrss is in KiB.  Unbounded, the record took about 1 GiB.
         QVERIFY2(after.ru_maxrss - before.ru_maxrss < 400 * 1024,
                  qPrintable(QString::number((after.ru_maxrss - before.ru_maxrss) / 1024) + " MiB"));
     }
