@@ -257,7 +257,8 @@ QString DriveCopier::linkInside(const QString &path) const
 {
     const QString target = QDir::cleanPath(temp_TransferDetail.drivePath);
     const QString relative = QDir(target).relativeFilePath(QDir::cleanPath(path));
-    if (relative.startsWith(QLatin1String("..")))
+    // Never the case for the job's own paths: refused all the same.
+    if (relative == QLatin1String("..") || relative.startsWith(QLatin1String("../")))
         return relative;
     QString walked = target;
     QString inside;
