@@ -54,17 +54,21 @@ std::function<QString()> &folderChooser()
     return chooser;
 }
 
-// GiB with two decimals of the real value.
-QString gib(qint64 bytes)
+// A size as the dialog shows it, with its unit: MB with one decimal below
+// 1 GB (a nearly empty stick would read "0.00 GB"), else GB with two.
+QString sizeText(qint64 bytes)
 {
-    return QString::number(double(bytes) / double(Q_INT64_C(1) << 30), 'f', 2);
+    constexpr qint64 gb = Q_INT64_C(1) << 30;
+    if (bytes < gb)
+        return QString::number(double(bytes) / double(Q_INT64_C(1) << 20), 'f', 1) + QStringLiteral(" MB");
+    return QString::number(double(bytes) / double(gb), 'f', 2) + QStringLiteral(" GB");
 }
 
 void showSizes(DriveData *row, const Volumes::Volume &volume)
 {
-    row->setTotalSpace(gib(volume.totalBytes));
-    row->setFreeSpace(gib(volume.availableBytes));
-    row->setUsedSpace(gib(volume.totalBytes - volume.freeBytes));
+    row->setTotalSpace(sizeText(volume.totalBytes));
+    row->setFreeSpace(sizeText(volume.availableBytes));
+    row->setUsedSpace(sizeText(volume.totalBytes - volume.freeBytes));
     row->setFreeSpace1(volume.availableBytes);
 }
 
@@ -156,38 +160,56 @@ QString Drive::userText(const QString &key) const
 QString Drive::endMessage(const DriveCopier::Outcome &outcome, bool cancelled) const
 {
     const QString target = QDir::toNativeSeparators(drivePath);
-    if (outcome.halt == DriveCopier::Outcome::Full)
-        return userText(1);
     if (outcome.halt == DriveCopier::Outcome::Removed)
         return userText(7);
     if (outcome.halt == DriveCopier::Outcome::Failed)
         return QStringLiteral("The files could not be written to %1: %2. Nothing of this transfer can be relied on; "
                               "please try again or use another drive.")
             .arg(target, outcome.reason);
-    if (cancelled || outcome.halt == DriveCopier::Outcome::Cancelled)
-        return (outcome.written == 1 ? QStringLiteral("The transfer was cancelled: %1 file was written to %2.")
-                                     : QStringLiteral("The transfer was cancelled: %1 files were written to %2."))
-            .arg(outcome.written)
-            .arg(target);
-    if (outcome.leftOut.isEmpty()) {
-        const QString vehicle = system ? system->vehicleName : QString();
-        const QString done =
-            userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2"));
-        // Files kept as they were count among the transferred: the user is
-        // told how many, so a transfer that wrote nothing doesn't read as a copy.
-        if (outcome.kept == 0)
-            return done;
-        return done + QLatin1Char(' ') +
-               (outcome.kept == 1 ? QStringLiteral("1 file was already on the drive and was left as it was.")
-                                  : QStringLiteral("%1 files were already on the drive and were left as they were.")
-                                        .arg(outcome.kept));
-    }
+    // Without its record the drive still holds every song, but the user
+    // should know why the next transfer looks at each file again.
+    const QString record =
+        outcome.recordUnwritten.isEmpty()
+            ? QString()
+            : QStringLiteral("\nThe drive's record of its files could not be written (%1); the next transfer "
+                             "will compare the files on it instead.")
+                  .arg(outcome.recordUnwritten);
+    // Files kept as they were count among the transferred: the user is told
+    // how many, so a transfer that wrote nothing doesn't read as a copy.
+    const QString kept =
+        outcome.kept == 0 ? QString()
+        : outcome.kept == 1
+            ? QStringLiteral(" 1 file was already on the drive and was left as it was.")
+            : QStringLiteral(" %1 files were already on the drive and were left as they were.").arg(outcome.kept);
     QStringList lines;
     for (const auto &[name, why] : outcome.leftOut)
         lines << name + QStringLiteral(": ") + why;
+    if (outcome.halt == DriveCopier::Outcome::Full) {
+        const int notCopied = qMax(0, state().totalfiles - outcome.written - outcome.kept);
+        QString full =
+            userText(1) + QStringLiteral(": ") +
+            (outcome.written == 1 ? QStringLiteral("1 file was copied, ")
+                                  : QStringLiteral("%1 files were copied, ").arg(outcome.written)) +
+            (notCopied == 1 ? QStringLiteral("1 was left out.") : QStringLiteral("%1 were left out.").arg(notCopied)) +
+            kept;
+        if (!lines.isEmpty())
+            full += QLatin1Char('\n') + shared::shortList(lines);
+        return full + record;
+    }
+    if (cancelled || outcome.halt == DriveCopier::Outcome::Cancelled)
+        return (outcome.written == 1 ? QStringLiteral("The transfer was cancelled: %1 file was written to %2.")
+                                     : QStringLiteral("The transfer was cancelled: %1 files were written to %2."))
+                   .arg(outcome.written)
+                   .arg(target) +
+               record;
+    if (lines.isEmpty()) {
+        const QString vehicle = system ? system->vehicleName : QString();
+        return userText(QStringLiteral("trnsfrtext1")) + vehicle + userText(QStringLiteral("trnsfrtext2")) + kept +
+               record;
+    }
     const QString head = lines.size() == 1 ? QStringLiteral("%1 of the chosen files was not transferred to %2:\n")
                                            : QStringLiteral("%1 of the chosen files were not transferred to %2:\n");
-    return head.arg(lines.size()).arg(target) + shared::shortList(lines);
+    return head.arg(lines.size()).arg(target) + shared::shortList(lines) + record;
 }
 
 void Drive::retire(DriveData *row)

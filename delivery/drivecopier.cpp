@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <taglib/fileref.h>
+#include <taglib/tag.h>
 
 #include <cerrno>
 #include <cstring>
@@ -73,6 +74,20 @@ bool sameBytes(const QString &a, const QString &b)
             return false;
     }
     return other.atEnd();
+}
+
+// Whether the tags of two audio files name one song: the same title, artist,
+// album and track number.  A file without a title names none.
+bool sameSongTags(const QString &a, const QString &b)
+{
+    const TagLib::FileRef one(QFile::encodeName(a).constData(), false);
+    const TagLib::FileRef other(QFile::encodeName(b).constData(), false);
+    if (one.isNull() || other.isNull() || !one.tag() || !other.tag())
+        return false;
+    const TagLib::Tag *x = one.tag();
+    const TagLib::Tag *y = other.tag();
+    return !x->title().isEmpty() && x->title() == y->title() && x->artist() == y->artist() &&
+           x->album() == y->album() && x->track() == y->track();
 }
 
 } // namespace
@@ -205,6 +220,13 @@ quint64 deviceOf(QString path)
     return quint64(info.st_dev);
 }
 
+// Why nothing goes through `link` (a path on the drive).
+QString linkRefusal(const QString &link)
+{
+    return QStringLiteral("\"%1\" on the drive is a link to another place, and nothing is written through a link")
+        .arg(link);
+}
+
 QString systemReason(int error)
 {
     return QString::fromLocal8Bit(strerror(error));
@@ -229,6 +251,43 @@ bool DriveCopier::driveStillThere() const
     if (!QFileInfo(root).isDir() || !onTheDrive(root))
         return false;
     return issystem || Volumes::volumeOf(root).mountPath == mountRoot;
+}
+
+QString DriveCopier::linkInside(const QString &path) const
+{
+    const QString target = QDir::cleanPath(temp_TransferDetail.drivePath);
+    const QString relative = QDir(target).relativeFilePath(QDir::cleanPath(path));
+    // Never the case for the job's own paths: refused all the same.
+    if (relative == QLatin1String("..") || relative.startsWith(QLatin1String("../")))
+        return relative;
+    QString walked = target;
+    QString inside;
+    for (const QString &part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        walked += QLatin1Char('/') + part;
+        inside += (inside.isEmpty() ? QString() : QStringLiteral("/")) + part;
+        struct stat st
+        {
+        };
+        // What doesn't exist yet is made as a folder of the drive's own.
+        if (::lstat(QFile::encodeName(walked).constData(), &st) != 0)
+            return QString();
+        if (S_ISLNK(st.st_mode))
+            return inside;
+    }
+    return QString();
+}
+
+QString DriveCopier::folderRefusal(const QString &folder) const
+{
+    const QString link = linkInside(folder);
+    if (!link.isEmpty())
+        return linkRefusal(link);
+    // A folder of the drive that holds another volume (a pulled drive leaves
+    // nothing behind in its place: that is told as a removed drive).
+    if (driveStillThere() && !onTheDrive(folder))
+        return QStringLiteral("\"%1\" on the drive holds another volume, and nothing is written there")
+            .arg(QDir(temp_TransferDetail.drivePath).relativeFilePath(folder));
+    return QString();
 }
 
 void DriveCopier::report(const QString &text)
@@ -260,9 +319,16 @@ bool DriveCopier::holdsTheSong(const QString &onDrive, const QString &file) cons
         return false;
     // Not in the drive's record (copied by hand, or by a transfer cut short),
     // or made from a file this library doesn't have (the drive was filled
-    // from another library, on another computer or in another home folder):
-    // the same bytes are the same song, anything else may be another one.
-    return sameBytes(onDrive, file);
+    // from another library, on another computer or in another home folder).
+    if (sameBytes(onDrive, file))
+        return true;
+    // A file being written when a transfer was cut short may end anywhere:
+    // only all its bytes would tell.
+    if (manifest.unfinished(onDrive))
+        return false;
+    // Another version of the song (another bit rate, a tag written since) is
+    // still the song, for the overwrite choice to decide on.
+    return sameSongTags(onDrive, file);
 }
 
 QString DriveCopier::targetFor(const QString &folder, const QString &name, const QString &file, bool &holds) const
@@ -282,6 +348,11 @@ QString DriveCopier::targetFor(const QString &folder, const QString &name, const
             continue;
         holds = there.exists() && holdsTheSong(candidate, file);
         if (holds || !there.exists())
+            return candidate;
+        // What a transfer cut short left of this very song under this very
+        // name is replaced by the whole song; a file larger than the song
+        // can't be that, whatever the record says.
+        if (manifest.begun(candidate, songSource) && there.size() <= QFileInfo(file).size())
             return candidate;
     }
 }
@@ -416,6 +487,9 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
         haltFor(Halt::Removed);
     else if (driveFails(error))
         haltFor(Halt::Failed, systemReason(error));
+    else
+        outcome.recordUnwritten =
+            error != 0 ? systemReason(error) : QStringLiteral("it would not have landed on the drive");
 }
 
 int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const std::atomic<bool> &stop)
@@ -460,13 +534,19 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
 
     const QString mediaRoot = detail.drivePath + QLatin1Char('/') +
                               driveName(detail.system.vehicleName + QStringLiteral(" Media")) + QLatin1Char('/');
+    // A media root that is a link (or leads through one) is no place of
+    // the drive's: nothing is read, swept, written or recorded there.
+    const QString rootLink = linkInside(mediaRoot);
+    if (!rootLink.isEmpty())
+        haltFor(Halt::Failed, linkRefusal(rootLink));
     // What a killed transfer left half-written goes first (only the
     // program's own temporary files).
-    if (device != 0 && onTheDrive(mediaRoot))
+    if (halt == Halt::None && device != 0 && onTheDrive(mediaRoot))
         TemporaryFiles::sweep(mediaRoot, true, started);
-    manifest.load(mediaRoot, fatNames);
-    if (device != 0 && onTheDrive(mediaRoot))
-        manifest.removeUnfinished();
+    if (halt == Halt::None)
+        manifest.load(mediaRoot, fatNames);
+    else
+        manifest = DriveManifest();
     planNewFiles(tracks, present, mediaRoot);
     // Every track in order, the missing ones too: a missing playlist song
     // keeps its playlist entry where an earlier transfer's copy is there.
@@ -581,6 +661,14 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
 
 bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
 {
+    // A linked folder inside the drive (or another volume mounted there) is
+    // not looked into, let alone written through: the file is left out.
+    const QString refusal = folderRefusal(folder);
+    if (!refusal.isEmpty()) {
+        leaveOut(sourceName, refusal);
+        report(skipText + sourceName);
+        return true;
+    }
     // A conversion is named after its song, not after the cache's name for
     // it: another version of the song in the cache is still that song.
     const QString name =

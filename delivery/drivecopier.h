@@ -32,10 +32,11 @@
 // and what it left out, and why, is in lastOutcome() once the job has ended.
 //
 // Nothing takes another song's place.  A file already on the drive holds the
-// same song only when the drive's record (DriveManifest) says it was made
-// from the same library file, or, for a file the record doesn't know or
-// gives to a file this library doesn't have (a drive filled from another
-// library), when it has the same bytes; only such a file is kept or replaced
+// same song when the drive's record (DriveManifest) says it was made from the
+// same library file, or, for a file the record doesn't know or gives to a
+// file this library doesn't have (a drive filled by hand or from another
+// library), when it has the same bytes or its tags name the same song
+// (title, artist, album, track number); only such a file is kept or replaced
 // as the user's overwrite choice says ("all"; else "newer" or "higher
 // quality", either one), in its place even where the drive has no room for
 // both.  Any other file of that name is left alone and the song gets a free
@@ -43,9 +44,11 @@
 // job a name already written is never written again.  Every playlist lists
 // the files that hold its songs.  A copy keeps its source's modification
 // time, so "newer" replaces only what changed since.  A file that can't be
-// read or converted is left out and the job goes on; a full drive, a drive
-// that is gone (the target is no longer the volume the job began on) or a
-// drive that fails to take the files stops it.
+// read or converted, or whose folder on the drive is a link, is left out and
+// the job goes on; a full drive, a drive that is gone (the target is no
+// longer the volume the job began on) or a drive that fails to take the
+// files stops it.  Nothing is written or deleted through a link below the
+// target.
 //
 // A song whose name is free on the drive is copied straight under that
 // name, the drive's record naming it as being written until the drive is
@@ -68,6 +71,7 @@ public:
         int written = 0;                        // files the job put on the drive
         int kept = 0;                           // files already there holding their song, left as they were
         QList<QPair<QString, QString>> leftOut; // file, why
+        QString recordUnwritten;                // why the drive's record could not be written, if it couldn't
     };
 
     // The job.  `stop` is the job's own cancel flag.  Returns the number of
@@ -124,6 +128,11 @@ private:
     // Whether `path` (or the nearest folder of it that exists) lies on the
     // volume the job began on.
     bool onTheDrive(const QString &path) const;
+    // The first part of `path` below the target that is a symbolic link,
+    // relative to the target; "" when none is.
+    QString linkInside(const QString &path) const;
+    // Why nothing can be written in `folder` of the target, or "".
+    QString folderRefusal(const QString &folder) const;
     void report(const QString &text);
     void haltFor(Halt why, const QString &reason = QString());
     void leaveOut(const QString &name, const QString &why);

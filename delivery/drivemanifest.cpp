@@ -10,7 +10,6 @@
 
 #include "delivery/drivefile.h"
 #include <sys/stat.h>
-#include <unistd.h>
 
 const QString DriveManifest::fileName = QStringLiteral(".corvane-sources.json");
 
@@ -18,6 +17,11 @@ namespace {
 
 // Far beyond any real record: a larger file is not ours, and is not read.
 constexpr qint64 largestRecord = 64 * 1024 * 1024;
+// Far more files than a stick holds: entries past these vouch for nothing.
+// The bound is on the values parsed, since a small file can hold millions
+// of tiny entries and each costs far more in memory than in the file.
+constexpr int mostEntries = 200000;
+constexpr int mostValuesPerEntry = 8;
 
 const QLatin1String sourceField("source");
 const QLatin1String sizeField("size");
@@ -28,6 +32,53 @@ bool isNameBelowRoot(const QString &name)
 {
     return !name.isEmpty() && !QDir::isAbsolutePath(name) && QDir::cleanPath(name) == name &&
            name != QLatin1String("..") && !name.startsWith(QLatin1String("../"));
+}
+
+// The record's text cut after its first `mostEntries` entries of "files"
+// (or as many values in all), closed again so it parses; "" when the cut
+// falls inside an entry, where no whole record can be made of it.
+QByteArray boundedRecord(const QByteArray &text)
+{
+    int depth = 0;
+    int entries = 0;
+    qint64 values = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"':
+            inString = true;
+            break;
+        case '{':
+        case '[':
+            ++depth;
+            break;
+        case '}':
+        case ']':
+            --depth;
+            break;
+        case ',': {
+            const bool entryEnds = depth == 2;
+            entries += entryEnds ? 1 : 0;
+            if (++values >= qint64(mostEntries) * mostValuesPerEntry || entries >= mostEntries)
+                return entryEnds ? text.left(i) + "}}" : QByteArray();
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return text;
 }
 
 } // namespace
@@ -53,7 +104,8 @@ void DriveManifest::load(const QString &mediaRoot, bool foldCase)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QJsonObject files = QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("files")).toObject();
+    const QJsonObject files =
+        QJsonDocument::fromJson(boundedRecord(file.readAll())).object().value(QLatin1String("files")).toObject();
     for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
         // An entry without its file's size (a record of an older form, or a
         // size that is no size) can't be checked against the file: it
@@ -118,30 +170,10 @@ bool DriveManifest::begun(const QString &path, const QString &source) const
     return entry != sources.cend() && entry->writing && entry->source == source;
 }
 
-void DriveManifest::removeUnfinished()
+bool DriveManifest::unfinished(const QString &path) const
 {
-    for (auto it = sources.begin(); it != sources.end();) {
-        if (!it->writing) {
-            ++it;
-            continue;
-        }
-        // Only the name is known on a drive that folds case: the file system
-        // finds the file whatever its spelling.
-        const QByteArray path = QFile::encodeName(root + QLatin1Char('/') + it.key());
-        struct stat st
-        {
-        };
-        // Never through a linked folder: the file must lie in the media
-        // root's own tree.
-        const QString folder = QFileInfo(QFileInfo(QFile::decodeName(path)).absolutePath()).canonicalFilePath();
-        const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
-        const bool inTree = !folder.isEmpty() && !canonicalRoot.isEmpty() &&
-                            (folder == canonicalRoot || folder.startsWith(canonicalRoot + QLatin1Char('/')));
-        if (inTree && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
-            ::unlink(path.constData());
-        it = sources.erase(it);
-        dirty = true;
-    }
+    const auto entry = sources.constFind(key(path));
+    return entry != sources.cend() && entry->writing;
 }
 
 QString DriveManifest::fileMadeFrom(const QString &source, const QString &folder) const

@@ -23,8 +23,10 @@
 // temporary file: its name goes into the record first, as being written
 // (flushed before the file is made), and is recorded as holding its song
 // only once its bytes are on the drive.  A file the record still names as
-// being written is what a transfer cut short left, whole or not: the next
-// one removes it before it looks at the drive.
+// being written is what a transfer cut short left, whole or not: it vouches
+// for nothing, and only a transfer that writes the same song under that very
+// name replaces it.  The record is outside input: it never licenses deleting
+// a file, and only its first 200,000 entries are read.
 class DriveManifest
 {
 public:
@@ -40,9 +42,8 @@ public:
     void begin(const QString &path, const QString &source);
     // Whether the record names `path` as being written for `source`.
     bool begun(const QString &path, const QString &source) const;
-    // Removes the files the record names as being written (plain files
-    // only) and their entries.
-    void removeUnfinished();
+    // Whether the record names `path` as being written, for whatever song.
+    bool unfinished(const QString &path) const;
     // Forgets the files named as being written that were never made.
     void dropUnstarted();
     // A file directly in `folder` (relative to the media root) that the

@@ -30,7 +30,7 @@ QuestionBox {
     // Declared inside the transfer dialog, shown over the whole window.
     parent: T.Overlay.overlay
 
-    question: "Format the drive \"" + label + "\" (" + device + ", " + size + " GB)?\n"
+    question: "Format the drive \"" + label + "\" (" + device + ", " + size + ")?\n"
               + "Everything on it will be erased, and it cannot be undone."
     acceptText: "Yes"
     rejectText: "No"

@@ -124,11 +124,13 @@ ThemedPopup {
                             color: Theme.text
                         }
                         Label {
+                            objectName: "driveSizes"
                             visible: target.isDrive
+                            // Each size carries its unit (MB or GB).
                             text: target.isDrive
-                                  ? Theme.str(TransferandSync_txtTotal) + " " + target.modelData.totalspace + " GB   "
-                                    + Theme.str(TransferandSync_txtUsed) + " " + target.modelData.usedspace + " GB   "
-                                    + Theme.str(TransferandSync_txtFree) + " " + target.modelData.freespace + " GB"
+                                  ? Theme.str(TransferandSync_txtTotal) + " " + target.modelData.totalspace + "   "
+                                    + Theme.str(TransferandSync_txtUsed) + " " + target.modelData.usedspace + "   "
+                                    + Theme.str(TransferandSync_txtFree) + " " + target.modelData.freespace
                                   : ""
                             color: Theme.mutedText
                             font.pixelSize: 12

@@ -55,7 +55,7 @@ private slots:
     {
         app->drive()->timerexe(0);
         app.reset();
-        QProcess::execute("umount", {"-q", "-l", stick, roots + "/RO"});
+        QProcess::execute("umount", {"-q", "-l", stick, roots + "/RO", roots + "/GONE"});
         ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
         Drive::setFolderChooser({});
     }
@@ -93,7 +93,10 @@ private slots:
         QTest::addRow("format off: the volume is copied to") << "stick" << 0 << done;
         // The end is told once, from the job's outcome, whatever order the
         // copier's own signal arrives in.
-        QTest::addRow("a full drive says so, once") << "small stick" << 0 << "Drive is Full";
+        QTest::addRow("a full drive says so, once")
+            << "small stick" << 0 << "Drive is Full: 0 files were copied, 1 was left out.";
+        QTest::addRow("a full drive says how many files went and how many did not")
+            << "roomier small stick" << 0 << "Drive is Full: 1 file was copied, 1 was left out.";
         QTest::addRow("a folder target is never formatted") << "folder" << 1 << done;
         QTest::addRow("a volume on no disk is refused and starts no copy")
             << "stick" << 1 << "mounted from \"tmpfs\", which is not a disk";
@@ -121,8 +124,10 @@ private slots:
             QDir().mkpath(target);
             Drive::setFolderChooser([target] { return target; });
             drive->openDialog();
-        } else if (target == "stick" || target == "small stick" || pulled) {
-            const QString size = target == "small stick" ? "size=64k" : "size=8m";
+        } else if (target == "stick" || target.endsWith("small stick") || pulled) {
+            const QString size = target == "small stick"          ? "size=64k"
+                                 : target.endsWith("small stick") ? "size=160k"
+                                                                  : "size=8m";
             target = stick;
             if (QProcess::execute("mount", {"-t", "tmpfs", "-o", size, "tmpfs", stick}) != 0)
                 QSKIP("mounting tmpfs needs root");
@@ -141,8 +146,15 @@ private slots:
                 testkit::MediaKit::fakeTool(
                     dir.path(), "slow-ffmpeg",
                     QString("touch '%1'; timeout 100 head -c 1 >/dev/null || touch '%2'").arg(began, ranOut)));
-        const bool full = message == "Drive is Full";
-        Drive::getInstance()->TransferDetails({{1, cancel ? slow : full ? big : songs[1]}});
+        const bool full = message.startsWith("Drive is Full");
+        // A song that fits, then one that doesn't.
+        track bigAfter = big;
+        bigAfter.id = 2;
+        Drive::getInstance()->TransferDetails(message.contains("1 file was copied")
+                                                  ? TrackMap{{1, songs[1]}, {2, bigAfter}}
+                                                  : TrackMap{{1, cancel ? slow
+                                                                 : full ? big
+                                                                        : songs[1]}});
         drive->GetDriveDetail();
         if (pulled) {
             QCOMPARE(property("driveList").toStringList(), QStringList{target});
@@ -182,7 +194,8 @@ private slots:
             QCOMPARE(messages.first().first().toString(), message);
             drive->slDiskFull(); // the copier's signal coming after the end
             QCoreApplication::processEvents();
-            QVERIFY(!QFileInfo::exists(target + "/Aster Media/Album/1.mp3"));
+            QVERIFY(!QFileInfo::exists(target + "/Aster Media/Album/big.mp3"));
+            QCOMPARE(QFileInfo::exists(target + "/Aster Media/Album/1.mp3"), message.contains("1 file was copied"));
         } else if (message == "-") {
             QTest::qWait(100);
         } else {
@@ -234,6 +247,95 @@ private slots:
         QCOMPARE(transfer(before == 3 ? songs : TrackMap{{1, songs[1]}}, 0), done);
         QTEST(transfer(songs, overwriteAll), "told");
         QCOMPARE(QDir(target + "/Aster Media/Album").entryList(QDir::Files).size(), 3);
+    }
+
+    // A drive whose record of its files can't be written still gets every
+    // song, and the user is told (not only the log).
+    void recordNotWrittenIsTold()
+    {
+        const QString target = dir.filePath("no record");
+        // A folder where the record goes: it can't be replaced by a file.
+        QVERIFY(testkit::touch(target + "/Aster Media/.corvane-sources.json/in the way", "x"));
+        Drive::setFolderChooser([target] { return target; });
+        Drive *drive = app->drive();
+        drive->timerexe(1);
+        drive->openDialog();
+        Drive::getInstance()->TransferDetails(songs);
+        QSignalSpy messages(drive, &Drive::showMessageBox);
+        drive->ContinueDrive(target, 0, 0, 0, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 60000);
+        const QString told = messages.first().first().toString();
+        QVERIFY2(told.startsWith("All files have been successfully transferred to Aster Media.\nThe drive's record of "
+                                 "its files could not be written ("),
+                 qPrintable(told));
+        QCOMPARE(QDir(target + "/Aster Media/Album").entryList(QDir::Files).size(), 3);
+    }
+
+    // The drive's bar in the dialog: a stick with a few MB on it reads in MB,
+    // not "0.00 GB".
+    void driveBarShowsMegabytes()
+    {
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
+            QSKIP("mounting tmpfs needs root");
+        QVERIFY(testkit::touch(stick + "/notes.bin", QByteArray(3000000, 'x')));
+        QVERIFY(QMetaObject::invokeMethod(app->viewer().rootObject(), "showtransferBrowser"));
+        QObject *dialog = app->viewer().rootObject()->findChild<QObject *>("transferDialog");
+        QVERIFY(dialog);
+        QTRY_COMPARE(dialog->property("selectedPath").toString(), stick);
+        const auto *content = dialog->property("contentItem").value<QQuickItem *>();
+        QVERIFY(content);
+        QObject *list = content->findChild<QObject *>("transferTargets");
+        QVERIFY(list);
+        // Delegates are the list's items, not its QObject children.
+        const auto sizesShown = [list]() -> QObject * {
+            QQuickItem *row = nullptr;
+            QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0));
+            return row ? row->findChild<QObject *>("driveSizes") : nullptr;
+        };
+        QTRY_VERIFY(sizesShown() && sizesShown()->property("visible").toBool());
+        QObject *sizes = sizesShown();
+        QCOMPARE(sizes->property("text").toString(), "TOTAL 8.0 MB   USED 2.9 MB   FREE 5.1 MB");
+    }
+
+    // Before the user is asked whether to format: a stick pulled since it
+    // was listed (its mount folder gone with it) is removed, and without a
+    // vehicle there is no file system to give it.
+    void formatCheck_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<QString>("refusal");
+        QTest::addRow("a listed stick pulled, its folder gone") << "pulled"
+                                                                << "Disk is Removed";
+        QTest::addRow("no vehicle chosen") << "no vehicle"
+                                           << "Please select your vehicle";
+    }
+
+    void formatCheck()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, refusal);
+        const QString gone = roots + "/GONE";
+        QVERIFY(QDir().mkpath(gone));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", gone}) != 0)
+            QSKIP("mounting tmpfs needs root");
+        Drive *drive = app->drive();
+        drive->timerexe(1);
+        drive->GetDriveDetail();
+        QCOMPARE(property("driveList").toStringList(), QStringList{gone});
+        if (situation == "pulled") {
+            // As the desktop does on unmounting: the folder goes too.  No poll
+            // since: the stick is still listed.
+            QVERIFY(QProcess::execute("umount", {gone}) == 0 && QDir().rmdir(gone));
+        } else {
+            *Combo().getsystemDetail() = SystemDetails();
+        }
+        QSignalSpy checked(drive, &Drive::sgFormatChecked);
+        drive->checkFormat(gone);
+        QCOMPARE(checked.size(), 1);
+        QCOMPARE(checked.first().at(0).toString(), gone);
+        QVERIFY2(checked.first().at(1).toString().startsWith(refusal), qPrintable(checked.first().at(1).toString()));
+        QProcess::execute("umount", {"-q", "-l", gone});
+        QDir().rmdir(gone);
     }
 
     void transferFromTheWindow()

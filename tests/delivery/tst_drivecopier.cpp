@@ -715,6 +715,144 @@ private slots:
         QCOMPARE(third.outcome.written, 0);
     }
 
+    // The same song on the drive with other bytes (another bit rate, or only
+    // a comment written since), put there by another library or by hand: it
+    // is this song, for the overwrite choice to keep or replace in its place,
+    // never a reason for a second copy beside it.
+    void sameSongOtherBytes_data()
+    {
+        QTest::addColumn<QString>("filled");     // "library": by another library's transfer; "hand": copied by hand
+        QTest::addColumn<QString>("difference"); // "bit rate": 128 on the drive, 256 here; "comment": a comment tag
+        QTest::addColumn<QString>("choice");
+        QTest::addColumn<bool>("replaced");
+        for (const QString filled : {"library", "hand"}) {
+            for (const QString difference : {"bit rate", "comment"}) {
+                // This library's file is an hour newer than the drive's.
+                QTest::addRow("%s, %s: no overwrite keeps it", qPrintable(filled), qPrintable(difference))
+                    << filled << difference << "none" << false;
+                QTest::addRow("%s, %s: overwrite all replaces it", qPrintable(filled), qPrintable(difference))
+                    << filled << difference << "all" << true;
+                QTest::addRow("%s, %s: overwrite newer replaces it", qPrintable(filled), qPrintable(difference))
+                    << filled << difference << "newer" << true;
+                QTest::addRow("%s, %s: overwrite by quality", qPrintable(filled), qPrintable(difference))
+                    << filled << difference << "quality" << (difference == "bit rate");
+            }
+        }
+    }
+
+    void sameSongOtherBytes()
+    {
+        QFETCH(QString, filled);
+        QFETCH(QString, difference);
+        QFETCH(QString, choice);
+        QFETCH(bool, replaced);
+        const QString work = dir.filePath("same-song-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        TestMount drive(work + "/stick", "8M", true);
+        if (!drive.ok)
+            QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
+        const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+        const auto backHome = qScopeGuard([&] {
+            qputenv("HOME", home);
+            qputenv("XDG_DATA_HOME", data);
+        });
+        const auto libraryIn = [&work](const QString &name) {
+            qputenv("HOME", QFile::encodeName(work + "/" + name));
+            qputenv("XDG_DATA_HOME", QFile::encodeName(work + "/" + name + "/.local/share"));
+            return ruvoDB::programCopyFolder();
+        };
+        const QString name = "Album/01 One.mp3";
+        const QString onDrive = drive.path + "/Aster Media/" + name;
+        const testkit::MediaTags tags{"One", "Artist", "Album", "", "", 0, 1};
+        const QDateTime then = QDateTime::currentDateTime().addDays(-2);
+
+        testkit::MediaKit kit(libraryIn("first"));
+        const QString first = kit.mp3(name, tags, {}, 3, 128);
+        QVERIFY2(!first.isEmpty() && setTime(first, then), qPrintable(kit.lastError()));
+        if (filled == "library") {
+            QCOMPARE(copy({{1, song(1, first, "Album")}}, drive.path, false, qint64(1) << 30).outcome.written, 1);
+        } else {
+            // Both times given: exFAT's FUSE driver drops a modification
+            // time set alone.
+            QVERIFY(QDir().mkpath(QFileInfo(onDrive).path()) && QFile::copy(first, onDrive));
+            QCOMPARE(QProcess::execute("touch", {"-d", "@" + QString::number(then.toSecsSinceEpoch()), onDrive}), 0);
+        }
+
+        testkit::MediaKit other(libraryIn("second"));
+        testkit::MediaTags looked = tags;
+        if (difference == "comment")
+            looked.comment = "found by a lookup";
+        const QString second = other.mp3(name, looked, {}, 3, difference == "bit rate" ? 256 : 128);
+        QVERIFY2(!second.isEmpty() && setTime(second, then.addSecs(3600)), qPrintable(other.lastError()));
+        QVERIFY(fileBytes(first) != fileBytes(second));
+
+        const Run run = copy({{1, song(1, second, "Album")}}, drive.path, false, qint64(1) << 30, choice == "all",
+                             choice == "quality", {}, choice == "newer");
+        QVERIFY(run.outcome.leftOut.isEmpty() && run.outcome.halt == DriveCopier::Outcome::None);
+        QCOMPARE(run.progress, QStringList{(replaced ? "Copying " : "Skip File ") + QFileInfo(name).fileName()});
+        QCOMPARE(run.outcome.kept, replaced ? 0 : 1);
+        QCOMPARE(QDir(drive.path + "/Aster Media/Album").entryList(QDir::Files), QStringList{"01 One.mp3"});
+        QVERIFY(fileBytes(onDrive) == fileBytes(replaced ? second : first));
+    }
+
+    // A folder inside the target that is a link (to a folder elsewhere, or on
+    // another volume) is never written through: its songs are left out and
+    // named, with the reason, and the rest of the transfer goes on.  A media
+    // root that is a link takes nothing at all.
+    void linkedFolders_data()
+    {
+        QTest::addColumn<QString>("linked"); // what is a link, below the target
+        QTest::addColumn<bool>("otherVolume");
+        QTest::addRow("an album folder linked to a folder elsewhere") << "Aster Media/Album" << false;
+        QTest::addRow("an album folder linked to another volume") << "Aster Media/Album" << true;
+        QTest::addRow("the media root linked to a folder elsewhere") << "Aster Media" << false;
+    }
+
+    void linkedFolders()
+    {
+        QFETCH(QString, linked);
+        QFETCH(bool, otherVolume);
+        const QString work = dir.filePath("linked-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        const QString target = work + "/target";
+        const QString outside = work + "/outside";
+        std::unique_ptr<TestMount> volume;
+        if (otherVolume) {
+            volume = std::make_unique<TestMount>(outside, "1m");
+            if (!volume->ok)
+                QSKIP("mounting tmpfs needs root");
+        }
+        testkit::MediaKit kit(work + "/src");
+        const QString one = kit.mp3("01 One.mp3", {"One", "", "Album", "", "", 0, 1});
+        const QString two = kit.mp3("02 Two.mp3", {"Two", "", "Album", "", "", 0, 2});
+        const QString mixed = kit.mp3("Drive.mp3", {"Drive", "", "", "", "", 0, 1});
+        const TrackMap tracks{
+            {1, song(1, one, "Album")}, {2, song(2, two, "Album")}, {3, song(3, mixed, "Mix", "Mix")}};
+        // Another song under a name the transfer wants, in the folder the link leads to.
+        QVERIFY(testkit::touch(outside + "/01 One.mp3", "another song"));
+        QVERIFY(QDir().mkpath(QFileInfo(target + "/" + linked).path()) && QFile::link(outside, target + "/" + linked));
+        const auto outsideFiles = [&] {
+            return QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        };
+        const QStringList before = outsideFiles();
+
+        const Run run = copy(tracks, target, true, 1, true);
+        QCOMPARE(outsideFiles(), before);
+        QCOMPARE(fileBytes(outside + "/01 One.mp3"), QByteArray("another song"));
+        QCOMPARE(run.removed, 0);
+        const QString why = "\"" + linked +
+                            "\" on the drive is a link to another place, and nothing is written "
+                            "through a link";
+        if (linked == "Aster Media") {
+            QCOMPARE(run.outcome.halt, DriveCopier::Outcome::Failed);
+            QCOMPARE(run.outcome.reason, why);
+            QCOMPARE(run.outcome.written, 0);
+            return;
+        }
+        QCOMPARE(run.outcome.halt, DriveCopier::Outcome::None);
+        QCOMPARE(run.outcome.leftOut, (QList<QPair<QString, QString>>{{"01 One.mp3", why}, {"02 Two.mp3", why}}));
+        QCOMPARE(run.outcome.written, 1);
+        QVERIFY(fileBytes(target + "/Aster Media/Mix/Drive.mp3") == fileBytes(mixed));
+    }
+
     // A file the drive's record gives to another song of this library stays
     // that song's, even with the same bytes; once the library no longer has
     // that song, the same bytes are this one.

@@ -160,7 +160,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(content->findChild<QObject *>("transferContinueButton"), "clicked"));
         QTRY_VERIFY(confirmation->property("opened").toBool());
         const QString question = confirmation->property("question").toString();
-        for (const QString &part : {QStringLiteral("\"STICK\""), loop, QStringLiteral("0.0"),
+        for (const QString &part : {QStringLiteral("\"STICK\""), loop, QStringLiteral(" MB)"),
                                     QStringLiteral("Everything on it will be erased")})
             QVERIFY2(question.contains(part), qPrintable(question));
         QVERIFY(dialog->property("opened").toBool());
