@@ -231,6 +231,7 @@ void AdvancedSettings::collectMediaToUpdate()
     for (const int id : std::as_const(ids))
         continued.insert(id, false);
     awaitingLookup = !ids.isEmpty();
+    lookupCancelled = false;
 
     controller.progressCount = 0;
     // The lookup's own counter starts again too, or the dialog would open
@@ -251,13 +252,21 @@ void AdvancedSettings::collectMediaToUpdate()
         controller.updateProgressBar();
 }
 
-QString AdvancedSettings::lookupEndMessage(int completed, int stillMissing)
+QString AdvancedSettings::lookupEndMessage(int completed, int stillMissing, bool cancelled)
 {
     const auto tracks = [](int n) { return n == 1 ? QStringLiteral("1 track") : QStringLiteral("%1 tracks").arg(n); };
-    if (stillMissing == 0)
-        return QStringLiteral("The lookup is done: %1 completed.").arg(tracks(completed));
     const QString lacking = stillMissing == 1 ? QStringLiteral("1 track still lacks data")
                                               : QStringLiteral("%1 tracks still lack data").arg(stillMissing);
+    if (cancelled) {
+        if (completed == 0)
+            return QStringLiteral("The lookup was cancelled before any track was completed: %1.").arg(lacking);
+        if (stillMissing == 0)
+            return QStringLiteral("The lookup was cancelled: %1 completed before the cancel.").arg(tracks(completed));
+        return QStringLiteral("The lookup was cancelled: %1 completed before the cancel, %2.")
+            .arg(tracks(completed), lacking);
+    }
+    if (stillMissing == 0)
+        return QStringLiteral("The lookup is done: %1 completed.").arg(tracks(completed));
     if (completed == 0)
         return QStringLiteral("The lookup is done, but no more data could be found: %1.").arg(lacking);
     return QStringLiteral("The lookup is done: %1 completed, %2.").arg(tracks(completed), lacking);
@@ -277,11 +286,16 @@ void AdvancedSettings::lookupTrackSent(const track &t)
     if (controller.closing)
         return;
     const int completed = int(std::count(continued.cbegin(), continued.cend(), true));
-    emit controller.showMessageBox(QVariant(lookupEndMessage(completed, int(continued.size()) - completed)));
+    emit controller.showMessageBox(
+        QVariant(lookupEndMessage(completed, int(continued.size()) - completed, lookupCancelled)));
 }
 
 void AdvancedSettings::cancelOptimization()
 {
+    // The stopped job still sends what it completed, then its end mark:
+    // that end is the cancel's.
+    if (awaitingLookup)
+        lookupCancelled = true;
     if (controller.apiManager)
         controller.apiManager->stopOptimisation();
     if (!controller.closing)

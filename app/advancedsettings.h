@@ -72,9 +72,10 @@ public:
     // first result; empty when there is none or it must not be opened.
     static QUrl storeUrlFromAnswer(const QByteArray &body);
 
-    // What the user is told when the lookup of a Continue ends: how many of
-    // the ticked tracks were completed and how many still lack data.
-    static QString lookupEndMessage(int completed, int stillMissing);
+    // What the user is told when the lookup of a Continue ends, or ends
+    // early because the user cancelled it: how many of the ticked tracks were
+    // completed and how many still lack data.
+    static QString lookupEndMessage(int completed, int stillMissing, bool cancelled = false);
 
     // The controller's operations.
     void slPopulateAdvancedSettings();
@@ -110,6 +111,9 @@ private:
     // sent it complete; told about when the lookup ends.
     QHash<int, bool> continued;
     bool awaitingLookup = false;
+    // The user cancelled that lookup: its end mark still comes (after the
+    // tracks completed before the stop), and the end is told as a cancel.
+    bool lookupCancelled = false;
 
     QStringList itunesapisearch;
     QTimer timer;

@@ -22,6 +22,7 @@
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
+#include "platform/folderdialog.h"
 
 namespace {
 
@@ -118,11 +119,7 @@ void setTicks(const Rows &rows, const QSet<int> &ticked)
 MediaBrowser::MediaBrowser(manager &owner)
     : controller(owner), publisher([this](const QString &name, const QVariant &value) { setContextProperty(name, value); })
 {
-    chooseFolder = [] {
-        return QFileDialog::getExistingDirectory(nullptr, MediaBrowser::tr("Open Directory"),
-                                                 QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
-                                                 QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-    };
+    chooseFolder = [] { return FolderDialog::chooseExisting(MediaBrowser::tr("Open Directory")); };
     controller.scanner.fileReadHook = [this](int filesRead, const QString &path) {
         reportScanProgress(filesRead, path);
     };

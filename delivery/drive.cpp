@@ -4,11 +4,9 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSet>
-#include <QStandardPaths>
 
 #include "core/logging.h"
 #include "core/shared.h"
@@ -17,6 +15,7 @@
 #include "delivery/drivedata.h"
 #include "delivery/transferdetail.h"
 #include "platform/diskformatter.h"
+#include "platform/folderdialog.h"
 #include "platform/volumes.h"
 
 namespace {
@@ -343,9 +342,7 @@ void Drive::openDialog()
     if (folderChooser()) {
         s.searchLocation = folderChooser()();
     } else {
-        s.searchLocation = QFileDialog::getExistingDirectory(
-            nullptr, tr("Open Directory"), QStandardPaths::writableLocation(QStandardPaths::DesktopLocation),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+        s.searchLocation = FolderDialog::chooseExisting(tr("Open Directory"));
     }
     if (s.searchLocation.isEmpty())
         return;

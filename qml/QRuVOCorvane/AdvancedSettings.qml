@@ -22,7 +22,6 @@ ThemedPopup {
     signal cancelRequested()
 
     function show() {
-        selectAll.checked = false
         linkTabs.currentIndex = -1 // no search chosen yet
         listTabs.currentIndex = 0
         dialog.listChosen(0)
@@ -109,10 +108,7 @@ ThemedPopup {
             id: listTabs
             objectName: "settingsTabs"
             background: Item {}
-            onCurrentIndexChanged: {
-                selectAll.checked = false
-                dialog.listChosen(currentIndex)
-            }
+            onCurrentIndexChanged: dialog.listChosen(currentIndex)
             UnderlineTab {
                 objectName: "missingDataTab"
                 text: "Missing data (" + Theme.count(dialog.missingRows) + ")"
@@ -164,11 +160,10 @@ ThemedPopup {
             Item { Layout.fillWidth: true }
         }
 
-        CheckBox {
-            id: selectAll
+        SelectAllBox {
             objectName: "settingsSelectAll"
-            text: "Select all"
-            onToggled: dialog.selectAllRequested(checked)
+            rows: listTabs.currentIndex === 0 ? dialog.missingRows : dialog.poorRows
+            onSelectAllRequested: (checked) => dialog.selectAllRequested(checked)
         }
 
         Rectangle {

@@ -93,21 +93,6 @@ Item {
     function refreshed() {
     }
 
-    // True when the view shows rows and every one of them is ticked.  It
-    // stops at the first shown row that isn't: a binding on it then
-    // follows that row alone, not every row of a large library.
-    function allTicked(rows) {
-        let shown = false
-        for (let i = 0; i < rows.length; ++i) {
-            if (!rows[i] || rows[i].visibility === false)
-                continue
-            if (!rows[i].selected)
-                return false
-            shown = true
-        }
-        return shown
-    }
-
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
@@ -184,16 +169,11 @@ Item {
 
                     Item { Layout.fillWidth: true }
 
-                    CheckBox {
+                    SelectAllBox {
                         id: selectAll
                         objectName: "selectAllCheckBox"
-                        text: "Select all"
-                        checked: panel.allTicked(panel.currentRows)
-                        onToggled: {
-                            panel.selectAllRequested(checked)
-                            // The click set the box; from now on the rows say again.
-                            checked = Qt.binding(() => panel.allTicked(panel.currentRows))
-                        }
+                        rows: panel.currentRows
+                        onSelectAllRequested: (checked) => panel.selectAllRequested(checked)
                     }
 
                     Button {

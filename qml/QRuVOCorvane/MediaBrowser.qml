@@ -28,6 +28,9 @@ Rectangle {
     property int view: 0        // 0 albums, 1 artists, 2 tracks
     property int display: 0     // 0 thumbnails, 1 list
     property int category: 0    // 0 music … 4 videos
+    // While the location is scanned or its rows are built (the loading
+    // overlay covers the browser): no row is shown yet, and none is missing.
+    property bool busy: false
 
     signal sourceChosen(string key)
     signal viewChosen(int index)
@@ -63,10 +66,8 @@ Rectangle {
                 + (holding.length === 1 ? ": choose it as the category." : ": choose one of them as the category.")
     }
 
-    // A new location starts with the select-all box unticked and no search
-    // text.
+    // A new location starts with no search text.
     function resetFilters() {
-        selectAll.checked = false
         search.text = ""
     }
 
@@ -181,7 +182,6 @@ Rectangle {
                             if (browser.view === index)
                                 return
                             browser.view = index
-                            selectAll.checked = false
                             browser.viewChosen(index)
                         }
                     }
@@ -205,7 +205,6 @@ Rectangle {
                         onClicked: {
                             checked = Qt.binding(() => browser.display === index)
                             browser.display = index
-                            selectAll.checked = false
                             browser.displayChosen(index)
                         }
                     }
@@ -224,7 +223,6 @@ Rectangle {
                         browser.category = index
                         if (index === 4 && browser.view !== 0)
                             browser.view = 0
-                        selectAll.checked = false
                         browser.categoryChosen(index)
                     }
                 }
@@ -243,11 +241,10 @@ Rectangle {
                     placeholderText: "Search"
                     onTextEdited: browser.searchChanged(text)
                 }
-                CheckBox {
-                    id: selectAll
+                SelectAllBox {
                     objectName: "browserSelectAll"
-                    text: "Select all"
-                    onToggled: browser.selectAllRequested(checked)
+                    rows: browser.shownRows
+                    onSelectAllRequested: (checked) => browser.selectAllRequested(checked)
                 }
             }
         }
@@ -296,7 +293,8 @@ Rectangle {
                     objectName: "browserHint"
                     Layout.fillWidth: true
                     text: browser.source === "" ? "Choose a location to see the media it holds."
-                                                : browser.shownRows.length === 0 ? browser.emptyText() : ""
+                                                : browser.shownRows.length === 0 && !browser.busy ? browser.emptyText()
+                                                                                                   : ""
                     color: Theme.mutedText
                     font.pixelSize: 13
                     wrapMode: Text.WordWrap

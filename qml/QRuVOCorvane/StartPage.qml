@@ -15,11 +15,15 @@ Item {
     property string savedYear
     // a vehicle is chosen and its library holds nothing yet
     property bool libraryEmpty: false
+    // Reached from the library through the header's vehicle button: the
+    // library can be had back with the vehicle as it is.
+    property bool canReturn: false
 
     signal yearsRequested(string model)
     signal vehicleChosen(int modelIndex, string model, string year, int yearIndex)
     signal vehicleRestored(string model, string year)
     signal addMediaRequested()
+    signal returnRequested()
 
     property bool restoring: false
     property var yearList: years
@@ -166,6 +170,14 @@ Item {
                                                yearCombo.currentText, index)
                     }
                 }
+            }
+
+            Button {
+                objectName: "startBackButton"
+                Layout.topMargin: 4
+                visible: page.canReturn
+                text: "Back to the library"
+                onClicked: page.returnRequested()
             }
 
             // After the choice, when the vehicle's library is still empty.

@@ -69,6 +69,34 @@ QtObject {
         return result
     }
 
+    // True when `value` shows rows and every shown one is ticked: a row of a
+    // grouped track view also when each track of its list is.  It stops at
+    // the first shown row that isn't: a binding on it then follows that row
+    // alone, not every row of a large view.
+    function allTicked(value) {
+        const rows = list(value)
+        let shown = false
+        for (let i = 0; i < rows.length; ++i) {
+            const row = rows[i]
+            if (!row || row.visibility === false)
+                continue
+            if (!row.selected && !linesTicked(row))
+                return false
+            shown = true
+        }
+        return shown
+    }
+
+    // Whether a row has a track list and every track of it is ticked.
+    function linesTicked(row) {
+        const lines = list(row.tracklist)
+        for (let i = 0; i < lines.length; ++i) {
+            if (!lines[i] || !lines[i].selected)
+                return false
+        }
+        return lines.length > 0
+    }
+
     // The groups of a grouped track view, each as { rows }: a run of rows
     // that starts with the row carrying the cover (the others' cover is
     // "no").  A group whose first row is hidden is left out.

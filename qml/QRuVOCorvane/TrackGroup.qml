@@ -38,6 +38,15 @@ Rectangle {
         }
     }
 
+    // A row's own box stands for every track of it (an add or a removal
+    // takes all of a ticked row's tracks): when a track is ticked or
+    // unticked on its own, each row's box says again whether all of its
+    // tracks are ticked.
+    function followTracks() {
+        for (let i = 0; i < rows.length; ++i)
+            rows[i].selected = Theme.linesTicked(rows[i])
+    }
+
     implicitHeight: Math.max(cover.height, body.implicitHeight) + 28
     color: Theme.surface
     border.color: Theme.border
@@ -68,7 +77,7 @@ Rectangle {
 
             CheckBox {
                 objectName: "groupCheckBox"
-                checked: group.first ? group.first.selected === true : false
+                checked: Theme.allTicked(group.rows)
                 onToggled: group.setSelected(checked)
             }
             ColumnLayout {
@@ -107,6 +116,7 @@ Rectangle {
                 required property var modelData
                 Layout.fillWidth: true
                 track: modelData
+                onTrackToggled: group.followTracks()
             }
         }
     }

@@ -9,6 +9,9 @@ Rectangle {
 
     property var track: null
 
+    // The user ticked or unticked the track on its own.
+    signal trackToggled()
+
     implicitHeight: Theme.trackLineHeight
     radius: 4
     color: hover.hovered ? Theme.surfaceAlt : "transparent"
@@ -26,7 +29,12 @@ Rectangle {
             Layout.preferredHeight: Theme.trackLineHeight
             padding: 2
             checked: line.track ? line.track.selected === true : false
-            onToggled: if (line.track) line.track.selected = checked
+            onToggled: {
+                if (!line.track)
+                    return
+                line.track.selected = checked
+                line.trackToggled()
+            }
         }
         Label {
             Layout.preferredWidth: 28

@@ -92,7 +92,10 @@ Page {
         vehicleName: root.vehicleName
         canChangeVehicle: root.currentScreen === "library"
         onLicenceRequested: root.sgShowLicence()
-        onChangeVehicleRequested: root.currentScreen = "start"
+        onChangeVehicleRequested: {
+            startPage.canReturn = true
+            root.currentScreen = "start"
+        }
     }
 
     StackLayout {
@@ -114,6 +117,7 @@ Page {
             }
             onVehicleRestored: (model, year) => root.sgCheckMediaLibrary(model, year, root.librarySize)
             onAddMediaRequested: root.openMediaBrowser()
+            onReturnRequested: root.currentScreen = "library"
         }
 
         LibraryPanel {
@@ -135,6 +139,7 @@ Page {
         anchors.fill: parent
         z: 5
         visible: root.mediaBrowserVisible
+        busy: loadingOverlay.searching || loadingOverlay.loading
         onSourceChosen: (key) => root.searchMediaSource(key)
         onViewChosen: (index) => {
             // The new view is built: filtered by the search text when there
@@ -332,11 +337,13 @@ Page {
     function updateYearCombo(txt) { startPage.setYears(Theme.list(txt)) }
     function showStartPage(modelName) {
         vehicleName = Theme.str(modelName)
+        startPage.canReturn = false
         startPage.libraryEmpty = true
         currentScreen = "start"
     }
     function showViewPanel(modelName) {
         vehicleName = Theme.str(modelName)
+        startPage.canReturn = false
         startPage.libraryEmpty = false
         currentScreen = "library"
     }

@@ -8,6 +8,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTextBrowser>
@@ -162,10 +163,15 @@ private slots:
     void advancedSettingsDialog();
     void lookupCancel_data();
     void lookupCancel();
+    void lookupCancelledMidwayIsToldAsACancel_data();
+    void lookupCancelledMidwayIsToldAsACancel();
     void linkTab_data();
     void linkTab();
     void addMediaFromTheMusicFolderIntoTheLibrary();
     void emptyCategoryNamesWhereTheMediaAre();
+    void browserSelectAllShowsTheRows();
+    void emptyTextWaitsForTheScan();
+    void vehicleButtonHasAWayBack();
 
 private:
     enum class Fill { Nulls, Rows };
@@ -173,6 +179,13 @@ private:
     bool makeViewer(Fill fill);
     void publish(Fill fill);
     void startApplication();
+    // Two albums of kit media in the home's Music folder (8 s: past the
+    // scan's size threshold).
+    void makeTwoAlbums();
+    // The media browser opened from the start page.
+    void openMediaBrowser();
+    // Stands in for the lookup's completion: records the ids it completes.
+    ApiManager::Steps lookupStandIn();
     void openAdvancedSettings(const QStringList &reviewItems);
     // The screens on their own, or the whole application's window.
     QmlApplicationViewer *window() const { return app ? &app->viewer() : viewer.get(); }
@@ -212,12 +225,17 @@ void TestInterface::initTestCase()
     QVERIFY(service.listen(QHostAddress::LocalHost));
     QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    ApiManager::getinstance()->setSteps(lookupStandIn());
+}
+
+ApiManager::Steps TestInterface::lookupStandIn()
+{
     ApiManager::Steps steps;
     steps.complete = [this](const track &t) {
         completed << t.id;
         return t;
     };
-    ApiManager::getinstance()->setSteps(steps);
+    return steps;
 }
 
 // The iTunes search service: "Unknown" gets an HTTP error, "Silent" no answer
@@ -531,6 +549,15 @@ void TestInterface::libraryScreens()
         for (QObject *t : tracksOf(groups.at(r)))
             QCOMPARE(selected(t), r < 2);
     }
+    // A track unticked on its own: its row no longer counts whole (an add or
+    // a removal would take every track of it), and the group shows unticked.
+    QQuickItem *groupBox = item(QStringLiteral("groupCheckBox"), item(QStringLiteral("tracksView")));
+    QQuickItem *firstTrack = item(QStringLiteral("trackCheckBox"), item(QStringLiteral("tracksView")));
+    click(firstTrack);
+    QVERIFY(!selected(tracksOf(groups.at(0)).at(0)) && !selected(groups.at(0)) && selected(groups.at(1)));
+    QVERIFY(!groupBox->property("checked").toBool());
+    click(firstTrack);
+    QVERIFY(selected(groups.at(0)) && groupBox->property("checked").toBool());
 
     // A track's box ticks that track alone.
     item(QStringLiteral("libraryTabs"))->setProperty("currentIndex", 3);
@@ -950,10 +977,8 @@ void TestInterface::controllerWithoutWindow()
     QCOMPARE(progress.count(), 0);
 }
 
-void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
+void TestInterface::makeTwoAlbums()
 {
-    // Two albums of kit media in the home's Music folder (8 s: past the
-    // scan's size threshold).
     testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
     testkit::MediaTags tags;
     tags.artist = QStringLiteral("Band");
@@ -962,10 +987,20 @@ void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
         QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(),
                  qPrintable(kit.lastError()));
     }
-    startApplication();
+}
+
+void TestInterface::openMediaBrowser()
+{
     QVERIFY(call("showStartPage", {QStringLiteral("Model")}));
     click(item(QStringLiteral("startAddMediaButton")));
     QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
+}
+
+void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
+{
+    makeTwoAlbums();
+    startApplication();
+    openMediaBrowser();
     click(item(QStringLiteral("source_mymusic")));
     QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("browserAlbumsGrid"))->property("count").toInt(), 2, 30000);
     QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
@@ -983,18 +1018,9 @@ void TestInterface::addMediaFromTheMusicFolderIntoTheLibrary()
 // (the category stays as chosen): the browser says which one holds them.
 void TestInterface::emptyCategoryNamesWhereTheMediaAre()
 {
-    testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation));
-    testkit::MediaTags tags;
-    tags.artist = QStringLiteral("Band");
-    for (const char *album : {"Blue Hour", "Coastline"}) {
-        tags.album = tags.title = QString::fromLatin1(album);
-        QVERIFY2(!kit.mp3(tags.album + QStringLiteral(".mp3"), tags, QString(), 8).isEmpty(),
-                 qPrintable(kit.lastError()));
-    }
+    makeTwoAlbums();
     startApplication();
-    QVERIFY(call("showStartPage", {QStringLiteral("Model")}));
-    click(item(QStringLiteral("startAddMediaButton")));
-    QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
+    openMediaBrowser();
     activate(item(QStringLiteral("browserCategory")), 4);
     QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
     click(item(QStringLiteral("source_mymusic")));
@@ -1016,6 +1042,131 @@ void TestInterface::emptyCategoryNamesWhereTheMediaAre()
         QTest::keyClick(window(), 'z');
     QTRY_COMPARE(item(QStringLiteral("browserHint"))->property("text").toString(),
                  QStringLiteral("Nothing in this category matches the search."));
+}
+
+// The browser's "Select all" shows whether every row shown is ticked,
+// however the rows came to be ticked: one by one, by itself, through a
+// search, a category or a display change.
+void TestInterface::browserSelectAllShowsTheRows()
+{
+    makeTwoAlbums();
+    startApplication();
+    openMediaBrowser();
+    click(item(QStringLiteral("source_mymusic")));
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("browserAlbumsGrid"))->property("count").toInt(), 2, 30000);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QQuickItem *selectAll = item(QStringLiteral("browserSelectAll"));
+    const auto boxTicked = [selectAll] { return selectAll->property("checked").toBool(); };
+    const auto albumRow = [this](const QString &name) -> QObject * {
+        for (QObject *row : rows("albumModelDialog")) {
+            if (row->property("albumname").toString() == name)
+                return row;
+        }
+        return nullptr;
+    };
+
+    // One by one, as the tiles' boxes tick them.
+    QVERIFY(!boxTicked());
+    albumRow(QStringLiteral("Blue Hour"))->setProperty("selected", true);
+    QVERIFY(!boxTicked());
+    albumRow(QStringLiteral("Coastline"))->setProperty("selected", true);
+    QVERIFY(boxTicked());
+    albumRow(QStringLiteral("Blue Hour"))->setProperty("selected", false);
+    QVERIFY(!boxTicked());
+
+    // Under a search that shows the ticked album only, then with the search deleted.
+    click(item(QStringLiteral("browserSearch")));
+    QTest::keyClick(window(), 'c');
+    QTRY_COMPARE(rows("albumModelDialog").size(), 1);
+    QVERIFY(boxTicked());
+    QTest::keyClick(window(), Qt::Key_Backspace);
+    QTRY_COMPARE(rows("albumModelDialog").size(), 2);
+    QVERIFY(!boxTicked());
+
+    // Its own click ticks every row, and it stays ticked.
+    click(selectAll);
+    QTRY_VERIFY(albumRow(QStringLiteral("Blue Hour"))->property("selected").toBool());
+    QVERIFY(albumRow(QStringLiteral("Coastline"))->property("selected").toBool());
+    QVERIFY(boxTicked());
+
+    // The list's lines were not ticked; another category's new rows neither.
+    click(item(QStringLiteral("browserDisplay1")));
+    QTRY_COMPARE(item(QStringLiteral("browserDetailsList"))->property("count").toInt(), 2);
+    QVERIFY(!boxTicked());
+    click(selectAll);
+    QTRY_VERIFY(boxTicked());
+    activate(item(QStringLiteral("browserCategory")), 1);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QVERIFY(!boxTicked());
+    activate(item(QStringLiteral("browserCategory")), 0);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QTRY_COMPARE(item(QStringLiteral("browserDetailsList"))->property("count").toInt(), 2);
+    QVERIFY(!boxTicked());
+}
+
+// While a location is scanned the overlay covers the browser: the browser
+// says it found nothing only once the scan has ended with nothing.
+void TestInterface::emptyTextWaitsForTheScan()
+{
+    makeTwoAlbums();
+    startApplication();
+    manager *controller = app->controller();
+    QSemaphore reached, resume;
+    controller->scanner.readStartHook = [&reached, &resume](const QString &) {
+        reached.release();
+        resume.acquire();
+    };
+    auto release = qScopeGuard([controller, &resume] {
+        resume.release(1000);
+        if (!QTest::qWaitFor([controller] { return !controller->mediaBrowser->isScanning(); }, 60000))
+            qWarning("the held scan did not end");
+        controller->scanner.readStartHook = {};
+    });
+    openMediaBrowser();
+    QQuickItem *hint = item(QStringLiteral("browserHint"));
+    click(item(QStringLiteral("source_mymusic")));
+    QTRY_VERIFY(reached.available() > 0); // the scan holds at its first file
+    QVERIFY(item(QStringLiteral("loadingOverlay"))->isVisible());
+    QCOMPARE(rows("albumModelDialog").size(), 0);
+    QCOMPARE(hint->property("text").toString(), QString());
+
+    resume.release(1000);
+    QTRY_COMPARE_WITH_TIMEOUT(item(QStringLiteral("browserAlbumsGrid"))->property("count").toInt(), 2, 30000);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QCOMPARE(hint->property("text").toString(), QString());
+    // A category the location holds nothing of says so once its rows are built.
+    activate(item(QStringLiteral("browserCategory")), 2);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QTRY_VERIFY(hint->property("text").toString().startsWith(QLatin1String("No media found here in this category.")));
+}
+
+// The header's vehicle button leads to the vehicle choice, and from there
+// back to the library with the vehicle unchanged.
+void TestInterface::vehicleButtonHasAWayBack()
+{
+    startApplication();
+    QSignalSpy chosen(root(), SIGNAL(sgSaveSettingModelIndex(int, QString, QString, int)));
+    QSignalSpy checked(root(), SIGNAL(sgCheckMediaLibrary(QString, QString, int)));
+    QQuickItem *back = item(QStringLiteral("startBackButton"));
+    QVERIFY(back);
+    // The first choice of a vehicle has nothing to go back to.
+    QCOMPARE(root()->property("currentScreen").toString(), QStringLiteral("start"));
+    QVERIFY(!back->isVisible());
+
+    QVERIFY(call("showViewPanel", {QStringLiteral("Corvane Arrow")}));
+    click(item(QStringLiteral("vehicleButton")));
+    QCOMPARE(root()->property("currentScreen").toString(), QStringLiteral("start"));
+    QVERIFY(back->isVisible());
+    click(back);
+    QCOMPARE(root()->property("currentScreen").toString(), QStringLiteral("library"));
+    QVERIFY(item(QStringLiteral("libraryPanel"))->isVisible());
+    QCOMPARE(item(QStringLiteral("vehicleButton"))->property("text").toString(), QStringLiteral("Corvane Arrow"));
+    QCOMPARE(chosen.count() + checked.count(), 0);
+
+    // A vehicle chosen anew whose library is empty: its start page, no way back.
+    click(item(QStringLiteral("vehicleButton")));
+    QVERIFY(call("showStartPage", {QStringLiteral("Corvane Breeze")}));
+    QVERIFY(!back->isVisible());
 }
 
 void TestInterface::advancedSettingsDialog()
@@ -1048,13 +1199,18 @@ void TestInterface::advancedSettingsDialog()
         return ids;
     };
     QCOMPARE(ticked(), (QList<int>{1, 3, 0, 6}));
-    click(item(QStringLiteral("settingsSelectAll")));
+    QQuickItem *selectAll = item(QStringLiteral("settingsSelectAll"));
+    QVERIFY(!selectAll->property("checked").toBool());
+    click(selectAll);
     QCOMPARE(ticked(), (QList<int>{1, 3, 4, 6}));
+    QTRY_VERIFY(selectAll->property("checked").toBool());
     click(item(QStringLiteral("settingsLineCheckBox"), item(QStringLiteral("missingDataList")))); // track 1
     controller->missingDataModels.value(4)->setProperty("selected", false);
     QCOMPARE(ticked(), (QList<int>{0, 3, 0, 6}));
+    QVERIFY(!selectAll->property("checked").toBool());
     click(item(QStringLiteral("poorQualityTab")));
     QCOMPARE(controller->settingsView, 1);
+    QVERIFY(selectAll->property("checked").toBool()); // both of its rows are ticked
     click(item(QStringLiteral("linkTab1"))); // the shop's pages of both poor-quality albums
     QCOMPARE(browsed.size(), 2);
 
@@ -1101,6 +1257,66 @@ void TestInterface::lookupCancel()
         QTRY_VERIFY(refreshed.count() > 0);
     }
     lookup->setDoUpdate(true);
+}
+
+void TestInterface::lookupCancelledMidwayIsToldAsACancel_data()
+{
+    // The lookup of Continue over three ticked tracks, one in a first folder
+    // and two in a second, is held while a folder is read and cancelled from
+    // its progress dialog; the tracks completed before the cancel are kept.
+    QTest::addColumn<QString>("heldAt");
+    QTest::addColumn<QList<int>>("done");
+    QTest::addColumn<QString>("told");
+    QTest::addRow("held at the first folder: nothing completed")
+        << "/music/first" << QList<int>{}
+        << "The lookup was cancelled before any track was completed: 3 tracks still lack data.";
+    QTest::addRow("held at the second folder: the first folder's track completed")
+        << "/music/second" << QList<int>{1}
+        << "The lookup was cancelled: 1 track completed before the cancel, 2 tracks still lack data.";
+}
+
+void TestInterface::lookupCancelledMidwayIsToldAsACancel()
+{
+    QFETCH(QString, heldAt);
+    startApplication();
+    manager *controller = app->controller();
+    ApiManager *lookup = ApiManager::getinstance();
+    QSemaphore held, resume;
+    ApiManager::Steps steps = lookupStandIn();
+    steps.readFolder = [&held, &resume, heldAt](const QString &folder) {
+        if (folder == heldAt) {
+            held.release();
+            resume.acquire();
+        }
+    };
+    lookup->setSteps(steps);
+    auto restore = qScopeGuard([this, lookup, &resume] {
+        resume.release();
+        if (!QTest::qWaitFor([lookup] { return !lookup->isRunning(); }, 60000))
+            qWarning("the held lookup did not end");
+        lookup->setSteps(lookupStandIn());
+    });
+
+    openAdvancedSettings({"A:m2", "B:m2", "C:m2"});
+    for (track &t : controller->reviewTracks)
+        t.folderLocation = t.id == 1 ? QStringLiteral("/music/first") : QStringLiteral("/music/second");
+    QSignalSpy sent(lookup, &ApiManager::updateTrackToManager);
+    click(item(QStringLiteral("advancedSettingsContinue")));
+    QTRY_VERIFY(held.available() == 1); // the lookup waits in the folder's read
+
+    // Cancel in the lookup's progress dialog, then the read goes on.
+    auto *progress = root()->findChild<QObject *>(QStringLiteral("progressDialog"));
+    QVERIFY(progress);
+    QTRY_VERIFY(progress->property("opened").toBool());
+    click(item(QStringLiteral("progressCancelButton"), progress->property("contentItem").value<QQuickItem *>()));
+    resume.release();
+    QTRY_VERIFY(!sent.isEmpty() && sent.last().at(0).value<track>().id == ApiManager::endMarkId);
+    QTEST(completed, "done");
+
+    QObject *box = root()->findChild<QObject *>(QStringLiteral("messageBox"));
+    QTRY_VERIFY(box->property("opened").toBool());
+    QTEST(box->property("message").toString(), "told");
+    QTRY_VERIFY(!progress->property("visible").toBool());
 }
 
 void TestInterface::linkTab_data()

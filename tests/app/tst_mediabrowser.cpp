@@ -347,13 +347,23 @@ private slots:
         QTest::addRow("album list") << "0|1|Dust|Rain|Dust,Night,Rain,Sunny Day|Dust,Rain";
         QTest::addRow("artist list") << "1|1|Rain|Night|Dust,Night,Rain,Sunny Day|Night,Rain";
         QTest::addRow("track list") << "2|1|Dust|Sunny Day|Dust,Night,Rain,Sunny Day|Dust,Sunny Day";
+        // "-": unticked under the search, so nothing is ticked any more.
+        QTest::addRow("artists, the tick undone under the search") << "1|0|Sunburst|-Sunburst|Band,Solo,Sunburst|";
+        QTest::addRow("tracks, the tick undone under the search")
+            << "2|0|Sunny Day|-Sunny Day|Dust,Night,Rain,Sunny Day|";
+        QTest::addRow("saved artist rows, the tick undone under the search")
+            << "1s|0|Sunburst|-Sunburst|Band,Solo,Sunburst|";
+        QTest::addRow("saved track rows, the tick undone under the search")
+            << "2s|0|Sunny Day|-Sunny Day|Dust,Night,Rain,Sunny Day|";
+        QTest::addRow("saved artist list, the tick undone under the search")
+            << "1s|1|Night|-Night|Dust,Night,Rain,Sunny Day|";
     }
 
     void clearedSearchKeepsCategoryAndTicks()
     {
         QFETCH(QString, fields);
         const QStringList f = fields.split('|');
-        const int view = f[0].toInt();
+        const int view = f[0].left(1).toInt();
         const int display = f[1].toInt();
         TrackMap tracks = testkit::scannedTracks({"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night",
                                                   "Moon|Solo|Dust", "Trip|Crew|Sun Song", "Trip|Crew|Other"});
@@ -364,12 +374,18 @@ private slots:
             if (t.albumName == QLatin1String("Trip"))
                 t.playlist = QStringLiteral("Road");
         }
-        filter(1);
+        // "s": the rows the location's build saved for its category stay on
+        // screen, and a cleared search shows them again.
+        const bool savedRows = f[0].endsWith(QLatin1Char('s'));
+        if (!savedRows)
+            filter(1);
         useTracks(tracks);
-        filter(0);
+        if (!savedRows)
+            filter(0);
         controller->setBrowserView(view);
         controller->setDisplayType(display);
-        filter(0); // a view chosen with no search text is built anew
+        if (!savedRows)
+            filter(0); // a view chosen with no search text is built anew
 
         QVERIFY(tick(f[2]));
         for (const char *text : {"s", "su", "sun"})
@@ -379,6 +395,57 @@ private slots:
             controller->searchBox(QString::fromLatin1(text));
         QCOMPARE(shownNames(false).join(','), f[4]);
         QCOMPARE(shownNames(true).join(','), f[5]);
+    }
+
+    // A new location's rows start unticked: the last location's ticks, kept
+    // by id through its search, land on none of them, even when a search is
+    // typed before the new rows are shown.  "view|display|ticked in the
+    // first location".
+    void newLocationStartsUnticked_data()
+    {
+        QTest::addColumn<QString>("fields");
+        QTest::addRow("albums") << "0|0|Sunrise";
+        QTest::addRow("artists") << "1|0|Band";
+        QTest::addRow("tracks") << "2|0|Rain";
+        QTest::addRow("track list") << "2|1|Rain";
+    }
+
+    void newLocationStartsUnticked()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
+        // Albums and artists numbered in order of appearance, from 2 in each location.
+        const auto numbered = [](TrackMap tracks) {
+            QStringList albums, artists;
+            for (track &t : tracks) {
+                if (!albums.contains(t.albumName))
+                    albums << t.albumName;
+                if (!artists.contains(t.artistName))
+                    artists << t.artistName;
+                t.album_id = int(albums.indexOf(t.albumName)) + 2;
+                t.artist_id = int(artists.indexOf(t.artistName)) + 2;
+            }
+            return tracks;
+        };
+        useTracks(numbered(testkit::scannedTracks(
+            {"Sunrise|Band|Sunny Day", "Sunrise|Band|Rain", "Moon|Sunburst|Night", "Moon|Solo|Dust"})));
+        controller->setBrowserView(f[0].toInt());
+        controller->setDisplayType(f[1].toInt());
+        QVERIFY(tick(f[2]));
+        controller->searchBox(QStringLiteral("s"));
+        controller->searchBox(QString());
+
+        // Another location with the same ids; a search typed at once.
+        browser->mediasource = QStringLiteral("browse");
+        controller->browserTracks = numbered(
+            testkit::scannedTracks({"Sunset|Ska|Sand", "Sunset|Ska|Surf", "Mars|Soul|Sky", "Mars|Salsa|Salt"}));
+        controller->setTempValue();
+        controller->searchBox(QStringLiteral("s"));
+        QTRY_VERIFY(!browser->isBuilding());
+        QCOMPARE(shownNames(true), QStringList());
+        controller->searchBox(QString());
+        QVERIFY(!shownNames(false).isEmpty());
+        QCOMPARE(shownNames(true), QStringList());
     }
 
     // A search in the thumbnails leaves the list's lines to be made when the
@@ -465,9 +532,13 @@ private:
         return result;
     }
 
-    // Ticks the shown row or line named `name`, as its box in the window does.
-    bool tick(const QString &name)
+    // Ticks the shown row or line named `name` ("-name": unticks it), as its
+    // box in the window does.
+    bool tick(QString name)
     {
+        const bool on = !name.startsWith(QLatin1Char('-'));
+        if (!on)
+            name.remove(0, 1);
         const bool list = controller->displayType == 1;
         const int view = controller->browserView;
         const QList<QObject *> rows = shownRows();
@@ -477,8 +548,15 @@ private:
                 candidates = group->tracklist();
             for (QObject *candidate : candidates) {
                 const char *property = list || candidate != row ? "tracktitle" : view == 0 ? "albumname" : "artistname";
-                if (candidate->property(property).toString() == name)
-                    return candidate->setProperty("selected", true);
+                if (candidate->property(property).toString() != name)
+                    continue;
+                candidate->setProperty("selected", on);
+                // A track group's row says whether all of its tracks are ticked.
+                if (candidate != row)
+                    row->setProperty("selected", std::all_of(candidates.cbegin(), candidates.cend(), [](QObject *line) {
+                                         return line->property("selected").toBool();
+                                     }));
+                return true;
             }
         }
         return false;

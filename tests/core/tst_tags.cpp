@@ -252,6 +252,8 @@ private slots:
         }
         QTest::newRow("flac behind a stray ID3v2 tag: its own picture, not the tag's")
             << "flac+id3" << QList<int>{3} << QStringList{"blue"} << "blue";
+        QTest::newRow("flac whose only picture is in the ID3v2 tag in front: the tag's")
+            << "flac+id3" << QList<int>{} << QStringList{} << "red";
     }
 
     void pictureChosen()

@@ -295,6 +295,25 @@ private slots:
                                  "AND filepath = ?", {file}).toInt(), 1);
     }
 
+    // A folder's rows, once read, complete that folder's tracks only: a
+    // track of another folder (one the read was not made for, as when the
+    // selected ids pass over a folder) is completed from its own folder.
+    void completionTakesOnlyItsOwnFolder()
+    {
+        QTemporaryDir dir;
+        QVERIFY(testkit::openLibrary());
+        const QString blue = dir.filePath(QStringLiteral("Blue")), red = dir.filePath(QStringLiteral("Red"));
+        QVERIFY(testkit::stage(blue, {{"One", "Blue", "Blue Band"}, {"Two", "Blue", "Blue Band"}}));
+        QVERIFY(testkit::stage(red, {{"One", "Red", "Red Band"}, {"Two", "Red", "Red Band"}}));
+        const ApiManager::Steps steps = ApiManager::defaultSteps();
+        steps.readFolder(blue);
+        track t = testkit::makeTrack(red + QStringLiteral("/Three.mp3"), "Unknown Album", "Unknown Artist");
+        t.trackname = QStringLiteral("Three");
+        t.hasTitle = t.isMissingData = true;
+        const track done = steps.complete(t);
+        QCOMPARE(done.albumName + '|' + done.artistName, QStringLiteral("Red|Red Band"));
+    }
+
     void completedTrackTakesItsAlbumPictureAndNumber_data()
     {
         QTest::addColumn<QString>("album");
