@@ -171,7 +171,8 @@ public:
     // Optional, thread-safe.
     std::function<void(const QString &path)> readStartHook;
     // Files of this size (100 KiB) or smaller are not media worth listing:
-    // the folder scan and the iTunes import both leave them out.
+    // the folder scan's walk and the iTunes import leave them out (a
+    // playlist's entry of exactly this size is taken).
     static constexpr qint64 minimumMediaSize = 102400;
     // Maps the accepted entries of one playlist file found by the walk.
     void scanPlaylist(const QFileInfo &playlist);

@@ -72,11 +72,17 @@ bool isPassedOver(const QFileInfo &file)
            holdsForPath(file, [](const QString &path) { return path.contains(iTunesMedia, Qt::CaseInsensitive); });
 }
 
-// Whether a file of `size` bytes is large enough to be media: the one rule
-// for a file the walk finds and for a playlist's entry.
+// Whether a file the walk finds is large enough to be media.
 bool isMediaSize(qint64 size)
 {
     return size > track_data::minimumMediaSize;
+}
+
+// A playlist's entry needs one byte less: the user named it, and a file of
+// exactly the threshold harms nobody.
+bool isListedMediaSize(qint64 size)
+{
+    return size >= track_data::minimumMediaSize;
 }
 
 void printTime(const char *label)
@@ -472,7 +478,7 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         const bool isVideo = !isAudio && checkVideoFile(suffix);
         // Listed even when too small or of another type.
         const bool isProtected = checkProtected(path);
-        if (isProtected || !isMediaSize(file.size()) || !(isAudio || isVideo))
+        if (isProtected || !isListedMediaSize(file.size()) || !(isAudio || isVideo))
             continue;
         entries.append({path, file, isAudio, isVideo, TagObject(), false});
     }
