@@ -339,9 +339,14 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
             --depth;
         }
     }
-    if (xml.hasError())
+    if (xml.hasError()) {
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
                                  << xml.errorString();
+        // What was read before the damage stands: the playlist it cut
+        // short keeps the items that came before it.
+        if (playlistOpen && !pendingIds.isEmpty())
+            result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
+    }
     itunes.logLeftOut(path);
     if (problem)
         *problem = itunes.damage();
