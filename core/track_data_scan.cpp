@@ -107,6 +107,7 @@ struct WalkEntry
     QFileInfo file;
     QString path;
     QString reason; // NotTaken: why, for the user
+    bool isFolder = false; // NotTaken: a folder whose files went unread
     bool isAudio = false;
     bool isVideo = false;
 };
@@ -184,11 +185,12 @@ QString whyNoTrack(const QString &path)
     return QStringLiteral("the file is damaged or not a media file");
 }
 
-// Whether a name is worth telling about: a media file's, or a folder's.
+// Whether a name is worth telling about: a media file's or a playlist's.
 bool isMediaName(const QString &name)
 {
     const QString suffix = QFileInfo(name).suffix();
-    return track_data::checkAudioFile(suffix) || track_data::checkVideoFile(suffix);
+    return track_data::checkAudioFile(suffix) || track_data::checkVideoFile(suffix) ||
+           track_data::checkPlaylist(suffix);
 }
 
 // The entries of `folder` whose names are not valid UTF-8.  Qt leaves them
@@ -211,6 +213,7 @@ QList<WalkEntry> undecodableEntries(const QString &folder)
             entry.path = folder;
             entry.reason = QStringLiteral("the folder cannot be read (%1), so its files were not read")
                                .arg(QString::fromLocal8Bit(std::strerror(error)));
+            entry.isFolder = true;
             found.append(entry);
         }
         return found;
@@ -231,6 +234,7 @@ QList<WalkEntry> undecodableEntries(const QString &folder)
         WalkEntry entry;
         entry.kind = WalkEntry::NotTaken;
         entry.path = folder + QLatin1Char('/') + shown;
+        entry.isFolder = isFolder;
         entry.reason = isFolder
                            ? QStringLiteral("the folder's name is not valid UTF-8 text, so its files were not "
                                             "read (renaming it lets them be added)")
@@ -383,7 +387,8 @@ TrackMap track_data::searchfile(QDir dir)
                 continue;
             }
             if (entry.kind == WalkEntry::NotTaken) {
-                notTakenFiles.append({entry.path, entry.reason});
+                notTakenFiles.append({entry.path, entry.reason,
+                                      entry.isFolder ? NotTaken::Folder : NotTaken::File, 0});
                 continue;
             }
             if (entry.kind != WalkEntry::Media)
@@ -467,8 +472,22 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         bool parsed = false;
     };
     QList<Entry> entries;
+    // Entries that name no file to take, counted by why, told per playlist.
+    enum Unusable { Missing, Folder, NotRegular, Itself, unusableKinds };
+    int unusable[unusableKinds] = {};
+    const QString itself = playlist.canonicalFilePath();
     for (const QString &path : paths) {
         QFileInfo file(path);
+        if (!path.isEmpty()) {
+            if (!file.exists())
+                ++unusable[Missing];
+            else if (file.isDir())
+                ++unusable[Folder];
+            else if (!file.isFile())
+                ++unusable[NotRegular];
+            else if (checkPlaylist(file.suffix().toLower()) && file.canonicalFilePath() == itself)
+                ++unusable[Itself];
+        }
         // A playlist naming the program's own copies must not bring them in.
         // A missing file, a folder or a FIFO is no media file.
         if (!file.isFile() || isOwnCopy(file))
@@ -481,6 +500,19 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         if (isProtected || !isListedMediaSize(file.size()) || !(isAudio || isVideo))
             continue;
         entries.append({path, file, isAudio, isVideo, TagObject(), false});
+    }
+    static const char *const unusableReasons[unusableKinds][2] = {
+        {"1 entry names a file that is not there", "%1 entries name files that are not there"},
+        {"1 entry names a folder, not a file", "%1 entries name folders, not files"},
+        {"1 entry names something that is not a regular file (a pipe or a device)",
+         "%1 entries name things that are not regular files (pipes or devices)"},
+        {"1 entry names the playlist itself", "%1 entries name the playlist itself"}};
+    for (int kind = 0; kind < unusableKinds; ++kind) {
+        const int count = unusable[kind];
+        if (count > 0)
+            notTakenFiles.append({playlist.absoluteFilePath(),
+                                  QString::fromLatin1(unusableReasons[kind][count == 1 ? 0 : 1]).arg(count),
+                                  NotTaken::PlaylistEntries, count});
     }
     RepositoryStager::commitOpenBatch();
     QtConcurrent::blockingMap(readerPool(), entries, [](Entry &entry) {
