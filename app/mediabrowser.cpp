@@ -380,6 +380,8 @@ void MediaBrowser::browsethread(ScanResult result)
     // again, and names the damage again.
     if (result.libraryDamaged)
         ItuneXmlModified = QDateTime();
+    if (result.source == itunesSource)
+        itunesLibraryDamaged = result.libraryDamaged;
     controller.browserTracks = std::move(result.tracks);
     lastScanProtected = result.protectedFiles;
     emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
@@ -474,6 +476,19 @@ QString MediaBrowser::notTakenMessage(const QList<track_data::NotTaken> &files)
     for (const track_data::NotTaken &file : files)
         lines << visible(QStringLiteral("%1: %2").arg(file.path, file.reason));
     return notTakenHead(files) + QLatin1Char('\n') + shared::shortList(lines);
+}
+
+QString MediaBrowser::emptyReason() const
+{
+    if (mediasource != itunesSource || !controller.browserTracks.isEmpty())
+        return QString();
+    const QString library = itunesLibraryPath();
+    if (!QFileInfo::exists(library))
+        return QStringLiteral("No iTunes library was found: the program looked for %1.").arg(library);
+    // The damage itself is told in a message when the scan ends.
+    if (itunesLibraryDamaged)
+        return QStringLiteral("Nothing could be read from the iTunes library %1: the file is damaged.").arg(library);
+    return QStringLiteral("The iTunes library %1 holds no tracks this program can take.").arg(library);
 }
 
 void MediaBrowser::slMediaBrowserClosed()
@@ -792,6 +807,7 @@ void MediaBrowser::populateMediaBrowser()
     for (int count : std::as_const(categoryCounts))
         counts.append(count);
     setContextProperty(QStringLiteral("browserCategoryCounts"), counts);
+    setContextProperty(QStringLiteral("browserEmptyReason"), emptyReason());
     const bool thumbnails = controller.displayType == 0;
     if (controller.displayType == 1 && controller.browserView >= 0 && controller.browserView <= 2)
         makeDeferredDetails(controller.browserView);
