@@ -292,7 +292,7 @@ TrackMap track_data::searchfile(QDir dir)
     // Symbolic links to folders are not followed (no loops); hidden entries
     // are not listed, and unreadable folders are passed over by the
     // iterator.  System entries (FIFOs, sockets, devices, dangling links) are
-    // listed only to name those under a media name.
+    // listed only to name those under a media or playlist name.
     const QString root = dir.absolutePath();
     QDirIterator entries(root, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     bool rootListed = false;
