@@ -42,6 +42,7 @@
 #include "delivery/madefiles.h"
 #include "lookup/apimanager.h"
 #include "platform/atomicfile.h"
+#include "platform/regularfile.h"
 #include "platform/safefilecopy.h"
 #include "platform/temporaryfiles.h"
 
@@ -780,9 +781,7 @@ QString storeFailure()
 QString copyFailure(SafeFileCopy::Outcome outcome, int error)
 {
     if (outcome == SafeFileCopy::SourceUnreadable)
-        return error == ENOENT
-                   ? QStringLiteral("the file is no longer there")
-                   : QStringLiteral("the file cannot be read (%1)").arg(QString::fromLocal8Bit(strerror(error)));
+        return RegularFile::failure(error);
     return QStringLiteral("it could not be copied (%1)").arg(QString::fromLocal8Bit(strerror(error)));
 }
 

@@ -219,6 +219,7 @@ void manager::initContextProperties()
         setContextProperty(QStringLiteral("tracksModelDialog"), QVariant::fromValue(none));
         setContextProperty(QStringLiteral("protectedTracksModel"), QString());
         setContextProperty(QStringLiteral("browserCategoryCounts"), QVariantList());
+        setContextProperty(QStringLiteral("browserEmptyReason"), QString());
         setContextProperty(QStringLiteral("optimisationVideoModel"), QVariant::fromValue(none));
         setContextProperty(QStringLiteral("drivedetails"), QStringList{QString()});
     } catch (...) {

@@ -290,7 +290,7 @@ void MediaBrowser::startScan(const QString &source, const QString &path, ScanKin
                 // A library that could not be read to its end shows less than
                 // it holds, maybe nothing: the user is told why.
                 if (!damage.isEmpty()) {
-                    result.notTaken.append({path, damage});
+                    result.notTaken.append({path, damage, track_data::NotTaken::Library, 0});
                     result.libraryDamaged = true;
                 }
                 // iTunes lists them still; the user should know they are gone.
@@ -377,6 +377,8 @@ void MediaBrowser::browsethread(ScanResult result)
     // again, and names the damage again.
     if (result.libraryDamaged)
         ItuneXmlModified = QDateTime();
+    if (result.source == itunesSource)
+        itunesLibraryDamaged = result.libraryDamaged;
     controller.browserTracks = std::move(result.tracks);
     lastScanProtected = result.protectedFiles;
     emit controller.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
@@ -391,17 +393,99 @@ void MediaBrowser::browsethread(ScanResult result)
     }
 }
 
+namespace {
+
+// Text from outside (a file name, the reason a reader gave) with its control
+// characters written out ("\x01"), so that none can break or hide a line.
+QString visible(const QString &text)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph)
+            shown += c.unicode() <= 0xff ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                                         : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+QString counted(int count, const char *one, const char *many)
+{
+    return count == 1 ? QString::fromLatin1(one) : QString::fromLatin1(many).arg(count);
+}
+
+// What the scan could not take, said in its first line: the one item by
+// name, else how many of each kind.
+QString notTakenHead(const QList<track_data::NotTaken> &items)
+{
+    using Item = track_data::NotTaken;
+    if (items.size() == 1) {
+        const Item &item = items.first();
+        const QString name = visible(QFileInfo(item.path).fileName());
+        switch (item.kind) {
+        case Item::File:
+            return QStringLiteral("%1 could not be shown in the browser:").arg(name);
+        case Item::Folder:
+            return QStringLiteral("The files of the folder %1 could not be shown in the browser:").arg(name);
+        case Item::PlaylistEntries:
+            return counted(item.entries, "1 entry of the playlist %2 could not be shown in the browser:",
+                           "%1 entries of the playlist %2 could not be shown in the browser:")
+                .arg(name);
+        case Item::Library:
+            return QStringLiteral("Part of the iTunes library could not be shown in the browser:");
+        }
+    }
+    int files = 0, folders = 0, entries = 0;
+    bool library = false;
+    for (const Item &item : items) {
+        files += item.kind == Item::File;
+        folders += item.kind == Item::Folder;
+        entries += item.kind == Item::PlaylistEntries ? item.entries : 0;
+        library = library || item.kind == Item::Library;
+    }
+    QStringList parts;
+    if (files > 0)
+        parts << counted(files, "1 file", "%1 files");
+    if (folders > 0)
+        parts << counted(folders, "the files of 1 folder", "the files of %1 folders");
+    if (entries > 0)
+        parts << counted(entries, "1 playlist entry", "%1 playlist entries");
+    if (library)
+        parts << QStringLiteral("part of the iTunes library");
+    QString what = parts.takeLast();
+    if (!parts.isEmpty())
+        what = parts.join(QStringLiteral(", ")) + QStringLiteral(" and ") + what;
+    what[0] = what[0].toUpper();
+    return what + QStringLiteral(" could not be shown in the browser:");
+}
+
+} // namespace
+
 QString MediaBrowser::notTakenMessage(const QList<track_data::NotTaken> &files)
 {
     if (files.isEmpty())
         return QString();
     QStringList lines;
     for (const track_data::NotTaken &file : files)
-        lines << QStringLiteral("%1: %2").arg(file.path, file.reason);
-    const QString head = files.size() == 1
-                             ? QStringLiteral("1 file could not be shown in the browser:\n")
-                             : QStringLiteral("%1 files could not be shown in the browser:\n").arg(files.size());
-    return head + shared::shortList(lines);
+        lines << visible(QStringLiteral("%1: %2").arg(file.path, file.reason));
+    return notTakenHead(files) + QLatin1Char('\n') + shared::shortList(lines);
+}
+
+QString MediaBrowser::emptyReason() const
+{
+    if (mediasource != itunesSource || !controller.browserTracks.isEmpty())
+        return QString();
+    const QString library = itunesLibraryPath();
+    if (!QFileInfo::exists(library))
+        return QStringLiteral("No iTunes library was found: the program looked for %1.").arg(library);
+    // The damage itself is told in a message when the scan ends.
+    if (itunesLibraryDamaged)
+        return QStringLiteral("Nothing could be read from the iTunes library %1: the file is damaged.").arg(library);
+    return QStringLiteral("The iTunes library %1 holds no tracks this program can take.").arg(library);
 }
 
 void MediaBrowser::slMediaBrowserClosed()
@@ -720,6 +804,7 @@ void MediaBrowser::populateMediaBrowser()
     for (int count : std::as_const(categoryCounts))
         counts.append(count);
     setContextProperty(QStringLiteral("browserCategoryCounts"), counts);
+    setContextProperty(QStringLiteral("browserEmptyReason"), emptyReason());
     const bool thumbnails = controller.displayType == 0;
     if (controller.displayType == 1 && controller.browserView >= 0 && controller.browserView <= 2)
         makeDeferredDetails(controller.browserView);

@@ -84,6 +84,12 @@ public:
     void browsethread(ScanResult result);
     // The message naming the files a scan could not take; "" for none.
     static QString notTakenMessage(const QList<track_data::NotTaken> &files);
+    // Why the source shown holds nothing, where the browser's usual words
+    // ("No media found") would leave the user guessing: the iTunes library
+    // that is not there (and where it was looked for), damaged, or holding
+    // no track this program can take.  "" otherwise.  Published as
+    // "browserEmptyReason".
+    QString emptyReason() const;
     // Hides the loading state shown for a build.
     void slLoadingFnish();
     void slMediaBrowserClosed();
@@ -200,6 +206,7 @@ private:
     manager::ViewResult trackView;
     QMap<QString, QStringList> artistCoverArt;  // artist covers, emptied with each scan
     QStringList lastScanProtected;              // protected files of the last scan
+    bool itunesLibraryDamaged = false;          // the last iTunes scan could not read the file to its end
     QList<int> categoryCounts;                  // of the tracks the views were built from
     // The ids ticked in each view's rows [view][0] and detail lines
     // [view][1], kept across the search box's rebuilds.

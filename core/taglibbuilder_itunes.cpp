@@ -214,6 +214,24 @@ iTunedata closeItunesPlaylist(const QString &name, const ItunesPlaylistMarks &ma
     return playlist;
 }
 
+// The character at `line` and `column` (as the XML reader counts them, the
+// column just past it) of the file, or a null one when it can't be told.
+// Only on damage; lines longer than any real one are not read whole.
+QChar characterAt(QFile &file, qint64 line, qint64 column)
+{
+    constexpr qint64 longestLine = 1024 * 1024;
+    if (line < 1 || column < 1 || !file.seek(0))
+        return QChar();
+    QByteArray text;
+    for (qint64 at = 1; at <= line; ++at) {
+        text = file.readLine(longestLine);
+        if (text.isEmpty() || (!text.endsWith('\n') && !file.atEnd()))
+            return QChar();
+    }
+    const QString decoded = QString::fromUtf8(text);
+    return column - 1 < decoded.size() ? decoded.at(column - 1) : QChar();
+}
+
 } // namespace
 
 QList<iTunedata> TagLibBuilder::parseiTunePlaylist(const QString &path) const
@@ -339,11 +357,19 @@ TagLibBuilder::parseiTunePlaylist(const QString &path,
             --depth;
         }
     }
-    if (xml.hasError())
+    if (xml.hasError()) {
         qCDebug(lcItunesLibrary) << "iTunes library file damaged at line" << xml.lineNumber() << ':'
                                  << xml.errorString();
+        // What was read before the damage stands: the playlist it cut
+        // short keeps the items that came before it.
+        if (playlistOpen && !pendingIds.isEmpty())
+            result.append(closeItunesPlaylist(playlistName, marks, pendingIds, table));
+    }
     itunes.logLeftOut(path);
-    if (problem)
-        *problem = itunes.damage();
+    if (problem) {
+        const bool unnamed = xml.error() == QXmlStreamReader::NotWellFormedError &&
+                             xml.errorString() == QLatin1String("Unexpected ''.");
+        *problem = itunes.damage(unnamed ? characterAt(file, xml.lineNumber(), xml.columnNumber()) : QChar());
+    }
     return result;
 }

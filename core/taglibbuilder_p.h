@@ -80,8 +80,10 @@ public:
     void logLeftOut(const QString &path) const { logLeftOutValues(bounded, path); }
 
     // Why the reading ended before the document did, for the user; "" when
-    // it didn't.  Read once the reader has stopped.
-    QString damage() const
+    // it didn't.  Read once the reader has stopped.  `found` is the
+    // character the reader stopped at, when known: the reader's own words
+    // leave out one it can't take (a control character).
+    QString damage(QChar found = QChar()) const
     {
         const QString after = QStringLiteral("; nothing after that point was read");
         if (bounded.tooDeep())
@@ -98,6 +100,9 @@ public:
             return QString();
         // The reader's own words may quote the damage, which can be any length.
         QString why = reader.errorString();
+        if (why == QLatin1String("Unexpected ''.") && !found.isNull())
+            why = QStringLiteral("unexpected character U+%1")
+                      .arg(QString::number(found.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
         constexpr qsizetype longest = 100;
         if (why.size() > longest)
             why = why.left(longest) + QChar(0x2026);

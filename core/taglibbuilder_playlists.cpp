@@ -8,26 +8,52 @@
 #include <QXmlStreamReader>
 
 #include "core/logging.h"
+#include "platform/regularfile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // Playlists are small; anything larger is not read.
 constexpr qint64 maxPlaylistSize = qint64(32) * 1024 * 1024;
 
+// Opens a playlist file for reading: only a regular file of at most
+// maxPlaylistSize bytes.  A FIFO, a device (a link to /dev/zero would give
+// bytes without end) or a folder is never read, nor waited on.
+bool openPlaylist(QFile &file, const QString &path, QIODevice::OpenMode mode)
+{
+    struct stat info {};
+    const int fd = RegularFile::open(path, nullptr, RegularFile::Links::Follow, &info);
+    if (fd < 0)
+        return false;
+    if (info.st_size > maxPlaylistSize) {
+        qDebug() << "Playlist too large, not read:" << path;
+        ::close(fd);
+        return false;
+    }
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
 // The lines of an M3U or PLS file, each trimmed.  UTF-8 unless the bytes
 // aren't valid UTF-8, then Latin-1, so non-ASCII entries survive either way.
 bool readPlaylistLines(const QString &path, QStringList &lines)
 {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openPlaylist(file, path, QIODevice::ReadOnly)) {
         qDebug() << "Failed to open read only file" << path;
         return false;
     }
-    if (file.size() > maxPlaylistSize) {
+    // A file that grew since it was measured is read no further.
+    QByteArray bytes = file.read(maxPlaylistSize + 1);
+    if (bytes.size() > maxPlaylistSize) {
         qDebug() << "Playlist too large, not read:" << path;
         return false;
     }
-    QByteArray bytes = file.readAll();
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
@@ -123,13 +149,9 @@ QList<QString> TagLibBuilder::readPlsPlaylist(const QString &path) const
 QList<QString> TagLibBuilder::parseWplPlaylist(const QString &path) const
 {
     QList<QString> entries;
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    QFile file;
+    if (!openPlaylist(file, path, QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Load XML File Problem.";
-        return entries;
-    }
-    if (file.size() > maxPlaylistSize) {
-        qDebug() << "Playlist too large, not read:" << path;
         return entries;
     }
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);

@@ -71,13 +71,21 @@ public:
     // words for the user.
     struct NotTaken
     {
+        // What `path` names: a file, a folder whose files went unread, a
+        // playlist some of whose entries (`entries` of them) were passed
+        // over, or the iTunes library file.
+        enum Kind { File, Folder, PlaylistEntries, Library };
         QString path;
         QString reason;
+        Kind kind = File;
+        int entries = 0;
     };
     // In walk order: media files that can't be read or hold no media, links
-    // to nothing and pipes or devices under a media name, and names that
-    // are not valid UTF-8 (no path this program makes can reach them).
-    // Emptied when a folder scan or an iTunes import starts.
+    // to nothing and pipes or devices under a media or playlist name, names
+    // that are not valid UTF-8 (no path this program makes can reach them),
+    // and for each playlist, one line per reason its entries were passed
+    // over (a file that is not there, a folder, a pipe or device, the
+    // playlist itself).  Emptied when a folder scan or an iTunes import starts.
     QList<NotTaken> getNotTakenFiles() const { return notTakenFiles; }
     // Fills `tags` from the file at `path`; true when the file is a track:
     // it holds audio that plays (a time or a sample rate that TagLib, or
@@ -144,8 +152,9 @@ public:
     // there, as records keyed by new track ids, folder pictures applied.
     // Skipped silently: the program's own copies, files inside an iTunes
     // media folder, walked files of 100 KiB or less, playlist entries under
-    // 100 KiB, and files that are no track (ParseTags); encrypted files go
-    // to the protected list instead.  Each record is staged in the
+    // 100 KiB; encrypted files go to the protected list instead.  Files
+    // that are no track (ParseTags) and playlist entries that name no file
+    // go to getNotTakenFiles().  Each record is staged in the
     // repository, in walk order, by a thread of the scan's own (with its own
     // connection); all are staged when the scan returns, and the library's
     // write lock is never held while the scan waits on something slow (a
@@ -171,7 +180,8 @@ public:
     // Optional, thread-safe.
     std::function<void(const QString &path)> readStartHook;
     // Files of this size (100 KiB) or smaller are not media worth listing:
-    // the folder scan and the iTunes import both leave them out.
+    // the folder scan's walk and the iTunes import leave them out (a
+    // playlist's entry of exactly this size is taken).
     static constexpr qint64 minimumMediaSize = 102400;
     // Maps the accepted entries of one playlist file found by the walk.
     void scanPlaylist(const QFileInfo &playlist);

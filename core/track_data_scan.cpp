@@ -72,11 +72,17 @@ bool isPassedOver(const QFileInfo &file)
            holdsForPath(file, [](const QString &path) { return path.contains(iTunesMedia, Qt::CaseInsensitive); });
 }
 
-// Whether a file of `size` bytes is large enough to be media: the one rule
-// for a file the walk finds and for a playlist's entry.
+// Whether a file the walk finds is large enough to be media.
 bool isMediaSize(qint64 size)
 {
     return size > track_data::minimumMediaSize;
+}
+
+// A playlist's entry needs one byte less: the user named it, and a file of
+// exactly the threshold harms nobody.
+bool isListedMediaSize(qint64 size)
+{
+    return size >= track_data::minimumMediaSize;
 }
 
 void printTime(const char *label)
@@ -101,6 +107,7 @@ struct WalkEntry
     QFileInfo file;
     QString path;
     QString reason; // NotTaken: why, for the user
+    bool isFolder = false; // NotTaken: a folder whose files went unread
     bool isAudio = false;
     bool isVideo = false;
 };
@@ -178,11 +185,12 @@ QString whyNoTrack(const QString &path)
     return QStringLiteral("the file is damaged or not a media file");
 }
 
-// Whether a name is worth telling about: a media file's, or a folder's.
+// Whether a name is worth telling about: a media file's or a playlist's.
 bool isMediaName(const QString &name)
 {
     const QString suffix = QFileInfo(name).suffix();
-    return track_data::checkAudioFile(suffix) || track_data::checkVideoFile(suffix);
+    return track_data::checkAudioFile(suffix) || track_data::checkVideoFile(suffix) ||
+           track_data::checkPlaylist(suffix);
 }
 
 // The entries of `folder` whose names are not valid UTF-8.  Qt leaves them
@@ -205,6 +213,7 @@ QList<WalkEntry> undecodableEntries(const QString &folder)
             entry.path = folder;
             entry.reason = QStringLiteral("the folder cannot be read (%1), so its files were not read")
                                .arg(QString::fromLocal8Bit(std::strerror(error)));
+            entry.isFolder = true;
             found.append(entry);
         }
         return found;
@@ -225,6 +234,7 @@ QList<WalkEntry> undecodableEntries(const QString &folder)
         WalkEntry entry;
         entry.kind = WalkEntry::NotTaken;
         entry.path = folder + QLatin1Char('/') + shown;
+        entry.isFolder = isFolder;
         entry.reason = isFolder
                            ? QStringLiteral("the folder's name is not valid UTF-8 text, so its files were not "
                                             "read (renaming it lets them be added)")
@@ -282,7 +292,7 @@ TrackMap track_data::searchfile(QDir dir)
     // Symbolic links to folders are not followed (no loops); hidden entries
     // are not listed, and unreadable folders are passed over by the
     // iterator.  System entries (FIFOs, sockets, devices, dangling links) are
-    // listed only to name those under a media name.
+    // listed only to name those under a media or playlist name.
     const QString root = dir.absolutePath();
     QDirIterator entries(root, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     bool rootListed = false;
@@ -377,7 +387,8 @@ TrackMap track_data::searchfile(QDir dir)
                 continue;
             }
             if (entry.kind == WalkEntry::NotTaken) {
-                notTakenFiles.append({entry.path, entry.reason});
+                notTakenFiles.append({entry.path, entry.reason,
+                                      entry.isFolder ? NotTaken::Folder : NotTaken::File, 0});
                 continue;
             }
             if (entry.kind != WalkEntry::Media)
@@ -461,8 +472,22 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         bool parsed = false;
     };
     QList<Entry> entries;
+    // Entries that name no file to take, counted by why, told per playlist.
+    enum Unusable { Missing, Folder, NotRegular, Itself, unusableKinds };
+    int unusable[unusableKinds] = {};
+    const QString itself = playlist.canonicalFilePath();
     for (const QString &path : paths) {
         QFileInfo file(path);
+        if (!path.isEmpty()) {
+            if (!file.exists())
+                ++unusable[Missing];
+            else if (file.isDir())
+                ++unusable[Folder];
+            else if (!file.isFile())
+                ++unusable[NotRegular];
+            else if (checkPlaylist(file.suffix().toLower()) && file.canonicalFilePath() == itself)
+                ++unusable[Itself];
+        }
         // A playlist naming the program's own copies must not bring them in.
         // A missing file, a folder or a FIFO is no media file.
         if (!file.isFile() || isOwnCopy(file))
@@ -472,9 +497,22 @@ void track_data::scanPlaylist(const QFileInfo &playlist)
         const bool isVideo = !isAudio && checkVideoFile(suffix);
         // Listed even when too small or of another type.
         const bool isProtected = checkProtected(path);
-        if (isProtected || !isMediaSize(file.size()) || !(isAudio || isVideo))
+        if (isProtected || !isListedMediaSize(file.size()) || !(isAudio || isVideo))
             continue;
         entries.append({path, file, isAudio, isVideo, TagObject(), false});
+    }
+    static const char *const unusableReasons[unusableKinds][2] = {
+        {"1 entry names a file that is not there", "%1 entries name files that are not there"},
+        {"1 entry names a folder, not a file", "%1 entries name folders, not files"},
+        {"1 entry names something that is not a regular file (a pipe or a device)",
+         "%1 entries name things that are not regular files (pipes or devices)"},
+        {"1 entry names the playlist itself", "%1 entries name the playlist itself"}};
+    for (int kind = 0; kind < unusableKinds; ++kind) {
+        const int count = unusable[kind];
+        if (count > 0)
+            notTakenFiles.append({playlist.absoluteFilePath(),
+                                  QString::fromLatin1(unusableReasons[kind][count == 1 ? 0 : 1]).arg(count),
+                                  NotTaken::PlaylistEntries, count});
     }
     RepositoryStager::commitOpenBatch();
     QtConcurrent::blockingMap(readerPool(), entries, [](Entry &entry) {

@@ -36,6 +36,7 @@
 #include "database/filejournal.h"
 #include "platform/atomicfile.h"
 #include "platform/externalprogram.h"
+#include "platform/regularfile.h"
 #include "platform/temporaryfiles.h"
 
 Q_LOGGING_CATEGORY(lcConverter, "corvane.delivery.converter")
@@ -104,11 +105,19 @@ void startWriteBack(const QString &path)
 }
 
 // The codec where the first bytes settle it; "" for anything else.
-QString sniffCodec(const QString &path)
+// `regular`, when given, tells whether the path names a regular file: a FIFO
+// or a device is never opened so that it could block, nor read.
+QString sniffCodec(const QString &path, bool *regular = nullptr)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = RegularFile::open(path);
+    if (regular)
+        *regular = fd >= 0;
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         return QString();
+    }
     const QByteArray head = file.read(10);
     const qint64 start = id3Length(head);
     if (start > 0 && !file.seek(start))
@@ -189,8 +198,10 @@ QString ffmpeghandler::askForCodec(const QString &path) const
 {
     // MP3 and FLAC, most of a collection, say so in their first bytes: no
     // ffprobe run for them.
-    const QString sniffed = sniffCodec(path);
-    if (!sniffed.isEmpty())
+    bool regular = false;
+    const QString sniffed = sniffCodec(path, &regular);
+    // ffprobe would wait on a FIFO until its time runs out.
+    if (!sniffed.isEmpty() || !regular)
         return sniffed;
     ExternalProgram probe(ExternalProgram::Ffprobe);
     probe.setStopFlag(&diskfull);
@@ -501,16 +512,16 @@ void ffmpeghandler::workOnFile(FileWork &work, const SystemDetails &system) cons
         work.result.outcome = Stopped;
         return;
     }
-    // A file that can't be read is told as such, not as a failed conversion.
-    const int readable = ::open(QFile::encodeName(work.record.sourcePath).constData(), O_RDONLY | O_CLOEXEC);
+    // A file that can't be read is told as such, not as a failed conversion;
+    // one swapped for a FIFO or a device is never handed to a tool that
+    // would wait on it.
+    int error = 0;
+    const int readable = RegularFile::open(work.record.sourcePath, &error);
     if (readable < 0) {
-        const int error = errno;
         work.convert = true;
         work.result.outcome = Failed;
         work.leftOut = Unreadable;
-        work.result.reason = error == ENOENT ? QStringLiteral("the file is no longer there")
-                                             : QStringLiteral("the file cannot be read (%1)")
-                                                   .arg(QString::fromLocal8Bit(strerror(error)));
+        work.result.reason = RegularFile::failure(error);
         return;
     }
     ::close(readable);

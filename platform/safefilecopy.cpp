@@ -1,6 +1,7 @@
 #include "platform/safefilecopy.h"
 
 #include "platform/atomicfile.h"
+#include "platform/regularfile.h"
 #include "platform/writeorder.h"
 
 #include <QFile>
@@ -115,19 +116,13 @@ SafeFileCopy::Outcome copyData(int in, int out, qint64 size)
     return outcome;
 }
 
-// Opens `source` for reading: a plain file.
+// Opens `source` for reading: a regular file (ENOENT: the source vanished;
+// RegularFile::notRegular: it was swapped for a FIFO, a device or a folder,
+// which must not hold the copy).
 bool openSource(const QString &source, Fd &in, struct stat &st, int &error)
 {
-    in.reset(::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0 || ::fstat(in.get(), &st) != 0) {
-        error = errno; // ENOENT: the source vanished
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = EISDIR;
-        return false;
-    }
-    return true;
+    in.reset(RegularFile::open(source, &error, RegularFile::Links::Follow, &st));
+    return in.get() >= 0;
 }
 
 } // namespace

@@ -48,10 +48,13 @@ Rectangle {
         return Theme.list(view === 0 ? albumModelDialog : view === 1 ? artistsModelDialog : tracksModelDialog)
     }
 
-    // What the footer says when nothing is shown: that the search hides the
-    // category's media, or which categories hold the location's media when
-    // the one chosen holds none.
+    // What the footer says when nothing is shown: why the location holds
+    // nothing (an iTunes library not found, or holding nothing to take),
+    // that the search hides the category's media, or which categories hold
+    // the location's media when the one chosen holds none.
     function emptyText() {
+        if (Theme.str(browserEmptyReason) !== "")
+            return Theme.str(browserEmptyReason)
         const counts = Theme.list(browserCategoryCounts)
         if (search.text !== "" && counts[browser.category] > 0)
             return "Nothing in this category matches the search."

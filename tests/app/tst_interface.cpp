@@ -32,6 +32,7 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "ituneslibraryxml.h"
 #include "libraryfixture.h"
 #include "lookup/apimanager.h"
 #include "mediakit.h"
@@ -57,7 +58,7 @@ const QStringList otherProperties =
     QStringLiteral("isDB defaultFountSze SelectedModelName SelectedModelYearValue onMac screenWidth lstModel lstYear "
                    "driveList protectedTracksModel drivedetails missingMediaData poorMediaQuality albumDetailsDialog "
                    "artistDetailsDialog trackDetailsDialog albumModelDialog artistsModelDialog tracksModelDialog "
-                   "optimisationVideoModel browserCategoryCounts")
+                   "optimisationVideoModel browserCategoryCounts browserEmptyReason")
         .split(QLatin1Char(' '));
 
 const QString band = QStringLiteral("The Example Band");
@@ -172,6 +173,8 @@ private slots:
     void browserSelectAllShowsTheRows();
     void emptyTextWaitsForTheScan();
     void vehicleButtonHasAWayBack();
+    void itunesWithNothingToTakeSaysWhy_data();
+    void itunesWithNothingToTakeSaysWhy();
 
 private:
     enum class Fill { Nulls, Rows };
@@ -1167,6 +1170,59 @@ void TestInterface::vehicleButtonHasAWayBack()
     click(item(QStringLiteral("vehicleButton")));
     QVERIFY(call("showStartPage", {QStringLiteral("Corvane Breeze")}));
     QVERIFY(!back->isVisible());
+// The iTunes location that shows nothing says why: no library file where
+// the program looks (and where that is), or a library of nothing it takes.
+void TestInterface::itunesWithNothingToTakeSaysWhy_data()
+{
+    QTest::addColumn<QString>("library"); // "" none; else the playlist the one track is in
+    QTest::addColumn<QString>("expected"); // %L the library file's path
+    QTest::addRow("no library file") << ""
+                                     << "No iTunes library was found: the program looked for %L.";
+    QTest::addRow("only the master playlist") << "Library"
+                                              << "The iTunes library %L holds no tracks this program can take.";
+    QTest::addRow("a playlist of files that are gone") << "Gone"
+                                                       << "The iTunes library %L holds no tracks this program can take.";
+}
+
+void TestInterface::itunesWithNothingToTakeSaysWhy()
+{
+    QFETCH(QString, library);
+    QFETCH(QString, expected);
+    const QString path = MediaBrowser::itunesLibraryPath();
+    const QString songs = QFileInfo(path).path() + QStringLiteral("/iTunes Media");
+    // Later tests meet no library and no song of this one.
+    const auto removeAll = [&path, &songs] {
+        QFile::remove(path);
+        QDir(songs).removeRecursively();
+    };
+    removeAll();
+    auto removed = qScopeGuard(removeAll);
+    if (!library.isEmpty()) {
+        testkit::MediaKit kit(songs);
+        testkit::MediaTags tags;
+        tags.title = tags.album = tags.artist = QStringLiteral("Blue Hour");
+        const QString song = library == QLatin1String("Gone")
+                                 ? songs + QStringLiteral("/gone.mp3")
+                                 : kit.mp3(QStringLiteral("Blue Hour.mp3"), tags, QString(), 8);
+        QVERIFY2(!song.isEmpty(), qPrintable(kit.lastError()));
+        testkit::ItunesLibraryXml xml;
+        xml.addTrack(1, {testkit::ItunesLibraryXml::string(QStringLiteral("Location"), xml.localhostUrl(song))});
+        QList<testkit::ItunesLibraryXml::Entry> marks;
+        if (library == QLatin1String("Library"))
+            marks << testkit::ItunesLibraryXml::flag(QStringLiteral("Master"));
+        xml.addPlaylist(library, {1}, marks);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && xml.write(path));
+    }
+    startApplication();
+    QVERIFY(call("showStartPage", {QStringLiteral("Model")}));
+    click(item(QStringLiteral("startAddMediaButton")));
+    QTRY_VERIFY(item(QStringLiteral("mediaBrowser"))->isVisible());
+    click(item(QStringLiteral("source_itunes")));
+    manager *controller = app->controller();
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->mediaBrowser->isScanning() && !controller->mediaBrowser->isBuilding(), 30000);
+    QTRY_VERIFY(!item(QStringLiteral("loadingOverlay"))->isVisible());
+    QTRY_COMPARE(item(QStringLiteral("browserHint"))->property("text").toString(),
+                 QString(expected).replace(QStringLiteral("%L"), path));
 }
 
 void TestInterface::advancedSettingsDialog()

@@ -4,7 +4,9 @@
 #include <QStorageInfo>
 #include <QSqlQuery>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/albumdatamodel.h"
@@ -376,6 +378,8 @@ private slots:
         QTest::addRow("an earlier removal left a gap in the ids") << "gap | Song 2 | Song 0, Song 1, Song 3";
         QTest::addRow("a lookup result re-stored a row") << "lookup | Song 0 | Song 1b, Song 2, Song 3";
         QTest::addRow("a vanished and a damaged file are named, the rest added") << "faults | Song 3 | Song 0";
+        // Swapped since the browser saw them: nothing may wait on a FIFO.
+        QTest::addRow("a song to copy and one to convert swapped for FIFOs") << "fifos | Song 1 | Song 3";
         // The stored copy a better one was to replace stays when the better
         // one can't be copied.
         QTest::addRow("a failed replacement keeps the stored song") << "replace | Song 1 | Song 0, Song 2, Song 3";
@@ -399,6 +403,16 @@ private slots:
         }
         testkit::MediaKit kit(dir.filePath("e2e"));
         TrackMap browser;
+        QStringList fifos;
+        // Should the add wait on a FIFO after all, a writer that comes and
+        // goes lets it go, so that the test fails instead of hanging.
+        auto releaseFifos = qScopeGuard([&fifos] {
+            for (const QString &fifo : std::as_const(fifos)) {
+                const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+                if (writer >= 0)
+                    ::close(writer);
+            }
+        });
         static QStringList sources; // made once: later rows take the conversions the first made
         for (int i = 0; i < 4; ++i) {
             const bool flac = i >= 2;
@@ -413,6 +427,13 @@ private slots:
                 path = dir.filePath(action == "faults" ? "vanished.mp3" : "gone/0.mp3");
             if (action == "faults" && i == 2)
                 QVERIFY(testkit::touch(path = dir.filePath("e2e/damaged.flac"), QByteArray(4096, 'x')));
+            if (action == "fifos" && (i == 0 || i == 2)) {
+                path = dir.filePath(QStringLiteral("fifos/%1.%2").arg(i).arg(flac ? "flac" : "mp3"));
+                QVERIFY(QDir().mkpath(dir.filePath("fifos")));
+                QFile::remove(path);
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+                fifos << path;
+            }
             const QString row = QStringLiteral("%1|%2|%3|%4|").arg(50 + i).arg(path, album).arg(flac ? 900 : 192);
             track t = parse(row + "qrc:///resources/photos/no_artwork.png");
             t.album_id = flac ? 7 : 8;
@@ -486,6 +507,13 @@ private slots:
                                     "damaged.flac: it is damaged or not a media file\n"
                                     "vanished.mp3: the file is no longer there"));
             QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/0.mp3"}));
+        } else if (action == "fifos") {
+            QCOMPARE(messages.size(), 1);
+            QCOMPARE(messages.first().first().toString(),
+                     QStringLiteral("2 of the chosen media could not be added to the library:\n"
+                                    "0.mp3: it is not a regular file\n"
+                                    "2.flac: it is not a regular file"));
+            QCOMPARE(places, (QStringList{"L/Transcoded Media/Flac Album/Song 3.m4a", "L/Unknown Album/1.mp3"}));
         } else if (action == "replace") {
             QCOMPARE(messages.first().first().toString(),
                      QStringLiteral("1 of the chosen media could not be added to "

@@ -21,6 +21,8 @@
 // one would call media are not); the count of files read moves from the
 // start, for every source.
 
+Q_DECLARE_METATYPE(track_data::NotTaken)
+
 using testkit::ItunesLibraryXml;
 
 namespace {
@@ -99,6 +101,7 @@ private slots:
         QVERIFY(testkit::touch(in + QStringLiteral("Fake.mp3"), QByteArray("not music ").repeated(20000)));
         QVERIFY(QFile::link(in + QStringLiteral("nowhere.mp3"), in + QStringLiteral("Gone.mp3")));
         QCOMPARE(::mkfifo(QFile::encodeName(in + QStringLiteral("Pipe.mp3")).constData(), 0644), 0);
+        QCOMPARE(::mkfifo(QFile::encodeName(in + QStringLiteral("Pipe.m3u")).constData(), 0644), 0);
         const QString undecodable = makeUndecodable(scanned, "Caf", ".mp3", song);
         const QString undecodableFolder = makeUndecodable(scanned, "Live ", "");
         QVERIFY(!undecodable.isEmpty() && !undecodableFolder.isEmpty());
@@ -115,10 +118,11 @@ private slots:
         QCOMPARE(
             sortedLines(messages.first()),
             sortedLines(
-                QStringList({QStringLiteral("5 files could not be shown in the browser:"),
+                QStringList({QStringLiteral("5 files and the files of 1 folder could not be shown in the browser:"),
                              in + QStringLiteral("Fake.mp3: the file is damaged or not a media file"),
                              in + QStringLiteral("Gone.mp3: it is a link to a file that is not there"),
                              in + QStringLiteral("Pipe.mp3: it is not a regular file"),
+                             in + QStringLiteral("Pipe.m3u: it is not a regular file"),
                              undecodable + ": the name is not valid UTF-8 text (renaming the file lets it be added)",
                              undecodableFolder + ": the folder's name is not valid UTF-8 text, so its files were "
                                                  "not read (renaming it lets them be added)"})
@@ -151,7 +155,7 @@ private slots:
         QFile::setPermissions(lockedFolder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(messages.size(), 1);
         QCOMPARE(sortedLines(messages.first()),
-                 sortedLines("2 files could not be shown in the browser:\n" + locked +
+                 sortedLines("1 file and the files of 1 folder could not be shown in the browser:\n" + locked +
                              ": the file cannot be read (Permission denied)\n" + lockedFolder +
                              ": the folder cannot be read (Permission denied), so its files were not read"));
     }
@@ -216,7 +220,7 @@ private slots:
         QCOMPARE(controller->browserTracks.size(), 2);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.first().first().value<QVariant>().toString(),
-                 "1 file could not be shown in the browser:\n" + gone + ": the file is not there");
+                 "3.mp3 could not be shown in the browser:\n" + gone + ": the file is not there");
     }
 
     // An iTunes library file that can't be read to its end shows what came
@@ -230,7 +234,8 @@ private slots:
         QTest::addColumn<QString>("damage");
         QTest::addColumn<QString>("reason");
         const QString damaged = QStringLiteral("the iTunes library file is damaged at line ");
-        QTest::addRow("a control byte in a name") << QStringLiteral("<string>T\x01wo</string>") << damaged;
+        QTest::addRow("a control byte in a name")
+            << QStringLiteral("<string>T\x01wo</string>") << damaged + "23 (unexpected character U+0001)";
         QTest::addRow("an entity of four thousand letters") << "entity" << damaged;
         QTest::addRow("a file cut off") << "cut" << damaged;
         QTest::addRow("a tag longer than any real one")
@@ -286,13 +291,118 @@ private slots:
             QVERIFY(controller->browserTracks.isEmpty());
             QCOMPARE(shown.size(), 1);
             const QString message = shown.first().first().value<QVariant>().toString();
-            const QString head = "1 file could not be shown in the browser:\n" + path + ": " + reason;
+            const QString head =
+                "Part of the iTunes library could not be shown in the browser:\n" + path + ": " + reason;
             QVERIFY2(message.startsWith(head) && message.size() < head.size() + 200, qPrintable(message));
+            // Whatever the file holds, the message holds no character that
+            // breaks or hides a line but its own line break.
+            QVERIFY2(std::none_of(message.cbegin(), message.cend(),
+                                  [](QChar c) { return c != QLatin1Char('\n') && c.category() == QChar::Other_Control; }),
+                     qPrintable(message));
             if (damage == QLatin1String("nested"))
                 QVERIFY2(
                     message.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
                     qPrintable(message));
         }
+    }
+
+    // A playlist's entries that name no file to take are told, one line
+    // per playlist and reason; the entries that name songs are taken.
+    void playlistEntriesNotTakenAreNamed_data()
+    {
+        // "name=entry,entry": %S the song, %F the folder scanned, %O a folder outside it
+        QTest::addColumn<QStringList>("lists");
+        QTest::addColumn<int>("taken");
+        QTest::addColumn<QStringList>("expected"); // %F the folder scanned
+        const QString head = QStringLiteral(" could not be shown in the browser:");
+        QTest::addRow("files that are not there")
+            << QStringList{"Road Trip.m3u=%S,%F/gone.mp3,%F/Moved/also gone.flac"} << 1
+            << QStringList{"2 entries of the playlist Road Trip.m3u" + head,
+                           "%F/Road Trip.m3u: 2 entries name files that are not there"};
+        QTest::addRow("a folder") << QStringList{"Road Trip.m3u=%F/Albums,%S"} << 1
+                                  << QStringList{"1 entry of the playlist Road Trip.m3u" + head,
+                                                 "%F/Road Trip.m3u: 1 entry names a folder, not a file"};
+        QTest::addRow("a FIFO and a device")
+            << QStringList{"Road Trip.m3u=%O/pipe.mp3,/dev/null"} << 0
+            << QStringList{"2 entries of the playlist Road Trip.m3u" + head,
+                           "%F/Road Trip.m3u: 2 entries name things that are not regular files (pipes or devices)"};
+        QTest::addRow("the playlist itself") << QStringList{"Road Trip.m3u=%S,Road Trip.m3u"} << 1
+                                             << QStringList{"1 entry of the playlist Road Trip.m3u" + head,
+                                                            "%F/Road Trip.m3u: 1 entry names the playlist itself"};
+        QTest::addRow("grouped per playlist and reason")
+            << QStringList{"A.m3u=%F/gone.mp3,%F/Albums,%F/gone2.mp3", "B.pls=[playlist],File1=%F/gone.mp3,File2=%S"}
+            << 1
+            << QStringList{"4 playlist entries" + head, "%F/A.m3u: 2 entries name files that are not there",
+                           "%F/A.m3u: 1 entry names a folder, not a file",
+                           "%F/B.pls: 1 entry names a file that is not there"};
+    }
+
+    void playlistEntriesNotTakenAreNamed()
+    {
+        QFETCH(QStringList, lists);
+        QFETCH(int, taken);
+        QFETCH(QStringList, expected);
+        scanned = folder.filePath(QStringLiteral("entries/%1").arg(QTest::currentDataTag()));
+        QVERIFY(QDir().mkpath(scanned + QStringLiteral("/Albums")));
+        // Outside: the walk would name it on its own.
+        const QString outside = folder.filePath(QStringLiteral("outside"));
+        QVERIFY(QDir().mkpath(outside));
+        const QByteArray pipe = QFile::encodeName(outside + QStringLiteral("/pipe.mp3"));
+        QVERIFY(QFileInfo::exists(QFile::decodeName(pipe)) || ::mkfifo(pipe.constData(), 0644) == 0);
+        for (const QString &list : std::as_const(lists)) {
+            const QString name = list.section(QLatin1Char('='), 0, 0);
+            QString entries = list.section(QLatin1Char('='), 1);
+            entries.replace(QStringLiteral("%S"), song)
+                .replace(QStringLiteral("%F"), scanned)
+                .replace(QStringLiteral("%O"), outside);
+            QVERIFY(testkit::touch(scanned + QLatin1Char('/') + name,
+                                   entries.split(QLatin1Char(',')).join(QLatin1Char('\n')).toUtf8()));
+        }
+        const QStringList messages = scan();
+        QCOMPARE(controller->browserTracks.size(), taken);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(sortedLines(messages.first()), sortedLines(expected.join(QLatin1Char('\n')).replace("%F", scanned)));
+    }
+
+    // The first line of the message names the one thing not taken, or
+    // counts each kind; no control character of a name reaches the text.
+    void messageHead_data()
+    {
+        using Item = track_data::NotTaken;
+        QTest::addColumn<QList<Item>>("items");
+        QTest::addColumn<QString>("expected");
+        const Item file{"/m/Fake.mp3", "the file is damaged or not a media file", Item::File, 0};
+        const Item unread{"/m/Live", "the folder cannot be read (Permission denied), so its files were not read",
+                          Item::Folder, 0};
+        const Item entries{"/m/Trip.m3u", "3 entries name files that are not there", Item::PlaylistEntries, 3};
+        const Item library{"/m/iTunes Music Library.xml", "the iTunes library file is damaged", Item::Library, 0};
+        QTest::addRow("one file, by name") << QList<Item>{file}
+                                           << "Fake.mp3 could not be shown in the browser:\n/m/Fake.mp3: the file "
+                                              "is damaged or not a media file";
+        QTest::addRow("one folder, by name")
+            << QList<Item>{unread}
+            << "The files of the folder Live could not be shown in the browser:\n/m/Live: " + unread.reason;
+        QTest::addRow("one playlist's entries")
+            << QList<Item>{entries}
+            << "3 entries of the playlist Trip.m3u could not be shown in the browser:\n/m/Trip.m3u: " + entries.reason;
+        QTest::addRow("each kind counted")
+            << QList<Item>{file, file, unread, entries, library}
+            << "2 files, the files of 1 folder, 3 playlist entries and part of the iTunes library could not be shown "
+               "in the browser:\n/m/Fake.mp3: " +
+                   file.reason + "\n/m/Fake.mp3: " + file.reason + "\n/m/Live: " + unread.reason +
+                   "\n/m/Trip.m3u: " + entries.reason + "\n/m/iTunes Music Library.xml: " + library.reason;
+        QTest::addRow("control characters in a name written out")
+            << QList<Item>{{QStringLiteral("/m/a\x01" "b\nc.mp3"), "the file is damaged or not a media file",
+                            Item::File, 0}}
+            << "a\\x01b\\x0ac.mp3 could not be shown in the browser:\n/m/a\\x01b\\x0ac.mp3: the file is damaged or "
+               "not a media file";
+    }
+
+    void messageHead()
+    {
+        QFETCH(QList<track_data::NotTaken>, items);
+        QFETCH(QString, expected);
+        QCOMPARE(MediaBrowser::notTakenMessage(items), expected);
     }
 
 private:

@@ -106,8 +106,8 @@ private slots:
 
         QTest::addRow("tagged file walked and listed: two records") << "Alpha/01.mp3" << 1 << "Road Trip";
         QTest::addRow("WPL entries before the broken XML") << "Alpha/03.mp3" << 1 << "broken";
-        // One size rule for the walk and a playlist's entries.
-        QTest::addRow("exactly 102400 bytes, walked or listed") << "exact.mp3" << 0 << "";
+        // The walk needs more than 100 KiB; a playlist's entry of exactly 100 KiB is taken.
+        QTest::addRow("exactly 102400 bytes: only through a playlist") << "exact.mp3" << 0 << "Road Trip";
         QTest::addRow("102401 bytes: walked and listed") << "over.mp3" << 1 << "Road Trip";
         QTest::addRow("under the threshold, walked or listed") << "small.mp3" << 0 << "";
         QTest::addRow("own copies in lower case, walked or listed") << "corvane media organiser/own.mp3" << 0 << "";

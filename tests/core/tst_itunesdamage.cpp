@@ -213,22 +213,38 @@ private slots:
     }
 
     // Dictionaries nested far deeper than any library: the reading ends at
-    // the depth cap, gives what came before (here no playlist) and says why.
-    // The file is made here, a few megabytes of nesting.
+    // the depth cap, gives what came before and says why.  The file is made
+    // here, a few megabytes of nesting.
+    void deepNestingIsDamage_data()
+    {
+        QTest::addColumn<QString>("key");       // added to the second track, or ""
+        QTest::addColumn<QByteArray>("marker"); // the nesting goes right after its last match
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("among the tracks: no playlist yet")
+            << "Nested" << QByteArray("<key>Nested</key>") << QString();
+        // The tracks came before the damage, and so did two of the items.
+        QTest::addRow("in a playlist's items: the items before it kept")
+            << "" << QByteArray("<key>Track ID</key><integer>2</integer>") << QStringLiteral("Road Trip:One,Two");
+    }
+
     void deepNestingIsDamage()
     {
+        QFETCH(QString, key);
+        QFETCH(QByteArray, marker);
+        QFETCH(QString, expected);
         const QString path = m_dir.filePath(QStringLiteral("nested.xml"));
-        QVERIFY(writeLibrary(path, QStringLiteral("Nested"), QByteArray("@"), 0));
+        QVERIFY(writeLibrary(path, key, QByteArray("@"), 0));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QByteArray xml = file.readAll();
         file.close();
         const int levels = 1000000;
-        xml.replace("<key>Nested</key>", "<key>Nested</key>" + QByteArray("<dict>").repeated(levels) +
-                                             QByteArray("</dict>").repeated(levels));
+        const qsizetype at = xml.lastIndexOf(marker);
+        QVERIFY(at > 0);
+        xml.insert(at + marker.size(), QByteArray("<dict>").repeated(levels) + QByteArray("</dict>").repeated(levels));
         QVERIFY(testkit::touch(path, xml));
         QString problem;
-        QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path, {}, nullptr, &problem)), QString());
+        QCOMPARE(summary(TagLibBuilder().parseiTunePlaylist(path, {}, nullptr, &problem)), expected);
         QVERIFY2(problem.startsWith(QStringLiteral("the iTunes library file is damaged: at line ")) &&
                      problem.contains(QStringLiteral("nest more than %1 deep").arg(TagLibBuilder::itunesDepthLimit)),
                  qPrintable(problem));

@@ -5,6 +5,11 @@
 
 #include <limits>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/taglibbuilder.h"
@@ -258,6 +263,53 @@ private slots:
         QDir::setCurrent(m_lists);
         QCOMPARE(QStringList(TagLibBuilder().parsePlaylists(QFileInfo(name))), expected);
         QFile::remove(path);
+    }
+
+    // A playlist name on something that is no file: a FIFO nobody writes
+    // (an open that waits would hang the scan) or a link to a device that
+    // gives bytes without end.  Nothing is read, nothing is waited for.
+    void playlistsThatAreNoFiles_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addRow("m3u that is a FIFO") << "pipe.m3u" << "fifo";
+        QTest::addRow("wpl that is a FIFO") << "pipe.wpl" << "fifo";
+        QTest::addRow("m3u linked to /dev/zero") << "zero.m3u" << "/dev/zero";
+        QTest::addRow("pls linked to /dev/zero") << "zero.pls" << "/dev/zero";
+        QTest::addRow("wpl linked to /dev/zero") << "zero.wpl" << "/dev/zero";
+    }
+
+    void playlistsThatAreNoFiles()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        const QString path = m_lists + QLatin1Char('/') + name;
+        QFile::remove(path);
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QFile::link(kind, path));
+        auto removed = qScopeGuard([&path] { QFile::remove(path); });
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
+        QFuture<QList<QString>> entries = QtConcurrent::run([path] {
+            return TagLibBuilder().parsePlaylists(QFileInfo(path));
+        });
+        const bool returned = QTest::qWaitFor([&entries] { return entries.isFinished(); }, 30000);
+        if (!returned) {
+            // Let a reader stuck on the FIFO go before failing: a writer
+            // that comes and goes ends its wait.
+            const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            entries.waitForFinished();
+        }
+        QVERIFY2(returned, "the reader waited on the playlist");
+        QCOMPARE(entries.result(), QList<QString>());
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024,
+                 qPrintable(QStringLiteral("grew by %1 KiB").arg(after.ru_maxrss - before.ru_maxrss)));
     }
 
 private:
