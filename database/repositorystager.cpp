@@ -218,6 +218,13 @@ bool RepositoryStager::commitOpenBatch()
     return !openBatch || openBatch->commit();
 }
 
+QDeadlineTimer RepositoryStager::openBatchDue()
+{
+    if (!openBatch || !openBatch->open)
+        return QDeadlineTimer(QDeadlineTimer::Forever);
+    return QDeadlineTimer(qMax<qint64>(0, batchCommitMs - openBatch->sinceBegin.elapsed()));
+}
+
 bool RepositoryStager::stage(const track &record)
 {
     QSqlDatabase db = Connection::forThread();
