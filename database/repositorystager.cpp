@@ -7,9 +7,12 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <memory>
+
 #include "core/logging.h"
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/sqlitestatement.h"
 #include "database/transaction.h"
 
 namespace {
@@ -62,81 +65,64 @@ QString nocaseKey(const QString &name)
     return key;
 }
 
-// Where stage() gets its statements: prepared on each use, or, inside a
-// batch, prepared once and kept for the batch's life, with the rows it knows.
+// Where stage() gets its statements: prepared on their first use in a call,
+// or, inside a batch, prepared once and kept for the batch's life, with the
+// rows it knows.  They run on the connection's SQLite handle itself: a scan
+// stages thousands of records, each a few statements.
 class Statements
 {
 public:
-    Statements(QSqlDatabase db, QHash<QString, QSqlQuery> *kept, KnownRows *known = nullptr)
-        : m_db(db), m_kept(kept), m_known(known), m_query(db)
+    using Kept = QHash<QString, std::shared_ptr<SqliteStatement>>;
+    Statements(QSqlDatabase db, Kept *kept, KnownRows *known = nullptr)
+        : m_db(db), m_kept(kept ? kept : &m_own), m_known(known)
     {
     }
 
     KnownRows *known() const { return m_known; }
 
-    // The statement ready to bind, or null (logged) when it doesn't prepare.
-    QSqlQuery *prepared(const QString &sql)
+    // The statement ready to run, or null (logged) when it doesn't prepare.
+    SqliteStatement *prepared(const QString &sql)
     {
-        if (m_kept) {
-            const auto found = m_kept->find(sql);
-            if (found != m_kept->end())
-                return &found.value();
-        }
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        if (!query.prepare(sql)) {
-            runQuery(query, sql); // logs the reason
-            return nullptr;
-        }
-        if (!m_kept) {
-            m_query = std::move(query);
-            return &m_query;
-        }
-        return &m_kept->emplace(sql, std::move(query)).value();
+        std::shared_ptr<SqliteStatement> &statement = (*m_kept)[sql];
+        if (!statement)
+            statement = std::make_shared<SqliteStatement>(m_db, sql);
+        if (statement->isValid())
+            return statement.get();
+        m_kept->remove(sql);
+        return nullptr;
     }
 
 private:
     QSqlDatabase m_db;
-    QHash<QString, QSqlQuery> *m_kept;
+    Kept m_own;
+    Kept *m_kept;
     KnownRows *m_known;
-    QSqlQuery m_query;
 };
 
-bool execute(QSqlQuery *query, const QVariantList &values)
+bool execute(SqliteStatement *statement, const QVariantList &values)
 {
-    if (!query)
-        return false;
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values.at(i));
-    return runQuery(*query);
+    return statement && statement->run(values);
 }
 
 // Runs a bound look-up; `id` is the id of the last matching row, 0 when none.
 bool lookUpId(Statements &statements, const QString &sql, const QVariantList &values, qint64 &id)
 {
     id = 0;
-    QSqlQuery *query = statements.prepared(sql);
-    if (!execute(query, values))
-        return false;
-    while (query->next())
-        id = query->value(0).toLongLong();
-    query->finish();
-    return true;
+    SqliteStatement *statement = statements.prepared(sql);
+    return statement && statement->run(values, &id);
 }
 
 // Runs a bound statement; `id` is the new row's id.
 bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
 {
-    QSqlQuery *query = statements.prepared(sql);
-    if (!execute(query, values))
+    SqliteStatement *statement = statements.prepared(sql);
+    if (!execute(statement, values))
         return false;
     if (id) {
-        bool ok = false;
-        *id = query->lastInsertId().toLongLong(&ok);
-        if (!ok || *id <= 0)
+        *id = statement->lastInsertId();
+        if (*id <= 0)
             return false;
     }
-    query->finish();
     return true;
 }
 
@@ -148,7 +134,7 @@ bool stageRows(const track &record, Statements &statements);
 struct RepositoryStager::Batch::State
 {
     QSqlDatabase db;
-    QHash<QString, QSqlQuery> statements;
+    QHash<QString, std::shared_ptr<SqliteStatement>> statements;
     KnownRows known;
     QElapsedTimer sinceBegin;
     bool open = false;
