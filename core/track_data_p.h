@@ -69,7 +69,12 @@ public:
         while (queue.size() >= waitingLimit)
             taken.wait(&mutex);
         queue.append(record);
-        added.wakeOne();
+        // The stager is woken for a group of records, not for each: the scan
+        // thread hands them over faster than a wake-up costs.  What waits
+        // meanwhile is staged at the next group, a commit that falls due, or
+        // the end.
+        if (queue.size() >= handOverRecords)
+            added.wakeOne();
     }
 
     void finish()
@@ -84,6 +89,7 @@ public:
 
 private:
     static constexpr qsizetype waitingLimit = 64;
+    static constexpr qsizetype handOverRecords = 16;
 
     void run()
     {

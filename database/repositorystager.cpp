@@ -252,7 +252,8 @@ namespace {
 
 bool stageRows(const track &record, Statements &query)
 {
-    const shared sha;
+    // Made once: building one looks the data folder up, for every record.
+    static const shared sha;
     qint64 found = 0;
 
     KnownRows *known = query.known();
