@@ -45,13 +45,11 @@ int bind(sqlite3_stmt *statement, int at, const QVariant &value)
     }
     case QMetaType::QString: {
         const auto *text = static_cast<const QString *>(value.constData());
-        return sqlite3_bind_text16(statement, at, text->utf16(), int(text->size() * sizeof(char16_t)),
-                                   SQLITE_STATIC);
+        return sqlite3_bind_text16(statement, at, text->utf16(), int(text->size() * sizeof(char16_t)), SQLITE_STATIC);
     }
     default: {
         const QString text = value.toString();
-        return sqlite3_bind_text16(statement, at, text.utf16(), int(text.size() * sizeof(char16_t)),
-                                   SQLITE_TRANSIENT);
+        return sqlite3_bind_text16(statement, at, text.utf16(), int(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
     }
     }
 }
