@@ -65,6 +65,11 @@ QString nocaseKey(const QString &name)
     return key;
 }
 
+bool execute(SqliteStatement *statement, const QVariantList &values)
+{
+    return statement && statement->run(values);
+}
+
 // Where stage() gets its statements: prepared on their first use in a call,
 // or, inside a batch, prepared once and kept for the batch's life, with the
 // rows it knows.  They run on the connection's SQLite handle itself: a scan
@@ -79,6 +84,27 @@ public:
     }
 
     KnownRows *known() const { return m_known; }
+
+    // Inside a batch each record stages whole or not at all.  A record whose
+    // one write is its last (its track row) needs nothing more: a statement
+    // is undone whole when it fails.  Before a record's first other write a
+    // savepoint is set, which finishRecord() releases or rolls back.
+    bool beforeWrite(bool lastWrite)
+    {
+        if (!m_known || lastWrite || m_savepoint)
+            return true;
+        m_savepoint = execute(prepared(QStringLiteral("SAVEPOINT stage")), {});
+        return m_savepoint;
+    }
+    void finishRecord(bool staged)
+    {
+        if (!m_savepoint)
+            return;
+        if (!staged)
+            execute(prepared(QStringLiteral("ROLLBACK TO stage")), {});
+        execute(prepared(QStringLiteral("RELEASE stage")), {});
+        m_savepoint = false;
+    }
 
     // The statement ready to run, or null (logged) when it doesn't prepare.
     SqliteStatement *prepared(const QString &sql)
@@ -97,12 +123,8 @@ private:
     Kept m_own;
     Kept *m_kept;
     KnownRows *m_known;
+    bool m_savepoint = false;
 };
-
-bool execute(SqliteStatement *statement, const QVariantList &values)
-{
-    return statement && statement->run(values);
-}
 
 // Runs a bound look-up; `id` is the id of the last matching row, 0 when none.
 bool lookUpId(Statements &statements, const QString &sql, const QVariantList &values, qint64 &id)
@@ -112,11 +134,13 @@ bool lookUpId(Statements &statements, const QString &sql, const QVariantList &va
     return statement && statement->run(values, &id);
 }
 
-// Runs a bound statement; `id` is the new row's id.
-bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
+// Runs a bound statement that writes; `id` is the new row's id.  `lastWrite`:
+// the record writes nothing after it (see Statements::beforeWrite).
+bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr,
+               bool lastWrite = false)
 {
     SqliteStatement *statement = statements.prepared(sql);
-    if (!execute(statement, values))
+    if (!statements.beforeWrite(lastWrite) || !execute(statement, values))
         return false;
     if (id) {
         *id = statement->lastInsertId();
@@ -213,26 +237,22 @@ QDeadlineTimer RepositoryStager::openBatchDue()
 
 bool RepositoryStager::stage(const track &record)
 {
-    QSqlDatabase db = Connection::forThread();
+    Batch::State *batch = openBatch;
+    // An open batch's transaction is on this thread's connection already.
+    QSqlDatabase db = batch && batch->open ? batch->db : Connection::forThread();
     if (!db.isOpen())
         return false;
 
-    Batch::State *batch = openBatch;
     if (batch && !batch->failed && (!batch->db.isValid() || batch->db.connectionName() == db.connectionName())) {
         // Begun at the first record, so nothing is locked before there is
         // something to write.
         batch->db = db;
         if (batch->open || batch->begin()) {
-            // The savepoint statements run per record too: kept prepared.
             Statements statements(db, &batch->statements, &batch->known);
-            if (!execute(statements.prepared(QStringLiteral("SAVEPOINT stage")), {}))
-                return false;
             const bool staged = stageRows(record, statements);
-            if (!staged) {
-                execute(statements.prepared(QStringLiteral("ROLLBACK TO stage")), {});
+            statements.finishRecord(staged);
+            if (!staged)
                 batch->known.clear();
-            }
-            execute(statements.prepared(QStringLiteral("RELEASE stage")), {});
             if (staged)
                 batch->inTransaction.append(record.sourcePath);
             if (batch->sinceBegin.elapsed() >= batchCommitMs && !batch->commit())
@@ -343,7 +363,8 @@ bool stageRows(const track &record, Statements &query)
     if (found == 0) {
         const QVariantList values = RepositoryStager::trackValues(record, artistId, albumId,
                                                                   record.isVideo ? record.cover : QString());
-        if (!insertRow(query, RepositoryStager::trackInsertSql(), values))
+        // The record's last write: alone, it needs no savepoint.
+        if (!insertRow(query, RepositoryStager::trackInsertSql(), values, nullptr, true))
             return false;
     }
 
