@@ -298,9 +298,9 @@ int measure(const QString &root, int runs, const QString &cpus)
             if (side == Bare)
                 sides[side].count = bareTagLib(root);
             else if (side == Floor)
-                sides[side].count = floorReader(files, floorPictures);
+                sides[side].count = floorReader(mediaFiles(root), floorPictures); // finds its files too
             else if (side == ParallelFloor)
-                sides[side].count = parallelFloorReader(files, floorPictures);
+                sides[side].count = parallelFloorReader(mediaFiles(root), floorPictures);
             else
                 sides[side].count = int(track_data().searchfile(QDir(root)).size());
             sides[side].wall.push_back(timer.nsecsElapsed() / 1e9);
