@@ -155,9 +155,10 @@ void track_data::MapToTrack(int &idCounter, track &record, TagObject tags, QFile
         return;
     // Only the folder's own albums make it mixed: a playlist naming one of
     // its files is no album of the folder.
-    shared sha;
+    // Made once: building one looks the data folder up, for every track.
+    static shared folders;
     if (!fromPlaylist)
-        sha.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
+        folders.updateMixedAlbumsFolder(record.folderLocation, record.album_id);
 
     if (isVideo) {
         // ffmpeg may take long: the library's write lock is not held meanwhile.
@@ -225,7 +226,7 @@ int track_data::Save_Map(QMap<QString, int> &map, QString name, int &counter)
 
 void track_data::Save_Cover(track &record, QFileInfo file)
 {
-    const shared sha;
+    static const shared sha; // its fixed names only
     if (shared::isUnknownName(record.albumName)) {
         // No album, so no album picture to look for.
         record.cover = sha.noArtworkUrl;

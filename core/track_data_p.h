@@ -69,7 +69,12 @@ public:
         while (queue.size() >= waitingLimit)
             taken.wait(&mutex);
         queue.append(record);
-        added.wakeOne();
+        // The stager is woken for a group of records, not for each: the scan
+        // thread hands them over faster than a wake-up costs.  What waits
+        // meanwhile is staged at the next group, a commit that falls due, or
+        // the end.
+        if (queue.size() >= handOverRecords)
+            added.wakeOne();
     }
 
     void finish()
@@ -84,7 +89,7 @@ public:
 
 private:
     static constexpr qsizetype waitingLimit = 64;
-    static constexpr int idleCommitMs = 20;
+    static constexpr qsizetype handOverRecords = 16;
 
     void run()
     {
@@ -94,10 +99,13 @@ private:
             QList<track> records;
             {
                 QMutexLocker locker(&mutex);
-                // Nothing to stage for a moment: the scan is busy with
-                // something slow (a tool, a picture, its readers), and other
-                // writers of the library must not wait for it meanwhile.
-                if (queue.isEmpty() && !done && !added.wait(&mutex, QDeadlineTimer(idleCommitMs))) {
+                // Nothing to stage: the open transaction is committed when
+                // its quarter second is up, as at a record, so other writers
+                // of the library never wait longer while the scan is busy
+                // with something slow (a tool, a picture, its readers).  Not
+                // sooner: each commit syncs the log to the disk, and the scan
+                // thread pauses often and briefly for its readers.
+                if (queue.isEmpty() && !done && !added.wait(&mutex, RepositoryStager::openBatchDue())) {
                     locker.unlock();
                     RepositoryStager::commitOpenBatch();
                     locker.relock();

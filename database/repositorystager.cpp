@@ -7,9 +7,12 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <memory>
+
 #include "core/logging.h"
 #include "core/shared.h"
 #include "database/connection.h"
+#include "database/sqlitestatement.h"
 #include "database/transaction.h"
 
 namespace {
@@ -62,81 +65,88 @@ QString nocaseKey(const QString &name)
     return key;
 }
 
-// Where stage() gets its statements: prepared on each use, or, inside a
-// batch, prepared once and kept for the batch's life, with the rows it knows.
+bool execute(SqliteStatement *statement, const QVariantList &values)
+{
+    return statement && statement->run(values);
+}
+
+// Where stage() gets its statements: prepared on their first use in a call,
+// or, inside a batch, prepared once and kept for the batch's life, with the
+// rows it knows.  They run on the connection's SQLite handle itself: a scan
+// stages thousands of records, each a few statements.
 class Statements
 {
 public:
-    Statements(QSqlDatabase db, QHash<QString, QSqlQuery> *kept, KnownRows *known = nullptr)
-        : m_db(db), m_kept(kept), m_known(known), m_query(db)
+    using Kept = QHash<QString, std::shared_ptr<SqliteStatement>>;
+    Statements(QSqlDatabase db, Kept *kept, KnownRows *known = nullptr)
+        : m_db(db), m_kept(kept ? kept : &m_own), m_known(known)
     {
     }
 
     KnownRows *known() const { return m_known; }
 
-    // The statement ready to bind, or null (logged) when it doesn't prepare.
-    QSqlQuery *prepared(const QString &sql)
+    // Inside a batch each record stages whole or not at all.  A record whose
+    // one write is its last (its track row) needs nothing more: a statement
+    // is undone whole when it fails.  Before a record's first other write a
+    // savepoint is set, which finishRecord() releases or rolls back.
+    bool beforeWrite(bool lastWrite)
     {
-        if (m_kept) {
-            const auto found = m_kept->find(sql);
-            if (found != m_kept->end())
-                return &found.value();
-        }
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        if (!query.prepare(sql)) {
-            runQuery(query, sql); // logs the reason
-            return nullptr;
-        }
-        if (!m_kept) {
-            m_query = std::move(query);
-            return &m_query;
-        }
-        return &m_kept->emplace(sql, std::move(query)).value();
+        if (!m_known || lastWrite || m_savepoint)
+            return true;
+        m_savepoint = execute(prepared(QStringLiteral("SAVEPOINT stage")), {});
+        return m_savepoint;
+    }
+    void finishRecord(bool staged)
+    {
+        if (!m_savepoint)
+            return;
+        if (!staged)
+            execute(prepared(QStringLiteral("ROLLBACK TO stage")), {});
+        execute(prepared(QStringLiteral("RELEASE stage")), {});
+        m_savepoint = false;
+    }
+
+    // The statement ready to run, or null (logged) when it doesn't prepare.
+    SqliteStatement *prepared(const QString &sql)
+    {
+        std::shared_ptr<SqliteStatement> &statement = (*m_kept)[sql];
+        if (!statement)
+            statement = std::make_shared<SqliteStatement>(m_db, sql);
+        if (statement->isValid())
+            return statement.get();
+        m_kept->remove(sql);
+        return nullptr;
     }
 
 private:
     QSqlDatabase m_db;
-    QHash<QString, QSqlQuery> *m_kept;
+    Kept m_own;
+    Kept *m_kept;
     KnownRows *m_known;
-    QSqlQuery m_query;
+    bool m_savepoint = false;
 };
-
-bool execute(QSqlQuery *query, const QVariantList &values)
-{
-    if (!query)
-        return false;
-    for (int i = 0; i < values.size(); ++i)
-        query->bindValue(i, values.at(i));
-    return runQuery(*query);
-}
 
 // Runs a bound look-up; `id` is the id of the last matching row, 0 when none.
 bool lookUpId(Statements &statements, const QString &sql, const QVariantList &values, qint64 &id)
 {
     id = 0;
-    QSqlQuery *query = statements.prepared(sql);
-    if (!execute(query, values))
-        return false;
-    while (query->next())
-        id = query->value(0).toLongLong();
-    query->finish();
-    return true;
+    SqliteStatement *statement = statements.prepared(sql);
+    return statement && statement->run(values, &id);
 }
 
-// Runs a bound statement; `id` is the new row's id.
-bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr)
+// Runs a bound statement that writes; `id` is the new row's id.  `lastWrite`:
+// the record writes nothing after it (see Statements::beforeWrite).
+bool insertRow(Statements &statements, const QString &sql, const QVariantList &values, qint64 *id = nullptr,
+               bool lastWrite = false)
 {
-    QSqlQuery *query = statements.prepared(sql);
-    if (!execute(query, values))
+    SqliteStatement *statement = statements.prepared(sql);
+    if (!statements.beforeWrite(lastWrite) || !execute(statement, values))
         return false;
     if (id) {
-        bool ok = false;
-        *id = query->lastInsertId().toLongLong(&ok);
-        if (!ok || *id <= 0)
+        *id = statement->lastInsertId();
+        if (*id <= 0)
             return false;
     }
-    query->finish();
     return true;
 }
 
@@ -148,7 +158,7 @@ bool stageRows(const track &record, Statements &statements);
 struct RepositoryStager::Batch::State
 {
     QSqlDatabase db;
-    QHash<QString, QSqlQuery> statements;
+    QHash<QString, std::shared_ptr<SqliteStatement>> statements;
     KnownRows known;
     QElapsedTimer sinceBegin;
     bool open = false;
@@ -218,28 +228,31 @@ bool RepositoryStager::commitOpenBatch()
     return !openBatch || openBatch->commit();
 }
 
+QDeadlineTimer RepositoryStager::openBatchDue()
+{
+    if (!openBatch || !openBatch->open)
+        return QDeadlineTimer(QDeadlineTimer::Forever);
+    return QDeadlineTimer(qMax<qint64>(0, batchCommitMs - openBatch->sinceBegin.elapsed()));
+}
+
 bool RepositoryStager::stage(const track &record)
 {
-    QSqlDatabase db = Connection::forThread();
+    Batch::State *batch = openBatch;
+    // An open batch's transaction is on this thread's connection already.
+    QSqlDatabase db = batch && batch->open ? batch->db : Connection::forThread();
     if (!db.isOpen())
         return false;
 
-    Batch::State *batch = openBatch;
     if (batch && !batch->failed && (!batch->db.isValid() || batch->db.connectionName() == db.connectionName())) {
         // Begun at the first record, so nothing is locked before there is
         // something to write.
         batch->db = db;
         if (batch->open || batch->begin()) {
-            // The savepoint statements run per record too: kept prepared.
             Statements statements(db, &batch->statements, &batch->known);
-            if (!execute(statements.prepared(QStringLiteral("SAVEPOINT stage")), {}))
-                return false;
             const bool staged = stageRows(record, statements);
-            if (!staged) {
-                execute(statements.prepared(QStringLiteral("ROLLBACK TO stage")), {});
+            statements.finishRecord(staged);
+            if (!staged)
                 batch->known.clear();
-            }
-            execute(statements.prepared(QStringLiteral("RELEASE stage")), {});
             if (staged)
                 batch->inTransaction.append(record.sourcePath);
             if (batch->sinceBegin.elapsed() >= batchCommitMs && !batch->commit())
@@ -259,7 +272,8 @@ namespace {
 
 bool stageRows(const track &record, Statements &query)
 {
-    const shared sha;
+    // Made once: building one looks the data folder up, for every record.
+    static const shared sha;
     qint64 found = 0;
 
     KnownRows *known = query.known();
@@ -349,7 +363,8 @@ bool stageRows(const track &record, Statements &query)
     if (found == 0) {
         const QVariantList values = RepositoryStager::trackValues(record, artistId, albumId,
                                                                   record.isVideo ? record.cover : QString());
-        if (!insertRow(query, RepositoryStager::trackInsertSql(), values))
+        // The record's last write: alone, it needs no savepoint.
+        if (!insertRow(query, RepositoryStager::trackInsertSql(), values, nullptr, true))
             return false;
     }
 

@@ -1,6 +1,7 @@
 #ifndef REPOSITORYSTAGER_H
 #define REPOSITORYSTAGER_H
 
+#include <QDeadlineTimer>
 #include <QStringList>
 #include <QVariantList>
 
@@ -54,6 +55,9 @@ public:
     // other threads), so that it never holds the library's write lock while
     // it waits.  False when the commit failed; true without an open batch.
     static bool commitOpenBatch();
+    // When the calling thread's open batch is due to commit: a quarter
+    // second after its transaction began; never while none is open.
+    static QDeadlineTimer openBatchDue();
 
     // The repository's rows as every writer of TrackRepo and albumsRepo
     // writes them (the lookup results update staged tracks too): the track

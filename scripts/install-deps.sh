@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-declarative-dev libqt6sql6-sqlite
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-templates
   qml6-module-qtquick-layouts qml6-module-qtquick-window qml6-module-qtqml-workerscript
-  libtag1-dev zlib1g-dev ffmpeg libchromaprint-tools
+  libtag1-dev zlib1g-dev libsqlite3-dev ffmpeg libchromaprint-tools
   xvfb xauth libgl1-mesa-dri fonts-dejavu-core
   dosfstools exfatprogs exfat-fuse mtools fdisk
 )

@@ -248,6 +248,50 @@ private slots:
                  writer == "library" ? "Song (remaster)" : "Song");
     }
 
+    // The staging writes each value as the library's connection binds it:
+    // integers past 32 bits, fractions, flags as integers, absent text as ""
+    // and text in any script.  "column|its type and value in the row".
+    void stagedValuesAsBound_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("stored");
+        for (const char *writer : {"staging", "batch"}) {
+            for (const char *row :
+                 {"filesize|integer:5000000123", "duration|real:200.5", "bitrate|integer:320", "tracknumber|integer:7",
+                  "IsPodcast|integer:1", "isAudiobook|integer:0", "year|integer:1999",
+                  "releaseDate|text:", "codec|text:", "trackname|text:Ωμέγα ♫ 坂本", "genre|text:Rock 'n' Roll",
+                  "folderLocation|text:/music/Ωμέγα"}) {
+                const QStringList f = QString::fromUtf8(row).split(QLatin1Char('|'));
+                QTest::addRow("%s %s", writer, qPrintable(f[0])) << QString::fromLatin1(writer) << f[0] << f[1];
+            }
+        }
+    }
+
+    void stagedValuesAsBound()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, column);
+        QFETCH(QString, stored);
+        track t = makeTrack(QStringLiteral("/music/Ωμέγα/Песня.mp3"));
+        t.filesize = 5000000123LL;
+        t.duration = 200.5;
+        t.bitrate = 320;
+        t.tracknumber = 7;
+        t.isPodcast = true;
+        t.year = 1999;
+        t.trackname = QStringLiteral("Ωμέγα ♫ 坂本");
+        t.genre = QStringLiteral("Rock 'n' Roll");
+        t.ReleaseDate = QString(); // absent
+        std::optional<RepositoryStager::Batch> scan;
+        if (writer == "batch")
+            scan.emplace();
+        QVERIFY(write(QStringLiteral("staging"), t));
+        scan.reset();
+        QCOMPARE(scalar(QStringLiteral("SELECT typeof(%1) || ':' || %1 FROM TrackRepo").arg(column)).toString(),
+                 stored);
+    }
+
     // A stored track keeps its row: "what the second store changes | stored".
     // Only the same file and playlist may be stored under the row's id; the
     // row then owns its file (it leaves the journal of unsettled files).
