@@ -449,6 +449,7 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         input.texts = manager::textsOf(tracks);
     views.texts = input.texts;
     views.categoryCounts = manager::browserCategoryCounts(tracks);
+    views.unmarked = std::none_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; });
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
@@ -650,6 +651,9 @@ void MediaBrowser::takeFirstView(BuiltViews &views)
         trackView = views.tracks;
         break;
     }
+    // The detail lines come first alone when the list is shown: no rows yet.
+    if ((views.firstView == 0 || views.firstView == 1) && views.firstDisplay == 0)
+        keepUnfiltered(views.firstView, views.unmarked ? viewRows(views.firstView) : manager::ViewResult(), false);
     populateMediaBrowser();
     if (!protectedTracks.isEmpty() && !controller.filterActive)
         emit controller.sgShowProtectedMediaDialog();
@@ -682,6 +686,8 @@ void MediaBrowser::takeViews(BuiltViews views)
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
+    keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true);
+    keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true);
 
     if (!firstViewTaken) {
         if (!pendingSearch) {
@@ -796,6 +802,8 @@ void MediaBrowser::searchBox(const QString &name)
         itunesBrowserCache = TrackMap();
     TrackMap &tracks = controller.browserTracks;
     std::vector<manager::ShownTrack> shown;
+    // Unicode lower case on both sides: different letters never meet.
+    const QString lowered = name.toLower();
     if (name.isEmpty()) {
         // Only when some are marked: marking none needs no copy of a shared map.
         if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
@@ -804,8 +812,7 @@ void MediaBrowser::searchBox(const QString &name)
         }
         lastSearch.reset();
     } else {
-        // Unicode lower case on both sides: different letters never meet.
-        const QString text = name.toLower();
+        const QString &text = lowered;
         // What the last text hid, a text that extends it hides too.
         const bool narrower =
             lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
@@ -850,10 +857,13 @@ void MediaBrowser::searchBox(const QString &name)
     if (!duringBuild || firstViewTaken || pendingSearch)
         keepTicks(view);
     const bool restored = name.isEmpty() && savedFit && (view == 1 || view == 2);
+    bool reused = restored;
     if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && restored) {
         trackView = savedBrowserModels.tracks;
+    } else if (view < 2 && !videos && showUnfiltered(view, lowered, input.details)) {
+        reused = true;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
         seenVideoTitles = albumView.seenVideoTitles;
@@ -864,8 +874,8 @@ void MediaBrowser::searchBox(const QString &name)
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
     detailsDeferred[view] = !restored && !input.details;
-    // Saved rows still carry the ticks of when they were last shown.
-    restoreTicks(view, restored);
+    // Rows shown before still carry the ticks of when they were last shown.
+    restoreTicks(view, reused);
     populateMediaBrowser();
     if (duringBuild) {
         pendingSearch = name;
@@ -875,6 +885,67 @@ void MediaBrowser::searchBox(const QString &name)
         if (loadingShown)
             slLoadingFnish(); // the view on screen is what was asked for
     }
+}
+
+void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, bool details)
+{
+    UnfilteredView &kept = unfiltered[view];
+    kept = UnfilteredView();
+    if (!rows.owner || controller.mediaTypeFilter == videosCategory)
+        return; // marked tracks, or video rows whose keys are not their names
+    kept.rows = rows;
+    kept.details = details;
+    kept.texts = trackTexts;
+    kept.category = controller.mediaTypeFilter;
+}
+
+bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
+{
+    UnfilteredView &kept = unfiltered[view];
+    if (!kept.texts || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter ||
+        (details && !kept.details))
+        return false;
+    // A row's key is the album's or artist's name as its tracks spell it.
+    const QMap<QString, QObject *> &rows = kept.rows.models;
+    if (kept.rowTexts.size() != size_t(rows.size())) {
+        kept.rowTexts.clear();
+        kept.rowTexts.reserve(size_t(rows.size()));
+        for (auto key = rows.keyBegin(); key != rows.keyEnd(); ++key)
+            kept.rowTexts.push_back(key->toLower());
+    }
+    manager::ViewResult &shown = viewRows(view);
+    shown = kept.rows;
+    if (!text.isEmpty()) {
+        shown.models.clear();
+        auto name = kept.rowTexts.cbegin();
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row, ++name) {
+            if (name->contains(text))
+                shown.models.insert(shown.models.cend(), row.key(), row.value());
+        }
+    }
+    if (!details) {
+        shown.details.clear();
+        shown.detailsOwner.reset();
+        return true;
+    }
+    if (kept.detailTexts.size() != size_t(kept.rows.details.size())) {
+        kept.detailTexts.clear();
+        kept.detailTexts.reserve(size_t(kept.rows.details.size()));
+        for (const QObject *object : std::as_const(kept.rows.details)) {
+            const auto *line = qobject_cast<const DetailedDataModel *>(object);
+            kept.detailTexts.push_back(!line ? QString() : view == 0 ? line->albumname().toLower()
+                                                                     : line->artistname().toLower());
+        }
+    }
+    if (!text.isEmpty()) {
+        shown.details.clear();
+        auto name = kept.detailTexts.cbegin();
+        for (QObject *line : std::as_const(kept.rows.details)) {
+            if ((name++)->contains(text))
+                shown.details.append(line);
+        }
+    }
+    return true;
 }
 
 manager::ViewResult &MediaBrowser::viewRows(int view)

@@ -56,6 +56,7 @@ public:
         QList<int> categoryCounts;                                    // the tracks of each category, hidden ones too
         int firstView = -1;    // the view handed over before the others were built, if any...
         int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
+        bool unmarked = false; // built from tracks none of which was hidden
     };
 
     explicit MediaBrowser(manager &controller);
@@ -176,6 +177,13 @@ private:
     // list is shown or read.
     void makeDeferredDetails(int view);
     const QList<QObject *> &detailsOf(int view);
+    // Keeps the album or artist view just taken as the unfiltered one of the
+    // current category (`details`: with its detail lines).
+    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details);
+    // Shows the rows (and, with `details`, the detail lines) of the
+    // unfiltered view whose text contains `text` (lower-cased); false when
+    // there is no unfiltered view of the current tracks and category.
+    bool showUnfiltered(int view, const QString &text, bool details);
     // Notes the ticks of a view's rows and detail lines, before the search
     // box replaces them...
     void keepTicks(int view);
@@ -234,6 +242,22 @@ private:
         QString text; // lower-cased
     };
     std::optional<LastSearch> lastSearch;
+    // The album and artist views of the current category as built from
+    // tracks none of which was hidden.  A search of the albums' or artists'
+    // names hides whole rows: it shows some of these again instead of
+    // making rows of its own, and an emptied search shows them all.
+    struct UnfilteredView
+    {
+        manager::ViewResult rows;
+        bool details = false;                                // holds the detail lines too
+        std::shared_ptr<const manager::TrackTextList> texts; // of the tracks it was built from
+        int category = -1;
+        // The lower-cased names a search compares, of each row (in key
+        // order) and each detail line; worked out at the first search.
+        std::vector<QString> rowTexts;
+        std::vector<QString> detailTexts;
+    };
+    UnfilteredView unfiltered[2];
     QElapsedTimer progressClock;  // scan thread only
     int progressBase = 0;         // scan thread only: files counted by an earlier step of the scan
 };
