@@ -560,6 +560,7 @@ void MediaBrowser::startBuild()
     // The marks may change before the build's views come: no lines are made
     // from them meanwhile.
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
+    std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
     // New rows, of other tracks or another category: no tick carries over.
     for (auto &view : keptTicks) {
         for (QSet<int> &ticked : view)
@@ -568,6 +569,7 @@ void MediaBrowser::startBuild()
     manager::ViewInput input = browserInput(nullptr);
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
+    trackAt.clear();    // ...and browserTracks may be other tracks
     const std::atomic<bool> *browserClosed = &closed;
     firstViewTaken = false;
     building = true;
@@ -632,6 +634,7 @@ void MediaBrowser::showLoading()
 void MediaBrowser::takeFirstView(BuiltViews &views)
 {
     detailsDeferred[std::clamp(views.firstView, 0, 2)] = false;
+    linesText[std::clamp(views.firstView, 0, 2)].reset();
     protectedTracks = lastScanProtected;
     trackTexts = views.texts;
     artistCounts = views.artistCounts;
@@ -684,6 +687,7 @@ void MediaBrowser::takeViews(BuiltViews views)
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
+    std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
     keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true);
@@ -784,7 +788,7 @@ void MediaBrowser::searchBox(const QString &name)
     const bool videos = controller.mediaTypeFilter == videosCategory;
     // The other views' lines still to be made are of the marks as they are now.
     for (int other = 0; other < 3; ++other) {
-        if (other != view)
+        if (other != view && !linesText[other])
             makeDeferredDetails(other);
     }
     if (view < 0 || view > 2) {
@@ -802,6 +806,7 @@ void MediaBrowser::searchBox(const QString &name)
         itunesBrowserCache = TrackMap();
     TrackMap &tracks = controller.browserTracks;
     std::vector<manager::ShownTrack> shown;
+    bool sameTracks = false;
     // Unicode lower case on both sides: different letters never meet.
     const QString lowered = name.toLower();
     if (name.isEmpty()) {
@@ -814,29 +819,32 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         const QString &text = lowered;
         // What the last text hid, a text that extends it hides too.
-        const bool narrower =
-            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
-        if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
-            trackTexts = manager::textsOf(tracks);
-        for (bool marked = false; !marked;) {
-            marked = true;
-            shown.clear();
-            auto texts = trackTexts->cbegin();
-            for (auto it = tracks.begin(); it != tracks.end(); ++it, ++texts) {
-                if (!texts->of(it.value())) { // texts of other tracks: work them out and start again
-                    trackTexts = manager::textsOf(tracks);
-                    marked = false;
-                    break;
-                }
-                track &t = it.value();
-                if (narrower && t.isHidden)
-                    continue;
-                t.isHidden = !searchedText(*texts, t, view, videos).contains(text);
-                if (!t.isHidden)
-                    shown.push_back({&t, &*texts});
+        if (!indexFits())
+            indexTracks();
+        // What the last text hid, a text that extends it hides too: only
+        // the tracks it left shown are looked at again.
+        const bool narrower = lastSearch && lastSearch->view == view && lastSearch->videos == videos &&
+                              text.startsWith(lastSearch->text);
+        std::vector<int> shownAt;
+        const auto mark = [&](int at) {
+            track &t = *trackAt[size_t(at)];
+            const manager::TrackTexts &texts = (*trackTexts)[size_t(at)];
+            t.isHidden = !searchedText(texts, t, view, videos).contains(text);
+            if (!t.isHidden) {
+                shownAt.push_back(at);
+                shown.push_back({&t, &texts});
             }
+        };
+        if (narrower) {
+            for (int at : std::as_const(lastSearch->shown))
+                mark(at);
+        } else {
+            for (int at = 0; at < int(trackAt.size()); ++at)
+                mark(at);
         }
-        lastSearch = LastSearch{view, videos, text};
+        // Typing on often leaves the same tracks: the rows on screen are theirs.
+        sameTracks = narrower && shownAt.size() == lastSearch->shown.size();
+        lastSearch = LastSearch{view, videos, text, std::move(shownAt)};
     }
 
     if (!duringBuild)
@@ -858,12 +866,17 @@ void MediaBrowser::searchBox(const QString &name)
         keepTicks(view);
     const bool restored = name.isEmpty() && savedFit && (view == 1 || view == 2);
     bool reused = restored;
+    bool kept = false;
+    bool keptLines = false;
     if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && restored) {
         trackView = savedBrowserModels.tracks;
     } else if (view < 2 && !videos && showUnfiltered(view, lowered, input.details)) {
         reused = true;
+        keptLines = linesText[view].has_value();
+    } else if (sameTracks && (!input.details || !detailsDeferred[view])) {
+        kept = true;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
         seenVideoTitles = albumView.seenVideoTitles;
@@ -873,7 +886,11 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
-    detailsDeferred[view] = !restored && !input.details;
+    if (!kept) {
+        detailsDeferred[view] = !restored && !input.details;
+        if (!keptLines)
+            linesText[view].reset();
+    }
     // Rows shown before still carry the ticks of when they were last shown.
     restoreTicks(view, reused);
     populateMediaBrowser();
@@ -899,11 +916,17 @@ void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, boo
     kept.category = controller.mediaTypeFilter;
 }
 
+bool MediaBrowser::unfilteredFits(int view, bool details) const
+{
+    const UnfilteredView &kept = unfiltered[view];
+    return kept.texts && kept.texts == trackTexts && kept.category == controller.mediaTypeFilter &&
+           (!details || kept.details);
+}
+
 bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
 {
     UnfilteredView &kept = unfiltered[view];
-    if (!kept.texts || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter ||
-        (details && !kept.details))
+    if (!unfilteredFits(view, details))
         return false;
     // A row's key is the album's or artist's name as its tracks spell it.
     const QMap<QString, QObject *> &rows = kept.rows.models;
@@ -923,11 +946,21 @@ bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
                 shown.models.insert(shown.models.cend(), row.key(), row.value());
         }
     }
+    shown.details.clear();
+    shown.detailsOwner.reset();
     if (!details) {
-        shown.details.clear();
-        shown.detailsOwner.reset();
+        // Made from the same lines when first asked for, whatever the marks are then.
+        linesText[view] = kept.details ? std::optional<QString>(text) : std::nullopt;
         return true;
     }
+    shown.details = unfilteredLines(view, text);
+    shown.detailsOwner = kept.rows.detailsOwner ? kept.rows.detailsOwner : kept.rows.owner;
+    return true;
+}
+
+QList<QObject *> MediaBrowser::unfilteredLines(int view, const QString &text)
+{
+    UnfilteredView &kept = unfiltered[view];
     if (kept.detailTexts.size() != size_t(kept.rows.details.size())) {
         kept.detailTexts.clear();
         kept.detailTexts.reserve(size_t(kept.rows.details.size()));
@@ -937,15 +970,51 @@ bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
                                                                      : line->artistname().toLower());
         }
     }
-    if (!text.isEmpty()) {
-        shown.details.clear();
-        auto name = kept.detailTexts.cbegin();
-        for (QObject *line : std::as_const(kept.rows.details)) {
-            if ((name++)->contains(text))
-                shown.details.append(line);
+    if (text.isEmpty())
+        return kept.rows.details;
+    QList<QObject *> lines;
+    auto name = kept.detailTexts.cbegin();
+    for (QObject *line : std::as_const(kept.rows.details)) {
+        if ((name++)->contains(text))
+            lines.append(line);
+    }
+    return lines;
+}
+
+bool MediaBrowser::indexFits() const
+{
+    // Nodes of a map stay where they are until it is changed or copied on
+    // a write: not shared, of the same size and with the same first node,
+    // it is the map indexed (a change of its tracks is followed by a build,
+    // which drops the index).
+    const TrackMap &tracks = controller.browserTracks;
+    return trackTexts && indexedTexts == trackTexts && trackAt.size() == size_t(tracks.size()) &&
+           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && tracks.isDetached() &&
+           &*tracks.cbegin() == trackAt.front();
+}
+
+void MediaBrowser::indexTracks()
+{
+    TrackMap &tracks = controller.browserTracks;
+    tracks.detach(); // marks are set through the index: never into a copy's tracks
+    lastSearch.reset();
+    if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
+        trackTexts = manager::textsOf(tracks);
+    for (bool indexed = false; !indexed;) {
+        indexed = true;
+        trackAt.clear();
+        trackAt.reserve(size_t(tracks.size()));
+        auto texts = trackTexts->cbegin();
+        for (track &t : tracks) {
+            if (!(texts++)->of(t)) { // texts of other tracks: work them out and start again
+                trackTexts = manager::textsOf(tracks);
+                indexed = false;
+                break;
+            }
+            trackAt.push_back(&t);
         }
     }
-    return true;
+    indexedTexts = trackTexts;
 }
 
 manager::ViewResult &MediaBrowser::viewRows(int view)
@@ -958,6 +1027,15 @@ void MediaBrowser::makeDeferredDetails(int view)
     if (!detailsDeferred[view])
         return;
     detailsDeferred[view] = false;
+    const std::optional<QString> text = std::exchange(linesText[view], std::nullopt);
+    if (text && view < 2 && unfilteredFits(view, true)) {
+        manager::ViewResult &rows = viewRows(view);
+        rows.details = unfilteredLines(view, *text);
+        rows.detailsOwner = unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner
+                                                               : unfiltered[view].rows.owner;
+        setTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
+        return;
+    }
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
     input.rows = false;

@@ -171,6 +171,10 @@ private:
     void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
     manager::ViewResult &viewRows(int view);
+    // Whether trackAt is the index of browserTracks as it is now, and
+    // makes it (browserTracks no longer shared) when not.
+    bool indexFits() const;
+    void indexTracks();
     // A search in the thumbnails makes the view's rows only (a search that
     // shows most tracks would make and delete a detail line for each on
     // every keystroke); the lines are made from the same marks when the
@@ -184,6 +188,9 @@ private:
     // unfiltered view whose text contains `text` (lower-cased); false when
     // there is no unfiltered view of the current tracks and category.
     bool showUnfiltered(int view, const QString &text, bool details);
+    bool unfilteredFits(int view, bool details) const;
+    // The unfiltered view's detail lines whose text contains `text`.
+    QList<QObject *> unfilteredLines(int view, const QString &text);
     // Notes the ticks of a view's rows and detail lines, before the search
     // box replaces them...
     void keepTicks(int view);
@@ -212,8 +219,10 @@ private:
     // The ids ticked in each view's rows [view][0] and detail lines
     // [view][1], kept across the search box's rebuilds.
     QSet<int> keptTicks[3][2];
-    // Views whose detail lines a search left to be made.
+    // Views whose detail lines a search left to be made...
     bool detailsDeferred[3] = {false, false, false};
+    // ...from the unfiltered view's lines of this text rather than from the marks.
+    std::optional<QString> linesText[3];
 
     RowPublisher publisher;
     std::atomic<bool> closed{false};            // the browser window is closed
@@ -239,9 +248,15 @@ private:
     {
         int view = -1;
         bool videos = false;
-        QString text; // lower-cased
+        QString text;           // lower-cased
+        std::vector<int> shown; // places in trackAt of the tracks it left shown
     };
     std::optional<LastSearch> lastSearch;
+    // The tracks of browserTracks in its order (the order of trackTexts,
+    // which indexedTexts were when it was made): a keystroke marks them
+    // without walking the map.
+    std::vector<track *> trackAt;
+    std::shared_ptr<const manager::TrackTextList> indexedTexts;
     // The album and artist views of the current category as built from
     // tracks none of which was hidden.  A search of the albums' or artists'
     // names hides whole rows: it shows some of these again instead of
