@@ -584,12 +584,14 @@ QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
     return key;
 }
 
-// Turns the groups into rows of at most six tracks: row 1 carries the cover,
-// row 2 the artist, genre and year (and exists even for a short group).
-void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+using SortedGroups = std::vector<std::pair<const QString *, const Group *>>;
+
+// The rows of groups [from, to) of `sorted`, children of `owner`, into `models`.
+void makeRowsOf(SortedGroups::const_iterator from, SortedGroups::const_iterator to, GroupKind kind, QObject *owner,
+                QMap<QString, QObject *> &models)
 {
-    QObject *owner = result.owner.get();
-    for (const auto &[groupKey, groupValue] : groups.sorted()) {
+    for (; from != to; ++from) {
+        const auto &[groupKey, groupValue] = *from;
         const Group &group = *groupValue;
         // A search often leaves one track of a group: nothing to sort.
         std::vector<GroupEntry> ordered;
@@ -628,9 +630,50 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
                                              row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
             if (row == 1)
                 model->setGroupRows(rows);
-            result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
+            models.insert(models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }
+}
+
+// Makes the second half of a large view's rows while the first is made.
+// Its tasks wait for nothing, so a builder on any pool may wait for them.
+QThreadPool *rowsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
+// Turns the groups into rows of at most six tracks: row 1 carries the cover,
+// row 2 the artist, genre and year (and exists even for a short group).
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+{
+    // A search keystroke may leave thousands of groups, each made into rows
+    // of their own: two threads make them.
+    constexpr size_t splitFrom = 2000;
+    const SortedGroups sorted = groups.sorted();
+    QObject *owner = result.owner.get();
+    if (sorted.size() < splitFrom || QThread::idealThreadCount() < 2) {
+        makeRowsOf(sorted.cbegin(), sorted.cend(), kind, owner, result.models);
+        return;
+    }
+    const auto half = sorted.cbegin() + qsizetype(sorted.size() / 2);
+    QThread *const here = QThread::currentThread();
+    QFuture<std::pair<QObject *, QMap<QString, QObject *>>> second = QtConcurrent::run(rowsPool(), [&] {
+        auto *secondOwner = new QObject;
+        QMap<QString, QObject *> models;
+        makeRowsOf(half, sorted.cend(), kind, secondOwner, models);
+        secondOwner->moveToThread(here); // to join the first half's owner
+        return std::pair(secondOwner, models);
+    });
+    makeRowsOf(sorted.cbegin(), half, kind, owner, result.models);
+    const auto [secondOwner, models] = second.result();
+    secondOwner->setParent(owner);
+    for (auto row = models.cbegin(); row != models.cend(); ++row)
+        result.models.insert(result.models.cend(), row.key(), row.value());
 }
 
 // Tracks a builder is given out of the library, in id order: a walk of the

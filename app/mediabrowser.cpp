@@ -529,6 +529,15 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         }
     }
     views.artistCounts = counts;
+    // What the searches to come compare, worked out here rather than at a keystroke.
+    for (int view = 0; view < 3; ++view)
+        views.names[view] = packNames(views.texts, view);
+    if (views.unmarked) {
+        views.rowNames[0] = lowerRowNames(views.albums.models);
+        views.rowNames[1] = lowerRowNames(views.artists.models);
+        views.lineNames[0] = lowerLineNames(views.albums.details, 0);
+        views.lineNames[1] = lowerLineNames(views.artists.details, 1);
+    }
     return views;
 }
 
@@ -690,8 +699,14 @@ void MediaBrowser::takeViews(BuiltViews views)
     std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
-    keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true);
-    keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true);
+    keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true, std::move(views.rowNames[0]),
+                   std::move(views.lineNames[0]));
+    keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true, std::move(views.rowNames[1]),
+                   std::move(views.lineNames[1]));
+    for (int view = 0; view < 3; ++view) {
+        if (views.names[view])
+            packed[view] = views.names[view];
+    }
 
     if (!firstViewTaken) {
         if (!pendingSearch) {
@@ -826,10 +841,17 @@ void MediaBrowser::searchBox(const QString &name)
         const bool narrower = lastSearch && lastSearch->view == view && lastSearch->videos == videos &&
                               text.startsWith(lastSearch->text);
         std::vector<int> shownAt;
+        const PackedNames *packedNames = videos ? nullptr : &packedField(view);
+        const auto matches = [&](int at, const track &t, const manager::TrackTexts &texts) {
+            if (!packedNames)
+                return searchedText(texts, t, view, videos).contains(text);
+            const qsizetype start = packedNames->starts[size_t(at)];
+            return QStringView(packedNames->text).sliced(start, packedNames->starts[size_t(at) + 1] - start).contains(text);
+        };
         const auto mark = [&](int at) {
             track &t = *trackAt[size_t(at)];
             const manager::TrackTexts &texts = (*trackTexts)[size_t(at)];
-            t.isHidden = !searchedText(texts, t, view, videos).contains(text);
+            t.isHidden = !matches(at, t, texts);
             if (!t.isHidden) {
                 shownAt.push_back(at);
                 shown.push_back({&t, &texts});
@@ -904,7 +926,8 @@ void MediaBrowser::searchBox(const QString &name)
     }
 }
 
-void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, bool details)
+void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, bool details,
+                                  std::vector<QString> rowNames, std::vector<QString> lineNames)
 {
     UnfilteredView &kept = unfiltered[view];
     kept = UnfilteredView();
@@ -914,6 +937,8 @@ void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, boo
     kept.details = details;
     kept.texts = trackTexts;
     kept.category = controller.mediaTypeFilter;
+    kept.rowTexts = std::move(rowNames);
+    kept.detailTexts = std::move(lineNames);
 }
 
 bool MediaBrowser::unfilteredFits(int view, bool details) const
@@ -928,14 +953,9 @@ bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
     UnfilteredView &kept = unfiltered[view];
     if (!unfilteredFits(view, details))
         return false;
-    // A row's key is the album's or artist's name as its tracks spell it.
     const QMap<QString, QObject *> &rows = kept.rows.models;
-    if (kept.rowTexts.size() != size_t(rows.size())) {
-        kept.rowTexts.clear();
-        kept.rowTexts.reserve(size_t(rows.size()));
-        for (auto key = rows.keyBegin(); key != rows.keyEnd(); ++key)
-            kept.rowTexts.push_back(key->toLower());
-    }
+    if (kept.rowTexts.size() != size_t(rows.size()))
+        kept.rowTexts = lowerRowNames(rows);
     manager::ViewResult &shown = viewRows(view);
     shown = kept.rows;
     if (!text.isEmpty()) {
@@ -961,15 +981,8 @@ bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
 QList<QObject *> MediaBrowser::unfilteredLines(int view, const QString &text)
 {
     UnfilteredView &kept = unfiltered[view];
-    if (kept.detailTexts.size() != size_t(kept.rows.details.size())) {
-        kept.detailTexts.clear();
-        kept.detailTexts.reserve(size_t(kept.rows.details.size()));
-        for (const QObject *object : std::as_const(kept.rows.details)) {
-            const auto *line = qobject_cast<const DetailedDataModel *>(object);
-            kept.detailTexts.push_back(!line ? QString() : view == 0 ? line->albumname().toLower()
-                                                                     : line->artistname().toLower());
-        }
-    }
+    if (kept.detailTexts.size() != size_t(kept.rows.details.size()))
+        kept.detailTexts = lowerLineNames(kept.rows.details, view);
     if (text.isEmpty())
         return kept.rows.details;
     QList<QObject *> lines;
@@ -991,6 +1004,52 @@ bool MediaBrowser::indexFits() const
     return trackTexts && indexedTexts == trackTexts && trackAt.size() == size_t(tracks.size()) &&
            trackTexts->size() == trackAt.size() && !tracks.isEmpty() && tracks.isDetached() &&
            &*tracks.cbegin() == trackAt.front();
+}
+
+std::shared_ptr<const MediaBrowser::PackedNames>
+MediaBrowser::packNames(std::shared_ptr<const manager::TrackTextList> texts, int view)
+{
+    auto names = std::make_shared<PackedNames>();
+    names->starts.reserve(texts->size() + 1);
+    qsizetype length = 0;
+    for (const manager::TrackTexts &one : *texts) {
+        names->starts.push_back(length);
+        length += searchedText(one, track(), view, false).size();
+    }
+    names->starts.push_back(length);
+    names->text.reserve(length);
+    for (const manager::TrackTexts &one : *texts)
+        names->text.append(searchedText(one, track(), view, false));
+    names->texts = std::move(texts);
+    return names;
+}
+
+const MediaBrowser::PackedNames &MediaBrowser::packedField(int view)
+{
+    if (!packed[view] || packed[view]->texts != trackTexts)
+        packed[view] = packNames(trackTexts, view);
+    return *packed[view];
+}
+
+std::vector<QString> MediaBrowser::lowerRowNames(const QMap<QString, QObject *> &rows)
+{
+    // A row's key is the album's or artist's name as its tracks spell it.
+    std::vector<QString> names;
+    names.reserve(size_t(rows.size()));
+    for (auto key = rows.keyBegin(); key != rows.keyEnd(); ++key)
+        names.push_back(key->toLower());
+    return names;
+}
+
+std::vector<QString> MediaBrowser::lowerLineNames(const QList<QObject *> &lines, int view)
+{
+    std::vector<QString> names;
+    names.reserve(size_t(lines.size()));
+    for (const QObject *object : lines) {
+        const auto *line = qobject_cast<const DetailedDataModel *>(object);
+        names.push_back(!line ? QString() : view == 0 ? line->albumname().toLower() : line->artistname().toLower());
+    }
+    return names;
 }
 
 void MediaBrowser::indexTracks()

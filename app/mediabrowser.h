@@ -31,6 +31,17 @@ class MediaBrowser : public QObject
     Q_OBJECT
 
 public:
+    // The lower-cased name a view searches (album, artist, title), of every
+    // track of a track set's texts in their order, in one run of text: a
+    // keystroke reads it front to back.
+    struct PackedNames
+    {
+        std::shared_ptr<const manager::TrackTextList> texts; // made from
+        QString text;
+        std::vector<qsizetype> starts; // of each track's name, and the end
+    };
+    static std::shared_ptr<const PackedNames> packNames(std::shared_ptr<const manager::TrackTextList> texts, int view);
+
     // Result of a source job: a folder-size check, maybe followed by a scan.
     struct ScanResult
     {
@@ -57,6 +68,12 @@ public:
         int firstView = -1;    // the view handed over before the others were built, if any...
         int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
         bool unmarked = false; // built from tracks none of which was hidden
+        // Worked out on the building thread for the searches to come: the
+        // names of each view, and (unmarked) the lower-cased names of the
+        // album and artist rows and detail lines.
+        std::shared_ptr<const PackedNames> names[3];
+        std::vector<QString> rowNames[2];
+        std::vector<QString> lineNames[2];
     };
 
     explicit MediaBrowser(manager &controller);
@@ -183,7 +200,10 @@ private:
     const QList<QObject *> &detailsOf(int view);
     // Keeps the album or artist view just taken as the unfiltered one of the
     // current category (`details`: with its detail lines).
-    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details);
+    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details,
+                        std::vector<QString> rowNames = {}, std::vector<QString> lineNames = {});
+    static std::vector<QString> lowerRowNames(const QMap<QString, QObject *> &rows);
+    static std::vector<QString> lowerLineNames(const QList<QObject *> &lines, int view);
     // Shows the rows (and, with `details`, the detail lines) of the
     // unfiltered view whose text contains `text` (lower-cased); false when
     // there is no unfiltered view of the current tracks and category.
@@ -257,6 +277,8 @@ private:
     // without walking the map.
     std::vector<track *> trackAt;
     std::shared_ptr<const manager::TrackTextList> indexedTexts;
+    std::shared_ptr<const PackedNames> packed[3];
+    const PackedNames &packedField(int view);
     // The album and artist views of the current category as built from
     // tracks none of which was hidden.  A search of the albums' or artists'
     // names hides whole rows: it shows some of these again instead of
