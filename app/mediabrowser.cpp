@@ -535,8 +535,11 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
     if (views.unmarked) {
         views.rowNames[0] = lowerRowNames(views.albums.models);
         views.rowNames[1] = lowerRowNames(views.artists.models);
-        views.lineNames[0] = lowerLineNames(views.albums.details, 0);
-        views.lineNames[1] = lowerLineNames(views.artists.details, 1);
+        // Not the lines handed over first: the GUI thread holds them already.
+        for (int view = 0; view < 2; ++view) {
+            if (!(views.firstView == view && views.firstDisplay == 1))
+                views.lineNames[view] = lowerLineNames(view == 0 ? views.albums.details : views.artists.details, view);
+        }
     }
     return views;
 }
@@ -699,6 +702,8 @@ void MediaBrowser::takeViews(BuiltViews views)
     std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
+    // The rows on screen are the build's now, not the last search's.
+    lastSearch.reset();
     keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true, std::move(views.rowNames[0]),
                    std::move(views.lineNames[0]));
     keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true, std::move(views.rowNames[1]),
@@ -810,6 +815,7 @@ void MediaBrowser::searchBox(const QString &name)
         if (name.isEmpty()) {
             for (track &t : controller.browserTracks)
                 t.isHidden = false;
+            lastSearch.reset(); // its marks are gone
         }
         populateMediaBrowser();
         return;
