@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSemaphore>
 #include <QSet>
 #include <QtConcurrent>
 #include <QThread>
@@ -662,15 +663,28 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
     }
     const auto half = sorted.cbegin() + qsizetype(sorted.size() / 2);
     QThread *const here = QThread::currentThread();
-    QFuture<std::pair<QObject *, QMap<QString, QObject *>>> second = QtConcurrent::run(rowsPool(), [&] {
-        auto *secondOwner = new QObject;
-        QMap<QString, QObject *> models;
+    QObject *secondOwner = nullptr;
+    QMap<QString, QObject *> models;
+    QSemaphore made;
+    // A busy machine may not run it soon: then this thread makes it too,
+    // rather than wait for another to start.
+    struct SecondHalf : QRunnable
+    {
+        std::function<void()> work;
+        void run() override { work(); }
+    } second;
+    second.setAutoDelete(false);
+    second.work = [&] {
+        secondOwner = new QObject;
         makeRowsOf(half, sorted.cend(), kind, secondOwner, models);
         secondOwner->moveToThread(here); // to join the first half's owner
-        return std::pair(secondOwner, models);
-    });
+        made.release();
+    };
+    rowsPool()->start(&second);
     makeRowsOf(sorted.cbegin(), half, kind, owner, result.models);
-    const auto [secondOwner, models] = second.result();
+    if (rowsPool()->tryTake(&second))
+        second.run();
+    made.acquire();
     secondOwner->setParent(owner);
     for (auto row = models.cbegin(); row != models.cend(); ++row)
         result.models.insert(result.models.cend(), row.key(), row.value());

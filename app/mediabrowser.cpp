@@ -573,6 +573,7 @@ void MediaBrowser::startBuild()
     // from them meanwhile.
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
     std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
+    std::fill(std::begin(linesShown), std::end(linesShown), std::nullopt);
     // New rows, of other tracks or another category: no tick carries over.
     for (auto &view : keptTicks) {
         for (QSet<int> &ticked : view)
@@ -647,6 +648,7 @@ void MediaBrowser::takeFirstView(BuiltViews &views)
 {
     detailsDeferred[std::clamp(views.firstView, 0, 2)] = false;
     linesText[std::clamp(views.firstView, 0, 2)].reset();
+    linesShown[std::clamp(views.firstView, 0, 2)].reset();
     protectedTracks = lastScanProtected;
     trackTexts = views.texts;
     artistCounts = views.artistCounts;
@@ -700,6 +702,7 @@ void MediaBrowser::takeViews(BuiltViews views)
     trackView = std::move(views.tracks);
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
     std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
+    std::fill(std::begin(linesShown), std::end(linesShown), std::nullopt);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
     // The rows on screen are the build's now, not the last search's.
@@ -806,9 +809,14 @@ void MediaBrowser::searchBox(const QString &name)
     controller.filterActive = true;
     const int view = controller.browserView;
     const bool videos = controller.mediaTypeFilter == videosCategory;
-    // The other views' lines still to be made are of the marks as they are now.
+    // The other views' lines still to be made are of the marks as they are
+    // now: the tracks the last search left shown, when it was that view's.
     for (int other = 0; other < 3; ++other) {
-        if (other != view && !linesText[other])
+        if (other == view || !detailsDeferred[other] || linesText[other] || linesShown[other])
+            continue;
+        if (lastSearch && lastSearch->view == other && indexFits())
+            linesShown[other] = lastSearch->shown;
+        else
             makeDeferredDetails(other);
     }
     if (view < 0 || view > 2) {
@@ -918,6 +926,7 @@ void MediaBrowser::searchBox(const QString &name)
         detailsDeferred[view] = !restored && !input.details;
         if (!keptLines)
             linesText[view].reset();
+        linesShown[view].reset();
     }
     // Rows shown before still carry the ticks of when they were last shown.
     restoreTicks(view, reused);
@@ -1104,6 +1113,14 @@ void MediaBrowser::makeDeferredDetails(int view)
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
     input.rows = false;
+    std::vector<manager::ShownTrack> shown;
+    const std::optional<std::vector<int>> places = std::exchange(linesShown[view], std::nullopt);
+    if (places && indexFits()) {
+        shown.reserve(places->size());
+        for (int at : *places)
+            shown.push_back({trackAt[size_t(at)], &(*trackTexts)[size_t(at)]});
+        input.shown = &shown;
+    }
     const TrackMap &tracks = controller.browserTracks;
     const manager::ViewResult lines = view == 0   ? manager::Get_Albumlist(false, tracks, input)
                                       : view == 1 ? manager::Get_Artistlist(false, tracks, input)

@@ -241,8 +241,10 @@ private:
     QSet<int> keptTicks[3][2];
     // Views whose detail lines a search left to be made...
     bool detailsDeferred[3] = {false, false, false};
-    // ...from the unfiltered view's lines of this text rather than from the marks.
+    // ...from the unfiltered view's lines of this text rather than from the marks,
     std::optional<QString> linesText[3];
+    // ...or from the tracks a search in the view left shown (places in trackAt).
+    std::optional<std::vector<int>> linesShown[3];
 
     RowPublisher publisher;
     std::atomic<bool> closed{false};            // the browser window is closed
