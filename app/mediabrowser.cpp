@@ -852,15 +852,17 @@ void MediaBrowser::searchBox(const QString &name)
             indexTracks();
         // What the last text hid, a text that extends it hides too: only
         // the tracks it left shown are looked at again.
-        const bool narrower = lastSearch && lastSearch->view == view && lastSearch->videos == videos &&
-                              text.startsWith(lastSearch->text);
+        const bool narrower =
+            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
         std::vector<int> shownAt;
         const PackedNames *packedNames = videos ? nullptr : &packedField(view);
         const auto matches = [&](int at, const track &t, const manager::TrackTexts &texts) {
             if (!packedNames)
                 return searchedText(texts, t, view, videos).contains(text);
             const qsizetype start = packedNames->starts[size_t(at)];
-            return QStringView(packedNames->text).sliced(start, packedNames->starts[size_t(at) + 1] - start).contains(text);
+            return QStringView(packedNames->text)
+                .sliced(start, packedNames->starts[size_t(at) + 1] - start)
+                .contains(text);
         };
         const auto mark = [&](int at) {
             track &t = *trackAt[size_t(at)];
@@ -1105,8 +1107,8 @@ void MediaBrowser::makeDeferredDetails(int view)
     if (text && view < 2 && unfilteredFits(view, true)) {
         manager::ViewResult &rows = viewRows(view);
         rows.details = unfilteredLines(view, *text);
-        rows.detailsOwner = unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner
-                                                               : unfiltered[view].rows.owner;
+        rows.detailsOwner =
+            unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner : unfiltered[view].rows.owner;
         setTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
         return;
     }

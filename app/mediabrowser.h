@@ -200,8 +200,8 @@ private:
     const QList<QObject *> &detailsOf(int view);
     // Keeps the album or artist view just taken as the unfiltered one of the
     // current category (`details`: with its detail lines).
-    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details,
-                        std::vector<QString> rowNames = {}, std::vector<QString> lineNames = {});
+    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details, std::vector<QString> rowNames = {},
+                        std::vector<QString> lineNames = {});
     static std::vector<QString> lowerRowNames(const QMap<QString, QObject *> &rows);
     static std::vector<QString> lowerLineNames(const QList<QObject *> &lines, int view);
     // Shows the rows (and, with `details`, the detail lines) of the

@@ -193,9 +193,8 @@ int main(int argc, char *argv[])
         QList<track> finished;
         longest.push_back(runToEnd(job, many, manyWall, &finished));
         walls.push_back(manyWall);
-        require(finished.size() == many.size(), QStringLiteral("whole lookup: %1 of %2 tracks came back")
-                                                    .arg(finished.size())
-                                                    .arg(many.size()));
+        require(finished.size() == many.size(),
+                QStringLiteral("whole lookup: %1 of %2 tracks came back").arg(finished.size()).arg(many.size()));
     }
     out << QStringLiteral("whole lookup of 50000 tracks in 5000 folders (none staged): median %1 ms; "
                           "longest GUI step %2 ms\n")

@@ -9,9 +9,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTextStream>
-
 #include <QHash>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
@@ -211,9 +210,8 @@ int main(int argc, char *argv[])
         const manager::LibraryViews all = manager::buildLibraryViews(library, input);
         wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
         const std::pair<const char *, const manager::ViewResult *> built[] = {
-            {"albums", &all.albumModels},       {"artists", &all.artistModels},
-            {"tracks", &all.trackRowModels},    {"playlists", &all.playlistModels},
-            {"podcasts", &all.podcastModels},   {"audiobooks", &all.audiobookModels},
+            {"albums", &all.albumModels},       {"artists", &all.artistModels},   {"tracks", &all.trackRowModels},
+            {"playlists", &all.playlistModels}, {"podcasts", &all.podcastModels}, {"audiobooks", &all.audiobookModels},
             {"videos", &all.videoModels}};
         for (const auto &[name, result] : built)
             check(name, *result, "buildLibraryViews");

@@ -159,11 +159,11 @@ private slots:
         QTest::addColumn<QStringList>("shown");
         QTest::addRow("albums narrowed") << 0 << false << QStringList{"o", "ou", "our"} << QStringList{"Blue Hour"};
         QTest::addRow("artists widened") << 1 << false << QStringList{"crew", "cr", ""} << QStringList{"Band", "Crew"};
-        QTest::addRow("titles narrowed to the same tracks")
-            << 2 << false << QStringList{"s", "so", "son", "song"}
-            << QStringList{"Song 1", "Song 2", "Song 3", "Song 4"};
+        QTest::addRow("titles narrowed to the same tracks") << 2 << false << QStringList{"s", "so", "son", "song"}
+                                                            << QStringList{"Song 1", "Song 2", "Song 3", "Song 4"};
         QTest::addRow("titles after another text") << 2 << false << QStringList{"3", "", "4"} << QStringList{"Song 4"};
-        QTest::addRow("albums typed during a build") << 0 << true << QStringList{"co", "coa"} << QStringList{"Coastline"};
+        QTest::addRow("albums typed during a build")
+            << 0 << true << QStringList{"co", "coa"} << QStringList{"Coastline"};
         QTest::addRow("artists typed during a build") << 1 << true << QStringList{"cr"} << QStringList{"Crew"};
         QTest::addRow("titles typed during a build, same tracks")
             << 2 << true << QStringList{"g 2", "g 2"} << QStringList{"Song 2"};
