@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSemaphore>
 #include <QSet>
 #include <QtConcurrent>
 #include <QThread>
@@ -516,6 +517,7 @@ public:
         return *found.value();
     }
     void insert(const QString &key, const Value &value) { (*this)[key] = value; }
+    void reserve(size_t keys) { byKey.reserve(qsizetype(keys)); }
     // The row of keyOf(text), found through `text` itself: the tracks of an
     // album carry the same name, so its key is worked out once per text.
     template <typename KeyOf> Value &of(const QString &text, KeyOf keyOf)
@@ -560,7 +562,10 @@ struct Group
 
 int decimalDigits(int value)
 {
-    return int(QString::number(value).size());
+    int digits = 1;
+    for (; value >= 10 || value <= -10; value /= 10)
+        ++digits;
+    return value < 0 ? digits + 1 : digits;
 }
 
 QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
@@ -569,28 +574,37 @@ QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
     // Rows 1 and 2, and every row of a track group, are numbered to one
     // digit more than the group's row count has; later playlist rows to two.
     const int width = row > 2 && kind == GroupKind::Playlists ? 2 : digits + 1;
-    const QString number = QString::number(row);
-    QString key;
-    key.reserve(groupKey.size() + 1 + std::max(width, int(number.size())));
-    key.append(groupKey).append(letter);
-    for (qsizetype pad = width - number.size(); pad > 0; --pad)
-        key.append(QLatin1Char('0'));
-    return key.append(number);
+    // Written in place: a view of 100,000 tracks has tens of thousands of rows.
+    const int length = decimalDigits(row);
+    QString key(groupKey.size() + 1 + std::max(width, length), Qt::Uninitialized);
+    QChar *out = std::copy(groupKey.cbegin(), groupKey.cend(), key.begin());
+    *out++ = letter;
+    out = std::fill_n(out, std::max(width - length, 0), QLatin1Char('0'));
+    for (int n = row, at = length - 1; at >= 0; n /= 10, --at)
+        out[at] = QLatin1Char(char('0' + n % 10));
+    return key;
 }
 
-// Turns the groups into rows of at most six tracks: row 1 carries the cover,
-// row 2 the artist, genre and year (and exists even for a short group).
-void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+using SortedGroups = std::vector<std::pair<const QString *, const Group *>>;
+
+// The rows of groups [from, to) of `sorted`, children of `owner`, into `models`.
+void makeRowsOf(SortedGroups::const_iterator from, SortedGroups::const_iterator to, GroupKind kind, QObject *owner,
+                QMap<QString, QObject *> &models)
 {
-    QObject *owner = result.owner.get();
-    for (const auto &[groupKey, groupValue] : groups.sorted()) {
+    for (; from != to; ++from) {
+        const auto &[groupKey, groupValue] = *from;
         const Group &group = *groupValue;
-        std::vector<GroupEntry> sorted = group.entries;
-        std::stable_sort(sorted.begin(), sorted.end(), [](const GroupEntry &a, const GroupEntry &b) {
-            if (a.t->tracknumber != b.t->tracknumber)
-                return a.t->tracknumber < b.t->tracknumber;
-            return textKey(a.t->trackname) < textKey(b.t->trackname);
-        });
+        // A search often leaves one track of a group: nothing to sort.
+        std::vector<GroupEntry> ordered;
+        if (group.entries.size() > 1) {
+            ordered = group.entries;
+            std::stable_sort(ordered.begin(), ordered.end(), [](const GroupEntry &a, const GroupEntry &b) {
+                if (a.t->tracknumber != b.t->tracknumber)
+                    return a.t->tracknumber < b.t->tracknumber;
+                return textKey(a.t->trackname) < textKey(b.t->trackname);
+            });
+        }
+        const std::vector<GroupEntry> &sorted = ordered.empty() ? group.entries : ordered;
 
         const track &first = *group.first;
         const bool playlist = kind == GroupKind::Playlists;
@@ -617,9 +631,63 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
                                              row == 1 ? group.cover : QStringLiteral("no"), std::move(tracks), owner);
             if (row == 1)
                 model->setGroupRows(rows);
-            result.models.insert(result.models.cend(), rowKey(*groupKey, row, digits, kind), model);
+            models.insert(models.cend(), rowKey(*groupKey, row, digits, kind), model);
         }
     }
+}
+
+// Makes the second half of a large view's rows while the first is made.
+// Its tasks wait for nothing, so a builder on any pool may wait for them.
+QThreadPool *rowsPool()
+{
+    static QThreadPool *pool = [] {
+        auto *p = new QThreadPool;
+        p->setMaxThreadCount(2);
+        return p;
+    }();
+    return pool;
+}
+
+// Turns the groups into rows of at most six tracks: row 1 carries the cover,
+// row 2 the artist, genre and year (and exists even for a short group).
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+{
+    // A search keystroke may leave thousands of groups, each made into rows
+    // of their own: two threads make them.
+    constexpr size_t splitFrom = 2000;
+    const SortedGroups sorted = groups.sorted();
+    QObject *owner = result.owner.get();
+    if (sorted.size() < splitFrom || QThread::idealThreadCount() < 2) {
+        makeRowsOf(sorted.cbegin(), sorted.cend(), kind, owner, result.models);
+        return;
+    }
+    const auto half = sorted.cbegin() + qsizetype(sorted.size() / 2);
+    QThread *const here = QThread::currentThread();
+    QObject *secondOwner = nullptr;
+    QMap<QString, QObject *> models;
+    QSemaphore made;
+    // A busy machine may not run it soon: then this thread makes it too,
+    // rather than wait for another to start.
+    struct SecondHalf : QRunnable
+    {
+        std::function<void()> work;
+        void run() override { work(); }
+    } second;
+    second.setAutoDelete(false);
+    second.work = [&] {
+        secondOwner = new QObject;
+        makeRowsOf(half, sorted.cend(), kind, secondOwner, models);
+        secondOwner->moveToThread(here); // to join the first half's owner
+        made.release();
+    };
+    rowsPool()->start(&second);
+    makeRowsOf(sorted.cbegin(), half, kind, owner, result.models);
+    if (rowsPool()->tryTake(&second))
+        second.run();
+    made.acquire();
+    secondOwner->setParent(owner);
+    for (auto row = models.cbegin(); row != models.cend(); ++row)
+        result.models.insert(result.models.cend(), row.key(), row.value());
 }
 
 // Tracks a builder is given out of the library, in id order: a walk of the
@@ -1033,12 +1101,28 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         return result;
     }
     DetailLines details(DetailOrder::Title, input.texts.get());
+    if (input.shown)
+        groups.reserve(input.shown->size());
+    Group *last = nullptr; // an album's tracks follow each other
+    const QString *lastKey = nullptr;
     visitShown(tracks, input, [&](const track &t, const TrackTexts *texts) {
         // Videos have no track rows.
         if (input.mediaTypeFilter == MediaVideos || !inMediaCategory(t, input.mediaTypeFilter))
             return;
-        if (input.rows)
+        if (input.rows && texts) {
+            // The album's key is its lower-cased name, worked out already.
+            if (!last || !sameName(*lastKey, texts->album)) {
+                last = &groups[texts->album];
+                lastKey = &texts->album;
+            }
+            if (!last->first) {
+                last->first = &t;
+                last->cover = covers.coverOf(t, isMain, false);
+            }
+            last->entries.push_back({&t, false});
+        } else if (input.rows) {
             add(t, false);
+        }
         if (input.details)
             details.add(t, texts);
     });

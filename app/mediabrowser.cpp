@@ -530,6 +530,7 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         input.texts = manager::textsOf(tracks);
     views.texts = input.texts;
     views.categoryCounts = manager::browserCategoryCounts(tracks);
+    views.unmarked = std::none_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; });
     // The videos category has album rows only.
     if (input.mediaTypeFilter == videosCategory) {
         views.albums = manager::Get_Albumlist(false, tracks, input);
@@ -609,6 +610,18 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
         }
     }
     views.artistCounts = counts;
+    // What the searches to come compare, worked out here rather than at a keystroke.
+    for (int view = 0; view < 3; ++view)
+        views.names[view] = packNames(views.texts, view);
+    if (views.unmarked) {
+        views.rowNames[0] = lowerRowNames(views.albums.models);
+        views.rowNames[1] = lowerRowNames(views.artists.models);
+        // Not the lines handed over first: the GUI thread holds them already.
+        for (int view = 0; view < 2; ++view) {
+            if (!(views.firstView == view && views.firstDisplay == 1))
+                views.lineNames[view] = lowerLineNames(view == 0 ? views.albums.details : views.artists.details, view);
+        }
+    }
     return views;
 }
 
@@ -640,6 +653,8 @@ void MediaBrowser::startBuild()
     // The marks may change before the build's views come: no lines are made
     // from them meanwhile.
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
+    std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
+    std::fill(std::begin(linesShown), std::end(linesShown), std::nullopt);
     // New rows, of other tracks or another category: no tick carries over.
     for (auto &view : keptTicks) {
         for (QSet<int> &ticked : view)
@@ -648,6 +663,7 @@ void MediaBrowser::startBuild()
     manager::ViewInput input = browserInput(nullptr);
     input.texts = trackTexts;
     lastSearch.reset(); // the build may start from other marks
+    trackAt.clear();    // ...and browserTracks may be other tracks
     const std::atomic<bool> *browserClosed = &closed;
     firstViewTaken = false;
     building = true;
@@ -712,6 +728,8 @@ void MediaBrowser::showLoading()
 void MediaBrowser::takeFirstView(BuiltViews &views)
 {
     detailsDeferred[std::clamp(views.firstView, 0, 2)] = false;
+    linesText[std::clamp(views.firstView, 0, 2)].reset();
+    linesShown[std::clamp(views.firstView, 0, 2)].reset();
     protectedTracks = lastScanProtected;
     trackTexts = views.texts;
     artistCounts = views.artistCounts;
@@ -731,6 +749,9 @@ void MediaBrowser::takeFirstView(BuiltViews &views)
         trackView = views.tracks;
         break;
     }
+    // The detail lines come first alone when the list is shown: no rows yet.
+    if ((views.firstView == 0 || views.firstView == 1) && views.firstDisplay == 0)
+        keepUnfiltered(views.firstView, views.unmarked ? viewRows(views.firstView) : manager::ViewResult(), false);
     populateMediaBrowser();
     if (!protectedTracks.isEmpty() && !controller.filterActive)
         emit controller.sgShowProtectedMediaDialog();
@@ -761,8 +782,20 @@ void MediaBrowser::takeViews(BuiltViews views)
     artistView = std::move(views.artists);
     trackView = std::move(views.tracks);
     std::fill(std::begin(detailsDeferred), std::end(detailsDeferred), false);
+    std::fill(std::begin(linesText), std::end(linesText), std::nullopt);
+    std::fill(std::begin(linesShown), std::end(linesShown), std::nullopt);
     if (searchedMeanwhile)
         restoreTicks(shownView, false);
+    // The rows on screen are the build's now, not the last search's.
+    lastSearch.reset();
+    keepUnfiltered(0, views.unmarked ? albumView : manager::ViewResult(), true, std::move(views.rowNames[0]),
+                   std::move(views.lineNames[0]));
+    keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true, std::move(views.rowNames[1]),
+                   std::move(views.lineNames[1]));
+    for (int view = 0; view < 3; ++view) {
+        if (views.names[view])
+            packed[view] = views.names[view];
+    }
 
     if (!firstViewTaken) {
         if (!pendingSearch) {
@@ -858,15 +891,21 @@ void MediaBrowser::searchBox(const QString &name)
     controller.filterActive = true;
     const int view = controller.browserView;
     const bool videos = controller.mediaTypeFilter == videosCategory;
-    // The other views' lines still to be made are of the marks as they are now.
+    // The other views' lines still to be made are of the marks as they are
+    // now: the tracks the last search left shown, when it was that view's.
     for (int other = 0; other < 3; ++other) {
-        if (other != view)
+        if (other == view || !detailsDeferred[other] || linesText[other] || linesShown[other])
+            continue;
+        if (lastSearch && lastSearch->view == other && indexFits())
+            linesShown[other] = lastSearch->shown;
+        else
             makeDeferredDetails(other);
     }
     if (view < 0 || view > 2) {
         if (name.isEmpty()) {
             for (track &t : controller.browserTracks)
                 t.isHidden = false;
+            lastSearch.reset(); // its marks are gone
         }
         populateMediaBrowser();
         return;
@@ -878,6 +917,9 @@ void MediaBrowser::searchBox(const QString &name)
         itunesBrowserCache = TrackMap();
     TrackMap &tracks = controller.browserTracks;
     std::vector<manager::ShownTrack> shown;
+    bool sameTracks = false;
+    // Unicode lower case on both sides: different letters never meet.
+    const QString lowered = name.toLower();
     if (name.isEmpty()) {
         // Only when some are marked: marking none needs no copy of a shared map.
         if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
@@ -886,32 +928,43 @@ void MediaBrowser::searchBox(const QString &name)
         }
         lastSearch.reset();
     } else {
-        // Unicode lower case on both sides: different letters never meet.
-        const QString text = name.toLower();
+        const QString &text = lowered;
         // What the last text hid, a text that extends it hides too.
+        if (!indexFits())
+            indexTracks();
+        // What the last text hid, a text that extends it hides too: only
+        // the tracks it left shown are looked at again.
         const bool narrower =
             lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
-        if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
-            trackTexts = manager::textsOf(tracks);
-        for (bool marked = false; !marked;) {
-            marked = true;
-            shown.clear();
-            auto texts = trackTexts->cbegin();
-            for (auto it = tracks.begin(); it != tracks.end(); ++it, ++texts) {
-                if (!texts->of(it.value())) { // texts of other tracks: work them out and start again
-                    trackTexts = manager::textsOf(tracks);
-                    marked = false;
-                    break;
-                }
-                track &t = it.value();
-                if (narrower && t.isHidden)
-                    continue;
-                t.isHidden = !searchedText(*texts, t, view, videos).contains(text);
-                if (!t.isHidden)
-                    shown.push_back({&t, &*texts});
+        std::vector<int> shownAt;
+        const PackedNames *packedNames = videos ? nullptr : &packedField(view);
+        const auto matches = [&](int at, const track &t, const manager::TrackTexts &texts) {
+            if (!packedNames)
+                return searchedText(texts, t, view, videos).contains(text);
+            const qsizetype start = packedNames->starts[size_t(at)];
+            return QStringView(packedNames->text)
+                .sliced(start, packedNames->starts[size_t(at) + 1] - start)
+                .contains(text);
+        };
+        const auto mark = [&](int at) {
+            track &t = *trackAt[size_t(at)];
+            const manager::TrackTexts &texts = (*trackTexts)[size_t(at)];
+            t.isHidden = !matches(at, t, texts);
+            if (!t.isHidden) {
+                shownAt.push_back(at);
+                shown.push_back({&t, &texts});
             }
+        };
+        if (narrower) {
+            for (int at : std::as_const(lastSearch->shown))
+                mark(at);
+        } else {
+            for (int at = 0; at < int(trackAt.size()); ++at)
+                mark(at);
         }
-        lastSearch = LastSearch{view, videos, text};
+        // Typing on often leaves the same tracks: the rows on screen are theirs.
+        sameTracks = narrower && shownAt.size() == lastSearch->shown.size();
+        lastSearch = LastSearch{view, videos, text, std::move(shownAt)};
     }
 
     if (!duringBuild)
@@ -932,10 +985,18 @@ void MediaBrowser::searchBox(const QString &name)
     if (!duringBuild || firstViewTaken || pendingSearch)
         keepTicks(view);
     const bool restored = name.isEmpty() && savedFit && (view == 1 || view == 2);
+    bool reused = restored;
+    bool kept = false;
+    bool keptLines = false;
     if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && restored) {
         trackView = savedBrowserModels.tracks;
+    } else if (view < 2 && !videos && showUnfiltered(view, lowered, input.details)) {
+        reused = true;
+        keptLines = linesText[view].has_value();
+    } else if (sameTracks && (!input.details || !detailsDeferred[view])) {
+        kept = true;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
         seenVideoTitles = albumView.seenVideoTitles;
@@ -945,9 +1006,14 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         trackView = manager::Get_Tracklist(false, controller.browserTracks, input);
     }
-    detailsDeferred[view] = !restored && !input.details;
-    // Saved rows still carry the ticks of when they were last shown.
-    restoreTicks(view, restored);
+    if (!kept) {
+        detailsDeferred[view] = !restored && !input.details;
+        if (!keptLines)
+            linesText[view].reset();
+        linesShown[view].reset();
+    }
+    // Rows shown before still carry the ticks of when they were last shown.
+    restoreTicks(view, reused);
     populateMediaBrowser();
     if (duringBuild) {
         pendingSearch = name;
@@ -957,6 +1023,156 @@ void MediaBrowser::searchBox(const QString &name)
         if (loadingShown)
             slLoadingFnish(); // the view on screen is what was asked for
     }
+}
+
+void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, bool details,
+                                  std::vector<QString> rowNames, std::vector<QString> lineNames)
+{
+    UnfilteredView &kept = unfiltered[view];
+    kept = UnfilteredView();
+    if (!rows.owner || controller.mediaTypeFilter == videosCategory)
+        return; // marked tracks, or video rows whose keys are not their names
+    kept.rows = rows;
+    kept.details = details;
+    kept.texts = trackTexts;
+    kept.category = controller.mediaTypeFilter;
+    kept.rowTexts = std::move(rowNames);
+    kept.detailTexts = std::move(lineNames);
+}
+
+bool MediaBrowser::unfilteredFits(int view, bool details) const
+{
+    const UnfilteredView &kept = unfiltered[view];
+    return kept.texts && kept.texts == trackTexts && kept.category == controller.mediaTypeFilter &&
+           (!details || kept.details);
+}
+
+bool MediaBrowser::showUnfiltered(int view, const QString &text, bool details)
+{
+    UnfilteredView &kept = unfiltered[view];
+    if (!unfilteredFits(view, details))
+        return false;
+    const QMap<QString, QObject *> &rows = kept.rows.models;
+    if (kept.rowTexts.size() != size_t(rows.size()))
+        kept.rowTexts = lowerRowNames(rows);
+    manager::ViewResult &shown = viewRows(view);
+    shown = kept.rows;
+    if (!text.isEmpty()) {
+        shown.models.clear();
+        auto name = kept.rowTexts.cbegin();
+        for (auto row = rows.cbegin(); row != rows.cend(); ++row, ++name) {
+            if (name->contains(text))
+                shown.models.insert(shown.models.cend(), row.key(), row.value());
+        }
+    }
+    shown.details.clear();
+    shown.detailsOwner.reset();
+    if (!details) {
+        // Made from the same lines when first asked for, whatever the marks are then.
+        linesText[view] = kept.details ? std::optional<QString>(text) : std::nullopt;
+        return true;
+    }
+    shown.details = unfilteredLines(view, text);
+    shown.detailsOwner = kept.rows.detailsOwner ? kept.rows.detailsOwner : kept.rows.owner;
+    return true;
+}
+
+QList<QObject *> MediaBrowser::unfilteredLines(int view, const QString &text)
+{
+    UnfilteredView &kept = unfiltered[view];
+    if (kept.detailTexts.size() != size_t(kept.rows.details.size()))
+        kept.detailTexts = lowerLineNames(kept.rows.details, view);
+    if (text.isEmpty())
+        return kept.rows.details;
+    QList<QObject *> lines;
+    auto name = kept.detailTexts.cbegin();
+    for (QObject *line : std::as_const(kept.rows.details)) {
+        if ((name++)->contains(text))
+            lines.append(line);
+    }
+    return lines;
+}
+
+bool MediaBrowser::indexFits() const
+{
+    // Nodes of a map stay where they are until it is changed or copied on
+    // a write: not shared, of the same size and with the same first node,
+    // it is the map indexed (a change of its tracks is followed by a build,
+    // which drops the index).
+    const TrackMap &tracks = controller.browserTracks;
+    return trackTexts && indexedTexts == trackTexts && trackAt.size() == size_t(tracks.size()) &&
+           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && tracks.isDetached() &&
+           &*tracks.cbegin() == trackAt.front();
+}
+
+std::shared_ptr<const MediaBrowser::PackedNames>
+MediaBrowser::packNames(std::shared_ptr<const manager::TrackTextList> texts, int view)
+{
+    auto names = std::make_shared<PackedNames>();
+    names->starts.reserve(texts->size() + 1);
+    qsizetype length = 0;
+    for (const manager::TrackTexts &one : *texts) {
+        names->starts.push_back(length);
+        length += searchedText(one, track(), view, false).size();
+    }
+    names->starts.push_back(length);
+    names->text.reserve(length);
+    for (const manager::TrackTexts &one : *texts)
+        names->text.append(searchedText(one, track(), view, false));
+    names->texts = std::move(texts);
+    return names;
+}
+
+const MediaBrowser::PackedNames &MediaBrowser::packedField(int view)
+{
+    if (!packed[view] || packed[view]->texts != trackTexts)
+        packed[view] = packNames(trackTexts, view);
+    return *packed[view];
+}
+
+std::vector<QString> MediaBrowser::lowerRowNames(const QMap<QString, QObject *> &rows)
+{
+    // A row's key is the album's or artist's name as its tracks spell it.
+    std::vector<QString> names;
+    names.reserve(size_t(rows.size()));
+    for (auto key = rows.keyBegin(); key != rows.keyEnd(); ++key)
+        names.push_back(key->toLower());
+    return names;
+}
+
+std::vector<QString> MediaBrowser::lowerLineNames(const QList<QObject *> &lines, int view)
+{
+    std::vector<QString> names;
+    names.reserve(size_t(lines.size()));
+    for (const QObject *object : lines) {
+        const auto *line = qobject_cast<const DetailedDataModel *>(object);
+        names.push_back(!line ? QString() : view == 0 ? line->albumname().toLower() : line->artistname().toLower());
+    }
+    return names;
+}
+
+void MediaBrowser::indexTracks()
+{
+    TrackMap &tracks = controller.browserTracks;
+    tracks.detach(); // marks are set through the index: never into a copy's tracks
+    lastSearch.reset();
+    if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
+        trackTexts = manager::textsOf(tracks);
+    for (bool indexed = false; !indexed;) {
+        indexed = true;
+        trackAt.clear();
+        trackAt.reserve(size_t(tracks.size()));
+        auto texts = trackTexts->cbegin();
+        for (track &t : tracks) {
+            if (!(texts++)->of(t)) { // texts of other tracks: work them out and start again
+                trackTexts = manager::textsOf(tracks);
+                indexed = false;
+                break;
+            }
+            trackAt.push_back(&t);
+        }
+    }
+    indexedTexts = trackTexts;
 }
 
 manager::ViewResult &MediaBrowser::viewRows(int view)
@@ -969,9 +1185,26 @@ void MediaBrowser::makeDeferredDetails(int view)
     if (!detailsDeferred[view])
         return;
     detailsDeferred[view] = false;
+    const std::optional<QString> text = std::exchange(linesText[view], std::nullopt);
+    if (text && view < 2 && unfilteredFits(view, true)) {
+        manager::ViewResult &rows = viewRows(view);
+        rows.details = unfilteredLines(view, *text);
+        rows.detailsOwner =
+            unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner : unfiltered[view].rows.owner;
+        setTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
+        return;
+    }
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
     input.rows = false;
+    std::vector<manager::ShownTrack> shown;
+    const std::optional<std::vector<int>> places = std::exchange(linesShown[view], std::nullopt);
+    if (places && indexFits()) {
+        shown.reserve(places->size());
+        for (int at : *places)
+            shown.push_back({trackAt[size_t(at)], &(*trackTexts)[size_t(at)]});
+        input.shown = &shown;
+    }
     const TrackMap &tracks = controller.browserTracks;
     const manager::ViewResult lines = view == 0   ? manager::Get_Albumlist(false, tracks, input)
                                       : view == 1 ? manager::Get_Artistlist(false, tracks, input)

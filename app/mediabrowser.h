@@ -31,6 +31,17 @@ class MediaBrowser : public QObject
     Q_OBJECT
 
 public:
+    // The lower-cased name a view searches (album, artist, title), of every
+    // track of a track set's texts in their order, in one run of text: a
+    // keystroke reads it front to back.
+    struct PackedNames
+    {
+        std::shared_ptr<const manager::TrackTextList> texts; // made from
+        QString text;
+        std::vector<qsizetype> starts; // of each track's name, and the end
+    };
+    static std::shared_ptr<const PackedNames> packNames(std::shared_ptr<const manager::TrackTextList> texts, int view);
+
     // Result of a source job: a folder-size check, maybe followed by a scan.
     struct ScanResult
     {
@@ -56,6 +67,13 @@ public:
         QList<int> categoryCounts;                                    // the tracks of each category, hidden ones too
         int firstView = -1;    // the view handed over before the others were built, if any...
         int firstDisplay = -1; // ...with only the rows (0) or the detail lines (1) of it
+        bool unmarked = false; // built from tracks none of which was hidden
+        // Worked out on the building thread for the searches to come: the
+        // names of each view, and (unmarked) the lower-cased names of the
+        // album and artist rows and detail lines.
+        std::shared_ptr<const PackedNames> names[3];
+        std::vector<QString> rowNames[2];
+        std::vector<QString> lineNames[2];
     };
 
     explicit MediaBrowser(manager &controller);
@@ -176,12 +194,29 @@ private:
     void takeFirstView(BuiltViews &views);
     void takeViews(BuiltViews views);
     manager::ViewResult &viewRows(int view);
+    // Whether trackAt is the index of browserTracks as it is now, and
+    // makes it (browserTracks no longer shared) when not.
+    bool indexFits() const;
+    void indexTracks();
     // A search in the thumbnails makes the view's rows only (a search that
     // shows most tracks would make and delete a detail line for each on
     // every keystroke); the lines are made from the same marks when the
     // list is shown or read.
     void makeDeferredDetails(int view);
     const QList<QObject *> &detailsOf(int view);
+    // Keeps the album or artist view just taken as the unfiltered one of the
+    // current category (`details`: with its detail lines).
+    void keepUnfiltered(int view, const manager::ViewResult &rows, bool details, std::vector<QString> rowNames = {},
+                        std::vector<QString> lineNames = {});
+    static std::vector<QString> lowerRowNames(const QMap<QString, QObject *> &rows);
+    static std::vector<QString> lowerLineNames(const QList<QObject *> &lines, int view);
+    // Shows the rows (and, with `details`, the detail lines) of the
+    // unfiltered view whose text contains `text` (lower-cased); false when
+    // there is no unfiltered view of the current tracks and category.
+    bool showUnfiltered(int view, const QString &text, bool details);
+    bool unfilteredFits(int view, bool details) const;
+    // The unfiltered view's detail lines whose text contains `text`.
+    QList<QObject *> unfilteredLines(int view, const QString &text);
     // Notes the ticks of a view's rows and detail lines, before the search
     // box replaces them...
     void keepTicks(int view);
@@ -211,8 +246,12 @@ private:
     // The ids ticked in each view's rows [view][0] and detail lines
     // [view][1], kept across the search box's rebuilds.
     QSet<int> keptTicks[3][2];
-    // Views whose detail lines a search left to be made.
+    // Views whose detail lines a search left to be made...
     bool detailsDeferred[3] = {false, false, false};
+    // ...from the unfiltered view's lines of this text rather than from the marks,
+    std::optional<QString> linesText[3];
+    // ...or from the tracks a search in the view left shown (places in trackAt).
+    std::optional<std::vector<int>> linesShown[3];
 
     RowPublisher publisher;
     std::atomic<bool> closed{false};            // the browser window is closed
@@ -238,9 +277,33 @@ private:
     {
         int view = -1;
         bool videos = false;
-        QString text; // lower-cased
+        QString text;           // lower-cased
+        std::vector<int> shown; // places in trackAt of the tracks it left shown
     };
     std::optional<LastSearch> lastSearch;
+    // The tracks of browserTracks in its order (the order of trackTexts,
+    // which indexedTexts were when it was made): a keystroke marks them
+    // without walking the map.
+    std::vector<track *> trackAt;
+    std::shared_ptr<const manager::TrackTextList> indexedTexts;
+    std::shared_ptr<const PackedNames> packed[3];
+    const PackedNames &packedField(int view);
+    // The album and artist views of the current category as built from
+    // tracks none of which was hidden.  A search of the albums' or artists'
+    // names hides whole rows: it shows some of these again instead of
+    // making rows of its own, and an emptied search shows them all.
+    struct UnfilteredView
+    {
+        manager::ViewResult rows;
+        bool details = false;                                // holds the detail lines too
+        std::shared_ptr<const manager::TrackTextList> texts; // of the tracks it was built from
+        int category = -1;
+        // The lower-cased names a search compares, of each row (in key
+        // order) and each detail line; worked out at the first search.
+        std::vector<QString> rowTexts;
+        std::vector<QString> detailTexts;
+    };
+    UnfilteredView unfiltered[2];
     QElapsedTimer progressClock;  // scan thread only
     int progressBase = 0;         // scan thread only: files counted by an earlier step of the scan
 };

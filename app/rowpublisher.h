@@ -1,6 +1,7 @@
 #ifndef ROWPUBLISHER_H
 #define ROWPUBLISHER_H
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -8,12 +9,13 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 // The one place rows reach QML outside the library views.  Rows are built
 // in the GUI thread as children of one owner per generation; publishing a
 // new generation under a name keeps the one before it alive until the next
 // publication of that name, so a delegate still bound to an old row never
-// reads freed memory.
+// reads freed memory; the one it drops is freed when the event loop next runs.
 class RowPublisher
 {
 public:
@@ -26,10 +28,15 @@ public:
     void publish(const QString &name, const QVariant &rows, std::shared_ptr<QObject> owner)
     {
         Generations &held = generations[name];
-        held.previous = std::move(held.current);
+        std::shared_ptr<QObject> dropped = std::exchange(held.previous, std::move(held.current));
         held.current = std::move(owner);
         if (setContextProperty)
             setContextProperty(name, rows);
+        // Freed once the new rows are on screen, in a step of its own: a
+        // search's rows are tens of thousands of objects.
+        if (dropped && dropped.use_count() == 1 && QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [generation = std::move(dropped)] {}, Qt::QueuedConnection);
     }
 
     // The owner of what is shown under `name` now (nullptr when nothing).

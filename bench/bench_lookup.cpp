@@ -13,14 +13,20 @@
 // (a), from the hand-over to the end mark.  (d) 1,000 tracks in 100
 // folders with their results written back to the library (once).  Prints
 // the median of each figure over the runs (5 unless given; at most 3 for
-// (c)).  User folders are isolated, so the real library is never touched.
+// (c)).  Each part checks its work was done: every track ended (a)...(c),
+// completed from its folder's staged rows (b), and stored with what it was
+// completed with (d); otherwise it names what is missing and exits 1.  User
+// folders are isolated, so the real library is never touched.
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTextStream>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "database/database.h"
@@ -49,15 +55,28 @@ TrackMap madeUpTracks(int count, const QString &prefix, int perFolder)
     return map;
 }
 
+// Stops the benchmark when its work was not done.
+void require(bool done, const QString &what)
+{
+    if (done)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "bench_lookup: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
 // Runs the job to its end mark; the longest gap between two turns of the
-// event loop meanwhile, in ms.
-double runToEnd(ApiManager *job, const TrackMap &tracks, double &wallMs)
+// event loop meanwhile, in ms.  `finished`, when given, receives the tracks
+// the job sent back before its end mark.
+double runToEnd(ApiManager *job, const TrackMap &tracks, double &wallMs, QList<track> *finished = nullptr)
 {
     bool ended = false;
     QObject context;
-    QObject::connect(job, &ApiManager::updateTrackToManager, &context, [&ended](const track &t) {
+    QObject::connect(job, &ApiManager::updateTrackToManager, &context, [&ended, finished](const track &t) {
         if (t.id == ApiManager::endMarkId)
             ended = true;
+        else if (finished)
+            finished->append(t);
     });
     QElapsedTimer sinceTick;
     double longest = 0;
@@ -82,6 +101,8 @@ double runToEnd(ApiManager *job, const TrackMap &tracks, double &wallMs)
 int main(int argc, char *argv[])
 {
     testkit::isolateUserFolders();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int runs = std::max(1, app.arguments().value(1, QStringLiteral("5")).toInt());
     QTextStream out(stdout);
@@ -140,8 +161,19 @@ int main(int argc, char *argv[])
     std::vector<double> walls, longest;
     for (int run = 0; run < runs; ++run) {
         double wall = 0;
-        longest.push_back(runToEnd(job, flat, wall));
+        QList<track> finished;
+        longest.push_back(runToEnd(job, flat, wall, &finished));
         walls.push_back(wall);
+        // The folder's staged rows name one genre, year and bit rate: each
+        // track takes the first of their albums.
+        const auto completed = std::count_if(finished.cbegin(), finished.cend(), [](const track &t) {
+            return t.hasAlbum && t.albumName.startsWith(QLatin1String("Album "));
+        });
+        require(finished.size() == lookedUp && completed == lookedUp,
+                QStringLiteral("completion: %1 of %2 tracks came back, %3 completed from the staged rows")
+                    .arg(finished.size())
+                    .arg(lookedUp)
+                    .arg(completed));
     }
     const double wall = testkit::median(walls);
     out << QStringLiteral("completion of %1 tracks of one folder of %2 staged rows: median %3 ms, %4 ms a track; "
@@ -158,8 +190,11 @@ int main(int argc, char *argv[])
     longest.clear();
     for (int run = 0; run < std::min(runs, 3); ++run) {
         double manyWall = 0;
-        longest.push_back(runToEnd(job, many, manyWall));
+        QList<track> finished;
+        longest.push_back(runToEnd(job, many, manyWall, &finished));
         walls.push_back(manyWall);
+        require(finished.size() == many.size(),
+                QStringLiteral("whole lookup: %1 of %2 tracks came back").arg(finished.size()).arg(many.size()));
     }
     out << QStringLiteral("whole lookup of 50000 tracks in 5000 folders (none staged): median %1 ms; "
                           "longest GUI step %2 ms\n")
@@ -171,8 +206,34 @@ int main(int argc, char *argv[])
     steps.storeResult = ApiManager::defaultSteps().storeResult;
     job->setSteps(steps);
     const TrackMap stored = madeUpTracks(1000, QStringLiteral("/music/Stored "), 10);
+    // Each folder's staged rows name one album and artist, which its tracks take.
+    QSet<QString> storedFolders;
+    for (const track &t : stored)
+        storedFolders.insert(t.folderLocation);
+    require(testkit::exec(QStringLiteral("BEGIN")), QStringLiteral("could not stage the stored folders"));
+    for (const QString &storedFolder : std::as_const(storedFolders)) {
+        const QString album = QStringLiteral("Stored Album ") + storedFolder.section(QLatin1Char(' '), -1);
+        require(testkit::stage(storedFolder, {{QStringLiteral("Known A"), album, QStringLiteral("Stored Artist")},
+                                              {QStringLiteral("Known B"), album, QStringLiteral("Stored Artist")}}),
+                QStringLiteral("could not stage %1").arg(storedFolder));
+    }
+    require(testkit::exec(QStringLiteral("COMMIT")), QStringLiteral("could not stage the stored folders"));
     double storedWall = 0;
-    const double storedLongest = runToEnd(job, stored, storedWall);
+    QList<track> storedFinished;
+    const double storedLongest = runToEnd(job, stored, storedWall, &storedFinished);
+    // Stored: a row of each track's title and folder, with its folder's album and artist.
+    const int storedRows =
+        testkit::scalar(QStringLiteral("SELECT COUNT(*) FROM TrackRepo t JOIN albumsRepo al ON al.id = t.album_id "
+                                       "JOIN artistsRepo ar ON ar.id = t.artist_id "
+                                       "WHERE t.trackname LIKE 'Song %' AND t.folderLocation LIKE '/music/Stored %' "
+                                       "AND al.name = 'Stored Album ' || substr(t.folderLocation, 15) "
+                                       "AND ar.name = 'Stored Artist'"))
+            .toInt();
+    require(storedFinished.size() == stored.size() && storedRows == stored.size(),
+            QStringLiteral("stored lookup: %1 of %2 tracks came back, %3 stored with their folder's album and artist")
+                .arg(storedFinished.size())
+                .arg(stored.size())
+                .arg(storedRows));
     out << QStringLiteral("lookup of 1000 tracks in 100 folders, results stored: %1 ms; longest GUI step %2 ms\n")
                .arg(storedWall, 0, 'f', 0)
                .arg(storedLongest, 0, 'f', 1);

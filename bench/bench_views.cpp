@@ -1,16 +1,22 @@
 // Builds the seven library views from a generated library (100,000 tracks
 // unless told) and prints the time each view takes alone, their total, and
 // the time and processor time of all seven built together as the program
-// builds them, each the median of the rounds (at least 5).  Run by hand:
+// builds them, each the median of the rounds (at least 5).  Every view must
+// have the rows the generated library gives it (one an album, artist, book
+// or clip; a group of tracks, entries or episodes in rows of six, at least
+// two), or the benchmark names the view and exits 1.  Run by hand:
 //   build/bin/bench_views [rounds] [tracks]
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include <sys/resource.h>
@@ -20,12 +26,26 @@
 
 namespace {
 
+// The rows each library view has, by its name, from what was generated.
+using ExpectedRows = std::map<std::string, int>;
+
+// Rows of a grouped view: six tracks a row, at least two a group.
+int groupRows(const QHash<QString, int> &groupSizes)
+{
+    int rows = 0;
+    for (const int tracks : groupSizes)
+        rows += std::max((tracks + 5) / 6, 2);
+    return rows;
+}
+
 // Per 20,000 records: 17,000 album tracks (2,000 albums by 500 artists),
 // 1,500 playlist entries in 30 playlists, 800 podcast episodes of 20 shows,
 // 500 audiobook chapters of 25 books and 200 videos.  Other sizes scale every
 // count, so albums, playlists and shows keep their sizes.
-TrackMap generateLibrary(int size)
+TrackMap generateLibrary(int size, ExpectedRows &expected)
 {
+    QHash<QString, int> albumSizes, artistTracks, playlistEntries, showEpisodes, bookChapters;
+    int clips = 0;
     const auto scaled = [size](int count) { return std::max(1, int(qint64(count) * size / 20000)); };
     const int albumTracks = scaled(17000);
     const int albums = scaled(2000);
@@ -56,6 +76,8 @@ TrackMap generateLibrary(int size)
         t.cover = album % 10 == 0 ? QStringLiteral("qrc:///resources/photos/no_artwork.png")
                                   : QStringLiteral("/data/Artwork/Album %1.jpg").arg(album);
         add(t);
+        ++albumSizes[t.albumName];
+        ++artistTracks[t.artistName];
     }
     const int playlists = scaled(30);
     const int albumIdBase = albums + 1000; // past the albums' ids
@@ -66,6 +88,7 @@ TrackMap generateLibrary(int size)
         t.playlist_id = t.album_id;
         t.cover = QStringLiteral("qrc:///resources/photos/playlist.png");
         add(t);
+        ++playlistEntries[t.playlist];
     }
     const int shows = scaled(20);
     for (int i = 0, n = scaled(800); i < n; ++i) {
@@ -78,6 +101,7 @@ TrackMap generateLibrary(int size)
         t.tracknumber = i / shows + 1;
         t.cover = QStringLiteral("/data/Artwork/Show %1.jpg").arg(i % shows);
         add(t);
+        ++showEpisodes[t.albumName];
     }
     const int books = scaled(25);
     for (int i = 0, n = scaled(500); i < n; ++i) {
@@ -90,6 +114,7 @@ TrackMap generateLibrary(int size)
         t.tracknumber = i / books + 1;
         t.cover = QStringLiteral("/data/Artwork/Book %1.jpg").arg(i % books);
         add(t);
+        ++bookChapters[t.albumName];
     }
     for (int i = 0, n = scaled(200); i < n; ++i) {
         track t;
@@ -100,7 +125,15 @@ TrackMap generateLibrary(int size)
         t.cover = QStringLiteral("/data/Artwork/Video/clip%1.png").arg(i);
         add(t);
         tracks[id].filename = QStringLiteral("clip%1.mp4").arg(i);
+        ++clips;
     }
+    expected = {{"albums", int(albumSizes.size())},
+                {"artists", int(artistTracks.size())},
+                {"tracks", groupRows(albumSizes)},
+                {"playlists", groupRows(playlistEntries)},
+                {"podcasts", groupRows(showEpisodes)},
+                {"audiobooks", int(bookChapters.size())},
+                {"videos", clips}};
     return tracks;
 }
 
@@ -122,7 +155,16 @@ int main(int argc, char *argv[])
     const int rounds = argc > 1 ? std::max(5, QString::fromLocal8Bit(argv[1]).toInt()) : 5;
     const int size = argc > 2 ? std::max(100, QString::fromLocal8Bit(argv[2]).toInt()) : 100000;
 
-    const TrackMap library = generateLibrary(size);
+    ExpectedRows expected;
+    const TrackMap library = generateLibrary(size, expected);
+    // Stops the benchmark when a view lacks rows it should have or has others.
+    const auto check = [&expected](const char *view, const manager::ViewResult &result, const char *how) {
+        const int rows = int(result.models.size());
+        if (rows == expected.at(view))
+            return;
+        std::fprintf(stderr, "%s: the %s view has %d rows, %d expected\n", how, view, rows, expected.at(view));
+        std::exit(1);
+    };
     const manager::ViewInput input;
     using Builder = std::function<manager::ViewResult()>;
     const std::vector<std::pair<const char *, Builder>> views = {
@@ -148,10 +190,7 @@ int main(int argc, char *argv[])
             const manager::ViewResult result = view.second();
             times.push_back(timer.nsecsElapsed() / 1e6);
             rows = int(result.models.size());
-        }
-        if (rows == 0) {
-            std::fprintf(stderr, "the %s view has no rows\n", view.first);
-            return 1;
+            check(view.first, result, "alone");
         }
         std::sort(times.begin(), times.end());
         const double median = times[times.size() / 2];
@@ -170,14 +209,12 @@ int main(int argc, char *argv[])
         whole.start();
         const manager::LibraryViews all = manager::buildLibraryViews(library, input);
         wholeTimes.push_back(whole.nsecsElapsed() / 1e6);
-        for (const manager::ViewResult *built :
-             {&all.albumModels, &all.artistModels, &all.trackRowModels, &all.playlistModels, &all.podcastModels,
-              &all.audiobookModels, &all.videoModels}) {
-            if (built->models.isEmpty()) {
-                std::fprintf(stderr, "buildLibraryViews made a view without rows\n");
-                return 1;
-            }
-        }
+        const std::pair<const char *, const manager::ViewResult *> built[] = {
+            {"albums", &all.albumModels},       {"artists", &all.artistModels},   {"tracks", &all.trackRowModels},
+            {"playlists", &all.playlistModels}, {"podcasts", &all.podcastModels}, {"audiobooks", &all.audiobookModels},
+            {"videos", &all.videoModels}};
+        for (const auto &[name, result] : built)
+            check(name, *result, "buildLibraryViews");
         processorTimes.push_back(processorMs() - processorBefore);
     }
     std::sort(wholeTimes.begin(), wholeTimes.end());

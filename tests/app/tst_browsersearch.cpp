@@ -19,6 +19,24 @@ QStringList albumNames(const MediaBrowser &browser)
     return result;
 }
 
+// The names the browser's view shows: albums (0), artists (1) or the titles
+// of the track rows (2).
+QStringList shownNames(MediaBrowser &browser, int view)
+{
+    QStringList result;
+    if (view == 0 || view == 1) {
+        for (QObject *row : view == 0 ? browser.browserAlbumModels() : browser.browserArtistModels())
+            result << row->property(view == 0 ? "albumname" : "artistname").toString();
+    } else {
+        for (QObject *row : browser.browserTrackModels()) {
+            for (QObject *line : row->property("tracklist").value<QList<QObject *>>())
+                result << line->property("tracktitle").toString();
+        }
+    }
+    result.sort();
+    return result;
+}
+
 const QStringList tracks{"Blue Hour|Band|Song 1", "Coastline|Band|Song 2", "Blue Lagoon|Crew|Song 3",
                          "Night Shift|Crew|Song 4", "Lullaby Hour|Host|Episode 1|p", "Coast Talk|Host|Episode 2|p"};
 
@@ -127,6 +145,49 @@ private slots:
             controller->searchBox(QString());
             QCOMPARE(browser->browserArtistModels().keys().size(), 2);
         }
+    }
+
+    // Typing in each view, also while a category change rebuilds the views
+    // (the text is applied again to the built rows): the view shows what
+    // the last text alone shows, with the tracks of other categories and
+    // the rows of earlier texts left out.
+    void typingInEachView_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::addColumn<bool>("duringBuild");
+        QTest::addColumn<QStringList>("typed");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addRow("albums narrowed") << 0 << false << QStringList{"o", "ou", "our"} << QStringList{"Blue Hour"};
+        QTest::addRow("artists widened") << 1 << false << QStringList{"crew", "cr", ""} << QStringList{"Band", "Crew"};
+        QTest::addRow("titles narrowed to the same tracks") << 2 << false << QStringList{"s", "so", "son", "song"}
+                                                            << QStringList{"Song 1", "Song 2", "Song 3", "Song 4"};
+        QTest::addRow("titles after another text") << 2 << false << QStringList{"3", "", "4"} << QStringList{"Song 4"};
+        QTest::addRow("albums typed during a build")
+            << 0 << true << QStringList{"co", "coa"} << QStringList{"Coastline"};
+        QTest::addRow("artists typed during a build") << 1 << true << QStringList{"cr"} << QStringList{"Crew"};
+        QTest::addRow("titles typed during a build, same tracks")
+            << 2 << true << QStringList{"g 2", "g 2"} << QStringList{"Song 2"};
+    }
+
+    void typingInEachView()
+    {
+        QFETCH(int, view);
+        QFETCH(bool, duringBuild);
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, shown);
+        show(testkit::scannedTracks(tracks));
+        controller->setBrowserView(view);
+        if (duringBuild) {
+            controller->filterForCheckboxes(0);
+            QVERIFY(browser->isBuilding());
+        }
+        for (const QString &text : typed)
+            controller->searchBox(text);
+        QTRY_VERIFY_WITH_TIMEOUT(!browser->isBuilding(), 30000);
+        QCOMPARE(shownNames(*browser, view), shown);
+        // The same text again changes nothing.
+        controller->searchBox(typed.last());
+        QCOMPARE(shownNames(*browser, view), shown);
     }
 
 private:
