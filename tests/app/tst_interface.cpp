@@ -1170,6 +1170,8 @@ void TestInterface::vehicleButtonHasAWayBack()
     click(item(QStringLiteral("vehicleButton")));
     QVERIFY(call("showStartPage", {QStringLiteral("Corvane Breeze")}));
     QVERIFY(!back->isVisible());
+}
+
 // The iTunes location that shows nothing says why: no library file where
 // the program looks (and where that is), or a library of nothing it takes.
 void TestInterface::itunesWithNothingToTakeSaysWhy_data()
