@@ -220,6 +220,7 @@ void manager::startVideoOptimisation()
 void manager::refreshVideoView()
 {
     // QML may still hold the rows shown now: they go at the next publication.
+    keepLibraryTicks();
     retiredViews.videoModels = std::move(libraryViews.videoModels);
     libraryViews.videoModels = refrechVideoView(libraryTracks, viewInput());
     refreshMain();
