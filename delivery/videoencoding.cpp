@@ -522,6 +522,8 @@ bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, co
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setMergedChannels(true);
     ffmpeg.setStopFlag(&cancelled);
+    // It would take every core: the window must still answer at once.
+    ffmpeg.setBackgroundPriority(true);
     // Far longer than any conversion takes; it only guards against a hang.
     const qint64 limit = 600000 + qint64(std::max(0.0, facts.duration) * 20000.0);
     const ExternalProgram::Result result = ffmpeg.runStreaming(

@@ -331,6 +331,29 @@ private slots:
         QCOMPARE(rows("videosModel").size(), before + 1);
     }
 
+    // A stored video changes the video view alone: the window is not made to
+    // take the other six views again (each a turn of its event loop, long
+    // ones in a large library) while a run goes on.
+    void storedVideoRepublishesItsViewAlone()
+    {
+        QObject *panel = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("libraryPanel"));
+        QVERIFY(panel);
+        panel->setProperty("currentView", 6);
+        QTRY_COMPARE(panel->property("waitingViews").toInt(), 0); // the views of the start are taken
+        track finished = testkit::makeVideo(1, small);
+        finished.filepath = VideoEncoding::outputFolder() + QStringLiteral("/Stored alone.mp4");
+        QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()) && QFile::copy(small, finished.filepath));
+        finished.filesize = QFileInfo(finished.filepath).size();
+        const qsizetype before = rows("videosModel").size();
+        QSignalSpy waiting(panel, SIGNAL(waitingViewsChanged()));
+        QSignalSpy refreshed(controller(), &manager::sgRefreshMain);
+        controller()->slupdateMainObjectVideo(finished);
+        QCOMPARE(rows("videosModel").size(), before + 1);
+        QCOMPARE(refreshed.size(), 1);
+        QCOMPARE(waiting.size(), 0);
+        QCOMPARE(panel->property("waitingViews").toInt(), 0);
+    }
+
 private:
     QObjectList rows(const char *model) const
     {
