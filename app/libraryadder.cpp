@@ -31,10 +31,11 @@
 #include "app/advancedsettings.h"
 #include "app/libraryremover.h"
 #include "app/manager.h"
-#include "core/workguard.h"
 #include "app/messagehandler.h"
+#include "app/videooptimisation.h"
 #include "core/logging.h"
 #include "core/shared.h"
+#include "core/workguard.h"
 #include "database/filejournal.h"
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
@@ -215,17 +216,17 @@ TrackMap LibraryAdder::chooseTracks(const TrackMap &browserTracks, const QList<i
 void LibraryAdder::collectSearchDialogValues()
 {
     mgr.chosenTracks.clear();
-    mgr.checkedArtistIds.clear();
-    mgr.checkedAlbumIds.clear();
-    mgr.checkedTrackIds.clear();
-    mgr.checkedPlaylistIds.clear();
+    chosenArtistIds.clear();
+    chosenAlbumIds.clear();
+    chosenTrackIds.clear();
+    chosenPlaylistIds.clear();
 
     const BrowserRows rows = browserRows ? browserRows() : BrowserRows();
     if (mgr.displayType == 0) {
         if (mgr.browserView == 1) {
             for (const QObject *row : rows.artistModels)
                 if (counts(row))
-                    appendOnce(mgr.checkedArtistIds, row->property("artistid").toInt());
+                    appendOnce(chosenArtistIds, row->property("artistid").toInt());
         } else if (mgr.browserView == 2) {
             for (const QObject *row : rows.trackModels) {
                 if (!row || !row->property("visibility").toBool())
@@ -236,14 +237,14 @@ void LibraryAdder::collectSearchDialogValues()
                     if (!entry)
                         continue;
                     if (whole)
-                        mgr.checkedTrackIds.append(entry->property("trackid").toInt());
+                        chosenTrackIds.append(entry->property("trackid").toInt());
                     else if (entry->property("selected").toBool())
-                        appendOnce(mgr.checkedTrackIds, entry->property("trackid").toInt());
+                        appendOnce(chosenTrackIds, entry->property("trackid").toInt());
                 }
             }
         } else {
             // The video category's album rows stand for single videos.
-            QList<int> &ids = mgr.mediaTypeFilter == 4 ? mgr.checkedTrackIds : mgr.checkedAlbumIds;
+            QList<int> &ids = mgr.mediaTypeFilter == 4 ? chosenTrackIds : chosenAlbumIds;
             for (const QObject *row : rows.albumModels)
                 if (counts(row))
                     appendOnce(ids, row->property("albumid").toInt());
@@ -254,10 +255,10 @@ void LibraryAdder::collectSearchDialogValues()
                                                                  : rows.albumDetails;
         for (const QObject *row : details)
             if (counts(row))
-                appendOnce(mgr.checkedTrackIds, row->property("trackid").toInt());
+                appendOnce(chosenTrackIds, row->property("trackid").toInt());
     }
-    mgr.chosenTracks = chooseTracks(mgr.browserTracks, mgr.checkedArtistIds, mgr.checkedAlbumIds, mgr.checkedTrackIds,
-                                    mgr.mediaTypeFilter);
+    mgr.chosenTracks =
+        chooseTracks(mgr.browserTracks, chosenArtistIds, chosenAlbumIds, chosenTrackIds, mgr.mediaTypeFilter);
 }
 
 // ---- Plan -------------------------------------------------------------------
@@ -363,6 +364,21 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
     }
     QHash<int, int> addedAt; // library id -> position in addedLibraryTracks
     QSet<QString> targets;
+    // What the library's videos were made from: a video chosen again is
+    // there already, and is not optimised again.
+    QSet<QString> videoSources;
+    const auto sourceKey = [](const MadeFiles::Source &source) {
+        return QStringLiteral("%1\n%2\n%3").arg(source.path).arg(source.size).arg(source.modified);
+    };
+    const bool videosChosen =
+        std::any_of(input.chosenTracks.cbegin(), input.chosenTracks.cend(), [](const track &t) { return t.isVideo; });
+    for (auto it = library.cbegin(); videosChosen && it != library.cend(); ++it) {
+        if (!it->isVideo)
+            continue;
+        const MadeFiles::Source made = MadeFiles::recordedSourceOf(it->filepath);
+        if (!made.path.isEmpty())
+            videoSources.insert(sourceKey(made));
+    }
 
     for (auto it = input.chosenTracks.cbegin(); it != input.chosenTracks.cend(); ++it) {
         if (stop.load())
@@ -382,8 +398,16 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
         }
 
         // The file itself is already in the library.
-        if (idx.duplicate(chosen.filepath, playlistId, chosen.playlist) > 0)
+        if (idx.duplicate(chosen.filepath, playlistId, chosen.playlist) > 0) {
+            ++plan.alreadyInLibrary;
             continue;
+        }
+        if (chosen.isVideo) {
+            if (videoSources.contains(sourceKey(MadeFiles::Source::of(chosen.filepath)))) {
+                ++plan.alreadyInLibrary;
+                continue;
+            }
+        }
 
         track record;
         setTrackMap(record, chosen, newId, artistId, albumId, playlistId);
@@ -467,8 +491,13 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
             if (addedAt.contains(sameSongId))
                 plan.addedLibraryTracks[addedAt.value(sameSongId)].cover = chosen.cover;
         }
-        if (storedTrack.bitrate >= chosen.bitrate)
+        if (storedTrack.bitrate >= chosen.bitrate) {
+            // The same song, as good or better, is there already (or
+            // comes with this add).
+            if (!addedAt.contains(sameSongId))
+                ++plan.alreadyInLibrary;
             continue;
+        }
         // The better copy of the same song takes the stored one's place.
         const track replaced = storedTrack;
         idx.remove(replaced);
@@ -509,6 +538,7 @@ void LibraryAdder::addToMainObject()
     isStopCopy = false;
     isdiskfull = false;
     cancelled = false;
+    alreadyThere = 0;
     leftOut.clear();
     storedIds.clear();
     addedIds.clear();
@@ -528,10 +558,10 @@ void LibraryAdder::addToMainObject()
     PlanInput input;
     input.chosenTracks = mgr.chosenTracks;
     input.libraryTracks = mgr.libraryTracks;
-    input.checkedArtistIds = mgr.checkedArtistIds;
-    input.checkedAlbumIds = mgr.checkedAlbumIds;
-    input.checkedTrackIds = mgr.checkedTrackIds;
-    input.checkedPlaylistIds = mgr.checkedPlaylistIds;
+    input.checkedArtistIds = chosenArtistIds;
+    input.checkedAlbumIds = chosenAlbumIds;
+    input.checkedTrackIds = chosenTrackIds;
+    input.checkedPlaylistIds = chosenPlaylistIds;
     input.mediaTypeFilter = mgr.mediaTypeFilter;
     planJob.start([input](const std::atomic<bool> &stop) { return addToMainObjectthread(input, stop); },
                   [this](AddPlan plan) { addToMainObjectThreadFinished(std::move(plan)); });
@@ -549,10 +579,8 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     }
 
     mgr.chosenTracks = plan.chosenTracks;
-    mgr.checkedArtistIds = plan.checkedArtistIds;
-    mgr.checkedAlbumIds = plan.checkedAlbumIds;
-    mgr.checkedTrackIds = plan.checkedTrackIds;
-    mgr.checkedPlaylistIds = plan.checkedPlaylistIds;
+    // The browser's choice is the add's: the library's ticks stay the
+    // user's own (Remove and Transfer act on them).
 
     replacedTracks.clear();
     for (const track &old : plan.removedLibraryTracks) {
@@ -576,6 +604,7 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
     if (index.size() != mgr.libraryTracks.size())
         index.rebuild(mgr.libraryTracks); // the library changed while the plan was made
     optimisationVideoRows = plan.videoRows;
+    alreadyThere = plan.alreadyInLibrary;
     qCDebug(lcAdd) << "ids and duplicates of" << plan.chosenTracks.size() << "tracks took" << plan.lookupNs / 1000000.0
                    << "ms";
 
@@ -584,8 +613,12 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
             emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
             mgr.refreshViews();
         } else {
-            startVideoOptimisation();
+            // A video the run has already counts as there: it will be.
+            alreadyThere += startVideoOptimisation();
         }
+        const QString told = alreadyThereMessage(alreadyThere, int(mgr.chosenTracks.size()));
+        if (!told.isEmpty())
+            emit mgr.showMessageBox(QVariant(told));
         return;
     }
     if (mgr.processingTracks.isEmpty() || isStopCopy) {
@@ -618,12 +651,12 @@ void LibraryAdder::addToMainObjectThreadFinished(AddPlan plan)
         [this](QList<track> transcoded) { Transcodingfinished(std::move(transcoded)); });
 }
 
-void LibraryAdder::startVideoOptimisation()
+int LibraryAdder::startVideoOptimisation()
 {
     // The video optimisation takes over from here with processingTracks; it
     // shows its own dialog, so the search overlay closes.
     emit mgr.updateProgressSearch(QVariant(1), QVariant(1), QVariant(QString()));
-    mgr.startVideoOptimisation();
+    return mgr.videoOptimisation ? mgr.videoOptimisation->start(mgr.processingTracks) : 0;
 }
 
 transferDetail LibraryAdder::transcodingDetail() const
@@ -1078,7 +1111,22 @@ void LibraryAdder::Copyfinished(CopyResult result)
     finish(result.diskFull || isdiskfull);
 }
 
-QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, int chosen, const QList<LeftOut> &leftOut)
+QString LibraryAdder::alreadyThereMessage(int already, int chosen)
+{
+    if (already <= 0)
+        return QString();
+    if (already >= chosen)
+        return chosen == 1 ? QStringLiteral("The chosen item is already in the library.")
+                           : QStringLiteral("The chosen items are already in the library.");
+    return QStringLiteral("%1 of the %2 chosen items %3 already in the library and %4 not added again.")
+        .arg(already)
+        .arg(chosen)
+        .arg(already == 1 ? QStringLiteral("was") : QStringLiteral("were"))
+        .arg(already == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+}
+
+QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, int chosen, const QList<LeftOut> &leftOut,
+                                 int already)
 {
     if (diskFull)
         return MessageHandler().message(1);
@@ -1093,16 +1141,18 @@ QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, in
         if (!out.reason.isEmpty())
             lines << QStringLiteral("%1: %2").arg(out.name, out.reason);
     }
+    const QString there = alreadyThereMessage(already, chosen);
     if (lines.isEmpty())
-        return QString();
-    return QStringLiteral("%1 of the chosen media could not be added to the library:\n").arg(lines.size()) +
+        return there;
+    return (there.isEmpty() ? QString() : there + QStringLiteral("\n\n")) +
+           QStringLiteral("%1 of the chosen media could not be added to the library:\n").arg(lines.size()) +
            shared::shortList(lines);
 }
 
 void LibraryAdder::finish(bool diskFull)
 {
     const QString message =
-        endMessage(diskFull, cancelled, int(storedIds.size()), int(mgr.chosenTracks.size()), leftOut);
+        endMessage(diskFull, cancelled, int(storedIds.size()), int(mgr.chosenTracks.size()), leftOut, alreadyThere);
     if (!message.isEmpty())
         emit mgr.showMessageBox(QVariant(message));
     isdiskfull = false;
@@ -1154,17 +1204,8 @@ void LibraryAdder::updateMainObjectMgr(track updatedTrack)
         updatedTrack.artist_id = index.artistId(updatedTrack.artistName);
         updatedTrack.playlist_id = index.playlistId(updatedTrack.playlist);
 
-        if (!mgr.checkedAlbumIds.contains(updatedTrack.album_id) && updatedTrack.playlist.isEmpty())
-            mgr.checkedAlbumIds.append(updatedTrack.album_id);
-        else if (!mgr.checkedPlaylistIds.contains(updatedTrack.playlist_id) && !updatedTrack.playlist.isEmpty())
-            mgr.checkedPlaylistIds.append(updatedTrack.playlist_id);
-        if (!mgr.checkedArtistIds.contains(updatedTrack.artist_id) && updatedTrack.playlist.isEmpty())
-            mgr.checkedArtistIds.append(updatedTrack.artist_id);
-        appendOnce(mgr.checkedTrackIds, updatedTrack.id);
-        if (mgr.mediaTypeFilter == 1) {
-            mgr.checkedArtistIds.clear();
-            mgr.checkedAlbumIds.clear();
-        }
+        // A track looked up is not ticked for it: the library's ticks are
+        // the user's.
         // The row is re-stored under the track's id; the map follows only
         // what the library really holds.
         ruvoDB db;

@@ -92,6 +92,7 @@ public:
         TrackMap processingTracks;
         QList<VideoRow> videoRows;
         QStringList copyTargets; // targets a file is copied to, each once, in add order
+        int alreadyInLibrary = 0; // chosen media the library holds already (not added again)
         LibraryIndex index;      // the library after the plan
         qint64 lookupNs = 0;     // time spent on ids and duplicates
     };
@@ -145,8 +146,9 @@ public:
     void slCancelSearchCopy();
 
     // Where videos leave this chain: the video optimisation takes the
-    // processing tracks and the rows from here.
-    void startVideoOptimisation();
+    // processing tracks and the rows from here.  Returns how many of them
+    // the running optimisation has already.
+    int startVideoOptimisation();
 
     // ---- Pure steps (any thread) -----------------------------------------
     struct PlanInput
@@ -186,7 +188,12 @@ public:
     // The one message for the end of an add: "Drive is Full" when the volume
     // ran out of room, how much was added when the user cancelled, else the
     // media left out and why; empty when everything was added.
-    static QString endMessage(bool diskFull, bool cancelled, int added, int chosen, const QList<LeftOut> &leftOut);
+    // Chosen media the library already holds are named by their number.
+    static QString endMessage(bool diskFull, bool cancelled, int added, int chosen, const QList<LeftOut> &leftOut,
+                              int alreadyThere = 0);
+    // "The chosen items are already in the library." when all are, else how
+    // many of them were; empty when none was.
+    static QString alreadyThereMessage(int alreadyThere, int chosen);
 
     // ---- Environment (tests may replace) ---------------------------------
     // Bytes available to the program on the volume holding `path`.
@@ -232,7 +239,13 @@ private:
     QSet<int> storedIds;                  // of those, the ones whose rows are written
     QList<LeftOut> leftOut;               // what this add did not add, and why
     QList<VideoRow> optimisationVideoRows;
+    // The browser's choice (browser ids), kept apart from the library's ticks.
+    QList<int> chosenArtistIds;
+    QList<int> chosenAlbumIds;
+    QList<int> chosenTrackIds;
+    QList<int> chosenPlaylistIds;
     QHash<int, QString> converterReasons; // why the converter left a track out
+    int alreadyThere = 0;                 // chosen media the library holds already
     int doneCount = 0;
     bool cancelled = false;
 

@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 #include <QQmlContext>
 #include <QQuickItem>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -499,16 +500,51 @@ manager::ViewInput manager::viewInput() const
     return input;
 }
 
+LibraryTicks manager::keepLibraryTicks()
+{
+    const LibraryViews &v = libraryViews;
+    LibraryTicks ticks = LibraryTicks::read({&v.albumModels.models, &v.artistModels.models, &v.trackRowModels.models,
+                                             &v.playlistModels.models, &v.podcastModels.models,
+                                             &v.audiobookModels.models, &v.videoModels.models});
+    // Ids are given again once their items are gone (the largest + 1):
+    // a removed item's tick must not pass to the next one.
+    if (!ticks.artistIds.isEmpty() || !ticks.albumIds.isEmpty() || !ticks.trackIds.isEmpty() ||
+        !ticks.playlistIds.isEmpty()) {
+        QSet<int> artists, albums, playlists;
+        for (const track &t : std::as_const(libraryTracks)) {
+            artists.insert(t.artist_id);
+            albums.insert(t.album_id);
+            playlists.insert(t.playlist_id);
+        }
+        const auto keep = [](QList<int> &ids, auto &&present) {
+            ids.erase(std::remove_if(ids.begin(), ids.end(), [&present](int id) { return !present(id); }), ids.end());
+        };
+        keep(ticks.artistIds, [&artists](int id) { return artists.contains(id); });
+        keep(ticks.albumIds, [&albums](int id) { return albums.contains(id); });
+        keep(ticks.playlistIds, [&playlists](int id) { return playlists.contains(id); });
+        keep(ticks.trackIds, [this](int id) { return libraryTracks.contains(id); });
+    }
+    checkedArtistIds = ticks.artistIds;
+    checkedAlbumIds = ticks.albumIds;
+    checkedTrackIds = ticks.trackIds;
+    checkedPlaylistIds = ticks.playlistIds;
+    return ticks;
+}
+
 void manager::startViewsRebuild()
 {
     viewsRebuildPending = false;
     viewsRebuilding = true;
+    rebuildTicks = keepLibraryTicks();
     // The worker gets copies: the library may change while it builds.
     viewsWatcher->setFuture(QtConcurrent::run(&manager::refreshViewsThread, libraryTracks, viewInput()));
 }
 
 void manager::viewsRebuildFinished()
 {
+    // A tick given while the rows were built is not in them: build again.
+    if (!viewsRebuildPending && !closing && !keepLibraryTicks().sameAs(rebuildTicks))
+        viewsRebuildPending = true;
     if (viewsRebuildPending && !closing) {
         // The library changed while these rows were built: build again
         // and publish only the newest.

@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "app/libraryticks.h"
 #include "core/backgroundjob.h"
 #include "core/track.h"
 #include "core/track_data.h"
@@ -443,6 +444,9 @@ private:
     void showStartPageIfEmptied();
 
     ViewInput viewInput() const;
+    // The library views' ticks, read back into the check lists before the
+    // views are built again (items no longer in the library drop out).
+    LibraryTicks keepLibraryTicks();
     void startViewsRebuild();
     void viewsRebuildFinished();
     void publishViews(LibraryViews views);
@@ -452,6 +456,7 @@ private:
     QFutureWatcher<LibraryViews> *viewsWatcher = nullptr;
     bool viewsRebuildPending = false;
     bool viewsRebuilding = false; // from the start of a rebuild until its rows are published
+    LibraryTicks rebuildTicks;    // the ticks the running rebuild was given
     QFuture<bool> artworkFuture;
 
 public:

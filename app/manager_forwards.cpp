@@ -219,10 +219,18 @@ void manager::startVideoOptimisation()
 
 void manager::refreshVideoView()
 {
+    // Only the video view changes: it alone is built and published again
+    // (each view published anew is taken anew by the window), with the
+    // ticks its rows carry now.
+    const LibraryViews &v = libraryViews;
+    ViewInput input = viewInput();
+    input.checkedTrackIds =
+        LibraryTicks::read({nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &v.videoModels.models}).trackIds;
     // QML may still hold the rows shown now: they go at the next publication.
     retiredViews.videoModels = std::move(libraryViews.videoModels);
-    libraryViews.videoModels = refrechVideoView(libraryTracks, viewInput());
-    refreshMain();
+    libraryViews.videoModels = refrechVideoView(libraryTracks, input);
+    setContextProperty(QStringLiteral("videosModel"), QVariant::fromValue(libraryViews.videoModels.models.values()));
+    emit sgRefreshMain();
     // A rebuild under way works on the library as it was before this video
     // (an add's end beside a video run): it builds again before it publishes.
     if (viewsRebuilding)

@@ -20,6 +20,12 @@ Q_LOGGING_CATEGORY(lcVideoControl, "corvane.app.video")
 
 namespace {
 
+// The source a video of a run is made from, as MadeFiles keys it.
+QString sourceOf(const track &video)
+{
+    return MadeFiles::Source::of(video.sourcePath.isEmpty() ? video.filepath : video.sourcePath).path;
+}
+
 // The add files a video that needs review under its id in the add, which
 // may equal a library id: only that same video's entry may go.
 void removeReviewEntry(TrackMap &review, const track &video)
@@ -65,17 +71,25 @@ QStringList VideoOptimisation::timeTexts(qint64 seconds)
     return {QString::number(h), QString::number(m), QString::number(r)};
 }
 
-void VideoOptimisation::start(const TrackMap &videos)
+int VideoOptimisation::start(const TrackMap &videos)
 {
     if (videos.isEmpty())
-        return;
+        return 0;
     if (isRunning()) {
         // One run at a time: these join it and follow its list, under ids
-        // of their own in it.
+        // of their own in it.  A video chosen again while the run has it
+        // is in the run once.
+        const QSet<QString> inRun = runSources();
+        int left = 0;
         int next = pending.isEmpty() ? lastRunId + 1 : pending.lastKey() + 1;
         TrackMap joined;
         QHash<int, int> renumbered; // id in the add -> id in the run
         for (track video : videos) {
+            if (inRun.contains(sourceOf(video))) {
+                ++left;
+                removeReviewEntry(controller->reviewTracks, video);
+                continue;
+            }
             renumbered.insert(video.id, next);
             video.id = next;
             pending.insert(next, video);
@@ -94,9 +108,11 @@ void VideoOptimisation::start(const TrackMap &videos)
             }
         }
         review.insert(moved);
-        publishRows(joined);
-        emit controller->sgShowVideoOptimisation();
-        return;
+        if (!joined.isEmpty()) {
+            publishRows(joined);
+            emit controller->sgShowVideoOptimisation();
+        }
+        return left;
     }
 
     optimisationVideoRows.clear();
@@ -107,6 +123,17 @@ void VideoOptimisation::start(const TrackMap &videos)
     multiChannelFiles.clear();
     skippedFiles.clear();
     launch(videos);
+    return 0;
+}
+
+QSet<QString> VideoOptimisation::runSources() const
+{
+    QSet<QString> sources;
+    for (const TrackMap *list : {&inHand, &pending}) {
+        for (const track &video : *list)
+            sources.insert(sourceOf(video));
+    }
+    return sources;
 }
 
 void VideoOptimisation::launch(const TrackMap &videos)
@@ -134,7 +161,8 @@ void VideoOptimisation::publishRows(const TrackMap &added)
                                                    owner.get()));
     }
     for (const track &video : added) {
-        const QString name = video.filename.isEmpty() ? QFileInfo(video.sourcePath).fileName() : video.filename;
+        // Named as its tile in the library will name it.
+        const QString name = VideoEncoding::nameOf(video.sourcePath.isEmpty() ? video.filepath : video.sourcePath);
         rows.append(new VideoOptimisationModel(video.id, int(video.duration), 0, name, owner.get()));
     }
     optimisationVideoRows = rows;
@@ -144,11 +172,7 @@ void VideoOptimisation::publishRows(const TrackMap &added)
 
 QStringList VideoOptimisation::stillInRun(const QList<track> &entries) const
 {
-    QSet<QString> sources;
-    for (const TrackMap *list : {&inHand, &pending}) {
-        for (const track &video : *list)
-            sources.insert(MadeFiles::Source::of(video.sourcePath.isEmpty() ? video.filepath : video.sourcePath).path);
-    }
+    const QSet<QString> sources = runSources();
     QStringList names;
     if (sources.isEmpty())
         return names;
@@ -161,8 +185,10 @@ QStringList VideoOptimisation::stillInRun(const QList<track> &entries) const
                                                               : MadeFiles::Source::of(entry.sourcePath).path;
             busy = !source.isEmpty() && sources.contains(source);
         }
+        // Named as the video view names it.
         if (busy)
-            names << (entry.trackname.isEmpty() ? QFileInfo(entry.filepath).completeBaseName() : entry.trackname);
+            names << (entry.isVideo && !entry.filename.isEmpty() ? entry.filename
+                                                                 : VideoEncoding::nameOf(entry.filepath));
     }
     return names;
 }

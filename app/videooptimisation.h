@@ -4,6 +4,7 @@
 #include <QList>
 #include <QMetaObject>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -38,8 +39,10 @@ public:
 
     // Starts optimising `videos` (keyed by their ids in the add, 1, 2, 3 ...):
     // publishes optimisationVideoModel and shows the dialog.  While a run
-    // goes they join it under ids after its own.
-    void start(const TrackMap &videos);
+    // goes they join it under ids after its own; a video the run has already
+    // (from the same source) is not taken twice.  Returns how many of
+    // `videos` were left out so.
+    int start(const TrackMap &videos);
     // From the start of a run until its end is handled here (the thread
     // itself ends a moment before: its last signal is still on its way).
     bool isRunning() const { return runOpen || videoencode.isRunning(); }
@@ -83,6 +86,8 @@ private:
         VideoOptimisation *owner;
     };
 
+    // The sources of the videos the run has in hand or queued.
+    QSet<QString> runSources() const;
     // Hands `videos` to the conversion thread.
     void launch(const TrackMap &videos);
     // Publishes the rows shown now followed by one new row per video of `added`.

@@ -111,3 +111,11 @@ QString MadeFiles::sourceOf(const QString &output)
     Source recorded;
     return recordedSource(output, recorded) ? recorded.path : QString();
 }
+
+MadeFiles::Source MadeFiles::recordedSourceOf(const QString &output)
+{
+    Source recorded;
+    if (!recordedSource(output, recorded))
+        recorded = Source();
+    return recorded;
+}

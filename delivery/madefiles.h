@@ -52,6 +52,9 @@ public:
     static void release(const QString &output);
     // The source `output` was recorded as made from; empty when none is.
     static QString sourceOf(const QString &output);
+    // The whole record of that source (path, size, time); an empty path
+    // when there is none.
+    static Source recordedSourceOf(const QString &output);
 
     // "<folder>/<base> (n).<suffix>", the base shortened when the name would
     // pass the 255-byte limit.  n = 1 gives `path` itself.

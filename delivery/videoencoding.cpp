@@ -304,6 +304,15 @@ double VideoEncoding::getDuration(QString path)
     return duration;
 }
 
+QString VideoEncoding::nameOf(const QString &sourcePath)
+{
+    const QFileInfo info(sourcePath);
+    QString name = info.fileName();
+    if (!info.suffix().isEmpty())
+        name.remove(QLatin1Char('.') + info.suffix().toLower(), Qt::CaseSensitive);
+    return name;
+}
+
 // ---- The run --------------------------------------------------------------------
 
 void VideoEncoding::setArg(QMap<int, track> track_obj, transferDetail systemInfoemation)
@@ -391,10 +400,7 @@ VideoEncoding::Outcome VideoEncoding::treat(track &record, const VideoDetails *f
     if (record.duration < 1.0)
         record.duration = facts.duration;
     record.codec = facts.audioCodec;
-    const QFileInfo sourceInfo(source);
-    record.filename = sourceInfo.fileName();
-    if (!sourceInfo.suffix().isEmpty())
-        record.filename.remove(QLatin1Char('.') + sourceInfo.suffix().toLower(), Qt::CaseSensitive);
+    record.filename = nameOf(source);
     static const QRegularExpression unsafe(QStringLiteral("[!/\\\\:#*?<>|+.\"]"));
     record.trackname.remove(unsafe);
     QDir().mkpath(outputFolder());
@@ -516,6 +522,8 @@ bool VideoEncoding::convert(const VideoDetails &facts, const QString &source, co
     ExternalProgram ffmpeg(ExternalProgram::Ffmpeg);
     ffmpeg.setMergedChannels(true);
     ffmpeg.setStopFlag(&cancelled);
+    // It would take every core: the window must still answer at once.
+    ffmpeg.setBackgroundPriority(true);
     // Far longer than any conversion takes; it only guards against a hang.
     const qint64 limit = 600000 + qint64(std::max(0.0, facts.duration) * 20000.0);
     const ExternalProgram::Result result = ffmpeg.runStreaming(

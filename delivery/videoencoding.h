@@ -80,6 +80,11 @@ public:
     // picture of this size at this rate fits.
     static QString h264Level(qint64 width, qint64 height, qint64 framesPerSecond);
 
+    // A video's name in the library (its tile, the run's dialog, messages):
+    // the source's file name less its suffix when that is lower case
+    // ("Clip.mp4" -> "Clip"; "Clip.MP4" keeps its whole name).
+    static QString nameOf(const QString &sourcePath);
+
     // "<library folder>/Transcoded Media/Videos" and the output of a title.
     static QString outputFolder();
     static QString outputPathFor(const QString &title, const QString &fallbackName);

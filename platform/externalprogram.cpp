@@ -11,7 +11,9 @@
 #include <QStandardPaths>
 
 #include <csignal>
+#include <sched.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcExternal, "corvane.external")
@@ -26,6 +28,9 @@ QMap<int, QString> &overrides()
 
 // How often a waiting run looks at its stop flag.
 constexpr int pollMs = 100;
+
+// The nice value of a program run as background work.
+constexpr int backgroundNice = 10;
 } // namespace
 
 ExternalProgram::ExternalProgram(Tool tool)
@@ -88,10 +93,18 @@ bool ExternalProgram::start(QProcess &process, const QStringList &arguments, QIO
     // starts the tool, which waits for it to end.  Should the program have
     // died before the request took hold, the tool ends at once.
     const pid_t parent = ::getpid();
-    process.setChildProcessModifier([parent] {
+    const bool background = m_background;
+    process.setChildProcessModifier([parent, background] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
             ::_exit(127);
+        if (background) {
+            // A batch job of lower priority: it never preempts a thread that
+            // wakes up (the GUI's event loop), and takes what they leave.
+            const sched_param batch{};
+            ::sched_setscheduler(0, SCHED_BATCH, &batch);
+            ::setpriority(PRIO_PROCESS, 0, backgroundNice);
+        }
     });
     process.start(m_program, arguments, mode);
     if (!process.waitForStarted(startTimeoutMs)) {

@@ -59,6 +59,10 @@ public:
     void setStandardInput(const QByteArray &input) { m_input = input; }
     // Polled while the program runs: once it turns true the program is killed.
     void setStopFlag(const std::atomic<bool> *stop) { m_stop = stop; }
+    // Runs the program as background work (off by default): a long
+    // conversion that keeps every core busy then yields them to the window
+    // whenever it has something to do, and loses nothing on an idle machine.
+    void setBackgroundPriority(bool background) { m_background = background; }
 
     // The program that run() starts; empty when a tool is found nowhere.
     QString program() const { return m_program; }
@@ -92,6 +96,7 @@ private:
                Result &result) const;
     QString m_program;
     bool m_merged = false;
+    bool m_background = false;
     QByteArray m_input;
     const std::atomic<bool> *m_stop = nullptr;
 };

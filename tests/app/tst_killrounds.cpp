@@ -210,7 +210,10 @@ private slots:
             controller.libraryTracks = ruvoDB().loadDB();
             QSignalSpy messages(&controller, &manager::showMessageBox);
             QVERIFY(addAll(controller, dir.filePath("media")));
-            QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
+            // What the library kept is told as there already; nothing else is told.
+            for (const QList<QVariant> &message : std::as_const(messages))
+                QVERIFY2(message.value(0).toString().contains(QLatin1String("already in the library")),
+                         qPrintable(message.value(0).toString()));
             const QStringList faults = libraryFaults(titles);
             QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(round + 1).arg(faults.join('\n'))));
             QCOMPARE(transferAll(controller.libraryTracks, target), int(titles.size()));

@@ -3,6 +3,7 @@
 #include <QQmlContext>
 #include <QQuickItem>
 
+#include "app/libraryadder.h"
 #include "app/manager.h"
 #include "app/messagehandler.h"
 #include "app/startup.h"
@@ -245,27 +246,72 @@ private slots:
     }
 
     // Videos added while a run goes join it under ids after its own, with
-    // rows in its dialog; their review entries follow them to those ids.
+    // rows in its dialog named as their tiles will be; their review entries
+    // follow them to those ids; the rows shown keep their progress; and a
+    // video the run has already is not taken twice.
+    void videosJoinARun_data()
+    {
+        QTest::addColumn<int>("runSize");      // videos the run starts with
+        QTest::addColumn<int>("joins");        // adds of two videos that join it
+        QTest::addColumn<bool>("chosenAgain"); // each add also brings the video in hand again
+        QTest::addRow("a run of one joined once") << 1 << 1 << false;
+        QTest::addRow("a second join takes ids the run does not use") << 2 << 2 << false;
+        QTest::addRow("a video chosen again while the run has it is listed once") << 1 << 2 << true;
+    }
+
     void videosJoinARun()
     {
+        QFETCH(int, runSize);
+        QFETCH(int, joins);
+        QFETCH(bool, chosenAgain);
         holdConversions();
-        QSignalSpy progress(controller(), &manager::sgUpdateProgressVideo);
-        controller()->processingTracks = {{1, testkit::makeVideo(1, longer)}};
+        TrackMap run{{1, testkit::makeVideo(1, longer)}};
+        if (runSize > 1)
+            run.insert(2, testkit::makeVideo(2, surround));
+        controller()->processingTracks = run;
         controller()->startVideoOptimisation();
-        QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(2).value<QVariant>().toInt() >= 0, 60000);
+        // The dialog shows the held conversion's progress in its row.
+        QTRY_COMPARE_WITH_TIMEOUT(rows("optimisationVideoModel").value(0)->property("status").toInt(), 25, 60000);
 
-        // An add of two videos, the second one to review (ids 1 and 2 in the add).
-        const track reviewed = testkit::makeVideo(2, surround);
-        controller()->reviewTracks = {{2, reviewed}};
-        controller()->processingTracks = {{1, testkit::makeVideo(1, small)}, {2, reviewed}};
-        controller()->startVideoOptimisation();
-        QList<int> ids;
-        for (QObject *row : rows("optimisationVideoModel"))
+        QStringList sources{longer};
+        if (runSize > 1)
+            sources << surround;
+        int expectedIds = runSize;
+        for (int join = 0; join < joins; ++join) {
+            // An add of two videos, the second one to review (ids 1 and 2 in the add).
+            const QString first = dir.filePath(QStringLiteral("join %1 a.mp4").arg(join));
+            const QString second = dir.filePath(QStringLiteral("join %1 b.mp4").arg(join));
+            QFile::remove(first);
+            QFile::remove(second);
+            QVERIFY(QFile::copy(small, first) && QFile::copy(small, second));
+            const track reviewed = testkit::makeVideo(2, second);
+            controller()->reviewTracks = {{2, reviewed}};
+            controller()->processingTracks = {{1, testkit::makeVideo(1, first)}, {2, reviewed}};
+            if (chosenAgain)
+                controller()->processingTracks.insert(3, testkit::makeVideo(3, longer));
+            QCOMPARE(controller()->libraryAdder->startVideoOptimisation(), chosenAgain ? 1 : 0);
+            sources << first << second;
+            expectedIds += 2;
+            // The entry under the reviewed video's id in the run.
+            const int reviewedId = expectedIds;
+            QCOMPARE(controller()->reviewTracks.keys(), QList<int>{reviewedId});
+            QCOMPARE(controller()->reviewTracks.value(reviewedId).sourcePath, reviewed.sourcePath);
+            QCOMPARE(controller()->reviewTracks.value(reviewedId).id, reviewedId);
+        }
+        QList<int> ids, wanted;
+        QStringList names, wantedNames;
+        for (QObject *row : rows("optimisationVideoModel")) {
             ids << row->property("trackid").toInt();
-        QCOMPARE(ids, (QList<int>{1, 2, 3}));
-        QCOMPARE(controller()->reviewTracks.keys(), QList<int>{3});
-        QCOMPARE(controller()->reviewTracks.value(3).sourcePath, reviewed.sourcePath);
-        QCOMPARE(controller()->reviewTracks.value(3).id, 3);
+            names << row->property("trackname").toString();
+        }
+        for (int id = 1; id <= expectedIds; ++id)
+            wanted << id;
+        for (const QString &source : std::as_const(sources))
+            wantedNames << QFileInfo(source).completeBaseName();
+        QCOMPARE(ids, wanted);
+        QCOMPARE(names, wantedNames);
+        // The row of the video in hand still shows its progress.
+        QCOMPARE(rows("optimisationVideoModel").value(0)->property("status").toInt(), 25);
     }
 
     // An add's end rebuilds every view on a worker from the library as it
@@ -283,6 +329,29 @@ private slots:
         QCOMPARE(rows("videosModel").size(), before + 1);
         QTRY_VERIFY_WITH_TIMEOUT(!controller()->isRefreshingViews(), 60000);
         QCOMPARE(rows("videosModel").size(), before + 1);
+    }
+
+    // A stored video changes the video view alone: the window is not made to
+    // take the other six views again (each a turn of its event loop, long
+    // ones in a large library) while a run goes on.
+    void storedVideoRepublishesItsViewAlone()
+    {
+        QObject *panel = app->viewer().rootObject()->findChild<QObject *>(QStringLiteral("libraryPanel"));
+        QVERIFY(panel);
+        panel->setProperty("currentView", 6);
+        QTRY_COMPARE(panel->property("waitingViews").toInt(), 0); // the views of the start are taken
+        track finished = testkit::makeVideo(1, small);
+        finished.filepath = VideoEncoding::outputFolder() + QStringLiteral("/Stored alone.mp4");
+        QVERIFY(QDir().mkpath(VideoEncoding::outputFolder()) && QFile::copy(small, finished.filepath));
+        finished.filesize = QFileInfo(finished.filepath).size();
+        const qsizetype before = rows("videosModel").size();
+        QSignalSpy waiting(panel, SIGNAL(waitingViewsChanged()));
+        QSignalSpy refreshed(controller(), &manager::sgRefreshMain);
+        controller()->slupdateMainObjectVideo(finished);
+        QCOMPARE(rows("videosModel").size(), before + 1);
+        QCOMPARE(refreshed.size(), 1);
+        QCOMPARE(waiting.size(), 0);
+        QCOMPARE(panel->property("waitingViews").toInt(), 0);
     }
 
 private:

@@ -241,6 +241,35 @@ private slots:
         QVERIFY(!again.reuse);
     }
 
+    // A conversion keeps every core busy for minutes: it runs as background
+    // work, so the window's thread gets a core the moment it wakes.  Probes
+    // and pictures, which the run waits for, keep their priority.
+    void conversionRunsAsBackgroundWork()
+    {
+        clean();
+        const QString seen = dir.filePath("priority.log");
+        QFile::remove(seen);
+        const QString tool = testkit::MediaKit::fakeTool(
+            dir.path(), "priority-ffmpeg",
+            QStringLiteral("{ echo \"$* | nice $(nice) | $(chrt -p $$ | head -1)\"; } >> '%1'\nexec ffmpeg \"$@\"")
+                .arg(seen));
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, tool);
+        const Run run = runList({{1, videoTrack(1, media["avi"], "Background")}});
+        ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, wrapper);
+        QVERIFY(run.complete.contains(1));
+        QFile log(seen);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        int conversions = 0;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const bool conversion = line.contains("libx264");
+            conversions += conversion ? 1 : 0;
+            QCOMPARE(line.contains("| nice 10 |") && line.contains("SCHED_BATCH"), conversion);
+        }
+        QCOMPARE(conversions, 1);
+    }
+
     // A cancel that comes as a video is finished (its 100 % reported) wins:
     // the video is reported skipped, with its output for the controller to
     // remove, never complete.
