@@ -94,8 +94,12 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
 
     connect(viewsWatcher, &QFutureWatcherBase::finished, this, &manager::viewsRebuildFinished);
 
-    // The album -> iTunes artwork index the scans use for tracks without a cover.
-    scanner.SetItunesArtPIDMap(TagLibBuilder().parseiTuneCoverArtStartup());
+    // The album -> iTunes artwork index the scans use for tracks without a
+    // cover.  Read on a worker: a large iTunes library takes seconds, which
+    // the window does not wait for; a scan that needs it waits there.
+    itunesArtIndex.start(
+        [](const std::atomic<bool> &stop) { return TagLibBuilder().parseiTuneCoverArtStartup(&stop); });
+    scanner.SetItunesArtPIDMap(itunesArtIndex.futureWatcher()->future());
 
     licenceViewer = new Licence();
     videoOptimisation = new VideoOptimisation(this);
