@@ -181,31 +181,16 @@ bool writeItunesLibrary(const QString &home, int tracks)
         const QString artist = QStringLiteral("Artist %1").arg(album / 4);
         xml.addTrack(t, {Xml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(t)),
                          Xml::string(QStringLiteral("Artist"), artist),
-                         Xml::string(QStringLiteral("Album Artist"), artist),
                          Xml::string(QStringLiteral("Album"), QStringLiteral("Album %1").arg(album)),
                          Xml::string(QStringLiteral("Genre"), QStringLiteral("Rock")),
-                         Xml::string(QStringLiteral("Kind"), QStringLiteral("MPEG audio file")),
-                         Xml::integer(QStringLiteral("Size"), 8000000 + t),
                          Xml::integer(QStringLiteral("Total Time"), 215000),
-                         Xml::integer(QStringLiteral("Track Number"), (t - 1) % 12 + 1),
-                         Xml::integer(QStringLiteral("Track Count"), 12),
                          Xml::integer(QStringLiteral("Year"), 1990 + album % 30),
-                         Xml::date(QStringLiteral("Date Modified"), QStringLiteral("2019-03-02T10:11:12Z")),
-                         Xml::date(QStringLiteral("Date Added"), QStringLiteral("2019-03-02T10:11:12Z")),
-                         Xml::integer(QStringLiteral("Bit Rate"), 256),
-                         Xml::integer(QStringLiteral("Sample Rate"), 44100),
-                         Xml::integer(QStringLiteral("Play Count"), t % 7),
                          Xml::string(QStringLiteral("Persistent ID"), id),
-                         Xml::string(QStringLiteral("Track Type"), QStringLiteral("File")),
                          Xml::string(QStringLiteral("Location"),
-                                     Xml::localhostUrl(home + QStringLiteral("/Music/iTunes/iTunes Media/Music/%1/"
-                                                                             "Album %2/%3 Song %4.mp3")
-                                                                  .arg(artist)
-                                                                  .arg(album)
-                                                                  .arg((t - 1) % 12 + 1, 2, 10, QLatin1Char('0'))
-                                                                  .arg(t))),
-                         Xml::integer(QStringLiteral("File Folder Count"), 5),
-                         Xml::integer(QStringLiteral("Library Folder Count"), 1)});
+                                     Xml::localhostUrl(QStringLiteral("/Music/%1/Album %2/%3 Song.mp3")
+                                                           .arg(artist)
+                                                           .arg(album)
+                                                           .arg((t - 1) % 12 + 1, 2, 10, QLatin1Char('0'))))});
         if ((t - 1) % 12 == 0) {
             QFile cache(itunes + QStringLiteral("/Album Artwork/Cache/3A/%1/%2-%3.itc2")
                                      .arg(album % 16, 2, 10, QLatin1Char('0'))
