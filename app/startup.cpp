@@ -300,13 +300,8 @@ InstanceLock::Outcome StartUp::start()
         window->requestActivate();
     });
     tellAboutLibrary();
-    checkLibraryAfterFirstFrame();
+    afterFirstFrame(started);
     QCoreApplication::setOrganizationDomain(QStringLiteral("updates.corvane.example"));
-
-    // A run killed during an add or a conversion left its temporary files;
-    // they are the program's own (one name pattern), and only they go.
-    leftoverSweep.start(
-        [started](const std::atomic<bool> &) { return TemporaryFiles::sweep(shared::dataFolder(), true, started); });
 
     cocoa = std::make_unique<CocoaInitializer>();
     auto sparkle = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
@@ -321,13 +316,19 @@ InstanceLock::Outcome StartUp::start()
     return outcome;
 }
 
-void StartUp::checkLibraryAfterFirstFrame()
+void StartUp::afterFirstFrame(const QDateTime &started)
 {
-    // Reading every page takes seconds from a cold disk: the window comes
-    // first.
-    const auto check = [this] {
+    // Reading every page takes seconds from a cold disk, and the walk of the
+    // data folder reads every entry's inode: the window comes first.
+    const auto check = [this, started] {
         if (std::exchange(libraryCheckStarted, true))
             return;
+        // A run killed during an add or a conversion left its temporary
+        // files; they are the program's own (one name pattern), and only
+        // they go.
+        leftoverSweep.start([started](const std::atomic<bool> &) {
+            return TemporaryFiles::sweep(shared::dataFolder(), true, started);
+        });
         libraryCheck.start(
             [path = database->dbPath](const std::atomic<bool> &) { return LibraryRecovery::problemWith(path); },
             [this](const QString &problem) { openLibrary(problem); });

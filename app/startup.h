@@ -1,6 +1,7 @@
 #ifndef STARTUP_H
 #define STARTUP_H
 
+#include <QDateTime>
 #include <QList>
 #include <QStringList>
 #include <QObject>
@@ -73,8 +74,9 @@ private:
     // Steps of start() that look after the library's files.
     void checkDiskSpace();
     // The library's check reads every page: it starts once the window has
-    // drawn its first frame, and the library is opened when it has ended.
-    void checkLibraryAfterFirstFrame();
+    // drawn its first frame (with the sweep of the data folder), and the
+    // library is opened when it has ended.
+    void afterFirstFrame(const QDateTime &started);
     void openLibrary(const QString &problem);
     void tellAboutLibrary();
 

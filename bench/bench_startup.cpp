@@ -22,7 +22,7 @@
 // start (needs root): the library, the program and Qt are read from disk.
 // --itunes N adds a third start to each run: the empty library with an
 // iTunes library of N tracks in the user's Music folder (as iTunes writes
-// it, about 420 bytes a track, an artwork cache file for every album), set
+// it, about 520 bytes a track, an artwork cache file for every album), set
 // against the empty library without one.  --generate only makes the library in DIR and
 // keeps it, for a profiler (one start: `HOME=DIR XDG_DATA_HOME=DIR/.local/share
 // ... bench_startup --start`).
