@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QSemaphore>
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QSet>
@@ -95,8 +96,28 @@ manager::manager(QmlApplicationViewer *view, QObject *parent)
 
     connect(viewsWatcher, &QFutureWatcherBase::finished, this, &manager::viewsRebuildFinished);
 
-    // The album -> iTunes artwork index the scans use for tracks without a cover.
-    scanner.SetItunesArtPIDMap(TagLibBuilder().parseiTuneCoverArtStartup());
+    // The album -> iTunes artwork index the scans use for tracks without a
+    // cover.  A large iTunes library takes seconds to read: a worker reads
+    // it once the window has drawn its first frame (before, it would take
+    // the machine from the window), and a scan that needs it waits there.
+    auto drawn = std::make_shared<QSemaphore>();
+    itunesArtIndex.start([drawn](const std::atomic<bool> &stop) {
+        while (!stop && !drawn->tryAcquire(1, 100)) {
+        }
+        return TagLibBuilder().parseiTuneCoverArtStartup(&stop);
+    });
+    scanner.SetItunesArtPIDMap(itunesArtIndex.futureWatcher()->future());
+    if (viewer) {
+        const auto read = [drawn] {
+            if (drawn->available() == 0)
+                drawn->release();
+        };
+        connect(viewer, &QQuickWindow::frameSwapped, this, read,
+                Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+        QTimer::singleShot(fileCheckFallbackMs, this, read);
+    } else {
+        drawn->release();
+    }
 
     licenceViewer = new Licence();
     videoOptimisation = new VideoOptimisation(this);

@@ -467,6 +467,7 @@ private:
     // Start-up's jobs; declared last, so they end before anything they use goes.
     QFuture<LoadedLibrary> libraryLoad; // its result is taken (which empties it) by init()
     BackgroundJob<ruvoDB::FileCheck> fileCheck;
+    BackgroundJob<QMap<QString, QString>> itunesArtIndex; // album -> iTunes artwork id, for the scans
     bool libraryLoadPending = false; // read on a worker, not yet published
     bool libraryLoadingShown = false; // sgShowLoading() was sent for the load
     bool fileCheckPending = false;   // the files are still to be checked

@@ -15,10 +15,11 @@
 #include <QQmlContext>
 #include <QQuickItem>
 #include <QScreen>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSslSocket>
 #include <QStorageInfo>
 #include <QTimer>
-#include <QtConcurrent>
 
 #include "app/libraryadder.h"
 #include "app/libraryrecovery.h"
@@ -27,9 +28,11 @@
 #include "core/logging.h"
 #include "core/shared.h"
 #include "core/track.h"
+#include "database/connection.h"
 #include "database/database.h"
 #include "database/filejournal.h"
 #include "database/ruvodb.h"
+#include "database/walindexroom.h"
 #include "delivery/drive.h"
 #include "platform/temporaryfiles.h"
 #include "update/cocoainitializer.h"
@@ -45,6 +48,24 @@ Q_LOGGING_CATEGORY(lcStartUp, "corvane.app")
 
 // The spare room file's size: enough to open the library and remove songs.
 constexpr qint64 spareRoomBytes = qint64(4) << 20;
+
+// The library's check starts with the window's first frame; a window not
+// on screen this long after it is shown draws none, and one that has not
+// drawn by the limit is not waited for either.
+constexpr int firstFrameFallbackMs = 1000;
+constexpr int firstFrameLimitMs = 10000;
+
+// Opens the library as the GUI thread's connection; empty when it can be
+// read, else why not.  SQLite opens lazily: only a statement tells.
+QString openFailure(Database &database)
+{
+    if (!database.connect(QStringLiteral("RuvoData"), true))
+        return database.sqlDatabase.lastError().text();
+    QSqlQuery query(Connection::forThread());
+    if (query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && query.next())
+        return QString();
+    return query.lastError().databaseText().isEmpty() ? query.lastError().text() : query.lastError().databaseText();
+}
 
 using Side = StartUp::Side;
 
@@ -175,6 +196,8 @@ StartUp::StartUp() = default;
 
 StartUp::~StartUp()
 {
+    // A library never opened holds no worker back from ending.
+    Connection::releaseWorkers();
     // The close handshake first: nothing a worker reads may go before it.
     control.reset();
     transfer.reset();
@@ -197,11 +220,11 @@ InstanceLock::Outcome StartUp::start()
     if (outcome != InstanceLock::Outcome::Owned)
         return outcome;
 
-    // The library file's check reads every page: it runs while the window
-    // is built, after the disk has given back its spare room if it is full.
+    // The disk gives back its spare room first if it is full, and the log's
+    // index its room before anything opens the library.
     database = std::make_unique<Database>();
     checkDiskSpace();
-    libraryCheck = QtConcurrent::run([path = database->dbPath] { return LibraryRecovery::problemWith(path); });
+    WalIndexRoom::giveBack(database->dbPath);
 
     // Temporary files of this run are younger than this.
     const QDateTime started = QDateTime::currentDateTime();
@@ -225,7 +248,11 @@ InstanceLock::Outcome StartUp::start()
     view = std::make_unique<QmlApplicationViewer>();
 
     QSslSocket::supportsSsl();
-    checkLibrary();
+    // The library is checked and opened once the window is up: until then
+    // a worker that needs it (the controller's load of it) waits for it.
+    // At close it waits no longer (before the controller waits for it).
+    Connection::holdWorkers();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, view.get(), [] { Connection::releaseWorkers(); });
 
     control = std::make_unique<manager>(view.get(), nullptr);
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
@@ -273,12 +300,8 @@ InstanceLock::Outcome StartUp::start()
         window->requestActivate();
     });
     tellAboutLibrary();
+    afterFirstFrame(started);
     QCoreApplication::setOrganizationDomain(QStringLiteral("updates.corvane.example"));
-
-    // A run killed during an add or a conversion left its temporary files;
-    // they are the program's own (one name pattern), and only they go.
-    leftoverSweep.start(
-        [started](const std::atomic<bool> &) { return TemporaryFiles::sweep(shared::dataFolder(), true, started); });
 
     cocoa = std::make_unique<CocoaInitializer>();
     auto sparkle = std::make_unique<SparkleAutoUpdater>(SparkleAutoUpdater::defaultFeedUrl());
@@ -293,24 +316,71 @@ InstanceLock::Outcome StartUp::start()
     return outcome;
 }
 
-void StartUp::checkLibrary()
+void StartUp::afterFirstFrame(const QDateTime &started)
+{
+    // Reading every page takes seconds from a cold disk, and the walk of the
+    // data folder reads every entry's inode: the window comes first.
+    const auto check = [this, started] {
+        if (std::exchange(libraryCheckStarted, true))
+            return;
+        // A run killed during an add or a conversion left its temporary
+        // files; they are the program's own (one name pattern), and only
+        // they go.
+        leftoverSweep.start([started](const std::atomic<bool> &) {
+            return TemporaryFiles::sweep(shared::dataFolder(), true, started);
+        });
+        libraryCheck.start(
+            [path = database->dbPath](const std::atomic<bool> &) { return LibraryRecovery::problemWith(path); },
+            [this](const QString &problem) { openLibrary(problem); });
+    };
+    QObject::connect(view.get(), &QQuickWindow::frameSwapped, view.get(), check,
+                     Qt::ConnectionType(Qt::QueuedConnection | Qt::SingleShotConnection));
+    // A window that is not on screen draws nothing: the library is not kept
+    // waiting for it.  One that is gets its frame in, whatever the machine's
+    // load, unless it can't draw at all.
+    QTimer::singleShot(firstFrameFallbackMs, view.get(), [this, check] {
+        if (!view->isExposed())
+            check();
+    });
+    QTimer::singleShot(firstFrameLimitMs, view.get(), check);
+}
+
+void StartUp::openLibrary(const QString &problem)
 {
     // A library that can't be used is kept aside, never opened over; the
-    // new one takes back the program's own copies.
-    const LibraryRecovery::Damage damage = LibraryRecovery::setAside(database->dbPath, libraryCheck.result());
+    // new one takes back the program's own copies.  Nothing has written to
+    // the file before this: what is kept aside is what the check read.
+    const LibraryRecovery::Damage damage = LibraryRecovery::setAside(database->dbPath, problem);
     const bool usable = !damage.found || !damage.keptAt.isEmpty();
-    if (usable && database->connect(QStringLiteral("RuvoData"), true)) {
-        database->create();
-        // What a killed add or removal left unsettled: before anything reads
-        // the library or starts a new add.
-        FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+    QStringList notices;
+    bool opened = false;
+    if (usable) {
+        WalIndexRoom::giveBack(database->dbPath);
+        const QString failure = openFailure(*database);
+        opened = failure.isEmpty();
+        if (opened) {
+            WalIndexRoom::keep(database->dbPath);
+            database->create();
+            // What a killed add or removal left unsettled: before anything
+            // reads the library or starts a new add.
+            FileJournal::settle(ruvoDB::programCopyFolder(), {}, true);
+        } else {
+            qCWarning(lcStartUp) << "the library could not be opened:" << failure;
+            notices << QStringLiteral("The library \"%1\" could not be opened (%2). It was left as it is; its songs "
+                                      "are not shown until it can be opened.")
+                           .arg(database->dbPath, failure);
+        }
     }
-    if (!damage.found)
-        return;
-    LibraryRecovery::Restored restored;
-    if (usable)
-        restored = LibraryRecovery::restoreCopies(ruvoDB::programCopyFolder());
-    libraryNotices << LibraryRecovery::message(database->dbPath, damage, restored);
+    if (damage.found) {
+        LibraryRecovery::Restored restored;
+        if (opened)
+            restored = LibraryRecovery::restoreCopies(ruvoDB::programCopyFolder());
+        notices.prepend(LibraryRecovery::message(database->dbPath, damage, restored));
+    }
+    // The library is read now (or found missing).
+    Connection::releaseWorkers();
+    if (!notices.isEmpty() && control)
+        emit control->showMessageBox(notices.join(QStringLiteral("\n\n")));
 }
 
 void StartUp::checkDiskSpace()

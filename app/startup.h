@@ -1,7 +1,7 @@
 #ifndef STARTUP_H
 #define STARTUP_H
 
-#include <QFuture>
+#include <QDateTime>
 #include <QList>
 #include <QStringList>
 #include <QObject>
@@ -73,7 +73,11 @@ public:
 private:
     // Steps of start() that look after the library's files.
     void checkDiskSpace();
-    void checkLibrary();
+    // The library's check reads every page: it starts once the window has
+    // drawn its first frame (with the sweep of the data folder), and the
+    // library is opened when it has ended.
+    void afterFirstFrame(const QDateTime &started);
+    void openLibrary(const QString &problem);
     void tellAboutLibrary();
 
     // Declared first: the last thing to go.
@@ -89,8 +93,9 @@ private:
     std::unique_ptr<AutoUpdater> updater;
     // Removes what a killed run left half-written in the data folder.
     BackgroundJob<int> leftoverSweep;
-    // What is wrong with the library file, found while the window is built.
-    QFuture<QString> libraryCheck;
+    // What is wrong with the library file, found once the window is up.
+    BackgroundJob<QString> libraryCheck;
+    bool libraryCheckStarted = false;
     int failures = 0;
     // What the start found wrong with the library or its disk, told once the
     // window is up.

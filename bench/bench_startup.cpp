@@ -1,7 +1,7 @@
 // Times the application's start with a large library: the whole process,
 // from its launch to the window's first frame, and its peak memory by then.
 //
-//   bench_startup [tracks] [runs] [picture KB]
+//   bench_startup [--cold] [--itunes N] [tracks] [runs] [picture KB]
 //   bench_startup --generate DIR [tracks] [runs] [picture KB]
 //
 // Generates a library of `tracks` tracks (default 20,000) in temporary user
@@ -18,7 +18,12 @@
 // Each run is paired with a start on an empty library (the reference: what
 // the program costs without a library), the two interleaved; one start of
 // each before the runs fills the QML disk cache and is not counted.  Prints
-// each run and the medians.  --generate only makes the library in DIR and
+// each run and the medians.  --cold drops the kernel's caches before every
+// start (needs root): the library, the program and Qt are read from disk.
+// --itunes N adds a third start to each run: the empty library with an
+// iTunes library of N tracks in the user's Music folder (as iTunes writes
+// it, about 520 bytes a track, an artwork cache file for every album), set
+// against the empty library without one.  --generate only makes the library in DIR and
 // keeps it, for a profiler (one start: `HOME=DIR XDG_DATA_HOME=DIR/.local/share
 // ... bench_startup --start`).
 
@@ -51,7 +56,10 @@
 #include "core/shared.h"
 #include "database/database.h"
 #include "delivery/combo.h"
+#include "ituneslibraryxml.h"
 #include "testenv.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -160,6 +168,54 @@ bool generate(int tracks, int pictureKilobytes)
     return true;
 }
 
+// An iTunes library of `tracks` tracks below `home`'s Music folder, as
+// iTunes writes one, and an artwork cache file for each of its albums.
+bool writeItunesLibrary(const QString &home, int tracks)
+{
+    using Xml = testkit::ItunesLibraryXml;
+    const QString itunes = home + QStringLiteral("/Music/iTunes");
+    Xml xml;
+    for (int t = 1; t <= tracks; ++t) {
+        const int album = (t - 1) / 12;
+        const QString id = QStringLiteral("%1").arg(0x5A00000000000000LL + t, 16, 16, QLatin1Char('0')).toUpper();
+        const QString artist = QStringLiteral("Artist %1").arg(album / 4);
+        xml.addTrack(t, {Xml::string(QStringLiteral("Name"), QStringLiteral("Song %1").arg(t)),
+                         Xml::string(QStringLiteral("Artist"), artist),
+                         Xml::string(QStringLiteral("Album"), QStringLiteral("Album %1").arg(album)),
+                         Xml::string(QStringLiteral("Genre"), QStringLiteral("Rock")),
+                         Xml::integer(QStringLiteral("Total Time"), 215000),
+                         Xml::integer(QStringLiteral("Year"), 1990 + album % 30),
+                         Xml::string(QStringLiteral("Persistent ID"), id),
+                         Xml::string(QStringLiteral("Location"),
+                                     Xml::localhostUrl(QStringLiteral("/Music/%1/Album %2/%3 Song.mp3")
+                                                           .arg(artist)
+                                                           .arg(album)
+                                                           .arg((t - 1) % 12 + 1, 2, 10, QLatin1Char('0'))))});
+        if ((t - 1) % 12 == 0) {
+            QFile cache(itunes + QStringLiteral("/Album Artwork/Cache/3A/%1/%2-%3.itc2")
+                                     .arg(album % 16, 2, 10, QLatin1Char('0'))
+                                     .arg(QStringLiteral("3A0B1C2D3E4F5061"), id));
+            if (!QDir().mkpath(QFileInfo(cache).absolutePath()) || !cache.open(QIODevice::WriteOnly) ||
+                cache.write(QByteArray(1024, 'i')) != 1024)
+                return false;
+        }
+    }
+    xml.addPlaylist(QStringLiteral("Library"), {1});
+    if (!xml.write(itunes + QStringLiteral("/iTunes Music Library.xml")))
+        return false;
+    std::printf("iTunes library: %d tracks, %lld MB\n", tracks,
+                QFileInfo(itunes + QStringLiteral("/iTunes Music Library.xml")).size() / 1000000);
+    return true;
+}
+
+// Everything the kernel caches of files goes: the next start reads from disk.
+bool dropCaches()
+{
+    ::sync();
+    QFile control(QStringLiteral("/proc/sys/vm/drop_caches"));
+    return control.open(QIODevice::WriteOnly) && control.write("3\n") == 2;
+}
+
 qint64 peakKiB()
 {
     rusage usage{};
@@ -262,8 +318,12 @@ struct Figures
 };
 
 // Starts the program in a fresh process with `home` as its user folders.
-bool startProcess(const QString &home, Figures &figures)
+bool startProcess(const QString &home, Figures &figures, bool cold)
 {
+    if (cold && !dropCaches()) {
+        std::fprintf(stderr, "the kernel's caches could not be dropped (not root?)\n");
+        return false;
+    }
     QProcess start;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
@@ -320,11 +380,17 @@ int main(int argc, char *argv[])
     QStringList args = app.arguments();
     if (keep)
         args.remove(1, 2);
+    const bool cold = args.removeAll(QStringLiteral("--cold")) > 0;
+    int itunesTracks = 0;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--itunes")); at > 0 && at + 1 < args.size()) {
+        itunesTracks = args.at(at + 1).toInt();
+        args.remove(at, 2);
+    }
     const int tracks = args.size() > 1 ? args.at(1).toInt() : 20000;
     const int runs = args.size() > 2 ? args.at(2).toInt() : 5;
     const int pictureKilobytes = args.size() > 3 ? args.at(3).toInt() : 15;
     if (tracks <= 0 || runs <= 0 || pictureKilobytes <= 0) {
-        std::fprintf(stderr, "usage: bench_startup [tracks] [runs] [picture KB]\n"
+        std::fprintf(stderr, "usage: bench_startup [--cold] [--itunes N] [tracks] [runs] [picture KB]\n"
                              "       bench_startup --generate DIR [tracks] [runs] [picture KB]\n");
         return 2;
     }
@@ -345,33 +411,52 @@ int main(int argc, char *argv[])
     const QString settings = QStringLiteral("/.config/MyComp/MyApp.conf"); // the same vehicle
     QDir().mkpath(emptyHome + QStringLiteral("/.config/MyComp"));
     QFile::copy(testkit::testHome() + settings, emptyHome + settings);
+    // The empty library again, with an iTunes library beside it.
+    const QString itunesHome = testkit::testHome() + QStringLiteral("/itunes-home");
+    if (itunesTracks > 0) {
+        QDir().mkpath(itunesHome + QStringLiteral("/.runtime"));
+        QFile::setPermissions(itunesHome + QStringLiteral("/.runtime"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QDir().mkpath(itunesHome + QStringLiteral("/.config/MyComp"));
+        QFile::copy(testkit::testHome() + settings, itunesHome + settings);
+        if (!writeItunesLibrary(itunesHome, itunesTracks))
+            return 1;
+    }
 
     QTextStream out(stdout);
     out << "machine load before: " << testkit::machineLoad() << "\n";
-    std::vector<Figures> library, empty;
+    if (cold)
+        out << "each start cold: the kernel's caches dropped before it\n";
+    std::vector<Figures> library, empty, withItunes;
     // One start of each first, not counted: it compiles the interface into
     // the QML disk cache, as the first start after an install does.
     for (int run = 0; run <= runs; ++run) {
-        Figures withLibrary, withoutLibrary;
-        if (!startProcess(testkit::testHome(), withLibrary) || !startProcess(emptyHome, withoutLibrary)) {
+        Figures withLibrary, withoutLibrary, itunesLibrary;
+        if (!startProcess(testkit::testHome(), withLibrary, cold) || !startProcess(emptyHome, withoutLibrary, cold) ||
+            (itunesTracks > 0 && !startProcess(itunesHome, itunesLibrary, cold))) {
             std::fprintf(stderr, "start %d failed\n", run);
             return 1;
         }
-        // The starts measured what they name: the whole library loaded, and nothing in the empty one.
-        if (withLibrary.libraryTracks != tracks || withoutLibrary.libraryTracks != 0) {
-            std::fprintf(stderr, "start %d held %d tracks (of %d) and %d on the empty library\n", run,
-                         withLibrary.libraryTracks, tracks, withoutLibrary.libraryTracks);
+        // The starts measured what they name: the whole library loaded, and nothing in the empty ones.
+        if (withLibrary.libraryTracks != tracks || withoutLibrary.libraryTracks != 0 ||
+            itunesLibrary.libraryTracks != 0) {
+            std::fprintf(stderr, "start %d held %d tracks (of %d), %d on the empty library and %d beside iTunes\n", run,
+                         withLibrary.libraryTracks, tracks, withoutLibrary.libraryTracks, itunesLibrary.libraryTracks);
             return 1;
         }
         if (run == 0)
             continue;
         library.push_back(withLibrary);
         empty.push_back(withoutLibrary);
+        withItunes.push_back(itunesLibrary);
         out << "run " << run << ": first frame " << qRound(withLibrary.frameMs) << " ms, peak "
             << qRound(withLibrary.framePeakMiB) << " MiB; library checked " << qRound(withLibrary.settledMs)
             << " ms, peak " << qRound(withLibrary.settledPeakMiB) << " MiB, longest pause after the first frame "
             << qRound(withLibrary.longestPauseMs) << " ms | empty library: first frame "
-            << qRound(withoutLibrary.frameMs) << " ms, " << qRound(withoutLibrary.framePeakMiB) << " MiB\n";
+            << qRound(withoutLibrary.frameMs) << " ms, " << qRound(withoutLibrary.framePeakMiB) << " MiB";
+        if (itunesTracks > 0)
+            out << " | empty library beside iTunes: first frame " << qRound(itunesLibrary.frameMs) << " ms";
+        out << "\n";
         out.flush();
     }
     const auto med = [](const std::vector<Figures> &runsOf, double Figures::*field) {
@@ -394,6 +479,18 @@ int main(int argc, char *argv[])
         << " ms; empty library " << qRound(med(empty, &Figures::longestPauseMs)) << " ms\n"
         << "  empty library (reference): first frame " << qRound(med(empty, &Figures::frameMs)) << " ms, peak "
         << qRound(med(empty, &Figures::framePeakMiB)) << " MiB\n";
+    // Paired: each run's two starts met the same load.
+    std::vector<Figures> libraryLater, itunesLater;
+    for (size_t i = 0; i < library.size(); ++i) {
+        libraryLater.push_back({library[i].frameMs - empty[i].frameMs});
+        itunesLater.push_back({withItunes[i].frameMs - empty[i].frameMs});
+    }
+    out << "  first frame after the empty library's (median of the runs' differences): "
+        << qRound(med(libraryLater, &Figures::frameMs)) << " ms (target <= 50)\n";
+    if (itunesTracks > 0)
+        out << "  empty library beside a " << itunesTracks << "-track iTunes library: first frame "
+            << qRound(med(withItunes, &Figures::frameMs)) << " ms, " << qRound(med(itunesLater, &Figures::frameMs))
+            << " ms after the empty library's (target <= 50)\n";
     out << "machine load after: " << testkit::machineLoad() << "\n";
     return 0;
 }

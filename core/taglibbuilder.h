@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 #include <taglib/attachedpictureframe.h>
@@ -149,10 +150,12 @@ public:
     QList<QString> SearchiTineArts(const QDir &folder, QList<QString> ids) const;
     // Album name (trimmed, cleaned with formatSplChar) -> persistent id of the
     // last track of that album in the iTunes library file that has a cache
-    // file.  Reading stops at the library's "Playlists" key.
-    QMap<QString, QString> parseiTuneCoverArtStartup() const;
+    // file.  Reading stops at the library's "Playlists" key, or when `stop`
+    // is set (what was read so far is returned).
+    QMap<QString, QString> parseiTuneCoverArtStartup(const std::atomic<bool> *stop = nullptr) const;
     // The same, from the given library file and artwork folder.
-    QMap<QString, QString> parseiTuneCoverArt(const QString &libraryFile, const QDir &artworkFolder) const;
+    QMap<QString, QString> parseiTuneCoverArt(const QString &libraryFile, const QDir &artworkFolder,
+                                              const std::atomic<bool> *stop = nullptr) const;
 
 };
 

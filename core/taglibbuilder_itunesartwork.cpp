@@ -21,15 +21,15 @@ QList<QString> TagLibBuilder::SearchiTineArts(const QDir &folder, QList<QString>
     return ids;
 }
 
-QMap<QString, QString> TagLibBuilder::parseiTuneCoverArtStartup() const
+QMap<QString, QString> TagLibBuilder::parseiTuneCoverArtStartup(const std::atomic<bool> *stop) const
 {
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     return parseiTuneCoverArt(music + QStringLiteral("/iTunes/iTunes Music Library.xml"),
-                              QDir(music + QStringLiteral("/iTunes/Album Artwork")));
+                              QDir(music + QStringLiteral("/iTunes/Album Artwork")), stop);
 }
 
-QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryFile,
-                                                          const QDir &artworkFolder) const
+QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryFile, const QDir &artworkFolder,
+                                                         const std::atomic<bool> *stop) const
 {
     // A set: libraries hold tens of thousands of tracks.
     const QList<QString> idList = SearchiTineArts(artworkFolder, QList<QString>());
@@ -46,7 +46,7 @@ QMap<QString, QString> TagLibBuilder::parseiTuneCoverArt(const QString &libraryF
     QXmlStreamReader &xml = itunes.xml();
     QString album;
     QString id;
-    while (!xml.atEnd() && !xml.hasError()) {
+    while (!xml.atEnd() && !xml.hasError() && !(stop && stop->load(std::memory_order_relaxed))) {
         xml.readNext();
         if (xml.name() == QLatin1String("key") && xml.isStartElement()) {
             const QString key = xml.readElementText();

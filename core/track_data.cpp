@@ -284,17 +284,53 @@ void track_data::Save_Cover(track &record, QFileInfo file)
     record.isMissingData = true;
 }
 
+namespace {
+
+// The iTunes artwork index while a worker builds it; the scans' threads
+// read and take it in.
+QMutex itunesIndexMutex;
+QFuture<QMap<QString, QString>> itunesIndexBuilding; // guarded by itunesIndexMutex
+int itunesIndexGeneration = 0;                       // guarded by itunesIndexMutex
+
+} // namespace
+
 QString track_data::ItunesArtPIDCheck(QString cleanedAlbum)
 {
-    const auto found = ItuneCoverPIDALbum.constFind(cleanedAlbum);
-    if (found == ItuneCoverPIDALbum.constEnd())
+    QString id;
+    {
+        QMutexLocker lock(&itunesIndexMutex);
+        if (itunesIndexBuilding.isValid()) {
+            QFuture<QMap<QString, QString>> building = itunesIndexBuilding;
+            const int generation = itunesIndexGeneration;
+            lock.unlock();
+            building.waitForFinished();
+            lock.relock();
+            if (generation == itunesIndexGeneration && itunesIndexBuilding.isValid()) {
+                ItuneCoverPIDALbum = building.resultCount() > 0 ? building.result() : QMap<QString, QString>();
+                itunesIndexBuilding = QFuture<QMap<QString, QString>>();
+            }
+        }
+        id = ItuneCoverPIDALbum.value(cleanedAlbum);
+    }
+    if (id.isEmpty())
         return QString();
-    return ItuneCoverArtExtracter().RecurseForSingle(found.value(), cleanedAlbum);
+    return ItuneCoverArtExtracter().RecurseForSingle(id, cleanedAlbum);
 }
 
 void track_data::SetItunesArtPIDMap(QMap<QString, QString> map)
 {
+    QMutexLocker lock(&itunesIndexMutex);
+    ++itunesIndexGeneration;
+    itunesIndexBuilding = QFuture<QMap<QString, QString>>();
     ItuneCoverPIDALbum = map;
+}
+
+void track_data::SetItunesArtPIDMap(QFuture<QMap<QString, QString>> index)
+{
+    QMutexLocker lock(&itunesIndexMutex);
+    ++itunesIndexGeneration;
+    itunesIndexBuilding = index;
+    ItuneCoverPIDALbum.clear();
 }
 
 namespace {

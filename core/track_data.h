@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFuture>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -125,6 +126,9 @@ public:
     QString ItunesArtPIDCheck(QString cleanedAlbum);
     // Replaces the album -> iTunes persistent id index (set once at start).
     void SetItunesArtPIDMap(QMap<QString, QString> map);
+    // The same, with the index still being built on a worker: a look-up
+    // waits for it (in the scan's thread), and the first one takes it in.
+    void SetItunesArtPIDMap(QFuture<QMap<QString, QString>> index);
     // Takes the chosen car system's video support into IsVideoSupported and
     // returns it.  GUI thread, before a scan starts.
     bool IsVideoSearch();

@@ -8,6 +8,9 @@
 #include <QThread>
 #include <QThreadStorage>
 #include <QVariant>
+#include <QWaitCondition>
+
+#include <atomic>
 
 #include "database/librarydamage.h"
 
@@ -18,6 +21,21 @@ namespace {
 QMutex libraryMutex;
 QString libraryFile;                   // guarded by libraryMutex
 QAtomicPointer<QThread> defaultOwner;  // thread that opened the default connection
+
+// Workers held until start-up has opened the library.
+std::atomic<bool> workersHeld{false};
+QMutex holdMutex;
+QWaitCondition workersReleased;
+QThread *holder = nullptr; // guarded by holdMutex
+
+void waitWhileHeld()
+{
+    if (!workersHeld.load(std::memory_order_acquire))
+        return;
+    QMutexLocker locker(&holdMutex);
+    while (workersHeld.load(std::memory_order_acquire) && QThread::currentThread() != holder)
+        workersReleased.wait(&holdMutex);
+}
 
 // Owns one worker thread's connection; QThreadStorage destroys it when the
 // thread ends, which closes and unregisters the connection.
@@ -78,8 +96,24 @@ QString Connection::libraryPath()
     return libraryFile;
 }
 
+void Connection::holdWorkers()
+{
+    QMutexLocker locker(&holdMutex);
+    holder = QThread::currentThread();
+    workersHeld.store(true, std::memory_order_release);
+}
+
+void Connection::releaseWorkers()
+{
+    QMutexLocker locker(&holdMutex);
+    workersHeld.store(false, std::memory_order_release);
+    holder = nullptr;
+    workersReleased.wakeAll();
+}
+
 QSqlDatabase Connection::forThread()
 {
+    waitWhileHeld();
     if (QThread::currentThread() == defaultOwner.loadAcquire())
         return QSqlDatabase::database(QSqlDatabase::defaultConnection, true);
 
@@ -117,8 +151,14 @@ bool Connection::configure(QSqlDatabase &db)
     // is done, and a journal note before the file it names is made.  (Under
     // NORMAL a power cut can drop the last commits while the files they
     // recorded stay, and the next start's settle would delete those files.)
+    // Set only when it differs: setting it writes the file's first page,
+    // and opening the library writes nothing (a damaged file stays as it
+    // is, a full disk has no room for it).
     QSqlQuery query(db);
-    bool ok = runQuery(query, QStringLiteral("PRAGMA auto_vacuum = FULL"));
+    bool ok = runQuery(query, QStringLiteral("PRAGMA auto_vacuum")) && query.next() && query.value(0).toInt() == 1;
+    query.finish();
+    if (!ok)
+        ok = runQuery(query, QStringLiteral("PRAGMA auto_vacuum = FULL"));
     ok = runQuery(query, QStringLiteral("PRAGMA journal_mode = WAL")) && ok;
     ok = runQuery(query, QStringLiteral("PRAGMA synchronous = FULL")) && ok;
     ok = runQuery(query, QStringLiteral("PRAGMA busy_timeout = %1").arg(busyTimeoutMs)) && ok;

@@ -35,6 +35,14 @@ public:
     static void setLibrary(const QString &path, const QSqlDatabase &defaultConnection);
     static QString libraryPath();
 
+    // Start-up opens the library only once it has checked it, after the
+    // window is up.  Meanwhile a worker that asks for its connection (the
+    // library load among them) waits rather than find no library; the thread
+    // that holds them never waits.  Released once the library is open, or
+    // can't be, and at close.
+    static void holdWorkers();
+    static void releaseWorkers();
+
     // The settings every library connection gets before it opens (busy
     // timeout) and right after (journal, synchronous writes, vacuum).
     static void prepare(QSqlDatabase &db);

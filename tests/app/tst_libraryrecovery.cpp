@@ -1,10 +1,12 @@
 #include <QtTest>
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStorageInfo>
 #include <QtEndian>
 
+#include <cstdio>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -142,10 +144,31 @@ private slots:
     }
 
     // SQLite's word that the file is damaged, met while a load reads it: the
-    // load leaves the file alone and notes the damage, and the next start's
-    // check goes by that note.
+    // load notes the damage and leaves the file as it is (nothing in it is
+    // cleaned up or forgotten), and the next start's check goes by that note.
+    void damageMetInUseIsNoted_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::addColumn<QString>("pageType");
+        QTest::addRow("the tracks' root page") << "tracks"
+                                               << "root";
+        // A name table read to a page it can't read has not reached its end.
+        QTest::addRow("a later page of the artists") << "artists"
+                                                     << "leaf";
+        QTest::addRow("a later page of the albums") << "albums"
+                                                    << "leaf";
+        QTest::addRow("a later page of the genres") << "genres"
+                                                    << "leaf";
+        // Only the load reads a long cover path's rest: a clean-up of the
+        // rows around it goes through.
+        QTest::addRow("the rest of a long cover path") << "albums"
+                                                       << "overflow";
+    }
+
     void damageMetInUseIsNoted()
     {
+        QFETCH(QString, table);
+        QFETCH(QString, pageType);
         QVERIFY(testkit::openLibrary());
         const QString path = testkit::libraryFile();
         QFile::remove(LibraryDamage::notePath(path));
@@ -154,19 +177,73 @@ private slots:
             QVERIFY(testkit::touch(file));
             QVERIFY(ruvoDB().storeTrack(testkit::makeTrack(file)) > 0);
         }
+        // An album with a long cover path that a track uses, in the file's
+        // first pages (a clean-up moves none of them), and names for tables
+        // of several pages that no track uses (a clean-up deletes them).
+        QVERIFY(testkit::exec(QStringLiteral("INSERT INTO albums(name, artist_id, cover, year) VALUES ('Long', 1, ?, "
+                                             "2001)"),
+                              {QStringLiteral("/covers/") + QString(20000, 'l') + QStringLiteral(".png")}));
+        QVERIFY(testkit::exec(QStringLiteral("UPDATE tracks SET album_id = (SELECT id FROM albums WHERE name = 'Long') "
+                                             "WHERE id = (SELECT min(id) FROM tracks)")));
+        for (int i = 0; i < 200; ++i) {
+            const QString name = QStringLiteral("Name %1 ").arg(i) + QString(60, QLatin1Char('n'));
+            QVERIFY(testkit::exec(QStringLiteral("INSERT INTO artists(name) VALUES (?)"), {name}));
+            QVERIFY(testkit::exec(QStringLiteral("INSERT INTO albums(name, artist_id, cover, year) "
+                                                 "VALUES (?, 1, '', 2001)"),
+                                  {name}));
+            QVERIFY(testkit::exec(QStringLiteral("INSERT INTO genres(genre) VALUES (?)"), {name}));
+        }
         QVERIFY(testkit::exec("PRAGMA wal_checkpoint(TRUNCATE)"));
         const qint64 pageSize = testkit::scalar("PRAGMA page_size").toLongLong();
-        const qint64 root = testkit::scalar("SELECT rootpage FROM sqlite_master WHERE name = 'tracks'").toLongLong();
-        QVERIFY(pageSize >= 512 && root > 1);
-        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        // The table's page, and the same page of each of its indexes: a load
+        // may read the names from an index that holds them.
+        QList<qint64> pages;
+        if (pageType == QLatin1String("root")) {
+            pages << testkit::scalar("SELECT rootpage FROM sqlite_master WHERE name = ?", {table}).toLongLong();
+        } else {
+            QSqlQuery trees(QSqlDatabase::database());
+            QVERIFY(
+                trees.prepare(QStringLiteral("SELECT name FROM sqlite_master WHERE tbl_name = ? AND rootpage > 0")));
+            trees.addBindValue(table);
+            QVERIFY(trees.exec());
+            while (trees.next()) {
+                // The last leaf; a long value's first overflow page, whose
+                // link to the next one goes with it.
+                const qint64 page =
+                    testkit::scalar(QStringLiteral("SELECT pageno FROM dbstat WHERE name = ? AND pagetype = ? "
+                                                   "ORDER BY path %1 LIMIT 1")
+                                        .arg(pageType == QLatin1String("leaf") ? "DESC" : "ASC"),
+                                    {trees.value(0), pageType})
+                        .toLongLong();
+                if (page > 0)
+                    pages << page;
+            }
+        }
+        QVERIFY(pageSize >= 512 && !pages.isEmpty() && !pages.contains(1));
+        const auto closeLibrary = [] { QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close(); };
+        closeLibrary();
+        QByteArray damaged;
         {
             QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadWrite) && file.seek((root - 1) * pageSize));
-            QCOMPARE(file.write(QByteArray(pageSize, '\0')), pageSize);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            for (const qint64 page : std::as_const(pages)) {
+                QVERIFY(file.seek((page - 1) * pageSize));
+                QCOMPARE(file.write(QByteArray(pageSize, '\0')), pageSize);
+            }
+            QVERIFY(file.seek(0));
+            damaged = file.readAll();
         }
 
-        QVERIFY(Database().connect(QStringLiteral("RuvoData"), true));
-        QVERIFY(ruvoDB().loadDB().isEmpty());
+        // The load at start, and the one of a controller without a window.
+        for (const bool checkFiles : {false, true}) {
+            QVERIFY(Database().connect(QStringLiteral("RuvoData"), true));
+            // No track is given without its names.
+            QVERIFY((checkFiles ? ruvoDB().loadDB() : ruvoDB().readLibrary()).isEmpty());
+            closeLibrary();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == damaged, checkFiles ? "loadDB changed the file" : "readLibrary changed it");
+        }
         const QString noted = LibraryDamage::noted(path);
         QVERIFY2(noted.contains(QLatin1String("malformed")), qPrintable(noted));
         QCOMPARE(LibraryRecovery::problemWith(path), noted);
@@ -178,6 +255,41 @@ private slots:
         QVERIFY(ruvoDB().storeTrack(testkit::makeTrack(dir.filePath(QStringLiteral("noted/0.mp3")))) > 0);
         QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
         QCOMPARE(LibraryRecovery::problemWith(path), QString());
+        testkit::forgetLibrary();
+    }
+
+    // The note speaks of the file it was written of: that file is damaged
+    // whatever a check of its pages finds (SQLite met what the check can't
+    // see), and a file put in its place, a backup restored, is not.
+    void noteNamesItsFile_data()
+    {
+        QTest::addColumn<bool>("restored");
+        QTest::addRow("the noted file, its pages sound") << false;
+        QTest::addRow("a backup restored in its place") << true;
+    }
+
+    void noteNamesItsFile()
+    {
+        QFETCH(bool, restored);
+        QVERIFY(testkit::openLibrary());
+        const QString path = testkit::libraryFile();
+        QFile::remove(LibraryDamage::notePath(path));
+        QVERIFY(ruvoDB().storeTrack(testkit::makeTrack(dir.filePath(QStringLiteral("backup/song.mp3")))) > 0);
+        QVERIFY(testkit::exec("PRAGMA wal_checkpoint(TRUNCATE)"));
+        const QString backup = dir.filePath(QStringLiteral("ruvo.db.backup"));
+        QFile::remove(backup);
+        QVERIFY(QFile::copy(path, backup));
+        const QSqlError malformed(QString(), QStringLiteral("database disk image is malformed"),
+                                  QSqlError::StatementError, QStringLiteral("11"));
+        QVERIFY(LibraryDamage::noteIfDamage(malformed));
+        QSqlDatabase::database(QSqlDatabase::defaultConnection, false).close();
+        if (restored) {
+            QFile::remove(path + QStringLiteral("-wal"));
+            QFile::remove(path + QStringLiteral("-shm"));
+            QVERIFY(::rename(QFile::encodeName(backup).constData(), QFile::encodeName(path).constData()) == 0);
+        }
+        QCOMPARE(LibraryRecovery::problemWith(path),
+                 restored ? QString() : QStringLiteral("database disk image is malformed"));
         testkit::forgetLibrary();
     }
 

@@ -6,6 +6,7 @@
 #include <QStorageInfo>
 
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include "app/startup.h"
 #include "core/backgroundjob.h"
 #include "core/shared.h"
+#include "database/connection.h"
+#include "database/librarydamage.h"
 #include "database/ruvodb.h"
 #include "platform/temporaryfiles.h"
 #include "libraryfixture.h"
@@ -87,6 +90,14 @@ int runChild(int argc, char *argv[])
         return app.exec();
 
     manager *controller = startUp.controller();
+    // The first frame comes before the library is checked and opened.
+    QObject::connect(
+        &startUp.viewer(), &QQuickWindow::frameSwapped, &app,
+        [&out] {
+            out << "framed:" << (Connection::libraryPath().isEmpty() ? "library not yet open" : "library open")
+                << Qt::endl;
+        },
+        Qt::ConnectionType(Qt::DirectConnection | Qt::SingleShotConnection));
     QStringList told;
     QObject::connect(controller, &manager::showMessageBox, [&told](const QVariant &message) {
         told << message.toString();
@@ -385,8 +396,10 @@ void TestStartUp::strangeLockFileStillStarts()
         QCOMPARE(testkit::fileBytes(lock + "/inside"), QByteArray("kept"));
 }
 
-// A disk filled to the last byte still starts the program, which says the
-// disk is full; the library on it is not taken for damaged.
+// A disk filled to the last byte still starts the program and shows the
+// library, at every start while it stays full, and says the disk is full;
+// the library on it is not taken for damaged.  A library that can't be
+// opened is told.
 void TestStartUp::fullDiskStillStarts()
 {
     if (::geteuid() != 0)
@@ -421,20 +434,52 @@ void TestStartUp::fullDiskStillStarts()
     QSqlDatabase::removeDatabase("full");
 
     // Filled to the last byte, as a copy running out of room leaves it.
-    QFile filler(data + "/filler");
-    QVERIFY(filler.open(QIODevice::WriteOnly));
-    const QByteArray block(4096, 'f');
-    while (filler.write(block) == block.size() && filler.flush()) {
+    int fillers = 0;
+    const auto fill = [&] {
+        QFile filler(data + QStringLiteral("/filler-%1").arg(++fillers));
+        if (!filler.open(QIODevice::WriteOnly))
+            return false;
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size() && filler.flush()) {
+        }
+        filler.close();
+        return QStorageInfo(data).bytesAvailable() == 0;
+    };
+    const auto nothingSetAside = [&] {
+        return QDir(data).entryList({"ruvo.db.damaged-*"}, QDir::AllEntries | QDir::Hidden).isEmpty();
+    };
+    // The first start on the full disk has the spare room it gives back; the
+    // second has none left, while something else took that room meanwhile.
+    for (const char *start : {"first full start", "second full start"}) {
+        QVERIFY2(fill(), start);
+        lines = runOnce(home.path());
+        QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+        const QStringList told = lines.filter("told:");
+        QVERIFY2(told.size() == 1, qPrintable(QString(start) + ": " + lines.join('\n')));
+        QVERIFY2(told.first().contains("The disk that holds the library is full"), qPrintable(told.first()));
+        QVERIFY(nothingSetAside());
+        QVERIFY2(lines.filter("track:") == QStringList{"track:" + song},
+                 qPrintable(QString(start) + ": " + lines.join('\n')));
     }
-    filler.close();
-    QCOMPARE(QStorageInfo(data).bytesAvailable(), 0);
 
+    // Without the room the program keeps for the log's index, SQLite can't
+    // open the library on that disk: the user is told, nothing is set aside.
+    QVERIFY(QFile::remove(data + "/ruvo.db-shm-room"));
+    QFile::remove(data + "/ruvo.db-shm");
+    QVERIFY(fill());
     lines = runOnce(home.path());
     QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
     const QStringList told = lines.filter("told:");
-    QCOMPARE(told.size(), 1);
-    QVERIFY2(told.first().contains("The disk that holds the library is full"), qPrintable(told.first()));
-    QVERIFY(QDir(data).entryList({"ruvo.db.damaged-*"}, QDir::AllEntries | QDir::Hidden).isEmpty());
+    QVERIFY2(told.size() == 2, qPrintable(lines.join('\n')));
+    QVERIFY2(told.filter("could not be opened").size() == 1, qPrintable(told.join('\n')));
+    QVERIFY2(told.filter("The disk that holds the library is full").size() == 1, qPrintable(told.join('\n')));
+    QVERIFY(nothingSetAside());
+
+    // With room again, the library is back as it was.
+    for (int n = 1; n <= fillers; ++n)
+        QVERIFY(QFile::remove(data + QStringLiteral("/filler-%1").arg(n)));
+    lines = runOnce(home.path());
+    QVERIFY2(lines.filter("told:").isEmpty(), qPrintable(lines.join('\n')));
     QCOMPARE(lines.filter("track:"), QStringList{"track:" + song});
 }
 
@@ -452,6 +497,8 @@ void TestStartUp::damagedLibraryIsKeptAndTold_data()
     QTest::addRow("a page of an index zeroed") << "index page";
     QTest::addRow("the tracks' root page zeroed") << "root page";
     QTest::addRow("the schema page zeroed past the header") << "schema page";
+    // Damage SQLite met in use that no check of the file finds: the note says it.
+    QTest::addRow("sound pages, damage noted in use") << "noted";
 }
 
 void TestStartUp::damagedLibraryIsKeptAndTold()
@@ -555,6 +602,12 @@ void TestStartUp::damagedLibraryIsKeptAndTold()
         QCOMPARE(library.write(QByteArray(page * pageSize - from, '\0')), page * pageSize - from);
         library.close();
         QCOMPARE(library.size(), size);
+    } else if (damage == "noted") {
+        struct stat info;
+        QVERIFY(::stat(QFile::encodeName(libraryFile).constData(), &info) == 0);
+        QFile note(LibraryDamage::notePath(libraryFile));
+        QVERIFY(note.open(QIODevice::WriteOnly));
+        note.write(QByteArray::number(quint64(info.st_ino)) + "\ndatabase disk image is malformed");
     } else if (damage == "folder") {
         QVERIFY(library.remove());
         QVERIFY(QDir().mkpath(libraryFile));
@@ -570,6 +623,8 @@ void TestStartUp::damagedLibraryIsKeptAndTold()
 
     lines = runOnce(home.path());
     QVERIFY2(lines.contains("outcome:owned"), qPrintable(lines.join('\n')));
+    // The window did not wait for the check that finds the damage.
+    QVERIFY2(lines.contains("framed:library not yet open"), qPrintable(lines.join('\n')));
 
     // Kept as it was, under a name that says so, journal beside it.
     const QStringList kept = QDir(data).entryList({"ruvo.db.damaged-*"}, QDir::AllEntries | QDir::Hidden);

@@ -133,9 +133,10 @@ private slots:
         {
             StartUp first;
             first.start();
+            // The library is open once it is checked, after the first frame.
+            QTRY_VERIFY(!first.controller()->isCheckingLibrary());
             goneId = ruvoDB().storeTrack(testkit::makeTrack(gone));
             QVERIFY(goneId > 0);
-            QTRY_VERIFY(!first.controller()->isCheckingLibrary());
         }
         // A removal, as far as the guard knows, holds the check back until
         // the library is loaded: then the add is asked for during the check.

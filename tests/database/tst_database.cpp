@@ -357,6 +357,32 @@ private slots:
         QCOMPARE(count("unsettledFiles"), 0);
     }
 
+    // A large removal is settled in groups of paths: each group's every
+    // path, its last too, is settled at once, not at the next start.
+    void settleTakesAWholeRemoval_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addRow("one group, exactly full") << 256;
+        QTest::addRow("three groups, the last of one path") << 513;
+    }
+
+    void settleTakesAWholeRemoval()
+    {
+        QFETCH(int, files);
+        const QString library = m_dir.filePath(QStringLiteral("removal of %1").arg(files));
+        QStringList songs;
+        for (int i = 0; i < files; ++i) {
+            songs << library + QStringLiteral("/Album %1/song %2.mp3").arg(i / 20).arg(i);
+            QVERIFY(touch(songs.last()));
+        }
+        QVERIFY(FileJournal::note(songs));
+        QCOMPARE(FileJournal::settle(library, songs, true), files);
+        for (const QString &song : std::as_const(songs))
+            QVERIFY2(!QFileInfo::exists(song), qPrintable(song));
+        QCOMPARE(count("unsettledFiles"), 0);
+        QVERIFY(QDir(library).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    }
+
     // The journal's settle deletes a journalled file no row owns, and never
     // reaches through a linked folder to a file that is another path's.
     void settleNeverThroughALink()
