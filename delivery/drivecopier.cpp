@@ -25,6 +25,7 @@
 #include "delivery/ffmpeghandler.h"
 #include "delivery/madefiles.h"
 #include "platform/atomicfile.h"
+#include "platform/regularfile.h"
 #include "platform/safefilecopy.h"
 #include "platform/temporaryfiles.h"
 #include "platform/volumes.h"
@@ -168,10 +169,11 @@ QList<track> DriveCopier::checkSystemCompatibility(TrackMap tracks, transferDeta
     for (auto it = tracks.cbegin(); it != tracks.cend(); ++it) {
         if (stopRequested())
             break;
-        if (QFileInfo(it->filepath).isFile())
+        const QFileInfo source(it->filepath);
+        if (source.isFile())
             existing.append(it.value());
         else
-            leaveOut(QFileInfo(it->filepath).fileName(), QStringLiteral("the file is no longer there"));
+            leaveOut(source.fileName(), RegularFile::failure(source.exists() ? RegularFile::notRegular : ENOENT));
     }
     return existing;
 }
@@ -743,9 +745,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;
-            leaveOut(sourceName, error == ENOENT
-                                     ? QStringLiteral("the file is no longer there")
-                                     : QStringLiteral("the file cannot be read (%1)").arg(systemReason(error)));
+            leaveOut(sourceName, RegularFile::failure(error));
             keepEarlierCopy();
             report(skipText + name);
             return true;

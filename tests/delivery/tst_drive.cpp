@@ -2,6 +2,7 @@
 
 #include <QQmlContext>
 #include <QQuickItem>
+#include <sys/stat.h>
 
 #include "app/qmlapplicationviewer.h"
 #include "app/startup.h"
@@ -342,6 +343,14 @@ private slots:
     {
         TrackMap tracks = songs;
         tracks[2].filepath += ".gone"; // removed since it was added: the dialog still ends
+        // Swapped for a pipe with no writer since it was added: never waited on.
+        const QString pipe = dir.filePath("4.mp3");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        tracks[4] = songs[3];
+        tracks[4].id = 4;
+        tracks[4].filepath = pipe;
+        tracks[4].trackname = QStringLiteral("Four");
+        tracks[4].filename = QStringLiteral("4.mp3");
         Drive::getInstance()->TransferDetails(tracks);
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", stick}) != 0)
             QSKIP("mounting tmpfs needs root");
@@ -373,15 +382,16 @@ private slots:
         QCOMPARE(dialog->property("selectedPath").toString(), folder);
         QVERIFY(QMetaObject::invokeMethod(content->findChild<QObject *>("transferContinueButton"), "clicked"));
 
-        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(1).toInt() == 3);
-        QCOMPARE(progress.last().at(0).toInt(), 3);
+        QTRY_VERIFY(!progress.isEmpty() && progress.last().at(1).toInt() == 4);
+        QCOMPARE(progress.last().at(0).toInt(), 4);
         QCOMPARE(shownWhileSyncing, QStringList{QStringLiteral("Synching")});
         QVERIFY(QFileInfo(folder + "/Aster Media/Album/1.mp3").isFile() &&
                 QFileInfo(folder + "/Aster Media/Album/3.mp3").isFile() && !QFileInfo::exists(stick + "/Aster Media"));
         // The user is told which file did not go, and why.
         QTRY_COMPARE(messages.size(), 1);
         QCOMPARE(messages.first().first().toString(),
-                 "1 of the chosen files was not transferred to " + folder + ":\n2.mp3.gone: the file is no longer there");
+                 "2 of the chosen files were not transferred to " + folder +
+                     ":\n2.mp3.gone: the file is no longer there\n4.mp3: it is not a regular file");
         // The end closes the poll: both lists are published empty.
         QTRY_VERIFY(property("driveList").toStringList().isEmpty());
         QVERIFY(rows().isEmpty());
