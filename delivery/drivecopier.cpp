@@ -655,10 +655,13 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             ++outcome.written;
             touchedDrive = true;
             writtenBy.insert(nameKey(target), songSource);
-            manifest.record(target, songSource);
-            // "Newer" compares with this time at the next transfer.
+            // "Newer" compares with this time at the next transfer.  Set
+            // before the record reads the size: a FUSE-mounted drive answers
+            // that from what the time's setting brought back, without
+            // another round trip to its daemon.
             if (!keepTime(source, target))
                 qCDebug(lcCopy) << "cannot set the time of" << target;
+            manifest.record(target, songSource);
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;
