@@ -718,9 +718,16 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             foldersMade.insert(folder);
             // A name free on the drive that the record holds as being
             // written for this song takes the file straight.
-            const bool straight = !existing.exists() && !existing.isSymLink() && manifest.begun(target, songSource);
+            // targetFor found a name that holds nothing free (no file, no
+            // link); the exclusive create checks it again, without another
+            // look-up, which a FUSE-mounted drive answers slowly.
+            bool straight = !holds && manifest.begun(target, songSource);
             copied = straight ? SafeFileCopy::copyNew(source, target, &error, device)
                               : SafeFileCopy::copy(source, target, &error, device);
+            if (straight && copied == SafeFileCopy::WriteFailed && error == EEXIST) {
+                straight = false; // made there since
+                copied = SafeFileCopy::copy(source, target, &error, device);
+            }
             wroteStraight = wroteStraight || (straight && copied == SafeFileCopy::Copied);
             // No room for the new file beside the one it replaces, but in its
             // place: the old one goes first, as the user chose.
@@ -738,10 +745,13 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             ++outcome.written;
             touchedDrive = true;
             writtenBy.insert(nameKey(target), songSource);
-            manifest.record(target, songSource);
-            // "Newer" compares with this time at the next transfer.
+            // "Newer" compares with this time at the next transfer.  Set
+            // before the record reads the size: a FUSE-mounted drive answers
+            // that from what the time's setting brought back, without
+            // another round trip to its daemon.
             if (!keepTime(source, target))
                 qCDebug(lcCopy) << "cannot set the time of" << target;
+            manifest.record(target, songSource);
             break;
         case SafeFileCopy::SourceUnreadable:
             qCDebug(lcCopy) << "cannot read" << source;

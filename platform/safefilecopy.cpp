@@ -70,8 +70,13 @@ bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bo
             }
             return false;
         }
-        if (n == 0)
-            break;  // the source shrank meanwhile
+        if (n == 0) {
+            // Nothing at all: some file systems copy nothing in the kernel
+            // rather than refuse (read/write decides); later, the source
+            // shrank meanwhile.
+            unsupported = done == 0;
+            return done > 0;
+        }
         done += n;
     }
     return true;

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The mounted file systems a transfer can write to: the removable volumes
 // mounted below the usual roots (/media, /run/media, /Volumes), with their
 // sizes.  Sizes are measured each time they are asked for, never cached.
@@ -37,6 +39,10 @@ public:
     // Writes everything cached for the file system holding `path` to its
     // device.  False when that fails (for instance the device is gone).
     static bool flush(const QString &path);
+    // Tests put a flush of their own in place of the system's (one that
+    // fails, say); an empty one restores it.  Set it while no job runs.
+    using FlushFunction = std::function<bool(const QString &path)>;
+    static void setFlushFunction(FlushFunction flush);
 
     // The roots looked below; tests point them at folders of their own.  An
     // empty list restores the defaults.

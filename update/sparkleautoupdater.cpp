@@ -4,6 +4,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QVersionNumber>
 #include <QXmlStreamReader>
 
@@ -12,9 +13,6 @@
 Q_LOGGING_CATEGORY(lcUpdate, "corvane.update")
 
 namespace {
-// A feed that takes longer than this is given up; the next start checks again.
-constexpr int feedTimeoutMs = 30000;
-
 // An appcast item's version: its short (display) version where it has one,
 // as an element or on its enclosure, else its version.
 struct ItemVersions
@@ -58,6 +56,13 @@ std::optional<SparkleAutoUpdater::Release> SparkleAutoUpdater::newestRelease(con
     QVersionNumber newestNumber;
     std::optional<ItemVersions> item;
     int depth = 0;
+    // readElementText() ends on the element's end, which the loop below then
+    // never sees: it counts that end here.
+    const auto elementText = [&xml, &depth] {
+        const QString text = xml.readElementText().trimmed();
+        --depth;
+        return text;
+    };
     while (!xml.atEnd()) {
         xml.readNext();
         if (xml.isEndElement())
@@ -82,11 +87,11 @@ std::optional<SparkleAutoUpdater::Release> SparkleAutoUpdater::newestRelease(con
                         item->enclosure = attribute.value().toString().trimmed();
                 }
             } else if (item && name == QLatin1String("shortVersionString")) {
-                item->shortVersion = xml.readElementText().trimmed();
+                item->shortVersion = elementText();
             } else if (item && name == QLatin1String("version")) {
-                item->version = xml.readElementText().trimmed();
+                item->version = elementText();
             } else if (item && name == QLatin1String("link") && xml.namespaceUri().isEmpty()) {
-                item->link = xml.readElementText().trimmed();
+                item->link = elementText();
             }
         } else if (xml.isEndElement() && name == QLatin1String("item") && item) {
             const QVersionNumber number = versionNumber(item->best());
@@ -114,6 +119,11 @@ void SparkleAutoUpdater::setNotice(Notice notice)
     m_notice = std::move(notice);
 }
 
+void SparkleAutoUpdater::setTimeLimit(int milliseconds)
+{
+    m_timeLimitMs = milliseconds;
+}
+
 void SparkleAutoUpdater::checkForUpdates()
 {
     m_automaticChecks = true;
@@ -127,9 +137,19 @@ void SparkleAutoUpdater::checkForUpdates()
         m_network = std::make_unique<QNetworkAccessManager>();
 
     QNetworkRequest request(m_feedUrl);
-    request.setTransferTimeout(feedTimeoutMs);
+    // One limit for the whole fetch, silent or not: a transfer timeout ends
+    // only a fetch gone silent, and a server that sends a byte now and then
+    // would keep the check running for good (every later check finding it
+    // still running).
     QNetworkReply *reply = m_network->get(request);
     m_checking = true;
+    auto timedOut = std::make_shared<bool>(false);
+    QTimer::singleShot(m_timeLimitMs, reply, [reply, timedOut] {
+        if (!reply->isRunning())
+            return;
+        *timedOut = true;
+        reply->abort();
+    });
     // The feed is read as it arrives, never more than the cap and one byte:
     // a server sending without end is cut off rather than filling memory.
     reply->setReadBufferSize(64 * 1024);
@@ -154,9 +174,13 @@ void SparkleAutoUpdater::checkForUpdates()
     });
     // The manager is the context: when the updater goes, the manager, the
     // reply and these connections go with it.
-    QObject::connect(reply, &QNetworkReply::finished, m_network.get(), [this, reply, received, tooLarge] {
+    QObject::connect(reply, &QNetworkReply::finished, m_network.get(), [this, reply, received, tooLarge, timedOut] {
         m_checking = false;
         reply->deleteLater();
+        if (*timedOut) {
+            logFailure(QStringLiteral("the update feed did not arrive within %1 s").arg(m_timeLimitMs / 1000.0));
+            return;
+        }
         if (!*tooLarge && reply->error() == QNetworkReply::NoError) {
             received->append(reply->read(maxFeedBytes + 1 - received->size()));
             *tooLarge = received->size() > maxFeedBytes;

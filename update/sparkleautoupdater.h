@@ -47,6 +47,9 @@ public:
     // Elements nested deeper than this make a feed damaged (an appcast is
     // five deep); the reader's memory grows with the depth.
     static constexpr int maxFeedDepth = 64;
+    // A check that has not fetched the whole feed by then is given up,
+    // however steadily the server trickles it.
+    static constexpr int feedTimeLimitMs = 30000;
 
     // The appcast on the update server.
     static QString defaultFeedUrl();
@@ -59,6 +62,8 @@ public:
     static std::optional<Release> newestRelease(const QByteArray &feed, QString *why = nullptr);
 
     void setNotice(Notice notice);
+    // The overall limit of the next checks (feedTimeLimitMs unless set).
+    void setTimeLimit(int milliseconds);
     void checkForUpdates() override;
 
     QUrl feedUrl() const;
@@ -76,6 +81,7 @@ private:
     QString m_ownVersion;
     bool m_automaticChecks = false;
     bool m_checking = false;
+    int m_timeLimitMs = feedTimeLimitMs;
     QByteArray m_lastFeed;
     QString m_toldVersion; // the newer version the user was told of
     Notice m_notice;

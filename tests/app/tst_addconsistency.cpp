@@ -4,7 +4,11 @@
 #include <QProcess>
 #include <QSqlQuery>
 
+#include <cerrno>
 #include <cstdio>
+
+#include <taglib/fileref.h>
+#include <taglib/tag.h>
 
 #include "app/libraryadder.h"
 #include "app/libraryremover.h"
@@ -18,7 +22,9 @@
 #include "libraryconsistency.h"
 #include "libraryfixture.h"
 #include "mediakit.h"
+#include "platform/externalprogram.h"
 #include "platform/temporaryfiles.h"
+#include "platform/volumes.h"
 #include "platform/writeorder.h"
 #include "testenv.h"
 
@@ -321,6 +327,76 @@ private slots:
         controller.libraryTracks.insert(t.id, t);
         controller.libraryAdder->slRemoveFileAudio(t.filepath, t.id, ffmpeghandler::NotStored);
         QVERIFY(!controller.libraryTracks.contains(t.id));
+    }
+
+    // A batch of conversions: the flush that puts them on the disk fails, or
+    // ffmpeg's output carries tags that differ from the source's in the
+    // track number alone.
+    void batchOfConversions_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addRow("the batch's flush fails: nothing is recorded as made") << "flush";
+        QTest::addRow("ffmpeg wrote another track number: the source's replaces it") << "number";
+    }
+
+    void batchOfConversions()
+    {
+        QFETCH(QString, fault);
+        useAacAndMp3Car();
+        testkit::MediaKit kit(dir.filePath("batch-" + fault));
+        const testkit::MediaTags tags{"Numbered", "Artist", "Numbered Album", "Rock", "", 2001, 5};
+        const QString source = kit.flac("source/Numbered.flac", tags);
+        QVERIFY2(!source.isEmpty(), qPrintable(kit.lastError()));
+        auto restore = qScopeGuard([] {
+            Volumes::setFlushFunction({});
+            ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, {});
+        });
+        if (fault == "flush") {
+            Volumes::setFlushFunction([](const QString &) {
+                errno = EIO;
+                return false;
+            });
+        } else {
+            // An output whose tags all match but its track number.
+            testkit::MediaTags other = tags;
+            other.track = 9;
+            const QString made = kit.m4a("made/Numbered.m4a", other);
+            QVERIFY2(!made.isEmpty(), qPrintable(kit.lastError()));
+            ExternalProgram::setToolPath(
+                ExternalProgram::Ffmpeg,
+                testkit::MediaKit::fakeTool(dir.path(), "ffmpeg-" + fault,
+                                            QStringLiteral("eval last=\\${$#}; cp '%1' \"$last\"").arg(made)));
+        }
+        TrackMap work;
+        for (track t : browserTracksOf(QFileInfo(source).absolutePath(), tags.album)) {
+            t.sourcePath = t.filepath;
+            t.filepath = LibraryAdder::GenerateCopyPath(t.albumName, t.filepath);
+            t.id = ruvoDB::reserveTrackIds(1);
+            work.insert(t.id, t);
+        }
+        QCOMPARE(work.size(), 1);
+
+        ffmpeghandler converter;
+        QSignalSpy why(&converter, &ffmpeghandler::sgFileLeftOut);
+        transferDetail detail;
+        detail.system = *Combo().getsystemDetail();
+        const QList<track> converted = converter.TranscodeOnOK(work, detail);
+        if (fault == "flush") {
+            QVERIFY(converted.isEmpty());
+            QCOMPARE(why.size(), 1);
+            QCOMPARE(why.first().at(1).toString(), QStringLiteral("it could not be written to the disk"));
+            QCOMPARE(testkit::count("madeFiles"), 0);
+            QCOMPARE(testkit::count("tracks"), 0);
+            QCOMPARE(testkit::filesBelow(ffmpeghandler::cacheFolder()), QStringList());
+        } else {
+            QVERIFY2(why.isEmpty(), qPrintable(why.value(0).value(1).toString()));
+            QCOMPARE(converted.size(), 1);
+            const QByteArray name = QFile::encodeName(converted.first().filepath);
+            TagLib::FileRef file(name.constData(), false);
+            QVERIFY(!file.isNull() && file.tag());
+            QCOMPARE(file.tag()->track(), 5u);
+        }
+        QCOMPARE(testkit::count("unsettledFiles"), 0);
     }
 
     // A batch whose one row fails: that row's file goes again and it is named;

@@ -32,6 +32,7 @@ class FeedServer : public QTcpServer
 public:
     QByteArray status = "200 OK";
     QByteArray body;
+    bool announceLength = true; // else the body ends where the connection does
 
     FeedServer()
     {
@@ -41,8 +42,10 @@ public:
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     if (!socket->readAll().contains("\r\n\r\n"))
                         return;
-                    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/rss+xml\r\nContent-Length: " +
-                                  QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                    const QByteArray length =
+                        announceLength ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n" : QByteArray();
+                    socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/rss+xml\r\n" + length +
+                                  "Connection: close\r\n\r\n" + body);
                     socket->disconnectFromHost();
                 });
             }
@@ -100,10 +103,97 @@ private:
     }
 };
 
-int failureLines()
+// Sends its response one byte per tick of the test's own timer, without end:
+// from the first byte of the status line, or after the whole head.  The
+// client is never silent for long, so only an overall limit ends its fetch.
+// Once `trickling` is cleared it answers with `body` at once.
+class TrickleServer : public QTcpServer
+{
+public:
+    bool headFirst = false;
+    bool trickling = true;
+    QByteArray body;
+    qint64 sent = 0;
+    bool cutOff = false; // the client went away
+
+    TrickleServer()
+    {
+        ticks.setInterval(10);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    cutOff = cutOff || ticks.isActive();
+                    ticks.stop();
+                    socket->deleteLater();
+                });
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    if (!socket->readAll().contains("\r\n\r\n") || ticks.isActive())
+                        return;
+                    if (!trickling) {
+                        socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                                      "\r\nConnection: close\r\n\r\n" + body);
+                        socket->disconnectFromHost();
+                        return;
+                    }
+                    // No length: the body ends only where the connection does.
+                    QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/rss+xml\r\n"
+                                      "Connection: close\r\n\r\n";
+                    pending = head + appcast({"9.9"}).replace("</rss>", "<!--");
+                    if (headFirst) {
+                        socket->write(head);
+                        pending.remove(0, head.size());
+                    }
+                    QObject::disconnect(&ticks, nullptr, nullptr, nullptr);
+                    connect(&ticks, &QTimer::timeout, socket, [this, socket] {
+                        socket->write(pending.isEmpty() ? QByteArray(" ") : pending.left(1));
+                        pending.remove(0, 1);
+                        ++sent;
+                    });
+                    ticks.start();
+                });
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/update/mac/updatemac.xml").arg(serverPort()); }
+
+private:
+    QTimer ticks;
+    QByteArray pending;
+};
+
+int failureLines(const QByteArray &why = QByteArray())
 {
     QFile log(shared::dataFolder() + QStringLiteral("/debug.log"));
-    return log.open(QIODevice::ReadOnly) ? int(log.readAll().count("Update check failed")) : 0;
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    int lines = 0;
+    for (const QByteArray &line : log.readAll().split('\n'))
+        lines += line.contains("Update check failed") && line.contains(why) ? 1 : 0;
+    return lines;
+}
+
+// An appcast as Sparkle's tools write it: every item with its title, page,
+// version numbers, notes, date, system requirement and signed download.
+QByteArray realisticAppcast(int releases)
+{
+    QByteArray feed = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<rss version=\"2.0\" "
+                      "xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\" "
+                      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n<channel>\n"
+                      "<title>Corvane Media Organiser</title>\n<link>https://updates.corvane.example/</link>\n"
+                      "<description>Most recent changes</description>\n<language>en</language>\n";
+    for (int i = 1; i <= releases; ++i) {
+        const QByteArray v = "1." + QByteArray::number(i), build = QByteArray::number(100 + i);
+        feed += "<item>\n<title>Version " + v + "</title>\n<link>https://updates.corvane.example/release/" + v +
+                "</link>\n<sparkle:version>" + build + "</sparkle:version>\n<sparkle:shortVersionString>" + v +
+                "</sparkle:shortVersionString>\n<description><![CDATA[<ul><li>Fixes</li></ul>]]></description>\n"
+                "<pubDate>Mon, 07 Dec 2026 10:00:00 +0000</pubDate>\n"
+                "<sparkle:minimumSystemVersion>10.13</sparkle:minimumSystemVersion>\n"
+                "<enclosure url=\"https://updates.corvane.example/get/" +
+                v + ".tar.gz\" sparkle:version=\"" + build + "\" sparkle:shortVersionString=\"" + v +
+                "\" length=\"31457280\" type=\"application/octet-stream\" sparkle:edSignature=\"c2lnbmF0dXJl\"/>\n"
+                "</item>\n";
+    }
+    return feed + "</channel>\n</rss>\n";
 }
 
 } // namespace
@@ -217,6 +307,95 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 60000);
         QVERIFY(notices.isEmpty());
         QCOMPARE(failureLines() - linesBefore, 1);
+    }
+
+    void manyReleasesAreRead_data()
+    {
+        QTest::addColumn<int>("releases");
+        QTest::addRow("20 releases of eight elements each") << 20;
+        QTest::addRow("a long-lived program's 40 releases") << 40;
+    }
+
+    // The depth cap bounds nesting, not the number of elements: a long
+    // appcast is read to its end and its newest release found.
+    void manyReleasesAreRead()
+    {
+        QFETCH(int, releases);
+        QString why;
+        const std::optional<SparkleAutoUpdater::Release> newest =
+            SparkleAutoUpdater::newestRelease(realisticAppcast(releases), &why);
+        QVERIFY2(newest, qPrintable(why));
+        QCOMPARE(newest->version, QStringLiteral("1.%1").arg(releases));
+        QCOMPARE(newest->where, QStringLiteral("https://updates.corvane.example/release/1.%1").arg(releases));
+    }
+
+    void feedAtTheCap_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<bool>("announced");
+        const qint64 cap = SparkleAutoUpdater::maxFeedBytes;
+        QTest::addRow("exactly the cap, its length announced: read") << cap << true;
+        QTest::addRow("exactly the cap, no length: read") << cap << false;
+        QTest::addRow("one byte past the cap, its length announced: refused") << cap + 1 << true;
+        QTest::addRow("one byte past the cap, no length: refused") << cap + 1 << false;
+    }
+
+    // The cap is the largest feed read: a feed of exactly that size is used,
+    // one byte more is not.
+    void feedAtTheCap()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(bool, announced);
+        const bool read = bytes <= SparkleAutoUpdater::maxFeedBytes;
+        FeedServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.announceLength = announced;
+        server.body = appcast({"1.5|https://updates.corvane.example/release/1.5"});
+        server.body += QByteArray(bytes - server.body.size(), ' '); // white space may follow the feed
+        SparkleAutoUpdater updater(server.url(), QStringLiteral("1.4"));
+        QStringList notices;
+        updater.setNotice([&notices](const QString &text) { notices << text; });
+        const int linesBefore = failureLines();
+        updater.checkForUpdates();
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 60000);
+        QCOMPARE(updater.lastFeed().size(), read ? bytes : 0);
+        QCOMPARE(notices.size(), read ? 1 : 0);
+        QCOMPARE(failureLines() - linesBefore, read ? 0 : 1);
+    }
+
+    void tricklingServerIsGivenUp_data()
+    {
+        QTest::addColumn<bool>("headFirst");
+        QTest::addRow("the status line trickles") << false;
+        QTest::addRow("the head at once, then the body trickles") << true;
+    }
+
+    // A server that never stops sending, a byte at a time, is given up at
+    // the overall limit (the test's is short); the next check works.
+    void tricklingServerIsGivenUp()
+    {
+        QFETCH(bool, headFirst);
+        TrickleServer server;
+        server.headFirst = headFirst;
+        server.body = appcast({"1.5|https://updates.corvane.example/release/1.5"});
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        SparkleAutoUpdater updater(server.url(), QStringLiteral("1.4"));
+        updater.setTimeLimit(500);
+        QStringList notices;
+        updater.setNotice([&notices](const QString &text) { notices << text; });
+        const int linesBefore = failureLines("did not arrive");
+        updater.checkForUpdates();
+        // Without an overall limit the fetch would go on as long as the server.
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 20000);
+        QCOMPARE(failureLines("did not arrive") - linesBefore, 1);
+        QTRY_VERIFY(server.cutOff);
+        QVERIFY(notices.isEmpty());
+
+        server.trickling = false;
+        updater.checkForUpdates();
+        QVERIFY(updater.isChecking());
+        QTRY_VERIFY_WITH_TIMEOUT(!updater.isChecking(), 20000);
+        QCOMPARE(notices.size(), 1);
     }
 
     void checkRunsInTheBackground()
