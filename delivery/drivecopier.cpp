@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QScopeGuard>
 #include <QLoggingCategory>
 #include <QSet>
 
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/logging.h"
 #include "core/noclobberwriter.h"
@@ -472,7 +474,7 @@ void DriveCopier::writeRecords(const QString &mediaRoot)
     int error = 0;
     // A file written straight under its name is vouched for only once its
     // bytes are on the drive.
-    if (wroteStraight && driveStillThere() && !AtomicFile::syncVolume(mediaRoot)) {
+    if (wroteStraight && driveStillThere() && !AtomicFile::syncVolume(mediaRoot, volumeHandle)) {
         error = errno;
         qCWarning(lcCopy) << "the drive could not be flushed" << systemReason(error);
         haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));
@@ -519,6 +521,14 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     mountRoot = volume.mountPath;
     fatNames = Volumes::hasFatNames(volume.fileSystemType);
     device = QFileInfo(detail.drivePath).isDir() ? deviceOf(detail.drivePath) : 0;
+    // Opened before the first write, so that the flushes see every write-back
+    // error of this job, also one met while a file was written back early.
+    volumeHandle = Volumes::flushHandle(detail.drivePath);
+    const auto closeHandle = qScopeGuard([this] {
+        if (volumeHandle >= 0)
+            ::close(volumeHandle);
+        volumeHandle = -1;
+    });
 
     // The files there, in track order; a missing one is named there.
     QSet<QString> present;
@@ -638,7 +648,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     const bool flushing = halt != Halt::Removed && (outcome.written > 0 || touchedDrive);
     if (flushing)
         emit sgSyncing();
-    if (flushing && !Volumes::flush(detail.drivePath)) {
+    if (flushing && !Volumes::flush(detail.drivePath, volumeHandle)) {
         const int error = errno;
         halt = Halt::None;
         haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(error));

@@ -167,6 +167,7 @@ private:
     Outcome outcome;
     Halt halt = Halt::None;
     quint64 device = 0;         // the target's volume when the job began
+    int volumeHandle = -1;      // a descriptor on that volume, for its flushes
     QHash<QString, QString> writtenBy; // this job's files (nameKey) -> song source
     DriveManifest manifest;
     QString songSource;                     // the library file of the track in hand

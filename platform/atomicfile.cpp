@@ -176,7 +176,7 @@ void AtomicFile::discard()
         ::unlink(encoded(temp).constData());
 }
 
-bool AtomicFile::syncVolume(const QString &path)
+bool AtomicFile::syncVolume(const QString &path, int handle)
 {
     // The nearest existing folder stands for the volume.
     QString at = path;
@@ -186,7 +186,7 @@ bool AtomicFile::syncVolume(const QString &path)
             break;
         at = parent;
     }
-    if (!Volumes::flush(at))
+    if (!Volumes::flush(at, handle))
         return false;
     WriteOrder::record(WriteOrder::Event::VolumeSynced, path);
     return true;

@@ -59,7 +59,7 @@ public:
 
     // Writes every file system holding `path` out to its disk (syncfs): the
     // flush of a batch made with Flush::Batch.  False when it failed.
-    static bool syncVolume(const QString &path);
+    static bool syncVolume(const QString &path, int handle = -1);
 
 private:
     bool fail(int error);

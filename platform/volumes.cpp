@@ -104,10 +104,17 @@ void Volumes::setFlushFunction(FlushFunction flush)
     flushOverride() = std::move(flush);
 }
 
-bool Volumes::flush(const QString &path)
+int Volumes::flushHandle(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool Volumes::flush(const QString &path, int handle)
 {
     if (flushOverride())
         return flushOverride()(path);
+    if (handle >= 0)
+        return ::syncfs(handle) == 0;
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -38,7 +38,13 @@ public:
 
     // Writes everything cached for the file system holding `path` to its
     // device.  False when that fails (for instance the device is gone).
-    static bool flush(const QString &path);
+    // `handle`, when given, is a descriptor on that file system opened when
+    // the work began: its flush also reports a write-back error the kernel
+    // met before the flush, which a descriptor opened now would not see.
+    static bool flush(const QString &path, int handle = -1);
+    // A descriptor to pass to flush() for the volume holding the folder
+    // `path`, or -1; the caller closes it.
+    static int flushHandle(const QString &path);
     // Tests put a flush of their own in place of the system's (one that
     // fails, say); an empty one restores it.  Set it while no job runs.
     using FlushFunction = std::function<bool(const QString &path)>;
