@@ -63,6 +63,29 @@ const QString &searchedText(const manager::TrackTexts &texts, const track &t, in
     }
 }
 
+// Calls found(place) for each name of `names`, in order, that contains
+// `text` (not empty): a search through the whole run of names, which skips
+// to the next name at each one found.
+template <typename Found>
+void forEachMatch(const MediaBrowser::PackedNames &names, const QString &text, Found found)
+{
+    const QStringView all(names.text);
+    const auto &starts = names.starts;
+    qsizetype from = 0;
+    auto place = starts.cbegin();
+    for (qsizetype at; (at = all.indexOf(text, from)) >= 0;) {
+        // The name it begins in (an empty name begins where the next does).
+        place = std::upper_bound(place, starts.cend() - 1, at) - 1;
+        const qsizetype end = *(place + 1);
+        if (at + text.size() <= end)
+            found(int(place - starts.cbegin()));
+        from = end;
+        ++place;
+        if (place == starts.cend() - 1)
+            break;
+    }
+}
+
 void markTick(QSet<int> &ticked, int id, bool on)
 {
     if (on)
@@ -94,6 +117,26 @@ void noteGroupTicks(const Rows &rows, QSet<int> &ticked)
         const QList<std::pair<int, bool>> lines = group->trackTicks();
         for (const auto &[trackId, on] : lines)
             markTick(ticked, trackId, group->selected() || on);
+    }
+}
+
+// Detail lines are DetailedDataModel objects alone (the builders make no
+// other kind): read without a checked cast, as a keystroke may walk 100,000.
+void noteLineTicks(const QList<QObject *> &lines, QSet<int> &ticked)
+{
+    for (const QObject *object : lines) {
+        Q_ASSERT(qobject_cast<const DetailedDataModel *>(object));
+        const auto *line = static_cast<const DetailedDataModel *>(object);
+        markTick(ticked, line->trackid(), line->selected());
+    }
+}
+
+void setLineTicks(const QList<QObject *> &lines, const QSet<int> &ticked)
+{
+    for (QObject *object : lines) {
+        Q_ASSERT(qobject_cast<DetailedDataModel *>(object));
+        auto *line = static_cast<DetailedDataModel *>(object);
+        line->setSelected(ticked.contains(line->trackid()));
     }
 }
 
@@ -614,6 +657,8 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
     for (int view = 0; view < 3; ++view)
         views.names[view] = packNames(views.texts, view);
     if (views.unmarked) {
+        if (views.tracks.rowTracks)
+            views.trackRows = indexTrackRows(views.tracks, *views.texts);
         views.rowNames[0] = lowerRowNames(views.albums.models);
         views.rowNames[1] = lowerRowNames(views.artists.models);
         // Not the lines handed over first: the GUI thread holds them already.
@@ -792,6 +837,7 @@ void MediaBrowser::takeViews(BuiltViews views)
                    std::move(views.lineNames[0]));
     keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true, std::move(views.rowNames[1]),
                    std::move(views.lineNames[1]));
+    keepUnfilteredTracks(views.unmarked ? trackView : manager::ViewResult(), std::move(views.trackRows));
     for (int view = 0; view < 3; ++view) {
         if (views.names[view])
             packed[view] = views.names[view];
@@ -921,8 +967,11 @@ void MediaBrowser::searchBox(const QString &name)
     // Unicode lower case on both sides: different letters never meet.
     const QString lowered = name.toLower();
     if (name.isEmpty()) {
-        // Only when some are marked: marking none needs no copy of a shared map.
-        if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+        if (indexFits()) {
+            for (track *t : trackAt)
+                t->isHidden = false;
+        } else if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+            // Only when some are marked: marking none needs no copy of a shared map.
             for (track &t : tracks)
                 t.isHidden = false;
         }
@@ -958,6 +1007,20 @@ void MediaBrowser::searchBox(const QString &name)
         if (narrower) {
             for (int at : std::as_const(lastSearch->shown))
                 mark(at);
+        } else if (packedNames) {
+            // One search through all the names finds the tracks shown.
+            int next = 0;
+            forEachMatch(*packedNames, text, [&](int at) {
+                for (; next < at; ++next)
+                    trackAt[size_t(next)]->isHidden = true;
+                track &t = *trackAt[size_t(at)];
+                t.isHidden = false;
+                shownAt.push_back(at);
+                shown.push_back({&t, &(*trackTexts)[size_t(at)]});
+                next = at + 1;
+            });
+            for (; next < int(trackAt.size()); ++next)
+                trackAt[size_t(next)]->isHidden = true;
         } else {
             for (int at = 0; at < int(trackAt.size()); ++at)
                 mark(at);
@@ -991,12 +1054,16 @@ void MediaBrowser::searchBox(const QString &name)
     if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && restored) {
+        showAllTrackLines(); // they may be the rows a search showed in part
         trackView = savedBrowserModels.tracks;
     } else if (view < 2 && !videos && showUnfiltered(view, lowered, input.details)) {
         reused = true;
         keptLines = linesText[view].has_value();
     } else if (sameTracks && (!input.details || !detailsDeferred[view])) {
         kept = true;
+    } else if (view == 2 && !videos && !input.details
+               && showUnfilteredTracks(name.isEmpty() ? nullptr : &lastSearch->shown)) {
+        reused = true;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
         seenVideoTitles = albumView.seenVideoTitles;
@@ -1038,6 +1105,88 @@ void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, boo
     kept.category = controller.mediaTypeFilter;
     kept.rowTexts = std::move(rowNames);
     kept.detailTexts = std::move(lineNames);
+}
+
+void MediaBrowser::keepUnfilteredTracks(const manager::ViewResult &rows, std::shared_ptr<const TrackRowIndex> index)
+{
+    showAllTrackLines(); // rows of the view kept before may be shown whole elsewhere
+    unfilteredTracks = UnfilteredTracks();
+    if (!rows.owner || !index || controller.mediaTypeFilter == videosCategory)
+        return;
+    unfilteredTracks.rows = rows;
+    unfilteredTracks.rows.details.clear();
+    unfilteredTracks.rows.detailsOwner.reset();
+    unfilteredTracks.index = std::move(index);
+    unfilteredTracks.texts = trackTexts;
+    unfilteredTracks.category = controller.mediaTypeFilter;
+}
+
+void MediaBrowser::showAllTrackLines()
+{
+    if (!unfilteredTracks.index)
+        return;
+    const auto &rows = unfilteredTracks.index->rows;
+    for (int row : std::exchange(unfilteredTracks.filteredRows, {}))
+        rows[size_t(row)].second->setShownLines(TrackDataModel::allLines);
+}
+
+bool MediaBrowser::showUnfilteredTracks(const std::vector<int> *shownAt)
+{
+    UnfilteredTracks &kept = unfilteredTracks;
+    if (!kept.index || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter
+        || (shownAt && !indexFits()))
+        return false;
+    const TrackRowIndex &index = *kept.index;
+    if (index.rowOfPlace.size() != trackTexts->size())
+        return false;
+    trackView = kept.rows;
+    if (!shownAt) {
+        showAllTrackLines();
+        return true;
+    }
+    // The tracks shown in each row (bit i: its track i), and the groups
+    // that hold any.
+    std::vector<quint32> lines(index.rows.size(), 0);
+    std::vector<bool> groups(index.groupOfRow.empty() ? 0 : size_t(index.groupOfRow.back()) + 1, false);
+    for (int at : *shownAt) {
+        const int row = index.rowOfPlace[size_t(at)];
+        if (row < 0)
+            continue; // of another category
+        lines[size_t(row)] |= 1u << index.lineOfPlace[size_t(at)];
+        groups[size_t(index.groupOfRow[size_t(row)])] = true;
+    }
+    // Rows of groups no longer shown show all of their tracks again.
+    const std::vector<int> wasFiltered = std::exchange(kept.filteredRows, {});
+    for (int row : wasFiltered) {
+        if (!groups[size_t(index.groupOfRow[size_t(row)])])
+            index.rows[size_t(row)].second->setShownLines(TrackDataModel::allLines);
+    }
+    // A shown group keeps its first two rows (the cover, then the artist,
+    // genre and year) and the others that show a track.
+    QMap<QString, QObject *> &models = trackView.models;
+    models.clear();
+    for (size_t group = 0; group < groups.size(); ++group) {
+        if (!groups[group])
+            continue;
+        const int first = index.groupStarts[group];
+        for (int row = first; row < index.groupStarts[group + 1]; ++row) {
+            const auto &[key, model] = index.rows[size_t(row)];
+            const quint32 shown = lines[size_t(row)];
+            if (row - first >= 2 && shown == 0) {
+                model->setShownLines(TrackDataModel::allLines);
+                continue;
+            }
+            const quint32 all = (1u << index.linesOfRow[size_t(row)]) - 1;
+            if (shown == all) {
+                model->setShownLines(TrackDataModel::allLines);
+            } else {
+                model->setShownLines(shown);
+                kept.filteredRows.push_back(row);
+            }
+            models.insert(models.cend(), key, model);
+        }
+    }
+    return true;
 }
 
 bool MediaBrowser::unfilteredFits(int view, bool details) const
@@ -1123,6 +1272,46 @@ MediaBrowser::packNames(std::shared_ptr<const manager::TrackTextList> texts, int
     return names;
 }
 
+std::shared_ptr<const MediaBrowser::TrackRowIndex> MediaBrowser::indexTrackRows(const manager::ViewResult &view,
+                                                                                 const manager::TrackTextList &texts)
+{
+    const manager::ViewResult::RowTracks &noted = *view.rowTracks;
+    if (noted.rowStarts.size() != size_t(view.models.size()) + 1)
+        return nullptr;
+    auto index = std::make_shared<TrackRowIndex>();
+    index->rows.reserve(size_t(view.models.size()));
+    for (auto row = view.models.cbegin(); row != view.models.cend(); ++row) {
+        auto *model = qobject_cast<TrackDataModel *>(row.value());
+        if (!model)
+            return nullptr;
+        index->rows.emplace_back(row.key(), model);
+    }
+    index->groupStarts = noted.groupStarts;
+    index->groupOfRow.resize(index->rows.size());
+    for (size_t group = 0; group + 1 < noted.groupStarts.size(); ++group)
+        std::fill(index->groupOfRow.begin() + noted.groupStarts[group],
+                  index->groupOfRow.begin() + noted.groupStarts[group + 1], int(group));
+    // The texts are in the order of the tracks' ids.
+    index->linesOfRow.resize(index->rows.size());
+    index->rowOfPlace.assign(texts.size(), -1);
+    index->lineOfPlace.assign(texts.size(), 0);
+    for (size_t row = 0; row < index->rows.size(); ++row) {
+        const int first = noted.rowStarts[row];
+        index->linesOfRow[row] = quint8(noted.rowStarts[row + 1] - first);
+        for (int line = first; line < noted.rowStarts[row + 1]; ++line) {
+            const int id = noted.ids[size_t(line)];
+            const auto found = std::lower_bound(texts.cbegin(), texts.cend(), id,
+                                                [](const manager::TrackTexts &one, int wanted) { return one.id < wanted; });
+            if (found == texts.cend() || found->id != id)
+                return nullptr;
+            const size_t place = size_t(found - texts.cbegin());
+            index->rowOfPlace[place] = int(row);
+            index->lineOfPlace[place] = quint8(line - first);
+        }
+    }
+    return index;
+}
+
 const MediaBrowser::PackedNames &MediaBrowser::packedField(int view)
 {
     if (!packed[view] || packed[view]->texts != trackTexts)
@@ -1191,7 +1380,7 @@ void MediaBrowser::makeDeferredDetails(int view)
         rows.details = unfilteredLines(view, *text);
         rows.detailsOwner =
             unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner : unfiltered[view].rows.owner;
-        setTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
+        setLineTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
         return;
     }
     manager::ViewInput input = browserInput(&closed);
@@ -1213,7 +1402,7 @@ void MediaBrowser::makeDeferredDetails(int view)
     rows.details = lines.details;
     rows.detailsOwner = lines.owner;
     if (!keptTicks[view][1].isEmpty())
-        setTicks(rows.details, keptTicks[view][1]);
+        setLineTicks(rows.details, keptTicks[view][1]);
 }
 
 const QList<QObject *> &MediaBrowser::detailsOf(int view)
@@ -1231,7 +1420,7 @@ void MediaBrowser::keepTicks(int view)
         noteTicks(rows.models, keptTicks[view][0], &ArtistDataModel::artistid);
     else
         noteGroupTicks(rows.models, keptTicks[view][0]);
-    noteTicks(rows.details, keptTicks[view][1], &DetailedDataModel::trackid);
+    noteLineTicks(rows.details, keptTicks[view][1]);
 }
 
 void MediaBrowser::restoreTicks(int view, bool any)
@@ -1241,7 +1430,7 @@ void MediaBrowser::restoreTicks(int view, bool any)
     if (any || !keptTicks[view][0].isEmpty())
         setTicks(rows.models, keptTicks[view][0]);
     if (any || !keptTicks[view][1].isEmpty())
-        setTicks(rows.details, keptTicks[view][1]);
+        setLineTicks(rows.details, keptTicks[view][1]);
 }
 
 // ---- Selection ------------------------------------------------------------------
