@@ -720,7 +720,11 @@ void MediaBrowser::startBuild()
     buildJob.start(
         [tracks, input, display, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
             input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
-            return buildViews(tracks, input, display, firstBuilt);
+            BuiltViews views = buildViews(tracks, input, display, firstBuilt);
+            // Let go here, before the views are handed over: the GUI thread
+            // then marks browserTracks (the text typed meanwhile) without a copy.
+            tracks = TrackMap();
+            return views;
         },
         [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
 }
@@ -942,7 +946,7 @@ void MediaBrowser::searchBox(const QString &name)
     for (int other = 0; other < 3; ++other) {
         if (other == view || !detailsDeferred[other] || linesText[other] || linesShown[other])
             continue;
-        if (lastSearch && lastSearch->view == other && indexFits())
+        if (lastSearch && lastSearch->view == other && indexFits(false))
             linesShown[other] = lastSearch->shown;
         else
             makeDeferredDetails(other);
@@ -962,11 +966,22 @@ void MediaBrowser::searchBox(const QString &name)
     if (mediasource == itunesSource)
         itunesBrowserCache = TrackMap();
     TrackMap &tracks = controller.browserTracks;
+    // The build under way shares the tracks: marking them would copy them
+    // all here.  The view is made from the tracks found instead, and the
+    // marks are set when the text is applied again to the built views.
+    const bool readOnly = duringBuild && !tracks.isDetached();
     std::vector<manager::ShownTrack> shown;
     bool sameTracks = false;
     // Unicode lower case on both sides: different letters never meet.
     const QString lowered = name.toLower();
-    if (name.isEmpty()) {
+    if (name.isEmpty() && readOnly) {
+        if (!indexFits(false))
+            indexTracks(false);
+        shown.reserve(trackAt.size());
+        for (size_t at = 0; at < trackAt.size(); ++at)
+            shown.push_back({trackAt[at], &(*trackTexts)[at]});
+        lastSearch.reset();
+    } else if (name.isEmpty()) {
         if (indexFits()) {
             for (track *t : trackAt)
                 t->isHidden = false;
@@ -979,12 +994,13 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         const QString &text = lowered;
         // What the last text hid, a text that extends it hides too.
-        if (!indexFits())
-            indexTracks();
+        if (!indexFits(!readOnly))
+            indexTracks(!readOnly);
         // What the last text hid, a text that extends it hides too: only
-        // the tracks it left shown are looked at again.
-        const bool narrower =
-            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
+        // the tracks it left shown are looked at again (and marked, when
+        // the others were).
+        const bool narrower = lastSearch && lastSearch->view == view && lastSearch->videos == videos &&
+                              text.startsWith(lastSearch->text) && (lastSearch->marked || readOnly);
         std::vector<int> shownAt;
         const PackedNames *packedNames = videos ? nullptr : &packedField(view);
         const auto matches = [&](int at, const track &t, const manager::TrackTexts &texts) {
@@ -998,8 +1014,10 @@ void MediaBrowser::searchBox(const QString &name)
         const auto mark = [&](int at) {
             track &t = *trackAt[size_t(at)];
             const manager::TrackTexts &texts = (*trackTexts)[size_t(at)];
-            t.isHidden = !matches(at, t, texts);
-            if (!t.isHidden) {
+            const bool hidden = !matches(at, t, texts);
+            if (!readOnly)
+                t.isHidden = hidden;
+            if (!hidden) {
                 shownAt.push_back(at);
                 shown.push_back({&t, &texts});
             }
@@ -1011,15 +1029,16 @@ void MediaBrowser::searchBox(const QString &name)
             // One search through all the names finds the tracks shown.
             int next = 0;
             forEachMatch(*packedNames, text, [&](int at) {
-                for (; next < at; ++next)
+                for (; next < at && !readOnly; ++next)
                     trackAt[size_t(next)]->isHidden = true;
                 track &t = *trackAt[size_t(at)];
-                t.isHidden = false;
+                if (!readOnly)
+                    t.isHidden = false;
                 shownAt.push_back(at);
                 shown.push_back({&t, &(*trackTexts)[size_t(at)]});
                 next = at + 1;
             });
-            for (; next < int(trackAt.size()); ++next)
+            for (; next < int(trackAt.size()) && !readOnly; ++next)
                 trackAt[size_t(next)]->isHidden = true;
         } else {
             for (int at = 0; at < int(trackAt.size()); ++at)
@@ -1027,14 +1046,14 @@ void MediaBrowser::searchBox(const QString &name)
         }
         // Typing on often leaves the same tracks: the rows on screen are theirs.
         sameTracks = narrower && shownAt.size() == lastSearch->shown.size();
-        lastSearch = LastSearch{view, videos, text, std::move(shownAt)};
+        lastSearch = LastSearch{view, videos, text, std::move(shownAt), !readOnly};
     }
 
     if (!duringBuild)
         ++buildGeneration;
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
-    if (!name.isEmpty())
+    if (!name.isEmpty() || readOnly)
         input.shown = &shown;
     input.details = controller.displayType == 1;
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
@@ -1133,8 +1152,8 @@ void MediaBrowser::showAllTrackLines()
 bool MediaBrowser::showUnfilteredTracks(const std::vector<int> *shownAt)
 {
     UnfilteredTracks &kept = unfilteredTracks;
-    if (!kept.index || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter
-        || (shownAt && !indexFits()))
+    if (!kept.index || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter ||
+        (shownAt && !indexFits(false)))
         return false;
     const TrackRowIndex &index = *kept.index;
     if (index.rowOfPlace.size() != trackTexts->size())
@@ -1242,15 +1261,15 @@ QList<QObject *> MediaBrowser::unfilteredLines(int view, const QString &text)
     return lines;
 }
 
-bool MediaBrowser::indexFits() const
+bool MediaBrowser::indexFits(bool forMarks) const
 {
     // Nodes of a map stay where they are until it is changed or copied on
-    // a write: not shared, of the same size and with the same first node,
-    // it is the map indexed (a change of its tracks is followed by a build,
-    // which drops the index).
+    // a write: of the same size and with the same first node, it is the map
+    // indexed (a change of its tracks is followed by a build, which drops
+    // the index); marks are set only into a map shared with no copy.
     const TrackMap &tracks = controller.browserTracks;
     return trackTexts && indexedTexts == trackTexts && trackAt.size() == size_t(tracks.size()) &&
-           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && tracks.isDetached() &&
+           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && (!forMarks || tracks.isDetached()) &&
            &*tracks.cbegin() == trackAt.front();
 }
 
@@ -1340,10 +1359,11 @@ std::vector<QString> MediaBrowser::lowerLineNames(const QList<QObject *> &lines,
     return names;
 }
 
-void MediaBrowser::indexTracks()
+void MediaBrowser::indexTracks(bool forMarks)
 {
     TrackMap &tracks = controller.browserTracks;
-    tracks.detach(); // marks are set through the index: never into a copy's tracks
+    if (forMarks)
+        tracks.detach(); // marks are set through the index: never into a copy's tracks
     lastSearch.reset();
     if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
         trackTexts = manager::textsOf(tracks);
@@ -1352,13 +1372,13 @@ void MediaBrowser::indexTracks()
         trackAt.clear();
         trackAt.reserve(size_t(tracks.size()));
         auto texts = trackTexts->cbegin();
-        for (track &t : tracks) {
+        for (const track &t : std::as_const(tracks)) {
             if (!(texts++)->of(t)) { // texts of other tracks: work them out and start again
                 trackTexts = manager::textsOf(tracks);
                 indexed = false;
                 break;
             }
-            trackAt.push_back(&t);
+            trackAt.push_back(const_cast<track *>(&t)); // written through only when detached
         }
     }
     indexedTexts = trackTexts;
@@ -1388,7 +1408,7 @@ void MediaBrowser::makeDeferredDetails(int view)
     input.rows = false;
     std::vector<manager::ShownTrack> shown;
     const std::optional<std::vector<int>> places = std::exchange(linesShown[view], std::nullopt);
-    if (places && indexFits()) {
+    if (places && indexFits(false)) {
         shown.reserve(places->size());
         for (int at : *places)
             shown.push_back({trackAt[size_t(at)], &(*trackTexts)[size_t(at)]});

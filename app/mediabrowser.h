@@ -214,8 +214,10 @@ private:
     manager::ViewResult &viewRows(int view);
     // Whether trackAt is the index of browserTracks as it is now, and
     // makes it (browserTracks no longer shared) when not.
-    bool indexFits() const;
-    void indexTracks();
+    // `forMarks`: also that the map is shared with no copy, so that marks
+    // may be set through it (else it is read only).
+    bool indexFits(bool forMarks = true) const;
+    void indexTracks(bool forMarks = true);
     // A search in the thumbnails makes the view's rows only (a search that
     // shows most tracks would make and delete a detail line for each on
     // every keystroke); the lines are made from the same marks when the
@@ -297,6 +299,7 @@ private:
         bool videos = false;
         QString text;           // lower-cased
         std::vector<int> shown; // places in trackAt of the tracks it left shown
+        bool marked = true;     // ...and set the marks of all tracks
     };
     std::optional<LastSearch> lastSearch;
     // The tracks of browserTracks in its order (the order of trackTexts,

@@ -132,12 +132,19 @@ private slots:
         if (workDone)
             QVERIFY(browser->waitForBuild(30000));
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        const track *const first = &*controller->browserTracks.cbegin();
         controller->searchBox(text);
         QCOMPARE(published.size(), 1);
         QCOMPARE(albumNames(*browser), shown);
+        // The tracks the build shares are not copied to be marked...
+        QCOMPARE(&*controller->browserTracks.cbegin(), first);
 
         QTRY_VERIFY_WITH_TIMEOUT(!browser->isBuilding(), 30000);
         QCOMPARE(albumNames(*browser), shown);
+        // ...but marked by the text once the build is taken, still uncopied.
+        QCOMPARE(&*controller->browserTracks.cbegin(), first);
+        for (const track &t : std::as_const(controller->browserTracks))
+            QCOMPARE(t.isHidden, !t.albumName.toLower().contains(text));
         QCOMPARE(controller->mediaTypeFilter, category);
         if (newSource) {
             // The saved artists are the new source's, all of them.
