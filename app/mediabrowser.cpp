@@ -1,6 +1,7 @@
 #include "app/mediabrowser.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include <QDir>
 #include <QFileDialog>
@@ -1097,6 +1098,18 @@ void MediaBrowser::searchBox(const QString &name)
         if (!keptLines)
             linesText[view].reset();
         linesShown[view].reset();
+    }
+    if (readOnly && detailsDeferred[view] && !linesText[view]) {
+        // Lines made before the build is taken come from the tracks found,
+        // the marks being those of before.
+        std::vector<int> places;
+        if (lastSearch) {
+            places = lastSearch->shown;
+        } else {
+            places.resize(trackAt.size());
+            std::iota(places.begin(), places.end(), 0);
+        }
+        linesShown[view] = std::move(places);
     }
     // Rows shown before still carry the ticks of when they were last shown.
     restoreTicks(view, reused);

@@ -138,6 +138,12 @@ private slots:
         QCOMPARE(albumNames(*browser), shown);
         // The tracks the build shares are not copied to be marked...
         QCOMPARE(&*controller->browserTracks.cbegin(), first);
+        // The detail lines asked for meanwhile are the text's too.
+        QStringList lines;
+        for (QObject *line : browser->browserAlbumDetails())
+            lines << line->property("albumname").toString();
+        lines.sort();
+        QCOMPARE(lines, shown);
 
         QTRY_VERIFY_WITH_TIMEOUT(!browser->isBuilding(), 30000);
         QCOMPARE(albumNames(*browser), shown);
