@@ -189,6 +189,17 @@ public:
         QStringList seenVideoTitles;             // album builder: the updated video titles
         std::shared_ptr<QObject> owner;          // parent of every object above...
         std::shared_ptr<QObject> detailsOwner;   // ...but the details, when they were built apart
+        // Browser track rows: the ids of the tracks of each row (rows in key
+        // order, row r's from ids[rowStarts[r]] to ids[rowStarts[r + 1]]) and
+        // the first row of each group (and the end), so that a search can
+        // show some of these rows and tracks again instead of making rows.
+        struct RowTracks
+        {
+            std::vector<int> ids;
+            std::vector<int> rowStarts{0};
+            std::vector<int> groupStarts{0};
+        };
+        std::shared_ptr<const RowTracks> rowTracks;
     };
 
     // All seven library views, named after the controller members that

@@ -587,9 +587,12 @@ QString rowKey(const QString &groupKey, int row, int digits, GroupKind kind)
 
 using SortedGroups = std::vector<std::pair<const QString *, const Group *>>;
 
-// The rows of groups [from, to) of `sorted`, children of `owner`, into `models`.
+using RowTracks = manager::ViewResult::RowTracks;
+
+// The rows of groups [from, to) of `sorted`, children of `owner`, into
+// `models`; with `noted`, their tracks' ids into it.
 void makeRowsOf(SortedGroups::const_iterator from, SortedGroups::const_iterator to, GroupKind kind, QObject *owner,
-                QMap<QString, QObject *> &models)
+                QMap<QString, QObject *> &models, RowTracks *noted)
 {
     for (; from != to; ++from) {
         const auto &[groupKey, groupValue] = *from;
@@ -632,7 +635,14 @@ void makeRowsOf(SortedGroups::const_iterator from, SortedGroups::const_iterator 
             if (row == 1)
                 model->setGroupRows(rows);
             models.insert(models.cend(), rowKey(*groupKey, row, digits, kind), model);
+            if (noted) {
+                for (int i = (row - 1) * 6; i < std::min(row * 6, count); ++i)
+                    noted->ids.push_back(sorted[size_t(i)].t->id);
+                noted->rowStarts.push_back(int(noted->ids.size()));
+            }
         }
+        if (noted)
+            noted->groupStarts.push_back(int(noted->rowStarts.size()) - 1);
     }
 }
 
@@ -650,15 +660,18 @@ QThreadPool *rowsPool()
 
 // Turns the groups into rows of at most six tracks: row 1 carries the cover,
 // row 2 the artist, genre and year (and exists even for a short group).
-void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result)
+// `noteTracks`: with the ids of each row's tracks.
+void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResult &result, bool noteTracks = false)
 {
     // A search keystroke may leave thousands of groups, each made into rows
     // of their own: two threads make them.
     constexpr size_t splitFrom = 2000;
     const SortedGroups sorted = groups.sorted();
     QObject *owner = result.owner.get();
+    std::shared_ptr<RowTracks> noted = noteTracks ? std::make_shared<RowTracks>() : nullptr;
+    result.rowTracks = noted;
     if (sorted.size() < splitFrom || QThread::idealThreadCount() < 2) {
-        makeRowsOf(sorted.cbegin(), sorted.cend(), kind, owner, result.models);
+        makeRowsOf(sorted.cbegin(), sorted.cend(), kind, owner, result.models, noted.get());
         return;
     }
     const auto half = sorted.cbegin() + qsizetype(sorted.size() / 2);
@@ -674,20 +687,31 @@ void makeRows(const KeyedRows<Group> &groups, GroupKind kind, manager::ViewResul
         void run() override { work(); }
     } second;
     second.setAutoDelete(false);
+    RowTracks secondNoted;
     second.work = [&] {
         secondOwner = new QObject;
-        makeRowsOf(half, sorted.cend(), kind, secondOwner, models);
+        makeRowsOf(half, sorted.cend(), kind, secondOwner, models, noted ? &secondNoted : nullptr);
         secondOwner->moveToThread(here); // to join the first half's owner
         made.release();
     };
     rowsPool()->start(&second);
-    makeRowsOf(sorted.cbegin(), half, kind, owner, result.models);
+    makeRowsOf(sorted.cbegin(), half, kind, owner, result.models, noted.get());
     if (rowsPool()->tryTake(&second))
         second.run();
     made.acquire();
     secondOwner->setParent(owner);
     for (auto row = models.cbegin(); row != models.cend(); ++row)
         result.models.insert(result.models.cend(), row.key(), row.value());
+    if (noted) {
+        // The second half's places follow the first's.
+        const int ids = int(noted->ids.size());
+        const int rows = int(noted->rowStarts.size()) - 1;
+        noted->ids.insert(noted->ids.end(), secondNoted.ids.cbegin(), secondNoted.ids.cend());
+        for (auto start = secondNoted.rowStarts.cbegin() + 1; start != secondNoted.rowStarts.cend(); ++start)
+            noted->rowStarts.push_back(*start + ids);
+        for (auto start = secondNoted.groupStarts.cbegin() + 1; start != secondNoted.groupStarts.cend(); ++start)
+            noted->groupStarts.push_back(*start + rows);
+    }
 }
 
 // Tracks a builder is given out of the library, in id order: a walk of the
@@ -1126,7 +1150,7 @@ manager::ViewResult manager::Get_Tracklist(bool isMain, const TrackMap &tracks, 
         if (input.details)
             details.add(t, texts);
     });
-    makeRows(groups, GroupKind::Tracks, result);
+    makeRows(groups, GroupKind::Tracks, result, true);
     result.details = details.make(owner);
     finish(result, input);
     return result;

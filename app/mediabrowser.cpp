@@ -1,6 +1,7 @@
 #include "app/mediabrowser.h"
 
 #include <algorithm>
+#include <numeric>
 
 #include <QDir>
 #include <QFileDialog>
@@ -63,6 +64,29 @@ const QString &searchedText(const manager::TrackTexts &texts, const track &t, in
     }
 }
 
+// Calls found(place) for each name of `names`, in order, that contains
+// `text` (not empty): a search through the whole run of names, which skips
+// to the next name at each one found.
+template <typename Found>
+void forEachMatch(const MediaBrowser::PackedNames &names, const QString &text, Found found)
+{
+    const QStringView all(names.text);
+    const auto &starts = names.starts;
+    qsizetype from = 0;
+    auto place = starts.cbegin();
+    for (qsizetype at; (at = all.indexOf(text, from)) >= 0;) {
+        // The name it begins in (an empty name begins where the next does).
+        place = std::upper_bound(place, starts.cend() - 1, at) - 1;
+        const qsizetype end = *(place + 1);
+        if (at + text.size() <= end)
+            found(int(place - starts.cbegin()));
+        from = end;
+        ++place;
+        if (place == starts.cend() - 1)
+            break;
+    }
+}
+
 void markTick(QSet<int> &ticked, int id, bool on)
 {
     if (on)
@@ -94,6 +118,26 @@ void noteGroupTicks(const Rows &rows, QSet<int> &ticked)
         const QList<std::pair<int, bool>> lines = group->trackTicks();
         for (const auto &[trackId, on] : lines)
             markTick(ticked, trackId, group->selected() || on);
+    }
+}
+
+// Detail lines are DetailedDataModel objects alone (the builders make no
+// other kind): read without a checked cast, as a keystroke may walk 100,000.
+void noteLineTicks(const QList<QObject *> &lines, QSet<int> &ticked)
+{
+    for (const QObject *object : lines) {
+        Q_ASSERT(qobject_cast<const DetailedDataModel *>(object));
+        const auto *line = static_cast<const DetailedDataModel *>(object);
+        markTick(ticked, line->trackid(), line->selected());
+    }
+}
+
+void setLineTicks(const QList<QObject *> &lines, const QSet<int> &ticked)
+{
+    for (QObject *object : lines) {
+        Q_ASSERT(qobject_cast<DetailedDataModel *>(object));
+        auto *line = static_cast<DetailedDataModel *>(object);
+        line->setSelected(ticked.contains(line->trackid()));
     }
 }
 
@@ -614,6 +658,8 @@ MediaBrowser::BuiltViews MediaBrowser::buildViews(const TrackMap &tracks, manage
     for (int view = 0; view < 3; ++view)
         views.names[view] = packNames(views.texts, view);
     if (views.unmarked) {
+        if (views.tracks.rowTracks)
+            views.trackRows = indexTrackRows(views.tracks, *views.texts);
         views.rowNames[0] = lowerRowNames(views.albums.models);
         views.rowNames[1] = lowerRowNames(views.artists.models);
         // Not the lines handed over first: the GUI thread holds them already.
@@ -675,7 +721,11 @@ void MediaBrowser::startBuild()
     buildJob.start(
         [tracks, input, display, browserClosed, firstBuilt](const std::atomic<bool> &stop) mutable {
             input.mediaBrowserClosed = browserClosed->load() ? browserClosed : &stop;
-            return buildViews(tracks, input, display, firstBuilt);
+            BuiltViews views = buildViews(tracks, input, display, firstBuilt);
+            // Let go here, before the views are handed over: the GUI thread
+            // then marks browserTracks (the text typed meanwhile) without a copy.
+            tracks = TrackMap();
+            return views;
         },
         [this, generation](BuiltViews views) { buildFinished(std::move(views), generation); });
 }
@@ -792,6 +842,7 @@ void MediaBrowser::takeViews(BuiltViews views)
                    std::move(views.lineNames[0]));
     keepUnfiltered(1, views.unmarked ? artistView : manager::ViewResult(), true, std::move(views.rowNames[1]),
                    std::move(views.lineNames[1]));
+    keepUnfilteredTracks(views.unmarked ? trackView : manager::ViewResult(), std::move(views.trackRows));
     for (int view = 0; view < 3; ++view) {
         if (views.names[view])
             packed[view] = views.names[view];
@@ -896,7 +947,7 @@ void MediaBrowser::searchBox(const QString &name)
     for (int other = 0; other < 3; ++other) {
         if (other == view || !detailsDeferred[other] || linesText[other] || linesShown[other])
             continue;
-        if (lastSearch && lastSearch->view == other && indexFits())
+        if (lastSearch && lastSearch->view == other && indexFits(false))
             linesShown[other] = lastSearch->shown;
         else
             makeDeferredDetails(other);
@@ -916,13 +967,27 @@ void MediaBrowser::searchBox(const QString &name)
     if (mediasource == itunesSource)
         itunesBrowserCache = TrackMap();
     TrackMap &tracks = controller.browserTracks;
+    // The build under way shares the tracks: marking them would copy them
+    // all here.  The view is made from the tracks found instead, and the
+    // marks are set when the text is applied again to the built views.
+    const bool readOnly = duringBuild && !tracks.isDetached();
     std::vector<manager::ShownTrack> shown;
     bool sameTracks = false;
     // Unicode lower case on both sides: different letters never meet.
     const QString lowered = name.toLower();
-    if (name.isEmpty()) {
-        // Only when some are marked: marking none needs no copy of a shared map.
-        if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+    if (name.isEmpty() && readOnly) {
+        if (!indexFits(false))
+            indexTracks(false);
+        shown.reserve(trackAt.size());
+        for (size_t at = 0; at < trackAt.size(); ++at)
+            shown.push_back({trackAt[at], &(*trackTexts)[at]});
+        lastSearch.reset();
+    } else if (name.isEmpty()) {
+        if (indexFits()) {
+            for (track *t : trackAt)
+                t->isHidden = false;
+        } else if (std::any_of(tracks.cbegin(), tracks.cend(), [](const track &t) { return t.isHidden; })) {
+            // Only when some are marked: marking none needs no copy of a shared map.
             for (track &t : tracks)
                 t.isHidden = false;
         }
@@ -930,12 +995,13 @@ void MediaBrowser::searchBox(const QString &name)
     } else {
         const QString &text = lowered;
         // What the last text hid, a text that extends it hides too.
-        if (!indexFits())
-            indexTracks();
+        if (!indexFits(!readOnly))
+            indexTracks(!readOnly);
         // What the last text hid, a text that extends it hides too: only
-        // the tracks it left shown are looked at again.
-        const bool narrower =
-            lastSearch && lastSearch->view == view && lastSearch->videos == videos && text.startsWith(lastSearch->text);
+        // the tracks it left shown are looked at again (and marked, when
+        // the others were).
+        const bool narrower = lastSearch && lastSearch->view == view && lastSearch->videos == videos &&
+                              text.startsWith(lastSearch->text) && (lastSearch->marked || readOnly);
         std::vector<int> shownAt;
         const PackedNames *packedNames = videos ? nullptr : &packedField(view);
         const auto matches = [&](int at, const track &t, const manager::TrackTexts &texts) {
@@ -949,8 +1015,10 @@ void MediaBrowser::searchBox(const QString &name)
         const auto mark = [&](int at) {
             track &t = *trackAt[size_t(at)];
             const manager::TrackTexts &texts = (*trackTexts)[size_t(at)];
-            t.isHidden = !matches(at, t, texts);
-            if (!t.isHidden) {
+            const bool hidden = !matches(at, t, texts);
+            if (!readOnly)
+                t.isHidden = hidden;
+            if (!hidden) {
                 shownAt.push_back(at);
                 shown.push_back({&t, &texts});
             }
@@ -958,20 +1026,35 @@ void MediaBrowser::searchBox(const QString &name)
         if (narrower) {
             for (int at : std::as_const(lastSearch->shown))
                 mark(at);
+        } else if (packedNames) {
+            // One search through all the names finds the tracks shown.
+            int next = 0;
+            forEachMatch(*packedNames, text, [&](int at) {
+                for (; next < at && !readOnly; ++next)
+                    trackAt[size_t(next)]->isHidden = true;
+                track &t = *trackAt[size_t(at)];
+                if (!readOnly)
+                    t.isHidden = false;
+                shownAt.push_back(at);
+                shown.push_back({&t, &(*trackTexts)[size_t(at)]});
+                next = at + 1;
+            });
+            for (; next < int(trackAt.size()) && !readOnly; ++next)
+                trackAt[size_t(next)]->isHidden = true;
         } else {
             for (int at = 0; at < int(trackAt.size()); ++at)
                 mark(at);
         }
         // Typing on often leaves the same tracks: the rows on screen are theirs.
         sameTracks = narrower && shownAt.size() == lastSearch->shown.size();
-        lastSearch = LastSearch{view, videos, text, std::move(shownAt)};
+        lastSearch = LastSearch{view, videos, text, std::move(shownAt), !readOnly};
     }
 
     if (!duringBuild)
         ++buildGeneration;
     manager::ViewInput input = browserInput(&closed);
     input.texts = trackTexts;
-    if (!name.isEmpty())
+    if (!name.isEmpty() || readOnly)
         input.shown = &shown;
     input.details = controller.displayType == 1;
     if (artistCounts && countedTexts == trackTexts && countedCategory == controller.mediaTypeFilter)
@@ -991,12 +1074,16 @@ void MediaBrowser::searchBox(const QString &name)
     if (view == 1 && restored) {
         artistView = savedBrowserModels.artists;
     } else if (view == 2 && restored) {
+        showAllTrackLines(); // they may be the rows a search showed in part
         trackView = savedBrowserModels.tracks;
     } else if (view < 2 && !videos && showUnfiltered(view, lowered, input.details)) {
         reused = true;
         keptLines = linesText[view].has_value();
     } else if (sameTracks && (!input.details || !detailsDeferred[view])) {
         kept = true;
+    } else if (view == 2 && !videos && !input.details
+               && showUnfilteredTracks(name.isEmpty() ? nullptr : &lastSearch->shown)) {
+        reused = true;
     } else if (view == 0) {
         albumView = manager::Get_Albumlist(false, controller.browserTracks, input);
         seenVideoTitles = albumView.seenVideoTitles;
@@ -1011,6 +1098,18 @@ void MediaBrowser::searchBox(const QString &name)
         if (!keptLines)
             linesText[view].reset();
         linesShown[view].reset();
+    }
+    if (readOnly && detailsDeferred[view] && !linesText[view]) {
+        // Lines made before the build is taken come from the tracks found,
+        // the marks being those of before.
+        std::vector<int> places;
+        if (lastSearch) {
+            places = lastSearch->shown;
+        } else {
+            places.resize(trackAt.size());
+            std::iota(places.begin(), places.end(), 0);
+        }
+        linesShown[view] = std::move(places);
     }
     // Rows shown before still carry the ticks of when they were last shown.
     restoreTicks(view, reused);
@@ -1038,6 +1137,88 @@ void MediaBrowser::keepUnfiltered(int view, const manager::ViewResult &rows, boo
     kept.category = controller.mediaTypeFilter;
     kept.rowTexts = std::move(rowNames);
     kept.detailTexts = std::move(lineNames);
+}
+
+void MediaBrowser::keepUnfilteredTracks(const manager::ViewResult &rows, std::shared_ptr<const TrackRowIndex> index)
+{
+    showAllTrackLines(); // rows of the view kept before may be shown whole elsewhere
+    unfilteredTracks = UnfilteredTracks();
+    if (!rows.owner || !index || controller.mediaTypeFilter == videosCategory)
+        return;
+    unfilteredTracks.rows = rows;
+    unfilteredTracks.rows.details.clear();
+    unfilteredTracks.rows.detailsOwner.reset();
+    unfilteredTracks.index = std::move(index);
+    unfilteredTracks.texts = trackTexts;
+    unfilteredTracks.category = controller.mediaTypeFilter;
+}
+
+void MediaBrowser::showAllTrackLines()
+{
+    if (!unfilteredTracks.index)
+        return;
+    const auto &rows = unfilteredTracks.index->rows;
+    for (int row : std::exchange(unfilteredTracks.filteredRows, {}))
+        rows[size_t(row)].second->setShownLines(TrackDataModel::allLines);
+}
+
+bool MediaBrowser::showUnfilteredTracks(const std::vector<int> *shownAt)
+{
+    UnfilteredTracks &kept = unfilteredTracks;
+    if (!kept.index || kept.texts != trackTexts || kept.category != controller.mediaTypeFilter ||
+        (shownAt && !indexFits(false)))
+        return false;
+    const TrackRowIndex &index = *kept.index;
+    if (index.rowOfPlace.size() != trackTexts->size())
+        return false;
+    trackView = kept.rows;
+    if (!shownAt) {
+        showAllTrackLines();
+        return true;
+    }
+    // The tracks shown in each row (bit i: its track i), and the groups
+    // that hold any.
+    std::vector<quint32> lines(index.rows.size(), 0);
+    std::vector<bool> groups(index.groupOfRow.empty() ? 0 : size_t(index.groupOfRow.back()) + 1, false);
+    for (int at : *shownAt) {
+        const int row = index.rowOfPlace[size_t(at)];
+        if (row < 0)
+            continue; // of another category
+        lines[size_t(row)] |= 1u << index.lineOfPlace[size_t(at)];
+        groups[size_t(index.groupOfRow[size_t(row)])] = true;
+    }
+    // Rows of groups no longer shown show all of their tracks again.
+    const std::vector<int> wasFiltered = std::exchange(kept.filteredRows, {});
+    for (int row : wasFiltered) {
+        if (!groups[size_t(index.groupOfRow[size_t(row)])])
+            index.rows[size_t(row)].second->setShownLines(TrackDataModel::allLines);
+    }
+    // A shown group keeps its first two rows (the cover, then the artist,
+    // genre and year) and the others that show a track.
+    QMap<QString, QObject *> &models = trackView.models;
+    models.clear();
+    for (size_t group = 0; group < groups.size(); ++group) {
+        if (!groups[group])
+            continue;
+        const int first = index.groupStarts[group];
+        for (int row = first; row < index.groupStarts[group + 1]; ++row) {
+            const auto &[key, model] = index.rows[size_t(row)];
+            const quint32 shown = lines[size_t(row)];
+            if (row - first >= 2 && shown == 0) {
+                model->setShownLines(TrackDataModel::allLines);
+                continue;
+            }
+            const quint32 all = (1u << index.linesOfRow[size_t(row)]) - 1;
+            if (shown == all) {
+                model->setShownLines(TrackDataModel::allLines);
+            } else {
+                model->setShownLines(shown);
+                kept.filteredRows.push_back(row);
+            }
+            models.insert(models.cend(), key, model);
+        }
+    }
+    return true;
 }
 
 bool MediaBrowser::unfilteredFits(int view, bool details) const
@@ -1093,15 +1274,15 @@ QList<QObject *> MediaBrowser::unfilteredLines(int view, const QString &text)
     return lines;
 }
 
-bool MediaBrowser::indexFits() const
+bool MediaBrowser::indexFits(bool forMarks) const
 {
     // Nodes of a map stay where they are until it is changed or copied on
-    // a write: not shared, of the same size and with the same first node,
-    // it is the map indexed (a change of its tracks is followed by a build,
-    // which drops the index).
+    // a write: of the same size and with the same first node, it is the map
+    // indexed (a change of its tracks is followed by a build, which drops
+    // the index); marks are set only into a map shared with no copy.
     const TrackMap &tracks = controller.browserTracks;
     return trackTexts && indexedTexts == trackTexts && trackAt.size() == size_t(tracks.size()) &&
-           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && tracks.isDetached() &&
+           trackTexts->size() == trackAt.size() && !tracks.isEmpty() && (!forMarks || tracks.isDetached()) &&
            &*tracks.cbegin() == trackAt.front();
 }
 
@@ -1121,6 +1302,46 @@ MediaBrowser::packNames(std::shared_ptr<const manager::TrackTextList> texts, int
         names->text.append(searchedText(one, track(), view, false));
     names->texts = std::move(texts);
     return names;
+}
+
+std::shared_ptr<const MediaBrowser::TrackRowIndex> MediaBrowser::indexTrackRows(const manager::ViewResult &view,
+                                                                                 const manager::TrackTextList &texts)
+{
+    const manager::ViewResult::RowTracks &noted = *view.rowTracks;
+    if (noted.rowStarts.size() != size_t(view.models.size()) + 1)
+        return nullptr;
+    auto index = std::make_shared<TrackRowIndex>();
+    index->rows.reserve(size_t(view.models.size()));
+    for (auto row = view.models.cbegin(); row != view.models.cend(); ++row) {
+        auto *model = qobject_cast<TrackDataModel *>(row.value());
+        if (!model)
+            return nullptr;
+        index->rows.emplace_back(row.key(), model);
+    }
+    index->groupStarts = noted.groupStarts;
+    index->groupOfRow.resize(index->rows.size());
+    for (size_t group = 0; group + 1 < noted.groupStarts.size(); ++group)
+        std::fill(index->groupOfRow.begin() + noted.groupStarts[group],
+                  index->groupOfRow.begin() + noted.groupStarts[group + 1], int(group));
+    // The texts are in the order of the tracks' ids.
+    index->linesOfRow.resize(index->rows.size());
+    index->rowOfPlace.assign(texts.size(), -1);
+    index->lineOfPlace.assign(texts.size(), 0);
+    for (size_t row = 0; row < index->rows.size(); ++row) {
+        const int first = noted.rowStarts[row];
+        index->linesOfRow[row] = quint8(noted.rowStarts[row + 1] - first);
+        for (int line = first; line < noted.rowStarts[row + 1]; ++line) {
+            const int id = noted.ids[size_t(line)];
+            const auto found = std::lower_bound(texts.cbegin(), texts.cend(), id,
+                                                [](const manager::TrackTexts &one, int wanted) { return one.id < wanted; });
+            if (found == texts.cend() || found->id != id)
+                return nullptr;
+            const size_t place = size_t(found - texts.cbegin());
+            index->rowOfPlace[place] = int(row);
+            index->lineOfPlace[place] = quint8(line - first);
+        }
+    }
+    return index;
 }
 
 const MediaBrowser::PackedNames &MediaBrowser::packedField(int view)
@@ -1151,10 +1372,11 @@ std::vector<QString> MediaBrowser::lowerLineNames(const QList<QObject *> &lines,
     return names;
 }
 
-void MediaBrowser::indexTracks()
+void MediaBrowser::indexTracks(bool forMarks)
 {
     TrackMap &tracks = controller.browserTracks;
-    tracks.detach(); // marks are set through the index: never into a copy's tracks
+    if (forMarks)
+        tracks.detach(); // marks are set through the index: never into a copy's tracks
     lastSearch.reset();
     if (!trackTexts || trackTexts->size() != size_t(tracks.size()))
         trackTexts = manager::textsOf(tracks);
@@ -1163,13 +1385,13 @@ void MediaBrowser::indexTracks()
         trackAt.clear();
         trackAt.reserve(size_t(tracks.size()));
         auto texts = trackTexts->cbegin();
-        for (track &t : tracks) {
+        for (const track &t : std::as_const(tracks)) {
             if (!(texts++)->of(t)) { // texts of other tracks: work them out and start again
                 trackTexts = manager::textsOf(tracks);
                 indexed = false;
                 break;
             }
-            trackAt.push_back(&t);
+            trackAt.push_back(const_cast<track *>(&t)); // written through only when detached
         }
     }
     indexedTexts = trackTexts;
@@ -1191,7 +1413,7 @@ void MediaBrowser::makeDeferredDetails(int view)
         rows.details = unfilteredLines(view, *text);
         rows.detailsOwner =
             unfiltered[view].rows.detailsOwner ? unfiltered[view].rows.detailsOwner : unfiltered[view].rows.owner;
-        setTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
+        setLineTicks(rows.details, keptTicks[view][1]); // they may carry ticks of an earlier showing
         return;
     }
     manager::ViewInput input = browserInput(&closed);
@@ -1199,7 +1421,7 @@ void MediaBrowser::makeDeferredDetails(int view)
     input.rows = false;
     std::vector<manager::ShownTrack> shown;
     const std::optional<std::vector<int>> places = std::exchange(linesShown[view], std::nullopt);
-    if (places && indexFits()) {
+    if (places && indexFits(false)) {
         shown.reserve(places->size());
         for (int at : *places)
             shown.push_back({trackAt[size_t(at)], &(*trackTexts)[size_t(at)]});
@@ -1213,7 +1435,7 @@ void MediaBrowser::makeDeferredDetails(int view)
     rows.details = lines.details;
     rows.detailsOwner = lines.owner;
     if (!keptTicks[view][1].isEmpty())
-        setTicks(rows.details, keptTicks[view][1]);
+        setLineTicks(rows.details, keptTicks[view][1]);
 }
 
 const QList<QObject *> &MediaBrowser::detailsOf(int view)
@@ -1231,7 +1453,7 @@ void MediaBrowser::keepTicks(int view)
         noteTicks(rows.models, keptTicks[view][0], &ArtistDataModel::artistid);
     else
         noteGroupTicks(rows.models, keptTicks[view][0]);
-    noteTicks(rows.details, keptTicks[view][1], &DetailedDataModel::trackid);
+    noteLineTicks(rows.details, keptTicks[view][1]);
 }
 
 void MediaBrowser::restoreTicks(int view, bool any)
@@ -1241,7 +1463,7 @@ void MediaBrowser::restoreTicks(int view, bool any)
     if (any || !keptTicks[view][0].isEmpty())
         setTicks(rows.models, keptTicks[view][0]);
     if (any || !keptTicks[view][1].isEmpty())
-        setTicks(rows.details, keptTicks[view][1]);
+        setLineTicks(rows.details, keptTicks[view][1]);
 }
 
 // ---- Selection ------------------------------------------------------------------

@@ -17,6 +17,8 @@
 #include "app/rowpublisher.h"
 #include "core/backgroundjob.h"
 
+class TrackDataModel;
+
 // The media browser: which source the user picked, the scan of it (or the
 // cached result of an earlier scan), the album, artist and track views built
 // from the scanned tracks, the category and search filters, and the ticks.
@@ -41,6 +43,21 @@ public:
         std::vector<qsizetype> starts; // of each track's name, and the end
     };
     static std::shared_ptr<const PackedNames> packNames(std::shared_ptr<const manager::TrackTextList> texts, int view);
+
+    // Where each track of a track set is in a track view built from it with
+    // nothing hidden: its row and its place in the row, the rows (in key
+    // order) and the groups they form.  A search shows these rows again.
+    struct TrackRowIndex
+    {
+        std::vector<std::pair<QString, TrackDataModel *>> rows;
+        std::vector<int> groupStarts; // the first row of each group, and the end
+        std::vector<int> groupOfRow;
+        std::vector<quint8> linesOfRow;
+        std::vector<int> rowOfPlace;  // by the track's place in the texts; -1: in no row
+        std::vector<quint8> lineOfPlace;
+    };
+    static std::shared_ptr<const TrackRowIndex> indexTrackRows(const manager::ViewResult &view,
+                                                               const manager::TrackTextList &texts);
 
     // Result of a source job: a folder-size check, maybe followed by a scan.
     struct ScanResult
@@ -74,6 +91,7 @@ public:
         std::shared_ptr<const PackedNames> names[3];
         std::vector<QString> rowNames[2];
         std::vector<QString> lineNames[2];
+        std::shared_ptr<const TrackRowIndex> trackRows; // (unmarked) of the track rows
     };
 
     explicit MediaBrowser(manager &controller);
@@ -196,8 +214,10 @@ private:
     manager::ViewResult &viewRows(int view);
     // Whether trackAt is the index of browserTracks as it is now, and
     // makes it (browserTracks no longer shared) when not.
-    bool indexFits() const;
-    void indexTracks();
+    // `forMarks`: also that the map is shared with no copy, so that marks
+    // may be set through it (else it is read only).
+    bool indexFits(bool forMarks = true) const;
+    void indexTracks(bool forMarks = true);
     // A search in the thumbnails makes the view's rows only (a search that
     // shows most tracks would make and delete a detail line for each on
     // every keystroke); the lines are made from the same marks when the
@@ -279,6 +299,7 @@ private:
         bool videos = false;
         QString text;           // lower-cased
         std::vector<int> shown; // places in trackAt of the tracks it left shown
+        bool marked = true;     // ...and set the marks of all tracks
     };
     std::optional<LastSearch> lastSearch;
     // The tracks of browserTracks in its order (the order of trackTexts,
@@ -304,6 +325,27 @@ private:
         std::vector<QString> detailTexts;
     };
     UnfilteredView unfiltered[2];
+    // The track view of the current category as built from tracks none of
+    // which was hidden.  A search of the titles shows the rows of the groups
+    // it leaves tracks in, each row showing those tracks alone, instead of
+    // making rows of its own; an emptied search shows them all.
+    struct UnfilteredTracks
+    {
+        manager::ViewResult rows;
+        std::shared_ptr<const TrackRowIndex> index;
+        std::shared_ptr<const manager::TrackTextList> texts; // of the tracks it was built from
+        int category = -1;
+        std::vector<int> filteredRows; // rows showing some of their tracks only
+    };
+    UnfilteredTracks unfilteredTracks;
+    void keepUnfilteredTracks(const manager::ViewResult &rows, std::shared_ptr<const TrackRowIndex> index);
+    // Shows the rows of the unfiltered track view that hold a track of
+    // `shownAt` (places in trackAt), each with those tracks alone; all of
+    // them for null.  False when there is no unfiltered track view of the
+    // current tracks and category.
+    bool showUnfilteredTracks(const std::vector<int> *shownAt);
+    // Every row of the unfiltered track view shows all of its tracks again.
+    void showAllTrackLines();
     QElapsedTimer progressClock;  // scan thread only
     int progressBase = 0;         // scan thread only: files counted by an earlier step of the scan
 };

@@ -83,7 +83,14 @@ QList<QObject *> TrackDataModel::tracklist() const
         }
         m_lines.clear();
     }
-    return m_tracklist;
+    if (m_shownLines == allLines)
+        return m_tracklist;
+    QList<QObject *> shown;
+    for (qsizetype place = 0; place < m_tracklist.size(); ++place) {
+        if (lineShown(place))
+            shown.append(m_tracklist.at(place));
+    }
+    return shown;
 }
 
 QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
@@ -91,13 +98,16 @@ QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
     QList<std::pair<int, bool>> ticks;
     if (!m_lines.isEmpty()) {
         ticks.reserve(m_lines.size());
-        for (const Line &line : std::as_const(m_lines))
-            ticks.append({line.trackid, line.selected});
+        for (qsizetype place = 0; place < m_lines.size(); ++place) {
+            if (lineShown(place))
+                ticks.append({m_lines.at(place).trackid, m_lines.at(place).selected});
+        }
         return ticks;
     }
     ticks.reserve(m_tracklist.size());
-    for (const QObject *line : std::as_const(m_tracklist)) {
-        if (const auto *entry = qobject_cast<const TrackList *>(line))
+    for (qsizetype place = 0; place < m_tracklist.size(); ++place) {
+        const auto *entry = qobject_cast<const TrackList *>(m_tracklist.at(place));
+        if (entry && lineShown(place))
             ticks.append({entry->trackid(), entry->selected()});
     }
     return ticks;
@@ -105,32 +115,55 @@ QList<std::pair<int, bool>> TrackDataModel::trackTicks() const
 
 bool TrackDataModel::anyTrackTicked() const
 {
-    if (!m_lines.isEmpty())
-        return std::any_of(m_lines.cbegin(), m_lines.cend(), [](const Line &line) { return line.selected; });
-    return std::any_of(m_tracklist.cbegin(), m_tracklist.cend(), [](const QObject *line) {
-        const auto *entry = qobject_cast<const TrackList *>(line);
-        return entry && entry->selected();
-    });
+    if (!m_lines.isEmpty()) {
+        for (qsizetype place = 0; place < m_lines.size(); ++place) {
+            if (m_lines.at(place).selected && lineShown(place))
+                return true;
+        }
+        return false;
+    }
+    for (qsizetype place = 0; place < m_tracklist.size(); ++place) {
+        const auto *entry = qobject_cast<const TrackList *>(m_tracklist.at(place));
+        if (entry && entry->selected() && lineShown(place))
+            return true;
+    }
+    return false;
 }
 
 bool TrackDataModel::setTrackTicks(const QSet<int> &ticked)
 {
+    // Hidden tracks keep their ticks: they are set again when shown.
     bool all = true;
+    bool any = false;
     if (!m_lines.isEmpty()) {
-        for (Line &line : m_lines) {
+        for (qsizetype place = 0; place < m_lines.size(); ++place) {
+            if (!lineShown(place))
+                continue;
+            Line &line = m_lines[place];
             line.selected = ticked.contains(line.trackid);
             all = all && line.selected;
+            any = true;
         }
-        return all;
+        return all && any;
     }
-    for (QObject *line : std::as_const(m_tracklist)) {
-        if (auto *entry = qobject_cast<TrackList *>(line)) {
-            const bool on = ticked.contains(entry->trackid());
-            entry->setSelected(on);
-            all = all && on;
-        }
+    for (qsizetype place = 0; place < m_tracklist.size(); ++place) {
+        auto *entry = qobject_cast<TrackList *>(m_tracklist.at(place));
+        if (!entry || !lineShown(place))
+            continue;
+        const bool on = ticked.contains(entry->trackid());
+        entry->setSelected(on);
+        all = all && on;
+        any = true;
     }
-    return all && !m_tracklist.isEmpty();
+    return all && any;
+}
+
+void TrackDataModel::setShownLines(quint32 lines)
+{
+    if (m_shownLines == lines)
+        return;
+    m_shownLines = lines;
+    emit tracklistChanged();
 }
 
 void TrackDataModel::setAlbumId(const int &albumid)

@@ -14,7 +14,9 @@
 // Every setter emits only on a change (`tracklist` compares element by
 // element).  `grouprows` of a group's first row is the number of rows of the
 // group (0 on the others, and where no one said): a view can then find its
-// groups by reading their first rows alone.
+// groups by reading their first rows alone.  A search may show some of a
+// row's tracks only (setShownLines): `tracklist`, the ticks read and set
+// here and a whole row's tick are then of those tracks alone.
 class TrackDataModel : public QObject
 {
     Q_OBJECT
@@ -82,6 +84,11 @@ public:
     void setTrackList(const QList<QObject *> &tracklist);
     // Before the row is published: it never changes once QML reads it.
     void setGroupRows(int rows) { m_grouprows = rows; }
+    // The row's tracks shown, by place in the row (bit i: track i); tracks
+    // from place 32 on are always shown.
+    static constexpr quint32 allLines = ~quint32(0);
+    void setShownLines(quint32 lines);
+    quint32 shownLines() const { return m_shownLines; }
 
 signals:
     void albumidChanged();
@@ -104,6 +111,8 @@ private:
     bool m_visibility = true;
     QString m_coverart;
     int m_grouprows = 0;
+    quint32 m_shownLines = allLines;
+    bool lineShown(qsizetype place) const { return place >= 32 || (m_shownLines >> place & 1u); }
     // Made from m_lines (then emptied) on the first read.
     mutable QList<QObject *> m_tracklist;
     mutable QList<Line> m_lines;

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "app/mediabrowser.h"
+#include "app/trackdatamodel.h"
 #include "database/database.h"
 #include "scanfixture.h"
 #include "testenv.h"
@@ -131,12 +132,25 @@ private slots:
         if (workDone)
             QVERIFY(browser->waitForBuild(30000));
         QSignalSpy published(controller.get(), &manager::sgRefreshBrowser);
+        const track *const first = &*controller->browserTracks.cbegin();
         controller->searchBox(text);
         QCOMPARE(published.size(), 1);
         QCOMPARE(albumNames(*browser), shown);
+        // The tracks the build shares are not copied to be marked...
+        QCOMPARE(&*controller->browserTracks.cbegin(), first);
+        // The detail lines asked for meanwhile are the text's too.
+        QStringList lines;
+        for (QObject *line : browser->browserAlbumDetails())
+            lines << line->property("albumname").toString();
+        lines.sort();
+        QCOMPARE(lines, shown);
 
         QTRY_VERIFY_WITH_TIMEOUT(!browser->isBuilding(), 30000);
         QCOMPARE(albumNames(*browser), shown);
+        // ...but marked by the text once the build is taken, still uncopied.
+        QCOMPARE(&*controller->browserTracks.cbegin(), first);
+        for (const track &t : std::as_const(controller->browserTracks))
+            QCOMPARE(t.isHidden, !t.albumName.toLower().contains(text));
         QCOMPARE(controller->mediaTypeFilter, category);
         if (newSource) {
             // The saved artists are the new source's, all of them.
@@ -190,7 +204,91 @@ private slots:
         QCOMPARE(shownNames(*browser, view), shown);
     }
 
+    // The tracks view under a search shows the rows of its unfiltered build
+    // with the searched tracks alone: a text typed after it, or none, shows
+    // what that text alone shows, and a tick made under the search is the
+    // tick of the tracks the user saw.  "first text|tick under it ('*':
+    // select all)|text typed then (select all under 'song 7')|titles
+    // shown|titles ticked|titles ticked once the search is emptied".
+    void trackRowsUnderASearch_data()
+    {
+        QTest::addColumn<QString>("fields");
+        const QString songs = QStringLiteral("Song 1,Song 2,Song 3,Song 4,Song 5,Song 6,Song 7,Song 8");
+        const QString all = "Rain," + songs + ",Sun";
+        QTest::addRow("a group shown in part shows all its tracks when emptied") << "song 7|||" + all + "||";
+        QTest::addRow("a wider text shows the group's other tracks") << "song 7||song|" + songs + "||";
+        QTest::addRow("no row of the earlier text is left") << "rain||su|Sun||";
+        QTest::addRow("a text across two titles shows neither") << "rain||8so|||";
+        QTest::addRow("a tick under the search outlasts it") << "song 7|Song 7||" + all + "|Song 7|Song 7";
+        QTest::addRow("select all ticks only the tracks shown") << "song 7|*||" + all + "|Song 7|Song 7";
+        QTest::addRow("select all under another text, ticks of both kept")
+            << "song 2|Song 2|song 7|Song 7|Song 7|Song 2,Song 7";
+    }
+
+    void trackRowsUnderASearch()
+    {
+        QFETCH(QString, fields);
+        const QStringList f = fields.split('|');
+        QStringList scan;
+        for (int song = 8; song >= 1; --song)
+            scan << QStringLiteral("Blue Hour|Band|Song %1").arg(song);
+        scan << "Coastline|Crew|Sun"
+             << "Coastline|Crew|Rain";
+        const QString songs = QStringLiteral("Song 1,Song 2,Song 3,Song 4,Song 5,Song 6,Song 7,Song 8");
+        show(testkit::scannedTracks(scan));
+        controller->setBrowserView(2);
+        controller->searchBox(f[0]);
+        if (f[1] == QLatin1String("*"))
+            controller->selectDeselectForBrowser(true);
+        else if (!f[1].isEmpty())
+            QVERIFY(tickTrack(f[1]));
+        controller->searchBox(f[2]);
+        if (f[2] == QLatin1String("song 7"))
+            controller->selectDeselectForBrowser(true);
+        QCOMPARE(shownNames(*browser, 2).join(','), f[3]);
+        QCOMPARE(tickedTitles().join(','), f[4]);
+        controller->searchBox(QString());
+        QCOMPARE(shownNames(*browser, 2).join(','), "Rain," + songs + ",Sun");
+        QCOMPARE(tickedTitles().join(','), f[5]);
+    }
+
 private:
+    // Ticks the shown track titled `title` as its box in the window does,
+    // its row's box following.
+    bool tickTrack(const QString &title)
+    {
+        for (QObject *row : browser->browserTrackModels()) {
+            auto *group = qobject_cast<TrackDataModel *>(row);
+            const QList<QObject *> lines = group->tracklist();
+            for (QObject *line : lines) {
+                if (line->property("tracktitle").toString() != title)
+                    continue;
+                line->setProperty("selected", true);
+                group->setSelected(std::all_of(lines.cbegin(), lines.cend(), [](QObject *one) {
+                    return one->property("selected").toBool();
+                }));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The titles of the tracks view taken as ticked (a ticked row takes all
+    // of its tracks), sorted.
+    QStringList tickedTitles() const
+    {
+        QStringList result;
+        for (QObject *row : browser->browserTrackModels()) {
+            auto *group = qobject_cast<TrackDataModel *>(row);
+            for (QObject *line : group->tracklist()) {
+                if (group->selected() || line->property("selected").toBool())
+                    result << line->property("tracktitle").toString();
+            }
+        }
+        result.sort();
+        return result;
+    }
+
     // Shows `tracks` as a scan result would be shown, with every view built.
     void show(const TrackMap &shownTracks)
     {
