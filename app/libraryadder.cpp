@@ -1141,6 +1141,9 @@ QString LibraryAdder::endMessage(bool diskFull, bool wasCancelled, int added, in
         if (!out.reason.isEmpty())
             lines << QStringLiteral("%1: %2").arg(out.name, out.reason);
     }
+    // Conversions and copies finish in no fixed order: the user reads the
+    // names in one.
+    lines.sort(Qt::CaseInsensitive);
     const QString there = alreadyThereMessage(already, chosen);
     if (lines.isEmpty())
         return there;
