@@ -180,8 +180,9 @@ bool shoot(QQuickWindow &window, const QString &file)
 }
 
 // An add from the media browser caught while it converts: three FLAC files
-// of a new album, the probe of the last one in the add's order held up until
-// the add is cancelled, so the picture shows the add's dialog with its count.
+// of a new album, the conversion of the last one in the add's order held up
+// until the add is cancelled, so the picture shows the add's dialog with its
+// count.  (FLAC is told by its first bytes: the add runs no probe for it.)
 bool shootAdd(StartUp &startUp, const QString &file)
 {
     testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
@@ -194,11 +195,15 @@ bool shootAdd(StartUp &startUp, const QString &file)
         if (kit.flac(tags.title + QStringLiteral(".flac"), tags, QString(), 12).isEmpty())
             return false;
     }
+    // A conversion waits until the held file's name is written down (the
+    // add picks its tracks when it starts), then the held one sleeps.
     const QString held = testkit::testHome() + QStringLiteral("/held");
-    const QString probe = testkit::MediaKit::fakeTool(
-        testkit::testHome(), QStringLiteral("held-ffprobe"),
-        QStringLiteral("case \"$*\" in *\"$(cat '%1')\"*) exec sleep 60;; esac\nexec ffprobe \"$@\"").arg(held));
-    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
+    const QString converter = testkit::MediaKit::fakeTool(
+        testkit::testHome(), QStringLiteral("held-ffmpeg"),
+        QStringLiteral("while [ ! -s '%1' ]; do sleep 0.05; done\n"
+                       "case \"$*\" in *\"$(cat '%1')\"*) exec sleep 60;; esac\nexec ffmpeg \"$@\"")
+            .arg(held));
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, converter);
 
     QmlApplicationViewer &view = startUp.viewer();
     QQuickItem *root = view.rootObject();
@@ -231,7 +236,7 @@ bool shootAdd(StartUp &startUp, const QString &file)
     ok = shoot(view, file) && ok;
     QMetaObject::invokeMethod(root, "sgCancelSearch");
     ok = QTest::qWaitFor([overlay] { return !overlay->isVisible(); }, 30000) && ok;
-    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
     return ok;
 }
 
