@@ -3,13 +3,18 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QQuickItem>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <tuple>
 
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/startup.h"
 #include "app/videooptimisation.h"
 #include "core/shared.h"
@@ -17,6 +22,7 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "lookup/apimanager.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
 #include "platform/volumes.h"
@@ -161,6 +167,17 @@ QQuickItem *findItem(QQuickItem *in, const QString &name)
             return found;
     }
     return nullptr;
+}
+
+// Closes the message box and whatever messages wait behind it.
+void dismissMessages(QQuickItem *root)
+{
+    if (QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"))) {
+        box->setProperty("waiting", QVariantList());
+        QMetaObject::invokeMethod(box, "close");
+        if (!QTest::qWaitFor([box] { return !box->property("visible").toBool(); }, 5000))
+            qWarning("the message box did not close");
+    }
 }
 
 // Lets the window settle (layouts, asynchronous pictures) and saves it.
@@ -321,6 +338,163 @@ bool shootBackground(StartUp &startUp, const QString &file, const QString &dialo
     return ok;
 }
 
+// The message box: waits until it shows a message containing `text`, saves
+// the window, and dismisses it with whatever waits behind it.
+bool shootMessage(QQuickWindow &window, QQuickItem *root, const QString &text, const QString &file)
+{
+    QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"));
+    bool ok = box && QTest::qWaitFor(
+                         [box, &text] {
+                             return box->property("opened").toBool() &&
+                                    box->property("message").toString().contains(text);
+                         },
+                         60000);
+    if (!ok)
+        qWarning("no message with \"%s\" for %s (shown: \"%s\")", qPrintable(text), qPrintable(file),
+                 box ? qPrintable(box->property("message").toString()) : "");
+    ok = shoot(window, file) && ok;
+    dismissMessages(root);
+    return ok;
+}
+
+// A media browser location chosen as the user does, waited for until its
+// scan and its rows are done.
+bool browse(StartUp &startUp, const QString &source)
+{
+    QQuickItem *root = startUp.viewer().rootObject();
+    QMetaObject::invokeMethod(root, "openMediaBrowser");
+    QQuickItem *button = findItem(root, QStringLiteral("source_") + source);
+    if (!button || !QMetaObject::invokeMethod(button, "clicked"))
+        return false;
+    const MediaBrowser *browser = startUp.controller()->mediaBrowser.get();
+    QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
+    return overlay && QTest::qWaitFor(
+                          [browser, overlay] {
+                              return !browser->isScanning() && !browser->isBuilding() && !overlay->isVisible();
+                          },
+                          60000);
+}
+
+// The states the latest changes of the window brought: the vehicle choice
+// with its way back, the browser's word on a missing iTunes library, the
+// scan's list of what it could not take, an add of what the library has
+// already and a cancelled lookup.
+bool shootChanges(StartUp &startUp, const QDir &out)
+{
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    manager *controller = startUp.controller();
+    dismissMessages(root);
+
+    // The header's vehicle button leads to the choice, with a way back.
+    root->setProperty("currentScreen", QStringLiteral("library"));
+    QMetaObject::invokeMethod(findItem(root, QStringLiteral("headerBar")), "changeVehicleRequested");
+    QQuickItem *back = findItem(root, QStringLiteral("startBackButton"));
+    bool ok = back && QTest::qWaitFor([back] { return back->isVisible(); }, 5000);
+    if (!ok)
+        qWarning("the vehicle choice shows no way back");
+    ok = shoot(view, out.filePath(QStringLiteral("start-back.png"))) && ok;
+    QMetaObject::invokeMethod(findItem(root, QStringLiteral("startPage")), "returnRequested");
+
+    // No iTunes library in this home: the browser says where it looked.
+    QQuickItem *hint = findItem(root, QStringLiteral("browserHint"));
+    const bool hinted = browse(startUp, QStringLiteral("itunes")) && hint &&
+                        QTest::qWaitFor(
+                            [hint] {
+                                return hint->isVisible() &&
+                                       hint->property("text").toString().startsWith(QLatin1String("No iTunes library"));
+                            },
+                            10000);
+    if (!hinted)
+        qWarning("the browser did not say why iTunes shows nothing");
+    ok = shoot(view, out.filePath(QStringLiteral("browser-no-itunes.png"))) && hinted && ok;
+
+    // A folder of one new song and a playlist that names files that are
+    // not there.
+    const QString folder = testkit::testHome() + QStringLiteral("/Mixes");
+    testkit::MediaKit mixes(folder);
+    testkit::MediaTags tags;
+    tags.title = QStringLiteral("Coastline");
+    tags.artist = QStringLiteral("Harbour Lights");
+    tags.album = QStringLiteral("Mixes");
+    QFile playlist(folder + QStringLiteral("/Road Trip.m3u"));
+    ok = !mixes.mp3(QStringLiteral("Coastline.mp3"), tags, QString(), 8).isEmpty() &&
+         playlist.open(QIODevice::WriteOnly) &&
+         playlist.write("#EXTM3U\nGone/One.mp3\nGone/Two.mp3\nGone/Three.mp3\n") > 0 && ok;
+    playlist.close();
+    controller->mediaBrowser->chooseFolder = [folder] { return folder; };
+    ok = browse(startUp, QStringLiteral("browse")) && ok;
+    ok = shootMessage(view, root, QStringLiteral("Road Trip.m3u"), out.filePath(QStringLiteral("scan-report.png"))) && ok;
+
+    // The song added, then chosen again from the browser's rows.
+    const auto added = [controller] {
+        return std::any_of(controller->libraryTracks.cbegin(), controller->libraryTracks.cend(),
+                           [](const track &t) { return t.trackname == QLatin1String("Coastline"); });
+    };
+    QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
+    QMetaObject::invokeMethod(root, "selectdeselectForBrowser", Q_ARG(bool, true));
+    QMetaObject::invokeMethod(root, "addToMediaLibrary");
+    ok = overlay && QTest::qWaitFor([&added, overlay] { return added() && !overlay->isVisible(); }, 60000) && ok;
+    dismissMessages(root);
+    QMetaObject::invokeMethod(root, "openMediaBrowser");
+    QMetaObject::invokeMethod(root, "selectdeselectForBrowser", Q_ARG(bool, true));
+    QMetaObject::invokeMethod(root, "addToMediaLibrary");
+    ok = shootMessage(view, root, QStringLiteral("already in the library"),
+                      out.filePath(QStringLiteral("add-already-there.png"))) &&
+         ok;
+    root->setProperty("mediaBrowserVisible", false);
+
+    // Continue's lookup over the tracks without a picture, cancelled while
+    // it reads its second folder.
+    ApiManager *lookup = ApiManager::getinstance();
+    QSemaphore held, resume;
+    auto folders = std::make_shared<std::atomic<int>>(0);
+    ApiManager::Steps steps;
+    steps.complete = [](const track &t) { return t; };
+    steps.readFolder = [&held, &resume, folders](const QString &) {
+        if (++*folders == 2) {
+            held.release();
+            resume.acquire();
+        }
+    };
+    lookup->setSteps(steps);
+    QObject *settings = root->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
+    controller->reviewTracks.clear();
+    for (track t : std::as_const(controller->libraryTracks)) {
+        t.isMissingData = true;
+        if (t.playlist.isEmpty() && !t.isPodcast)
+            controller->reviewTracks.insert(t.id, t);
+    }
+    controller->slPopulateAdvancedSettings();
+    ok = settings && QTest::qWaitFor([settings] { return settings->property("opened").toBool(); }, 20000) && ok;
+    QQuickItem *go = findItem(root, QStringLiteral("advancedSettingsContinue"));
+    if (!go && settings)
+        go = findItem(settings->property("contentItem").value<QQuickItem *>(), QStringLiteral("advancedSettingsContinue"));
+    if (go)
+        QMetaObject::invokeMethod(go, "clicked");
+    if (!go)
+        qWarning("no Continue in the advanced settings");
+    const bool reached = go && QTest::qWaitFor([&held] { return held.available() == 1; }, 30000);
+    auto *progress = root->findChild<QObject *>(QStringLiteral("progressDialog"));
+    QQuickItem *cancel = progress && reached
+                             ? findItem(progress->property("contentItem").value<QQuickItem *>(),
+                                        QStringLiteral("progressCancelButton"))
+                             : nullptr;
+    if (cancel && QTest::qWaitFor([progress] { return progress->property("opened").toBool(); }, 10000))
+        QMetaObject::invokeMethod(cancel, "clicked");
+    else
+        qWarning("the lookup did not reach its second folder with its progress shown");
+    resume.release();
+    ok = shootMessage(view, root, QStringLiteral("The lookup was cancelled"),
+                      out.filePath(QStringLiteral("lookup-cancelled.png"))) &&
+         cancel && ok;
+    ok = QTest::qWaitFor([lookup] { return !lookup->isRunning(); }, 30000) && ok;
+    lookup->setSteps(ApiManager::defaultSteps());
+    if (settings)
+        QMetaObject::invokeMethod(settings, "close");
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -419,7 +593,9 @@ int main(int argc, char **argv)
     ok = shootBackground(startUp, out.filePath(QStringLiteral("background.png")),
                          check ? out.filePath(QStringLiteral("video.png")) : QString()) &&
          ok;
-    if (check)
+    if (check) {
         ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
+        ok = shootChanges(startUp, out) && ok;
+    }
     return ok ? 0 : 1;
 }
