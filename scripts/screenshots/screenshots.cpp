@@ -2,7 +2,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QQuickItem>
+#include <QScopeGuard>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
@@ -343,15 +345,16 @@ bool shootBackground(StartUp &startUp, const QString &file, const QString &dialo
 bool shootMessage(QQuickWindow &window, QQuickItem *root, const QString &text, const QString &file)
 {
     QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"));
-    bool ok = box && QTest::qWaitFor(
-                         [box, &text] {
-                             return box->property("opened").toBool() &&
-                                    box->property("message").toString().contains(text);
-                         },
-                         60000);
+    bool ok =
+        box && QTest::qWaitFor(
+                   [box, &text] {
+                       return box->property("opened").toBool() && box->property("message").toString().contains(text);
+                   },
+                   60000);
     if (!ok)
         qWarning("no message with \"%s\" for %s (shown: \"%s\")", qPrintable(text), qPrintable(file),
                  box ? qPrintable(box->property("message").toString()) : "");
+    qInfo("message: %s", qPrintable(box ? box->property("message").toString() : QString()));
     ok = shoot(window, file) && ok;
     dismissMessages(root);
     return ok;
@@ -368,11 +371,10 @@ bool browse(StartUp &startUp, const QString &source)
         return false;
     const MediaBrowser *browser = startUp.controller()->mediaBrowser.get();
     QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
-    return overlay && QTest::qWaitFor(
-                          [browser, overlay] {
-                              return !browser->isScanning() && !browser->isBuilding() && !overlay->isVisible();
-                          },
-                          60000);
+    return overlay &&
+           QTest::qWaitFor(
+               [browser, overlay] { return !browser->isScanning() && !browser->isBuilding() && !overlay->isVisible(); },
+               60000);
 }
 
 // The states the latest changes of the window brought: the vehicle choice
@@ -424,7 +426,8 @@ bool shootChanges(StartUp &startUp, const QDir &out)
     playlist.close();
     controller->mediaBrowser->chooseFolder = [folder] { return folder; };
     ok = browse(startUp, QStringLiteral("browse")) && ok;
-    ok = shootMessage(view, root, QStringLiteral("Road Trip.m3u"), out.filePath(QStringLiteral("scan-report.png"))) && ok;
+    ok = shootMessage(view, root, QStringLiteral("Road Trip.m3u"), out.filePath(QStringLiteral("scan-report.png"))) &&
+         ok;
 
     // The song added, then chosen again from the browser's rows.
     const auto added = [controller] {
@@ -469,17 +472,17 @@ bool shootChanges(StartUp &startUp, const QDir &out)
     ok = settings && QTest::qWaitFor([settings] { return settings->property("opened").toBool(); }, 20000) && ok;
     QQuickItem *go = findItem(root, QStringLiteral("advancedSettingsContinue"));
     if (!go && settings)
-        go = findItem(settings->property("contentItem").value<QQuickItem *>(), QStringLiteral("advancedSettingsContinue"));
+        go = findItem(settings->property("contentItem").value<QQuickItem *>(),
+                      QStringLiteral("advancedSettingsContinue"));
     if (go)
         QMetaObject::invokeMethod(go, "clicked");
     if (!go)
         qWarning("no Continue in the advanced settings");
     const bool reached = go && QTest::qWaitFor([&held] { return held.available() == 1; }, 30000);
     auto *progress = root->findChild<QObject *>(QStringLiteral("progressDialog"));
-    QQuickItem *cancel = progress && reached
-                             ? findItem(progress->property("contentItem").value<QQuickItem *>(),
-                                        QStringLiteral("progressCancelButton"))
-                             : nullptr;
+    QQuickItem *cancel = progress && reached ? findItem(progress->property("contentItem").value<QQuickItem *>(),
+                                                        QStringLiteral("progressCancelButton"))
+                                             : nullptr;
     if (cancel && QTest::qWaitFor([progress] { return progress->property("opened").toBool(); }, 10000))
         QMetaObject::invokeMethod(cancel, "clicked");
     else
@@ -493,6 +496,57 @@ bool shootChanges(StartUp &startUp, const QDir &out)
     if (settings)
         QMetaObject::invokeMethod(settings, "close");
     return ok;
+}
+
+// A stick with a few MB on it in the transfer dialog, then a transfer
+// onto it once it is all but full.  The stick is a small tmpfs mounted below
+// the volume roots: without the right to mount, these pictures are left out.
+bool shootDrive(StartUp &startUp, const QDir &out)
+{
+    const QString stick = Volumes::roots().value(0) + QStringLiteral("/ASTER");
+    QDir().mkpath(stick);
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                    QStringLiteral("size=8m"), QStringLiteral("tmpfs"), stick}) != 0) {
+        qInfo("no tmpfs could be mounted: the stick's pictures are left out");
+        return true;
+    }
+    auto unmount = qScopeGuard([stick] { QProcess::execute(QStringLiteral("umount"), {stick}); });
+    const auto fill = [](const QString &file, qint64 bytes) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray(bytes, 'x')) == bytes;
+    };
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    manager *controller = startUp.controller();
+    QObject *dialog = root->findChild<QObject *>(QStringLiteral("transferDialog"));
+    auto *content = dialog ? dialog->property("contentItem").value<QQuickItem *>() : nullptr;
+    QQuickItem *list = content ? findItem(content, QStringLiteral("transferTargets")) : nullptr;
+    if (!list || !fill(stick + QStringLiteral("/notes.bin"), 3000000))
+        return false;
+    Drive::getInstance()->TransferDetails(controller->libraryTracks);
+    emit controller->showTransferBrowser();
+    const auto sizesShown = [list]() -> QQuickItem * {
+        QQuickItem *row = nullptr;
+        QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0));
+        QQuickItem *sizes = row ? findItem(row, QStringLiteral("driveSizes")) : nullptr;
+        return sizes && sizes->isVisible() ? sizes : nullptr;
+    };
+    bool ok = QTest::qWaitFor(
+        [dialog, &stick, &sizesShown] {
+            return dialog->property("opened").toBool() && dialog->property("selectedPath").toString() == stick &&
+                   sizesShown();
+        },
+        20000);
+    if (!ok)
+        qWarning("the transfer dialog did not show the stick with its sizes");
+    ok = shoot(view, out.filePath(QStringLiteral("transfer-drive.png"))) && ok;
+
+    // All but 40 KB taken: the library's songs don't fit.
+    ok = fill(stick + QStringLiteral("/filler.bin"), Volumes::volumeOf(stick).availableBytes - 40 * 1024) && ok;
+    QQuickItem *go = findItem(content, QStringLiteral("transferContinueButton"));
+    ok = go && QMetaObject::invokeMethod(go, "clicked") && ok;
+    ok = shootMessage(view, root, QString(), out.filePath(QStringLiteral("transfer-full.png"))) && ok;
+    return ok; // the message comes at the transfer's end
 }
 
 } // namespace
@@ -596,6 +650,7 @@ int main(int argc, char **argv)
     if (check) {
         ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
         ok = shootChanges(startUp, out) && ok;
+        ok = shootDrive(startUp, out) && ok;
     }
     return ok ? 0 : 1;
 }
