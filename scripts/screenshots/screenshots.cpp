@@ -35,7 +35,11 @@
 // dialog, the advanced settings' review lists and a video optimisation put aside.  With --check it also takes the states worth a look after a change
 // of the interface: the vehicle lists open, the grouped track views, the
 // library, two dialogs and the media browser at the window's minimum size,
-// and an add under way.
+// an add under way, the vehicle choice with its way back, the browser's word
+// on a missing iTunes library, the scan's list of what it could not take,
+// an add of what the library has already, a cancelled lookup, and (where a
+// tmpfs can be mounted) a stick's sizes in the transfer dialog and a
+// transfer that fills it.
 //
 //   corvane-screenshots <folder> [--check]
 
