@@ -14,7 +14,13 @@
 # the library, the transfer and advanced settings dialogs and the media
 # browser at the window's minimum size (1024x650), the video optimisation
 # dialog (video.png) and an add under way (add.png: its one dialog with the
-# count).  JOBS sets the build's
+# count), the vehicle choice with its way back (start-back.png), the
+# browser's word on a missing iTunes library (browser-no-itunes.png), the
+# scan's list of what it could not take (scan-report.png), an add of what the
+# library has already (add-already-there.png), a cancelled lookup
+# (lookup-cancelled.png) and, run as root, a stick's sizes in the transfer
+# dialog (transfer-drive.png) and a transfer that fills it
+# (transfer-full.png).  JOBS sets the build's
 # parallel jobs (all processors by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."

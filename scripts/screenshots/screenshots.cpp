@@ -2,14 +2,21 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QQuickItem>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <tuple>
 
 #include "app/manager.h"
+#include "app/mediabrowser.h"
 #include "app/startup.h"
 #include "app/videooptimisation.h"
 #include "core/shared.h"
@@ -17,6 +24,7 @@
 #include "database/ruvodb.h"
 #include "delivery/combo.h"
 #include "delivery/drive.h"
+#include "lookup/apimanager.h"
 #include "mediakit.h"
 #include "platform/externalprogram.h"
 #include "platform/volumes.h"
@@ -27,7 +35,11 @@
 // dialog, the advanced settings' review lists and a video optimisation put aside.  With --check it also takes the states worth a look after a change
 // of the interface: the vehicle lists open, the grouped track views, the
 // library, two dialogs and the media browser at the window's minimum size,
-// and an add under way.
+// an add under way, the vehicle choice with its way back, the browser's word
+// on a missing iTunes library, the scan's list of what it could not take,
+// an add of what the library has already, a cancelled lookup, and (where a
+// tmpfs can be mounted) a stick's sizes in the transfer dialog and a
+// transfer that fills it.
 //
 //   corvane-screenshots <folder> [--check]
 
@@ -163,6 +175,17 @@ QQuickItem *findItem(QQuickItem *in, const QString &name)
     return nullptr;
 }
 
+// Closes the message box and whatever messages wait behind it.
+void dismissMessages(QQuickItem *root)
+{
+    if (QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"))) {
+        box->setProperty("waiting", QVariantList());
+        QMetaObject::invokeMethod(box, "close");
+        if (!QTest::qWaitFor([box] { return !box->property("visible").toBool(); }, 5000))
+            qWarning("the message box did not close");
+    }
+}
+
 // Lets the window settle (layouts, asynchronous pictures) and saves it.
 bool shoot(QQuickWindow &window, const QString &file)
 {
@@ -180,8 +203,9 @@ bool shoot(QQuickWindow &window, const QString &file)
 }
 
 // An add from the media browser caught while it converts: three FLAC files
-// of a new album, the probe of the last one in the add's order held up until
-// the add is cancelled, so the picture shows the add's dialog with its count.
+// of a new album, the conversion of the last one in the add's order held up
+// until the add is cancelled, so the picture shows the add's dialog with its
+// count.  (FLAC is told by its first bytes: the add runs no probe for it.)
 bool shootAdd(StartUp &startUp, const QString &file)
 {
     testkit::MediaKit kit(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
@@ -194,11 +218,15 @@ bool shootAdd(StartUp &startUp, const QString &file)
         if (kit.flac(tags.title + QStringLiteral(".flac"), tags, QString(), 12).isEmpty())
             return false;
     }
+    // A conversion waits until the held file's name is written down (the
+    // add picks its tracks when it starts), then the held one sleeps.
     const QString held = testkit::testHome() + QStringLiteral("/held");
-    const QString probe = testkit::MediaKit::fakeTool(
-        testkit::testHome(), QStringLiteral("held-ffprobe"),
-        QStringLiteral("case \"$*\" in *\"$(cat '%1')\"*) exec sleep 60;; esac\nexec ffprobe \"$@\"").arg(held));
-    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, probe);
+    const QString converter = testkit::MediaKit::fakeTool(
+        testkit::testHome(), QStringLiteral("held-ffmpeg"),
+        QStringLiteral("while [ ! -s '%1' ]; do sleep 0.05; done\n"
+                       "case \"$*\" in *\"$(cat '%1')\"*) exec sleep 60;; esac\nexec ffmpeg \"$@\"")
+            .arg(held));
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, converter);
 
     QmlApplicationViewer &view = startUp.viewer();
     QQuickItem *root = view.rootObject();
@@ -231,7 +259,7 @@ bool shootAdd(StartUp &startUp, const QString &file)
     ok = shoot(view, file) && ok;
     QMetaObject::invokeMethod(root, "sgCancelSearch");
     ok = QTest::qWaitFor([overlay] { return !overlay->isVisible(); }, 30000) && ok;
-    ExternalProgram::setToolPath(ExternalProgram::Ffprobe, QString());
+    ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
     return ok;
 }
 
@@ -314,6 +342,215 @@ bool shootBackground(StartUp &startUp, const QString &file, const QString &dialo
     ok = QTest::qWaitFor([controller] { return !controller->videoOptimisation->isRunning(); }, 30000) && ok;
     ExternalProgram::setToolPath(ExternalProgram::Ffmpeg, QString());
     return ok;
+}
+
+// The message box: waits until it shows a message containing `text`, saves
+// the window, and dismisses it with whatever waits behind it.
+bool shootMessage(QQuickWindow &window, QQuickItem *root, const QString &text, const QString &file)
+{
+    QObject *box = root->findChild<QObject *>(QStringLiteral("messageBox"));
+    bool ok =
+        box && QTest::qWaitFor(
+                   [box, &text] {
+                       return box->property("opened").toBool() && box->property("message").toString().contains(text);
+                   },
+                   60000);
+    if (!ok)
+        qWarning("no message with \"%s\" for %s (shown: \"%s\")", qPrintable(text), qPrintable(file),
+                 box ? qPrintable(box->property("message").toString()) : "");
+    qInfo("message: %s", qPrintable(box ? box->property("message").toString() : QString()));
+    ok = shoot(window, file) && ok;
+    dismissMessages(root);
+    return ok;
+}
+
+// A media browser location chosen as the user does, waited for until its
+// scan and its rows are done.
+bool browse(StartUp &startUp, const QString &source)
+{
+    QQuickItem *root = startUp.viewer().rootObject();
+    QMetaObject::invokeMethod(root, "openMediaBrowser");
+    QQuickItem *button = findItem(root, QStringLiteral("source_") + source);
+    if (!button || !QMetaObject::invokeMethod(button, "clicked"))
+        return false;
+    const MediaBrowser *browser = startUp.controller()->mediaBrowser.get();
+    QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
+    return overlay &&
+           QTest::qWaitFor(
+               [browser, overlay] { return !browser->isScanning() && !browser->isBuilding() && !overlay->isVisible(); },
+               60000);
+}
+
+// The states the latest changes of the window brought: the vehicle choice
+// with its way back, the browser's word on a missing iTunes library, the
+// scan's list of what it could not take, an add of what the library has
+// already and a cancelled lookup.
+bool shootChanges(StartUp &startUp, const QDir &out)
+{
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    manager *controller = startUp.controller();
+    dismissMessages(root);
+
+    // The header's vehicle button leads to the choice, with a way back.
+    root->setProperty("currentScreen", QStringLiteral("library"));
+    QMetaObject::invokeMethod(findItem(root, QStringLiteral("headerBar")), "changeVehicleRequested");
+    QQuickItem *back = findItem(root, QStringLiteral("startBackButton"));
+    bool ok = back && QTest::qWaitFor([back] { return back->isVisible(); }, 5000);
+    if (!ok)
+        qWarning("the vehicle choice shows no way back");
+    ok = shoot(view, out.filePath(QStringLiteral("start-back.png"))) && ok;
+    QMetaObject::invokeMethod(findItem(root, QStringLiteral("startPage")), "returnRequested");
+
+    // No iTunes library in this home: the browser says where it looked.
+    QQuickItem *hint = findItem(root, QStringLiteral("browserHint"));
+    const bool hinted = browse(startUp, QStringLiteral("itunes")) && hint &&
+                        QTest::qWaitFor(
+                            [hint] {
+                                return hint->isVisible() &&
+                                       hint->property("text").toString().startsWith(QLatin1String("No iTunes library"));
+                            },
+                            10000);
+    if (!hinted)
+        qWarning("the browser did not say why iTunes shows nothing");
+    ok = shoot(view, out.filePath(QStringLiteral("browser-no-itunes.png"))) && hinted && ok;
+
+    // A folder of one new song and a playlist that names files that are
+    // not there.
+    const QString folder = testkit::testHome() + QStringLiteral("/Mixes");
+    testkit::MediaKit mixes(folder);
+    testkit::MediaTags tags;
+    tags.title = QStringLiteral("Coastline");
+    tags.artist = QStringLiteral("Harbour Lights");
+    tags.album = QStringLiteral("Mixes");
+    QFile playlist(folder + QStringLiteral("/Road Trip.m3u"));
+    ok = !mixes.mp3(QStringLiteral("Coastline.mp3"), tags, QString(), 8).isEmpty() &&
+         playlist.open(QIODevice::WriteOnly) &&
+         playlist.write("#EXTM3U\nGone/One.mp3\nGone/Two.mp3\nGone/Three.mp3\n") > 0 && ok;
+    playlist.close();
+    controller->mediaBrowser->chooseFolder = [folder] { return folder; };
+    ok = browse(startUp, QStringLiteral("browse")) && ok;
+    ok = shootMessage(view, root, QStringLiteral("Road Trip.m3u"), out.filePath(QStringLiteral("scan-report.png"))) &&
+         ok;
+
+    // The song added, then chosen again from the browser's rows.
+    const auto added = [controller] {
+        return std::any_of(controller->libraryTracks.cbegin(), controller->libraryTracks.cend(),
+                           [](const track &t) { return t.trackname == QLatin1String("Coastline"); });
+    };
+    QQuickItem *overlay = findItem(root, QStringLiteral("loadingOverlay"));
+    QMetaObject::invokeMethod(root, "selectdeselectForBrowser", Q_ARG(bool, true));
+    QMetaObject::invokeMethod(root, "addToMediaLibrary");
+    ok = overlay && QTest::qWaitFor([&added, overlay] { return added() && !overlay->isVisible(); }, 60000) && ok;
+    dismissMessages(root);
+    QMetaObject::invokeMethod(root, "openMediaBrowser");
+    QMetaObject::invokeMethod(root, "selectdeselectForBrowser", Q_ARG(bool, true));
+    QMetaObject::invokeMethod(root, "addToMediaLibrary");
+    ok = shootMessage(view, root, QStringLiteral("already in the library"),
+                      out.filePath(QStringLiteral("add-already-there.png"))) &&
+         ok;
+    root->setProperty("mediaBrowserVisible", false);
+
+    // Continue's lookup over the tracks without a picture, cancelled while
+    // it reads its second folder.
+    ApiManager *lookup = ApiManager::getinstance();
+    QSemaphore held, resume;
+    auto folders = std::make_shared<std::atomic<int>>(0);
+    ApiManager::Steps steps;
+    steps.complete = [](const track &t) { return t; };
+    steps.readFolder = [&held, &resume, folders](const QString &) {
+        if (++*folders == 2) {
+            held.release();
+            resume.acquire();
+        }
+    };
+    lookup->setSteps(steps);
+    QObject *settings = root->findChild<QObject *>(QStringLiteral("advancedSettingsDialog"));
+    controller->reviewTracks.clear();
+    for (track t : std::as_const(controller->libraryTracks)) {
+        t.isMissingData = true;
+        if (t.playlist.isEmpty() && !t.isPodcast)
+            controller->reviewTracks.insert(t.id, t);
+    }
+    controller->slPopulateAdvancedSettings();
+    ok = settings && QTest::qWaitFor([settings] { return settings->property("opened").toBool(); }, 20000) && ok;
+    QQuickItem *go = findItem(root, QStringLiteral("advancedSettingsContinue"));
+    if (!go && settings)
+        go = findItem(settings->property("contentItem").value<QQuickItem *>(),
+                      QStringLiteral("advancedSettingsContinue"));
+    if (go)
+        QMetaObject::invokeMethod(go, "clicked");
+    if (!go)
+        qWarning("no Continue in the advanced settings");
+    const bool reached = go && QTest::qWaitFor([&held] { return held.available() == 1; }, 30000);
+    auto *progress = root->findChild<QObject *>(QStringLiteral("progressDialog"));
+    QQuickItem *cancel = progress && reached ? findItem(progress->property("contentItem").value<QQuickItem *>(),
+                                                        QStringLiteral("progressCancelButton"))
+                                             : nullptr;
+    if (cancel && QTest::qWaitFor([progress] { return progress->property("opened").toBool(); }, 10000))
+        QMetaObject::invokeMethod(cancel, "clicked");
+    else
+        qWarning("the lookup did not reach its second folder with its progress shown");
+    resume.release();
+    ok = shootMessage(view, root, QStringLiteral("The lookup was cancelled"),
+                      out.filePath(QStringLiteral("lookup-cancelled.png"))) &&
+         cancel && ok;
+    ok = QTest::qWaitFor([lookup] { return !lookup->isRunning(); }, 30000) && ok;
+    lookup->setSteps(ApiManager::defaultSteps());
+    if (settings)
+        QMetaObject::invokeMethod(settings, "close");
+    return ok;
+}
+
+// A stick with a few MB on it in the transfer dialog, then a transfer
+// onto it once it is all but full.  The stick is a small tmpfs mounted below
+// the volume roots: without the right to mount, these pictures are left out.
+bool shootDrive(StartUp &startUp, const QDir &out)
+{
+    const QString stick = Volumes::roots().value(0) + QStringLiteral("/ASTER");
+    QDir().mkpath(stick);
+    if (QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                    QStringLiteral("size=8m"), QStringLiteral("tmpfs"), stick}) != 0) {
+        qInfo("no tmpfs could be mounted: the stick's pictures are left out");
+        return true;
+    }
+    auto unmount = qScopeGuard([stick] { QProcess::execute(QStringLiteral("umount"), {stick}); });
+    const auto fill = [](const QString &file, qint64 bytes) {
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(QByteArray(bytes, 'x')) == bytes;
+    };
+    QmlApplicationViewer &view = startUp.viewer();
+    QQuickItem *root = view.rootObject();
+    manager *controller = startUp.controller();
+    QObject *dialog = root->findChild<QObject *>(QStringLiteral("transferDialog"));
+    auto *content = dialog ? dialog->property("contentItem").value<QQuickItem *>() : nullptr;
+    QQuickItem *list = content ? findItem(content, QStringLiteral("transferTargets")) : nullptr;
+    if (!list || !fill(stick + QStringLiteral("/notes.bin"), 3000000))
+        return false;
+    Drive::getInstance()->TransferDetails(controller->libraryTracks);
+    emit controller->showTransferBrowser();
+    const auto sizesShown = [list]() -> QQuickItem * {
+        QQuickItem *row = nullptr;
+        QMetaObject::invokeMethod(list, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, row), Q_ARG(int, 0));
+        QQuickItem *sizes = row ? findItem(row, QStringLiteral("driveSizes")) : nullptr;
+        return sizes && sizes->isVisible() ? sizes : nullptr;
+    };
+    bool ok = QTest::qWaitFor(
+        [dialog, &stick, &sizesShown] {
+            return dialog->property("opened").toBool() && dialog->property("selectedPath").toString() == stick &&
+                   sizesShown();
+        },
+        20000);
+    if (!ok)
+        qWarning("the transfer dialog did not show the stick with its sizes");
+    ok = shoot(view, out.filePath(QStringLiteral("transfer-drive.png"))) && ok;
+
+    // All but 40 KB taken: the library's songs don't fit.
+    ok = fill(stick + QStringLiteral("/filler.bin"), Volumes::volumeOf(stick).availableBytes - 40 * 1024) && ok;
+    QQuickItem *go = findItem(content, QStringLiteral("transferContinueButton"));
+    ok = go && QMetaObject::invokeMethod(go, "clicked") && ok;
+    ok = shootMessage(view, root, QString(), out.filePath(QStringLiteral("transfer-full.png"))) && ok;
+    return ok; // the message comes at the transfer's end
 }
 
 } // namespace
@@ -414,7 +651,10 @@ int main(int argc, char **argv)
     ok = shootBackground(startUp, out.filePath(QStringLiteral("background.png")),
                          check ? out.filePath(QStringLiteral("video.png")) : QString()) &&
          ok;
-    if (check)
+    if (check) {
         ok = shootAdd(startUp, out.filePath(QStringLiteral("add.png"))) && ok;
+        ok = shootChanges(startUp, out) && ok;
+        ok = shootDrive(startUp, out) && ok;
+    }
     return ok ? 0 : 1;
 }
