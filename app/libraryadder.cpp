@@ -372,6 +372,30 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
     };
     const bool videosChosen =
         std::any_of(input.chosenTracks.cbegin(), input.chosenTracks.cend(), [](const track &t) { return t.isVideo; });
+    // The library's conversions by what they were made from: a song chosen
+    // again from the same file is the converted one already there, though
+    // its own bit rate is higher than the conversion's.
+    QHash<QString, QStringList> conversionsOf;
+    if (std::any_of(input.chosenTracks.cbegin(), input.chosenTracks.cend(), [](const track &t) { return !t.isVideo; })) {
+        for (const auto &[source, output] : MadeFiles::recordedOutputs())
+            conversionsOf[sourceKey(source)].append(output);
+    }
+    const auto convertedAlready = [&](const track &chosen, int playlistId) {
+        const auto outputs = conversionsOf.constFind(sourceKey(MadeFiles::Source::of(chosen.filepath)));
+        if (outputs == conversionsOf.cend())
+            return false;
+        for (const QString &output : *outputs) {
+            for (int id : idx.idsByPath(output)) {
+                const auto edited = changed.constFind(id);
+                const track there = edited != changed.cend() ? edited.value() : library.value(id);
+                const bool sameList =
+                    playlistId > 0 ? there.playlist == chosen.playlist : there.playlist.isEmpty();
+                if (sameList && sameSong(there, chosen))
+                    return true;
+            }
+        }
+        return false;
+    };
     for (auto it = library.cbegin(); videosChosen && it != library.cend(); ++it) {
         if (!it->isVideo)
             continue;
@@ -407,6 +431,9 @@ LibraryAdder::AddPlan LibraryAdder::addToMainObjectthread(PlanInput input, const
                 ++plan.alreadyInLibrary;
                 continue;
             }
+        } else if (convertedAlready(chosen, playlistId)) {
+            ++plan.alreadyInLibrary;
+            continue;
         }
 
         track record;

@@ -112,6 +112,27 @@ QString MadeFiles::sourceOf(const QString &output)
     return recordedSource(output, recorded) ? recorded.path : QString();
 }
 
+QList<std::pair<MadeFiles::Source, QString>> MadeFiles::recordedOutputs()
+{
+    QList<std::pair<Source, QString>> outputs;
+    QSqlDatabase db = Connection::forThread();
+    if (!db.isOpen())
+        return outputs;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT path, source, sourceSize, sourceModified FROM madeFiles"));
+    if (!runQuery(query))
+        return outputs;
+    while (query.next()) {
+        Source source;
+        source.path = query.value(1).toString();
+        source.size = query.value(2).toLongLong();
+        source.modified = query.value(3).toLongLong();
+        outputs.append({source, query.value(0).toString()});
+    }
+    return outputs;
+}
+
 MadeFiles::Source MadeFiles::recordedSourceOf(const QString &output)
 {
     Source recorded;

@@ -55,6 +55,8 @@ public:
     // The whole record of that source (path, size, time); an empty path
     // when there is none.
     static Source recordedSourceOf(const QString &output);
+    // Every output on record with what it was made from.
+    static QList<std::pair<Source, QString>> recordedOutputs();
 
     // "<folder>/<base> (n).<suffix>", the base shortened when the name would
     // pass the 255-byte limit.  n = 1 gives `path` itself.

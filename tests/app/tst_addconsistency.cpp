@@ -158,6 +158,32 @@ private slots:
 
     void init() { forgetEverything(); }
 
+    // Songs converted on their way in, chosen again from the same files:
+    // they are there already (though each source's bit rate is above its
+    // conversion's), keep their rows and are not converted again.
+    void convertedSongsChosenAgain()
+    {
+        useAacAndMp3Car();
+        manager controller;
+        QSignalSpy done(&controller, &manager::updateProgressSearch);
+        QSignalSpy messages(&controller, &manager::showMessageBox);
+        startAdd(controller, browserTracksOf(dir.filePath("media")));
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty() && !controller.libraryAdder->isBusy(), 120000);
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.value(0).value(0).toString()));
+        const QList<int> ids = controller.libraryTracks.keys();
+        const QStringList files = testkit::filesBelow(ruvoDB::programCopyFolder());
+        QCOMPARE(std::count_if(files.cbegin(), files.cend(), [](const QString &f) { return f.endsWith(".m4a"); }), 3);
+
+        done.clear();
+        startAdd(controller, browserTracksOf(dir.filePath("media")));
+        QTRY_VERIFY_WITH_TIMEOUT(!done.isEmpty() && !controller.libraryAdder->isBusy(), 120000);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages.first().first().toString(), QStringLiteral("The chosen items are already in the library."));
+        QCOMPARE(controller.libraryTracks.keys(), ids);
+        QCOMPARE(testkit::filesBelow(ruvoDB::programCopyFolder()), files);
+        QCOMPARE(inconsistency(), QString());
+    }
+
     // "the line of the child after which it is killed": it prints "started"
     // once the add is asked for, "progress N" as files are converted (the
     // three FLACs first) and copied, "removing" before it removes all.
