@@ -49,9 +49,9 @@ SafeFileCopy::Outcome writeFailure(int error)
 
 // In-kernel copy; false (with nothing decided) when the pair of file
 // systems doesn't support it, so the caller falls back to read/write.
-bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bool &unsupported)
+bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bool &unsupported, qint64 &done)
 {
-    qint64 done = 0;
+    done = 0;
     while (done < size) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
         if (n < 0) {
@@ -112,8 +112,11 @@ SafeFileCopy::Outcome copyData(int in, int out, qint64 size)
 {
     SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
     bool unsupported = false;
-    if (!kernelCopy(in, out, size, outcome, unsupported) && unsupported) {
-        if (::lseek(in, 0, SEEK_SET) != 0 || ::lseek(out, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0)
+    qint64 done = 0;
+    if (!kernelCopy(in, out, size, outcome, unsupported, done) && unsupported) {
+        // Nothing written (the usual refusal, between two file systems):
+        // nothing to take back, and no truncation to send to a FUSE daemon.
+        if (::lseek(in, 0, SEEK_SET) != 0 || ::lseek(out, 0, SEEK_SET) != 0 || (done > 0 && ::ftruncate(out, 0) != 0))
             outcome = SafeFileCopy::WriteFailed;
         else
             outcome = streamCopy(in, out);
