@@ -50,20 +50,6 @@ QString fitted(const QString &name, const QString &suffix = QString())
     return TemporaryFiles::fitName(QString(), name, suffix).chopped(suffix.size());
 }
 
-// Gives `target` the modification time of `source`.
-bool keepTime(const QString &source, const QString &target)
-{
-    struct stat from
-    {
-    };
-    if (::stat(QFile::encodeName(source).constData(), &from) != 0)
-        return false;
-    // Both times given: exFAT's FUSE driver drops a modification time that
-    // comes with the access time left out.
-    const struct timespec times[2] = {from.st_atim, from.st_mtim};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 // Whether two files hold the same bytes.
 bool sameBytes(const QString &a, const QString &b)
 {
@@ -770,15 +756,17 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             // link); the exclusive create checks it again, without another
             // look-up, which a FUSE-mounted drive answers slowly.
             bool straight = !holds && manifest.begun(target, songSource);
-            copied = straight ? SafeFileCopy::copyNew(source, target, &error, device)
-                              : SafeFileCopy::copy(source, target, &error, device);
+            // "Newer" compares with the source's time at the next transfer.
+            const auto times = SafeFileCopy::Times::Source;
+            copied = straight ? SafeFileCopy::copyNew(source, target, &error, device, SafeFileCopy::Times::Source)
+                              : SafeFileCopy::copy(source, target, &error, device, times);
             if (straight && copied == SafeFileCopy::WriteFailed && error == EEXIST) {
                 // Made there since the plan found the name free: what it is
                 // and whose song it holds is looked at as for any name taken.
                 if (foundFree.remove(nameKey(target)) > 0)
                     return CopyFileUSB(source, folder);
                 straight = false;
-                copied = SafeFileCopy::copy(source, target, &error, device);
+                copied = SafeFileCopy::copy(source, target, &error, device, times);
             }
             wroteStraight = wroteStraight || (straight && copied == SafeFileCopy::Copied);
             // No room for the new file beside the one it replaces, but in its
@@ -786,7 +774,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             if (copied == SafeFileCopy::VolumeFull && returned > 0 &&
                 Volumes::volumeOf(folder).availableBytes + returned > size && QFile::remove(target)) {
                 frespaceremain += std::exchange(returned, 0);
-                copied = SafeFileCopy::copy(source, target, &error, device);
+                copied = SafeFileCopy::copy(source, target, &error, device, times);
             }
         } else
             error = QFileInfo::exists(folder) ? ENOTDIR : errno ? errno : EIO;
@@ -797,12 +785,9 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             ++outcome.written;
             touchedDrive = true;
             writtenBy.insert(nameKey(target), songSource);
-            // "Newer" compares with this time at the next transfer.  Set
-            // before the record reads the size: a FUSE-mounted drive answers
-            // that from what the time's setting brought back, without
-            // another round trip to its daemon.
-            if (!keepTime(source, target))
-                qCDebug(lcCopy) << "cannot set the time of" << target;
+            // The copy's time was set last, through the open file: a
+            // FUSE-mounted drive answers the record's size from what that
+            // brought back, without another round trip to its daemon.
             manifest.record(target, songSource);
             break;
         case SafeFileCopy::SourceUnreadable:

@@ -124,6 +124,18 @@ SafeFileCopy::Outcome copyData(int in, int out, qint64 size)
     return outcome;
 }
 
+// Gives the copy its source's times; only a wish: a file system that keeps
+// no such times still holds the copy.
+void takeTimes(int out, const struct stat &source, SafeFileCopy::Times times)
+{
+    if (times != SafeFileCopy::Times::Source)
+        return;
+    // Both times given: exFAT's FUSE driver drops a modification time that
+    // comes with the access time left out.
+    const struct timespec both[2] = {source.st_atim, source.st_mtim};
+    ::futimens(out, both);
+}
+
 // Opens `source` for reading: a regular file (ENOENT: the source vanished;
 // RegularFile::notRegular: it was swapped for a FIFO, a device or a folder,
 // which must not hold the copy).
@@ -135,7 +147,8 @@ bool openSource(const QString &source, Fd &in, struct stat &st, int &error)
 
 } // namespace
 
-SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device)
+SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device,
+                                             Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -161,6 +174,7 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
     if (outcome != Copied) {
         lastError = errno;
     } else {
+        takeTimes(out.get(), st, times);
         // The drive starts writing this file while the next ones are
         // copied; the batch's flush still waits for all of it.  Only a hint:
         // its failure is none.
@@ -178,7 +192,8 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
     return outcome;
 }
 
-SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device)
+SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device,
+                                          Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -206,6 +221,7 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
         out.discard();
         return outcome;
     }
+    takeTimes(out.handle(), st, times);
     if (!out.commit()) {
         lastError = out.error();
         return writeFailure(lastError);
