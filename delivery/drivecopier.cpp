@@ -361,7 +361,8 @@ QString DriveCopier::targetFor(const QString &folder, const QString &name, const
         // What a transfer cut short left of this very song under this very
         // name is replaced by the whole song; a file larger than the song
         // can't be that, whatever the record says.
-        if (manifest.begun(candidate, songSource) && there.size() <= QFileInfo(file).size())
+        if (manifest.begun(candidate, songSource) && !takenMeanwhile.contains(nameKey(candidate)) &&
+            there.size() <= QFileInfo(file).size())
             return candidate;
     }
 }
@@ -530,6 +531,7 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     foldersMade.clear();
     verifiedFolders.clear();
     foundFree.clear();
+    takenMeanwhile.clear();
     picturedFolders.clear();
     keptFiles.clear();
     currentPlaylist.clear();
@@ -763,6 +765,8 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             if (straight && copied == SafeFileCopy::WriteFailed && error == EEXIST) {
                 // Made there since the plan found the name free: what it is
                 // and whose song it holds is looked at as for any name taken.
+                // Not what a cut transfer left: this job found the name free.
+                takenMeanwhile.insert(nameKey(target));
                 if (foundFree.remove(nameKey(target)) > 0)
                     return CopyFileUSB(source, folder);
                 straight = false;

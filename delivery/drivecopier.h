@@ -197,6 +197,7 @@ private:
     // Names the job's plan found free on the drive (nameKey -> song source):
     // the exclusive create checks them again, so they aren't looked up twice.
     QHash<QString, QString> foundFree;
+    QSet<QString> takenMeanwhile;  // names found free, then made by another (nameKey)
     QSet<QString> picturedFolders; // given their folder picture by this job
     QSet<QString> keptFiles;       // there before the job and left as they were (nameKey)
     QString libraryFolder;         // this library's own copies, ending in "/"

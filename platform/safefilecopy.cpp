@@ -148,7 +148,7 @@ bool openSource(const QString &source, Fd &in, struct stat &st, int &error)
 } // namespace
 
 SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device,
-                                             Times times)
+                                            Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -193,7 +193,7 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
 }
 
 SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device,
-                                          Times times)
+                                         Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
