@@ -50,20 +50,6 @@ QString fitted(const QString &name, const QString &suffix = QString())
     return TemporaryFiles::fitName(QString(), name, suffix).chopped(suffix.size());
 }
 
-// Gives `target` the modification time of `source`.
-bool keepTime(const QString &source, const QString &target)
-{
-    struct stat from
-    {
-    };
-    if (::stat(QFile::encodeName(source).constData(), &from) != 0)
-        return false;
-    // Both times given: exFAT's FUSE driver drops a modification time that
-    // comes with the access time left out.
-    const struct timespec times[2] = {from.st_atim, from.st_mtim};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 // Whether two files hold the same bytes.
 bool sameBytes(const QString &a, const QString &b)
 {
@@ -269,6 +255,11 @@ QString DriveCopier::linkInside(const QString &path) const
     for (const QString &part : relative.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         walked += QLatin1Char('/') + part;
         inside += (inside.isEmpty() ? QString() : QStringLiteral("/")) + part;
+        // Only this job makes folders here: one it found to be a folder of
+        // the drive's stays one, and is not asked about again (a look-up on
+        // a FUSE-mounted drive is a round trip to its daemon).
+        if (verifiedFolders.contains(walked))
+            continue;
         struct stat st
         {
         };
@@ -277,8 +268,15 @@ QString DriveCopier::linkInside(const QString &path) const
             return QString();
         if (S_ISLNK(st.st_mode))
             return inside;
+        if (S_ISDIR(st.st_mode) && device != 0 && quint64(st.st_dev) == device)
+            verifiedFolders.insert(walked);
     }
     return QString();
+}
+
+bool DriveCopier::folderOnTheDrive(const QString &folder) const
+{
+    return verifiedFolders.contains(QDir::cleanPath(folder)) || onTheDrive(folder);
 }
 
 QString DriveCopier::folderRefusal(const QString &folder) const
@@ -288,7 +286,7 @@ QString DriveCopier::folderRefusal(const QString &folder) const
         return linkRefusal(link);
     // A folder of the drive that holds another volume (a pulled drive leaves
     // nothing behind in its place: that is told as a removed drive).
-    if (driveStillThere() && !onTheDrive(folder))
+    if (driveStillThere() && !folderOnTheDrive(folder))
         return QStringLiteral("\"%1\" on the drive holds another volume, and nothing is written there")
             .arg(QDir(temp_TransferDetail.drivePath).relativeFilePath(folder));
     return QString();
@@ -347,6 +345,13 @@ QString DriveCopier::targetFor(const QString &folder, const QString &name, const
                 return candidate;
             continue;
         }
+        // The plan found the name free for this song; the exclusive create
+        // finds out if it no longer is.
+        const auto free = foundFree.constFind(nameKey(candidate));
+        if (free != foundFree.cend() && *free == songSource) {
+            holds = false;
+            return candidate;
+        }
         const QFileInfo there(candidate);
         if (there.isSymLink() || (there.exists() && !there.isFile()))
             continue;
@@ -356,7 +361,8 @@ QString DriveCopier::targetFor(const QString &folder, const QString &name, const
         // What a transfer cut short left of this very song under this very
         // name is replaced by the whole song; a file larger than the song
         // can't be that, whatever the record says.
-        if (manifest.begun(candidate, songSource) && there.size() <= QFileInfo(file).size())
+        if (manifest.begun(candidate, songSource) && !takenMeanwhile.contains(nameKey(candidate)) &&
+            there.size() <= QFileInfo(file).size())
             return candidate;
     }
 }
@@ -403,6 +409,8 @@ void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &pres
     // The copies (not conversions) whose name is free on the drive, each
     // name once: written straight under it once the record says so.
     QHash<QString, QString> planned; // name (nameKey) -> song source
+    QSet<QString> absentFolders;     // every name in them is free
+    QSet<QString> presentFolders;
     for (const track &item : tracks) {
         if (stopRequested())
             return;
@@ -413,8 +421,18 @@ void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &pres
         if (ffmpeghandler::needsTranscode(codec, item.isVideo, lstCodecDetail))
             continue;
         const QString source = QDir::cleanPath(QFileInfo(item.filepath).absoluteFilePath());
-        const QString wanted =
-            mediaRoot + driveFolder(folderOf(item)) + QLatin1Char('/') + driveName(QFileInfo(item.filepath).fileName());
+        const QString folder = mediaRoot + driveFolder(folderOf(item));
+        const QString wanted = folder + QLatin1Char('/') + driveName(QFileInfo(item.filepath).fileName());
+        // A folder not on the drive yet holds nothing: one look-up for it,
+        // none for each of its files.
+        if (!absentFolders.contains(folder) && !presentFolders.contains(folder)) {
+            struct stat st
+            {
+            };
+            const bool absent = ::lstat(QFile::encodeName(folder).constData(), &st) != 0 && errno == ENOENT;
+            (absent ? absentFolders : presentFolders).insert(folder);
+        }
+        const bool folderAbsent = absentFolders.contains(folder);
         // The name the copy will find free, as targetFor does; a name taken
         // on the drive is left to it.
         for (int n = 1;; ++n) {
@@ -428,7 +446,7 @@ void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &pres
             struct stat st
             {
             };
-            if (::lstat(QFile::encodeName(target).constData(), &st) != 0) {
+            if (folderAbsent || ::lstat(QFile::encodeName(target).constData(), &st) != 0) {
                 planned.insert(nameKey(target), source);
                 manifest.begin(target, source);
             }
@@ -437,11 +455,13 @@ void DriveCopier::planNewFiles(const TrackMap &tracks, const QSet<QString> &pres
     }
     if (planned.isEmpty())
         return;
+    const QHash<QString, QString> freeNames = planned;
     // On the drive before any of those files is made: a cut while one is
     // written leaves a name the next transfer knows as unfinished.
     int error = 0;
     if (QDir().mkpath(mediaRoot) && manifest.save(device, &error, true)) {
         touchedDrive = true;
+        foundFree = freeNames;
     } else {
         // Nothing is written straight but what the record on the drive
         // names so already.
@@ -509,6 +529,9 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
     reported = 0;
     pendingReport.clear();
     foldersMade.clear();
+    verifiedFolders.clear();
+    foundFree.clear();
+    takenMeanwhile.clear();
     picturedFolders.clear();
     keptFiles.clear();
     currentPlaylist.clear();
@@ -572,9 +595,12 @@ int DriveCopier::copyFilesToDrive(TrackMap tracks, transferDetail detail, const 
         const bool missing = !present.contains(item.filepath);
         if (missing && item.playlist.isEmpty())
             continue;
-        if (!missing && !QDir().mkpath(mediaRoot)) {
-            haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(errno));
-            break;
+        if (!missing && !foldersMade.contains(mediaRoot)) {
+            if (!QDir().mkpath(mediaRoot)) {
+                haltFor(driveStillThere() ? Halt::Failed : Halt::Removed, systemReason(errno));
+                break;
+            }
+            foldersMade.insert(mediaRoot);
         }
 
         const QString folder = folderOf(item);
@@ -718,7 +744,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             return false;
         }
         // Nothing is made on whatever took the pulled drive's place.
-        if (!onTheDrive(folder)) {
+        if (!folderOnTheDrive(folder)) {
             haltFor(Halt::Removed);
             return false;
         }
@@ -732,11 +758,19 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             // link); the exclusive create checks it again, without another
             // look-up, which a FUSE-mounted drive answers slowly.
             bool straight = !holds && manifest.begun(target, songSource);
-            copied = straight ? SafeFileCopy::copyNew(source, target, &error, device)
-                              : SafeFileCopy::copy(source, target, &error, device);
+            // "Newer" compares with the source's time at the next transfer.
+            const auto times = SafeFileCopy::Times::Source;
+            copied = straight ? SafeFileCopy::copyNew(source, target, &error, device, SafeFileCopy::Times::Source)
+                              : SafeFileCopy::copy(source, target, &error, device, times);
             if (straight && copied == SafeFileCopy::WriteFailed && error == EEXIST) {
-                straight = false; // made there since
-                copied = SafeFileCopy::copy(source, target, &error, device);
+                // Made there since the plan found the name free: what it is
+                // and whose song it holds is looked at as for any name taken.
+                // Not what a cut transfer left: this job found the name free.
+                takenMeanwhile.insert(nameKey(target));
+                if (foundFree.remove(nameKey(target)) > 0)
+                    return CopyFileUSB(source, folder);
+                straight = false;
+                copied = SafeFileCopy::copy(source, target, &error, device, times);
             }
             wroteStraight = wroteStraight || (straight && copied == SafeFileCopy::Copied);
             // No room for the new file beside the one it replaces, but in its
@@ -744,7 +778,7 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             if (copied == SafeFileCopy::VolumeFull && returned > 0 &&
                 Volumes::volumeOf(folder).availableBytes + returned > size && QFile::remove(target)) {
                 frespaceremain += std::exchange(returned, 0);
-                copied = SafeFileCopy::copy(source, target, &error, device);
+                copied = SafeFileCopy::copy(source, target, &error, device, times);
             }
         } else
             error = QFileInfo::exists(folder) ? ENOTDIR : errno ? errno : EIO;
@@ -755,12 +789,9 @@ bool DriveCopier::CopyFileUSB(QString source, QString folder, int)
             ++outcome.written;
             touchedDrive = true;
             writtenBy.insert(nameKey(target), songSource);
-            // "Newer" compares with this time at the next transfer.  Set
-            // before the record reads the size: a FUSE-mounted drive answers
-            // that from what the time's setting brought back, without
-            // another round trip to its daemon.
-            if (!keepTime(source, target))
-                qCDebug(lcCopy) << "cannot set the time of" << target;
+            // The copy's time was set last, through the open file: a
+            // FUSE-mounted drive answers the record's size from what that
+            // brought back, without another round trip to its daemon.
             manifest.record(target, songSource);
             break;
         case SafeFileCopy::SourceUnreadable:

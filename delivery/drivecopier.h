@@ -131,6 +131,9 @@ private:
     // The first part of `path` below the target that is a symbolic link,
     // relative to the target; "" when none is.
     QString linkInside(const QString &path) const;
+    // onTheDrive for a folder of the target, without asking again about
+    // one this job has found to be a folder of the drive's.
+    bool folderOnTheDrive(const QString &folder) const;
     // Why nothing can be written in `folder` of the target, or "".
     QString folderRefusal(const QString &folder) const;
     void report(const QString &text);
@@ -188,6 +191,13 @@ private:
     const QString playlistExtension = QStringLiteral("m3u");
     QString m3uEntry;
     QSet<QString> foldersMade;     // on the drive, by this job
+    // Folders below the target this job found (lstat) to be folders of the
+    // drive, not links: only the job makes folders there, so they stay so.
+    mutable QSet<QString> verifiedFolders;
+    // Names the job's plan found free on the drive (nameKey -> song source):
+    // the exclusive create checks them again, so they aren't looked up twice.
+    QHash<QString, QString> foundFree;
+    QSet<QString> takenMeanwhile;  // names found free, then made by another (nameKey)
     QSet<QString> picturedFolders; // given their folder picture by this job
     QSet<QString> keptFiles;       // there before the job and left as they were (nameKey)
     QString libraryFolder;         // this library's own copies, ending in "/"

@@ -133,11 +133,13 @@ QString DriveManifest::sourceOf(const QString &path) const
 void DriveManifest::record(const QString &path, const QString &source)
 {
     Entry &entry = sources[key(path)];
-    const qint64 size = QFileInfo(path).size();
+    const QFileInfo file(path);
+    const qint64 size = file.size();
     dirty = dirty || entry.source != source || entry.size != size || entry.writing;
     entry.source = source;
     entry.size = size;
     entry.writing = false;
+    entry.sizedNow = file.isFile();
 }
 
 void DriveManifest::begin(const QString &path, const QString &source)
@@ -147,6 +149,7 @@ void DriveManifest::begin(const QString &path, const QString &source)
     entry.source = source;
     entry.size = -1;
     entry.writing = true;
+    entry.sizedNow = false;
 }
 
 void DriveManifest::dropUnstarted()
@@ -204,7 +207,6 @@ bool DriveManifest::save(quint64 device, int *error, bool durable)
 {
     QJsonObject files;
     for (auto it = sources.cbegin(); it != sources.cend(); ++it) {
-        const QFileInfo file(root + QLatin1Char('/') + it.key());
         if (it->writing) {
             QJsonObject fields;
             fields.insert(sourceField, it->source);
@@ -214,11 +216,14 @@ bool DriveManifest::save(quint64 device, int *error, bool durable)
         }
         // An entry whose file changed size since is no longer known to hold
         // its song: writing it with the new size would vouch for another.
-        if (!file.isFile() || file.size() != it->size)
-            continue;
+        if (!it->sizedNow) {
+            const QFileInfo file(root + QLatin1Char('/') + it.key());
+            if (!file.isFile() || file.size() != it->size)
+                continue;
+        }
         QJsonObject fields;
         fields.insert(sourceField, it->source);
-        fields.insert(sizeField, file.size());
+        fields.insert(sizeField, it->size);
         files.insert(it.key(), fields);
     }
     QJsonObject record;

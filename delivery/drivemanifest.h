@@ -69,6 +69,9 @@ private:
         QString source;
         qint64 size = -1; // the file's size when it was recorded
         bool writing = false; // begun, not known to be complete
+        // Sized by record() just after the file was written: only that job
+        // writes there meanwhile, so save() needn't ask the drive again.
+        bool sizedNow = false;
     };
     QHash<QString, Entry> sources; // key -> what the file was made from
 };

@@ -113,7 +113,8 @@ QString sniffCodec(const QString &path, bool *regular = nullptr)
     if (regular)
         *regular = fd >= 0;
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    // Unbuffered: fourteen bytes are read, not a buffer's worth twice over.
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         if (fd >= 0)
             ::close(fd);
         return QString();

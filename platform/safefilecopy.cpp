@@ -49,9 +49,9 @@ SafeFileCopy::Outcome writeFailure(int error)
 
 // In-kernel copy; false (with nothing decided) when the pair of file
 // systems doesn't support it, so the caller falls back to read/write.
-bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bool &unsupported)
+bool kernelCopy(int in, int out, qint64 size, SafeFileCopy::Outcome &outcome, bool &unsupported, qint64 &done)
 {
-    qint64 done = 0;
+    done = 0;
     while (done < size) {
         const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size_t(size - done), 0);
         if (n < 0) {
@@ -112,13 +112,28 @@ SafeFileCopy::Outcome copyData(int in, int out, qint64 size)
 {
     SafeFileCopy::Outcome outcome = SafeFileCopy::Copied;
     bool unsupported = false;
-    if (!kernelCopy(in, out, size, outcome, unsupported) && unsupported) {
-        if (::lseek(in, 0, SEEK_SET) != 0 || ::lseek(out, 0, SEEK_SET) != 0 || ::ftruncate(out, 0) != 0)
+    qint64 done = 0;
+    if (!kernelCopy(in, out, size, outcome, unsupported, done) && unsupported) {
+        // Nothing written (the usual refusal, between two file systems):
+        // nothing to take back, and no truncation to send to a FUSE daemon.
+        if (::lseek(in, 0, SEEK_SET) != 0 || ::lseek(out, 0, SEEK_SET) != 0 || (done > 0 && ::ftruncate(out, 0) != 0))
             outcome = SafeFileCopy::WriteFailed;
         else
             outcome = streamCopy(in, out);
     }
     return outcome;
+}
+
+// Gives the copy its source's times; only a wish: a file system that keeps
+// no such times still holds the copy.
+void takeTimes(int out, const struct stat &source, SafeFileCopy::Times times)
+{
+    if (times != SafeFileCopy::Times::Source)
+        return;
+    // Both times given: exFAT's FUSE driver drops a modification time that
+    // comes with the access time left out.
+    const struct timespec both[2] = {source.st_atim, source.st_mtim};
+    ::futimens(out, both);
 }
 
 // Opens `source` for reading: a regular file (ENOENT: the source vanished;
@@ -132,7 +147,8 @@ bool openSource(const QString &source, Fd &in, struct stat &st, int &error)
 
 } // namespace
 
-SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device)
+SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString &target, int *error, quint64 device,
+                                            Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -158,6 +174,7 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
     if (outcome != Copied) {
         lastError = errno;
     } else {
+        takeTimes(out.get(), st, times);
         // The drive starts writing this file while the next ones are
         // copied; the batch's flush still waits for all of it.  Only a hint:
         // its failure is none.
@@ -175,7 +192,8 @@ SafeFileCopy::Outcome SafeFileCopy::copyNew(const QString &source, const QString
     return outcome;
 }
 
-SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device)
+SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &target, int *error, quint64 device,
+                                         Times times)
 {
     int ignored = 0;
     int &lastError = error ? *error : ignored;
@@ -203,6 +221,7 @@ SafeFileCopy::Outcome SafeFileCopy::copy(const QString &source, const QString &t
         out.discard();
         return outcome;
     }
+    takeTimes(out.handle(), st, times);
     if (!out.commit()) {
         lastError = out.error();
         return writeFailure(lastError);

@@ -853,6 +853,51 @@ private slots:
         QVERIFY(fileBytes(target + "/Aster Media/Mix/Drive.mp3") == fileBytes(mixed));
     }
 
+    // A name found free when the job began is not looked up again before
+    // its file is made: whatever took it meanwhile is still never replaced
+    // or written through; the song gets a free name.
+    void nameTakenSinceThePlan_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::addRow("another program's file") << false;
+        QTest::addRow("a link to a file elsewhere") << true;
+    }
+
+    void nameTakenSinceThePlan()
+    {
+        QFETCH(bool, link);
+        const QString work = dir.filePath("taken-" + QString(QTest::currentDataTag()).replace(' ', '_'));
+        const QString target = work + "/target";
+        testkit::MediaKit kit(work + "/src");
+        const QString one = kit.mp3("01 One.mp3", {"One", "", "Album", "", "", 0, 1});
+        const QString two = kit.mp3("02 Two.mp3", {"Two", "", "Album", "", "", 0, 2});
+        const QString three = kit.mp3("03 Three.mp3", {"Three", "", "Album", "", "", 0, 3});
+        const TrackMap tracks{{1, song(1, one, "Album")}, {2, song(2, two, "Album")}, {3, song(3, three, "Album")}};
+        const QString taken = target + "/Aster Media/Album/03 Three.mp3";
+        const QString elsewhere = work + "/elsewhere.mp3";
+        QVERIFY(testkit::touch(elsewhere, "not this song"));
+        bool made = false;
+        // The first file's report goes out once the second is written: the
+        // plan is long done, the third name not yet made.
+        const auto takeTheName = [&](DriveCopier &copier) {
+            connect(&copier, &DriveCopier::incrementProgress, [&](const QString &text) {
+                if (made || !text.endsWith("01 One.mp3"))
+                    return;
+                made = link ? QFile::link(elsewhere, taken) : testkit::touch(taken, "another program's");
+            });
+        };
+
+        const Run run = copy(tracks, target, true, 1, false, false, takeTheName);
+        QVERIFY(made);
+        QCOMPARE(run.outcome.written, 3);
+        QCOMPARE(fileBytes(elsewhere), QByteArray("not this song"));
+        if (link)
+            QVERIFY(QFileInfo(taken).isSymLink());
+        else
+            QCOMPARE(fileBytes(taken), QByteArray("another program's"));
+        QVERIFY(fileBytes(target + "/Aster Media/Album/03 Three (2).mp3") == fileBytes(three));
+    }
+
     // A file the drive's record gives to another song of this library stays
     // that song's, even with the same bytes; once the library no longer has
     // that song, the same bytes are this one.
