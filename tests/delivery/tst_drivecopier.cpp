@@ -51,6 +51,28 @@ struct TestMount
     bool ok = false;
 };
 
+// Libraries of other homes below `work`: enter() points HOME and the data
+// folder at one (and gives its library folder); the test's own come back
+// when this goes.
+struct LibraryHomes
+{
+    explicit LibraryHomes(const QString &folder) : work(folder) {}
+    ~LibraryHomes()
+    {
+        qputenv("HOME", home);
+        qputenv("XDG_DATA_HOME", data);
+    }
+    QString enter(const QString &name) const
+    {
+        qputenv("HOME", QFile::encodeName(work + "/" + name));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(work + "/" + name + "/.local/share"));
+        return ruvoDB::programCopyFolder();
+    }
+
+    QString work;
+    QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+};
+
 // Files whose name marks an unfinished write.
 QStringList partialFiles(const QString &root)
 {
@@ -644,17 +666,9 @@ private slots:
         TestMount drive(work + "/stick", "16M", true);
         if (!drive.ok)
             QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
-        const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
-        const auto backHome = qScopeGuard([&] {
-            qputenv("HOME", home);
-            qputenv("XDG_DATA_HOME", data);
-        });
         // Each library in a home of its own: its files in its own data folder.
-        const auto libraryIn = [&work](const QString &name) {
-            qputenv("HOME", QFile::encodeName(work + "/" + name));
-            qputenv("XDG_DATA_HOME", QFile::encodeName(work + "/" + name + "/.local/share"));
-            return ruvoDB::programCopyFolder();
-        };
+        const LibraryHomes homes(work);
+        const auto libraryIn = [&homes](const QString &name) { return homes.enter(name); };
         const QStringList names{"Album/01 One.mp3", "Album/02 Two.mp3", "Album/03 Name.mp3", "Mix/Drive.mp3"};
         const auto tracksOf = [&](const QString &folder) {
             TrackMap tracks;
@@ -750,16 +764,9 @@ private slots:
         TestMount drive(work + "/stick", "8M", true);
         if (!drive.ok)
             QSKIP("no exFAT mount here (needs root, exfatprogs, exfat-fuse and a loop device)");
-        const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
-        const auto backHome = qScopeGuard([&] {
-            qputenv("HOME", home);
-            qputenv("XDG_DATA_HOME", data);
-        });
-        const auto libraryIn = [&work](const QString &name) {
-            qputenv("HOME", QFile::encodeName(work + "/" + name));
-            qputenv("XDG_DATA_HOME", QFile::encodeName(work + "/" + name + "/.local/share"));
-            return ruvoDB::programCopyFolder();
-        };
+        // Each library in a home of its own: its files in its own data folder.
+        const LibraryHomes homes(work);
+        const auto libraryIn = [&homes](const QString &name) { return homes.enter(name); };
         const QString name = "Album/01 One.mp3";
         const QString onDrive = drive.path + "/Aster Media/" + name;
         const testkit::MediaTags tags{"One", "Artist", "Album", "", "", 0, 1};
